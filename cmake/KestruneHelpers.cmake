@@ -1,0 +1,126 @@
+# Shared build helpers.
+#
+# Platform code lives only in files whose names end in one of the suffixes below;
+# kestrune_platform_sources() keeps the files of the platform being built and drops
+# the others, so module lists name every file once and no portable file needs #ifdef.
+
+set(KESTRUNE_WINDOWS_SUFFIXES _win32 _d3d11 _wic _winsock)
+set(KESTRUNE_LINUX_SUFFIXES _sdl _gl _spng _posix)
+
+function(kestrune_platform_sources out)
+    if(WIN32)
+        set(foreign ${KESTRUNE_LINUX_SUFFIXES})
+    else()
+        set(foreign ${KESTRUNE_WINDOWS_SUFFIXES})
+    endif()
+    set(kept)
+    foreach(file IN LISTS ARGN)
+        get_filename_component(stem ${file} NAME_WE)
+        set(drop FALSE)
+        foreach(suffix IN LISTS foreign)
+            if(stem MATCHES "${suffix}$")
+                set(drop TRUE)
+            endif()
+        endforeach()
+        if(NOT drop)
+            list(APPEND kept ${file})
+        endif()
+    endforeach()
+    set(${out} ${kept} PARENT_SCOPE)
+endfunction()
+
+function(kestrune_warnings target)
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wconversion
+                           -Wno-sign-conversion -Wnon-virtual-dtor -Wold-style-cast)
+endfunction()
+
+# kestrune_module(<name> SOURCES ... [DEPENDS ...] [PUBLIC_LIBS ...] [PRIVATE_LIBS ...])
+# Creates the static library kestrune_<name> from the sources of this platform.
+function(kestrune_module name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS;PUBLIC_LIBS;PRIVATE_LIBS" ${ARGN})
+    kestrune_platform_sources(sources ${ARG_SOURCES})
+    add_library(kestrune_${name} STATIC ${sources})
+    target_include_directories(kestrune_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(kestrune_${name} PUBLIC ${ARG_DEPENDS} ${ARG_PUBLIC_LIBS} PRIVATE ${ARG_PRIVATE_LIBS})
+    kestrune_warnings(kestrune_${name})
+endfunction()
+
+# GoogleTest: the host build uses Debian's packaged libraries; the Windows cross
+# build compiles the sources Debian ships in /usr/src/googletest with the cross compiler.
+macro(kestrune_find_gtest)
+    if(NOT TARGET kestrune_gtest)
+        if(WIN32)
+            set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+            set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+            set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+            add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+            add_library(kestrune_gtest INTERFACE)
+            target_link_libraries(kestrune_gtest INTERFACE gmock gtest_main)
+        else()
+            find_package(GTest REQUIRED)
+            add_library(kestrune_gtest INTERFACE)
+            target_link_libraries(kestrune_gtest INTERFACE GTest::gmock GTest::gtest_main)
+        endif()
+    endif()
+endmacro()
+
+# kestrune_test(<name> SOURCES ... LIBS ... [LABELS ...] [NO_WINDOWS])
+# Builds the GoogleTest executable kestrune-<name>-tests and registers it with CTest.
+# Each run writes GoogleTest's XML report to <build>/test-results/, which the test
+# script sums into its closing line. In the Windows build CTest runs the exe through
+# CMAKE_CROSSCOMPILING_EMULATOR (Wine). Tests run from the repository root so they
+# can read ../shared/testdata.
+function(kestrune_test name)
+    cmake_parse_arguments(ARG "NO_WINDOWS" "" "SOURCES;LIBS;LABELS" ${ARGN})
+    if(WIN32 AND ARG_NO_WINDOWS)
+        return()
+    endif()
+    kestrune_find_gtest()
+    kestrune_platform_sources(sources ${ARG_SOURCES})
+    set(exe kestrune-${name}-tests)
+    add_executable(${exe} ${sources})
+    target_link_libraries(${exe} PRIVATE ${ARG_LIBS} kestrune_gtest)
+    target_include_directories(${exe} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
+    target_compile_definitions(${exe} PRIVATE
+        KESTRUNE_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+        KESTRUNE_BINARY_DIR="${CMAKE_BINARY_DIR}")
+    set(report ${CMAKE_BINARY_DIR}/test-results/${exe}.xml)
+    if(WIN32)
+        # Under Wine a path without a drive letter is taken as relative; Z: is Wine's root drive.
+        set(report Z:${report})
+    endif()
+    add_test(NAME ${exe}
+             COMMAND ${exe} --gtest_output=xml:${report}
+             WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})
+    set_tests_properties(${exe} PROPERTIES LABELS "gtest;${ARG_LABELS}")
+    # Suites labelled "tsan" are the threaded ones; the linux-tsan build compiles only them.
+    if("tsan" IN_LIST ARG_LABELS)
+        add_dependencies(tsan-suites ${exe})
+    endif()
+endfunction()
+
+# kestrune_fuzzer(<name> SOURCES ... LIBS ... SECONDS <n> [SEEDS <dir>])
+# Builds fuzz-<name> (libFuzzer) and registers a time-boxed CTest run of it.
+function(kestrune_fuzzer name)
+    cmake_parse_arguments(ARG "" "SECONDS;SEEDS" "SOURCES;LIBS" ${ARGN})
+    if(NOT KESTRUNE_FUZZ)
+        return()
+    endif()
+    set(exe fuzz-${name})
+    add_executable(${exe} ${ARG_SOURCES})
+    target_link_libraries(${exe} PRIVATE ${ARG_LIBS})
+    target_link_options(${exe} PRIVATE -fsanitize=fuzzer)
+    target_include_directories(${exe} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
+    set(corpus ${CMAKE_BINARY_DIR}/fuzz-corpus/${name})
+    file(MAKE_DIRECTORY ${corpus})
+    set(dirs ${corpus})
+    if(ARG_SEEDS)
+        list(APPEND dirs ${ARG_SEEDS})
+    endif()
+    add_test(NAME ${exe}
+             COMMAND ${exe} -max_total_time=${ARG_SECONDS} -timeout=10 -rss_limit_mb=4096
+                     -print_final_stats=1 ${dirs}
+             WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})
+    set_tests_properties(${exe} PROPERTIES LABELS fuzz TIMEOUT 900)
+    add_dependencies(fuzzers ${exe})
+endfunction()

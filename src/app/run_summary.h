@@ -1,0 +1,31 @@
+#pragma once
+// The result of one run: what the boot coordinator measured, or the failure that ended it.
+// The smoke report is written from it. Texts are UTF-16, as the window and log texts are.
+
+#include <string>
+
+#include "base/types.h"
+#include "render/render_report.h"
+#include "scene/scene_statistics.h"
+
+namespace kestrune::app {
+
+struct RunSummary {
+    bool success = false;
+    std::u16string error;
+    std::u16string adapter;
+    std::u16string driverType;
+    std::u16string featureLevel;
+    std::u16string shaderProfile;
+    u64 renderedFrames = 0;
+    u64 fixedUpdates = 0;
+    u64 variableUpdates = 0;
+    f64 elapsedMilliseconds = 0.0;
+    u32 width = 0;
+    u32 height = 0;
+    render::RenderReport renderer;
+    scene::SceneStatistics scene;
+    bool contentReady = false;
+};
+
+}  // namespace kestrune::app
