@@ -72,7 +72,7 @@ endmacro()
 # can read ../shared/testdata.
 function(kestrune_test name)
     cmake_parse_arguments(ARG "NO_WINDOWS" "" "SOURCES;LIBS;LABELS" ${ARGN})
-    if(WIN32 AND ARG_NO_WINDOWS)
+    if(KESTRUNE_FUZZ OR (WIN32 AND ARG_NO_WINDOWS))
         return()
     endif()
     kestrune_find_gtest()
