@@ -1,0 +1,34 @@
+#pragma once
+// The launch configuration: built once from the command line (and the launcher's session
+// payload), then copied into the application host and only read.
+
+#include <filesystem>
+#include <string>
+
+#include "base/types.h"
+
+namespace kestrune::app {
+
+enum class CharacterClass : u8 { warrior = 0, templar = 1 };
+
+struct LaunchOptions {
+    bool smokeTest = false;
+    bool useWarp = false;
+    bool showWindow = false;
+    bool vsync = true;
+    bool contentSmoke = false;
+    u32 frames = 8;
+    u32 width = 1280;
+    u32 height = 720;
+    std::filesystem::path reportPath;
+    std::filesystem::path screenshotPath;
+    std::filesystem::path contentDirectory;
+    std::filesystem::path logPath = "logs/KestruneNative.log";
+    std::string serverHost;
+    u16 serverPort = 7777;
+    std::string gameTicket;
+    std::string characterName = "NativeFighter";
+    CharacterClass characterClass = CharacterClass::warrior;
+};
+
+}  // namespace kestrune::app
