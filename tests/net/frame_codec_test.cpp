@@ -1,0 +1,168 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <vector>
+
+#include "net/frame_codec.h"
+#include "net_test_support.h"
+
+namespace kestrune::net {
+namespace {
+
+using test::bytes;
+using test::concat;
+using test::expectRuntimeError;
+
+std::array<std::byte, kFrameHeaderBytes> headerOf(const std::vector<std::byte>& frame) {
+    std::array<std::byte, kFrameHeaderBytes> out{};
+    std::copy_n(frame.begin(), kFrameHeaderBytes, out.begin());
+    return out;
+}
+
+TEST(FrameCodec, EncodesTheHeaderLittleEndianBeforeThePayload) {
+    std::vector<std::byte> frame;
+    encodeFrame(frame, kClientCommand, 0x01020304, 0x1122334455667788ull, bytes({0xAA, 0xBB}));
+    const auto expected = bytes({'K', 'D', 'U', 'L', 2, 0, 3, 0, 2, 0, 0, 0, 4, 3, 2, 1,
+                                 0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11, 0xAA, 0xBB});
+    EXPECT_EQ(frame, expected);
+}
+
+TEST(FrameCodec, PayloadOf64KiBIsTheLargestFrame) {
+    std::vector<std::byte> frame = bytes({7});
+    const std::vector<std::byte> largest(kMaxPayloadBytes, std::byte{0x5A});
+    encodeFrame(frame, kServerSnapshot, 1, 9, largest);
+    ASSERT_EQ(frame.size(), kFrameHeaderBytes + 65536);
+    EXPECT_EQ(decodeFrameHeader(headerOf(frame)).payloadSizeBytes, 65536u);
+    EXPECT_EQ(frame.back(), std::byte{0x5A});
+
+    std::vector<std::byte> refused = bytes({7});
+    const std::vector<std::byte> tooLarge(kMaxPayloadBytes + 1);
+    expectRuntimeError([&] { encodeFrame(refused, kServerSnapshot, 1, 9, tooLarge); },
+                       "protocol payload exceeds 64 KiB");
+    EXPECT_EQ(refused, bytes({7})) << "a refused frame leaves the buffer alone";
+}
+
+TEST(FrameCodec, DecodesAValidHeader) {
+    std::vector<std::byte> frame;
+    encodeFrame(frame, kServerError, 0xFFFFFFFE, 0x8000000000000001ull, bytes({1, 2, 3}));
+    const FrameHeader header = decodeFrameHeader(headerOf(frame));
+    EXPECT_EQ(header.type, kServerError);
+    EXPECT_EQ(header.payloadSizeBytes, 3u);
+    EXPECT_EQ(header.sequence, 0xFFFFFFFEu);
+    EXPECT_EQ(header.sessionId, 0x8000000000000001ull);
+}
+
+TEST(FrameCodec, RefusesBadHeadersInCheckOrder) {
+    std::vector<std::byte> valid;
+    encodeFrame(valid, kServerTick, 1, 1, {});
+    const struct {
+        const char* name;
+        std::size_t offset;
+        std::vector<std::byte> patch;
+        const char* error;  // nullptr: accepted
+    } cases[] = {
+        {"magic", 3, bytes({'X'}), "invalid duel protocol magic"},
+        {"magic in lower case", 0, bytes({'k'}), "invalid duel protocol magic"},
+        {"version 1", 4, bytes({1, 0}), "incompatible duel protocol version"},
+        {"version 2 in the high byte", 4, bytes({0, 2}), "incompatible duel protocol version"},
+        {"payload of 65537", 8, bytes({0x01, 0x00, 0x01, 0x00}), "duel protocol payload is too large"},
+        {"payload of 4 GiB - 1", 8, bytes({0xFF, 0xFF, 0xFF, 0xFF}), "duel protocol payload is too large"},
+        {"payload of 65536", 8, bytes({0x00, 0x00, 0x01, 0x00}), nullptr},
+        {"magic is checked before version", 0, bytes({'X', 'D', 'U', 'L', 9, 9}), "invalid duel protocol magic"},
+        {"version is checked before size", 4, bytes({3, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}),
+         "incompatible duel protocol version"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto header = headerOf(valid);
+        std::copy(c.patch.begin(), c.patch.end(), header.begin() + static_cast<std::ptrdiff_t>(c.offset));
+        if (c.error == nullptr) {
+            EXPECT_NO_THROW(decodeFrameHeader(header));
+        } else {
+            expectRuntimeError([&] { decodeFrameHeader(header); }, c.error);
+        }
+    }
+}
+
+TEST(FrameCodec, TypeIsTheWholeU16) {
+    std::vector<std::byte> frame;
+    encodeFrame(frame, kServerSnapshot, 1, 1, {});
+    EXPECT_EQ(frame[7], std::byte{0});
+    frame[7] = std::byte{1};
+    EXPECT_EQ(decodeFrameHeader(headerOf(frame)).type, 0x0168) << "not taken for type 104";
+}
+
+std::vector<std::byte> twoFrames() {
+    std::vector<std::byte> first;
+    std::vector<std::byte> second;
+    encodeFrame(first, kServerTick, 1, 5, bytes({1, 2, 3, 4, 5, 6, 7, 8}));
+    encodeFrame(second, kServerCombatEvents, 2, 5, bytes({0, 0}));
+    return concat(first, second);
+}
+
+TEST(FrameParser, StopsAtTheEndOfEachFrame) {
+    const auto stream = twoFrames();
+    FrameParser parser;
+    EXPECT_TRUE(parser.atFrameBoundary());
+    const std::size_t firstSize = kFrameHeaderBytes + 8;
+    ASSERT_EQ(parser.feed(stream), firstSize);
+    ASSERT_TRUE(parser.hasFrame());
+    EXPECT_EQ(parser.feed(std::span(stream).subspan(firstSize)), 0u) << "a waiting frame blocks input";
+    const Frame first = parser.takeFrame();
+    EXPECT_EQ(first.type, kServerTick);
+    EXPECT_EQ(first.sequence, 1u);
+    EXPECT_EQ(first.sessionId, 5u);
+    EXPECT_EQ(first.payload, bytes({1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_TRUE(parser.atFrameBoundary());
+
+    EXPECT_EQ(parser.feed(std::span(stream).subspan(firstSize)), stream.size() - firstSize);
+    const Frame second = parser.takeFrame();
+    EXPECT_EQ(second.type, kServerCombatEvents);
+    EXPECT_EQ(second.sequence, 2u);
+    EXPECT_EQ(second.payload, bytes({0, 0}));
+}
+
+TEST(FrameParser, ReassemblesAFrameFedOneByteAtATime) {
+    const auto stream = twoFrames();
+    FrameParser parser;
+    std::vector<Frame> frames;
+    for (const std::byte b : stream) {
+        EXPECT_EQ(parser.feed(std::span(&b, 1)), 1u);
+        if (parser.hasFrame()) {
+            frames.push_back(parser.takeFrame());
+        } else {
+            EXPECT_EQ(frames.size() == 2, parser.atFrameBoundary());
+        }
+    }
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0].payload.size(), 8u);
+    EXPECT_EQ(frames[1].type, kServerCombatEvents);
+    EXPECT_TRUE(parser.atFrameBoundary());
+}
+
+TEST(FrameParser, EmptyPayloadCompletesWithTheHeader) {
+    std::vector<std::byte> frame;
+    encodeFrame(frame, kServerTick, 3, 4, {});
+    FrameParser parser;
+    EXPECT_EQ(parser.feed(frame), kFrameHeaderBytes);
+    ASSERT_TRUE(parser.hasFrame());
+    EXPECT_TRUE(parser.takeFrame().payload.empty());
+}
+
+TEST(FrameParser, RefusesABadHeaderBeforeItsPayloadArrives) {
+    std::vector<std::byte> frame;
+    encodeFrame(frame, kServerTick, 1, 1, {});
+    frame[8] = std::byte{0x01};
+    frame[10] = std::byte{0x01};  // 65537 bytes announced
+    FrameParser parser;
+    EXPECT_EQ(parser.feed(std::span(frame).first(23)), 23u);
+    expectRuntimeError([&] { parser.feed(std::span(frame).subspan(23)); }, "duel protocol payload is too large");
+}
+
+TEST(FrameParser, TakingWithoutACompleteFrameIsAProgrammingError) {
+    FrameParser parser;
+    EXPECT_THROW(parser.takeFrame(), std::logic_error);
+}
+
+}  // namespace
+}  // namespace kestrune::net

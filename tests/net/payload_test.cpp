@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "net/payload.h"
+#include "net_test_support.h"
+
+namespace kestrune::net {
+namespace {
+
+using test::bytes;
+using test::expectInvalidArgument;
+using test::expectRuntimeError;
+
+std::string repeated(std::string_view unit, std::size_t count) {
+    std::string out;
+    for (std::size_t i = 0; i < count; ++i) {
+        out += unit;
+    }
+    return out;
+}
+
+TEST(PayloadWriter, WritesLengthPrefixedStringsAndRefusesBadOnes) {
+    const struct {
+        const char* name;
+        std::string text;
+        const char* error;  // nullptr: written
+    } cases[] = {
+        {"empty", "", nullptr},
+        {"exactly the limit", std::string(24, 'n'), nullptr},
+        {"one byte over", std::string(25, 'n'), "protocol string is too long"},
+        {"12 two-byte characters are 24 bytes", repeated("\xC3\xA9", 12), nullptr},
+        {"13 two-byte characters are 26 bytes", repeated("\xC3\xA9", 13), "protocol string is too long"},
+        {"two-byte character cut off", "ab\xC3", "protocol string is not valid UTF-8"},
+        {"surrogate", "\xED\xA0\x80", "protocol string is not valid UTF-8"},
+        {"overlong", "\xC0\x80", "protocol string is not valid UTF-8"},
+        {"length is checked before UTF-8", std::string(25, '\xFF'), "protocol string is too long"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PayloadWriter writer;
+        writer.u8le(0x55);
+        if (c.error != nullptr) {
+            expectInvalidArgument([&] { writer.string(c.text, 24); }, c.error);
+            EXPECT_EQ(writer.size(), 1u) << "nothing of a refused string is written";
+            continue;
+        }
+        writer.string(c.text, 24);
+        ASSERT_EQ(writer.size(), 1 + 2 + c.text.size());
+        EXPECT_EQ(writer.bytes()[1], static_cast<std::byte>(c.text.size() & 0xFF));
+        EXPECT_EQ(writer.bytes()[2], static_cast<std::byte>(c.text.size() >> 8));
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(writer.bytes().data()) + 3, c.text.size()), c.text);
+    }
+}
+
+TEST(PayloadWriter, LengthPrefixIsLittleEndian) {
+    PayloadWriter writer;
+    const std::string text(256, 't');
+    writer.string(text, 256);
+    EXPECT_EQ(writer.bytes()[0], std::byte{0x00});
+    EXPECT_EQ(writer.bytes()[1], std::byte{0x01});
+    expectInvalidArgument([&] { writer.string(text + "t", 256); }, "protocol string is too long");
+}
+
+TEST(PayloadReader, ReadsStringsWithinTheirLimit) {
+    const struct {
+        const char* name;
+        std::vector<std::byte> payload;
+        const char* text;   // expected string when error is nullptr
+        const char* error;
+    } cases[] = {
+        {"empty string", bytes({0, 0}), "", nullptr},
+        {"three bytes", bytes({3, 0, 'a', 'b', 'c'}), "abc", nullptr},
+        {"length at the limit of 4", bytes({4, 0, 'a', 'b', 'c', 'd'}), "abcd", nullptr},
+        {"length one above the limit, bytes present", bytes({5, 0, 'a', 'b', 'c', 'd', 'e'}), nullptr,
+         "protocol string exceeds its limit"},
+        {"limit is checked before the bytes", bytes({0, 1}), nullptr, "protocol string exceeds its limit"},
+        {"length truncated", bytes({3}), nullptr, "truncated protocol payload"},
+        {"bytes truncated", bytes({3, 0, 'a', 'b'}), nullptr, "truncated protocol payload"},
+        {"invalid UTF-8", bytes({2, 0, 0xC0, 0x80}), nullptr, "protocol string is not valid UTF-8"},
+        {"high length byte is significant", bytes({3, 1, 'a', 'b', 'c'}), nullptr,
+         "protocol string exceeds its limit"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PayloadReader reader(c.payload);
+        if (c.error != nullptr) {
+            expectRuntimeError([&] { reader.string(4, "text"); }, c.error);
+            continue;
+        }
+        EXPECT_EQ(reader.string(4, "text"), c.text);
+        EXPECT_TRUE(reader.atEnd());
+    }
+}
+
+TEST(PayloadReader, TruncationAndTrailingBytesUseTheProtocolTexts) {
+    const auto payload = bytes({1, 2, 3, 4, 5});
+    PayloadReader reader(payload);
+    EXPECT_EQ(reader.u32le("word"), 0x04030201u);
+    expectRuntimeError([&] { reader.expectEnd(); }, "protocol payload contains trailing bytes");
+    expectRuntimeError([&] { reader.u16le("half"); }, "truncated protocol payload");
+    EXPECT_EQ(reader.u8le("last"), 5);
+    reader.expectEnd();
+    expectRuntimeError([&] { reader.u64le("past the end"); }, "truncated protocol payload");
+}
+
+}  // namespace
+}  // namespace kestrune::net
