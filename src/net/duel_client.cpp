@@ -181,8 +181,10 @@ void DuelClient::teardown() {
 }
 
 void DuelClient::stopWithError(const char* text) {
+    // running_ is cleared under the lock that guards the text, so an owner who sees
+    // isRunning() turn false and then asks lastError() already gets the reason.
+    const std::lock_guard lock(stateMutex_);
     if (running_.exchange(false)) {
-        const std::lock_guard lock(stateMutex_);
         lastError_ = text;
     }
 }

@@ -1,0 +1,99 @@
+#pragma once
+// A scripted duel server for the client suites: listens on a loopback port chosen by the
+// system, accepts one connection on its own thread and runs a script against it. Built
+// on the server-side codecs, so it checks every client frame as a real server would.
+// Declare the peer before the client it serves: the client's teardown ends the peer's
+// last read.
+
+#include <atomic>
+#include <functional>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/types.h"
+#include "net/duel_records.h"
+#include "net/frame_codec.h"
+#include "net/protocol.h"
+#include "net/socket.h"
+
+namespace kestrune::net::test {
+
+inline constexpr u64 kPeerSessionId = 0x0123456789ABCDEFull;
+inline constexpr u16 kPeerTickRate = 20;
+inline constexpr u32 kPeerEntityId = 7;
+
+// Winsock wants a start per user; elsewhere this does nothing.
+class SocketsStarted {
+public:
+    SocketsStarted() { startSockets(); }
+    ~SocketsStarted() { stopSockets(); }
+    SocketsStarted(const SocketsStarted&) = delete;
+    SocketsStarted& operator=(const SocketsStarted&) = delete;
+};
+
+class PeerConnection {
+public:
+    explicit PeerConnection(Socket socket) : socket_(std::move(socket)) {}
+
+    // Receives one client frame and checks its session and sequence.
+    Frame receive();
+    ClientHelloMessage expectHello();
+    ClientJoinMessage expectJoin();
+    ClientCommandMessage expectCommand(u32* frameSequence = nullptr);
+
+    // Sends with the next server sequence in `sessionId`.
+    void send(u16 type, std::span<const std::byte> payload);
+    void sendFrame(u16 type, u32 sequence, u64 frameSessionId, std::span<const std::byte> payload);
+    void sendRaw(std::span<const std::byte> bytes);
+    void sendWelcome(u64 welcomeSessionId = kPeerSessionId, u16 tickRate = kPeerTickRate);
+    void sendJoined(u8 characterClass, u32 entityId = kPeerEntityId);
+
+    // Hello, welcome, join, joined with the class the client asked for.
+    ClientJoinMessage handshake();
+    // Reads (and drops) client frames until the client closes its side.
+    void waitForClose();
+    void close() { socket_.close(); }
+
+    u64 sessionId = kPeerSessionId;
+    u32 nextSequence = 1;
+
+private:
+    Socket socket_;
+    u64 clientSessionId_ = 0;  // 0 until the welcome
+    u32 lastClientSequence_ = 0;
+    std::vector<std::byte> scratch_;
+};
+
+class TestPeer {
+public:
+    using Script = std::function<void(PeerConnection&)>;
+
+    explicit TestPeer(Script script);
+    ~TestPeer();
+    TestPeer(const TestPeer&) = delete;
+    TestPeer& operator=(const TestPeer&) = delete;
+
+    u16 port() const noexcept { return port_; }
+    // Waits for the script to end; returns what it threw, or "" when it ran through.
+    std::string finish();
+
+private:
+    SocketsStarted sockets_;
+    Socket listener_;
+    u16 port_ = 0;
+    std::atomic<bool> accepted_{false};
+    std::string error_;
+    std::thread thread_;
+};
+
+// Polls `condition` until it holds. The deadline only keeps a broken client from hanging
+// the suite; it is no timing requirement.
+bool eventually(const std::function<bool()>& condition);
+
+// Texts that name the platform's error codes.
+std::string receiveTimeoutText();
+std::string connectRefusedText();
+
+}  // namespace kestrune::net::test
