@@ -1,0 +1,64 @@
+// The server's decoders of client messages over arbitrary payloads (the first byte picks
+// the decoder): each throws std::runtime_error or returns what the client encoder writes
+// back byte for byte.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <stdexcept>
+#include <vector>
+
+#include "net/client_messages.h"
+
+namespace {
+
+using namespace kestrune::net;
+
+void require(bool condition) {
+    if (!condition) {
+        __builtin_trap();
+    }
+}
+
+template <class Bytes>
+bool same(const Bytes& encoded, std::span<const std::byte> payload) {
+    return encoded.size() == payload.size() && std::equal(encoded.begin(), encoded.end(), payload.begin());
+}
+
+void decodeOne(std::uint8_t selector, std::span<const std::byte> payload) {
+    switch (selector % 3) {
+    case 0: {
+        const ClientHelloMessage hello = decodeHello(payload);
+        require(isValidGameTicket(hello.gameTicket));
+        require(same(encodeHello(hello.gameTicket, hello.clientClockNs), payload));
+        break;
+    }
+    case 1: {
+        const ClientJoinMessage join = decodeJoin(payload);
+        require(!join.characterName.empty() && join.characterName.size() <= kCharacterNameLimitBytes);
+        require(same(encodeJoin(join.characterClass, join.characterName), payload));
+        break;
+    }
+    default: {
+        const ClientCommandMessage command = decodeCommand(payload);
+        require(same(encodeCommand(command.commandSequence, command.kind, command.targetEntityId, command.a,
+                                   command.b, command.c),
+                     payload));
+        break;
+    }
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) {
+        return 0;
+    }
+    const std::span<const std::byte> payload(reinterpret_cast<const std::byte*>(data + 1), size - 1);
+    try {
+        decodeOne(data[0], payload);
+    } catch (const std::runtime_error&) {
+    }
+    return 0;
+}
