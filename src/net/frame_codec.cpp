@@ -10,7 +10,9 @@
 namespace kestrune::net {
 namespace {
 
-constexpr std::array<std::byte, 4> kMagic{std::byte{'K'}, std::byte{'D'}, std::byte{'U'}, std::byte{'L'}};
+// "KDUL" read as one little-endian word: one compare, which fuzzers can also solve.
+constexpr u32 kMagic = u32{'K'} | (u32{'D'} << 8) | (u32{'U'} << 16) | (u32{'L'} << 24);
+constexpr std::size_t kMagicOffset = 0;
 constexpr std::size_t kVersionOffset = 4;
 constexpr std::size_t kTypeOffset = 6;
 constexpr std::size_t kPayloadSizeOffset = 8;
@@ -27,7 +29,7 @@ void encodeFrame(std::vector<std::byte>& out, u16 type, u32 sequence, u64 sessio
     }
     out.assign(kFrameHeaderBytes + payload.size(), std::byte{0});
     std::byte* header = out.data();
-    std::memcpy(header, kMagic.data(), kMagic.size());
+    storeU32le(header + kMagicOffset, kMagic);
     storeU16le(header + kVersionOffset, kProtocolVersion);
     storeU16le(header + kTypeOffset, type);  // every type fits byte 6, so byte 7 is 0
     storeU32le(header + kPayloadSizeOffset, static_cast<u32>(payload.size()));
@@ -39,7 +41,7 @@ void encodeFrame(std::vector<std::byte>& out, u16 type, u32 sequence, u64 sessio
 }
 
 FrameHeader decodeFrameHeader(std::span<const std::byte, kFrameHeaderBytes> header) {
-    if (!std::equal(kMagic.begin(), kMagic.end(), header.begin())) {
+    if (loadU32le(header.data() + kMagicOffset) != kMagic) {
         throw std::runtime_error("invalid duel protocol magic");
     }
     if (loadU16le(header.data() + kVersionOffset) != kProtocolVersion) {

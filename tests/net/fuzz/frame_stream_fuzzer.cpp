@@ -16,6 +16,7 @@
 
 namespace {
 
+using namespace kestrune;
 using namespace kestrune::net;
 
 void require(bool condition) {
