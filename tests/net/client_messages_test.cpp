@@ -202,10 +202,5 @@ TEST(ClientMessages, ServerAcceptsExactlyTheCommandsAClientSends) {
     expectRuntimeError([&] { decodeCommand(reserved); }, "client command is internally inconsistent");
 }
 
-TEST(ClientMessages, CommandRoundTrip) {
-    const ClientCommandMessage command = decodeCommand(commandBytes(0xDEADBEEF, kCommandMove, 0, 0xFE3E, 0x0001, 0));
-    EXPECT_EQ(command, (ClientCommandMessage{0xDEADBEEF, kCommandMove, 0, 0xFE3E, 0x0001, 0}));
-}
-
 }  // namespace
 }  // namespace kestrune::net

@@ -68,13 +68,6 @@ std::vector<std::byte> eventsPayload(u64 firstEventId, std::size_t count) {
     return encodeCombatEvents(events);
 }
 
-// The client asks for a warrior in every script below unless it says otherwise.
-void welcomedAndJoinRead(PeerConnection& c) {
-    c.expectHello();
-    c.sendWelcome();
-    c.expectJoin();
-}
-
 TEST(DuelClientConnect, JoinsAndKeepsWhatArrivesBeforeServerJoined) {
     const std::string ticket(256, 'K');
     const std::string name = "\xC3\x89" + std::string(22, 'n');  // 24 bytes, 23 characters
@@ -143,193 +136,119 @@ TEST(DuelClientConnect, JoinsAndKeepsWhatArrivesBeforeServerJoined) {
     EXPECT_EQ(command, (ClientCommandMessage{1, kCommandStop, 0, 0, 0, 0}));
 }
 
+// A peer fault: how far the peer follows the handshake, then the bytes it sends (a whole
+// frame, a broken one or a piece of one) and whether it then closes the connection.
+enum class Stage { AfterHello, AfterJoinRead, Joined };
+
+struct PeerFault {
+    const char* name;
+    Stage stage;
+    std::vector<std::byte> sent;
+    bool closeAfter;
+    std::string error;
+};
+
+void runUpTo(PeerConnection& c, Stage stage) {
+    c.expectHello();
+    if (stage == Stage::AfterHello) {
+        return;
+    }
+    c.sendWelcome();
+    const ClientJoinMessage join = c.expectJoin();
+    if (stage == Stage::Joined) {
+        c.sendJoined(join.characterClass);
+    }
+}
+
+void playFault(PeerConnection& c, const PeerFault& fault) {
+    runUpTo(c, fault.stage);
+    if (!fault.sent.empty()) {
+        c.sendRaw(fault.sent);
+    }
+    if (fault.closeAfter) {
+        c.close();
+    }
+    c.waitForClose();
+}
+
+// Server frames of a session whose welcome was frame 1.
+std::vector<std::byte> serverFrame(u16 type, u32 sequence, std::span<const std::byte> payload,
+                                   u64 sessionId = kPeerSessionId) {
+    return rawFrame(type, sequence, sessionId, payload);
+}
+
 TEST(DuelClientConnect, HandshakeFailuresThrowAndLeaveTheClientIdle) {
     const auto welcome = welcomePayload();
-    const struct {
-        const char* name;
-        TestPeer::Script script;
-        const char* error;
-    } cases[] = {
-        {"bad magic",
-         [&](PeerConnection& c) {
-             c.expectHello();
-             c.sendRaw(patched(rawFrame(kServerWelcome, 1, kPeerSessionId, welcome), 3, bytes({'X'})));
-         },
-         "invalid duel protocol magic"},
-        {"protocol version 3",
-         [&](PeerConnection& c) {
-             c.expectHello();
-             c.sendRaw(patched(rawFrame(kServerWelcome, 1, kPeerSessionId, welcome), 4, bytes({3, 0})));
-         },
+    const auto joined = joinedPayload(kWarrior);
+    const auto welcomeFrame = serverFrame(kServerWelcome, 1, welcome);
+    constexpr Stage hello = Stage::AfterHello;
+    constexpr Stage joining = Stage::AfterJoinRead;
+    const PeerFault faults[] = {
+        {"bad magic", hello, patched(welcomeFrame, 3, bytes({'X'})), false, "invalid duel protocol magic"},
+        {"protocol version 3", hello, patched(welcomeFrame, 4, bytes({3, 0})), false,
          "incompatible duel protocol version"},
-        {"payload of 65537 announced",
-         [](PeerConnection& c) {
-             c.expectHello();
-             c.sendRaw(patched(rawFrame(kServerWelcome, 1, kPeerSessionId, {}), 8, bytes({1, 0, 1, 0})));
-         },
-         "duel protocol payload is too large"},
-        {"error instead of welcome",
-         [](PeerConnection& c) {
-             c.expectHello();
-             c.send(kServerError, encodeServerError(3, "no duels today"));
-         },
+        {"payload of 65537 announced", hello, patched(serverFrame(kServerWelcome, 1, {}), 8, bytes({1, 0, 1, 0})),
+         false, "duel protocol payload is too large"},
+        {"error instead of welcome", hello, serverFrame(kServerError, 1, encodeServerError(3, "no duels")), false,
          "server did not answer with ServerWelcome"},
-        {"welcome with session 0",
-         [](PeerConnection& c) {
-             c.expectHello();
-             c.sendWelcome(0);
-         },
+        {"welcome with session 0", hello,
+         serverFrame(kServerWelcome, 1, encodeWelcome(ServerWelcomeMessage{0, kPeerTickRate, 0}), 0), false,
          "invalid server welcome"},
-        {"welcome with tick rate 0",
-         [](PeerConnection& c) {
-             c.expectHello();
-             c.sendWelcome(kPeerSessionId, 0);
-         },
+        {"welcome with tick rate 0", hello,
+         serverFrame(kServerWelcome, 1, encodeWelcome(ServerWelcomeMessage{kPeerSessionId, 0, 0})), false,
          "invalid server welcome"},
-        {"welcome header names another session",
-         [&](PeerConnection& c) {
-             c.expectHello();
-             c.sendFrame(kServerWelcome, 1, kPeerSessionId + 1, welcome);
-         },
-         "invalid server welcome"},
-        {"welcome with sequence 2",
-         [&](PeerConnection& c) {
-             c.expectHello();
-             c.sendFrame(kServerWelcome, 2, kPeerSessionId, welcome);
-         },
+        {"welcome header names another session", hello, serverFrame(kServerWelcome, 1, welcome, kPeerSessionId + 1),
+         false, "invalid server welcome"},
+        {"welcome with sequence 2", hello, serverFrame(kServerWelcome, 2, welcome), false,
          "expected duel server frame sequence 1, received 2"},
-        {"welcome with sequence 0",
-         [&](PeerConnection& c) {
-             c.expectHello();
-             c.sendFrame(kServerWelcome, 0, kPeerSessionId, welcome);
-         },
+        {"welcome with sequence 0", hello, serverFrame(kServerWelcome, 0, welcome), false,
          "expected duel server frame sequence 1, received 0"},
-        {"welcome truncated",
-         [&](PeerConnection& c) {
-             c.expectHello();
-             c.send(kServerWelcome, withoutLast(welcome));
-         },
+        {"welcome truncated", hello, serverFrame(kServerWelcome, 1, withoutLast(welcome)), false,
          "truncated protocol payload"},
-        {"welcome with a trailing byte",
-         [&](PeerConnection& c) {
-             c.expectHello();
-             c.send(kServerWelcome, concat(welcome, bytes({0})));
-         },
+        {"welcome with a trailing byte", hello, serverFrame(kServerWelcome, 1, concat(welcome, bytes({0}))), false,
          "protocol payload contains trailing bytes"},
-        {"closed after the hello",
-         [](PeerConnection& c) {
-             c.expectHello();
-             c.close();
-         },
+        {"closed after the hello", hello, {}, true, "duel server closed the connection"},
+        {"closed in the middle of a header", hello, withoutLast(welcomeFrame, welcomeFrame.size() - 10), true,
          "duel server closed the connection"},
-        {"closed in the middle of a header",
-         [&](PeerConnection& c) {
-             c.expectHello();
-             const auto frame = rawFrame(kServerWelcome, 1, kPeerSessionId, welcome);
-             c.sendRaw(std::span(frame).first(10));
-             c.close();
-         },
-         "duel server closed the connection"},
-        {"joined with entity 0",
-         [](PeerConnection& c) {
-             welcomedAndJoinRead(c);
-             c.sendJoined(kWarrior, 0);
-         },
+        {"joined with entity 0", joining,
+         serverFrame(kServerJoined, 2, encodeJoined(ServerJoinedMessage{0, kWarrior, 0, 0})), false,
          "server returned an invalid duel entity id"},
-        {"joined the other class",
-         [](PeerConnection& c) {
-             welcomedAndJoinRead(c);
-             c.sendJoined(kTemplar);
-         },
+        {"joined the other class", joining, serverFrame(kServerJoined, 2, joinedPayload(kTemplar)), false,
          "server joined a different character class"},
-        {"joined class 0",
-         [](PeerConnection& c) {
-             welcomedAndJoinRead(c);
-             c.sendJoined(0);
-         },
+        {"joined class 0", joining, serverFrame(kServerJoined, 2, joinedPayload(0)), false,
          "server joined a different character class"},
-        {"joined of 12 bytes with entity 0 is truncated first",
-         [](PeerConnection& c) {
-             welcomedAndJoinRead(c);
-             c.send(kServerJoined, withoutLast(encodeJoined(ServerJoinedMessage{0, kWarrior, 0, 0})));
-         },
+        {"joined of 12 bytes with entity 0 is truncated first", joining,
+         serverFrame(kServerJoined, 2, withoutLast(encodeJoined(ServerJoinedMessage{0, kWarrior, 0, 0}))), false,
          "truncated protocol payload"},
-        {"joined of 14 bytes",
-         [](PeerConnection& c) {
-             welcomedAndJoinRead(c);
-             c.send(kServerJoined, concat(joinedPayload(kWarrior), bytes({0})));
-         },
+        {"joined of 14 bytes", joining, serverFrame(kServerJoined, 2, concat(joined, bytes({0}))), false,
          "protocol payload contains trailing bytes"},
-        {"server error while joining",
-         [](PeerConnection& c) {
-             welcomedAndJoinRead(c);
-             c.send(kServerError, encodeServerError(42, "duel is full"));
-         },
-         "server error 42: duel is full"},
-        {"tick while joining",
-         [](PeerConnection& c) {
-             welcomedAndJoinRead(c);
-             c.send(kServerTick, encodeTick(1));
-         },
+        {"server error while joining", joining, serverFrame(kServerError, 2, encodeServerError(42, "duel is full")),
+         false, "server error 42: duel is full"},
+        {"tick while joining", joining, serverFrame(kServerTick, 2, encodeTick(1)), false,
          "unexpected duel server message while joining"},
-        {"command result while joining",
-         [](PeerConnection& c) {
-             welcomedAndJoinRead(c);
-             c.send(kServerCommandResult, encodeCommandResult(CommandResult{1, true, 0, 1}));
-         },
+        {"command result while joining", joining,
+         serverFrame(kServerCommandResult, 2, encodeCommandResult(CommandResult{1, true, 0, 1})), false,
          "unexpected duel server message while joining"},
-        {"second welcome",
-         [&](PeerConnection& c) {
-             welcomedAndJoinRead(c);
-             c.send(kServerWelcome, welcome);
-         },
+        {"second welcome", joining, serverFrame(kServerWelcome, 2, welcome), false,
          "unexpected duel server message while joining"},
-        {"joined with header byte 7 set",
-         [](PeerConnection& c) {
-             welcomedAndJoinRead(c);
-             c.sendRaw(patched(rawFrame(kServerJoined, 2, kPeerSessionId, joinedPayload(kWarrior)), 7, bytes({1})));
-         },
+        {"joined with header byte 7 set", joining, patched(serverFrame(kServerJoined, 2, joined), 7, bytes({1})), false,
          "unexpected duel server message while joining"},
-        {"sequence gap while joining",
-         [](PeerConnection& c) {
-             welcomedAndJoinRead(c);
-             c.sendFrame(kServerJoined, 3, kPeerSessionId, joinedPayload(kWarrior));
-         },
+        {"sequence gap while joining", joining, serverFrame(kServerJoined, 3, joined), false,
          "expected duel server frame sequence 2, received 3"},
-        {"sequence repeated while joining",
-         [](PeerConnection& c) {
-             welcomedAndJoinRead(c);
-             c.sendFrame(kServerSnapshot, 1, kPeerSessionId, encodeSnapshot(snapshotAt(1)));
-         },
-         "expected duel server frame sequence 2, received 1"},
-        {"joined for another session",
-         [](PeerConnection& c) {
-             welcomedAndJoinRead(c);
-             c.sendFrame(kServerJoined, 2, kPeerSessionId + 1, joinedPayload(kWarrior));
-         },
+        {"sequence repeated while joining", joining, serverFrame(kServerSnapshot, 1, encodeSnapshot(snapshotAt(1))),
+         false, "expected duel server frame sequence 2, received 1"},
+        {"joined for another session", joining, serverFrame(kServerJoined, 2, joined, kPeerSessionId + 1), false,
          "received a frame for another session"},
-        {"invalid snapshot while joining",
-         [](PeerConnection& c) {
-             welcomedAndJoinRead(c);
-             c.send(kServerSnapshot, snapshotWithPlayerClassZero());
-         },
-         "snapshot contains an invalid player enum value"},
-        {"closed while joining",
-         [](PeerConnection& c) {
-             welcomedAndJoinRead(c);
-             c.send(kServerCombatEvents, eventsPayload(1, 2));
-             c.close();
-         },
+        {"invalid snapshot while joining", joining, serverFrame(kServerSnapshot, 2, snapshotWithPlayerClassZero()),
+         false, "snapshot contains an invalid player enum value"},
+        {"closed while joining", joining, serverFrame(kServerCombatEvents, 2, eventsPayload(1, 2)), true,
          "duel server closed the connection"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        TestPeer peer([&](PeerConnection& connection) {
-            c.script(connection);
-            connection.waitForClose();
-        });
+    for (const PeerFault& fault : faults) {
+        SCOPED_TRACE(fault.name);
+        TestPeer peer([&](PeerConnection& c) { playFault(c, fault); });
         DuelClient client;
-        expectRuntimeError([&] { client.connect(kHost, peer.port(), kWarrior, kName, "ticket"); }, c.error);
+        expectRuntimeError([&] { client.connect(kHost, peer.port(), kWarrior, kName, "ticket"); }, fault.error);
         EXPECT_FALSE(client.isRunning());
         EXPECT_EQ(client.localEntityId(), 0u);
         EXPECT_EQ(client.tickRate(), 0u);
@@ -401,76 +320,60 @@ TEST(DuelClientSession, ErrorsAfterTheJoinEndTheSessionWithTheirText) {
     inconsistent.u8le(1);
     inconsistent.u16le(3);
     inconsistent.u64le(9);
-    const auto inconsistentResult = inconsistent.release();
-    const struct {
-        const char* name;
-        TestPeer::Script script;
-        const char* error;
-    } cases[] = {
-        {"connection closed", [](PeerConnection& c) { c.close(); }, "duel server closed the connection"},
-        {"sequence gap", [&](PeerConnection& c) { c.sendFrame(kServerTick, 4, kPeerSessionId, tick); },
+    constexpr Stage joined = Stage::Joined;
+    // The welcome was frame 1 and the joined frame 2, so the next frame must carry 3.
+    const PeerFault faults[] = {
+        {"connection closed", joined, {}, true, "duel server closed the connection"},
+        {"sequence gap", joined, serverFrame(kServerTick, 4, tick), false,
          "expected duel server frame sequence 3, received 4"},
-        {"sequence repeated", [&](PeerConnection& c) { c.sendFrame(kServerTick, 2, kPeerSessionId, tick); },
+        {"sequence repeated", joined, serverFrame(kServerTick, 2, tick), false,
          "expected duel server frame sequence 3, received 2"},
-        {"gap after good frames",
-         [&](PeerConnection& c) {
-             c.send(kServerTick, tick);
-             c.send(kServerSnapshot, encodeSnapshot(snapshotAt(3)));
-             c.sendFrame(kServerTick, 9, kPeerSessionId, tick);
-         },
-         "expected duel server frame sequence 5, received 9"},
-        {"another session", [&](PeerConnection& c) { c.sendFrame(kServerTick, 3, kPeerSessionId ^ 1, tick); },
+        {"gap after good frames", joined,
+         concat(concat(serverFrame(kServerTick, 3, tick), serverFrame(kServerSnapshot, 4, encodeSnapshot(snapshotAt(3)))),
+                serverFrame(kServerTick, 9, tick)),
+         false, "expected duel server frame sequence 5, received 9"},
+        {"another session", joined, serverFrame(kServerTick, 3, tick, kPeerSessionId ^ 1), false,
          "received a frame for another session"},
-        {"server error", [](PeerConnection& c) { c.send(kServerError, encodeServerError(9, "server shutting down")); },
+        {"server error", joined, serverFrame(kServerError, 3, encodeServerError(9, "server shutting down")), false,
          "server error 9: server shutting down"},
-        {"welcome after the join", [](PeerConnection& c) { c.send(kServerWelcome, welcomePayload()); },
+        {"welcome after the join", joined, serverFrame(kServerWelcome, 3, welcomePayload()), false,
          "unexpected duel server message"},
-        {"joined after the join", [](PeerConnection& c) { c.send(kServerJoined, joinedPayload(kWarrior)); },
+        {"joined after the join", joined, serverFrame(kServerJoined, 3, joinedPayload(kWarrior)), false,
          "unexpected duel server message"},
-        {"client message type", [](PeerConnection& c) { c.send(kClientCommand, {}); }, "unexpected duel server message"},
-        {"unknown type", [](PeerConnection& c) { c.send(250, {}); }, "unexpected duel server message"},
-        {"tick with a trailing byte", [&](PeerConnection& c) { c.send(kServerTick, concat(tick, bytes({0}))); },
+        {"client message type", joined, serverFrame(kClientCommand, 3, {}), false, "unexpected duel server message"},
+        {"unknown type", joined, serverFrame(250, 3, {}), false, "unexpected duel server message"},
+        {"tick with a trailing byte", joined, serverFrame(kServerTick, 3, concat(tick, bytes({0}))), false,
          "protocol payload contains trailing bytes"},
-        {"truncated tick", [&](PeerConnection& c) { c.send(kServerTick, withoutLast(tick)); },
+        {"truncated tick", joined, serverFrame(kServerTick, 3, withoutLast(tick)), false, "truncated protocol payload"},
+        {"truncated command result", joined,
+         serverFrame(kServerCommandResult, 3, withoutLast(encodeCommandResult(CommandResult{1, true, 0, 1}))), false,
          "truncated protocol payload"},
-        {"truncated command result",
-         [](PeerConnection& c) {
-             c.send(kServerCommandResult, withoutLast(encodeCommandResult(CommandResult{1, true, 0, 1})));
-         },
-         "truncated protocol payload"},
-        {"inconsistent command result", [&](PeerConnection& c) { c.send(kServerCommandResult, inconsistentResult); },
+        {"inconsistent command result", joined, serverFrame(kServerCommandResult, 3, inconsistent.bytes()), false,
          "command result is internally inconsistent"},
-        {"invalid combat event",
-         [](PeerConnection& c) { c.send(kServerCombatEvents, patched(eventsPayload(1, 1), 2 + 8, bytes({8}))); },
+        {"invalid combat event", joined,
+         serverFrame(kServerCombatEvents, 3, patched(eventsPayload(1, 1), 2 + 8, bytes({8}))), false,
          "combat event contains an invalid enum value"},
-        {"too many combat events", [](PeerConnection& c) { c.send(kServerCombatEvents, bytes({0x01, 0x10})); },
+        {"too many combat events", joined, serverFrame(kServerCombatEvents, 3, bytes({0x01, 0x10})), false,
          "combat event limit exceeded"},
-        {"invalid snapshot", [](PeerConnection& c) { c.send(kServerSnapshot, snapshotWithPlayerClassZero()); },
+        {"invalid snapshot", joined, serverFrame(kServerSnapshot, 3, snapshotWithPlayerClassZero()), false,
          "snapshot contains an invalid player enum value"},
-        {"bad magic",
-         [&](PeerConnection& c) { c.sendRaw(patched(rawFrame(kServerTick, 3, kPeerSessionId, tick), 0, bytes({'D'}))); },
+        {"bad magic", joined, patched(serverFrame(kServerTick, 3, tick), 0, bytes({'D'})), false,
          "invalid duel protocol magic"},
-        {"payload too large",
-         [](PeerConnection& c) {
-             c.sendRaw(patched(rawFrame(kServerSnapshot, 3, kPeerSessionId, {}), 8, bytes({0xFF, 0xFF, 0xFF, 0x7F})));
-         },
+        {"payload too large", joined,
+         patched(serverFrame(kServerSnapshot, 3, {}), 8, bytes({0xFF, 0xFF, 0xFF, 0x7F})), false,
          "duel protocol payload is too large"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        TestPeer peer([&](PeerConnection& connection) {
-            connection.handshake();
-            c.script(connection);
-            connection.waitForClose();
-        });
+    for (const PeerFault& fault : faults) {
+        SCOPED_TRACE(fault.name);
+        TestPeer peer([&](PeerConnection& c) { playFault(c, fault); });
         DuelClient client;
         client.connect(kHost, peer.port(), kWarrior, kName, "");
         ASSERT_TRUE(eventually([&] { return !client.isRunning(); }));
-        EXPECT_EQ(client.lastError(), c.error);
+        EXPECT_EQ(client.lastError(), fault.error);
         EXPECT_FALSE(client.sendMove(1, 2));
         EXPECT_EQ(client.lastSentCommandSequence(), 0u);
         client.teardown();
-        EXPECT_EQ(client.lastError(), c.error) << "teardown keeps the reason";
+        EXPECT_EQ(client.lastError(), fault.error) << "teardown keeps the reason";
         EXPECT_EQ(peer.finish(), "");
     }
 }

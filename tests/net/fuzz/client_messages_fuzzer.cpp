@@ -8,40 +8,32 @@
 #include <stdexcept>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "net/client_messages.h"
 
 namespace {
 
 using namespace kestrune::net;
-
-void require(bool condition) {
-    if (!condition) {
-        __builtin_trap();
-    }
-}
-
-template <class Bytes>
-bool same(const Bytes& encoded, std::span<const std::byte> payload) {
-    return encoded.size() == payload.size() && std::equal(encoded.begin(), encoded.end(), payload.begin());
-}
+using fuzz::require;
+using fuzz::sameBytes;
 
 void decodeOne(std::uint8_t selector, std::span<const std::byte> payload) {
     switch (selector % 3) {
     case 0: {
         const ClientHelloMessage hello = decodeHello(payload);
         require(isValidGameTicket(hello.gameTicket));
-        require(same(encodeHello(hello.gameTicket, hello.clientClockNs), payload));
+        require(sameBytes(encodeHello(hello.gameTicket, hello.clientClockNs), payload));
         break;
     }
     case 1: {
         const ClientJoinMessage join = decodeJoin(payload);
         require(!join.characterName.empty() && join.characterName.size() <= kCharacterNameLimitBytes);
-        require(same(encodeJoin(join.characterClass, join.characterName), payload));
+        require(sameBytes(encodeJoin(join.characterClass, join.characterName), payload));
         break;
     }
     default: {
         const ClientCommandMessage command = decodeCommand(payload);
-        require(same(encodeCommand(command.commandSequence, command.kind, command.targetEntityId, command.a,
+        require(sameBytes(encodeCommand(command.commandSequence, command.kind, command.targetEntityId, command.a,
                                    command.b, command.c),
                      payload));
         break;
@@ -55,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) {
         return 0;
     }
-    const std::span<const std::byte> payload(reinterpret_cast<const std::byte*>(data + 1), size - 1);
+    const std::span<const std::byte> payload = fuzz::payloadAfterSelector(data, size);
     try {
         decodeOne(data[0], payload);
     } catch (const std::runtime_error&) {

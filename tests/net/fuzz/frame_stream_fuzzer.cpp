@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "net/frame_codec.h"
 #include "net/frame_sequence.h"
 #include "net/server_messages.h"
@@ -18,12 +19,8 @@ namespace {
 
 using namespace kestrune;
 using namespace kestrune::net;
-
-void require(bool condition) {
-    if (!condition) {
-        __builtin_trap();
-    }
-}
+using fuzz::require;
+using fuzz::sameBytes;
 
 void dispatch(const Frame& frame) {
     switch (frame.type) {
@@ -45,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const std::size_t chunkBytes = 1 + data[0] % 64;
-    const std::span<const std::byte> stream(reinterpret_cast<const std::byte*>(data + 1), size - 1);
+    const std::span<const std::byte> stream = fuzz::payloadAfterSelector(data, size);
     FrameParser parser;
     std::size_t offset = 0;
     std::size_t frameStart = 0;
@@ -62,8 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
             const Frame frame = parser.takeFrame();
             encodeFrame(reencoded, frame.type, frame.sequence, frame.sessionId, frame.payload);
-            require(reencoded.size() == offset - frameStart &&
-                    std::equal(reencoded.begin(), reencoded.end(), stream.begin() + static_cast<std::ptrdiff_t>(frameStart)));
+            require(sameBytes(reencoded, stream.subspan(frameStart, offset - frameStart)));
             frameStart = offset;
             require(parser.atFrameBoundary());
             if (!haveSession) {

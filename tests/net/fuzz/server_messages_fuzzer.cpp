@@ -8,29 +8,22 @@
 #include <stdexcept>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "net/server_messages.h"
 
 namespace {
 
 using namespace kestrune::net;
-
-void require(bool condition) {
-    if (!condition) {
-        __builtin_trap();
-    }
-}
-
-bool same(const std::vector<std::byte>& encoded, std::span<const std::byte> payload) {
-    return encoded.size() == payload.size() && std::equal(encoded.begin(), encoded.end(), payload.begin());
-}
+using fuzz::require;
+using fuzz::sameBytes;
 
 void decodeOne(std::uint8_t selector, std::span<const std::byte> payload) {
     switch (selector % 7) {
     case 0:
-        require(same(encodeWelcome(decodeWelcome(payload)), payload));
+        require(sameBytes(encodeWelcome(decodeWelcome(payload)), payload));
         break;
     case 1:
-        require(same(encodeJoined(decodeJoined(payload)), payload));
+        require(sameBytes(encodeJoined(decodeJoined(payload)), payload));
         break;
     case 2: {
         // Any non-zero accepted byte decodes as true, so compare records rather than bytes.
@@ -39,13 +32,13 @@ void decodeOne(std::uint8_t selector, std::span<const std::byte> payload) {
         break;
     }
     case 3:
-        require(same(encodeSnapshot(decodeSnapshot(payload)), payload));
+        require(sameBytes(encodeSnapshot(decodeSnapshot(payload)), payload));
         break;
     case 4:
-        require(same(encodeCombatEvents(decodeCombatEvents(payload)), payload));
+        require(sameBytes(encodeCombatEvents(decodeCombatEvents(payload)), payload));
         break;
     case 5:
-        require(same(encodeTick(decodeTick(payload)), payload));
+        require(sameBytes(encodeTick(decodeTick(payload)), payload));
         break;
     default:
         require(decodeServerError(payload).rfind("server error ", 0) == 0);
@@ -59,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) {
         return 0;
     }
-    const std::span<const std::byte> payload(reinterpret_cast<const std::byte*>(data + 1), size - 1);
+    const std::span<const std::byte> payload = fuzz::payloadAfterSelector(data, size);
     try {
         decodeOne(data[0], payload);
     } catch (const std::runtime_error&) {
