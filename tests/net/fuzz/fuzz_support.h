@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <stdexcept>
 
 namespace kestrune::net::fuzz {
 
@@ -23,6 +24,20 @@ bool sameBytes(const Bytes& encoded, std::span<const std::byte> original) {
 // The first input byte chooses what to run, the rest is the payload.
 inline std::span<const std::byte> payloadAfterSelector(const std::uint8_t* data, std::size_t size) {
     return {reinterpret_cast<const std::byte*>(data + 1), size - 1};
+}
+
+// Runs `decode(selector, payload)`; a refused message (std::runtime_error) is the expected
+// outcome for most inputs, any other exception escapes and is reported as a crash.
+template <class Decode>
+int decodeSelected(const std::uint8_t* data, std::size_t size, Decode decode) {
+    if (size == 0) {
+        return 0;
+    }
+    try {
+        decode(data[0], payloadAfterSelector(data, size));
+    } catch (const std::runtime_error&) {
+    }
+    return 0;
 }
 
 }  // namespace kestrune::net::fuzz

@@ -49,14 +49,5 @@ void decodeOne(std::uint8_t selector, std::span<const std::byte> payload) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size == 0) {
-        return 0;
-    }
-    const std::span<const std::byte> payload = fuzz::payloadAfterSelector(data, size);
-    try {
-        decodeOne(data[0], payload);
-    } catch (const std::runtime_error&) {
-        // A refused message is the expected outcome for most inputs.
-    }
-    return 0;
+    return fuzz::decodeSelected(data, size, decodeOne);
 }
