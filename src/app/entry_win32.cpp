@@ -1,24 +1,34 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "app/application.h"
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    std::vector<std::u16string> arguments;
+namespace {
+
+struct LocalFreeDeleter {
+    void operator()(LPWSTR* block) const noexcept { LocalFree(block); }
+};
+
+std::vector<std::u16string> readCommandLine() {
     int count = 0;
-    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (argv != nullptr) {
-        for (int i = 1; i < count; ++i) {
-            std::u16string argument;
-            for (const wchar_t* p = argv[i]; *p != L'\0'; ++p) {
-                argument.push_back(static_cast<char16_t>(*p));
-            }
-            arguments.push_back(std::move(argument));
-        }
-        LocalFree(argv);
+    const std::unique_ptr<LPWSTR, LocalFreeDeleter> argv(CommandLineToArgvW(GetCommandLineW(), &count));
+    if (!argv) {
+        throw std::runtime_error("CommandLineToArgvW failed.");
     }
-    return kestrune::app::runApplication(arguments);
+    std::vector<std::u16string> arguments;
+    for (int i = 1; i < count; ++i) {  // argument 0 is the program path
+        const std::wstring_view argument = argv.get()[i];
+        arguments.emplace_back(argument.begin(), argument.end());
+    }
+    return arguments;
 }
+
+}  // namespace
+
+// The parameters are ignored: the command line is read whole and split the Windows way.
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return kestrune::app::runApplication(readCommandLine); }

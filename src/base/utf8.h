@@ -1,7 +1,7 @@
 #pragma once
 // Well-formed UTF-8 as RFC 3629 defines it: no overlong forms, no surrogates (U+D800 to
 // U+DFFF), nothing above U+10FFFF, no sequence cut off by the end of the text. Shared by
-// the model format's string table and the duel protocol's strings.
+// the model format's string table, the duel protocol's strings and the text conversions.
 
 #include <cstddef>
 #include <span>
@@ -11,52 +11,61 @@
 
 namespace kestrune {
 
+// Length in bytes (1 to 4) of the well-formed sequence that starts at `text[at]`, or 0
+// when the bytes there do not start one. Requires at < sizeBytes.
+inline std::size_t utf8SequenceLength(const unsigned char* text, std::size_t sizeBytes, std::size_t at) noexcept {
+    const unsigned lead = text[at];
+    if (lead < 0x80) {
+        return 1;
+    }
+    std::size_t continuation = 0;
+    unsigned secondLow = 0x80;
+    unsigned secondHigh = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        continuation = 1;
+    } else if (lead == 0xE0) {
+        continuation = 2;
+        secondLow = 0xA0;  // below would be an overlong form
+    } else if ((lead >= 0xE1 && lead <= 0xEC) || lead == 0xEE || lead == 0xEF) {
+        continuation = 2;
+    } else if (lead == 0xED) {
+        continuation = 2;
+        secondHigh = 0x9F;  // above would encode a surrogate
+    } else if (lead == 0xF0) {
+        continuation = 3;
+        secondLow = 0x90;  // below would be an overlong form
+    } else if (lead >= 0xF1 && lead <= 0xF3) {
+        continuation = 3;
+    } else if (lead == 0xF4) {
+        continuation = 3;
+        secondHigh = 0x8F;  // above would pass U+10FFFF
+    } else {
+        return 0;  // 0x80..0xC1 and 0xF5..0xFF never lead
+    }
+    if (continuation > sizeBytes - at - 1) {
+        return 0;
+    }
+    const unsigned second = text[at + 1];
+    if (second < secondLow || second > secondHigh) {
+        return 0;
+    }
+    for (std::size_t k = 2; k <= continuation; ++k) {
+        const unsigned next = text[at + k];
+        if (next < 0x80 || next > 0xBF) {
+            return 0;
+        }
+    }
+    return continuation + 1;
+}
+
 inline bool isWellFormedUtf8(const unsigned char* text, std::size_t sizeBytes) noexcept {
     std::size_t i = 0;
     while (i < sizeBytes) {
-        const unsigned lead = text[i];
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t continuation = 0;
-        unsigned secondLow = 0x80;
-        unsigned secondHigh = 0xBF;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            continuation = 1;
-        } else if (lead == 0xE0) {
-            continuation = 2;
-            secondLow = 0xA0;  // below would be an overlong form
-        } else if ((lead >= 0xE1 && lead <= 0xEC) || lead == 0xEE || lead == 0xEF) {
-            continuation = 2;
-        } else if (lead == 0xED) {
-            continuation = 2;
-            secondHigh = 0x9F;  // above would encode a surrogate
-        } else if (lead == 0xF0) {
-            continuation = 3;
-            secondLow = 0x90;  // below would be an overlong form
-        } else if (lead >= 0xF1 && lead <= 0xF3) {
-            continuation = 3;
-        } else if (lead == 0xF4) {
-            continuation = 3;
-            secondHigh = 0x8F;  // above would pass U+10FFFF
-        } else {
-            return false;  // 0x80..0xC1 and 0xF5..0xFF never lead
-        }
-        if (continuation > sizeBytes - i - 1) {
+        const std::size_t length = utf8SequenceLength(text, sizeBytes, i);
+        if (length == 0) {
             return false;
         }
-        const unsigned second = text[i + 1];
-        if (second < secondLow || second > secondHigh) {
-            return false;
-        }
-        for (std::size_t k = 2; k <= continuation; ++k) {
-            const unsigned next = text[i + k];
-            if (next < 0x80 || next > 0xBF) {
-                return false;
-            }
-        }
-        i += continuation + 1;
+        i += length;
     }
     return true;
 }

@@ -1,0 +1,154 @@
+#include "app/command_line.h"
+
+#include <stdexcept>
+#include <string_view>
+
+#include "app/text_conversion.h"
+#include "base/utf16.h"
+
+namespace kestrune::app {
+namespace {
+
+constexpr u32 kMinimumPort = 1;
+constexpr u32 kMaximumPort = 65535;
+constexpr u64 kMaximumU32 = 0xFFFFFFFFu;
+constexpr u64 kMaximumU64 = ~u64{0};
+
+[[noreturn]] void fail(const std::string& message) { throw std::invalid_argument(message); }
+
+[[noreturn]] void failNumber(std::string_view optionName) {
+    fail("Invalid numeric value for " + std::string(optionName));
+}
+
+// Plain decimal: at least one digit, nothing but the ASCII digits, leading zeros allowed.
+// Units are compared whole, not narrowed to their low byte first, so a character such as
+// U+0131 cannot pass for the digit 1.
+std::optional<u64> parseDecimal(std::u16string_view text, u64 maximum) {
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    u64 value = 0;
+    for (const char16_t unit : text) {
+        if (unit < u'0' || unit > u'9') {
+            return std::nullopt;
+        }
+        const u64 digit = static_cast<u64>(unit - u'0');
+        if (value > (maximum - digit) / 10) {
+            return std::nullopt;
+        }
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+u32 parseU32(std::u16string_view text, std::string_view optionName) {
+    const std::optional<u64> value = parseDecimal(text, kMaximumU32);
+    if (!value) {
+        failNumber(optionName);
+    }
+    return static_cast<u32>(*value);
+}
+
+u64 parsePipeHandle(std::u16string_view text) {
+    const std::optional<u64> value = parseDecimal(text, kMaximumU64);
+    if (!value || *value == 0) {
+        failNumber("--session-pipe");
+    }
+    return *value;
+}
+
+// The last colon splits, so a host that contains colons itself (an IPv6 literal) stands
+// as given. The host is kept as UTF-8, the form the socket layer resolves; ASCII hosts,
+// the only ones a resolver knows, are unchanged by that.
+void parseServer(std::u16string_view value, LaunchOptions& options) {
+    const std::size_t colon = value.rfind(u':');
+    if (colon == std::u16string_view::npos || colon == 0 || colon + 1 == value.size()) {
+        fail("--server must use host:port.");
+    }
+    const u32 port = parseU32(value.substr(colon + 1), "--server");
+    if (port < kMinimumPort || port > kMaximumPort) {
+        fail("Server port must be between 1 and 65535.");
+    }
+    options.serverHost = utf8FromUtf16Lossy(value.substr(0, colon));
+    options.serverPort = static_cast<u16>(port);
+}
+
+std::optional<std::u16string_view> valueOf(std::u16string_view argument, std::u16string_view prefix) {
+    if (!argument.starts_with(prefix)) {
+        return std::nullopt;
+    }
+    return argument.substr(prefix.size());
+}
+
+void validate(const ParsedCommandLine& parsed) {
+    const LaunchOptions& options = parsed.options;
+    if (options.width < kMinimumWidthPixels || options.height < kMinimumHeightPixels) {
+        fail("Window dimensions must be at least 320x240.");
+    }
+    if (options.frames < kMinimumFrames || options.frames > kMaximumFrames) {
+        fail("--frames must be between 1 and 10000.");
+    }
+    if (options.contentSmoke && options.contentDirectory.empty()) {
+        fail("--content-smoke requires --content=<runtime directory>.");
+    }
+    if (parsed.sessionPipeHandle && options.serverHost.empty()) {
+        fail("--session-pipe requires --server.");
+    }
+}
+
+}  // namespace
+
+ParsedCommandLine parseCommandLine(std::span<const std::u16string> arguments) {
+    ParsedCommandLine parsed;
+    LaunchOptions& options = parsed.options;
+    for (const std::u16string& text : arguments) {
+        const std::u16string_view argument = text;
+        // Whole, case-sensitive comparisons; the first form that matches wins and a later
+        // occurrence of an option overwrites an earlier one.
+        if (argument == u"--smoke-test") {
+            options.smokeTest = true;
+        } else if (argument == u"--content-smoke") {
+            options.smokeTest = true;
+            options.contentSmoke = true;
+        } else if (argument == u"--warp") {
+            options.useWarp = true;
+        } else if (argument == u"--show") {
+            options.showWindow = true;
+        } else if (argument == u"--no-vsync") {
+            options.vsync = false;
+        } else if (const auto frames = valueOf(argument, u"--frames=")) {
+            options.frames = parseU32(*frames, "--frames");
+        } else if (const auto width = valueOf(argument, u"--width=")) {
+            options.width = parseU32(*width, "--width");
+        } else if (const auto height = valueOf(argument, u"--height=")) {
+            options.height = parseU32(*height, "--height");
+        } else if (const auto report = valueOf(argument, u"--report=")) {
+            options.reportPath = pathFromUtf16(*report);
+        } else if (const auto log = valueOf(argument, u"--log=")) {
+            options.logPath = pathFromUtf16(*log);
+        } else if (const auto screenshot = valueOf(argument, u"--screenshot=")) {
+            options.screenshotPath = pathFromUtf16(*screenshot);
+        } else if (const auto content = valueOf(argument, u"--content=")) {
+            options.contentDirectory = pathFromUtf16(*content);
+        } else if (const auto server = valueOf(argument, u"--server=")) {
+            parseServer(*server, options);
+        } else if (const auto pipe = valueOf(argument, u"--session-pipe=")) {
+            if (parsed.sessionPipeHandle) {
+                fail("--session-pipe can only be supplied once.");
+            }
+            parsed.sessionPipeHandle = parsePipeHandle(*pipe);
+        } else if (argument == u"--class=warrior") {
+            options.characterClass = CharacterClass::warrior;
+        } else if (argument == u"--class=templar") {
+            options.characterClass = CharacterClass::templar;
+        } else if (argument.starts_with(u"--class=")) {
+            fail("--class must be warrior or templar.");
+        } else {
+            fail("Unknown command-line option.");
+        }
+    }
+    validate(parsed);
+    return parsed;
+}
+
+}  // namespace kestrune::app
