@@ -29,6 +29,8 @@ struct LaunchOptions {
     std::string gameTicket;
     std::string characterName = "NativeFighter";
     CharacterClass characterClass = CharacterClass::warrior;
+
+    friend bool operator==(const LaunchOptions&, const LaunchOptions&) = default;
 };
 
 }  // namespace kestrune::app

@@ -24,7 +24,7 @@ void readExactly(PayloadStream& stream, std::span<std::byte> buffer) {
     while (filled < buffer.size()) {
         const std::size_t wanted = std::min(buffer.size() - filled, kMaximumPipeReadBytes);
         const std::size_t got = stream.readSome(buffer.subspan(filled, wanted));
-        if (got == 0 || got > wanted) {
+        if (got == 0) {
             throwReadFailure();
         }
         filled += got;

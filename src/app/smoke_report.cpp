@@ -23,7 +23,14 @@ struct Member {
     std::string value;
 };
 
-std::string inQuotes(std::string_view contents) { return "\"" + std::string(contents) + "\""; }
+std::string inQuotes(std::string_view contents) {
+    std::string out;
+    out.reserve(contents.size() + 2);
+    out += '"';
+    out += contents;
+    out += '"';
+    return out;
+}
 std::string text(std::u16string_view value) { return inQuotes(escapeReportString(value)); }
 std::string boolean(bool value) { return value ? "true" : "false"; }
 std::string integer(u64 value) { return std::to_string(value); }

@@ -1,0 +1,158 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+#include "app/text_conversion.h"
+#include "base/utf16.h"
+
+namespace kestrune::app {
+namespace {
+
+ParsedCommandLine parse(const std::vector<std::u16string>& arguments) { return parseCommandLine(arguments); }
+
+TEST(CommandLine, NoArgumentsGiveTheDefaults) {
+    const ParsedCommandLine parsed = parse({});
+    const LaunchOptions& options = parsed.options;
+    EXPECT_FALSE(options.smokeTest || options.useWarp || options.showWindow || options.contentSmoke);
+    EXPECT_TRUE(options.vsync);
+    EXPECT_EQ(options.frames, 8u);
+    EXPECT_EQ(options.width, 1280u);
+    EXPECT_EQ(options.height, 720u);
+    EXPECT_TRUE(options.reportPath.empty() && options.screenshotPath.empty() && options.contentDirectory.empty());
+    EXPECT_EQ(options.logPath, std::filesystem::path("logs/KestruneNative.log"));
+    EXPECT_EQ(options.serverHost, "");
+    EXPECT_EQ(options.serverPort, 7777);
+    EXPECT_EQ(options.gameTicket, "");
+    EXPECT_EQ(options.characterName, "NativeFighter");
+    EXPECT_EQ(options.characterClass, CharacterClass::warrior);
+    EXPECT_FALSE(parsed.sessionPipeHandle.has_value());
+}
+
+TEST(CommandLine, EachFormSetsItsFieldsAndLaterOccurrencesWin) {
+    const struct {
+        const char* name;
+        std::vector<std::u16string> arguments;
+        std::function<void(LaunchOptions&)> expect;
+    } cases[] = {
+        {"smoke test", {u"--smoke-test"}, [](LaunchOptions& o) { o.smokeTest = true; }},
+        {"content smoke", {u"--content-smoke", u"--content=rt"},
+         [](LaunchOptions& o) { o.smokeTest = o.contentSmoke = true; o.contentDirectory = "rt"; }},
+        {"flags", {u"--warp", u"--show", u"--no-vsync"},
+         [](LaunchOptions& o) { o.useWarp = o.showWindow = true; o.vsync = false; }},
+        {"frame bounds and leading zeros", {u"--frames=1", u"--width=0320", u"--height=240"},
+         [](LaunchOptions& o) { o.frames = 1; o.width = 320; o.height = 240; }},
+        {"largest values", {u"--frames=10000", u"--width=4294967295", u"--height=00004294967295"},
+         [](LaunchOptions& o) { o.frames = 10000; o.width = o.height = 4294967295u; }},
+        {"paths, empty ones too", {u"--report=out/r.json", u"--log=", u"--screenshot=s.bmp", u"--content="},
+         [](LaunchOptions& o) { o.reportPath = "out/r.json"; o.logPath.clear(); o.screenshotPath = "s.bmp"; }},
+        {"non-ASCII path", {u"--report=d\u00e9j\u00e0/\u6e2c.json"},
+         [](LaunchOptions& o) { o.reportPath = pathFromUtf16(u"d\u00e9j\u00e0/\u6e2c.json"); }},
+        {"IPv6 host splits at the last colon", {u"--server=::1:7777"},
+         [](LaunchOptions& o) { o.serverHost = "::1"; }},
+        {"port bounds", {u"--server=a:1", u"--server=game.example:65535"},
+         [](LaunchOptions& o) { o.serverHost = "game.example"; o.serverPort = 65535; }},
+        {"non-ASCII host is kept as UTF-8", {u"--server=b\u00fccher:080"},
+         [](LaunchOptions& o) { o.serverHost = "b\xC3\xBC" "cher"; o.serverPort = 80; }},
+        {"class", {u"--class=templar"}, [](LaunchOptions& o) { o.characterClass = CharacterClass::templar; }},
+        {"later class wins", {u"--class=templar", u"--class=warrior"}, [](LaunchOptions&) {}},
+        {"later frames win", {u"--frames=3", u"--frames=5"}, [](LaunchOptions& o) { o.frames = 5; }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        LaunchOptions expected;
+        c.expect(expected);
+        const ParsedCommandLine parsed = parse(c.arguments);
+        EXPECT_TRUE(parsed.options == expected);
+        EXPECT_FALSE(parsed.sessionPipeHandle.has_value());
+    }
+}
+
+TEST(CommandLine, SessionPipeHandleIsKeptAsideAsA64BitValue) {
+    const struct {
+        std::u16string argument;
+        u64 handle;
+    } cases[] = {{u"--session-pipe=7", 7}, {u"--session-pipe=0008", 8}, {u"--session-pipe=18446744073709551615", ~u64{0}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(utf8FromUtf16Lossy(c.argument));
+        const ParsedCommandLine parsed = parse({u"--server=h:1", c.argument});
+        EXPECT_EQ(parsed.sessionPipeHandle, c.handle);
+        EXPECT_EQ(parsed.options.gameTicket, "");  // filled only from the pipe
+    }
+}
+
+TEST(CommandLine, RejectsWithTheMessageOfTheFirstBrokenRule) {
+    const std::string number = "Invalid numeric value for ";
+    const std::string dimensions = "Window dimensions must be at least 320x240.";
+    const std::string frames = "--frames must be between 1 and 10000.";
+    const std::string unknown = "Unknown command-line option.";
+    const std::string hostPort = "--server must use host:port.";
+    const std::string portRange = "Server port must be between 1 and 65535.";
+    const std::string classes = "--class must be warrior or templar.";
+    const struct {
+        std::vector<std::u16string> arguments;
+        std::string message;
+    } cases[] = {
+        {{u"--width=+320"}, number + "--width"},
+        {{u"--width= 320"}, number + "--width"},
+        {{u"--width=320 "}, number + "--width"},
+        {{u"--width="}, number + "--width"},
+        {{u"--width=4294967296"}, number + "--width"},
+        {{u"--width=99999999999999999999"}, number + "--width"},
+        {{u"--width=0x140"}, number + "--width"},
+        {{u"--height=-1"}, number + "--height"},
+        {{u"--frames=1.5"}, number + "--frames"},
+        // U+0131 narrowed to its low byte would read as the digit 1
+        {{u"--width=\u0131\u0131\u0131\u0131"}, number + "--width"},
+        {{u"--width=319"}, dimensions},
+        {{u"--height=239"}, dimensions},
+        {{u"--frames=0"}, frames},
+        {{u"--frames=10001"}, frames},
+        {{u"--frames=0", u"--width=319"}, dimensions},
+        {{u"--content-smoke", u"--frames=0"}, frames},
+        {{u"--content-smoke"}, "--content-smoke requires --content=<runtime directory>."},
+        {{u"--content-smoke", u"--content="}, "--content-smoke requires --content=<runtime directory>."},
+        {{u"--server=:7777"}, hostPort},
+        {{u"--server=host:"}, hostPort},
+        {{u"--server=host"}, hostPort},
+        {{u"--server=:"}, hostPort},
+        {{u"--server=host:0"}, portRange},
+        {{u"--server=host:65536"}, portRange},
+        {{u"--server=host:port"}, number + "--server"},
+        {{u"--server=host:4294967296"}, number + "--server"},
+        {{u"--session-pipe=0"}, number + "--session-pipe"},
+        {{u"--session-pipe=18446744073709551616"}, number + "--session-pipe"},
+        {{u"--server=h:1", u"--session-pipe=5", u"--session-pipe=5"}, "--session-pipe can only be supplied once."},
+        {{u"--session-pipe=5", u"--session-pipe=junk"}, "--session-pipe can only be supplied once."},
+        {{u"--session-pipe=5"}, "--session-pipe requires --server."},
+        {{u"--session-pipe=5", u"--height=1"}, dimensions},
+        {{u"--class=Warrior"}, classes},
+        {{u"--class="}, classes},
+        {{u"--class=warrior "}, classes},
+        {{u"--Smoke-test"}, unknown},
+        {{u"smoke-test"}, unknown},
+        {{u"--smoke-test=1"}, unknown},
+        {{u"--width"}, unknown},
+        {{u""}, unknown},
+        {{u"--smoke-test", u"--unknown"}, unknown},
+        {{u"--frames=0", u"--unknown"}, unknown},
+        {{u"--width=x", u"--unknown"}, number + "--width"},
+    };
+    for (const auto& c : cases) {
+        std::string label;
+        for (const auto& argument : c.arguments) label += utf8FromUtf16Lossy(argument) + " ";
+        SCOPED_TRACE(label);
+        try {
+            parse(c.arguments);
+            ADD_FAILURE() << "expected: " << c.message;
+        } catch (const std::invalid_argument& error) {
+            EXPECT_EQ(error.what(), c.message);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kestrune::app

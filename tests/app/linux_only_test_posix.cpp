@@ -1,0 +1,62 @@
+// Behaviour that only the Linux build has: descriptors as pipe handles, the standard
+// error mirror of the log, and devices that fail on write.
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+#include "app/log.h"
+#include "app/session_payload.h"
+#include "app/smoke_report.h"
+#include "app/test_support.h"
+#include "base/utf16.h"
+
+namespace kestrune::app {
+namespace {
+
+TEST(SessionPipeLinux, RefusesSocketsAndValuesBeyondTheDescriptorRange) {
+    int ends[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
+    ::close(ends[1]);
+    EXPECT_THROW(readLauncherSessionPipe(static_cast<u64>(ends[0])), std::invalid_argument);
+    EXPECT_FALSE(testing::isHandleOpen(static_cast<u64>(ends[0])));
+
+    // A value that truncates to a real pipe's descriptor must not reach that pipe.
+    testing::TestPipe pipe;
+    const u64 truncatesToPipe = (u64{1} << 32) + pipe.readHandleValue();
+    EXPECT_THROW(readLauncherSessionPipe(truncatesToPipe), std::invalid_argument);
+    EXPECT_TRUE(testing::isHandleOpen(pipe.readHandleValue()));
+}
+
+TEST(LogLinux, MirrorsTheFullLineToStandardErrorAsUtf8) {
+    const testing::ScratchDirectory scratch;
+    const auto captured = scratch / "stderr.txt";
+    std::fflush(stderr);
+    const int saved = ::dup(2);
+    const u64 capture = testing::openRegularFileHandle(captured);
+    ::dup2(static_cast<int>(capture), 2);
+    {
+        Log log(scratch / "run.log");
+        log.write(kLogWarn, u"\u0100 and \U0001F600");
+    }
+    ::dup2(saved, 2);
+    ::close(saved);
+    testing::closeHandle(capture);
+    const std::string text = testing::readFileBytes(captured).value_or("");
+    EXPECT_TRUE(text.ends_with("Z [WARN] \xC4\x80 and \xF0\x9F\x98\x80\n")) << text;
+    EXPECT_EQ(text.size(), 20 + std::string_view(" [WARN] \xC4\x80 and \xF0\x9F\x98\x80\n").size());
+}
+
+TEST(SmokeReportLinux, AReportThatDoesNotReachTheDiskWholeIsAFailure) {
+    try {
+        writeSmokeReport("/dev/full", RunSummary{});
+        ADD_FAILURE() << "a full device took the report";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "Unable to write smoke report.");
+    }
+}
+
+}  // namespace
+}  // namespace kestrune::app

@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <stdexcept>
+
+#include "app/log.h"
+#include "app/test_support.h"
+
+namespace kestrune::app {
+namespace {
+
+using namespace std::chrono;
+using testing::ScratchDirectory;
+
+struct FileLine {
+    bool stamped;  // starts with a time stamp (the file cannot know which second)
+    std::string text;
+};
+
+void expectLogFile(const std::filesystem::path& path, const std::vector<FileLine>& lines) {
+    const std::optional<std::string> bytes = testing::readFileBytes(path);
+    ASSERT_TRUE(bytes.has_value());
+    std::string pattern;
+    for (const FileLine& line : lines) {
+        if (line.stamped) {
+            pattern += R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ )";
+        }
+        pattern += std::regex_replace(line.text, std::regex(R"([\[\]\\.?|()*+^$])"), R"(\$&)");
+        pattern += testing::textFileNewline();
+    }
+    EXPECT_TRUE(std::regex_match(*bytes, std::regex(pattern))) << *bytes;
+}
+
+TEST(LogLine, IsUtcWithFlooredSecondsAndTheLevelName) {
+    const sys_days march1 = 2026y / March / 1;
+    const struct {
+        system_clock::time_point time;
+        u32 level;
+        std::u16string message;
+        std::u16string line;
+    } cases[] = {
+        {march1 + 8h + 15min + 42s + 999ms, kLogInfo, u"BootCoordinator start",
+         u"2026-03-01T08:15:42Z [INFO] BootCoordinator start\n"},
+        {sys_days{1970y / January / 1}, kLogWarn, u"w", u"1970-01-01T00:00:00Z [WARN] w\n"},
+        {sys_days{1970y / January / 1} - 1ms, kLogError, u"e", u"1969-12-31T23:59:59Z [ERROR] e\n"},
+        {sys_days{2024y / February / 29} + 23h + 59min + 59s, 3, u"", u"2024-02-29T23:59:59Z [UNKNOWN] \n"},
+        {march1, 7, u"two\nlines", u"2026-03-01T00:00:00Z [UNKNOWN] two\nlines\n"},
+        {march1, 0xFFFFFFFF, u"\u20ac", u"2026-03-01T00:00:00Z [UNKNOWN] \u20ac\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.line.begin(), c.line.begin() + 20));
+        EXPECT_EQ(formatLogLine(c.time, c.level, c.message), c.line);
+    }
+}
+
+TEST(Log, EachOpeningStartsAFreshFileAndCreatesMissingDirectories) {
+    const ScratchDirectory scratch;
+    const auto path = scratch / "deep/er/run.log";
+    {
+        Log log(path);
+        log.write(kLogInfo, std::string_view("first run, a longer line than the second"));
+    }
+    {
+        Log log(path);
+        log.write(kLogWarn, std::string_view("second run"));
+    }
+    expectLogFile(path, {{true, "[WARN] second run"}});
+}
+
+TEST(Log, ABareFileNameCreatesNoDirectory) {
+    const ScratchDirectory scratch;
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(scratch.path());
+    {
+        Log log("run.log");
+        log.write(kLogInfo, std::string_view("here"));
+    }
+    std::filesystem::current_path(previous);
+    std::vector<std::string> entries;
+    for (const auto& entry : std::filesystem::directory_iterator(scratch.path())) {
+        entries.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(entries, std::vector<std::string>{"run.log"});
+}
+
+TEST(Log, OpeningFailsWithTheLogMessage) {
+    const ScratchDirectory scratch;
+    for (const std::filesystem::path& path : {std::filesystem::path(), scratch.path()}) {
+        SCOPED_TRACE(path.string());
+        try {
+            Log log(path);
+            ADD_FAILURE() << "opened";
+        } catch (const std::runtime_error& error) {
+            EXPECT_STREQ(error.what(), "Unable to create native client log file.");
+        }
+    }
+    Log blocker(scratch / "file.log");
+    EXPECT_THROW(Log(scratch / "file.log/inner.log"), std::filesystem::filesystem_error);
+}
+
+TEST(Log, WritesOneBytePerCharacterAndLineBreaksAsGiven) {
+    const ScratchDirectory scratch;
+    const auto path = scratch / "run.log";
+    {
+        Log log(path);
+        log.write(kLogInfo, u"caf\u00e9 \u00ff|\u0100|\U0001F600|\xD800|end\nnext");
+        log.write(kLogError, std::string_view("Latin-1 byte \xE9"));
+    }
+    expectLogFile(path, {{true, "[INFO] caf\xE9 \xFF|?|?|?|end"}, {false, "next"}, {true, "[ERROR] Latin-1 byte \xE9"}});
+}
+
+}  // namespace
+}  // namespace kestrune::app

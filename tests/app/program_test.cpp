@@ -1,0 +1,128 @@
+// End-to-end runs of the built program: exit code, standard error, log, report, and on
+// Windows the fatal-error box (which the helper dismisses).
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "app/smoke_report.h"
+#include "app/test_support.h"
+#include "base/utf16.h"
+
+namespace kestrune::app {
+namespace {
+
+using testing::ProgramRun;
+using testing::ScratchDirectory;
+
+std::string lastLine(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    const std::size_t start = text.find_last_of('\n');
+    return start == std::string::npos ? text : text.substr(start + 1);
+}
+
+void expectFatalEnd(const ProgramRun& run, const std::string& message, bool boxShown) {
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(lastLine(run.standardError), message) << run.standardError;
+    if (!testing::messageBoxesObservable()) {
+        return;
+    }
+    if (boxShown) {
+        EXPECT_EQ(run.messageBoxCaption, "Kestrune Native - fatal error");
+        EXPECT_EQ(run.messageBoxText, message);
+    } else {
+        EXPECT_FALSE(run.messageBoxCaption.has_value()) << "a smoke run showed a box";
+    }
+}
+
+std::string failureReport(std::u16string_view error) {
+    RunSummary summary;
+    summary.error = error;
+    summary.renderer.info.msaaSampleCount = 1;
+    return testing::withTextFileNewlines(formatSmokeReport(summary));
+}
+
+std::string payload(std::string_view magic, std::string_view ticket, std::string_view name) {
+    std::string out(magic);
+    for (const std::size_t length : {ticket.size(), name.size()}) {
+        out += static_cast<char>(length & 0xFF);
+        out += static_cast<char>(length >> 8);
+    }
+    return out + std::string(ticket) + std::string(name);
+}
+
+TEST(Program, OptionErrorsEndBeforeAnyLogOrReportAndAlwaysShowTheBox) {
+    const struct {
+        std::vector<std::string> arguments;
+        std::string message;
+    } cases[] = {
+        {{"--frames=0"}, "--frames must be between 1 and 10000."},
+        // the smoke flag only counts once the options are final
+        {{"--smoke-test", "--report=out/report.json", "--unknown"}, "Unknown command-line option."},
+        {{"--smoke-test", "--report=out/report.json", "--session-pipe=5"}, "--session-pipe requires --server."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        const ScratchDirectory scratch;
+        expectFatalEnd(testing::runProgram(c.arguments, scratch.path()), c.message, true);
+        EXPECT_FALSE(std::filesystem::exists(scratch / "logs"));
+        EXPECT_FALSE(std::filesystem::exists(scratch / "out"));
+    }
+}
+
+// Until the boot coordinator has a window and a renderer, every run that opens the log
+// ends here.
+TEST(Program, RunWithoutRendererEndsThroughTheFatalPathWithAFailureReport) {
+    const ScratchDirectory scratch;
+    const std::string message = "This build has no renderer yet.";
+    const ProgramRun run = testing::runProgram(
+        {"--smoke-test", "--log=out/run.log", "--report=out/d\xC3\xA9j\xC3\xA0/report.json"}, scratch.path());
+    expectFatalEnd(run, message, false);
+    const std::string log = testing::readFileBytes(scratch / "out/run.log").value_or("");
+    const std::string newline(testing::textFileNewline());
+    EXPECT_TRUE(std::regex_match(log, std::regex(R"(\S+Z \[INFO\] BootCoordinator start)" + newline +
+                                                 R"(\S+Z \[ERROR\] This build has no renderer yet\.)" + newline)))
+        << log;
+    EXPECT_EQ(testing::readFileBytes(scratch / "out/d\xC3\xA9j\xC3\xA0/report.json"),
+              failureReport(u"This build has no renderer yet."));
+}
+
+TEST(Program, ALogThatCannotBeOpenedStillLeavesAFailureReport) {
+    const ScratchDirectory scratch;
+    const std::string message = "Unable to create native client log file.";
+    expectFatalEnd(testing::runProgram({"--smoke-test", "--log=.", "--report=report.json"}, scratch.path()), message,
+                   false);
+    EXPECT_EQ(testing::readFileBytes(scratch / "report.json"), failureReport(utf16FromLatin1(message)));
+}
+
+TEST(Program, TheLauncherTicketNeverLeavesTheProcess) {
+    const std::string ticket = "SECRET-TICKET-4711";
+    const ScratchDirectory scratch;
+    testing::TestPipe pipe;
+    pipe.write(payload("KSN1", ticket, "Aria"));
+    pipe.closeWriteEnd();
+    const ProgramRun run = testing::runProgram({"--smoke-test", "--server=127.0.0.1:9", "--session-pipe={pipe}",
+                                                "--log=run.log", "--report=report.json"},
+                                               scratch.path(), &pipe);
+    EXPECT_EQ(run.exitCode, 1);
+    const std::string log = testing::readFileBytes(scratch / "run.log").value_or("");
+    EXPECT_NE(log.find("[INFO] BootCoordinator start"), std::string::npos) << "the payload was not accepted";
+    for (const std::string& output : {run.standardError, log, testing::readFileBytes(scratch / "report.json").value_or("")}) {
+        EXPECT_EQ(output.find(ticket), std::string::npos) << output;
+    }
+}
+
+TEST(Program, ABadLauncherPayloadEndsBeforeTheLog) {
+    const ScratchDirectory scratch;
+    testing::TestPipe pipe;
+    pipe.write(payload("KSN2", "ticket", "name"));
+    pipe.closeWriteEnd();
+    const ProgramRun run = testing::runProgram(
+        {"--smoke-test", "--server=127.0.0.1:9", "--session-pipe={pipe}", "--report=report.json"}, scratch.path(),
+        &pipe);
+    expectFatalEnd(run, "The launcher session payload has an invalid signature.", true);
+    EXPECT_FALSE(std::filesystem::exists(scratch / "logs"));
+    EXPECT_FALSE(std::filesystem::exists(scratch / "report.json"));
+}
+
+}  // namespace
+}  // namespace kestrune::app

@@ -1,0 +1,64 @@
+// Fuzzes the session payload reader. Input: one byte that sets how many bytes each read
+// returns at most, then the pipe's contents. An accepted payload must be exactly the
+// record at the start of the stream; a refusal must carry one of the known messages.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <stdexcept>
+#include <string_view>
+
+#include "app/session_payload.h"
+
+namespace {
+
+class FuzzStream final : public kestrune::app::PayloadStream {
+public:
+    FuzzStream(const std::uint8_t* data, std::size_t size, std::size_t chunkBytes)
+        : data_(data), size_(size), chunkBytes_(chunkBytes) {}
+
+    std::size_t readSome(std::span<std::byte> buffer) override {
+        if (buffer.empty()) __builtin_trap();  // the exact read never asks for nothing
+        const std::size_t count = std::min({buffer.size(), chunkBytes_, size_ - consumed});
+        std::memcpy(buffer.data(), data_ + consumed, count);
+        consumed += count;
+        return count;
+    }
+
+    std::size_t consumed = 0;
+
+private:
+    const std::uint8_t* data_;
+    std::size_t size_;
+    std::size_t chunkBytes_;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace kestrune::app;
+    if (size == 0) return 0;
+    FuzzStream stream(data + 1, size - 1, std::size_t{data[0] % 64} + 1);
+    try {
+        const SessionPayload payload = readSessionPayload(stream);
+        const std::size_t ticketBytes = payload.gameTicket.size();
+        const std::size_t nameBytes = payload.characterName.size();
+        const auto* body = reinterpret_cast<const char*>(data + 1 + kSessionPayloadHeaderBytes);
+        if (std::memcmp(data + 1, "KSN1", 4) != 0 || ticketBytes < 1 || ticketBytes > kMaximumTicketBytes ||
+            nameBytes < 1 || nameBytes > kMaximumCharacterNameBytes ||
+            stream.consumed != kSessionPayloadHeaderBytes + ticketBytes + nameBytes ||
+            data[5] + data[6] * 256u != ticketBytes || data[7] + data[8] * 256u != nameBytes ||
+            payload.gameTicket != std::string_view(body, ticketBytes) ||
+            payload.characterName != std::string_view(body + ticketBytes, nameBytes)) {
+            __builtin_trap();
+        }
+    } catch (const std::runtime_error& error) {
+        const std::string_view message = error.what();
+        if (message != "Unable to read the launcher session pipe." &&
+            message != "The launcher session payload has an invalid signature." &&
+            message != "The launcher session payload exceeds its limits.") {
+            __builtin_trap();
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,183 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <stdexcept>
+#include <vector>
+
+#include "app/session_payload.h"
+#include "app/test_support.h"
+
+namespace kestrune::app {
+namespace {
+
+// Serves `bytes` at most `chunkBytes` per read, then reports the end; records every request.
+class ScriptedStream final : public PayloadStream {
+public:
+    ScriptedStream(std::string bytes, std::size_t chunkBytes) : bytes_(std::move(bytes)), chunkBytes_(chunkBytes) {}
+
+    std::size_t readSome(std::span<std::byte> buffer) override {
+        requests.push_back(buffer.size());
+        const std::size_t count = std::min({buffer.size(), chunkBytes_, bytes_.size() - consumed});
+        std::memcpy(buffer.data(), bytes_.data() + consumed, count);
+        consumed += count;
+        return count;
+    }
+
+    std::vector<std::size_t> requests;
+    std::size_t consumed = 0;
+
+private:
+    std::string bytes_;
+    std::size_t chunkBytes_;
+};
+
+std::string header(std::string_view magic, u16 ticketBytes, u16 nameBytes) {
+    std::string out(magic);
+    for (const u16 value : {ticketBytes, nameBytes}) {
+        out += static_cast<char>(value & 0xFF);
+        out += static_cast<char>(value >> 8);
+    }
+    return out;
+}
+
+// Bytes 0 to 255 in turn: the payload is stored without interpretation, NUL and 0xFF too.
+std::string bytesFrom(unsigned first, std::size_t count) {
+    std::string out;
+    for (std::size_t i = 0; i < count; ++i) out += static_cast<char>((first + i) & 0xFF);
+    return out;
+}
+
+void expectRuntimeError(const std::function<void()>& action, const std::string& message) {
+    try {
+        action();
+        ADD_FAILURE() << "expected: " << message;
+    } catch (const std::runtime_error& error) {
+        EXPECT_EQ(error.what(), message);
+    }
+}
+
+const std::string kReadFailure = "Unable to read the launcher session pipe.";
+const std::string kBadSignature = "The launcher session payload has an invalid signature.";
+const std::string kOverLimits = "The launcher session payload exceeds its limits.";
+
+TEST(SessionPayload, ReadsExactlyTheRecordInAnyChunking) {
+    const struct {
+        u16 ticketBytes;
+        u16 nameBytes;
+        std::size_t chunkBytes;
+    } cases[] = {{1, 1, 1}, {256, 24, 1}, {256, 24, 4096}, {17, 5, 3}, {200, 24, 7}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.ticketBytes) + "+" + std::to_string(c.nameBytes) + " by " +
+                     std::to_string(c.chunkBytes));
+        const std::string ticket = bytesFrom(250, c.ticketBytes);
+        const std::string name = bytesFrom(65, c.nameBytes);
+        ScriptedStream stream(header("KSN1", c.ticketBytes, c.nameBytes) + ticket + name + "trailing bytes",
+                              c.chunkBytes);
+        const SessionPayload payload = readSessionPayload(stream);
+        EXPECT_EQ(payload.gameTicket, ticket);
+        EXPECT_EQ(payload.characterName, name);
+        EXPECT_EQ(stream.consumed, 8u + c.ticketBytes + c.nameBytes);  // the trailing bytes stay unread
+    }
+}
+
+TEST(SessionPayload, RefusesBadHeadersBeforeReadingTheBody) {
+    const std::string body = bytesFrom(0, 400);
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::string message;
+        std::size_t consumed;
+    } cases[] = {
+        {"ticket of 257", header("KSN1", 257, 24) + body, kOverLimits, 8},
+        {"name of 25", header("KSN1", 256, 25) + body, kOverLimits, 8},
+        {"empty ticket", header("KSN1", 0, 5) + body, kOverLimits, 8},
+        {"empty name", header("KSN1", 5, 0) + body, kOverLimits, 8},
+        {"lengths read big-endian would pass", header("KSN1", 0x0100, 0x0100) + body, kOverLimits, 8},
+        {"magic letters reordered", header("1NSK", 1, 1) + body, kBadSignature, 8},
+        {"magic in lower case", header("ksn1", 1, 1) + body, kBadSignature, 8},
+        {"another version", header("KSN2", 1, 1) + body, kBadSignature, 8},
+        {"nothing at all", "", kReadFailure, 0},
+        {"header cut short", header("KSN1", 1, 1).substr(0, 7), kReadFailure, 7},
+        {"body one byte short", header("KSN1", 3, 2) + "abcd", kReadFailure, 12},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedStream stream(c.bytes, 5);
+        expectRuntimeError([&] { readSessionPayload(stream); }, c.message);
+        EXPECT_EQ(stream.consumed, c.consumed);
+    }
+}
+
+TEST(SessionPayload, ExactReadAsksForTheMissingCountEachTime) {
+    ScriptedStream stream(std::string(20, 'x'), 3);
+    std::vector<std::byte> buffer(10);
+    readExactly(stream, buffer);
+    EXPECT_EQ(stream.requests, (std::vector<std::size_t>{10, 7, 4, 1}));
+
+    ScriptedStream untouched("", 3);
+    readExactly(untouched, {});
+    EXPECT_TRUE(untouched.requests.empty());
+}
+
+// ---- Through real pipes, handed over by handle value as the launcher does ----
+
+TEST(SessionPipe, ReadsFromARealPipeAndClosesIt) {
+    testing::TestPipe pipe;
+    const std::string ticket = bytesFrom(0, 256);
+    pipe.write(header("KSN1", 256, 24) + ticket + "Twenty-four byte fighter" + "and more after it");
+    pipe.closeWriteEnd();
+    const u64 handle = pipe.handOverReadEnd();
+    const SessionPayload payload = readLauncherSessionPipe(handle);
+    EXPECT_EQ(payload.gameTicket, ticket);
+    EXPECT_EQ(payload.characterName, "Twenty-four byte fighter");
+    EXPECT_FALSE(testing::isHandleOpen(handle));
+}
+
+TEST(SessionPipe, FailuresThroughARealPipeStillCloseIt) {
+    const struct {
+        const char* name;
+        std::string written;
+        std::string message;
+    } cases[] = {
+        {"short write, then the writer closes", "KSN1\x01", kReadFailure},
+        {"body cut off by the close", header("KSN1", 10, 10) + "0123456789abc", kReadFailure},
+        {"over-long ticket", header("KSN1", 300, 1) + bytesFrom(0, 301), kOverLimits},
+        {"bad signature", header("NSK1", 1, 1) + "tn", kBadSignature},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        testing::TestPipe pipe;
+        pipe.write(c.written);
+        pipe.closeWriteEnd();
+        const u64 handle = pipe.handOverReadEnd();
+        expectRuntimeError([&] { readLauncherSessionPipe(handle); }, c.message);
+        EXPECT_FALSE(testing::isHandleOpen(handle));
+    }
+}
+
+TEST(SessionPipe, RefusesHandlesThatAreNotPipesAndClosesThem) {
+    const testing::ScratchDirectory scratch;
+    const struct {
+        const char* name;
+        u64 handle;
+    } cases[] = {
+        {"regular file", testing::openRegularFileHandle(scratch / "payload.bin")},
+        {"null device", testing::openNullDeviceHandle()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        try {
+            readLauncherSessionPipe(c.handle);
+            ADD_FAILURE() << "accepted a handle that is not a pipe";
+        } catch (const std::invalid_argument& error) {
+            EXPECT_STREQ(error.what(), "--session-pipe does not reference an inherited pipe.");
+        }
+        EXPECT_FALSE(testing::isHandleOpen(c.handle));
+    }
+    EXPECT_THROW(readLauncherSessionPipe(~u64{0}), std::invalid_argument);
+}
+
+}  // namespace
+}  // namespace kestrune::app

@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+
+#include "app/smoke_report.h"
+#include "app/test_support.h"
+
+namespace kestrune::app {
+namespace {
+
+using testing::ScratchDirectory;
+
+std::string golden(const char* name) {
+    const auto bytes = testing::readFileBytes(std::string(KESTRUNE_SOURCE_DIR "/tests/app/golden/") + name);
+    EXPECT_TRUE(bytes.has_value()) << name;
+    return bytes.value_or("");
+}
+
+RunSummary successSummary() {
+    RunSummary s;
+    s.success = true;
+    s.adapter = u"llvmpipe (LLVM 15.0.6, 256 bits)";
+    s.driverType = u"warp";
+    s.featureLevel = u"gl4.5";
+    s.shaderProfile = u"glsl330";
+    s.renderedFrames = 120;
+    s.fixedUpdates = 241;
+    s.variableUpdates = 120;
+    s.elapsedMilliseconds = 2043.8765;
+    s.width = 1280;
+    s.height = 720;
+    s.contentReady = true;
+    s.renderer.info = {.flipModelEnabled = true, .gpuSkinningEnabled = true, .msaaSampleCount = 4};
+    s.renderer.statistics = {.presentedFrames = 120, .uploadedModels = 8, .uploadedMeshes = 14,
+                             .uploadedTextures = 13, .drawCalls = 2400, .triangles = 1234567,
+                             .skinnedVertices = 987654, .gpuSkinnedVertices = 987654, .cpuSkinnedVertices = 0,
+                             .skinPaletteUploads = 240, .frameLatencyWaits = 119, .frameLatencyTimeouts = 1,
+                             .antiAliasingResolves = 120, .renderCpuMillisecondsTotal = 246.0,
+                             .renderCpuMillisecondsMaximum = 16.5, .presentMillisecondsTotal = 148148040.0,
+                             .presentMillisecondsMaximum = 0.000123};
+    s.scene = {.charactersLoaded = 2, .effectModelsLoaded = 6, .clipsAvailable = 14, .meshesAvailable = 9,
+               .authoritativeSnapshots = ~u64{0}, .authoritativeEvents = 37, .effectsSpawned = 12};
+    return s;
+}
+
+RunSummary failureSummary() {
+    RunSummary s;
+    s.error = u"Unable to create native client log file.";
+    s.renderer.info.msaaSampleCount = 1;
+    return s;
+}
+
+RunSummary escapingSummary() {
+    RunSummary s;
+    s.error = u"line one\r\nline \"two\"\ttabbed";
+    s.adapter = u"C:\\GPU\\\"Fast\" \f card \U0001F3AE";
+    s.driverType = u"warp\xD800";                 // unpaired high surrogate
+    s.featureLevel = u"caf\u00e9 \x01\x1f";
+    s.shaderProfile = std::u16string{0xDE00, 0xD83D};  // a pair in the wrong order
+    s.elapsedMilliseconds = std::nan("");
+    s.renderer.statistics.renderCpuMillisecondsTotal = 5.0;  // but no frame presented
+    s.renderer.statistics.renderCpuMillisecondsMaximum = std::numeric_limits<f64>::infinity();
+    return s;
+}
+
+TEST(SmokeReport, MatchesTheGoldenFilesInTextAndOnDisk) {
+    const struct {
+        const char* file;
+        RunSummary summary;
+    } cases[] = {
+        {"success_report.json", successSummary()},
+        {"failure_report.json", failureSummary()},
+        {"escaping_report.json", escapingSummary()},
+    };
+    const ScratchDirectory scratch;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::string expected = golden(c.file);
+        EXPECT_EQ(formatSmokeReport(c.summary), expected);
+        writeSmokeReport(scratch / c.file, c.summary);
+        EXPECT_EQ(testing::readFileBytes(scratch / c.file), testing::withTextFileNewlines(expected));
+    }
+}
+
+TEST(SmokeReport, RealsUseTheGeneralFormatWithSixDigits) {
+    const struct {
+        f64 value;
+        const char* text;
+    } cases[] = {
+        {0.0, "0"},          {16.5, "16.5"},      {1234567.0, "1.23457e+06"}, {123456.0, "123456"},
+        {999999.5, "1e+06"}, {0.1, "0.1"},        {0.0001, "0.0001"},         {0.00001, "1e-05"},
+        {-2.5, "-2.5"},      {1234.5678, "1234.57"}, {DBL_MAX, "1.79769e+308"}, {5e-324, "4.94066e-324"},
+        {std::nan(""), "null"}, {HUGE_VAL, "null"}, {-HUGE_VAL, "null"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(formatReportReal(c.value), c.text);
+    }
+}
+
+TEST(SmokeReport, EscapesQuotesBackslashesAndControlBytes) {
+    const struct {
+        std::u16string text;
+        std::string escaped;
+    } cases[] = {
+        {u"", ""},
+        {u"say \"hi\"", "say \\\"hi\\\""},
+        {u"C:\\dir\\", "C:\\\\dir\\\\"},
+        {u"a\tb\nc\rd", "a\\tb\\nc\\rd"},
+        {std::u16string(u"\0\x01\f\x1f\x20\x7f", 6), "????\x20\x7f"},
+        {u"\u00e9\u20ac", "\xC3\xA9\xE2\x82\xAC"},
+        {u"\U0001F600", "\xF0\x9F\x98\x80"},
+        {u"x\xDC00", "<utf8-conversion-failed>"},
+        {u"\xD83D", "<utf8-conversion-failed>"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.escaped);
+        EXPECT_EQ(escapeReportString(c.text), c.escaped);
+    }
+}
+
+TEST(SmokeReport, WritingReplacesFilesCreatesDirectoriesAndNamesItsFailures) {
+    const ScratchDirectory scratch;
+    const auto report = scratch / "a/b/c/report.json";
+    writeSmokeReport(report, successSummary());
+    writeSmokeReport(report, failureSummary());  // shorter: nothing of the first may remain
+    EXPECT_EQ(testing::readFileBytes(report), testing::withTextFileNewlines(golden("failure_report.json")));
+
+    writeSmokeReport({}, failureSummary());  // no path, no report
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.path()), std::filesystem::directory_iterator()), 1);
+
+    try {
+        writeSmokeReport(scratch / "a", failureSummary());
+        ADD_FAILURE() << "a directory cannot be the report";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "Unable to create smoke report.");
+    }
+    EXPECT_THROW(writeSmokeReport(scratch / "a/b/c/report.json/inner.json", failureSummary()),
+                 std::filesystem::filesystem_error);
+}
+
+}  // namespace
+}  // namespace kestrune::app

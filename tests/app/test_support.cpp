@@ -1,0 +1,45 @@
+#include "app/test_support.h"
+
+#include <fstream>
+#include <iterator>
+#include <random>
+
+namespace kestrune::app::testing {
+
+ScratchDirectory::ScratchDirectory() {
+    std::random_device random;
+    const std::string name = "kestrune-app-test-" + std::to_string(random()) + std::to_string(random());
+    path_ = std::filesystem::temp_directory_path() / name;
+    std::filesystem::create_directories(path_);
+}
+
+ScratchDirectory::~ScratchDirectory() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+std::filesystem::path ScratchDirectory::operator/(std::string_view child) const {
+    return path_ / std::filesystem::path(std::u8string(child.begin(), child.end()));
+}
+
+std::optional<std::string> readFileBytes(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        return std::nullopt;
+    }
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+std::string withTextFileNewlines(std::string_view text) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '\n') {
+            out += textFileNewline();
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+}  // namespace kestrune::app::testing

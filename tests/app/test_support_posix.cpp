@@ -1,0 +1,129 @@
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <stdexcept>
+
+#include "app/test_support.h"
+
+extern char** environ;
+
+namespace kestrune::app::testing {
+namespace {
+
+// Where a run of the program finds the launcher pipe.
+constexpr int kChildPipeDescriptor = 10;
+
+void check(bool ok, const char* operation) {
+    if (!ok) {
+        throw std::runtime_error(std::string(operation) + " failed: " + std::strerror(errno));
+    }
+}
+
+}  // namespace
+
+std::string_view textFileNewline() { return "\n"; }
+
+bool messageBoxesObservable() { return false; }
+
+TestPipe::TestPipe() {
+    int ends[2];
+    check(::pipe2(ends, O_CLOEXEC) == 0, "pipe2");
+    read_ = ends[0];
+    write_ = ends[1];
+}
+
+TestPipe::~TestPipe() {
+    if (read_ >= 0) ::close(static_cast<int>(read_));
+    if (write_ >= 0) ::close(static_cast<int>(write_));
+}
+
+u64 TestPipe::readHandleValue() const { return static_cast<u64>(read_); }
+
+void TestPipe::write(std::string_view bytes) {
+    check(::write(static_cast<int>(write_), bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()), "write");
+}
+
+void TestPipe::closeWriteEnd() {
+    ::close(static_cast<int>(write_));
+    write_ = -1;
+}
+
+u64 TestPipe::handOverReadEnd() {
+    const u64 value = readHandleValue();
+    read_ = -1;
+    return value;
+}
+
+u64 openRegularFileHandle(const std::filesystem::path& path) {
+    const int descriptor = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    check(descriptor >= 0, "open");
+    return static_cast<u64>(descriptor);
+}
+
+u64 openNullDeviceHandle() {
+    const int descriptor = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    check(descriptor >= 0, "open /dev/null");
+    return static_cast<u64>(descriptor);
+}
+
+bool isHandleOpen(u64 handleValue) { return ::fcntl(static_cast<int>(handleValue), F_GETFD) != -1; }
+
+void closeHandle(u64 handleValue) { ::close(static_cast<int>(handleValue)); }
+
+ProgramRun runProgram(const std::vector<std::string>& arguments, const std::filesystem::path& workingDirectory,
+                      TestPipe* pipe) {
+    const std::string program = KESTRUNE_BINARY_DIR "/bin/KestruneNative";
+    std::vector<std::string> texts{program};
+    for (std::string argument : arguments) {
+        if (const std::size_t at = argument.find("{pipe}"); at != std::string::npos) {
+            argument.replace(at, 6, std::to_string(kChildPipeDescriptor));
+        }
+        texts.push_back(std::move(argument));
+    }
+    std::vector<char*> argv;
+    for (std::string& text : texts) argv.push_back(text.data());
+    argv.push_back(nullptr);
+
+    // No display: a fatal error must never wait for a click here.
+    std::vector<char*> environment;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        if (std::strncmp(*entry, "DISPLAY=", 8) != 0 && std::strncmp(*entry, "WAYLAND_DISPLAY=", 16) != 0) {
+            environment.push_back(*entry);
+        }
+    }
+    environment.push_back(nullptr);
+
+    int errorPipe[2];
+    check(::pipe2(errorPipe, O_CLOEXEC) == 0, "pipe2");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, errorPipe[1], 2);
+    if (pipe != nullptr) {
+        posix_spawn_file_actions_adddup2(&actions, static_cast<int>(pipe->readHandleValue()), kChildPipeDescriptor);
+    }
+    posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
+    pid_t child = 0;
+    const int spawned = ::posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environment.data());
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(errorPipe[1]);
+    errno = spawned;
+    check(spawned == 0, "posix_spawn");
+
+    ProgramRun run;
+    char buffer[4096];
+    ssize_t got = 0;
+    while ((got = ::read(errorPipe[0], buffer, sizeof buffer)) > 0) {
+        run.standardError.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(errorPipe[0]);
+    int status = 0;
+    check(::waitpid(child, &status, 0) == child, "waitpid");
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+}  // namespace kestrune::app::testing

@@ -1,0 +1,203 @@
+#include <windows.h>
+
+#include <stdexcept>
+
+#include "app/test_support.h"
+#include "base/utf16.h"
+
+namespace kestrune::app::testing {
+namespace {
+
+// The message box is looked for while the run lasts; a run that neither ends nor shows
+// one by then is stopped and counts as failed.
+constexpr DWORD kPollIntervalMs = 100;
+constexpr DWORD kRunLimitMs = 120000;
+
+void check(bool ok, const char* operation) {
+    if (!ok) {
+        throw std::runtime_error(std::string(operation) + " failed with error " + std::to_string(GetLastError()));
+    }
+}
+
+HANDLE toHandle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
+
+std::string windowText(HWND window) {
+    wchar_t text[512] = {};
+    const int length = GetWindowTextW(window, text, 512);
+    return utf8FromUtf16Lossy(std::u16string_view(reinterpret_cast<const char16_t*>(text), length > 0 ? length : 0));
+}
+
+struct BoxSearch {
+    DWORD processId;
+    HWND box = nullptr;
+};
+
+BOOL CALLBACK findDialogOfProcess(HWND window, LPARAM parameter) {
+    auto* search = reinterpret_cast<BoxSearch*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    wchar_t className[64] = {};
+    GetClassNameW(window, className, 64);
+    if (owner == search->processId && std::wstring_view(className) == L"#32770" && IsWindowVisible(window)) {
+        search->box = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK collectStaticText(HWND child, LPARAM parameter) {
+    wchar_t className[64] = {};
+    GetClassNameW(child, className, 64);
+    const std::string text = windowText(child);
+    if (std::wstring_view(className) == L"Static" && !text.empty()) {
+        *reinterpret_cast<std::string*>(parameter) += text;
+    }
+    return TRUE;
+}
+
+std::wstring quoteArgument(const std::wstring& argument) {
+    std::wstring out = L"\"";
+    std::size_t backslashes = 0;
+    for (const wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        out += c;
+    }
+    out.append(backslashes * 2, L'\\');
+    return out + L"\"";
+}
+
+std::wstring widen(std::string_view utf8) {
+    const std::u16string text = utf16FromUtf8Lossy(utf8);
+    return std::wstring(text.begin(), text.end());
+}
+
+}  // namespace
+
+std::string_view textFileNewline() { return "\r\n"; }
+
+bool messageBoxesObservable() { return true; }
+
+TestPipe::TestPipe() {
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    check(CreatePipe(&readEnd, &writeEnd, &attributes, 0), "CreatePipe");
+    SetHandleInformation(writeEnd, HANDLE_FLAG_INHERIT, 0);  // only the read end reaches a run
+    read_ = reinterpret_cast<std::intptr_t>(readEnd);
+    write_ = reinterpret_cast<std::intptr_t>(writeEnd);
+}
+
+TestPipe::~TestPipe() {
+    if (read_ != 0) CloseHandle(toHandle(read_));
+    if (write_ != 0) CloseHandle(toHandle(write_));
+}
+
+u64 TestPipe::readHandleValue() const { return static_cast<u64>(read_); }
+
+void TestPipe::write(std::string_view bytes) {
+    DWORD written = 0;
+    check(WriteFile(toHandle(write_), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+              written == bytes.size(),
+          "WriteFile");
+}
+
+void TestPipe::closeWriteEnd() {
+    CloseHandle(toHandle(write_));
+    write_ = 0;
+}
+
+u64 TestPipe::handOverReadEnd() {
+    const u64 value = readHandleValue();
+    read_ = 0;
+    return value;
+}
+
+u64 openRegularFileHandle(const std::filesystem::path& path) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    check(file != INVALID_HANDLE_VALUE, "CreateFileW");
+    return reinterpret_cast<u64>(file);
+}
+
+u64 openNullDeviceHandle() {
+    const HANDLE device = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
+    check(device != INVALID_HANDLE_VALUE, "CreateFileW(NUL)");
+    return reinterpret_cast<u64>(device);
+}
+
+bool isHandleOpen(u64 handleValue) {
+    DWORD flags = 0;
+    return GetHandleInformation(reinterpret_cast<HANDLE>(handleValue), &flags) != 0;
+}
+
+void closeHandle(u64 handleValue) { CloseHandle(reinterpret_cast<HANDLE>(handleValue)); }
+
+ProgramRun runProgram(const std::vector<std::string>& arguments, const std::filesystem::path& workingDirectory,
+                      TestPipe* pipe) {
+    const std::wstring program = widen("Z:" KESTRUNE_BINARY_DIR "/bin/KestruneNative.exe");
+    std::wstring commandLine = quoteArgument(program);
+    for (std::string argument : arguments) {
+        if (const std::size_t at = argument.find("{pipe}"); at != std::string::npos) {
+            // An inherited handle keeps its value in the child.
+            argument.replace(at, 6, std::to_string(pipe->readHandleValue()));
+        }
+        commandLine += L" " + quoteArgument(widen(argument));
+    }
+
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, TRUE};
+    HANDLE errorRead = nullptr;
+    HANDLE errorWrite = nullptr;
+    check(CreatePipe(&errorRead, &errorWrite, &attributes, 0), "CreatePipe");
+    SetHandleInformation(errorRead, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = errorWrite;
+    startup.hStdError = errorWrite;
+    PROCESS_INFORMATION process{};
+    const BOOL created = CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                        workingDirectory.c_str(), &startup, &process);
+    CloseHandle(errorWrite);
+    if (!created) {
+        CloseHandle(errorRead);
+        check(false, "CreateProcessW");
+    }
+
+    ProgramRun run;
+    DWORD waitedMs = 0;
+    while (WaitForSingleObject(process.hProcess, kPollIntervalMs) == WAIT_TIMEOUT) {
+        BoxSearch search{process.dwProcessId};
+        EnumWindows(findDialogOfProcess, reinterpret_cast<LPARAM>(&search));
+        if (search.box != nullptr && !run.messageBoxCaption) {
+            run.messageBoxCaption = windowText(search.box);
+            run.messageBoxText.emplace();
+            EnumChildWindows(search.box, collectStaticText, reinterpret_cast<LPARAM>(&*run.messageBoxText));
+            PostMessageW(search.box, WM_COMMAND, IDOK, 0);
+        }
+        waitedMs += kPollIntervalMs;
+        if (waitedMs >= kRunLimitMs) {
+            TerminateProcess(process.hProcess, 255);
+        }
+    }
+
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(errorRead, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+        run.standardError.append(buffer, got);
+    }
+    CloseHandle(errorRead);
+    DWORD exitCode = 0;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    run.exitCode = static_cast<int>(exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return run;
+}
+
+}  // namespace kestrune::app::testing
