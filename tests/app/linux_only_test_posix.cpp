@@ -32,19 +32,10 @@ TEST(SessionPipeLinux, RefusesSocketsAndValuesBeyondTheDescriptorRange) {
 
 TEST(LogLinux, MirrorsTheFullLineToStandardErrorAsUtf8) {
     const testing::ScratchDirectory scratch;
-    const auto captured = scratch / "stderr.txt";
-    std::fflush(stderr);
-    const int saved = ::dup(2);
-    const u64 capture = testing::openRegularFileHandle(captured);
-    ::dup2(static_cast<int>(capture), 2);
-    {
-        Log log(scratch / "run.log");
-        log.write(kLogWarn, u"\u0100 and \U0001F600");
-    }
-    ::dup2(saved, 2);
-    ::close(saved);
-    testing::closeHandle(capture);
-    const std::string text = testing::readFileBytes(captured).value_or("");
+    const std::string text = testing::captureStandardError([&] {
+                                 Log log(scratch / "run.log");
+                                 log.write(kLogWarn, u"\u0100 and \U0001F600");
+                             }).value_or("");
     EXPECT_TRUE(text.ends_with("Z [WARN] \xC4\x80 and \xF0\x9F\x98\x80\n")) << text;
     EXPECT_EQ(text.size(), 20 + std::string_view(" [WARN] \xC4\x80 and \xF0\x9F\x98\x80\n").size());
 }

@@ -13,13 +13,13 @@ namespace kestrune::app {
 namespace {
 
 // Lines from several threads must reach the file whole: none torn, none lost, each
-// thread's lines in the order it wrote them.
+// thread's lines in the order it wrote them; and the mirror must see the file's order.
 TEST(LogThreads, ConcurrentWritersNeverInterleaveWithinALine) {
     constexpr int kThreads = 4;
     constexpr int kLinesPerThread = 200;
     const testing::ScratchDirectory scratch;
     const auto path = scratch / "threads.log";
-    {
+    const std::optional<std::string> mirrored = testing::captureStandardError([&] {
         Log log(path);
         std::vector<std::thread> writers;
         for (int t = 0; t < kThreads; ++t) {
@@ -32,8 +32,11 @@ TEST(LogThreads, ConcurrentWritersNeverInterleaveWithinALine) {
             });
         }
         for (std::thread& writer : writers) writer.join();
-    }
+    });
     const std::string bytes = testing::readFileBytes(path).value_or("");
+    if (mirrored) {
+        EXPECT_TRUE(*mirrored == bytes) << "the mirror saw another order of lines than the file";
+    }
     const std::regex shape(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ \[INFO\] writer (\d) line (\d+) (x+)\r?)");
     std::map<int, int> nextLine;
     std::istringstream lines(bytes);

@@ -38,7 +38,7 @@ private:
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace kestrune::app;
     if (size == 0) return 0;
-    FuzzStream stream(data + 1, size - 1, std::size_t{data[0] % 64} + 1);
+    FuzzStream stream(data + 1, size - 1, static_cast<std::size_t>(data[0] % 64) + 1);
     try {
         const SessionPayload payload = readSessionPayload(stream);
         const std::size_t ticketBytes = payload.gameTicket.size();

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -31,6 +32,10 @@ private:
 };
 
 std::optional<std::string> readFileBytes(const std::filesystem::path& path);
+
+// Runs `action` and returns what it wrote to standard error. Linux only: the Windows
+// log mirror is the debugger output, so there it runs `action` and returns nothing.
+std::optional<std::string> captureStandardError(const std::function<void()>& action);
 
 // "\n" as a text-mode file holds it: CR LF on Windows, LF on Linux.
 std::string_view textFileNewline();

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
@@ -27,6 +28,22 @@ void check(bool ok, const char* operation) {
 std::string_view textFileNewline() { return "\n"; }
 
 bool messageBoxesObservable() { return false; }
+
+std::optional<std::string> captureStandardError(const std::function<void()>& action) {
+    const ScratchDirectory scratch;
+    const auto path = scratch / "stderr.txt";
+    std::fflush(stderr);
+    const int saved = ::dup(2);
+    const int capture = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    check(saved >= 0 && capture >= 0, "dup/open");
+    ::dup2(capture, 2);
+    ::close(capture);
+    action();
+    std::fflush(stderr);
+    ::dup2(saved, 2);
+    ::close(saved);
+    return readFileBytes(path);
+}
 
 TestPipe::TestPipe() {
     int ends[2];

@@ -82,6 +82,11 @@ std::string_view textFileNewline() { return "\r\n"; }
 
 bool messageBoxesObservable() { return true; }
 
+std::optional<std::string> captureStandardError(const std::function<void()>& action) {
+    action();
+    return std::nullopt;
+}
+
 TestPipe::TestPipe() {
     SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, TRUE};
     HANDLE readEnd = nullptr;
