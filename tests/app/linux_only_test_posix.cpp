@@ -49,5 +49,21 @@ TEST(SmokeReportLinux, AReportThatDoesNotReachTheDiskWholeIsAFailure) {
     }
 }
 
+// A file-system error quotes the path in UTF-8; the message must keep it readable in
+// standard error and in the report rather than widening it byte by byte.
+TEST(ProgramLinux, NonAsciiMessagesKeepTheirCharacters) {
+    const testing::ScratchDirectory scratch;
+    std::filesystem::create_directories(scratch.path());
+    testing::closeHandle(testing::openRegularFileHandle(scratch / "d\xC3\xA9j\xC3\xA0"));
+    const testing::ProgramRun run =
+        testing::runProgram({"--smoke-test", "--log=d\xC3\xA9j\xC3\xA0/run.log", "--report=report.json"}, scratch.path());
+    EXPECT_EQ(run.exitCode, 1);
+    const std::string report = testing::readFileBytes(scratch / "report.json").value_or("");
+    for (const std::string& text : {run.standardError, report}) {
+        EXPECT_NE(text.find("d\xC3\xA9j\xC3\xA0"), std::string::npos) << text;
+        EXPECT_EQ(text.find("\xC3\x83"), std::string::npos) << "double-encoded: " << text;
+    }
+}
+
 }  // namespace
 }  // namespace kestrune::app
