@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -16,19 +17,13 @@ ParsedCommandLine parse(const std::vector<std::u16string>& arguments) { return p
 
 TEST(CommandLine, NoArgumentsGiveTheDefaults) {
     const ParsedCommandLine parsed = parse({});
-    const LaunchOptions& options = parsed.options;
-    EXPECT_FALSE(options.smokeTest || options.useWarp || options.showWindow || options.contentSmoke);
-    EXPECT_TRUE(options.vsync);
-    EXPECT_EQ(options.frames, 8u);
-    EXPECT_EQ(options.width, 1280u);
-    EXPECT_EQ(options.height, 720u);
-    EXPECT_TRUE(options.reportPath.empty() && options.screenshotPath.empty() && options.contentDirectory.empty());
-    EXPECT_EQ(options.logPath, std::filesystem::path("logs/KestruneNative.log"));
-    EXPECT_EQ(options.serverHost, "");
-    EXPECT_EQ(options.serverPort, 7777);
-    EXPECT_EQ(options.gameTicket, "");
-    EXPECT_EQ(options.characterName, "NativeFighter");
-    EXPECT_EQ(options.characterClass, CharacterClass::warrior);
+    const LaunchOptions& o = parsed.options;
+    EXPECT_TRUE(!o.smokeTest && !o.useWarp && !o.showWindow && o.vsync && !o.contentSmoke && o.frames == 8);
+    EXPECT_TRUE(o.width == 1280 && o.height == 720 && o.serverPort == 7777 && o.serverHost.empty());
+    EXPECT_TRUE(o.reportPath.empty() && o.screenshotPath.empty() && o.contentDirectory.empty());
+    EXPECT_EQ(o.logPath, std::filesystem::path("logs/KestruneNative.log"));
+    EXPECT_TRUE(o.gameTicket.empty() && o.characterName == "NativeFighter");
+    EXPECT_EQ(o.characterClass, CharacterClass::warrior);
     EXPECT_FALSE(parsed.sessionPipeHandle.has_value());
 }
 
@@ -37,6 +32,7 @@ TEST(CommandLine, EachFormSetsItsFieldsAndLaterOccurrencesWin) {
         const char* name;
         std::vector<std::u16string> arguments;
         std::function<void(LaunchOptions&)> expect;
+        std::optional<u64> sessionPipeHandle = std::nullopt;
     } cases[] = {
         {"smoke test", {u"--smoke-test"}, [](LaunchOptions& o) { o.smokeTest = true; }},
         {"content smoke", {u"--content-smoke", u"--content=rt"},
@@ -60,6 +56,10 @@ TEST(CommandLine, EachFormSetsItsFieldsAndLaterOccurrencesWin) {
         {"class", {u"--class=templar"}, [](LaunchOptions& o) { o.characterClass = CharacterClass::templar; }},
         {"later class wins", {u"--class=templar", u"--class=warrior"}, [](LaunchOptions&) {}},
         {"later frames win", {u"--frames=3", u"--frames=5"}, [](LaunchOptions& o) { o.frames = 5; }},
+        // the pipe handle is kept aside; ticket and name come only from the pipe
+        {"pipe handle", {u"--server=h:1", u"--session-pipe=0008"}, [](LaunchOptions& o) { o.serverHost = "h"; o.serverPort = 1; }, 8},
+        {"largest pipe handle", {u"--session-pipe=18446744073709551615", u"--server=h:1"},
+         [](LaunchOptions& o) { o.serverHost = "h"; o.serverPort = 1; }, ~u64{0}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -67,20 +67,7 @@ TEST(CommandLine, EachFormSetsItsFieldsAndLaterOccurrencesWin) {
         c.expect(expected);
         const ParsedCommandLine parsed = parse(c.arguments);
         EXPECT_TRUE(parsed.options == expected);
-        EXPECT_FALSE(parsed.sessionPipeHandle.has_value());
-    }
-}
-
-TEST(CommandLine, SessionPipeHandleIsKeptAsideAsA64BitValue) {
-    const struct {
-        std::u16string argument;
-        u64 handle;
-    } cases[] = {{u"--session-pipe=7", 7}, {u"--session-pipe=0008", 8}, {u"--session-pipe=18446744073709551615", ~u64{0}}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(utf8FromUtf16Lossy(c.argument));
-        const ParsedCommandLine parsed = parse({u"--server=h:1", c.argument});
-        EXPECT_EQ(parsed.sessionPipeHandle, c.handle);
-        EXPECT_EQ(parsed.options.gameTicket, "");  // filled only from the pipe
+        EXPECT_EQ(parsed.sessionPipeHandle, c.sessionPipeHandle);
     }
 }
 
