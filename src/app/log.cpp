@@ -16,7 +16,9 @@ constexpr std::u16string_view kUnknownLevelName = u"UNKNOWN";
 constexpr char kUnrepresentableCharacter = '?';
 constexpr char16_t kLastLatin1Character = 0xFF;
 
-std::u16string_view levelName(u32 level) { return level < kLevelNames.size() ? kLevelNames[level] : kUnknownLevelName; }
+std::u16string_view levelName(u32 level) {
+    return level < kLevelNames.size() ? kLevelNames[level] : kUnknownLevelName;
+}
 
 bool isHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool isLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
@@ -48,10 +50,11 @@ std::u16string formatLogLine(std::chrono::system_clock::time_point time, u32 lev
     const year_month_day date{day};
     const hh_mm_ss<seconds> clock{second - day};
     char stamp[48];
-    const int length = std::snprintf(stamp, sizeof stamp, "%04d-%02u-%02uT%02d:%02d:%02dZ [", static_cast<int>(date.year()),
-                                     static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
-                                     static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
-                                     static_cast<int>(clock.seconds().count()));
+    const int length =
+        std::snprintf(stamp, sizeof stamp, "%04d-%02u-%02uT%02d:%02d:%02dZ [", static_cast<int>(date.year()),
+                      static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                      static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+                      static_cast<int>(clock.seconds().count()));
 
     std::u16string line = utf16FromLatin1(std::string_view(stamp, static_cast<std::size_t>(length)));
     line += levelName(level);

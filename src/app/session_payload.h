@@ -50,6 +50,7 @@ SessionPayload readSessionPayload(PayloadStream& stream);
 // handle is not a pipe, and the payload's errors above.
 SessionPayload readLauncherSessionPipe(u64 handleValue);
 
+// The refusal of a handle that is not a pipe, shared by the two platform readers.
 [[noreturn]] void throwNotAnInheritedPipe();
 
 }  // namespace kestrune::app

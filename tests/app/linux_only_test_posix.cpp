@@ -53,7 +53,6 @@ TEST(SmokeReportLinux, AReportThatDoesNotReachTheDiskWholeIsAFailure) {
 // standard error and in the report rather than widening it byte by byte.
 TEST(ProgramLinux, NonAsciiMessagesKeepTheirCharacters) {
     const testing::ScratchDirectory scratch;
-    std::filesystem::create_directories(scratch.path());
     testing::closeHandle(testing::openRegularFileHandle(scratch / "d\xC3\xA9j\xC3\xA0"));
     const testing::ProgramRun run =
         testing::runProgram({"--smoke-test", "--log=d\xC3\xA9j\xC3\xA0/run.log", "--report=report.json"}, scratch.path());
