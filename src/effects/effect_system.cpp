@@ -39,6 +39,73 @@ struct RememberedEvent {
     friend bool operator==(const RememberedEvent&, const RememberedEvent&) = default;
 };
 
+// Grows `list` so that `required` entries fit: geometrically, never past `limit` (which is at
+// least `required`), so that spawns do not reallocate every time.
+template <typename T>
+void reserveFor(std::vector<T>& list, std::size_t required, u64 limit) {
+    if (required <= list.capacity()) return;
+    const std::size_t grown = std::max({required, list.capacity() * 2, kInitialCapacity});
+    list.reserve(static_cast<std::size_t>(std::min<u64>(grown, limit)));
+}
+
+// The keys of the last spawns, at most `capacity`, the oldest dropped first. The low 32 bits
+// of the event ids also sit in a dense array of their own: the search compares them a block
+// at a time, a loop the compiler vectorises even for plain SSE2 (which has no 64-bit compare),
+// and compares whole keys only inside a block where such an id matches.
+class EventMemory {
+public:
+    explicit EventMemory(u64 capacity) noexcept : capacity_(capacity) {}
+
+    bool contains(const RememberedEvent& key) const noexcept {
+        constexpr std::size_t kBlock = 64;
+        const u32* idLows = idLows_.data();
+        const u32 idLow = lowBits(key.eventId);
+        const std::size_t count = idLows_.size();
+        for (std::size_t start = 0; start < count; start += kBlock) {
+            const std::size_t end = std::min(count, start + kBlock);
+            u32 matches = 0;
+            for (std::size_t i = start; i < end; ++i) matches |= static_cast<u32>(idLows[i] == idLow);
+            if (matches == 0) continue;
+            for (std::size_t i = start; i < end; ++i) {
+                if (keys_[i] == key) return true;
+            }
+        }
+        return false;
+    }
+
+    // Makes room for one more key, so that the add() that follows cannot fail.
+    void reserveForOne() {
+        if (idLows_.size() == capacity_) return;
+        reserveFor(idLows_, idLows_.size() + 1, capacity_);
+        reserveFor(keys_, keys_.size() + 1, capacity_);
+    }
+
+    void add(const RememberedEvent& key) noexcept {
+        if (idLows_.size() < capacity_) {
+            idLows_.push_back(lowBits(key.eventId));
+            keys_.push_back(key);
+            return;
+        }
+        idLows_[oldest_] = lowBits(key.eventId);
+        keys_[oldest_] = key;
+        oldest_ = (oldest_ + 1) % idLows_.size();
+    }
+
+    void clear() noexcept {
+        idLows_.clear();
+        keys_.clear();
+        oldest_ = 0;
+    }
+
+private:
+    static constexpr u32 lowBits(u64 eventId) noexcept { return static_cast<u32>(eventId); }
+
+    u64 capacity_;
+    std::vector<u32> idLows_;
+    std::vector<RememberedEvent> keys_;
+    std::size_t oldest_ = 0;  // once full, the next slot to reuse
+};
+
 struct Component {
     // The expiry pass reads only the first three fields.
     f64 spawnClock = 0.0;
@@ -54,7 +121,24 @@ struct Component {
     EffectSpawnRequest request;
     bool followsTarget = false;
     u16 instance = 0;
+    // The model rotation of the last rebuild and the angles it was made from. Most tracks hold
+    // their angles over a whole key span (the sampling returns them bit for bit), so this
+    // saves the trigonometry and the quaternion products on most frames.
+    std::array<f32, 3> rotationAngles{0.0f, 0.0f, 0.0f};
+    std::array<Vec3, 3> rotationAxes = Affine{}.axes;
 };
+
+// Rows of the model rotation qx(B1) x qy(B2) x qz(B3) (z applied first), reusing the last
+// one when the angles have not changed.
+const std::array<Vec3, 3>& modelRotation(Component& component, f32 aboutX, f32 aboutY, f32 aboutZ) noexcept {
+    const std::array<f32, 3> angles{aboutX, aboutY, aboutZ};
+    if (angles != component.rotationAngles) {
+        component.rotationAngles = angles;
+        component.rotationAxes = rotationAxes(normalized(
+            hamiltonProduct(hamiltonProduct(rotationAboutX(aboutX), rotationAboutY(aboutY)), rotationAboutZ(aboutZ))));
+    }
+    return component.rotationAxes;
+}
 
 f64 ageSeconds(const Component& component, f64 clock) noexcept {
     return clock - component.spawnClock - component.delaySeconds;
@@ -68,16 +152,7 @@ bool isUsableAnchor(const EffectTransform& anchor) noexcept {
            std::isfinite(q.z) && std::isfinite(q.w) && squaredLength(q) > kMinimumRotationSquaredLength;
 }
 
-// Grows `list` so that `required` entries fit: geometrically, never past `limit` (which is at
-// least `required`), so that spawns do not reallocate every time.
-template <typename T>
-void reserveFor(std::vector<T>& list, std::size_t required, u64 limit) {
-    if (required <= list.capacity()) return;
-    const std::size_t grown = std::max({required, list.capacity() * 2, kInitialCapacity});
-    list.reserve(static_cast<std::size_t>(std::min<u64>(grown, limit)));
-}
-
-void fillDrawItem(const Component& component, f64 clock, EffectDrawItem& item) noexcept {
+void fillDrawItem(Component& component, f64 clock, EffectDrawItem& item) noexcept {
     const EffectDefinition& definition = *component.definition;
     const ComponentReference& reference = *component.reference;
     const ComponentTemplate& componentTemplate = *component.componentTemplate;
@@ -118,9 +193,7 @@ void fillDrawItem(const Component& component, f64 clock, EffectDrawItem& item) n
     item.groundLiftMetres = 0.0f;
     switch (componentTemplate.renderType) {
     case RenderType::Model: {
-        const Quat rotation = normalized(hamiltonProduct(
-            hamiltonProduct(rotationAboutX(sample.b[1]), rotationAboutY(sample.b[2])), rotationAboutZ(sample.b[3])));
-        const auto rows = rotationAxes(rotation);
+        const auto& rows = modelRotation(component, sample.b[1], sample.b[2], sample.b[3]);
         const Affine local{{rows[0] * sample.a[3], rows[1] * sample.b[0], rows[2]}, offset};
         item.world = toMatrix4(compose(local, component.anchor));
         break;
@@ -161,28 +234,11 @@ void fillDrawItem(const Component& component, f64 clock, EffectDrawItem& item) n
 
 struct EffectSystem::State {
     u64 maxActiveComponents = 0;
-    u64 maxRememberedEvents = 0;
     f64 clock = 0.0;
     u64 nextComponentId = 1;
-    // A ring once it holds maxRememberedEvents keys; `oldestRemembered` is then the next to go.
-    std::vector<RememberedEvent> remembered;
-    std::size_t oldestRemembered = 0;
+    EventMemory remembered{0};
     std::vector<Component> components;
     std::vector<EffectDrawItem> drawItems;  // always one per component, in the same order
-
-    bool isRemembered(const RememberedEvent& key) const noexcept {
-        return std::find(remembered.begin(), remembered.end(), key) != remembered.end();
-    }
-
-    // Room for `key` must have been reserved.
-    void remember(const RememberedEvent& key) noexcept {
-        if (remembered.size() < maxRememberedEvents) {
-            remembered.push_back(key);
-            return;
-        }
-        remembered[oldestRemembered] = key;
-        oldestRemembered = (oldestRemembered + 1) % remembered.size();
-    }
 
     void fillDrawItems(std::size_t first) noexcept {
         for (std::size_t i = first; i < components.size(); ++i) fillDrawItem(components[i], clock, drawItems[i]);
@@ -200,7 +256,7 @@ EffectSystem EffectSystem::create(const EffectConfig& config) {
         throw std::invalid_argument("effect maxRememberedEvents must be greater than zero");
     auto state = std::make_unique<State>();
     state->maxActiveComponents = config.maxActiveComponents;
-    state->maxRememberedEvents = config.maxRememberedEvents;
+    state->remembered = EventMemory(config.maxRememberedEvents);
     return EffectSystem(std::move(state));
 }
 
@@ -221,7 +277,7 @@ EffectSpawnResult EffectSystem::spawn(const EffectSpawnRequest& request) {
 
     const RememberedEvent key{request.eventId, request.skill, request.sourceEntityId,
                               followsTarget ? request.targetEntityId : 0u, request.kind == 1 ? u8{0} : u8{1}};
-    if (state.isRemembered(key)) return {EffectSpawnStatus::Duplicate, 0, 0};
+    if (state.remembered.contains(key)) return {EffectSpawnStatus::Duplicate, 0, 0};
 
     const u64 needed = rule->componentCount;
     if (!detail::spawnFits(state.components.size(), state.maxActiveComponents, state.nextComponentId, needed))
@@ -233,8 +289,7 @@ EffectSpawnResult EffectSystem::spawn(const EffectSpawnRequest& request) {
     const std::size_t liveAfter = firstNew + static_cast<std::size_t>(needed);
     reserveFor(state.components, liveAfter, state.maxActiveComponents);
     reserveFor(state.drawItems, liveAfter, state.maxActiveComponents);
-    if (state.remembered.size() < state.maxRememberedEvents)
-        reserveFor(state.remembered, state.remembered.size() + 1, state.maxRememberedEvents);
+    state.remembered.reserveForOne();
 
     const Affine anchorTransform =
         scaleRotateTranslate(anchor.scale, normalized(anchor.rotation), anchor.position);
@@ -266,7 +321,7 @@ EffectSpawnResult EffectSystem::spawn(const EffectSpawnRequest& request) {
         }
     }
     assert(state.components.size() == liveAfter);
-    state.remember(key);
+    state.remembered.add(key);
 
     // The clock has not moved, so the existing items stand as they are.
     state.drawItems.resize(liveAfter);
@@ -297,7 +352,6 @@ f64 EffectSystem::clock() const noexcept { return state_->clock; }
 
 void EffectSystem::forgetEvents() noexcept {
     state_->remembered.clear();
-    state_->oldestRemembered = 0;
 }
 
 }  // namespace kestrune::effects

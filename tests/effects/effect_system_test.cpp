@@ -1,0 +1,647 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <limits>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "allocation_counter.h"
+#include "effects/effect_system.h"
+
+namespace kestrune::effects {
+
+std::ostream& operator<<(std::ostream& out, EffectSpawnStatus status) { return out << int{static_cast<u8>(status)}; }
+
+namespace {
+
+constexpr f64 kLargestDouble = std::numeric_limits<f64>::max();
+constexpr f32 kNaN = std::numeric_limits<f32>::quiet_NaN();
+constexpr f32 kInfinity = std::numeric_limits<f32>::infinity();
+using Request = EffectSpawnRequest;
+constexpr auto kSpawned = EffectSpawnStatus::Spawned;
+constexpr auto kNotApplicable = EffectSpawnStatus::NotApplicable;
+constexpr auto kDuplicate = EffectSpawnStatus::Duplicate;
+constexpr auto kCapacityExceeded = EffectSpawnStatus::CapacityExceeded;
+constexpr auto kInvalid = EffectSpawnStatus::InvalidRequest;
+
+// 1e-6f, whose square is just below the 1e-12 a rotation must exceed, and the next float.
+constexpr f32 kShortW = 0x1.0c6f7ap-20f;
+constexpr f32 kLongW = 0x1.0c6f7cp-20f;
+constexpr u32 kSource = 11;
+constexpr u32 kTarget = 22;
+
+EffectSystem makeSystem(u64 maxActiveComponents = 4096, u64 maxRememberedEvents = 8192) {
+    return EffectSystem::create({maxActiveComponents, maxRememberedEvents});
+}
+
+EffectSpawnRequest request(u64 eventId, u32 skill, u8 kind) {
+    EffectSpawnRequest r;
+    r.eventId = eventId;
+    r.kind = kind;
+    r.skill = skill;
+    r.sourceEntityId = kSource;
+    r.targetEntityId = kTarget;
+    r.source = yawTransform({1.0f, 0.0f, 2.0f}, 0.5f);
+    r.target = yawTransform({-3.0f, 0.0f, 4.0f}, -2.0f);
+    return r;
+}
+
+EffectSpawnStatus spawnStatus(EffectSystem& system, const EffectSpawnRequest& r) { return system.spawn(r).status; }
+
+// Spawns events from `nextEvent` on until exactly `count` more components are live: skill 1002
+// kind 2 makes 28, skill 1001 kind 1 makes 4.
+void spawnComponents(EffectSystem& system, u64 count, u64& nextEvent) {
+    for (; count >= 28; count -= 28) ASSERT_EQ(spawnStatus(system, request(nextEvent++, 1002, 2)), kSpawned);
+    for (; count >= 4; count -= 4) ASSERT_EQ(spawnStatus(system, request(nextEvent++, 1001, 1)), kSpawned);
+    ASSERT_EQ(count, 0u) << "not a sum of 28s and 4s";
+}
+
+// What a caller can see of a system, to show that a refused call changed nothing.
+struct Observed {
+    f64 clock;
+    u64 live;
+    std::vector<u64> componentIds;
+    std::vector<f32> alphas;
+
+    explicit Observed(const EffectSystem& system) : clock(system.clock()), live(system.activeComponentCount()) {
+        for (const EffectDrawItem& item : system.drawItems()) {
+            componentIds.push_back(item.componentId);
+            alphas.push_back(item.alpha);
+        }
+    }
+    friend bool operator==(const Observed&, const Observed&) = default;
+};
+
+template <typename Exception, typename Call>
+void expectThrows(Call&& call, const std::string& message) {
+    try {
+        call();
+        FAIL() << "expected an exception with \"" << message << "\"";
+    } catch (const Exception& error) {
+        EXPECT_EQ(error.what(), message);
+    }
+}
+
+TEST(EffectSystem, CreateRejectsZeroLimitsInOrder) {
+    const struct {
+        EffectConfig config;
+        const char* message;
+    } cases[] = {
+        {{0, 0}, "effect maxActiveComponents must be greater than zero"},
+        {{0, 1}, "effect maxActiveComponents must be greater than zero"},
+        {{1, 0}, "effect maxRememberedEvents must be greater than zero"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        expectThrows<std::invalid_argument>([&] { EffectSystem::create(c.config); }, c.message);
+    }
+    const EffectSystem smallest = makeSystem(1, 1);
+    EXPECT_EQ(smallest.activeComponentCount(), 0u);
+    EXPECT_EQ(smallest.clock(), 0.0);
+}
+
+TEST(EffectSystem, SpawnsTheCatalogueEffectOfEachSkillAndKind) {
+    const struct {
+        u32 skill;
+        u8 kind;
+        EffectSpawnStatus status;
+        u64 definitions;
+        u64 components;
+        u32 firstDefinitionId;
+    } cases[] = {
+        {1001, 1, kSpawned, 1, 4, 194},
+        {1001, 2, kSpawned, 1, 4, 195},
+        {1001, 3, kSpawned, 1, 4, 195},
+        {1002, 1, kSpawned, 2, 7, 221},
+        {1002, 2, kSpawned, 1, 28, 232},
+        {1002, 3, kNotApplicable, 0, 0, 0},
+        {1002, 4, kNotApplicable, 0, 0, 0},
+        {1001, 0, kNotApplicable, 0, 0, 0},
+        {1, 1, kNotApplicable, 0, 0, 0},
+        {2001, 2, kNotApplicable, 0, 0, 0},
+        {2002, 3, kNotApplicable, 0, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "skill " << c.skill << " kind " << int{c.kind});
+        EffectSystem system = makeSystem();
+        const EffectSpawnResult result = system.spawn(request(1, c.skill, c.kind));
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(result.definitionsStarted, c.definitions);
+        EXPECT_EQ(result.componentsCreated, c.components);
+        EXPECT_EQ(system.activeComponentCount(), c.components);
+        ASSERT_EQ(system.drawItems().size(), c.components);
+        if (c.components > 0) EXPECT_EQ(system.drawItems().front().definitionId, c.firstDefinitionId);
+    }
+}
+
+TEST(EffectSystem, RefusesInvalidRequestsAndChecksOnlyTheAnchor) {
+    using Edit = void (*)(Request&);
+    const struct {
+        const char* name;
+        u32 skill;
+        u8 kind;
+        Edit edit;
+        EffectSpawnStatus status;
+    } cases[] = {
+        {"source id 0", 1001, 1, [](Request& r) { r.sourceEntityId = 0; }, kInvalid},
+        {"source id 0 at a hit", 1001, 3, [](Request& r) { r.sourceEntityId = 0; }, kInvalid},
+        {"followed target id 0", 1001, 2, [](Request& r) { r.targetEntityId = 0; }, kInvalid},
+        {"unfollowed target id 0", 1001, 1, [](Request& r) { r.targetEntityId = 0; }, kSpawned},
+        {"unfollowed target id 0 at a hit", 1002, 2, [](Request& r) { r.targetEntityId = 0; }, kSpawned},
+        {"no rule comes before validation", 2001, 1, [](Request& r) { r.sourceEntityId = 0; }, kNotApplicable},
+        {"anchor position NaN", 1001, 1, [](Request& r) { r.source.position.y = kNaN; }, kInvalid},
+        {"anchor position infinite", 1002, 2, [](Request& r) { r.source.position.z = -kInfinity; }, kInvalid},
+        {"anchor rotation NaN", 1001, 2, [](Request& r) { r.target.rotation.w = kNaN; }, kInvalid},
+        {"anchor rotation infinite", 1001, 3, [](Request& r) { r.target.rotation.x = kInfinity; }, kInvalid},
+        {"anchor scale infinite", 1002, 1, [](Request& r) { r.source.scale.x = kInfinity; }, kInvalid},
+        {"anchor scale NaN", 1001, 2, [](Request& r) { r.target.scale.z = kNaN; }, kInvalid},
+        {"zero rotation", 1001, 1, [](Request& r) { r.source.rotation = {0, 0, 0, 0}; }, kInvalid},
+        {"rotation just too short", 1001, 1, [](Request& r) { r.source.rotation = {0, 0, 0, kShortW}; }, kInvalid},
+        {"rotation just long enough", 1001, 1, [](Request& r) { r.source.rotation = {0, 0, 0, kLongW}; }, kSpawned},
+        {"non-anchor position NaN", 1001, 1, [](Request& r) { r.target.position.x = kNaN; }, kSpawned},
+        {"non-anchor rotation zero", 1001, 2, [](Request& r) { r.source.rotation = {0, 0, 0, 0}; }, kSpawned},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EffectSystem system = makeSystem();
+        EffectSpawnRequest r = request(5, c.skill, c.kind);
+        c.edit(r);
+        const EffectSpawnResult result = system.spawn(r);
+        EXPECT_EQ(result.status, c.status);
+        if (c.status == kSpawned) continue;
+        EXPECT_EQ(result.componentsCreated, 0u);
+        EXPECT_EQ(system.activeComponentCount(), 0u);
+        EXPECT_TRUE(system.drawItems().empty());
+        // A refused request is not remembered.
+        EXPECT_EQ(spawnStatus(system, request(5, 1001, 1)), kSpawned);
+    }
+}
+
+TEST(EffectSystem, RecognisesRepeatsByEventSkillSourceAttachedTargetAndStage) {
+    using Edit = void (*)(Request&);
+    const auto same = [](Request&) {};
+    const struct {
+        const char* name;
+        u32 skill;
+        u8 firstKind;
+        u8 secondKind;
+        Edit edit;
+        EffectSpawnStatus status;
+    } cases[] = {
+        {"the same request", 1001, 1, 1, same, kDuplicate},
+        {"kind 2 then kind 3 of 1001", 1001, 2, 3, same, kDuplicate},
+        {"kind 3 then kind 2 of 1001", 1001, 3, 2, same, kDuplicate},
+        {"action start then hit", 1001, 1, 2, same, kSpawned},
+        {"another event id", 1002, 1, 1, [](Request& r) { r.eventId = 6; }, kSpawned},
+        {"another skill", 1002, 1, 1, [](Request& r) { r.skill = 1001; }, kSpawned},
+        {"another source", 1001, 1, 1, [](Request& r) { r.sourceEntityId = 12; }, kSpawned},
+        {"another followed target", 1001, 2, 2, [](Request& r) { r.targetEntityId = 23; }, kSpawned},
+        {"another target, not followed", 1001, 1, 1, [](Request& r) { r.targetEntityId = 23; }, kDuplicate},
+        {"another target of a source-anchored hit", 1002, 2, 2, [](Request& r) { r.targetEntityId = 23; }, kDuplicate},
+        {"moved characters", 1001, 1, 1, [](Request& r) { r.source.position.x += 5.0f; }, kDuplicate},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EffectSystem system = makeSystem();
+        ASSERT_EQ(spawnStatus(system, request(5, c.skill, c.firstKind)), kSpawned);
+        const Observed before(system);
+        EffectSpawnRequest second = request(5, c.skill, c.secondKind);
+        c.edit(second);
+        const EffectSpawnResult result = system.spawn(second);
+        EXPECT_EQ(result.status, c.status);
+        if (c.status == kDuplicate) {
+            EXPECT_EQ(result.componentsCreated, 0u);
+            EXPECT_EQ(Observed(system), before);
+            system.forgetEvents();
+            EXPECT_EQ(spawnStatus(system, second), kSpawned);
+        }
+    }
+}
+
+TEST(EffectSystem, RememberedEventsAreEvictedOldestFirst) {
+    EffectSystem system = makeSystem(4096, 3);
+    const struct {
+        u64 eventId;
+        EffectSpawnStatus status;
+    } steps[] = {
+        {1, kSpawned},   {2, kSpawned},   {3, kSpawned},
+        {1, kDuplicate}, {3, kDuplicate}, {4, kSpawned},  // drops 1
+        {1, kSpawned},   // drops 2
+        {3, kDuplicate}, {2, kSpawned},  // drops 3
+        {4, kDuplicate}, {3, kSpawned},  // drops 4: the ring wrapped round
+        {4, kSpawned},   {1, kSpawned},  {2, kSpawned},
+        {4, kDuplicate},
+    };
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        SCOPED_TRACE(testing::Message() << "step " << i << ", event " << steps[i].eventId);
+        EXPECT_EQ(spawnStatus(system, request(steps[i].eventId, 1001, 1)), steps[i].status);
+    }
+}
+
+TEST(EffectSystem, FindsEveryRememberedEventAndOnlyThoseInALargeMemory) {
+    // More than two search blocks of 64 keys plus a tail.
+    constexpr u64 kMemory = 130;
+    constexpr u64 kHighBit = u64{1} << 32;
+    EffectSystem system = makeSystem(4096, kMemory);
+    for (u64 event = 1; event <= kMemory; ++event) ASSERT_EQ(spawnStatus(system, request(event, 1001, 1)), kSpawned);
+    for (u64 event = 1; event <= kMemory; ++event) {
+        SCOPED_TRACE(event);
+        EXPECT_EQ(spawnStatus(system, request(event, 1001, 1)), kDuplicate);
+    }
+    // Equal in the low 32 bits to event 2, which is still remembered; pushes out event 1.
+    EXPECT_EQ(spawnStatus(system, request(kHighBit + 2, 1001, 1)), kSpawned);
+    EXPECT_EQ(spawnStatus(system, request(kHighBit + 2, 1001, 1)), kDuplicate);
+    EXPECT_EQ(spawnStatus(system, request(2, 1001, 1)), kDuplicate);
+    EXPECT_EQ(spawnStatus(system, request(1, 1001, 1)), kSpawned);
+}
+
+TEST(EffectSystem, RefusesWhatDoesNotFitAndAcceptsTheRetryLater) {
+    EffectSystem system = makeSystem();
+    u64 nextEvent = 100;
+    ASSERT_NO_FATAL_FAILURE(spawnComponents(system, 4092, nextEvent));
+    // Exactly the room that is left.
+    ASSERT_EQ(spawnStatus(system, request(1, 1001, 1)), kSpawned);
+    ASSERT_EQ(system.activeComponentCount(), 4096u);
+
+    const Observed full(system);
+    EXPECT_EQ(spawnStatus(system, request(2, 1001, 1)), kCapacityExceeded);
+    EXPECT_EQ(spawnStatus(system, request(3, 1002, 1)), kCapacityExceeded);
+    // A known event is still a duplicate, not a capacity failure.
+    EXPECT_EQ(spawnStatus(system, request(1, 1001, 1)), kDuplicate);
+    EXPECT_EQ(Observed(system), full);
+
+    system.update(2.0);  // longer than any component lives
+    EXPECT_EQ(system.activeComponentCount(), 0u);
+    const EffectSpawnResult retry = system.spawn(request(2, 1001, 1));
+    EXPECT_EQ(retry.status, kSpawned);
+    EXPECT_EQ(system.drawItems().front().componentId, 4097u);
+
+    EffectSystem tiny = makeSystem(3, 8);
+    EXPECT_EQ(spawnStatus(tiny, request(1, 1001, 1)), kCapacityExceeded);
+}
+
+TEST(EffectSystem, SpawnFitsWithinComponentAndIdLimits) {
+    constexpr u64 kLargest = ~u64{0};
+    const struct {
+        const char* name;
+        u64 live, maxActive, nextId, needed;
+        bool fits;
+    } cases[] = {
+        {"exactly the room left", 4092, 4096, 1, 4, true},
+        {"one more than the room left", 4093, 4096, 1, 4, false},
+        {"full", 4096, 4096, 1, 1, false},
+        {"needs more than the maximum", 0, 3, 1, 4, false},
+        {"one more than a huge room", 5, kLargest, 1, kLargest - 4, false},
+        {"a huge room up to the last id", 0, kLargest, 1, kLargest - 1, true},
+        {"a huge room past the last id", 0, kLargest, 1, kLargest, false},
+        {"ids up to one below the largest", 0, 4096, kLargest - 4, 4, true},
+        {"the counter would wrap", 0, 4096, kLargest - 3, 4, false},
+        {"the counter is at its largest", 0, 4096, kLargest, 1, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(detail::spawnFits(c.live, c.maxActive, c.nextId, c.needed), c.fits);
+    }
+}
+
+TEST(EffectSystem, SkillTwoStartCreatesSevenComponentsInCatalogueOrder) {
+    EffectSystem system = makeSystem();
+    ASSERT_EQ(spawnStatus(system, request(40, 1001, 1)), kSpawned);  // ids 1 to 4
+    const EffectSpawnResult result = system.spawn(request(41, 1002, 1));
+    EXPECT_EQ(result.status, kSpawned);
+    EXPECT_EQ(result.definitionsStarted, 2u);
+    EXPECT_EQ(result.componentsCreated, 7u);
+
+    const struct {
+        u32 definition;
+        u16 group, order, templateNumber, instance;
+        RenderType type;
+        f32 delaySeconds, lifetimeSeconds, durationSeconds;
+        const char* texture;
+    } expected[] = {
+        {221, 406, 0, 268, 0, RenderType::Quad, 0.0f, 0.6f, 3.0f, "textures/preffect011.png"},
+        {221, 406, 1, 269, 0, RenderType::Quad, 0.1f, 1.1f, 3.0f, "textures/partstreetlight01.png"},
+        {221, 406, 2, 268, 0, RenderType::Quad, 0.1f, 0.6f, 3.0f, "textures/preffect011.png"},
+        {221, 406, 3, 268, 0, RenderType::Quad, 0.2f, 0.6f, 3.0f, "textures/preffect011.png"},
+        {222, 408, 0, 273, 0, RenderType::Quad, 0.0f, 0.4f, 1.0f, "textures/wrslugger02.png"},
+        {222, 408, 1, 863, 0, RenderType::AdditiveQuad, 0.0f, 0.28f, 1.0f, "textures/mtgyration02.png"},
+        {222, 408, 1, 863, 1, RenderType::AdditiveQuad, 0.0f, 0.28f, 1.0f, "textures/mtgyration02.png"},
+    };
+    const auto items = system.drawItems();
+    ASSERT_EQ(items.size(), 4u + std::size(expected));
+    for (std::size_t i = 0; i < std::size(expected); ++i) {
+        SCOPED_TRACE(i);
+        const EffectDrawItem& item = items[4 + i];
+        const auto& e = expected[i];
+        EXPECT_EQ(item.componentId, 5u + i);
+        EXPECT_EQ(item.eventId, 41u);
+        EXPECT_EQ(item.skill, 1002u);
+        EXPECT_EQ(item.kind, 1);
+        EXPECT_EQ(item.sourceEntityId, kSource);
+        EXPECT_EQ(item.targetEntityId, kTarget);
+        EXPECT_FALSE(item.followsTarget);
+        EXPECT_EQ(item.definitionId, e.definition);
+        EXPECT_EQ(item.group, e.group);
+        EXPECT_EQ(item.order, e.order);
+        EXPECT_EQ(item.templateNumber, e.templateNumber);
+        EXPECT_EQ(item.instanceIndex, e.instance);
+        EXPECT_EQ(item.renderType, e.type);
+        EXPECT_EQ(item.delaySeconds, e.delaySeconds);
+        EXPECT_EQ(item.lifetimeSeconds, e.lifetimeSeconds);
+        EXPECT_EQ(item.durationSeconds, e.durationSeconds);
+        EXPECT_EQ(item.texturePath, e.texture);
+        EXPECT_TRUE(item.modelPath.empty());
+        EXPECT_EQ(item.blend, 1);
+        EXPECT_FALSE(item.depthWrite);
+    }
+    // The two instances of template 863 run along tracks 27 and 28, whose quad spins differ.
+    EXPECT_EQ(items[9].quadRotationRadians, 0.0f);
+    EXPECT_EQ(items[10].quadRotationRadians, 1.2f);
+}
+
+// Skill 1001 kind 2: template 80/71 twice (reference order 0), then template 80/74 (lifetime
+// 0.32 s) without delay (order 1) and with a delay of 0.15 s (order 2).
+TEST(EffectSystem, DelayedComponentsAreListedButInvisibleUntilTheirDelayPasses) {
+    constexpr f64 kSpawnClock = 8.0;  // ages count from the spawn, not from clock 0
+    EffectSystem system = makeSystem();
+    system.update(kSpawnClock);
+    ASSERT_EQ(spawnStatus(system, request(1, 1001, 2)), kSpawned);
+    const struct {
+        f64 clock;
+        f32 alpha;
+        bool visible;
+        f32 delayedAlpha, delayedAge, delayedTime;
+        bool delayedVisible;
+    } steps[] = {
+        {0.0, 0.0f, false, 0.0f, -0.15f, 0.0f, false},
+        {0.1, 76.0f / 255.0f, true, 0.0f, -0.05f, 0.0f, false},
+        {0.15, 66.0f / 255.0f, true, 0.0f, 0.0f, 0.0f, false},
+        {0.2, 48.0f / 255.0f, true, 50.0f / 255.0f, 0.05f, 0.15625f, true},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(testing::Message() << "clock " << step.clock);
+        system.update(kSpawnClock + step.clock - system.clock());
+        const auto items = system.drawItems();
+        ASSERT_EQ(items.size(), 4u);
+        EXPECT_NEAR(items[2].alpha, step.alpha, 1e-6f);
+        EXPECT_EQ(items[2].visible, step.visible);
+        const EffectDrawItem& delayed = items[3];
+        EXPECT_NEAR(delayed.alpha, step.delayedAlpha, 1e-6f);
+        EXPECT_EQ(delayed.colour[3], delayed.alpha);
+        EXPECT_NEAR(delayed.ageSeconds, step.delayedAge, 1e-6f);
+        EXPECT_NEAR(delayed.normalizedTime, step.delayedTime, 1e-6f);
+        EXPECT_EQ(delayed.visible, step.delayedVisible);
+    }
+}
+
+TEST(EffectSystem, WaitingHidesEvenATrackThatStartsOpaque) {
+    // Skill 1002 kind 2, item 5: the impact ground model, delay 0.05 s, track 17 at alpha FF
+    // from its first key.
+    EffectSystem system = makeSystem();
+    ASSERT_EQ(spawnStatus(system, request(1, 1002, 2)), kSpawned);
+    const struct {
+        f64 clock;
+        f32 alpha;
+        bool visible;
+    } steps[] = {{0.0, 0.0f, false}, {0.04, 0.0f, false}, {0.05, 1.0f, true}};
+    for (const auto& step : steps) {
+        SCOPED_TRACE(testing::Message() << "clock " << step.clock);
+        system.update(step.clock - system.clock());
+        const EffectDrawItem& impact = system.drawItems()[5];
+        ASSERT_EQ(impact.templateNumber, 860);
+        EXPECT_EQ(impact.alpha, step.alpha);
+        EXPECT_EQ(impact.visible, step.visible);
+    }
+}
+
+// Every clock below is reached exactly: each step's difference is exact in double precision.
+TEST(EffectSystem, ComponentsExpireWhenTheirAgeReachesTheLifetime) {
+    EffectSystem system = makeSystem();
+    ASSERT_EQ(spawnStatus(system, request(1, 1001, 2)), kSpawned);
+    const struct {
+        f64 clock;
+        std::vector<u16> orders;
+    } steps[] = {
+        {std::nextafter(0.32, 0.0), {0, 0, 1, 2}},
+        {0.32, {0, 0, 2}},
+        {0.46, {0, 0, 2}},  // the delayed one lives 0.15 s longer
+        {0.48, {0, 0}},
+        {std::nextafter(0.5, 0.0), {0, 0}},
+        {0.5, {}},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(testing::Message() << "clock " << step.clock);
+        system.update(step.clock - system.clock());
+        ASSERT_EQ(system.clock(), step.clock);
+        std::vector<u16> orders;
+        for (const EffectDrawItem& item : system.drawItems()) orders.push_back(item.order);
+        EXPECT_EQ(orders, step.orders);
+        EXPECT_EQ(system.activeComponentCount(), step.orders.size());
+    }
+}
+
+// ---- World matrices, checked against plain matrix products ----
+
+using Matrix = std::array<f64, 16>;
+
+Matrix multiply(const Matrix& a, const Matrix& b) {
+    Matrix out{};
+    for (int row = 0; row < 4; ++row)
+        for (int column = 0; column < 4; ++column)
+            for (int k = 0; k < 4; ++k) out[row * 4 + column] += a[row * 4 + k] * b[k * 4 + column];
+    return out;
+}
+Matrix product(std::initializer_list<Matrix> factors) {
+    Matrix out{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    for (const Matrix& m : factors) out = multiply(out, m);
+    return out;
+}
+Matrix translation(f64 x, f64 y, f64 z) { return {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, x, y, z, 1}; }
+Matrix scaling(f64 x, f64 y, f64 z) { return {x, 0, 0, 0, 0, y, 0, 0, 0, 0, z, 0, 0, 0, 0, 1}; }
+// Row-vector rotations: each row is the image of one unit axis.
+Matrix turnX(f64 a) {
+    const f64 c = std::cos(a), s = std::sin(a);
+    return {1, 0, 0, 0, 0, c, s, 0, 0, -s, c, 0, 0, 0, 0, 1};
+}
+Matrix turnY(f64 a) {
+    const f64 c = std::cos(a), s = std::sin(a);
+    return {c, 0, -s, 0, 0, 1, 0, 0, s, 0, c, 0, 0, 0, 0, 1};
+}
+Matrix turnZ(f64 a) {
+    const f64 c = std::cos(a), s = std::sin(a);
+    return {c, s, 0, 0, -s, c, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+}
+
+void expectMatrixNear(const Matrix4& actual, const Matrix& expected) {
+    for (std::size_t i = 0; i < 16; ++i) EXPECT_NEAR(actual[i], expected[i], 2e-5) << "element " << i;
+}
+
+TEST(EffectSystem, WorldMatricesStackAnchorReferenceTrackAndRenderType) {
+    // Skill 1002 kind 2 at a source with a stretched scale and an unnormalised rotation.
+    constexpr f64 kYaw = 0.7;
+    EffectSpawnRequest r = request(9, 1002, 2);
+    r.source.position = {1.0f, 2.0f, 3.0f};
+    r.source.scale = {2.0f, 1.0f, 0.5f};
+    r.source.rotation = {0.0f, 3.0f * std::sin(0.35f), 0.0f, 3.0f * std::cos(0.35f)};
+    const Matrix anchor = product({scaling(2, 1, 0.5), turnY(kYaw), translation(1, 2, 3)});
+
+    EffectSystem system = makeSystem();
+    ASSERT_EQ(spawnStatus(system, r), kSpawned);
+    system.update(0.3);  // 0.25 s after the 0.05 s delay of the impact stones: t = 0.25 of 1.0 s
+    const auto items = system.drawItems();
+    ASSERT_EQ(items.size(), 28u);
+
+    const struct {
+        const char* name;
+        std::size_t item;
+        Matrix expected;
+    } models[] = {
+        // Template 80/861, instance 2: track 20, angles (3, 3, -1), 0.07 x 0.07, offset z 1.
+        {"stone with all three angles", 8,
+         product({scaling(0.07, 0.07, 1), turnZ(-1), turnY(3), turnX(3), translation(0, 0, 1), anchor})},
+        // Template 80/862, instance 2: track 24 halfway from (-1, -2, 0), 0.2 x 0.2 at time 0 to
+        // (0, 0, 0), 0.25 x 0.15 at time 0.5.
+        {"stone with interpolated angles and unequal scales", 12,
+         product({scaling(0.225, 0.175, 1), turnY(-1), turnX(-0.5), translation(0, 0, 1), anchor})},
+    };
+    for (const auto& c : models) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(items[c.item].renderType, RenderType::Model);
+        expectMatrixNear(items[c.item].world, c.expected);
+    }
+
+    // Template 66/271: track 9's offset (0, 0, 1) on the reference's (0, 0.5, 0). A camera-facing
+    // quad carries only its position.
+    ASSERT_EQ(items[24].renderType, RenderType::Quad);
+    const Matrix position = product({translation(0, 0.5, 1), anchor});
+    expectMatrixNear(items[24].world, translation(position[12], position[13], position[14]));
+    EXPECT_EQ(items[8].modelPath, "models/impact_stone_01/effect.kmdl");
+    EXPECT_TRUE(items[8].depthWrite);
+}
+
+TEST(EffectSystem, QuadsAndGroundMarksCarryTheirSizes) {
+    EffectSystem system = makeSystem();
+    EffectSpawnRequest r = request(3, 1002, 2);
+    ASSERT_EQ(spawnStatus(system, r), kSpawned);
+    system.update(0.18);  // ground mark 68/52 (delay 0.03 s, lifetime 1.3 s) past its alpha peak
+    const EffectDrawItem& ground = system.drawItems()[0];
+    ASSERT_EQ(ground.renderType, RenderType::GroundMark);
+    EXPECT_EQ(ground.groundSizeFactor, 1.0f);
+    EXPECT_EQ(ground.groundMinimumSize, 1.0f);
+    EXPECT_EQ(ground.groundLiftMetres, 0.012f);
+    EXPECT_EQ(ground.quadWidthMetres, 0.0f);
+    // Track offset (0, 0, 1) ahead of the source; the lift is not in the matrix.
+    EXPECT_NEAR(ground.world[12], 1.0f + std::sin(0.5f), 1e-6f);
+    EXPECT_NEAR(ground.world[13], 0.0f, 1e-6f);
+    EXPECT_NEAR(ground.world[14], 2.0f + std::cos(0.5f), 1e-6f);
+
+    // Skill 1002 kind 1, template 66/268 on track 6: at t = 0.18 / 0.6 = 0.3 exactly its key
+    // of 5 x 5 with alpha AA and colour FF6D50.
+    EffectSystem second = makeSystem();
+    ASSERT_EQ(spawnStatus(second, request(4, 1002, 1)), kSpawned);
+    second.update(0.18);
+    const EffectDrawItem& quad = second.drawItems()[0];
+    EXPECT_FLOAT_EQ(quad.quadWidthMetres, 5.0f);
+    EXPECT_FLOAT_EQ(quad.quadHeightMetres, 5.0f);
+    EXPECT_EQ(quad.quadRotationRadians, 0.0f);
+    EXPECT_FLOAT_EQ(quad.alpha, 0xAA / 255.0f);
+    EXPECT_FLOAT_EQ(quad.colour[0], 1.0f);
+    EXPECT_FLOAT_EQ(quad.colour[1], 0x6D / 255.0f);
+    EXPECT_FLOAT_EQ(quad.colour[2], 0x50 / 255.0f);
+    EXPECT_EQ(quad.groundLiftMetres, 0.0f);
+}
+
+// ---- Update arguments and the clock ----
+
+TEST(EffectSystem, UpdateRejectsBadStepsAndChangesNothing) {
+    const struct {
+        const char* name;
+        f64 deltaSeconds;
+    } cases[] = {
+        {"NaN", std::numeric_limits<f64>::quiet_NaN()},
+        {"infinity", std::numeric_limits<f64>::infinity()},
+        {"minus infinity", -std::numeric_limits<f64>::infinity()},
+        {"negative", -0.01},
+        {"smallest negative", -std::numeric_limits<f64>::denorm_min()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EffectSystem system = makeSystem();
+        ASSERT_EQ(spawnStatus(system, request(1, 1002, 2)), kSpawned);
+        system.update(0.2);
+        const Observed before(system);
+        expectThrows<std::invalid_argument>([&] { system.update(c.deltaSeconds); },
+                                            "effect deltaSeconds must be finite and non-negative");
+        EXPECT_EQ(Observed(system), before);
+    }
+}
+
+TEST(EffectSystem, ZeroStepsOnlyRebuildTheDrawList) {
+    EffectSystem system = makeSystem();
+    ASSERT_EQ(spawnStatus(system, request(1, 1001, 1)), kSpawned);
+    system.update(0.1);
+    const Observed before(system);
+    system.update(0.0);
+    EXPECT_EQ(Observed(system), before);
+    system.update(-0.0);
+    EXPECT_EQ(Observed(system), before);
+    EXPECT_EQ(system.clock(), 0.1);
+}
+
+TEST(EffectSystem, ClockOverflowThrowsAndChangesNothing) {
+    const struct {
+        const char* name;
+        f64 start;
+        f64 deltaSeconds;
+        bool overflows;
+    } cases[] = {
+        {"up to the largest double", kLargestDouble / 2, kLargestDouble / 2, false},
+        {"zero at the largest double", kLargestDouble, 0.0, false},
+        {"any step at the largest double", kLargestDouble, 1.0, true},
+        {"past the largest double", kLargestDouble / 2, kLargestDouble, true},
+        {"the largest double twice", kLargestDouble, kLargestDouble, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EffectSystem system = makeSystem();
+        system.update(c.start);
+        ASSERT_EQ(spawnStatus(system, request(1, 1001, 1)), kSpawned);
+        const Observed before(system);
+        if (!c.overflows) {
+            system.update(c.deltaSeconds);
+            EXPECT_EQ(system.clock(), c.start + c.deltaSeconds);
+            continue;
+        }
+        expectThrows<std::overflow_error>([&] { system.update(c.deltaSeconds); }, "effect presentation clock overflow");
+        EXPECT_EQ(Observed(system), before);
+    }
+}
+
+TEST(EffectSystem, UpdateAllocatesNothingOnceTheDrawListHasGrown) {
+    EffectSystem system = makeSystem();
+    u64 nextEvent = 1;
+    ASSERT_NO_FATAL_FAILURE(spawnComponents(system, 4096, nextEvent));
+    system.update(0.0);
+
+    const std::size_t before = test::allocationCount();
+    for (int frame = 0; frame < 120; ++frame) system.update(1.0 / 60.0);
+    const std::size_t after = test::allocationCount();
+
+    EXPECT_EQ(after, before);
+    EXPECT_LT(system.activeComponentCount(), 4096u);  // components expired on the way
+}
+
+TEST(EffectSystem, MovesAsOneObject) {
+    EffectSystem first = makeSystem();
+    ASSERT_EQ(spawnStatus(first, request(1, 1002, 1)), kSpawned);
+    const EffectDrawItem* items = first.drawItems().data();
+    EffectSystem moved = std::move(first);
+    EXPECT_EQ(moved.drawItems().data(), items);
+    EXPECT_EQ(spawnStatus(moved, request(1, 1002, 1)), kDuplicate);
+}
+
+}  // namespace
+}  // namespace kestrune::effects
