@@ -91,7 +91,7 @@ std::span<const KeyframeTrack> keyframeTracks() noexcept;
 std::span<const Keyframe> keyframes() noexcept;
 std::span<const SpawnRule> spawnRules() noexcept;
 
-// The keys of one track.
+// The keys of one of the catalogue's tracks.
 std::span<const Keyframe> trackKeys(const KeyframeTrack& track) noexcept;
 
 // nullptr when no definition has this id.

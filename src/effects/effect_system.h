@@ -6,8 +6,8 @@
 //
 // Single-threaded (the main thread owns it). spawn() reports bad requests through its
 // status and never throws for them; create() and update() throw as documented, and a
-// throwing update() changes nothing. Once the draw list has grown to the number of live
-// components, update() allocates nothing.
+// throwing update() changes nothing. spawn() reserves all the room its components need, so
+// update() never allocates. A moved-from system may only be destroyed or assigned to.
 
 #include <memory>
 #include <span>
