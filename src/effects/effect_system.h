@@ -9,6 +9,7 @@
 // throwing update() changes nothing. spawn() reserves all the room its components need, so
 // update() never allocates. A moved-from system may only be destroyed or assigned to.
 
+#include <array>
 #include <memory>
 #include <span>
 #include <string_view>
