@@ -114,11 +114,13 @@ public:
     ~EffectSystem();
 
     // Creates all components of the request's definitions or none; on any status but
-    // Spawned the system is unchanged.
+    // Spawned the system is unchanged, and so it is when std::bad_alloc escapes (every
+    // allocation happens before the first change).
     EffectSpawnResult spawn(const EffectSpawnRequest& request);
 
     // Advances the clock, drops finished components and rebuilds the draw list. Throws
-    // std::invalid_argument "effect deltaSeconds must be finite and non-negative" and
+    // std::invalid_argument "effect deltaSeconds must be finite and non-negative" and, when
+    // the exact sum would pass the largest finite double (even if the rounded one would not),
     // std::overflow_error "effect presentation clock overflow".
     void update(f64 deltaSeconds);
 
