@@ -1,0 +1,135 @@
+#pragma once
+// RenderDevice: the system's one renderer, portable. It owns every decision that is not
+// an API call (texture handle space, draw-state choice and lighting constants, primitive
+// buffer growth, shapes, statistics and timings, screenshots) and drives one RenderBackend
+// (Direct3D 11 on Windows, OpenGL 3.3 on Linux, a recording one in tests). Runs on the
+// window thread only. Create/draw/present failures throw and leave the object to Destroy.
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "base/types.h"
+#include "render/camera_math.h"
+#include "render/primitive_shapes.h"
+#include "render/render_backend.h"
+#include "render/render_report.h"
+#include "render/render_types.h"
+
+namespace kestrune::render {
+
+inline constexpr Color kClearColor{0.012f, 0.019f, 0.031f, 1.0f};
+
+// Lighting constants of the pixel program, chosen per draw from the alpha mode.
+inline constexpr f32 kLitAmbient = 0.32f;
+inline constexpr f32 kLitDirectional = 0.76f;
+inline constexpr f32 kAlphaTestCutoff = 0.5f;
+
+// Primitive buffers grow by doubling from these minimums up to the last count whose
+// byte size fits 32 bits.
+inline constexpr u64 kMinPrimitiveVertices = 256;
+inline constexpr u64 kMinPrimitiveIndices = 512;
+inline constexpr u64 kPrimitiveVertexLimit = 89'478'486;   // first count with 48 x count > UINT_MAX
+inline constexpr u64 kPrimitiveIndexLimit = 1'073'741'824;  // first count with 4 x count > UINT_MAX
+static_assert((kPrimitiveVertexLimit - 1) * sizeof(PrimitiveVertex) <= 0xFFFF'FFFFull &&
+                  kPrimitiveVertexLimit * sizeof(PrimitiveVertex) > 0xFFFF'FFFFull,
+              "vertex limit is the first count beyond 32-bit sizes");
+static_assert(kPrimitiveIndexLimit * sizeof(u32) == 0x1'0000'0000ull, "index limit is the first count beyond 32-bit sizes");
+
+inline constexpr u32 kAlphaModeOpaque = 0;
+inline constexpr u32 kAlphaModeTested = 1;
+inline constexpr u32 kAlphaModeBlended = 2;
+
+struct TextureRecord {
+    GpuTexture texture = GpuTexture::none;
+    u32 widthPixels = 0;
+    u32 heightPixels = 0;
+};
+
+class RenderDevice {
+public:
+    explicit RenderDevice(std::unique_ptr<RenderBackend> backend);
+    ~RenderDevice();
+    RenderDevice(const RenderDevice&) = delete;
+    RenderDevice& operator=(const RenderDevice&) = delete;
+
+    // ---- Lifetime ----
+    // Builds the device, targets, pipeline and white texture. A failure of the hardware
+    // device attempt is retried once with the software rasterizer unless useWarp asked for it.
+    void Create(NativeWindow window, u32 widthPixels, u32 heightPixels, bool useWarp);
+    void Destroy() noexcept;
+    bool created() const noexcept { return created_; }
+
+    // ---- Frame ----
+    void BeginFrame(const Camera& camera, f32 time);
+    // Draws nothing for an empty span. Throws std::invalid_argument when an index is not
+    // below the vertex count, std::overflow_error when the buffers would pass 32-bit sizes.
+    void DrawPrimitives(std::span<const PrimitiveVertex> vertices, std::span<const u32> indices,
+                        TextureHandle texture, bool alphaBlend, bool depthTest, const Matrix4& world,
+                        const Color& tint, bool additive);
+    void Present(u8 syncInterval);
+    void Resize(u32 widthPixels, u32 heightPixels);
+    void RequestScreenshot(const std::filesystem::path& path);
+
+    // ---- Shapes ----
+    void DrawGroundGrid(const Vec3& center, f32 halfExtent);
+    void DrawRing(const Vec3& center, f32 radius, f32 width, const Color& color, u32 segments, bool additive);
+    void DrawBillboard(TextureHandle texture, const Vec3& center, f32 width, f32 height, const Color& color,
+                       f32 angleRadians, bool additive);
+    void DrawStatusBar(const Vec3& position, f32 fraction, bool highlighted);
+    void DrawPlaceholderFrame(f64 time, u8 syncInterval);
+
+    // ---- Reports ----
+    const RenderStatistics& Statistics() const noexcept { return report_.statistics; }
+    const RenderReport& report() const noexcept { return report_; }
+    const std::u16string& adapterText() const noexcept { return facts_.adapterText; }
+    const std::u16string& driverText() const noexcept { return facts_.driverText; }
+    const std::u16string& featureLevelText() const noexcept { return facts_.featureLevelText; }
+    const std::u16string& shaderProfileText() const noexcept { return shaderProfileText_; }
+    const Matrix4& viewMatrix() const noexcept { return view_; }
+    const Matrix4& projectionMatrix() const noexcept { return projection_; }
+    u32 textureCount() const noexcept { return static_cast<u32>(textures_.size()); }
+    u64 primitiveVertexCapacity() const noexcept { return primitiveVertexCapacity_; }
+    u64 primitiveIndexCapacity() const noexcept { return primitiveIndexCapacity_; }
+
+private:
+    void SetDrawState(const Matrix4& world, TextureHandle texture, const Color& tint, u32 alphaMode, bool doubleSided,
+                      bool depthTest, bool additive, bool gpuSkinned);
+    void WaitForFrameLatency();
+    void WriteScreenshot(const std::filesystem::path& path);
+    void growPrimitiveBuffers(u64 vertexCount, u64 indexCount);
+    const TextureRecord& texture(TextureHandle handle) const noexcept;
+    void drawBatch(TextureHandle texture, bool alphaBlend, bool depthTest, bool additive);
+
+    using Clock = std::chrono::steady_clock;
+
+    std::unique_ptr<RenderBackend> backend_;
+    bool created_ = false;
+    DeviceFacts facts_;
+    std::u16string shaderProfileText_;
+    RenderReport report_;
+    u32 viewportWidthPixels_ = 0;
+    u32 viewportHeightPixels_ = 0;
+
+    std::vector<TextureRecord> textures_;
+
+    GpuBuffer primitiveVertexBuffer_ = GpuBuffer::none;
+    GpuBuffer primitiveIndexBuffer_ = GpuBuffer::none;
+    u64 primitiveVertexCapacity_ = 0;
+    u64 primitiveIndexCapacity_ = 0;
+    PrimitiveBatch scratch_;  // reused by the shapes so steady frames allocate nothing
+
+    Camera camera_;
+    f32 frameTime_ = 0.0f;
+    Matrix4 view_ = identityMatrix();
+    Matrix4 projection_ = identityMatrix();
+
+    std::filesystem::path screenshotPath_;
+    std::optional<Clock::time_point> frameStart_;  // empty before the first frame
+};
+
+}  // namespace kestrune::render
