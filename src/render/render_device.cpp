@@ -137,13 +137,18 @@ void RenderDevice::SetDrawState(const Matrix4& world, TextureHandle textureHandl
     backend_->applyDrawState(state);
 }
 
+u64 grownCapacity(u64 current, u64 needed, u64 minimum, u64 limit) {
+    const u64 wanted = std::max(2 * current, needed);
+    if (wanted >= limit) {
+        throw std::overflow_error("D3D11 buffer size is invalid or exceeds UINT_MAX.");
+    }
+    return std::max(wanted, minimum);
+}
+
 void RenderDevice::growPrimitiveBuffers(u64 vertexCount, u64 indexCount) {
     if (vertexCount > primitiveVertexCapacity_) {
-        const u64 wanted = std::max(2 * primitiveVertexCapacity_, vertexCount);
-        if (wanted >= kPrimitiveVertexLimit) {
-            throw std::overflow_error("D3D11 buffer size is invalid or exceeds UINT_MAX.");
-        }
-        const u64 capacity = std::max(wanted, kMinPrimitiveVertices);
+        const u64 capacity =
+            grownCapacity(primitiveVertexCapacity_, vertexCount, kMinPrimitiveVertices, kPrimitiveVertexLimit);
         backend_->releaseBuffer(std::exchange(primitiveVertexBuffer_, GpuBuffer::none));
         primitiveVertexCapacity_ = 0;
         primitiveVertexBuffer_ = backend_->createBuffer({BufferBinding::vertex, BufferUsage::dynamic,
@@ -153,11 +158,8 @@ void RenderDevice::growPrimitiveBuffers(u64 vertexCount, u64 indexCount) {
         primitiveVertexCapacity_ = capacity;
     }
     if (indexCount > primitiveIndexCapacity_) {
-        const u64 wanted = std::max(2 * primitiveIndexCapacity_, indexCount);
-        if (wanted >= kPrimitiveIndexLimit) {
-            throw std::overflow_error("D3D11 buffer size is invalid or exceeds UINT_MAX.");
-        }
-        const u64 capacity = std::max(wanted, kMinPrimitiveIndices);
+        const u64 capacity =
+            grownCapacity(primitiveIndexCapacity_, indexCount, kMinPrimitiveIndices, kPrimitiveIndexLimit);
         backend_->releaseBuffer(std::exchange(primitiveIndexBuffer_, GpuBuffer::none));
         primitiveIndexCapacity_ = 0;
         primitiveIndexBuffer_ = backend_->createBuffer({BufferBinding::index, BufferUsage::dynamic,

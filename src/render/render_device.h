@@ -40,6 +40,11 @@ static_assert((kPrimitiveVertexLimit - 1) * sizeof(PrimitiveVertex) <= 0xFFFF'FF
               "vertex limit is the first count beyond 32-bit sizes");
 static_assert(kPrimitiveIndexLimit * sizeof(u32) == 0x1'0000'0000ull, "index limit is the first count beyond 32-bit sizes");
 
+// The capacity a growable buffer needs for `needed` elements: at least double the current
+// one and at least `minimum`. Throws std::overflow_error "D3D11 buffer size is invalid or
+// exceeds UINT_MAX." when that reaches `limit`.
+u64 grownCapacity(u64 current, u64 needed, u64 minimum, u64 limit);
+
 inline constexpr u32 kAlphaModeOpaque = 0;
 inline constexpr u32 kAlphaModeTested = 1;
 inline constexpr u32 kAlphaModeBlended = 2;

@@ -1,0 +1,100 @@
+#include "render/bmp_encoder.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "base/little_endian.h"
+
+namespace kestrune::render {
+namespace {
+
+std::vector<std::byte> pixelsOf(u32 width, u32 height, std::size_t pitch) {
+    std::vector<std::byte> pixels(pitch * height, std::byte{0xAB});
+    for (u32 y = 0; y < height; ++y) {
+        for (u32 x = 0; x < width; ++x) {
+            std::byte* p = pixels.data() + pitch * y + 4 * std::size_t{x};
+            p[0] = static_cast<std::byte>(0x10 + x);  // red
+            p[1] = static_cast<std::byte>(0x20 + y);  // green
+            p[2] = std::byte{0x30};                   // blue
+            p[3] = std::byte{0x40};                   // alpha, dropped
+        }
+    }
+    return pixels;
+}
+
+TEST(BmpEncoder, OnePixelFileHasAllHeaderFields) {
+    const std::vector<std::byte> pixels = pixelsOf(1, 1, 4);
+    const std::vector<std::byte> file = encodeBmp({1, 1, 4, pixels});
+    ASSERT_EQ(file.size(), 58u);
+    const std::byte* b = file.data();
+    EXPECT_EQ(loadU16le(b + 0), 0x4D42);
+    EXPECT_EQ(loadU32le(b + 2), 58u);
+    EXPECT_EQ(loadU32le(b + 6), 0u);
+    EXPECT_EQ(loadU32le(b + 10), 54u);
+    EXPECT_EQ(loadU32le(b + 14), 40u);
+    EXPECT_EQ(loadI32le(b + 18), 1);
+    EXPECT_EQ(loadI32le(b + 22), -1);
+    EXPECT_EQ(loadU16le(b + 26), 1);
+    EXPECT_EQ(loadU16le(b + 28), 24);
+    EXPECT_EQ(loadU32le(b + 30), 0u);
+    EXPECT_EQ(loadU32le(b + 34), 4u);
+    EXPECT_EQ(loadU32le(b + 38), 2835u);
+    EXPECT_EQ(loadU32le(b + 42), 2835u);
+    EXPECT_EQ(loadU32le(b + 46), 0u);
+    EXPECT_EQ(loadU32le(b + 50), 0u);
+    EXPECT_EQ(file[54], std::byte{0x30});  // blue first
+    EXPECT_EQ(file[55], std::byte{0x20});
+    EXPECT_EQ(file[56], std::byte{0x10});
+    EXPECT_EQ(file[57], std::byte{0});  // padding
+}
+
+TEST(BmpEncoder, RowsArePaddedToFourBytes) {
+    const struct {
+        u32 width;
+        u64 rowBytes;
+    } cases[] = {{1, 4}, {2, 8}, {3, 12}, {4, 12}, {5, 16}, {1366, 4100}, {1280, 3840}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.width);
+        EXPECT_EQ(bmpRowBytes(c.width), c.rowBytes);
+    }
+}
+
+TEST(BmpEncoder, WideImageKeepsRowOrderAndZeroPadding) {
+    constexpr u32 kWidth = 1366;
+    constexpr u32 kHeight = 2;
+    const std::size_t pitch = kWidth * 4 + 64;  // a mapped pitch wider than the row
+    const std::vector<std::byte> pixels = pixelsOf(kWidth, kHeight, pitch);
+    const std::vector<std::byte> file = encodeBmp({kWidth, kHeight, pitch, pixels});
+    ASSERT_EQ(file.size(), 54u + 2 * 4100);
+    EXPECT_EQ(loadU32le(file.data() + 34), 8200u);
+    const std::byte* secondRow = file.data() + 54 + 4100;
+    EXPECT_EQ(secondRow[1], std::byte{0x21});  // green of row 1 (the second from the top)
+    EXPECT_EQ(secondRow[3 * 5 + 2], std::byte{0x15});
+    EXPECT_EQ(file[54 + 4098], std::byte{0});
+    EXPECT_EQ(file[54 + 4099], std::byte{0});
+    EXPECT_EQ(secondRow[4098], std::byte{0});
+}
+
+TEST(BmpEncoder, RejectsImagesBeyond32BitSizesBeforeReadingPixels) {
+    const struct {
+        const char* name;
+        u32 width;
+        u32 height;
+    } cases[] = {
+        {"64k square", 65536, 65536},
+        {"pixels fit 32 bits but headers plus pixels do not", 1, 0x3FFF'FFFF},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        try {
+            encodeBmp({c.width, c.height, std::size_t{c.width} * 4, {}});
+            FAIL() << "no exception";
+        } catch (const std::overflow_error& error) {
+            EXPECT_STREQ(error.what(), "Screenshot is too large for BMP v3.");
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kestrune::render

@@ -1,0 +1,97 @@
+#include "render/camera_math.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "render/test_support.h"
+
+namespace kestrune::render {
+namespace {
+
+using testing::transformPoint;
+using testing::translation;
+
+TEST(CameraMath, LookAtMovesEyeToOriginAndTargetOntoPositiveZ) {
+    const Vec3 eye{0.0f, 3.0f, -7.0f};
+    const Vec3 target{0.0f, 1.0f, 0.0f};
+    const Matrix4 view = lookAtLeftHanded(eye, target, {0.0f, 1.0f, 0.0f});
+    const auto eyeInView = transformPoint(view, eye);
+    EXPECT_NEAR(eyeInView[0], 0.0f, 1e-5f);
+    EXPECT_NEAR(eyeInView[1], 0.0f, 1e-5f);
+    EXPECT_NEAR(eyeInView[2], 0.0f, 1e-5f);
+    const auto targetInView = transformPoint(view, target);
+    EXPECT_NEAR(targetInView[0], 0.0f, 1e-5f);
+    EXPECT_NEAR(targetInView[1], 0.0f, 1e-5f);
+    EXPECT_NEAR(targetInView[2], std::sqrt(4.0f + 49.0f), 1e-5f);
+    // Left-handed: looking along +z from behind, world +x is to the right and +y up.
+    EXPECT_GT(transformPoint(view, {1.0f, 1.0f, 0.0f})[0], 0.0f);
+    EXPECT_GT(transformPoint(view, {0.0f, 2.0f, 0.0f})[1], 0.0f);
+    EXPECT_FLOAT_EQ(view[15], 1.0f);
+}
+
+TEST(CameraMath, LookAtAlongUpDirectionYieldsZeroSideAxisInsteadOfNaN) {
+    const Matrix4 view = lookAtLeftHanded({0.0f, 0.0f, 0.0f}, {0.0f, 5.0f, 0.0f}, {0.0f, 1.0f, 0.0f});
+    for (std::size_t i = 0; i < 16; ++i) {
+        EXPECT_FALSE(std::isnan(view[i])) << i;
+    }
+    EXPECT_EQ(view[0], 0.0f);
+    EXPECT_EQ(view[4], 0.0f);
+    EXPECT_EQ(view[8], 0.0f);
+}
+
+TEST(CameraMath, PerspectiveMapsNearToDepthZeroAndFarToOne) {
+    const Matrix4 projection = perspectiveLeftHanded(0.82f, 1280.0f, 720.0f, 0.05f, 250.0f);
+    const auto nearPoint = transformPoint(projection, {0.0f, 0.0f, 0.05f});
+    const auto farPoint = transformPoint(projection, {0.0f, 0.0f, 250.0f});
+    EXPECT_NEAR(nearPoint[2] / nearPoint[3], 0.0f, 1e-6f);
+    EXPECT_NEAR(farPoint[2] / farPoint[3], 1.0f, 1e-5f);
+    EXPECT_FLOAT_EQ(nearPoint[3], 0.05f);  // w carries the view depth
+}
+
+TEST(CameraMath, PerspectiveScalesByFieldOfViewAndAspect) {
+    const struct {
+        const char* name;
+        f32 width;
+        f32 height;
+        f32 expectedAspect;
+    } cases[] = {
+        {"wide", 200.0f, 100.0f, 2.0f},
+        {"square", 64.0f, 64.0f, 1.0f},
+        {"zero height gives aspect 1", 300.0f, 0.0f, 1.0f},
+        {"zero width clamps the aspect", 0.0f, 100.0f, kMinAspect},
+    };
+    const f32 yScale = 1.0f / std::tan(0.5f);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Matrix4 projection = perspectiveLeftHanded(1.0f, c.width, c.height, 1.0f, 11.0f);
+        EXPECT_FLOAT_EQ(projection[5], yScale);
+        EXPECT_FLOAT_EQ(projection[0], yScale / c.expectedAspect);
+        EXPECT_FLOAT_EQ(projection[10], 1.1f);
+        EXPECT_FLOAT_EQ(projection[11], 1.0f);
+        EXPECT_FLOAT_EQ(projection[14], -1.1f);
+    }
+}
+
+TEST(CameraMath, MultiplyAppliesLeftOperandFirst) {
+    Matrix4 scaleTwo = identityMatrix();
+    scaleTwo[0] = scaleTwo[5] = scaleTwo[10] = 2.0f;
+    const Matrix4 moveThenScale = multiply(translation(1.0f, 0.0f, 0.0f), scaleTwo);
+    const Matrix4 scaleThenMove = multiply(scaleTwo, translation(1.0f, 0.0f, 0.0f));
+    EXPECT_FLOAT_EQ(transformPoint(moveThenScale, {1.0f, 0.0f, 0.0f})[0], 4.0f);
+    EXPECT_FLOAT_EQ(transformPoint(scaleThenMove, {1.0f, 0.0f, 0.0f})[0], 3.0f);
+}
+
+TEST(CameraMath, FacingBasisPointsRightAndUpOnScreen) {
+    const Camera camera{{0.0f, 3.0f, -7.0f}, {0.0f, 1.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, 0.82f, 0.05f, 250.0f};
+    const CameraBasis basis = cameraFacingBasis(camera);
+    EXPECT_NEAR(basis.right[0], 1.0f, 1e-6f);
+    EXPECT_NEAR(basis.right[1], 0.0f, 1e-6f);
+    EXPECT_NEAR(basis.right[2], 0.0f, 1e-6f);
+    EXPECT_NEAR(dot(basis.up, basis.up), 1.0f, 1e-5f);
+    EXPECT_GT(basis.up[1], 0.9f);
+    EXPECT_NEAR(dot(basis.up, normalizeOrZero(subtract(camera.target, camera.eye))), 0.0f, 1e-6f);
+}
+
+}  // namespace
+}  // namespace kestrune::render

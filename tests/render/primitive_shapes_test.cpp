@@ -1,0 +1,220 @@
+#include "render/primitive_shapes.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace kestrune::render {
+namespace {
+
+const Camera kFrontCamera{{0.0f, 0.0f, -5.0f}, {0.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, 1.0f, 0.1f, 100.0f};
+
+void expectVec(const Vec3& actual, const Vec3& expected, f32 tolerance = 1e-5f) {
+    EXPECT_NEAR(actual[0], expected[0], tolerance);
+    EXPECT_NEAR(actual[1], expected[1], tolerance);
+    EXPECT_NEAR(actual[2], expected[2], tolerance);
+}
+
+void expectColor(const Color& actual, const Color& expected) {
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_FLOAT_EQ(actual[i], expected[i]) << "channel " << i;
+    }
+}
+
+TEST(PrimitiveShapes, QuadsShareOneListWithOffsetIndexPattern) {
+    PrimitiveBatch batch;
+    const std::array<std::array<f32, 2>, 4> uvs{};
+    appendQuad(batch, {0, 0, 0}, {1, 0, 0}, {1, 0, 1}, {0, 0, 1}, kFloorColor, uvs);
+    appendQuad(batch, {0, 0, 0}, {1, 0, 0}, {1, 0, 1}, {0, 0, 1}, kFloorColor, uvs);
+    const std::vector<u32> expected{0, 2, 1, 0, 3, 2, 4, 6, 5, 4, 7, 6};
+    EXPECT_EQ(batch.indices, expected);
+    for (const PrimitiveVertex& v : batch.vertices) {
+        expectVec(v.normal, {0.0f, 1.0f, 0.0f});
+    }
+}
+
+TEST(PrimitiveShapes, GroundFloorSitsBelowCentreWithCornerUvs) {
+    PrimitiveBatch batch;
+    buildGroundFloor(batch, {1.0f, 0.5f, -2.0f}, 3.0f);
+    ASSERT_EQ(batch.vertices.size(), 4u);
+    expectVec(batch.vertices[0].position, {-2.0f, 0.48f, -5.0f});
+    expectVec(batch.vertices[2].position, {4.0f, 0.48f, 1.0f});
+    EXPECT_EQ(batch.vertices[1].uv, (std::array<f32, 2>{1.0f, 0.0f}));
+    EXPECT_EQ(batch.vertices[3].uv, (std::array<f32, 2>{0.0f, 1.0f}));
+    expectColor(batch.vertices[0].color, {0.11f, 0.15f, 0.17f, 1.0f});
+}
+
+TEST(PrimitiveShapes, GroundGridLineCounts) {
+    const struct {
+        const char* name;
+        f32 halfExtent;
+        std::size_t quads;
+    } cases[] = {
+        {"ten metres", 10.0f, 42},
+        {"fraction rounds down", 2.9f, 10},
+        {"below one metre keeps the centre lines", 0.5f, 2},
+        {"negative draws no lines", -1.0f, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PrimitiveBatch batch;
+        buildGroundGrid(batch, {0.0f, 0.0f, 0.0f}, c.halfExtent);
+        EXPECT_EQ(batch.vertices.size(), c.quads * 4);
+        EXPECT_EQ(batch.indices.size(), c.quads * 6);
+    }
+}
+
+TEST(PrimitiveShapes, GridLinesAreThinQuadsAcrossTheWholeExtent) {
+    PrimitiveBatch batch;
+    buildGroundGrid(batch, {0.0f, 0.25f, 0.0f}, 1.0f);
+    ASSERT_EQ(batch.vertices.size(), 24u);
+    // First line: x = -1 from z = -1 to z = +1, offset by 0.012 across it.
+    expectVec(batch.vertices[0].position, {-1.012f, 0.25f, -1.0f});
+    expectVec(batch.vertices[1].position, {-1.012f, 0.25f, 1.0f});
+    expectVec(batch.vertices[2].position, {-0.988f, 0.25f, 1.0f});
+    expectVec(batch.vertices[3].position, {-0.988f, 0.25f, -1.0f});
+    // Second line runs along x at z = -1.
+    expectVec(batch.vertices[4].position, {-1.0f, 0.25f, -0.988f});
+    expectVec(batch.vertices[5].position, {1.0f, 0.25f, -0.988f});
+    expectColor(batch.vertices[7].color, {0.15f, 0.34f, 0.42f, 0.34f});
+}
+
+TEST(PrimitiveShapes, RingSegmentLimits) {
+    const struct {
+        const char* name;
+        u32 segments;
+        f32 radius;
+        f32 width;
+        bool drawn;
+    } cases[] = {
+        {"two segments", 2, 1.0f, 0.1f, false},   {"three segments", 3, 1.0f, 0.1f, true},
+        {"512 segments", 512, 1.0f, 0.1f, true}, {"513 segments", 513, 1.0f, 0.1f, false},
+        {"zero radius", 48, 0.0f, 0.1f, false},  {"zero width", 48, 1.0f, 0.0f, false},
+        {"NaN radius", 48, std::nanf(""), 0.1f, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PrimitiveBatch batch;
+        EXPECT_EQ(buildRing(batch, {0, 0, 0}, c.radius, c.width, kFloorColor, c.segments), c.drawn);
+        EXPECT_EQ(batch.vertices.empty(), !c.drawn);
+    }
+}
+
+TEST(PrimitiveShapes, RingOf48SegmentsClosesOnItself) {
+    PrimitiveBatch batch;
+    const Color color{0.2f, 0.4f, 0.6f, 0.8f};
+    ASSERT_TRUE(buildRing(batch, {1.0f, 0.1f, 2.0f}, 2.0f, 0.5f, color, 48));
+    EXPECT_EQ(batch.vertices.size(), 98u);
+    EXPECT_EQ(batch.indices.size(), 288u);
+    expectVec(batch.vertices[0].position, {2.75f, 0.1f, 2.0f});
+    expectVec(batch.vertices[1].position, {3.25f, 0.1f, 2.0f});
+    expectVec(batch.vertices[96].position, batch.vertices[0].position, 1e-4f);
+    EXPECT_EQ(batch.vertices[1].uv, (std::array<f32, 2>{1.0f, 1.0f}));
+    expectColor(batch.vertices[50].color, color);
+    const std::vector<u32> firstSegment(batch.indices.begin(), batch.indices.begin() + 6);
+    EXPECT_EQ(firstSegment, (std::vector<u32>{0, 3, 1, 0, 2, 3}));
+    EXPECT_EQ(batch.indices.back(), 97u);
+}
+
+TEST(PrimitiveShapes, WideRingBecomesFilledDisc) {
+    PrimitiveBatch batch;
+    ASSERT_TRUE(buildRing(batch, {0, 0, 0}, 1.0f, 3.0f, kFloorColor, 4));
+    for (std::size_t i = 0; i < batch.vertices.size(); i += 2) {
+        expectVec(batch.vertices[i].position, {0.0f, 0.0f, 0.0f});
+    }
+    expectVec(batch.vertices[1].position, {2.5f, 0.0f, 0.0f});
+}
+
+TEST(PrimitiveShapes, BillboardAxesFollowTheAngle) {
+    const CameraBasis basis = cameraFacingBasis(kFrontCamera);
+    const struct {
+        const char* name;
+        f32 angle;
+        Vec3 alongWidth;   // vertex 1 - vertex 0
+        Vec3 alongHeight;  // vertex 3 - vertex 0
+    } cases[] = {
+        {"upright", 0.0f, {4.0f, 0.0f, 0.0f}, {0.0f, 2.0f, 0.0f}},
+        {"quarter turn", kShapePi / 2.0f, {0.0f, 4.0f, 0.0f}, {-2.0f, 0.0f, 0.0f}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PrimitiveBatch batch;
+        buildBillboard(batch, basis, {1.0f, 1.0f, 1.0f}, 4.0f, 2.0f, kFloorColor, c.angle);
+        ASSERT_EQ(batch.vertices.size(), 4u);
+        expectVec(subtract(batch.vertices[1].position, batch.vertices[0].position), c.alongWidth);
+        expectVec(subtract(batch.vertices[3].position, batch.vertices[0].position), c.alongHeight);
+        EXPECT_EQ(batch.vertices[0].uv, (std::array<f32, 2>{0.0f, 1.0f}));
+        EXPECT_EQ(batch.vertices[2].uv, (std::array<f32, 2>{1.0f, 0.0f}));
+    }
+}
+
+TEST(PrimitiveShapes, StatusBarFillColourAndWidth) {
+    const CameraBasis basis = cameraFacingBasis(kFrontCamera);
+    const struct {
+        const char* name;
+        f32 fraction;
+        f32 width;
+        Color color;
+    } cases[] = {
+        {"at the threshold is low", 0.35f, 0.35f * 1.08f, kStatusLowColor},
+        {"just above is healthy", 0.36f, 0.36f * 1.08f, kStatusHealthyColor},
+        {"empty keeps a sliver", 0.0f, 0.001f, kStatusLowColor},
+        {"negative is empty", -3.0f, 0.001f, kStatusLowColor},
+        {"above one is full", 7.0f, 1.08f, kStatusHealthyColor},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PrimitiveBatch batch;
+        buildStatusBarFill(batch, basis, {0.0f, 2.0f, 0.0f}, c.fraction);
+        ASSERT_EQ(batch.vertices.size(), 4u);
+        const f32 left = batch.vertices[0].position[0];
+        const f32 right = batch.vertices[1].position[0];
+        EXPECT_NEAR(right - left, c.width, 1e-5f);
+        if (c.fraction > 0.0f) {
+            EXPECT_NEAR(left, -0.54f, 1e-5f);  // the fill starts at the track's left edge
+        }
+        EXPECT_NEAR(batch.vertices[3].position[1] - batch.vertices[0].position[1], 0.075f, 1e-5f);
+        expectColor(batch.vertices[0].color, c.color);
+    }
+}
+
+TEST(PrimitiveShapes, StatusBarBackgroundGrowsWhenHighlighted) {
+    const CameraBasis basis = cameraFacingBasis(kFrontCamera);
+    for (const bool highlighted : {false, true}) {
+        SCOPED_TRACE(highlighted);
+        PrimitiveBatch batch;
+        buildStatusBarBackground(batch, basis, {0.0f, 2.0f, 0.0f}, highlighted);
+        expectVec(batch.vertices[0].position, {-0.59f, highlighted ? 1.92f : 1.94f, 0.0f});
+        expectVec(batch.vertices[2].position, {0.59f, highlighted ? 2.08f : 2.06f, 0.0f});
+        expectColor(batch.vertices[0].color, kStatusBackgroundColor);
+    }
+}
+
+TEST(PrimitiveShapes, PlaceholderTriangleAndPulse) {
+    PrimitiveBatch batch;
+    buildPlaceholderTriangle(batch);
+    ASSERT_EQ(batch.vertices.size(), 3u);
+    EXPECT_EQ(batch.indices, (std::vector<u32>{0, 2, 1}));
+    expectVec(batch.vertices[0].position, {0.0f, 1.75f, 0.0f});
+    expectVec(batch.vertices[2].normal, {0.0f, 0.0f, -1.0f});
+    expectColor(batch.vertices[1].color, {0.12f, 0.68f, 0.92f, 1.0f});
+    EXPECT_FLOAT_EQ(placeholderPulse(0.0f), 0.85f);
+    EXPECT_NEAR(placeholderPulse(0.25f), 1.0f, 1e-6f);
+    EXPECT_NEAR(placeholderPulse(0.75f), 0.7f, 1e-6f);
+}
+
+TEST(PrimitiveShapes, ReusedBatchStopsAllocating) {
+    PrimitiveBatch batch;
+    buildGroundGrid(batch, {0, 0, 0}, 10.0f);
+    const PrimitiveVertex* vertexStorage = batch.vertices.data();
+    const u32* indexStorage = batch.indices.data();
+    for (int frame = 0; frame < 3; ++frame) {
+        batch.clear();
+        buildGroundGrid(batch, {0, 0, 0}, 10.0f);
+    }
+    EXPECT_EQ(batch.vertices.data(), vertexStorage);
+    EXPECT_EQ(batch.indices.data(), indexStorage);
+}
+
+}  // namespace
+}  // namespace kestrune::render

@@ -1,0 +1,133 @@
+#include "render/recording_backend.h"
+
+#include <cstring>
+#include <stdexcept>
+
+namespace kestrune::render::testing {
+
+u32 RecordingBackend::liveBuffers() const {
+    u32 live = 0;
+    for (const RecordedBuffer& buffer : buffers) {
+        live += buffer.released ? 0 : 1;
+    }
+    return live;
+}
+
+DeviceFacts RecordingBackend::createDevice(NativeWindow, u32, u32, bool useWarp) {
+    deviceAttemptsWarp.push_back(useWarp);
+    if (failingDeviceAttempts > 0) {
+        --failingDeviceAttempts;
+        throw std::runtime_error("scripted device failure");
+    }
+    return {u"Recording Adapter", useWarp ? u"warp" : u"hardware", u"11_0", gpuSkinning};
+}
+
+u32 RecordingBackend::createTargets(u32, u32) { return sampleCount; }
+
+std::u16string RecordingBackend::createPipeline(bool) { return u"recording"; }
+
+void RecordingBackend::destroy() noexcept { ++destroyCalls; }
+
+GpuBuffer RecordingBackend::createBuffer(const BufferDesc& desc) {
+    RecordedBuffer buffer{desc, false, {}};
+    buffer.contents.assign(desc.initialData.begin(), desc.initialData.end());
+    buffer.contents.resize(desc.sizeBytes);
+    buffers.push_back(std::move(buffer));
+    return static_cast<GpuBuffer>(buffers.size());
+}
+
+void RecordingBackend::writeBuffer(GpuBuffer buffer, std::span<const std::byte> bytes, const char*) {
+    RecordedBuffer& target = buffers.at(static_cast<u32>(buffer) - 1);
+    if (target.released || bytes.size() > target.contents.size()) {
+        throw std::logic_error("write to a released or too small buffer");
+    }
+    std::memcpy(target.contents.data(), bytes.data(), bytes.size());
+}
+
+void RecordingBackend::releaseBuffer(GpuBuffer buffer) noexcept {
+    if (buffer != GpuBuffer::none) {
+        buffers[static_cast<u32>(buffer) - 1].released = true;
+    }
+}
+
+GpuTexture RecordingBackend::createTexture(const TextureDesc& desc) {
+    textures.push_back(desc);
+    ++liveTextures;
+    return static_cast<GpuTexture>(textures.size());
+}
+
+void RecordingBackend::releaseTexture(GpuTexture texture) noexcept {
+    if (texture != GpuTexture::none) {
+        --liveTextures;
+    }
+}
+
+LatencyWait RecordingBackend::waitForFrameLatency() {
+    if (waitResults.empty()) {
+        return LatencyWait::signalled;
+    }
+    const LatencyWait result = waitResults.front();
+    waitResults.pop_front();
+    return result;
+}
+
+void RecordingBackend::drawIndexed(const DrawCall& call) {
+    RecordedDraw draw{lastState, lastConstants, call, {}, {}};
+    const RecordedBuffer& vertices = buffers.at(static_cast<u32>(call.vertices) - 1);
+    const RecordedBuffer& indices = buffers.at(static_cast<u32>(call.indices) - 1);
+    draw.indices.resize(call.indexCount);
+    std::memcpy(draw.indices.data(), indices.contents.data(), call.indexCount * sizeof(u32));
+    u32 vertexCount = 0;
+    for (const u32 index : draw.indices) {
+        vertexCount = std::max(vertexCount, index + 1);
+    }
+    draw.vertices.resize(vertexCount);
+    std::memcpy(draw.vertices.data(), vertices.contents.data(), vertexCount * sizeof(PrimitiveVertex));
+    draws.push_back(std::move(draw));
+}
+
+bool RecordingBackend::resolve() {
+    if (sampleCount > 1) {
+        ++resolves;
+        return true;
+    }
+    return false;
+}
+
+void RecordingBackend::readBackBuffer(ReadbackConsumer& consumer) {
+    // Pixel (x, y) is red x, green y, blue 7, alpha 255, with 8 bytes of pitch padding per row.
+    const std::size_t pitch = std::size_t{readbackWidth} * 4 + 8;
+    std::vector<std::byte> pixels(pitch * readbackHeight, std::byte{0xEE});
+    for (u32 y = 0; y < readbackHeight; ++y) {
+        for (u32 x = 0; x < readbackWidth; ++x) {
+            std::byte* p = pixels.data() + pitch * y + 4 * std::size_t{x};
+            p[0] = static_cast<std::byte>(x);
+            p[1] = static_cast<std::byte>(y);
+            p[2] = std::byte{7};
+            p[3] = std::byte{255};
+        }
+    }
+    consumer.consume({readbackWidth, readbackHeight, pitch, pixels});
+}
+
+u32 RecordingBackend::present(u8 syncInterval) {
+    ++presents;
+    syncIntervals.push_back(syncInterval);
+    if (onPresent) {
+        onPresent();
+    }
+    return presentStatus;
+}
+
+void RecordingBackend::checkPresent(u32 status) {
+    if (status != 0) {
+        throw std::runtime_error("scripted present failure");
+    }
+}
+
+u32 RecordingBackend::resizeTargets(u32 widthPixels, u32 heightPixels) {
+    resizes.emplace_back(widthPixels, heightPixels);
+    return sampleCount;
+}
+
+}  // namespace kestrune::render::testing

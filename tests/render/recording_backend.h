@@ -1,0 +1,81 @@
+#pragma once
+// A backend that draws nothing and remembers what it was asked to do, so the front end's
+// decisions (states, constants, buffer sizes, statistics, fallbacks) are tested headless.
+// Failures and wait results are scripted per test.
+
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "render/render_backend.h"
+
+namespace kestrune::render::testing {
+
+struct RecordedBuffer {
+    BufferDesc desc;
+    bool released = false;
+    std::vector<std::byte> contents;
+};
+
+struct RecordedDraw {
+    DrawState state;
+    SceneConstants constants;
+    DrawCall call;
+    std::vector<PrimitiveVertex> vertices;  // the vertex buffer's first vertices as the draw saw them
+    std::vector<u32> indices;
+};
+
+class RecordingBackend final : public RenderBackend {
+public:
+    // ---- Script ----
+    u32 failingDeviceAttempts = 0;  // the first n createDevice calls throw
+    bool gpuSkinning = true;
+    u32 sampleCount = 4;
+    std::deque<LatencyWait> waitResults;  // consumed per wait; signalled once empty
+    u32 presentStatus = 0;
+    u32 readbackWidth = 1;
+    u32 readbackHeight = 1;
+    std::function<void()> onPresent;
+
+    // ---- Record ----
+    std::vector<bool> deviceAttemptsWarp;
+    u32 destroyCalls = 0;
+    std::vector<RecordedBuffer> buffers;  // index = id - 1
+    std::vector<TextureDesc> textures;
+    u32 liveTextures = 0;
+    std::vector<RecordedDraw> draws;
+    std::vector<Color> passes;
+    SceneConstants lastConstants;
+    DrawState lastState;
+    u32 resolves = 0;
+    u32 presents = 0;
+    std::vector<std::pair<u32, u32>> resizes;
+    std::vector<u8> syncIntervals;
+
+    u32 liveBuffers() const;
+
+    DeviceFacts createDevice(NativeWindow window, u32 widthPixels, u32 heightPixels, bool useWarp) override;
+    u32 createTargets(u32 widthPixels, u32 heightPixels) override;
+    std::u16string createPipeline(bool gpuSkinning) override;
+    void destroy() noexcept override;
+    bool hasSkinConstants() const noexcept override { return gpuSkinning; }
+    GpuBuffer createBuffer(const BufferDesc& desc) override;
+    void writeBuffer(GpuBuffer buffer, std::span<const std::byte> bytes, const char* operation) override;
+    void releaseBuffer(GpuBuffer buffer) noexcept override;
+    GpuTexture createTexture(const TextureDesc& desc) override;
+    void releaseTexture(GpuTexture texture) noexcept override;
+    LatencyWait waitForFrameLatency() override;
+    void beginPass(const Color& clearColor) override { passes.push_back(clearColor); }
+    void writeSceneConstants(const SceneConstants& constants) override { lastConstants = constants; }
+    void writeSkinConstants(std::span<const std::byte, kSkinConstantsBytes>) override {}
+    void applyDrawState(const DrawState& state) override { lastState = state; }
+    void drawIndexed(const DrawCall& call) override;
+    bool resolve() override;
+    void readBackBuffer(ReadbackConsumer& consumer) override;
+    u32 present(u8 syncInterval) override;
+    void checkPresent(u32 status) override;
+    u32 resizeTargets(u32 widthPixels, u32 heightPixels) override;
+};
+
+}  // namespace kestrune::render::testing
