@@ -1,16 +1,79 @@
 #include "app/boot_coordinator.h"
 
 #include <stdexcept>
+#include <string>
 
+#include "app/frame_loop.h"
 #include "app/log.h"
 #include "app/native_client.h"
 
 namespace kestrune::app {
 
-// Until the window host and renderer exist, a run can only say so and end.
+namespace {
+
+std::u16string widenAscii(std::string_view text) { return {text.begin(), text.end()}; }
+
+}  // namespace
+
 RunSummary BootCoordinator::run() {
-    host_.log->write(kLogInfo, std::string_view("BootCoordinator start"));
-    throw std::runtime_error("This build has no renderer yet.");
+    NativeClient& host = host_;
+    Log& log = *host.log;
+    const u64 startNanoseconds = host.clock->monotonicNanoseconds();
+    log.write(kLogInfo, std::string_view("BootCoordinator start"));
+
+    host.windowHost->registerWindowClass(host);
+    host.windowHost->createMainWindow(host);
+    const ClientSize size = host.windowHost->clientSize(host);
+
+    log.write(kLogInfo, std::string_view("Init Render Device"));
+    host.renderer.Create(host.windowHost->nativeWindow(host), size.widthPixels, size.heightPixels,
+                         host.options.useWarp);
+    host.rendererReady = true;
+    log.write(kLogInfo, u"Render Device ready: " + host.renderer.adapterText() + u" / feature level " +
+                            host.renderer.featureLevelText() + u" / " + host.renderer.driverText());
+    log.write(kLogInfo, std::string_view("VertexShader HW Accel Enabled"));
+    log.write(kLogInfo, std::string_view("Init Input Manager"));
+
+    // The content scene and the duel client are separate modules still to join this loop;
+    // until they do, such runs are told plainly that they run without them.
+    if (!host.options.contentDirectory.empty()) {
+        log.write(kLogWarn, std::string_view("Content directory ignored: this build has no content scene yet."));
+    }
+    if (!host.options.serverHost.empty()) {
+        log.write(kLogWarn, std::string_view("Duel server ignored: this build has no duel client yet."));
+    }
+
+    if (host.options.showWindow || !host.options.smokeTest) {
+        host.windowHost->showWindow(host);
+    }
+    host.lastCounter = host.clock->counter();
+    host.accumulator = 0.0;
+
+    FrameLoop(host).run();
+
+    const u64 endNanoseconds = host.clock->monotonicNanoseconds();
+    const render::RenderStatistics& stats = host.renderer.Statistics();
+    if (host.options.contentSmoke && (!host.scene || stats.uploadedModels < 2 || stats.drawCalls == 0)) {
+        throw std::runtime_error("Content smoke did not upload and draw the duel scene.");
+    }
+    log.write(kLogInfo, widenAscii("Shutdown cleanly after " + std::to_string(stats.presentedFrames) +
+                                   " rendered frames and " + std::to_string(host.fixedUpdates) + " fixed updates"));
+
+    RunSummary summary;
+    summary.success = true;
+    summary.adapter = host.renderer.adapterText();
+    summary.driverType = host.renderer.driverText();
+    summary.featureLevel = host.renderer.featureLevelText();
+    summary.shaderProfile = host.renderer.shaderProfileText();
+    summary.renderedFrames = stats.presentedFrames;
+    summary.fixedUpdates = host.fixedUpdates;
+    summary.variableUpdates = host.variableUpdates;
+    summary.elapsedMilliseconds = static_cast<f64>(endNanoseconds - startNanoseconds) / 1'000'000.0;
+    summary.width = size.widthPixels;
+    summary.height = size.heightPixels;
+    summary.renderer = host.renderer.report();
+    summary.contentReady = host.scene != nullptr;
+    return summary;
 }
 
 }  // namespace kestrune::app

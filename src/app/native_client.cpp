@@ -2,11 +2,32 @@
 
 #include <utility>
 
+#include "render/platform_backend.h"
+
 namespace kestrune::app {
 
 NativeClient::NativeClient(LaunchOptions launchOptions, Log* sharedLog)
-    : options(std::move(launchOptions)), log(sharedLog) {}
+    : NativeClient(std::move(launchOptions), sharedLog,
+                   HostServices{createPlatformWindowHost(), render::createPlatformBackend(), createSystemFrameClock()}) {}
 
-NativeClient::~NativeClient() = default;
+NativeClient::NativeClient(LaunchOptions launchOptions, Log* sharedLog, HostServices services)
+    : options(std::move(launchOptions)),
+      log(sharedLog),
+      renderer(std::move(services.renderBackend)),
+      windowHost(std::move(services.windowHost)),
+      clock(std::move(services.clock)) {
+    instance = windowHost->moduleHandle();
+    counterFrequency = clock->counterFrequency();
+    lastCounter = clock->counter();
+    pendingMoves.max_load_factor(1.0f);
+}
+
+NativeClient::~NativeClient() {
+    renderer.Destroy();
+    windowHost->destroyWindow(*this);
+    windowHost->unregisterWindowClass(*this);
+    pendingMoves.clear();
+    scene.reset();
+}
 
 }  // namespace kestrune::app

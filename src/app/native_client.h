@@ -1,23 +1,61 @@
 #pragma once
 // The application host: one per process, created by the entry point with the final
 // launch options and the log, run by the boot coordinator and destroyed (in a fixed
-// teardown order) before the log is closed.
+// teardown order) before the log is closed. Its fields are the window state that the
+// window procedure writes and the frame loop reads, all on the main thread.
 
+#include <memory>
+#include <unordered_set>
+
+#include "app/frame_clock.h"
+#include "app/frame_scene.h"
+#include "app/input_state.h"
 #include "app/launch_options.h"
+#include "app/window_host.h"
+#include "render/render_device.h"
 
 namespace kestrune::app {
 
 class Log;
 
+// The platform pieces of a host; tests pass fakes, the program the real ones.
+struct HostServices {
+    std::unique_ptr<WindowHost> windowHost;
+    std::unique_ptr<render::RenderBackend> renderBackend;
+    std::unique_ptr<FrameClock> clock;
+};
+
 class NativeClient {
 public:
     NativeClient(LaunchOptions options, Log* log);
+    NativeClient(LaunchOptions options, Log* log, HostServices services);
+    // Destroys the renderer, then the window (if it still exists), then unregisters the class.
     ~NativeClient();
     NativeClient(const NativeClient&) = delete;
     NativeClient& operator=(const NativeClient&) = delete;
 
     LaunchOptions options;
-    Log* log = nullptr;  // not owned
+    Log* log = nullptr;        // not owned
+    void* instance = nullptr;  // module handle, where the platform has one
+    void* window = nullptr;    // set by the window host on creation, cleared on destruction
+    render::RenderDevice renderer;
+    InputState input;
+    i64 counterFrequency = 0;
+    i64 lastCounter = 0;
+    f64 accumulator = 0.0;  // unsimulated seconds
+    bool rendererReady = false;
+    bool minimized = false;
+    bool quitRequested = false;
+    bool resizePending = false;
+    u32 pendingWidth = 0;
+    u32 pendingHeight = 0;
+    u64 fixedUpdates = 0;
+    u64 variableUpdates = 0;
+    std::unique_ptr<FrameScene> scene;  // empty until the content scene exists
+    std::unordered_set<u32> pendingMoves;
+
+    std::unique_ptr<WindowHost> windowHost;
+    std::unique_ptr<FrameClock> clock;
 };
 
 }  // namespace kestrune::app

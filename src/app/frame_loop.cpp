@@ -1,0 +1,87 @@
+#include "app/frame_loop.h"
+
+#include <algorithm>
+
+#include "app/native_client.h"
+
+namespace kestrune::app {
+
+bool screenshotDue(u64 presentedFrames, u32 frameBudget) noexcept { return presentedFrames + 1 >= frameBudget; }
+
+void FrameLoop::run() {
+    while (!host_.quitRequested) {
+        runFrame();
+    }
+}
+
+void FrameLoop::runFrame() {
+    NativeClient& host = host_;
+    host.input.beginFrame();
+    if (!host.windowHost->pumpMessages(host)) {
+        return;  // the quit message ends the loop before anything else happens this frame
+    }
+    // The window procedure only records a new size; it is applied here, between frames.
+    if (host.rendererReady && host.resizePending && host.pendingWidth != 0 && host.pendingHeight != 0) {
+        host.renderer.Resize(host.pendingWidth, host.pendingHeight);
+        host.resizePending = false;
+    }
+    // The duel tick runs here once a duel client exists; without one it has nothing to do.
+
+    if (host.minimized) {
+        host.windowHost->waitMessage(host);
+        // Time spent minimized is not simulated: no catch-up burst after restoring.
+        host.lastCounter = host.clock->counter();
+        host.accumulator = 0.0;
+        return;
+    }
+    if (host.options.smokeTest) {
+        host.clock->sleepMilliseconds(kSmokeFrameSleepMs);
+    }
+
+    const i64 now = host.clock->counter();
+    f64 deltaSeconds = static_cast<f64>(now - host.lastCounter) / static_cast<f64>(host.counterFrequency);
+    host.lastCounter = now;
+    deltaSeconds = std::clamp(deltaSeconds, 0.0, kMaxFrameSeconds);
+    host.accumulator += deltaSeconds;
+
+    u32 steps = 0;
+    while (host.accumulator >= kFixedStepSeconds && steps < kMaxFixedStepsPerFrame) {
+        if (host.scene) {
+            host.scene->fixedUpdate(kFixedStepSeconds, host.input);
+        }
+        host.accumulator -= kFixedStepSeconds;
+        ++steps;
+    }
+    if (steps == kMaxFixedStepsPerFrame && host.accumulator >= kFixedStepSeconds) {
+        host.accumulator = 0.0;
+    }
+    host.fixedUpdates += steps;
+    host.variableUpdates += 1;
+
+    // Escape still lets this frame be drawn and presented.
+    if (host.input.pressed[kVirtualKeyEscape]) {
+        host.quitRequested = true;
+    }
+
+    const u8 syncInterval = host.options.vsync && !host.options.smokeTest ? 1 : 0;
+    const f64 alpha = std::clamp(host.accumulator / kFixedStepSeconds, 0.0, 1.0);
+    if (host.scene) {
+        host.scene->handleInput(host.input);
+        host.scene->update(deltaSeconds);
+        if (!host.options.screenshotPath.empty() &&
+            screenshotDue(host.renderer.Statistics().presentedFrames, host.options.frames)) {
+            host.renderer.RequestScreenshot(host.options.screenshotPath);
+            host.options.screenshotPath.clear();
+        }
+        host.scene->draw(host.renderer, alpha);
+        host.renderer.Present(syncInterval);
+    } else {
+        host.renderer.DrawPlaceholderFrame(alpha, syncInterval);
+    }
+
+    if (host.options.smokeTest && host.renderer.Statistics().presentedFrames >= host.options.frames) {
+        host.quitRequested = true;
+    }
+}
+
+}  // namespace kestrune::app

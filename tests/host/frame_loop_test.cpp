@@ -1,0 +1,262 @@
+#include "app/frame_loop.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "host/fake_host.h"
+
+namespace kestrune::app {
+namespace {
+
+using testing::FakeHost;
+
+class CountingScene final : public FrameScene {
+public:
+    u32 fixedSteps = 0;
+    f64 lastStep = 0.0;
+    std::vector<f64> updates;
+    std::vector<f64> alphas;
+    u32 inputs = 0;
+
+    void fixedUpdate(f64 stepSeconds, const InputState&) override {
+        ++fixedSteps;
+        lastStep = stepSeconds;
+    }
+    void handleInput(const InputState&) override { ++inputs; }
+    void update(f64 deltaSeconds) override { updates.push_back(deltaSeconds); }
+    void draw(render::RenderDevice&, f64 alpha) override { alphas.push_back(alpha); }
+};
+
+struct SceneHost : FakeHost {
+    CountingScene* scene = nullptr;
+    explicit SceneHost(LaunchOptions options = {}) : FakeHost(std::move(options)) {
+        auto counting = std::make_unique<CountingScene>();
+        scene = counting.get();
+        host->scene = std::move(counting);
+        startRenderer();
+    }
+};
+
+TEST(FrameLoop, FixedStepsForFrameTimes) {
+    const struct {
+        const char* name;
+        f64 frameSeconds;
+        u32 steps;
+        f64 alpha;
+    } cases[] = {
+        {"no time", 0.0, 0, 0.0},
+        {"half a step", 1.0 / 120.0, 0, 0.5},
+        {"exactly one step", 1.0 / 60.0, 1, 0.0},
+        {"a tenth of a second", 0.1, 6, 0.0},
+        {"eight and a half steps keep the half", 8.5 / 60.0, 8, 0.5},
+        {"a quarter second drops the backlog", 0.25, 8, 0.0},
+        {"a long stall counts as a quarter second", 3.0, 8, 0.0},
+        {"a clock running backwards counts as no time", -0.5, 0, 0.0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SceneHost f;
+        f.clock->advanceSeconds(c.frameSeconds);
+        FrameLoop(*f.host).runFrame();
+        EXPECT_EQ(f.scene->fixedSteps, c.steps);
+        EXPECT_EQ(f.host->fixedUpdates, c.steps);
+        EXPECT_EQ(f.host->variableUpdates, 1u);
+        ASSERT_EQ(f.scene->alphas.size(), 1u);
+        EXPECT_NEAR(f.scene->alphas[0], c.alpha, 1e-6);
+        EXPECT_DOUBLE_EQ(f.scene->lastStep, c.steps > 0 ? kFixedStepSeconds : 0.0);
+        ASSERT_EQ(f.scene->updates.size(), 1u);
+        EXPECT_NEAR(f.scene->updates[0], std::clamp(c.frameSeconds, 0.0, 0.25), 1e-9);
+    }
+}
+
+TEST(FrameLoop, UnsimulatedTimeCarriesIntoTheNextFrame) {
+    SceneHost f;
+    for (int frame = 0; frame < 3; ++frame) {
+        f.clock->advanceSeconds(0.01);
+        FrameLoop(*f.host).runFrame();
+    }
+    // 0.03 s: the first step completes in the second frame.
+    EXPECT_EQ(f.host->fixedUpdates, 1u);
+    EXPECT_NEAR(f.scene->alphas[2], (0.03 - kFixedStepSeconds) / kFixedStepSeconds, 1e-6);
+}
+
+TEST(FrameLoop, MinimizedFramesCountNothingAndCauseNoBurst) {
+    SceneHost f;
+    f.host->minimized = true;
+    f.window->onWait = [&](NativeClient&) { f.clock->advanceSeconds(30.0); };
+    for (int frame = 0; frame < 3; ++frame) {
+        FrameLoop(*f.host).runFrame();
+    }
+    EXPECT_EQ(f.window->waits, 3u);
+    EXPECT_EQ(f.host->fixedUpdates, 0u);
+    EXPECT_EQ(f.host->variableUpdates, 0u);
+    EXPECT_EQ(f.backend->presents, 0u);
+
+    // Restored: the time spent waiting is forgotten.
+    f.host->minimized = false;
+    f.clock->advanceSeconds(1.0 / 60.0);
+    FrameLoop(*f.host).runFrame();
+    EXPECT_EQ(f.host->fixedUpdates, 1u);
+    EXPECT_EQ(f.host->variableUpdates, 1u);
+}
+
+TEST(FrameLoop, EscapeFinishesTheFrameThenEndsTheLoop) {
+    SceneHost f;
+    u32 pump = 0;
+    f.window->onPump = [&](NativeClient& host) {
+        if (++pump == 2) {
+            host.input.keyPressed(kVirtualKeyEscape, false);
+        }
+        return true;
+    };
+    FrameLoop(*f.host).run();
+    EXPECT_EQ(pump, 2u);
+    EXPECT_EQ(f.backend->presents, 2u);  // the Escape frame is still drawn and presented
+    EXPECT_EQ(f.host->variableUpdates, 2u);
+    EXPECT_TRUE(f.host->quitRequested);
+}
+
+TEST(FrameLoop, QuitMessageSkipsTheRestOfTheFrame) {
+    SceneHost f;
+    f.window->onPump = [](NativeClient&) { return false; };
+    f.clock->advanceSeconds(0.1);
+    FrameLoop(*f.host).run();
+    EXPECT_EQ(f.window->pumps, 1u);
+    EXPECT_EQ(f.host->variableUpdates, 0u);
+    EXPECT_EQ(f.backend->presents, 0u);
+}
+
+TEST(FrameLoop, InputOfOneFrameIsClearedAtTheNextWhileHeldKeysPersist) {
+    SceneHost f;
+    u32 pump = 0;
+    f.window->onPump = [&](NativeClient& host) {
+        if (++pump == 1) {
+            host.input.keyPressed(0x41, false);
+            host.input.mouseMoved(10, 10);
+            host.input.mouseMoved(14, 7);
+        }
+        return true;
+    };
+    FrameLoop loop(*f.host);
+    loop.runFrame();
+    EXPECT_TRUE(f.host->input.pressed[0x41]);
+    EXPECT_EQ(f.host->input.mouseDeltaX, 4);
+    loop.runFrame();
+    EXPECT_FALSE(f.host->input.pressed[0x41]);
+    EXPECT_TRUE(f.host->input.keyDown[0x41]);
+    EXPECT_EQ(f.host->input.mouseDeltaX, 0);
+    EXPECT_EQ(f.host->input.mouseDeltaY, 0);
+    EXPECT_EQ(f.host->input.lastMouseX, 14);
+}
+
+TEST(FrameLoop, PendingResizeIsAppliedOnceTheRendererIsReady) {
+    const struct {
+        const char* name;
+        bool ready;
+        u32 width;
+        u32 height;
+        bool applied;
+    } cases[] = {
+        {"ready", true, 800, 600, true},
+        {"renderer not ready", false, 800, 600, false},
+        {"zero width", true, 0, 600, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SceneHost f;
+        f.host->rendererReady = c.ready;
+        f.host->resizePending = true;
+        f.host->pendingWidth = c.width;
+        f.host->pendingHeight = c.height;
+        FrameLoop(*f.host).runFrame();
+        EXPECT_EQ(f.backend->resizes.size(), c.applied ? 1u : 0u);
+        EXPECT_EQ(f.host->resizePending, !c.applied);
+    }
+}
+
+TEST(FrameLoop, SmokeRunsSleepPresentWithoutSyncAndStopAtTheBudget) {
+    LaunchOptions options;
+    options.smokeTest = true;
+    options.frames = 3;
+    FakeHost f(options);
+    f.startRenderer();
+    FrameLoop(*f.host).run();
+    EXPECT_EQ(f.host->renderer.Statistics().presentedFrames, 3u);
+    EXPECT_EQ(f.clock->sleeps, (std::vector<u32>{17, 17, 17}));
+    EXPECT_EQ(f.backend->syncIntervals, (std::vector<u8>{0, 0, 0}));
+    EXPECT_EQ(f.backend->draws.size(), 3u);  // the placeholder triangle, without a scene
+}
+
+TEST(FrameLoop, SyncIntervalFollowsVsyncOutsideSmokeRuns) {
+    for (const bool vsync : {true, false}) {
+        SCOPED_TRACE(vsync);
+        LaunchOptions options;
+        options.vsync = vsync;
+        FakeHost f(options);
+        f.startRenderer();
+        FrameLoop loop(*f.host);
+        for (int frame = 0; frame < 12; ++frame) {  // more than the budget: it binds smoke runs only
+            loop.runFrame();
+        }
+        EXPECT_FALSE(f.host->quitRequested);
+        EXPECT_TRUE(f.clock->sleeps.empty());
+        EXPECT_EQ(f.backend->syncIntervals.back(), vsync ? 1 : 0);
+    }
+}
+
+class FrameLoopScreenshot : public ::testing::Test {
+protected:
+    void SetUp() override {
+        path_ = std::filesystem::path(KESTRUNE_BINARY_DIR) / "test-output" /
+                ::testing::UnitTest::GetInstance()->current_test_info()->name() / "shot.bmp";
+        std::filesystem::remove_all(path_.parent_path());
+    }
+    std::filesystem::path path_;
+};
+
+TEST_F(FrameLoopScreenshot, TakenWhileDrawingTheBudgetFrame) {
+    LaunchOptions options;
+    options.screenshotPath = path_;
+    options.frames = 8;
+    SceneHost f(options);
+    FrameLoop loop(*f.host);
+    for (int frame = 1; frame <= 7; ++frame) {
+        loop.runFrame();
+    }
+    EXPECT_FALSE(std::filesystem::exists(path_));
+    loop.runFrame();
+    EXPECT_TRUE(std::filesystem::exists(path_));
+    EXPECT_TRUE(f.host->options.screenshotPath.empty());  // one screenshot per run
+    std::filesystem::remove(path_);
+    loop.runFrame();
+    EXPECT_FALSE(std::filesystem::exists(path_));
+}
+
+TEST_F(FrameLoopScreenshot, NeverTakenWithoutAScene) {
+    LaunchOptions options;
+    options.screenshotPath = path_;
+    options.frames = 2;
+    FakeHost f(options);
+    f.startRenderer();
+    FrameLoop loop(*f.host);
+    for (int frame = 0; frame < 5; ++frame) {
+        loop.runFrame();
+    }
+    EXPECT_FALSE(std::filesystem::exists(path_));
+}
+
+TEST(FrameLoop, ScreenshotRule) {
+    const struct {
+        u64 presented;
+        u32 budget;
+        bool due;
+    } cases[] = {{6, 8, false}, {7, 8, true}, {9, 8, true}, {0, 0, true}, {0, 1, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.presented);
+        EXPECT_EQ(screenshotDue(c.presented, c.budget), c.due);
+    }
+}
+
+}  // namespace
+}  // namespace kestrune::app

@@ -1,0 +1,82 @@
+#include "app/input_state.h"
+
+#include <gtest/gtest.h>
+
+namespace kestrune::app {
+namespace {
+
+TEST(InputState, KeyTransitionsWithinOneFrame) {
+    const struct {
+        const char* name;
+        void (*events)(InputState&);
+        bool pressed;
+        bool released;
+        bool down;
+    } cases[] = {
+        {"press", [](InputState& s) { s.keyPressed(0x41, false); }, true, false, true},
+        {"auto-repeat after press counts once",
+         [](InputState& s) {
+             s.keyPressed(0x41, false);
+             s.keyPressed(0x41, true);
+             s.keyPressed(0x41, true);
+         },
+         true, false, true},
+        {"repeat flag alone is not a press", [](InputState& s) { s.keyPressed(0x41, true); }, false, false, true},
+        {"press and release in one frame",
+         [](InputState& s) {
+             s.keyPressed(0x41, false);
+             s.keyReleased(0x41);
+         },
+         true, true, false},
+        {"release without press", [](InputState& s) { s.keyReleased(0x41); }, false, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        InputState state;
+        c.events(state);
+        EXPECT_EQ(state.pressed[0x41], c.pressed);
+        EXPECT_EQ(state.released[0x41], c.released);
+        EXPECT_EQ(state.keyDown[0x41], c.down);
+    }
+}
+
+TEST(InputState, HeldKeyIsNotPressedAgainInLaterFrames) {
+    InputState state;
+    state.keyPressed(0x20, false);
+    state.beginFrame();
+    state.keyPressed(0x20, false);  // a second down without an up (focus games) is no new press
+    EXPECT_FALSE(state.pressed[0x20]);
+    EXPECT_TRUE(state.keyDown[0x20]);
+}
+
+TEST(InputState, CodesAbove255AreIgnored) {
+    InputState state;
+    state.keyPressed(256, false);
+    state.keyPressed(0xFFFF, false);
+    state.keyReleased(300);
+    for (u32 key = 0; key < kVirtualKeyCount; ++key) {
+        ASSERT_FALSE(state.keyDown[key]) << key;
+        ASSERT_FALSE(state.pressed[key]) << key;
+    }
+    state.keyPressed(255, false);
+    EXPECT_TRUE(state.pressed[255]);
+}
+
+TEST(InputState, FirstMouseMoveOnlyAnchors) {
+    InputState state;
+    state.mouseMoved(100, 50);
+    EXPECT_EQ(state.mouseDeltaX, 0);
+    EXPECT_EQ(state.mouseDeltaY, 0);
+    EXPECT_TRUE(state.mouseSeen);
+    state.mouseMoved(90, 55);
+    state.mouseMoved(-5, 60);
+    EXPECT_EQ(state.mouseDeltaX, -105);
+    EXPECT_EQ(state.mouseDeltaY, 10);
+    state.beginFrame();
+    EXPECT_EQ(state.mouseDeltaX, 0);
+    EXPECT_EQ(state.lastMouseX, -5);
+    EXPECT_TRUE(state.mouseSeen);
+}
+
+}  // namespace
+}  // namespace kestrune::app

@@ -1,0 +1,116 @@
+#include "app/window_host_win32.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "app/frame_clock.h"
+#include "app/native_client.h"
+#include "render/recording_backend.h"
+
+namespace kestrune::app {
+namespace {
+
+std::unique_ptr<NativeClient> makeHost(u32 width = 320, u32 height = 200) {
+    LaunchOptions options;
+    options.width = width;
+    options.height = height;
+    return std::make_unique<NativeClient>(options, nullptr,
+                                          HostServices{std::make_unique<Win32WindowHost>(),
+                                                       std::make_unique<render::testing::RecordingBackend>(),
+                                                       createSystemFrameClock()});
+}
+
+class Win32WindowHostTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        host_ = makeHost();
+        host_->windowHost->registerWindowClass(*host_);
+        host_->windowHost->createMainWindow(*host_);
+        window_ = static_cast<HWND>(host_->window);
+        ASSERT_NE(window_, nullptr);
+    }
+    LRESULT send(UINT message, WPARAM wParam, LPARAM lParam) { return SendMessageW(window_, message, wParam, lParam); }
+
+    std::unique_ptr<NativeClient> host_;
+    HWND window_ = nullptr;
+};
+
+constexpr LPARAM kRepeatBit = LPARAM{1} << 30;
+
+TEST_F(Win32WindowHostTest, WindowIsHiddenWithTheRequestedClientSize) {
+    EXPECT_FALSE(IsWindowVisible(window_));
+    const ClientSize size = host_->windowHost->clientSize(*host_);
+    EXPECT_EQ(size.widthPixels, 320u);
+    EXPECT_EQ(size.heightPixels, 200u);
+    EXPECT_EQ(reinterpret_cast<NativeClient*>(GetWindowLongPtrW(window_, GWLP_USERDATA)), host_.get());
+}
+
+TEST_F(Win32WindowHostTest, KeyRepeatCountsOnePress) {
+    EXPECT_EQ(send(WM_KEYDOWN, 0x41, 0), 0);
+    send(WM_KEYDOWN, 0x41, kRepeatBit);
+    EXPECT_TRUE(host_->input.pressed[0x41]);
+    host_->input.beginFrame();
+    send(WM_KEYDOWN, 0x41, kRepeatBit);
+    EXPECT_FALSE(host_->input.pressed[0x41]);
+    EXPECT_TRUE(host_->input.keyDown[0x41]);
+    send(WM_SYSKEYUP, 0x41, 0);
+    EXPECT_TRUE(host_->input.released[0x41]);
+}
+
+TEST_F(Win32WindowHostTest, ReleaseWithoutPressAndWideCodesAreIgnored) {
+    send(WM_KEYUP, 0x42, 0);
+    EXPECT_FALSE(host_->input.released[0x42]);
+    send(WM_KEYDOWN, 0x141, 0);  // above 255; truncating it would alias 'A'
+    EXPECT_FALSE(host_->input.keyDown[0x41]);
+    EXPECT_FALSE(host_->input.keyDown[0x41 + 0]);
+}
+
+TEST_F(Win32WindowHostTest, SystemKeysAreConsumed) {
+    EXPECT_EQ(send(WM_SYSKEYDOWN, VK_F4, LPARAM{1} << 29), 0);  // Alt+F4 must not close the window
+    EXPECT_TRUE(IsWindow(window_));
+    EXPECT_TRUE(host_->input.pressed[VK_F4]);
+}
+
+TEST_F(Win32WindowHostTest, MouseCoordinatesAreSigned16Bit) {
+    send(WM_MOUSEMOVE, 0, MAKELPARAM(10, 20));
+    send(WM_MOUSEMOVE, 0, MAKELPARAM(static_cast<WORD>(-6), 25));
+    EXPECT_EQ(host_->input.mouseDeltaX, -16);
+    EXPECT_EQ(host_->input.mouseDeltaY, 5);
+    EXPECT_EQ(host_->input.lastMouseX, -6);
+}
+
+TEST_F(Win32WindowHostTest, MinimizeAndRestoreSetThePendingSize) {
+    send(WM_SIZE, SIZE_MINIMIZED, 0);
+    EXPECT_TRUE(host_->minimized);
+    EXPECT_FALSE(host_->resizePending);
+    send(WM_SIZE, SIZE_RESTORED, MAKELPARAM(800, 600));
+    EXPECT_FALSE(host_->minimized);
+    EXPECT_TRUE(host_->resizePending);
+    EXPECT_EQ(host_->pendingWidth, 800u);
+    EXPECT_EQ(host_->pendingHeight, 600u);
+    send(WM_SIZE, SIZE_RESTORED, MAKELPARAM(800, 0));
+    EXPECT_FALSE(host_->resizePending);
+}
+
+TEST_F(Win32WindowHostTest, CloseDestroysTheWindowAndQuits) {
+    send(WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(window_));
+    EXPECT_EQ(host_->window, nullptr);
+    EXPECT_FALSE(host_->windowHost->pumpMessages(*host_));
+    EXPECT_TRUE(host_->quitRequested);
+}
+
+TEST_F(Win32WindowHostTest, SecondRegistrationFails) {
+    auto second = makeHost();
+    try {
+        second->windowHost->registerWindowClass(*second);
+        FAIL() << "no exception";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "RegisterClassExW failed.");
+    }
+    second->instance = nullptr;  // the class belongs to the first host; only it unregisters
+}
+
+}  // namespace
+}  // namespace kestrune::app
