@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "render/hlsl_sources.h"
 #include "render/render_device.h"
 
 namespace kestrune::render {

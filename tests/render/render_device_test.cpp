@@ -458,8 +458,11 @@ TEST_F(RenderDeviceScreenshot, WrittenOnceAtTheNextPresentIntoNewDirectories) {
     f.device.RequestScreenshot(path);
     f.device.DrawPlaceholderFrame(0.0, 0);
     ASSERT_TRUE(std::filesystem::exists(path));
-    std::ifstream file(path, std::ios::binary);
-    std::vector<char> raw((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::vector<char> raw;
+    {
+        std::ifstream file(path, std::ios::binary);  // closed before the removal below (Windows locks open files)
+        raw.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    }
     ASSERT_EQ(raw.size(), 54u + 2 * 12);
     const auto* bytes = reinterpret_cast<const std::byte*>(raw.data());
     EXPECT_EQ(loadI32le(bytes + 18), 3);
