@@ -8,6 +8,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include "render/render_device.h"
@@ -415,6 +417,33 @@ TEST_F(GlBackendStateTest, ModelProgramSkinsWithThePalette) {
     expectPixel(pixelAt(image, {0.0f, -0.5f, 0.0f}), kClearColor);
     backend_->releaseBuffer(vb);
     backend_->releaseBuffer(ib);
+}
+
+TEST_F(GlBackendTest, ScreenshotFileHoldsThePresentedPixelsTopDownInBgrOrder) {
+    const std::filesystem::path path =
+        std::filesystem::path(KESTRUNE_BINARY_DIR) / "test-output" / "gl-screenshot" / "arena.bmp";
+    std::filesystem::remove(path);
+    device_->BeginFrame({{0.0f, 4.0f, -6.0f}, {0.0f, 0.5f, 0.0f}, {0.0f, 1.0f, 0.0f}, 0.9f, 0.05f, 250.0f}, 0.0f);
+    device_->DrawGroundGrid({0.0f, 0.0f, 0.0f}, 4.0f);
+    device_->DrawRing({-1.5f, 0.01f, 0.0f}, 1.0f, 0.15f, {0.95f, 0.55f, 0.1f, 0.9f}, 48, true);
+    device_->DrawBillboard(kWhiteTexture, {1.5f, 1.0f, 0.0f}, 1.2f, 0.6f, {0.3f, 0.5f, 0.95f, 0.8f}, 0.4f, false);
+    device_->DrawStatusBar({-1.5f, 1.6f, 0.0f}, 0.8f, true);
+    device_->DrawStatusBar({1.5f, 1.9f, 0.0f}, 0.2f, false);
+    device_->RequestScreenshot(path);
+    device_->Present(0);
+    const Capture image = capture();
+
+    std::ifstream file(path, std::ios::binary);
+    const std::vector<char> raw((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(raw.size(), 54u + std::size_t{kSize} * 3 * kSize);  // 384-byte rows need no padding
+    for (const auto& [x, y] : {std::pair{0, 0}, {64, 64}, {10, 100}, {127, 127}, {100, 20}}) {
+        SCOPED_TRACE(::testing::Message() << x << "," << y);
+        const std::size_t at = 54 + std::size_t{kSize} * 3 * y + 3 * x;
+        const Pixel expected = image.at(x, y);
+        EXPECT_EQ(static_cast<u8>(raw[at + 0]), expected.b);
+        EXPECT_EQ(static_cast<u8>(raw[at + 1]), expected.g);
+        EXPECT_EQ(static_cast<u8>(raw[at + 2]), expected.r);
+    }
 }
 
 TEST_F(GlBackendTest, ResizeRebuildsTargetsAtTheNewSize) {
