@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/native_client.h"
+#include "render/gl/backend_gl.h"
 
 namespace kestrune::app {
 
@@ -58,6 +59,9 @@ void SdlWindowHost::registerWindowClass(NativeClient& host) {
     if (host.options.smokeTest && needsOffscreenVideo(std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"))) {
         // Headless machines (CI) still render: OpenGL through EGL on Mesa's software rasterizer.
         SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
+    }
+    if (host.options.useWarp) {
+        render::gl::requestSoftwareRasterizer();
     }
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         throw std::runtime_error(std::string("SDL_InitSubSystem(video) failed: ") + SDL_GetError());

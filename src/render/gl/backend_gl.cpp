@@ -144,6 +144,11 @@ void setVertexLayout(VertexPath path, u32 strideBytes) {
 
 }  // namespace
 
+void requestSoftwareRasterizer() noexcept {
+    setenv("LIBGL_ALWAYS_SOFTWARE", "1", 1);
+    setenv("GALLIUM_DRIVER", "llvmpipe", 1);
+}
+
 bool isSoftwareRenderer(std::string_view renderer) noexcept {
     for (const std::string_view software : {"llvmpipe", "softpipe", "Software Rasterizer", "SWR", "lavapipe"}) {
         if (renderer.find(software) != std::string_view::npos) {
@@ -157,12 +162,9 @@ GlBackend::~GlBackend() { destroy(); }
 
 // ---- Section: Creation ----
 
-DeviceFacts GlBackend::createDevice(NativeWindow window, u32, u32, bool useWarp) {
-    if (useWarp) {
-        // Mesa reads these when it opens the next screen: llvmpipe instead of the GPU driver.
-        setenv("LIBGL_ALWAYS_SOFTWARE", "1", 1);
-        setenv("GALLIUM_DRIVER", "llvmpipe", 1);
-    }
+// The software rasterizer is chosen when Mesa opens the display, which happens with the
+// window (see requestSoftwareRasterizer); here only the context is made.
+DeviceFacts GlBackend::createDevice(NativeWindow window, u32, u32, bool) {
     window_ = static_cast<SDL_Window*>(window.handle);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, kRequiredMajor);
@@ -578,6 +580,7 @@ u32 GlBackend::present(u8 syncInterval) {
     glEnable(GL_FRAMEBUFFER_SRGB);
     SDL_GL_SwapWindow(window_);
     frameFence_ = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
+    // GL reports failures only through its error flag; once per frame it is read and must be clear.
     return glGetError();
 }
 
@@ -586,7 +589,7 @@ void GlBackend::checkPresent(u32 status) {
         throw std::runtime_error("OpenGL context lost at present.");
     }
     if (status != GL_NO_ERROR) {
-        throw std::runtime_error(formatText("SDL_GL_SwapWindow failed with GL error 0x%04X", status));
+        throw std::runtime_error(formatText("OpenGL frame failed with GL error 0x%04X", status));
     }
 }
 

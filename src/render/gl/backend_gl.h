@@ -19,6 +19,10 @@
 
 namespace kestrune::render::gl {
 
+// Asks Mesa for llvmpipe. Mesa picks its driver when it opens the display, so this must
+// run before the video subsystem starts (the window host calls it for --warp).
+void requestSoftwareRasterizer() noexcept;
+
 // Whether a renderer string names one of Mesa's software rasterizers.
 bool isSoftwareRenderer(std::string_view renderer) noexcept;
 
