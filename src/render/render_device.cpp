@@ -12,6 +12,12 @@ namespace kestrune::render {
 namespace {
 
 constexpr u32 kPrimitiveStrideBytes = sizeof(PrimitiveVertex);
+constexpr RenderDevice::GrowableBuffer kPrimitiveVertices{BufferBinding::vertex, kPrimitiveStrideBytes,
+                                                          kMinPrimitiveVertices, kPrimitiveVertexLimit,
+                                                          "ID3D11Device::CreateBuffer(primitive vertices)"};
+constexpr RenderDevice::GrowableBuffer kPrimitiveIndices{BufferBinding::index, sizeof(u32), kMinPrimitiveIndices,
+                                                         kPrimitiveIndexLimit,
+                                                         "ID3D11Device::CreateBuffer(primitive indices)"};
 constexpr Color kWhiteTint{1.0f, 1.0f, 1.0f, 1.0f};
 constexpr std::array<std::byte, 4> kWhitePixel{std::byte{0xFF}, std::byte{0xFF}, std::byte{0xFF}, std::byte{0xFF}};
 
@@ -145,29 +151,17 @@ u64 grownCapacity(u64 current, u64 needed, u64 minimum, u64 limit) {
     return std::max(wanted, minimum);
 }
 
-void RenderDevice::growPrimitiveBuffers(u64 vertexCount, u64 indexCount) {
-    if (vertexCount > primitiveVertexCapacity_) {
-        const u64 capacity =
-            grownCapacity(primitiveVertexCapacity_, vertexCount, kMinPrimitiveVertices, kPrimitiveVertexLimit);
-        backend_->releaseBuffer(std::exchange(primitiveVertexBuffer_, GpuBuffer::none));
-        primitiveVertexCapacity_ = 0;
-        primitiveVertexBuffer_ = backend_->createBuffer({BufferBinding::vertex, BufferUsage::dynamic,
-                                                         static_cast<u32>(capacity * kPrimitiveStrideBytes),
-                                                         {},
-                                                         "ID3D11Device::CreateBuffer(primitive vertices)"});
-        primitiveVertexCapacity_ = capacity;
+void RenderDevice::growBuffer(GpuBuffer& buffer, u64& capacity, const GrowableBuffer& kind, u64 needed) {
+    if (needed <= capacity) {
+        return;
     }
-    if (indexCount > primitiveIndexCapacity_) {
-        const u64 capacity =
-            grownCapacity(primitiveIndexCapacity_, indexCount, kMinPrimitiveIndices, kPrimitiveIndexLimit);
-        backend_->releaseBuffer(std::exchange(primitiveIndexBuffer_, GpuBuffer::none));
-        primitiveIndexCapacity_ = 0;
-        primitiveIndexBuffer_ = backend_->createBuffer({BufferBinding::index, BufferUsage::dynamic,
-                                                        static_cast<u32>(capacity * sizeof(u32)),
-                                                        {},
-                                                        "ID3D11Device::CreateBuffer(primitive indices)"});
-        primitiveIndexCapacity_ = capacity;
-    }
+    const u64 grown = grownCapacity(capacity, needed, kind.minimumCount, kind.limitCount);
+    // Released first: if creating the larger one fails, nothing refers to the old buffer.
+    backend_->releaseBuffer(std::exchange(buffer, GpuBuffer::none));
+    capacity = 0;
+    buffer = backend_->createBuffer(
+        {kind.binding, BufferUsage::dynamic, static_cast<u32>(grown * kind.elementBytes), {}, kind.operation});
+    capacity = grown;
 }
 
 void RenderDevice::DrawPrimitives(std::span<const PrimitiveVertex> vertices, std::span<const u32> indices,
@@ -181,7 +175,8 @@ void RenderDevice::DrawPrimitives(std::span<const PrimitiveVertex> vertices, std
     if (highestIndex >= vertices.size()) {
         throw std::invalid_argument("Primitive index exceeds the vertex count.");
     }
-    growPrimitiveBuffers(vertices.size(), indices.size());
+    growBuffer(primitiveVertexBuffer_, primitiveVertexCapacity_, kPrimitiveVertices, vertices.size());
+    growBuffer(primitiveIndexBuffer_, primitiveIndexCapacity_, kPrimitiveIndices, indices.size());
     backend_->writeBuffer(primitiveVertexBuffer_, std::as_bytes(vertices),
                           "ID3D11DeviceContext::Map(primitive vertices)");
     backend_->writeBuffer(primitiveIndexBuffer_, std::as_bytes(indices), "ID3D11DeviceContext::Map(primitive indices)");

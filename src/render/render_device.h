@@ -57,6 +57,15 @@ struct TextureRecord {
 
 class RenderDevice {
 public:
+    // How one kind of growable dynamic buffer grows.
+    struct GrowableBuffer {
+        BufferBinding binding;
+        u32 elementBytes;
+        u64 minimumCount;
+        u64 limitCount;
+        const char* operation;
+    };
+
     explicit RenderDevice(std::unique_ptr<RenderBackend> backend);
     ~RenderDevice();
     RenderDevice(const RenderDevice&) = delete;
@@ -106,7 +115,7 @@ private:
                       bool depthTest, bool additive, bool gpuSkinned);
     void WaitForFrameLatency();
     void WriteScreenshot(const std::filesystem::path& path);
-    void growPrimitiveBuffers(u64 vertexCount, u64 indexCount);
+    void growBuffer(GpuBuffer& buffer, u64& capacity, const GrowableBuffer& kind, u64 needed);
     const TextureRecord& texture(TextureHandle handle) const noexcept;
     void drawBatch(TextureHandle texture, bool alphaBlend, bool depthTest, bool additive);
 

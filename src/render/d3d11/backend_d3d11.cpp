@@ -357,9 +357,7 @@ void D3d11Backend::destroy() noexcept {
         context_->Flush();
     }
     buffers_.clear();
-    freeBufferSlots_.clear();
     textures_.clear();
-    freeTextureSlots_.clear();
     depthDisabled_.Reset();
     depthReadOnly_.Reset();
     depthReadWrite_.Reset();
@@ -401,14 +399,7 @@ GpuBuffer D3d11Backend::createBuffer(const BufferDesc& desc) {
     initial.pSysMem = desc.initialData.data();
     ComPtr<ID3D11Buffer> created;
     throwIfFailed(device_->CreateBuffer(&buffer, immutable ? &initial : nullptr, &created), desc.operation);
-    if (!freeBufferSlots_.empty()) {
-        const u32 index = freeBufferSlots_.back();
-        freeBufferSlots_.pop_back();
-        buffers_[index] = std::move(created);
-        return static_cast<GpuBuffer>(index + 1);
-    }
-    buffers_.push_back(std::move(created));
-    return static_cast<GpuBuffer>(buffers_.size());
+    return static_cast<GpuBuffer>(buffers_.add(std::move(created)));
 }
 
 void D3d11Backend::writeDynamic(ID3D11Resource* resource, std::span<const std::byte> bytes, const char* operation) {
@@ -419,16 +410,13 @@ void D3d11Backend::writeDynamic(ID3D11Resource* resource, std::span<const std::b
 }
 
 void D3d11Backend::writeBuffer(GpuBuffer buffer, std::span<const std::byte> bytes, const char* operation) {
-    writeDynamic(buffers_.at(static_cast<u32>(buffer) - 1).Get(), bytes, operation);
+    writeDynamic(buffers_.at(static_cast<u32>(buffer)).Get(), bytes, operation);
 }
 
 void D3d11Backend::releaseBuffer(GpuBuffer buffer) noexcept {
-    if (buffer == GpuBuffer::none || buffers_.empty()) {
-        return;
+    if (buffer != GpuBuffer::none && !buffers_.empty()) {
+        buffers_.release(static_cast<u32>(buffer));
     }
-    const u32 index = static_cast<u32>(buffer) - 1;
-    buffers_[index].Reset();
-    freeBufferSlots_.push_back(index);
 }
 
 GpuTexture D3d11Backend::createTexture(const TextureDesc& desc) {
@@ -448,23 +436,13 @@ GpuTexture D3d11Backend::createTexture(const TextureDesc& desc) {
     throwIfFailed(device_->CreateTexture2D(&texture, &initial, &created), desc.textureOperation);
     ComPtr<ID3D11ShaderResourceView> view;
     throwIfFailed(device_->CreateShaderResourceView(created.Get(), nullptr, &view), desc.viewOperation);
-    if (!freeTextureSlots_.empty()) {
-        const u32 index = freeTextureSlots_.back();
-        freeTextureSlots_.pop_back();
-        textures_[index] = std::move(view);
-        return static_cast<GpuTexture>(index + 1);
-    }
-    textures_.push_back(std::move(view));
-    return static_cast<GpuTexture>(textures_.size());
+    return static_cast<GpuTexture>(textures_.add(std::move(view)));
 }
 
 void D3d11Backend::releaseTexture(GpuTexture texture) noexcept {
-    if (texture == GpuTexture::none || textures_.empty()) {
-        return;
+    if (texture != GpuTexture::none && !textures_.empty()) {
+        textures_.release(static_cast<u32>(texture));
     }
-    const u32 index = static_cast<u32>(texture) - 1;
-    textures_[index].Reset();
-    freeTextureSlots_.push_back(index);
 }
 
 // ---- Section: Frame ----
@@ -521,7 +499,7 @@ void D3d11Backend::applyDrawState(const DrawState& state) {
     context_->PSSetConstantBuffers(0, 1, &scene);
     ID3D11SamplerState* sampler = linearSampler_.Get();
     context_->PSSetSamplers(0, 1, &sampler);
-    ID3D11ShaderResourceView* view = textures_.at(static_cast<u32>(state.texture) - 1).Get();
+    ID3D11ShaderResourceView* view = textures_.at(static_cast<u32>(state.texture)).Get();
     context_->PSSetShaderResources(0, 1, &view);
     context_->RSSetState(state.raster == RasterMode::doubleSided ? doubleSidedRasterizer_.Get() : cullRasterizer_.Get());
     ID3D11BlendState* blend = state.blend == BlendMode::additive ? additiveBlend_.Get()
@@ -536,11 +514,11 @@ void D3d11Backend::applyDrawState(const DrawState& state) {
 }
 
 void D3d11Backend::drawIndexed(const DrawCall& call) {
-    ID3D11Buffer* vertices = buffers_.at(static_cast<u32>(call.vertices) - 1).Get();
+    ID3D11Buffer* vertices = buffers_.at(static_cast<u32>(call.vertices)).Get();
     const UINT stride = call.vertexStrideBytes;
     const UINT offset = 0;
     context_->IASetVertexBuffers(0, 1, &vertices, &stride, &offset);
-    context_->IASetIndexBuffer(buffers_.at(static_cast<u32>(call.indices) - 1).Get(), DXGI_FORMAT_R32_UINT, 0);
+    context_->IASetIndexBuffer(buffers_.at(static_cast<u32>(call.indices)).Get(), DXGI_FORMAT_R32_UINT, 0);
     context_->DrawIndexed(call.indexCount, 0, 0);
 }
 

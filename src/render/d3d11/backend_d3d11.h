@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "render/render_backend.h"
+#include "render/slot_list.h"
 
 namespace kestrune::render::d3d11 {
 
@@ -110,10 +111,8 @@ private:
     ComPtr<ID3D11DepthStencilState> depthReadOnly_;
     ComPtr<ID3D11DepthStencilState> depthDisabled_;
 
-    std::vector<ComPtr<ID3D11Buffer>> buffers_;  // id - 1
-    std::vector<u32> freeBufferSlots_;
-    std::vector<ComPtr<ID3D11ShaderResourceView>> textures_;  // id - 1
-    std::vector<u32> freeTextureSlots_;
+    SlotList<ComPtr<ID3D11Buffer>> buffers_;
+    SlotList<ComPtr<ID3D11ShaderResourceView>> textures_;
 };
 
 }  // namespace kestrune::render::d3d11

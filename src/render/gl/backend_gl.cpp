@@ -332,11 +332,10 @@ void GlBackend::destroy() noexcept {
     }
     SDL_GL_MakeCurrent(window_, context_);
     glFinish();
-    for (const BufferSlot& buffer : buffers_) {
+    for (const BufferSlot& buffer : buffers_.all()) {
         glDeleteBuffers(1, &buffer.name);
     }
     buffers_.clear();
-    freeBufferSlots_.clear();
     if (frameFence_ != nullptr) {
         glDeleteSync(frameFence_);
         frameFence_ = nullptr;
@@ -357,7 +356,7 @@ void GlBackend::destroy() noexcept {
 
 // ---- Section: Resources ----
 
-GlBackend::BufferSlot& GlBackend::slot(GpuBuffer buffer) { return buffers_.at(static_cast<u32>(buffer) - 1); }
+GlBackend::BufferSlot& GlBackend::slot(GpuBuffer buffer) { return buffers_.at(static_cast<u32>(buffer)); }
 
 GpuBuffer GlBackend::createBuffer(const BufferDesc& desc) {
     BufferSlot created;
@@ -373,14 +372,7 @@ GpuBuffer GlBackend::createBuffer(const BufferDesc& desc) {
         glDeleteBuffers(1, &created.name);
         throw std::runtime_error(formatText("%s failed with GL error 0x%04X", desc.operation, error));
     }
-    if (!freeBufferSlots_.empty()) {
-        const u32 index = freeBufferSlots_.back();
-        freeBufferSlots_.pop_back();
-        buffers_[index] = created;
-        return static_cast<GpuBuffer>(index + 1);
-    }
-    buffers_.push_back(created);
-    return static_cast<GpuBuffer>(buffers_.size());
+    return static_cast<GpuBuffer>(buffers_.add(created));
 }
 
 void GlBackend::writeBuffer(GpuBuffer buffer, std::span<const std::byte> bytes, const char*) {
@@ -395,10 +387,8 @@ void GlBackend::releaseBuffer(GpuBuffer buffer) noexcept {
     if (buffer == GpuBuffer::none || context_ == nullptr) {
         return;
     }
-    const u32 index = static_cast<u32>(buffer) - 1;
-    glDeleteBuffers(1, &buffers_[index].name);
-    buffers_[index] = {};
-    freeBufferSlots_.push_back(index);
+    const BufferSlot released = buffers_.release(static_cast<u32>(buffer));
+    glDeleteBuffers(1, &released.name);
 }
 
 GpuTexture GlBackend::createTexture(const TextureDesc& desc) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "render/render_backend.h"
+#include "render/slot_list.h"
 
 namespace kestrune::render::gl {
 
@@ -95,8 +96,7 @@ private:
     GLuint linearSampler_ = 0;
     VertexPath boundPath_ = VertexPath::primitive;
 
-    std::vector<BufferSlot> buffers_;  // id - 1
-    std::vector<u32> freeBufferSlots_;
+    SlotList<BufferSlot> buffers_;
     std::vector<std::byte> readback_;
     std::vector<std::byte> readbackFlipped_;
 };

@@ -3,13 +3,6 @@
 namespace kestrune::render::gl {
 
 const std::string_view kPrimitiveVertexSource = R"(
-layout(std140, row_major) uniform SceneConstants {
-    mat4 worldViewProjection;
-    mat4 world;
-    vec4 tint;
-    vec4 lightAndTexture; // ambient, directional, useTexture, alphaCutoff
-};
-
 layout(location = 0) in vec3 inPosition;
 layout(location = 1) in vec3 inNormal;
 layout(location = 2) in vec2 inUv;
@@ -33,13 +26,6 @@ void main() {
 const std::string_view kPixelSource = R"(
 uniform sampler2D baseTexture;
 
-layout(std140, row_major) uniform SceneConstants {
-    mat4 worldViewProjection;
-    mat4 world;
-    vec4 tint;
-    vec4 lightAndTexture;
-};
-
 in vec3 worldNormal;
 in vec2 uv;
 in vec4 color;
@@ -62,13 +48,6 @@ void main() {
 )";
 
 const std::string_view kModelVertexSource = R"(
-layout(std140, row_major) uniform SceneConstants {
-    mat4 worldViewProjection;
-    mat4 world;
-    vec4 tint;
-    vec4 lightAndTexture;
-};
-
 layout(std140, row_major) uniform SkinConstants {
     mat4 skinMatrices[128];
     uvec4 skinMetadata; // enabled, matrix count, reserved, reserved
@@ -118,9 +97,24 @@ void main() {
 }
 )";
 
+namespace {
+
+// Every program reads the same constant block at binding 0.
+constexpr std::string_view kSceneConstantsBlock = R"(
+layout(std140, row_major) uniform SceneConstants {
+    mat4 worldViewProjection;
+    mat4 world;
+    vec4 tint;
+    vec4 lightAndTexture; // ambient, directional, useTexture, alphaCutoff
+};
+)";
+
+}  // namespace
+
 std::string completeShaderSource(std::string_view body, bool remapDepth) {
     std::string source = "#version 330 core\n";
     source += remapDepth ? "const bool remapDepth = true;\n" : "const bool remapDepth = false;\n";
+    source += kSceneConstantsBlock;
     source += body;
     return source;
 }

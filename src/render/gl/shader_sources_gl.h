@@ -23,8 +23,8 @@ extern const std::string_view kPrimitiveVertexSource;
 extern const std::string_view kModelVertexSource;
 extern const std::string_view kPixelSource;
 
-// Prepends the version line and, when the context cannot clip depth to 0..1 itself,
-// the switch that makes the vertex programs remap depth to OpenGL's -1..1.
+// Prepends the version line, the switch that makes the vertex programs remap depth to
+// OpenGL's -1..1 when the context cannot clip to 0..1 itself, and the scene constant block.
 std::string completeShaderSource(std::string_view body, bool remapDepth);
 
 }  // namespace kestrune::render::gl
