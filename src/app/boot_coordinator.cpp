@@ -11,7 +11,18 @@ namespace kestrune::app {
 
 namespace {
 
-std::u16string widenAscii(std::string_view text) { return {text.begin(), text.end()}; }
+// One UTF-16 unit per byte, as the log takes the shell's 8-bit texts.
+std::u16string widenBytes(std::string_view text) {
+    std::u16string wide;
+    wide.reserve(text.size());
+    for (const char byte : text) {
+        wide.push_back(static_cast<char16_t>(static_cast<unsigned char>(byte)));
+    }
+    return wide;
+}
+
+// The class as the duel protocol numbers it.
+u8 wireCharacterClass(CharacterClass characterClass) { return characterClass == CharacterClass::warrior ? 1 : 2; }
 
 }  // namespace
 
@@ -34,13 +45,18 @@ RunSummary BootCoordinator::run() {
     log.write(kLogInfo, std::string_view("VertexShader HW Accel Enabled"));
     log.write(kLogInfo, std::string_view("Init Input Manager"));
 
-    // The content scene and the duel client are separate modules still to join this loop;
-    // until they do, such runs are told plainly that they run without them.
+    // The content scene is a module still to join this loop; until it does, such runs are
+    // told plainly that they run without it.
     if (!host.options.contentDirectory.empty()) {
         log.write(kLogWarn, std::string_view("Content directory ignored: this build has no content scene yet."));
     }
     if (!host.options.serverHost.empty()) {
-        log.write(kLogWarn, std::string_view("Duel server ignored: this build has no duel client yet."));
+        host.duelClient = std::make_unique<net::DuelClient>();
+        host.duelClient->connect(host.options.serverHost, host.options.serverPort,
+                                 wireCharacterClass(host.options.characterClass), host.options.characterName,
+                                 host.options.gameTicket);
+        log.write(kLogInfo, u"Network connected to " + widenBytes(host.options.serverHost) + u":" +
+                                widenBytes(std::to_string(host.options.serverPort)));
     }
 
     if (host.options.showWindow || !host.options.smokeTest) {
@@ -56,7 +72,7 @@ RunSummary BootCoordinator::run() {
     if (host.options.contentSmoke && (!host.scene || stats.uploadedModels < 2 || stats.drawCalls == 0)) {
         throw std::runtime_error("Content smoke did not upload and draw the duel scene.");
     }
-    log.write(kLogInfo, widenAscii("Shutdown cleanly after " + std::to_string(stats.presentedFrames) +
+    log.write(kLogInfo, widenBytes("Shutdown cleanly after " + std::to_string(stats.presentedFrames) +
                                    " rendered frames and " + std::to_string(host.fixedUpdates) + " fixed updates"));
 
     RunSummary summary;

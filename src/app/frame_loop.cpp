@@ -25,7 +25,7 @@ void FrameLoop::runFrame() {
         host.renderer.Resize(host.pendingWidth, host.pendingHeight);
         host.resizePending = false;
     }
-    // The duel tick runs here once a duel client exists; without one it has nothing to do.
+    // The duel tick (exchange with the duel client and the scene) joins here with the content scene.
 
     if (host.minimized) {
         host.windowHost->waitMessage(host);

@@ -27,6 +27,7 @@ NativeClient::~NativeClient() {
     windowHost->destroyWindow(*this);
     windowHost->unregisterWindowClass(*this);
     pendingMoves.clear();
+    duelClient.reset();
     scene.reset();
 }
 

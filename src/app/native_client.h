@@ -12,6 +12,7 @@
 #include "app/input_state.h"
 #include "app/launch_options.h"
 #include "app/window_host.h"
+#include "net/duel_client.h"
 #include "render/render_device.h"
 
 namespace kestrune::app {
@@ -29,7 +30,8 @@ class NativeClient {
 public:
     NativeClient(LaunchOptions options, Log* log);
     NativeClient(LaunchOptions options, Log* log, HostServices services);
-    // Destroys the renderer, then the window (if it still exists), then unregisters the class.
+    // Destroys the renderer, the window (if it still exists), the window class, the pending
+    // moves, the duel client (joining its receive thread) and the scene, in that order.
     ~NativeClient();
     NativeClient(const NativeClient&) = delete;
     NativeClient& operator=(const NativeClient&) = delete;
@@ -52,6 +54,7 @@ public:
     u64 fixedUpdates = 0;
     u64 variableUpdates = 0;
     std::unique_ptr<FrameScene> scene;  // empty until the content scene exists
+    std::unique_ptr<net::DuelClient> duelClient;  // only with --server=
     std::unordered_set<u32> pendingMoves;
 
     std::unique_ptr<WindowHost> windowHost;

@@ -1,0 +1,162 @@
+#include "app/boot_coordinator.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/log.h"
+#include "host/fake_host.h"
+
+namespace kestrune::app {
+namespace {
+
+using testing::FakeHost;
+
+class BootCoordinatorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        logPath_ = std::filesystem::path(KESTRUNE_BINARY_DIR) / "test-output" / "boot" /
+                   (std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".log");
+        std::filesystem::remove(logPath_);
+        log_ = std::make_unique<Log>(logPath_);
+    }
+
+    std::unique_ptr<FakeHost> makeHost(LaunchOptions options) {
+        auto fake = std::make_unique<FakeHost>(std::move(options));
+        fake->host->log = log_.get();
+        return fake;
+    }
+
+    // The log's lines without their timestamps ("2026-03-01T08:15:42Z ").
+    std::vector<std::string> logLines() {
+        log_.reset();
+        std::ifstream file(logPath_);
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(file, line);) {
+            lines.push_back(line.size() > 21 ? line.substr(21) : line);
+        }
+        return lines;
+    }
+
+    std::filesystem::path logPath_;
+    std::unique_ptr<Log> log_;
+};
+
+TEST_F(BootCoordinatorTest, SmokeRunStartsInOrderAndSummarisesTheRun) {
+    LaunchOptions options;
+    options.smokeTest = true;
+    options.frames = 3;
+    options.width = 640;
+    options.height = 360;
+    const auto fake = makeHost(options);
+    fake->window->onPump = [&](NativeClient&) {
+        fake->clock->advanceSeconds(0.1);  // six fixed steps per frame
+        return true;
+    };
+    const RunSummary summary = BootCoordinator(*fake->host).run();
+
+    EXPECT_TRUE(summary.success);
+    EXPECT_EQ(summary.renderedFrames, 3u);
+    EXPECT_EQ(summary.variableUpdates, 3u);
+    EXPECT_EQ(summary.fixedUpdates, 18u);
+    EXPECT_NEAR(summary.elapsedMilliseconds, 300.0, 1e-6);
+    EXPECT_EQ(summary.width, 640u);
+    EXPECT_EQ(summary.height, 360u);
+    EXPECT_EQ(summary.adapter, u"Recording Adapter");
+    EXPECT_EQ(summary.driverType, u"hardware");
+    EXPECT_EQ(summary.featureLevel, u"11_0");
+    EXPECT_EQ(summary.shaderProfile, u"recording");
+    EXPECT_EQ(summary.renderer.statistics.drawCalls, 3u);
+    EXPECT_EQ(summary.renderer.statistics.frameLatencyWaits, 3u);
+    EXPECT_TRUE(summary.renderer.info.flipModelEnabled);
+    EXPECT_FALSE(summary.contentReady);
+    EXPECT_EQ(fake->window->shows, 0u);  // smoke runs stay hidden without --show
+    EXPECT_TRUE(fake->host->rendererReady);
+
+    const std::vector<std::string> expected{
+        "[INFO] BootCoordinator start",
+        "[INFO] Init Render Device",
+        "[INFO] Render Device ready: Recording Adapter / feature level 11_0 / hardware",
+        "[INFO] VertexShader HW Accel Enabled",
+        "[INFO] Init Input Manager",
+        "[INFO] Shutdown cleanly after 3 rendered frames and 18 fixed updates",
+    };
+    EXPECT_EQ(logLines(), expected);
+}
+
+TEST_F(BootCoordinatorTest, WindowIsShownOutsideSmokeRunsAndWithShow) {
+    const struct {
+        const char* name;
+        bool smoke;
+        bool show;
+        u32 shows;
+    } cases[] = {{"normal run", false, false, 1}, {"smoke run", true, false, 0}, {"smoke run with --show", true, true, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        LaunchOptions options;
+        options.smokeTest = c.smoke;
+        options.showWindow = c.show;
+        options.frames = 1;
+        const auto fake = makeHost(options);
+        u32 pumps = 0;
+        fake->window->onPump = [&](NativeClient&) { return ++pumps < 2; };  // the window closes in frame 2
+        const RunSummary summary = BootCoordinator(*fake->host).run();
+        EXPECT_EQ(fake->window->shows, c.shows);
+        EXPECT_EQ(summary.renderedFrames, 1u);
+    }
+}
+
+TEST_F(BootCoordinatorTest, ContentSmokeWithoutASceneFails) {
+    LaunchOptions options;
+    options.smokeTest = true;
+    options.contentSmoke = true;
+    options.contentDirectory = "content";
+    options.frames = 2;
+    const auto fake = makeHost(options);
+    try {
+        BootCoordinator(*fake->host).run();
+        FAIL() << "no exception";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "Content smoke did not upload and draw the duel scene.");
+    }
+    const std::vector<std::string> lines = logLines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                         "[WARN] Content directory ignored: this build has no content scene yet."),
+              1);
+    EXPECT_EQ(lines.back().rfind("[INFO] Shutdown", 0), std::string::npos);  // no clean shutdown line
+}
+
+TEST_F(BootCoordinatorTest, RendererFailureEndsTheStart) {
+    LaunchOptions options;
+    options.smokeTest = true;
+    const auto fake = makeHost(options);
+    fake->backend->failingDeviceAttempts = 2;  // hardware and the software retry
+    EXPECT_THROW(BootCoordinator(*fake->host).run(), std::runtime_error);
+    EXPECT_FALSE(fake->host->rendererReady);
+    EXPECT_EQ(fake->window->pumps, 0u);
+    const std::vector<std::string> lines = logLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1], "[INFO] Init Render Device");
+}
+
+TEST_F(BootCoordinatorTest, UnreachableServerEndsTheStartBeforeAnyFrame) {
+    LaunchOptions options;
+    options.smokeTest = true;
+    options.serverHost = "127.0.0.1";
+    options.serverPort = 9;  // discard: nothing listens there on a test machine
+    const auto fake = makeHost(options);
+    EXPECT_THROW(BootCoordinator(*fake->host).run(), std::runtime_error);
+    EXPECT_EQ(fake->window->pumps, 0u);
+    EXPECT_EQ(fake->backend->presents, 0u);
+    const std::vector<std::string> lines = logLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "[INFO] Init Input Manager");  // no "Network connected" line
+}
+
+}  // namespace
+}  // namespace kestrune::app
