@@ -79,8 +79,8 @@ def linux(program, out):
                            f"{data['driverType']}",
                            "[INFO] VertexShader HW Accel Enabled", "[INFO] Init Input Manager"],
           f"start-up log lines {messages[:5]}")
-    check(messages[-1] == f"[INFO] Shutdown cleanly after 30 rendered frames and {data['fixedUpdates']} fixed updates",
-          f"shutdown line {messages[-1]!r}")
+    shutdown = f"[INFO] Shutdown cleanly after 30 rendered frames and {data['fixedUpdates']} fixed updates"
+    check(messages[-1] == shutdown, f"shutdown line {messages[-1]!r}")
 
     small = out / "small.json"
     code = run([program, "--smoke-test", "--frames=3", "--width=400", "--height=240", "--warp",
@@ -88,7 +88,8 @@ def linux(program, out):
     check(code == 0, f"small smoke run exit code {code}")
     data = read_report(small)
     check(data["renderedFrames"] == 3, f"small run renderedFrames {data['renderedFrames']}")
-    check((data.get("width"), data.get("height")) == (400, 240), f"small run size {data.get('width')}x{data.get('height')}")
+    size = (data.get("width"), data.get("height"))
+    check(size == (400, 240), f"small run size {size}")
     check(data["driverType"] == "warp", f"--warp driverType {data['driverType']}")
 
     failed = out / "failed.json"
