@@ -8,7 +8,8 @@ namespace kestrune::app {
 
 NativeClient::NativeClient(LaunchOptions launchOptions, Log* sharedLog)
     : NativeClient(std::move(launchOptions), sharedLog,
-                   HostServices{createPlatformWindowHost(), render::createPlatformBackend(), createSystemFrameClock()}) {}
+                   HostServices{createPlatformWindowHost(), render::createPlatformBackend(),
+                                createSystemFrameClock()}) {}
 
 NativeClient::NativeClient(LaunchOptions launchOptions, Log* sharedLog, HostServices services)
     : options(std::move(launchOptions)),

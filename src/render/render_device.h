@@ -38,7 +38,8 @@ inline constexpr u64 kPrimitiveIndexLimit = 1'073'741'824;  // first count with 
 static_assert((kPrimitiveVertexLimit - 1) * sizeof(PrimitiveVertex) <= 0xFFFF'FFFFull &&
                   kPrimitiveVertexLimit * sizeof(PrimitiveVertex) > 0xFFFF'FFFFull,
               "vertex limit is the first count beyond 32-bit sizes");
-static_assert(kPrimitiveIndexLimit * sizeof(u32) == 0x1'0000'0000ull, "index limit is the first count beyond 32-bit sizes");
+static_assert(kPrimitiveIndexLimit * sizeof(u32) == 0x1'0000'0000ull,
+              "index limit is the first count beyond 32-bit sizes");
 
 // The capacity a growable buffer needs for `needed` elements: at least double the current
 // one and at least `minimum`. Throws std::overflow_error "D3D11 buffer size is invalid or

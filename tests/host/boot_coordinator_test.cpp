@@ -95,7 +95,11 @@ TEST_F(BootCoordinatorTest, WindowIsShownOutsideSmokeRunsAndWithShow) {
         bool smoke;
         bool show;
         u32 shows;
-    } cases[] = {{"normal run", false, false, 1}, {"smoke run", true, false, 0}, {"smoke run with --show", true, true, 1}};
+    } cases[] = {
+        {"normal run", false, false, 1},
+        {"smoke run", true, false, 0},
+        {"smoke run with --show", true, true, 1},
+    };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         LaunchOptions options;

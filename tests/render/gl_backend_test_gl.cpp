@@ -277,7 +277,8 @@ TEST_F(GlBackendTest, DepthRunsFromNearPlaneToFarPlane) {
     device_->Present(0);
     const Capture image = capture();
     // Opaque quads are lit; their normals point up.
-    const f32 lighting = kLitAmbient + kLitDirectional * 0.82f / std::sqrt(0.38f * 0.38f + 0.82f * 0.82f + 0.42f * 0.42f);
+    const f32 sunLength = std::sqrt(0.38f * 0.38f + 0.82f * 0.82f + 0.42f * 0.42f);
+    const f32 lighting = kLitAmbient + kLitDirectional * 0.82f / sunLength;
     const auto lit = [&](const Color& c) { return Color{c[0] * lighting, c[1] * lighting, c[2] * lighting, 1.0f}; };
     expectPixel(pixelAt(image, {0.0f, 0.0f, -1.0f}), lit(nearColor));
     expectPixel(pixelAt(image, {0.0f, -80.0f, 200.0f}), lit(farColor));

@@ -205,7 +205,8 @@ void D3d11Backend::createMultisampledTargets() {
     for (const UINT samples : kProbedSampleCounts) {
         UINT colorLevels = 0;
         UINT depthLevels = 0;
-        const HRESULT colorHr = device_->CheckMultisampleQualityLevels(DXGI_FORMAT_R8G8B8A8_UNORM, samples, &colorLevels);
+        const HRESULT colorHr =
+            device_->CheckMultisampleQualityLevels(DXGI_FORMAT_R8G8B8A8_UNORM, samples, &colorLevels);
         const HRESULT depthHr =
             device_->CheckMultisampleQualityLevels(DXGI_FORMAT_D24_UNORM_S8_UINT, samples, &depthLevels);
         if (SUCCEEDED(colorHr) && SUCCEEDED(depthHr) && colorLevels > 0 && depthLevels > 0) {
@@ -225,7 +226,8 @@ void D3d11Backend::createMultisampledTargets() {
         color.SampleDesc = {msaaSampleCount_, msaaQuality_};
         color.Usage = D3D11_USAGE_DEFAULT;
         color.BindFlags = D3D11_BIND_RENDER_TARGET;
-        throwIfFailed(device_->CreateTexture2D(&color, nullptr, &msaaColor_), "ID3D11Device::CreateTexture2D(MSAA color)");
+        throwIfFailed(device_->CreateTexture2D(&color, nullptr, &msaaColor_),
+                      "ID3D11Device::CreateTexture2D(MSAA color)");
         D3D11_RENDER_TARGET_VIEW_DESC view{};
         view.Format = DXGI_FORMAT_R8G8B8A8_UNORM_SRGB;
         view.ViewDimension = D3D11_RTV_DIMENSION_TEXTURE2DMS;
@@ -299,7 +301,8 @@ void D3d11Backend::CreatePipelineStates() {
     raster.CullMode = D3D11_CULL_BACK;
     raster.FrontCounterClockwise = TRUE;
     raster.DepthClipEnable = TRUE;
-    throwIfFailed(device_->CreateRasterizerState(&raster, &cullRasterizer_), "ID3D11Device::CreateRasterizerState(cull)");
+    throwIfFailed(device_->CreateRasterizerState(&raster, &cullRasterizer_),
+                  "ID3D11Device::CreateRasterizerState(cull)");
     raster.CullMode = D3D11_CULL_NONE;
     throwIfFailed(device_->CreateRasterizerState(&raster, &doubleSidedRasterizer_),
                   "ID3D11Device::CreateRasterizerState(double-sided)");
@@ -501,7 +504,8 @@ void D3d11Backend::applyDrawState(const DrawState& state) {
     context_->PSSetSamplers(0, 1, &sampler);
     ID3D11ShaderResourceView* view = textures_.at(static_cast<u32>(state.texture)).Get();
     context_->PSSetShaderResources(0, 1, &view);
-    context_->RSSetState(state.raster == RasterMode::doubleSided ? doubleSidedRasterizer_.Get() : cullRasterizer_.Get());
+    context_->RSSetState(state.raster == RasterMode::doubleSided ? doubleSidedRasterizer_.Get()
+                                                                : cullRasterizer_.Get());
     ID3D11BlendState* blend = state.blend == BlendMode::additive ? additiveBlend_.Get()
                               : state.blend == BlendMode::alpha  ? alphaBlend_.Get()
                                                                  : opaqueBlend_.Get();
