@@ -1,0 +1,24 @@
+#pragma once
+// The steps of loading a PNG that do not depend on the decoder, shared by the WIC and
+// libspng backends so both check the same things in the same order with the same words.
+
+#include <cstddef>
+#include <filesystem>
+#include <vector>
+
+#include "base/types.h"
+#include "content/png.h"
+
+namespace kestrune::content::png_detail {
+
+// Reads the file, checks the PNG signature and, when one is expected, the digest.
+std::vector<std::byte> readCheckedPngFile(const std::filesystem::path& path, const ImageLimits& limits);
+
+// Dimensions and decoded size against the limits; returns width x 4 x height in bytes.
+std::size_t checkedDecodedBytes(u32 width, u32 height, const ImageLimits& limits,
+                                const std::filesystem::path& path);
+
+// ContentError with `message` followed by the narrow path.
+[[noreturn]] void failForFile(const char* message, const std::filesystem::path& path);
+
+}  // namespace kestrune::content::png_detail
