@@ -1,0 +1,95 @@
+#include "content/content_file.h"
+
+#include <gtest/gtest.h>
+
+#include "content_test_support.h"
+
+namespace kestrune::content {
+namespace {
+
+using namespace test;
+
+TEST(ReadWholeFile, ReadsExactlyTheFile) {
+    ScratchDirectory scratch;
+    std::vector<std::byte> bytes(70'001);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::byte>(i * 7 + 1);
+    const auto path = scratch.write("data.bin", bytes);
+    EXPECT_EQ(readWholeFile(path, bytes.size(), ContentFileKind::KestruneModel), bytes);
+    EXPECT_TRUE(readWholeFile(scratch.write("empty.bin", {}), 0, ContentFileKind::Png).empty());
+}
+
+TEST(ReadWholeFile, NamesKindAndPathInEveryFailure) {
+    ScratchDirectory scratch;
+    const std::vector<std::byte> bytes(100, std::byte{1});
+    const auto path = scratch.write("file.bin", bytes);
+    const auto missing = scratch.file("missing.bin");
+    const struct {
+        const char* name;
+        std::filesystem::path path;
+        u64 limit;
+        ContentFileKind kind;
+        std::string message;
+    } cases[] = {
+        {"missing model", missing, 100, ContentFileKind::KestruneModel, "cannot open Kestrune Model: " + missing.string()},
+        {"missing PNG", missing, 100, ContentFileKind::Png, "cannot open PNG: " + missing.string()},
+        {"model one byte over", path, 99, ContentFileKind::KestruneModel,
+         "Kestrune Model exceeds configured file-size limit: " + path.string()},
+        {"PNG one byte over", path, 99, ContentFileKind::Png, "PNG exceeds configured file-size limit: " + path.string()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        expectError([&] { readWholeFile(c.path, c.limit, c.kind); }, c.message);
+    }
+    EXPECT_EQ(readWholeFile(path, 100, ContentFileKind::Png).size(), 100u);
+}
+
+TEST(ExpectedModelDigest, DecodesEitherCaseAndRejectsAnythingElse) {
+    EXPECT_FALSE(decodeExpectedModelDigest(std::nullopt).has_value());
+    const std::string mixed = "00aB" + std::string(58, 'f') + "9C";
+    const auto digest = decodeExpectedModelDigest(mixed);
+    ASSERT_TRUE(digest.has_value());
+    EXPECT_EQ((*digest)[0], 0x00);
+    EXPECT_EQ((*digest)[1], 0xAB);
+    EXPECT_EQ((*digest)[2], 0xFF);
+    EXPECT_EQ((*digest)[31], 0x9C);
+    for (const std::string bad : {std::string(63, 'a'), std::string(65, 'a'), std::string(), std::string(63, 'a') + "g",
+                                  "G" + std::string(63, '0'), std::string(62, '0') + "0x", std::string(63, '0') + "/",
+                                  std::string(63, '0') + ":", std::string(63, '0') + "@", std::string(63, '0') + "`"}) {
+        SCOPED_TRACE(bad);
+        expectError([&] { decodeExpectedModelDigest(bad); },
+                    "expected SHA-256 must contain exactly 64 hexadecimal characters");
+    }
+}
+
+TEST(ExpectedModelDigest, MismatchNamesSourceAndActualDigest) {
+    const Sha256Digest actual = sha256Digest(bytesOf("abc"));
+    EXPECT_NO_THROW(checkModelDigest(std::nullopt, actual, "a.kmdl"));
+    EXPECT_NO_THROW(checkModelDigest(actual, actual, "a.kmdl"));
+    Sha256Digest other = actual;
+    other[31] ^= 1;  // differs in the very last bit
+    expectError([&] { checkModelDigest(other, actual, "a.kmdl"); },
+                "a.kmdl: SHA-256 mismatch (actual BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD)");
+}
+
+TEST(ExpectedPngDigest, ComparesCaseInsensitivelyAndNamesThePath) {
+    const std::vector<std::byte> bytes = bytesOf("abc");
+    const std::string upper = "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD";
+    std::string lower = upper;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::filesystem::path path = "textures/a.png";
+    EXPECT_NO_THROW(checkPngDigest(upper, bytes, path));
+    EXPECT_NO_THROW(checkPngDigest(lower, bytes, path));
+
+    std::string lastDiffers = upper;
+    lastDiffers[63] = 'E';
+    expectError([&] { checkPngDigest(lastDiffers, bytes, path); },
+                "PNG SHA-256 mismatch for " + path.string() + " (actual " + upper + ")");
+    for (const std::string bad : {upper.substr(1), upper + "0", "g" + upper.substr(1), " " + upper.substr(1)}) {
+        SCOPED_TRACE(bad);
+        expectError([&] { checkPngDigest(bad, bytes, path); },
+                    "expected PNG SHA-256 must contain exactly 64 hexadecimal characters");
+    }
+}
+
+}  // namespace
+}  // namespace kestrune::content

@@ -1,0 +1,80 @@
+#pragma once
+// Helpers shared by the content suites: exact-message error assertions, a scratch
+// directory per test, files on disk, and the path of the shared test data.
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <filesystem>
+#include <fstream>
+#include <cstring>
+#include <functional>
+#include <iterator>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "content/model.h"
+
+namespace kestrune::content::test {
+
+inline const std::filesystem::path kTestData = "../shared/testdata";
+
+// Runs `action` and expects exception type E with exactly `message`.
+template <class E = ContentError>
+void expectError(const std::function<void()>& action, const std::string& message) {
+    try {
+        action();
+        ADD_FAILURE() << "expected an exception with: " << message;
+    } catch (const E& error) {
+        EXPECT_EQ(error.what(), message);
+    } catch (const std::exception& other) {
+        ADD_FAILURE() << "wrong exception type; message: " << other.what();
+    }
+}
+
+// A directory of its own for each test, removed afterwards.
+class ScratchDirectory {
+public:
+    ScratchDirectory() {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        path_ = std::filesystem::temp_directory_path() /
+                (std::string("kestrune-content-") + info->test_suite_name() + "-" + info->name());
+        std::filesystem::remove_all(path_);
+        std::filesystem::create_directories(path_);
+    }
+    ~ScratchDirectory() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    ScratchDirectory(const ScratchDirectory&) = delete;
+    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+
+    std::filesystem::path file(const std::string& name) const { return path_ / name; }
+
+    std::filesystem::path write(const std::string& name, std::span<const std::byte> bytes) const {
+        const std::filesystem::path target = file(name);
+        std::ofstream out(target, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return target;
+    }
+
+private:
+    std::filesystem::path path_;
+};
+
+inline std::vector<std::byte> readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<char> chars((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<std::byte> bytes(chars.size());
+    std::memcpy(bytes.data(), chars.data(), chars.size());
+    return bytes;
+}
+
+inline std::vector<std::byte> bytesOf(std::string_view text) {
+    std::vector<std::byte> bytes(text.size());
+    std::memcpy(bytes.data(), text.data(), text.size());
+    return bytes;
+}
+
+}  // namespace kestrune::content::test

@@ -1,0 +1,152 @@
+#include "content/sha256.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "content_test_support.h"
+
+namespace kestrune::content {
+namespace {
+
+using test::kTestData;
+
+constexpr Sha256Path kPaths[] = {Sha256Path::Portable, Sha256Path::ShaExtensions};
+
+const char* pathName(Sha256Path path) { return path == Sha256Path::Portable ? "portable" : "SHA extensions"; }
+
+std::vector<std::byte> fromHex(const std::string& hex) {
+    std::vector<std::byte> bytes(hex.size() / 2);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<std::byte>(std::stoul(hex.substr(2 * i, 2), nullptr, 16));
+    }
+    return bytes;
+}
+
+std::string upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+struct Vector {
+    std::size_t lengthBits = 0;
+    std::vector<std::byte> message;
+    std::string digestHex;
+};
+
+// "Len = ", "Msg = ", "MD = " records of a CAVP response file (CRLF line ends).
+std::vector<Vector> readVectors(const std::string& name) {
+    std::ifstream in(kTestData / "sha256" / name);
+    EXPECT_TRUE(in.is_open()) << name;
+    std::vector<Vector> vectors;
+    Vector current;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.rfind("Len = ", 0) == 0) {
+            current = Vector{};
+            current.lengthBits = std::stoul(line.substr(6));
+        } else if (line.rfind("Msg = ", 0) == 0) {
+            current.message = fromHex(line.substr(6));
+            current.message.resize(current.lengthBits / 8);  // Len 0 still lists one byte "00"
+        } else if (line.rfind("MD = ", 0) == 0) {
+            current.digestHex = upper(line.substr(5));
+            vectors.push_back(current);
+        }
+    }
+    return vectors;
+}
+
+class Sha256PathTest : public ::testing::TestWithParam<Sha256Path> {
+protected:
+    void SetUp() override {
+        if (!isSha256PathAvailable(GetParam())) {
+            GTEST_SKIP() << "this CPU has no " << pathName(GetParam());
+        }
+    }
+};
+
+TEST_P(Sha256PathTest, MatchesEveryShortAndLongMessageVector) {
+    for (const char* file : {"SHA256ShortMsg.rsp", "SHA256LongMsg.rsp"}) {
+        const std::vector<Vector> vectors = readVectors(file);
+        ASSERT_EQ(vectors.size(), std::string(file) == "SHA256ShortMsg.rsp" ? 65u : 64u) << file;
+        for (const Vector& v : vectors) {
+            SCOPED_TRACE(std::string(file) + " Len = " + std::to_string(v.lengthBits));
+            EXPECT_EQ(toHexUpper(sha256Digest(v.message, GetParam())), v.digestHex);
+        }
+    }
+}
+
+// SHAVS Monte Carlo: each checkpoint is the last of 1000 digests, each over the three
+// digests before it; the checkpoint seeds the next round.
+TEST_P(Sha256PathTest, ReproducesTheMonteCarloChain) {
+    std::ifstream in(kTestData / "sha256" / "SHA256Monte.rsp");
+    ASSERT_TRUE(in.is_open());
+    std::vector<std::byte> seed;
+    std::vector<std::string> checkpoints;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.rfind("Seed = ", 0) == 0) seed = fromHex(line.substr(7));
+        if (line.rfind("MD = ", 0) == 0) checkpoints.push_back(upper(line.substr(5)));
+    }
+    ASSERT_EQ(checkpoints.size(), 100u);
+    ASSERT_EQ(seed.size(), kSha256DigestBytes);
+
+    std::vector<std::byte> message(3 * kSha256DigestBytes);
+    for (std::size_t j = 0; j < checkpoints.size(); ++j) {
+        std::vector<std::byte> md[3] = {seed, seed, seed};
+        for (int i = 3; i < 1003; ++i) {
+            for (int k = 0; k < 3; ++k) std::copy(md[k].begin(), md[k].end(), message.begin() + 32 * k);
+            const Sha256Digest next = sha256Digest(message, GetParam());
+            md[0] = md[1];
+            md[1] = md[2];
+            md[2].assign(reinterpret_cast<const std::byte*>(next.data()),
+                         reinterpret_cast<const std::byte*>(next.data()) + next.size());
+        }
+        seed = md[2];
+        ASSERT_EQ(toHexUpper(sha256Digest(message, GetParam())), checkpoints[j]) << "checkpoint " << j;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(BothPaths, Sha256PathTest, ::testing::ValuesIn(kPaths),
+                         [](const auto& info) { return info.param == Sha256Path::Portable ? "Portable" : "ShaExtensions"; });
+
+// Padding changes shape at 55/56 and 63/64 bytes; the paths must agree at every tail
+// length and at every alignment of the input.
+TEST(Sha256, PathsAgreeAtEveryLengthAndAlignment) {
+    if (!isSha256PathAvailable(Sha256Path::ShaExtensions)) {
+        GTEST_SKIP() << "this CPU has no SHA extensions";
+    }
+    std::vector<std::byte> data(300 + 16);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::byte>(i * 131 + 7);
+    for (std::size_t offset = 0; offset < 4; ++offset) {
+        for (std::size_t length = 0; length <= 300; ++length) {
+            SCOPED_TRACE("offset " + std::to_string(offset) + ", length " + std::to_string(length));
+            const std::span<const std::byte> slice(data.data() + offset, length);
+            ASSERT_EQ(sha256Digest(slice, Sha256Path::Portable), sha256Digest(slice, Sha256Path::ShaExtensions));
+        }
+    }
+}
+
+TEST(Sha256, DefaultPathGivesTheStandardDigests) {
+    EXPECT_EQ(toHexUpper(sha256Digest({})), "E3B0C44298FC1C149AFBF4C8996FB92427AE41E4649B934CA495991B7852B855");
+    EXPECT_EQ(toHexUpper(sha256Digest(test::bytesOf("abc"))),
+              "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD");
+}
+
+TEST(Sha256, HexTextIsUpperCaseHighNibbleFirst) {
+    Sha256Digest digest{};
+    digest[0] = 0x0A;
+    digest[1] = 0xF0;
+    digest[31] = 0x5C;
+    const std::string text = toHexUpper(digest);
+    ASSERT_EQ(text.size(), 64u);
+    EXPECT_EQ(text.substr(0, 4), "0AF0");
+    EXPECT_EQ(text.substr(60), "005C");
+}
+
+}  // namespace
+}  // namespace kestrune::content
