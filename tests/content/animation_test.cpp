@@ -1,0 +1,225 @@
+#include "content/animation.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <numbers>
+
+#include "content_test_support.h"
+#include "sample_models.h"
+
+namespace kestrune::content {
+namespace {
+
+using namespace test;
+
+// Frame f of node n sits at x = 10 f + n, so a blend shows up as a fractional x.
+Transform marker(u32 frame, u32 node) {
+    return translationTransform(static_cast<f32>(10 * frame + node), 0.0f, 0.0f);
+}
+
+// A chain of `nodeCount` nodes (each the child of the one before) with one clip.
+Model chainModel(u32 nodeCount, f32 durationSeconds, f32 rate) {
+    Model model;
+    for (u32 i = 0; i < nodeCount; ++i) {
+        Node node;
+        node.name = "n" + std::to_string(i);
+        node.parent = static_cast<i32>(i) - 1;
+        model.nodes.push_back(node);
+        model.nodeOrder.push_back(i);
+    }
+    Material material;
+    material.name = "m";
+    model.materials.push_back(material);
+    model.clips.push_back(makeClip("clip", durationSeconds, rate, nodeCount, marker));
+    return model;
+}
+
+std::vector<f32> sampledX(const Model& model, f64 timeSeconds, bool loop) {
+    std::vector<Transform> out(model.nodes.size());
+    sampleClip(model, model.clips[0], timeSeconds, loop, out);
+    std::vector<f32> xs;
+    for (const Transform& t : out) xs.push_back(t.translation[0]);
+    return xs;
+}
+
+TEST(SampleClip, ChoosesAndBlendsFrames) {
+    const Model quarter = chainModel(2, 0.875f, 4.0f);  // frames at 0, .25, .5, .75, .875
+    const Model tenth = chainModel(2, 1.0f, 10.0f);     // frames at 0, .1, ..., 1
+    ASSERT_EQ(quarter.clips[0].frameCount, 5u);
+    ASSERT_EQ(tenth.clips[0].frameCount, 11u);
+    const struct {
+        const char* name;
+        const Model& model;
+        f64 time;
+        bool loop;
+        f32 node0X;  // 10 x (frame position)
+    } cases[] = {
+        {"start", quarter, 0.0, false, 0.0f},
+        {"between frames 1 and 2", quarter, 0.375, false, 15.0f},
+        {"on frame 3", quarter, 0.75, false, 30.0f},
+        {"final segment, which ends at the duration", quarter, 0.8125, false, 35.0f},
+        {"at the duration", quarter, 0.875, false, 40.0f},
+        {"past the duration, clamped", quarter, 9.0, false, 40.0f},
+        {"negative, clamped", quarter, -0.3, false, 0.0f},
+        {"looping past the end wraps", quarter, 0.875 + 0.375, true, 15.0f},
+        {"looping at a whole number of durations", quarter, 3 * 0.875, true, 0.0f},
+        {"looping backwards", quarter, -0.5, true, 15.0f},
+        {"rate 10, final segment", tenth, 0.95, false, 95.0f},
+        {"rate 10, looping at -0.1 is 0.9", tenth, -0.1, true, 90.0f},
+        {"rate 10, mid segment", tenth, 0.43, false, 43.0f},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<f32> xs = sampledX(c.model, c.time, c.loop);
+        EXPECT_NEAR(xs[0], c.node0X, 1e-4f);
+        EXPECT_NEAR(xs[1], c.node0X + 1.0f, 1e-4f);  // node 1 comes from the same frames
+    }
+}
+
+TEST(SampleClip, ZeroDurationAlwaysGivesTheFirstFrame) {
+    const Model model = chainModel(3, 0.0f, 30.0f);
+    ASSERT_EQ(model.clips[0].frameCount, 2u);
+    for (f64 time : {0.0, 0.5, -2.0, 1e9}) {
+        for (bool loop : {false, true}) {
+            EXPECT_EQ(sampledX(model, time, loop), (std::vector<f32>{0.0f, 1.0f, 2.0f})) << time << " " << loop;
+        }
+    }
+}
+
+TEST(SampleClip, SelectedFramesAreCopiedUnchanged) {
+    Model model = chainModel(1, 0.5f, 2.0f);
+    // An unnormalised stored rotation comes through as stored when no blend happens.
+    model.clips[0].samples[1].rotation = {0.0f, 0.0f, 0.0f, 1.01f};
+    std::vector<Transform> out(1);
+    sampleClip(model, model.clips[0], 0.5, false, out);
+    EXPECT_EQ(out[0], model.clips[0].samples[1]);
+}
+
+TEST(SampleClip, RejectsBadInputsWithoutTouchingTheOutput) {
+    const Model model = chainModel(2, 1.0f, 10.0f);
+    const Transform sentinel = translationTransform(-7.0f, -7.0f, -7.0f);
+    const auto broken = [&](const std::function<void(AnimationClip&)>& breakIt) {
+        AnimationClip clip = model.clips[0];
+        breakIt(clip);
+        return clip;
+    };
+    const struct {
+        const char* name;
+        AnimationClip clip;
+        std::size_t outCount;
+        f64 time;
+        const char* message;
+    } cases[] = {
+        {"output too small", model.clips[0], 1, 0.5, "animation clip/output node count differs from model"},
+        {"clip of another model", broken([](AnimationClip& c) { c.nodeCount = 3; }), 2, 0.5,
+         "animation clip/output node count differs from model"},
+        {"NaN time", model.clips[0], 2, std::nan(""), "animation time must be finite"},
+        {"infinite time", model.clips[0], 2, -std::numeric_limits<f64>::infinity(), "animation time must be finite"},
+        {"one frame", broken([](AnimationClip& c) { c.frameCount = 1; }), 2, 0.5, "animation clip storage is inconsistent"},
+        {"zero rate", broken([](AnimationClip& c) { c.sampleRate = 0.0f; }), 2, 0.5,
+         "animation clip storage is inconsistent"},
+        {"missing samples", broken([](AnimationClip& c) { c.samples.pop_back(); }), 2, 0.5,
+         "animation clip storage is inconsistent"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<Transform> out(c.outCount, sentinel);
+        expectError([&] { sampleClip(model, c.clip, c.time, false, out); }, c.message);
+        for (const Transform& t : out) EXPECT_EQ(t, sentinel);
+    }
+}
+
+TEST(BlendPoses, BlendsEachNodeAndMayWriteOverAnInput) {
+    std::vector<Transform> a = {translationTransform(0, 0, 0), translationTransform(2, 0, 0)};
+    std::vector<Transform> b = {translationTransform(4, 0, 0), translationTransform(2, 8, 0)};
+    a[1].rotation = axisAngle(0, 1, 0, 0.0f);
+    b[1].rotation = axisAngle(0, 1, 0, 1.0f);
+    std::vector<Transform> separate(2);
+    blendPoses(a, b, 0.25f, separate);
+    EXPECT_EQ(separate[0].translation, (std::array<f32, 3>{1, 0, 0}));
+    EXPECT_EQ(separate[1].translation, (std::array<f32, 3>{2, 2, 0}));
+    EXPECT_EQ(separate[1], interpolateTransform(a[1], b[1], 0.25f));
+
+    std::vector<Transform> inPlace = a;
+    blendPoses(inPlace, b, 0.25f, inPlace);
+    EXPECT_EQ(inPlace, separate);
+    std::vector<Transform> intoB = b;
+    blendPoses(a, intoB, 0.25f, intoB);
+    EXPECT_EQ(intoB, separate);
+
+    std::vector<Transform> shortOut(1);
+    expectError([&] { blendPoses(a, b, 0.5f, shortOut); }, "pose blend transform counts differ");
+    expectError([&] { blendPoses(a, std::span<const Transform>(b).first(1), 0.5f, separate); },
+                "pose blend transform counts differ");
+}
+
+TEST(ComputeGlobalMatrices, CombinesLocalsDownTheHierarchy) {
+    // root turned a quarter about z; child one unit along the root's x; grandchild one more.
+    Model model = chainModel(3, 0.0f, 1.0f);
+    std::vector<Transform> locals = {Transform{}, translationTransform(1, 0, 0), translationTransform(1, 0, 0)};
+    locals[0].rotation = axisAngle(0, 0, 1, std::numbers::pi_v<f32> / 2);
+    locals[0].translation = {0, 0, 5};
+    std::vector<Matrix4> globals(3);
+    computeGlobalMatrices(model, locals, globals);
+    EXPECT_NEAR(globals[1][12], 0.0f, 1e-6f);
+    EXPECT_NEAR(globals[1][13], 1.0f, 1e-6f);
+    EXPECT_NEAR(globals[1][14], 5.0f, 1e-6f);
+    EXPECT_NEAR(globals[2][13], 2.0f, 1e-6f);
+    EXPECT_EQ(globals[2], multiplyMatrices(transformToMatrix(locals[2]), globals[1]));
+
+    // Order follows nodeOrder, not index order: a parent stored after its child.
+    Model reversed = model;
+    reversed.nodes[0].parent = 1;
+    reversed.nodes[1].parent = -1;
+    reversed.nodeOrder = {1, 0, 2};
+    std::vector<Matrix4> reversedGlobals(3);
+    computeGlobalMatrices(reversed, locals, reversedGlobals);
+    EXPECT_EQ(reversedGlobals[0], multiplyMatrices(transformToMatrix(locals[0]), transformToMatrix(locals[1])));
+
+    std::vector<Matrix4> shortGlobals(2);
+    expectError([&] { computeGlobalMatrices(model, locals, shortGlobals); },
+                "pose/global matrix storage differs from model node count");
+    expectError([&] { computeGlobalMatrices(model, std::span<const Transform>(locals).first(2), shortGlobals); },
+                "pose/global matrix storage differs from model node count");
+    Model noOrder = model;
+    noOrder.nodeOrder.pop_back();
+    expectError([&] { computeGlobalMatrices(noOrder, locals, globals); },
+                "pose/global matrix storage differs from model node count");
+}
+
+TEST(EvaluateClip, SamplesAndEvaluatesIntoANewPose) {
+    const Model model = chainModel(3, 1.0f, 10.0f);
+    const Pose pose = evaluateClip(model, model.clips[0], 0.25, false);
+    ASSERT_EQ(pose.locals.size(), 3u);
+    ASSERT_EQ(pose.globals.size(), 3u);
+    EXPECT_NEAR(pose.locals[2].translation[0], 27.0f, 1e-4f);
+    // Chained translations add up: 25 + 26 + 27.
+    EXPECT_NEAR(pose.globals[2][12], 78.0f, 1e-3f);
+    expectError([&] { evaluateClip(model, model.clips[0], std::nan(""), true); }, "animation time must be finite");
+}
+
+TEST(ClipSample, IndexesFrameMajorAndChecksBounds) {
+    const Model model = chainModel(3, 1.0f, 10.0f);
+    const AnimationClip& clip = model.clips[0];
+    EXPECT_EQ(clipSample(clip, 4, 2).translation[0], 42.0f);
+    EXPECT_EQ(clipSample(clip, 10, 0).translation[0], 100.0f);
+    expectError<std::out_of_range>([&] { clipSample(clip, 11, 0); }, "animation sample index is out of range");
+    expectError<std::out_of_range>([&] { clipSample(clip, 0, 3); }, "animation sample index is out of range");
+}
+
+TEST(FindClip, MatchesNamesByteForByte) {
+    Model model = richModel();
+    EXPECT_EQ(findClip(model, "walk"), &model.clips[1]);
+    EXPECT_EQ(findClip(model, "Idle"), &model.clips[2]);
+    EXPECT_EQ(findClip(model, "idle"), &model.clips[0]);
+    EXPECT_EQ(findClip(model, "WALK"), nullptr);
+    EXPECT_EQ(findClip(model, "wal"), nullptr);
+    EXPECT_EQ(findClip(model, std::string_view("walk\0", 5)), nullptr);
+    model.clips.push_back(model.clips[1]);  // not a loadable model, but the first still wins
+    EXPECT_EQ(findClip(model, "walk"), &model.clips[1]);
+}
+
+}  // namespace
+}  // namespace kestrune::content

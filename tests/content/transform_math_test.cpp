@@ -1,0 +1,224 @@
+#include "content/transform_math.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+
+#include "content_test_support.h"
+#include "sample_models.h"
+
+namespace kestrune::content {
+namespace {
+
+using namespace test;
+
+constexpr f32 kHalfPi = std::numbers::pi_v<f32> / 2.0f;
+
+// p x M for a point (implicit w = 1).
+std::array<f32, 3> transformPoint(const std::array<f32, 3>& p, const Matrix4& m) {
+    std::array<f32, 3> out;
+    for (std::size_t j = 0; j < 3; ++j) out[j] = p[0] * m[j] + p[1] * m[4 + j] + p[2] * m[8 + j] + m[12 + j];
+    return out;
+}
+
+void expectNear(const Matrix4& actual, const Matrix4& expected, f32 tolerance) {
+    for (std::size_t i = 0; i < 16; ++i) EXPECT_NEAR(actual[i], expected[i], tolerance) << "element " << i;
+}
+
+void expectNear(const std::array<f32, 4>& actual, const std::array<f32, 4>& expected, f32 tolerance) {
+    for (std::size_t i = 0; i < 4; ++i) EXPECT_NEAR(actual[i], expected[i], tolerance) << "component " << i;
+}
+
+Transform rotationTransform(f32 ax, f32 ay, f32 az, f32 radians) {
+    Transform t;
+    t.rotation = axisAngle(ax, ay, az, radians);
+    return t;
+}
+
+TEST(TransformToMatrix, ScalesRotatesThenTranslatesRows) {
+    Transform t = rotationTransform(0.0f, 0.0f, 1.0f, kHalfPi);  // x axis onto y
+    t.scale = {2.0f, 3.0f, 4.0f};
+    t.translation = {10.0f, 20.0f, 30.0f};
+    const Matrix4 m = transformToMatrix(t);
+    Matrix4 expected;
+    expected.m = {0, 2, 0, 0, -3, 0, 0, 0, 0, 0, 4, 0, 10, 20, 30, 1};
+    expectNear(m, expected, 1e-6f);
+    const auto p = transformPoint({1.0f, 0.0f, 0.0f}, m);  // scaled to 2, turned onto y, moved
+    EXPECT_NEAR(p[0], 10.0f, 1e-5f);
+    EXPECT_NEAR(p[1], 22.0f, 1e-5f);
+    EXPECT_NEAR(p[2], 30.0f, 1e-5f);
+}
+
+TEST(TransformToMatrix, NormalisesRotationAndReplacesDegenerateOnes) {
+    Transform scaled = rotationTransform(1.0f, 0.0f, 0.0f, 1.0f);
+    Transform unit = scaled;
+    for (f32& c : scaled.rotation) c *= 3.0f;
+    expectNear(transformToMatrix(scaled), transformToMatrix(unit), 1e-6f);
+
+    for (const std::array<f32, 4> degenerate : {std::array<f32, 4>{0, 0, 0, 0}, std::array<f32, 4>{1e-11f, 0, 0, 0},
+                                                std::array<f32, 4>{std::numeric_limits<f32>::infinity(), 0, 0, 1},
+                                                std::array<f32, 4>{std::nanf(""), 0, 0, 1}}) {
+        Transform t;
+        t.rotation = degenerate;
+        EXPECT_EQ(transformToMatrix(t), identityMatrix());
+    }
+    // A squared length at or below 1e-20 is degenerate; just above it normalises to a unit x.
+    EXPECT_EQ(normalizeQuaternion({0.99e-10f, 0, 0, 0}), (std::array<f32, 4>{0, 0, 0, 1}));
+    EXPECT_EQ(normalizeQuaternion({1.01e-10f, 0, 0, 0}), (std::array<f32, 4>{1, 0, 0, 0}));
+}
+
+TEST(MultiplyMatrices, AppliesTheFirstOperandFirst) {
+    const Matrix4 moveX = transformToMatrix(translationTransform(1.0f, 0.0f, 0.0f));
+    const Matrix4 turn = transformToMatrix(rotationTransform(0.0f, 0.0f, 1.0f, kHalfPi));
+    const auto moveThenTurn = transformPoint({1.0f, 0.0f, 0.0f}, multiplyMatrices(moveX, turn));
+    EXPECT_NEAR(moveThenTurn[0], 0.0f, 1e-6f);
+    EXPECT_NEAR(moveThenTurn[1], 2.0f, 1e-6f);
+    const auto turnThenMove = transformPoint({1.0f, 0.0f, 0.0f}, multiplyMatrices(turn, moveX));
+    EXPECT_NEAR(turnThenMove[0], 1.0f, 1e-6f);
+    EXPECT_NEAR(turnThenMove[1], 1.0f, 1e-6f);
+
+    Matrix4 a, b;
+    for (std::size_t i = 0; i < 16; ++i) {
+        a[i] = static_cast<f32>(i + 1);
+        b[i] = static_cast<f32>(16 - i) * 0.5f;
+    }
+    const Matrix4 product = multiplyMatrices(a, b);
+    EXPECT_EQ(product[0], 1 * 8.0f + 2 * 6.0f + 3 * 4.0f + 4 * 2.0f);          // row 0 . column 0
+    EXPECT_EQ(product[7], 5 * 6.5f + 6 * 4.5f + 7 * 2.5f + 8 * 0.5f);          // row 1 . column 3
+    EXPECT_EQ(product[14], 13 * 7.0f + 14 * 5.0f + 15 * 3.0f + 16 * 1.0f);     // row 3 . column 2
+    EXPECT_EQ(multiplyMatrices(identityMatrix(), a), a);
+    EXPECT_EQ(multiplyMatrices(a, identityMatrix()), a);
+}
+
+TEST(AffineInverse, UndoesRotationScaleAndTranslation) {
+    Transform t = rotationTransform(0.267f, 0.534f, 0.802f, 1.1f);
+    t.scale = {2.0f, 0.5f, 3.0f};
+    t.translation = {1.0f, -2.0f, 7.5f};
+    const Matrix4 m = transformToMatrix(t);
+    const Matrix4 inverse = affineInverse(m);
+    expectNear(multiplyMatrices(m, inverse), identityMatrix(), 1e-5f);
+    expectNear(multiplyMatrices(inverse, m), identityMatrix(), 1e-5f);
+    EXPECT_EQ(inverse[3], 0.0f);
+    EXPECT_EQ(inverse[7], 0.0f);
+    EXPECT_EQ(inverse[11], 0.0f);
+    EXPECT_EQ(inverse[15], 1.0f);
+}
+
+TEST(AffineInverse, RejectsProjectiveAndSingularMatrices) {
+    const struct {
+        const char* name;
+        std::size_t element;
+        f32 value;
+        const char* message;  // null: accepted
+    } cases[] = {
+        {"element 3 at the tolerance", 3, 1e-5f, nullptr},
+        {"element 3 past the tolerance", 3, 1.1e-5f, "matrix is not affine"},
+        {"element 7 negative past the tolerance", 7, -2e-5f, "matrix is not affine"},
+        {"perspective column", 11, 1.0f, "matrix is not affine"},
+        {"element 15 zero", 15, 0.0f, "matrix is not affine"},
+        {"element 15 slightly below one", 15, 1.0f - 5e-6f, nullptr},
+        {"zero x scale", 0, 0.0f, "affine matrix is singular"},
+        {"infinite y scale", 5, std::numeric_limits<f32>::infinity(), "affine matrix is singular"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Matrix4 m = identityMatrix();
+        m[c.element] = c.value;
+        if (c.message == nullptr) {
+            EXPECT_NO_THROW(affineInverse(m));
+        } else {
+            expectError([&] { affineInverse(m); }, c.message);
+        }
+    }
+    // The determinant threshold: a uniform scale s has determinant s^3.
+    for (const auto& [scale, singular] : {std::pair{1e-4f, true}, std::pair{1.1e-4f, false}}) {
+        SCOPED_TRACE(scale);
+        Matrix4 m = identityMatrix();
+        m[0] = m[5] = m[10] = scale;
+        if (singular) {
+            expectError([&] { affineInverse(m); }, "affine matrix is singular");
+        } else {
+            EXPECT_NEAR(affineInverse(m)[0], 1.0f / scale, 1.0f);
+        }
+    }
+}
+
+TEST(InterpolateTransform, LerpsTranslationAndScaleAndClampsT) {
+    Transform a = translationTransform(0.0f, 2.0f, -4.0f);
+    a.scale = {1.0f, 1.0f, 2.0f};
+    Transform b = translationTransform(10.0f, 4.0f, 4.0f);
+    b.scale = {3.0f, 1.0f, 0.0f};
+    const Transform quarter = interpolateTransform(a, b, 0.25f);
+    EXPECT_EQ(quarter.translation, (std::array<f32, 3>{2.5f, 2.5f, -2.0f}));
+    EXPECT_EQ(quarter.scale, (std::array<f32, 3>{1.5f, 1.0f, 1.5f}));
+    EXPECT_EQ(interpolateTransform(a, b, -3.0f).translation, a.translation);
+    EXPECT_EQ(interpolateTransform(a, b, 7.0f).translation, b.translation);
+    EXPECT_EQ(interpolateTransform(a, b, 7.0f).scale, b.scale);
+}
+
+TEST(InterpolateTransform, SlerpsAlongTheShortestArc) {
+    const f32 pi = std::numbers::pi_v<f32>;
+    const struct {
+        const char* name;
+        std::array<f32, 4> from;
+        std::array<f32, 4> to;
+        f32 t;
+        std::array<f32, 4> expected;
+    } cases[] = {
+        {"quarter of 120 degrees", axisAngle(0, 0, 1, 0), axisAngle(0, 0, 1, 2 * pi / 3), 0.25f,
+         axisAngle(0, 0, 1, pi / 6)},
+        {"half of 90 degrees", axisAngle(0, 1, 0, 0), axisAngle(0, 1, 0, pi / 2), 0.5f, axisAngle(0, 1, 0, pi / 4)},
+        {"q to -q stays put", axisAngle(1, 0, 0, 0.7f),
+         [] {
+             auto q = axisAngle(1, 0, 0, 0.7f);
+             for (f32& c : q) c = -c;
+             return q;
+         }(),
+         0.5f, axisAngle(1, 0, 0, 0.7f)},
+        {"negated target turns the short way", axisAngle(0, 0, 1, 0),
+         [pi] {
+             auto q = axisAngle(0, 0, 1, pi / 2);
+             for (f32& c : q) c = -c;
+             return q;
+         }(),
+         0.5f, axisAngle(0, 0, 1, pi / 4)},
+        {"nearly equal rotations take the nlerp branch", axisAngle(0, 0, 1, 0.3f), axisAngle(0, 0, 1, 0.31f), 0.5f,
+         axisAngle(0, 0, 1, 0.305f)},
+        {"unnormalised inputs", {0, 0, 0, 2}, {0, 0, 2 * std::sin(pi / 4), 2 * std::cos(pi / 4)}, 0.5f,
+         axisAngle(0, 0, 1, pi / 4)},
+        {"degenerate input becomes the identity", {0, 0, 0, 0}, axisAngle(1, 0, 0, pi / 2), 0.5f,
+         axisAngle(1, 0, 0, pi / 4)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Transform a, b;
+        a.rotation = c.from;
+        b.rotation = c.to;
+        const Transform r = interpolateTransform(a, b, c.t);
+        expectNear(r.rotation, c.expected, 2e-6f);
+        const f32 length = std::sqrt(r.rotation[0] * r.rotation[0] + r.rotation[1] * r.rotation[1] +
+                                     r.rotation[2] * r.rotation[2] + r.rotation[3] * r.rotation[3]);
+        EXPECT_NEAR(length, 1.0f, 1e-6f);
+    }
+}
+
+// Against a double-precision slerp: every angle up to a half turn, every weight.
+TEST(InterpolateTransform, MatchesDoublePrecisionSlerpAcrossAngles) {
+    for (int step = 1; step <= 180; ++step) {
+        const f64 angle = step * std::numbers::pi / 180.0;
+        for (f32 t : {0.1f, 0.25f, 0.5f, 0.8f, 0.99f}) {
+            Transform a, b;
+            a.rotation = axisAngle(0.6f, 0.0f, 0.8f, 0.2f);
+            b.rotation = axisAngle(0.6f, 0.0f, 0.8f, static_cast<f32>(0.2 + angle));
+            const Transform r = interpolateTransform(a, b, t);
+            const auto expected = axisAngle(0.6f, 0.0f, 0.8f, static_cast<f32>(0.2 + angle * t));
+            for (std::size_t i = 0; i < 4; ++i) {
+                ASSERT_NEAR(r.rotation[i], expected[i], 3e-6f) << "angle step " << step << ", t " << t;
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kestrune::content
