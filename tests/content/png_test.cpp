@@ -1,0 +1,312 @@
+#include "content/png.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <set>
+
+#include "content/sha256.h"
+#include "content_test_support.h"
+
+namespace kestrune::content {
+namespace {
+
+using namespace test;
+
+const std::filesystem::path kSuite = kTestData / "pngsuite";
+
+// ---- A PNG writer for images that are all zero bytes (fixed-Huffman runs) ----
+
+class BitWriter {
+public:
+    void bits(u32 value, int count) {  // least significant bit first
+        for (int i = 0; i < count; ++i) bit((value >> i) & 1);
+    }
+    void code(u32 value, int count) {  // Huffman codes go most significant bit first
+        for (int i = count - 1; i >= 0; --i) bit((value >> i) & 1);
+    }
+    std::vector<u8> finish() { return std::move(bytes_); }
+
+private:
+    void bit(u32 b) {
+        if (used_ == 0) bytes_.push_back(0);
+        bytes_.back() = static_cast<u8>(bytes_.back() | (b << used_));
+        used_ = (used_ + 1) % 8;
+    }
+    std::vector<u8> bytes_;
+    int used_ = 0;
+};
+
+u32 crc32(const std::vector<u8>& data) {
+    u32 crc = 0xFFFFFFFF;
+    for (u8 byte : data) {
+        crc ^= byte;
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+    }
+    return ~crc;
+}
+
+void putU32be(std::vector<u8>& out, u32 v) {
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<u8>(v >> shift));
+}
+
+void putChunk(std::vector<u8>& out, const char* type, const std::vector<u8>& data) {
+    putU32be(out, static_cast<u32>(data.size()));
+    std::vector<u8> typed(type, type + 4);
+    typed.insert(typed.end(), data.begin(), data.end());
+    out.insert(out.end(), typed.begin(), typed.end());
+    putU32be(out, crc32(typed));
+}
+
+// A PNG of width x height pixels, every raw byte zero (filter 0, black or index 0).
+std::vector<std::byte> zeroPng(u32 width, u32 height, u8 bitDepth, u8 colourType) {
+    const u32 channels = colourType == 2 ? 3 : colourType == 6 ? 4 : colourType == 4 ? 2 : 1;
+    const u64 rowBytes = (u64{width} * channels * bitDepth + 7) / 8;
+    const u64 rawBytes = height * (1 + rowBytes);
+
+    BitWriter deflate;
+    deflate.bits(1, 1);  // final block
+    deflate.bits(1, 2);  // fixed Huffman codes
+    deflate.code(0x30, 8);  // literal 0
+    u64 left = rawBytes - 1;
+    for (; left >= 258; left -= 258) {
+        deflate.code(0xC5, 8);  // length 258 (code 285)
+        deflate.code(0, 5);     // distance 1
+    }
+    for (; left > 0; --left) deflate.code(0x30, 8);
+    deflate.code(0, 7);  // end of block
+    std::vector<u8> idat = {0x78, 0x01};
+    const std::vector<u8> compressed = deflate.finish();
+    idat.insert(idat.end(), compressed.begin(), compressed.end());
+    putU32be(idat, static_cast<u32>((rawBytes % 65521) << 16 | 1));  // Adler-32 of zeros
+
+    std::vector<u8> png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    std::vector<u8> header;
+    putU32be(header, width);
+    putU32be(header, height);
+    header.insert(header.end(), {bitDepth, colourType, 0, 0, 0});
+    putChunk(png, "IHDR", header);
+    if (colourType == 3) putChunk(png, "PLTE", {10, 20, 30});
+    putChunk(png, "IDAT", idat);
+    putChunk(png, "IEND", {});
+    std::vector<std::byte> bytes(png.size());
+    std::memcpy(bytes.data(), png.data(), png.size());
+    return bytes;
+}
+
+// ---- Expected sizes and pixels of the suite ----
+
+std::pair<u32, u32> expectedSize(const std::string& name) {
+    if (name == "cdfn2c08.png") return {8, 32};
+    if (name == "cdhn2c08.png") return {32, 8};
+    if (name == "cdsn2c08.png") return {8, 8};
+    if (name == "PngSuite.png") return {256, 256};
+    if (name[0] == 's') {  // sNN: N x N
+        const u32 n = static_cast<u32>(std::stoul(name.substr(1, 2)));
+        return {n, n};
+    }
+    return {32, 32};
+}
+
+std::vector<std::filesystem::path> suiteFiles() {
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(kSuite)) {
+        if (entry.path().extension() == ".png") files.push_back(entry.path());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+std::array<int, 4> pixel(const DecodedImage& image, u32 x, u32 y) {
+    const std::size_t at = std::size_t{y} * image.stride + 4 * std::size_t{x};
+    return {image.pixels[at], image.pixels[at + 1], image.pixels[at + 2], image.pixels[at + 3]};
+}
+
+TEST(PngSuite, DecodesEveryValidFileToItsSize) {
+    const std::vector<std::filesystem::path> files = suiteFiles();
+    std::size_t valid = 0;
+    for (const auto& path : files) {
+        const std::string name = path.filename().string();
+        if (name[0] == 'x') continue;
+        SCOPED_TRACE(name);
+        ++valid;
+        const DecodedImage image = loadPngImage(path, {});
+        const auto [width, height] = expectedSize(name);
+        EXPECT_EQ(image.width, width);
+        EXPECT_EQ(image.height, height);
+        EXPECT_EQ(image.stride, width * 4);
+        EXPECT_EQ(image.pixels.size(), std::size_t{width} * 4 * height);
+    }
+    EXPECT_EQ(valid, 162u);
+}
+
+TEST(PngSuite, CorruptFilesFailWithContentError) {
+    std::size_t corrupt = 0;
+    for (const auto& path : suiteFiles()) {
+        const std::string name = path.filename().string();
+        if (name[0] != 'x') continue;
+        SCOPED_TRACE(name);
+        ++corrupt;
+        EXPECT_THROW(loadPngImage(path, {}), ContentError);
+    }
+    EXPECT_EQ(corrupt, 14u);
+    // Damaged signatures are caught before any decoder sees the bytes.
+    for (const char* name : {"xs1n0g01.png", "xs2n0g01.png", "xs4n0g01.png", "xs7n0g01.png", "xcrn0g04.png",
+                             "xlfn0g04.png"}) {
+        SCOPED_TRACE(name);
+        expectError([&] { loadPngImage(kSuite / name, {}); }, "file is not a PNG: " + (kSuite / name).string());
+    }
+}
+
+// Reference values from an independent reader of the raw samples (no gamma applied);
+// 16-bit sources may be scaled to 8 bits by rounding or by truncation.
+TEST(PngSuite, DecodesKnownPixelsOfEveryColourType) {
+    const struct {
+        const char* file;
+        u32 x, y;
+        std::array<int, 4> rgba;
+    } cases[] = {
+        {"basn0g01.png", 0, 0, {255, 255, 255, 255}},  {"basn0g01.png", 5, 7, {0, 0, 0, 255}},
+        {"basn0g02.png", 5, 7, {170, 170, 170, 255}},  {"basn0g04.png", 20, 3, {85, 85, 85, 255}},
+        {"basn0g16.png", 16, 10, {164, 164, 164, 255}}, {"basn2c08.png", 5, 7, {255, 255, 26, 255}},
+        {"basn2c08.png", 16, 10, {255, 175, 255, 255}}, {"basn2c16.png", 5, 7, {214, 198, 0, 255}},
+        {"basn3p02.png", 16, 10, {255, 255, 0, 255}},  {"basn3p04.png", 9, 20, {0, 255, 153, 255}},
+        {"basn4a08.png", 5, 7, {197, 197, 197, 41}},   {"basn4a08.png", 16, 10, {172, 172, 172, 131}},
+        {"basn4a16.png", 7, 30, {105, 105, 105, 16}},  {"basn6a08.png", 31, 0, {255, 0, 8, 255}},
+        {"basn6a16.png", 5, 7, {255, 231, 0, 82}},     {"basn6a16.png", 16, 10, {116, 255, 0, 165}},
+        {"tbbn3p08.png", 0, 0, {255, 255, 255, 0}},    {"tbbn3p08.png", 5, 7, {117, 117, 117, 255}},
+        {"tbwn0g16.png", 0, 0, {255, 255, 255, 0}},    {"tbwn0g16.png", 16, 10, {123, 123, 123, 255}},
+        {"tbrn2c08.png", 31, 31, {255, 255, 255, 0}},  {"tbrn2c08.png", 5, 7, {117, 117, 117, 255}},
+        {"tbbn2c16.png", 0, 0, {255, 255, 255, 0}},    {"tbbn2c16.png", 12, 12, {155, 155, 155, 255}},
+        {"tp1n3p08.png", 0, 0, {255, 255, 255, 0}},    {"tp1n3p08.png", 20, 20, {0, 0, 104, 255}},
+        {"s07n3p02.png", 3, 2, {255, 255, 0, 255}},    {"s07n3p02.png", 6, 6, {0, 0, 255, 255}},
+        {"cdfn2c08.png", 4, 10, {0, 221, 238, 255}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + " at " + std::to_string(c.x) + "," + std::to_string(c.y));
+        const DecodedImage image = loadPngImage(kSuite / c.file, {});
+        const std::array<int, 4> actual = pixel(image, c.x, c.y);
+        for (std::size_t i = 0; i < 4; ++i) EXPECT_NEAR(actual[i], c.rgba[i], 1) << "channel " << i;
+    }
+}
+
+// Interlacing and IDAT splitting change the encoding, never the pixels.
+TEST(PngSuite, InterlacedAndSplitFilesMatchTheirPlainTwins) {
+    const struct {
+        const char* a;
+        const char* b;
+    } pairs[] = {
+        {"basi0g01.png", "basn0g01.png"}, {"basi0g02.png", "basn0g02.png"}, {"basi0g04.png", "basn0g04.png"},
+        {"basi0g08.png", "basn0g08.png"}, {"basi0g16.png", "basn0g16.png"}, {"basi2c08.png", "basn2c08.png"},
+        {"basi2c16.png", "basn2c16.png"}, {"basi3p01.png", "basn3p01.png"}, {"basi3p08.png", "basn3p08.png"},
+        {"basi4a08.png", "basn4a08.png"}, {"basi4a16.png", "basn4a16.png"}, {"basi6a08.png", "basn6a08.png"},
+        {"basi6a16.png", "basn6a16.png"}, {"s39i3p04.png", "s39n3p04.png"}, {"s07i3p02.png", "s07n3p02.png"}, {"oi9n2c16.png", "basn2c16.png"},
+        {"oi4n0g16.png", "basn0g16.png"},
+    };
+    for (const auto& p : pairs) {
+        SCOPED_TRACE(std::string(p.a) + " and " + p.b);
+        const DecodedImage a = loadPngImage(kSuite / p.a, {});
+        const DecodedImage b = loadPngImage(kSuite / p.b, {});
+        EXPECT_EQ(a.width, b.width);
+        EXPECT_EQ(a.height, b.height);
+        EXPECT_TRUE(a.pixels == b.pixels);
+    }
+}
+
+TEST(LoadPngImage, RefusesNonPngFilesBeforeDecoding) {
+    ScratchDirectory scratch;
+    const struct {
+        const char* name;
+        std::vector<std::byte> bytes;
+    } cases[] = {
+        {"empty.png", {}},
+        {"photo.png", bytesOf("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01")},
+        {"seven.png", bytesOf("\x89PNG\r\n\x1A")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto path = scratch.write(c.name, c.bytes);
+        expectError([&] { loadPngImage(path, {}); }, "file is not a PNG: " + path.string());
+    }
+    const auto missing = scratch.file("missing.png");
+    expectError([&] { loadPngImage(missing, {}); }, "cannot open PNG: " + missing.string());
+}
+
+TEST(LoadPngImage, ChecksTheExpectedDigestBeforeDecoding) {
+    // A corrupt image body with a correct signature: the digest decides first.
+    const auto path = kSuite / "xcsn0g01.png";
+    const std::string actual = toHexUpper(sha256Digest(readFile(path)));
+    ImageLimits wrong;
+    wrong.expectedSha256 = std::string(64, 'a');
+    expectError([&] { loadPngImage(path, wrong); },
+                "PNG SHA-256 mismatch for " + path.string() + " (actual " + actual + ")");
+    ImageLimits malformed;
+    malformed.expectedSha256 = std::string(64, 'z');
+    expectError([&] { loadPngImage(path, malformed); },
+                "expected PNG SHA-256 must contain exactly 64 hexadecimal characters");
+
+    const auto good = kSuite / "basn6a08.png";
+    std::string lower = toHexUpper(sha256Digest(readFile(good)));
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    ImageLimits right;
+    right.expectedSha256 = lower;
+    EXPECT_EQ(loadPngImage(good, right).width, 32u);
+}
+
+TEST(LoadPngImage, EnforcesLimitsFromTheHeader) {
+    const auto path = kSuite / "basn2c08.png";  // 32 x 32
+    const std::string dimensions = "PNG dimensions exceed configured limits: " + path.string();
+    const std::string decoded = "decoded PNG size exceeds configured limits: " + path.string();
+    const struct {
+        const char* name;
+        ImageLimits limits;
+        std::string message;  // empty: accepted
+    } cases[] = {
+        {"width at the limit", {.maxWidth = 32}, ""},
+        {"width over", {.maxWidth = 31}, dimensions},
+        {"height over", {.maxHeight = 31}, dimensions},
+        {"decoded bytes at the limit", {.maxDecodedBytes = 32 * 32 * 4}, ""},
+        {"decoded bytes one short", {.maxDecodedBytes = 32 * 32 * 4 - 1}, decoded},
+        {"file one byte too long", {.maxFileBytes = std::filesystem::file_size(path) - 1},
+         "PNG exceeds configured file-size limit: " + path.string()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.message.empty()) {
+            EXPECT_EQ(loadPngImage(path, c.limits).pixels.size(), 32u * 32u * 4u);
+        } else {
+            expectError([&] { loadPngImage(path, c.limits); }, c.message);
+        }
+    }
+}
+
+TEST(LoadPngImage, RefusesHugeImagesWithDefaultLimits) {
+    ScratchDirectory scratch;
+    const auto small = scratch.write("small.png", zeroPng(3, 2, 8, 0));
+    const DecodedImage image = loadPngImage(small, {});
+    ASSERT_EQ(image.pixels.size(), 24u);
+    EXPECT_EQ(pixel(image, 2, 1), (std::array<int, 4>{0, 0, 0, 255}));
+
+    const auto wide = scratch.write("wide.png", zeroPng(16'385, 1, 8, 0));
+    expectError([&] { loadPngImage(wide, {}); }, "PNG dimensions exceed configured limits: " + wide.string());
+    // 16384 x 16384 x 4 bytes is 1 GiB: within the dimensions, beyond the decoded size.
+    const auto large = scratch.write("large.png", zeroPng(16'384, 16'384, 1, 0));
+    expectError([&] { loadPngImage(large, {}); }, "decoded PNG size exceeds configured limits: " + large.string());
+    ImageLimits wider;
+    wider.maxWidth = u32{1} << 31;
+    wider.maxDecodedBytes = ~u64{0};
+    const auto huge = scratch.write("huge.png", zeroPng(1u << 30, 1, 1, 0));
+    expectError([&] { loadPngImage(huge, wider); }, "decoded PNG size exceeds configured limits: " + huge.string());
+}
+
+TEST(ThrowHresult, FormatsTheCodeAsUnsignedUpperCaseHex) {
+    expectError([] { throwHresult("IWICBitmapDecoder::GetFrame", static_cast<i32>(0x88982F50u)); },
+                "IWICBitmapDecoder::GetFrame failed with HRESULT 0x88982F50");
+    expectError([] { throwHresult("CoInitializeEx", static_cast<i32>(0x80010106u)); },
+                "CoInitializeEx failed with HRESULT 0x80010106");
+    expectError([] { throwHresult("X", 0x1A); }, "X failed with HRESULT 0x1A");
+}
+
+}  // namespace
+}  // namespace kestrune::content
