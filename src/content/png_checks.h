@@ -11,7 +11,8 @@
 
 namespace kestrune::content::png_detail {
 
-// Reads the file, checks the PNG signature and, when one is expected, the digest.
+// Reads the file, checks the PNG signature, the digest when one is expected, and the
+// CRC of every complete chunk up to IEND.
 std::vector<std::byte> readCheckedPngFile(const std::filesystem::path& path, const ImageLimits& limits);
 
 // Dimensions and decoded size against the limits; returns width x 4 x height in bytes.

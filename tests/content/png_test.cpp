@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <set>
 
+#include "content/png_checks.h"
 #include "content/sha256.h"
 #include "content_test_support.h"
 
@@ -151,6 +152,11 @@ TEST(PngSuite, CorruptFilesFailWithContentError) {
         EXPECT_THROW(loadPngImage(path, {}), ContentError);
     }
     EXPECT_EQ(corrupt, 14u);
+    // Damaged chunk CRCs fail the same on every platform, whatever the decoder tolerates.
+    for (const char* name : {"xcsn0g01.png", "xhdn0g08.png"}) {
+        SCOPED_TRACE(name);
+        expectError([&] { loadPngImage(kSuite / name, {}); }, "PNG chunk CRC mismatch: " + (kSuite / name).string());
+    }
     // Damaged signatures are caught before any decoder sees the bytes.
     for (const char* name : {"xs1n0g01.png", "xs2n0g01.png", "xs4n0g01.png", "xs7n0g01.png", "xcrn0g04.png",
                              "xlfn0g04.png"}) {
@@ -293,11 +299,25 @@ TEST(LoadPngImage, RefusesHugeImagesWithDefaultLimits) {
     // 16384 x 16384 x 4 bytes is 1 GiB: within the dimensions, beyond the decoded size.
     const auto large = scratch.write("large.png", zeroPng(16'384, 16'384, 1, 0));
     expectError([&] { loadPngImage(large, {}); }, "decoded PNG size exceeds configured limits: " + large.string());
-    ImageLimits wider;
-    wider.maxWidth = u32{1} << 31;
-    wider.maxDecodedBytes = ~u64{0};
-    const auto huge = scratch.write("huge.png", zeroPng(1u << 30, 1, 1, 0));
-    expectError([&] { loadPngImage(huge, wider); }, "decoded PNG size exceeds configured limits: " + huge.string());
+}
+
+// Beyond the configured limits, a row must stay below 2^32 bytes (width below 2^30) and
+// so must the whole image, whatever the limits allow.
+TEST(LoadPngImage, DecodedSizeStaysBelowFourGibibytes) {
+    ImageLimits open;
+    open.maxWidth = ~u32{0};
+    open.maxHeight = ~u32{0};
+    open.maxDecodedBytes = ~u64{0};
+    const std::filesystem::path path = "big.png";
+    const std::string message = "decoded PNG size exceeds configured limits: big.png";
+    EXPECT_EQ(png_detail::checkedDecodedBytes((1u << 30) - 1, 1, open, path), (std::size_t{1} << 32) - 4);
+    expectError([&] { png_detail::checkedDecodedBytes(1u << 30, 1, open, path); }, message);
+    expectError([&] { png_detail::checkedDecodedBytes(1u << 29, 2, open, path); }, message);
+    EXPECT_EQ(png_detail::checkedDecodedBytes(1u << 20, (1u << 10) - 1, open, path), (std::size_t{1} << 32) - (1u << 22));
+    expectError([&] { png_detail::checkedDecodedBytes(0, 5, open, path); },
+                "PNG dimensions exceed configured limits: big.png");
+    expectError([&] { png_detail::checkedDecodedBytes(5, 0, open, path); },
+                "PNG dimensions exceed configured limits: big.png");
 }
 
 TEST(ThrowHresult, FormatsTheCodeAsUnsignedUpperCaseHex) {
