@@ -67,9 +67,7 @@ void blendPoses(std::span<const Transform> a, std::span<const Transform> b, f32 
     if (a.size() != b.size() || a.size() != out.size()) {
         throw ContentError("pose blend transform counts differ");
     }
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        out[i] = interpolateTransform(a[i], b[i], t);
-    }
+    interpolateTransforms(a, b, t, out);
 }
 
 void sampleClip(const Model& model, const AnimationClip& clip, f64 timeSeconds, bool loop,
@@ -100,11 +98,10 @@ void computeGlobalMatrices(const Model& model, std::span<const Transform> locals
         model.nodeOrder.size() != model.nodes.size()) {
         throw ContentError("pose/global matrix storage differs from model node count");
     }
-    for (u32 node : model.nodeOrder) {
-        const Matrix4 local = transformToMatrix(locals[node]);
-        const i32 parent = model.nodes[node].parent;
-        globals[node] = parent >= 0 ? multiplyMatrices(local, globals[static_cast<std::size_t>(parent)]) : local;
-    }
+    // Every global starts as its local matrix; walking parents before children, a node's
+    // parent is already global when the node is reached, and the node still local.
+    transformsToMatrices(locals, globals);
+    composeGlobalMatrices(model.nodes, model.nodeOrder, globals);
 }
 
 Pose evaluateClip(const Model& model, const AnimationClip& clip, f64 timeSeconds, bool loop) {

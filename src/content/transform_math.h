@@ -4,6 +4,7 @@
 // first. Pure functions over values; the only failures are affineInverse's ContentErrors.
 
 #include <array>
+#include <span>
 
 #include "base/types.h"
 #include "content/model.h"
@@ -27,7 +28,22 @@ Matrix4 affineInverse(const Matrix4& matrix);
 std::array<f32, 4> normalizeQuaternion(const std::array<f32, 4>& q) noexcept;
 
 // Component-wise lerp of translation and scale, shortest-arc slerp of rotation (nlerp
-// when the rotations are nearly equal); t is clamped to [0, 1].
+// when the rotations are nearly equal); t is clamped to [0, 1]. The trigonometry is
+// single precision (polynomials accurate to about one unit in the last place).
 Transform interpolateTransform(const Transform& a, const Transform& b, f32 t) noexcept;
+
+// out[i] = interpolateTransform(a[i], b[i], t), bit for bit, four at a time. The three
+// spans must have one size; out may be the storage of a or b.
+void interpolateTransforms(std::span<const Transform> a, std::span<const Transform> b, f32 t,
+                           std::span<Transform> out) noexcept;
+
+// out[i] = transformToMatrix(in[i]), bit for bit, four at a time; sizes must match.
+void transformsToMatrices(std::span<const Transform> in, std::span<Matrix4> out) noexcept;
+
+// Turns local matrices into global ones in place: for each node of `order` (parents
+// before children), matrices[node] = matrices[node] x matrices[parent] when it has one.
+// `matrices` holds one entry per node and `order` only valid node indices.
+void composeGlobalMatrices(std::span<const Node> nodes, std::span<const u32> order,
+                           std::span<Matrix4> matrices) noexcept;
 
 }  // namespace kestrune::content

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <numbers>
+#include <random>
 
 #include "content_test_support.h"
 #include "sample_models.h"
@@ -216,6 +217,59 @@ TEST(InterpolateTransform, MatchesDoublePrecisionSlerpAcrossAngles) {
             for (std::size_t i = 0; i < 4; ++i) {
                 ASSERT_NEAR(r.rotation[i], expected[i], 3e-6f) << "angle step " << step << ", t " << t;
             }
+        }
+    }
+}
+
+// Transforms that exercise every branch: near and far rotations (nlerp and slerp),
+// opposite signs, unnormalised, degenerate, overlong and non-finite rotations.
+std::vector<Transform> awkwardTransforms(std::size_t count, unsigned seed) {
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<f32> unit(-1.0f, 1.0f);
+    std::vector<Transform> out(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        Transform& t = out[i];
+        t.translation = {unit(random) * 5, unit(random), unit(random) * 100};
+        t.scale = {1.0f + unit(random) * 0.5f, -2.0f, unit(random)};
+        t.rotation = axisAngle(0.6f, 0.0f, 0.8f, unit(random) * 0.05f + (i % 3 == 0 ? 0.0f : 2.0f * unit(random)));
+        switch (i % 11) {
+            case 3: for (f32& c : t.rotation) c = -c; break;
+            case 5: for (f32& c : t.rotation) c *= 1.02f; break;
+            case 7: t.rotation = {0.0f, 0.0f, 0.0f, 0.0f}; break;
+            case 8: t.rotation = {3e19f, 0.0f, 1e19f, 0.0f}; break;
+            case 9: t.rotation = {std::numeric_limits<f32>::infinity(), 0.0f, 0.0f, 1.0f}; break;
+            default: break;
+        }
+    }
+    return out;
+}
+
+TEST(InterpolateTransforms, GivesTheScalarResultBitForBit) {
+    for (std::size_t count : {0u, 1u, 3u, 4u, 5u, 15u, 16u, 17u, 33u, 64u}) {
+        const std::vector<Transform> a = awkwardTransforms(count, 1);
+        std::vector<Transform> b = awkwardTransforms(count, 2);
+        for (std::size_t i = 0; i < count; i += 4) b[i].rotation = a[i].rotation;  // identical rotations
+        for (f32 t : {-0.5f, 0.0f, 0.3f, 0.5f, 1.0f, 1.5f}) {
+            SCOPED_TRACE("count " + std::to_string(count) + ", t " + std::to_string(t));
+            std::vector<Transform> out(count);
+            interpolateTransforms(a, b, t, out);
+            for (std::size_t i = 0; i < count; ++i) {
+                const Transform expected = interpolateTransform(a[i], b[i], t);
+                ASSERT_EQ(std::memcmp(&out[i], &expected, sizeof(Transform)), 0) << "transform " << i;
+            }
+        }
+    }
+}
+
+TEST(TransformsToMatrices, GivesTheScalarResultBitForBit) {
+    for (std::size_t count : {0u, 2u, 4u, 7u, 64u}) {
+        SCOPED_TRACE(count);
+        const std::vector<Transform> in = awkwardTransforms(count, 3);
+        std::vector<Matrix4> out(count);
+        transformsToMatrices(in, out);
+        for (std::size_t i = 0; i < count; ++i) {
+            const Matrix4 expected = transformToMatrix(in[i]);
+            ASSERT_EQ(std::memcmp(&out[i], &expected, sizeof(Matrix4)), 0) << "transform " << i;
         }
     }
 }
