@@ -14,6 +14,7 @@
 #include <random>
 
 #include "content/animation.h"
+#include "content/content_file.h"
 #include "content/kmdl_reader.h"
 #include "content/kmdl_writer.h"
 #include "content/sha256.h"
@@ -141,6 +142,36 @@ void BM_LoadModelFile(benchmark::State& state) {
     state.counters["fileMiB"] = static_cast<f64>(sizeBytes) / (1 << 20);
 }
 BENCHMARK(BM_LoadModelFile)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+
+// The two halves of loading: the whole-file read, and decoding (with the digest) from memory.
+void BM_ReadWholeFile(benchmark::State& state) {
+    const std::filesystem::path path = largeModelPath();
+    const auto sizeBytes = static_cast<i64>(std::filesystem::file_size(path));
+    for (auto _ : state) {
+        std::vector<std::byte> bytes = readWholeFile(path, ModelLimits{}.maxFileBytes, ContentFileKind::KestruneModel);
+        benchmark::DoNotOptimize(bytes.data());
+        state.PauseTiming();
+        bytes = {};
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(state.iterations() * sizeBytes);
+}
+BENCHMARK(BM_ReadWholeFile)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+
+void BM_ParseModel(benchmark::State& state) {
+    const std::filesystem::path path = largeModelPath();
+    const std::vector<std::byte> bytes =
+        readWholeFile(path, ModelLimits{}.maxFileBytes, ContentFileKind::KestruneModel);
+    for (auto _ : state) {
+        Model model = parseModel(bytes, ModelLimits{}, "bench.kmdl");
+        benchmark::DoNotOptimize(model.sha256);
+        state.PauseTiming();
+        model = Model{};
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<i64>(bytes.size()));
+}
+BENCHMARK(BM_ParseModel)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
 void BM_Sha256(benchmark::State& state) {
     const auto path = static_cast<Sha256Path>(state.range(0));

@@ -14,12 +14,12 @@ cmake --build "$root/build/linux" --target kestrune-bench -j 2 >/dev/null
 bench="$root/build/linux/bin/kestrune-bench"
 
 # The first run writes the model if it is missing; its result is not used.
-KESTRUNE_BENCH_MODEL="$model" "$bench" --benchmark_filter='^BM_LoadModelFile$' --benchmark_min_time=0.01 >/dev/null
+KESTRUNE_BENCH_MODEL="$model" "$bench" --benchmark_filter='^BM_LoadModelFile' --benchmark_min_time=0.01 >/dev/null
 
 report="$(mktemp)"
 trap 'rm -f "$report"' EXIT
-KESTRUNE_BENCH_MODEL="$model" "$bench" --benchmark_filter='^BM_LoadModelFile$' \
-    --benchmark_repetitions="$runs" --benchmark_format=json >"$report"
+KESTRUNE_BENCH_MODEL="$model" "$bench" --benchmark_filter='^BM_LoadModelFile' \
+    --benchmark_repetitions="$runs" --benchmark_format=json >"$report" 2>/dev/null
 
 python3 - "$model" "$report" "$runs" <<'PY'
 import json, os, subprocess, sys, time

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <limits>
 
+#include "content/memory_advice.h"
 #include "content/model.h"
 
 namespace kestrune::content {
@@ -48,7 +49,10 @@ std::vector<std::byte> readWholeFile(const std::filesystem::path& path, u64 maxF
         sizeBytes > std::numeric_limits<std::size_t>::max()) {
         failFile("", kind, " exceeds configured file-size limit: ", path);
     }
-    std::vector<std::byte> bytes(static_cast<std::size_t>(sizeBytes));
+    std::vector<std::byte> bytes;
+    bytes.reserve(static_cast<std::size_t>(sizeBytes));
+    adviseLargeBuffer(bytes.data(), bytes.capacity());
+    bytes.resize(static_cast<std::size_t>(sizeBytes));  // zero-filled, then overwritten by the read
     if (sizeBytes == 0) {
         return bytes;
     }

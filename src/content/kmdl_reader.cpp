@@ -15,6 +15,7 @@
 #include "base/utf8.h"
 #include "content/content_file.h"
 #include "content/kmdl_format.h"
+#include "content/memory_advice.h"
 #include "content/sha256.h"
 
 namespace kestrune::content {
@@ -489,6 +490,7 @@ private:
                         u32 paletteSize) const {
         const std::size_t vertexCount = payload.size() / kVertexBytes;
         mesh.vertices.reserve(vertexCount);
+        adviseLargeBuffer(mesh.vertices.data(), mesh.vertices.capacity() * sizeof(Vertex));
         const std::byte* p = payload.data();
         for (std::size_t v = 0; v < vertexCount; ++v, p += kVertexBytes) {
             Vertex vertex;
@@ -526,6 +528,7 @@ private:
                        u32 vertexCount) const {
         const std::size_t indexCount = payload.size() / kIndexBytes;
         mesh.indices.reserve(indexCount);
+        adviseLargeBuffer(mesh.indices.data(), mesh.indices.capacity() * sizeof(u32));
         for (std::size_t i = 0; i < indexCount; ++i) {
             const u32 index = loadU32le(payload.data() + kIndexBytes * i);
             if (index >= vertexCount) {
@@ -596,6 +599,7 @@ private:
             const std::span<const std::byte> payload =
                 reader_.take(static_cast<std::size_t>(sampleCount) * kTransformBytes, "animation samples");
             clip.samples.reserve(static_cast<std::size_t>(sampleCount));
+            adviseLargeBuffer(clip.samples.data(), clip.samples.capacity() * sizeof(Transform));
             for (std::size_t s = 0; s < sampleCount; ++s) {
                 const Transform sample = decodeTransform(payload.data() + s * kTransformBytes);
                 const TransformFault fault = checkTransform(sample);
