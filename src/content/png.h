@@ -1,7 +1,7 @@
 #pragma once
 // PNG textures decoded to tightly packed, straight-alpha RGBA8, rows top to bottom. The
-// file is read whole under ImageLimits, optionally pinned by its SHA-256, and its size
-// is checked from the header before the pixel array exists. Windows decodes through WIC,
+// file is read whole under ImageLimits, optionally pinned by its SHA-256, its chunk CRCs
+// are checked, and its size is checked from the header before the pixel array exists. Windows decodes through WIC,
 // Linux through libspng; the checks, their order and the messages that name the file are
 // the same on both. Every failure is a ContentError; each call is self-contained.
 
