@@ -1,5 +1,6 @@
 #include "content/content_file.h"
 
+#include <algorithm>
 #include <cctype>
 #include <fstream>
 #include <limits>
@@ -36,6 +37,14 @@ int hexNibble(char c) noexcept {
 }  // namespace
 
 std::vector<std::byte> readWholeFile(const std::filesystem::path& path, u64 maxFileBytes, ContentFileKind kind) {
+    std::vector<std::byte> bytes;
+    readWholeFileInPieces(path, maxFileBytes, kind, bytes, std::numeric_limits<std::size_t>::max(), {});
+    return bytes;
+}
+
+void readWholeFileInPieces(const std::filesystem::path& path, u64 maxFileBytes, ContentFileKind kind,
+                           std::vector<std::byte>& bytes, std::size_t pieceBytes,
+                           const std::function<void(std::span<const std::byte> readSoFar)>& onPiece) {
     std::ifstream file(path, std::ios::binary | std::ios::ate);
     if (!file.is_open()) {
         failFile("cannot open ", kind, ": ", path);
@@ -49,19 +58,27 @@ std::vector<std::byte> readWholeFile(const std::filesystem::path& path, u64 maxF
         sizeBytes > std::numeric_limits<std::size_t>::max()) {
         failFile("", kind, " exceeds configured file-size limit: ", path);
     }
-    std::vector<std::byte> bytes;
+    bytes.clear();
+    bytes.shrink_to_fit();
     bytes.reserve(static_cast<std::size_t>(sizeBytes));
     adviseLargeBuffer(bytes.data(), bytes.capacity());
     bytes.resize(static_cast<std::size_t>(sizeBytes));  // zero-filled, then overwritten by the read
     if (sizeBytes == 0) {
-        return bytes;
+        return;
     }
     file.seekg(0, std::ios::beg);
-    file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(sizeBytes));
-    if (!file || static_cast<u64>(file.gcount()) != sizeBytes) {
-        failFile("short read while loading ", kind, ": ", path);
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const std::size_t piece = std::min(pieceBytes, bytes.size() - done);
+        file.read(reinterpret_cast<char*>(bytes.data() + done), static_cast<std::streamsize>(piece));
+        if (!file || static_cast<std::size_t>(file.gcount()) != piece) {
+            failFile("short read while loading ", kind, ": ", path);
+        }
+        done += piece;
+        if (onPiece) {
+            onPiece(std::span<const std::byte>(bytes.data(), done));
+        }
     }
-    return bytes;
 }
 
 std::optional<Sha256Digest> decodeExpectedModelDigest(const std::optional<std::string>& expectedHex) {

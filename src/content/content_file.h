@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -23,6 +24,15 @@ enum class ContentFileKind { KestruneModel, Png };
 // before anything is read; PNG files of 4 GiB or more are refused regardless, since the
 // image decoder takes a 32-bit size.
 std::vector<std::byte> readWholeFile(const std::filesystem::path& path, u64 maxFileBytes, ContentFileKind kind);
+
+// The same read into caller-owned `bytes`, in pieces of at most `pieceBytes`, calling
+// `onPiece` with everything read so far after each piece (always a prefix of `bytes`),
+// so that a consumer can start on the first bytes while the rest are read. On failure
+// `bytes` still holds the partly read array: the caller releases it once its consumer
+// has stopped looking at it.
+void readWholeFileInPieces(const std::filesystem::path& path, u64 maxFileBytes, ContentFileKind kind,
+                           std::vector<std::byte>& bytes, std::size_t pieceBytes,
+                           const std::function<void(std::span<const std::byte> readSoFar)>& onPiece);
 
 // Model form: 64 characters of 0-9, a-f, A-F decoded to 32 bytes; anything else throws
 // "expected SHA-256 must contain exactly 64 hexadecimal characters". Absent stays absent.

@@ -7,6 +7,9 @@
 #include <exception>
 #include <limits>
 #include <string>
+#include <mutex>
+#include <condition_variable>
+#include <optional>
 #include <thread>
 #include <unordered_set>
 
@@ -26,6 +29,8 @@ using namespace kmdl;
 // Files at least this large hash on a second thread while the main thread decodes.
 // Below it the thread's start-up costs more than the overlap saves.
 constexpr std::size_t kParallelDigestMinBytes = std::size_t{1} << 20;
+// Pieces in which loadModelFile reads, so that hashing can start on the first of them.
+constexpr std::size_t kReadPieceBytes = std::size_t{8} << 20;
 
 constexpr f64 kMinQuaternionLength = 0.98;
 constexpr f64 kMaxQuaternionLength = 1.02;
@@ -101,36 +106,95 @@ bool isValidTexturePath(std::string_view path) noexcept {
     }
 }
 
-// Overlaps the digest of a large file with its decoding; small files hash inline. The
-// thread is always joined before the job goes away, whatever the decoder throws.
+// Hashes the file's bytes as they become available, on a second thread when asked to,
+// so that hashing overlaps reading and decoding. The thread is always joined before the
+// job goes away, whatever the reader or the decoder throws.
 class DigestJob {
 public:
-    explicit DigestJob(std::span<const std::byte> bytes) : bytes_(bytes) {
-        if (bytes.size() >= kParallelDigestMinBytes) {
+    explicit DigestJob(bool onThread) {
+        if (onThread) {
             try {
-                worker_ = std::thread([this] { digest_ = sha256Digest(bytes_); });
-                return;
+                worker_ = std::thread([this] { run(); });
             } catch (const std::system_error&) {
-                // No thread to be had: hash inline below.
+                // No thread to be had: hash on the caller's thread.
             }
         }
-        digest_ = sha256Digest(bytes_);
     }
     DigestJob(const DigestJob&) = delete;
     DigestJob& operator=(const DigestJob&) = delete;
     ~DigestJob() {
-        if (worker_.joinable()) worker_.join();
+        if (worker_.joinable()) {
+            {
+                const std::lock_guard lock(mutex_);
+                abandoned_ = true;
+            }
+            ready_.notify_one();
+            worker_.join();
+        }
     }
 
-    const Sha256Digest& wait() {
-        if (worker_.joinable()) worker_.join();
+    // Everything available so far: each call extends the span of the call before.
+    void publish(std::span<const std::byte> availableSoFar) {
+        if (!worker_.joinable()) {
+            stream_.update(availableSoFar.subspan(hashedInline_));
+            hashedInline_ = availableSoFar.size();
+            return;
+        }
+        {
+            const std::lock_guard lock(mutex_);
+            available_ = availableSoFar;
+        }
+        ready_.notify_one();
+    }
+
+    // The digest of everything published; nothing may be published afterwards.
+    const Sha256Digest& finish() {
+        if (worker_.joinable()) {
+            {
+                const std::lock_guard lock(mutex_);
+                closed_ = true;
+            }
+            ready_.notify_one();
+            worker_.join();
+        } else if (!finished_) {
+            digest_ = stream_.finish();
+        }
+        finished_ = true;
         return digest_;
     }
 
 private:
-    std::span<const std::byte> bytes_;
+    void run() {
+        std::size_t hashed = 0;
+        while (true) {
+            std::span<const std::byte> pending;
+            bool closed = false;
+            {
+                std::unique_lock lock(mutex_);
+                ready_.wait(lock, [&] { return abandoned_ || closed_ || available_.size() > hashed; });
+                if (abandoned_) return;
+                pending = available_.subspan(hashed);
+                closed = closed_;
+            }
+            stream_.update(pending);
+            hashed += pending.size();
+            if (closed && pending.empty()) {
+                digest_ = stream_.finish();
+                return;
+            }
+        }
+    }
+
+    Sha256Stream stream_;
     Sha256Digest digest_{};
-    std::thread worker_;
+    std::size_t hashedInline_ = 0;
+    bool finished_ = false;
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::span<const std::byte> available_;  // guarded by mutex_, as are the two flags
+    bool closed_ = false;
+    bool abandoned_ = false;
+    std::thread worker_;  // last: started once everything it uses exists
 };
 
 class ModelDecoder {
@@ -627,33 +691,56 @@ private:
 
 }  // namespace
 
-Model parseModel(std::span<const std::byte> bytes, const ModelLimits& limits, std::string_view sourceName) {
+namespace {
+
+void checkFileSize(std::span<const std::byte> bytes, const ModelLimits& limits, std::string_view sourceName) {
     if (bytes.size() > limits.maxFileBytes) {
         throw ContentError(std::string(sourceName) + ": payload exceeds configured file-size limit");
     }
     if (bytes.size() < kmdl::kHeaderBytes) {
         throw ContentError(std::string(sourceName) + ": truncated Kestrune Model header");
     }
-    const std::optional<Sha256Digest> expected = decodeExpectedModelDigest(limits.expectedSha256);
+}
 
-    // The digest is checked before anything is decoded. Decoding runs while the digest is
-    // computed, so a decoding failure is reported only once the digest has been checked.
-    DigestJob digest(bytes);
+// The digest is checked before anything is decoded. Decoding runs while the digest is
+// still being computed, so a decoding failure is reported only once the digest has been
+// checked and found right.
+Model decodeAfterDigest(std::span<const std::byte> bytes, const ModelLimits& limits, std::string_view sourceName,
+                        const std::optional<Sha256Digest>& expected, DigestJob& digest) {
     Model model;
     try {
         model = ModelDecoder(bytes, limits, sourceName).decode();
     } catch (...) {
-        checkModelDigest(expected, digest.wait(), sourceName);
+        checkModelDigest(expected, digest.finish(), sourceName);
         throw;
     }
-    model.sha256 = digest.wait();
+    model.sha256 = digest.finish();
     checkModelDigest(expected, model.sha256, sourceName);
     return model;
 }
 
+}  // namespace
+
+Model parseModel(std::span<const std::byte> bytes, const ModelLimits& limits, std::string_view sourceName) {
+    checkFileSize(bytes, limits, sourceName);
+    const std::optional<Sha256Digest> expected = decodeExpectedModelDigest(limits.expectedSha256);
+    DigestJob digest(bytes.size() >= kParallelDigestMinBytes);
+    digest.publish(bytes);
+    return decodeAfterDigest(bytes, limits, sourceName, expected, digest);
+}
+
 Model loadModelFile(const std::filesystem::path& path, const ModelLimits& limits) {
-    const std::vector<std::byte> bytes = readWholeFile(path, limits.maxFileBytes, ContentFileKind::KestruneModel);
-    return parseModel(bytes, limits, path.string());
+    const std::string sourceName = path.string();
+    // Hashing follows the read piece by piece; the file's failures still come first. The
+    // job is declared after the bytes so that, whatever throws, its thread has stopped
+    // before the bytes are released.
+    std::vector<std::byte> bytes;
+    DigestJob digest(true);
+    readWholeFileInPieces(path, limits.maxFileBytes, ContentFileKind::KestruneModel, bytes, kReadPieceBytes,
+                          [&](std::span<const std::byte> readSoFar) { digest.publish(readSoFar); });
+    checkFileSize(bytes, limits, sourceName);
+    const std::optional<Sha256Digest> expected = decodeExpectedModelDigest(limits.expectedSha256);
+    return decodeAfterDigest(bytes, limits, sourceName, expected, digest);
 }
 
 }  // namespace kestrune::content

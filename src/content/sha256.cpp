@@ -3,10 +3,9 @@
 #include <cpuid.h>
 #include <immintrin.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
-
-#include "base/little_endian.h"
 
 namespace kestrune::content {
 namespace {
@@ -32,7 +31,6 @@ alignas(16) constexpr std::array<u32, 64> kRoundConstants = {
 };
 
 using State = std::array<u32, 8>;
-using CompressFunction = void (*)(State&, const std::byte*, std::size_t);
 
 inline u32 loadU32be(const std::byte* p) noexcept {
     return (static_cast<u32>(p[0]) << 24) | (static_cast<u32>(p[1]) << 16) | (static_cast<u32>(p[2]) << 8) |
@@ -150,36 +148,6 @@ bool cpuHasShaExtensions() noexcept {
     return (ebx & kShaBit) != 0;
 }
 
-Sha256Digest digestWith(std::span<const std::byte> bytes, CompressFunction compress) noexcept {
-    State state = kInitialState;
-    const std::size_t fullBlocks = bytes.size() / kBlockBytes;
-    if (fullBlocks != 0) {
-        compress(state, bytes.data(), fullBlocks);
-    }
-
-    // The tail, the 0x80 marker and the length need one block, or two when fewer than
-    // nine bytes of the tail's block are free.
-    std::array<std::byte, 2 * kBlockBytes> tail{};
-    const std::size_t tailBytes = bytes.size() - fullBlocks * kBlockBytes;
-    if (tailBytes != 0) {
-        std::memcpy(tail.data(), bytes.data() + fullBlocks * kBlockBytes, tailBytes);
-    }
-    tail[tailBytes] = std::byte{0x80};
-    const std::size_t tailBlocks = tailBytes + 1 + kLengthFieldBytes <= kBlockBytes ? 1 : 2;
-    const u64 bitLength = static_cast<u64>(bytes.size()) * 8;
-    std::byte* lengthField = tail.data() + tailBlocks * kBlockBytes - kLengthFieldBytes;
-    for (std::size_t i = 0; i < kLengthFieldBytes; ++i) {
-        lengthField[i] = static_cast<std::byte>(bitLength >> (56 - 8 * i));
-    }
-    compress(state, tail.data(), tailBlocks);
-
-    Sha256Digest digest;
-    for (std::size_t i = 0; i < state.size(); ++i) {
-        storeU32be(digest.data() + 4 * i, state[i]);
-    }
-    return digest;
-}
-
 }  // namespace
 
 bool isSha256PathAvailable(Sha256Path path) noexcept {
@@ -193,7 +161,65 @@ Sha256Digest sha256Digest(std::span<const std::byte> bytes) noexcept {
 }
 
 Sha256Digest sha256Digest(std::span<const std::byte> bytes, Sha256Path path) noexcept {
-    return digestWith(bytes, path == Sha256Path::ShaExtensions ? compressShaExtensions : compressPortable);
+    Sha256Stream stream(path);
+    stream.update(bytes);
+    return stream.finish();
+}
+
+Sha256Stream::Sha256Stream(Sha256Path path) noexcept
+    : compress_(path == Sha256Path::ShaExtensions ? compressShaExtensions : compressPortable),
+      state_(kInitialState) {}
+
+Sha256Stream::Sha256Stream() noexcept
+    : Sha256Stream(isSha256PathAvailable(Sha256Path::ShaExtensions) ? Sha256Path::ShaExtensions
+                                                                     : Sha256Path::Portable) {}
+
+void Sha256Stream::update(std::span<const std::byte> bytes) noexcept {
+    if (bytes.empty()) {
+        return;
+    }
+    totalBytes_ += bytes.size();
+    if (pendingBytes_ != 0) {
+        const std::size_t taken = std::min(kBlockBytes - pendingBytes_, bytes.size());
+        std::memcpy(pending_.data() + pendingBytes_, bytes.data(), taken);
+        pendingBytes_ += taken;
+        bytes = bytes.subspan(taken);
+        if (pendingBytes_ < kBlockBytes) {
+            return;
+        }
+        compress_(state_, pending_.data(), 1);
+        pendingBytes_ = 0;
+    }
+    // Whole blocks straight from the input; only a tail is copied.
+    const std::size_t fullBlocks = bytes.size() / kBlockBytes;
+    if (fullBlocks != 0) {
+        compress_(state_, bytes.data(), fullBlocks);
+    }
+    pendingBytes_ = bytes.size() - fullBlocks * kBlockBytes;
+    if (pendingBytes_ != 0) {
+        std::memcpy(pending_.data(), bytes.data() + fullBlocks * kBlockBytes, pendingBytes_);
+    }
+}
+
+Sha256Digest Sha256Stream::finish() noexcept {
+    // The tail, the 0x80 marker and the length need one block, or two when fewer than
+    // nine bytes of the tail's block are free.
+    std::array<std::byte, 2 * kBlockBytes> tail{};
+    std::memcpy(tail.data(), pending_.data(), pendingBytes_);
+    tail[pendingBytes_] = std::byte{0x80};
+    const std::size_t tailBlocks = pendingBytes_ + 1 + kLengthFieldBytes <= kBlockBytes ? 1 : 2;
+    const u64 bitLength = totalBytes_ * 8;
+    std::byte* lengthField = tail.data() + tailBlocks * kBlockBytes - kLengthFieldBytes;
+    for (std::size_t i = 0; i < kLengthFieldBytes; ++i) {
+        lengthField[i] = static_cast<std::byte>(bitLength >> (56 - 8 * i));
+    }
+    compress_(state_, tail.data(), tailBlocks);
+
+    Sha256Digest digest;
+    for (std::size_t i = 0; i < state_.size(); ++i) {
+        storeU32be(digest.data() + 4 * i, state_[i]);
+    }
+    return digest;
 }
 
 std::string toHexUpper(const Sha256Digest& digest) {

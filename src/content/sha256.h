@@ -27,6 +27,28 @@ Sha256Digest sha256Digest(std::span<const std::byte> bytes) noexcept;
 // The digest by one given path; `path` must be available (tests and benchmarks compare them).
 Sha256Digest sha256Digest(std::span<const std::byte> bytes, Sha256Path path) noexcept;
 
+// The digest of bytes that arrive in pieces, in order: finish() gives what sha256Digest
+// gives for all of them at once. Not thread-safe; finish() ends the stream.
+class Sha256Stream {
+public:
+    explicit Sha256Stream(Sha256Path path) noexcept;
+    Sha256Stream() noexcept;  // the fastest available path
+
+    void update(std::span<const std::byte> bytes) noexcept;
+    Sha256Digest finish() noexcept;
+
+    using Compress = void (*)(std::array<u32, 8>& state, const std::byte* blocks, std::size_t blockCount);
+
+private:
+    static constexpr std::size_t kBlockBytes = 64;
+
+    Compress compress_;
+    std::array<u32, 8> state_;
+    std::array<std::byte, kBlockBytes> pending_{};
+    std::size_t pendingBytes_ = 0;
+    u64 totalBytes_ = 0;
+};
+
 // 64 characters from "0123456789ABCDEF", two per byte, high nibble first.
 std::string toHexUpper(const Sha256Digest& digest);
 

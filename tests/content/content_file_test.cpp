@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "content_test_support.h"
 
 namespace kestrune::content {
@@ -16,6 +18,32 @@ TEST(ReadWholeFile, ReadsExactlyTheFile) {
     const auto path = scratch.write("data.bin", bytes);
     EXPECT_EQ(readWholeFile(path, bytes.size(), ContentFileKind::KestruneModel), bytes);
     EXPECT_TRUE(readWholeFile(scratch.write("empty.bin", {}), 0, ContentFileKind::Png).empty());
+}
+
+TEST(ReadWholeFile, ReadsInPiecesAndReportsEachPrefix) {
+    ScratchDirectory scratch;
+    std::vector<std::byte> bytes(100);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::byte>(i + 1);
+    const auto path = scratch.write("data.bin", bytes);
+    std::vector<std::size_t> sizes;
+    const std::byte* start = nullptr;
+    bool sameStart = true;
+    bool prefixesMatch = true;
+    std::vector<std::byte> read(3, std::byte{9});  // whatever it held is replaced
+    readWholeFileInPieces(path, 100, ContentFileKind::KestruneModel, read, 7, [&](std::span<const std::byte> soFar) {
+            if (start == nullptr) start = soFar.data();
+            sameStart = sameStart && soFar.data() == start;
+            prefixesMatch = prefixesMatch && std::equal(soFar.begin(), soFar.end(), bytes.begin());
+            sizes.push_back(soFar.size());
+        });
+    EXPECT_EQ(read, bytes);
+    EXPECT_EQ(read.data(), start);
+    EXPECT_TRUE(sameStart);
+    EXPECT_TRUE(prefixesMatch);
+    ASSERT_EQ(sizes.size(), 15u);  // 14 pieces of 7 and one of 2
+    EXPECT_EQ(sizes.front(), 7u);
+    EXPECT_EQ(sizes[13], 98u);
+    EXPECT_EQ(sizes.back(), 100u);
 }
 
 TEST(ReadWholeFile, NamesKindAndPathInEveryFailure) {

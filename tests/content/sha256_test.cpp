@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -129,6 +130,27 @@ TEST(Sha256, PathsAgreeAtEveryLengthAndAlignment) {
             ASSERT_EQ(sha256Digest(slice, Sha256Path::Portable), sha256Digest(slice, Sha256Path::ShaExtensions));
         }
     }
+}
+
+TEST_P(Sha256PathTest, StreamMatchesOneCallAtEverySplit) {
+    std::vector<std::byte> data(200);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::byte>(i * 29 + 3);
+    const std::span<const std::byte> all(data);
+    const Sha256Digest expected = sha256Digest(all, GetParam());
+    for (std::size_t first = 0; first <= data.size(); ++first) {
+        for (std::size_t second : {std::size_t{0}, std::size_t{1}, std::size_t{63}, std::size_t{64}, std::size_t{65}}) {
+            const std::size_t middle = std::min(second, data.size() - first);
+            SCOPED_TRACE("pieces " + std::to_string(first) + ", " + std::to_string(middle));
+            Sha256Stream stream(GetParam());
+            stream.update(all.first(first));
+            stream.update(all.subspan(first, middle));
+            stream.update(all.subspan(first + middle));
+            ASSERT_EQ(stream.finish(), expected);
+        }
+    }
+    Sha256Stream byteByByte(GetParam());
+    for (std::size_t i = 0; i < data.size(); ++i) byteByByte.update(all.subspan(i, 1));
+    EXPECT_EQ(byteByByte.finish(), expected);
 }
 
 TEST(Sha256, DefaultPathGivesTheStandardDigests) {
