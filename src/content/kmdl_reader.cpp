@@ -4,19 +4,16 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
-#include <exception>
 #include <limits>
-#include <string>
-#include <mutex>
-#include <condition_variable>
 #include <optional>
-#include <thread>
+#include <string>
 #include <unordered_set>
 
 #include "base/byte_reader.h"
 #include "base/little_endian.h"
 #include "base/utf8.h"
 #include "content/content_file.h"
+#include "content/digest_job.h"
 #include "content/kmdl_format.h"
 #include "content/memory_advice.h"
 #include "content/sha256.h"
@@ -105,97 +102,6 @@ bool isValidTexturePath(std::string_view path) noexcept {
         segmentStart = slash + 1;
     }
 }
-
-// Hashes the file's bytes as they become available, on a second thread when asked to,
-// so that hashing overlaps reading and decoding. The thread is always joined before the
-// job goes away, whatever the reader or the decoder throws.
-class DigestJob {
-public:
-    explicit DigestJob(bool onThread) {
-        if (onThread) {
-            try {
-                worker_ = std::thread([this] { run(); });
-            } catch (const std::system_error&) {
-                // No thread to be had: hash on the caller's thread.
-            }
-        }
-    }
-    DigestJob(const DigestJob&) = delete;
-    DigestJob& operator=(const DigestJob&) = delete;
-    ~DigestJob() {
-        if (worker_.joinable()) {
-            {
-                const std::lock_guard lock(mutex_);
-                abandoned_ = true;
-            }
-            ready_.notify_one();
-            worker_.join();
-        }
-    }
-
-    // Everything available so far: each call extends the span of the call before.
-    void publish(std::span<const std::byte> availableSoFar) {
-        if (!worker_.joinable()) {
-            stream_.update(availableSoFar.subspan(hashedInline_));
-            hashedInline_ = availableSoFar.size();
-            return;
-        }
-        {
-            const std::lock_guard lock(mutex_);
-            available_ = availableSoFar;
-        }
-        ready_.notify_one();
-    }
-
-    // The digest of everything published; nothing may be published afterwards.
-    const Sha256Digest& finish() {
-        if (worker_.joinable()) {
-            {
-                const std::lock_guard lock(mutex_);
-                closed_ = true;
-            }
-            ready_.notify_one();
-            worker_.join();
-        } else if (!finished_) {
-            digest_ = stream_.finish();
-        }
-        finished_ = true;
-        return digest_;
-    }
-
-private:
-    void run() {
-        std::size_t hashed = 0;
-        while (true) {
-            std::span<const std::byte> pending;
-            bool closed = false;
-            {
-                std::unique_lock lock(mutex_);
-                ready_.wait(lock, [&] { return abandoned_ || closed_ || available_.size() > hashed; });
-                if (abandoned_) return;
-                pending = available_.subspan(hashed);
-                closed = closed_;
-            }
-            stream_.update(pending);
-            hashed += pending.size();
-            if (closed && pending.empty()) {
-                digest_ = stream_.finish();
-                return;
-            }
-        }
-    }
-
-    Sha256Stream stream_;
-    Sha256Digest digest_{};
-    std::size_t hashedInline_ = 0;
-    bool finished_ = false;
-    std::mutex mutex_;
-    std::condition_variable ready_;
-    std::span<const std::byte> available_;  // guarded by mutex_, as are the two flags
-    bool closed_ = false;
-    bool abandoned_ = false;
-    std::thread worker_;  // last: started once everything it uses exists
-};
 
 class ModelDecoder {
 public:
