@@ -1,26 +1,11 @@
 // The per-frame operations run for every character in every frame: they must not touch
-// the heap. This file replaces the global allocation functions of the test program to
-// count calls on the current thread.
+// the heap. The program's global allocation functions count every call.
 #include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <new>
 
 #include "content/animation.h"
 #include "content/skinning.h"
+#include "effects/allocation_counter.h"
 #include "sample_models.h"
-
-namespace {
-thread_local std::size_t allocationCount = 0;
-}  // namespace
-
-void* operator new(std::size_t sizeBytes) {
-    ++allocationCount;
-    if (void* p = std::malloc(sizeBytes == 0 ? 1 : sizeBytes)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace kestrune::content {
 namespace {
@@ -36,7 +21,7 @@ TEST(PerFrameOperations, AllocateNothing) {
     std::vector<Matrix4> palette(model.skins[0].joints.size());
 
     bool found = true;
-    const std::size_t before = allocationCount;
+    const std::size_t before = kestrune::test::allocationCount();
     for (f64 time = -0.3; time < 2.0; time += 0.05) {
         sampleClip(model, walk, time, true, locals);
         sampleClip(model, model.clips[0], time, false, other);
@@ -45,11 +30,11 @@ TEST(PerFrameOperations, AllocateNothing) {
         computeSkinningPalette(model, model.meshes[0], globals, palette);
         found = found && findClip(model, "Idle") != nullptr;
     }
-    EXPECT_EQ(allocationCount - before, 0u);
+    EXPECT_EQ(kestrune::test::allocationCount() - before, 0u);
     EXPECT_TRUE(found);
     // The counter does count: evaluateClip builds a pose.
     const Pose pose = evaluateClip(model, walk, 0.1, true);
-    EXPECT_GE(allocationCount - before, 2u);
+    EXPECT_GE(kestrune::test::allocationCount() - before, 2u);
     EXPECT_EQ(pose.globals.size(), model.nodes.size());
 }
 
