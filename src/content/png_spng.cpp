@@ -62,9 +62,6 @@ DecodedImage loadPngImage(const std::filesystem::path& path, const ImageLimits& 
     throwIfSpngFailed(spng_decode_image(context.get(), image.pixels.data(), image.pixels.size(), SPNG_FMT_RGBA8,
                                         SPNG_DECODE_TRNS),
                       "spng_decode_image");
-    // The image is complete once its last IDAT is inflated; reading on to IEND checks
-    // the CRCs that are still unread, as a decoder that reads the whole file does.
-    throwIfSpngFailed(spng_decode_chunks(context.get()), "spng_decode_chunks");
     return image;
 }
 
