@@ -19,17 +19,22 @@ Model parse(const std::vector<std::byte>& bytes, const ModelLimits& limits = {})
     return parseModel(bytes, limits, kSource);
 }
 
-// Large files hash on a second thread while decoding runs: the digest still decides first.
-TEST(DigestOverlap, ParsedLargeFileReportsDigestBeforeDecodingFailures) {
+// The minimal model with one mesh of `vertexCount` vertices: 56 bytes each.
+Model modelWithMesh(std::size_t vertexCount) {
     Model model = minimalModel();
     Mesh mesh;
     mesh.name = "big";
     mesh.node = 0;
-    mesh.vertices.assign(20'000, Vertex{});
+    mesh.vertices.assign(vertexCount, Vertex{});
     mesh.indices = {0, 1, 2};
     model.meshes.push_back(mesh);
     model.nodes[0].firstMesh = 0;
-    std::vector<std::byte> bytes = writeModel(model);
+    return model;
+}
+
+// Large files hash on a second thread while decoding runs: the digest still decides first.
+TEST(DigestOverlap, ParsedLargeFileReportsDigestBeforeDecodingFailures) {
+    std::vector<std::byte> bytes = writeModel(modelWithMesh(20'000));
     ASSERT_GT(bytes.size(), std::size_t{1} << 20);
     EXPECT_EQ(parse(bytes).sha256, sha256Digest(bytes));
 
@@ -46,15 +51,7 @@ TEST(DigestOverlap, ParsedLargeFileReportsDigestBeforeDecodingFailures) {
 // loadModelFile hashes while it reads, in pieces of several MiB: a file of a few pieces.
 TEST(DigestOverlap, LoadedMultiPieceFileKeepsTheOrderOfFailures) {
     ScratchDirectory scratch;
-    Model model = minimalModel();
-    Mesh mesh;
-    mesh.name = "big";
-    mesh.node = 0;
-    mesh.vertices.assign(400'000, Vertex{});
-    mesh.indices = {0, 1, 2};
-    model.meshes.push_back(mesh);
-    model.nodes[0].firstMesh = 0;
-    std::vector<std::byte> bytes = writeModel(model);
+    std::vector<std::byte> bytes = writeModel(modelWithMesh(400'000));
     ASSERT_GT(bytes.size(), std::size_t{20} << 20);
     const auto good = scratch.write("big.kmdl", bytes);
     EXPECT_EQ(loadModelFile(good, {}).sha256, sha256Digest(bytes));
