@@ -27,8 +27,18 @@ void encodeFrame(std::vector<std::byte>& out, u16 type, u32 sequence, u64 sessio
     if (payload.size() > kMaxPayloadBytes) {
         throw std::runtime_error("protocol payload exceeds 64 KiB");
     }
-    out.assign(kFrameHeaderBytes + payload.size(), std::byte{0});
-    std::byte* header = out.data();
+    out.clear();
+    appendFrame(out, type, sequence, sessionId, payload);
+}
+
+void appendFrame(std::vector<std::byte>& out, u16 type, u32 sequence, u64 sessionId,
+                 std::span<const std::byte> payload) {
+    if (payload.size() > kMaxPayloadBytes) {
+        throw std::runtime_error("protocol payload exceeds 64 KiB");
+    }
+    const std::size_t start = out.size();
+    out.resize(start + kFrameHeaderBytes + payload.size(), std::byte{0});
+    std::byte* header = out.data() + start;
     storeU32le(header + kMagicOffset, kMagic);
     storeU16le(header + kVersionOffset, kProtocolVersion);
     storeU16le(header + kTypeOffset, type);  // every type fits byte 6, so byte 7 is 0

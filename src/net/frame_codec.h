@@ -35,6 +35,11 @@ struct Frame {
 void encodeFrame(std::vector<std::byte>& out, u16 type, u32 sequence, u64 sessionId,
                  std::span<const std::byte> payload);
 
+// Appends one frame after the bytes already in `out` (a server's write queue collects a
+// tick's frames for one send). Same refusal as encodeFrame, `out` then unchanged.
+void appendFrame(std::vector<std::byte>& out, u16 type, u32 sequence, u64 sessionId,
+                 std::span<const std::byte> payload);
+
 // Checks magic, version and payload size, in that order.
 FrameHeader decodeFrameHeader(std::span<const std::byte, kFrameHeaderBytes> header);
 

@@ -42,6 +42,22 @@ TEST(FrameCodec, PayloadOf64KiBIsTheLargestFrame) {
     EXPECT_EQ(refused, bytes({7})) << "a refused frame leaves the buffer alone";
 }
 
+TEST(FrameCodec, AppendKeepsEarlierFramesAndRefusesWithoutTouchingThem) {
+    std::vector<std::byte> queue;
+    appendFrame(queue, kServerTick, 1, 9, bytes({0x11}));
+    appendFrame(queue, kServerError, 2, 9, bytes({0x22, 0x33}));
+    std::vector<std::byte> first;
+    std::vector<std::byte> second;
+    encodeFrame(first, kServerTick, 1, 9, bytes({0x11}));
+    encodeFrame(second, kServerError, 2, 9, bytes({0x22, 0x33}));
+    EXPECT_EQ(queue, concat(first, second));
+
+    const std::vector<std::byte> tooLarge(kMaxPayloadBytes + 1);
+    expectRuntimeError([&] { appendFrame(queue, kServerSnapshot, 3, 9, tooLarge); },
+                       "protocol payload exceeds 64 KiB");
+    EXPECT_EQ(queue, concat(first, second));
+}
+
 TEST(FrameCodec, DecodesAValidHeader) {
     std::vector<std::byte> frame;
     encodeFrame(frame, kServerError, 0xFFFFFFFE, 0x8000000000000001ull, bytes({1, 2, 3}));
