@@ -1,1 +1,152 @@
+#include "server_harness.h"
+
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <stdexcept>
+
+#include "net/test_peer.h"
+
+namespace kestrune::duel::test {
+namespace {
+
+using net::test::eventually;
+
+constexpr auto kServerAnswerGuard = std::chrono::seconds(30);
+
+}  // namespace
+
+ServerConfig loopbackConfig() {
+    ServerConfig config;
+    config.port = 0;
+    config.manualTicks = true;
+    return config;
+}
+
+ServerHarness::ServerHarness(ServerConfig config) : log_(logStream_), server_(io_, std::move(config), log_) {
+    port_ = server_.port();
+    server_.start();
+    thread_ = std::thread([this] { io_.run(); });
+}
+
+ServerHarness::~ServerHarness() { stop(); }
+
+template <class Action>
+auto ServerHarness::onServerThread(Action action) -> decltype(action()) {
+    std::packaged_task<decltype(action())()> task(std::move(action));
+    auto answer = task.get_future();
+    asio::post(io_, [&task] { task(); });
+    if (answer.wait_for(kServerAnswerGuard) != std::future_status::ready) {
+        throw std::runtime_error("the server thread did not answer");
+    }
+    return answer.get();
+}
+
+u64 ServerHarness::advance(u32 ticks) {
+    return onServerThread([this, ticks] {
+        server_.advanceTicks(ticks);
+        return server_.counts().tick;
+    });
+}
+
+ServerCounts ServerHarness::counts() {
+    return onServerThread([this] { return server_.counts(); });
+}
+
+std::string ServerHarness::logText() {
+    if (!thread_.joinable()) {
+        return logStream_.str();
+    }
+    return onServerThread([this] { return logStream_.str(); });
+}
+
+void ServerHarness::stop() {
+    if (!thread_.joinable()) {
+        return;
+    }
+    asio::post(io_, [this] { server_.stop(); });
+    thread_.join();
+}
+
+Player::Player(u16 port, u8 characterClass, std::string_view name, std::string_view ticket) {
+    client.connect("127.0.0.1", port, characterClass, name, ticket);
+}
+
+void Player::takeAll() {
+    if (std::optional<net::DuelSnapshot> snapshot = client.takeSnapshot()) {
+        latest_ = std::move(snapshot);
+    }
+    for (net::CombatEvent& event : client.takeCombatEvents()) {
+        events.push_back(event);
+    }
+    for (net::CommandResult& result : client.takeCommandResults()) {
+        results.push_back(result);
+    }
+}
+
+net::DuelSnapshot Player::snapshotAt(u64 tick) {
+    const bool arrived = eventually([&] {
+        takeAll();
+        return latest_ && latest_->tick >= tick;
+    });
+    if (!arrived) {
+        throw std::runtime_error("no snapshot of tick " + std::to_string(tick) + " arrived");
+    }
+    return *latest_;
+}
+
+net::CommandResult Player::resultFor(u32 commandSequence) {
+    net::CommandResult found;
+    const bool arrived = eventually([&] {
+        takeAll();
+        for (const net::CommandResult& result : results) {
+            if (result.commandSequence == commandSequence) {
+                found = result;
+                return true;
+            }
+        }
+        return false;
+    });
+    if (!arrived) {
+        throw std::runtime_error("no result for command " + std::to_string(commandSequence) + " arrived");
+    }
+    return found;
+}
+
+std::vector<net::CombatEvent> Player::eventsOfKind(u8 kind, std::size_t count) {
+    std::vector<net::CombatEvent> found;
+    const bool arrived = eventually([&] {
+        takeAll();
+        found.clear();
+        for (const net::CombatEvent& event : events) {
+            if (event.kind == kind) {
+                found.push_back(event);
+            }
+        }
+        return found.size() >= count;
+    });
+    if (!arrived) {
+        throw std::runtime_error("fewer than " + std::to_string(count) + " events of kind " + std::to_string(kind) +
+                                 " arrived");
+    }
+    return found;
+}
+
+std::string Player::waitForEnd() {
+    if (!eventually([&] { return !client.isRunning(); })) {
+        throw std::runtime_error("the session did not end");
+    }
+    return client.lastError();
+}
+
+const net::SnapshotPlayer& playerOfClass(const net::DuelSnapshot& snapshot, u8 characterClass) {
+    for (const net::SnapshotPlayer& player : snapshot.players) {
+        if (player.characterClass == characterClass) {
+            return player;
+        }
+    }
+    throw std::runtime_error("the snapshot has no player of class " + std::to_string(characterClass));
+}
+
+}  // namespace kestrune::duel::test

@@ -410,7 +410,7 @@ void DuelServer::Impl::join(Connection& connection, const net::ClientJoinMessage
         }
         if (rooms.size() >= config.maxDuels) {
             connection.refuse(kErrorServerFull,
-                              "server is full: " + std::to_string(config.maxDuels) + " duels are running");
+                              "server is full: its limit of " + std::to_string(config.maxDuels) + " running duels is reached");
             return;
         }
         rooms.push_back(std::make_unique<Room>(nextDuelId++, config.tickRate));
