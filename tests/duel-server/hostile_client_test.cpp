@@ -1,1 +1,301 @@
+// Clients that break the protocol, flood, stop reading, stay silent or vanish mid-frame.
+// Each is closed alone (a refusal carries a ServerError naming the fault) while a duel of
+// well-behaved clients on the same server goes on.
+
 #include <gtest/gtest.h>
+
+#include <sys/socket.h>
+
+#include <cstring>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "base/little_endian.h"
+#include "duel_rules.h"
+#include "net/client_messages.h"
+#include "net/frame_codec.h"
+#include "net/frame_io.h"
+#include "net/frame_sequence.h"
+#include "net/net_test_support.h"
+#include "net/protocol.h"
+#include "net/server_messages.h"
+#include "net/socket.h"
+#include "net/test_peer.h"
+#include "server_harness.h"
+
+namespace kestrune::duel {
+namespace {
+
+using net::test::bytes;
+using net::test::eventually;
+using test::loopbackConfig;
+using test::Player;
+using test::ServerHarness;
+
+constexpr u32 kReadGuardMs = 20000;  // a hang guard for blocking reads, not a timing bound
+
+// A client that writes whatever a test tells it to, and reads and checks server frames.
+class RawClient {
+public:
+    explicit RawClient(u16 port) : socket_(net::connectTcp("127.0.0.1", port)) {
+        net::setReceiveTimeout(socket_, kReadGuardMs);
+    }
+
+    void sendBytes(std::span<const std::byte> data) { net::sendAll(socket_, data); }
+    void sendFrame(u16 type, std::span<const std::byte> payload) { sendFrame(type, nextSequence_++, sessionId_, payload); }
+    void sendFrame(u16 type, u32 sequence, u64 sessionId, std::span<const std::byte> payload) {
+        net::sendFrame(socket_, scratch_, type, sequence, sessionId, payload);
+    }
+    void sendCommand(u32 commandSequence, u8 kind, u32 target, u16 a, u16 b, u16 c) {
+        sendFrame(net::kClientCommand, net::encodeCommand(commandSequence, kind, target, a, b, c));
+    }
+
+    net::Frame receive() {
+        net::Frame frame = net::receiveFrame(socket_);
+        if (sessionId_ == 0) {
+            sessionId_ = frame.sessionId;  // the first frame names the session
+        }
+        net::checkServerSequence(frame, sessionId_, lastServerSequence_);
+        return frame;
+    }
+
+    void hello(std::string_view ticket = "") { sendFrame(net::kClientHello, net::encodeHello(ticket, 1)); }
+
+    // Hello, welcome, join, joined; returns the entity id.
+    u32 handshake(u8 characterClass) {
+        hello();
+        const net::Frame welcome = receive();
+        EXPECT_EQ(welcome.type, net::kServerWelcome);
+        sendFrame(net::kClientJoin, net::encodeJoin(characterClass, "Raw"));
+        const net::Frame joined = receive();
+        EXPECT_EQ(joined.type, net::kServerJoined);
+        return net::decodeJoined(joined.payload).entityId;
+    }
+
+    // Reads past snapshots and results to the ServerError, then expects the close.
+    std::string errorThenClose() {
+        std::string text;
+        for (;;) {
+            const net::Frame frame = receive();
+            if (frame.type == net::kServerError) {
+                text = net::decodeServerError(frame.payload);
+                break;
+            }
+        }
+        expectClosed();
+        return text;
+    }
+
+    void expectClosed() {
+        try {
+            for (;;) {
+                static_cast<void>(net::receiveFrame(socket_));
+            }
+        } catch (const std::runtime_error& error) {
+            EXPECT_STREQ(error.what(), "duel server closed the connection");
+        }
+    }
+
+    net::Socket& socket() { return socket_; }
+
+private:
+    net::Socket socket_;
+    std::vector<std::byte> scratch_;
+    u64 sessionId_ = 0;
+    u32 nextSequence_ = 1;
+    u32 lastServerSequence_ = 0;
+};
+
+std::vector<std::byte> header(u32 magic, u16 version, u16 type, u32 payloadBytes, u32 sequence) {
+    std::vector<std::byte> out(net::kFrameHeaderBytes);
+    storeU32le(out.data(), magic);
+    storeU16le(out.data() + 4, version);
+    storeU16le(out.data() + 6, type);
+    storeU32le(out.data() + 8, payloadBytes);
+    storeU32le(out.data() + 12, sequence);
+    return out;
+}
+
+constexpr u32 kMagic = 0x4C55444B;  // "KDUL"
+
+TEST(HostileClients, EveryProtocolFaultIsRefusedWithItsTextWhileADuelGoesOn) {
+    ServerHarness server;
+    Player warrior(server.port(), net::kWarrior);
+    Player templar(server.port(), net::kTemplar);
+
+    using Script = std::function<void(RawClient&)>;
+    const struct {
+        const char* name;
+        Script script;
+        const char* text;
+    } cases[] = {
+        {"garbage bytes", [](RawClient& c) { c.sendBytes(net::test::bytesOf("GET / HTTP/1.1\r\nHost: x\r\n\r\n")); },
+         "invalid duel protocol magic"},
+        {"wrong version", [](RawClient& c) { c.sendBytes(header(kMagic, 3, net::kClientHello, 0, 1)); },
+         "incompatible duel protocol version"},
+        {"payload above 64 KiB", [](RawClient& c) { c.sendBytes(header(kMagic, 2, net::kClientHello, 65537, 1)); },
+         "duel protocol payload is too large"},
+        {"hello with sequence 2",
+         [](RawClient& c) { c.sendFrame(net::kClientHello, 2, 0, net::encodeHello("", 1)); },
+         "expected duel client frame sequence 1, received 2"},
+        {"hello with a session id",
+         [](RawClient& c) { c.sendFrame(net::kClientHello, 1, 99, net::encodeHello("", 1)); },
+         "received a frame for another session"},
+        {"join before hello", [](RawClient& c) { c.sendFrame(net::kClientJoin, net::encodeJoin(1, "Early")); },
+         "client did not open with ClientHello"},
+        {"ticket with a space", [](RawClient& c) { c.hello("two words"); }, "game ticket is invalid"},
+        {"hello version 2",
+         [](RawClient& c) { c.sendFrame(net::kClientHello, bytes({2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0})); },
+         "invalid client hello"},
+        {"name that is not UTF-8",
+         [](RawClient& c) {
+             c.hello();
+             c.receive();
+             c.sendFrame(net::kClientJoin, bytes({1, 2, 0, 0xC0, 0x80}));
+         },
+         "protocol string is not valid UTF-8"},
+        {"command before join",
+         [](RawClient& c) {
+             c.hello();
+             c.receive();
+             c.sendCommand(1, net::kCommandStop, 0, 0, 0, 0);
+         },
+         "client did not send ClientJoin after ServerWelcome"},
+        {"command sequence that skips",
+         [](RawClient& c) {
+             c.handshake(net::kWarrior);
+             c.sendCommand(2, net::kCommandStop, 0, 0, 0, 0);
+         },
+         "expected duel client command sequence 1, received 2"},
+        {"frame for another session",
+         [](RawClient& c) {
+             c.handshake(net::kWarrior);
+             c.sendFrame(net::kClientCommand, 3, 12345, net::encodeCommand(1, net::kCommandStop, 0, 0, 0, 0));
+         },
+         "received a frame for another session"},
+        {"second join",
+         [](RawClient& c) {
+             c.handshake(net::kWarrior);
+             c.sendFrame(net::kClientJoin, net::encodeJoin(1, "Again"));
+         },
+         "unexpected duel client message"},
+        {"command kind 5",
+         [](RawClient& c) {
+             c.handshake(net::kWarrior);
+             c.sendCommand(1, 5, 0, 0, 0, 0);
+         },
+         "client command contains an invalid enum value"},
+        {"truncated command",
+         [](RawClient& c) {
+             c.handshake(net::kWarrior);
+             c.sendFrame(net::kClientCommand, bytes({1, 0, 0, 0}));
+         },
+         "truncated protocol payload"},
+        {"move faster than running",
+         [](RawClient& c) {
+             c.handshake(net::kWarrior);
+             c.sendCommand(1, net::kCommandMove, 0, 1001, 0, 0);
+         },
+         "client command is internally inconsistent"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RawClient raw(server.port());
+        c.script(raw);
+        EXPECT_EQ(raw.errorThenClose(), std::string("server error 1: ") + c.text);
+        EXPECT_NE(server.logText().find(std::string("refused with error 1: ") + c.text), std::string::npos);
+    }
+    EXPECT_TRUE(eventually([&] { return server.counts().connections == 2; }));
+    const u64 tick = server.advance(1);
+    EXPECT_EQ(warrior.snapshotAt(tick).players.size(), 2u);
+    EXPECT_TRUE(warrior.client.isRunning());
+    EXPECT_TRUE(templar.client.isRunning());
+}
+
+TEST(HostileClients, AFloodOfCommandsIsRefusedAndThenClosed) {
+    ServerHarness server;
+    RawClient raw(server.port());
+    raw.handshake(net::kWarrior);
+    for (u32 sequence = 1; sequence <= 65; ++sequence) {
+        raw.sendCommand(sequence, net::kCommandStop, 0, 0, 0, 0);
+    }
+    std::vector<net::CommandResult> results;
+    std::string error;
+    for (;;) {
+        const net::Frame frame = raw.receive();
+        if (frame.type == net::kServerCommandResult) {
+            results.push_back(net::decodeCommandResult(frame.payload));
+        } else if (frame.type == net::kServerError) {
+            error = net::decodeServerError(frame.payload);
+            break;
+        }
+    }
+    raw.expectClosed();
+    EXPECT_EQ(error, "server error 1: more than 64 commands in one tick");
+    ASSERT_EQ(results.size(), 64u);
+    EXPECT_EQ(results[kCommandsPerTickLimit - 1].reason, kAccepted);
+    EXPECT_EQ(results[kCommandsPerTickLimit].reason, kTooManyCommands);
+    EXPECT_EQ(results.back().commandSequence, 64u);
+}
+
+TEST(HostileClients, ASilentClientIsClosedAtTheHandshakeDeadline) {
+    ServerConfig config = loopbackConfig();
+    config.handshakeTimeoutMs = 50;
+    ServerHarness server(config);
+    RawClient silent(server.port());
+    RawClient helloOnly(server.port());
+    helloOnly.hello();
+    EXPECT_EQ(helloOnly.receive().type, net::kServerWelcome);
+    silent.expectClosed();
+    helloOnly.expectClosed();
+    EXPECT_TRUE(eventually([&] { return server.counts().connections == 0; }));
+    const std::string log = server.logText();
+    EXPECT_NE(log.find("connection 1 127.0.0.1:"), std::string::npos);
+    EXPECT_NE(log.find("closed: no hello and join within 50 ms"), std::string::npos);
+}
+
+TEST(HostileClients, HalfAFrameThenCloseLeavesNothingBehind) {
+    ServerHarness server;
+    {
+        RawClient raw(server.port());
+        std::vector<std::byte> frame;
+        net::encodeFrame(frame, net::kClientHello, 1, 0, net::encodeHello("", 1));
+        raw.sendBytes(std::span<const std::byte>(frame).first(30));
+    }
+    EXPECT_TRUE(eventually([&] {
+        return server.logText().find("closed: the client closed the connection in the middle of a frame") !=
+               std::string::npos;
+    }));
+    EXPECT_EQ(server.counts().connections, 0u);
+}
+
+TEST(HostileClients, AClientThatStopsReadingIsDroppedAndItsOpponentPlaysOn) {
+    ServerConfig config = loopbackConfig();
+    config.writeQueueLimitBytes = 4096;
+    config.socketSendBufferBytes = 4096;
+    ServerHarness server(config);
+    RawClient stalled(server.port());
+    const int smallBufferBytes = 4096;
+    ASSERT_EQ(setsockopt(static_cast<int>(stalled.socket().native()), SOL_SOCKET, SO_RCVBUF, &smallBufferBytes,
+                         sizeof(smallBufferBytes)),
+              0);
+    stalled.handshake(net::kWarrior);
+    Player templar(server.port(), net::kTemplar);
+    // About 100 bytes of snapshot per tick; a few thousand ticks overrun every buffer. Ten
+    // ticks at a time stay far below the queue limit for the templar, who reads.
+    for (int round = 0; round < 2000 && server.counts().connections == 2; ++round) {
+        server.advance(10);
+    }
+    EXPECT_EQ(server.counts().connections, 1u);
+    EXPECT_NE(server.logText().find("closed: write queue full (4096 bytes): the client is not reading"),
+              std::string::npos);
+    const u64 tick = server.advance(1);
+    const net::DuelSnapshot snapshot = templar.snapshotAt(tick);
+    ASSERT_EQ(snapshot.players.size(), 1u) << "the templar now waits for a new warrior";
+    EXPECT_EQ(snapshot.players.front().entityId, templar.client.localEntityId());
+}
+
+}  // namespace
+}  // namespace kestrune::duel
