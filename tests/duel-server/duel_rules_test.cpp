@@ -1,1 +1,280 @@
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "duel_rules.h"
+#include "net/protocol.h"
+
+namespace kestrune::duel {
+namespace {
+
+using net::kTemplar;
+using net::kWarrior;
+
+constexpr u32 kWarriorId = 11;
+constexpr u32 kTemplarId = 22;
+
+net::ClientCommandMessage command(u32 sequence, u8 kind, u32 target = 0, i32 a = 0, i32 b = 0, u16 c = 0) {
+    return net::ClientCommandMessage{sequence, kind, target, static_cast<u16>(a), static_cast<u16>(b), c};
+}
+
+struct Arena {
+    explicit Arena(u16 tickRate = 30) : duel(tickRate) {
+        duel.seat(kWarrior, kWarriorId);
+        duel.seat(kTemplar, kTemplarId);
+    }
+    u16 warrior(u8 kind, i32 a = 0, i32 b = 0, u16 c = 0) {
+        return duel.apply(kWarrior, command(++warriorSequence, kind, kind >= 3 ? kTemplarId : 0, a, b, c));
+    }
+    u16 templar(u8 kind, i32 a = 0, i32 b = 0, u16 c = 0) {
+        return duel.apply(kTemplar, command(++templarSequence, kind, kind >= 3 ? kWarriorId : 0, a, b, c));
+    }
+    void steps(u32 count) {
+        for (u32 i = 0; i < count; ++i) {
+            duel.step();
+        }
+    }
+    // Walks the warrior `ticks` ticks towards +x and stops it.
+    void closeIn(u32 ticks) {
+        EXPECT_EQ(warrior(net::kCommandMove, 1000, 0), kAccepted);
+        steps(ticks);
+        EXPECT_EQ(warrior(net::kCommandStop), kAccepted);
+    }
+    std::vector<net::CombatEvent> takeEvents() {
+        std::vector<net::CombatEvent> out(duel.events().begin(), duel.events().end());
+        duel.clearEvents();
+        return out;
+    }
+    Duel duel;
+    u32 warriorSequence = 0;
+    u32 templarSequence = 0;
+};
+
+TEST(DuelRules, DurationsRoundToWholeTicksAndNeverVanish) {
+    const struct { u32 ms; u16 rate; u32 ticks; } cases[] = {
+        {1100, 30, 33}, {288, 30, 9}, {850, 30, 26}, {1100, 60, 66}, {0, 30, 1}, {16, 30, 1}, {1500, 1, 2}, {1400, 1, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.ms) + " ms at " + std::to_string(c.rate));
+        EXPECT_EQ(ticksFromMs(c.ms, c.rate), c.ticks);
+    }
+}
+
+TEST(DuelRules, SpeedFollowsTheClientsRoundingOfBaseTimesFactor) {
+    const struct { u8 characterClass; i32 factor; i32 mmPerSecond; } cases[] = {
+        {kWarrior, 1000, 4650}, {kWarrior, 450, 2100}, {kTemplar, 1000, 4350}, {kTemplar, 450, 1950},
+        {kWarrior, 3, 0},       {kWarrior, 4, 30},     {kTemplar, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.characterClass) + " at factor " + std::to_string(c.factor));
+        EXPECT_EQ(speedMmPerSecond(c.characterClass, c.factor), c.mmPerSecond);
+    }
+}
+
+TEST(DuelRules, MovesByItsSpeedPerTickAndStaysInsideTheArena) {
+    const struct {
+        const char* name;
+        u16 tickRate;
+        u8 characterClass;
+        i32 a, b;
+        u32 ticks;
+        i32 xMm, zMm;
+    } cases[] = {
+        {"warrior running +x", 30, kWarrior, 1000, 0, 10, -2000 + 1550, 0},
+        {"templar walking -x", 30, kTemplar, -450, 0, 30, 2000 - 1950, 0},
+        {"warrior running diagonally", 30, kWarrior, 707, 707, 10, -2000 + 1096, 1096},
+        {"warrior at 60 ticks per second for 1 s", 60, kWarrior, 1000, 0, 60, -2000 + 4650, 0},
+        {"templar running +z into the bound", 30, kTemplar, 0, 1000, 1000, 2000, kArenaBoundMm},
+        {"warrior running -x into the bound", 30, kWarrior, -1000, 0, 1000, -kArenaBoundMm, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Duel duel(c.tickRate);
+        duel.seat(c.characterClass, 5);
+        ASSERT_EQ(duel.apply(c.characterClass, command(1, net::kCommandMove, 0, c.a, c.b)), kAccepted);
+        for (u32 i = 0; i < c.ticks; ++i) {
+            duel.step();
+        }
+        net::DuelSnapshot snapshot;
+        duel.writeSnapshot(1, snapshot);
+        ASSERT_EQ(snapshot.players.size(), 1u);
+        EXPECT_EQ(snapshot.players[0].positionXMm, c.xMm);
+        EXPECT_EQ(snapshot.players[0].positionZMm, c.zMm);
+    }
+}
+
+TEST(DuelRules, AnActionDropsTheMoveButALockOnlyPausesIt) {
+    Arena arena;
+    arena.closeIn(5);
+    ASSERT_EQ(arena.templar(net::kCommandMove, 0, 450), kAccepted);
+    arena.steps(1);
+    const f64 zBeforeLock = arena.duel.fighter(kTemplar).zMm;
+    ASSERT_EQ(arena.warrior(net::kCommandUseSkill, 0, 0, net::kSkillWarrior1), kAccepted);
+    EXPECT_FALSE(arena.duel.fighter(kWarrior).moving);
+    // The templar walks on along z during the wind-up, slowly enough to stay in reach.
+    arena.steps(ticksFromMs(kSkill1HitMs, 30));
+    ASSERT_EQ(arena.duel.fighter(kTemplar).lockTicks, 33u);
+    const f64 zAtLock = arena.duel.fighter(kTemplar).zMm;
+    EXPECT_GT(zAtLock, zBeforeLock);
+    arena.steps(32);
+    EXPECT_EQ(arena.duel.fighter(kTemplar).zMm, zAtLock) << "a locked fighter stands";
+    EXPECT_EQ(arena.duel.fighter(kTemplar).lockTicks, 1u);
+    EXPECT_TRUE(arena.duel.fighter(kTemplar).moving) << "its move resumes without a new command";
+    arena.steps(1);
+    EXPECT_EQ(arena.duel.fighter(kTemplar).lockTicks, 0u);
+    EXPECT_EQ(arena.duel.fighter(kTemplar).zMm, zAtLock + 65) << "on the tick the lock ends";
+}
+
+TEST(DuelRules, HitsLandWithTheirDamageOnlyWhileTheTargetIsInReach) {
+    const struct {
+        const char* name;
+        u8 kind;
+        u16 skill;
+        u32 approachTicks;
+        u32 hitTicks;
+        bool targetFlees;
+        i32 damage;
+    } cases[] = {
+        {"basic attack", net::kCommandBasicAttack, net::kSkillBasicAttack, 5, 9, false, kBasicAttackDamage},
+        {"skill 1", net::kCommandUseSkill, net::kSkillWarrior1, 5, 9, false, kSkill1Damage},
+        {"skill 2 from 4 m", net::kCommandUseSkill, net::kSkillWarrior2, 0, 26, false, kSkill2Damage},
+        {"skill 2 while the target runs off", net::kCommandUseSkill, net::kSkillWarrior2, 0, 26, true, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Arena arena;
+        if (c.approachTicks > 0) {
+            arena.closeIn(c.approachTicks);
+        }
+        ASSERT_EQ(arena.warrior(c.kind, 0, 0, c.kind == net::kCommandBasicAttack ? 1 : c.skill), kAccepted);
+        if (c.targetFlees) {
+            ASSERT_EQ(arena.templar(net::kCommandMove, 1000, 0), kAccepted);
+        }
+        arena.steps(c.hitTicks - 1);
+        EXPECT_EQ(arena.duel.fighter(kTemplar).health, kMaxHealth) << "not before its hit time";
+        arena.steps(1);
+        EXPECT_EQ(arena.duel.fighter(kTemplar).health, kMaxHealth - c.damage);
+        const std::vector<net::CombatEvent> events = arena.takeEvents();
+        ASSERT_EQ(events.size(), c.damage > 0 ? 3u : 1u);
+        EXPECT_EQ(events[0].kind, net::kEventActionStarted);
+        EXPECT_EQ(events[0].skill, c.skill);
+        if (c.damage > 0) {
+            EXPECT_EQ(events[1].kind, kEventHitImpact);
+            EXPECT_EQ(events[1].value, c.damage);
+            EXPECT_EQ(events[2].kind, kEventHitResult);
+            EXPECT_EQ(events[2].value, kMaxHealth - c.damage);
+            EXPECT_EQ(events[1].eventId, events[2].eventId);
+            EXPECT_NE(events[1].eventId, events[0].eventId);
+            EXPECT_EQ(events[1].sourceEntityId, kWarriorId);
+            EXPECT_EQ(events[1].targetEntityId, kTemplarId);
+        }
+    }
+}
+
+TEST(DuelRules, BasicAttacksCycleTheComboAndCutASkillShort) {
+    Arena arena;
+    arena.closeIn(5);
+    ASSERT_EQ(arena.warrior(net::kCommandUseSkill, 0, 0, net::kSkillWarrior2), kAccepted);
+    arena.steps(1);
+    std::vector<i32> steps;
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_EQ(arena.warrior(net::kCommandBasicAttack, 0, 0, 1), kAccepted);
+        EXPECT_EQ(arena.warrior(net::kCommandBasicAttack, 0, 0, 1), kOnCooldown);
+        arena.steps(ticksFromMs(kBasicAttackCooldownMs, 30));
+    }
+    for (const net::CombatEvent& event : arena.takeEvents()) {
+        if (event.kind == net::kEventActionStarted && event.skill == net::kSkillBasicAttack) {
+            steps.push_back(event.value);
+        }
+        EXPECT_NE(event.skill == net::kSkillWarrior2 && event.kind == kEventHitImpact, true)
+            << "the interrupted skill never lands";
+    }
+    EXPECT_EQ(steps, (std::vector<i32>{1, 2, 3, 4, 1}));
+}
+
+TEST(DuelRules, RefusesByReasonAndCountsCommandsPerTick) {
+    Arena arena;
+    EXPECT_EQ(arena.warrior(net::kCommandMove, 0, 0), kNoDirection);
+    EXPECT_EQ(arena.duel.apply(kWarrior, command(++arena.warriorSequence, net::kCommandBasicAttack, kWarriorId, 0, 0, 1)),
+              kInvalidTarget);
+    EXPECT_EQ(arena.warrior(net::kCommandUseSkill, 0, 0, net::kSkillTemplar1), kSkillOfOtherClass);
+    EXPECT_EQ(arena.warrior(net::kCommandUseSkill, 0, 0, net::kSkillWarrior1), kOutOfRange);
+    EXPECT_EQ(arena.warrior(net::kCommandStop), kAccepted);
+    for (u32 i = 5; i < kCommandsPerTickLimit; ++i) {
+        EXPECT_EQ(arena.warrior(net::kCommandStop), kAccepted);
+    }
+    EXPECT_EQ(arena.warrior(net::kCommandStop), kTooManyCommands);
+    EXPECT_EQ(arena.duel.fighter(kWarrior).lastCommandSequence, kCommandsPerTickLimit + 1)
+        << "refused commands count as processed";
+    arena.steps(1);
+    EXPECT_EQ(arena.warrior(net::kCommandStop), kAccepted) << "the count starts over each tick";
+
+    Duel alone(30);
+    alone.seat(kTemplar, kTemplarId);
+    EXPECT_EQ(alone.apply(kTemplar, command(1, net::kCommandUseSkill, kWarriorId, 0, 0, net::kSkillTemplar2)),
+              kNoOpponent);
+}
+
+TEST(DuelRules, AKnockoutEndsTheRoundAndANewOneStartsThreeSecondsLater) {
+    Arena arena;
+    arena.closeIn(5);
+    u32 attacks = 0;
+    while (arena.duel.fighter(kTemplar).health > 0 && attacks < 100) {
+        if (arena.warrior(net::kCommandBasicAttack, 0, 0, 1) == kAccepted) {
+            ++attacks;
+        }
+        arena.steps(1);
+    }
+    ASSERT_EQ(arena.duel.fighter(kTemplar).health, 0) << "health never goes below 0";
+    EXPECT_EQ(attacks, 13u) << "12 hits of 80 leave 40, the 13th knocks out";
+    EXPECT_TRUE(arena.duel.roundOver());
+    net::DuelSnapshot snapshot;
+    arena.duel.writeSnapshot(7, snapshot);
+    EXPECT_EQ(snapshot.players[1].stateFlags & kStateDefeated, kStateDefeated);
+    EXPECT_EQ(arena.templar(net::kCommandMove, 1000, 0), kDefeated);
+    arena.steps(ticksFromMs(kBasicAttackCooldownMs, 30));
+    EXPECT_EQ(arena.warrior(net::kCommandBasicAttack, 0, 0, 1), kTargetDefeated);
+
+    arena.steps(ticksFromMs(kRoundRestartMs, 30));
+    EXPECT_FALSE(arena.duel.roundOver());
+    EXPECT_EQ(arena.duel.fighter(kTemplar).health, kMaxHealth);
+    EXPECT_EQ(arena.duel.fighter(kWarrior).xMm, -kStartOffsetMm);
+    EXPECT_EQ(arena.duel.fighter(kWarrior).lastCommandSequence, arena.warriorSequence)
+        << "a new round keeps the command numbering";
+}
+
+TEST(DuelRules, SnapshotListsSeatedFightersWarriorFirstWithTheirState) {
+    Arena arena;
+    arena.closeIn(5);
+    ASSERT_EQ(arena.warrior(net::kCommandBasicAttack, 0, 0, 1), kAccepted);
+    ASSERT_EQ(arena.templar(net::kCommandMove, 0, -450), kAccepted);
+    arena.steps(1);
+    net::DuelSnapshot snapshot;
+    snapshot.projectiles.resize(3);
+    arena.duel.writeSnapshot(42, snapshot);
+    EXPECT_EQ(snapshot.tick, 42u);
+    EXPECT_TRUE(snapshot.projectiles.empty());
+    ASSERT_EQ(snapshot.players.size(), 2u);
+    const net::SnapshotPlayer& warrior = snapshot.players[0];
+    const net::SnapshotPlayer& templar = snapshot.players[1];
+    EXPECT_EQ(warrior.entityId, kWarriorId);
+    EXPECT_EQ(warrior.characterClass, kWarrior);
+    EXPECT_EQ(warrior.skill, net::kSkillBasicAttack);
+    EXPECT_EQ(warrior.opaque, 1) << "combo step of the running swing";
+    EXPECT_EQ(warrior.stateFlags, 0);
+    EXPECT_EQ(warrior.lastCommandSequence, 3u);
+    EXPECT_EQ(templar.entityId, kTemplarId);
+    EXPECT_EQ(templar.positionZMm, -65) << "walking templar: 1950 mm/s over one tick";
+    EXPECT_EQ(templar.stateFlags, kStateMoving);
+    EXPECT_EQ(templar.skill, net::kSkillNone);
+
+    arena.duel.vacate(kWarrior);
+    arena.duel.writeSnapshot(43, snapshot);
+    ASSERT_EQ(snapshot.players.size(), 1u);
+    EXPECT_EQ(snapshot.players[0].entityId, kTemplarId);
+    EXPECT_EQ(snapshot.players[0].positionXMm, kStartOffsetMm) << "the one who stays starts a new round";
+}
+
+}  // namespace
+}  // namespace kestrune::duel

@@ -1,1 +1,47 @@
 #include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "histogram.h"
+
+namespace kestrune::duel {
+namespace {
+
+TEST(MicrosecondHistogram, PercentilesAreBucketEdgesCappedByTheMaximum) {
+    MicrosecondHistogram histogram(10, 100);
+    EXPECT_EQ(histogram.percentileMicroseconds(0.5), 0u) << "no samples";
+    for (u64 us = 1; us <= 100; ++us) {
+        histogram.record(us * 3);  // 3 to 300 us
+    }
+    EXPECT_EQ(histogram.count(), 100u);
+    EXPECT_EQ(histogram.percentileMicroseconds(0.50), 160u);  // 50th sample: 150 us, bucket [150, 160)
+    EXPECT_EQ(histogram.percentileMicroseconds(0.99), 300u);
+    EXPECT_EQ(histogram.percentileMicroseconds(0.01), 10u);
+    EXPECT_EQ(histogram.maxMicroseconds(), 300u);
+    EXPECT_DOUBLE_EQ(histogram.meanMicroseconds(), 151.5);
+}
+
+TEST(MicrosecondHistogram, SamplesPastTheLastBucketReportTheMaximum) {
+    MicrosecondHistogram histogram(10, 5);  // buckets up to 50 us
+    histogram.record(5);
+    histogram.record(70000);
+    EXPECT_EQ(histogram.percentileMicroseconds(0.5), 10u);
+    EXPECT_EQ(histogram.percentileMicroseconds(1.0), 70000u);
+}
+
+TEST(MicrosecondHistogram, MergesOnlyTheSameLayout) {
+    MicrosecondHistogram a(10, 5);
+    MicrosecondHistogram b(10, 5);
+    a.record(5);
+    b.record(45);
+    b.record(45);
+    a.merge(b);
+    EXPECT_EQ(a.count(), 3u);
+    EXPECT_EQ(a.percentileMicroseconds(0.5), 45u);
+    MicrosecondHistogram other(20, 5);
+    EXPECT_THROW(a.merge(other), std::invalid_argument);
+    EXPECT_THROW(MicrosecondHistogram(0, 5), std::invalid_argument);
+}
+
+}  // namespace
+}  // namespace kestrune::duel
