@@ -1,1 +1,144 @@
-extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }
+// Arbitrary client bytes through the server's side of a connection, with a duel behind
+// it: the link validates and dispatches, joins are seated, commands reach the rules, and
+// ticks run between chunks. Properties: only std::runtime_error escapes (a refused
+// client), a refused link reads nothing more, the write queue never passes its limit, and
+// everything the server wrote is a frame stream the project's client accepts.
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <stdexcept>
+#include <vector>
+
+#include "client_link.h"
+#include "duel_rules.h"
+#include "net/fuzz/fuzz_support.h"
+#include "net/client_messages.h"
+#include "net/frame_codec.h"
+#include "net/frame_sequence.h"
+#include "net/protocol.h"
+#include "net/server_messages.h"
+
+namespace {
+
+using namespace kestrune;
+using namespace kestrune::duel;
+using net::fuzz::require;
+
+constexpr u64 kSessionId = 0x5EED;
+constexpr u16 kTickRate = 30;
+constexpr std::size_t kWriteLimitBytes = 2048;  // small, so the limit is reached
+constexpr u32 kOpponentId = 2;
+
+struct Server final : ClientLinkHandler {
+    explicit Server(ClientLink& owner) : link(owner) {}
+
+    void onHello(const net::ClientHelloMessage&) override {}
+    void onJoin(const net::ClientJoinMessage& join) override {
+        joinedClass = join.characterClass;
+        duel.seat(joinedClass, 1);
+        duel.seat(joinedClass == net::kWarrior ? net::kTemplar : net::kWarrior, kOpponentId);
+        link.joined(1, joinedClass, 1);
+    }
+    void onCommand(const net::ClientCommandMessage& command) override {
+        const u16 reason = duel.apply(joinedClass, command);
+        notReading = notReading || !link.send(net::kServerCommandResult,
+                                              net::encodeCommandResult({command.commandSequence, reason == 0, reason, tick}));
+    }
+    void runTick() {
+        ++tick;
+        duel.step();
+        duel.writeSnapshot(tick, snapshot);
+        notReading = notReading || !link.send(net::kServerSnapshot, net::encodeSnapshot(snapshot));
+        if (!duel.events().empty()) {
+            notReading = notReading || !link.send(net::kServerCombatEvents, net::encodeCombatEvents(duel.events()));
+        }
+        duel.clearEvents();
+    }
+
+    ClientLink& link;
+    Duel duel{kTickRate};
+    u8 joinedClass = 0;
+    u64 tick = 0;
+    bool notReading = false;
+    net::DuelSnapshot snapshot;
+};
+
+// What the client's receive path does with the server's bytes; any refusal is a server bug.
+struct ClientView {
+    void accept(std::span<const std::byte> bytes) {
+        while (!bytes.empty()) {
+            bytes = bytes.subspan(parser.feed(bytes));
+            if (!parser.hasFrame()) {
+                continue;
+            }
+            const net::Frame frame = parser.takeFrame();
+            net::checkServerSequence(frame, kSessionId, lastSequence);
+            switch (frame.type) {
+            case net::kServerWelcome: net::decodeWelcome(frame.payload); break;
+            case net::kServerJoined: net::decodeJoined(frame.payload); break;
+            case net::kServerCommandResult: net::decodeCommandResult(frame.payload); break;
+            case net::kServerSnapshot: net::decodeSnapshot(frame.payload); break;
+            case net::kServerCombatEvents: net::decodeCombatEvents(frame.payload); break;
+            case net::kServerError: net::decodeServerError(frame.payload); break;
+            default: require(false);
+            }
+        }
+    }
+    net::FrameParser parser;
+    u32 lastSequence = 0;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) {
+        return 0;
+    }
+    // Selector: low six bits choose the chunk size; the top bit opens the stream with a
+    // valid hello and join (bit 6 picks the class), so commands are reached at once.
+    const std::size_t chunkBytes = 1 + data[0] % 64;
+    std::vector<std::byte> stream;
+    if ((data[0] & 0x80) != 0) {
+        std::vector<std::byte> frame;
+        net::encodeFrame(frame, net::kClientHello, 1, 0, net::encodeHello("", 0));
+        stream = frame;
+        const u8 joinClass = (data[0] & 0x40) != 0 ? net::kTemplar : net::kWarrior;
+        net::encodeFrame(frame, net::kClientJoin, 2, kSessionId, net::encodeJoin(joinClass, "Fuzz"));
+        stream.insert(stream.end(), frame.begin(), frame.end());
+    }
+    const std::span<const std::byte> input = net::fuzz::payloadAfterSelector(data, size);
+    stream.insert(stream.end(), input.begin(), input.end());
+    ClientLink link(kSessionId, kTickRate, kWriteLimitBytes);
+    Server server(link);
+    ClientView client;
+    std::vector<std::byte> output;
+    bool refused = false;
+    for (std::size_t offset = 0; offset < stream.size(); offset += chunkBytes) {
+        const std::span<const std::byte> chunk =
+            std::span<const std::byte>(stream).subspan(offset, std::min(chunkBytes, stream.size() - offset));
+        try {
+            link.receive(chunk, server);
+        } catch (const std::runtime_error&) {
+            refused = true;
+            link.refuse(1, "refused");
+        }
+        require(!refused || link.phase() == LinkPhase::Closing);
+        if (link.phase() == LinkPhase::Joined) {
+            server.runTick();
+        }
+        require(link.queuedBytes() <= kWriteLimitBytes);
+        // Drain only every other chunk, so a queue that fills up is exercised too.
+        if ((offset / chunkBytes) % 2 == 1 || server.notReading) {
+            link.takeOutput(output);
+            try {
+                client.accept(output);
+            } catch (const std::runtime_error&) {
+                require(false);
+            }
+            server.notReading = false;
+        }
+    }
+    return 0;
+}
