@@ -207,13 +207,28 @@ public:
             return;
         }
         link_.takeOutput(inFlight_);
+        // A tick's frames nearly always fit the socket buffer: write them at once, and
+        // only hand a remainder to the event loop, saving a completion per client and tick.
+        asio::error_code error;
+        const std::size_t written = socket_.write_some(asio::buffer(inFlight_), error);
+        if (error && error != asio::error::would_block && error != asio::error::try_again) {
+            close("write failed: " + error.message());
+            return;
+        }
+        if (!error && written == inFlight_.size()) {
+            if (closingAfterFlush_) {
+                close("");
+            }
+            return;
+        }
+        inFlight_.erase(inFlight_.begin(), inFlight_.begin() + static_cast<std::ptrdiff_t>(error ? 0 : written));
         writing_ = true;
         asio::async_write(socket_, asio::buffer(inFlight_),
-                          [self = shared_from_this()](const asio::error_code& error, std::size_t) {
+                          [self = shared_from_this()](const asio::error_code& writeError, std::size_t) {
                               self->writing_ = false;
-                              if (error) {
-                                  if (error != asio::error::operation_aborted) {
-                                      self->close("write failed: " + error.message());
+                              if (writeError) {
+                                  if (writeError != asio::error::operation_aborted) {
+                                      self->close("write failed: " + writeError.message());
                                   }
                                   return;
                               }
@@ -373,6 +388,7 @@ void DuelServer::Impl::onAccepted(tcp::socket socket) {
         return;
     }
     socket.set_option(tcp::no_delay(true), error);
+    socket.non_blocking(true, error);  // for the direct writes of Connection::flush
     if (config.socketSendBufferBytes > 0) {
         socket.set_option(asio::socket_base::send_buffer_size(config.socketSendBufferBytes), error);
     }
