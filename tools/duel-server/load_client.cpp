@@ -1,7 +1,7 @@
 // kestrune-duel-load: many simulated players against one duel server, on one thread.
 //   kestrune-duel-load --server=HOST:PORT [--clients=N] [--seconds=S] [--command-interval-ms=N]
-// Clients join in order (even ones as warrior, odd ones as templar, so consecutive
-// clients share a duel), then send a random command every interval and check every
+// Clients connect and join one after another (even ones as warrior, odd ones as templar,
+// so consecutive clients share a duel), then send a random command every interval and check every
 // server frame with the project's codecs and sequence rules. The report gives the gap
 // between consecutive snapshots as each client saw them (p50, p99, max), the command
 // results, and every client that was dropped or refused. Exit code 0 only when every
@@ -68,12 +68,11 @@ public:
         : index_(index), swarm_(swarm), socket_(io), timer_(io), random_(random()) {}
 
     void start(const tcp::resolver::results_type& endpoints);
-    void sendJoin();
     void finish();
-    bool welcomed() const noexcept { return welcomed_; }
-    bool failed() const noexcept { return failed_; }
+
 
 private:
+    void sendJoin();
     void read();
     void onFrame(const net::Frame& frame);
     void send(u16 type, std::span<const std::byte> payload);
@@ -112,12 +111,12 @@ public:
     Swarm(asio::io_context& io, LoadOptions options) : io_(io), options_(std::move(options)), stopTimer_(io) {}
 
     void start() {
-        const tcp::resolver::results_type endpoints = tcp::resolver(io_).resolve(options_.host, options_.port);
+        endpoints_ = tcp::resolver(io_).resolve(options_.host, options_.port);
         std::mt19937 random(12345);
         for (u32 i = 0; i < options_.clients; ++i) {
             clients_.push_back(std::make_shared<LoadClient>(*this, i, io_, random));
-            clients_.back()->start(endpoints);
         }
+        clients_.front()->start(endpoints_);
         stopTimer_.expires_after(std::chrono::seconds(options_.seconds));
         stopTimer_.async_wait([this](const asio::error_code& error) {
             if (!error) {
@@ -126,21 +125,19 @@ public:
         });
     }
 
-    // Joins go one at a time so that consecutive clients always share a duel.
-    void welcomed() { advanceJoins(); }
+    // Clients connect and join one after the other, so that consecutive clients always
+    // share a duel and none waits for its turn past the server's handshake deadline.
     void joined() {
         ++totals.joined;
-        ++nextToJoin_;
-        advanceJoins();
+        startNext();
     }
     void failed(u32 index, const std::string& reason) {
         ++totals.failed;
         if (totals.failures.size() < kMaxReportedFailures) {
             totals.failures.push_back("client " + std::to_string(index) + ": " + reason);
         }
-        if (index == nextToJoin_) {
-            ++nextToJoin_;
-            advanceJoins();
+        if (index == started_ - 1) {
+            startNext();
         }
     }
     bool stopping() const noexcept { return stopping_; }
@@ -149,13 +146,9 @@ public:
     Totals totals;
 
 private:
-    void advanceJoins() {
-        while (nextToJoin_ < clients_.size() && clients_[nextToJoin_]->failed()) {
-            ++nextToJoin_;
-        }
-        if (nextToJoin_ < clients_.size() && clients_[nextToJoin_]->welcomed() && joinSentFor_ != nextToJoin_) {
-            joinSentFor_ = nextToJoin_;
-            clients_[nextToJoin_]->sendJoin();
+    void startNext() {
+        if (started_ < clients_.size() && !stopping_) {
+            clients_[started_++]->start(endpoints_);
         }
     }
 
@@ -169,9 +162,9 @@ private:
     asio::io_context& io_;
     LoadOptions options_;
     asio::steady_timer stopTimer_;
+    tcp::resolver::results_type endpoints_;
     std::vector<std::shared_ptr<LoadClient>> clients_;
-    std::size_t nextToJoin_ = 0;
-    std::size_t joinSentFor_ = static_cast<std::size_t>(-1);
+    std::size_t started_ = 1;
     bool stopping_ = false;
 };
 
@@ -248,7 +241,7 @@ void LoadClient::onFrame(const net::Frame& frame) {
         sessionId_ = welcome.sessionId;
         net::checkServerSequence(frame, sessionId_, lastServerSequence_);
         welcomed_ = true;
-        swarm_.welcomed();
+        sendJoin();
         return;
     }
     net::checkServerSequence(frame, sessionId_, lastServerSequence_);
