@@ -389,9 +389,6 @@ void DuelServer::Impl::onAccepted(tcp::socket socket) {
     }
     socket.set_option(tcp::no_delay(true), error);
     socket.non_blocking(true, error);  // for the direct writes of Connection::flush
-    if (config.socketSendBufferBytes > 0) {
-        socket.set_option(asio::socket_base::send_buffer_size(config.socketSendBufferBytes), error);
-    }
     const u64 id = nextConnectionId++;
     auto connection = std::make_shared<Connection>(*this, id, std::move(socket), peer);
     connections.emplace(id, connection);

@@ -35,7 +35,6 @@ struct ServerConfig {
     u32 maxDuels = kDefaultMaxDuels;
     u32 handshakeTimeoutMs = kDefaultHandshakeTimeoutMs;  // hello and join must arrive within
     std::size_t writeQueueLimitBytes = kDefaultWriteQueueLimitBytes;
-    i32 socketSendBufferBytes = 0;  // SO_SNDBUF of each client socket; 0 keeps the system's
     bool manualTicks = false;       // ticks run only through DuelServer::advanceTicks (tests)
 };
 
