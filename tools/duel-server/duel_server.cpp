@@ -131,6 +131,7 @@ struct DuelServer::Impl {
     u64 ticksSinceScheduleStart = 0;
     net::DuelSnapshot snapshot;
     MicrosecondHistogram tickCpu{kTickCpuBucketMicroseconds, kTickCpuBuckets};
+    MicrosecondHistogram tickLateness{kTickCpuBucketMicroseconds, kTickCpuBuckets};
 };
 
 // ---- Section: Connection ----
@@ -514,6 +515,8 @@ void DuelServer::Impl::scheduleTick() {
         if (error || stopping) {
             return;
         }
+        const auto lateness = std::chrono::steady_clock::now() - due;
+        tickLateness.record(static_cast<u64>(std::chrono::duration_cast<std::chrono::microseconds>(lateness).count()));
         runTick();
         ++ticksSinceScheduleStart;
         const auto now = std::chrono::steady_clock::now();
@@ -621,5 +624,6 @@ ServerCounts DuelServer::counts() const noexcept {
 }
 
 const MicrosecondHistogram& DuelServer::tickCpu() const noexcept { return impl_->tickCpu; }
+const MicrosecondHistogram& DuelServer::tickLateness() const noexcept { return impl_->tickLateness; }
 
 }  // namespace kestrune::duel

@@ -58,7 +58,10 @@ public:
     void advanceTicks(u32 count);
 
     ServerCounts counts() const noexcept;
+    // CPU time of each tick, and how late each tick started against its schedule (the
+    // event loop was busy or the process was not running).
     const MicrosecondHistogram& tickCpu() const noexcept;
+    const MicrosecondHistogram& tickLateness() const noexcept;
 
     struct Impl;
 

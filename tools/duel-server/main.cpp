@@ -28,14 +28,17 @@ f64 processCpuSeconds() {
 }
 
 // The figures the load script reads; one line, so it is easy to find in the log.
-std::string tickReport(const MicrosecondHistogram& tickCpu, f64 cpuSeconds, f64 wallSeconds) {
+std::string tickReport(const MicrosecondHistogram& tickCpu, const MicrosecondHistogram& lateness, f64 cpuSeconds,
+                       f64 wallSeconds) {
+    const auto us = [](u64 value) { return static_cast<unsigned long long>(value); };
     return formatText("tick cpu: %llu ticks, p50 %llu us, p99 %llu us, max %llu us, mean %.1f us; "
+                      "start late by p50 %llu us, p99 %llu us, max %llu us; "
                       "process cpu %.2f s over %.2f s wall (%.1f%% of one core)",
-                      static_cast<unsigned long long>(tickCpu.count()),
-                      static_cast<unsigned long long>(tickCpu.percentileMicroseconds(0.50)),
-                      static_cast<unsigned long long>(tickCpu.percentileMicroseconds(0.99)),
-                      static_cast<unsigned long long>(tickCpu.maxMicroseconds()), tickCpu.meanMicroseconds(),
-                      cpuSeconds, wallSeconds, wallSeconds > 0 ? 100.0 * cpuSeconds / wallSeconds : 0.0);
+                      us(tickCpu.count()), us(tickCpu.percentileMicroseconds(0.50)),
+                      us(tickCpu.percentileMicroseconds(0.99)), us(tickCpu.maxMicroseconds()),
+                      tickCpu.meanMicroseconds(), us(lateness.percentileMicroseconds(0.50)),
+                      us(lateness.percentileMicroseconds(0.99)), us(lateness.maxMicroseconds()), cpuSeconds,
+                      wallSeconds, wallSeconds > 0 ? 100.0 * cpuSeconds / wallSeconds : 0.0);
 }
 
 }  // namespace
@@ -69,7 +72,7 @@ int main(int argc, char** argv) {
         server.start();
         io.run();
         const f64 wallSeconds = std::chrono::duration<f64>(std::chrono::steady_clock::now() - wallStart).count();
-        log.line(tickReport(server.tickCpu(), processCpuSeconds() - cpuStart, wallSeconds));
+        log.line(tickReport(server.tickCpu(), server.tickLateness(), processCpuSeconds() - cpuStart, wallSeconds));
     } catch (const std::exception& error) {
         std::cerr << "kestrune-duel-server: " << error.what() << "\n";
         return 1;

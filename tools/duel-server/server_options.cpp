@@ -8,7 +8,14 @@
 namespace kestrune::duel {
 namespace {
 
-std::string quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
+std::string quoted(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + 2);
+    out += '\'';
+    out += text;
+    out += '\'';
+    return out;
+}
 
 // Decimal digits only (no sign, no spaces), within [minimum, maximum].
 std::optional<u32> parseNumber(std::string_view text, u32 minimum, u32 maximum) {
