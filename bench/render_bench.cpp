@@ -4,10 +4,13 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "render/bmp_encoder.h"
+#include "render/cpu_skinning.h"
 #include "render/primitive_shapes.h"
 #include "render/render_device.h"
 
@@ -25,6 +28,8 @@ public:
     void writeBuffer(GpuBuffer, std::span<const std::byte> bytes, const char*) override {
         benchmark::DoNotOptimize(bytes.data());
     }
+    std::span<std::byte> mapBuffer(GpuBuffer, const char*) override { return mapped_; }
+    void unmapBuffer(GpuBuffer) noexcept override {}
     void releaseBuffer(GpuBuffer) noexcept override {}
     GpuTexture createTexture(const TextureDesc&) override { return static_cast<GpuTexture>(++ids_); }
     void releaseTexture(GpuTexture) noexcept override {}
@@ -42,6 +47,7 @@ public:
 
 private:
     u32 ids_ = 0;
+    std::vector<std::byte> mapped_ = std::vector<std::byte>(1 << 20);
 };
 
 std::unique_ptr<RenderDevice> nullDevice() {
@@ -103,6 +109,78 @@ void BM_EncodeBmp720p(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<i64>(state.iterations()) * static_cast<i64>(pixels.size()));
 }
 BENCHMARK(BM_EncodeBmp720p);
+
+
+// ---- CPU skinning ----
+
+constexpr u32 kBenchJoints = 64;
+constexpr u32 kBenchVertices = 4096;  // a character body mesh
+
+// 64 affine matrices: rotations about varied axes, small scales and translations.
+std::vector<Matrix4> benchPalette() {
+    std::mt19937 random(7);
+    std::uniform_real_distribution<f32> unit(-1.0f, 1.0f);
+    std::vector<Matrix4> palette(kBenchJoints);
+    for (Matrix4& m : palette) {
+        const f32 angle = unit(random) * 3.0f;
+        const f32 c = std::cos(angle);
+        const f32 s = std::sin(angle);
+        const f32 scale = 1.0f + 0.1f * unit(random);
+        m.m = {c * scale, 0.0f, -s * scale, 0.0f, 0.0f, scale, 0.0f, 0.0f, s * scale, 0.0f, c * scale, 0.0f,
+               unit(random), unit(random), unit(random), 1.0f};
+    }
+    return palette;
+}
+
+// Weights summing to one over one to four influences, as a character's mesh has them: the
+// unused slots hold joint 0 with weight 0. The counts vary from vertex to vertex, so a
+// kernel that branches on them pays for its mispredictions here.
+std::vector<SkinnedVertex> benchVertices() {
+    std::mt19937 random(11);
+    std::uniform_real_distribution<f32> unit(-1.0f, 1.0f);
+    std::uniform_int_distribution<u32> joint(0, kBenchJoints - 1);
+    std::uniform_int_distribution<std::size_t> influenceCount(1, 4);
+    std::vector<SkinnedVertex> vertices(kBenchVertices);
+    for (SkinnedVertex& v : vertices) {
+        v.position = {unit(random), unit(random) + 1.0f, unit(random)};
+        v.normal = {unit(random), unit(random), unit(random)};
+        v.uv = {unit(random), unit(random)};
+        const std::size_t used = influenceCount(random);
+        f32 sum = 0.0f;
+        for (std::size_t k = 0; k < used; ++k) {
+            v.joints[k] = static_cast<u16>(joint(random));
+            v.weights[k] = 0.05f + (unit(random) + 1.0f);
+            sum += v.weights[k];
+        }
+        for (f32& w : v.weights) w /= sum;
+    }
+    return vertices;
+}
+
+void BM_CpuSkinning(benchmark::State& state) {
+    const auto kernel = static_cast<SkinningKernel>(state.range(0));
+    if (!isSkinningKernelAvailable(kernel)) {
+        state.SkipWithError("kernel not available on this processor");
+        return;
+    }
+    const std::vector<Matrix4> unaligned = benchPalette();
+    struct alignas(64) Line { Matrix4 m; };
+    std::vector<Line> storage(unaligned.size() + 1);
+    const std::size_t shift = state.range(1);
+    std::span<Matrix4> palette(reinterpret_cast<Matrix4*>(reinterpret_cast<std::byte*>(storage.data()) + shift), unaligned.size());
+    std::copy(unaligned.begin(), unaligned.end(), palette.begin());
+    const std::vector<SkinnedVertex> vertices = benchVertices();
+    std::vector<PrimitiveVertex> out(vertices.size());
+    for (auto _ : state) {
+        skinVerticesWith(kernel, vertices, palette, out);
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(static_cast<i64>(state.iterations()) * kBenchVertices);
+}
+BENCHMARK(BM_CpuSkinning)
+    ->Args({2, 0})->Args({2, 16})->Args({1, 0})->Args({1, 16})
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace kestrune::render

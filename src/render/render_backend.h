@@ -107,6 +107,10 @@ public:
     virtual GpuBuffer createBuffer(const BufferDesc& desc) = 0;
     // Replaces the first bytes of a dynamic buffer, discarding its previous contents.
     virtual void writeBuffer(GpuBuffer buffer, std::span<const std::byte> bytes, const char* operation) = 0;
+    // Maps a whole dynamic buffer for writing, its previous contents discarded, so a producer
+    // can write straight into it; unmapBuffer must follow before the buffer is drawn.
+    virtual std::span<std::byte> mapBuffer(GpuBuffer buffer, const char* operation) = 0;
+    virtual void unmapBuffer(GpuBuffer buffer) noexcept = 0;
     virtual void releaseBuffer(GpuBuffer buffer) noexcept = 0;
     virtual GpuTexture createTexture(const TextureDesc& desc) = 0;
     virtual void releaseTexture(GpuTexture texture) noexcept = 0;

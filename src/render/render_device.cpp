@@ -79,6 +79,11 @@ void RenderDevice::Destroy() noexcept {
     primitiveVertexBuffer_ = GpuBuffer::none;
     primitiveIndexCapacity_ = 0;
     primitiveVertexCapacity_ = 0;
+    for (ModelRecord& record : models_) {
+        releaseModel(record);
+    }
+    models_.clear();
+    textureCache_.clear();
     for (const TextureRecord& record : textures_) {
         backend_->releaseTexture(record.texture);
     }
@@ -114,13 +119,6 @@ void RenderDevice::BeginFrame(const Camera& camera, f32 time) {
     backend_->beginPass(kClearColor);
 }
 
-const TextureRecord& RenderDevice::texture(TextureHandle handle) const noexcept {
-    if (handle == kNoTexture || handle >= textures_.size()) {
-        return textures_[kWhiteTexture];
-    }
-    return textures_[handle];
-}
-
 void RenderDevice::SetDrawState(const Matrix4& world, TextureHandle textureHandle, const Color& tint, u32 alphaMode,
                                 bool doubleSided, bool depthTest, bool additive, bool gpuSkinned) {
     const bool blended = alphaMode == kAlphaModeBlended;
@@ -139,7 +137,7 @@ void RenderDevice::SetDrawState(const Matrix4& world, TextureHandle textureHandl
     state.raster = doubleSided ? RasterMode::doubleSided : RasterMode::cullBack;
     state.blend = additive ? BlendMode::additive : blended ? BlendMode::alpha : BlendMode::opaque;
     state.depth = !depthTest ? DepthMode::disabled : blended ? DepthMode::readOnly : DepthMode::readWrite;
-    state.texture = texture(textureHandle).texture;
+    state.texture = Texture(textureHandle).texture;
     backend_->applyDrawState(state);
 }
 

@@ -1,9 +1,12 @@
 #pragma once
 // RenderDevice: the system's one renderer, portable. It owns every decision that is not
-// an API call (texture handle space, draw-state choice and lighting constants, primitive
-// buffer growth, shapes, statistics and timings, screenshots) and drives one RenderBackend
-// (Direct3D 11 on Windows, OpenGL 3.3 on Linux, a recording one in tests). Runs on the
-// window thread only. Create/draw/present failures throw and leave the object to Destroy.
+// an API call (texture and model handle spaces, the texture cache, model records, the
+// two-pass model draw with GPU or CPU skinning, draw-state choice and lighting constants,
+// primitive buffer growth, shapes, statistics and timings, screenshots) and drives one
+// RenderBackend (Direct3D 11 on Windows, OpenGL 3.3 on Linux, a recording one in tests).
+// Runs on the window thread only. Create/draw/present failures throw and leave the object
+// to Destroy. The implementation is split: render_device.cpp (lifetime, frame, primitives,
+// present) and render_device_models.cpp (textures, model uploads, model drawing).
 
 #include <chrono>
 #include <filesystem>
@@ -11,9 +14,12 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "base/types.h"
+#include "content/model.h"
 #include "render/camera_math.h"
 #include "render/primitive_shapes.h"
 #include "render/render_backend.h"
@@ -56,6 +62,36 @@ struct TextureRecord {
     u32 heightPixels = 0;
 };
 
+// Vertex strides of the two model paths.
+inline constexpr u32 kGpuSkinnedStrideBytes = sizeof(SkinnedVertex);
+inline constexpr u32 kCpuSkinnedStrideBytes = sizeof(PrimitiveVertex);
+
+// One per material of an uploaded model, in model order.
+struct MaterialRecord {
+    TextureHandle texture = kNoTexture;  // the white texture when the material names none
+    Color color{1.0f, 1.0f, 1.0f, 1.0f};
+    u32 alphaMode = kAlphaModeOpaque;
+    bool doubleSided = false;
+};
+
+// One per mesh of an uploaded model, in model order. GPU path: immutable 56-byte model
+// vertices; CPU path: a dynamic buffer of 48-byte vertices rewritten by every draw.
+struct MeshRecord {
+    GpuBuffer vertexBuffer = GpuBuffer::none;
+    GpuBuffer indexBuffer = GpuBuffer::none;  // immutable 32-bit indices
+    u32 vertexCount = 0;
+    u32 indexCount = 0;
+    i32 node = 0;
+    i32 skin = -1;
+    i32 material = -1;
+    bool gpuSkinned = false;
+};
+
+struct ModelRecord {
+    std::vector<MeshRecord> meshes;
+    std::vector<MaterialRecord> materials;
+};
+
 class RenderDevice {
 public:
     // How one kind of growable dynamic buffer grows.
@@ -79,8 +115,34 @@ public:
     void Destroy() noexcept;
     bool created() const noexcept { return created_; }
 
+    // ---- GPU resources ----
+    // The handle of the PNG at `path`, decoded and uploaded the first time its weakly
+    // canonical form is seen; an empty path is the white texture. Decoding failures
+    // (ContentError) are not remembered; canonicalisation failures propagate as
+    // std::filesystem::filesystem_error.
+    TextureHandle LoadTexture(const std::filesystem::path& path);
+    // Uploads the materials (textures resolved against `directory`, the model file's) and
+    // meshes of a validated model; each mesh takes the GPU path when the device skins on
+    // the GPU and its skin, if any, fits the GPU palette. Throws std::runtime_error "KMDL
+    // mesh cannot be uploaded with no geometry." and std::overflow_error for buffers past
+    // 32-bit sizes or a full handle space; a failed upload keeps nothing but its textures.
+    ModelHandle UploadModel(const content::Model& model, const std::filesystem::path& directory);
+    // The record of `handle`, or of the white texture for kNoTexture and unknown handles.
+    const TextureRecord& Texture(TextureHandle handle) const noexcept;
+    // The record of `handle`, or null when there is none.
+    const ModelRecord* modelRecord(ModelHandle handle) const noexcept;
+
     // ---- Frame ----
     void BeginFrame(const Camera& camera, f32 time);
+    // Draws `model` (the one uploaded as `handle`) posed by `pose` (one global matrix per
+    // node): meshes of non-blended materials first, then blended ones, skipping meshes whose
+    // name contains any of `hiddenMeshNames`. textureOverride replaces every mesh's texture
+    // unless it is kNoTexture; additive draws are unlit, double-sided, additively blended and
+    // write no depth. Handle and pose errors throw std::invalid_argument before anything is
+    // drawn; skinning failures (std::runtime_error, ContentError) leave earlier meshes drawn.
+    void DrawModel(ModelHandle handle, const content::Model& model, std::span<const Matrix4> pose,
+                   const Matrix4& world, const Color& tint, std::span<const std::string_view> hiddenMeshNames,
+                   TextureHandle textureOverride, bool additive);
     // Draws nothing for an empty span. Throws std::invalid_argument when an index is not
     // below the vertex count, std::overflow_error when the buffers would pass 32-bit sizes.
     void DrawPrimitives(std::span<const PrimitiveVertex> vertices, std::span<const u32> indices,
@@ -108,6 +170,7 @@ public:
     const Matrix4& viewMatrix() const noexcept { return view_; }
     const Matrix4& projectionMatrix() const noexcept { return projection_; }
     u32 textureCount() const noexcept { return static_cast<u32>(textures_.size()); }
+    u32 modelCount() const noexcept { return static_cast<u32>(models_.size()); }
     u64 primitiveVertexCapacity() const noexcept { return primitiveVertexCapacity_; }
     u64 primitiveIndexCapacity() const noexcept { return primitiveIndexCapacity_; }
 
@@ -117,8 +180,12 @@ private:
     void WaitForFrameLatency();
     void WriteScreenshot(const std::filesystem::path& path);
     void growBuffer(GpuBuffer& buffer, u64& capacity, const GrowableBuffer& kind, u64 needed);
-    const TextureRecord& texture(TextureHandle handle) const noexcept;
     void drawBatch(TextureHandle texture, bool alphaBlend, bool depthTest, bool additive);
+    MeshRecord uploadMesh(const content::Model& model, const content::Mesh& mesh);
+    void releaseModel(ModelRecord& record) noexcept;
+    void uploadGpuPalette(const content::Model& model, const content::Mesh& mesh, std::span<const Matrix4> pose);
+    void skinOnCpu(const content::Model& model, const content::Mesh& mesh, const MeshRecord& record,
+                   std::span<const Matrix4> pose);
 
     using Clock = std::chrono::steady_clock;
 
@@ -131,6 +198,14 @@ private:
     u32 viewportHeightPixels_ = 0;
 
     std::vector<TextureRecord> textures_;
+    std::unordered_map<std::filesystem::path::string_type, TextureHandle> textureCache_;
+    std::vector<ModelRecord> models_;
+
+    // The skin constant image uploaded for every GPU-path mesh draw. Matrices past the
+    // first skinMatricesInUse_ are zero, so a draw clears only what the last one left.
+    SkinConstants skinConstants_;
+    u32 skinMatricesInUse_ = 0;
+    std::vector<Matrix4> cpuPalette_;  // sized at upload to the largest CPU-path skin
 
     GpuBuffer primitiveVertexBuffer_ = GpuBuffer::none;
     GpuBuffer primitiveIndexBuffer_ = GpuBuffer::none;

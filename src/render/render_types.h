@@ -12,12 +12,13 @@ namespace kestrune::render {
 
 using content::Matrix4;
 
-// Indices into the device's texture and model lists, never reused before Destroy.
-using TextureHandle = u32;
-using ModelHandle = u32;
-inline constexpr TextureHandle kWhiteTexture = 0;
-inline constexpr u32 kNoHandle = 0xFFFF'FFFFu;
-inline constexpr TextureHandle kNoTexture = kNoHandle;
+// Indices into the device's texture and model lists, in order of creation, never reused
+// before Destroy. Two types, so one kind cannot be passed where the other is meant.
+enum class TextureHandle : u32 {};
+enum class ModelHandle : u32 {};
+inline constexpr u32 kNoHandle = 0xFFFF'FFFFu;  // never a valid index of either list
+inline constexpr TextureHandle kWhiteTexture{0};  // the 1 x 1 white texture made by Create
+inline constexpr TextureHandle kNoTexture{kNoHandle};
 
 using Vec3 = std::array<f32, 3>;
 using Color = std::array<f32, 4>;  // red, green, blue, alpha; linear
@@ -56,6 +57,13 @@ static_assert(sizeof(SceneConstants) == 160, "scene constant buffer layout");
 inline constexpr u32 kGpuPaletteJoints = 128;
 inline constexpr u32 kSkinConstantsBytes = 8208;
 static_assert(kGpuPaletteJoints * sizeof(Matrix4) + 16 == kSkinConstantsBytes, "skin constants: palette plus metadata");
+
+// Register b1 of the model vertex program: the palette, then enabled (0 or 1), matrix count, 0, 0.
+struct SkinConstants {
+    std::array<Matrix4, kGpuPaletteJoints> skinMatrices{};
+    std::array<u32, 4> skinMetadata{};
+};
+static_assert(sizeof(SkinConstants) == kSkinConstantsBytes, "skin constant buffer layout");
 
 inline Matrix4 identityMatrix() noexcept {
     Matrix4 m;

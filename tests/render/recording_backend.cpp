@@ -1,5 +1,6 @@
 #include "render/recording_backend.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -44,6 +45,29 @@ void RecordingBackend::writeBuffer(GpuBuffer buffer, std::span<const std::byte> 
     std::memcpy(target.contents.data(), bytes.data(), bytes.size());
 }
 
+std::span<std::byte> RecordingBackend::mapBuffer(GpuBuffer buffer, const char*) {
+    RecordedBuffer& target = buffers.at(static_cast<u32>(buffer) - 1);
+    if (target.released || target.mapped || target.desc.usage != BufferUsage::dynamic) {
+        throw std::logic_error("map of a released, mapped or immutable buffer");
+    }
+    target.mapped = true;
+    ++target.maps;
+    if (recordDraws) {
+        std::fill(target.contents.begin(), target.contents.end(), std::byte{0xCD});  // discarded
+    }
+    return target.contents;
+}
+
+void RecordingBackend::unmapBuffer(GpuBuffer buffer) noexcept { buffers[static_cast<u32>(buffer) - 1].mapped = false; }
+
+void RecordingBackend::writeSkinConstants(std::span<const std::byte, kSkinConstantsBytes> bytes) {
+    if (!skinConstantBuffer) {
+        throw std::logic_error("skin constants written without a skin constant buffer");
+    }
+    std::memcpy(&lastSkin, bytes.data(), bytes.size());
+    ++skinWrites;
+}
+
 void RecordingBackend::releaseBuffer(GpuBuffer buffer) noexcept {
     if (buffer != GpuBuffer::none) {
         buffers[static_cast<u32>(buffer) - 1].released = true;
@@ -71,18 +95,41 @@ LatencyWait RecordingBackend::waitForFrameLatency() {
     return result;
 }
 
+namespace {
+
+template <class Vertex>
+std::vector<Vertex> vertexPrefix(const RecordedBuffer& buffer, u32 count) {
+    if (buffer.contents.size() < count * sizeof(Vertex)) {
+        throw std::logic_error("draw reads past its vertex buffer");
+    }
+    std::vector<Vertex> vertices(count);
+    std::memcpy(vertices.data(), buffer.contents.data(), count * sizeof(Vertex));
+    return vertices;
+}
+
+}  // namespace
+
 void RecordingBackend::drawIndexed(const DrawCall& call) {
-    RecordedDraw draw{lastState, lastConstants, call, {}, {}};
+    if (!recordDraws) {
+        return;
+    }
+    RecordedDraw draw{lastState, lastConstants, call, {}, {}, {}, lastSkin};
     const RecordedBuffer& vertices = buffers.at(static_cast<u32>(call.vertices) - 1);
     const RecordedBuffer& indices = buffers.at(static_cast<u32>(call.indices) - 1);
+    if (vertices.mapped || vertices.released || indices.released) {
+        throw std::logic_error("draw from a mapped or released buffer");
+    }
     draw.indices.resize(call.indexCount);
     std::memcpy(draw.indices.data(), indices.contents.data(), call.indexCount * sizeof(u32));
     u32 vertexCount = 0;
     for (const u32 index : draw.indices) {
         vertexCount = std::max(vertexCount, index + 1);
     }
-    draw.vertices.resize(vertexCount);
-    std::memcpy(draw.vertices.data(), vertices.contents.data(), vertexCount * sizeof(PrimitiveVertex));
+    if (call.vertexStrideBytes == sizeof(SkinnedVertex)) {
+        draw.skinnedVertices = vertexPrefix<SkinnedVertex>(vertices, vertexCount);
+    } else {
+        draw.vertices = vertexPrefix<PrimitiveVertex>(vertices, vertexCount);
+    }
     draws.push_back(std::move(draw));
 }
 

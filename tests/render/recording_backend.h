@@ -15,6 +15,8 @@ namespace kestrune::render::testing {
 struct RecordedBuffer {
     BufferDesc desc;
     bool released = false;
+    bool mapped = false;
+    u32 maps = 0;
     std::vector<std::byte> contents;
 };
 
@@ -22,8 +24,12 @@ struct RecordedDraw {
     DrawState state;
     SceneConstants constants;
     DrawCall call;
-    std::vector<PrimitiveVertex> vertices;  // the vertex buffer's first vertices as the draw saw them
+    // The vertex buffer's first vertices as the draw saw them: 48-byte ones in `vertices`,
+    // 56-byte model vertices in `skinnedVertices`.
+    std::vector<PrimitiveVertex> vertices;
+    std::vector<SkinnedVertex> skinnedVertices;
     std::vector<u32> indices;
+    SkinConstants skin;  // the last skin constant image written before the draw
 };
 
 class RecordingBackend final : public RenderBackend {
@@ -31,6 +37,8 @@ public:
     // ---- Script ----
     u32 failingDeviceAttempts = 0;  // the first n createDevice calls throw
     bool gpuSkinning = true;
+    bool skinConstantBuffer = true;
+    bool recordDraws = true;  // off for allocation counts: recording allocates
     u32 sampleCount = 4;
     std::deque<LatencyWait> waitResults;  // consumed per wait; signalled once empty
     u32 presentStatus = 0;
@@ -48,6 +56,8 @@ public:
     std::vector<Color> passes;
     SceneConstants lastConstants;
     DrawState lastState;
+    SkinConstants lastSkin;
+    u32 skinWrites = 0;
     u32 resolves = 0;
     u32 presents = 0;
     std::vector<std::pair<u32, u32>> resizes;
@@ -59,16 +69,18 @@ public:
     u32 createTargets(u32 widthPixels, u32 heightPixels) override;
     std::u16string createPipeline(bool gpuSkinning) override;
     void destroy() noexcept override;
-    bool hasSkinConstants() const noexcept override { return gpuSkinning; }
+    bool hasSkinConstants() const noexcept override { return skinConstantBuffer; }
     GpuBuffer createBuffer(const BufferDesc& desc) override;
     void writeBuffer(GpuBuffer buffer, std::span<const std::byte> bytes, const char* operation) override;
+    std::span<std::byte> mapBuffer(GpuBuffer buffer, const char* operation) override;
+    void unmapBuffer(GpuBuffer buffer) noexcept override;
     void releaseBuffer(GpuBuffer buffer) noexcept override;
     GpuTexture createTexture(const TextureDesc& desc) override;
     void releaseTexture(GpuTexture texture) noexcept override;
     LatencyWait waitForFrameLatency() override;
     void beginPass(const Color& clearColor) override { passes.push_back(clearColor); }
     void writeSceneConstants(const SceneConstants& constants) override { lastConstants = constants; }
-    void writeSkinConstants(std::span<const std::byte, kSkinConstantsBytes>) override {}
+    void writeSkinConstants(std::span<const std::byte, kSkinConstantsBytes> bytes) override;
     void applyDrawState(const DrawState& state) override { lastState = state; }
     void drawIndexed(const DrawCall& call) override;
     bool resolve() override;

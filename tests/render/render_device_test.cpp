@@ -154,7 +154,7 @@ TEST(RenderDeviceDrawState, TextureHandlesFallBackToWhite) {
     } cases[] = {
         {"white texture is untextured", kWhiteTexture, 0.0f},
         {"no texture samples white", kNoTexture, 1.0f},
-        {"unknown handle samples white", 7, 1.0f},
+        {"unknown handle samples white", TextureHandle{7}, 1.0f},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

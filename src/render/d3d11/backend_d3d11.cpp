@@ -416,6 +416,19 @@ void D3d11Backend::writeBuffer(GpuBuffer buffer, std::span<const std::byte> byte
     writeDynamic(buffers_.at(static_cast<u32>(buffer)).Get(), bytes, operation);
 }
 
+std::span<std::byte> D3d11Backend::mapBuffer(GpuBuffer buffer, const char* operation) {
+    ID3D11Buffer* target = buffers_.at(static_cast<u32>(buffer)).Get();
+    D3D11_MAPPED_SUBRESOURCE mapped{};
+    throwIfFailed(context_->Map(target, 0, D3D11_MAP_WRITE_DISCARD, 0, &mapped), operation);
+    D3D11_BUFFER_DESC desc{};
+    target->GetDesc(&desc);
+    return {static_cast<std::byte*>(mapped.pData), desc.ByteWidth};
+}
+
+void D3d11Backend::unmapBuffer(GpuBuffer buffer) noexcept {
+    context_->Unmap(buffers_.at(static_cast<u32>(buffer)).Get(), 0);
+}
+
 void D3d11Backend::releaseBuffer(GpuBuffer buffer) noexcept {
     if (buffer != GpuBuffer::none && !buffers_.empty()) {
         buffers_.release(static_cast<u32>(buffer));

@@ -47,6 +47,8 @@ public:
 
     GpuBuffer createBuffer(const BufferDesc& desc) override;
     void writeBuffer(GpuBuffer buffer, std::span<const std::byte> bytes, const char* operation) override;
+    std::span<std::byte> mapBuffer(GpuBuffer buffer, const char* operation) override;
+    void unmapBuffer(GpuBuffer buffer) noexcept override;
     void releaseBuffer(GpuBuffer buffer) noexcept override;
     GpuTexture createTexture(const TextureDesc& desc) override;
     void releaseTexture(GpuTexture texture) noexcept override;

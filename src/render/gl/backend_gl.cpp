@@ -383,6 +383,26 @@ void GlBackend::writeBuffer(GpuBuffer buffer, std::span<const std::byte> bytes, 
     glBufferSubData(GL_COPY_WRITE_BUFFER, 0, static_cast<GLsizeiptr>(bytes.size()), bytes.data());
 }
 
+std::span<std::byte> GlBackend::mapBuffer(GpuBuffer buffer, const char* operation) {
+    const BufferSlot& target = slot(buffer);
+    glBindBuffer(GL_COPY_WRITE_BUFFER, target.name);
+    // Invalidating the whole store lets the driver hand out fresh memory instead of waiting
+    // for draws that still read the old contents, as D3D11_MAP_WRITE_DISCARD does.
+    void* data = glMapBufferRange(GL_COPY_WRITE_BUFFER, 0, target.sizeBytes,
+                                  GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_BUFFER_BIT);
+    if (data == nullptr) {
+        throw std::runtime_error(formatText("%s failed with GL error 0x%04X", operation, glGetError()));
+    }
+    return {static_cast<std::byte*>(data), target.sizeBytes};
+}
+
+void GlBackend::unmapBuffer(GpuBuffer buffer) noexcept {
+    glBindBuffer(GL_COPY_WRITE_BUFFER, buffers_.at(static_cast<u32>(buffer)).name);
+    // GL_FALSE here means the store was lost (a display mode change): the next draw
+    // rewrites it, so one frame shows stale vertices at worst.
+    glUnmapBuffer(GL_COPY_WRITE_BUFFER);
+}
+
 void GlBackend::releaseBuffer(GpuBuffer buffer) noexcept {
     if (buffer == GpuBuffer::none || context_ == nullptr) {
         return;

@@ -1,0 +1,314 @@
+#include "render/cpu_skinning.h"
+
+#include <immintrin.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+#include "render/camera_math.h"
+
+namespace kestrune::render {
+
+namespace {
+
+// Joints are u16, so a limit of 65536 is exact for any larger palette and fits an i32 lane.
+constexpr std::size_t kJointValueCount = 65'536;
+
+void checkSizes(std::span<const SkinnedVertex> source, std::span<PrimitiveVertex> out) {
+    if (source.size() != out.size()) {
+        throw std::invalid_argument("CPU skinning needs one output vertex per source vertex (" +
+                                    std::to_string(out.size()) + " for " + std::to_string(source.size()) + ")");
+    }
+}
+
+// ---- Section: The definition ----
+
+void skinScalar(std::span<const SkinnedVertex> source, std::span<const Matrix4> palette,
+                std::span<PrimitiveVertex> out) noexcept {
+    for (std::size_t i = 0; i < source.size(); ++i) {
+        const SkinnedVertex& vertex = source[i];
+        const auto& p = vertex.position;
+        const auto& n = vertex.normal;
+        Vec3 positionSum{};
+        Vec3 normalSum{};
+        f32 total = 0.0f;
+        for (std::size_t k = 0; k < 4; ++k) {
+            const f32 weight = vertex.weights[k];
+            const u16 joint = vertex.joints[k];
+            if (!(weight > 0.0f) || joint >= palette.size()) {
+                continue;
+            }
+            const Matrix4& m = palette[joint];
+            Vec3 point{};
+            for (std::size_t c = 0; c < 3; ++c) {
+                point[c] = p[0] * m[c] + p[1] * m[4 + c] + p[2] * m[8 + c] + m[12 + c];
+                normalSum[c] += (n[0] * m[c] + n[1] * m[4 + c] + n[2] * m[8 + c]) * weight;
+            }
+            const f32 w = p[0] * m[3] + p[1] * m[7] + p[2] * m[11] + m[15];
+            for (std::size_t c = 0; c < 3; ++c) {
+                positionSum[c] += (std::fabs(w) > kMinProjectiveW ? point[c] / w : point[c]) * weight;
+            }
+            total += weight;
+        }
+        PrimitiveVertex& o = out[i];
+        if (total > kMinSkinWeightTotal) {
+            o.position = {positionSum[0] / total, positionSum[1] / total, positionSum[2] / total};
+            o.normal = normalizeOrZero({normalSum[0] / total, normalSum[1] / total, normalSum[2] / total});
+        } else {
+            o.position = p;
+            o.normal = n;
+        }
+        o.uv = vertex.uv;
+        o.color = {1.0f, 1.0f, 1.0f, 1.0f};
+    }
+}
+
+// ---- Section: Shared pieces of the blending kernels ----
+//
+// With affine matrices every w is exactly 1, so the weighted sum of transformed points is
+// the point transformed by the weighted sum of the matrices: the kernels blend the four
+// influences' matrices, transform position and normal once, and divide by the total weight
+// at the end. An influence that does not count (weight not above 0, joint beyond the
+// palette) gets weight 0 and palette entry 0, which is finite, so it adds exactly nothing;
+// the blended matrix's element 15 is then the sum of the counted weights, added in
+// influence order like the definition, and the transformed point carries that total in
+// its fourth lane. The 16-byte loads of a vertex's fields reach into the next field of the
+// same 56-byte record, never past it.
+
+// The counted weights and the byte offsets of their matrices, stored so the blend can
+// broadcast each weight and address each matrix straight from memory.
+struct Influences {
+    alignas(16) f32 weights[4];
+    alignas(16) i32 matrixOffsets[4];
+};
+
+inline void selectInfluences(const SkinnedVertex& vertex, __m128i jointLimit, Influences& out) noexcept {
+    const __m128 weights = _mm_loadu_ps(vertex.weights.data());
+    const __m128i joints = _mm_unpacklo_epi16(
+        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(vertex.joints.data())), _mm_setzero_si128());
+    const __m128 counted =
+        _mm_and_ps(_mm_cmpgt_ps(weights, _mm_setzero_ps()), _mm_castsi128_ps(_mm_cmplt_epi32(joints, jointLimit)));
+    _mm_store_ps(out.weights, _mm_and_ps(counted, weights));
+    constexpr int kMatrixOffsetShift = 6;  // 64 bytes per matrix
+    static_assert(sizeof(Matrix4) == 1 << kMatrixOffsetShift, "matrix offsets are joint indices shifted");
+    _mm_store_si128(reinterpret_cast<__m128i*>(out.matrixOffsets),
+                    _mm_slli_epi32(_mm_and_si128(_mm_castps_si128(counted), joints), kMatrixOffsetShift));
+}
+
+inline const f32* matrixAt(const std::byte* palette, i32 offsetBytes) noexcept {
+    return reinterpret_cast<const f32*>(palette + offsetBytes);
+}
+
+// Stores position (lanes 0..2), normal (lanes 0..2), uv and white as one 48-byte vertex.
+// The stores overlap instead of shuffling the lanes into place: each one overwrites the
+// lane the previous one had no use for (the total weight, then the normal's lane 3).
+inline void storeVertex(__m128 position, __m128 normal, const SkinnedVertex& vertex, PrimitiveVertex& out) noexcept {
+    f32* o = out.position.data();
+    _mm_storeu_ps(o, position);
+    _mm_storeu_ps(o + 3, normal);
+    std::memcpy(o + 6, vertex.uv.data(), sizeof(vertex.uv));
+    _mm_storeu_ps(o + 8, _mm_set1_ps(1.0f));
+}
+
+inline void storeSourceVertex(const SkinnedVertex& vertex, PrimitiveVertex& out) noexcept {
+    storeVertex(_mm_loadu_ps(vertex.position.data()), _mm_loadu_ps(vertex.normal.data()), vertex, out);
+}
+
+__m128i jointLimit(std::span<const Matrix4> palette) noexcept {
+    return _mm_set1_epi32(static_cast<i32>(std::min(palette.size(), kJointValueCount)));
+}
+
+// Entry 0 stands in for uncounted influences; an empty palette counts none, so any
+// readable matrix serves.
+const std::byte* paletteBytes(std::span<const Matrix4> palette) noexcept {
+    static constexpr Matrix4 kUnused{};
+    return reinterpret_cast<const std::byte*>(palette.empty() ? &kUnused : palette.data());
+}
+
+// ---- Section: SSE2 ----
+
+void skinAffineSse2(std::span<const SkinnedVertex> source, std::span<const Matrix4> palette,
+                    std::span<PrimitiveVertex> out) noexcept {
+    const __m128i limit = jointLimit(palette);
+    const std::byte* matrices = paletteBytes(palette);
+    Influences influences;
+    for (std::size_t i = 0; i < source.size(); ++i) {
+        const SkinnedVertex& vertex = source[i];
+        selectInfluences(vertex, limit, influences);
+        __m128 rows[4];
+        for (int r = 0; r < 4; ++r) {
+            __m128 row = _mm_setzero_ps();
+            for (std::size_t k = 0; k < 4; ++k) {
+                const f32* matrix = matrixAt(matrices, influences.matrixOffsets[k]);
+                row = _mm_add_ps(row, _mm_mul_ps(_mm_load1_ps(&influences.weights[k]), _mm_loadu_ps(matrix + 4 * r)));
+            }
+            rows[r] = row;
+        }
+        const auto& p = vertex.position;
+        const auto& n = vertex.normal;
+        const __m128 point = _mm_add_ps(
+            _mm_add_ps(_mm_mul_ps(_mm_load1_ps(&p[0]), rows[0]), _mm_mul_ps(_mm_load1_ps(&p[1]), rows[1])),
+            _mm_add_ps(_mm_mul_ps(_mm_load1_ps(&p[2]), rows[2]), rows[3]));
+        const f32 total = _mm_cvtss_f32(_mm_shuffle_ps(point, point, _MM_SHUFFLE(3, 3, 3, 3)));
+        if (!(total > kMinSkinWeightTotal)) {
+            storeSourceVertex(vertex, out[i]);
+            continue;
+        }
+        const __m128 normal =
+            _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_load1_ps(&n[0]), rows[0]), _mm_mul_ps(_mm_load1_ps(&n[1]), rows[1])),
+                       _mm_mul_ps(_mm_load1_ps(&n[2]), rows[2]));
+        // normalize(normal / total) is normal / |normal|; only its threshold sees the total.
+        const __m128 squares = _mm_mul_ps(normal, normal);
+        const __m128 pairs = _mm_add_ps(squares, _mm_movehl_ps(squares, squares));
+        const f32 length2 = _mm_cvtss_f32(_mm_add_ss(pairs, _mm_shuffle_ps(pairs, pairs, _MM_SHUFFLE(1, 1, 1, 1))));
+        const __m128 unitNormal = length2 > kMinSquaredLength * total * total
+                                      ? _mm_div_ps(normal, _mm_sqrt_ps(_mm_set1_ps(length2)))
+                                      : _mm_setzero_ps();
+        storeVertex(_mm_div_ps(point, _mm_set1_ps(total)), unitNormal, vertex, out[i]);
+    }
+}
+
+// ---- Section: AVX2 and FMA ----
+//
+// Rows 0 and 1 of a matrix fill one 256-bit register, rows 2 and 3 another, so blending
+// four matrices takes eight fused multiply-adds. The point then multiplies (x x x x y y y y)
+// into the first pair and (z z z z 1 1 1 1) into the second, the normal (nx.. ny..) and
+// (nz.. 0..); the two halves of each product sum are the transformed vector. Vertices go
+// in pairs, one per 128-bit half, through the division, the normalisation and the
+// threshold tests, which would otherwise cost as much as the blend.
+
+struct BlendedVertex {
+    __m256 points;   // halves sum to the point times the blended matrix
+    __m256 normals;  // halves sum to the normal times its upper 3 x 3 part
+};
+
+__attribute__((target("avx2,fma"))) inline BlendedVertex blendAvx2(const SkinnedVertex& vertex,
+                                                                   const std::byte* matrices, __m128i limit) noexcept {
+    const __m128 weights = _mm_loadu_ps(vertex.weights.data());
+    const __m128i joints = _mm_cvtepu16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(vertex.joints.data())));
+    const __m128 counted =
+        _mm_and_ps(_mm_cmpgt_ps(weights, _mm_setzero_ps()), _mm_castsi128_ps(_mm_cmplt_epi32(joints, limit)));
+    const __m256 w = _mm256_castps128_ps256(_mm_and_ps(counted, weights));
+    const __m128i offsets = _mm_slli_epi32(_mm_and_si128(_mm_castps_si128(counted), joints), 6);
+    const f32* m0 = matrixAt(matrices, _mm_cvtsi128_si32(offsets));
+    const f32* m1 = matrixAt(matrices, _mm_extract_epi32(offsets, 1));
+    const f32* m2 = matrixAt(matrices, _mm_extract_epi32(offsets, 2));
+    const f32* m3 = matrixAt(matrices, _mm_extract_epi32(offsets, 3));
+    const __m256 w0 = _mm256_broadcastss_ps(_mm256_castps256_ps128(w));
+    const __m256 w1 = _mm256_permutevar8x32_ps(w, _mm256_set1_epi32(1));
+    const __m256 w2 = _mm256_permutevar8x32_ps(w, _mm256_set1_epi32(2));
+    const __m256 w3 = _mm256_permutevar8x32_ps(w, _mm256_set1_epi32(3));
+    __m256 rows01 = _mm256_mul_ps(w0, _mm256_loadu_ps(m0));
+    __m256 rows23 = _mm256_mul_ps(w0, _mm256_loadu_ps(m0 + 8));
+    rows01 = _mm256_fmadd_ps(w1, _mm256_loadu_ps(m1), rows01);
+    rows23 = _mm256_fmadd_ps(w1, _mm256_loadu_ps(m1 + 8), rows23);
+    rows01 = _mm256_fmadd_ps(w2, _mm256_loadu_ps(m2), rows01);
+    rows23 = _mm256_fmadd_ps(w2, _mm256_loadu_ps(m2 + 8), rows23);
+    rows01 = _mm256_fmadd_ps(w3, _mm256_loadu_ps(m3), rows01);
+    rows23 = _mm256_fmadd_ps(w3, _mm256_loadu_ps(m3 + 8), rows23);
+    const __m256i splatXy = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
+    const __m256 xy = _mm256_permutevar8x32_ps(_mm256_castps128_ps256(_mm_loadu_ps(vertex.position.data())), splatXy);
+    const __m256 z1 = _mm256_blend_ps(_mm256_broadcast_ss(&vertex.position[2]), _mm256_set1_ps(1.0f), 0xF0);
+    const __m256 nxy = _mm256_permutevar8x32_ps(_mm256_castps128_ps256(_mm_loadu_ps(vertex.normal.data())), splatXy);
+    const __m256 nz0 = _mm256_blend_ps(_mm256_broadcast_ss(&vertex.normal[2]), _mm256_setzero_ps(), 0xF0);
+    return {_mm256_fmadd_ps(z1, rows23, _mm256_mul_ps(xy, rows01)),
+            _mm256_fmadd_ps(nz0, rows23, _mm256_mul_ps(nxy, rows01))};
+}
+
+__attribute__((target("avx2,fma"))) void skinAffineAvx2(std::span<const SkinnedVertex> source,
+                                                        std::span<const Matrix4> palette,
+                                                        std::span<PrimitiveVertex> out) noexcept {
+    const __m128i limit = jointLimit(palette);
+    const std::byte* matrices = paletteBytes(palette);
+    const __m256 minTotal = _mm256_set1_ps(kMinSkinWeightTotal);
+    for (std::size_t i = 0; i < source.size(); i += 2) {
+        // An odd last vertex pairs with itself and is stored once.
+        const std::size_t j = std::min(i + 1, source.size() - 1);
+        const BlendedVertex a = blendAvx2(source[i], matrices, limit);
+        const BlendedVertex b = blendAvx2(source[j], matrices, limit);
+        const __m256 points = _mm256_add_ps(_mm256_permute2f128_ps(a.points, b.points, 0x20),
+                                            _mm256_permute2f128_ps(a.points, b.points, 0x31));
+        const __m256 normals = _mm256_add_ps(_mm256_permute2f128_ps(a.normals, b.normals, 0x20),
+                                             _mm256_permute2f128_ps(a.normals, b.normals, 0x31));
+        const __m256 totals = _mm256_permute_ps(points, _MM_SHUFFLE(3, 3, 3, 3));
+        const __m256 positions = _mm256_div_ps(points, totals);
+        const __m256 squares = _mm256_mul_ps(normals, normals);
+        const __m256 pairs = _mm256_add_ps(squares, _mm256_permute_ps(squares, _MM_SHUFFLE(1, 0, 3, 2)));
+        const __m256 length2 = _mm256_add_ps(pairs, _mm256_permute_ps(pairs, _MM_SHUFFLE(2, 3, 0, 1)));
+        // normalize(normal / total) is normal / |normal|; only its threshold sees the total.
+        const __m256 keepNormal = _mm256_cmp_ps(
+            length2, _mm256_mul_ps(_mm256_set1_ps(kMinSquaredLength), _mm256_mul_ps(totals, totals)), _CMP_GT_OQ);
+        const __m256 estimate = _mm256_rsqrt_ps(length2);
+        const __m256 refined = _mm256_mul_ps(
+            estimate, _mm256_fnmadd_ps(_mm256_mul_ps(_mm256_set1_ps(0.5f), length2), _mm256_mul_ps(estimate, estimate),
+                                       _mm256_set1_ps(1.5f)));
+        const __m256 unitNormals = _mm256_and_ps(keepNormal, _mm256_mul_ps(normals, refined));
+        const int skinned = _mm256_movemask_ps(_mm256_cmp_ps(totals, minTotal, _CMP_GT_OQ));
+        if ((skinned & 0x01) != 0) {
+            storeVertex(_mm256_castps256_ps128(positions), _mm256_castps256_ps128(unitNormals), source[i], out[i]);
+        } else {
+            storeSourceVertex(source[i], out[i]);
+        }
+        if (j != i) {
+            if ((skinned & 0x10) != 0) {
+                storeVertex(_mm256_extractf128_ps(positions, 1), _mm256_extractf128_ps(unitNormals, 1), source[j],
+                            out[j]);
+            } else {
+                storeSourceVertex(source[j], out[j]);
+            }
+        }
+    }
+}
+
+bool cpuHasAvx2AndFma() noexcept {
+    // The built-ins also check that the system saves the 256-bit registers (XGETBV).
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+}
+
+}  // namespace
+
+bool isBlendablePalette(std::span<const Matrix4> palette) noexcept {
+    return std::all_of(palette.begin(), palette.end(), [](const Matrix4& m) {
+        return m[3] == 0.0f && m[7] == 0.0f && m[11] == 0.0f && m[15] == 1.0f &&
+               std::all_of(m.m.begin(), m.m.end(), [](f32 element) { return std::isfinite(element); });
+    });
+}
+
+bool isSkinningKernelAvailable(SkinningKernel kernel) noexcept {
+    static const bool hasAvx2 = cpuHasAvx2AndFma();
+    return kernel != SkinningKernel::avx2 || hasAvx2;
+}
+
+void skinVerticesWith(SkinningKernel kernel, std::span<const SkinnedVertex> source, std::span<const Matrix4> palette,
+                      std::span<PrimitiveVertex> out) {
+    checkSizes(source, out);
+    switch (kernel) {
+        case SkinningKernel::scalar:
+            skinScalar(source, palette, out);
+            return;
+        case SkinningKernel::sse2:
+            skinAffineSse2(source, palette, out);
+            return;
+        case SkinningKernel::avx2:
+            skinAffineAvx2(source, palette, out);
+            return;
+    }
+}
+
+void skinVertices(std::span<const SkinnedVertex> source, std::span<const Matrix4> palette,
+                  std::span<PrimitiveVertex> out) {
+    if (!isBlendablePalette(palette)) {
+        skinVerticesWith(SkinningKernel::scalar, source, palette, out);
+    } else if (isSkinningKernelAvailable(SkinningKernel::avx2)) {
+        skinVerticesWith(SkinningKernel::avx2, source, palette, out);
+    } else {
+        skinVerticesWith(SkinningKernel::sse2, source, palette, out);
+    }
+}
+
+}  // namespace kestrune::render

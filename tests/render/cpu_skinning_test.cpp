@@ -1,0 +1,207 @@
+#include "render/cpu_skinning.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+#include <stdexcept>
+#include <vector>
+
+#include "render/test_support.h"
+
+namespace kestrune::render {
+namespace {
+
+using testing::translation;
+
+SkinnedVertex vertexAt(const Vec3& position, const Vec3& normal, std::array<u16, 4> joints,
+                       std::array<f32, 4> weights) {
+    SkinnedVertex v;
+    v.position = position;
+    v.normal = normal;
+    v.uv = {0.25f, 0.75f};
+    v.joints = joints;
+    v.weights = weights;
+    return v;
+}
+
+Matrix4 scaled(f32 s) {
+    Matrix4 m = identityMatrix();
+    m[0] = m[5] = m[10] = s;
+    return m;
+}
+
+std::vector<SkinningKernel> availableKernels() {
+    std::vector<SkinningKernel> kernels;
+    for (const SkinningKernel kernel : {SkinningKernel::scalar, SkinningKernel::sse2, SkinningKernel::avx2}) {
+        if (isSkinningKernelAvailable(kernel)) {
+            kernels.push_back(kernel);
+        }
+    }
+    return kernels;
+}
+
+void expectNear(const Vec3& actual, const Vec3& expected, f32 tolerance) {
+    for (std::size_t c = 0; c < 3; ++c) {
+        EXPECT_NEAR(actual[c], expected[c], tolerance) << "component " << c;
+    }
+}
+
+// The rules one vertex at a time, with results worked out by hand; every kernel that can
+// take the palette must give them.
+TEST(CpuSkinning, FollowsTheInfluenceRules) {
+    const Vec3 p{1.0f, 2.0f, 3.0f};
+    const Vec3 n{0.0f, 1.0f, 0.0f};
+    // Joint 0 moves by (10, 0, 0), joint 1 by (0, 10, 0), joint 2 doubles everything.
+    const std::vector<Matrix4> palette{translation(10.0f, 0.0f, 0.0f), translation(0.0f, 10.0f, 0.0f), scaled(2.0f)};
+    const struct {
+        const char* name;
+        SkinnedVertex vertex;
+        Vec3 position;
+        Vec3 normal;
+    } cases[] = {
+        {"one joint", vertexAt(p, n, {0, 0, 0, 0}, {1, 0, 0, 0}), {11, 2, 3}, n},
+        {"two joints halfway", vertexAt(p, n, {0, 1, 0, 0}, {0.5f, 0.5f, 0, 0}), {6, 7, 3}, n},
+        {"weights are divided by their total", vertexAt(p, n, {0, 1, 0, 0}, {0.25f, 0.25f, 0, 0}), {6, 7, 3}, n},
+        {"normal is renormalised", vertexAt(p, {0, 0.5f, 0}, {2, 0, 0, 0}, {1, 0, 0, 0}), {2, 4, 6}, {0, 1, 0}},
+        {"joint past the palette is skipped", vertexAt(p, n, {0, 3, 0, 0}, {0.5f, 0.5f, 0, 0}), {11, 2, 3}, n},
+        {"highest joint counts", vertexAt(p, n, {2, 0, 0, 0}, {1, 0, 0, 0}), {2, 4, 6}, n},
+        {"zero weights keep the source", vertexAt(p, n, {0, 1, 2, 0}, {0, 0, 0, 0}), p, n},
+        {"only skipped joints keep the source", vertexAt(p, n, {3, 65535, 0, 0}, {0.6f, 0.4f, 0, 0}), p, n},
+        {"total at the minimum keeps the source", vertexAt(p, n, {0, 0, 0, 0}, {0.0001f, 0, 0, 0}), p, n},
+        {"total just above the minimum skins", vertexAt(p, n, {0, 0, 0, 0}, {0.00011f, 0, 0, 0}), {11, 2, 3}, n},
+        {"degenerate normal becomes zero", vertexAt(p, {1e-7f, 0, 0}, {0, 0, 0, 0}, {1, 0, 0, 0}), {11, 2, 3},
+         {0, 0, 0}},
+    };
+    for (const SkinningKernel kernel : availableKernels()) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(::testing::Message() << "kernel " << static_cast<int>(kernel) << ": " << c.name);
+            std::vector<PrimitiveVertex> out(1);
+            skinVerticesWith(kernel, std::span(&c.vertex, 1), palette, out);
+            expectNear(out[0].position, c.position, 1e-5f);
+            expectNear(out[0].normal, c.normal, 1e-5f);
+            EXPECT_EQ(out[0].uv, c.vertex.uv);
+            EXPECT_EQ(out[0].color, (Color{1.0f, 1.0f, 1.0f, 1.0f}));
+        }
+    }
+}
+
+// Only the definition divides by w, so projective matrices go to it; a w at or below
+// 1e-7 in magnitude is not divided by.
+TEST(CpuSkinning, ProjectivePaletteDividesByW) {
+    Matrix4 halving = identityMatrix();
+    halving[15] = 2.0f;  // w = 2 for every point
+    Matrix4 flattening = identityMatrix();
+    flattening[15] = 1e-7f;  // w = 1e-7: kept as it is
+    const std::vector<Matrix4> palette{halving, flattening};
+    EXPECT_FALSE(isBlendablePalette(palette));
+    const std::array<SkinnedVertex, 3> vertices{
+        vertexAt({2, 4, 6}, {0, 0, 1}, {0, 0, 0, 0}, {1, 0, 0, 0}),
+        vertexAt({2, 4, 6}, {0, 0, 1}, {1, 0, 0, 0}, {1, 0, 0, 0}),
+        vertexAt({2, 4, 6}, {0, 0, 1}, {0, 1, 0, 0}, {0.5f, 0.5f, 0, 0}),
+    };
+    std::vector<PrimitiveVertex> out(3);
+    skinVertices(vertices, palette, out);
+    expectNear(out[0].position, {1, 2, 3}, 1e-6f);
+    expectNear(out[1].position, {2, 4, 6}, 1e-6f);
+    expectNear(out[2].position, {1.5f, 3, 4.5f}, 1e-6f);
+    expectNear(out[2].normal, {0, 0, 1}, 1e-6f);
+}
+
+TEST(CpuSkinning, EmptyPaletteCopiesTheVertices) {
+    const std::array<SkinnedVertex, 2> vertices{vertexAt({1, 2, 3}, {0, 0, -1}, {0, 7, 0, 0}, {3.0f, 0.5f, 0, 0}),
+                                                vertexAt({4, 5, 6}, {0.6f, 0.8f, 0}, {1, 0, 0, 0}, {1, 0, 0, 0})};
+    for (const SkinningKernel kernel : availableKernels()) {
+        SCOPED_TRACE(static_cast<int>(kernel));
+        std::vector<PrimitiveVertex> out(2);
+        skinVerticesWith(kernel, vertices, {}, out);
+        for (std::size_t i = 0; i < 2; ++i) {
+            EXPECT_EQ(out[i].position, vertices[i].position);
+            EXPECT_EQ(out[i].normal, vertices[i].normal);
+            EXPECT_EQ(out[i].uv, vertices[i].uv);
+        }
+    }
+}
+
+// A character-like load: random rotations, scales and translations, one to four
+// influences with positive weights, some unused slots naming joints past the palette.
+// Vertex counts around the pairing of the wide kernel: odd, even, one.
+TEST(CpuSkinning, BlendingKernelsMatchTheDefinition) {
+    std::mt19937 random(5);
+    std::uniform_real_distribution<f32> unit(-1.0f, 1.0f);
+    std::vector<Matrix4> palette(40);
+    for (Matrix4& m : palette) {
+        const f32 angle = 3.0f * unit(random);
+        const f32 s = 1.0f + 0.3f * unit(random);
+        m.m = {std::cos(angle) * s, 0, -std::sin(angle) * s, 0, 0.2f * unit(random), s, 0, 0,
+               std::sin(angle) * s, 0, std::cos(angle) * s, 0, unit(random), unit(random), unit(random), 1};
+    }
+    ASSERT_TRUE(isBlendablePalette(palette));
+    for (const std::size_t count : {1u, 2u, 7u, 64u, 1001u}) {
+        std::vector<SkinnedVertex> vertices(count);
+        for (SkinnedVertex& v : vertices) {
+            v = vertexAt({unit(random), 1 + unit(random), unit(random)}, {unit(random), unit(random), unit(random)},
+                         {}, {});
+            const int used = 1 + static_cast<int>(random() % 4);
+            for (int k = 0; k < 4; ++k) {
+                v.joints[k] = static_cast<u16>(random() % 44);  // 40..43 are past the palette
+                v.weights[k] = k < used ? 0.1f + std::abs(unit(random)) : 0.0f;
+            }
+        }
+        std::vector<PrimitiveVertex> expected(count);
+        skinVerticesWith(SkinningKernel::scalar, vertices, palette, expected);
+        for (const SkinningKernel kernel : availableKernels()) {
+            SCOPED_TRACE(::testing::Message() << count << " vertices, kernel " << static_cast<int>(kernel));
+            std::vector<PrimitiveVertex> out(count);
+            skinVerticesWith(kernel, vertices, palette, out);
+            for (std::size_t i = 0; i < count; ++i) {
+                expectNear(out[i].position, expected[i].position, 2e-5f);
+                expectNear(out[i].normal, expected[i].normal, 2e-5f);
+                ASSERT_EQ(out[i].uv, expected[i].uv);
+                ASSERT_EQ(out[i].color, expected[i].color);
+            }
+        }
+    }
+}
+
+TEST(CpuSkinning, PaletteMustBeFiniteAndAffineToBlend) {
+    const f32 infinity = std::numeric_limits<f32>::infinity();
+    const struct {
+        const char* name;
+        std::size_t element;
+        f32 value;
+        bool blendable;
+    } cases[] = {
+        {"identity", 0, 1.0f, true},       {"shear", 4, 0.5f, true},          {"projective column", 3, 0.1f, false},
+        {"w scale", 15, 0.5f, false},      {"infinite scale", 0, infinity, false},
+        {"not a number", 13, std::nanf(""), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<Matrix4> palette{identityMatrix(), identityMatrix()};
+        palette[1][c.element] = c.value;
+        EXPECT_EQ(isBlendablePalette(palette), c.blendable);
+    }
+    // A non-finite entry touches only the vertices that use it.
+    std::vector<Matrix4> palette{identityMatrix(), identityMatrix()};
+    palette[1][0] = infinity;
+    const std::array<SkinnedVertex, 1> vertex{vertexAt({1, 2, 3}, {0, 1, 0}, {0, 1, 0, 0}, {1, 0, 0, 0})};
+    std::vector<PrimitiveVertex> out(1);
+    skinVertices(vertex, palette, out);
+    expectNear(out[0].position, {1, 2, 3}, 0.0f);
+}
+
+TEST(CpuSkinning, RejectsMismatchedOutput) {
+    const std::array<SkinnedVertex, 3> vertices{};
+    std::vector<PrimitiveVertex> out(2);
+    try {
+        skinVertices(vertices, {}, out);
+        FAIL() << "no exception";
+    } catch (const std::invalid_argument& error) {
+        EXPECT_STREQ(error.what(), "CPU skinning needs one output vertex per source vertex (2 for 3)");
+    }
+}
+
+}  // namespace
+}  // namespace kestrune::render

@@ -1,0 +1,539 @@
+// Textures, model uploads and model drawing through the front end, on the recording
+// backend: handle spaces, the texture cache, records, the two passes, draw states,
+// palettes, CPU skinning, statistics and the errors, all without a GPU.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string_view>
+
+#include "content/png.h"
+#include "content/skinning.h"
+#include "effects/allocation_counter.h"
+#include "render/cpu_skinning.h"
+#include "render/recording_backend.h"
+#include "render/render_device.h"
+#include "render/test_models.h"
+#include "render/test_support.h"
+
+namespace kestrune::render {
+namespace {
+
+using content::Model;
+using testing::bindPose;
+using testing::material;
+using testing::quadMesh;
+using testing::RecordedDraw;
+using testing::RecordingBackend;
+using testing::rigidModel;
+using testing::translation;
+
+const std::filesystem::path kPng = "../shared/testdata/pngsuite/basn2c08.png";  // 32 x 32
+constexpr Color kWhite{1.0f, 1.0f, 1.0f, 1.0f};
+constexpr Color kRed{1.0f, 0.0f, 0.0f, 1.0f};
+constexpr Color kGlass{0.2f, 0.4f, 1.0f, 0.5f};
+
+struct Fixture {
+    RecordingBackend* backend = nullptr;
+    RenderDevice device;
+
+    explicit Fixture(bool gpuSkinning = true) : device(makeBackend(gpuSkinning)) {
+        device.Create({}, 640, 360, false);
+        device.BeginFrame(placeholderCamera(), 0.0f);
+    }
+    std::unique_ptr<RenderBackend> makeBackend(bool gpuSkinning) {
+        auto recording = std::make_unique<RecordingBackend>();
+        recording->gpuSkinning = gpuSkinning;
+        recording->skinConstantBuffer = gpuSkinning;
+        backend = recording.get();
+        return recording;
+    }
+    void draw(ModelHandle handle, const Model& model, std::span<const std::string_view> hidden = {},
+              TextureHandle textureOverride = kNoTexture, bool additive = false, const Color& tint = kWhite) {
+        const std::vector<Matrix4> pose = bindPose(model);
+        device.DrawModel(handle, model, pose, identityMatrix(), tint, hidden, textureOverride, additive);
+    }
+};
+
+template <class E>
+void expectError(const std::function<void()>& action, const char* message) {
+    try {
+        action();
+        ADD_FAILURE() << "no exception; expected: " << message;
+    } catch (const E& error) {
+        EXPECT_STREQ(error.what(), message);
+    }
+}
+
+class ScratchDirectory {
+public:
+    ScratchDirectory() {
+        path_ = std::filesystem::path(KESTRUNE_BINARY_DIR) / "test-output" /
+                ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::filesystem::remove_all(path_);
+        std::filesystem::create_directories(path_ / "sub");
+    }
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Three rigid quads: a blended one first, then an opaque one, then one without a material.
+Model threeQuads() {
+    return rigidModel({quadMesh("glass", 0, 0, 1, 1, 0, 1), quadMesh("wall", -1, 0, 0, 1, 0, 0),
+                       quadMesh("plain", -2, 0, -1, 1, 0, -1)},
+                      {material("red", kRed), material("glass", kGlass, content::kAlphaBlended, true)});
+}
+
+// ---- Textures ----
+
+TEST(RenderDeviceTextures, CacheIsKeyedByTheCanonicalPath) {
+    Fixture f;
+    ScratchDirectory scratch;
+    std::filesystem::copy_file(kPng, scratch.path() / "stone.png");
+    EXPECT_EQ(f.device.LoadTexture({}), kWhiteTexture);
+    const TextureHandle first = f.device.LoadTexture(scratch.path() / "stone.png");
+    const TextureHandle again = f.device.LoadTexture(scratch.path() / "sub" / ".." / "." / "stone.png");
+    EXPECT_EQ(first, TextureHandle{1});
+    EXPECT_EQ(again, first);
+    EXPECT_EQ(f.device.Statistics().uploadedTextures, 1u);
+    ASSERT_EQ(f.backend->textures.size(), 2u);  // white, then the one decode
+    EXPECT_STREQ(f.backend->textures[1].textureOperation, "ID3D11Device::CreateTexture2D(PNG)");
+    EXPECT_EQ(f.backend->textures[1].rowPitchBytes, 128u);
+    EXPECT_EQ(f.device.Texture(first).widthPixels, 32u);
+    for (const TextureHandle white : {kWhiteTexture, kNoTexture, TextureHandle{2}}) {
+        EXPECT_EQ(f.device.Texture(white).texture, f.device.Texture(kWhiteTexture).texture);
+    }
+}
+
+TEST(RenderDeviceTextures, FailedDecodeIsTriedAgain) {
+    Fixture f;
+    ScratchDirectory scratch;
+    const std::filesystem::path path = scratch.path() / "late.png";
+    std::ofstream(path) << "not yet a picture";
+    expectError<content::ContentError>([&] { f.device.LoadTexture(path); },
+                                       ("file is not a PNG: " + path.string()).c_str());
+    std::filesystem::copy_file(kPng, path, std::filesystem::copy_options::overwrite_existing);
+    EXPECT_EQ(f.device.LoadTexture(path), TextureHandle{1});
+    EXPECT_EQ(f.device.Statistics().uploadedTextures, 1u);
+}
+
+// ---- Uploads ----
+
+TEST(RenderDeviceUpload, CountsModelsAndMeshesAndKeepsRecords) {
+    Fixture f;
+    ScratchDirectory scratch;
+    std::filesystem::create_directories(scratch.path() / "textures");
+    std::filesystem::copy_file(kPng, scratch.path() / "textures" / "glass.png");
+    Model model = threeQuads();
+    model.materials[1].texture = "textures/glass.png";
+    const ModelHandle first = f.device.UploadModel(model, scratch.path());
+    const ModelHandle second = f.device.UploadModel(model, scratch.path());
+    EXPECT_EQ(first, ModelHandle{0});
+    EXPECT_EQ(second, ModelHandle{1});
+    EXPECT_EQ(f.device.Statistics().uploadedModels, 2u);
+    EXPECT_EQ(f.device.Statistics().uploadedMeshes, 6u);
+    EXPECT_EQ(f.device.Statistics().uploadedTextures, 1u);  // the second upload finds it cached
+
+    const ModelRecord& record = *f.device.modelRecord(first);
+    ASSERT_EQ(record.materials.size(), 2u);
+    EXPECT_EQ(record.materials[0].texture, kWhiteTexture);
+    EXPECT_EQ(record.materials[0].color, kRed);
+    EXPECT_EQ(record.materials[1].texture, TextureHandle{1});
+    EXPECT_EQ(record.materials[1].alphaMode, kAlphaModeBlended);
+    EXPECT_TRUE(record.materials[1].doubleSided);
+    ASSERT_EQ(record.meshes.size(), 3u);
+    EXPECT_EQ(record.meshes[2].material, -1);
+    for (std::size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        const MeshRecord& mesh = record.meshes[i];
+        EXPECT_TRUE(mesh.gpuSkinned);
+        EXPECT_EQ(mesh.vertexCount, 4u);
+        EXPECT_EQ(mesh.indexCount, 6u);
+        const auto& vertices = f.backend->buffers.at(static_cast<u32>(mesh.vertexBuffer) - 1);
+        EXPECT_EQ(vertices.desc.usage, BufferUsage::immutable);
+        ASSERT_EQ(vertices.contents.size(), 4u * 56u);
+        EXPECT_EQ(std::memcmp(vertices.contents.data(), model.meshes[i].vertices.data(), 4 * 56), 0);
+        const auto& indices = f.backend->buffers.at(static_cast<u32>(mesh.indexBuffer) - 1);
+        EXPECT_EQ(indices.desc.binding, BufferBinding::index);
+        EXPECT_EQ(std::memcmp(indices.contents.data(), model.meshes[i].indices.data(), 24), 0);
+        EXPECT_STREQ(indices.desc.operation, "ID3D11Device::CreateBuffer(model indices)");
+    }
+    EXPECT_NE(f.device.modelRecord(first)->meshes[0].vertexBuffer, f.device.modelRecord(second)->meshes[0].vertexBuffer);
+    EXPECT_EQ(f.device.modelRecord(ModelHandle{2}), nullptr);
+}
+
+TEST(RenderDeviceUpload, PathFollowsTheDeviceAndTheJointCount) {
+    const struct {
+        const char* name;
+        bool gpuDevice;
+        u32 joints;  // 0: rigid
+        bool gpuSkinned;
+    } cases[] = {
+        {"rigid on a GPU-skinning device", true, 0, true},
+        {"128 joints fit the palette", true, 128, true},
+        {"129 joints do not", true, 129, false},
+        {"rigid without GPU skinning", false, 0, false},
+        {"one joint without GPU skinning", false, 1, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f(c.gpuDevice);
+        const Model model = c.joints == 0 ? rigidModel({quadMesh("quad", 0, 0, 1, 1, 0, 0)}, {material("m", kRed)})
+                                          : testing::skinnedQuadModel(c.joints);
+        const ModelHandle handle = f.device.UploadModel(model, ".");
+        const MeshRecord& mesh = f.device.modelRecord(handle)->meshes.at(0);
+        EXPECT_EQ(mesh.gpuSkinned, c.gpuSkinned);
+        EXPECT_EQ(mesh.skin, c.joints == 0 ? -1 : 0);
+        const auto& vertices = f.backend->buffers.at(static_cast<u32>(mesh.vertexBuffer) - 1);
+        EXPECT_EQ(vertices.desc.usage, c.gpuSkinned ? BufferUsage::immutable : BufferUsage::dynamic);
+        EXPECT_EQ(vertices.desc.sizeBytes, 4u * (c.gpuSkinned ? 56u : 48u));
+        EXPECT_EQ(vertices.desc.initialData.empty(), !c.gpuSkinned);
+        EXPECT_STREQ(vertices.desc.operation, "ID3D11Device::CreateBuffer(model vertices)");
+    }
+}
+
+TEST(RenderDeviceUpload, MeshWithoutGeometryKeepsNothingButTextures) {
+    const struct {
+        const char* name;
+        bool dropVertices;
+    } cases[] = {{"no vertices", true}, {"no indices", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f;
+        ScratchDirectory scratch;
+        std::filesystem::copy_file(kPng, scratch.path() / "red.png");
+        Model model = threeQuads();
+        model.materials[0].texture = "red.png";
+        if (c.dropVertices) {
+            model.meshes[2].vertices.clear();
+        } else {
+            model.meshes[2].indices.clear();
+        }
+        expectError<std::runtime_error>([&] { f.device.UploadModel(model, scratch.path()); },
+                                        "KMDL mesh cannot be uploaded with no geometry.");
+        EXPECT_EQ(f.backend->buffers.size(), 4u);  // the first two meshes' buffers
+        EXPECT_EQ(f.backend->liveBuffers(), 0u);
+        EXPECT_EQ(f.device.modelCount(), 0u);
+        EXPECT_EQ(f.device.Statistics().uploadedModels, 0u);
+        EXPECT_EQ(f.device.Statistics().uploadedMeshes, 0u);
+        EXPECT_EQ(f.device.Statistics().uploadedTextures, 1u);
+        EXPECT_EQ(f.device.textureCount(), 2u);
+    }
+}
+
+TEST(RenderDeviceUpload, DestroyReleasesModelsAndForgetsTextures) {
+    Fixture f;
+    f.device.UploadModel(threeQuads(), ".");
+    f.device.LoadTexture(kPng);
+    f.device.Destroy();
+    EXPECT_EQ(f.backend->liveBuffers(), 0u);
+    EXPECT_EQ(f.backend->liveTextures, 0u);
+    EXPECT_EQ(f.device.modelCount(), 0u);
+    f.device.Create({}, 64, 64, false);
+    EXPECT_EQ(f.device.LoadTexture(kPng), TextureHandle{1});  // decoded again for the new device
+    EXPECT_EQ(f.device.Statistics().uploadedTextures, 2u);
+}
+
+// ---- Drawing: passes, materials and states ----
+
+TEST(RenderDeviceDrawModel, OpaquePassThenBlendedPassWithMaterialStates) {
+    Fixture f;
+    Model model = threeQuads();
+    model.meshes.push_back(quadMesh("cutout", 1, 0, 2, 1, 0, 2));
+    model.materials.push_back(material("cutout", kWhite, content::kAlphaTested));
+    model = testing::decoded(model);
+    const ModelHandle handle = f.device.UploadModel(model, ".");
+    const Color tint{0.5f, 1.0f, 1.0f, 0.5f};
+    f.draw(handle, model, {}, kNoTexture, false, tint);
+    const auto& draws = f.backend->draws;
+    ASSERT_EQ(draws.size(), 4u);
+    const struct {
+        const char* name;
+        f32 x;  // left edge of the quad, in the world matrix's translation of mesh vertex 0
+        BlendMode blend;
+        RasterMode raster;
+        DepthMode depth;
+        Color color;
+        std::array<f32, 4> light;
+    } expected[] = {
+        {"wall", -1, BlendMode::opaque, RasterMode::cullBack, DepthMode::readWrite, {0.5f, 0, 0, 0.5f}, {0.32f, 0.76f, 0, 0}},
+        {"plain (default material)", -2, BlendMode::opaque, RasterMode::cullBack, DepthMode::readWrite, tint,
+         {0.32f, 0.76f, 0, 0}},
+        {"cutout", 1, BlendMode::opaque, RasterMode::cullBack, DepthMode::readWrite, tint, {0.32f, 0.76f, 0, 0.5f}},
+        {"glass", 0, BlendMode::alpha, RasterMode::doubleSided, DepthMode::readOnly, {0.1f, 0.4f, 1.0f, 0.25f},
+         {1, 0, 0, 0}},
+    };
+    for (std::size_t i = 0; i < 4; ++i) {
+        SCOPED_TRACE(expected[i].name);
+        EXPECT_EQ(draws[i].skinnedVertices.at(0).position[0], expected[i].x);
+        EXPECT_EQ(draws[i].state.blend, expected[i].blend);
+        EXPECT_EQ(draws[i].state.raster, expected[i].raster);
+        EXPECT_EQ(draws[i].state.depth, expected[i].depth);
+        EXPECT_EQ(draws[i].state.path, VertexPath::gpuSkinned);
+        EXPECT_EQ(draws[i].state.texture, f.device.Texture(kWhiteTexture).texture);
+        for (std::size_t c = 0; c < 4; ++c) {
+            EXPECT_FLOAT_EQ(draws[i].constants.tint[c], expected[i].color[c]);
+            EXPECT_FLOAT_EQ(draws[i].constants.lightAndTexture[c], expected[i].light[c]);
+        }
+        EXPECT_EQ(draws[i].call.vertexStrideBytes, 56u);
+        EXPECT_EQ(draws[i].call.indexCount, 6u);
+    }
+    EXPECT_EQ(f.device.Statistics().drawCalls, 4u);
+    EXPECT_EQ(f.device.Statistics().triangles, 8u);
+}
+
+TEST(RenderDeviceDrawModel, HiddenNamesHideMeshesContainingThem) {
+    const Model model = rigidModel({quadMesh("left arm", 0, 0, 1, 1, 0, 0), quadMesh("right arm", 1, 0, 2, 1, 0, 0),
+                                    quadMesh("head", 2, 0, 3, 1, 0, 0)},
+                                   {material("m", kRed)});
+    const struct {
+        const char* name;
+        std::vector<std::string_view> hidden;
+        u64 drawn;
+    } cases[] = {
+        {"nothing hidden", {}, 3}, {"part of two names", {"arm"}, 1}, {"whole name", {"head"}, 2},
+        {"empty entry hides all", {"zzz", ""}, 0}, {"no match", {"Arm", "heads"}, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f;
+        const ModelHandle handle = f.device.UploadModel(model, ".");
+        f.draw(handle, model, c.hidden);
+        EXPECT_EQ(f.device.Statistics().drawCalls, c.drawn);
+    }
+}
+
+TEST(RenderDeviceDrawModel, TextureOverrideAndAdditiveDraws) {
+    Model model = threeQuads();
+    model.materials[0].texture = "basn2c08.png";
+    model = testing::decoded(model);
+    const struct {
+        const char* name;
+        TextureHandle textureOverride;
+        bool additive;
+        TextureHandle wallTexture;
+        f32 useTexture;
+    } cases[] = {
+        {"material texture", kNoTexture, false, TextureHandle{1}, 1.0f},
+        {"override 0 is white and untextured", kWhiteTexture, false, kWhiteTexture, 0.0f},
+        {"override with a texture", TextureHandle{1}, false, TextureHandle{1}, 1.0f},
+        {"additive keeps the material texture", kNoTexture, true, TextureHandle{1}, 1.0f},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f;
+        const ModelHandle handle = f.device.UploadModel(model, kPng.parent_path());
+        f.draw(handle, model, {}, c.textureOverride, c.additive);
+        ASSERT_EQ(f.backend->draws.size(), 3u);
+        const RecordedDraw& wall = f.backend->draws[0];
+        EXPECT_EQ(wall.state.texture, f.device.Texture(c.wallTexture).texture);
+        EXPECT_FLOAT_EQ(wall.constants.lightAndTexture[2], c.useTexture);
+        // Additive draws keep their pass (the opaque wall still comes first) but are unlit,
+        // double-sided, additively blended and leave depth alone.
+        EXPECT_EQ(wall.state.blend, c.additive ? BlendMode::additive : BlendMode::opaque);
+        EXPECT_EQ(wall.state.raster, c.additive ? RasterMode::doubleSided : RasterMode::cullBack);
+        EXPECT_EQ(wall.state.depth, c.additive ? DepthMode::readOnly : DepthMode::readWrite);
+        EXPECT_FLOAT_EQ(wall.constants.lightAndTexture[0], c.additive ? 1.0f : kLitAmbient);
+        EXPECT_FLOAT_EQ(wall.constants.lightAndTexture[1], c.additive ? 0.0f : kLitDirectional);
+        EXPECT_EQ(f.backend->draws[2].state.blend, c.additive ? BlendMode::additive : BlendMode::alpha);
+    }
+}
+
+TEST(RenderDeviceDrawModel, MeshWorldAppliesTheNodeBeforeTheWorld) {
+    Fixture f;
+    const Model model = testing::skinnedQuadModel(2);
+    const ModelHandle handle = f.device.UploadModel(model, ".");
+    std::vector<Matrix4> pose = bindPose(model);
+    pose[0] = translation(1.0f, 2.0f, 0.0f);  // the mesh's node
+    pose[1] = pose[0];                        // joint 0 moves with it: its palette matrix is the identity
+    Matrix4 world = identityMatrix();
+    world[0] = 3.0f;  // stretches x after the node has moved the mesh
+    f.device.DrawModel(handle, model, pose, world, kWhite, {}, kNoTexture, false);
+    const SceneConstants& constants = f.backend->draws.at(0).constants;
+    EXPECT_FLOAT_EQ(constants.world[0], 3.0f);
+    EXPECT_FLOAT_EQ(constants.world[12], 3.0f);
+    EXPECT_FLOAT_EQ(constants.world[13], 2.0f);
+    EXPECT_EQ(f.backend->lastSkin.skinMatrices[0], identityMatrix());
+}
+
+// ---- Drawing: palettes and CPU skinning ----
+
+TEST(RenderDeviceDrawModel, EveryGpuMeshUploadsASkinImage) {
+    Fixture f;
+    const Model skinned = testing::testCharacter();
+    const Model rigid = threeQuads();
+    const ModelHandle character = f.device.UploadModel(skinned, ".");
+    const ModelHandle quads = f.device.UploadModel(rigid, ".");
+    const std::vector<Matrix4> pose = testing::clipPose(skinned, "walk", 0.3);
+    f.device.DrawModel(character, skinned, pose, identityMatrix(), kWhite, {}, kNoTexture, false);
+    const SkinConstants image = f.backend->lastSkin;
+    const u32 joints = static_cast<u32>(skinned.skins[0].joints.size());
+    EXPECT_EQ(image.skinMetadata, (std::array<u32, 4>{1, joints, 0, 0}));
+    std::vector<Matrix4> palette(joints);
+    content::computeSkinningPalette(skinned, skinned.meshes[1], pose, palette);
+    for (u32 j = 0; j < joints; ++j) {
+        EXPECT_EQ(image.skinMatrices[j], palette[j]) << j;
+    }
+    EXPECT_EQ(image.skinMatrices[joints], Matrix4{});
+
+    f.draw(quads, rigid);
+    // An unskinned mesh still uploads, disabled and without the last palette's matrices.
+    EXPECT_EQ(f.backend->lastSkin.skinMetadata, (std::array<u32, 4>{0, 0, 0, 0}));
+    EXPECT_EQ(f.backend->lastSkin.skinMatrices[0], Matrix4{});
+    EXPECT_EQ(f.backend->lastSkin.skinMatrices[joints - 1], Matrix4{});
+    EXPECT_EQ(f.backend->skinWrites, 2u + 3u);
+    const u64 characterVertices = skinned.meshes[0].vertices.size() + skinned.meshes[1].vertices.size();
+    const RenderStatistics& stats = f.device.Statistics();
+    EXPECT_EQ(stats.skinPaletteUploads, 2u);
+    EXPECT_EQ(stats.skinnedVertices, characterVertices);
+    EXPECT_EQ(stats.gpuSkinnedVertices, characterVertices);
+    EXPECT_EQ(stats.cpuSkinnedVertices, 0u);
+}
+
+TEST(RenderDeviceDrawModel, CpuPathWritesSkinnedVerticesEveryDraw) {
+    Fixture f(false);
+    const Model character = testing::testCharacter();
+    const Model quads = threeQuads();
+    const ModelHandle characterHandle = f.device.UploadModel(character, ".");
+    const ModelHandle quadsHandle = f.device.UploadModel(quads, ".");
+    const std::vector<Matrix4> pose = testing::clipPose(character, "walk", 0.3);
+    for (int frame = 0; frame < 2; ++frame) {
+        f.device.DrawModel(characterHandle, character, pose, identityMatrix(), kWhite, {}, kNoTexture, false);
+    }
+    f.draw(quadsHandle, quads);
+    const MeshRecord& cloth = f.device.modelRecord(characterHandle)->meshes[0];
+    EXPECT_EQ(f.backend->buffers.at(static_cast<u32>(cloth.vertexBuffer) - 1).maps, 2u);
+    std::vector<Matrix4> palette(character.skins[0].joints.size());
+    content::computeSkinningPalette(character, character.meshes[0], pose, palette);
+    std::vector<PrimitiveVertex> expected(character.meshes[0].vertices.size());
+    skinVerticesWith(SkinningKernel::scalar, character.meshes[0].vertices, palette, expected);
+    const RecordedDraw& clothDraw = f.backend->draws.at(0);
+    EXPECT_EQ(clothDraw.state.path, VertexPath::primitive);
+    EXPECT_EQ(clothDraw.call.vertexStrideBytes, 48u);
+    ASSERT_EQ(clothDraw.vertices.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        for (std::size_t c = 0; c < 3; ++c) {
+            EXPECT_NEAR(clothDraw.vertices[i].position[c], expected[i].position[c], 1e-5f);
+        }
+    }
+    // The rigid quads are copied as they are, white, and not counted as skinned.
+    const RecordedDraw& wall = f.backend->draws.at(4);
+    EXPECT_EQ(wall.vertices.at(0).position, quads.meshes[1].vertices[0].position);
+    EXPECT_EQ(wall.vertices.at(0).color, kWhite);
+    const u64 characterVertices = character.meshes[0].vertices.size() + character.meshes[1].vertices.size();
+    const RenderStatistics& stats = f.device.Statistics();
+    EXPECT_EQ(stats.cpuSkinnedVertices, 2 * characterVertices);
+    EXPECT_EQ(stats.skinnedVertices, 2 * characterVertices);
+    EXPECT_EQ(stats.gpuSkinnedVertices, 0u);
+    EXPECT_EQ(stats.skinPaletteUploads, 0u);
+    EXPECT_EQ(f.backend->skinWrites, 0u);
+    EXPECT_EQ(stats.drawCalls, 7u);
+}
+
+TEST(RenderDeviceDrawModel, SteadyDrawsAllocateNothing) {
+    for (const bool gpuDevice : {true, false}) {
+        SCOPED_TRACE(gpuDevice ? "GPU skinning" : "CPU skinning");
+        Fixture f(gpuDevice);
+        f.backend->recordDraws = false;
+        const Model character = testing::testCharacter();
+        const ModelHandle handle = f.device.UploadModel(character, ".");
+        const std::vector<Matrix4> pose = testing::clipPose(character, "walk", 0.3);
+        const std::array<std::string_view, 1> hidden{"nothing"};
+        const std::size_t before = kestrune::test::allocationCount();
+        for (int frame = 0; frame < 3; ++frame) {
+            f.device.DrawModel(handle, character, pose, identityMatrix(), kWhite, hidden, kNoTexture, frame == 1);
+        }
+        EXPECT_EQ(kestrune::test::allocationCount() - before, 0u);
+        EXPECT_EQ(f.device.Statistics().drawCalls, 6u);
+    }
+}
+
+// ---- Drawing: errors ----
+
+TEST(RenderDeviceDrawModel, HandleAndPoseErrorsComeBeforeAnyDraw) {
+    const Model model = threeQuads();
+    Model fewerMeshes = model;
+    fewerMeshes.meshes.pop_back();
+    Model moreVertices = model;
+    moreVertices.meshes[1].vertices.push_back(moreVertices.meshes[1].vertices[0]);
+    const std::vector<Matrix4> pose = bindPose(model);
+    std::vector<Matrix4> longPose = pose;
+    longPose.push_back(identityMatrix());
+    constexpr const char* kBadHandle = "Invalid renderer model handle.";
+    constexpr const char* kBadPose = "Pose global matrix count does not match model nodes.";
+    const struct {
+        const char* name;
+        ModelHandle handle;
+        const Model* model;
+        std::span<const Matrix4> pose;
+        const char* message;
+    } cases[] = {
+        {"no handle", ModelHandle{kNoHandle}, &model, pose, kBadHandle},
+        {"handle past the models", ModelHandle{1}, &model, pose, kBadHandle},
+        {"fewer meshes than uploaded", ModelHandle{0}, &fewerMeshes, pose, kBadHandle},
+        {"a mesh with more vertices than uploaded", ModelHandle{0}, &moreVertices, pose, kBadHandle},
+        {"one matrix too many", ModelHandle{0}, &model, longPose, kBadPose},
+        {"one matrix too few", ModelHandle{0}, &model, std::span(longPose).first(0), kBadPose},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f;
+        f.device.UploadModel(model, ".");
+        expectError<std::invalid_argument>([&] {
+            f.device.DrawModel(c.handle, *c.model, c.pose, identityMatrix(), kWhite, {}, kNoTexture, false);
+        }, c.message);
+        EXPECT_TRUE(f.backend->draws.empty());
+        EXPECT_EQ(f.backend->skinWrites, 0u);
+        EXPECT_EQ(f.device.Statistics().drawCalls, 0u);
+    }
+}
+
+TEST(RenderDeviceDrawModel, SkinningErrorsNameTheirCause) {
+    // Each case uploads a one-joint model and draws a variant the records do not expect.
+    const Model uploaded = testing::skinnedQuadModel(1);
+    const struct {
+        const char* name;
+        bool skinConstantBuffer;
+        u32 drawnJoints;
+        i32 drawnSkin;
+        bool singularNode;
+        const char* message;
+    } cases[] = {
+        {"skin past the model's skins", true, 1, 3, false, "Mesh skin index escaped validated model bounds."},
+        {"GPU record, skin beyond the palette", true, 129, 0, false,
+         "GPU skin palette exceeds the renderer's validated matrix limit."},
+        {"no skin constant buffer", false, 1, 0, false, "GPU model pipeline is missing its skin constant buffer."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f;
+        f.backend->skinConstantBuffer = c.skinConstantBuffer;
+        const ModelHandle handle = f.device.UploadModel(uploaded, ".");
+        Model drawn = c.drawnJoints == 1 ? uploaded : testing::skinnedQuadModel(c.drawnJoints);
+        drawn.meshes[0].skin = c.drawnSkin;
+        const std::vector<Matrix4> pose = bindPose(drawn);
+        expectError<std::runtime_error>([&] {
+            f.device.DrawModel(handle, drawn, pose, identityMatrix(), kWhite, {}, kNoTexture, false);
+        }, c.message);
+        EXPECT_TRUE(f.backend->draws.empty());
+    }
+    for (const bool gpuDevice : {true, false}) {
+        SCOPED_TRACE(gpuDevice ? "singular node, GPU path" : "singular node, CPU path");
+        Fixture f(gpuDevice);
+        const ModelHandle handle = f.device.UploadModel(uploaded, ".");
+        std::vector<Matrix4> pose = bindPose(uploaded);
+        pose[0][5] = 0.0f;  // the mesh's node flattened: no inverse
+        expectError<content::ContentError>([&] {
+            f.device.DrawModel(handle, uploaded, pose, identityMatrix(), kWhite, {}, kNoTexture, false);
+        }, "affine matrix is singular");
+        EXPECT_TRUE(f.backend->draws.empty());
+    }
+}
+
+}  // namespace
+}  // namespace kestrune::render
