@@ -11,6 +11,7 @@
 
 #include "render/hlsl_sources.h"
 #include "render/render_device.h"
+#include "render/test_models.h"
 
 namespace kestrune::render {
 namespace {
@@ -100,6 +101,26 @@ TEST_F(D3d11DeviceTest, ResizeKeepsDrawing) {
     device_->Resize(80, 40);
     device_->DrawPlaceholderFrame(0.5, 0);
     EXPECT_EQ(device_->Statistics().presentedFrames, 1u);
+}
+
+TEST_F(D3d11DeviceTest, DrawsTheSkinnedCharacterOnItsPath) {
+    const content::Model character = testing::testCharacter();
+    const ModelHandle handle = device_->UploadModel(character, ".");
+    const std::vector<Matrix4> pose = testing::clipPose(character, "walk", 0.3);
+    const bool gpu = device_->report().info.gpuSkinningEnabled;
+    EXPECT_EQ(device_->modelRecord(handle)->meshes[0].gpuSkinned, gpu);
+    device_->BeginFrame({{1.3f, 1.5f, -3.0f}, {0.0f, 0.95f, 0.0f}, {0.0f, 1.0f, 0.0f}, 0.75f, 0.05f, 100.0f}, 0.0f);
+    device_->DrawModel(handle, character, pose, identityMatrix(), {1, 1, 1, 1}, {}, kNoTexture, false);
+    device_->DrawModel(handle, character, pose, identityMatrix(), {1, 1, 1, 1}, {}, kWhiteTexture, true);
+    device_->Present(0);
+    const RenderStatistics& stats = device_->Statistics();
+    EXPECT_EQ(stats.drawCalls, 4u);
+    EXPECT_EQ(stats.triangles, 240u);
+    EXPECT_EQ(stats.skinnedVertices, 480u);
+    EXPECT_EQ(stats.gpuSkinnedVertices, gpu ? 480u : 0u);
+    EXPECT_EQ(stats.cpuSkinnedVertices, gpu ? 0u : 480u);
+    EXPECT_EQ(stats.skinPaletteUploads, gpu ? 4u : 0u);
+    EXPECT_EQ(stats.presentedFrames, 1u);
 }
 
 }  // namespace

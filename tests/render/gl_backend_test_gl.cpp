@@ -12,106 +12,16 @@
 #include <fstream>
 #include <memory>
 
-#include "render/render_device.h"
-#include "render/test_support.h"
+#include "render/gl_test_support_gl.h"
 
 namespace kestrune::render {
 namespace {
 
-using testing::transformPoint;
+using namespace testing;
 
-constexpr u32 kSize = 128;
-constexpr Color kWhite{1.0f, 1.0f, 1.0f, 1.0f};
-
-int srgbByte(f32 linear) {
-    const f32 c = std::clamp(linear, 0.0f, 1.0f);
-    const f32 encoded = c <= 0.0031308f ? c * 12.92f : 1.055f * std::pow(c, 1.0f / 2.4f) - 0.055f;
-    return static_cast<int>(std::lround(encoded * 255.0f));
-}
-
-f32 srgbToLinear(int byte) {
-    const f32 c = static_cast<f32>(byte) / 255.0f;
-    return c <= 0.04045f ? c / 12.92f : std::pow((c + 0.055f) / 1.055f, 2.4f);
-}
-
-struct Pixel {
-    int r = 0;
-    int g = 0;
-    int b = 0;
-};
-
-class Capture final : public ReadbackConsumer {
-public:
-    void consume(const ReadbackImage& image) override {
-        width = image.widthPixels;
-        height = image.heightPixels;
-        pitch = image.rowPitchBytes;
-        bytes.assign(image.rgba.begin(), image.rgba.end());
-    }
-    Pixel at(int x, int y) const {
-        const std::byte* p = bytes.data() + pitch * static_cast<std::size_t>(y) + 4 * static_cast<std::size_t>(x);
-        return {static_cast<int>(p[0]), static_cast<int>(p[1]), static_cast<int>(p[2])};
-    }
-    u32 width = 0;
-    u32 height = 0;
-    std::size_t pitch = 0;
-    std::vector<std::byte> bytes;
-};
-
-void expectPixel(const Pixel& actual, const Color& linear, int tolerance = 2) {
-    EXPECT_NEAR(actual.r, srgbByte(linear[0]), tolerance);
-    EXPECT_NEAR(actual.g, srgbByte(linear[1]), tolerance);
-    EXPECT_NEAR(actual.b, srgbByte(linear[2]), tolerance);
-}
-
-Color over(const Color& source, const Color& target) {
-    const f32 a = source[3];
-    return {source[0] * a + target[0] * (1 - a), source[1] * a + target[1] * (1 - a),
-            source[2] * a + target[2] * (1 - a), 1.0f};
-}
-
-class GlBackendTest : public ::testing::Test {
+// Adds unlit primitive quads to the shared fixture.
+class GlBackendQuadTest : public GlBackendTest {
 protected:
-    static void SetUpTestSuite() {
-        SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
-        ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
-    }
-    static void TearDownTestSuite() { SDL_Quit(); }
-
-    void SetUp() override {
-        window_ = SDL_CreateWindow("render test", 0, 0, kSize, kSize, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
-        ASSERT_NE(window_, nullptr) << SDL_GetError();
-        auto backend = std::make_unique<gl::GlBackend>();
-        backend_ = backend.get();
-        device_ = std::make_unique<RenderDevice>(std::move(backend));
-        device_->Create({window_}, kSize, kSize, false);
-    }
-    void TearDown() override {
-        device_.reset();
-        SDL_DestroyWindow(window_);
-    }
-
-    Capture capture() {
-        Capture image;
-        backend_->readBackBuffer(image);
-        return image;
-    }
-    // Where a world point lands in the read-back image (x right, y down).
-    std::pair<int, int> pixelOf(const Vec3& world) const {
-        const Matrix4 viewProjection = multiply(device_->viewMatrix(), device_->projectionMatrix());
-        const auto clip = transformPoint(viewProjection, world);
-        const f32 x = (clip[0] / clip[3] * 0.5f + 0.5f) * static_cast<f32>(captureWidth_);
-        const f32 y = (0.5f - clip[1] / clip[3] * 0.5f) * static_cast<f32>(captureHeight_);
-        return {static_cast<int>(x), static_cast<int>(y)};
-    }
-    Pixel pixelAt(const Capture& image, const Vec3& world) const {
-        const auto [x, y] = pixelOf(world);
-        return image.at(x, y);
-    }
-    void frontCamera(f32 distance = 5.0f) {
-        device_->BeginFrame({{0.0f, 0.0f, -distance}, {0.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, 0.9f, 0.05f, 250.0f},
-                            0.0f);
-    }
     // An unlit quad in the z = depth plane facing the camera, as a blended primitive draw.
     void drawFlatQuad(f32 x0, f32 y0, f32 x1, f32 y1, f32 depth, const Color& color, bool additive = false) {
         PrimitiveBatch batch;
@@ -121,11 +31,6 @@ protected:
                                 additive);
     }
 
-    SDL_Window* window_ = nullptr;
-    gl::GlBackend* backend_ = nullptr;
-    std::unique_ptr<RenderDevice> device_;
-    u32 captureWidth_ = kSize;
-    u32 captureHeight_ = kSize;
 };
 
 TEST_F(GlBackendTest, DescribesTheContext) {
@@ -243,7 +148,7 @@ TEST_F(GlBackendTest, StatusBarTurnsRedAtThreshold) {
     }
 }
 
-TEST_F(GlBackendTest, AdditiveAddsWhereAlphaMixes) {
+TEST_F(GlBackendQuadTest, AdditiveAddsWhereAlphaMixes) {
     const Color base{0.2f, 0.2f, 0.2f, 1.0f};
     const Color overlay{0.5f, 0.0f, 0.0f, 0.5f};
     frontCamera();

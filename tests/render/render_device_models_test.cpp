@@ -78,6 +78,15 @@ public:
     }
     const std::filesystem::path& path() const { return path_; }
 
+    // A writable copy of the test PNG (the shared test data is read-only, and Windows
+    // refuses to delete read-only files later).
+    std::filesystem::path copyPng(const std::filesystem::path& relative) const {
+        std::ifstream in(kPng, std::ios::binary);
+        std::ofstream out(path_ / relative, std::ios::binary | std::ios::trunc);
+        out << in.rdbuf();
+        return path_ / relative;
+    }
+
 private:
     std::filesystem::path path_;
 };
@@ -94,7 +103,7 @@ Model threeQuads() {
 TEST(RenderDeviceTextures, CacheIsKeyedByTheCanonicalPath) {
     Fixture f;
     ScratchDirectory scratch;
-    std::filesystem::copy_file(kPng, scratch.path() / "stone.png");
+    scratch.copyPng("stone.png");
     EXPECT_EQ(f.device.LoadTexture({}), kWhiteTexture);
     const TextureHandle first = f.device.LoadTexture(scratch.path() / "stone.png");
     const TextureHandle again = f.device.LoadTexture(scratch.path() / "sub" / ".." / "." / "stone.png");
@@ -117,7 +126,7 @@ TEST(RenderDeviceTextures, FailedDecodeIsTriedAgain) {
     std::ofstream(path) << "not yet a picture";
     expectError<content::ContentError>([&] { f.device.LoadTexture(path); },
                                        ("file is not a PNG: " + path.string()).c_str());
-    std::filesystem::copy_file(kPng, path, std::filesystem::copy_options::overwrite_existing);
+    scratch.copyPng("late.png");
     EXPECT_EQ(f.device.LoadTexture(path), TextureHandle{1});
     EXPECT_EQ(f.device.Statistics().uploadedTextures, 1u);
 }
@@ -128,7 +137,7 @@ TEST(RenderDeviceUpload, CountsModelsAndMeshesAndKeepsRecords) {
     Fixture f;
     ScratchDirectory scratch;
     std::filesystem::create_directories(scratch.path() / "textures");
-    std::filesystem::copy_file(kPng, scratch.path() / "textures" / "glass.png");
+    scratch.copyPng("textures/glass.png");
     Model model = threeQuads();
     model.materials[1].texture = "textures/glass.png";
     const ModelHandle first = f.device.UploadModel(model, scratch.path());
@@ -206,7 +215,7 @@ TEST(RenderDeviceUpload, MeshWithoutGeometryKeepsNothingButTextures) {
         SCOPED_TRACE(c.name);
         Fixture f;
         ScratchDirectory scratch;
-        std::filesystem::copy_file(kPng, scratch.path() / "red.png");
+        scratch.copyPng("red.png");
         Model model = threeQuads();
         model.materials[0].texture = "red.png";
         if (c.dropVertices) {

@@ -195,7 +195,7 @@ DeviceFacts GlBackend::createDevice(NativeWindow window, u32, u32, bool) {
     facts.adapterText = widen(renderer);
     facts.driverText = isSoftwareRenderer(renderer) ? u"warp" : u"hardware";
     facts.featureLevelText = widen(formatText("gl%d.%d", major, minor));
-    facts.gpuSkinningSupported = true;  // every 3.3 context takes the 8208-byte skin block
+    facts.gpuSkinningSupported = gpuSkinning_;  // every 3.3 context takes the 8208-byte skin block
     return facts;
 }
 

@@ -31,7 +31,9 @@ inline constexpr u64 kFrameLatencyWaitNanoseconds = 1'000'000'000;  // 1000 ms
 
 class GlBackend final : public RenderBackend {
 public:
-    GlBackend() = default;
+    // Without GPU skinning the device reports itself like a Direct3D 9_3 one: no model
+    // program, every mesh skinned on the CPU (which is how the two paths are compared).
+    explicit GlBackend(bool gpuSkinning = true) : gpuSkinning_(gpuSkinning) {}
     ~GlBackend() override;
     GlBackend(const GlBackend&) = delete;
     GlBackend& operator=(const GlBackend&) = delete;
@@ -73,6 +75,7 @@ private:
     GLuint compileProgram(const char* name, std::string_view vertexBody, std::string_view pixelBody);
     BufferSlot& slot(GpuBuffer buffer);
 
+    bool gpuSkinning_ = true;
     SDL_Window* window_ = nullptr;
     SDL_GLContext context_ = nullptr;
     bool remapDepth_ = false;
