@@ -79,24 +79,23 @@ void skinScalar(std::span<const SkinnedVertex> source, std::span<const Matrix4> 
 // its fourth lane. The 16-byte loads of a vertex's fields reach into the next field of the
 // same 56-byte record, never past it.
 
-// The counted weights and the byte offsets of their matrices, stored so the blend can
-// broadcast each weight and address each matrix straight from memory.
-struct Influences {
-    alignas(16) f32 weights[4];
-    alignas(16) i32 matrixOffsets[4];
+// The counted weights (0 for the others) and the byte offsets of their matrices (0 for the others).
+struct CountedInfluences {
+    __m128 weights;
+    __m128i matrixOffsets;
 };
 
-inline void selectInfluences(const SkinnedVertex& vertex, __m128i jointLimit, Influences& out) noexcept {
+constexpr int kMatrixOffsetShift = 6;
+static_assert(sizeof(Matrix4) == 1 << kMatrixOffsetShift, "matrix offsets are joint indices shifted");
+
+inline CountedInfluences countInfluences(const SkinnedVertex& vertex, __m128i jointLimit) noexcept {
     const __m128 weights = _mm_loadu_ps(vertex.weights.data());
     const __m128i joints = _mm_unpacklo_epi16(
         _mm_loadl_epi64(reinterpret_cast<const __m128i*>(vertex.joints.data())), _mm_setzero_si128());
     const __m128 counted =
         _mm_and_ps(_mm_cmpgt_ps(weights, _mm_setzero_ps()), _mm_castsi128_ps(_mm_cmplt_epi32(joints, jointLimit)));
-    _mm_store_ps(out.weights, _mm_and_ps(counted, weights));
-    constexpr int kMatrixOffsetShift = 6;  // 64 bytes per matrix
-    static_assert(sizeof(Matrix4) == 1 << kMatrixOffsetShift, "matrix offsets are joint indices shifted");
-    _mm_store_si128(reinterpret_cast<__m128i*>(out.matrixOffsets),
-                    _mm_slli_epi32(_mm_and_si128(_mm_castps_si128(counted), joints), kMatrixOffsetShift));
+    return {_mm_and_ps(counted, weights),
+            _mm_slli_epi32(_mm_and_si128(_mm_castps_si128(counted), joints), kMatrixOffsetShift)};
 }
 
 inline const f32* matrixAt(const std::byte* palette, i32 offsetBytes) noexcept {
@@ -135,16 +134,20 @@ void skinAffineSse2(std::span<const SkinnedVertex> source, std::span<const Matri
                     std::span<PrimitiveVertex> out) noexcept {
     const __m128i limit = jointLimit(palette);
     const std::byte* matrices = paletteBytes(palette);
-    Influences influences;
+    // SSE2 cannot move single lanes into general registers: the influences go through memory.
+    alignas(16) f32 weights[4];
+    alignas(16) i32 offsets[4];
     for (std::size_t i = 0; i < source.size(); ++i) {
         const SkinnedVertex& vertex = source[i];
-        selectInfluences(vertex, limit, influences);
+        const CountedInfluences influences = countInfluences(vertex, limit);
+        _mm_store_ps(weights, influences.weights);
+        _mm_store_si128(reinterpret_cast<__m128i*>(offsets), influences.matrixOffsets);
         __m128 rows[4];
         for (int r = 0; r < 4; ++r) {
             __m128 row = _mm_setzero_ps();
             for (std::size_t k = 0; k < 4; ++k) {
-                const f32* matrix = matrixAt(matrices, influences.matrixOffsets[k]);
-                row = _mm_add_ps(row, _mm_mul_ps(_mm_load1_ps(&influences.weights[k]), _mm_loadu_ps(matrix + 4 * r)));
+                const f32* matrix = matrixAt(matrices, offsets[k]);
+                row = _mm_add_ps(row, _mm_mul_ps(_mm_load1_ps(&weights[k]), _mm_loadu_ps(matrix + 4 * r)));
             }
             rows[r] = row;
         }
@@ -188,12 +191,9 @@ struct BlendedVertex {
 
 __attribute__((target("avx2,fma"))) inline BlendedVertex blendAvx2(const SkinnedVertex& vertex,
                                                                    const std::byte* matrices, __m128i limit) noexcept {
-    const __m128 weights = _mm_loadu_ps(vertex.weights.data());
-    const __m128i joints = _mm_cvtepu16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(vertex.joints.data())));
-    const __m128 counted =
-        _mm_and_ps(_mm_cmpgt_ps(weights, _mm_setzero_ps()), _mm_castsi128_ps(_mm_cmplt_epi32(joints, limit)));
-    const __m256 w = _mm256_castps128_ps256(_mm_and_ps(counted, weights));
-    const __m128i offsets = _mm_slli_epi32(_mm_and_si128(_mm_castps_si128(counted), joints), 6);
+    const CountedInfluences influences = countInfluences(vertex, limit);
+    const __m256 w = _mm256_castps128_ps256(influences.weights);
+    const __m128i offsets = influences.matrixOffsets;
     const f32* m0 = matrixAt(matrices, _mm_cvtsi128_si32(offsets));
     const f32* m1 = matrixAt(matrices, _mm_extract_epi32(offsets, 1));
     const f32* m2 = matrixAt(matrices, _mm_extract_epi32(offsets, 2));

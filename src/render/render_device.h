@@ -138,8 +138,10 @@ public:
     // node): meshes of non-blended materials first, then blended ones, skipping meshes whose
     // name contains any of `hiddenMeshNames`. textureOverride replaces every mesh's texture
     // unless it is kNoTexture; additive draws are unlit, double-sided, additively blended and
-    // write no depth. Handle and pose errors throw std::invalid_argument before anything is
-    // drawn; skinning failures (std::runtime_error, ContentError) leave earlier meshes drawn.
+    // write no depth. An unknown handle, a model whose mesh or vertex counts differ from the
+    // upload, or a pose without one matrix per node throws std::invalid_argument before
+    // anything is drawn; skinning failures (std::runtime_error, ContentError) leave the
+    // meshes drawn so far.
     void DrawModel(ModelHandle handle, const content::Model& model, std::span<const Matrix4> pose,
                    const Matrix4& world, const Color& tint, std::span<const std::string_view> hiddenMeshNames,
                    TextureHandle textureOverride, bool additive);
