@@ -109,21 +109,6 @@ TEST(CpuSkinning, ProjectivePaletteDividesByW) {
     expectNear(out[2].normal, {0, 0, 1}, 1e-6f);
 }
 
-TEST(CpuSkinning, EmptyPaletteCopiesTheVertices) {
-    const std::array<SkinnedVertex, 2> vertices{vertexAt({1, 2, 3}, {0, 0, -1}, {0, 7, 0, 0}, {3.0f, 0.5f, 0, 0}),
-                                                vertexAt({4, 5, 6}, {0.6f, 0.8f, 0}, {1, 0, 0, 0}, {1, 0, 0, 0})};
-    for (const SkinningKernel kernel : availableKernels()) {
-        SCOPED_TRACE(static_cast<int>(kernel));
-        std::vector<PrimitiveVertex> out(2);
-        skinVerticesWith(kernel, vertices, {}, out);
-        for (std::size_t i = 0; i < 2; ++i) {
-            EXPECT_EQ(out[i].position, vertices[i].position);
-            EXPECT_EQ(out[i].normal, vertices[i].normal);
-            EXPECT_EQ(out[i].uv, vertices[i].uv);
-        }
-    }
-}
-
 // A character-like load: random rotations, scales and translations, one to four
 // influences with positive weights, some unused slots naming joints past the palette.
 // Vertex counts around the pairing of the wide kernel: odd, even, one.
