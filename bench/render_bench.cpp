@@ -126,10 +126,10 @@ constexpr u32 kBenchJoints = 64;
 constexpr u32 kBenchVertices = 4096;  // a character body mesh
 
 // 64 affine matrices: rotations about varied axes, small scales and translations.
-std::vector<Matrix4> benchPalette() {
+SkinningPalette benchPalette() {
     std::mt19937 random(7);
     std::uniform_real_distribution<f32> unit(-1.0f, 1.0f);
-    std::vector<Matrix4> palette(kBenchJoints);
+    SkinningPalette palette(kBenchJoints);
     for (Matrix4& m : palette) {
         const f32 angle = unit(random) * 3.0f;
         const f32 c = std::cos(angle);
@@ -172,7 +172,7 @@ void BM_CpuSkinning(benchmark::State& state) {
         state.SkipWithError("kernel not available on this processor");
         return;
     }
-    const std::vector<Matrix4> palette = benchPalette();
+    const SkinningPalette palette = benchPalette();
     const std::vector<SkinnedVertex> vertices = benchVertices(static_cast<u32>(state.range(1)));
     std::vector<PrimitiveVertex> out(vertices.size());
     for (auto _ : state) {

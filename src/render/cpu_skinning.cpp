@@ -98,7 +98,8 @@ inline CountedInfluences countInfluences(const SkinnedVertex& vertex, __m128i jo
             _mm_slli_epi32(_mm_and_si128(_mm_castps_si128(counted), joints), kMatrixOffsetShift)};
 }
 
-inline const f32* matrixAt(const std::byte* palette, i32 offsetBytes) noexcept {
+// Offsets are unsigned so the lanes moved into general registers need no sign extension.
+inline const f32* matrixAt(const std::byte* palette, u32 offsetBytes) noexcept {
     return reinterpret_cast<const f32*>(palette + offsetBytes);
 }
 
@@ -136,7 +137,7 @@ void skinAffineSse2(std::span<const SkinnedVertex> source, std::span<const Matri
     const std::byte* matrices = paletteBytes(palette);
     // SSE2 cannot move single lanes into general registers: the influences go through memory.
     alignas(16) f32 weights[4];
-    alignas(16) i32 offsets[4];
+    alignas(16) u32 offsets[4];
     for (std::size_t i = 0; i < source.size(); ++i) {
         const SkinnedVertex& vertex = source[i];
         const CountedInfluences influences = countInfluences(vertex, limit);
@@ -194,10 +195,10 @@ __attribute__((target("avx2,fma"))) inline BlendedVertex blendAvx2(const Skinned
     const CountedInfluences influences = countInfluences(vertex, limit);
     const __m256 w = _mm256_castps128_ps256(influences.weights);
     const __m128i offsets = influences.matrixOffsets;
-    const f32* m0 = matrixAt(matrices, _mm_cvtsi128_si32(offsets));
-    const f32* m1 = matrixAt(matrices, _mm_extract_epi32(offsets, 1));
-    const f32* m2 = matrixAt(matrices, _mm_extract_epi32(offsets, 2));
-    const f32* m3 = matrixAt(matrices, _mm_extract_epi32(offsets, 3));
+    const f32* m0 = matrixAt(matrices, static_cast<u32>(_mm_cvtsi128_si32(offsets)));
+    const f32* m1 = matrixAt(matrices, static_cast<u32>(_mm_extract_epi32(offsets, 1)));
+    const f32* m2 = matrixAt(matrices, static_cast<u32>(_mm_extract_epi32(offsets, 2)));
+    const f32* m3 = matrixAt(matrices, static_cast<u32>(_mm_extract_epi32(offsets, 3)));
     const __m256 w0 = _mm256_broadcastss_ps(_mm256_castps256_ps128(w));
     const __m256 w1 = _mm256_permutevar8x32_ps(w, _mm256_set1_epi32(1));
     const __m256 w2 = _mm256_permutevar8x32_ps(w, _mm256_set1_epi32(2));

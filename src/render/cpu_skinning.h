@@ -13,7 +13,10 @@
 // squared length is not above 1e-12 becoming (0, 0, 0); otherwise the source position
 // and normal are kept. uv is copied; the colour is white (the draw's tint colours it).
 
+#include <cstddef>
+#include <new>
 #include <span>
+#include <vector>
 
 #include "base/types.h"
 #include "render/render_types.h"
@@ -21,6 +24,26 @@
 namespace kestrune::render {
 
 inline constexpr f32 kMinSkinWeightTotal = 0.0001f;
+inline constexpr std::size_t kCacheLineBytes = 64;
+static_assert(sizeof(Matrix4) == kCacheLineBytes, "a palette matrix fills one cache line");
+
+// Cache-line aligned storage, so no palette matrix straddles two lines (a 256-bit read of
+// its last two rows would otherwise touch both).
+template <class T>
+struct CacheLineAllocator {
+    using value_type = T;
+    static constexpr std::align_val_t kAlignment{kCacheLineBytes};
+
+    CacheLineAllocator() = default;
+    template <class U>
+    explicit CacheLineAllocator(const CacheLineAllocator<U>&) noexcept {}
+    T* allocate(std::size_t count) { return static_cast<T*>(::operator new(count * sizeof(T), kAlignment)); }
+    void deallocate(T* storage, std::size_t) noexcept { ::operator delete(storage, kAlignment); }
+    friend bool operator==(const CacheLineAllocator&, const CacheLineAllocator&) noexcept { return true; }
+};
+
+// Palette storage as the kernels read it fastest.
+using SkinningPalette = std::vector<Matrix4, CacheLineAllocator<Matrix4>>;
 inline constexpr f32 kMinProjectiveW = 1e-7f;
 
 // The kernels, by name, so each can be checked against the definition.

@@ -21,6 +21,7 @@
 #include "base/types.h"
 #include "content/model.h"
 #include "render/camera_math.h"
+#include "render/cpu_skinning.h"
 #include "render/primitive_shapes.h"
 #include "render/render_backend.h"
 #include "render/render_report.h"
@@ -207,7 +208,7 @@ private:
     // first skinMatricesInUse_ are zero, so a draw clears only what the last one left.
     SkinConstants skinConstants_;
     u32 skinMatricesInUse_ = 0;
-    std::vector<Matrix4> cpuPalette_;  // sized at upload to the largest CPU-path skin
+    SkinningPalette cpuPalette_;  // sized at upload to the largest CPU-path skin
 
     GpuBuffer primitiveVertexBuffer_ = GpuBuffer::none;
     GpuBuffer primitiveIndexBuffer_ = GpuBuffer::none;

@@ -4,7 +4,6 @@
 #include "render/render_device.h"
 
 #include <algorithm>
-#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <utility>
