@@ -181,9 +181,9 @@ void skinAffineSse2(std::span<const SkinnedVertex> source, std::span<const Matri
 // Rows 0 and 1 of a matrix fill one 256-bit register, rows 2 and 3 another, so blending
 // four matrices takes eight fused multiply-adds. The point then multiplies (x x x x y y y y)
 // into the first pair and (z z z z 1 1 1 1) into the second, the normal (nx.. ny..) and
-// (nz.. 0..); the two halves of each product sum are the transformed vector. Vertices go
-// in pairs, one per 128-bit half, through the division, the normalisation and the
-// threshold tests, which would otherwise cost as much as the blend.
+// (nz.. 0..); the two halves of each product sum are the transformed vector. The division
+// runs on pairs of vertices, one per 128-bit half, and the normalisation on four at once:
+// per vertex they would cost as much as the blend.
 
 struct BlendedVertex {
     __m256 points;   // halves sum to the point times the blended matrix
@@ -220,47 +220,71 @@ __attribute__((target("avx2,fma"))) inline BlendedVertex blendAvx2(const Skinned
             _mm256_fmadd_ps(nz0, rows23, _mm256_mul_ps(nxy, rows01))};
 }
 
+// Two vertices, one per 128-bit half.
+struct BlendedPair {
+    __m256 points;   // lane 3 of each half: the total weight
+    __m256 normals;  // lane 3 of each half: 0
+};
+
+__attribute__((target("avx2,fma"))) inline BlendedPair blendPair(const SkinnedVertex& first, const SkinnedVertex& second,
+                                                                const std::byte* matrices, __m128i limit) noexcept {
+    const BlendedVertex a = blendAvx2(first, matrices, limit);
+    const BlendedVertex b = blendAvx2(second, matrices, limit);
+    return {_mm256_add_ps(_mm256_permute2f128_ps(a.points, b.points, 0x20),
+                          _mm256_permute2f128_ps(a.points, b.points, 0x31)),
+            _mm256_add_ps(_mm256_permute2f128_ps(a.normals, b.normals, 0x20),
+                          _mm256_permute2f128_ps(a.normals, b.normals, 0x31))};
+}
+
+// Divides a pair's points by their totals, scales its normals and stores both vertices
+// (the second only when it exists), or the source vertex where the total is too small.
+__attribute__((target("avx2,fma"))) inline void storePair(const BlendedPair& pair, __m256 totals, __m256 scale,
+                                                         std::span<const SkinnedVertex> source,
+                                                         std::span<PrimitiveVertex> out, std::size_t i) noexcept {
+    const __m256 positions = _mm256_div_ps(pair.points, totals);
+    const __m256 unitNormals = _mm256_mul_ps(pair.normals, scale);
+    const int skinned = _mm256_movemask_ps(_mm256_cmp_ps(totals, _mm256_set1_ps(kMinSkinWeightTotal), _CMP_GT_OQ));
+    if ((skinned & 0x01) != 0) {
+        storeVertex(_mm256_castps256_ps128(positions), _mm256_castps256_ps128(unitNormals), source[i], out[i]);
+    } else {
+        storeSourceVertex(source[i], out[i]);
+    }
+    if (i + 1 < source.size()) {
+        if ((skinned & 0x10) != 0) {
+            storeVertex(_mm256_extractf128_ps(positions, 1), _mm256_extractf128_ps(unitNormals, 1), source[i + 1],
+                        out[i + 1]);
+        } else {
+            storeSourceVertex(source[i + 1], out[i + 1]);
+        }
+    }
+}
+
 __attribute__((target("avx2,fma"))) void skinAffineAvx2(std::span<const SkinnedVertex> source,
                                                         std::span<const Matrix4> palette,
                                                         std::span<PrimitiveVertex> out) noexcept {
     const __m128i limit = jointLimit(palette);
     const std::byte* matrices = paletteBytes(palette);
-    const __m256 minTotal = _mm256_set1_ps(kMinSkinWeightTotal);
-    for (std::size_t i = 0; i < source.size(); i += 2) {
-        // An odd last vertex pairs with itself and is stored once.
-        const std::size_t j = std::min(i + 1, source.size() - 1);
-        const BlendedVertex a = blendAvx2(source[i], matrices, limit);
-        const BlendedVertex b = blendAvx2(source[j], matrices, limit);
-        const __m256 points = _mm256_add_ps(_mm256_permute2f128_ps(a.points, b.points, 0x20),
-                                            _mm256_permute2f128_ps(a.points, b.points, 0x31));
-        const __m256 normals = _mm256_add_ps(_mm256_permute2f128_ps(a.normals, b.normals, 0x20),
-                                             _mm256_permute2f128_ps(a.normals, b.normals, 0x31));
-        const __m256 totals = _mm256_permute_ps(points, _MM_SHUFFLE(3, 3, 3, 3));
-        const __m256 positions = _mm256_div_ps(points, totals);
-        const __m256 squares = _mm256_mul_ps(normals, normals);
-        const __m256 pairs = _mm256_add_ps(squares, _mm256_permute_ps(squares, _MM_SHUFFLE(1, 0, 3, 2)));
-        const __m256 length2 = _mm256_add_ps(pairs, _mm256_permute_ps(pairs, _MM_SHUFFLE(2, 3, 0, 1)));
-        // normalize(normal / total) is normal / |normal|; only its threshold sees the total.
-        const __m256 keepNormal = _mm256_cmp_ps(
+    const std::size_t last = source.empty() ? 0 : source.size() - 1;
+    for (std::size_t i = 0; i < source.size(); i += 4) {
+        const BlendedPair first = blendPair(source[i], source[std::min(i + 1, last)], matrices, limit);
+        const BlendedPair second =
+            blendPair(source[std::min(i + 2, last)], source[std::min(i + 3, last)], matrices, limit);
+        const __m256 totals1 = _mm256_permute_ps(first.points, _MM_SHUFFLE(3, 3, 3, 3));
+        const __m256 totals2 = _mm256_permute_ps(second.points, _MM_SHUFFLE(3, 3, 3, 3));
+        // Squared lengths of all four normals at once: with a, b the first pair and c, d the
+        // second, the lanes hold (a, c, a, c | b, d, b, d).
+        const __m256 sums = _mm256_hadd_ps(_mm256_mul_ps(first.normals, first.normals),
+                                           _mm256_mul_ps(second.normals, second.normals));
+        const __m256 length2 = _mm256_hadd_ps(sums, sums);
+        const __m256 totals = _mm256_blend_ps(totals1, totals2, 0xAA);
+        const __m256 keep = _mm256_cmp_ps(
             length2, _mm256_mul_ps(_mm256_set1_ps(kMinSquaredLength), _mm256_mul_ps(totals, totals)), _CMP_GT_OQ);
         const __m256 estimate = _mm256_rsqrt_ps(length2);
-        const __m256 refined = _mm256_mul_ps(
-            estimate, _mm256_fnmadd_ps(_mm256_mul_ps(_mm256_set1_ps(0.5f), length2), _mm256_mul_ps(estimate, estimate),
-                                       _mm256_set1_ps(1.5f)));
-        const __m256 unitNormals = _mm256_and_ps(keepNormal, _mm256_mul_ps(normals, refined));
-        const int skinned = _mm256_movemask_ps(_mm256_cmp_ps(totals, minTotal, _CMP_GT_OQ));
-        if ((skinned & 0x01) != 0) {
-            storeVertex(_mm256_castps256_ps128(positions), _mm256_castps256_ps128(unitNormals), source[i], out[i]);
-        } else {
-            storeSourceVertex(source[i], out[i]);
-        }
-        if (j != i) {
-            if ((skinned & 0x10) != 0) {
-                storeVertex(_mm256_extractf128_ps(positions, 1), _mm256_extractf128_ps(unitNormals, 1), source[j],
-                            out[j]);
-            } else {
-                storeSourceVertex(source[j], out[j]);
-            }
+        const __m256 scale = _mm256_and_ps(keep, _mm256_mul_ps(estimate, _mm256_fnmadd_ps(
+            _mm256_mul_ps(_mm256_set1_ps(0.5f), length2), _mm256_mul_ps(estimate, estimate), _mm256_set1_ps(1.5f))));
+        storePair(first, totals1, _mm256_permute_ps(scale, 0x00), source, out, i);
+        if (i + 2 < source.size()) {
+            storePair(second, totals2, _mm256_permute_ps(scale, 0x55), source, out, i + 2);
         }
     }
 }
