@@ -30,7 +30,6 @@ protected:
         device_->DrawPrimitives(batch.vertices, batch.indices, kWhiteTexture, true, true, identityMatrix(), kWhite,
                                 additive);
     }
-
 };
 
 TEST_F(GlBackendTest, DescribesTheContext) {

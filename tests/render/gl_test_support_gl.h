@@ -118,6 +118,7 @@ protected:
         device_->BeginFrame({{0.0f, 0.0f, -distance}, {0.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, 0.9f, 0.05f, 250.0f},
                             0.0f);
     }
+
     SDL_Window* window_ = nullptr;
     gl::GlBackend* backend_ = nullptr;
     std::unique_ptr<RenderDevice> device_;
