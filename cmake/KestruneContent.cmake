@@ -1,0 +1,40 @@
+# The runtime content directory that kestrune-bake produces at build time: <build>/content
+# on Linux, and <build>/bin/content next to KestruneNative.exe on Windows, where a small host
+# build of the tool does the baking (the cross-built tool could not run on the build machine).
+# Nothing generated lands in the source tree.
+
+if(WIN32)
+    set(KESTRUNE_CONTENT_DIR ${CMAKE_BINARY_DIR}/bin/content)
+else()
+    set(KESTRUNE_CONTENT_DIR ${CMAKE_BINARY_DIR}/content)
+endif()
+
+# kestrune_bake_content(<tool> [DEPENDS...]): the default target "content" runs <tool> (a
+# target name or a program path) to bake KESTRUNE_CONTENT_DIR; its MANIFEST is written last,
+# so an interrupted bake runs again.
+function(kestrune_bake_content tool)
+    add_custom_command(OUTPUT ${KESTRUNE_CONTENT_DIR}/MANIFEST
+                       COMMAND ${tool} --out=${KESTRUNE_CONTENT_DIR}
+                       DEPENDS ${ARGN}
+                       COMMENT "Baking the runtime content into ${KESTRUNE_CONTENT_DIR}"
+                       VERBATIM)
+    add_custom_target(content ALL DEPENDS ${KESTRUNE_CONTENT_DIR}/MANIFEST)
+endfunction()
+
+# The Windows build bakes with a Release host build of kestrune-bake alone (no tests, no
+# benchmarks), configured and built in <build>/host-tools.
+function(kestrune_bake_content_with_host_tool)
+    include(ExternalProject)
+    set(host_dir ${CMAKE_BINARY_DIR}/host-tools)
+    set(host_tool ${host_dir}/bin/kestrune-bake)
+    ExternalProject_Add(host-baker
+        SOURCE_DIR ${PROJECT_SOURCE_DIR}
+        BINARY_DIR ${host_dir}
+        CMAKE_GENERATOR ${CMAKE_GENERATOR}
+        CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DKESTRUNE_BUILD_TESTS=OFF -DKESTRUNE_BUILD_BENCH=OFF
+        BUILD_COMMAND ${CMAKE_COMMAND} --build ${host_dir} --target kestrune-bake
+        BUILD_BYPRODUCTS ${host_tool}
+        BUILD_ALWAYS ON
+        INSTALL_COMMAND "")
+    kestrune_bake_content(${host_tool} host-baker ${host_tool})
+endfunction()
