@@ -1,0 +1,116 @@
+// The content directory this build baked, read back the way the program reads it: models
+// through loadModelFile, textures through loadPngImage (libspng on Linux, WIC on Windows),
+// each pinned to the digest its MANIFEST line gives.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "content/content_file.h"
+#include "content/kmdl_reader.h"
+#include "content/png.h"
+#include "content/sha256.h"
+#include "effects/effect_catalogue.h"
+
+namespace kestrune::content {
+namespace {
+
+const std::filesystem::path kContent = KESTRUNE_CONTENT_DIR;
+
+struct ManifestEntry {
+    std::string path;
+    u64 sizeBytes = 0;
+    std::string sha256;
+};
+
+std::vector<ManifestEntry> readManifest() {
+    std::ifstream in(kContent / "MANIFEST");
+    std::vector<ManifestEntry> entries;
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        ManifestEntry entry;
+        fields >> entry.path >> entry.sizeBytes >> entry.sha256;
+        entries.push_back(entry);
+    }
+    return entries;
+}
+
+bool endsWith(const std::string& text, const std::string& ending) {
+    return text.size() >= ending.size() && text.compare(text.size() - ending.size(), ending.size(), ending) == 0;
+}
+
+TEST(BakedContent, ManifestListsEveryFileSortedWithItsSizeAndDigest) {
+    const std::vector<ManifestEntry> entries = readManifest();
+    ASSERT_FALSE(entries.empty()) << "no MANIFEST in " << kContent.string();
+    std::set<std::string> onDisk;
+    for (const auto& item : std::filesystem::recursive_directory_iterator(kContent)) {
+        if (item.is_regular_file()) onDisk.insert(std::filesystem::relative(item.path(), kContent).generic_string());
+    }
+    onDisk.erase("MANIFEST");
+
+    std::set<std::string> listed;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const ManifestEntry& entry = entries[i];
+        SCOPED_TRACE(entry.path);
+        listed.insert(entry.path);
+        if (i > 0) EXPECT_LT(entries[i - 1].path, entry.path);
+        const std::vector<std::byte> bytes = readWholeFile(kContent / entry.path, u64{1} << 30,
+                                                           ContentFileKind::KestruneModel);
+        EXPECT_EQ(bytes.size(), entry.sizeBytes);
+        EXPECT_EQ(toHexUpper(sha256Digest(bytes)), entry.sha256);
+    }
+    EXPECT_EQ(listed, onDisk);
+}
+
+TEST(BakedContent, HoldsBothCharactersAndExactlyTheEffectFilesTheCatalogueNames) {
+    std::set<std::string> expected{"warrior/character.kmdl", "templar/character.kmdl"};
+    for (const effects::ComponentTemplate& t : effects::componentTemplates()) {
+        if (!t.modelPath.empty()) expected.insert("effects/" + std::string(t.modelPath));
+        expected.insert("effects/" + std::string(t.texturePath));
+    }
+    ASSERT_EQ(expected.size(), 2u + 6u + 13u);
+
+    std::set<std::string> baked;
+    for (const ManifestEntry& entry : readManifest()) {
+        const bool character = entry.path.rfind("warrior/", 0) == 0 || entry.path.rfind("templar/", 0) == 0;
+        if (!character || endsWith(entry.path, ".kmdl")) baked.insert(entry.path);
+    }
+    EXPECT_EQ(baked, expected);
+}
+
+TEST(BakedContent, EveryFileLoadsThroughTheRuntimeDecoders) {
+    for (const ManifestEntry& entry : readManifest()) {
+        SCOPED_TRACE(entry.path);
+        const std::filesystem::path path = kContent / entry.path;
+        if (endsWith(entry.path, ".png")) {
+            ImageLimits limits;
+            limits.expectedSha256 = entry.sha256;
+            const DecodedImage image = loadPngImage(path, limits);
+            EXPECT_GT(image.width, 0u);
+            EXPECT_EQ(image.pixels.size(), std::size_t{image.stride} * image.height);
+            continue;
+        }
+        ASSERT_TRUE(endsWith(entry.path, ".kmdl"));
+        ModelLimits limits;
+        limits.expectedSha256 = entry.sha256;
+        const Model model = loadModelFile(path, limits);
+        EXPECT_FALSE(model.meshes.empty());
+        // Textures named by materials lie beside the model and decode too.
+        for (const Material& material : model.materials) {
+            if (!material.texture.empty()) {
+                SCOPED_TRACE(material.texture);
+                EXPECT_GT(loadPngImage(path.parent_path() / material.texture, ImageLimits{}).width, 0u);
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kestrune::content
