@@ -11,19 +11,6 @@ namespace {
 constexpr const char* kCharacterFile = "character.kmdl";
 constexpr const char* kTextureFolder = "textures/";
 
-// Vertices are authored in the canonical frame; the skin's inverse bind matrices expect
-// them where the placement node puts the bind pose, so they move there as the skeleton does.
-void placeInModel(content::Mesh& mesh, const Placement& placement) {
-    const Quat turn = axisAngle({0.0, 1.0, 0.0}, placement.yawRadians);
-    for (content::Vertex& vertex : mesh.vertices) {
-        const Vec3 position = rotate(turn, {vertex.position[0], vertex.position[1], vertex.position[2]}) +
-                              Vec3{0.0, placement.heightMetres, 0.0};
-        const Vec3 normal = rotate(turn, {vertex.normal[0], vertex.normal[1], vertex.normal[2]});
-        vertex.position = {static_cast<f32>(position.x), static_cast<f32>(position.y), static_cast<f32>(position.z)};
-        vertex.normal = {static_cast<f32>(normal.x), static_cast<f32>(normal.y), static_cast<f32>(normal.z)};
-    }
-}
-
 }  // namespace
 
 CharacterBuilder::CharacterBuilder(std::string directory, const Skeleton& skeleton, const Placement& placement)
@@ -58,7 +45,11 @@ MeshBuilder& CharacterBuilder::mesh(const std::string& name, i32 material) {
             return pending.builder;
         }
     }
-    meshes_.push_back({name, material, MeshBuilder{}});
+    // Vertices are authored in the canonical frame; the skin's inverse bind matrices expect
+    // them where the placement node puts the bind pose, so they move there as the skeleton does.
+    meshes_.push_back({name, material,
+                       MeshBuilder(axisAngle({0.0, 1.0, 0.0}, placement_.yawRadians),
+                                   {0.0, placement_.heightMetres, 0.0})});
     return meshes_.back().builder;
 }
 
@@ -82,7 +73,6 @@ std::vector<BakedFile> CharacterBuilder::build() const {
             throw std::logic_error("mesh " + pending.name + " has no triangles");
         }
         model.meshes.push_back(pending.builder.build(pending.name, kPlacementNode, 0, pending.material));
-        placeInModel(model.meshes.back(), placement_);
     }
     if (!model.meshes.empty()) {
         model.nodes[kPlacementNode].firstMesh = 0;

@@ -65,10 +65,11 @@ void MeshBuilder::unbind() { binding_.reset(); }
 
 u32 MeshBuilder::addVertex(Vec3 position, Vec3 normal, f64 u, f64 v) {
     content::Vertex vertex;
-    vertex.position = toF32(position);
-    vertex.normal = toF32(normalized(normal));
+    vertex.position = toF32(rotate(turn_, position) + offset_);
+    vertex.normal = toF32(rotate(turn_, normalized(normal)));
     vertex.uv = {static_cast<f32>(u), static_cast<f32>(v)};
     if (binding_) {
+        // Bones are where the vertices were authored.
         std::array<f64, 4> weights{};
         skinWeights(*binding_, position, vertex.joints, weights);
         for (std::size_t i = 0; i < 4; ++i) vertex.weights[i] = static_cast<f32>(weights[i]);

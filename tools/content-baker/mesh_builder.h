@@ -48,6 +48,11 @@ inline constexpr f64 kMinimumWeight = 0.02;
 
 class MeshBuilder {
 public:
+    MeshBuilder() = default;
+    // Vertices are built (and weighted) where they are authored, then turned by `turn` and
+    // moved by `offset` into the mesh's space.
+    MeshBuilder(Quat turn, Vec3 offset) : turn_(turn), offset_(offset) {}
+
     // Surfaces added from now on are skinned by `binding`; without a binding they are rigid.
     void bind(SkinBinding binding);
     void unbind();
@@ -65,6 +70,8 @@ private:
     void addFlatQuad(Vec3 a, Vec3 b, Vec3 c, Vec3 d, Vec3 outward, const std::array<f64, 8>& uv);
     void addCap(const std::vector<Vec3>& ring, Vec3 outward);
 
+    Quat turn_;
+    Vec3 offset_;
     std::optional<SkinBinding> binding_;
     std::vector<content::Vertex> vertices_;
     std::vector<u32> indices_;
