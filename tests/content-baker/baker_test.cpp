@@ -192,7 +192,9 @@ TEST(BakedCharacters, StandOnTheGroundFacingTheirYawOnceTheSceneLiftsAndTurnsThe
         const Model& model = character(draw.directory);
         const std::vector<Matrix4> globals = posedGlobals(model, draw.idleClip, 0.0, true);
         f64 lowest = 1e9;
-        for (const Point& p : skinnedVertices(model, globals, draw.hiddenMesh)) lowest = std::min(lowest, drawn(draw, p).y);
+        for (const Point& p : skinnedVertices(model, globals, draw.hiddenMesh)) {
+            lowest = std::min(lowest, drawn(draw, p).y);
+        }
         EXPECT_NEAR(lowest, 0.0, 0.02);
         // Yaw 0 faces +z: the toes lie ahead of the ankles.
         for (const char* side : {"_l", "_r"}) {

@@ -60,7 +60,8 @@ TEST(InspectCommand, FailsWithTheDecodersMessageAndExitCodeOne) {
     corrupt[40] = std::byte{1};  // a flag no decoder knows
     const auto truncatedPath = scratch.write("truncated.kmdl", std::span(model).first(300)).string();
     const auto corruptPath = scratch.write("corrupt.kmdl", corrupt).string();
-    const auto pngPath = scratch.write("ring.png", bakedFile(files, "effects/textures/wrchargedash04.png").bytes).string();
+    const auto pngPath =
+        scratch.write("ring.png", bakedFile(files, "effects/textures/wrchargedash04.png").bytes).string();
     const std::string wrongDigest(64, 'A');
     const auto modelFailure = [](const std::string& path) {
         return failureOf([&] { content::loadModelFile(path, {}); });
@@ -98,7 +99,8 @@ TEST(InspectCommand, SummarisesAModelAndAnImage) {
     const std::vector<BakedFile> files = bakeEffects();
     const BakedFile& model = bakedFile(files, "effects/models/impact_ground/effect.kmdl");
     const auto modelPath = scratch.write("ground.kmdl", model.bytes).string();
-    const auto pngPath = scratch.write("IMAGE.PNG", bakedFile(files, "effects/textures/mtminoattack02.png").bytes).string();
+    const auto pngPath =
+        scratch.write("IMAGE.PNG", bakedFile(files, "effects/textures/mtminoattack02.png").bytes).string();
     const content::Model decoded = content::parseModel(model.bytes, {}, "ground.kmdl");
 
     const CommandResult modelRun = run({"inspect", modelPath});

@@ -36,8 +36,10 @@ TEST(KeyedMotion, HoldsWhereKeysAgreeAndClampsOutsideTheKeys) {
 }
 
 TEST(KeyedMotion, LoopsWithoutASeam) {
-    const KeyedMotion motion =
-        KeyedMotion::looping(1.0).key(0.1, footAt(0.0, -10.0)).key(0.4, footAt(0.2, -60.0)).key(0.8, footAt(0.1, -30.0));
+    const KeyedMotion motion = KeyedMotion::looping(1.0)
+                                   .key(0.1, footAt(0.0, -10.0))
+                                   .key(0.4, footAt(0.2, -60.0))
+                                   .key(0.8, footAt(0.1, -30.0));
     for (const f64 t : {0.0, 0.25, 0.6, 0.95}) {
         SCOPED_TRACE(t);
         EXPECT_NEAR(motion(t)[kForearmR].x, motion(t + 1.0)[kForearmR].x, 1e-9);

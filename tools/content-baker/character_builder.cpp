@@ -60,7 +60,7 @@ SkinBinding CharacterBuilder::bones(std::initializer_list<Joint> joints, f64 sof
     return binding;
 }
 
-void CharacterBuilder::clip(ClipSpec spec) { clips_.push_back(std::move(spec)); }
+void CharacterBuilder::clip(ClipDefinition definition) { clips_.push_back(std::move(definition)); }
 
 std::vector<BakedFile> CharacterBuilder::build() const {
     content::Model model;
@@ -77,7 +77,7 @@ std::vector<BakedFile> CharacterBuilder::build() const {
     if (!model.meshes.empty()) {
         model.nodes[kPlacementNode].firstMesh = 0;
     }
-    for (const ClipSpec& spec : clips_) model.clips.push_back(bakeClip(spec, skeleton_, placement_));
+    for (const ClipDefinition& definition : clips_) model.clips.push_back(bakeClip(definition, skeleton_, placement_));
 
     std::vector<BakedFile> files;
     files.push_back({directory_ + "/" + kCharacterFile, content::writeModel(model)});

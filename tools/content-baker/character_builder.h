@@ -35,7 +35,7 @@ public:
     // Weights spread over these joints' bones.
     SkinBinding bones(std::initializer_list<Joint> joints, f64 softnessMetres = 0.03) const;
 
-    void clip(ClipSpec spec);
+    void clip(ClipDefinition definition);
 
     // character.kmdl, then the textures in the order they were first named.
     std::vector<BakedFile> build() const;
@@ -53,7 +53,7 @@ private:
     std::vector<content::Material> materials_;
     std::deque<PendingMesh> meshes_;  // stable: callers keep references to the builders
     std::vector<BakedFile> textures_;
-    std::vector<ClipSpec> clips_;
+    std::vector<ClipDefinition> clips_;
 };
 
 }  // namespace kestrune::baker

@@ -75,7 +75,8 @@ Image arcSparkTexture() {
     image.fill([](f64 u, f64 v) {
         const f64 line = bump(u, 0.5, 0.22) * (0.35 + 0.65 * v);
         const CellDistances cells = cellularNoise(u, v, 10, 121);
-        const f64 spark = bump(cells.nearest, 0.0, 0.12) * (hashUnit(static_cast<u32>(u * 10), static_cast<u32>(v * 10)) > 0.4 ? 1.0 : 0.0);
+        const bool lit = hashUnit(static_cast<u32>(u * 10.0), static_cast<u32>(v * 10.0)) > 0.4;
+        const f64 spark = lit ? bump(cells.nearest, 0.0, 0.12) : 0.0;
         const f64 alpha = clamp01(line * (0.7 + 0.3 * fractalNoise(u, v, 12, 2, 2, 122)) + spark);
         return withAlpha(mix({1.0, 0.86, 0.55, 1.0}, kWhite, line), alpha);
     });

@@ -193,10 +193,11 @@ f32 clipDurationSeconds(u32 intervals) noexcept {
     return duration;
 }
 
-content::AnimationClip bakeClip(const ClipSpec& spec, const Skeleton& skeleton, const Placement& placement) {
+content::AnimationClip bakeClip(const ClipDefinition& definition, const Skeleton& skeleton,
+                                const Placement& placement) {
     content::AnimationClip clip;
-    clip.name = spec.name;
-    clip.duration = clipDurationSeconds(spec.intervals);
+    clip.name = definition.name;
+    clip.duration = clipDurationSeconds(definition.intervals);
     clip.sampleRate = static_cast<f32>(kClipSampleRate);
     const f64 product = static_cast<f64>(clip.duration) * static_cast<f64>(clip.sampleRate);
     clip.frameCount = std::max(static_cast<u32>(std::ceil(product)) + 1u, 2u);
@@ -204,8 +205,8 @@ content::AnimationClip bakeClip(const ClipSpec& spec, const Skeleton& skeleton, 
     clip.samples.reserve(static_cast<std::size_t>(clip.frameCount) * clip.nodeCount);
     for (u32 frame = 0; frame < clip.frameCount; ++frame) {
         const bool last = frame + 1 == clip.frameCount;
-        const f64 seconds = !last ? frame / kClipSampleRate : (spec.loop ? 0.0 : clip.duration);
-        const std::vector<content::Transform> locals = solvePose(skeleton, placement, spec.motion(seconds));
+        const f64 seconds = !last ? frame / kClipSampleRate : (definition.loop ? 0.0 : clip.duration);
+        const std::vector<content::Transform> locals = solvePose(skeleton, placement, definition.motion(seconds));
         clip.samples.insert(clip.samples.end(), locals.begin(), locals.end());
     }
     return clip;

@@ -61,7 +61,7 @@ struct Gait {
 
 Pose gaitPose(const Skeleton& skeleton, const Pose& carriage, const Gait& gait, f64 seconds);
 
-struct ClipSpec {
+struct ClipDefinition {
     std::string name;
     u32 intervals = 1;  // the clip lasts intervals / 30 s
     bool loop = false;
@@ -71,7 +71,8 @@ struct ClipSpec {
 // Duration, rate and frame count by the model format's rule; frame f < last lies at f / 30 s,
 // the last at the duration. A looping clip's last frame is sampled at time 0, so it equals
 // the first bit for bit.
-content::AnimationClip bakeClip(const ClipSpec& spec, const Skeleton& skeleton, const Placement& placement);
+content::AnimationClip bakeClip(const ClipDefinition& definition, const Skeleton& skeleton,
+                                const Placement& placement);
 
 // The largest f32 duration not above intervals / 30 s whose product with the rate does not
 // exceed `intervals`, so the format's frame count is exactly intervals + 1.
