@@ -14,11 +14,25 @@
 
 namespace kestrune::baker {
 
-inline constexpr Placement kWarriorPlacement{kPi, -0.37};
-inline constexpr Placement kTemplarPlacement{0.0, -0.155};
+// How the scene draws a class: turned by the yaw offset, lifted, and without the meshes
+// whose names contain `hiddenMesh`.
+struct ClassDrawConstants {
+    const char* directory;
+    f64 yawOffsetRadians;
+    f64 liftMetres;
+    const char* hiddenMesh;  // null: hides nothing
+};
 
 // Mesh-name fragment of the warrior's spare weapon on its back, which the game hides.
 inline constexpr const char* kSpareWeaponMark = "CH01021101";
+
+inline constexpr ClassDrawConstants kWarriorDraw{"warrior", kPi, 0.37, kSpareWeaponMark};
+inline constexpr ClassDrawConstants kTemplarDraw{"templar", 0.0, 0.155, nullptr};
+
+// Each model is placed so that the scene's turn and lift stand it on the ground facing +z
+// (a turn by pi is its own inverse).
+inline constexpr Placement kWarriorPlacement{kWarriorDraw.yawOffsetRadians, -kWarriorDraw.liftMetres};
+inline constexpr Placement kTemplarPlacement{-kTemplarDraw.yawOffsetRadians, -kTemplarDraw.liftMetres};
 
 std::vector<BakedFile> bakeWarrior();
 std::vector<BakedFile> bakeTemplar();

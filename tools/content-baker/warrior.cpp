@@ -729,6 +729,7 @@ void addClips(CharacterBuilder& c) {
     run.leanDegrees = 14.0;
     run.armSwingDegrees = 30.0;
     run.elbowSwingDegrees = 20.0;
+    run.rightArmSwingFactor = 0.5;
 
     c.clip({"CH010301", 90, true, idleMotion()});
     c.clip({"CH010304", 21, true, gaitMotion(s, walkCarriage(), walk)});
