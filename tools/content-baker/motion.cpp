@@ -185,6 +185,31 @@ Pose gaitPose(const Skeleton& skeleton, const Pose& carriage, const Gait& gait, 
     return pose;
 }
 
+Motion gaitMotion(const Skeleton& skeleton, const Pose& carriage, const Gait& gait) {
+    return [skeleton, carriage, gait](f64 t) { return gaitPose(skeleton, carriage, gait, t); };
+}
+
+Motion breathingIdle(const Pose& stance, const Breathing& b) {
+    return [stance, b](f64 t) {
+        const f64 cycle = kTwoPi * t / b.periodSeconds;
+        const f64 breath = sinRadians(b.breathsPerPeriod * cycle);
+        const f64 sway = sinRadians(cycle);
+        Pose p = stance;
+        p.hips.x += b.swayMetres * sway;
+        p.hips.y -= b.dipMetres * (1.0 + breath) * 0.5;
+        p[kHips].z += b.hipsRollDegrees * sway;
+        p[kSpine].x += b.spineDegrees * breath;
+        p[kChest].x += b.chestDegrees * breath;
+        p[kClavicleL].z -= b.shoulderDegrees * breath;
+        p[kClavicleR].z += b.shoulderDegrees * breath;
+        p[kHead].y += b.lookDegrees * sinRadians(cycle + 1.0);
+        p[kHead].x += b.nodDegrees * sinRadians(b.breathsPerPeriod * cycle + 1.0);
+        p[kHandR].x += b.wristDegrees * sinRadians(cycle + 2.0);
+        p[kBack].x += b.backDegrees * sway;
+        return p;
+    };
+}
+
 f32 clipDurationSeconds(u32 intervals) noexcept {
     f32 duration = static_cast<f32>(static_cast<f64>(intervals) / kClipSampleRate);
     while (static_cast<f64>(duration) * kClipSampleRate > static_cast<f64>(intervals)) {

@@ -61,6 +61,27 @@ struct Gait {
 
 Pose gaitPose(const Skeleton& skeleton, const Pose& carriage, const Gait& gait, f64 seconds);
 
+Motion gaitMotion(const Skeleton& skeleton, const Pose& carriage, const Gait& gait);
+
+// A standing idle over a stance: whole breaths and one slow shift of weight per period, so
+// the loop closes. Amplitudes in metres and degrees.
+struct Breathing {
+    f64 periodSeconds = 3.0;
+    f64 breathsPerPeriod = 2.0;  // a whole number
+    f64 swayMetres = 0.0;        // hips shift side to side once per period ...
+    f64 hipsRollDegrees = 0.0;   // ... and roll with it
+    f64 dipMetres = 0.0;         // hips sink on each breath
+    f64 spineDegrees = 0.0;      // spine and chest rise with each breath
+    f64 chestDegrees = 0.0;
+    f64 shoulderDegrees = 0.0;   // so do the clavicles
+    f64 lookDegrees = 0.0;       // the head turns once per period
+    f64 nodDegrees = 0.0;        // and nods with the breaths
+    f64 wristDegrees = 0.0;      // the weapon hand drifts
+    f64 backDegrees = 0.0;       // what hangs on the back sways with the hips
+};
+
+Motion breathingIdle(const Pose& stance, const Breathing& breathing);
+
 struct ClipDefinition {
     std::string name;
     u32 intervals = 1;  // the clip lasts intervals / 30 s

@@ -279,28 +279,16 @@ Pose runCarriage() {
 
 // ---- Section: Clips ----
 
-Motion idleMotion() {
-    return [](f64 t) {
-        const f64 period = 3.0;
-        const f64 breath = sinRadians(kTwoPi * 2.0 * t / period);
-        const f64 sway = sinRadians(kTwoPi * t / period);
-        Pose p = stand();
-        p.hips.x += 0.012 * sway;
-        p.hips.y += -0.004 * (1.0 + breath) * 0.5;
-        p[kHips].z += 1.0 * sway;
-        p[kChest].x += 1.4 * breath;
-        p[kClavicleL].z -= 1.2 * breath;
-        p[kClavicleR].z += 1.2 * breath;
-        p[kHead].y += 6.0 * sinRadians(kTwoPi * t / period + 0.6);
-        p[kHead].x += 2.0 * sinRadians(kTwoPi * 2.0 * t / period + 1.0);
-        p[kBack].x += 1.5 * sway;
-        return p;
-    };
-}
-
-Motion gaitMotion(const Skeleton& skeleton, const Pose& carriage, const Gait& gait) {
-    return [skeleton, carriage, gait](f64 t) { return gaitPose(skeleton, carriage, gait, t); };
-}
+constexpr Breathing kTemplarBreathing{
+    .swayMetres = 0.012,
+    .hipsRollDegrees = 1.0,
+    .dipMetres = 0.004,
+    .chestDegrees = 1.4,
+    .shoulderDegrees = 1.2,
+    .lookDegrees = 6.0,
+    .nodDegrees = 2.0,
+    .backDegrees = 1.5
+};
 
 Motion staffSweep() {
     Pose windUp = stand();
@@ -469,39 +457,18 @@ Motion jump() {
 
 void addClips(CharacterBuilder& c) {
     const Skeleton& s = c.skeleton();
-    Gait walk;
-    walk.speedMetresPerSecond = kWalkSpeed;
-    walk.periodSeconds = 21.0 / 30.0;
-    walk.stanceFraction = 0.54;
-    walk.stepHeightMetres = 0.08;
-    walk.hipsDropMetres = 0.06;
-    walk.bobMetres = 0.015;
-    walk.swayMetres = 0.02;
-    walk.pelvisTurnDegrees = 6.0;
-    walk.chestCounterDegrees = 4.0;
-    walk.leanDegrees = 3.0;
-    walk.armSwingDegrees = 18.0;
-    walk.elbowSwingDegrees = 12.0;
-    walk.rightArmSwingFactor = 0.25;
-    walk.leftArmSwingFactor = 1.0;
+    const Gait walk{.speedMetresPerSecond = kWalkSpeed, .periodSeconds = 21.0 / 30.0, .stanceFraction = 0.54,
+                    .stepHeightMetres = 0.08, .hipsDropMetres = 0.06, .bobMetres = 0.015, .swayMetres = 0.02,
+                    .pelvisTurnDegrees = 6.0, .chestCounterDegrees = 4.0, .leanDegrees = 3.0,
+                    .armSwingDegrees = 18.0, .elbowSwingDegrees = 12.0, .rightArmSwingFactor = 0.25,
+                    .leftArmSwingFactor = 1.0};
+    const Gait run{.speedMetresPerSecond = kRunSpeed, .periodSeconds = 18.0 / 30.0, .stanceFraction = 0.3,
+                   .stepHeightMetres = 0.17, .toeOffDegrees = 32.0, .hipsDropMetres = 0.08, .bobMetres = -0.025,
+                   .swayMetres = 0.012, .pelvisTurnDegrees = 9.0, .chestCounterDegrees = 6.0, .leanDegrees = 12.0,
+                   .armSwingDegrees = 28.0, .elbowSwingDegrees = 18.0, .rightArmSwingFactor = 0.3,
+                   .leftArmSwingFactor = 1.0};
 
-    Gait run = walk;
-    run.speedMetresPerSecond = kRunSpeed;
-    run.periodSeconds = 18.0 / 30.0;
-    run.stanceFraction = 0.3;
-    run.stepHeightMetres = 0.17;
-    run.toeOffDegrees = 32.0;
-    run.hipsDropMetres = 0.08;
-    run.bobMetres = -0.025;
-    run.swayMetres = 0.012;
-    run.pelvisTurnDegrees = 9.0;
-    run.chestCounterDegrees = 6.0;
-    run.leanDegrees = 12.0;
-    run.armSwingDegrees = 28.0;
-    run.elbowSwingDegrees = 18.0;
-    run.rightArmSwingFactor = 0.3;
-
-    c.clip({"idle", 90, true, idleMotion()});
+    c.clip({"idle", 90, true, breathingIdle(stand(), kTemplarBreathing)});
     c.clip({"walk", 21, true, gaitMotion(s, walkCarriage(), walk)});
     c.clip({"run", 18, true, gaitMotion(s, runCarriage(), run)});
     c.clip({"attack_1", 21, false, staffSweep()});

@@ -411,31 +411,17 @@ Pose runCarriage() {
 
 // ---- Section: Clips ----
 
-Motion idleMotion() {
-    // Three seconds: two breaths and one slow shift of weight, all whole cycles so the loop
-    // closes.
-    return [](f64 t) {
-        const f64 period = 3.0;
-        const f64 breath = sinRadians(kTwoPi * 2.0 * t / period);
-        const f64 sway = sinRadians(kTwoPi * t / period);
-        Pose p = guard();
-        p.hips.x += 0.018 * sway;
-        p.hips.y += -0.006 * (1.0 + breath) * 0.5;
-        p[kHips].z += 1.2 * sway;
-        p[kSpine].x += 1.0 * breath;
-        p[kChest].x += 1.6 * breath;
-        p[kClavicleL].z -= 1.5 * breath;
-        p[kClavicleR].z += 1.5 * breath;
-        p[kHead].y += 5.0 * sinRadians(kTwoPi * t / period + 1.0);
-        p[kHandR].x += 4.0 * sinRadians(kTwoPi * t / period + 2.0);
-        p[kBack].x += 2.0 * sway;
-        return p;
-    };
-}
-
-Motion gaitMotion(const Skeleton& skeleton, const Pose& carriage, const Gait& gait) {
-    return [skeleton, carriage, gait](f64 t) { return gaitPose(skeleton, carriage, gait, t); };
-}
+constexpr Breathing kWarriorBreathing{
+    .swayMetres = 0.018,
+    .hipsRollDegrees = 1.2,
+    .dipMetres = 0.006,
+    .spineDegrees = 1.0,
+    .chestDegrees = 1.6,
+    .shoulderDegrees = 1.5,
+    .lookDegrees = 5.0,
+    .wristDegrees = 4.0,
+    .backDegrees = 2.0
+};
 
 Motion comboSlash() {
     Pose windUp = guard();
@@ -699,39 +685,18 @@ Motion jumpAttack() {
 
 void addClips(CharacterBuilder& c) {
     const Skeleton& s = c.skeleton();
-    Gait walk;
-    walk.speedMetresPerSecond = kWalkSpeed;
-    walk.periodSeconds = 21.0 / 30.0;
-    walk.stanceFraction = 0.52;
-    walk.stepHeightMetres = 0.09;
-    walk.hipsDropMetres = 0.07;
-    walk.bobMetres = 0.015;
-    walk.swayMetres = 0.025;
-    walk.pelvisTurnDegrees = 7.0;
-    walk.chestCounterDegrees = 5.0;
-    walk.leanDegrees = 5.0;
-    walk.armSwingDegrees = 16.0;
-    walk.elbowSwingDegrees = 10.0;
-    walk.rightArmSwingFactor = 0.8;
-    walk.leftArmSwingFactor = 0.35;
+    const Gait walk{.speedMetresPerSecond = kWalkSpeed, .periodSeconds = 21.0 / 30.0, .stanceFraction = 0.52,
+                    .stepHeightMetres = 0.09, .hipsDropMetres = 0.07, .bobMetres = 0.015, .swayMetres = 0.025,
+                    .pelvisTurnDegrees = 7.0, .chestCounterDegrees = 5.0, .leanDegrees = 5.0,
+                    .armSwingDegrees = 16.0, .elbowSwingDegrees = 10.0, .rightArmSwingFactor = 0.8,
+                    .leftArmSwingFactor = 0.35};
+    const Gait run{.speedMetresPerSecond = kRunSpeed, .periodSeconds = 18.0 / 30.0, .stanceFraction = 0.28,
+                   .stepHeightMetres = 0.2, .toeOffDegrees = 35.0, .hipsDropMetres = 0.09, .bobMetres = -0.03,
+                   .swayMetres = 0.015, .pelvisTurnDegrees = 10.0, .chestCounterDegrees = 8.0, .leanDegrees = 14.0,
+                   .armSwingDegrees = 30.0, .elbowSwingDegrees = 20.0, .rightArmSwingFactor = 0.5,
+                   .leftArmSwingFactor = 0.35};
 
-    Gait run = walk;
-    run.speedMetresPerSecond = kRunSpeed;
-    run.periodSeconds = 18.0 / 30.0;
-    run.stanceFraction = 0.28;
-    run.stepHeightMetres = 0.2;
-    run.toeOffDegrees = 35.0;
-    run.hipsDropMetres = 0.09;
-    run.bobMetres = -0.03;
-    run.swayMetres = 0.015;
-    run.pelvisTurnDegrees = 10.0;
-    run.chestCounterDegrees = 8.0;
-    run.leanDegrees = 14.0;
-    run.armSwingDegrees = 30.0;
-    run.elbowSwingDegrees = 20.0;
-    run.rightArmSwingFactor = 0.5;
-
-    c.clip({"CH010301", 90, true, idleMotion()});
+    c.clip({"CH010301", 90, true, breathingIdle(guard(), kWarriorBreathing)});
     c.clip({"CH010304", 21, true, gaitMotion(s, walkCarriage(), walk)});
     c.clip({"CH010305", 18, true, gaitMotion(s, runCarriage(), run)});
     c.clip({"CH010306", 22, false, comboSlash()});
