@@ -1,19 +1,29 @@
 #include "baker_commands.h"
 
+#include <cmath>
+#include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <optional>
 #include <string>
 
+#include "base/types.h"
+
 #include "bake.h"
 #include "inspect.h"
+#include "preview.h"
 
 namespace kestrune::baker {
 namespace {
 
 constexpr std::string_view kUsage =
     "usage: kestrune-bake --out=DIR\n"
-    "       kestrune-bake inspect FILE [--sha256=HEX]\n";
+    "       kestrune-bake inspect FILE [--sha256=HEX]\n"
+    "       kestrune-bake preview FILE --clip=NAME --time=SECONDS --out=IMAGE.bmp [--size=WxH] [--orbit=DEGREES]\n";
+
+// Preview images are at least this small and at most this large, in pixels per side.
+constexpr u32 kMinPreviewPixels = 16;
+constexpr u32 kMaxPreviewPixels = 8192;
 
 struct UsageError {
     std::string message;
@@ -62,12 +72,72 @@ int inspect(std::span<const std::string_view> arguments, std::ostream& out) {
     return 0;
 }
 
+// A finite number written whole, or a usage error naming the option.
+f64 numberOf(std::string_view text, std::string_view option) {
+    const std::string copy(text);
+    char* end = nullptr;
+    const f64 value = std::strtod(copy.c_str(), &end);
+    if (copy.empty() || end != copy.c_str() + copy.size() || !std::isfinite(value)) {
+        throw UsageError{std::string(option) + " needs a number, not \"" + copy + "\""};
+    }
+    return value;
+}
+
+u32 sideOf(std::string_view text) {
+    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string_view::npos) {
+        return 0;
+    }
+    const auto pixels = static_cast<u32>(std::stoul(std::string(text)));
+    return pixels >= kMinPreviewPixels && pixels <= kMaxPreviewPixels ? pixels : 0;
+}
+
+int preview(std::span<const std::string_view> arguments) {
+    PreviewRequest request;
+    bool haveModel = false;
+    bool haveOutput = false;
+    for (const std::string_view argument : arguments) {
+        if (const auto clip = valueOf(argument, "--clip=")) {
+            request.clip = std::string(*clip);
+        } else if (const auto time = valueOf(argument, "--time=")) {
+            request.timeSeconds = numberOf(*time, "--time");
+        } else if (const auto out = valueOf(argument, "--out=")) {
+            request.output = std::filesystem::path(std::string(*out));
+            haveOutput = !out->empty();
+        } else if (const auto size = valueOf(argument, "--size=")) {
+            const std::size_t cross = size->find('x');
+            const u32 width = cross == std::string_view::npos ? 0 : sideOf(size->substr(0, cross));
+            const u32 height = cross == std::string_view::npos ? 0 : sideOf(size->substr(cross + 1));
+            if (width == 0 || height == 0) {
+                throw UsageError{"--size needs WxH with sides of 16 to 8192 pixels, not \"" + std::string(*size) +
+                                 "\""};
+            }
+            request.widthPixels = width;
+            request.heightPixels = height;
+        } else if (const auto orbit = valueOf(argument, "--orbit=")) {
+            request.orbitDegrees = numberOf(*orbit, "--orbit");
+        } else if (!haveModel && argument.substr(0, 2) != "--") {
+            request.model = std::filesystem::path(std::string(argument));
+            haveModel = true;
+        } else {
+            throw UsageError{"unknown argument: " + std::string(argument)};
+        }
+    }
+    if (!haveModel || !haveOutput) {
+        throw UsageError{"preview needs a FILE and --out=IMAGE.bmp"};
+    }
+    renderPreview(request);
+    return 0;
+}
+
 }  // namespace
 
 int runBakerCommand(std::span<const std::string_view> arguments, std::ostream& out, std::ostream& err) {
     try {
         if (!arguments.empty() && arguments.front() == "inspect") {
             return inspect(arguments.subspan(1), out);
+        }
+        if (!arguments.empty() && arguments.front() == "preview") {
+            return preview(arguments.subspan(1));
         }
         return bake(arguments, out);
     } catch (const UsageError& usage) {

@@ -2,6 +2,8 @@
 // The command line of kestrune-bake, callable in-process:
 //   kestrune-bake --out=DIR                     bake the runtime content directory
 //   kestrune-bake inspect FILE [--sha256=HEX]   summarise a .kmdl or .png through the runtime decoders
+//   kestrune-bake preview FILE --clip=NAME --time=SECONDS --out=IMAGE.bmp [--size=WxH] [--orbit=DEGREES]
+//                                               draw the model at that pose, headless, into a BMP
 // Normal output goes to `out`, failures to `err` as one line; the result is the process's
 // exit code: 0 on success, 1 on any failure (bad arguments included).
 

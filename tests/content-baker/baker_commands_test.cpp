@@ -1,13 +1,18 @@
 // kestrune-bake's command line in-process: inspect reports through the runtime decoders and
-// fails with exactly their message and exit code 1; bad arguments print the usage.
+// fails with exactly their message and exit code 1, preview draws through the renderer,
+// bad arguments print the usage.
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "bake.h"
+#include "characters.h"
 #include "effect_content.h"
 #include "baker_commands.h"
 #include "content/content_test_support.h"
@@ -20,7 +25,8 @@ namespace {
 
 const std::string kUsage =
     "usage: kestrune-bake --out=DIR\n"
-    "       kestrune-bake inspect FILE [--sha256=HEX]\n";
+    "       kestrune-bake inspect FILE [--sha256=HEX]\n"
+    "       kestrune-bake preview FILE --clip=NAME --time=SECONDS --out=IMAGE.bmp [--size=WxH] [--orbit=DEGREES]\n";
 
 struct CommandResult {
     int code;
@@ -52,7 +58,7 @@ const BakedFile& bakedFile(const std::vector<BakedFile>& files, const std::strin
     throw std::runtime_error("not baked: " + path);
 }
 
-TEST(InspectCommand, FailsWithTheDecodersMessageAndExitCodeOne) {
+TEST(BakerCommands, FailWithTheDecodersMessageOrTheUsageAndExitCodeOne) {
     const content::test::ScratchDirectory scratch;
     const std::vector<BakedFile> files = bakeEffects();
     const std::vector<std::byte>& model = bakedFile(files, "effects/models/impact_energy/effect.kmdl").bytes;
@@ -60,6 +66,7 @@ TEST(InspectCommand, FailsWithTheDecodersMessageAndExitCodeOne) {
     corrupt[40] = std::byte{1};  // a flag no decoder knows
     const auto truncatedPath = scratch.write("truncated.kmdl", std::span(model).first(300)).string();
     const auto corruptPath = scratch.write("corrupt.kmdl", corrupt).string();
+    const auto modelPath = scratch.write("energy.kmdl", model).string();
     const auto pngPath =
         scratch.write("ring.png", bakedFile(files, "effects/textures/wrchargedash04.png").bytes).string();
     const std::string wrongDigest(64, 'A');
@@ -83,6 +90,14 @@ TEST(InspectCommand, FailsWithTheDecodersMessageAndExitCodeOne) {
         {"no file", {"inspect"}, "kestrune-bake: inspect needs a FILE\n" + kUsage},
         {"empty output directory", {"--out="}, "kestrune-bake: unknown argument: --out=\n" + kUsage},
         {"no arguments", {}, "kestrune-bake: --out=DIR is required\n" + kUsage},
+        {"clip not in the model", {"preview", modelPath, "--clip=NOPE", "--out=x.bmp"},
+         modelPath + " has no clip NOPE\n"},
+        {"preview without output", {"preview", modelPath},
+         "kestrune-bake: preview needs a FILE and --out=IMAGE.bmp\n" + kUsage},
+        {"preview too small", {"preview", modelPath, "--out=x.bmp", "--size=15x100"},
+         "kestrune-bake: --size needs WxH with sides of 16 to 8192 pixels, not \"15x100\"\n" + kUsage},
+        {"time not a number", {"preview", modelPath, "--out=x.bmp", "--time=1s"},
+         "kestrune-bake: --time needs a number, not \"1s\"\n" + kUsage},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -117,6 +132,63 @@ TEST(InspectCommand, SummarisesAModelAndAnImage) {
     EXPECT_EQ(imageRun.code, 0);
     EXPECT_NE(imageRun.out.find(": PNG\n  SHA-256 "), std::string::npos);
     EXPECT_NE(imageRun.out.find("  128 x 128 pixels, RGBA8, "), std::string::npos);
+}
+
+// A 24-bit top-down BMP as the renderer writes it: pixel (x, y) as blue, green, red.
+struct Bitmap {
+    i32 width = 0;
+    i32 height = 0;
+    std::vector<std::byte> bytes;
+
+    std::array<int, 3> at(i32 x, i32 y) const {
+        const std::size_t row = (static_cast<std::size_t>(width) * 3 + 3) / 4 * 4;
+        const std::byte* p = bytes.data() + 54 + row * static_cast<std::size_t>(y) + 3 * static_cast<std::size_t>(x);
+        return {static_cast<int>(p[2]), static_cast<int>(p[1]), static_cast<int>(p[0])};
+    }
+};
+
+i32 loadI32(const std::vector<std::byte>& bytes, std::size_t at) {
+    return static_cast<i32>(static_cast<u32>(bytes[at]) | static_cast<u32>(bytes[at + 1]) << 8 |
+                            static_cast<u32>(bytes[at + 2]) << 16 | static_cast<u32>(bytes[at + 3]) << 24);
+}
+
+int distance(const std::array<int, 3>& a, const std::array<int, 3>& b) {
+    return std::abs(a[0] - b[0]) + std::abs(a[1] - b[1]) + std::abs(a[2] - b[2]);
+}
+
+TEST(PreviewCommand, DrawsTheCharacterInTheMiddleOfThePicture) {
+    const content::test::ScratchDirectory scratch;
+    for (const BakedFile& file : bakeTemplar()) {
+        std::filesystem::create_directories(scratch.file(file.path).parent_path());
+        scratch.write(file.path, file.bytes);
+    }
+    const std::string picture = scratch.file("idle.bmp").string();
+    const CommandResult result = run({"preview", scratch.file("templar/character.kmdl").string(), "--clip=idle",
+                                      "--time=0.5", "--out=" + picture, "--size=96x128"});
+    ASSERT_EQ(result.code, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+
+    Bitmap bitmap;
+    bitmap.bytes = content::test::readFile(picture);
+    ASSERT_GE(bitmap.bytes.size(), 54u);
+    bitmap.width = loadI32(bitmap.bytes, 18);
+    bitmap.height = -loadI32(bitmap.bytes, 22);
+    ASSERT_EQ(bitmap.width, 96);
+    ASSERT_EQ(bitmap.height, 128);
+    // The sky above the floor's far edge, and the floor near the bottom corner: the
+    // character, framed in the middle, is neither.
+    const std::array<int, 3> sky = bitmap.at(2, 2);
+    const std::array<int, 3> floor = bitmap.at(2, bitmap.height - 3);
+    EXPECT_GT(distance(sky, floor), 30);
+    int character = 0;
+    int middle = 0;
+    for (i32 y = bitmap.height / 5; y < bitmap.height * 9 / 10; ++y) {
+        for (i32 x = bitmap.width / 3; x < bitmap.width * 2 / 3; ++x) {
+            ++middle;
+            character += distance(bitmap.at(x, y), sky) > 40 && distance(bitmap.at(x, y), floor) > 40 ? 1 : 0;
+        }
+    }
+    EXPECT_GT(character * 3, middle);
 }
 
 }  // namespace
