@@ -182,6 +182,7 @@ Pose gaitPose(const Skeleton& skeleton, const Pose& carriage, const Gait& gait, 
     pose[kUpperArmR].x -= gait.armSwingDegrees * gait.rightArmSwingFactor * legTurn;
     pose[kForearmL].x -= gait.elbowSwingDegrees * gait.leftArmSwingFactor * leftForward;
     pose[kForearmR].x -= gait.elbowSwingDegrees * gait.rightArmSwingFactor * rightForward;
+    pose[kBack].x += gait.backFlutterDegrees * sinRadians(2.0 * cycle);
     return pose;
 }
 

@@ -57,6 +57,7 @@ struct Gait {
     f64 elbowSwingDegrees = 0.0;     // forearms bend further on the forward swing
     f64 rightArmSwingFactor = 1.0;   // a weapon arm may swing less
     f64 leftArmSwingFactor = 1.0;
+    f64 backFlutterDegrees = 0.0;    // what hangs on the back flaps once per step
 };
 
 Pose gaitPose(const Skeleton& skeleton, const Pose& carriage, const Gait& gait, f64 seconds);

@@ -466,7 +466,7 @@ void addClips(CharacterBuilder& c) {
                    .stepHeightMetres = 0.17, .toeOffDegrees = 32.0, .hipsDropMetres = 0.08, .bobMetres = -0.025,
                    .swayMetres = 0.012, .pelvisTurnDegrees = 9.0, .chestCounterDegrees = 6.0, .leanDegrees = 12.0,
                    .armSwingDegrees = 28.0, .elbowSwingDegrees = 18.0, .rightArmSwingFactor = 0.3,
-                   .leftArmSwingFactor = 1.0};
+                   .leftArmSwingFactor = 1.0, .backFlutterDegrees = 5.0};
 
     c.clip({"idle", 90, true, breathingIdle(stand(), kTemplarBreathing)});
     c.clip({"walk", 21, true, gaitMotion(s, walkCarriage(), walk)});

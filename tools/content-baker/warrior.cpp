@@ -405,7 +405,7 @@ Pose runCarriage() {
     swordArm(p, {6.0, 0.0, 14.0}, -70.0, {62.0, 0.0, 0.0});
     p[kUpperArmL] = {-22.0, 0.0, -16.0};
     p[kForearmL] = {-78.0, 50.0, 0.0};
-    p[kBack] = {32.0, 0.0, 0.0};
+    p[kBack] = {38.0, 0.0, 0.0};
     return p;
 }
 
@@ -694,7 +694,7 @@ void addClips(CharacterBuilder& c) {
                    .stepHeightMetres = 0.2, .toeOffDegrees = 35.0, .hipsDropMetres = 0.09, .bobMetres = -0.03,
                    .swayMetres = 0.015, .pelvisTurnDegrees = 10.0, .chestCounterDegrees = 8.0, .leanDegrees = 14.0,
                    .armSwingDegrees = 30.0, .elbowSwingDegrees = 20.0, .rightArmSwingFactor = 0.5,
-                   .leftArmSwingFactor = 0.35};
+                   .leftArmSwingFactor = 0.35, .backFlutterDegrees = 7.0};
 
     c.clip({"CH010301", 90, true, breathingIdle(guard(), kWarriorBreathing)});
     c.clip({"CH010304", 21, true, gaitMotion(s, walkCarriage(), walk)});
