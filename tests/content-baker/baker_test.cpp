@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <map>
 #include <sstream>
 #include <stdexcept>
@@ -119,10 +120,17 @@ TEST(BakeContent, GivesIdenticalBytesOnEveryRunAndWritesThemWithTheirManifest) {
         EXPECT_TRUE(again[i].bytes == baked()[i].bytes);
     }
 
+    // A file the bake no longer makes goes; one outside its folders stays.
     const content::test::ScratchDirectory scratch;
+    std::filesystem::create_directories(scratch.file("content/effects/textures"));
+    scratch.write("content/effects/textures/old.png", content::test::bytesOf("stale"));
+    scratch.write("content/notes.txt", content::test::bytesOf("mine"));
     std::ostringstream progress;
     writeContentDirectory(scratch.file("content"), baked(), progress);
+    EXPECT_FALSE(std::filesystem::exists(scratch.file("content/effects/textures/old.png")));
+    EXPECT_TRUE(std::filesystem::exists(scratch.file("content/notes.txt")));
     std::ostringstream expectedProgress;
+    expectedProgress << "removed effects/textures/old.png\n";
     for (const BakedFile& file : baked()) {
         EXPECT_TRUE(content::test::readFile(scratch.file("content") / file.path) == file.bytes) << file.path;
         expectedProgress << file.path << " (" << file.bytes.size() << " bytes)\n";

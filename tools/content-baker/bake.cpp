@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 
@@ -44,10 +45,35 @@ void writeFile(const std::filesystem::path& path, std::span<const std::byte> byt
     }
 }
 
+// Regular files below the bake's top folders ("warrior", "effects", ...) that it does not
+// produce, in path order.
+std::vector<std::string> staleFiles(const std::filesystem::path& directory, std::span<const BakedFile> files) {
+    std::set<std::string> produced;
+    std::set<std::string> folders;
+    for (const BakedFile& file : files) {
+        produced.insert(file.path);
+        folders.insert(file.path.substr(0, file.path.find('/')));
+    }
+    std::vector<std::string> stale;
+    for (const std::string& folder : folders) {
+        if (!std::filesystem::is_directory(directory / folder)) continue;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(directory / folder)) {
+            const std::string path = std::filesystem::relative(entry.path(), directory).generic_string();
+            if (entry.is_regular_file() && !produced.contains(path)) stale.push_back(path);
+        }
+    }
+    std::sort(stale.begin(), stale.end());
+    return stale;
+}
+
 }  // namespace
 
 void writeContentDirectory(const std::filesystem::path& directory, std::span<const BakedFile> files,
                            std::ostream& progress) {
+    for (const std::string& path : staleFiles(directory, files)) {
+        std::filesystem::remove(directory / path);
+        progress << "removed " << path << '\n';
+    }
     for (const BakedFile& file : files) {
         writeFile(directory / file.path, file.bytes);
         progress << file.path << " (" << file.bytes.size() << " bytes)\n";

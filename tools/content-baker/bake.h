@@ -27,8 +27,11 @@ std::vector<BakedFile> bakeContent();
 std::string manifestText(std::span<const BakedFile> files);
 
 // Writes every file below `directory` (creating folders), reporting "<path> (<n> bytes)" on
-// `progress` as each one is written, and the MANIFEST last. Throws std::runtime_error
-// "Unable to write <path>." when a file cannot be written.
+// `progress` as each one is written, and the MANIFEST last. Files in the folders the bake
+// owns (those its paths start with) that it no longer produces are removed first and
+// reported as "removed <path>", so a renamed texture leaves nothing stale for the scene to
+// load; nothing else in `directory` is touched. Throws std::runtime_error "Unable to write
+// <path>." when a file cannot be written.
 void writeContentDirectory(const std::filesystem::path& directory, std::span<const BakedFile> files,
                            std::ostream& progress);
 
