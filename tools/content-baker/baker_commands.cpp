@@ -5,6 +5,7 @@
 #include <exception>
 #include <filesystem>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "base/types.h"
@@ -25,8 +26,10 @@ constexpr std::string_view kUsage =
 constexpr u32 kMinPreviewPixels = 16;
 constexpr u32 kMaxPreviewPixels = 8192;
 
-struct UsageError {
-    std::string message;
+// A command line the tool cannot take: reported with the usage.
+class UsageError : public std::invalid_argument {
+public:
+    using std::invalid_argument::invalid_argument;
 };
 
 std::optional<std::string_view> valueOf(std::string_view argument, std::string_view option) {
@@ -41,12 +44,12 @@ int bake(std::span<const std::string_view> arguments, std::ostream& out) {
     for (const std::string_view argument : arguments) {
         const auto value = valueOf(argument, "--out=");
         if (!value || value->empty()) {
-            throw UsageError{"unknown argument: " + std::string(argument)};
+            throw UsageError("unknown argument: " + std::string(argument));
         }
         directory = std::filesystem::path(std::string(*value));
     }
     if (!directory) {
-        throw UsageError{"--out=DIR is required"};
+        throw UsageError("--out=DIR is required");
     }
     const std::vector<BakedFile> files = bakeContent();
     writeContentDirectory(*directory, files, out);
@@ -62,11 +65,11 @@ int inspect(std::span<const std::string_view> arguments, std::ostream& out) {
         } else if (!file && argument.substr(0, 2) != "--") {
             file = std::filesystem::path(std::string(argument));
         } else {
-            throw UsageError{"unknown argument: " + std::string(argument)};
+            throw UsageError("unknown argument: " + std::string(argument));
         }
     }
     if (!file) {
-        throw UsageError{"inspect needs a FILE"};
+        throw UsageError("inspect needs a FILE");
     }
     inspectFile(*file, sha256, out);
     return 0;
@@ -78,7 +81,7 @@ f64 numberOf(std::string_view text, std::string_view option) {
     char* end = nullptr;
     const f64 value = std::strtod(copy.c_str(), &end);
     if (copy.empty() || end != copy.c_str() + copy.size() || !std::isfinite(value)) {
-        throw UsageError{std::string(option) + " needs a number, not \"" + copy + "\""};
+        throw UsageError(std::string(option) + " needs a number, not \"" + copy + "\"");
     }
     return value;
 }
@@ -108,8 +111,8 @@ int preview(std::span<const std::string_view> arguments) {
             const u32 width = cross == std::string_view::npos ? 0 : sideOf(size->substr(0, cross));
             const u32 height = cross == std::string_view::npos ? 0 : sideOf(size->substr(cross + 1));
             if (width == 0 || height == 0) {
-                throw UsageError{"--size needs WxH with sides of 16 to 8192 pixels, not \"" + std::string(*size) +
-                                 "\""};
+                throw UsageError("--size needs WxH with sides of 16 to 8192 pixels, not \"" + std::string(*size) +
+                                 "\"");
             }
             request.widthPixels = width;
             request.heightPixels = height;
@@ -119,11 +122,11 @@ int preview(std::span<const std::string_view> arguments) {
             request.model = std::filesystem::path(std::string(argument));
             haveModel = true;
         } else {
-            throw UsageError{"unknown argument: " + std::string(argument)};
+            throw UsageError("unknown argument: " + std::string(argument));
         }
     }
     if (!haveModel || !haveOutput) {
-        throw UsageError{"preview needs a FILE and --out=IMAGE.bmp"};
+        throw UsageError("preview needs a FILE and --out=IMAGE.bmp");
     }
     renderPreview(request);
     return 0;
@@ -141,7 +144,7 @@ int runBakerCommand(std::span<const std::string_view> arguments, std::ostream& o
         }
         return bake(arguments, out);
     } catch (const UsageError& usage) {
-        err << "kestrune-bake: " << usage.message << '\n' << kUsage;
+        err << "kestrune-bake: " << usage.what() << '\n' << kUsage;
     } catch (const std::exception& error) {
         err << error.what() << '\n';
     }
