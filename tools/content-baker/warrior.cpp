@@ -510,9 +510,10 @@ Motion comboThrust() {
     lunge.hips = {0.0, -0.17, 0.25};
     lunge[kHips].y = 0.0;
     lunge[kSpine].x = 16.0;
-    lunge[kChest] = {4.0, -22.0, 0.0};
+    lunge[kChest] = {4.0, -8.0, 0.0};
     lunge.feet[kLeft].offset = {-0.03, 0.0, 0.55};
-    swordArm(lunge, {-88.0, -12.0, 0.0}, 0.0, {90.0, 0.0, 0.0});
+    // Thrust a little right of the body, so the blade shows from behind.
+    swordArm(lunge, {-106.0, 20.0, 0.0}, 0.0, {90.0, 0.0, 0.0});
     Pose stepIn = cock;
     stepIn.feet[kLeft].offset = {-0.03, 0.1, 0.35};
     Pose recover = guard();
