@@ -67,6 +67,12 @@ TEST(TransformToMatrix, NormalisesRotationAndReplacesDegenerateOnes) {
     // A squared length at or below 1e-20 is degenerate; just above it normalises to a unit x.
     EXPECT_EQ(normalizeQuaternion({0.99e-10f, 0, 0, 0}), (std::array<f32, 4>{0, 0, 0, 1}));
     EXPECT_EQ(normalizeQuaternion({1.01e-10f, 0, 0, 0}), (std::array<f32, 4>{1, 0, 0, 0}));
+    // Far from unit length, including lengths whose squares single precision cannot hold.
+    for (f32 component : {1e-9f, 1e-5f, 1e14f, 7.1e14f, 1e18f, 1.5e19f, 2e19f}) {
+        SCOPED_TRACE(component);
+        const f32 third = 1.0f / std::sqrt(3.0f);
+        expectNear(normalizeQuaternion({component, -component, 0, component}), {third, -third, 0, third}, 1e-6f);
+    }
 }
 
 TEST(MultiplyMatrices, AppliesTheFirstOperandFirst) {
@@ -244,35 +250,136 @@ std::vector<Transform> awkwardTransforms(std::size_t count, unsigned seed) {
     return out;
 }
 
-TEST(InterpolateTransforms, GivesTheScalarResultBitForBit) {
-    for (std::size_t count : {0u, 1u, 3u, 4u, 5u, 15u, 16u, 17u, 33u, 64u}) {
+bool sameBits(const Transform& a, const Transform& b) { return std::memcmp(&a, &b, sizeof(Transform)) == 0; }
+bool sameBits(const Matrix4& a, const Matrix4& b) { return std::memcmp(&a, &b, sizeof(Matrix4)) == 0; }
+
+// Sizes around every group and chunk boundary of both kernels.
+constexpr std::size_t kSpanSizes[] = {0, 1, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 32, 33, 40, 64, 67};
+
+class TransformKernels : public ::testing::TestWithParam<TransformKernel> {
+protected:
+    void SetUp() override {
+        if (!isTransformKernelAvailable(GetParam())) GTEST_SKIP() << "this processor lacks the kernel's instructions";
+    }
+};
+
+TEST_P(TransformKernels, InterpolateGivesTheScalarResultBitForBit) {
+    for (std::size_t count : kSpanSizes) {
         const std::vector<Transform> a = awkwardTransforms(count, 1);
         std::vector<Transform> b = awkwardTransforms(count, 2);
         for (std::size_t i = 0; i < count; i += 4) b[i].rotation = a[i].rotation;  // identical rotations
         for (f32 t : {-0.5f, 0.0f, 0.3f, 0.5f, 1.0f, 1.5f}) {
             SCOPED_TRACE("count " + std::to_string(count) + ", t " + std::to_string(t));
             std::vector<Transform> out(count);
-            interpolateTransforms(a, b, t, out);
+            interpolateTransformsWith(GetParam(), a, b, t, out);
             for (std::size_t i = 0; i < count; ++i) {
-                const Transform expected = interpolateTransform(a[i], b[i], t);
-                ASSERT_EQ(std::memcmp(&out[i], &expected, sizeof(Transform)), 0) << "transform " << i;
+                ASSERT_TRUE(sameBits(out[i], interpolateTransform(a[i], b[i], t))) << "transform " << i;
+            }
+            // Writing over either input gives the same transforms.
+            std::vector<Transform> intoA = a;
+            interpolateTransformsWith(GetParam(), intoA, b, t, intoA);
+            std::vector<Transform> intoB = b;
+            interpolateTransformsWith(GetParam(), a, intoB, t, intoB);
+            for (std::size_t i = 0; i < count; ++i) {
+                ASSERT_TRUE(sameBits(intoA[i], out[i])) << "in place of a, transform " << i;
+                ASSERT_TRUE(sameBits(intoB[i], out[i])) << "in place of b, transform " << i;
             }
         }
     }
 }
 
-TEST(TransformsToMatrices, GivesTheScalarResultBitForBit) {
-    for (std::size_t count : {0u, 2u, 4u, 7u, 64u}) {
+TEST_P(TransformKernels, MatricesGiveTheScalarResultBitForBit) {
+    for (std::size_t count : kSpanSizes) {
         SCOPED_TRACE(count);
-        const std::vector<Transform> in = awkwardTransforms(count, 3);
+        std::vector<Transform> in = awkwardTransforms(count, 3);
+        for (std::size_t i = 5; i < count; i += 6) in[i].scale[i % 3] = std::numeric_limits<f32>::infinity();
         std::vector<Matrix4> out(count);
-        transformsToMatrices(in, out);
+        transformsToMatricesWith(GetParam(), in, out);
         for (std::size_t i = 0; i < count; ++i) {
-            const Matrix4 expected = transformToMatrix(in[i]);
-            ASSERT_EQ(std::memcmp(&out[i], &expected, sizeof(Matrix4)), 0) << "transform " << i;
+            ASSERT_TRUE(sameBits(out[i], transformToMatrix(in[i]))) << "transform " << i;
         }
     }
 }
+
+// The kernels decide most lanes in single precision and leave the rest to the definition's
+// double-precision test: one rotation near a threshold, in each lane of a group of
+// ordinary ones, must come out as the definition has it.
+TEST_P(TransformKernels, DecideEveryLaneAsTheDefinitionDoes) {
+    const f32 nan = std::nanf(""), infinity = std::numeric_limits<f32>::infinity();
+    const struct {
+        const char* name;
+        std::array<f32, 4> rotation;
+    } cases[] = {
+        // Degenerate means a squared length up to 1e-20.
+        {"just degenerate, single precision says not", {6.89131946e-11f, 5.56368805e-11f, 4.64274591e-11f, 0}},
+        {"just not degenerate, single precision says it is", {4.27953645e-11f, 6.46335208e-11f, 6.31748751e-11f, 0}},
+        {"squared length 0.98e-20", {0, 0.99e-10f, 0, 0}},
+        {"squared length 1.02e-20", {0, 0, 1.01e-10f, 0}},
+        {"squared length 1.96e-20", {1.4e-10f, 0, 0, 0}},
+        {"squared length 2.1e-20", {0, 0, 0, -1.45e-10f}},
+        {"squares underflowing in single precision", {1e-10f, 1e-30f, 1e-40f, 0}},
+        {"squared length 4.9e29", {4.95e14f, 0, -4.95e14f, 0}},
+        {"squared length 5.1e29", {5.05e14f, 0, -5.05e14f, 0}},
+        {"squared length 0.99e30", {0, 7.03e14f, 0, 7.03e14f}},
+        {"squared length 1.01e30", {0, 7.1e14f, 0, 7.1e14f}},
+        {"too long to square in single precision", {2e19f, 0, 2e19f, 1}},
+        {"infinite", {0, -infinity, 0, 1}},
+        {"not a number", {0, 0, nan, 1}},
+    };
+    constexpr std::size_t kGroup = 8;
+    std::vector<Transform> ordinaryA = awkwardTransforms(kGroup, 4);
+    std::vector<Transform> ordinaryB = ordinaryA;
+    for (std::size_t i = 0; i < kGroup; ++i) {
+        ordinaryA[i].rotation = axisAngle(1, 0, 0, 0.3f * static_cast<f32>(i));
+        ordinaryB[i].rotation = axisAngle(0, 1, 0, 0.1f * static_cast<f32>(i));
+    }
+    for (const auto& c : cases) {
+        for (std::size_t lane = 0; lane < kGroup; ++lane) {
+            SCOPED_TRACE(std::string(c.name) + ", lane " + std::to_string(lane));
+            std::vector<Transform> a = ordinaryA, b = ordinaryB;
+            b[lane].rotation = c.rotation;
+            std::vector<Transform> out(kGroup);
+            interpolateTransformsWith(GetParam(), a, b, 0.25f, out);
+            std::vector<Matrix4> matrices(kGroup);
+            transformsToMatricesWith(GetParam(), b, matrices);
+            for (std::size_t i = 0; i < kGroup; ++i) {
+                ASSERT_TRUE(sameBits(out[i], interpolateTransform(a[i], b[i], 0.25f))) << "transform " << i;
+                ASSERT_TRUE(sameBits(matrices[i], transformToMatrix(b[i]))) << "matrix " << i;
+            }
+        }
+    }
+}
+
+// A random forest in index order, with matrices that are not affine and carry infinities
+// and negative zeros: the kernels must form the whole product the definition does.
+TEST_P(TransformKernels, ComposeGivesTheDefinedProductsBitForBit) {
+    std::mt19937 random(7);
+    std::uniform_real_distribution<f32> element(-2.0f, 2.0f);
+    constexpr std::size_t kNodes = 40;
+    std::vector<Node> nodes(kNodes);
+    std::vector<u32> order(kNodes);
+    std::vector<Matrix4> locals(kNodes);
+    for (std::size_t i = 0; i < kNodes; ++i) {
+        nodes[i].parent = static_cast<i32>(random() % (i + 1)) - 1;
+        order[i] = static_cast<u32>(i);
+        for (f32& e : locals[i].m) e = element(random);
+        if (i % 5 == 1) locals[i][random() % 16] = std::numeric_limits<f32>::infinity();
+        if (i % 3 == 2) locals[i][random() % 16] = -0.0f;
+    }
+    std::vector<Matrix4> expected = locals;
+    for (std::size_t i = 0; i < kNodes; ++i) {
+        if (nodes[i].parent >= 0) expected[i] = multiplyMatrices(expected[i], expected[static_cast<std::size_t>(nodes[i].parent)]);
+    }
+    std::vector<Matrix4> globals = locals;
+    composeGlobalMatricesWith(GetParam(), nodes, order, globals);
+    for (std::size_t i = 0; i < kNodes; ++i) ASSERT_TRUE(sameBits(globals[i], expected[i])) << "node " << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(EachKernel, TransformKernels,
+                         ::testing::Values(TransformKernel::sse2, TransformKernel::avx2),
+                         [](const ::testing::TestParamInfo<TransformKernel>& info) {
+                             return info.param == TransformKernel::sse2 ? "sse2" : "avx2";
+                         });
 
 }  // namespace
 }  // namespace kestrune::content
