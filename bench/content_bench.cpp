@@ -1,5 +1,6 @@
 // Content benchmarks: model loading (file read, digest and decode), SHA-256 by path,
-// clip sampling with global matrices, pose blending and the skinning palette.
+// clip sampling with global matrices, pose blending, their transform kernels one by one and
+// the skinning palette.
 //
 // BM_LoadModelFile reads the file named by KESTRUNE_BENCH_MODEL, writing a generated
 // model of about 262 MiB there first if it does not exist (model_load_vs_openssl.sh
@@ -19,6 +20,7 @@
 #include "content/kmdl_writer.h"
 #include "content/sha256.h"
 #include "content/skinning.h"
+#include "content/transform_math.h"
 
 namespace kestrune::content {
 namespace {
@@ -263,6 +265,54 @@ void BM_BlendPoses(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kSkeletonNodes);
 }
 BENCHMARK(BM_BlendPoses)->Unit(benchmark::kMicrosecond);
+
+// The kernels behind blendPoses and computeGlobalMatrices, each forced, on the same poses.
+const char* kernelName(TransformKernel kernel) { return kernel == TransformKernel::sse2 ? "sse2" : "avx2"; }
+
+void BM_InterpolateTransformsWith(benchmark::State& state) {
+    const auto kernel = static_cast<TransformKernel>(state.range(0));
+    if (!isTransformKernelAvailable(kernel)) {
+        state.SkipWithError("this processor lacks the kernel's instructions");
+        return;
+    }
+    const Model model = skeletonModel(2, 2.0f);
+    std::vector<Transform> a(kSkeletonNodes), b(kSkeletonNodes), out(kSkeletonNodes);
+    sampleClip(model, model.clips[0], 0.3, true, a);
+    sampleClip(model, model.clips[1], 1.7, true, b);
+    for (auto _ : state) {
+        interpolateTransformsWith(kernel, a, b, 0.4f, out);
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * kSkeletonNodes);
+    state.SetLabel(kernelName(kernel));
+}
+BENCHMARK(BM_InterpolateTransformsWith)
+    ->Arg(static_cast<int>(TransformKernel::sse2))->Arg(static_cast<int>(TransformKernel::avx2))
+    ->Unit(benchmark::kMicrosecond);
+
+void BM_GlobalMatricesWith(benchmark::State& state) {
+    const auto kernel = static_cast<TransformKernel>(state.range(0));
+    if (!isTransformKernelAvailable(kernel)) {
+        state.SkipWithError("this processor lacks the kernel's instructions");
+        return;
+    }
+    const Model model = skeletonModel(1, 2.0f);
+    std::vector<Transform> locals(kSkeletonNodes);
+    sampleClip(model, model.clips[0], 0.77, true, locals);
+    std::vector<Matrix4> globals(kSkeletonNodes);
+    for (auto _ : state) {
+        transformsToMatricesWith(kernel, locals, globals);
+        composeGlobalMatricesWith(kernel, model.nodes, model.nodeOrder, globals);
+        benchmark::DoNotOptimize(globals.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * kSkeletonNodes);
+    state.SetLabel(kernelName(kernel));
+}
+BENCHMARK(BM_GlobalMatricesWith)
+    ->Arg(static_cast<int>(TransformKernel::sse2))->Arg(static_cast<int>(TransformKernel::avx2))
+    ->Unit(benchmark::kMicrosecond);
 
 void BM_SkinningPalette(benchmark::State& state) {
     Model model = skeletonModel(1, 2.0f);

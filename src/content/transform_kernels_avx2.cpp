@@ -1,7 +1,11 @@
-// Span kernels eight transforms at a time with AVX2, for processors that have it (the
-// caller checks). They perform the scalar definitions' IEEE operations in the same order
-// and leave fused multiply-add alone, so both give identical bits. Only the code below the
-// target pragma may use AVX: what the headers declare stays callable on every processor.
+// Span kernels with AVX2, for processors that have it (the caller checks): eight transforms
+// per register. They perform the scalar definitions' IEEE operations in the same order and
+// use no fused multiply-add, so both give identical bits.
+//
+// Everything defined below the target pragma may contain AVX instructions; what the headers
+// above it declare is compiled for every x86-64 processor. transform_lanes.h comes after
+// the pragma so that its templates are compiled for AVX2 here, and its internal linkage
+// keeps these copies out of every other file.
 #include <immintrin.h>
 
 #include <algorithm>
@@ -39,7 +43,6 @@ inline Lanes8 operator-(Lanes8 a, Lanes8 b) noexcept { return _mm256_sub_ps(a.v,
 inline Lanes8 operator*(Lanes8 a, Lanes8 b) noexcept { return _mm256_mul_ps(a.v, b.v); }
 inline Lanes8 operator/(Lanes8 a, Lanes8 b) noexcept { return _mm256_div_ps(a.v, b.v); }
 inline Lanes8 operator&(Lanes8 a, Lanes8 b) noexcept { return _mm256_and_ps(a.v, b.v); }
-inline Lanes8 operator|(Lanes8 a, Lanes8 b) noexcept { return _mm256_or_ps(a.v, b.v); }
 inline Lanes8 operator^(Lanes8 a, Lanes8 b) noexcept { return _mm256_xor_ps(a.v, b.v); }
 inline Lanes8 squareRoot(Lanes8 a) noexcept { return _mm256_sqrt_ps(a.v); }
 // vminps returns its second operand when either is NaN; std::min(a, b) returns a.
@@ -85,6 +88,7 @@ constexpr std::size_t kScaleOffsetFloats = 7;
 static_assert(offsetof(Transform, rotation) == kRotationOffsetFloats * sizeof(f32) &&
               offsetof(Transform, scale) == kScaleOffsetFloats * sizeof(f32));
 
+// Eight transforms per step.
 struct Avx2 {
     using Lanes = Lanes8;
 
@@ -104,10 +108,13 @@ struct Avx2 {
     }
 };
 
-// The matrices of eight transforms. Scaling happens while the terms are still one register
-// per element; each matrix is then written as two 256-bit halves.
-inline void eightMatrices(const Transform* in, Matrix4* out) noexcept {
-    const std::array<Lanes8, 9> terms = rotationTerms(normalizeQuaternions(Avx2::loadRotations(in)));
+// Thirty-two transforms per step: four independent registers keep the multipliers busy
+// while each waits on its own polynomials, square roots and divisions.
+using Avx2Wide = PairedGroups<PairedGroups<Avx2>>;
+
+// The matrices of eight transforms from their rotation terms. Scaling happens while the
+// terms are still one register per element; each matrix is then written as two 256-bit halves.
+inline void writeEightMatrices(const std::array<Lanes8, 9>& terms, const Transform* in, Matrix4* out) noexcept {
     // Floats 6..9 are the rotation's w and the scale: columns 1..3 are sx, sy, sz.
     const Columns scale = loadColumns(in, kScaleOffsetFloats - 1);
     // rows[r][k]: row r of transform k in the low half and of transform k + 4 in the high half.
@@ -166,13 +173,28 @@ namespace avx2 {
 
 void interpolateTransforms(std::span<const Transform> a, std::span<const Transform> b, f32 t,
                            std::span<Transform> out) noexcept {
-    const std::size_t done = interpolateGroups<Avx2>(a, b, t, out);
+    std::size_t done = interpolateGroups<Avx2Wide>(a, b, t, out);
+    done += interpolateGroups<Avx2>(a.subspan(done), b.subspan(done), t, out.subspan(done));
     sse2::interpolateTransforms(a.subspan(done), b.subspan(done), t, out.subspan(done));
 }
 
 void transformsToMatrices(std::span<const Transform> in, std::span<Matrix4> out) noexcept {
     std::size_t i = 0;
-    for (; i + 8 <= out.size(); i += 8) eightMatrices(&in[i], &out[i]);
+    // Sixteen per step: the square roots and divisions of two registers overlap.
+    for (; i + 16 <= out.size(); i += 16) {
+        const std::array<Paired<Lanes8>, 9> terms =
+            rotationTerms(normalizeQuaternions(PairedGroups<Avx2>::loadRotations(&in[i])));
+        std::array<Lanes8, 9> low, high;
+        for (std::size_t k = 0; k < 9; ++k) {
+            low[k] = terms[k].low;
+            high[k] = terms[k].high;
+        }
+        writeEightMatrices(low, &in[i], &out[i]);
+        writeEightMatrices(high, &in[i + 8], &out[i + 8]);
+    }
+    for (; i + 8 <= out.size(); i += 8) {
+        writeEightMatrices(rotationTerms(normalizeQuaternions(Avx2::loadRotations(&in[i]))), &in[i], &out[i]);
+    }
     sse2::transformsToMatrices(in.subspan(i), out.subspan(i));
 }
 

@@ -1,15 +1,15 @@
 #pragma once
-// Rotation arithmetic written once for every lane type: f32 in the scalar definitions,
-// four or eight floats in the vector kernels. Each function performs the same IEEE
-// operations in the same order whatever the lane type, so the kernels give the scalar
-// results bit for bit (the library is compiled without floating-point contraction, so no
-// product and sum become one fused operation behind our back).
+// Rotation arithmetic written once for every lane type: f32 in the scalar definitions, one
+// or more vector registers in the kernels. Each function performs the same IEEE operations
+// in the same order whatever the lane type, so the kernels give the scalar results bit for
+// bit (the library is compiled without floating-point contraction, so no product and sum
+// become one fused operation behind our back).
 //
 // A vector lane type V provides kCount, construction from one f32 (every lane), load and
-// store of kCount floats, + - * / & | ^, squareRoot, minimum (as std::min), the
-// comparisons greater, less and lessEqual (all-ones lanes where true), select(mask, a, b)
-// and allSet(mask). A kernel set K provides K::Lanes, loadRotations (four components of
-// kCount consecutive transforms, one register per component) and storeRotations.
+// store of kCount floats, + - * / & ^, squareRoot, minimum (as std::min), the comparisons
+// greater, less and lessEqual (all-ones lanes where true), select(mask, a, b) and
+// allSet(mask). A kernel set K provides K::Lanes, loadRotations (the rotations of kCount
+// consecutive transforms, one lane each) and storeRotations.
 //
 // Everything here has internal linkage: the AVX2 kernels include this header under their
 // own target, and no copy compiled for one processor may stand in for another's.
@@ -31,18 +31,18 @@ namespace {
 // ---- Section: Constants ----
 
 constexpr f64 kDegenerateQuaternionLengthSquared = 1e-20;
-// Above this squared length the single-precision sum of squares could overflow, so the
-// scale comes from the double-precision one.
+// Up to this squared length the scale comes from the single-precision sum of squares, far
+// below where that sum overflows; longer quaternions are scaled in double precision.
 constexpr f64 kLargeQuaternionLengthSquared = 1e30;
 constexpr f32 kNlerpDotThreshold = 0.9995f;  // above it slerp's sin(theta) loses precision
 constexpr f32 kMinSlerpSine = 1e-8f;
 constexpr f32 kHalfPi = std::numbers::pi_v<f32> / 2.0f;
 constexpr f32 kAcosSplit = 0.5f;  // above it acos(d) = 2 asin(sqrt((1 - d) / 2))
 
-// The single-precision sum of four squares is within a relative 3e-7 of the exact one (far
-// from underflow), so inside these bounds a lane is certainly neither degenerate nor large
-// and takes the single-precision scale; the vector kernels decide the rest lane by lane
-// in double precision.
+// The single-precision sum of four squares is within a relative 3e-7 of the exact one (and
+// 1e-44 absolute where squares underflow), so inside these bounds a lane is certainly
+// neither degenerate nor large; the vector kernels decide only the rest lane by lane in
+// double precision.
 constexpr f32 kSurelyNormalLengthSquaredMin = 2e-20f;
 constexpr f32 kSurelyNormalLengthSquaredMax = 5e29f;
 static_assert(kSurelyNormalLengthSquaredMin > 1.01 * kDegenerateQuaternionLengthSquared);
@@ -112,6 +112,48 @@ V lengthSquaredSingle(V x, V y, V z, V w) noexcept {
     return x * x + y * y + z * z + w * w;
 }
 
+// ---- Section: Paired lanes ----
+
+// Two registers of lanes worked side by side. The halves are independent, so every step of
+// a polynomial or a division has a second chain to overlap with, where one register's
+// chain would leave the processor waiting on each step's latency.
+template <class V>
+struct Paired {
+    static constexpr std::size_t kCount = 2 * V::kCount;
+    V low, high;
+
+    Paired() = default;
+    Paired(V lowHalf, V highHalf) noexcept : low(lowHalf), high(highHalf) {}
+    explicit Paired(f32 value) noexcept : low(value), high(value) {}
+    static Paired load(const f32* p) noexcept { return {V::load(p), V::load(p + V::kCount)}; }
+    void store(f32* p) const noexcept {
+        low.store(p);
+        high.store(p + V::kCount);
+    }
+};
+
+template <class V> Paired<V> operator+(Paired<V> a, Paired<V> b) noexcept { return {a.low + b.low, a.high + b.high}; }
+template <class V> Paired<V> operator-(Paired<V> a, Paired<V> b) noexcept { return {a.low - b.low, a.high - b.high}; }
+template <class V> Paired<V> operator*(Paired<V> a, Paired<V> b) noexcept { return {a.low * b.low, a.high * b.high}; }
+template <class V> Paired<V> operator/(Paired<V> a, Paired<V> b) noexcept { return {a.low / b.low, a.high / b.high}; }
+template <class V> Paired<V> operator&(Paired<V> a, Paired<V> b) noexcept { return {a.low & b.low, a.high & b.high}; }
+template <class V> Paired<V> operator^(Paired<V> a, Paired<V> b) noexcept { return {a.low ^ b.low, a.high ^ b.high}; }
+template <class V> Paired<V> squareRoot(Paired<V> a) noexcept { return {squareRoot(a.low), squareRoot(a.high)}; }
+template <class V> Paired<V> minimum(Paired<V> a, Paired<V> b) noexcept {
+    return {minimum(a.low, b.low), minimum(a.high, b.high)};
+}
+template <class V> Paired<V> greater(Paired<V> a, Paired<V> b) noexcept {
+    return {greater(a.low, b.low), greater(a.high, b.high)};
+}
+template <class V> Paired<V> less(Paired<V> a, Paired<V> b) noexcept { return {less(a.low, b.low), less(a.high, b.high)}; }
+template <class V> Paired<V> lessEqual(Paired<V> a, Paired<V> b) noexcept {
+    return {lessEqual(a.low, b.low), lessEqual(a.high, b.high)};
+}
+template <class V> Paired<V> select(Paired<V> mask, Paired<V> ifSet, Paired<V> ifClear) noexcept {
+    return {select(mask.low, ifSet.low, ifClear.low), select(mask.high, ifSet.high, ifClear.high)};
+}
+template <class V> bool allSet(Paired<V> mask) noexcept { return allSet(mask.low & mask.high); }
+
 // ---- Section: Lanes of quaternions ----
 
 template <class V>
@@ -160,66 +202,32 @@ void lerpFloats(const f32* a, const f32* b, V t, f32* out, std::size_t count) no
 
 // ---- Section: Interpolation ----
 
-// interpolateTransform's rotation, one lane per transform. Both branches are computed and
-// each lane takes the one the scalar code would. The work runs in passes over up to
-// kGroupsPerChunk independent groups, so the long polynomial chains of one group overlap
-// with those of the next instead of waiting on each other.
-constexpr std::size_t kGroupsPerChunk = 4;
-
+// interpolateTransform's rotation, one lane per transform. Both branches are computed
+// where lanes differ, and each lane takes the one the scalar code would.
 template <class V>
-struct RotationPass {
-    QuaternionLanes<V> qa[kGroupsPerChunk];
-    QuaternionLanes<V> qb[kGroupsPerChunk];
-    V d[kGroupsPerChunk];
-    V wa[kGroupsPerChunk];
-    V wb[kGroupsPerChunk];
-    V keepA[kGroupsPerChunk];  // slerp lanes whose sine vanished keep qa
-};
-
-template <class V>
-void prepareRotations(const QuaternionLanes<V>& a, const QuaternionLanes<V>& b, RotationPass<V>& pass,
-                      std::size_t group) noexcept {
+QuaternionLanes<V> interpolateRotations(const QuaternionLanes<V>& a, const QuaternionLanes<V>& b, V t) noexcept {
     const QuaternionLanes<V> qa = normalizeQuaternions(a);
-    const QuaternionLanes<V> qb = normalizeQuaternions(b);
-    const V d = qa.x * qb.x + qa.y * qb.y + qa.z * qb.z + qa.w * qb.w;
+    QuaternionLanes<V> qb = normalizeQuaternions(b);
+    V d = qa.x * qb.x + qa.y * qb.y + qa.z * qb.z + qa.w * qb.w;
     // q and -q are the same rotation: flipping the sign bits takes the shorter way round.
     const V signBit = less(d, V(0.0f)) & V(-0.0f);
-    pass.qa[group] = qa;
-    pass.qb[group] = {qb.x ^ signBit, qb.y ^ signBit, qb.z ^ signBit, qb.w ^ signBit};
-    pass.d[group] = minimum(d ^ signBit, V(1.0f));
-}
+    qb = {qb.x ^ signBit, qb.y ^ signBit, qb.z ^ signBit, qb.w ^ signBit};
+    d = minimum(d ^ signBit, V(1.0f));
 
-template <class V>
-void slerpWeights(V t, RotationPass<V>& pass, std::size_t group) noexcept {
-    if (allSet(greater(pass.d[group], V(kNlerpDotThreshold)))) {
-        // Every lane takes the linear branch (typical between neighbouring frames).
-        pass.wa[group] = pass.wb[group] = pass.keepA[group] = V(0.0f);
-        return;
+    const V nlerp = greater(d, V(kNlerpDotThreshold));
+    V wa(0.0f), wb(0.0f), keepA(0.0f);  // keepA: slerp lanes whose sine vanished keep qa
+    if (!allSet(nlerp)) {  // between neighbouring frames every lane is often linear
+        const V theta = acosUnit(d);
+        const V s = sinHalfQuadrant(theta);
+        wa = sinHalfQuadrant((V(1.0f) - t) * theta) / s;
+        wb = sinHalfQuadrant(t * theta) / s;
+        // s is never negative here: theta lies in [0, pi/2].
+        keepA = select(nlerp, V(0.0f), lessEqual(s, V(kMinSlerpSine)));
     }
-    const V theta = acosUnit(pass.d[group]);
-    const V s = sinHalfQuadrant(theta);
-    pass.wa[group] = sinHalfQuadrant((V(1.0f) - t) * theta) / s;
-    pass.wb[group] = sinHalfQuadrant(t * theta) / s;
-    // s is never negative here: theta lies in [0, pi/2].
-    pass.keepA[group] = lessEqual(s, V(kMinSlerpSine));
-}
-
-template <class V>
-QuaternionLanes<V> blendRotations(V t, const RotationPass<V>& pass, std::size_t group) noexcept {
-    const QuaternionLanes<V>& qa = pass.qa[group];
-    const QuaternionLanes<V>& qb = pass.qb[group];
-    const V nlerp = greater(pass.d[group], V(kNlerpDotThreshold));
-    const auto blend = [&](V ca, V cb) {
-        const V linear = ca + (cb - ca) * t;
-        const V spherical = ca * pass.wa[group] + cb * pass.wb[group];
-        return select(nlerp, linear, spherical);
-    };
-    const QuaternionLanes<V> r =
-        normalizeQuaternions(QuaternionLanes<V>{blend(qa.x, qb.x), blend(qa.y, qb.y), blend(qa.z, qb.z),
-                                                blend(qa.w, qb.w)});
-    const V keepA = select(nlerp, V(0.0f), pass.keepA[group]);
-    return {select(keepA, qa.x, r.x), select(keepA, qa.y, r.y), select(keepA, qa.z, r.z),
-            select(keepA, qa.w, r.w)};
+    const auto blend = [&](V ca, V cb) { return select(nlerp, ca + (cb - ca) * t, ca * wa + cb * wb); };
+    const QuaternionLanes<V> r = normalizeQuaternions(
+        QuaternionLanes<V>{blend(qa.x, qb.x), blend(qa.y, qb.y), blend(qa.z, qb.z), blend(qa.w, qb.w)});
+    return {select(keepA, qa.x, r.x), select(keepA, qa.y, r.y), select(keepA, qa.z, r.z), select(keepA, qa.w, r.w)};
 }
 
 // interpolateTransforms over the leading whole groups of K::Lanes::kCount transforms; returns
@@ -233,24 +241,36 @@ std::size_t interpolateGroups(std::span<const Transform> a, std::span<const Tran
     static_assert(sizeof(Transform) == 10 * sizeof(f32) && offsetof(Transform, translation) == 0,
                   "transforms are read and written as runs of floats");
     const V tv(t);
-    const std::size_t count = out.size();
     std::size_t i = 0;
-    RotationPass<V> pass;
-    while (count - i >= kWidth) {
-        const std::size_t groups = std::min(kGroupsPerChunk, (count - i) / kWidth);
-        // Every rotation of the chunk is read before any output is written: out may alias.
-        for (std::size_t g = 0; g < groups; ++g) {
-            prepareRotations(K::loadRotations(&a[i + kWidth * g]), K::loadRotations(&b[i + kWidth * g]), pass, g);
-        }
-        // Translation and scale element by element; the rotation is written over afterwards.
+    for (; out.size() - i >= kWidth; i += kWidth) {
+        // The rotations are read before anything is written: out may be a or b.
+        const QuaternionLanes<V> ra = K::loadRotations(&a[i]);
+        const QuaternionLanes<V> rb = K::loadRotations(&b[i]);
+        // Translation and scale element by element; the rotations are written over them.
         lerpFloats(a[i].translation.data(), b[i].translation.data(), tv, out[i].translation.data(),
-                   kFloatsPerTransform * kWidth * groups);
-        for (std::size_t g = 0; g < groups; ++g) slerpWeights(tv, pass, g);
-        for (std::size_t g = 0; g < groups; ++g) K::storeRotations(blendRotations(tv, pass, g), &out[i + kWidth * g]);
-        i += kWidth * groups;
+                   kFloatsPerTransform * kWidth);
+        K::storeRotations(interpolateRotations(ra, rb, tv), &out[i]);
     }
     return i;
 }
+
+// A kernel set of twice K's width, from K's loads and stores.
+template <class K>
+struct PairedGroups {
+    using Lanes = Paired<typename K::Lanes>;
+    static constexpr std::size_t kHalf = K::Lanes::kCount;
+
+    static QuaternionLanes<Lanes> loadRotations(const Transform* t) noexcept {
+        const auto low = K::loadRotations(t);
+        const auto high = K::loadRotations(t + kHalf);
+        return {{low.x, high.x}, {low.y, high.y}, {low.z, high.z}, {low.w, high.w}};
+    }
+
+    static void storeRotations(const QuaternionLanes<Lanes>& q, Transform* t) noexcept {
+        K::storeRotations({q.x.low, q.y.low, q.z.low, q.w.low}, t);
+        K::storeRotations({q.x.high, q.y.high, q.z.high, q.w.high}, t + kHalf);
+    }
+};
 
 // ---- Section: Matrices ----
 
