@@ -108,9 +108,10 @@ struct Avx2 {
     }
 };
 
-// Thirty-two transforms per step: four independent registers keep the multipliers busy
-// while each waits on its own polynomials, square roots and divisions.
-using Avx2Wide = PairedGroups<PairedGroups<Avx2>>;
+// Sixteen and thirty-two transforms per step: independent registers keep the multipliers
+// busy while each waits on its own polynomials, square roots and divisions.
+using Avx2Pair = PairedGroups<Avx2>;
+using Avx2Quad = PairedGroups<Avx2Pair>;
 
 // The matrices of eight transforms from their rotation terms. Scaling happens while the
 // terms are still one register per element; each matrix is then written as two 256-bit halves.
@@ -173,7 +174,8 @@ namespace avx2 {
 
 void interpolateTransforms(std::span<const Transform> a, std::span<const Transform> b, f32 t,
                            std::span<Transform> out) noexcept {
-    std::size_t done = interpolateGroups<Avx2Wide>(a, b, t, out);
+    std::size_t done = interpolateGroups<Avx2Quad>(a, b, t, out);
+    done += interpolateGroups<Avx2Pair>(a.subspan(done), b.subspan(done), t, out.subspan(done));
     done += interpolateGroups<Avx2>(a.subspan(done), b.subspan(done), t, out.subspan(done));
     sse2::interpolateTransforms(a.subspan(done), b.subspan(done), t, out.subspan(done));
 }
@@ -183,7 +185,7 @@ void transformsToMatrices(std::span<const Transform> in, std::span<Matrix4> out)
     // Sixteen per step: the square roots and divisions of two registers overlap.
     for (; i + 16 <= out.size(); i += 16) {
         const std::array<Paired<Lanes8>, 9> terms =
-            rotationTerms(normalizeQuaternions(PairedGroups<Avx2>::loadRotations(&in[i])));
+            rotationTerms(normalizeQuaternions(Avx2Pair::loadRotations(&in[i])));
         std::array<Lanes8, 9> low, high;
         for (std::size_t k = 0; k < 9; ++k) {
             low[k] = terms[k].low;

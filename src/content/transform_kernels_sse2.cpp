@@ -60,7 +60,7 @@ struct Sse2 {
 };
 
 // Eight transforms per step: two independent registers overlap their latencies.
-using Sse2Wide = PairedGroups<Sse2>;
+using Sse2Pair = PairedGroups<Sse2>;
 
 }  // namespace
 
@@ -68,7 +68,7 @@ namespace sse2 {
 
 void interpolateTransforms(std::span<const Transform> a, std::span<const Transform> b, f32 t,
                            std::span<Transform> out) noexcept {
-    std::size_t done = interpolateGroups<Sse2Wide>(a, b, t, out);
+    std::size_t done = interpolateGroups<Sse2Pair>(a, b, t, out);
     done += interpolateGroups<Sse2>(a.subspan(done), b.subspan(done), t, out.subspan(done));
     for (std::size_t i = done; i < out.size(); ++i) {
         out[i] = interpolateTransform(a[i], b[i], t);
