@@ -267,14 +267,20 @@ void BM_BlendPoses(benchmark::State& state) {
 BENCHMARK(BM_BlendPoses)->Unit(benchmark::kMicrosecond);
 
 // The kernels behind blendPoses and computeGlobalMatrices, each forced, on the same poses.
-const char* kernelName(TransformKernel kernel) { return kernel == TransformKernel::sse2 ? "sse2" : "avx2"; }
-
-void BM_InterpolateTransformsWith(benchmark::State& state) {
-    const auto kernel = static_cast<TransformKernel>(state.range(0));
+// The kernel named by the benchmark's argument; false after skipping one the processor lacks.
+bool chooseKernel(benchmark::State& state, TransformKernel& kernel) {
+    kernel = static_cast<TransformKernel>(state.range(0));
     if (!isTransformKernelAvailable(kernel)) {
         state.SkipWithError("this processor lacks the kernel's instructions");
-        return;
+        return false;
     }
+    state.SetLabel(kernel == TransformKernel::sse2 ? "sse2" : "avx2");
+    return true;
+}
+
+void BM_InterpolateTransformsWith(benchmark::State& state) {
+    TransformKernel kernel;
+    if (!chooseKernel(state, kernel)) return;
     const Model model = skeletonModel(2, 2.0f);
     std::vector<Transform> a(kSkeletonNodes), b(kSkeletonNodes), out(kSkeletonNodes);
     sampleClip(model, model.clips[0], 0.3, true, a);
@@ -285,18 +291,14 @@ void BM_InterpolateTransformsWith(benchmark::State& state) {
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * kSkeletonNodes);
-    state.SetLabel(kernelName(kernel));
 }
 BENCHMARK(BM_InterpolateTransformsWith)
     ->Arg(static_cast<int>(TransformKernel::sse2))->Arg(static_cast<int>(TransformKernel::avx2))
     ->Unit(benchmark::kMicrosecond);
 
 void BM_GlobalMatricesWith(benchmark::State& state) {
-    const auto kernel = static_cast<TransformKernel>(state.range(0));
-    if (!isTransformKernelAvailable(kernel)) {
-        state.SkipWithError("this processor lacks the kernel's instructions");
-        return;
-    }
+    TransformKernel kernel;
+    if (!chooseKernel(state, kernel)) return;
     const Model model = skeletonModel(1, 2.0f);
     std::vector<Transform> locals(kSkeletonNodes);
     sampleClip(model, model.clips[0], 0.77, true, locals);
@@ -308,7 +310,6 @@ void BM_GlobalMatricesWith(benchmark::State& state) {
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * kSkeletonNodes);
-    state.SetLabel(kernelName(kernel));
 }
 BENCHMARK(BM_GlobalMatricesWith)
     ->Arg(static_cast<int>(TransformKernel::sse2))->Arg(static_cast<int>(TransformKernel::avx2))

@@ -202,13 +202,9 @@ void transformsToMatrices(std::span<const Transform> in, std::span<Matrix4> out)
 
 void composeGlobalMatrices(std::span<const Node> nodes, std::span<const u32> order,
                            std::span<Matrix4> matrices) noexcept {
-    for (u32 node : order) {
-        const i32 parent = nodes[node].parent;
-        if (parent >= 0) {
-            f32* local = matrices[node].m.data();
-            multiplyInto(local, matrices[static_cast<std::size_t>(parent)].m.data(), local);
-        }
-    }
+    composeInPlace(nodes, order, matrices, [](const f32* first, const f32* second, f32* out) {
+        multiplyInto(first, second, out);
+    });
 }
 
 }  // namespace avx2

@@ -126,13 +126,9 @@ void multiplyMatrices(const f32* first, const f32* second, f32* out) noexcept {
 
 void composeGlobalMatrices(std::span<const Node> nodes, std::span<const u32> order,
                            std::span<Matrix4> matrices) noexcept {
-    for (u32 node : order) {
-        const i32 parent = nodes[node].parent;
-        if (parent >= 0) {
-            f32* local = matrices[node].m.data();
-            multiplyMatrices(local, matrices[static_cast<std::size_t>(parent)].m.data(), local);
-        }
-    }
+    composeInPlace(nodes, order, matrices, [](const f32* first, const f32* second, f32* out) {
+        multiplyMatrices(first, second, out);
+    });
 }
 
 }  // namespace sse2

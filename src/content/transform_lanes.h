@@ -80,22 +80,25 @@ inline bool greater(f32 a, f32 b) noexcept { return a > b; }
 inline f32 select(bool condition, f32 ifTrue, f32 ifFalse) noexcept { return condition ? ifTrue : ifFalse; }
 inline f32 squareRoot(f32 x) noexcept { return std::sqrt(x); }
 
+// x + x^3 (c[0] + c[1] x^2 + c[2] x^4 + ...), by Horner's rule from the last coefficient.
+template <class V, std::size_t N>
+V oddSeries(V x, const std::array<f32, N>& c) noexcept {
+    const V x2 = x * x;
+    V p(c[N - 1]);
+    for (std::size_t k = N - 1; k-- > 0;) p = p * x2 + V(c[k]);
+    return x + (x * x2) * p;
+}
+
 // sin(x) for x in [0, pi/2].
 template <class V>
 V sinHalfQuadrant(V x) noexcept {
-    const V x2 = x * x;
-    V p(kSinCoefficients[5]);
-    for (std::size_t k = 5; k-- > 0;) p = p * x2 + V(kSinCoefficients[k]);
-    return x + (x * x2) * p;
+    return oddSeries(x, kSinCoefficients);
 }
 
 // asin(z) for z in [0, 1/2].
 template <class V>
 V asinHalf(V z) noexcept {
-    const V z2 = z * z;
-    V p(kAsinCoefficients[9]);
-    for (std::size_t k = 9; k-- > 0;) p = p * z2 + V(kAsinCoefficients[k]);
-    return z + (z * z2) * p;
+    return oddSeries(z, kAsinCoefficients);
 }
 
 // acos(d) for d in [0, 1].
@@ -273,6 +276,20 @@ struct PairedGroups {
 };
 
 // ---- Section: Matrices ----
+
+// composeGlobalMatrices with a kernel's multiplyInto(first, second, out), which may write
+// over its first operand.
+template <class Multiply>
+void composeInPlace(std::span<const Node> nodes, std::span<const u32> order, std::span<Matrix4> matrices,
+                    Multiply multiplyInto) noexcept {
+    for (u32 node : order) {
+        const i32 parent = nodes[node].parent;
+        if (parent >= 0) {
+            f32* local = matrices[node].m.data();
+            multiplyInto(local, matrices[static_cast<std::size_t>(parent)].m.data(), local);
+        }
+    }
+}
 
 // The nine rotation terms of transformToMatrix before scaling, row by row, in its order of
 // operations.
