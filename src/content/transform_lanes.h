@@ -148,7 +148,9 @@ template <class V> Paired<V> minimum(Paired<V> a, Paired<V> b) noexcept {
 template <class V> Paired<V> greater(Paired<V> a, Paired<V> b) noexcept {
     return {greater(a.low, b.low), greater(a.high, b.high)};
 }
-template <class V> Paired<V> less(Paired<V> a, Paired<V> b) noexcept { return {less(a.low, b.low), less(a.high, b.high)}; }
+template <class V> Paired<V> less(Paired<V> a, Paired<V> b) noexcept {
+    return {less(a.low, b.low), less(a.high, b.high)};
+}
 template <class V> Paired<V> lessEqual(Paired<V> a, Paired<V> b) noexcept {
     return {lessEqual(a.low, b.low), lessEqual(a.high, b.high)};
 }

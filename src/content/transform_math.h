@@ -37,8 +37,8 @@ Transform interpolateTransform(const Transform& a, const Transform& b, f32 t) no
 // The kernels of the span operations below, by name, so each can be checked against the
 // scalar definitions; every kernel gives their results bit for bit.
 enum class TransformKernel : u8 {
-    sse2,  // four transforms at a time; every x86-64 processor
-    avx2,  // eight at a time; where the processor and the system support AVX2
+    sse2,  // four transforms per register; every x86-64 processor
+    avx2,  // eight per register; where the processor and the system support AVX2
 };
 
 bool isTransformKernelAvailable(TransformKernel kernel) noexcept;
