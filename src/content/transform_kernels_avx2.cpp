@@ -2,10 +2,10 @@
 // per register. They perform the scalar definitions' IEEE operations in the same order and
 // use no fused multiply-add, so both give identical bits.
 //
-// Everything defined below the target pragma may contain AVX instructions; what the headers
-// above it declare is compiled for every x86-64 processor. transform_lanes.h comes after
-// the pragma so that its templates are compiled for AVX2 here, and its internal linkage
-// keeps these copies out of every other file.
+// Everything defined between the target pragmas may contain AVX instructions; what the
+// headers above them declare is compiled for every x86-64 processor. transform_lanes.h comes
+// after the pragma so that its templates are compiled for AVX2 here, and its internal
+// linkage keeps these copies out of every other file.
 #include <immintrin.h>
 
 #include <algorithm>
@@ -18,8 +18,13 @@
 #include "content/transform_kernels.h"
 #include "content/transform_math.h"
 
+// GCC and Clang spell "compile what follows for AVX2" differently.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#endif
 
 #include "content/transform_lanes.h"
 
@@ -210,4 +215,8 @@ void composeGlobalMatrices(std::span<const Node> nodes, std::span<const u32> ord
 }  // namespace avx2
 }  // namespace kestrune::content
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
