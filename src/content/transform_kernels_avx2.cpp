@@ -3,9 +3,10 @@
 // use no fused multiply-add, so both give identical bits.
 //
 // Everything defined between the target pragmas may contain AVX instructions; what the
-// headers above them declare is compiled for every x86-64 processor. transform_lanes.h comes
-// after the pragma so that its templates are compiled for AVX2 here, and its internal
-// linkage keeps these copies out of every other file.
+// headers above them declare is compiled for every x86-64 processor, so they include all
+// that transform_lanes.h does. transform_lanes.h comes after the pragma so that its templates
+// are compiled for AVX2 here, and its internal linkage keeps these copies out of every other
+// file.
 #include <immintrin.h>
 
 #include <algorithm>
