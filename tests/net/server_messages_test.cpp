@@ -103,41 +103,28 @@ TEST(ServerMessages, SnapshotFieldsSitAtTheirWireOffsets) {
     EXPECT_EQ(encodeSnapshot(snapshot), payload) << "the encoder writes the same layout";
 }
 
-TEST(ServerMessages, SnapshotRoundTripAndEmptySnapshot) {
-    DuelSnapshot snapshot;
-    snapshot.tick = 99;
-    snapshot.players = {player(1), player(2)};
-    snapshot.players[1].characterClass = kTemplar;
-    snapshot.projectiles = {projectile(kSkillTemplar1), projectile(kSkillBasicAttack), projectile(kSkillNone)};
-    EXPECT_EQ(decodeSnapshot(encodeSnapshot(snapshot)), snapshot);
-
-    const auto empty = encodeSnapshot(DuelSnapshot{7, {}, {}});
-    EXPECT_EQ(empty.size(), 12u);
-    EXPECT_EQ(decodeSnapshot(empty), (DuelSnapshot{7, {}, {}}));
-}
-
 TEST(ServerMessages, SnapshotCountsAreCheckedBeforeAnyEntryIsRead) {
-    const DuelSnapshot full{1, std::vector<SnapshotPlayer>(256, player(5)),
-                            std::vector<SnapshotProjectile>(2048, projectile(kSkillNone))};
+    DuelSnapshot full{1, {}, {}};
+    for (u32 i = 0; i < 256; ++i) {
+        full.players.push_back(player(i + 1));  // distinct entries, so each must land in its own place
+        full.players.back().characterClass = i % 2 == 0 ? kWarrior : kTemplar;
+    }
+    for (u32 i = 0; i < 2048; ++i) {
+        full.projectiles.push_back(projectile(i % 2 == 0 ? kSkillNone : kSkillTemplar1));
+        full.projectiles.back().opaqueHalf = static_cast<u16>(i);
+    }
     const auto fullPayload = encodeSnapshot(full);
     EXPECT_EQ(fullPayload.size(), 12u + 256 * 32 + 2048 * 24);
     EXPECT_EQ(decodeSnapshot(fullPayload), full);
+    const auto tick7 = bytes({7, 0, 0, 0, 0, 0, 0, 0});
+    EXPECT_EQ(encodeSnapshot(DuelSnapshot{7, {}, {}}), concat(tick7, bytes({0, 0, 0, 0})));
+    EXPECT_EQ(decodeSnapshot(concat(tick7, bytes({0, 0, 0, 0}))), (DuelSnapshot{7, {}, {}}));
 
-    PayloadWriter tooManyPlayers;  // no player bytes follow: the count alone must fail
-    tooManyPlayers.u64le(1);
-    tooManyPlayers.u16le(257);
-    expectRuntimeError([&] { decodeSnapshot(tooManyPlayers.bytes()); }, "snapshot player limit exceeded");
-
-    PayloadWriter tooManyProjectiles;
-    tooManyProjectiles.u64le(1);
-    tooManyProjectiles.u16le(0);
-    tooManyProjectiles.u16le(2049);
-    expectRuntimeError([&] { decodeSnapshot(tooManyProjectiles.bytes()); }, "snapshot projectile limit exceeded");
-
-    PayloadWriter hugeCount;
-    hugeCount.u64le(1);
-    hugeCount.u16le(0xFFFF);
-    expectRuntimeError([&] { decodeSnapshot(hugeCount.bytes()); }, "snapshot player limit exceeded");
+    // No entry bytes follow the counts: the count alone must fail.
+    expectRuntimeError([&] { decodeSnapshot(concat(tick7, bytes({0x01, 0x01}))); }, "snapshot player limit exceeded");
+    expectRuntimeError([&] { decodeSnapshot(concat(tick7, bytes({0xFF, 0xFF}))); }, "snapshot player limit exceeded");
+    expectRuntimeError([&] { decodeSnapshot(concat(tick7, bytes({0, 0, 0x01, 0x08}))); },
+                       "snapshot projectile limit exceeded");
 
     DuelSnapshot tooLarge = full;
     tooLarge.players.push_back(player(6));
