@@ -10,7 +10,6 @@
 #include "net/client_messages.h"
 #include "net/duel_client.h"
 #include "net/frame_codec.h"
-#include "net/payload.h"
 #include "net/server_messages.h"
 #include "net_test_support.h"
 #include "test_peer.h"
@@ -33,7 +32,9 @@ using test::withoutLast;
 constexpr const char* kHost = "127.0.0.1";
 constexpr const char* kName = "Fighter";
 
-std::vector<std::byte> rawFrame(u16 type, u32 sequence, u64 sessionId, std::span<const std::byte> payload) {
+// A server frame; the session's welcome was frame 1.
+std::vector<std::byte> serverFrame(u16 type, u32 sequence, std::span<const std::byte> payload,
+                                   u64 sessionId = kPeerSessionId) {
     std::vector<std::byte> out;
     encodeFrame(out, type, sequence, sessionId, payload);
     return out;
@@ -171,12 +172,6 @@ void playFault(PeerConnection& c, const PeerFault& fault) {
     c.waitForClose();
 }
 
-// Server frames of a session whose welcome was frame 1.
-std::vector<std::byte> serverFrame(u16 type, u32 sequence, std::span<const std::byte> payload,
-                                   u64 sessionId = kPeerSessionId) {
-    return rawFrame(type, sequence, sessionId, payload);
-}
-
 TEST(DuelClientConnect, HandshakeFailuresThrowAndLeaveTheClientIdle) {
     const auto welcome = welcomePayload();
     const auto joined = joinedPayload(kWarrior);
@@ -185,8 +180,6 @@ TEST(DuelClientConnect, HandshakeFailuresThrowAndLeaveTheClientIdle) {
     constexpr Stage joining = Stage::AfterJoinRead;
     const PeerFault faults[] = {
         {"bad magic", hello, patched(welcomeFrame, 3, bytes({'X'})), false, "invalid duel protocol magic"},
-        {"protocol version 3", hello, patched(welcomeFrame, 4, bytes({3, 0})), false,
-         "incompatible duel protocol version"},
         {"payload of 65537 announced", hello, patched(serverFrame(kServerWelcome, 1, {}), 8, bytes({1, 0, 1, 0})),
          false, "duel protocol payload is too large"},
         {"error instead of welcome", hello, serverFrame(kServerError, 1, encodeServerError(3, "no duels")), false,
@@ -201,27 +194,17 @@ TEST(DuelClientConnect, HandshakeFailuresThrowAndLeaveTheClientIdle) {
          false, "invalid server welcome"},
         {"welcome with sequence 2", hello, serverFrame(kServerWelcome, 2, welcome), false,
          "expected duel server frame sequence 1, received 2"},
-        {"welcome with sequence 0", hello, serverFrame(kServerWelcome, 0, welcome), false,
-         "expected duel server frame sequence 1, received 0"},
-        {"welcome truncated", hello, serverFrame(kServerWelcome, 1, withoutLast(welcome)), false,
-         "truncated protocol payload"},
         {"welcome with a trailing byte", hello, serverFrame(kServerWelcome, 1, concat(welcome, bytes({0}))), false,
          "protocol payload contains trailing bytes"},
         {"closed after the hello", hello, {}, true, "duel server closed the connection"},
-        {"closed in the middle of a header", hello, withoutLast(welcomeFrame, welcomeFrame.size() - 10), true,
-         "duel server closed the connection"},
         {"joined with entity 0", joining,
          serverFrame(kServerJoined, 2, encodeJoined(ServerJoinedMessage{0, kWarrior, 0, 0})), false,
          "server returned an invalid duel entity id"},
         {"joined the other class", joining, serverFrame(kServerJoined, 2, joinedPayload(kTemplar)), false,
          "server joined a different character class"},
-        {"joined class 0", joining, serverFrame(kServerJoined, 2, joinedPayload(0)), false,
-         "server joined a different character class"},
         {"joined of 12 bytes with entity 0 is truncated first", joining,
          serverFrame(kServerJoined, 2, withoutLast(encodeJoined(ServerJoinedMessage{0, kWarrior, 0, 0}))), false,
          "truncated protocol payload"},
-        {"joined of 14 bytes", joining, serverFrame(kServerJoined, 2, concat(joined, bytes({0}))), false,
-         "protocol payload contains trailing bytes"},
         {"server error while joining", joining, serverFrame(kServerError, 2, encodeServerError(42, "duel is full")),
          false, "server error 42: duel is full"},
         {"tick while joining", joining, serverFrame(kServerTick, 2, encodeTick(1)), false,
@@ -231,12 +214,8 @@ TEST(DuelClientConnect, HandshakeFailuresThrowAndLeaveTheClientIdle) {
          "unexpected duel server message while joining"},
         {"second welcome", joining, serverFrame(kServerWelcome, 2, welcome), false,
          "unexpected duel server message while joining"},
-        {"joined with header byte 7 set", joining, patched(serverFrame(kServerJoined, 2, joined), 7, bytes({1})), false,
-         "unexpected duel server message while joining"},
         {"sequence gap while joining", joining, serverFrame(kServerJoined, 3, joined), false,
          "expected duel server frame sequence 2, received 3"},
-        {"sequence repeated while joining", joining, serverFrame(kServerSnapshot, 1, encodeSnapshot(snapshotAt(1))),
-         false, "expected duel server frame sequence 2, received 1"},
         {"joined for another session", joining, serverFrame(kServerJoined, 2, joined, kPeerSessionId + 1), false,
          "received a frame for another session"},
         {"invalid snapshot while joining", joining, serverFrame(kServerSnapshot, 2, snapshotWithPlayerClassZero()),
@@ -284,10 +263,8 @@ TEST(DuelClientConnect, RefusesBadArgumentsBeforeAnyNetworkActivity) {
         {"13 two-byte characters", kWarrior, std::string(13, 'n') + std::string(6, 'x') + "\xC3\xA9\xC3\xA9\xC3\xA9",
          "", "character name exceeds 24 UTF-8 bytes"},
         {"name cut in a character", kWarrior, "ab\xC3", "", "character name is not valid UTF-8"},
-        {"name with a surrogate", kWarrior, "\xED\xA0\x80", "", "character name is not valid UTF-8"},
         {"257-byte ticket", kWarrior, kName, std::string(257, 't'), "game ticket is invalid"},
         {"ticket with a space", kWarrior, kName, "a b", "game ticket is invalid"},
-        {"ticket with a dot", kWarrior, kName, "a.b", "game ticket is invalid"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -315,19 +292,13 @@ TEST(DuelClientConnect, ReportsUnreachableServers) {
 
 TEST(DuelClientSession, ErrorsAfterTheJoinEndTheSessionWithTheirText) {
     const auto tick = encodeTick(1);
-    PayloadWriter inconsistent;
-    inconsistent.u32le(1);
-    inconsistent.u8le(1);
-    inconsistent.u16le(3);
-    inconsistent.u64le(9);
+    const auto acceptedWithAReason = bytes({1, 0, 0, 0, 1, 3, 0, 9, 0, 0, 0, 0, 0, 0, 0});
     constexpr Stage joined = Stage::Joined;
     // The welcome was frame 1 and the joined frame 2, so the next frame must carry 3.
     const PeerFault faults[] = {
         {"connection closed", joined, {}, true, "duel server closed the connection"},
         {"sequence gap", joined, serverFrame(kServerTick, 4, tick), false,
          "expected duel server frame sequence 3, received 4"},
-        {"sequence repeated", joined, serverFrame(kServerTick, 2, tick), false,
-         "expected duel server frame sequence 3, received 2"},
         {"gap after good frames", joined,
          concat(concat(serverFrame(kServerTick, 3, tick), serverFrame(kServerSnapshot, 4, encodeSnapshot(snapshotAt(3)))),
                 serverFrame(kServerTick, 9, tick)),
@@ -338,17 +309,10 @@ TEST(DuelClientSession, ErrorsAfterTheJoinEndTheSessionWithTheirText) {
          "server error 9: server shutting down"},
         {"welcome after the join", joined, serverFrame(kServerWelcome, 3, welcomePayload()), false,
          "unexpected duel server message"},
-        {"joined after the join", joined, serverFrame(kServerJoined, 3, joinedPayload(kWarrior)), false,
-         "unexpected duel server message"},
-        {"client message type", joined, serverFrame(kClientCommand, 3, {}), false, "unexpected duel server message"},
         {"unknown type", joined, serverFrame(250, 3, {}), false, "unexpected duel server message"},
         {"tick with a trailing byte", joined, serverFrame(kServerTick, 3, concat(tick, bytes({0}))), false,
          "protocol payload contains trailing bytes"},
-        {"truncated tick", joined, serverFrame(kServerTick, 3, withoutLast(tick)), false, "truncated protocol payload"},
-        {"truncated command result", joined,
-         serverFrame(kServerCommandResult, 3, withoutLast(encodeCommandResult(CommandResult{1, true, 0, 1}))), false,
-         "truncated protocol payload"},
-        {"inconsistent command result", joined, serverFrame(kServerCommandResult, 3, inconsistent.bytes()), false,
+        {"inconsistent command result", joined, serverFrame(kServerCommandResult, 3, acceptedWithAReason), false,
          "command result is internally inconsistent"},
         {"invalid combat event", joined,
          serverFrame(kServerCombatEvents, 3, patched(eventsPayload(1, 1), 2 + 8, bytes({8}))), false,
@@ -357,8 +321,6 @@ TEST(DuelClientSession, ErrorsAfterTheJoinEndTheSessionWithTheirText) {
          "combat event limit exceeded"},
         {"invalid snapshot", joined, serverFrame(kServerSnapshot, 3, snapshotWithPlayerClassZero()), false,
          "snapshot contains an invalid player enum value"},
-        {"bad magic", joined, patched(serverFrame(kServerTick, 3, tick), 0, bytes({'D'})), false,
-         "invalid duel protocol magic"},
         {"payload too large", joined,
          patched(serverFrame(kServerSnapshot, 3, {}), 8, bytes({0xFF, 0xFF, 0xFF, 0x7F})), false,
          "duel protocol payload is too large"},
@@ -390,15 +352,12 @@ TEST(DuelClientSession, TeardownWakesABlockedReceiveAndRecordsNoError) {
     // Once the result is queued the receive thread goes back to a recv that nothing will answer.
     ASSERT_TRUE(eventually([&] { return !client.takeCommandResults().empty(); }));
 
-    const auto started = std::chrono::steady_clock::now();
     auto done = std::async(std::launch::async, [&] { client.teardown(); });
     if (done.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
         // The future's destructor would wait for the hung teardown forever.
         std::fputs("DuelClientSession.TeardownWakesABlockedReceiveAndRecordsNoError: teardown hangs\n", stderr);
         std::_Exit(1);
     }
-    const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
-    ::testing::Test::RecordProperty("teardownMicroseconds", std::to_string(elapsed.count()));
 
     EXPECT_FALSE(client.isRunning());
     EXPECT_EQ(client.lastError(), "");
@@ -431,7 +390,10 @@ TEST(DuelClientSession, CommandsAreNumberedAndCarryTheirFields) {
     EXPECT_EQ(client.lastSentCommandSequence(), 4u);
     client.teardown();
     EXPECT_EQ(client.lastSentCommandSequence(), 0u);
-    EXPECT_FALSE(client.sendStop()) << "no session after teardown";
+    EXPECT_FALSE(client.sendMove(1, 1)) << "no session after teardown";
+    EXPECT_FALSE(client.sendStop());
+    EXPECT_FALSE(client.sendBasicAttack(8));
+    EXPECT_FALSE(client.sendSkill(8, kSkillWarrior1));
 
     EXPECT_EQ(peer.finish(), "");
     EXPECT_EQ(frameSequences, (std::vector<u32>{3, 4, 5, 6}));
@@ -441,17 +403,6 @@ TEST(DuelClientSession, CommandsAreNumberedAndCarryTheirFields) {
                             {3, kCommandBasicAttack, 8, 0, 0, 1},
                             {4, kCommandUseSkill, 8, 0, 0, kSkillWarrior2},
                         }));
-}
-
-TEST(DuelClientSession, SendersReturnFalseWithoutASession) {
-    DuelClient client;
-    EXPECT_FALSE(client.sendMove(1, 1));
-    EXPECT_FALSE(client.sendStop());
-    EXPECT_FALSE(client.sendBasicAttack(1));
-    EXPECT_FALSE(client.sendSkill(1, kSkillWarrior1));
-    EXPECT_EQ(client.lastSentCommandSequence(), 0u);
-    EXPECT_EQ(client.lastError(), "");
-    client.teardown();  // nothing connected: still safe
 }
 
 TEST(DuelClientSession, ReconnectStartsFromAClearState) {

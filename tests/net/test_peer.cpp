@@ -15,36 +15,24 @@ namespace {
 constexpr auto kHangGuard = std::chrono::seconds(20);
 constexpr auto kPollInterval = std::chrono::milliseconds(1);
 
-void expectType(const Frame& frame, u16 type) {
+}  // namespace
+
+Frame PeerConnection::receive(u16 type) {
+    Frame frame = receiveFrame(socket_);
+    checkClientSequence(frame, sessionId_, lastClientSequence_);
     if (frame.type != type) {
         throw std::runtime_error("peer expected message type " + std::to_string(type) + ", received " +
                                  std::to_string(frame.type));
     }
-}
-
-}  // namespace
-
-Frame PeerConnection::receive() {
-    Frame frame = receiveFrame(socket_);
-    checkClientSequence(frame, clientSessionId_, lastClientSequence_);
     return frame;
 }
 
-ClientHelloMessage PeerConnection::expectHello() {
-    const Frame frame = receive();
-    expectType(frame, kClientHello);
-    return decodeHello(frame.payload);
-}
+ClientHelloMessage PeerConnection::expectHello() { return decodeHello(receive(kClientHello).payload); }
 
-ClientJoinMessage PeerConnection::expectJoin() {
-    const Frame frame = receive();
-    expectType(frame, kClientJoin);
-    return decodeJoin(frame.payload);
-}
+ClientJoinMessage PeerConnection::expectJoin() { return decodeJoin(receive(kClientJoin).payload); }
 
 ClientCommandMessage PeerConnection::expectCommand(u32* frameSequence) {
-    const Frame frame = receive();
-    expectType(frame, kClientCommand);
+    const Frame frame = receive(kClientCommand);
     if (frameSequence != nullptr) {
         *frameSequence = frame.sequence;
     }
@@ -52,23 +40,18 @@ ClientCommandMessage PeerConnection::expectCommand(u32* frameSequence) {
 }
 
 void PeerConnection::send(u16 type, std::span<const std::byte> payload) {
-    sendFrame(type, nextSequence++, sessionId, payload);
-}
-
-void PeerConnection::sendFrame(u16 type, u32 sequence, u64 frameSessionId, std::span<const std::byte> payload) {
-    net::sendFrame(socket_, scratch_, type, sequence, frameSessionId, payload);
+    sendFrame(socket_, scratch_, type, nextSequence_++, sessionId_, payload);
 }
 
 void PeerConnection::sendRaw(std::span<const std::byte> bytes) { sendAll(socket_, bytes); }
 
-void PeerConnection::sendWelcome(u64 welcomeSessionId, u16 tickRate) {
-    sessionId = welcomeSessionId;
-    clientSessionId_ = welcomeSessionId;
-    send(kServerWelcome, encodeWelcome(ServerWelcomeMessage{welcomeSessionId, tickRate, 0}));
+void PeerConnection::sendWelcome() {
+    sessionId_ = kPeerSessionId;
+    send(kServerWelcome, encodeWelcome(ServerWelcomeMessage{kPeerSessionId, kPeerTickRate, 0}));
 }
 
-void PeerConnection::sendJoined(u8 characterClass, u32 entityId) {
-    send(kServerJoined, encodeJoined(ServerJoinedMessage{entityId, characterClass, 0, 0}));
+void PeerConnection::sendJoined(u8 characterClass) {
+    send(kServerJoined, encodeJoined(ServerJoinedMessage{kPeerEntityId, characterClass, 0, 0}));
 }
 
 ClientJoinMessage PeerConnection::handshake() {

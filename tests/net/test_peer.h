@@ -37,18 +37,15 @@ class PeerConnection {
 public:
     explicit PeerConnection(Socket socket) : socket_(std::move(socket)) {}
 
-    // Receives one client frame and checks its session and sequence.
-    Frame receive();
     ClientHelloMessage expectHello();
     ClientJoinMessage expectJoin();
     ClientCommandMessage expectCommand(u32* frameSequence = nullptr);
 
-    // Sends with the next server sequence in `sessionId`.
+    // Sends with the next server sequence in the session.
     void send(u16 type, std::span<const std::byte> payload);
-    void sendFrame(u16 type, u32 sequence, u64 frameSessionId, std::span<const std::byte> payload);
     void sendRaw(std::span<const std::byte> bytes);
-    void sendWelcome(u64 welcomeSessionId = kPeerSessionId, u16 tickRate = kPeerTickRate);
-    void sendJoined(u8 characterClass, u32 entityId = kPeerEntityId);
+    void sendWelcome();
+    void sendJoined(u8 characterClass);
 
     // Hello, welcome, join, joined with the class the client asked for.
     ClientJoinMessage handshake();
@@ -56,12 +53,13 @@ public:
     void waitForClose();
     void close() { socket_.close(); }
 
-    u64 sessionId = kPeerSessionId;
-    u32 nextSequence = 1;
-
 private:
+    // Receives one client frame of `type` and checks its session and sequence.
+    Frame receive(u16 type);
+
     Socket socket_;
-    u64 clientSessionId_ = 0;  // 0 until the welcome
+    u64 sessionId_ = 0;  // 0 until the welcome
+    u32 nextSequence_ = 1;
     u32 lastClientSequence_ = 0;
     std::vector<std::byte> scratch_;
 };
