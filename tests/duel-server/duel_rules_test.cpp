@@ -115,6 +115,7 @@ TEST(DuelRules, AnActionDropsTheMoveButALockOnlyPausesIt) {
     // The templar walks on along z during the wind-up, slowly enough to stay in reach.
     arena.steps(ticksFromMs(kSkill1HitMs, 30));
     ASSERT_EQ(arena.duel.fighter(kTemplar).lockTicks, 33u);
+    EXPECT_EQ(arena.templar(net::kCommandMove, 0, 450), kLocked);
     const f64 zAtLock = arena.duel.fighter(kTemplar).zMm;
     EXPECT_GT(zAtLock, zBeforeLock);
     arena.steps(32);
@@ -209,6 +210,11 @@ TEST(DuelRules, RefusesByReasonAndCountsCommandsPerTick) {
         << "refused commands count as processed";
     arena.steps(1);
     EXPECT_EQ(arena.warrior(net::kCommandStop), kAccepted) << "the count starts over each tick";
+    ASSERT_EQ(arena.warrior(net::kCommandUseSkill, 0, 0, net::kSkillWarrior2), kAccepted) << "reach 5 m from 4 m";
+    EXPECT_EQ(arena.warrior(net::kCommandUseSkill, 0, 0, net::kSkillWarrior1), kBusy);
+    EXPECT_EQ(arena.warrior(net::kCommandMove, 1000, 0), kBusy);
+    arena.steps(ticksFromMs(kSkill2Ms, 30));
+    EXPECT_EQ(arena.warrior(net::kCommandUseSkill, 0, 0, net::kSkillWarrior2), kOnCooldown);
 
     Duel alone(30);
     alone.seat(kTemplar, kTemplarId);
