@@ -60,7 +60,7 @@ public:
         return frame;
     }
 
-    void hello(std::string_view ticket = "") { sendFrame(net::kClientHello, net::encodeHello(ticket, 1)); }
+    void hello() { sendFrame(net::kClientHello, net::encodeHello("", 1)); }
 
     // Hello, welcome, join, joined; returns the entity id.
     u32 handshake(u8 characterClass) {
@@ -124,6 +124,8 @@ TEST(HostileClients, EveryProtocolFaultIsRefusedWithItsTextWhileADuelGoesOn) {
     Player warrior(server.port(), net::kWarrior);
     Player templar(server.port(), net::kTemplar);
 
+    // One fault before the hello, one the server must refuse without waiting for its
+    // payload, one after the join; the rest of the link's refusals are tested without sockets.
     using Script = std::function<void(RawClient&)>;
     const struct {
         const char* name;
@@ -132,72 +134,14 @@ TEST(HostileClients, EveryProtocolFaultIsRefusedWithItsTextWhileADuelGoesOn) {
     } cases[] = {
         {"garbage bytes", [](RawClient& c) { c.sendBytes(net::test::bytesOf("GET / HTTP/1.1\r\nHost: x\r\n\r\n")); },
          "invalid duel protocol magic"},
-        {"wrong version", [](RawClient& c) { c.sendBytes(header(kMagic, 3, net::kClientHello, 0, 1)); },
-         "incompatible duel protocol version"},
         {"payload above 64 KiB", [](RawClient& c) { c.sendBytes(header(kMagic, 2, net::kClientHello, 65537, 1)); },
          "duel protocol payload is too large"},
-        {"hello with sequence 2",
-         [](RawClient& c) { c.sendFrame(net::kClientHello, 2, 0, net::encodeHello("", 1)); },
-         "expected duel client frame sequence 1, received 2"},
-        {"hello with a session id",
-         [](RawClient& c) { c.sendFrame(net::kClientHello, 1, 99, net::encodeHello("", 1)); },
-         "received a frame for another session"},
-        {"join before hello", [](RawClient& c) { c.sendFrame(net::kClientJoin, net::encodeJoin(1, "Early")); },
-         "client did not open with ClientHello"},
-        {"ticket with a space", [](RawClient& c) { c.hello("two words"); }, "game ticket is invalid"},
-        {"hello version 2",
-         [](RawClient& c) { c.sendFrame(net::kClientHello, bytes({2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0})); },
-         "invalid client hello"},
-        {"name that is not UTF-8",
-         [](RawClient& c) {
-             c.hello();
-             c.receive();
-             c.sendFrame(net::kClientJoin, bytes({1, 2, 0, 0xC0, 0x80}));
-         },
-         "protocol string is not valid UTF-8"},
-        {"command before join",
-         [](RawClient& c) {
-             c.hello();
-             c.receive();
-             c.sendCommand(1, net::kCommandStop, 0, 0, 0, 0);
-         },
-         "client did not send ClientJoin after ServerWelcome"},
-        {"command sequence that skips",
-         [](RawClient& c) {
-             c.handshake(net::kWarrior);
-             c.sendCommand(2, net::kCommandStop, 0, 0, 0, 0);
-         },
-         "expected duel client command sequence 1, received 2"},
-        {"frame for another session",
-         [](RawClient& c) {
-             c.handshake(net::kWarrior);
-             c.sendFrame(net::kClientCommand, 3, 12345, net::encodeCommand(1, net::kCommandStop, 0, 0, 0, 0));
-         },
-         "received a frame for another session"},
-        {"second join",
-         [](RawClient& c) {
-             c.handshake(net::kWarrior);
-             c.sendFrame(net::kClientJoin, net::encodeJoin(1, "Again"));
-         },
-         "unexpected duel client message"},
         {"command kind 5",
          [](RawClient& c) {
              c.handshake(net::kWarrior);
              c.sendCommand(1, 5, 0, 0, 0, 0);
          },
          "client command contains an invalid enum value"},
-        {"truncated command",
-         [](RawClient& c) {
-             c.handshake(net::kWarrior);
-             c.sendFrame(net::kClientCommand, bytes({1, 0, 0, 0}));
-         },
-         "truncated protocol payload"},
-        {"move faster than running",
-         [](RawClient& c) {
-             c.handshake(net::kWarrior);
-             c.sendCommand(1, net::kCommandMove, 0, 1001, 0, 0);
-         },
-         "client command is internally inconsistent"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
