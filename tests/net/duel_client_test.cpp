@@ -45,7 +45,6 @@ std::vector<std::byte> patched(std::vector<std::byte> data, std::size_t offset, 
     return data;
 }
 
-std::vector<std::byte> welcomePayload() { return encodeWelcome(ServerWelcomeMessage{kPeerSessionId, kPeerTickRate, 0}); }
 std::vector<std::byte> joinedPayload(u8 characterClass) {
     return encodeJoined(ServerJoinedMessage{kPeerEntityId, characterClass, 0, 0});
 }
@@ -69,7 +68,7 @@ std::vector<std::byte> eventsPayload(u64 firstEventId, std::size_t count) {
     return encodeCombatEvents(events);
 }
 
-TEST(DuelClientConnect, JoinsAndKeepsWhatArrivesBeforeServerJoined) {
+TEST(DuelClient, JoinsAndKeepsWhatArrivesBeforeServerJoined) {
     const std::string ticket(256, 'K');
     const std::string name = "\xC3\x89" + std::string(22, 'n');  // 24 bytes, 23 characters
     ClientHelloMessage hello;
@@ -172,12 +171,16 @@ void playFault(PeerConnection& c, const PeerFault& fault) {
     c.waitForClose();
 }
 
-TEST(DuelClientConnect, HandshakeFailuresThrowAndLeaveTheClientIdle) {
-    const auto welcome = welcomePayload();
-    const auto joined = joinedPayload(kWarrior);
+TEST(DuelClient, PeerFaultsFailTheConnectOrEndTheSessionWithTheirText) {
+    const auto welcome = encodeWelcome(ServerWelcomeMessage{kPeerSessionId, kPeerTickRate, 0});
+    const auto joinedBody = joinedPayload(kWarrior);
     const auto welcomeFrame = serverFrame(kServerWelcome, 1, welcome);
     constexpr Stage hello = Stage::AfterHello;
     constexpr Stage joining = Stage::AfterJoinRead;
+    const auto tick = encodeTick(1);
+    const auto acceptedWithAReason = bytes({1, 0, 0, 0, 1, 3, 0, 9, 0, 0, 0, 0, 0, 0, 0});
+    constexpr Stage joined = Stage::Joined;
+    // After the join the welcome was frame 1 and the joined frame 2, so the next frame must carry 3.
     const PeerFault faults[] = {
         {"bad magic", hello, patched(welcomeFrame, 3, bytes({'X'})), false, "invalid duel protocol magic"},
         {"payload of 65537 announced", hello, patched(serverFrame(kServerWelcome, 1, {}), 8, bytes({1, 0, 1, 0})),
@@ -214,29 +217,68 @@ TEST(DuelClientConnect, HandshakeFailuresThrowAndLeaveTheClientIdle) {
          "unexpected duel server message while joining"},
         {"second welcome", joining, serverFrame(kServerWelcome, 2, welcome), false,
          "unexpected duel server message while joining"},
-        {"sequence gap while joining", joining, serverFrame(kServerJoined, 3, joined), false,
+        {"sequence gap while joining", joining, serverFrame(kServerJoined, 3, joinedBody), false,
          "expected duel server frame sequence 2, received 3"},
-        {"joined for another session", joining, serverFrame(kServerJoined, 2, joined, kPeerSessionId + 1), false,
+        {"joined for another session", joining, serverFrame(kServerJoined, 2, joinedBody, kPeerSessionId + 1), false,
          "received a frame for another session"},
         {"invalid snapshot while joining", joining, serverFrame(kServerSnapshot, 2, snapshotWithPlayerClassZero()),
          false, "snapshot contains an invalid player enum value"},
         {"closed while joining", joining, serverFrame(kServerCombatEvents, 2, eventsPayload(1, 2)), true,
          "duel server closed the connection"},
+        {"connection closed", joined, {}, true, "duel server closed the connection"},
+        {"sequence gap", joined, serverFrame(kServerTick, 4, tick), false,
+         "expected duel server frame sequence 3, received 4"},
+        {"gap after good frames", joined,
+         concat(concat(serverFrame(kServerTick, 3, tick), serverFrame(kServerSnapshot, 4, encodeSnapshot(snapshotAt(3)))),
+                serverFrame(kServerTick, 9, tick)),
+         false, "expected duel server frame sequence 5, received 9"},
+        {"another session", joined, serverFrame(kServerTick, 3, tick, kPeerSessionId ^ 1), false,
+         "received a frame for another session"},
+        {"server error", joined, serverFrame(kServerError, 3, encodeServerError(9, "server shutting down")), false,
+         "server error 9: server shutting down"},
+        {"welcome after the join", joined, serverFrame(kServerWelcome, 3, welcome), false,
+         "unexpected duel server message"},
+        {"unknown type", joined, serverFrame(250, 3, {}), false, "unexpected duel server message"},
+        {"tick with a trailing byte", joined, serverFrame(kServerTick, 3, concat(tick, bytes({0}))), false,
+         "protocol payload contains trailing bytes"},
+        {"inconsistent command result", joined, serverFrame(kServerCommandResult, 3, acceptedWithAReason), false,
+         "command result is internally inconsistent"},
+        {"invalid combat event", joined,
+         serverFrame(kServerCombatEvents, 3, patched(eventsPayload(1, 1), 2 + 8, bytes({8}))), false,
+         "combat event contains an invalid enum value"},
+        {"too many combat events", joined, serverFrame(kServerCombatEvents, 3, bytes({0x01, 0x10})), false,
+         "combat event limit exceeded"},
+        {"invalid snapshot", joined, serverFrame(kServerSnapshot, 3, snapshotWithPlayerClassZero()), false,
+         "snapshot contains an invalid player enum value"},
+        {"payload too large", joined,
+         patched(serverFrame(kServerSnapshot, 3, {}), 8, bytes({0xFF, 0xFF, 0xFF, 0x7F})), false,
+         "duel protocol payload is too large"},
     };
     for (const PeerFault& fault : faults) {
         SCOPED_TRACE(fault.name);
         TestPeer peer([&](PeerConnection& c) { playFault(c, fault); });
         DuelClient client;
-        expectRuntimeError([&] { client.connect(kHost, peer.port(), kWarrior, kName, "ticket"); }, fault.error);
-        EXPECT_FALSE(client.isRunning());
-        EXPECT_EQ(client.localEntityId(), 0u);
-        EXPECT_EQ(client.tickRate(), 0u);
-        EXPECT_FALSE(client.sendStop());
+        if (fault.stage == joined) {
+            client.connect(kHost, peer.port(), kWarrior, kName, "ticket");
+            ASSERT_TRUE(eventually([&] { return !client.isRunning(); }));
+            EXPECT_EQ(client.lastError(), fault.error);
+        } else {
+            expectRuntimeError([&] { client.connect(kHost, peer.port(), kWarrior, kName, "ticket"); }, fault.error);
+            EXPECT_FALSE(client.isRunning());
+            EXPECT_EQ(client.localEntityId(), 0u);
+            EXPECT_EQ(client.tickRate(), 0u);
+        }
+        EXPECT_FALSE(client.sendMove(1, 2));
+        EXPECT_EQ(client.lastSentCommandSequence(), 0u);
+        client.teardown();
+        if (fault.stage == joined) {
+            EXPECT_EQ(client.lastError(), fault.error) << "teardown keeps the reason";
+        }
         EXPECT_EQ(peer.finish(), "") << "the client closed its socket";
     }
 }
 
-TEST(DuelClientConnect, SilentServerTimesOutAfterTheHello) {
+TEST(DuelClient, SilentServerTimesOutAfterTheHello) {
     TestPeer peer([](PeerConnection& c) {
         c.expectHello();
         c.waitForClose();
@@ -247,7 +289,7 @@ TEST(DuelClientConnect, SilentServerTimesOutAfterTheHello) {
     EXPECT_EQ(peer.finish(), "");
 }
 
-TEST(DuelClientConnect, RefusesBadArgumentsBeforeAnyNetworkActivity) {
+TEST(DuelClient, RefusesBadArgumentsBeforeAnyNetworkActivity) {
     // The host cannot be resolved, so any network activity would show as a resolver error.
     const struct {
         const char* name;
@@ -275,7 +317,7 @@ TEST(DuelClientConnect, RefusesBadArgumentsBeforeAnyNetworkActivity) {
     }
 }
 
-TEST(DuelClientConnect, ReportsUnreachableServers) {
+TEST(DuelClient, ReportsUnreachableServers) {
     test::SocketsStarted sockets;
     u16 closedPort = 0;
     listenOnLoopback(closedPort);  // the listener closes at once, so the port refuses
@@ -290,57 +332,7 @@ TEST(DuelClientConnect, ReportsUnreachableServers) {
     EXPECT_FALSE(client.isRunning());
 }
 
-TEST(DuelClientSession, ErrorsAfterTheJoinEndTheSessionWithTheirText) {
-    const auto tick = encodeTick(1);
-    const auto acceptedWithAReason = bytes({1, 0, 0, 0, 1, 3, 0, 9, 0, 0, 0, 0, 0, 0, 0});
-    constexpr Stage joined = Stage::Joined;
-    // The welcome was frame 1 and the joined frame 2, so the next frame must carry 3.
-    const PeerFault faults[] = {
-        {"connection closed", joined, {}, true, "duel server closed the connection"},
-        {"sequence gap", joined, serverFrame(kServerTick, 4, tick), false,
-         "expected duel server frame sequence 3, received 4"},
-        {"gap after good frames", joined,
-         concat(concat(serverFrame(kServerTick, 3, tick), serverFrame(kServerSnapshot, 4, encodeSnapshot(snapshotAt(3)))),
-                serverFrame(kServerTick, 9, tick)),
-         false, "expected duel server frame sequence 5, received 9"},
-        {"another session", joined, serverFrame(kServerTick, 3, tick, kPeerSessionId ^ 1), false,
-         "received a frame for another session"},
-        {"server error", joined, serverFrame(kServerError, 3, encodeServerError(9, "server shutting down")), false,
-         "server error 9: server shutting down"},
-        {"welcome after the join", joined, serverFrame(kServerWelcome, 3, welcomePayload()), false,
-         "unexpected duel server message"},
-        {"unknown type", joined, serverFrame(250, 3, {}), false, "unexpected duel server message"},
-        {"tick with a trailing byte", joined, serverFrame(kServerTick, 3, concat(tick, bytes({0}))), false,
-         "protocol payload contains trailing bytes"},
-        {"inconsistent command result", joined, serverFrame(kServerCommandResult, 3, acceptedWithAReason), false,
-         "command result is internally inconsistent"},
-        {"invalid combat event", joined,
-         serverFrame(kServerCombatEvents, 3, patched(eventsPayload(1, 1), 2 + 8, bytes({8}))), false,
-         "combat event contains an invalid enum value"},
-        {"too many combat events", joined, serverFrame(kServerCombatEvents, 3, bytes({0x01, 0x10})), false,
-         "combat event limit exceeded"},
-        {"invalid snapshot", joined, serverFrame(kServerSnapshot, 3, snapshotWithPlayerClassZero()), false,
-         "snapshot contains an invalid player enum value"},
-        {"payload too large", joined,
-         patched(serverFrame(kServerSnapshot, 3, {}), 8, bytes({0xFF, 0xFF, 0xFF, 0x7F})), false,
-         "duel protocol payload is too large"},
-    };
-    for (const PeerFault& fault : faults) {
-        SCOPED_TRACE(fault.name);
-        TestPeer peer([&](PeerConnection& c) { playFault(c, fault); });
-        DuelClient client;
-        client.connect(kHost, peer.port(), kWarrior, kName, "");
-        ASSERT_TRUE(eventually([&] { return !client.isRunning(); }));
-        EXPECT_EQ(client.lastError(), fault.error);
-        EXPECT_FALSE(client.sendMove(1, 2));
-        EXPECT_EQ(client.lastSentCommandSequence(), 0u);
-        client.teardown();
-        EXPECT_EQ(client.lastError(), fault.error) << "teardown keeps the reason";
-        EXPECT_EQ(peer.finish(), "");
-    }
-}
-
-TEST(DuelClientSession, TeardownWakesABlockedReceiveAndRecordsNoError) {
+TEST(DuelClient, TeardownWakesABlockedReceiveAndRecordsNoError) {
     TestPeer peer([](PeerConnection& c) {
         c.handshake();
         c.send(kServerTick, encodeTick(1));
@@ -355,7 +347,7 @@ TEST(DuelClientSession, TeardownWakesABlockedReceiveAndRecordsNoError) {
     auto done = std::async(std::launch::async, [&] { client.teardown(); });
     if (done.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
         // The future's destructor would wait for the hung teardown forever.
-        std::fputs("DuelClientSession.TeardownWakesABlockedReceiveAndRecordsNoError: teardown hangs\n", stderr);
+        std::fputs("DuelClient.TeardownWakesABlockedReceiveAndRecordsNoError: teardown hangs\n", stderr);
         std::_Exit(1);
     }
 
@@ -367,7 +359,7 @@ TEST(DuelClientSession, TeardownWakesABlockedReceiveAndRecordsNoError) {
     client.teardown();  // a second teardown is harmless
 }
 
-TEST(DuelClientSession, CommandsAreNumberedAndCarryTheirFields) {
+TEST(DuelClient, CommandsAreNumberedAndCarryTheirFields) {
     std::vector<ClientCommandMessage> commands;
     std::vector<u32> frameSequences;
     TestPeer peer([&](PeerConnection& c) {
@@ -405,7 +397,7 @@ TEST(DuelClientSession, CommandsAreNumberedAndCarryTheirFields) {
                         }));
 }
 
-TEST(DuelClientSession, ReconnectStartsFromAClearState) {
+TEST(DuelClient, ReconnectStartsFromAClearState) {
     TestPeer first([](PeerConnection& c) {
         c.handshake();
         c.send(kServerCombatEvents, eventsPayload(1, 2));
