@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "base/little_endian.h"
 #include "duel_rules.h"
 #include "net/client_messages.h"
 #include "net/frame_codec.h"
@@ -107,18 +106,6 @@ private:
     u32 lastServerSequence_ = 0;
 };
 
-std::vector<std::byte> header(u32 magic, u16 version, u16 type, u32 payloadBytes, u32 sequence) {
-    std::vector<std::byte> out(net::kFrameHeaderBytes);
-    storeU32le(out.data(), magic);
-    storeU16le(out.data() + 4, version);
-    storeU16le(out.data() + 6, type);
-    storeU32le(out.data() + 8, payloadBytes);
-    storeU32le(out.data() + 12, sequence);
-    return out;
-}
-
-constexpr u32 kMagic = 0x4C55444B;  // "KDUL"
-
 TEST(HostileClients, EveryProtocolFaultIsRefusedWithItsTextWhileADuelGoesOn) {
     ServerHarness server;
     Player warrior(server.port(), net::kWarrior);
@@ -134,7 +121,14 @@ TEST(HostileClients, EveryProtocolFaultIsRefusedWithItsTextWhileADuelGoesOn) {
     } cases[] = {
         {"garbage bytes", [](RawClient& c) { c.sendBytes(net::test::bytesOf("GET / HTTP/1.1\r\nHost: x\r\n\r\n")); },
          "invalid duel protocol magic"},
-        {"payload above 64 KiB", [](RawClient& c) { c.sendBytes(header(kMagic, 2, net::kClientHello, 65537, 1)); },
+        {"payload above 64 KiB",
+         [](RawClient& c) {
+             std::vector<std::byte> hello;
+             net::encodeFrame(hello, net::kClientHello, 1, 0, {});
+             hello[10] = std::byte{1};  // 65536 + 1 bytes announced, none sent
+             hello[8] = std::byte{1};
+             c.sendBytes(hello);
+         },
          "duel protocol payload is too large"},
         {"command kind 5",
          [](RawClient& c) {

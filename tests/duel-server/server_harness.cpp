@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <functional>
 #include <future>
+#include <iterator>
 #include <stdexcept>
 
 #include "net/test_peer.h"
@@ -14,6 +17,12 @@ namespace {
 using net::test::eventually;
 
 constexpr auto kServerAnswerGuard = std::chrono::seconds(30);
+
+void waitFor(const std::function<bool()>& condition, const std::string& failure) {
+    if (!eventually(condition)) {
+        throw std::runtime_error(failure);
+    }
+}
 
 }  // namespace
 
@@ -86,57 +95,42 @@ void Player::takeAll() {
 }
 
 net::DuelSnapshot Player::snapshotAt(u64 tick) {
-    const bool arrived = eventually([&] {
-        takeAll();
-        return latest_ && latest_->tick >= tick;
-    });
-    if (!arrived) {
-        throw std::runtime_error("no snapshot of tick " + std::to_string(tick) + " arrived");
-    }
+    waitFor(
+        [&] {
+            takeAll();
+            return latest_ && latest_->tick >= tick;
+        },
+        "no snapshot of tick " + std::to_string(tick) + " arrived");
     return *latest_;
 }
 
 net::CommandResult Player::resultFor(u32 commandSequence) {
-    net::CommandResult found;
-    const bool arrived = eventually([&] {
-        takeAll();
-        for (const net::CommandResult& result : results) {
-            if (result.commandSequence == commandSequence) {
-                found = result;
-                return true;
-            }
-        }
-        return false;
-    });
-    if (!arrived) {
-        throw std::runtime_error("no result for command " + std::to_string(commandSequence) + " arrived");
-    }
-    return found;
+    const auto matches = [&](const net::CommandResult& result) { return result.commandSequence == commandSequence; };
+    waitFor(
+        [&] {
+            takeAll();
+            return std::any_of(results.begin(), results.end(), matches);
+        },
+        "no result for command " + std::to_string(commandSequence) + " arrived");
+    return *std::find_if(results.begin(), results.end(), matches);
 }
 
 std::vector<net::CombatEvent> Player::eventsOfKind(u8 kind, std::size_t count) {
     std::vector<net::CombatEvent> found;
-    const bool arrived = eventually([&] {
-        takeAll();
-        found.clear();
-        for (const net::CombatEvent& event : events) {
-            if (event.kind == kind) {
-                found.push_back(event);
-            }
-        }
-        return found.size() >= count;
-    });
-    if (!arrived) {
-        throw std::runtime_error("fewer than " + std::to_string(count) + " events of kind " + std::to_string(kind) +
-                                 " arrived");
-    }
+    waitFor(
+        [&] {
+            takeAll();
+            found.clear();
+            std::copy_if(events.begin(), events.end(), std::back_inserter(found),
+                         [&](const net::CombatEvent& event) { return event.kind == kind; });
+            return found.size() >= count;
+        },
+        "fewer than " + std::to_string(count) + " events of kind " + std::to_string(kind) + " arrived");
     return found;
 }
 
 std::string Player::waitForEnd() {
-    if (!eventually([&] { return !client.isRunning(); })) {
-        throw std::runtime_error("the session did not end");
-    }
+    waitFor([&] { return !client.isRunning(); }, "the session did not end");
     return client.lastError();
 }
 
