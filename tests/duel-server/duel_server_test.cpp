@@ -75,6 +75,7 @@ TEST(DuelServerLoopback, TwoClientsMoveHitAndLockEachOtherOverTheWire) {
         EXPECT_EQ(started.skill, net::kSkillWarrior1);
         const net::CombatEvent impact = viewer->eventsOfKind(kEventHitImpact, 1).front();
         const net::CombatEvent result = viewer->eventsOfKind(kEventHitResult, 1).front();
+        EXPECT_EQ(impact.skill, net::kSkillWarrior1);
         EXPECT_EQ(impact.value, kSkill1Damage);
         EXPECT_EQ(result.value, kMaxHealth - kSkill1Damage);
         EXPECT_EQ(impact.eventId, result.eventId) << "two stages of one hit";
