@@ -14,7 +14,7 @@
 #include "content/skinning.h"
 #include "effects/allocation_counter.h"
 #include "render/cpu_skinning.h"
-#include "render/recording_backend.h"
+#include "render/device_fixture.h"
 #include "render/render_device.h"
 #include "render/test_models.h"
 #include "render/test_support.h"
@@ -24,33 +24,22 @@ namespace {
 
 using content::Model;
 using testing::bindPose;
+using testing::DeviceFixture;
+using testing::expectThrow;
+using testing::kWhite;
 using testing::material;
 using testing::quadMesh;
 using testing::RecordedDraw;
-using testing::RecordingBackend;
 using testing::rigidModel;
 using testing::translation;
 
 const std::filesystem::path kPng = "../shared/testdata/pngsuite/basn2c08.png";  // 32 x 32
-constexpr Color kWhite{1.0f, 1.0f, 1.0f, 1.0f};
 constexpr Color kRed{1.0f, 0.0f, 0.0f, 1.0f};
 constexpr Color kGlass{0.2f, 0.4f, 1.0f, 0.5f};
 
-struct Fixture {
-    RecordingBackend* backend = nullptr;
-    RenderDevice device;
-
-    explicit Fixture(bool gpuSkinning = true) : device(makeBackend(gpuSkinning)) {
-        device.Create({}, 640, 360, false);
-        device.BeginFrame(placeholderCamera(), 0.0f);
-    }
-    std::unique_ptr<RenderBackend> makeBackend(bool gpuSkinning) {
-        auto recording = std::make_unique<RecordingBackend>();
-        recording->gpuSkinning = gpuSkinning;
-        recording->skinConstantBuffer = gpuSkinning;
-        backend = recording.get();
-        return recording;
-    }
+// A started device; `draw` draws a model in its bind pose.
+struct Fixture : DeviceFixture {
+    explicit Fixture(bool gpuSkinning = true) : DeviceFixture({.gpuSkinning = gpuSkinning}) { start(); }
     void draw(ModelHandle handle, const Model& model, std::span<const std::string_view> hidden = {},
               TextureHandle textureOverride = kNoTexture, bool additive = false, const Color& tint = kWhite) {
         const std::vector<Matrix4> pose = bindPose(model);
@@ -58,38 +47,13 @@ struct Fixture {
     }
 };
 
-template <class E>
-void expectError(const std::function<void()>& action, const char* message) {
-    try {
-        action();
-        ADD_FAILURE() << "no exception; expected: " << message;
-    } catch (const E& error) {
-        EXPECT_STREQ(error.what(), message);
-    }
+// A writable copy of the test PNG (the shared test data is read-only, and Windows refuses to
+// delete read-only files later).
+void copyPng(const std::filesystem::path& to) {
+    std::filesystem::create_directories(to.parent_path());
+    std::ifstream in(kPng, std::ios::binary);
+    std::ofstream(to, std::ios::binary | std::ios::trunc) << in.rdbuf();
 }
-
-class ScratchDirectory {
-public:
-    ScratchDirectory() {
-        path_ = std::filesystem::path(KESTRUNE_BINARY_DIR) / "test-output" /
-                ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        std::filesystem::remove_all(path_);
-        std::filesystem::create_directories(path_ / "sub");
-    }
-    const std::filesystem::path& path() const { return path_; }
-
-    // A writable copy of the test PNG (the shared test data is read-only, and Windows
-    // refuses to delete read-only files later).
-    std::filesystem::path copyPng(const std::filesystem::path& relative) const {
-        std::ifstream in(kPng, std::ios::binary);
-        std::ofstream out(path_ / relative, std::ios::binary | std::ios::trunc);
-        out << in.rdbuf();
-        return path_ / relative;
-    }
-
-private:
-    std::filesystem::path path_;
-};
 
 // Three rigid quads: a blended one first, then an opaque one, then one without a material.
 Model threeQuads() {
@@ -100,13 +64,17 @@ Model threeQuads() {
 
 // ---- Textures ----
 
-TEST(RenderDeviceTextures, CacheIsKeyedByTheCanonicalPath) {
+TEST(RenderDeviceTextures, FailedDecodeIsTriedAgainAndTheCacheIsKeyedByTheCanonicalPath) {
     Fixture f;
-    ScratchDirectory scratch;
-    scratch.copyPng("stone.png");
+    const std::filesystem::path scratch = testing::scratchDirectory();
+    std::filesystem::create_directories(scratch / "sub");
+    std::ofstream(scratch / "stone.png") << "not yet a picture";
+    expectThrow<content::ContentError>([&] { f.device.LoadTexture(scratch / "stone.png"); },
+                                       "file is not a PNG: " + (scratch / "stone.png").string());
+    copyPng(scratch / "stone.png");
     EXPECT_EQ(f.device.LoadTexture({}), kWhiteTexture);
-    const TextureHandle first = f.device.LoadTexture(scratch.path() / "stone.png");
-    const TextureHandle again = f.device.LoadTexture(scratch.path() / "sub" / ".." / "." / "stone.png");
+    const TextureHandle first = f.device.LoadTexture(scratch / "stone.png");
+    const TextureHandle again = f.device.LoadTexture(scratch / "sub" / ".." / "." / "stone.png");
     EXPECT_EQ(first, TextureHandle{1});
     EXPECT_EQ(again, first);
     EXPECT_EQ(f.device.Statistics().uploadedTextures, 1u);
@@ -119,29 +87,16 @@ TEST(RenderDeviceTextures, CacheIsKeyedByTheCanonicalPath) {
     }
 }
 
-TEST(RenderDeviceTextures, FailedDecodeIsTriedAgain) {
-    Fixture f;
-    ScratchDirectory scratch;
-    const std::filesystem::path path = scratch.path() / "late.png";
-    std::ofstream(path) << "not yet a picture";
-    expectError<content::ContentError>([&] { f.device.LoadTexture(path); },
-                                       ("file is not a PNG: " + path.string()).c_str());
-    scratch.copyPng("late.png");
-    EXPECT_EQ(f.device.LoadTexture(path), TextureHandle{1});
-    EXPECT_EQ(f.device.Statistics().uploadedTextures, 1u);
-}
-
 // ---- Uploads ----
 
 TEST(RenderDeviceUpload, CountsModelsAndMeshesAndKeepsRecords) {
     Fixture f;
-    ScratchDirectory scratch;
-    std::filesystem::create_directories(scratch.path() / "textures");
-    scratch.copyPng("textures/glass.png");
+    const std::filesystem::path scratch = testing::scratchDirectory();
+    copyPng(scratch / "textures" / "glass.png");
     Model model = threeQuads();
     model.materials[1].texture = "textures/glass.png";
-    const ModelHandle first = f.device.UploadModel(model, scratch.path());
-    const ModelHandle second = f.device.UploadModel(model, scratch.path());
+    const ModelHandle first = f.device.UploadModel(model, scratch);
+    const ModelHandle second = f.device.UploadModel(model, scratch);
     EXPECT_EQ(first, ModelHandle{0});
     EXPECT_EQ(second, ModelHandle{1});
     EXPECT_EQ(f.device.Statistics().uploadedModels, 2u);
@@ -214,8 +169,8 @@ TEST(RenderDeviceUpload, MeshWithoutGeometryKeepsNothingButTextures) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Fixture f;
-        ScratchDirectory scratch;
-        scratch.copyPng("red.png");
+        const std::filesystem::path scratch = testing::scratchDirectory();
+        copyPng(scratch / "red.png");
         Model model = threeQuads();
         model.materials[0].texture = "red.png";
         if (c.dropVertices) {
@@ -223,7 +178,7 @@ TEST(RenderDeviceUpload, MeshWithoutGeometryKeepsNothingButTextures) {
         } else {
             model.meshes[2].indices.clear();
         }
-        expectError<std::runtime_error>([&] { f.device.UploadModel(model, scratch.path()); },
+        expectThrow<std::runtime_error>([&] { f.device.UploadModel(model, scratch); },
                                         "KMDL mesh cannot be uploaded with no geometry.");
         EXPECT_EQ(f.backend->buffers.size(), 4u);  // the first two meshes' buffers
         EXPECT_EQ(f.backend->liveBuffers(), 0u);
@@ -235,14 +190,19 @@ TEST(RenderDeviceUpload, MeshWithoutGeometryKeepsNothingButTextures) {
     }
 }
 
-TEST(RenderDeviceUpload, DestroyReleasesModelsAndForgetsTextures) {
+TEST(RenderDeviceUpload, DestroyReleasesEverythingMayRunTwiceAndForgetsTextures) {
     Fixture f;
     f.device.UploadModel(threeQuads(), ".");
     f.device.LoadTexture(kPng);
+    f.device.DrawGroundGrid({0, 0, 0}, 1.0f);
+    EXPECT_EQ(f.backend->liveBuffers(), 3u * 2u + 2u);  // the meshes' and the primitive pair
+    f.device.Destroy();
     f.device.Destroy();
     EXPECT_EQ(f.backend->liveBuffers(), 0u);
     EXPECT_EQ(f.backend->liveTextures, 0u);
     EXPECT_EQ(f.device.modelCount(), 0u);
+    EXPECT_EQ(f.device.primitiveVertexCapacity(), 0u);
+    EXPECT_FALSE(f.device.created());
     f.device.Create({}, 64, 64, false);
     EXPECT_EQ(f.device.LoadTexture(kPng), TextureHandle{1});  // decoded again for the new device
     EXPECT_EQ(f.device.Statistics().uploadedTextures, 2u);
@@ -493,7 +453,7 @@ TEST(RenderDeviceDrawModel, HandleAndPoseErrorsComeBeforeAnyDraw) {
         SCOPED_TRACE(c.name);
         Fixture f;
         f.device.UploadModel(model, ".");
-        expectError<std::invalid_argument>([&] {
+        expectThrow<std::invalid_argument>([&] {
             f.device.DrawModel(c.handle, *c.model, c.pose, identityMatrix(), kWhite, {}, kNoTexture, false);
         }, c.message);
         EXPECT_TRUE(f.backend->draws.empty());
@@ -526,7 +486,7 @@ TEST(RenderDeviceDrawModel, SkinningErrorsNameTheirCause) {
         Model drawn = c.drawnJoints == 1 ? uploaded : testing::skinnedQuadModel(c.drawnJoints);
         drawn.meshes[0].skin = c.drawnSkin;
         const std::vector<Matrix4> pose = bindPose(drawn);
-        expectError<std::runtime_error>([&] {
+        expectThrow<std::runtime_error>([&] {
             f.device.DrawModel(handle, drawn, pose, identityMatrix(), kWhite, {}, kNoTexture, false);
         }, c.message);
         EXPECT_TRUE(f.backend->draws.empty());
@@ -537,7 +497,7 @@ TEST(RenderDeviceDrawModel, SkinningErrorsNameTheirCause) {
         const ModelHandle handle = f.device.UploadModel(uploaded, ".");
         std::vector<Matrix4> pose = bindPose(uploaded);
         pose[0][5] = 0.0f;  // the mesh's node flattened: no inverse
-        expectError<content::ContentError>([&] {
+        expectThrow<content::ContentError>([&] {
             f.device.DrawModel(handle, uploaded, pose, identityMatrix(), kWhite, {}, kNoTexture, false);
         }, "affine matrix is singular");
         EXPECT_TRUE(f.backend->draws.empty());

@@ -7,32 +7,17 @@
 #include <stdexcept>
 
 #include "base/little_endian.h"
-#include "render/recording_backend.h"
+#include "render/device_fixture.h"
 #include "render/test_support.h"
 
 namespace kestrune::render {
 namespace {
 
-using testing::RecordingBackend;
+using testing::DeviceFixture;
+using testing::expectThrow;
+using testing::kWhite;
 using testing::transformPoint;
 using testing::translation;
-
-struct DeviceFixture {
-    RecordingBackend* backend = nullptr;
-    RenderDevice device;
-
-    explicit DeviceFixture(u32 sampleCount = 4, u32 failingAttempts = 0)
-        : device(makeBackend(sampleCount, failingAttempts)) {}
-
-    std::unique_ptr<RenderBackend> makeBackend(u32 sampleCount, u32 failingAttempts) {
-        auto recording = std::make_unique<RecordingBackend>();
-        recording->sampleCount = sampleCount;
-        recording->failingDeviceAttempts = failingAttempts;
-        backend = recording.get();
-        return recording;
-    }
-    void create(bool useWarp = false) { device.Create({}, 1280, 720, useWarp); }
-};
 
 const std::array<PrimitiveVertex, 3> kTriangle{{
     {{0.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, {0.0f, 0.0f}, {1.0f, 0.0f, 0.0f, 1.0f}},
@@ -40,9 +25,8 @@ const std::array<PrimitiveVertex, 3> kTriangle{{
     {{0.0f, 1.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, {0.0f, 1.0f}, {0.0f, 0.0f, 1.0f, 1.0f}},
 }};
 const std::array<u32, 3> kTriangleIndices{0, 1, 2};
-constexpr Color kWhite{1.0f, 1.0f, 1.0f, 1.0f};
 
-void drawTriangle(RenderDevice& device, bool alphaBlend, bool depthTest, bool additive,
+void drawTriangle(RenderDevice& device, bool alphaBlend = false, bool depthTest = true, bool additive = false,
                   TextureHandle texture = kWhiteTexture) {
     device.DrawPrimitives(kTriangle, kTriangleIndices, texture, alphaBlend, depthTest, identityMatrix(), kWhite,
                           additive);
@@ -51,34 +35,35 @@ void drawTriangle(RenderDevice& device, bool alphaBlend, bool depthTest, bool ad
 // ---- Creation ----
 
 TEST(RenderDeviceCreate, HardwareFailureFallsBackToWarpOnce) {
-    DeviceFixture f(4, 1);
-    f.create(false);
-    EXPECT_EQ(f.backend->deviceAttemptsWarp, (std::vector<bool>{false, true}));
-    EXPECT_EQ(f.backend->destroyCalls, 1u);  // the failed attempt is torn down before the retry
-    EXPECT_EQ(f.device.driverText(), u"warp");
-    EXPECT_TRUE(f.device.created());
-}
-
-TEST(RenderDeviceCreate, RequestedWarpFailureIsNotRetried) {
-    DeviceFixture f(4, 1);
-    EXPECT_THROW(f.create(true), std::runtime_error);
-    EXPECT_EQ(f.backend->deviceAttemptsWarp, (std::vector<bool>{true}));
-    EXPECT_FALSE(f.device.created());
-}
-
-TEST(RenderDeviceCreate, SecondFailurePropagates) {
-    DeviceFixture f(4, 2);
-    try {
-        f.create(false);
-        FAIL() << "no exception";
-    } catch (const std::runtime_error& error) {
-        EXPECT_STREQ(error.what(), "scripted device failure");
+    const struct {
+        const char* name;
+        u32 failingAttempts;
+        bool useWarp;
+        std::vector<bool> attemptsWarp;
+        u32 destroyCalls;  // a failed hardware attempt is torn down before the retry
+        const char* error;  // null: created
+    } cases[] = {
+        {"hardware failure retries on WARP", 1, false, {false, true}, 1, nullptr},
+        {"requested WARP is not retried", 1, true, {true}, 0, "scripted device failure"},
+        {"second failure propagates", 2, false, {false, true}, 1, "scripted device failure"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DeviceFixture f({.failingDeviceAttempts = c.failingAttempts});
+        if (c.error == nullptr) {
+            f.create(c.useWarp);
+            EXPECT_EQ(f.device.driverText(), u"warp");
+        } else {
+            expectThrow<std::runtime_error>([&] { f.create(c.useWarp); }, c.error);
+        }
+        EXPECT_EQ(f.backend->deviceAttemptsWarp, c.attemptsWarp);
+        EXPECT_EQ(f.backend->destroyCalls, c.destroyCalls);
+        EXPECT_EQ(f.device.created(), c.error == nullptr);
     }
-    EXPECT_EQ(f.backend->deviceAttemptsWarp.size(), 2u);
 }
 
 TEST(RenderDeviceCreate, FillsReportAndWhiteTexture) {
-    DeviceFixture f(2);
+    DeviceFixture f({.sampleCount = 2});
     f.create();
     EXPECT_TRUE(f.device.report().info.flipModelEnabled);
     EXPECT_TRUE(f.device.report().info.gpuSkinningEnabled);
@@ -91,87 +76,58 @@ TEST(RenderDeviceCreate, FillsReportAndWhiteTexture) {
     EXPECT_EQ(f.device.Statistics().uploadedTextures, 0u);  // the white texture is not an upload
 }
 
-TEST(RenderDeviceCreate, DestroyReleasesEverythingAndMayRunTwice) {
-    DeviceFixture f;
-    f.create();
-    f.device.BeginFrame(placeholderCamera(), 0.0f);
-    drawTriangle(f.device, false, true, false);
-    EXPECT_EQ(f.backend->liveBuffers(), 2u);
-    f.device.Destroy();
-    f.device.Destroy();
-    EXPECT_EQ(f.backend->liveBuffers(), 0u);
-    EXPECT_EQ(f.backend->liveTextures, 0u);
-    EXPECT_EQ(f.device.primitiveVertexCapacity(), 0u);
-    EXPECT_FALSE(f.device.created());
-}
-
 // ---- Draw state ----
 
-TEST(RenderDeviceDrawState, FlagsSelectStatesAndLighting) {
+TEST(RenderDeviceDrawState, FlagsAndTextureSelectStatesAndLighting) {
     const struct {
         const char* name;
         bool alphaBlend;
         bool depthTest;
         bool additive;
+        TextureHandle texture;
         BlendMode blend;
         DepthMode depth;
         f32 ambient;
         f32 directional;
+        f32 useTexture;
     } cases[] = {
-        {"opaque lit", false, true, false, BlendMode::opaque, DepthMode::readWrite, 0.32f, 0.76f},
-        {"opaque without depth", false, false, false, BlendMode::opaque, DepthMode::disabled, 0.32f, 0.76f},
-        {"blended reads depth only", true, true, false, BlendMode::alpha, DepthMode::readOnly, 1.0f, 0.0f},
-        {"blended on top", true, false, false, BlendMode::alpha, DepthMode::disabled, 1.0f, 0.0f},
-        {"additive blended", true, true, true, BlendMode::additive, DepthMode::readOnly, 1.0f, 0.0f},
-        {"additive over opaque mode stays lit", false, true, true, BlendMode::additive, DepthMode::readWrite, 0.32f,
-         0.76f},
+        {"opaque lit", false, true, false, kWhiteTexture, BlendMode::opaque, DepthMode::readWrite, 0.32f, 0.76f, 0},
+        {"opaque without depth", false, false, false, kWhiteTexture, BlendMode::opaque, DepthMode::disabled, 0.32f,
+         0.76f, 0},
+        {"blended reads depth only", true, true, false, kWhiteTexture, BlendMode::alpha, DepthMode::readOnly, 1, 0, 0},
+        {"blended on top", true, false, false, kWhiteTexture, BlendMode::alpha, DepthMode::disabled, 1, 0, 0},
+        {"additive blended", true, true, true, kWhiteTexture, BlendMode::additive, DepthMode::readOnly, 1, 0, 0},
+        {"additive over opaque mode stays lit", false, true, true, kWhiteTexture, BlendMode::additive,
+         DepthMode::readWrite, 0.32f, 0.76f, 0},
+        {"no texture samples white", false, true, false, kNoTexture, BlendMode::opaque, DepthMode::readWrite, 0.32f,
+         0.76f, 1},
+        {"unknown handle samples white", true, true, false, TextureHandle{7}, BlendMode::alpha, DepthMode::readOnly, 1,
+         0, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         DeviceFixture f;
-        f.create();
-        f.device.BeginFrame(placeholderCamera(), 0.0f);
-        drawTriangle(f.device, c.alphaBlend, c.depthTest, c.additive);
+        f.start();
+        drawTriangle(f.device, c.alphaBlend, c.depthTest, c.additive, c.texture);
         ASSERT_EQ(f.backend->draws.size(), 1u);
         const auto& draw = f.backend->draws[0];
         EXPECT_EQ(draw.state.blend, c.blend);
         EXPECT_EQ(draw.state.depth, c.depth);
         EXPECT_EQ(draw.state.raster, RasterMode::doubleSided);  // primitives never cull
         EXPECT_EQ(draw.state.path, VertexPath::primitive);
+        EXPECT_EQ(draw.state.texture, static_cast<GpuTexture>(1));  // the white texture's backend id
         EXPECT_FLOAT_EQ(draw.constants.lightAndTexture[0], c.ambient);
         EXPECT_FLOAT_EQ(draw.constants.lightAndTexture[1], c.directional);
+        EXPECT_FLOAT_EQ(draw.constants.lightAndTexture[2], c.useTexture);
         EXPECT_FLOAT_EQ(draw.constants.lightAndTexture[3], 0.0f);
         EXPECT_EQ(draw.call.vertexStrideBytes, 48u);
         EXPECT_EQ(draw.call.indexCount, 3u);
     }
 }
 
-TEST(RenderDeviceDrawState, TextureHandlesFallBackToWhite) {
-    const struct {
-        const char* name;
-        TextureHandle handle;
-        f32 useTexture;
-    } cases[] = {
-        {"white texture is untextured", kWhiteTexture, 0.0f},
-        {"no texture samples white", kNoTexture, 1.0f},
-        {"unknown handle samples white", TextureHandle{7}, 1.0f},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        DeviceFixture f;
-        f.create();
-        f.device.BeginFrame(placeholderCamera(), 0.0f);
-        drawTriangle(f.device, false, true, false, c.handle);
-        const auto& draw = f.backend->draws.at(0);
-        EXPECT_EQ(draw.state.texture, static_cast<GpuTexture>(1));  // the white texture's backend id
-        EXPECT_FLOAT_EQ(draw.constants.lightAndTexture[2], c.useTexture);
-    }
-}
-
 TEST(RenderDeviceDrawState, WorldIsAppliedBeforeViewAndProjection) {
     DeviceFixture f;
-    f.create();
-    f.device.BeginFrame(placeholderCamera(), 0.0f);
+    f.start();
     // The placeholder camera looks at (0, 1, 0): moving the origin there puts it at the screen centre.
     f.device.DrawPrimitives(kTriangle, kTriangleIndices, kWhiteTexture, false, true, translation(0.0f, 1.0f, 0.0f),
                             {0.5f, 0.25f, 1.0f, 1.0f}, false);
@@ -187,8 +143,7 @@ TEST(RenderDeviceDrawState, WorldIsAppliedBeforeViewAndProjection) {
 
 TEST(RenderDeviceDrawState, ProjectionFollowsTheResizedViewport) {
     DeviceFixture f;
-    f.create();
-    f.device.BeginFrame(placeholderCamera(), 0.0f);
+    f.start();
     const f32 wideXScale = f.device.projectionMatrix()[0];
     f.device.Resize(720, 720);
     f.device.BeginFrame(placeholderCamera(), 0.0f);
@@ -229,20 +184,15 @@ TEST(RenderDevicePrimitives, GrownCapacityDoublesFromMinimumsUpToTheLimit) {
     };
     for (const auto& c : overflows) {
         SCOPED_TRACE(c.name);
-        try {
-            grownCapacity(c.current, c.needed, 256, c.limit);
-            FAIL() << "no exception";
-        } catch (const std::overflow_error& error) {
-            EXPECT_STREQ(error.what(), "D3D11 buffer size is invalid or exceeds UINT_MAX.");
-        }
+        expectThrow<std::overflow_error>([&] { grownCapacity(c.current, c.needed, 256, c.limit); },
+                                         "D3D11 buffer size is invalid or exceeds UINT_MAX.");
     }
 }
 
 TEST(RenderDevicePrimitives, BuffersGrowGeometricallyAndNeverShrink) {
     DeviceFixture f;
-    f.create();
-    f.device.BeginFrame(placeholderCamera(), 0.0f);
-    drawTriangle(f.device, false, true, false);
+    f.start();
+    drawTriangle(f.device);
     EXPECT_EQ(f.device.primitiveVertexCapacity(), 256u);
     EXPECT_EQ(f.device.primitiveIndexCapacity(), 512u);
     ASSERT_EQ(f.backend->buffers.size(), 2u);
@@ -259,7 +209,7 @@ TEST(RenderDevicePrimitives, BuffersGrowGeometricallyAndNeverShrink) {
     EXPECT_TRUE(f.backend->buffers[0].released);
     EXPECT_STREQ(f.backend->buffers[2].desc.operation, "ID3D11Device::CreateBuffer(primitive vertices)");
 
-    drawTriangle(f.device, false, true, false);
+    drawTriangle(f.device);
     EXPECT_EQ(f.device.primitiveVertexCapacity(), 512u);
     EXPECT_EQ(f.backend->buffers.size(), 3u);
     EXPECT_EQ(f.backend->liveBuffers(), 2u);
@@ -267,8 +217,7 @@ TEST(RenderDevicePrimitives, BuffersGrowGeometricallyAndNeverShrink) {
 
 TEST(RenderDevicePrimitives, UploadsTheCallersVerticesAndIndices) {
     DeviceFixture f;
-    f.create();
-    f.device.BeginFrame(placeholderCamera(), 0.0f);
+    f.start();
     const std::array<u32, 6> indices{2, 1, 0, 0, 1, 2};
     f.device.DrawPrimitives(kTriangle, indices, kWhiteTexture, false, true, identityMatrix(), kWhite, false);
     const auto& draw = f.backend->draws.at(0);
@@ -278,78 +227,71 @@ TEST(RenderDevicePrimitives, UploadsTheCallersVerticesAndIndices) {
     EXPECT_EQ(f.device.Statistics().triangles, 2u);
 }
 
-TEST(RenderDevicePrimitives, EmptySpansDrawNothing) {
-    DeviceFixture f;
-    f.create();
-    f.device.BeginFrame(placeholderCamera(), 0.0f);
-    f.device.DrawPrimitives({}, kTriangleIndices, kWhiteTexture, false, true, identityMatrix(), kWhite, false);
-    f.device.DrawPrimitives(kTriangle, {}, kWhiteTexture, false, true, identityMatrix(), kWhite, false);
-    EXPECT_TRUE(f.backend->draws.empty());
-    EXPECT_TRUE(f.backend->buffers.empty());
-    EXPECT_EQ(f.device.Statistics().drawCalls, 0u);
-}
-
-TEST(RenderDevicePrimitives, RejectsIndexPastTheVertices) {
-    DeviceFixture f;
-    f.create();
-    f.device.BeginFrame(placeholderCamera(), 0.0f);
-    const std::array<u32, 3> indices{0, 1, 3};
-    try {
-        f.device.DrawPrimitives(kTriangle, indices, kWhiteTexture, false, true, identityMatrix(), kWhite, false);
-        FAIL() << "no exception";
-    } catch (const std::invalid_argument& error) {
-        EXPECT_STREQ(error.what(), "Primitive index exceeds the vertex count.");
-    }
-    EXPECT_TRUE(f.backend->draws.empty());
-}
-
-TEST(RenderDevicePrimitives, ShapesCountDrawCallsAndTriangles) {
+TEST(RenderDevicePrimitives, EmptyOrOutOfRangeDrawsReachNoBuffer) {
+    const std::array<u32, 3> pastTheEnd{0, 1, 3};
     const struct {
         const char* name;
-        void (*draw)(RenderDevice&);
-        u64 drawCalls;
-        u64 triangles;
+        std::span<const PrimitiveVertex> vertices;
+        std::span<const u32> indices;
+        const char* error;  // null: silently nothing
     } cases[] = {
-        {"grid of ten metres", [](RenderDevice& d) { d.DrawGroundGrid({0, 0, 0}, 10.0f); }, 2, 2 + 84},
-        {"ring of 48", [](RenderDevice& d) { d.DrawRing({0, 0, 0}, 1.0f, 0.2f, kWhite, 48, false); }, 1, 96},
-        {"ring of 2", [](RenderDevice& d) { d.DrawRing({0, 0, 0}, 1.0f, 0.2f, kWhite, 2, false); }, 0, 0},
-        {"ring of 513", [](RenderDevice& d) { d.DrawRing({0, 0, 0}, 1.0f, 0.2f, kWhite, 513, true); }, 0, 0},
-        {"flat ring", [](RenderDevice& d) { d.DrawRing({0, 0, 0}, 0.0f, 0.2f, kWhite, 48, false); }, 0, 0},
-        {"status bar", [](RenderDevice& d) { d.DrawStatusBar({0, 2, 0}, 0.5f, true); }, 2, 4},
-        {"billboard", [](RenderDevice& d) { d.DrawBillboard(kWhiteTexture, {0, 1, 0}, 1, 1, kWhite, 0, true); }, 1,
-         2},
+        {"no vertices", {}, kTriangleIndices, nullptr},
+        {"no indices", kTriangle, {}, nullptr},
+        {"index past the vertices", kTriangle, pastTheEnd, "Primitive index exceeds the vertex count."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         DeviceFixture f;
-        f.create();
-        f.device.BeginFrame(placeholderCamera(), 0.0f);
-        c.draw(f.device);
-        EXPECT_EQ(f.device.Statistics().drawCalls, c.drawCalls);
-        EXPECT_EQ(f.device.Statistics().triangles, c.triangles);
+        f.start();
+        const auto draw = [&] {
+            f.device.DrawPrimitives(c.vertices, c.indices, kWhiteTexture, false, true, identityMatrix(), kWhite, false);
+        };
+        if (c.error == nullptr) {
+            draw();
+        } else {
+            expectThrow<std::invalid_argument>(draw, c.error);
+        }
+        EXPECT_TRUE(f.backend->draws.empty());
+        EXPECT_TRUE(f.backend->buffers.empty());
+        EXPECT_EQ(f.device.Statistics().drawCalls, 0u);
     }
 }
 
-TEST(RenderDevicePrimitives, ShapeDrawFlags) {
+TEST(RenderDevicePrimitives, ShapesDrawWithTheirStatesAndRejectedRingsDrawNothing) {
     DeviceFixture f;
-    f.create();
-    f.device.BeginFrame(placeholderCamera(), 0.0f);
-    f.device.DrawGroundGrid({0, 0, 0}, 2.0f);
+    f.start();
+    f.device.DrawGroundGrid({0, 0, 0}, 10.0f);
+    f.device.DrawRing({0, 0, 0}, 1.0f, 0.2f, kWhite, 2, false);
+    f.device.DrawRing({0, 0, 0}, 1.0f, 0.2f, kWhite, 513, true);
+    f.device.DrawRing({0, 0, 0}, 0.0f, 0.2f, kWhite, 48, false);
     f.device.DrawStatusBar({0, 2, 0}, 0.2f, false);
-    f.device.DrawRing({0, 0, 0}, 1.0f, 0.2f, kWhite, 16, true);
+    f.device.DrawRing({0, 0, 0}, 1.0f, 0.2f, kWhite, 48, true);
     f.device.DrawBillboard(kNoTexture, {0, 1, 0}, 1, 1, kWhite, 0, false);
+    const struct {
+        const char* name;
+        BlendMode blend;
+        DepthMode depth;
+        u32 triangles;
+    } expected[] = {
+        {"floor", BlendMode::opaque, DepthMode::readWrite, 2},
+        {"grid lines of ten metres", BlendMode::alpha, DepthMode::readOnly, 84},
+        {"bar background on top", BlendMode::alpha, DepthMode::disabled, 2},
+        {"bar fill on top", BlendMode::alpha, DepthMode::disabled, 2},
+        {"ring of 48", BlendMode::additive, DepthMode::readOnly, 96},
+        {"billboard", BlendMode::alpha, DepthMode::readOnly, 2},
+    };
     const auto& draws = f.backend->draws;
-    ASSERT_EQ(draws.size(), 6u);
-    EXPECT_EQ(draws[0].state.blend, BlendMode::opaque);     // floor
-    EXPECT_EQ(draws[0].state.depth, DepthMode::readWrite);
-    EXPECT_EQ(draws[1].state.blend, BlendMode::alpha);      // grid lines
-    EXPECT_EQ(draws[1].state.depth, DepthMode::readOnly);
-    EXPECT_EQ(draws[2].state.depth, DepthMode::disabled);   // bar background on top
-    EXPECT_EQ(draws[3].state.depth, DepthMode::disabled);   // bar fill
+    ASSERT_EQ(draws.size(), std::size(expected));
+    for (std::size_t i = 0; i < draws.size(); ++i) {
+        SCOPED_TRACE(expected[i].name);
+        EXPECT_EQ(draws[i].state.blend, expected[i].blend);
+        EXPECT_EQ(draws[i].state.depth, expected[i].depth);
+        EXPECT_EQ(draws[i].call.indexCount, 3 * expected[i].triangles);
+    }
     EXPECT_EQ(draws[3].vertices[0].color, kStatusLowColor);
-    EXPECT_EQ(draws[4].state.blend, BlendMode::additive);   // ring
-    EXPECT_EQ(draws[5].state.blend, BlendMode::alpha);      // billboard
     EXPECT_FLOAT_EQ(draws[5].constants.lightAndTexture[2], 1.0f);
+    EXPECT_EQ(f.device.Statistics().drawCalls, 6u);
+    EXPECT_EQ(f.device.Statistics().triangles, 2u + 84u + 2u + 2u + 96u + 2u);
 }
 
 // ---- Frame, present, resize ----
@@ -370,7 +312,7 @@ TEST(RenderDeviceFrame, LatencyWaitsAreCounted) {
 TEST(RenderDeviceFrame, ResolvesOnlyWithMultisampling) {
     for (const u32 samples : {1u, 2u, 4u}) {
         SCOPED_TRACE(samples);
-        DeviceFixture f(samples);
+        DeviceFixture f({.sampleCount = samples});
         f.create();
         for (int i = 0; i < 3; ++i) {
             f.device.DrawPlaceholderFrame(0.0, 0);
@@ -399,26 +341,19 @@ TEST(RenderDeviceFrame, FailedPresentIsNotCounted) {
 }
 
 TEST(RenderDeviceFrame, PlaceholderFrameIsOnePulsingTriangle) {
-    const struct {
-        f64 time;
-        f32 pulse;
-    } cases[] = {{0.0, 0.85f}, {0.25, 1.0f}, {0.75, 0.7f}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.time);
-        DeviceFixture f;
-        f.create();
-        f.device.DrawPlaceholderFrame(c.time, 1);
-        ASSERT_EQ(f.backend->draws.size(), 1u);
-        const auto& draw = f.backend->draws[0];
-        EXPECT_NEAR(draw.constants.tint[0], c.pulse, 1e-6f);
-        EXPECT_NEAR(draw.constants.tint[2], c.pulse, 1e-6f);
-        EXPECT_FLOAT_EQ(draw.constants.tint[3], 1.0f);
-        EXPECT_EQ(draw.state.blend, BlendMode::opaque);
-        EXPECT_EQ(draw.indices, (std::vector<u32>{0, 2, 1}));
-        EXPECT_EQ(f.backend->presents, 1u);
-        EXPECT_EQ(f.device.Statistics().drawCalls, 1u);
-        EXPECT_EQ(f.device.Statistics().frameLatencyWaits, 1u);
-    }
+    DeviceFixture f;
+    f.create();
+    f.device.DrawPlaceholderFrame(0.75, 1);  // the pulse's low point
+    ASSERT_EQ(f.backend->draws.size(), 1u);
+    const auto& draw = f.backend->draws[0];
+    EXPECT_NEAR(draw.constants.tint[0], 0.7f, 1e-6f);
+    EXPECT_NEAR(draw.constants.tint[2], 0.7f, 1e-6f);
+    EXPECT_FLOAT_EQ(draw.constants.tint[3], 1.0f);
+    EXPECT_EQ(draw.state.blend, BlendMode::opaque);
+    EXPECT_EQ(draw.indices, (std::vector<u32>{0, 2, 1}));
+    EXPECT_EQ(f.backend->presents, 1u);
+    EXPECT_EQ(f.device.Statistics().drawCalls, 1u);
+    EXPECT_EQ(f.device.Statistics().frameLatencyWaits, 1u);
 }
 
 TEST(RenderDeviceFrame, ResizeIgnoresZeroSizesAndUncreatedDevices) {
@@ -426,7 +361,7 @@ TEST(RenderDeviceFrame, ResizeIgnoresZeroSizesAndUncreatedDevices) {
     uncreated.device.Resize(800, 600);
     EXPECT_TRUE(uncreated.backend->resizes.empty());
 
-    DeviceFixture f(4);
+    DeviceFixture f;
     f.create();
     f.device.Resize(0, 600);
     f.device.Resize(800, 0);
@@ -439,22 +374,12 @@ TEST(RenderDeviceFrame, ResizeIgnoresZeroSizesAndUncreatedDevices) {
 
 // ---- Screenshots ----
 
-class RenderDeviceScreenshot : public ::testing::Test {
-protected:
-    void SetUp() override {
-        directory_ = std::filesystem::path(KESTRUNE_BINARY_DIR) / "test-output" /
-                     ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        std::filesystem::remove_all(directory_);
-    }
-    std::filesystem::path directory_;
-};
-
-TEST_F(RenderDeviceScreenshot, WrittenOnceAtTheNextPresentIntoNewDirectories) {
+TEST(RenderDeviceScreenshot, WrittenOnceAtTheNextPresentIntoNewDirectories) {
     DeviceFixture f;
     f.create();
     f.backend->readbackWidth = 3;
     f.backend->readbackHeight = 2;
-    const std::filesystem::path path = directory_ / "nested" / "shot.bmp";
+    const std::filesystem::path path = testing::scratchDirectory() / "nested" / "deeper" / "shot.bmp";
     f.device.RequestScreenshot(path);
     f.device.DrawPlaceholderFrame(0.0, 0);
     ASSERT_TRUE(std::filesystem::exists(path));
@@ -479,20 +404,16 @@ TEST_F(RenderDeviceScreenshot, WrittenOnceAtTheNextPresentIntoNewDirectories) {
     EXPECT_FALSE(std::filesystem::exists(path));
 }
 
-TEST_F(RenderDeviceScreenshot, UnwritablePathThrowsAndKeepsTheRequest) {
+TEST(RenderDeviceScreenshot, UnwritablePathThrowsAndKeepsTheRequest) {
     DeviceFixture f;
     f.create();
-    const std::filesystem::path path = directory_ / "taken";
+    const std::filesystem::path path = testing::scratchDirectory() / "taken";
     std::filesystem::create_directories(path);  // a directory where the file should go
     f.device.RequestScreenshot(path);
     for (int attempt = 0; attempt < 2; ++attempt) {
         SCOPED_TRACE(attempt);
-        try {
-            f.device.DrawPlaceholderFrame(0.0, 0);
-            FAIL() << "no exception";
-        } catch (const std::runtime_error& error) {
-            EXPECT_STREQ(error.what(), "Unable to create screenshot file.");
-        }
+        expectThrow<std::runtime_error>([&] { f.device.DrawPlaceholderFrame(0.0, 0); },
+                                        "Unable to create screenshot file.");
     }
     EXPECT_EQ(f.device.Statistics().presentedFrames, 0u);
 }

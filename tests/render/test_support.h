@@ -1,7 +1,11 @@
 #pragma once
 // Small helpers shared by the renderer suites.
 
+#include <gtest/gtest.h>
+
 #include <array>
+#include <filesystem>
+#include <functional>
 
 #include "render/render_types.h"
 
@@ -22,6 +26,32 @@ inline Matrix4 translation(f32 x, f32 y, f32 z) {
     m[13] = y;
     m[14] = z;
     return m;
+}
+
+inline void expectNear(const Vec3& actual, const Vec3& expected, f32 tolerance = 1e-5f) {
+    for (std::size_t c = 0; c < 3; ++c) {
+        EXPECT_NEAR(actual[c], expected[c], tolerance) << "component " << c;
+    }
+}
+
+// `action` must throw an E whose message is `message`.
+template <class E>
+void expectThrow(const std::function<void()>& action, const std::string& message) {
+    try {
+        action();
+        ADD_FAILURE() << "no exception; expected: " << message;
+    } catch (const E& error) {
+        EXPECT_EQ(error.what(), message);
+    }
+}
+
+// An empty directory of the running test's name under the build tree's test output.
+inline std::filesystem::path scratchDirectory() {
+    const std::filesystem::path path = std::filesystem::path(KESTRUNE_BINARY_DIR) / "test-output" /
+                                       ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::filesystem::remove_all(path);
+    std::filesystem::create_directories(path);
+    return path;
 }
 
 }  // namespace kestrune::render::testing
