@@ -24,9 +24,13 @@ inline int srgbByte(f32 linear) {
     return static_cast<int>(std::lround(encoded * 255.0f));
 }
 
-inline f32 srgbToLinear(int byte) {
-    const f32 c = static_cast<f32>(byte) / 255.0f;
-    return c <= 0.04045f ? c / 12.92f : std::pow((c + 0.055f) / 1.055f, 2.4f);
+// A lit opaque surface of this colour and normal: ambient plus the sun (which lies towards
+// (-0.38, 0.82, -0.42)) by N.L.
+inline Color lit(const Color& c, const Vec3& normal) {
+    const f32 sunLength = std::sqrt(0.38f * 0.38f + 0.82f * 0.82f + 0.42f * 0.42f);
+    const f32 diffuse = std::max(0.0f, (-0.38f * normal[0] + 0.82f * normal[1] - 0.42f * normal[2]) / sunLength);
+    const f32 light = kLitAmbient + kLitDirectional * diffuse;
+    return {c[0] * light, c[1] * light, c[2] * light, 1.0f};
 }
 
 struct Pixel {

@@ -470,13 +470,12 @@ TEST(RenderDeviceDrawModel, SkinningErrorsNameTheirCause) {
         bool skinConstantBuffer;
         u32 drawnJoints;
         i32 drawnSkin;
-        bool singularNode;
         const char* message;
     } cases[] = {
-        {"skin past the model's skins", true, 1, 3, false, "Mesh skin index escaped validated model bounds."},
-        {"GPU record, skin beyond the palette", true, 129, 0, false,
+        {"skin past the model's skins", true, 1, 3, "Mesh skin index escaped validated model bounds."},
+        {"GPU record, skin beyond the palette", true, 129, 0,
          "GPU skin palette exceeds the renderer's validated matrix limit."},
-        {"no skin constant buffer", false, 1, 0, false, "GPU model pipeline is missing its skin constant buffer."},
+        {"no skin constant buffer", false, 1, 0, "GPU model pipeline is missing its skin constant buffer."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
