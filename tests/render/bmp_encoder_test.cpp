@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "base/little_endian.h"
+#include "render/test_support.h"
 
 namespace kestrune::render {
 namespace {
@@ -26,27 +27,17 @@ std::vector<std::byte> pixelsOf(u32 width, u32 height, std::size_t pitch) {
 TEST(BmpEncoder, OnePixelFileHasAllHeaderFields) {
     const std::vector<std::byte> pixels = pixelsOf(1, 1, 4);
     const std::vector<std::byte> file = encodeBmp({1, 1, 4, pixels});
-    ASSERT_EQ(file.size(), 58u);
-    const std::byte* b = file.data();
-    EXPECT_EQ(loadU16le(b + 0), 0x4D42);
-    EXPECT_EQ(loadU32le(b + 2), 58u);
-    EXPECT_EQ(loadU32le(b + 6), 0u);
-    EXPECT_EQ(loadU32le(b + 10), 54u);
-    EXPECT_EQ(loadU32le(b + 14), 40u);
-    EXPECT_EQ(loadI32le(b + 18), 1);
-    EXPECT_EQ(loadI32le(b + 22), -1);
-    EXPECT_EQ(loadU16le(b + 26), 1);
-    EXPECT_EQ(loadU16le(b + 28), 24);
-    EXPECT_EQ(loadU32le(b + 30), 0u);
-    EXPECT_EQ(loadU32le(b + 34), 4u);
-    EXPECT_EQ(loadU32le(b + 38), 2835u);
-    EXPECT_EQ(loadU32le(b + 42), 2835u);
-    EXPECT_EQ(loadU32le(b + 46), 0u);
-    EXPECT_EQ(loadU32le(b + 50), 0u);
-    EXPECT_EQ(file[54], std::byte{0x30});  // blue first
-    EXPECT_EQ(file[55], std::byte{0x20});
-    EXPECT_EQ(file[56], std::byte{0x10});
-    EXPECT_EQ(file[57], std::byte{0});  // padding
+    const std::array<u8, 58> expected{
+        'B', 'M', 58, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,           // file size, reserved, pixel offset
+        40, 0, 0, 0, 1, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF,          // info size, width 1, height -1: top down
+        1, 0, 24, 0, 0, 0, 0, 0, 4, 0, 0, 0,                      // planes, bits, uncompressed, pixel bytes
+        0x13, 0x0B, 0, 0, 0x13, 0x0B, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // 2835 pixels a metre, no palette
+        0x30, 0x20, 0x10, 0,                                      // blue first, then the row's padding
+    };
+    ASSERT_EQ(file.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(file[i], std::byte{expected[i]}) << "byte " << i;
+    }
 }
 
 TEST(BmpEncoder, RowsArePaddedToFourBytes) {
@@ -87,12 +78,8 @@ TEST(BmpEncoder, RejectsImagesBeyond32BitSizesBeforeReadingPixels) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        try {
-            encodeBmp({c.width, c.height, std::size_t{c.width} * 4, {}});
-            FAIL() << "no exception";
-        } catch (const std::overflow_error& error) {
-            EXPECT_STREQ(error.what(), "Screenshot is too large for BMP v3.");
-        }
+        testing::expectThrow<std::overflow_error>(
+            [&] { encodeBmp({c.width, c.height, std::size_t{c.width} * 4, {}}); }, "Screenshot is too large for BMP v3.");
     }
 }
 

@@ -9,6 +9,7 @@
 namespace kestrune::render {
 namespace {
 
+using testing::expectNear;
 using testing::transformPoint;
 using testing::translation;
 
@@ -16,14 +17,12 @@ TEST(CameraMath, LookAtMovesEyeToOriginAndTargetOntoPositiveZ) {
     const Vec3 eye{0.0f, 3.0f, -7.0f};
     const Vec3 target{0.0f, 1.0f, 0.0f};
     const Matrix4 view = lookAtLeftHanded(eye, target, {0.0f, 1.0f, 0.0f});
-    const auto eyeInView = transformPoint(view, eye);
-    EXPECT_NEAR(eyeInView[0], 0.0f, 1e-5f);
-    EXPECT_NEAR(eyeInView[1], 0.0f, 1e-5f);
-    EXPECT_NEAR(eyeInView[2], 0.0f, 1e-5f);
-    const auto targetInView = transformPoint(view, target);
-    EXPECT_NEAR(targetInView[0], 0.0f, 1e-5f);
-    EXPECT_NEAR(targetInView[1], 0.0f, 1e-5f);
-    EXPECT_NEAR(targetInView[2], std::sqrt(4.0f + 49.0f), 1e-5f);
+    const auto inView = [&](const Vec3& p) {
+        const auto v = transformPoint(view, p);
+        return Vec3{v[0], v[1], v[2]};
+    };
+    expectNear(inView(eye), {0.0f, 0.0f, 0.0f});
+    expectNear(inView(target), {0.0f, 0.0f, std::sqrt(4.0f + 49.0f)});
     // Left-handed: looking along +z from behind, world +x is to the right and +y up.
     EXPECT_GT(transformPoint(view, {1.0f, 1.0f, 0.0f})[0], 0.0f);
     EXPECT_GT(transformPoint(view, {0.0f, 2.0f, 0.0f})[1], 0.0f);
@@ -85,9 +84,7 @@ TEST(CameraMath, MultiplyAppliesLeftOperandFirst) {
 TEST(CameraMath, FacingBasisPointsRightAndUpOnScreen) {
     const Camera camera{{0.0f, 3.0f, -7.0f}, {0.0f, 1.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, 0.82f, 0.05f, 250.0f};
     const CameraBasis basis = cameraFacingBasis(camera);
-    EXPECT_NEAR(basis.right[0], 1.0f, 1e-6f);
-    EXPECT_NEAR(basis.right[1], 0.0f, 1e-6f);
-    EXPECT_NEAR(basis.right[2], 0.0f, 1e-6f);
+    expectNear(basis.right, {1.0f, 0.0f, 0.0f}, 1e-6f);
     EXPECT_NEAR(dot(basis.up, basis.up), 1.0f, 1e-5f);
     EXPECT_GT(basis.up[1], 0.9f);
     EXPECT_NEAR(dot(basis.up, normalizeOrZero(subtract(camera.target, camera.eye))), 0.0f, 1e-6f);

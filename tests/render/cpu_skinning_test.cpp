@@ -13,6 +13,7 @@
 namespace kestrune::render {
 namespace {
 
+using testing::expectNear;
 using testing::translation;
 
 SkinnedVertex vertexAt(const Vec3& position, const Vec3& normal, std::array<u16, 4> joints,
@@ -40,12 +41,6 @@ std::vector<SkinningKernel> availableKernels() {
         }
     }
     return kernels;
-}
-
-void expectNear(const Vec3& actual, const Vec3& expected, f32 tolerance) {
-    for (std::size_t c = 0; c < 3; ++c) {
-        EXPECT_NEAR(actual[c], expected[c], tolerance) << "component " << c;
-    }
 }
 
 // The rules one vertex at a time, with results worked out by hand; every kernel that can
@@ -180,12 +175,8 @@ TEST(CpuSkinning, PaletteMustBeFiniteAndAffineToBlend) {
 TEST(CpuSkinning, RejectsMismatchedOutput) {
     const std::array<SkinnedVertex, 3> vertices{};
     std::vector<PrimitiveVertex> out(2);
-    try {
-        skinVertices(vertices, {}, out);
-        FAIL() << "no exception";
-    } catch (const std::invalid_argument& error) {
-        EXPECT_STREQ(error.what(), "CPU skinning needs one output vertex per source vertex (2 for 3)");
-    }
+    testing::expectThrow<std::invalid_argument>([&] { skinVertices(vertices, {}, out); },
+                                                "CPU skinning needs one output vertex per source vertex (2 for 3)");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "render/hresult_error.h"
+#include "render/test_support.h"
 
 namespace kestrune::render {
 namespace {
@@ -44,11 +45,7 @@ TEST(HresultError, MessageNamesTheCallAndTheCodeInEightUpperCaseDigits) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.operation);
-        try {
-            ThrowHResultError(c.operation, c.hr);
-        } catch (const std::runtime_error& error) {
-            EXPECT_STREQ(error.what(), c.message);
-        }
+        testing::expectThrow<std::runtime_error>([&] { ThrowHResultError(c.operation, c.hr); }, c.message);
     }
 }
 

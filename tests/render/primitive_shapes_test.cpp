@@ -4,22 +4,14 @@
 
 #include <cmath>
 
+#include "render/test_support.h"
+
 namespace kestrune::render {
 namespace {
 
+using testing::expectNear;
+
 const Camera kFrontCamera{{0.0f, 0.0f, -5.0f}, {0.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, 1.0f, 0.1f, 100.0f};
-
-void expectVec(const Vec3& actual, const Vec3& expected, f32 tolerance = 1e-5f) {
-    EXPECT_NEAR(actual[0], expected[0], tolerance);
-    EXPECT_NEAR(actual[1], expected[1], tolerance);
-    EXPECT_NEAR(actual[2], expected[2], tolerance);
-}
-
-void expectColor(const Color& actual, const Color& expected) {
-    for (std::size_t i = 0; i < 4; ++i) {
-        EXPECT_FLOAT_EQ(actual[i], expected[i]) << "channel " << i;
-    }
-}
 
 TEST(PrimitiveShapes, QuadsShareOneListWithOffsetIndexPattern) {
     PrimitiveBatch batch;
@@ -29,7 +21,7 @@ TEST(PrimitiveShapes, QuadsShareOneListWithOffsetIndexPattern) {
     const std::vector<u32> expected{0, 2, 1, 0, 3, 2, 4, 6, 5, 4, 7, 6};
     EXPECT_EQ(batch.indices, expected);
     for (const PrimitiveVertex& v : batch.vertices) {
-        expectVec(v.normal, {0.0f, 1.0f, 0.0f});
+        expectNear(v.normal, {0.0f, 1.0f, 0.0f});
     }
 }
 
@@ -37,11 +29,11 @@ TEST(PrimitiveShapes, GroundFloorSitsBelowCentreWithCornerUvs) {
     PrimitiveBatch batch;
     buildGroundFloor(batch, {1.0f, 0.5f, -2.0f}, 3.0f);
     ASSERT_EQ(batch.vertices.size(), 4u);
-    expectVec(batch.vertices[0].position, {-2.0f, 0.48f, -5.0f});
-    expectVec(batch.vertices[2].position, {4.0f, 0.48f, 1.0f});
+    expectNear(batch.vertices[0].position, {-2.0f, 0.48f, -5.0f});
+    expectNear(batch.vertices[2].position, {4.0f, 0.48f, 1.0f});
     EXPECT_EQ(batch.vertices[1].uv, (std::array<f32, 2>{1.0f, 0.0f}));
     EXPECT_EQ(batch.vertices[3].uv, (std::array<f32, 2>{0.0f, 1.0f}));
-    expectColor(batch.vertices[0].color, {0.11f, 0.15f, 0.17f, 1.0f});
+    EXPECT_EQ(batch.vertices[0].color, kFloorColor);
 }
 
 TEST(PrimitiveShapes, GroundGridLineCounts) {
@@ -69,14 +61,14 @@ TEST(PrimitiveShapes, GridLinesAreThinQuadsAcrossTheWholeExtent) {
     buildGroundGrid(batch, {0.0f, 0.25f, 0.0f}, 1.0f);
     ASSERT_EQ(batch.vertices.size(), 24u);
     // First line: x = -1 from z = -1 to z = +1, offset by 0.012 across it.
-    expectVec(batch.vertices[0].position, {-1.012f, 0.25f, -1.0f});
-    expectVec(batch.vertices[1].position, {-1.012f, 0.25f, 1.0f});
-    expectVec(batch.vertices[2].position, {-0.988f, 0.25f, 1.0f});
-    expectVec(batch.vertices[3].position, {-0.988f, 0.25f, -1.0f});
+    expectNear(batch.vertices[0].position, {-1.012f, 0.25f, -1.0f});
+    expectNear(batch.vertices[1].position, {-1.012f, 0.25f, 1.0f});
+    expectNear(batch.vertices[2].position, {-0.988f, 0.25f, 1.0f});
+    expectNear(batch.vertices[3].position, {-0.988f, 0.25f, -1.0f});
     // Second line runs along x at z = -1.
-    expectVec(batch.vertices[4].position, {-1.0f, 0.25f, -0.988f});
-    expectVec(batch.vertices[5].position, {1.0f, 0.25f, -0.988f});
-    expectColor(batch.vertices[7].color, {0.15f, 0.34f, 0.42f, 0.34f});
+    expectNear(batch.vertices[4].position, {-1.0f, 0.25f, -0.988f});
+    expectNear(batch.vertices[5].position, {1.0f, 0.25f, -0.988f});
+    EXPECT_EQ(batch.vertices[7].color, kGridLineColor);
 }
 
 TEST(PrimitiveShapes, RingSegmentLimits) {
@@ -106,11 +98,11 @@ TEST(PrimitiveShapes, RingOf48SegmentsClosesOnItself) {
     ASSERT_TRUE(buildRing(batch, {1.0f, 0.1f, 2.0f}, 2.0f, 0.5f, color, 48));
     EXPECT_EQ(batch.vertices.size(), 98u);
     EXPECT_EQ(batch.indices.size(), 288u);
-    expectVec(batch.vertices[0].position, {2.75f, 0.1f, 2.0f});
-    expectVec(batch.vertices[1].position, {3.25f, 0.1f, 2.0f});
-    expectVec(batch.vertices[96].position, batch.vertices[0].position, 1e-4f);
+    expectNear(batch.vertices[0].position, {2.75f, 0.1f, 2.0f});
+    expectNear(batch.vertices[1].position, {3.25f, 0.1f, 2.0f});
+    expectNear(batch.vertices[96].position, batch.vertices[0].position, 1e-4f);
     EXPECT_EQ(batch.vertices[1].uv, (std::array<f32, 2>{1.0f, 1.0f}));
-    expectColor(batch.vertices[50].color, color);
+    EXPECT_EQ(batch.vertices[50].color, color);
     const std::vector<u32> firstSegment(batch.indices.begin(), batch.indices.begin() + 6);
     EXPECT_EQ(firstSegment, (std::vector<u32>{0, 3, 1, 0, 2, 3}));
     EXPECT_EQ(batch.indices.back(), 97u);
@@ -120,9 +112,9 @@ TEST(PrimitiveShapes, WideRingBecomesFilledDisc) {
     PrimitiveBatch batch;
     ASSERT_TRUE(buildRing(batch, {0, 0, 0}, 1.0f, 3.0f, kFloorColor, 4));
     for (std::size_t i = 0; i < batch.vertices.size(); i += 2) {
-        expectVec(batch.vertices[i].position, {0.0f, 0.0f, 0.0f});
+        expectNear(batch.vertices[i].position, {0.0f, 0.0f, 0.0f});
     }
-    expectVec(batch.vertices[1].position, {2.5f, 0.0f, 0.0f});
+    expectNear(batch.vertices[1].position, {2.5f, 0.0f, 0.0f});
 }
 
 TEST(PrimitiveShapes, BillboardAxesFollowTheAngle) {
@@ -141,8 +133,8 @@ TEST(PrimitiveShapes, BillboardAxesFollowTheAngle) {
         PrimitiveBatch batch;
         buildBillboard(batch, basis, {1.0f, 1.0f, 1.0f}, 4.0f, 2.0f, kFloorColor, c.angle);
         ASSERT_EQ(batch.vertices.size(), 4u);
-        expectVec(subtract(batch.vertices[1].position, batch.vertices[0].position), c.alongWidth);
-        expectVec(subtract(batch.vertices[3].position, batch.vertices[0].position), c.alongHeight);
+        expectNear(subtract(batch.vertices[1].position, batch.vertices[0].position), c.alongWidth);
+        expectNear(subtract(batch.vertices[3].position, batch.vertices[0].position), c.alongHeight);
         EXPECT_EQ(batch.vertices[0].uv, (std::array<f32, 2>{0.0f, 1.0f}));
         EXPECT_EQ(batch.vertices[2].uv, (std::array<f32, 2>{1.0f, 0.0f}));
     }
@@ -174,7 +166,7 @@ TEST(PrimitiveShapes, StatusBarFillColourAndWidth) {
             EXPECT_NEAR(left, -0.54f, 1e-5f);  // the fill starts at the track's left edge
         }
         EXPECT_NEAR(batch.vertices[3].position[1] - batch.vertices[0].position[1], 0.075f, 1e-5f);
-        expectColor(batch.vertices[0].color, c.color);
+        EXPECT_EQ(batch.vertices[0].color, c.color);
     }
 }
 
@@ -184,9 +176,9 @@ TEST(PrimitiveShapes, StatusBarBackgroundGrowsWhenHighlighted) {
         SCOPED_TRACE(highlighted);
         PrimitiveBatch batch;
         buildStatusBarBackground(batch, basis, {0.0f, 2.0f, 0.0f}, highlighted);
-        expectVec(batch.vertices[0].position, {-0.59f, highlighted ? 1.92f : 1.94f, 0.0f});
-        expectVec(batch.vertices[2].position, {0.59f, highlighted ? 2.08f : 2.06f, 0.0f});
-        expectColor(batch.vertices[0].color, kStatusBackgroundColor);
+        expectNear(batch.vertices[0].position, {-0.59f, highlighted ? 1.92f : 1.94f, 0.0f});
+        expectNear(batch.vertices[2].position, {0.59f, highlighted ? 2.08f : 2.06f, 0.0f});
+        EXPECT_EQ(batch.vertices[0].color, kStatusBackgroundColor);
     }
 }
 
@@ -195,9 +187,9 @@ TEST(PrimitiveShapes, PlaceholderTriangleAndPulse) {
     buildPlaceholderTriangle(batch);
     ASSERT_EQ(batch.vertices.size(), 3u);
     EXPECT_EQ(batch.indices, (std::vector<u32>{0, 2, 1}));
-    expectVec(batch.vertices[0].position, {0.0f, 1.75f, 0.0f});
-    expectVec(batch.vertices[2].normal, {0.0f, 0.0f, -1.0f});
-    expectColor(batch.vertices[1].color, {0.12f, 0.68f, 0.92f, 1.0f});
+    expectNear(batch.vertices[0].position, {0.0f, 1.75f, 0.0f});
+    expectNear(batch.vertices[2].normal, {0.0f, 0.0f, -1.0f});
+    EXPECT_EQ(batch.vertices[1].color, (Color{0.12f, 0.68f, 0.92f, 1.0f}));
     EXPECT_FLOAT_EQ(placeholderPulse(0.0f), 0.85f);
     EXPECT_NEAR(placeholderPulse(0.25f), 1.0f, 1e-6f);
     EXPECT_NEAR(placeholderPulse(0.75f), 0.7f, 1e-6f);

@@ -7,6 +7,7 @@
 #include "content/animation.h"
 #include "content/kmdl_reader.h"
 #include "content/kmdl_writer.h"
+#include "render/test_support.h"
 
 namespace kestrune::render::testing {
 
@@ -26,14 +27,6 @@ Node node(const std::string& name, i32 parent, const Vec3& translation) {
     n.parent = parent;
     n.transform.translation = translation;
     return n;
-}
-
-Matrix4 inverseTranslation(const Vec3& at) {
-    Matrix4 m = identityMatrix();
-    m[12] = -at[0];
-    m[13] = -at[1];
-    m[14] = -at[2];
-    return m;
 }
 
 std::array<f32, 4> aboutAxis(const Vec3& axis, f32 radians) {
@@ -182,7 +175,8 @@ Model testCharacter() {
     for (u32 j = 0; j < std::size(joints); ++j) {
         model.nodes.push_back(node(joints[j].name, joints[j].parent, joints[j].local));
         skin.joints.push_back(j + 1);
-        skin.inverseBindMatrices.push_back(inverseTranslation(joints[j].global));
+        const Vec3& at = joints[j].global;
+        skin.inverseBindMatrices.push_back(translation(-at[0], -at[1], -at[2]));
     }
     model.nodes.push_back(node("body", 0, {0.0f, 0.0f, 0.0f}));
     const i32 bodyNode = static_cast<i32>(model.nodes.size() - 1);
