@@ -37,9 +37,12 @@ const std::filesystem::path kPng = "../shared/testdata/pngsuite/basn2c08.png";  
 constexpr Color kRed{1.0f, 0.0f, 0.0f, 1.0f};
 constexpr Color kGlass{0.2f, 0.4f, 1.0f, 0.5f};
 
-// A started device; `draw` draws a model in its bind pose.
+// A started device; `draw` draws a model in its bind pose, `drawPose` plainly in a given pose.
 struct Fixture : DeviceFixture {
     explicit Fixture(bool gpuSkinning = true) : DeviceFixture({.gpuSkinning = gpuSkinning}) { start(); }
+    void drawPose(ModelHandle handle, const Model& model, std::span<const Matrix4> pose) {
+        device.DrawModel(handle, model, pose, identityMatrix(), kWhite, {}, kNoTexture, false);
+    }
     void draw(ModelHandle handle, const Model& model, std::span<const std::string_view> hidden = {},
               TextureHandle textureOverride = kNoTexture, bool additive = false, const Color& tint = kWhite) {
         const std::vector<Matrix4> pose = bindPose(model);
@@ -339,7 +342,7 @@ TEST(RenderDeviceDrawModel, EveryGpuMeshUploadsASkinImage) {
     const ModelHandle character = f.device.UploadModel(skinned, ".");
     const ModelHandle quads = f.device.UploadModel(rigid, ".");
     const std::vector<Matrix4> pose = testing::clipPose(skinned, "walk", 0.3);
-    f.device.DrawModel(character, skinned, pose, identityMatrix(), kWhite, {}, kNoTexture, false);
+    f.drawPose(character, skinned, pose);
     const SkinConstants image = f.backend->lastSkin;
     const u32 joints = static_cast<u32>(skinned.skins[0].joints.size());
     EXPECT_EQ(image.skinMetadata, (std::array<u32, 4>{1, joints, 0, 0}));
@@ -372,7 +375,7 @@ TEST(RenderDeviceDrawModel, CpuPathWritesSkinnedVerticesEveryDraw) {
     const ModelHandle quadsHandle = f.device.UploadModel(quads, ".");
     const std::vector<Matrix4> pose = testing::clipPose(character, "walk", 0.3);
     for (int frame = 0; frame < 2; ++frame) {
-        f.device.DrawModel(characterHandle, character, pose, identityMatrix(), kWhite, {}, kNoTexture, false);
+        f.drawPose(characterHandle, character, pose);
     }
     f.draw(quadsHandle, quads);
     const MeshRecord& cloth = f.device.modelRecord(characterHandle)->meshes[0];
@@ -453,9 +456,7 @@ TEST(RenderDeviceDrawModel, HandleAndPoseErrorsComeBeforeAnyDraw) {
         SCOPED_TRACE(c.name);
         Fixture f;
         f.device.UploadModel(model, ".");
-        expectThrow<std::invalid_argument>([&] {
-            f.device.DrawModel(c.handle, *c.model, c.pose, identityMatrix(), kWhite, {}, kNoTexture, false);
-        }, c.message);
+        expectThrow<std::invalid_argument>([&] { f.drawPose(c.handle, *c.model, c.pose); }, c.message);
         EXPECT_TRUE(f.backend->draws.empty());
         EXPECT_EQ(f.backend->skinWrites, 0u);
         EXPECT_EQ(f.device.Statistics().drawCalls, 0u);
@@ -485,9 +486,7 @@ TEST(RenderDeviceDrawModel, SkinningErrorsNameTheirCause) {
         Model drawn = c.drawnJoints == 1 ? uploaded : testing::skinnedQuadModel(c.drawnJoints);
         drawn.meshes[0].skin = c.drawnSkin;
         const std::vector<Matrix4> pose = bindPose(drawn);
-        expectThrow<std::runtime_error>([&] {
-            f.device.DrawModel(handle, drawn, pose, identityMatrix(), kWhite, {}, kNoTexture, false);
-        }, c.message);
+        expectThrow<std::runtime_error>([&] { f.drawPose(handle, drawn, pose); }, c.message);
         EXPECT_TRUE(f.backend->draws.empty());
     }
     for (const bool gpuDevice : {true, false}) {
@@ -496,9 +495,7 @@ TEST(RenderDeviceDrawModel, SkinningErrorsNameTheirCause) {
         const ModelHandle handle = f.device.UploadModel(uploaded, ".");
         std::vector<Matrix4> pose = bindPose(uploaded);
         pose[0][5] = 0.0f;  // the mesh's node flattened: no inverse
-        expectThrow<content::ContentError>([&] {
-            f.device.DrawModel(handle, uploaded, pose, identityMatrix(), kWhite, {}, kNoTexture, false);
-        }, "affine matrix is singular");
+        expectThrow<content::ContentError>([&] { f.drawPose(handle, uploaded, pose); }, "affine matrix is singular");
         EXPECT_TRUE(f.backend->draws.empty());
     }
 }

@@ -154,38 +154,33 @@ TEST(RenderDeviceDrawState, ProjectionFollowsTheResizedViewport) {
 // ---- Primitive buffers ----
 
 TEST(RenderDevicePrimitives, GrownCapacityDoublesFromMinimumsUpToTheLimit) {
+    constexpr u64 kVertexLimit = kPrimitiveVertexLimit;
+    constexpr u64 kOverflow = 0;
     const struct {
         const char* name;
         u64 current;
         u64 needed;
         u64 minimum;
+        u64 limit;
         u64 expected;
     } cases[] = {
-        {"first small draw gets the minimum", 0, 3, 256, 256},
-        {"just above doubles", 256, 300, 256, 512},
-        {"far above takes the need", 256, 1000, 256, 1000},
-        {"index minimum", 0, 3, 512, 512},
-        {"largest vertex count", 0, kPrimitiveVertexLimit - 1, 256, kPrimitiveVertexLimit - 1},
+        {"first small draw gets the minimum", 0, 3, 256, kVertexLimit, 256},
+        {"just above doubles", 256, 300, 256, kVertexLimit, 512},
+        {"far above takes the need", 256, 1000, 256, kVertexLimit, 1000},
+        {"index minimum", 0, 3, 512, kPrimitiveIndexLimit, 512},
+        {"largest vertex count", 0, kVertexLimit - 1, 256, kVertexLimit, kVertexLimit - 1},
+        {"vertex count at the limit", 0, kVertexLimit, 256, kVertexLimit, kOverflow},
+        {"doubling reaches the limit", kVertexLimit / 2 + 1, kVertexLimit / 2 + 2, 256, kVertexLimit, kOverflow},
+        {"index count at the limit", 0, kPrimitiveIndexLimit, 512, kPrimitiveIndexLimit, kOverflow},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(grownCapacity(c.current, c.needed, c.minimum, kPrimitiveVertexLimit), c.expected);
-    }
-    const struct {
-        const char* name;
-        u64 current;
-        u64 needed;
-        u64 limit;
-    } overflows[] = {
-        {"vertex count at the limit", 0, kPrimitiveVertexLimit, kPrimitiveVertexLimit},
-        {"doubling reaches the limit", kPrimitiveVertexLimit / 2 + 1, kPrimitiveVertexLimit / 2 + 2,
-         kPrimitiveVertexLimit},
-        {"index count at the limit", 0, kPrimitiveIndexLimit, kPrimitiveIndexLimit},
-    };
-    for (const auto& c : overflows) {
-        SCOPED_TRACE(c.name);
-        expectThrow<std::overflow_error>([&] { grownCapacity(c.current, c.needed, 256, c.limit); },
-                                         "D3D11 buffer size is invalid or exceeds UINT_MAX.");
+        const auto grow = [&] { return grownCapacity(c.current, c.needed, c.minimum, c.limit); };
+        if (c.expected == kOverflow) {
+            expectThrow<std::overflow_error>(grow, "D3D11 buffer size is invalid or exceeds UINT_MAX.");
+        } else {
+            EXPECT_EQ(grow(), c.expected);
+        }
     }
 }
 
@@ -296,29 +291,30 @@ TEST(RenderDevicePrimitives, ShapesDrawWithTheirStatesAndRejectedRingsDrawNothin
 
 // ---- Frame, present, resize ----
 
-TEST(RenderDeviceFrame, LatencyWaitsAreCounted) {
-    DeviceFixture f;
-    f.create();
-    f.backend->waitResults = {LatencyWait::signalled, LatencyWait::timedOut, LatencyWait::noWaitable};
-    for (int i = 0; i < 3; ++i) {
-        f.device.BeginFrame(placeholderCamera(), 0.0f);
-    }
-    EXPECT_EQ(f.device.Statistics().frameLatencyWaits, 2u);
-    EXPECT_EQ(f.device.Statistics().frameLatencyTimeouts, 1u);
-    EXPECT_EQ(f.backend->passes.size(), 3u);
-    EXPECT_EQ(f.backend->passes[0], kClearColor);
-}
-
-TEST(RenderDeviceFrame, ResolvesOnlyWithMultisampling) {
+TEST(RenderDeviceFrame, PlaceholderFramesPulseCountWaitsAndResolveOnlyWithMultisampling) {
     for (const u32 samples : {1u, 2u, 4u}) {
         SCOPED_TRACE(samples);
         DeviceFixture f({.sampleCount = samples});
         f.create();
+        f.backend->waitResults = {LatencyWait::signalled, LatencyWait::timedOut, LatencyWait::noWaitable};
         for (int i = 0; i < 3; ++i) {
-            f.device.DrawPlaceholderFrame(0.0, 0);
+            f.device.DrawPlaceholderFrame(0.75, 1);  // the pulse's low point
         }
-        EXPECT_EQ(f.device.Statistics().antiAliasingResolves, samples > 1 ? 3u : 0u);
-        EXPECT_EQ(f.device.Statistics().presentedFrames, 3u);
+        const RenderStatistics& stats = f.device.Statistics();
+        EXPECT_EQ(stats.frameLatencyWaits, 2u);
+        EXPECT_EQ(stats.frameLatencyTimeouts, 1u);
+        EXPECT_EQ(stats.antiAliasingResolves, samples > 1 ? 3u : 0u);
+        EXPECT_EQ(stats.presentedFrames, 3u);
+        EXPECT_EQ(stats.drawCalls, 3u);
+        EXPECT_EQ(f.backend->presents, 3u);
+        EXPECT_EQ(f.backend->passes, std::vector<Color>(3, kClearColor));
+        ASSERT_EQ(f.backend->draws.size(), 3u);
+        const auto& draw = f.backend->draws[2];
+        EXPECT_NEAR(draw.constants.tint[0], 0.7f, 1e-6f);
+        EXPECT_NEAR(draw.constants.tint[2], 0.7f, 1e-6f);
+        EXPECT_FLOAT_EQ(draw.constants.tint[3], 1.0f);
+        EXPECT_EQ(draw.state.blend, BlendMode::opaque);
+        EXPECT_EQ(draw.indices, (std::vector<u32>{0, 2, 1}));
     }
 }
 
@@ -338,22 +334,6 @@ TEST(RenderDeviceFrame, FailedPresentIsNotCounted) {
     EXPECT_THROW(f.device.DrawPlaceholderFrame(0.0, 0), std::runtime_error);
     EXPECT_EQ(f.device.Statistics().presentedFrames, 0u);
     EXPECT_EQ(f.backend->presents, 1u);
-}
-
-TEST(RenderDeviceFrame, PlaceholderFrameIsOnePulsingTriangle) {
-    DeviceFixture f;
-    f.create();
-    f.device.DrawPlaceholderFrame(0.75, 1);  // the pulse's low point
-    ASSERT_EQ(f.backend->draws.size(), 1u);
-    const auto& draw = f.backend->draws[0];
-    EXPECT_NEAR(draw.constants.tint[0], 0.7f, 1e-6f);
-    EXPECT_NEAR(draw.constants.tint[2], 0.7f, 1e-6f);
-    EXPECT_FLOAT_EQ(draw.constants.tint[3], 1.0f);
-    EXPECT_EQ(draw.state.blend, BlendMode::opaque);
-    EXPECT_EQ(draw.indices, (std::vector<u32>{0, 2, 1}));
-    EXPECT_EQ(f.backend->presents, 1u);
-    EXPECT_EQ(f.device.Statistics().drawCalls, 1u);
-    EXPECT_EQ(f.device.Statistics().frameLatencyWaits, 1u);
 }
 
 TEST(RenderDeviceFrame, ResizeIgnoresZeroSizesAndUncreatedDevices) {
