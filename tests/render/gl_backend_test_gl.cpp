@@ -276,9 +276,7 @@ TEST_F(GlBackendStateTest, ModelProgramSkinsWithThePalette) {
 }
 
 TEST_F(GlBackendTest, ScreenshotFileHoldsThePresentedPixelsTopDownInBgrOrder) {
-    const std::filesystem::path path =
-        std::filesystem::path(KESTRUNE_BINARY_DIR) / "test-output" / "gl-screenshot" / "arena.bmp";
-    std::filesystem::remove(path);
+    const std::filesystem::path path = scratchDirectory() / "arena.bmp";
     device_->BeginFrame({{0.0f, 4.0f, -6.0f}, {0.0f, 0.5f, 0.0f}, {0.0f, 1.0f, 0.0f}, 0.9f, 0.05f, 250.0f}, 0.0f);
     device_->DrawGroundGrid({0.0f, 0.0f, 0.0f}, 4.0f);
     device_->DrawRing({-1.5f, 0.01f, 0.0f}, 1.0f, 0.15f, {0.95f, 0.55f, 0.1f, 0.9f}, 48, true);
@@ -306,12 +304,10 @@ TEST_F(GlBackendTest, ResizeRebuildsTargetsAtTheNewSize) {
     device_->Resize(0, 0);
     device_->Resize(96, 48);
     SDL_SetWindowSize(window_, 96, 48);
-    captureWidth_ = 96;
-    captureHeight_ = 48;
     device_->DrawPlaceholderFrame(0.25, 0);
     const Capture image = capture();
-    EXPECT_EQ(image.width, 96u);
-    EXPECT_EQ(image.height, 48u);
+    ASSERT_EQ(image.width, 96u);
+    ASSERT_EQ(image.height, 48u);
     expectPixel(image.at(0, 0), kClearColor);
     const Pixel triangle = pixelAt(image, {0.0f, 1.2f, 0.0f});
     EXPECT_GT(triangle.r, 60);

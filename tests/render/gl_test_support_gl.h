@@ -91,7 +91,6 @@ protected:
         backend_ = backend.get();
         device_ = std::make_unique<RenderDevice>(std::move(backend));
         device_->Create({window_}, sizePixels, sizePixels, false);
-        captureWidth_ = captureHeight_ = sizePixels;
     }
     void closeDevice() {
         device_.reset();
@@ -106,17 +105,13 @@ protected:
         backend_->readBackBuffer(image);
         return image;
     }
-    // Where a world point lands in the read-back image (x right, y down).
-    std::pair<int, int> pixelOf(const Vec3& world) const {
+    // The read-back pixel where a world point lands (x right, y down).
+    Pixel pixelAt(const Capture& image, const Vec3& world) const {
         const Matrix4 viewProjection = multiply(device_->viewMatrix(), device_->projectionMatrix());
         const auto clip = transformPoint(viewProjection, world);
-        const f32 x = (clip[0] / clip[3] * 0.5f + 0.5f) * static_cast<f32>(captureWidth_);
-        const f32 y = (0.5f - clip[1] / clip[3] * 0.5f) * static_cast<f32>(captureHeight_);
-        return {static_cast<int>(x), static_cast<int>(y)};
-    }
-    Pixel pixelAt(const Capture& image, const Vec3& world) const {
-        const auto [x, y] = pixelOf(world);
-        return image.at(x, y);
+        const f32 x = (clip[0] / clip[3] * 0.5f + 0.5f) * static_cast<f32>(image.width);
+        const f32 y = (0.5f - clip[1] / clip[3] * 0.5f) * static_cast<f32>(image.height);
+        return image.at(static_cast<int>(x), static_cast<int>(y));
     }
     void frontCamera(f32 distance = 5.0f) {
         device_->BeginFrame({{0.0f, 0.0f, -distance}, {0.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, 0.9f, 0.05f, 250.0f},
@@ -126,8 +121,6 @@ protected:
     SDL_Window* window_ = nullptr;
     gl::GlBackend* backend_ = nullptr;
     std::unique_ptr<RenderDevice> device_;
-    u32 captureWidth_ = kSize;
-    u32 captureHeight_ = kSize;
 };
 
 }  // namespace kestrune::render::testing
