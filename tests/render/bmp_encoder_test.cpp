@@ -78,8 +78,8 @@ TEST(BmpEncoder, RejectsImagesBeyond32BitSizesBeforeReadingPixels) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        testing::expectThrow<std::overflow_error>(
-            [&] { encodeBmp({c.width, c.height, std::size_t{c.width} * 4, {}}); }, "Screenshot is too large for BMP v3.");
+        testing::expectThrow<std::overflow_error>([&] { encodeBmp({c.width, c.height, std::size_t{c.width} * 4, {}}); },
+                                                  "Screenshot is too large for BMP v3.");
     }
 }
 

@@ -130,7 +130,7 @@ TEST(RenderDeviceUpload, CountsModelsAndMeshesAndKeepsRecords) {
         EXPECT_EQ(std::memcmp(indices.contents.data(), model.meshes[i].indices.data(), 24), 0);
         EXPECT_STREQ(indices.desc.operation, "ID3D11Device::CreateBuffer(model indices)");
     }
-    EXPECT_NE(f.device.modelRecord(first)->meshes[0].vertexBuffer, f.device.modelRecord(second)->meshes[0].vertexBuffer);
+    EXPECT_NE(record.meshes[0].vertexBuffer, f.device.modelRecord(second)->meshes[0].vertexBuffer);
     EXPECT_EQ(f.device.modelRecord(ModelHandle{2}), nullptr);
 }
 
