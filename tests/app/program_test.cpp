@@ -41,29 +41,29 @@ std::string failureReport(std::u16string_view error) {
     return testing::withTextFileNewlines(formatSmokeReport(summary));
 }
 
-std::string payload(std::string_view magic, std::string_view ticket, std::string_view name) {
-    std::string out(magic);
-    for (const std::size_t length : {ticket.size(), name.size()}) {
-        out += static_cast<char>(length & 0xFF);
-        out += static_cast<char>(length >> 8);
-    }
-    return out + std::string(ticket) + std::string(name);
-}
-
-TEST(Program, OptionErrorsEndBeforeAnyLogOrReportAndAlwaysShowTheBox) {
+// Refused options and a refused launcher payload end before any log or report, and even a
+// smoke run shows the box for them.
+TEST(Program, OptionAndPayloadErrorsEndBeforeAnyLogOrReportAndAlwaysShowTheBox) {
     const struct {
         std::vector<std::string> arguments;
+        std::string payload;  // written to the session pipe
         std::string message;
     } cases[] = {
-        {{"--frames=0"}, "--frames must be between 1 and 10000."},
+        {{"--frames=0"}, "", "--frames must be between 1 and 10000."},
         // the smoke flag only counts once the options are final
-        {{"--smoke-test", "--report=out/report.json", "--unknown"}, "Unknown command-line option."},
-        {{"--smoke-test", "--report=out/report.json", "--session-pipe=5"}, "--session-pipe requires --server."},
+        {{"--smoke-test", "--report=out/report.json", "--unknown"}, "", "Unknown command-line option."},
+        {{"--smoke-test", "--report=out/report.json", "--session-pipe=5"}, "", "--session-pipe requires --server."},
+        {{"--smoke-test", "--server=127.0.0.1:9", "--session-pipe={pipe}", "--report=out/report.json"},
+         testing::sessionPayloadHeader("KSN2", 6, 4) + "ticketname",
+         "The launcher session payload has an invalid signature."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
         const ScratchDirectory scratch;
-        expectFatalEnd(testing::runProgram(c.arguments, scratch.path()), c.message, true);
+        testing::TestPipe pipe;
+        pipe.write(c.payload);
+        pipe.closeWriteEnd();
+        expectFatalEnd(testing::runProgram(c.arguments, scratch.path(), &pipe), c.message, true);
         EXPECT_FALSE(std::filesystem::exists(scratch / "logs"));
         EXPECT_FALSE(std::filesystem::exists(scratch / "out"));
     }
@@ -105,7 +105,7 @@ TEST(Program, TheLauncherTicketNeverLeavesTheProcess) {
     const std::string ticket = "SECRET-TICKET-4711";
     const ScratchDirectory scratch;
     testing::TestPipe pipe;
-    pipe.write(payload("KSN1", ticket, "Aria"));
+    pipe.write(testing::sessionPayloadHeader("KSN1", static_cast<u16>(ticket.size()), 4) + ticket + "Aria");
     pipe.closeWriteEnd();
     const ProgramRun run = testing::runProgram({"--smoke-test", "--server=127.0.0.1:9", "--session-pipe={pipe}",
                                                 "--log=run.log", "--report=report.json"},
@@ -116,19 +116,6 @@ TEST(Program, TheLauncherTicketNeverLeavesTheProcess) {
     for (const std::string& output : {run.standardError, log, testing::readFileBytes(scratch / "report.json").value_or("")}) {
         EXPECT_EQ(output.find(ticket), std::string::npos) << output;
     }
-}
-
-TEST(Program, ABadLauncherPayloadEndsBeforeTheLog) {
-    const ScratchDirectory scratch;
-    testing::TestPipe pipe;
-    pipe.write(payload("KSN2", "ticket", "name"));
-    pipe.closeWriteEnd();
-    const ProgramRun run = testing::runProgram(
-        {"--smoke-test", "--server=127.0.0.1:9", "--session-pipe={pipe}", "--report=report.json"}, scratch.path(),
-        &pipe);
-    expectFatalEnd(run, "The launcher session payload has an invalid signature.", true);
-    EXPECT_FALSE(std::filesystem::exists(scratch / "logs"));
-    EXPECT_FALSE(std::filesystem::exists(scratch / "report.json"));
 }
 
 }  // namespace

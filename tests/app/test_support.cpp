@@ -30,6 +30,15 @@ std::optional<std::string> readFileBytes(const std::filesystem::path& path) {
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
+std::string sessionPayloadHeader(std::string_view magic, u16 ticketBytes, u16 nameBytes) {
+    std::string out(magic);
+    for (const u16 value : {ticketBytes, nameBytes}) {
+        out += static_cast<char>(value & 0xFF);
+        out += static_cast<char>(value >> 8);
+    }
+    return out;
+}
+
 std::string withTextFileNewlines(std::string_view text) {
     std::string out;
     for (const char c : text) {

@@ -37,6 +37,10 @@ std::optional<std::string> readFileBytes(const std::filesystem::path& path);
 // log mirror is the debugger output, so there it runs `action` and returns nothing.
 std::optional<std::string> captureStandardError(const std::function<void()>& action);
 
+// The launcher's session record header: magic, then the ticket and name lengths as
+// little-endian u16.
+std::string sessionPayloadHeader(std::string_view magic, u16 ticketBytes, u16 nameBytes);
+
 // "\n" as a text-mode file holds it: CR LF on Windows, LF on Linux.
 std::string_view textFileNewline();
 std::string withTextFileNewlines(std::string_view text);
