@@ -53,18 +53,19 @@ TEST(LogLine, IsUtcWithFlooredSecondsAndTheLevelName) {
     }
 }
 
-TEST(Log, EachOpeningStartsAFreshFileAndCreatesMissingDirectories) {
+TEST(Log, EachOpeningStartsAFreshFileInMissingDirectoriesWithOneBytePerCharacter) {
     const ScratchDirectory scratch;
     const auto path = scratch / "deep/er/run.log";
     {
         Log log(path);
-        log.write(kLogInfo, std::string_view("first run, a longer line than the second"));
+        log.write(kLogInfo, std::string_view(std::string(300, 'x')));  // longer than all of the second run
     }
     {
         Log log(path);
-        log.write(kLogWarn, std::string_view("second run"));
+        log.write(kLogInfo, u"caf\u00e9 \u00ff|\u0100|\U0001F600|\xD800|end\nnext");
+        log.write(kLogError, std::string_view("Latin-1 byte \xE9"));
     }
-    expectLogFile(path, {{true, "[WARN] second run"}});
+    expectLogFile(path, {{true, "[INFO] caf\xE9 \xFF|?|?|?|end"}, {false, "next"}, {true, "[ERROR] Latin-1 byte \xE9"}});
 }
 
 TEST(Log, ABareFileNameCreatesNoDirectory) {
@@ -96,17 +97,6 @@ TEST(Log, OpeningFailsWithTheLogMessage) {
     }
     Log blocker(scratch / "file.log");
     EXPECT_THROW(Log(scratch / "file.log/inner.log"), std::filesystem::filesystem_error);
-}
-
-TEST(Log, WritesOneBytePerCharacterAndLineBreaksAsGiven) {
-    const ScratchDirectory scratch;
-    const auto path = scratch / "run.log";
-    {
-        Log log(path);
-        log.write(kLogInfo, u"caf\u00e9 \u00ff|\u0100|\U0001F600|\xD800|end\nnext");
-        log.write(kLogError, std::string_view("Latin-1 byte \xE9"));
-    }
-    expectLogFile(path, {{true, "[INFO] caf\xE9 \xFF|?|?|?|end"}, {false, "next"}, {true, "[ERROR] Latin-1 byte \xE9"}});
 }
 
 }  // namespace

@@ -206,29 +206,21 @@ TEST(FrameLoop, PacingAndSyncIntervalFollowTheRunKind) {
     }
 }
 
-class FrameLoopScreenshot : public ::testing::Test {
-protected:
-    void SetUp() override {
-        path_ = std::filesystem::path(KESTRUNE_BINARY_DIR) / "test-output" /
-                ::testing::UnitTest::GetInstance()->current_test_info()->name() / "shot.bmp";
-        std::filesystem::remove_all(path_.parent_path());
-    }
-    std::filesystem::path path_;
-};
-
-TEST_F(FrameLoopScreenshot, TakenOnceWhileDrawingTheBudgetFrameOfAScene) {
+TEST(FrameLoop, ScreenshotTakenOnceWhileDrawingTheBudgetFrameOfAScene) {
+    const std::filesystem::path path = std::filesystem::path(KESTRUNE_BINARY_DIR) / "test-output/frame-loop/shot.bmp";
+    std::filesystem::remove_all(path.parent_path());  // the shot creates its directory
     for (const bool withScene : {true, false}) {
         SCOPED_TRACE(withScene ? "scene" : "placeholder frames");
         LaunchOptions options;
-        options.screenshotPath = path_;
+        options.screenshotPath = path;
         options.frames = 3;
         SceneHost f(options);
         if (!withScene) f.host->scene.reset();
         FrameLoop loop(*f.host);
         for (u32 frame = 1; frame <= 5; ++frame) {
             loop.runFrame();
-            EXPECT_EQ(std::filesystem::exists(path_), withScene && frame == 3) << "frame " << frame;
-            std::filesystem::remove(path_);
+            EXPECT_EQ(std::filesystem::exists(path), withScene && frame == 3) << "frame " << frame;
+            std::filesystem::remove(path);
         }
     }
 }
