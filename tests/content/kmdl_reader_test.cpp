@@ -2,12 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <bit>
 #include <functional>
 #include <limits>
 
 #include "content/kmdl_writer.h"
 #include "content/sha256.h"
+#include "content/transform_math.h"
 #include "content_test_support.h"
 #include "kmdl_test_support.h"
 #include "sample_models.h"
@@ -32,26 +33,18 @@ std::vector<std::byte> minimalFile(std::string_view table = std::string_view("\0
     const auto u32le = [&](u32 v) {
         for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::byte>(v >> (8 * i)));
     };
-    const auto f32le = [&](f32 v) { u32le(std::bit_cast<u32>(v)); };
     for (char c : std::string_view("KMDL0001")) b.push_back(static_cast<std::byte>(c));
-    u32le(1);
-    u32le(0x01020304);
-    u32le(1);  // nodes
-    u32le(0);  // skins
-    u32le(0);  // meshes
-    u32le(1);  // materials
-    u32le(0);  // clips
-    u32le(static_cast<u32>(table.size()));
-    u32le(0);  // flags
+    // Version, endian marker; one node, no skins or meshes, one material, no clips; flags 0.
+    for (u32 v : {1u, 0x01020304u, 1u, 0u, 0u, 1u, 0u, static_cast<u32>(table.size()), 0u}) u32le(v);
     for (char c : table) b.push_back(static_cast<std::byte>(c));
     u32le(nodeName);
     u32le(0xFFFFFFFF);  // parent -1
-    for (f32 v : {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f, 1.0f, 1.0f, 1.0f}) f32le(v);
+    for (f32 v : {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f, 1.0f, 1.0f, 1.0f}) u32le(std::bit_cast<u32>(v));
     u32le(0xFFFFFFFF);  // first mesh -1
     u32le(0xFFFFFFFF);  // skin -1
     u32le(materialName);
     u32le(0);  // no texture
-    for (f32 v : {1.0f, 1.0f, 1.0f, 1.0f}) f32le(v);
+    for (f32 v : {1.0f, 1.0f, 1.0f, 1.0f}) u32le(std::bit_cast<u32>(v));
     u32le(0);
     u32le(0);
     return b;
@@ -103,45 +96,33 @@ TEST(KmdlReader, RejectsFilesBySizeBeforeAnythingElse) {
     expectError([&] { parse({}); }, unpositioned("truncated Kestrune Model header"));
     // 44 bytes pass the size check and then miss the string table.
     expectError([&] { parse(truncatedTo(bytes, 44)); }, at(44, "string table is truncated"));
+    // A small file claiming the most meshes and clips fails on its first missing record.
+    std::vector<std::byte> claims = bytes;
+    patchU32(claims, 24, 65'536);
+    patchU32(claims, 32, 4'096);
+    expectError([&] { parse(claims); }, at(142, "mesh name is truncated"));
 }
 
+// The expected digest is checked before the header: a file with a bad magic still fails
+// on the digest first. Malformed digest texts are covered where they are decoded.
 TEST(KmdlReader, ChecksTheExpectedDigestBeforeTheHeader) {
-    const std::vector<std::byte> bytes = minimalFile();
+    std::vector<std::byte> bytes = minimalFile();
+    bytes[0] = std::byte{'X'};
     const std::string digest = toHexUpper(sha256Digest(bytes));
-    std::string lower = digest;
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-
+    std::string lastDiffers = digest;
+    lastDiffers[63] = digest[63] == '0' ? '1' : '0';
     ModelLimits limits;
+    limits.expectedSha256 = lastDiffers;
+    expectError([&] { parse(bytes, limits); }, unpositioned("SHA-256 mismatch (actual " + digest + ")"));
+    limits.expectedSha256 = "g" + digest.substr(1);
+    expectError([&] { parse(bytes, limits); }, "expected SHA-256 must contain exactly 64 hexadecimal characters");
     limits.expectedSha256 = digest;
-    EXPECT_NO_THROW(parse(bytes, limits));
-    limits.expectedSha256 = lower;
-    EXPECT_NO_THROW(parse(bytes, limits));
-
-    std::vector<std::byte> badMagic = bytes;
-    badMagic[0] = std::byte{'X'};
-    const std::string actual = toHexUpper(sha256Digest(badMagic));
-    const struct {
-        const char* name;
-        std::string expected;
-        std::string message;
-    } cases[] = {
-        {"63 characters", digest.substr(1), "expected SHA-256 must contain exactly 64 hexadecimal characters"},
-        {"65 characters", digest + "0", "expected SHA-256 must contain exactly 64 hexadecimal characters"},
-        {"a g among 64", "g" + digest.substr(1), "expected SHA-256 must contain exactly 64 hexadecimal characters"},
-        {"a space among 64", digest.substr(0, 63) + " ",
-         "expected SHA-256 must contain exactly 64 hexadecimal characters"},
-        {"digest of another file", digest, unpositioned("SHA-256 mismatch (actual " + actual + ")")},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        ModelLimits caseLimits;
-        caseLimits.expectedSha256 = c.expected;
-        expectError([&] { parse(badMagic, caseLimits); }, c.message);
-    }
+    expectError([&] { parse(bytes, limits); }, at(0, "unsupported magic; expected KMDL0001"));
 }
 
 TEST(KmdlReader, RejectsHeaderFields) {
     const std::vector<std::byte> good = minimalFile();
+    const std::string counts = at(16, "one or more header counts exceed configured limits");
     const struct {
         const char* name;
         std::size_t offset;
@@ -153,15 +134,15 @@ TEST(KmdlReader, RejectsHeaderFields) {
         {"version 2", 8, 2, at(8, "unsupported version or endian marker")},
         {"byte-swapped endian marker", 12, 0x04030201, at(8, "unsupported version or endian marker")},
         {"a flag", 40, 0x8000'0000, at(40, "unknown required flags are set")},
-        {"no nodes", 16, 0, at(16, "one or more header counts exceed configured limits")},
-        {"too many nodes", 16, 16'385, at(16, "one or more header counts exceed configured limits")},
-        {"too many skins", 20, 1'025, at(16, "one or more header counts exceed configured limits")},
-        {"too many meshes", 24, 65'537, at(16, "one or more header counts exceed configured limits")},
-        {"no materials", 28, 0, at(16, "one or more header counts exceed configured limits")},
-        {"too many materials", 28, 65'537, at(16, "one or more header counts exceed configured limits")},
-        {"too many clips", 32, 4'097, at(16, "one or more header counts exceed configured limits")},
-        {"empty string table", 36, 0, at(16, "one or more header counts exceed configured limits")},
-        {"string table too large", 36, 16'777'217, at(16, "one or more header counts exceed configured limits")},
+        {"no nodes", 16, 0, counts},
+        {"too many nodes", 16, 16'385, counts},
+        {"too many skins", 20, 1'025, counts},
+        {"too many meshes", 24, 65'537, counts},
+        {"no materials", 28, 0, counts},
+        {"too many materials", 28, 65'537, counts},
+        {"too many clips", 32, 4'097, counts},
+        {"empty string table", 36, 0, counts},
+        {"string table too large", 36, 16'777'217, counts},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -181,13 +162,14 @@ TEST(KmdlReader, RejectsHeaderFields) {
 TEST(KmdlReader, AcceptsCountsAtTheirLimits) {
     const Model model = richModel();
     const std::vector<std::byte> bytes = writeModel(model);
+    const KmdlLayout layout = layoutOf(model, bytes);
     ModelLimits limits;
     limits.maxNodes = 5;
     limits.maxSkins = 1;
     limits.maxMeshes = 2;
     limits.maxMaterials = 2;
     limits.maxClips = 3;
-    limits.maxStringTableBytes = static_cast<u32>(layoutOf(model, bytes).tableBytes);
+    limits.maxStringTableBytes = static_cast<u32>(layout.tableBytes);
     limits.maxJointsPerSkin = 2;
     limits.maxVerticesPerMesh = 4;
     limits.maxIndicesPerMesh = 6;
@@ -198,48 +180,35 @@ TEST(KmdlReader, AcceptsCountsAtTheirLimits) {
     limits.maxSampleRate = 30.0f;
     EXPECT_NO_THROW(parse(bytes, limits));
 
+    const std::string counts = "one or more header counts exceed configured limits";
+    const std::string mesh = "mesh header contains invalid references or counts";
+    const std::string totals = "aggregate mesh counts exceed configured limits";
+    const std::string clip = "animation clip header is invalid";
     const struct {
         const char* name;
         std::function<void(ModelLimits&)> tighten;
+        std::size_t position;
         std::string message;
     } cases[] = {
-        {"nodes", [](ModelLimits& l) { l.maxNodes = 4; }, at(16, "one or more header counts exceed configured limits")},
-        {"string table", [](ModelLimits& l) { --l.maxStringTableBytes; },
-         at(16, "one or more header counts exceed configured limits")},
-        {"joints", [](ModelLimits& l) { l.maxJointsPerSkin = 1; }, "skin has invalid skeleton or joint count"},
-        {"vertices", [](ModelLimits& l) { l.maxVerticesPerMesh = 3; }, "mesh header contains invalid references or counts"},
-        {"indices", [](ModelLimits& l) { l.maxIndicesPerMesh = 5; }, "mesh header contains invalid references or counts"},
-        {"total vertices", [](ModelLimits& l) { l.maxTotalVertices = 6; }, "aggregate mesh counts exceed configured limits"},
-        {"total indices", [](ModelLimits& l) { l.maxTotalIndices = 8; }, "aggregate mesh counts exceed configured limits"},
-        {"frames", [](ModelLimits& l) { l.maxFramesPerClip = 15; }, "animation clip header is invalid"},
-        {"sample rate", [](ModelLimits& l) { l.maxSampleRate = 29.9f; }, "animation clip header is invalid"},
-        {"total samples", [](ModelLimits& l) { --l.maxTotalAnimationSamples; },
+        {"nodes", [](ModelLimits& l) { l.maxNodes = 4; }, 16, counts},
+        {"string table", [](ModelLimits& l) { --l.maxStringTableBytes; }, 16, counts},
+        {"joints", [](ModelLimits& l) { l.maxJointsPerSkin = 1; }, layout.skins[0],
+         "skin has invalid skeleton or joint count"},
+        {"vertices", [](ModelLimits& l) { l.maxVerticesPerMesh = 3; }, layout.meshes[0], mesh},
+        {"indices", [](ModelLimits& l) { l.maxIndicesPerMesh = 5; }, layout.meshes[0], mesh},
+        {"total vertices", [](ModelLimits& l) { l.maxTotalVertices = 6; }, layout.meshes[1], totals},
+        {"total indices", [](ModelLimits& l) { l.maxTotalIndices = 8; }, layout.meshes[1], totals},
+        {"frames", [](ModelLimits& l) { l.maxFramesPerClip = 15; }, layout.clips[0], clip},
+        {"sample rate", [](ModelLimits& l) { l.maxSampleRate = 29.9f; }, layout.clips[0], clip},
+        {"total samples", [](ModelLimits& l) { --l.maxTotalAnimationSamples; }, layout.clips[2],
          "aggregate animation sample count exceeds configured limit"},
     };
-    const KmdlLayout layout = layoutOf(model, bytes);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ModelLimits tight = limits;
         c.tighten(tight);
-        try {
-            parse(bytes, tight);
-            ADD_FAILURE() << "accepted";
-        } catch (const ContentError& error) {
-            const std::string message = error.what();
-            EXPECT_NE(message.find(c.message), std::string::npos) << message;
-        }
+        expectError([&] { parse(bytes, tight); }, at(c.position, c.message));
     }
-    // Positions of the per-record limits: the skin, the second mesh, the last clip.
-    ModelLimits joints = limits;
-    joints.maxJointsPerSkin = 1;
-    expectError([&] { parse(bytes, joints); }, at(layout.skins[0], "skin has invalid skeleton or joint count"));
-    ModelLimits totals = limits;
-    totals.maxTotalVertices = 6;
-    expectError([&] { parse(bytes, totals); }, at(layout.meshes[1], "aggregate mesh counts exceed configured limits"));
-    ModelLimits samples = limits;
-    --samples.maxTotalAnimationSamples;
-    expectError([&] { parse(bytes, samples); },
-                at(layout.clips[2], "aggregate animation sample count exceeds configured limit"));
 }
 
 TEST(KmdlReader, ValidatesTheStringTable) {
@@ -272,10 +241,34 @@ TEST(KmdlReader, ValidatesTheStringTable) {
     EXPECT_EQ(model.materials[0].name, "\xF4\x8F\xBF\xBF\xF0\x9F\x90\x89");
 }
 
+// Where a failure is reported, from the layout of the written model.
+using Where = std::function<std::size_t(const KmdlLayout&)>;
+
+Where byteAt(std::size_t position) {
+    return [=](const KmdlLayout&) { return position; };
+}
+Where nodeAt(std::size_t i) {
+    return [=](const KmdlLayout& l) { return l.nodes + 56 * i; };
+}
+Where skinAt(std::size_t extra) {
+    return [=](const KmdlLayout& l) { return l.skins[0] + extra; };
+}
+Where materialAt(std::size_t i) {
+    return [=](const KmdlLayout& l) { return l.materials + 32 * i; };
+}
+Where meshAt(std::size_t i, std::size_t extra = 0) {
+    return [=](const KmdlLayout& l) { return l.meshes[i] + extra; };
+}
+Where clipAt(std::size_t i, std::size_t extra = 0) {
+    return [=](const KmdlLayout& l) { return l.clips[i] + extra; };
+}
+
+// The rich model with one rule broken: the decoder names the rule and where it starts.
 struct ModelCase {
     const char* name;
     std::function<void(Model&)> mutate;
-    std::function<std::string(const KmdlLayout&)> message;
+    Where where;
+    std::string message;
 };
 
 void runModelCases(const std::vector<ModelCase>& cases) {
@@ -286,51 +279,35 @@ void runModelCases(const std::vector<ModelCase>& cases) {
         const std::vector<std::byte> bytes = writeModel(model);
         const KmdlLayout layout = layoutOf(model, bytes);
         ASSERT_EQ(layout.end, bytes.size());
-        expectError([&] { parse(bytes); }, c.message(layout));
+        expectError([&] { parse(bytes); }, at(c.where(layout), c.message));
     }
 }
 
 TEST(KmdlReader, RejectsNodeRecords) {
-    const auto node = [](std::size_t i) { return [i](const KmdlLayout& l) { return l.nodes + 56 * i; }; };
-    std::vector<ModelCase> cases = {
-        {"NaN translation", [](Model& m) { m.nodes[2].transform.translation[1] = kNaN; },
-         [=](const KmdlLayout& l) { return at(node(2)(l), "node 2 contains NaN or infinity"); }},
-        {"infinite scale", [](Model& m) { m.nodes[0].transform.scale[2] = -kInfinity; },
-         [=](const KmdlLayout& l) { return at(node(0)(l), "node 0 contains NaN or infinity"); }},
-        {"short quaternion", [](Model& m) { m.nodes[1].transform.rotation = {0.0f, 0.0f, 0.0f, 0.979f}; },
-         [=](const KmdlLayout& l) { return at(node(1)(l), "node 1 has a non-unit quaternion"); }},
-        {"long quaternion", [](Model& m) { m.nodes[4].transform.rotation = {0.6f, 0.0f, 0.0f, 0.83f}; },
-         [=](const KmdlLayout& l) { return at(node(4)(l), "node 4 has a non-unit quaternion"); }},
-        {"NaN before parent", [](Model& m) {
-             m.nodes[2].transform.rotation[0] = kNaN;
-             m.nodes[2].parent = 2;
-         },
-         [=](const KmdlLayout& l) { return at(node(2)(l), "node 2 contains NaN or infinity"); }},
-        {"own parent", [](Model& m) { m.nodes[2].parent = 2; },
-         [=](const KmdlLayout& l) { return at(node(2)(l), "node has an invalid parent"); }},
-        {"parent -2", [](Model& m) { m.nodes[3].parent = -2; },
-         [=](const KmdlLayout& l) { return at(node(3)(l), "node has an invalid parent"); }},
-        {"parent past the end", [](Model& m) { m.nodes[3].parent = 5; },
-         [=](const KmdlLayout& l) { return at(node(3)(l), "node has an invalid parent"); }},
-        {"first mesh past the end", [](Model& m) { m.nodes[4].firstMesh = 2; },
-         [=](const KmdlLayout& l) { return at(node(4)(l), "node has an invalid mesh or skin reference"); }},
-        {"first mesh -2", [](Model& m) { m.nodes[4].firstMesh = -2; },
-         [=](const KmdlLayout& l) { return at(node(4)(l), "node has an invalid mesh or skin reference"); }},
-        {"skin past the end", [](Model& m) { m.nodes[0].skin = 1; },
-         [=](const KmdlLayout& l) { return at(node(0)(l), "node has an invalid mesh or skin reference"); }},
-        {"no root", [](Model& m) {
-             m.nodes[0].parent = 4;
-             m.nodes[4].parent = 0;
-         },
-         [](const KmdlLayout&) { return at(0, "node hierarchy has no root"); }},
-        {"two nodes parent each other beside a root", [](Model& m) {
-             m.nodes[3].parent = 4;
-             m.nodes[4].parent = 3;
-         },
-         [](const KmdlLayout&) { return at(0, "node hierarchy contains a cycle"); }},
-    };
-    runModelCases(cases);
-
+    const std::string parent = "node has an invalid parent";
+    const std::string reference = "node has an invalid mesh or skin reference";
+    runModelCases({
+        {"NaN translation", [](Model& m) { m.nodes[2].transform.translation[1] = kNaN; }, nodeAt(2),
+         "node 2 contains NaN or infinity"},
+        {"infinite scale", [](Model& m) { m.nodes[0].transform.scale[2] = -kInfinity; }, nodeAt(0),
+         "node 0 contains NaN or infinity"},
+        {"short quaternion", [](Model& m) { m.nodes[1].transform.rotation = {0.0f, 0.0f, 0.0f, 0.979f}; }, nodeAt(1),
+         "node 1 has a non-unit quaternion"},
+        {"long quaternion", [](Model& m) { m.nodes[4].transform.rotation = {0.6f, 0.0f, 0.0f, 0.83f}; }, nodeAt(4),
+         "node 4 has a non-unit quaternion"},
+        {"NaN before parent", [](Model& m) { m.nodes[2].transform.rotation[0] = kNaN, m.nodes[2].parent = 2; },
+         nodeAt(2), "node 2 contains NaN or infinity"},
+        {"own parent", [](Model& m) { m.nodes[2].parent = 2; }, nodeAt(2), parent},
+        {"parent -2", [](Model& m) { m.nodes[3].parent = -2; }, nodeAt(3), parent},
+        {"parent past the end", [](Model& m) { m.nodes[3].parent = 5; }, nodeAt(3), parent},
+        {"first mesh past the end", [](Model& m) { m.nodes[4].firstMesh = 2; }, nodeAt(4), reference},
+        {"first mesh -2", [](Model& m) { m.nodes[4].firstMesh = -2; }, nodeAt(4), reference},
+        {"skin past the end", [](Model& m) { m.nodes[0].skin = 1; }, nodeAt(0), reference},
+        {"no root", [](Model& m) { m.nodes[0].parent = 4, m.nodes[4].parent = 0; }, byteAt(0),
+         "node hierarchy has no root"},
+        {"two nodes parent each other beside a root", [](Model& m) { m.nodes[3].parent = 4, m.nodes[4].parent = 3; },
+         byteAt(0), "node hierarchy contains a cycle"},
+    });
     // Quaternion lengths just inside the bounds are accepted.
     for (f32 w : {0.981f, 1.019f}) {
         Model model = richModel();
@@ -339,65 +316,43 @@ TEST(KmdlReader, RejectsNodeRecords) {
     }
 }
 
-TEST(KmdlReader, RejectsSkins) {
-    const auto skinAt = [](std::size_t extra) { return [extra](const KmdlLayout& l) { return l.skins[0] + extra; }; };
-    const Matrix4 identity = [] {
-        Matrix4 m;
-        m[0] = m[5] = m[10] = m[15] = 1.0f;
-        return m;
-    }();
+TEST(KmdlReader, RejectsSkinsAndMaterials) {
+    const std::string count = "skin has invalid skeleton or joint count";
+    const std::string joint = "skin contains duplicate or invalid joint";
+    const std::string material = "material contains invalid values or texture path";
+    const auto joints = [](Model& m, std::vector<u32> list) {
+        m.skins[0].inverseBindMatrices.assign(list.size(), identityMatrix());
+        m.skins[0].joints = std::move(list);
+    };
     runModelCases({
-        {"skeleton -2", [](Model& m) { m.skins[0].skeleton = -2; },
-         [=](const KmdlLayout& l) { return at(skinAt(0)(l), "skin has invalid skeleton or joint count"); }},
-        {"skeleton past the end", [](Model& m) { m.skins[0].skeleton = 5; },
-         [=](const KmdlLayout& l) { return at(skinAt(0)(l), "skin has invalid skeleton or joint count"); }},
-        {"no joints", [](Model& m) { m.skins[0].joints.clear(), m.skins[0].inverseBindMatrices.clear(); },
-         [=](const KmdlLayout& l) { return at(skinAt(0)(l), "skin has invalid skeleton or joint count"); }},
-        {"more joints than nodes", [=](Model& m) {
-             m.skins[0].joints = {0, 1, 2, 3, 4, 0};
-             m.skins[0].inverseBindMatrices.assign(6, identity);
-         },
-         [=](const KmdlLayout& l) { return at(skinAt(0)(l), "skin has invalid skeleton or joint count"); }},
-        {"joint listed twice", [=](Model& m) {
-             m.skins[0].joints = {1, 2, 1};
-             m.skins[0].inverseBindMatrices.assign(3, identity);
-         },
-         [=](const KmdlLayout& l) { return at(skinAt(12 + 8)(l), "skin contains duplicate or invalid joint"); }},
-        {"joint past the nodes", [](Model& m) { m.skins[0].joints = {1, 5}; },
-         [=](const KmdlLayout& l) { return at(skinAt(12 + 4)(l), "skin contains duplicate or invalid joint"); }},
-        {"NaN inverse bind", [](Model& m) { m.skins[0].inverseBindMatrices[1][6] = kNaN; },
-         [=](const KmdlLayout& l) {
-             return "Kestrune Model at byte " + std::to_string(skinAt(12 + 8 + 64 + 24)(l)) +
-                    ": inverse bind contains NaN or infinity";
-         }},
+        {"skeleton -2", [](Model& m) { m.skins[0].skeleton = -2; }, skinAt(0), count},
+        {"skeleton past the end", [](Model& m) { m.skins[0].skeleton = 5; }, skinAt(0), count},
+        {"no joints", [=](Model& m) { joints(m, {}); }, skinAt(0), count},
+        {"more joints than nodes", [=](Model& m) { joints(m, {0, 1, 2, 3, 4, 0}); }, skinAt(0), count},
+        {"joint listed twice", [=](Model& m) { joints(m, {1, 2, 1}); }, skinAt(12 + 8), joint},
+        {"joint past the nodes", [](Model& m) { m.skins[0].joints = {1, 5}; }, skinAt(12 + 4), joint},
+        {"alpha mode 3", [](Model& m) { m.materials[1].alphaMode = 3; }, materialAt(1), material},
+        {"infinite colour", [](Model& m) { m.materials[0].baseColor[3] = kInfinity; }, materialAt(0), material},
+        {"empty material name", [](Model& m) { m.materials[1].name = ""; }, byteAt(44), "material name is empty"},
     });
-    // Joints of one skin may appear again in another.
+    // This one rule names the format rather than the file.
     Model model = richModel();
+    model.skins[0].inverseBindMatrices[1][6] = kNaN;
+    std::vector<std::byte> bytes = writeModel(model);
+    KmdlLayout layout = layoutOf(model, bytes);
+    expectError([&] { parse(bytes); }, "Kestrune Model at byte " + std::to_string(layout.skins[0] + 12 + 8 + 64 + 24) +
+                                           ": inverse bind contains NaN or infinity");
+    // The double-sided flag is 0 or 1 in the file.
+    bytes = writeModel(richModel());
+    layout = layoutOf(richModel(), bytes);
+    patchU32(bytes, layout.materials + 32 + 28, 2);
+    expectError([&] { parse(bytes); }, at(layout.materials + 32, material));
+    // Joints of one skin may appear again in another.
+    model = richModel();
     Skin second = model.skins[0];
     second.name = "second";
     model.skins.push_back(second);
     EXPECT_NO_THROW(parse(writeModel(model)));
-}
-
-TEST(KmdlReader, RejectsMaterials) {
-    const auto material = [](std::size_t i) { return [i](const KmdlLayout& l) { return l.materials + 32 * i; }; };
-    const std::string message = "material contains invalid values or texture path";
-    runModelCases({
-        {"alpha mode 3", [](Model& m) { m.materials[1].alphaMode = 3; },
-         [=](const KmdlLayout& l) { return at(material(1)(l), message); }},
-        {"infinite colour", [](Model& m) { m.materials[0].baseColor[3] = kInfinity; },
-         [=](const KmdlLayout& l) { return at(material(0)(l), message); }},
-        {"absolute texture", [](Model& m) { m.materials[0].texture = "/a.png"; },
-         [=](const KmdlLayout& l) { return at(material(0)(l), message); }},
-        {"empty name", [](Model& m) { m.materials[1].name = ""; },
-         [](const KmdlLayout&) { return at(44, "material name is empty"); }},
-    });
-    // The double-sided flag is 0 or 1 in the file.
-    const Model model = richModel();
-    std::vector<std::byte> bytes = writeModel(model);
-    const KmdlLayout layout = layoutOf(model, bytes);
-    patchU32(bytes, layout.materials + 32 + 28, 2);
-    expectError([&] { parse(bytes); }, at(layout.materials + 32, message));
 }
 
 TEST(KmdlReader, AppliesTexturePathRules) {
@@ -406,8 +361,7 @@ TEST(KmdlReader, AppliesTexturePathRules) {
         SCOPED_TRACE(path);
         Model model = richModel();
         model.materials[0].texture = path;
-        const Model decoded = parse(writeModel(model));
-        EXPECT_EQ(decoded.materials[0].texture, path);
+        EXPECT_EQ(parse(writeModel(model)).materials[0].texture, path);
     }
     for (const char* path : {"textures//body.png", "textures/./a.png", "../a.png", "/a.png", "\\a.png", "C:a.png",
                              "a\\b.png", "a?.png", "a*.png", "a<b", "a>b", "a|b", "say\"x\"", "tab\t.png",
@@ -422,124 +376,90 @@ TEST(KmdlReader, AppliesTexturePathRules) {
 }
 
 TEST(KmdlReader, RejectsMeshes) {
-    const auto mesh = [](std::size_t i, std::size_t extra = 0) {
-        return [=](const KmdlLayout& l) { return l.meshes[i] + extra; };
-    };
     const std::string header = "mesh header contains invalid references or counts";
     const std::string badFloat = "vertex contains invalid floating-point data";
+    const std::string weights = "skinned vertex weights do not sum to one";
+    const std::string firstMesh = "node first-mesh reference is inconsistent";
     runModelCases({
-        {"node -1", [](Model& m) { m.meshes[1].node = -1; }, [=](const KmdlLayout& l) { return at(mesh(1)(l), header); }},
-        {"node past the end", [](Model& m) { m.meshes[1].node = 5; },
-         [=](const KmdlLayout& l) { return at(mesh(1)(l), header); }},
-        {"skin -2", [](Model& m) { m.meshes[1].skin = -2; }, [=](const KmdlLayout& l) { return at(mesh(1)(l), header); }},
-        {"skin past the end", [](Model& m) { m.meshes[0].skin = 1; },
-         [=](const KmdlLayout& l) { return at(mesh(0)(l), header); }},
-        {"material -2", [](Model& m) { m.meshes[0].material = -2; },
-         [=](const KmdlLayout& l) { return at(mesh(0)(l), header); }},
-        {"material past the end", [](Model& m) { m.meshes[0].material = 2; },
-         [=](const KmdlLayout& l) { return at(mesh(0)(l), header); }},
-        {"no vertices", [](Model& m) { m.meshes[1].vertices.clear(); },
-         [=](const KmdlLayout& l) { return at(mesh(1)(l), header); }},
-        {"no indices", [](Model& m) { m.meshes[1].indices.clear(); },
-         [=](const KmdlLayout& l) { return at(mesh(1)(l), header); }},
-        {"indices not triangles", [](Model& m) { m.meshes[1].indices.push_back(0); },
-         [=](const KmdlLayout& l) { return at(mesh(1)(l), header); }},
-        {"NaN position", [](Model& m) { m.meshes[1].vertices[2].position[0] = kNaN; },
-         [=](const KmdlLayout& l) { return at(mesh(1, 24 + 56 * 2)(l), badFloat); }},
-        {"infinite uv", [](Model& m) { m.meshes[1].vertices[0].uv[1] = kInfinity; },
-         [=](const KmdlLayout& l) { return at(mesh(1, 24)(l), badFloat); }},
+        {"node -1", [](Model& m) { m.meshes[1].node = -1; }, meshAt(1), header},
+        {"node past the end", [](Model& m) { m.meshes[1].node = 5; }, meshAt(1), header},
+        {"skin -2", [](Model& m) { m.meshes[1].skin = -2; }, meshAt(1), header},
+        {"skin past the end", [](Model& m) { m.meshes[0].skin = 1; }, meshAt(0), header},
+        {"material -2", [](Model& m) { m.meshes[0].material = -2; }, meshAt(0), header},
+        {"material past the end", [](Model& m) { m.meshes[0].material = 2; }, meshAt(0), header},
+        {"no vertices", [](Model& m) { m.meshes[1].vertices.clear(); }, meshAt(1), header},
+        {"no indices", [](Model& m) { m.meshes[1].indices.clear(); }, meshAt(1), header},
+        {"indices not triangles", [](Model& m) { m.meshes[1].indices.push_back(0); }, meshAt(1), header},
+        {"NaN position", [](Model& m) { m.meshes[1].vertices[2].position[0] = kNaN; }, meshAt(1, 24 + 56 * 2),
+         badFloat},
+        {"infinite uv", [](Model& m) { m.meshes[1].vertices[0].uv[1] = kInfinity; }, meshAt(1, 24), badFloat},
         {"NaN normal on a skinned mesh", [](Model& m) { m.meshes[0].vertices[3].normal[2] = kNaN; },
-         [=](const KmdlLayout& l) { return at(mesh(0, 24 + 56 * 3)(l), badFloat); }},
+         meshAt(0, 24 + 56 * 3), badFloat},
         {"negative weight on a rigid mesh", [](Model& m) { m.meshes[1].vertices[1].weights[3] = -0.25f; },
-         [=](const KmdlLayout& l) { return at(mesh(1, 24 + 56)(l), badFloat); }},
-        {"joint outside the palette", [](Model& m) { m.meshes[0].vertices[3].joints[1] = 2; },
-         [=](const KmdlLayout& l) { return at(mesh(0, 24 + 56 * 3)(l), "vertex joint is outside its skin palette"); }},
+         meshAt(1, 24 + 56), badFloat},
+        {"joint outside the palette", [](Model& m) { m.meshes[0].vertices[3].joints[1] = 2; }, meshAt(0, 24 + 56 * 3),
+         "vertex joint is outside its skin palette"},
         {"weights sum to 0.97", [](Model& m) { m.meshes[0].vertices[1].weights = {0.5f, 0.47f, 0.0f, 0.0f}; },
-         [=](const KmdlLayout& l) { return at(mesh(0, 24 + 56)(l), "skinned vertex weights do not sum to one"); }},
+         meshAt(0, 24 + 56), weights},
         {"weights sum to 1.03", [](Model& m) { m.meshes[0].vertices[0].weights = {0.5f, 0.53f, 0.0f, 0.0f}; },
-         [=](const KmdlLayout& l) { return at(mesh(0, 24)(l), "skinned vertex weights do not sum to one"); }},
+         meshAt(0, 24), weights},
         {"index equal to the vertex count", [](Model& m) { m.meshes[0].indices[5] = 4; },
-         [=](const KmdlLayout& l) {
-             return at(mesh(0, 24 + 56 * 4 + 4 * 5)(l), "triangle index is outside the vertex buffer");
-         }},
-        {"mesh skin differs from its node's", [](Model& m) { m.nodes[3].skin = 0; },
-         [](const KmdlLayout&) { return at(0, "mesh skin does not match its owning node"); }},
-        {"node claims no mesh but has one", [](Model& m) { m.nodes[3].firstMesh = -1; },
-         [](const KmdlLayout&) { return at(0, "node first-mesh reference is inconsistent"); }},
-        {"node claims a mesh it does not have", [](Model& m) { m.nodes[0].firstMesh = 1; },
-         [](const KmdlLayout&) { return at(0, "node first-mesh reference is inconsistent"); }},
+         meshAt(0, 24 + 56 * 4 + 4 * 5), "triangle index is outside the vertex buffer"},
+        {"mesh skin differs from its node's", [](Model& m) { m.nodes[3].skin = 0; }, byteAt(0),
+         "mesh skin does not match its owning node"},
+        {"node claims no mesh but has one", [](Model& m) { m.nodes[3].firstMesh = -1; }, byteAt(0), firstMesh},
+        {"node claims a mesh it does not have", [](Model& m) { m.nodes[0].firstMesh = 1; }, byteAt(0), firstMesh},
+        {"node claims its second mesh, not its lowest", [](Model& m) {
+             m.meshes.push_back(m.meshes[1]);
+             m.meshes.back().name = "second sword";
+             m.nodes[3].firstMesh = 2;
+         },
+         byteAt(0), firstMesh},
     });
-    // Weights at the edges of [0.98, 1.02] and zero-weight slots with any joint pass.
+    // Weights at the edges of [0.98, 1.02] and zero-weight slots with any joint pass; a
+    // node with two meshes records the lowest.
     Model model = richModel();
     model.meshes[0].vertices[0].weights = {0.49f, 0.49f, 0.0f, 0.0f};
     model.meshes[0].vertices[1].weights = {0.51f, 0.51f, 0.0f, 0.0f};
     model.meshes[0].vertices[2].joints = {1, 65535, 0, 2};
     model.meshes[0].vertices[2].weights = {1.0f, 0.0f, -0.0f, 0.0f};
-    EXPECT_NO_THROW(parse(writeModel(model)));
-}
-
-TEST(KmdlReader, RecordsTheLowestMeshOfANode) {
-    Model model = richModel();
-    Mesh extra = model.meshes[1];
-    extra.name = "second sword";
-    model.meshes.push_back(extra);  // node 3 keeps mesh 1 as its first
+    model.meshes.push_back(model.meshes[1]);
+    model.meshes.back().name = "second sword";
     EXPECT_EQ(parse(writeModel(model)).nodes[3].firstMesh, 1);
-    model.nodes[3].firstMesh = 2;
-    expectError([&] { parse(writeModel(model)); }, at(0, "node first-mesh reference is inconsistent"));
 }
 
 TEST(KmdlReader, RejectsClips) {
-    const auto clip = [](std::size_t i, std::size_t extra = 0) {
-        return [=](const KmdlLayout& l) { return l.clips[i] + extra; };
-    };
     const std::string header = "animation clip header is invalid";
-    const auto resize = [](AnimationClip& c, u32 frames, u32 nodes) {
-        c.frameCount = frames;
+    const std::string frames = "animation frame count is inconsistent with duration and sample rate";
+    const auto resize = [](AnimationClip& c, u32 frameCount, u32 nodes) {
+        c.frameCount = frameCount;
         c.nodeCount = nodes;
-        c.samples.assign(std::size_t{frames} * nodes, Transform{});
+        c.samples.assign(std::size_t{frameCount} * nodes, Transform{});
     };
     runModelCases({
-        {"duplicated name", [](Model& m) { m.clips[2].name = "walk"; },
-         [=](const KmdlLayout& l) { return at(clip(2)(l), "animation clip name is duplicated"); }},
-        {"duplicated name before an invalid header", [](Model& m) {
-             m.clips[1].name = "idle";
-             m.clips[1].sampleRate = -1.0f;
-         },
-         [=](const KmdlLayout& l) { return at(clip(1)(l), "animation clip name is duplicated"); }},
-        {"NaN duration", [](Model& m) { m.clips[0].duration = kNaN; },
-         [=](const KmdlLayout& l) { return at(clip(0)(l), header); }},
-        {"negative duration", [](Model& m) { m.clips[2].duration = -0.5f; },
-         [=](const KmdlLayout& l) { return at(clip(2)(l), header); }},
-        {"zero sample rate", [](Model& m) { m.clips[1].sampleRate = 0.0f; },
-         [=](const KmdlLayout& l) { return at(clip(1)(l), header); }},
-        {"infinite sample rate", [](Model& m) { m.clips[1].sampleRate = kInfinity; },
-         [=](const KmdlLayout& l) { return at(clip(1)(l), header); }},
-        {"sample rate above 1000", [](Model& m) { m.clips[1].sampleRate = 1000.1f; },
-         [=](const KmdlLayout& l) { return at(clip(1)(l), header); }},
-        {"one frame", [=](Model& m) { resize(m.clips[2], 1, 5); },
-         [=](const KmdlLayout& l) { return at(clip(2)(l), header); }},
-        {"node count differs", [=](Model& m) { resize(m.clips[2], 2, 4); },
-         [=](const KmdlLayout& l) { return at(clip(2)(l), header); }},
-        {"frames beyond duration x rate", [=](Model& m) { resize(m.clips[0], 17, 5); },
-         [=](const KmdlLayout& l) {
-             return at(clip(0)(l), "animation frame count is inconsistent with duration and sample rate");
-         }},
-        {"frames short of duration x rate", [=](Model& m) { resize(m.clips[0], 15, 5); },
-         [=](const KmdlLayout& l) {
-             return at(clip(0)(l), "animation frame count is inconsistent with duration and sample rate");
-         }},
+        {"duplicated name", [](Model& m) { m.clips[2].name = "walk"; }, clipAt(2), "animation clip name is duplicated"},
+        {"duplicated name before an invalid header", [](Model& m) { m.clips[1].name = "idle", m.clips[1].sampleRate = -1.0f; },
+         clipAt(1), "animation clip name is duplicated"},
+        {"NaN duration", [](Model& m) { m.clips[0].duration = kNaN; }, clipAt(0), header},
+        {"negative duration", [](Model& m) { m.clips[2].duration = -0.5f; }, clipAt(2), header},
+        {"zero sample rate", [](Model& m) { m.clips[1].sampleRate = 0.0f; }, clipAt(1), header},
+        {"infinite sample rate", [](Model& m) { m.clips[1].sampleRate = kInfinity; }, clipAt(1), header},
+        {"sample rate above 1000", [](Model& m) { m.clips[1].sampleRate = 1000.1f; }, clipAt(1), header},
+        {"one frame", [=](Model& m) { resize(m.clips[2], 1, 5); }, clipAt(2), header},
+        {"node count differs", [=](Model& m) { resize(m.clips[2], 2, 4); }, clipAt(2), header},
+        {"frames beyond duration x rate", [=](Model& m) { resize(m.clips[0], 17, 5); }, clipAt(0), frames},
+        {"frames short of duration x rate", [=](Model& m) { resize(m.clips[0], 15, 5); }, clipAt(0), frames},
         {"duration x rate beyond the frame limit", [=](Model& m) {
              m.clips[1].duration = 1001.0f;
              m.clips[1].sampleRate = 1000.0f;
              resize(m.clips[1], 2, 5);
          },
-         [=](const KmdlLayout& l) { return at(clip(1)(l), "animation duration/sample-rate product exceeds limits"); }},
-        {"infinite sample", [](Model& m) { m.clips[1].samples[7].scale[0] = kInfinity; },
-         [=](const KmdlLayout& l) { return at(clip(1, 20 + 40 * 7)(l), "animation TRS contains NaN or infinity"); }},
+         clipAt(1), "animation duration/sample-rate product exceeds limits"},
+        {"infinite sample", [](Model& m) { m.clips[1].samples[7].scale[0] = kInfinity; }, clipAt(1, 20 + 40 * 7),
+         "animation TRS contains NaN or infinity"},
         {"non-unit sample", [](Model& m) { m.clips[0].samples[79].rotation = {0.0f, 0.0f, 0.0f, 2.0f}; },
-         [=](const KmdlLayout& l) { return at(clip(0, 20 + 40 * 79)(l), "animation TRS has a non-unit quaternion"); }},
-        {"empty name", [](Model& m) { m.clips[0].name.clear(); },
-         [](const KmdlLayout&) { return at(44, "clip name is empty"); }},
+         clipAt(0, 20 + 40 * 79), "animation TRS has a non-unit quaternion"},
+        {"empty name", [](Model& m) { m.clips[0].name.clear(); }, byteAt(44), "clip name is empty"},
     });
 }
 
@@ -553,9 +473,8 @@ TEST(KmdlReader, DerivesFrameCountsFromDurationAndRate) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.duration) + " s at " + std::to_string(c.rate));
         Model model = minimalModel();
-        AnimationClip clip = makeClip("c", c.duration, c.rate, 1, [](u32, u32) { return Transform{}; });
-        ASSERT_EQ(clip.frameCount, c.frames);
-        model.clips.push_back(clip);
+        model.clips.push_back(makeClip("c", c.duration, c.rate, 1, [](u32, u32) { return Transform{}; }));
+        ASSERT_EQ(model.clips[0].frameCount, c.frames);
         EXPECT_EQ(parse(writeModel(model)).clips[0].frameCount, c.frames);
     }
 }
@@ -589,13 +508,6 @@ TEST(KmdlReader, ReportsTruncationWhereTheMissingDataStarts) {
     std::vector<std::byte> trailing = bytes;
     trailing.push_back(std::byte{0});
     expectError([&] { parse(trailing); }, at(bytes.size(), "trailing bytes after final animation clip"));
-}
-
-TEST(KmdlReader, SmallFileClaimingManyRecordsFailsOnTruncation) {
-    std::vector<std::byte> bytes = minimalFile();
-    patchU32(bytes, 24, 65'536);  // meshes
-    patchU32(bytes, 32, 4'096);   // clips
-    expectError([&] { parse(bytes); }, at(142, "mesh name is truncated"));
 }
 
 TEST(KmdlReader, LoadsFilesAndNamesThemByPath) {

@@ -60,19 +60,6 @@ inline void patchU32(std::vector<std::byte>& bytes, std::size_t offset, u32 valu
     storeU32le(bytes.data() + offset, value);
 }
 
-inline void patchI32(std::vector<std::byte>& bytes, std::size_t offset, i32 value) {
-    storeI32le(bytes.data() + offset, value);
-}
-
-// Offset of `text` inside the string table, relative to the table's start.
-inline u32 tableOffsetOf(const std::vector<std::byte>& bytes, std::string_view text) {
-    const std::size_t tableBytes = loadU32le(bytes.data() + 36);
-    const std::string_view table(reinterpret_cast<const char*>(bytes.data()) + 44, tableBytes);
-    const std::string needle = std::string(1, '\0') + std::string(text) + std::string(1, '\0');
-    const std::size_t found = table.find(needle);
-    return found == std::string_view::npos ? 0xFFFFFFFFu : static_cast<u32>(found + 1);
-}
-
 inline std::string at(std::size_t position, std::string_view message) {
     return std::string(kSource) + " at byte " + std::to_string(position) + ": " + std::string(message);
 }
