@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <set>
 
 #include "content/png_checks.h"
 #include "content/sha256.h"
@@ -16,87 +14,6 @@ namespace {
 using namespace test;
 
 const std::filesystem::path kSuite = kTestData / "pngsuite";
-
-// ---- A PNG writer for images that are all zero bytes (fixed-Huffman runs) ----
-
-class BitWriter {
-public:
-    void bits(u32 value, int count) {  // least significant bit first
-        for (int i = 0; i < count; ++i) bit((value >> i) & 1);
-    }
-    void code(u32 value, int count) {  // Huffman codes go most significant bit first
-        for (int i = count - 1; i >= 0; --i) bit((value >> i) & 1);
-    }
-    std::vector<u8> finish() { return std::move(bytes_); }
-
-private:
-    void bit(u32 b) {
-        if (used_ == 0) bytes_.push_back(0);
-        bytes_.back() = static_cast<u8>(bytes_.back() | (b << used_));
-        used_ = (used_ + 1) % 8;
-    }
-    std::vector<u8> bytes_;
-    int used_ = 0;
-};
-
-u32 crc32(const std::vector<u8>& data) {
-    u32 crc = 0xFFFFFFFF;
-    for (u8 byte : data) {
-        crc ^= byte;
-        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
-    }
-    return ~crc;
-}
-
-void putU32be(std::vector<u8>& out, u32 v) {
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<u8>(v >> shift));
-}
-
-void putChunk(std::vector<u8>& out, const char* type, const std::vector<u8>& data) {
-    putU32be(out, static_cast<u32>(data.size()));
-    std::vector<u8> typed(type, type + 4);
-    typed.insert(typed.end(), data.begin(), data.end());
-    out.insert(out.end(), typed.begin(), typed.end());
-    putU32be(out, crc32(typed));
-}
-
-// A PNG of width x height pixels, every raw byte zero (filter 0, black or index 0).
-std::vector<std::byte> zeroPng(u32 width, u32 height, u8 bitDepth, u8 colourType) {
-    const u32 channels = colourType == 2 ? 3 : colourType == 6 ? 4 : colourType == 4 ? 2 : 1;
-    const u64 rowBytes = (u64{width} * channels * bitDepth + 7) / 8;
-    const u64 rawBytes = height * (1 + rowBytes);
-
-    BitWriter deflate;
-    deflate.bits(1, 1);  // final block
-    deflate.bits(1, 2);  // fixed Huffman codes
-    deflate.code(0x30, 8);  // literal 0
-    u64 left = rawBytes - 1;
-    for (; left >= 258; left -= 258) {
-        deflate.code(0xC5, 8);  // length 258 (code 285)
-        deflate.code(0, 5);     // distance 1
-    }
-    for (; left > 0; --left) deflate.code(0x30, 8);
-    deflate.code(0, 7);  // end of block
-    std::vector<u8> idat = {0x78, 0x01};
-    const std::vector<u8> compressed = deflate.finish();
-    idat.insert(idat.end(), compressed.begin(), compressed.end());
-    putU32be(idat, static_cast<u32>((rawBytes % 65521) << 16 | 1));  // Adler-32 of zeros
-
-    std::vector<u8> png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-    std::vector<u8> header;
-    putU32be(header, width);
-    putU32be(header, height);
-    header.insert(header.end(), {bitDepth, colourType, 0, 0, 0});
-    putChunk(png, "IHDR", header);
-    if (colourType == 3) putChunk(png, "PLTE", {10, 20, 30});
-    putChunk(png, "IDAT", idat);
-    putChunk(png, "IEND", {});
-    std::vector<std::byte> bytes(png.size());
-    std::memcpy(bytes.data(), png.data(), png.size());
-    return bytes;
-}
-
-// ---- Expected sizes and pixels of the suite ----
 
 std::pair<u32, u32> expectedSize(const std::string& name) {
     if (name == "cdfn2c08.png") return {8, 32};
@@ -243,21 +160,37 @@ TEST(LoadPngImage, ChecksTheExpectedDigestBeforeDecoding) {
     // A corrupt image body with a correct signature: the digest decides first.
     const auto path = kSuite / "xcsn0g01.png";
     const std::string actual = toHexUpper(sha256Digest(readFile(path)));
-    ImageLimits wrong;
-    wrong.expectedSha256 = std::string(64, 'a');
-    expectError([&] { loadPngImage(path, wrong); },
-                "PNG SHA-256 mismatch for " + path.string() + " (actual " + actual + ")");
-    ImageLimits malformed;
-    malformed.expectedSha256 = std::string(64, 'z');
-    expectError([&] { loadPngImage(path, malformed); },
-                "expected PNG SHA-256 must contain exactly 64 hexadecimal characters");
-
+    std::string lastDiffers = actual;
+    lastDiffers[63] = actual[63] == '0' ? '1' : '0';
+    const std::string malformed = "expected PNG SHA-256 must contain exactly 64 hexadecimal characters";
+    const struct {
+        const char* name;
+        std::string expected;
+        std::string message;
+    } cases[] = {
+        {"last digit differs", lastDiffers, "PNG SHA-256 mismatch for " + path.string() + " (actual " + actual + ")"},
+        {"63 characters", actual.substr(1), malformed},
+        {"65 characters", actual + "0", malformed},
+        {"a g among 64", "g" + actual.substr(1), malformed},
+        {"a space among 64", " " + actual.substr(1), malformed},
+        {"64 z", std::string(64, 'z'), malformed},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ImageLimits limits;
+        limits.expectedSha256 = c.expected;
+        expectError([&] { loadPngImage(path, limits); }, c.message);
+    }
+    // Either case matches.
     const auto good = kSuite / "basn6a08.png";
-    std::string lower = toHexUpper(sha256Digest(readFile(good)));
+    const std::string upper = toHexUpper(sha256Digest(readFile(good)));
+    std::string lower = upper;
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    ImageLimits right;
-    right.expectedSha256 = lower;
-    EXPECT_EQ(loadPngImage(good, right).width, 32u);
+    for (const std::string& expected : {upper, lower}) {
+        ImageLimits limits;
+        limits.expectedSha256 = expected;
+        EXPECT_EQ(loadPngImage(good, limits).width, 32u) << expected;
+    }
 }
 
 TEST(LoadPngImage, EnforcesLimitsFromTheHeader) {
@@ -287,37 +220,42 @@ TEST(LoadPngImage, EnforcesLimitsFromTheHeader) {
     }
 }
 
-TEST(LoadPngImage, RefusesHugeImagesWithDefaultLimits) {
-    ScratchDirectory scratch;
-    const auto small = scratch.write("small.png", zeroPng(3, 2, 8, 0));
-    const DecodedImage image = loadPngImage(small, {});
-    ASSERT_EQ(image.pixels.size(), 24u);
-    EXPECT_EQ(pixel(image, 2, 1), (std::array<int, 4>{0, 0, 0, 255}));
-
-    const auto wide = scratch.write("wide.png", zeroPng(16'385, 1, 8, 0));
-    expectError([&] { loadPngImage(wide, {}); }, "PNG dimensions exceed configured limits: " + wide.string());
-    // 16384 x 16384 x 4 bytes is 1 GiB: within the dimensions, beyond the decoded size.
-    const auto large = scratch.write("large.png", zeroPng(16'384, 16'384, 1, 0));
-    expectError([&] { loadPngImage(large, {}); }, "decoded PNG size exceeds configured limits: " + large.string());
-}
-
-// Beyond the configured limits, a row must stay below 2^32 bytes (width below 2^30) and
-// so must the whole image, whatever the limits allow.
+// The default limits refuse a row wider than 16384 pixels and a 16384 x 16384 image (1 GiB
+// decoded). Beyond any configured limits, a row must stay below 2^32 bytes (width below
+// 2^30) and so must the whole image.
 TEST(LoadPngImage, DecodedSizeStaysBelowFourGibibytes) {
+    const std::filesystem::path path = "big.png";
+    const std::string dimensions = "PNG dimensions exceed configured limits: big.png";
+    const std::string decoded = "decoded PNG size exceeds configured limits: big.png";
+    const ImageLimits defaults{};
     ImageLimits open;
     open.maxWidth = ~u32{0};
     open.maxHeight = ~u32{0};
     open.maxDecodedBytes = ~u64{0};
-    const std::filesystem::path path = "big.png";
-    const std::string message = "decoded PNG size exceeds configured limits: big.png";
-    EXPECT_EQ(png_detail::checkedDecodedBytes((1u << 30) - 1, 1, open, path), (std::size_t{1} << 32) - 4);
-    expectError([&] { png_detail::checkedDecodedBytes(1u << 30, 1, open, path); }, message);
-    expectError([&] { png_detail::checkedDecodedBytes(1u << 29, 2, open, path); }, message);
-    EXPECT_EQ(png_detail::checkedDecodedBytes(1u << 20, (1u << 10) - 1, open, path), (std::size_t{1} << 32) - (1u << 22));
-    expectError([&] { png_detail::checkedDecodedBytes(0, 5, open, path); },
-                "PNG dimensions exceed configured limits: big.png");
-    expectError([&] { png_detail::checkedDecodedBytes(5, 0, open, path); },
-                "PNG dimensions exceed configured limits: big.png");
+    const struct {
+        u32 width, height;
+        const ImageLimits& limits;
+        std::size_t bytes;  // 0: refused with `message`
+        std::string message;
+    } cases[] = {
+        {16'384, 8'192, defaults, std::size_t{1} << 29, ""},
+        {16'385, 1, defaults, 0, dimensions},
+        {16'384, 16'384, defaults, 0, decoded},
+        {(1u << 30) - 1, 1, open, (std::size_t{1} << 32) - 4, ""},
+        {1u << 30, 1, open, 0, decoded},
+        {1u << 29, 2, open, 0, decoded},
+        {1u << 20, (1u << 10) - 1, open, (std::size_t{1} << 32) - (1u << 22), ""},
+        {0, 5, open, 0, dimensions},
+        {5, 0, open, 0, dimensions},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
+        if (c.bytes != 0) {
+            EXPECT_EQ(png_detail::checkedDecodedBytes(c.width, c.height, c.limits, path), c.bytes);
+        } else {
+            expectError([&] { png_detail::checkedDecodedBytes(c.width, c.height, c.limits, path); }, c.message);
+        }
+    }
 }
 
 TEST(ThrowHresult, FormatsTheCodeAsUnsignedUpperCaseHex) {
