@@ -1,6 +1,6 @@
 #pragma once
-// Models the content suites, the fuzz seeds and the benchmarks build on: valid unless a
-// test breaks one rule on purpose.
+// Models the content suites and the fuzz seeds build on: valid unless a test breaks one
+// rule on purpose.
 
 #include <functional>
 #include <string>
