@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstddef>
 #include <filesystem>
 #include <fstream>
@@ -31,6 +32,15 @@ void expectError(const std::function<void()>& action, const std::string& message
     } catch (const std::exception& other) {
         ADD_FAILURE() << "wrong exception type; message: " << other.what();
     }
+}
+
+// Element by element within `tolerance`: quaternions, matrices.
+template <std::size_t N>
+void expectNear(const std::array<f32, N>& actual, const std::array<f32, N>& expected, f32 tolerance) {
+    for (std::size_t i = 0; i < N; ++i) EXPECT_NEAR(actual[i], expected[i], tolerance) << "element " << i;
+}
+inline void expectNear(const Matrix4& actual, const Matrix4& expected, f32 tolerance) {
+    expectNear(actual.m, expected.m, tolerance);
 }
 
 // A directory of its own for each test, removed afterwards.

@@ -15,10 +15,6 @@ namespace {
 
 using namespace test;
 
-Model parse(const std::vector<std::byte>& bytes, const ModelLimits& limits = {}) {
-    return parseModel(bytes, limits, kSource);
-}
-
 // The minimal model with one mesh of `vertexCount` vertices: 56 bytes each.
 Model modelWithMesh(std::size_t vertexCount) {
     Model model = minimalModel();

@@ -21,10 +21,6 @@ using namespace test;
 constexpr f32 kNaN = std::numeric_limits<f32>::quiet_NaN();
 constexpr f32 kInfinity = std::numeric_limits<f32>::infinity();
 
-Model parse(const std::vector<std::byte>& bytes, const ModelLimits& limits = {}) {
-    return parseModel(bytes, limits, kSource);
-}
-
 // The smallest complete file, byte by byte: header, table "\0root\0mat\0", one node, one
 // material. `table` and the two name offsets can be swapped for string-table cases.
 std::vector<std::byte> minimalFile(std::string_view table = std::string_view("\0root\0mat\0", 10),
@@ -244,24 +240,12 @@ TEST(KmdlReader, ValidatesTheStringTable) {
 // Where a failure is reported, from the layout of the written model.
 using Where = std::function<std::size_t(const KmdlLayout&)>;
 
-Where byteAt(std::size_t position) {
-    return [=](const KmdlLayout&) { return position; };
-}
-Where nodeAt(std::size_t i) {
-    return [=](const KmdlLayout& l) { return l.nodes + 56 * i; };
-}
-Where skinAt(std::size_t extra) {
-    return [=](const KmdlLayout& l) { return l.skins[0] + extra; };
-}
-Where materialAt(std::size_t i) {
-    return [=](const KmdlLayout& l) { return l.materials + 32 * i; };
-}
-Where meshAt(std::size_t i, std::size_t extra = 0) {
-    return [=](const KmdlLayout& l) { return l.meshes[i] + extra; };
-}
-Where clipAt(std::size_t i, std::size_t extra = 0) {
-    return [=](const KmdlLayout& l) { return l.clips[i] + extra; };
-}
+Where byteAt(std::size_t position) { return [=](const KmdlLayout&) { return position; }; }
+Where nodeAt(std::size_t i) { return [=](const KmdlLayout& l) { return l.nodes + 56 * i; }; }
+Where skinAt(std::size_t extra) { return [=](const KmdlLayout& l) { return l.skins[0] + extra; }; }
+Where materialAt(std::size_t i) { return [=](const KmdlLayout& l) { return l.materials + 32 * i; }; }
+Where meshAt(std::size_t i, std::size_t extra = 0) { return [=](const KmdlLayout& l) { return l.meshes[i] + extra; }; }
+Where clipAt(std::size_t i, std::size_t extra = 0) { return [=](const KmdlLayout& l) { return l.clips[i] + extra; }; }
 
 // The rich model with one rule broken: the decoder names the rule and where it starts.
 struct ModelCase {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/little_endian.h"
+#include "content/kmdl_reader.h"
 #include "content/model.h"
 
 namespace kestrune::content::test {
@@ -54,6 +55,10 @@ inline KmdlLayout layoutOf(const Model& model, const std::vector<std::byte>& byt
     }
     l.end = at;
     return l;
+}
+
+inline Model parse(const std::vector<std::byte>& bytes, const ModelLimits& limits = {}) {
+    return parseModel(bytes, limits, kSource);
 }
 
 inline void patchU32(std::vector<std::byte>& bytes, std::size_t offset, u32 value) {

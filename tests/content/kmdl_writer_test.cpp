@@ -22,18 +22,16 @@ TEST(KmdlWriter, StoresEachStringOnceWithTheEmptyStringFirst) {
                                                   85);
     ASSERT_EQ(layoutOf(model, bytes).tableBytes, expectedTable.size());
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.data()) + 44, expectedTable.size()), expectedTable);
-    EXPECT_EQ(parseModel(bytes, {}, kSource).meshes[1].name, "body");
+    EXPECT_EQ(parse(bytes).meshes[1].name, "body");
 }
 
 TEST(KmdlWriter, WritesFieldsLittleEndianAtTheirOffsets) {
     Model model = richModel();
     const std::vector<std::byte> bytes = writeModel(model);
     const KmdlLayout l = layoutOf(model, bytes);
-    EXPECT_EQ(loadU32le(bytes.data() + 16), 5u);
-    EXPECT_EQ(loadU32le(bytes.data() + 20), 1u);
-    EXPECT_EQ(loadU32le(bytes.data() + 24), 2u);
-    EXPECT_EQ(loadU32le(bytes.data() + 28), 2u);
-    EXPECT_EQ(loadU32le(bytes.data() + 32), 3u);
+    // Node, skin, mesh, material and clip counts.
+    const std::pair<std::size_t, u32> counts[] = {{16, 5}, {20, 1}, {24, 2}, {28, 2}, {32, 3}};
+    for (const auto& [offset, count] : counts) EXPECT_EQ(loadU32le(bytes.data() + offset), count) << offset;
     EXPECT_EQ(bytes[12], std::byte{0x04});  // endian marker 0x01020304
     EXPECT_EQ(loadI32le(bytes.data() + l.nodes + 56 * 3 + 4), 0);            // prop's parent
     EXPECT_EQ(loadF32le(bytes.data() + l.nodes + 56 * 3 + 8), 0.3f);         // prop's translation.x

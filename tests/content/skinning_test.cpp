@@ -51,10 +51,6 @@ struct SkinnedFixture {
     }
 };
 
-void expectNear(const Matrix4& actual, const Matrix4& expected, f32 tolerance) {
-    for (std::size_t i = 0; i < 16; ++i) EXPECT_NEAR(actual[i], expected[i], tolerance) << "element " << i;
-}
-
 TEST(SkinningPalette, IsTheIdentityInTheBindPose) {
     const SkinnedFixture f;
     std::vector<Matrix4> palette(2);

@@ -16,14 +16,6 @@ using namespace test;
 
 constexpr f32 kHalfPi = std::numbers::pi_v<f32> / 2.0f;
 
-void expectNear(const Matrix4& actual, const Matrix4& expected, f32 tolerance) {
-    for (std::size_t i = 0; i < 16; ++i) EXPECT_NEAR(actual[i], expected[i], tolerance) << "element " << i;
-}
-
-void expectNear(const std::array<f32, 4>& actual, const std::array<f32, 4>& expected, f32 tolerance) {
-    for (std::size_t i = 0; i < 4; ++i) EXPECT_NEAR(actual[i], expected[i], tolerance) << "component " << i;
-}
-
 Transform rotationTransform(f32 ax, f32 ay, f32 az, f32 radians) {
     Transform t;
     t.rotation = axisAngle(ax, ay, az, radians);
