@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bake.h"
+#include "base/little_endian.h"
 #include "characters.h"
 #include "effect_content.h"
 #include "baker_commands.h"
@@ -147,11 +148,6 @@ struct Bitmap {
     }
 };
 
-i32 loadI32(const std::vector<std::byte>& bytes, std::size_t at) {
-    return static_cast<i32>(static_cast<u32>(bytes[at]) | static_cast<u32>(bytes[at + 1]) << 8 |
-                            static_cast<u32>(bytes[at + 2]) << 16 | static_cast<u32>(bytes[at + 3]) << 24);
-}
-
 int distance(const std::array<int, 3>& a, const std::array<int, 3>& b) {
     return std::abs(a[0] - b[0]) + std::abs(a[1] - b[1]) + std::abs(a[2] - b[2]);
 }
@@ -171,8 +167,8 @@ TEST(PreviewCommand, DrawsTheCharacterInTheMiddleOfThePicture) {
     Bitmap bitmap;
     bitmap.bytes = content::test::readFile(picture);
     ASSERT_GE(bitmap.bytes.size(), 54u);
-    bitmap.width = loadI32(bitmap.bytes, 18);
-    bitmap.height = -loadI32(bitmap.bytes, 22);
+    bitmap.width = loadI32le(bitmap.bytes.data() + 18);
+    bitmap.height = -loadI32le(bitmap.bytes.data() + 22);
     ASSERT_EQ(bitmap.width, 96);
     ASSERT_EQ(bitmap.height, 128);
     // The sky above the floor's far edge, and the floor near the bottom corner: the
