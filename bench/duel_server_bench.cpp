@@ -38,6 +38,8 @@ void ServerTick500BotDuels(benchmark::State& state) {
         duels.push_back(std::make_unique<BotDuel>(1 + 2 * i));
     }
     net::DuelSnapshot snapshot;
+    std::vector<std::byte> snapshotPayload;
+    std::vector<std::byte> eventsPayload;
     u64 tick = 0;
     std::size_t payloadBytes = 0;
     const std::size_t before = bench::allocationCount();
@@ -48,10 +50,11 @@ void ServerTick500BotDuels(benchmark::State& state) {
             entry->templar.think(entry->duel);
             entry->duel.step();
             entry->duel.writeSnapshot(tick, snapshot);
-            const std::vector<std::byte> payload = net::encodeSnapshot(snapshot);
-            payloadBytes += payload.size();
+            net::encodeSnapshot(snapshot, snapshotPayload);
+            payloadBytes += snapshotPayload.size();
             if (!entry->duel.events().empty()) {
-                payloadBytes += net::encodeCombatEvents(entry->duel.events()).size();
+                net::encodeCombatEvents(entry->duel.events(), eventsPayload);
+                payloadBytes += eventsPayload.size();
             }
             entry->duel.clearEvents();
         }

@@ -16,6 +16,9 @@ class ByteWriter {
 public:
     ByteWriter() = default;
     explicit ByteWriter(std::size_t reserveBytes) { bytes_.reserve(reserveBytes); }
+    // Writes into `storage` from its start, keeping its capacity: a buffer handed back and
+    // forth through release() stops allocating once it is large enough.
+    explicit ByteWriter(std::vector<std::byte>&& storage) noexcept : bytes_(std::move(storage)) { bytes_.clear(); }
 
     void reserve(std::size_t bytes) { bytes_.reserve(bytes); }
     std::size_t size() const noexcept { return bytes_.size(); }

@@ -234,15 +234,18 @@ std::vector<std::byte> encodeCommandResult(const CommandResult& result) {
     return writer.release();
 }
 
-std::vector<std::byte> encodeSnapshot(const DuelSnapshot& snapshot) {
+void encodeSnapshot(const DuelSnapshot& snapshot, std::vector<std::byte>& out) {
+    out.clear();
     if (snapshot.players.size() > kMaxSnapshotPlayers) {
         throw std::invalid_argument("snapshot player limit exceeded");
     }
     if (snapshot.projectiles.size() > kMaxSnapshotProjectiles) {
         throw std::invalid_argument("snapshot projectile limit exceeded");
     }
-    PayloadWriter writer(kSnapshotFixedBytes + snapshot.players.size() * kSnapshotPlayerBytes +
-                         snapshot.projectiles.size() * kSnapshotProjectileBytes);
+    // A refusal below destroys the writer and with it the storage; `out` stays moved-from, that is empty.
+    PayloadWriter writer(std::move(out));
+    writer.reserve(kSnapshotFixedBytes + snapshot.players.size() * kSnapshotPlayerBytes +
+                   snapshot.projectiles.size() * kSnapshotProjectileBytes);
     writer.u64le(snapshot.tick);
     writer.u16le(static_cast<u16>(snapshot.players.size()));
     for (const SnapshotPlayer& player : snapshot.players) {
@@ -258,14 +261,22 @@ std::vector<std::byte> encodeSnapshot(const DuelSnapshot& snapshot) {
         }
         writeProjectile(writer, projectile);
     }
-    return writer.release();
+    out = writer.release();
 }
 
-std::vector<std::byte> encodeCombatEvents(std::span<const CombatEvent> events) {
+std::vector<std::byte> encodeSnapshot(const DuelSnapshot& snapshot) {
+    std::vector<std::byte> out;
+    encodeSnapshot(snapshot, out);
+    return out;
+}
+
+void encodeCombatEvents(std::span<const CombatEvent> events, std::vector<std::byte>& out) {
+    out.clear();
     if (events.size() > kMaxCombatEvents) {
         throw std::invalid_argument("combat event limit exceeded");
     }
-    PayloadWriter writer(kCombatEventsFixedBytes + events.size() * kCombatEventBytes);
+    PayloadWriter writer(std::move(out));
+    writer.reserve(kCombatEventsFixedBytes + events.size() * kCombatEventBytes);
     writer.u16le(static_cast<u16>(events.size()));
     for (const CombatEvent& event : events) {
         if (!isValidCombatEvent(event)) {
@@ -273,7 +284,13 @@ std::vector<std::byte> encodeCombatEvents(std::span<const CombatEvent> events) {
         }
         writeEvent(writer, event);
     }
-    return writer.release();
+    out = writer.release();
+}
+
+std::vector<std::byte> encodeCombatEvents(std::span<const CombatEvent> events) {
+    std::vector<std::byte> out;
+    encodeCombatEvents(events, out);
+    return out;
 }
 
 std::vector<std::byte> encodeTick(u64 tick) {

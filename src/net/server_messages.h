@@ -41,6 +41,10 @@ std::vector<std::byte> encodeJoined(const ServerJoinedMessage& joined);
 std::vector<std::byte> encodeCommandResult(const CommandResult& result);
 std::vector<std::byte> encodeSnapshot(const DuelSnapshot& snapshot);
 std::vector<std::byte> encodeCombatEvents(std::span<const CombatEvent> events);
+// The same two into `out`, replacing what it held and reusing its storage (the server
+// encodes every room's snapshot each tick). A refused message leaves `out` empty.
+void encodeSnapshot(const DuelSnapshot& snapshot, std::vector<std::byte>& out);
+void encodeCombatEvents(std::span<const CombatEvent> events, std::vector<std::byte>& out);
 std::vector<std::byte> encodeTick(u64 tick);
 std::vector<std::byte> encodeServerError(u16 errorCode, std::string_view text);
 

@@ -219,6 +219,28 @@ TEST(ServerMessages, CombatEventsLayoutAndLimits) {
     expectInvalidArgument([&] { encodeCombatEvents(tooMany); }, "combat event limit exceeded");
 }
 
+// The server encodes every tick into the same two buffers: what a longer message left there
+// must not survive, and a refused message must not leave a stale one to be sent.
+TEST(ServerMessages, EncodingIntoABufferReplacesItsContents) {
+    const DuelSnapshot small{9, {player(1)}, {}};
+    const DuelSnapshot large{8, {player(2), player(3)}, {projectile(kSkillTemplar1), projectile(kSkillNone)}};
+    std::vector<std::byte> buffer;
+    encodeSnapshot(large, buffer);
+    EXPECT_EQ(buffer, encodeSnapshot(large));
+    encodeSnapshot(small, buffer);
+    EXPECT_EQ(buffer, encodeSnapshot(small));
+    const DuelSnapshot refused{1, {}, {projectile(1003)}};
+    EXPECT_THROW(encodeSnapshot(refused, buffer), std::invalid_argument);
+    EXPECT_TRUE(buffer.empty());
+
+    const std::vector<CombatEvent> three(3, event(4)), one{event(5)};
+    encodeCombatEvents(three, buffer);
+    encodeCombatEvents(one, buffer);
+    EXPECT_EQ(buffer, encodeCombatEvents(one));
+    EXPECT_THROW(encodeCombatEvents(std::vector<CombatEvent>(4097, event(1)), buffer), std::invalid_argument);
+    EXPECT_TRUE(buffer.empty());
+}
+
 TEST(ServerMessages, CombatEventEnumRules) {
     const struct {
         const char* name;

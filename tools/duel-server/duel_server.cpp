@@ -129,7 +129,10 @@ struct DuelServer::Impl {
     std::mt19937_64 sessionIds{std::random_device{}()};
     std::chrono::steady_clock::time_point scheduleStart;
     u64 ticksSinceScheduleStart = 0;
+    // Scratch of the tick, kept so that a running server encodes without allocating.
     net::DuelSnapshot snapshot;
+    std::vector<std::byte> snapshotPayload;
+    std::vector<std::byte> eventsPayload;
     MicrosecondHistogram tickCpu{kTickCpuBucketMicroseconds, kTickCpuBuckets};
     MicrosecondHistogram tickLateness{kTickCpuBucketMicroseconds, kTickCpuBuckets};
 };
@@ -540,10 +543,11 @@ void DuelServer::Impl::runTick() {
         }
         room->duel.step();
         room->duel.writeSnapshot(tick, snapshot);
-        const std::vector<std::byte> snapshotPayload = net::encodeSnapshot(snapshot);
+        net::encodeSnapshot(snapshot, snapshotPayload);
         const std::span<const net::CombatEvent> events = room->duel.events();
-        const std::vector<std::byte> eventsPayload =
-            events.empty() ? std::vector<std::byte>{} : net::encodeCombatEvents(events);
+        if (!events.empty()) {
+            net::encodeCombatEvents(events, eventsPayload);
+        }
         for (Connection* human : room->humans) {
             if (human == nullptr) {
                 continue;
