@@ -3,6 +3,7 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -81,6 +82,7 @@ void skinScalar(std::span<const SkinnedVertex> source, std::span<const Matrix4> 
 
 // The counted weights (0 for the others) and the byte offsets of their matrices (0 for the others).
 struct CountedInfluences {
+    __m128 counted;  // all ones for the counted influences
     __m128 weights;
     __m128i matrixOffsets;
 };
@@ -94,7 +96,7 @@ inline CountedInfluences countInfluences(const SkinnedVertex& vertex, __m128i jo
         _mm_loadl_epi64(reinterpret_cast<const __m128i*>(vertex.joints.data())), _mm_setzero_si128());
     const __m128 counted =
         _mm_and_ps(_mm_cmpgt_ps(weights, _mm_setzero_ps()), _mm_castsi128_ps(_mm_cmplt_epi32(joints, jointLimit)));
-    return {_mm_and_ps(counted, weights),
+    return {counted, _mm_and_ps(counted, weights),
             _mm_slli_epi32(_mm_and_si128(_mm_castps_si128(counted), joints), kMatrixOffsetShift)};
 }
 
@@ -295,6 +297,206 @@ bool cpuHasAvx2AndFma() noexcept {
     return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
 }
 
+// ---- Section: AVX-512 ----
+//
+// A whole matrix fills one 512-bit register, so blending four takes one multiply and three
+// fused multiply-adds. Four vertices go together: their blended matrices are transposed by
+// 128-bit rows, so that register r holds row r of each matrix (one vertex per 128-bit lane),
+// and each of the point and the normal of all four then takes three fused multiply-adds, with
+// no sums across lanes. Four output vertices are 192 bytes, three full registers, so the
+// stores neither overlap nor shuffle per vertex. The AVX2 kernel spends most of its time
+// waiting on per-vertex chains (lane extracts, weight permutes, half sums, one division per
+// pair); here the only per-vertex work is the blend, and the division and normalisation
+// run on four vertices per instruction.
+
+// Where each of the 16 lanes of the three output registers comes from: with the skinned
+// positions carrying u in lane 3 and the normals carrying v there, vertex k's twelve floats
+// are position lanes 4k..4k+2, normal lanes 4k..4k+2 (16 onwards in a two-source permute),
+// u, v and four lanes of white.
+struct OutputLanes {
+    std::array<i32, 16> source{};
+    u16 white = 0;
+};
+
+constexpr OutputLanes outputLanes(int outRegister) {
+    constexpr int kFloatsPerVertex = sizeof(PrimitiveVertex) / sizeof(f32);
+    constexpr int kNormalLanes = 16;
+    OutputLanes lanes;
+    for (int lane = 0; lane < 16; ++lane) {
+        const int index = 16 * outRegister + lane;
+        const int vertex = index / kFloatsPerVertex;
+        const int field = index % kFloatsPerVertex;
+        if (field < 3) {
+            lanes.source[lane] = 4 * vertex + field;
+        } else if (field < 6) {
+            lanes.source[lane] = kNormalLanes + 4 * vertex + field - 3;
+        } else if (field == 6) {
+            lanes.source[lane] = 4 * vertex + 3;
+        } else if (field == 7) {
+            lanes.source[lane] = kNormalLanes + 4 * vertex + 3;
+        } else {
+            lanes.white = static_cast<u16>(lanes.white | 1u << lane);
+        }
+    }
+    return lanes;
+}
+constexpr std::array<OutputLanes, 3> kOutputLanes{outputLanes(0), outputLanes(1), outputLanes(2)};
+static_assert(4 * sizeof(PrimitiveVertex) == 3 * sizeof(__m512), "four vertices fill three registers");
+
+// Bit k of a vertex's counted influences, widened to the 16 bits 16k..16k+15, so that each
+// influence gets a whole-register lane mask: the blend then broadcasts the weights straight
+// from the source record, with no shuffles, and an uncounted influence (whatever its weight,
+// not-a-number included) leaves the sum untouched.
+constexpr std::array<u64, 16> kInfluenceLaneMasks = [] {
+    std::array<u64, 16> masks{};
+    for (u32 counted = 0; counted < masks.size(); ++counted) {
+        for (u32 k = 0; k < 4; ++k) {
+            if ((counted >> k & 1u) != 0) {
+                masks[counted] |= u64{0xFFFF} << (16 * k);
+            }
+        }
+    }
+    return masks;
+}();
+
+__attribute__((target("avx512f,avx2,fma"))) inline __m512 blendMatrixAvx512(const SkinnedVertex& vertex,
+                                                                            const std::byte* matrices,
+                                                                            __m128i limit) noexcept {
+    const CountedInfluences influences = countInfluences(vertex, limit);
+    const __m128i offsets = influences.matrixOffsets;
+    const u64 lanes = kInfluenceLaneMasks[static_cast<u32>(_mm_movemask_ps(influences.counted))];
+    const auto lanesOf = [lanes](int k) { return static_cast<__mmask16>(lanes >> (16 * k)); };
+    const f32* w = vertex.weights.data();
+    const f32* m0 = matrixAt(matrices, static_cast<u32>(_mm_cvtsi128_si32(offsets)));
+    const f32* m1 = matrixAt(matrices, static_cast<u32>(_mm_extract_epi32(offsets, 1)));
+    const f32* m2 = matrixAt(matrices, static_cast<u32>(_mm_extract_epi32(offsets, 2)));
+    const f32* m3 = matrixAt(matrices, static_cast<u32>(_mm_extract_epi32(offsets, 3)));
+    __m512 blended = _mm512_maskz_mul_ps(lanesOf(0), _mm512_set1_ps(w[0]), _mm512_loadu_ps(m0));
+    blended = _mm512_mask3_fmadd_ps(_mm512_set1_ps(w[1]), _mm512_loadu_ps(m1), blended, lanesOf(1));
+    blended = _mm512_mask3_fmadd_ps(_mm512_set1_ps(w[2]), _mm512_loadu_ps(m2), blended, lanesOf(2));
+    return _mm512_mask3_fmadd_ps(_mm512_set1_ps(w[3]), _mm512_loadu_ps(m3), blended, lanesOf(3));
+}
+
+// Lanes 4k..4k+3 from the 16 bytes at the k-th pointer.
+__attribute__((target("avx512f,avx2,fma"))) inline __m512 loadFour(const f32* a, const f32* b, const f32* c,
+                                                                   const f32* d) noexcept {
+    __m512 four = _mm512_zextps128_ps512(_mm_loadu_ps(a));
+    four = _mm512_insertf32x4(four, _mm_loadu_ps(b), 1);
+    four = _mm512_insertf32x4(four, _mm_loadu_ps(c), 2);
+    return _mm512_insertf32x4(four, _mm_loadu_ps(d), 3);
+}
+
+// Four vertices' blended matrices, transposed: register r holds row r of each, one vertex
+// per 128-bit lane.
+struct BlendedRows {
+    __m512 row[4];
+};
+
+__attribute__((target("avx512f,avx2,fma"))) inline BlendedRows blendFourAvx512(const SkinnedVertex* source,
+                                                                               const std::byte* matrices,
+                                                                               __m128i limit) noexcept {
+    const __m512 a = blendMatrixAvx512(source[0], matrices, limit);
+    const __m512 b = blendMatrixAvx512(source[1], matrices, limit);
+    const __m512 c = blendMatrixAvx512(source[2], matrices, limit);
+    const __m512 d = blendMatrixAvx512(source[3], matrices, limit);
+    const __m512 ab01 = _mm512_shuffle_f32x4(a, b, _MM_SHUFFLE(1, 0, 1, 0));
+    const __m512 ab23 = _mm512_shuffle_f32x4(a, b, _MM_SHUFFLE(3, 2, 3, 2));
+    const __m512 cd01 = _mm512_shuffle_f32x4(c, d, _MM_SHUFFLE(1, 0, 1, 0));
+    const __m512 cd23 = _mm512_shuffle_f32x4(c, d, _MM_SHUFFLE(3, 2, 3, 2));
+    const __m512 row0 = _mm512_shuffle_f32x4(ab01, cd01, _MM_SHUFFLE(2, 0, 2, 0));
+    const __m512 row1 = _mm512_shuffle_f32x4(ab01, cd01, _MM_SHUFFLE(3, 1, 3, 1));
+    const __m512 row2 = _mm512_shuffle_f32x4(ab23, cd23, _MM_SHUFFLE(2, 0, 2, 0));
+    const __m512 row3 = _mm512_shuffle_f32x4(ab23, cd23, _MM_SHUFFLE(3, 1, 3, 1));
+    return {{row0, row1, row2, row3}};
+}
+
+// Transforms, divides and normalises four consecutive source vertices with their blended
+// rows and stores them as four consecutive output vertices.
+__attribute__((target("avx512f,avx2,fma"))) inline void finishFourAvx512(const BlendedRows& rows,
+                                                                         const SkinnedVertex* source,
+                                                                         PrimitiveVertex* out) noexcept {
+    const auto& [row0, row1, row2, row3] = rows.row;
+
+    // Per vertex lane: (x, y, z, nx) and, 16 bytes on in the same record, (ny, nz, u, v).
+    const __m512 p = loadFour(source[0].position.data(), source[1].position.data(), source[2].position.data(),
+                              source[3].position.data());
+    const __m512 q = loadFour(source[0].normal.data() + 1, source[1].normal.data() + 1,
+                              source[2].normal.data() + 1, source[3].normal.data() + 1);
+    const __m512 point = _mm512_fmadd_ps(
+        _mm512_permute_ps(p, 0x00), row0,
+        _mm512_fmadd_ps(_mm512_permute_ps(p, 0x55), row1, _mm512_fmadd_ps(_mm512_permute_ps(p, 0xAA), row2, row3)));
+    const __m512 normal = _mm512_fmadd_ps(
+        _mm512_permute_ps(p, 0xFF), row0,
+        _mm512_fmadd_ps(_mm512_permute_ps(q, 0x00), row1, _mm512_mul_ps(_mm512_permute_ps(q, 0x55), row2)));
+
+    const __m512 totals = _mm512_permute_ps(point, 0xFF);
+    const __mmask16 skinned = _mm512_cmp_ps_mask(totals, _mm512_set1_ps(kMinSkinWeightTotal), _CMP_GT_OQ);
+    const __m512 position = _mm512_mask_div_ps(p, skinned, point, totals);
+    // normalize(normal / total) is normal / |normal|; only its threshold sees the total.
+    const __m512 squares = _mm512_mul_ps(normal, normal);
+    const __m512 pairs = _mm512_add_ps(squares, _mm512_permute_ps(squares, _MM_SHUFFLE(2, 3, 0, 1)));
+    const __m512 length2 = _mm512_add_ps(pairs, _mm512_permute_ps(pairs, _MM_SHUFFLE(1, 0, 3, 2)));
+    const __mmask16 keep = _mm512_cmp_ps_mask(
+        length2, _mm512_mul_ps(_mm512_set1_ps(kMinSquaredLength), _mm512_mul_ps(totals, totals)), _CMP_GT_OQ);
+    // One Newton step takes the 14-bit estimate to about 23 bits.
+    const __m512 estimate = _mm512_rsqrt14_ps(length2);
+    const __m512 scale =
+        _mm512_mul_ps(estimate, _mm512_fnmadd_ps(_mm512_mul_ps(_mm512_set1_ps(0.5f), length2),
+                                                 _mm512_mul_ps(estimate, estimate), _mm512_set1_ps(1.5f)));
+    const __m512 unitNormal = _mm512_maskz_mul_ps(keep, normal, scale);
+    const __m512 sourceNormal = _mm512_permutex2var_ps(
+        p, _mm512_setr_epi32(3, 16, 17, 0, 7, 20, 21, 0, 11, 24, 25, 0, 15, 28, 29, 0), q);
+    const __m512 normalOut = _mm512_mask_blend_ps(skinned, sourceNormal, unitNormal);
+
+    constexpr __mmask16 kLane3 = 0x8888;
+    const __m512 positionU = _mm512_mask_permute_ps(position, kLane3, q, _MM_SHUFFLE(2, 2, 2, 2));
+    const __m512 normalV = _mm512_mask_permute_ps(normalOut, kLane3, q, _MM_SHUFFLE(3, 3, 3, 3));
+    f32* o = out->position.data();
+    for (int r = 0; r < 3; ++r) {
+        const __m512i lanes = _mm512_loadu_si512(kOutputLanes[r].source.data());
+        _mm512_storeu_ps(o + 16 * r, _mm512_mask_blend_ps(kOutputLanes[r].white,
+                                                          _mm512_permutex2var_ps(positionU, lanes, normalV),
+                                                          _mm512_set1_ps(1.0f)));
+    }
+}
+
+__attribute__((target("avx512f,avx2,fma"))) void skinAffineAvx512(std::span<const SkinnedVertex> source,
+                                                                  std::span<const Matrix4> palette,
+                                                                  std::span<PrimitiveVertex> out) noexcept {
+    const __m128i limit = jointLimit(palette);
+    const std::byte* matrices = paletteBytes(palette);
+    const std::size_t fullGroups = source.size() / 4 * 4;
+    // Software-pipelined: the next group's blend (waiting on its matrix loads) is issued
+    // ahead of this group's transform and stores, so the processor always has independent
+    // work in its window; in plain order each group's long chain ran mostly alone.
+    if (fullGroups != 0) {
+        BlendedRows next = blendFourAvx512(source.data(), matrices, limit);
+        for (std::size_t i = 0; i < fullGroups; i += 4) {
+            const BlendedRows current = next;
+            if (i + 4 < fullGroups) {
+                next = blendFourAvx512(&source[i + 4], matrices, limit);
+            }
+            finishFourAvx512(current, &source[i], &out[i]);
+        }
+    }
+    // The last one to three vertices go through a padded copy (zero weights: kept as they are).
+    const std::size_t tail = source.size() - fullGroups;
+    if (tail != 0) {
+        std::array<SkinnedVertex, 4> tailSource{};
+        std::array<PrimitiveVertex, 4> tailOut{};
+        std::copy_n(source.begin() + static_cast<std::ptrdiff_t>(fullGroups), tail, tailSource.begin());
+        finishFourAvx512(blendFourAvx512(tailSource.data(), matrices, limit), tailSource.data(), tailOut.data());
+        std::copy_n(tailOut.begin(), tail, out.begin() + static_cast<std::ptrdiff_t>(fullGroups));
+    }
+}
+
+bool cpuHasAvx512() noexcept {
+    // As for AVX2, the built-in also checks that the system saves the 512-bit and mask registers.
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && cpuHasAvx2AndFma();
+}
+
+
 }  // namespace
 
 bool isBlendablePalette(std::span<const Matrix4> palette) noexcept {
@@ -306,7 +508,17 @@ bool isBlendablePalette(std::span<const Matrix4> palette) noexcept {
 
 bool isSkinningKernelAvailable(SkinningKernel kernel) noexcept {
     static const bool hasAvx2 = cpuHasAvx2AndFma();
-    return kernel != SkinningKernel::avx2 || hasAvx2;
+    static const bool hasAvx512 = cpuHasAvx512();
+    switch (kernel) {
+        case SkinningKernel::scalar:
+        case SkinningKernel::sse2:
+            return true;
+        case SkinningKernel::avx2:
+            return hasAvx2;
+        case SkinningKernel::avx512:
+            return hasAvx512;
+    }
+    return false;
 }
 
 void skinVerticesWith(SkinningKernel kernel, std::span<const SkinnedVertex> source, std::span<const Matrix4> palette,
@@ -322,6 +534,9 @@ void skinVerticesWith(SkinningKernel kernel, std::span<const SkinnedVertex> sour
         case SkinningKernel::avx2:
             skinAffineAvx2(source, palette, out);
             return;
+        case SkinningKernel::avx512:
+            skinAffineAvx512(source, palette, out);
+            return;
     }
 }
 
@@ -329,6 +544,8 @@ void skinVertices(std::span<const SkinnedVertex> source, std::span<const Matrix4
                   std::span<PrimitiveVertex> out) {
     if (!isBlendablePalette(palette)) {
         skinVerticesWith(SkinningKernel::scalar, source, palette, out);
+    } else if (isSkinningKernelAvailable(SkinningKernel::avx512)) {
+        skinVerticesWith(SkinningKernel::avx512, source, palette, out);
     } else if (isSkinningKernelAvailable(SkinningKernel::avx2)) {
         skinVerticesWith(SkinningKernel::avx2, source, palette, out);
     } else {

@@ -51,6 +51,7 @@ enum class SkinningKernel : u8 {
     scalar,  // the definition, one influence after the other; any palette
     sse2,    // blends the influences' matrices, then transforms once; blendable palettes only
     avx2,    // the same with two matrix rows per 256-bit register and fused multiply-add
+    avx512,  // the same with a whole matrix per 512-bit register, four vertices at a time
 };
 
 // Whether every matrix is finite and its last column exactly (0, 0, 0, 1), so no influence
@@ -58,7 +59,8 @@ enum class SkinningKernel : u8 {
 // precondition of the blending kernels.
 bool isBlendablePalette(std::span<const Matrix4> palette) noexcept;
 
-// sse2 on every x86-64 processor; avx2 where the processor and the system support AVX2 and FMA.
+// sse2 on every x86-64 processor; avx2 where the processor and the system support AVX2 and FMA;
+// avx512 where they also support AVX-512 F.
 bool isSkinningKernelAvailable(SkinningKernel kernel) noexcept;
 
 // Skins with the fastest kernel that applies. Throws std::invalid_argument when out and
@@ -66,7 +68,7 @@ bool isSkinningKernelAvailable(SkinningKernel kernel) noexcept;
 void skinVertices(std::span<const SkinnedVertex> source, std::span<const Matrix4> palette,
                   std::span<PrimitiveVertex> out);
 
-// Skins with `kernel`, which must be available; sse2 and avx2 need a blendable palette.
+// Skins with `kernel`, which must be available; all but scalar need a blendable palette.
 // Sizes as for skinVertices.
 void skinVerticesWith(SkinningKernel kernel, std::span<const SkinnedVertex> source,
                       std::span<const Matrix4> palette, std::span<PrimitiveVertex> out);

@@ -35,7 +35,8 @@ Matrix4 scaled(f32 s) {
 
 std::vector<SkinningKernel> availableKernels() {
     std::vector<SkinningKernel> kernels;
-    for (const SkinningKernel kernel : {SkinningKernel::scalar, SkinningKernel::sse2, SkinningKernel::avx2}) {
+    for (const SkinningKernel kernel : {SkinningKernel::scalar, SkinningKernel::sse2, SkinningKernel::avx2,
+                                             SkinningKernel::avx512}) {
         if (isSkinningKernelAvailable(kernel)) {
             kernels.push_back(kernel);
         }
