@@ -82,7 +82,6 @@ void skinScalar(std::span<const SkinnedVertex> source, std::span<const Matrix4> 
 
 // The counted weights (0 for the others) and the byte offsets of their matrices (0 for the others).
 struct CountedInfluences {
-    __m128 counted;  // all ones for the counted influences
     __m128 weights;
     __m128i matrixOffsets;
 };
@@ -96,7 +95,7 @@ inline CountedInfluences countInfluences(const SkinnedVertex& vertex, __m128i jo
         _mm_loadl_epi64(reinterpret_cast<const __m128i*>(vertex.joints.data())), _mm_setzero_si128());
     const __m128 counted =
         _mm_and_ps(_mm_cmpgt_ps(weights, _mm_setzero_ps()), _mm_castsi128_ps(_mm_cmplt_epi32(joints, jointLimit)));
-    return {counted, _mm_and_ps(counted, weights),
+    return {_mm_and_ps(counted, weights),
             _mm_slli_epi32(_mm_and_si128(_mm_castps_si128(counted), joints), kMatrixOffsetShift)};
 }
 
@@ -302,12 +301,73 @@ bool cpuHasAvx2AndFma() noexcept {
 // A whole matrix fills one 512-bit register, so blending four takes one multiply and three
 // fused multiply-adds. Four vertices go together: their blended matrices are transposed by
 // 128-bit rows, so that register r holds row r of each matrix (one vertex per 128-bit lane),
-// and each of the point and the normal of all four then takes three fused multiply-adds, with
-// no sums across lanes. Four output vertices are 192 bytes, three full registers, so the
-// stores neither overlap nor shuffle per vertex. The AVX2 kernel spends most of its time
-// waiting on per-vertex chains (lane extracts, weight permutes, half sums, one division per
-// pair); here the only per-vertex work is the blend, and the division and normalisation
-// run on four vertices per instruction.
+// and the point and the normal of all four then take three fused multiply-adds each, with
+// no sums across lanes; the division and the normalisation also run on four vertices per
+// instruction. Four output vertices are 192 bytes, three full registers.
+//
+// What bounds the narrower kernels is the shuffle ports, not the arithmetic: every weight
+// is broadcast and every matrix offset moved to a general register by a shuffle-port
+// instruction. So the influences of a chunk of vertices are counted first, into a small
+// table on the stack; the blend then reads each offset with a plain load and broadcasts
+// each weight from memory inside its multiply-add, both on the load ports.
+
+// GCC 12 takes the "undefined" merge source inside its 512-bit shuffle intrinsics for an
+// uninitialised read (GCC bug 105593, fixed in GCC 13); clang has no such warning.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+constexpr std::size_t kInfluenceChunkVertices = 64;
+
+// The counted weights (0 for the others) and matrix byte offsets (0 for the others) of up
+// to a chunk of vertices.
+struct InfluenceChunk {
+    alignas(kCacheLineBytes) f32 weights[kInfluenceChunkVertices][4];
+    alignas(kCacheLineBytes) u32 offsets[kInfluenceChunkVertices][4];
+};
+
+inline void countChunk(const SkinnedVertex* source, std::size_t count, __m128i limit, InfluenceChunk& chunk) noexcept {
+    for (std::size_t i = 0; i < count; ++i) {
+        const CountedInfluences influences = countInfluences(source[i], limit);
+        _mm_store_ps(chunk.weights[i], influences.weights);
+        _mm_store_si128(reinterpret_cast<__m128i*>(chunk.offsets[i]), influences.matrixOffsets);
+    }
+}
+
+__attribute__((target("avx512f,avx2,fma"))) inline __m512 blendMatrixAvx512(const InfluenceChunk& chunk,
+                                                                            std::size_t i,
+                                                                            const std::byte* matrices) noexcept {
+    const f32* w = chunk.weights[i];
+    const u32* offsets = chunk.offsets[i];
+    __m512 blended = _mm512_mul_ps(_mm512_set1_ps(w[0]), _mm512_loadu_ps(matrixAt(matrices, offsets[0])));
+    blended = _mm512_fmadd_ps(_mm512_set1_ps(w[1]), _mm512_loadu_ps(matrixAt(matrices, offsets[1])), blended);
+    blended = _mm512_fmadd_ps(_mm512_set1_ps(w[2]), _mm512_loadu_ps(matrixAt(matrices, offsets[2])), blended);
+    return _mm512_fmadd_ps(_mm512_set1_ps(w[3]), _mm512_loadu_ps(matrixAt(matrices, offsets[3])), blended);
+}
+
+// Four vertices' blended matrices, transposed: register r holds row r of each, one vertex
+// per 128-bit lane.
+struct BlendedRows {
+    __m512 row[4];
+};
+
+__attribute__((target("avx512f,avx2,fma"))) inline BlendedRows blendFourAvx512(const InfluenceChunk& chunk,
+                                                                               std::size_t first,
+                                                                               const std::byte* matrices) noexcept {
+    const __m512 a = blendMatrixAvx512(chunk, first, matrices);
+    const __m512 b = blendMatrixAvx512(chunk, first + 1, matrices);
+    const __m512 c = blendMatrixAvx512(chunk, first + 2, matrices);
+    const __m512 d = blendMatrixAvx512(chunk, first + 3, matrices);
+    const __m512 ab01 = _mm512_shuffle_f32x4(a, b, _MM_SHUFFLE(1, 0, 1, 0));
+    const __m512 ab23 = _mm512_shuffle_f32x4(a, b, _MM_SHUFFLE(3, 2, 3, 2));
+    const __m512 cd01 = _mm512_shuffle_f32x4(c, d, _MM_SHUFFLE(1, 0, 1, 0));
+    const __m512 cd23 = _mm512_shuffle_f32x4(c, d, _MM_SHUFFLE(3, 2, 3, 2));
+    return {{_mm512_shuffle_f32x4(ab01, cd01, _MM_SHUFFLE(2, 0, 2, 0)),
+             _mm512_shuffle_f32x4(ab01, cd01, _MM_SHUFFLE(3, 1, 3, 1)),
+             _mm512_shuffle_f32x4(ab23, cd23, _MM_SHUFFLE(2, 0, 2, 0)),
+             _mm512_shuffle_f32x4(ab23, cd23, _MM_SHUFFLE(3, 1, 3, 1))}};
+}
 
 // Where each of the 16 lanes of the three output registers comes from: with the skinned
 // positions carrying u in lane 3 and the normals carrying v there, vertex k's twelve floats
@@ -343,40 +403,6 @@ constexpr OutputLanes outputLanes(int outRegister) {
 constexpr std::array<OutputLanes, 3> kOutputLanes{outputLanes(0), outputLanes(1), outputLanes(2)};
 static_assert(4 * sizeof(PrimitiveVertex) == 3 * sizeof(__m512), "four vertices fill three registers");
 
-// Bit k of a vertex's counted influences, widened to the 16 bits 16k..16k+15, so that each
-// influence gets a whole-register lane mask: the blend then broadcasts the weights straight
-// from the source record, with no shuffles, and an uncounted influence (whatever its weight,
-// not-a-number included) leaves the sum untouched.
-constexpr std::array<u64, 16> kInfluenceLaneMasks = [] {
-    std::array<u64, 16> masks{};
-    for (u32 counted = 0; counted < masks.size(); ++counted) {
-        for (u32 k = 0; k < 4; ++k) {
-            if ((counted >> k & 1u) != 0) {
-                masks[counted] |= u64{0xFFFF} << (16 * k);
-            }
-        }
-    }
-    return masks;
-}();
-
-__attribute__((target("avx512f,avx2,fma"))) inline __m512 blendMatrixAvx512(const SkinnedVertex& vertex,
-                                                                            const std::byte* matrices,
-                                                                            __m128i limit) noexcept {
-    const CountedInfluences influences = countInfluences(vertex, limit);
-    const __m128i offsets = influences.matrixOffsets;
-    const u64 lanes = kInfluenceLaneMasks[static_cast<u32>(_mm_movemask_ps(influences.counted))];
-    const auto lanesOf = [lanes](int k) { return static_cast<__mmask16>(lanes >> (16 * k)); };
-    const f32* w = vertex.weights.data();
-    const f32* m0 = matrixAt(matrices, static_cast<u32>(_mm_cvtsi128_si32(offsets)));
-    const f32* m1 = matrixAt(matrices, static_cast<u32>(_mm_extract_epi32(offsets, 1)));
-    const f32* m2 = matrixAt(matrices, static_cast<u32>(_mm_extract_epi32(offsets, 2)));
-    const f32* m3 = matrixAt(matrices, static_cast<u32>(_mm_extract_epi32(offsets, 3)));
-    __m512 blended = _mm512_maskz_mul_ps(lanesOf(0), _mm512_set1_ps(w[0]), _mm512_loadu_ps(m0));
-    blended = _mm512_mask3_fmadd_ps(_mm512_set1_ps(w[1]), _mm512_loadu_ps(m1), blended, lanesOf(1));
-    blended = _mm512_mask3_fmadd_ps(_mm512_set1_ps(w[2]), _mm512_loadu_ps(m2), blended, lanesOf(2));
-    return _mm512_mask3_fmadd_ps(_mm512_set1_ps(w[3]), _mm512_loadu_ps(m3), blended, lanesOf(3));
-}
-
 // Lanes 4k..4k+3 from the 16 bytes at the k-th pointer.
 __attribute__((target("avx512f,avx2,fma"))) inline __m512 loadFour(const f32* a, const f32* b, const f32* c,
                                                                    const f32* d) noexcept {
@@ -386,37 +412,12 @@ __attribute__((target("avx512f,avx2,fma"))) inline __m512 loadFour(const f32* a,
     return _mm512_insertf32x4(four, _mm_loadu_ps(d), 3);
 }
 
-// Four vertices' blended matrices, transposed: register r holds row r of each, one vertex
-// per 128-bit lane.
-struct BlendedRows {
-    __m512 row[4];
-};
-
-__attribute__((target("avx512f,avx2,fma"))) inline BlendedRows blendFourAvx512(const SkinnedVertex* source,
-                                                                               const std::byte* matrices,
-                                                                               __m128i limit) noexcept {
-    const __m512 a = blendMatrixAvx512(source[0], matrices, limit);
-    const __m512 b = blendMatrixAvx512(source[1], matrices, limit);
-    const __m512 c = blendMatrixAvx512(source[2], matrices, limit);
-    const __m512 d = blendMatrixAvx512(source[3], matrices, limit);
-    const __m512 ab01 = _mm512_shuffle_f32x4(a, b, _MM_SHUFFLE(1, 0, 1, 0));
-    const __m512 ab23 = _mm512_shuffle_f32x4(a, b, _MM_SHUFFLE(3, 2, 3, 2));
-    const __m512 cd01 = _mm512_shuffle_f32x4(c, d, _MM_SHUFFLE(1, 0, 1, 0));
-    const __m512 cd23 = _mm512_shuffle_f32x4(c, d, _MM_SHUFFLE(3, 2, 3, 2));
-    const __m512 row0 = _mm512_shuffle_f32x4(ab01, cd01, _MM_SHUFFLE(2, 0, 2, 0));
-    const __m512 row1 = _mm512_shuffle_f32x4(ab01, cd01, _MM_SHUFFLE(3, 1, 3, 1));
-    const __m512 row2 = _mm512_shuffle_f32x4(ab23, cd23, _MM_SHUFFLE(2, 0, 2, 0));
-    const __m512 row3 = _mm512_shuffle_f32x4(ab23, cd23, _MM_SHUFFLE(3, 1, 3, 1));
-    return {{row0, row1, row2, row3}};
-}
-
 // Transforms, divides and normalises four consecutive source vertices with their blended
 // rows and stores them as four consecutive output vertices.
 __attribute__((target("avx512f,avx2,fma"))) inline void finishFourAvx512(const BlendedRows& rows,
                                                                          const SkinnedVertex* source,
                                                                          PrimitiveVertex* out) noexcept {
     const auto& [row0, row1, row2, row3] = rows.row;
-
     // Per vertex lane: (x, y, z, nx) and, 16 bytes on in the same record, (ny, nz, u, v).
     const __m512 p = loadFour(source[0].position.data(), source[1].position.data(), source[2].position.data(),
                               source[3].position.data());
@@ -460,24 +461,31 @@ __attribute__((target("avx512f,avx2,fma"))) inline void finishFourAvx512(const B
     }
 }
 
+// Skins `count` vertices, a multiple of four no larger than a chunk.
+__attribute__((target("avx512f,avx2,fma"))) inline void skinChunkAvx512(const SkinnedVertex* source,
+                                                                        std::size_t count,
+                                                                        const std::byte* matrices, __m128i limit,
+                                                                        PrimitiveVertex* out) noexcept {
+    InfluenceChunk chunk;
+    countChunk(source, count, limit, chunk);
+    BlendedRows next = blendFourAvx512(chunk, 0, matrices);
+    for (std::size_t i = 0; i < count; i += 4) {
+        const BlendedRows current = next;
+        if (i + 4 < count) {
+            next = blendFourAvx512(chunk, i + 4, matrices);
+        }
+        finishFourAvx512(current, source + i, out + i);
+    }
+}
+
 __attribute__((target("avx512f,avx2,fma"))) void skinAffineAvx512(std::span<const SkinnedVertex> source,
                                                                   std::span<const Matrix4> palette,
                                                                   std::span<PrimitiveVertex> out) noexcept {
     const __m128i limit = jointLimit(palette);
     const std::byte* matrices = paletteBytes(palette);
     const std::size_t fullGroups = source.size() / 4 * 4;
-    // Software-pipelined: the next group's blend (waiting on its matrix loads) is issued
-    // ahead of this group's transform and stores, so the processor always has independent
-    // work in its window; in plain order each group's long chain ran mostly alone.
-    if (fullGroups != 0) {
-        BlendedRows next = blendFourAvx512(source.data(), matrices, limit);
-        for (std::size_t i = 0; i < fullGroups; i += 4) {
-            const BlendedRows current = next;
-            if (i + 4 < fullGroups) {
-                next = blendFourAvx512(&source[i + 4], matrices, limit);
-            }
-            finishFourAvx512(current, &source[i], &out[i]);
-        }
+    for (std::size_t i = 0; i < fullGroups; i += kInfluenceChunkVertices) {
+        skinChunkAvx512(&source[i], std::min(kInfluenceChunkVertices, fullGroups - i), matrices, limit, &out[i]);
     }
     // The last one to three vertices go through a padded copy (zero weights: kept as they are).
     const std::size_t tail = source.size() - fullGroups;
@@ -485,10 +493,14 @@ __attribute__((target("avx512f,avx2,fma"))) void skinAffineAvx512(std::span<cons
         std::array<SkinnedVertex, 4> tailSource{};
         std::array<PrimitiveVertex, 4> tailOut{};
         std::copy_n(source.begin() + static_cast<std::ptrdiff_t>(fullGroups), tail, tailSource.begin());
-        finishFourAvx512(blendFourAvx512(tailSource.data(), matrices, limit), tailSource.data(), tailOut.data());
+        skinChunkAvx512(tailSource.data(), tailSource.size(), matrices, limit, tailOut.data());
         std::copy_n(tailOut.begin(), tail, out.begin() + static_cast<std::ptrdiff_t>(fullGroups));
     }
 }
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 bool cpuHasAvx512() noexcept {
     // As for AVX2, the built-in also checks that the system saves the 512-bit and mask registers.
