@@ -69,6 +69,9 @@ TEST(CpuSkinning, FollowsTheInfluenceRules) {
         {"total just above the minimum skins", vertexAt(p, n, {0, 0, 0, 0}, {0.00011f, 0, 0, 0}), {11, 2, 3}, n},
         {"degenerate normal becomes zero", vertexAt(p, {1e-7f, 0, 0}, {0, 0, 0, 0}, {1, 0, 0, 0}), {11, 2, 3},
          {0, 0, 0}},
+        {"zero normal stays zero", vertexAt(p, {0, 0, 0}, {1, 0, 0, 0}, {1, 0, 0, 0}), {1, 12, 3}, {0, 0, 0}},
+        {"negative weight is skipped", vertexAt(p, n, {0, 1, 0, 0}, {-0.5f, 1, 0, 0}), {1, 12, 3}, n},
+        {"not-a-number weight is skipped", vertexAt(p, n, {0, 1, 0, 0}, {std::nanf(""), 1, 0, 0}), {1, 12, 3}, n},
     };
     for (const SkinningKernel kernel : availableKernels()) {
         for (const auto& c : cases) {
@@ -79,6 +82,35 @@ TEST(CpuSkinning, FollowsTheInfluenceRules) {
             expectNear(out[0].normal, c.normal, 1e-5f);
             EXPECT_EQ(out[0].uv, c.vertex.uv);
             EXPECT_EQ(out[0].color, (Color{1.0f, 1.0f, 1.0f, 1.0f}));
+        }
+        // All cases in one mesh, shifted by 0 to 3 leading vertices, so that every case is
+        // skinned in every position of the wide kernels' vertex groups and in their tails;
+        // the leading vertices have their own uv so a case given a neighbour's data shows.
+        for (std::size_t shift = 0; shift < 4; ++shift) {
+            std::vector<SkinnedVertex> mesh(shift, vertexAt({5, 5, 5}, {1, 0, 0}, {2, 0, 0, 0}, {1, 0, 0, 0}));
+            for (SkinnedVertex& v : mesh) {
+                v.uv = {0.5f, 0.125f};
+            }
+            for (const auto& c : cases) {
+                mesh.push_back(c.vertex);
+            }
+            std::vector<PrimitiveVertex> out(mesh.size());
+            skinVerticesWith(kernel, mesh, palette, out);
+            for (std::size_t i = 0; i < shift; ++i) {
+                SCOPED_TRACE(::testing::Message() << "kernel " << static_cast<int>(kernel) << ", leading vertex " << i);
+                expectNear(out[i].position, {10, 10, 10}, 1e-5f);
+                EXPECT_EQ(out[i].uv, mesh[i].uv);
+            }
+            for (std::size_t k = 0; k < std::size(cases); ++k) {
+                const auto& c = cases[k];
+                SCOPED_TRACE(::testing::Message() << "kernel " << static_cast<int>(kernel) << ", shift " << shift
+                                                  << ": " << c.name);
+                const PrimitiveVertex& o = out[shift + k];
+                expectNear(o.position, c.position, 1e-5f);
+                expectNear(o.normal, c.normal, 1e-5f);
+                EXPECT_EQ(o.uv, c.vertex.uv);
+                EXPECT_EQ(o.color, (Color{1.0f, 1.0f, 1.0f, 1.0f}));
+            }
         }
     }
 }
@@ -105,25 +137,45 @@ TEST(CpuSkinning, ProjectivePaletteDividesByW) {
     expectNear(out[2].normal, {0, 0, 1}, 1e-6f);
 }
 
-// A character-like load: random rotations, scales and translations, one to four
-// influences with positive weights, some unused slots naming joints past the palette.
-// Vertex counts around the pairing of the wide kernel: odd, even, one.
-TEST(CpuSkinning, BlendingKernelsMatchTheDefinition) {
-    std::mt19937 random(5);
+// Each blending kernel against the definition, forced whether or not the dispatch would
+// choose it; a kernel the processor or system lacks is skipped with the reason.
+class BlendingKernel : public ::testing::TestWithParam<SkinningKernel> {
+protected:
+    void SetUp() override {
+        if (!isSkinningKernelAvailable(GetParam())) {
+            GTEST_SKIP() << "kernel " << static_cast<int>(GetParam())
+                         << " needs instructions this processor or system does not offer";
+        }
+    }
+};
+
+std::vector<Matrix4> randomAffinePalette(std::mt19937& random, std::size_t size) {
     std::uniform_real_distribution<f32> unit(-1.0f, 1.0f);
-    std::vector<Matrix4> palette(40);
+    std::vector<Matrix4> palette(size);
     for (Matrix4& m : palette) {
         const f32 angle = 3.0f * unit(random);
         const f32 s = 1.0f + 0.3f * unit(random);
         m.m = {std::cos(angle) * s, 0, -std::sin(angle) * s, 0, 0.2f * unit(random), s, 0, 0,
                std::sin(angle) * s, 0, std::cos(angle) * s, 0, unit(random), unit(random), unit(random), 1};
     }
+    return palette;
+}
+
+// A character-like load: random rotations, scales and translations, one to four
+// influences with positive weights, some unused slots naming joints past the palette.
+// Vertex counts around the kernels' groups of two and four, their 64-vertex chunks and
+// the tails after them.
+TEST_P(BlendingKernel, MatchesTheDefinition) {
+    std::mt19937 random(5);
+    std::uniform_real_distribution<f32> unit(-1.0f, 1.0f);
+    const std::vector<Matrix4> palette = randomAffinePalette(random, 40);
     ASSERT_TRUE(isBlendablePalette(palette));
-    for (const std::size_t count : {1u, 2u, 7u, 64u, 1001u}) {
+    for (const std::size_t count : {1u, 2u, 3u, 4u, 5u, 7u, 63u, 64u, 65u, 68u, 131u, 1001u}) {
         std::vector<SkinnedVertex> vertices(count);
         for (SkinnedVertex& v : vertices) {
             v = vertexAt({unit(random), 1 + unit(random), unit(random)}, {unit(random), unit(random), unit(random)},
                          {}, {});
+            v.uv = {unit(random), unit(random)};
             const int used = 1 + static_cast<int>(random() % 4);
             for (int k = 0; k < 4; ++k) {
                 v.joints[k] = static_cast<u16>(random() % 44);  // 40..43 are past the palette
@@ -132,19 +184,51 @@ TEST(CpuSkinning, BlendingKernelsMatchTheDefinition) {
         }
         std::vector<PrimitiveVertex> expected(count);
         skinVerticesWith(SkinningKernel::scalar, vertices, palette, expected);
-        for (const SkinningKernel kernel : availableKernels()) {
-            SCOPED_TRACE(::testing::Message() << count << " vertices, kernel " << static_cast<int>(kernel));
-            std::vector<PrimitiveVertex> out(count);
-            skinVerticesWith(kernel, vertices, palette, out);
-            for (std::size_t i = 0; i < count; ++i) {
-                expectNear(out[i].position, expected[i].position, 2e-5f);
-                expectNear(out[i].normal, expected[i].normal, 2e-5f);
-                ASSERT_EQ(out[i].uv, expected[i].uv);
-                ASSERT_EQ(out[i].color, expected[i].color);
-            }
+        SCOPED_TRACE(::testing::Message() << count << " vertices");
+        // One vertex past the output is watched: the kernels must not write beyond it.
+        std::vector<PrimitiveVertex> out(count + 1);
+        out[count].uv = {-7.0f, -7.0f};
+        skinVerticesWith(GetParam(), vertices, palette, std::span(out).first(count));
+        for (std::size_t i = 0; i < count; ++i) {
+            expectNear(out[i].position, expected[i].position, 2e-5f);
+            expectNear(out[i].normal, expected[i].normal, 2e-5f);
+            ASSERT_EQ(out[i].uv, expected[i].uv) << "vertex " << i;
+            ASSERT_EQ(out[i].color, expected[i].color) << "vertex " << i;
         }
+        EXPECT_EQ(out[count].uv, (std::array<f32, 2>{-7.0f, -7.0f}));
     }
 }
+
+// No palette: nothing counts, every vertex keeps its source, and nothing is read.
+TEST_P(BlendingKernel, EmptyPaletteKeepsEveryVertex) {
+    std::vector<SkinnedVertex> vertices;
+    for (u16 i = 0; i < 9; ++i) {
+        vertices.push_back(vertexAt({f32(i), 1, 2}, {0, 0, 1}, {i, 0, 0, 0}, {1, 0, 0, 0}));
+    }
+    std::vector<PrimitiveVertex> out(vertices.size());
+    skinVerticesWith(GetParam(), vertices, {}, out);
+    for (std::size_t i = 0; i < vertices.size(); ++i) {
+        SCOPED_TRACE(::testing::Message() << "vertex " << i);
+        expectNear(out[i].position, vertices[i].position, 0.0f);
+        expectNear(out[i].normal, vertices[i].normal, 0.0f);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(CpuSkinning, BlendingKernel,
+                         ::testing::Values(SkinningKernel::sse2, SkinningKernel::avx2, SkinningKernel::avx512),
+                         [](const ::testing::TestParamInfo<SkinningKernel>& info) {
+                             switch (info.param) {
+                                 case SkinningKernel::sse2:
+                                     return "sse2";
+                                 case SkinningKernel::avx2:
+                                     return "avx2";
+                                 case SkinningKernel::avx512:
+                                     return "avx512";
+                                 case SkinningKernel::scalar:
+                                     break;
+                             }
+                             return "scalar";
+                         });
 
 TEST(CpuSkinning, PaletteMustBeFiniteAndAffineToBlend) {
     const f32 infinity = std::numeric_limits<f32>::infinity();
