@@ -305,11 +305,12 @@ bool cpuHasAvx2AndFma() noexcept {
 // no sums across lanes; the division and the normalisation also run on four vertices per
 // instruction. Four output vertices are 192 bytes, three full registers.
 //
-// What bounds the narrower kernels is the shuffle ports, not the arithmetic: every weight
-// is broadcast and every matrix offset moved to a general register by a shuffle-port
-// instruction. So the influences of a chunk of vertices are counted first, into a small
-// table on the stack; the blend then reads each offset with a plain load and broadcasts
-// each weight from memory inside its multiply-add, both on the load ports.
+// Broadcasting each weight from a register and moving each matrix offset to a general
+// register both take shuffle-port instructions, four of each per vertex, and with them the
+// blend is bound by those ports and by its instruction count rather than by its arithmetic.
+// So the influences of a chunk of vertices are counted first, into a small table on the
+// stack; the blend then reads each offset with a plain load and broadcasts each weight
+// from memory inside its multiply-add, both on the load ports.
 
 // GCC 12 takes the "undefined" merge source inside its 512-bit shuffle intrinsics for an
 // uninitialised read (GCC bug 105593, fixed in GCC 13); clang has no such warning.
@@ -318,7 +319,8 @@ bool cpuHasAvx2AndFma() noexcept {
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
-constexpr std::size_t kInfluenceChunkVertices = 64;
+constexpr std::size_t kInfluenceChunkVertices = 64;  // 2 KiB of table on the stack
+static_assert(kInfluenceChunkVertices % 4 == 0, "chunks hold whole groups of four");
 
 // The counted weights (0 for the others) and matrix byte offsets (0 for the others) of up
 // to a chunk of vertices.
@@ -507,7 +509,6 @@ bool cpuHasAvx512() noexcept {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx512f") && cpuHasAvx2AndFma();
 }
-
 
 }  // namespace
 
