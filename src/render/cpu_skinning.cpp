@@ -308,15 +308,18 @@ bool cpuHasAvx2AndFma() noexcept {
 // Broadcasting each weight from a register and moving each matrix offset to a general
 // register both take shuffle-port instructions, four of each per vertex, and with them the
 // blend is bound by those ports and by its instruction count rather than by its arithmetic.
-// So the influences of a chunk of vertices are counted first, into a small table on the
-// stack; the blend then reads each offset with a plain load and broadcasts each weight
-// from memory inside its multiply-add, both on the load ports.
+// So the influences of a chunk of vertices are counted first, four vertices per
+// instruction, into a small table on the stack; the blend then reads each offset with a
+// plain load and broadcasts each weight from memory inside its multiply-add, both on the
+// load ports.
 
 // GCC 12 takes the "undefined" merge source inside its 512-bit shuffle intrinsics for an
-// uninitialised read (GCC bug 105593, fixed in GCC 13); clang has no such warning.
+// uninitialised read (GCC bug 105593, fixed in GCC 13). Clang, which reads these pragmas
+// too, has no -Wmaybe-uninitialized and makes no such report.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
 
 constexpr std::size_t kInfluenceChunkVertices = 64;  // 2 KiB of table on the stack
@@ -328,14 +331,6 @@ struct InfluenceChunk {
     alignas(kCacheLineBytes) f32 weights[kInfluenceChunkVertices][4];
     alignas(kCacheLineBytes) u32 offsets[kInfluenceChunkVertices][4];
 };
-
-inline void countChunk(const SkinnedVertex* source, std::size_t count, __m128i limit, InfluenceChunk& chunk) noexcept {
-    for (std::size_t i = 0; i < count; ++i) {
-        const CountedInfluences influences = countInfluences(source[i], limit);
-        _mm_store_ps(chunk.weights[i], influences.weights);
-        _mm_store_si128(reinterpret_cast<__m128i*>(chunk.offsets[i]), influences.matrixOffsets);
-    }
-}
 
 __attribute__((target("avx512f,avx2,fma"))) inline __m512 blendMatrixAvx512(const InfluenceChunk& chunk,
                                                                             std::size_t i,
@@ -414,6 +409,31 @@ __attribute__((target("avx512f,avx2,fma"))) inline __m512 loadFour(const f32* a,
     return _mm512_insertf32x4(four, _mm_loadu_ps(d), 3);
 }
 
+inline __m128i loadJoints(const SkinnedVertex& vertex) noexcept {
+    return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(vertex.joints.data()));
+}
+
+// Counts the influences of `count` vertices, a multiple of four, four vertices per
+// instruction, with the same rules as countInfluences.
+__attribute__((target("avx512f,avx2,fma"))) inline void countChunkAvx512(const SkinnedVertex* source,
+                                                                         std::size_t count, __m128i limit,
+                                                                         InfluenceChunk& chunk) noexcept {
+    const __m512i jointLimit = _mm512_set1_epi32(_mm_cvtsi128_si32(limit));
+    for (std::size_t i = 0; i < count; i += 4) {
+        const SkinnedVertex* v = source + i;
+        const __m512 weights =
+            loadFour(v[0].weights.data(), v[1].weights.data(), v[2].weights.data(), v[3].weights.data());
+        const __m128i joints01 = _mm_unpacklo_epi64(loadJoints(v[0]), loadJoints(v[1]));
+        const __m128i joints23 = _mm_unpacklo_epi64(loadJoints(v[2]), loadJoints(v[3]));
+        const __m512i joints =
+            _mm512_cvtepu16_epi32(_mm256_inserti128_si256(_mm256_castsi128_si256(joints01), joints23, 1));
+        const __mmask16 counted = _mm512_cmp_ps_mask(weights, _mm512_setzero_ps(), _CMP_GT_OQ) &
+                                  _mm512_cmplt_epi32_mask(joints, jointLimit);
+        _mm512_store_ps(chunk.weights[i], _mm512_maskz_mov_ps(counted, weights));
+        _mm512_store_si512(chunk.offsets[i], _mm512_maskz_slli_epi32(counted, joints, kMatrixOffsetShift));
+    }
+}
+
 // Transforms, divides and normalises four consecutive source vertices with their blended
 // rows and stores them as four consecutive output vertices.
 __attribute__((target("avx512f,avx2,fma"))) inline void finishFourAvx512(const BlendedRows& rows,
@@ -469,7 +489,7 @@ __attribute__((target("avx512f,avx2,fma"))) inline void skinChunkAvx512(const Sk
                                                                         const std::byte* matrices, __m128i limit,
                                                                         PrimitiveVertex* out) noexcept {
     InfluenceChunk chunk;
-    countChunk(source, count, limit, chunk);
+    countChunkAvx512(source, count, limit, chunk);
     BlendedRows next = blendFourAvx512(chunk, 0, matrices);
     for (std::size_t i = 0; i < count; i += 4) {
         const BlendedRows current = next;
