@@ -379,8 +379,8 @@ constexpr OutputLanes outputLanes(int outRegister) {
     constexpr int kFloatsPerVertex = sizeof(PrimitiveVertex) / sizeof(f32);
     constexpr int kNormalLanes = 16;
     OutputLanes lanes;
-    for (int lane = 0; lane < 16; ++lane) {
-        const int index = 16 * outRegister + lane;
+    for (std::size_t lane = 0; lane < lanes.source.size(); ++lane) {
+        const int index = 16 * outRegister + static_cast<int>(lane);
         const int vertex = index / kFloatsPerVertex;
         const int field = index % kFloatsPerVertex;
         if (field < 3) {
@@ -475,7 +475,7 @@ __attribute__((target("avx512f,avx2,fma"))) inline void finishFourAvx512(const B
     const __m512 positionU = _mm512_mask_permute_ps(position, kLane3, q, _MM_SHUFFLE(2, 2, 2, 2));
     const __m512 normalV = _mm512_mask_permute_ps(normalOut, kLane3, q, _MM_SHUFFLE(3, 3, 3, 3));
     f32* o = out->position.data();
-    for (int r = 0; r < 3; ++r) {
+    for (std::size_t r = 0; r < kOutputLanes.size(); ++r) {
         const __m512i lanes = _mm512_loadu_si512(kOutputLanes[r].source.data());
         _mm512_storeu_ps(o + 16 * r, _mm512_mask_blend_ps(kOutputLanes[r].white,
                                                           _mm512_permutex2var_ps(positionU, lanes, normalV),
