@@ -6,6 +6,8 @@
 #include "app/frame_loop.h"
 #include "app/log.h"
 #include "app/native_client.h"
+#include "base/text_format.h"
+#include "scene/content_scene.h"
 
 namespace kestrune::app {
 
@@ -31,6 +33,9 @@ RunSummary BootCoordinator::run() {
     Log& log = *host.log;
     const u64 startNanoseconds = host.clock->monotonicNanoseconds();
     log.write(kLogInfo, std::string_view("BootCoordinator start"));
+    if (!host.options.tracePath.empty()) {
+        host.trace = std::make_unique<FrameTrace>(host.options.tracePath);
+    }
 
     host.windowHost->registerWindowClass(host);
     host.windowHost->createMainWindow(host);
@@ -45,10 +50,16 @@ RunSummary BootCoordinator::run() {
     log.write(kLogInfo, std::string_view("VertexShader HW Accel Enabled"));
     log.write(kLogInfo, std::string_view("Init Input Manager"));
 
-    // The content scene is a module still to join this loop; until it does, such runs are
-    // told plainly that they run without it.
     if (!host.options.contentDirectory.empty()) {
-        log.write(kLogWarn, std::string_view("Content directory ignored: this build has no content scene yet."));
+        log.write(kLogInfo, std::string_view("Load KMDL content chunk"));
+        auto scene = std::make_unique<scene::ContentScene>();
+        const scene::SceneLaunch launch{host.options.characterClass == CharacterClass::templar ? 1u : 0u,
+                                        host.options.smokeTest, !host.options.serverHost.empty()};
+        scene->load(host.options.contentDirectory, launch, host.renderer);
+        const scene::SceneStatistics loaded = scene->statistics();
+        log.write(kLogInfo, formatText("Content scene ready: %u character meshes, %u clips, %u effect models",
+                                       loaded.meshesAvailable, loaded.clipsAvailable, loaded.effectModelsLoaded));
+        host.scene = std::move(scene);
     }
     if (!host.options.serverHost.empty()) {
         host.duelClient = std::make_unique<net::DuelClient>();
@@ -68,6 +79,9 @@ RunSummary BootCoordinator::run() {
     FrameLoop(host).run();
 
     const u64 endNanoseconds = host.clock->monotonicNanoseconds();
+    if (host.trace) {
+        host.trace->close();
+    }
     const render::RenderStatistics& stats = host.renderer.Statistics();
     if (host.options.contentSmoke && (!host.scene || stats.uploadedModels < 2 || stats.drawCalls == 0)) {
         throw std::runtime_error("Content smoke did not upload and draw the duel scene.");
@@ -88,6 +102,9 @@ RunSummary BootCoordinator::run() {
     summary.width = size.widthPixels;
     summary.height = size.heightPixels;
     summary.renderer = host.renderer.report();
+    if (host.scene) {
+        summary.scene = host.scene->statistics();
+    }
     summary.contentReady = host.scene != nullptr;
     return summary;
 }

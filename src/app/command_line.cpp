@@ -88,6 +88,9 @@ void validate(const ParsedCommandLine& parsed) {
     if (options.frames < kMinimumFrames || options.frames > kMaximumFrames) {
         fail("--frames must be between 1 and 10000.");
     }
+    if (options.fixedFps && (*options.fixedFps < kMinimumFixedFps || *options.fixedFps > kMaximumFixedFps)) {
+        fail("--fixed-fps must be between 1 and 1000.");
+    }
     if (options.contentSmoke && options.contentDirectory.empty()) {
         fail("--content-smoke requires --content=<runtime directory>.");
     }
@@ -118,6 +121,8 @@ ParsedCommandLine parseCommandLine(std::span<const std::u16string> arguments) {
             options.vsync = false;
         } else if (const auto frames = valueOf(argument, u"--frames=")) {
             options.frames = parseU32(*frames, "--frames");
+        } else if (const auto fixedFps = valueOf(argument, u"--fixed-fps=")) {
+            options.fixedFps = parseU32(*fixedFps, "--fixed-fps");
         } else if (const auto width = valueOf(argument, u"--width=")) {
             options.width = parseU32(*width, "--width");
         } else if (const auto height = valueOf(argument, u"--height=")) {
@@ -126,6 +131,8 @@ ParsedCommandLine parseCommandLine(std::span<const std::u16string> arguments) {
             options.reportPath = pathFromUtf16(*report);
         } else if (const auto log = valueOf(argument, u"--log=")) {
             options.logPath = pathFromUtf16(*log);
+        } else if (const auto trace = valueOf(argument, u"--trace=")) {
+            options.tracePath = pathFromUtf16(*trace);
         } else if (const auto screenshot = valueOf(argument, u"--screenshot=")) {
             options.screenshotPath = pathFromUtf16(*screenshot);
         } else if (const auto content = valueOf(argument, u"--content=")) {

@@ -16,6 +16,8 @@ inline constexpr u32 kMinimumWidthPixels = 320;
 inline constexpr u32 kMinimumHeightPixels = 240;
 inline constexpr u32 kMinimumFrames = 1;
 inline constexpr u32 kMaximumFrames = 10000;
+inline constexpr u32 kMinimumFixedFps = 1;
+inline constexpr u32 kMaximumFixedFps = 1000;
 
 struct ParsedCommandLine {
     LaunchOptions options;

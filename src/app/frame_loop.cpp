@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/duel_tick.h"
 #include "app/native_client.h"
 
 namespace kestrune::app {
@@ -25,7 +26,7 @@ void FrameLoop::runFrame() {
         host.renderer.Resize(host.pendingWidth, host.pendingHeight);
         host.resizePending = false;
     }
-    // The duel tick (exchange with the duel client and the scene) joins here with the content scene.
+    runDuelTick(host);
 
     if (host.minimized) {
         host.windowHost->waitMessage(host);
@@ -34,12 +35,14 @@ void FrameLoop::runFrame() {
         host.accumulator = 0.0;
         return;
     }
-    if (host.options.smokeTest) {
+    const std::optional<u32> fixedFps = host.options.fixedFps;
+    if (host.options.smokeTest && !fixedFps) {
         host.clock->sleepMilliseconds(kSmokeFrameSleepMs);
     }
 
     const i64 now = host.clock->counter();
-    f64 deltaSeconds = static_cast<f64>(now - host.lastCounter) / static_cast<f64>(host.counterFrequency);
+    f64 deltaSeconds = fixedFps ? 1.0 / static_cast<f64>(*fixedFps)
+                                : static_cast<f64>(now - host.lastCounter) / static_cast<f64>(host.counterFrequency);
     host.lastCounter = now;
     deltaSeconds = std::clamp(deltaSeconds, 0.0, kMaxFrameSeconds);
     host.accumulator += deltaSeconds;
@@ -77,6 +80,11 @@ void FrameLoop::runFrame() {
         host.renderer.Present(syncInterval);
     } else {
         host.renderer.DrawPlaceholderFrame(alpha, syncInterval);
+    }
+    if (host.trace) {
+        host.trace->writeFrame({host.renderer.Statistics().presentedFrames,
+                                static_cast<f64>(host.fixedUpdates) * kFixedStepSeconds, steps, alpha},
+                               host.scene.get());
     }
 
     if (host.options.smokeTest && host.renderer.Statistics().presentedFrames >= host.options.frames) {

@@ -3,6 +3,7 @@
 // payload), then copied into the application host and only read.
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "base/types.h"
@@ -29,6 +30,8 @@ struct LaunchOptions {
     std::string gameTicket;
     std::string characterName = "NativeFighter";
     CharacterClass characterClass = CharacterClass::warrior;
+    std::optional<u32> fixedFps;  // empty: frames advance by the measured time
+    std::filesystem::path tracePath;
 
     friend bool operator==(const LaunchOptions&, const LaunchOptions&) = default;
 };

@@ -21,6 +21,7 @@ NativeClient::NativeClient(LaunchOptions launchOptions, Log* sharedLog, HostServ
     counterFrequency = clock->counterFrequency();
     lastCounter = clock->counter();
     pendingMoves.max_load_factor(1.0f);
+    intentBuffer.reserve(scene::kMaxQueuedIntents);
 }
 
 NativeClient::~NativeClient() {
@@ -30,6 +31,7 @@ NativeClient::~NativeClient() {
     pendingMoves.clear();
     duelClient.reset();
     scene.reset();
+    trace.reset();
 }
 
 }  // namespace kestrune::app

@@ -8,12 +8,13 @@
 #include <unordered_set>
 
 #include "app/frame_clock.h"
-#include "app/frame_scene.h"
-#include "app/input_state.h"
+#include "app/frame_trace.h"
 #include "app/launch_options.h"
 #include "app/window_host.h"
+#include "base/input_state.h"
 #include "net/duel_client.h"
 #include "render/render_device.h"
+#include "scene/frame_scene.h"
 
 namespace kestrune::app {
 
@@ -31,7 +32,8 @@ public:
     NativeClient(LaunchOptions options, Log* log);
     NativeClient(LaunchOptions options, Log* log, HostServices services);
     // Destroys the renderer, the window (if it still exists), the window class, the pending
-    // moves, the duel client (joining its receive thread) and the scene, in that order.
+    // moves, the duel client (joining its receive thread), the scene and the frame trace
+    // (flushing it), in that order.
     ~NativeClient();
     NativeClient(const NativeClient&) = delete;
     NativeClient& operator=(const NativeClient&) = delete;
@@ -53,9 +55,11 @@ public:
     u32 pendingHeight = 0;
     u64 fixedUpdates = 0;
     u64 variableUpdates = 0;
-    std::unique_ptr<FrameScene> scene;  // empty until the content scene exists
+    std::unique_ptr<scene::FrameScene> scene;  // empty until the content scene exists
     std::unique_ptr<net::DuelClient> duelClient;  // only with --server=
     std::unordered_set<u32> pendingMoves;
+    std::vector<scene::PlayerIntent> intentBuffer;  // the duel tick's, reused every frame
+    std::unique_ptr<FrameTrace> trace;  // only with --trace=
 
     std::unique_ptr<WindowHost> windowHost;
     std::unique_ptr<FrameClock> clock;

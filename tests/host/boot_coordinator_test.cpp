@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/log.h"
+#include "content/kmdl_reader.h"
 #include "host/fake_host.h"
 
 namespace kestrune::app {
@@ -111,24 +112,45 @@ TEST_F(BootCoordinatorTest, WindowIsShownOutsideSmokeRunsAndWithShow) {
     }
 }
 
-TEST_F(BootCoordinatorTest, ContentSmokeWithoutASceneFails) {
+// The baked content through the recording renderer: the scene is loaded after the input
+// line, drawn every frame, counted in the summary, and traced frame by frame.
+TEST_F(BootCoordinatorTest, ContentRunLoadsTracesAndReportsTheScene) {
+    const std::filesystem::path content = KESTRUNE_CONTENT_DIR;
+    const std::filesystem::path trace = std::filesystem::path(KESTRUNE_BINARY_DIR) / "test-output/boot/trace.jsonl";
     LaunchOptions options;
-    options.smokeTest = true;
-    options.contentSmoke = true;
-    options.contentDirectory = "content";
+    options.contentSmoke = options.smokeTest = true;
+    options.contentDirectory = content;
     options.frames = 2;
+    options.fixedFps = 60;
+    options.tracePath = trace;
     const auto fake = makeHost(options);
-    try {
-        BootCoordinator(*fake->host).run();
-        FAIL() << "no exception";
-    } catch (const std::runtime_error& error) {
-        EXPECT_STREQ(error.what(), "Content smoke did not upload and draw the duel scene.");
+    const RunSummary summary = BootCoordinator(*fake->host).run();
+
+    u32 clips = 0;
+    u32 meshes = 0;
+    for (const char* character : {"warrior", "templar"}) {
+        const content::Model model = content::loadModelFile(content / character / "character.kmdl", {});
+        clips += static_cast<u32>(model.clips.size());
+        meshes += static_cast<u32>(model.meshes.size());
     }
+    EXPECT_TRUE(summary.contentReady);
+    EXPECT_EQ(std::tuple(summary.scene.charactersLoaded, summary.scene.effectModelsLoaded,
+                         summary.scene.clipsAvailable, summary.scene.meshesAvailable),
+              std::tuple(2u, 6u, clips, meshes));
+    EXPECT_GT(summary.scene.effectsSpawned, 0u);  // the smoke run's skill
+    EXPECT_EQ(summary.renderer.statistics.uploadedModels, 8u);
+    EXPECT_TRUE(fake->clock->sleeps.empty());
+
     const std::vector<std::string> lines = logLines();
-    EXPECT_EQ(std::count(lines.begin(), lines.end(),
-                         "[WARN] Content directory ignored: this build has no content scene yet."),
-              1);
-    EXPECT_EQ(lines.back().rfind("[INFO] Shutdown", 0), std::string::npos);  // no clean shutdown line
+    ASSERT_EQ(lines.size(), 8u);
+    EXPECT_EQ(lines[5], "[INFO] Load KMDL content chunk");
+    EXPECT_EQ(lines[6], "[INFO] Content scene ready: " + std::to_string(meshes) + " character meshes, " +
+                            std::to_string(clips) + " clips, 6 effect models");
+    std::ifstream in(trace);
+    std::vector<std::string> traced;
+    for (std::string line; std::getline(in, line);) traced.push_back(line);
+    ASSERT_EQ(traced.size(), 2u);
+    EXPECT_EQ(traced[1].rfind("{\"frame\":2,\"time\":0.0333333333,\"steps\":1,\"alpha\":0,\"controlledSlot\":0,", 0), 0u);
 }
 
 // A failed start ends before the first frame; the log's last line names how far it got.

@@ -3,35 +3,23 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
 
 #include "host/fake_host.h"
+#include "host/fake_scene.h"
 
 namespace kestrune::app {
 namespace {
 
 using testing::FakeHost;
-
-class CountingScene final : public FrameScene {
-public:
-    u32 fixedSteps = 0;
-    f64 lastStep = 0.0;
-    std::vector<f64> updates;
-    std::vector<f64> alphas;
-    u32 inputs = 0;
-
-    void fixedUpdate(f64 stepSeconds, const InputState&) override {
-        ++fixedSteps;
-        lastStep = stepSeconds;
-    }
-    void handleInput(const InputState&) override { ++inputs; }
-    void update(f64 deltaSeconds) override { updates.push_back(deltaSeconds); }
-    void draw(render::RenderDevice&, f64 alpha) override { alphas.push_back(alpha); }
-};
+using testing::RecordingScene;
 
 struct SceneHost : FakeHost {
-    CountingScene* scene = nullptr;
+    RecordingScene* scene = nullptr;
     explicit SceneHost(LaunchOptions options = {}) : FakeHost(std::move(options)) {
-        auto counting = std::make_unique<CountingScene>();
+        auto counting = std::make_unique<RecordingScene>();
         scene = counting.get();
         host->scene = std::move(counting);
         startRenderer();
@@ -67,6 +55,56 @@ TEST(FrameLoop, FixedStepsForFrameTimes) {
         EXPECT_DOUBLE_EQ(f.scene->lastStep, c.steps > 0 ? kFixedStepSeconds : 0.0);
         ASSERT_EQ(f.scene->updates.size(), 1u);
         EXPECT_NEAR(f.scene->updates[0], std::clamp(c.frameSeconds, 0.0, 0.25), 1e-9);
+    }
+}
+
+// A fixed rate replaces the clock (and the smoke run's sleep): every frame is 1/N s long.
+TEST(FrameLoop, FixedRateFramesIgnoreTheClock) {
+    LaunchOptions options;
+    options.smokeTest = true;
+    options.frames = 100;
+    options.fixedFps = 30;
+    SceneHost f(options);
+    FrameLoop loop(*f.host);
+    for (const f64 clockSeconds : {0.0, 1.0, 0.001}) {
+        f.clock->advanceSeconds(clockSeconds);
+        loop.runFrame();
+    }
+    EXPECT_EQ(f.scene->updates, std::vector<f64>(3, 1.0 / 30.0));
+    EXPECT_EQ(f.host->fixedUpdates, 6u);
+    EXPECT_TRUE(f.clock->sleeps.empty());
+}
+
+// Every presented frame is one trace line; without a duel session the scene's intents are
+// taken and dropped each frame.
+TEST(FrameLoop, TraceLinePerPresentedFrameAndIntentsDroppedOffline) {
+    const std::filesystem::path path =
+        std::filesystem::path(KESTRUNE_BINARY_DIR) / "test-output/frame-loop/trace.jsonl";
+    for (const bool withScene : {true, false}) {
+        SCOPED_TRACE(withScene ? "scene" : "placeholder frames");
+        SceneHost f;
+        f.scene->queued = {scene::PlayerIntent{scene::kIntentStop, 0, 0, 0, 0}};
+        if (!withScene) f.host->scene.reset();
+        f.host->trace = std::make_unique<FrameTrace>(path);
+        FrameLoop loop(*f.host);
+        f.clock->advanceSeconds(1.5 / 60.0);
+        loop.runFrame();
+        loop.runFrame();
+        f.host->trace->close();
+        std::ifstream in(path);
+        std::string first;
+        std::string second;
+        std::getline(in, first);
+        std::getline(in, second);
+        const std::string scenePart = withScene ? ",\"scene\":true" : "";
+        EXPECT_EQ(first, "{\"frame\":1,\"time\":0.0166666667,\"steps\":1,\"alpha\":0.5" + scenePart + "}");
+        EXPECT_EQ(second, "{\"frame\":2,\"time\":0.0166666667,\"steps\":0,\"alpha\":0.5" + scenePart + "}");
+        EXPECT_TRUE(in.get() == std::char_traits<char>::eof());
+        if (withScene) {
+            EXPECT_EQ(f.scene->takes, 2u);
+            EXPECT_EQ(f.scene->calls, std::vector<std::string>({"take", "take"}));
+            EXPECT_TRUE(f.host->intentBuffer.empty());
+        }
     }
 }
 

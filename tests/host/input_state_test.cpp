@@ -1,4 +1,4 @@
-#include "app/input_state.h"
+#include "base/input_state.h"
 
 #include <gtest/gtest.h>
 

@@ -1,19 +1,21 @@
 #pragma once
 // Keyboard and mouse state of the window, indexed by Windows virtual-key codes on every
-// platform. Filled by the window host while messages are pumped; the frame loop clears
-// the per-frame fields at the start of each frame. Main thread only.
+// platform. Filled by the window host while messages are pumped, read by the duel scene;
+// the frame loop clears the per-frame fields at the start of each frame. Main thread only.
 
 #include <array>
 
 #include "base/types.h"
 
-namespace kestrune::app {
+namespace kestrune {
 
 inline constexpr u32 kVirtualKeyCount = 256;
 inline constexpr u32 kVirtualKeyTab = 0x09;
 inline constexpr u32 kVirtualKeyShift = 0x10;
 inline constexpr u32 kVirtualKeyEscape = 0x1B;
 inline constexpr u32 kVirtualKeySpace = 0x20;
+// Letters and digits are their upper-case ASCII codes.
+inline constexpr u32 virtualKeyOf(char letterOrDigit) noexcept { return static_cast<unsigned char>(letterOrDigit); }
 
 struct InputState {
     std::array<bool, kVirtualKeyCount> keyDown{};   // held now
@@ -65,4 +67,4 @@ struct InputState {
     }
 };
 
-}  // namespace kestrune::app
+}  // namespace kestrune

@@ -1,0 +1,43 @@
+#pragma once
+// The frame trace of --trace=: one JSON object per presented frame (JSON Lines), saying
+// what the player saw: frame number, simulated time, fixed steps and alpha of the frame,
+// then the scene's part (fighters, counters, the server's state when online). Lines are
+// built in one reused string and written through the C stream's buffer, flushed when the
+// trace is closed at the end of the run, or when it is destroyed on the fatal path.
+
+#include <filesystem>
+#include <string>
+
+#include "app/text_file.h"
+#include "base/types.h"
+
+namespace kestrune::scene {
+class FrameScene;
+}
+
+namespace kestrune::app {
+
+struct FrameRecord {
+    u64 frame = 0;  // frames presented so far, this one included
+    f64 simulationSeconds = 0.0;
+    u32 fixedSteps = 0;
+    f64 alpha = 0.0;
+};
+
+class FrameTrace {
+public:
+    // Throws std::runtime_error "Unable to create frame trace." (or the file system's
+    // error for a parent directory that cannot be made).
+    explicit FrameTrace(const std::filesystem::path& path);
+
+    void writeFrame(const FrameRecord& record, const scene::FrameScene* scene);
+    // Throws std::runtime_error "Unable to write frame trace." when anything was lost.
+    void close();
+
+private:
+    UniqueFile file_;
+    std::string line_;
+    bool failed_ = false;
+};
+
+}  // namespace kestrune::app

@@ -1,0 +1,345 @@
+// The fighters between server snapshots: keys to actions and intents, the fixed step's
+// prediction of the local fighter, clip and action timing, and the hits the scene resolves
+// itself while no server is authoritative.
+
+#include <algorithm>
+#include <cmath>
+
+#include "scene/content_scene.h"
+
+namespace kestrune::scene {
+namespace {
+
+constexpr u32 kKeyForward = virtualKeyOf('W');
+constexpr u32 kKeyLeft = virtualKeyOf('A');
+constexpr u32 kKeyBack = virtualKeyOf('S');
+constexpr u32 kKeyRight = virtualKeyOf('D');
+constexpr u32 kKeyBasicAttack = virtualKeyOf('1');
+constexpr u32 kKeySkill1 = virtualKeyOf('2');
+constexpr u32 kKeySkill2 = virtualKeyOf('3');
+constexpr u32 kKeyHeavyAttack = virtualKeyOf('4');
+
+constexpr f32 kMinDirectionSquaredLength = 1e-12f;
+// The resend timer counts down in steps of 1/60 s, whose sum misses 0.1 by a rounding.
+constexpr f64 kTimerEpsilonSeconds = 1e-9;
+
+// floor((base x factor + 500) / 1000) x 30 millimetres per second: the server's own rule.
+constexpr f32 predictedSpeedMetresPerSecond(u32 slotIndex, i32 speedFactor) noexcept {
+    const i32 millimetresPerTick = (kSpeedBase[slotIndex] * speedFactor + 500) / 1000;
+    return static_cast<f32>(millimetresPerTick * 30) / 1000.0f;
+}
+
+struct HitRule {
+    f32 rangeMetres;
+    i32 damage;
+};
+
+constexpr HitRule hitRule(u8 action) noexcept {
+    switch (action) {
+        case kActionSkill1: return {kMeleeRangeMetres, 125};
+        case kActionSkill2: return {kSkill2RangeMetres, 155};
+        case kActionHeavyAttack: return {kMeleeRangeMetres, 180};
+        default: return {kMeleeRangeMetres, 80};  // basic attack and jump
+    }
+}
+
+i16 moveComponent(f32 direction, i32 speedFactor) noexcept {
+    return static_cast<i16>(std::lround(std::clamp(direction, -1.0f, 1.0f) * static_cast<f32>(speedFactor)));
+}
+
+}  // namespace
+
+// ---- Section: Input ----
+
+void ContentScene::handleInput(const InputState& input) {
+    const auto pressed = [&input](u32 key) { return input.pressed[key]; };
+    const CharacterSlot& self = slots_[controlledSlot_];
+    if (pressed(kVirtualKeyTab)) {
+        opponentSlot_ = 1 - controlledSlot_;
+    }
+    if (pressed(kKeyBasicAttack) && !self.locked) {
+        startBasicAttack(controlledSlot_);
+        queueIntent({kIntentBasicAttack, 0, 0, slots_[opponentSlot_].entityId, kBasicAttackSkill});
+    }
+    if (pressed(kKeySkill1)) {
+        useSkill(kActionSkill1);
+    }
+    if (pressed(kKeySkill2)) {
+        useSkill(kActionSkill2);
+    }
+    if (pressed(kKeyHeavyAttack) && !self.locked && self.action == kActionNone) {
+        startAction(controlledSlot_, kActionHeavyAttack, ClipUse::heavyAttack);
+    }
+    if (pressed(kVirtualKeySpace) && !self.locked && self.action == kActionNone) {
+        startAction(controlledSlot_, kActionJump, ClipUse::jump);
+    }
+}
+
+void ContentScene::startAction(u32 slotIndex, u8 action, ClipUse clip) {
+    CharacterSlot& slot = slots_[slotIndex];
+    slot.action = action;
+    slot.hitResolved = false;
+    playClip(slotIndex, clip, true);
+}
+
+// A basic attack may cut any other action short; the combo walks through four swings.
+void ContentScene::startBasicAttack(u32 slotIndex) {
+    CharacterSlot& slot = slots_[slotIndex];
+    const u32 step = slot.comboCounter;
+    slot.comboCounter = (step + 1) % kComboSteps;
+    startAction(slotIndex, kActionBasicAttack, basicAttackClip(step));
+}
+
+// The local player's skill key: the prediction starts when it may, and the server is asked
+// either way (it may know better about the running action).
+void ContentScene::useSkill(u8 action) {
+    if (slots_[controlledSlot_].locked) {
+        return;
+    }
+    startSkill(controlledSlot_, action);
+    const u16 skill = action == kActionSkill1 ? kSkill1Ids[controlledSlot_] : kSkill2Ids[controlledSlot_];
+    queueIntent({kIntentUseSkill, 0, 0, slots_[opponentSlot_].entityId, skill});
+}
+
+bool ContentScene::startSkill(u32 slotIndex, u8 action) {
+    CharacterSlot& slot = slots_[slotIndex];
+    if (slot.locked || slot.action != kActionNone) {
+        return false;
+    }
+    const u32 targetIndex = 1 - slotIndex;
+    startAction(slotIndex, action, action == kActionSkill1 ? ClipUse::skill1 : ClipUse::skill2);
+    spawnEffect(nextLocalEventId_++, 1, action == kActionSkill1 ? kSkill1Effect : kSkill2Effect, slotIndex,
+                targetIndex);
+    if (action == kActionSkill2) {
+        const render::TextureHandle* texture = effectTexture(kBeamTexture);
+        beam_.active = true;
+        beam_.elapsedSeconds = 0.0;
+        beam_.start = slot.position + Vec3{0.0f, kBeamCasterLiftMetres, 0.0f};
+        beam_.end = slots_[targetIndex].position + Vec3{0.0f, kBeamTargetLiftMetres, 0.0f};
+        beam_.texture = texture != nullptr ? *texture : render::kNoTexture;
+    }
+    return true;
+}
+
+u64 ContentScene::spawnEffect(u64 eventId, u8 kind, u32 skill, u32 sourceIndex, u32 targetIndex) {
+    const CharacterSlot& source = slots_[sourceIndex];
+    const CharacterSlot& target = slots_[targetIndex];
+    effects::EffectSpawnRequest request;
+    request.eventId = eventId;
+    request.kind = kind;
+    request.skill = skill;
+    request.sourceEntityId = source.entityId;
+    request.targetEntityId = target.entityId;
+    request.source = effects::yawTransform(toEffects(source.position), source.yawRadians);
+    request.target = effects::yawTransform(toEffects(target.position), target.yawRadians);
+    const effects::EffectSpawnResult result = effects_.spawn(request);
+    if (result.status != effects::EffectSpawnStatus::Spawned) {
+        return 0;
+    }
+    statistics_.effectsSpawned += result.componentsCreated;
+    return result.componentsCreated;
+}
+
+// ---- Section: Fixed step ----
+
+void ContentScene::fixedUpdate(f64 stepSeconds, const InputState& input) {
+    stepSeconds_ = stepSeconds;
+    moveResendSecondsLeft_ = std::max(0.0, moveResendSecondsLeft_ - stepSeconds);
+    for (CharacterSlot& slot : slots_) {
+        slot.previousPosition = slot.position;
+        slot.previousYawRadians = slot.yawRadians;
+        slot.previousCorrectionOffset = slot.correctionOffset;
+    }
+    if (smokeTest_ && !smokeSkillStarted_ && (!networked_ || authoritative_)) {
+        smokeSkillStarted_ = true;
+        useSkill(kActionSkill1);
+    }
+    moveControlled(stepSeconds, input);
+    for (u32 index = 0; index < 2; ++index) {
+        advanceSlot(index, stepSeconds);
+    }
+    if (!authoritative_ && roundRestartSecondsLeft_ > 0.0) {
+        roundRestartSecondsLeft_ -= stepSeconds;
+        if (roundRestartSecondsLeft_ <= 0.0) {
+            restartRound();
+        }
+    }
+}
+
+void ContentScene::moveControlled(f64 stepSeconds, const InputState& input) {
+    CharacterSlot& self = slots_[controlledSlot_];
+    if (self.locked) {
+        return;  // neither moves nor idles until the lock ends
+    }
+    const auto held = [&input](u32 key) { return input.keyDown[key] ? 1.0f : 0.0f; };
+    f32 directionX = held(kKeyRight) - held(kKeyLeft);
+    f32 directionZ = held(kKeyForward) - held(kKeyBack);
+    const f32 squared = directionX * directionX + directionZ * directionZ;
+    const bool hasDirection = squared > kMinDirectionSquaredLength;
+    if (hasDirection) {
+        const f32 inverseLength = 1.0f / std::sqrt(squared);
+        directionX *= inverseLength;
+        directionZ *= inverseLength;
+    }
+
+    if (hasDirection && self.health >= 1) {
+        if (self.action != kActionNone) {
+            // The server drops a move when an action starts, so the move is sent again after it.
+            moving_ = false;
+            return;
+        }
+        const bool walking = input.keyDown[kVirtualKeyShift];
+        const i32 factor = walking ? kWalkSpeedFactor : kRunSpeedFactor;
+        const f32 distance = static_cast<f32>(stepSeconds) * predictedSpeedMetresPerSecond(controlledSlot_, factor);
+        self.position.x = std::clamp(self.position.x + directionX * distance, -kArenaBoundMetres, kArenaBoundMetres);
+        self.position.z = std::clamp(self.position.z + directionZ * distance, -kArenaBoundMetres, kArenaBoundMetres);
+        self.yawRadians = std::atan2(directionX, directionZ);
+        playClip(controlledSlot_, walking ? ClipUse::walk : ClipUse::run, false);
+
+        const i16 moveX = moveComponent(directionX, factor);
+        const i16 moveZ = moveComponent(directionZ, factor);
+        const bool alreadySent = moving_ && moveSent_ && moveX == lastMoveX_ && moveZ == lastMoveZ_;
+        const bool resendDue = lastMoveRejected_ && moveResendSecondsLeft_ <= kTimerEpsilonSeconds;
+        if (!alreadySent || resendDue) {
+            queueIntent({kIntentMove, moveX, moveZ, 0, 0});
+            // Marked only when a move goes out: a rejection then stays until its resend.
+            lastMoveX_ = moveX;
+            lastMoveZ_ = moveZ;
+            moveSent_ = true;
+            lastMoveRejected_ = false;
+        }
+        moving_ = true;
+        return;
+    }
+    if (self.action != kActionNone) {
+        return;
+    }
+    playClip(controlledSlot_, ClipUse::idle, false);
+    if (moving_) {
+        queueIntent({kIntentStop, 0, 0, 0, 0});
+    }
+    moving_ = false;
+    moveSent_ = false;
+    lastMoveRejected_ = false;
+    lastMoveX_ = lastMoveZ_ = 0;
+    moveResendSecondsLeft_ = 0.0;
+}
+
+void ContentScene::advanceSlot(u32 slotIndex, f64 stepSeconds) {
+    CharacterSlot& slot = slots_[slotIndex];
+    if (slotIndex == controlledSlot_) {
+        slot.correctionOffset = slot.correctionOffset * static_cast<f32>(std::exp(-kCorrectionDecayPerSecond * stepSeconds));
+        if (squaredLength(slot.correctionOffset) < kCorrectionClearSquaredMetres) {
+            slot.correctionOffset = {};
+        }
+    } else {
+        interpolateRemote(slotIndex, stepSeconds);
+    }
+    if (slot.locked) {
+        slot.lockedSecondsLeft -= stepSeconds;
+        if (slot.lockedSecondsLeft <= 0.0) {
+            slot.locked = false;
+            slot.lockedSecondsLeft = 0.0;
+        }
+    }
+    AnimationPlayer& player = slot.animation;
+    if (player.clip == nullptr) {
+        return;
+    }
+    player.timeSeconds += stepSeconds;
+    if (player.fading) {
+        player.fadeElapsedSeconds += stepSeconds;
+        if (player.fadeElapsedSeconds >= player.fadeSeconds) {
+            player.fading = false;
+            player.previousFrozen = false;
+        }
+    }
+    if (slot.action != kActionNone && !slot.hitResolved && player.timeSeconds >= hitTimeSeconds(slot)) {
+        slot.hitResolved = true;
+        if (!authoritative_) {
+            resolveOfflineHit(slotIndex);
+        }
+    }
+    if (!player.loop && player.timeSeconds >= player.clip->duration) {
+        slot.action = kActionNone;
+        playClip(slotIndex, ClipUse::idle, true);
+    }
+}
+
+f64 ContentScene::hitTimeSeconds(const CharacterSlot& slot) const noexcept {
+    switch (slot.action) {
+        case kActionSkill1: return kSkill1HitSeconds;
+        case kActionSkill2: return kSkill2HitSeconds;
+        default: return kClipHitFraction * slot.animation.clip->duration;
+    }
+}
+
+// ---- Section: Offline duel ----
+
+void ContentScene::resolveOfflineHit(u32 attackerIndex) {
+    const u32 targetIndex = 1 - attackerIndex;
+    const u8 action = slots_[attackerIndex].action;
+    CharacterSlot& target = slots_[targetIndex];
+    const HitRule rule = hitRule(action);
+    if (squaredDistance(slots_[attackerIndex].position, target.position) > rule.rangeMetres * rule.rangeMetres) {
+        return;
+    }
+    const bool wasStanding = target.health > 0;
+    target.health = std::max(0, target.health - rule.damage);
+    if (action == kActionSkill1) {
+        target.locked = true;
+        target.lockedSecondsLeft = kSkill1LockSeconds;
+    }
+    if (action == kActionSkill1 || action == kActionSkill2) {
+        const u64 eventId = nextLocalEventId_++;
+        const u32 skill = action == kActionSkill1 ? kSkill1Effect : kSkill2Effect;
+        spawnEffect(eventId, 2, skill, attackerIndex, targetIndex);
+        if (action == kActionSkill1) {
+            spawnEffect(eventId, 3, skill, attackerIndex, targetIndex);
+        }
+    }
+    if (wasStanding && target.health == 0 && roundRestartSecondsLeft_ <= 0.0) {
+        roundRestartSecondsLeft_ = kRoundRestartSeconds;
+    }
+}
+
+// A knockout ends the round as on the duel server: both fighters back at their starts.
+void ContentScene::restartRound() {
+    roundRestartSecondsLeft_ = 0.0;
+    placeFighters();
+    for (u32 index = 0; index < 2; ++index) {
+        CharacterSlot& slot = slots_[index];
+        slot.locked = false;
+        slot.lockedSecondsLeft = 0.0;
+        slot.correctionOffset = slot.previousCorrectionOffset = {};
+        slot.action = kActionNone;
+        slot.hitResolved = false;
+        slot.comboCounter = 0;
+        slot.lastDrawnValid = false;
+        playClip(index, ClipUse::idle, true);
+    }
+    beam_.active = false;
+    beam_.elapsedSeconds = 0.0;
+}
+
+// ---- Section: Variable step ----
+
+void ContentScene::update(f64 deltaSeconds) {
+    const f64 seconds = deltaSeconds > 0.0 ? std::min(deltaSeconds, kMaxVariableStepSeconds) : 0.0;
+    lastFrameSeconds_ = seconds;
+    presentationSeconds_ += seconds;
+    effects_.update(seconds);
+    if (beam_.active) {
+        beam_.elapsedSeconds += seconds;
+        if (beam_.elapsedSeconds >= kBeamSeconds) {
+            beam_.active = false;
+        }
+    }
+}
+
+void ContentScene::resolveMove(bool accepted) {
+    lastMoveRejected_ = !accepted;
+    moveResendSecondsLeft_ = accepted ? 0.0 : kMoveResendSeconds;
+}
+
+}  // namespace kestrune::scene

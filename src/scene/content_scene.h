@@ -1,0 +1,222 @@
+#pragma once
+// ContentScene: the duel as the player sees it. Two fighters (slot 0 the warrior, slot 1
+// the templar), the effect system with the effect models and textures of the content
+// directory, the camera, the beam, and the state the server hands over. It predicts the
+// local fighter at once, resolves hits itself while no server is authoritative, reconciles
+// and interpolates once one is, and draws the arena every frame.
+//
+// Main thread only. load() throws on the first failure (ContentError for files, the clip
+// error of playClip, renderer errors); a scene whose load threw is discarded. After load,
+// the per-frame operations allocate nothing: every buffer is sized at load. The source is
+// split by concern: content_scene.cpp (load, clips, reports), character_presentation.cpp
+// (input, fixed steps, actions, offline hits), server_events.cpp (snapshots, remote
+// samples, combat events) and scene_drawing.cpp (camera and drawing).
+
+#include <array>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "content/animation.h"
+#include "content/model.h"
+#include "effects/effect_system.h"
+#include "render/render_types.h"
+#include "scene/character_slot.h"
+#include "scene/clip_table.h"
+#include "scene/frame_scene.h"
+#include "scene/scene_math.h"
+
+namespace kestrune::scene {
+
+// ---- Movement ----
+inline constexpr i32 kRunSpeedFactor = 1000;
+inline constexpr i32 kWalkSpeedFactor = 450;
+inline constexpr std::array<i32, 2> kSpeedBase{155, 145};  // per slot
+inline constexpr f32 kArenaBoundMetres = 20.0f;
+inline constexpr f64 kCorrectionDecayPerSecond = 14.0;
+inline constexpr f32 kCorrectionClearSquaredMetres = 1e-8f;
+inline constexpr f64 kMoveResendSeconds = 0.1;
+inline constexpr f64 kMaxVariableStepSeconds = 0.1;
+
+// ---- Offline duel ----
+inline constexpr i32 kOfflineHealth = 1000;
+inline constexpr f64 kRoundRestartSeconds = 3.0;
+inline constexpr f64 kSkill1LockSeconds = 1.1;
+inline constexpr f64 kSkill1HitSeconds = 0.3;
+inline constexpr f64 kSkill2HitSeconds = 0.85;
+inline constexpr f64 kClipHitFraction = 0.48;  // of the clip, for the attacks and the jump
+inline constexpr f32 kMeleeRangeMetres = 3.4f;
+inline constexpr f32 kSkill2RangeMetres = 5.0f;
+inline constexpr std::array<u32, 2> kOfflineEntityIds{1, 2};
+
+// ---- Skills ----
+inline constexpr std::array<u16, 2> kSkill1Ids{1001, 2001};  // per slot
+inline constexpr std::array<u16, 2> kSkill2Ids{1002, 2002};
+inline constexpr u16 kBasicAttackSkill = 1;
+inline constexpr u32 kSkill1Effect = 1001;  // both classes show the warrior's skill effects
+inline constexpr u32 kSkill2Effect = 1002;
+
+// ---- Beam ----
+inline constexpr f64 kBeamSeconds = 0.75;
+inline constexpr f32 kBeamCasterLiftMetres = 1.15f;
+inline constexpr f32 kBeamTargetLiftMetres = 1.0f;
+inline constexpr std::string_view kBeamTexture = "textures/wrslugger02.png";
+
+// ---- Server ----
+inline constexpr u16 kDefaultTickRate = 30;
+inline constexpr f32 kSnapDistanceMetres = 1.5f;
+inline constexpr u16 kLockedStateFlag = 2;
+
+// ---- Effects ----
+inline constexpr u64 kMaxEffectComponents = 4096;
+inline constexpr u64 kMaxRememberedEffectEvents = 8192;
+
+// ---- Camera and drawing ----
+inline constexpr f64 kCameraSmoothingPerSecond = 8.0;
+inline constexpr f32 kGroundGridHalfExtentMetres = 10.0f;
+
+struct SceneLaunch {
+    u32 controlledSlot = 0;  // 0 warrior, 1 templar
+    bool smokeTest = false;  // starts the local skill once, for automated runs
+    bool networked = false;  // a server session will drive the scene
+};
+
+struct Beam {
+    bool active = false;
+    f64 elapsedSeconds = 0.0;
+    Vec3 start;
+    Vec3 end;
+    render::TextureHandle texture = render::kNoTexture;
+};
+
+struct EffectModel {
+    content::Model model;
+    std::vector<content::Matrix4> staticPose;  // the nodes' own transforms, made global
+    render::ModelHandle handle{render::kNoHandle};
+};
+
+class ContentScene final : public FrameScene {
+public:
+    ContentScene();
+    ContentScene(const ContentScene&) = delete;
+    ContentScene& operator=(const ContentScene&) = delete;
+
+    // Reads root/"warrior"/"character.kmdl", root/"templar"/"character.kmdl" and whatever
+    // effect models and textures root/"effects" holds, uploads them to `renderer` and places
+    // the fighters. Missing effect content only means fewer effects.
+    void load(const std::filesystem::path& root, const SceneLaunch& launch, render::RenderDevice& renderer);
+
+    // ---- Frame ----
+    void fixedUpdate(f64 stepSeconds, const InputState& input) override;
+    void handleInput(const InputState& input) override;
+    void update(f64 deltaSeconds) override;
+    void draw(render::RenderDevice& renderer, f64 alpha) override;
+
+    // ---- Duel ----
+    void applySnapshot(const net::DuelSnapshot& snapshot, u32 localEntityId, u32 lastSentCommandSequence,
+                       u16 tickRate) override;
+    void applyCombatEvents(std::span<const net::CombatEvent> events) override;
+    void resolveMove(bool accepted) override;
+    void takeIntents(std::vector<PlayerIntent>& out) override;
+
+    // ---- Reports ----
+    SceneStatistics statistics() const override { return statistics_; }
+    void appendTrace(std::string& line) const override;
+
+    // Plays `name` on `slot`, cross-fading from what plays now. Without `force`, a clip that
+    // is already playing keeps running. Throws std::runtime_error "Required presentation
+    // clip is missing: <name>" when the slot's model has no such clip.
+    void playClip(u32 slot, std::string_view name, bool loop, bool force);
+    void playClip(u32 slot, ClipUse use, bool force) { playClip(slot, clipName(slot, use), clipLoops(use), force); }
+    // Appends unless kMaxQueuedIntents are waiting.
+    void queueIntent(const PlayerIntent& intent);
+    void addRemoteSample(u32 slot, u64 tick, Vec3 position);
+    void interpolateRemote(u32 slot, f64 stepSeconds);
+
+    // ---- State, for the trace and for tests (which also arrange states through slot()) ----
+    CharacterSlot& slot(u32 index) { return slots_[index]; }
+    const CharacterSlot& slot(u32 index) const { return slots_[index]; }
+    u32 controlledSlot() const noexcept { return controlledSlot_; }
+    u32 opponentSlot() const noexcept { return opponentSlot_; }
+    bool authoritative() const noexcept { return authoritative_; }
+    u64 lastSnapshotTick() const noexcept { return lastSnapshotTick_; }
+    u16 tickRate() const noexcept { return tickRate_; }
+    const Beam& beam() const noexcept { return beam_; }
+    const render::Camera& camera() const noexcept { return camera_; }
+    f64 presentationSeconds() const noexcept { return presentationSeconds_; }
+    f64 roundRestartSecondsLeft() const noexcept { return roundRestartSecondsLeft_; }
+    std::span<const PlayerIntent> queuedIntents() const noexcept { return intents_; }
+    const effects::EffectSystem& effectSystem() const noexcept { return effects_; }
+    // Null when the content had no such file; keys are paths below "effects".
+    const EffectModel* effectModel(std::string_view key) const noexcept;
+    const render::TextureHandle* effectTexture(std::string_view key) const noexcept;
+
+private:
+    // ---- Load ----
+    void loadCharacter(u32 slotIndex, const std::filesystem::path& directory, render::RenderDevice& renderer);
+    void loadEffectContent(render::RenderDevice& renderer);
+    void placeFighters();
+
+    // ---- Presentation ----
+    void moveControlled(f64 stepSeconds, const InputState& input);
+    void advanceSlot(u32 slotIndex, f64 stepSeconds);
+    void startAction(u32 slotIndex, u8 action, ClipUse clip);
+    void startBasicAttack(u32 slotIndex);
+    bool startSkill(u32 slotIndex, u8 action);
+    void useSkill(u8 action);
+    void startServerAction(u32 slotIndex, u16 skill, i32 value);
+    void resolveOfflineHit(u32 attackerIndex);
+    void restartRound();
+    f64 hitTimeSeconds(const CharacterSlot& slot) const noexcept;
+    u64 spawnEffect(u64 eventId, u8 kind, u32 skill, u32 sourceIndex, u32 targetIndex);
+
+    // ---- Drawing ----
+    Vec3 drawnPosition(u32 slotIndex, f32 alpha);
+    void evaluateDrawPose(CharacterSlot& slot, f32 alpha);
+    void drawCharacter(render::RenderDevice& renderer, u32 slotIndex, f32 alpha);
+    void drawEffects(render::RenderDevice& renderer);
+    void blendFade(CharacterSlot& slot, f64 clipTimeSeconds, f64 fadeTimeSeconds, std::span<content::Transform> out);
+
+    std::filesystem::path contentRoot_;
+    std::filesystem::path effectsDirectory_;
+    std::array<CharacterSlot, 2> slots_;
+    u32 controlledSlot_ = 0;
+    u32 opponentSlot_ = 1;
+    bool smokeTest_ = false;
+    bool networked_ = false;
+    std::map<std::string, EffectModel, std::less<>> effectModels_;
+    std::map<std::string, render::TextureHandle, std::less<>> effectTextures_;
+    effects::EffectSystem effects_;
+    std::vector<PlayerIntent> intents_;
+    u64 nextLocalEventId_ = 1;
+    f64 presentationSeconds_ = 0.0;
+    f64 lastFrameSeconds_ = 0.0;
+    f64 stepSeconds_ = 1.0 / 60.0;  // the last fixed step's length
+    Beam beam_;
+    render::Camera camera_;
+
+    // Server state.
+    u64 lastSnapshotTick_ = 0;
+    u16 tickRate_ = kDefaultTickRate;
+    u32 localEntityId_ = 1;
+    bool snapshotSeen_ = false;
+    bool authoritative_ = false;
+
+    // The local fighter's last move command and whether the server took it.
+    f64 moveResendSecondsLeft_ = 0.0;
+    bool lastMoveRejected_ = false;
+    bool moveSent_ = false;
+    bool moving_ = false;
+    i16 lastMoveX_ = 0;
+    i16 lastMoveZ_ = 0;
+
+    bool smokeSkillStarted_ = false;
+    f64 roundRestartSecondsLeft_ = 0.0;  // offline: counts down once a fighter is down
+    SceneStatistics statistics_;
+};
+
+}  // namespace kestrune::scene

@@ -1,0 +1,51 @@
+#pragma once
+// What the frame loop and the duel tick need from the duel scene. The content scene
+// implements it; without one the loop draws the renderer's placeholder frame. Main thread
+// only. The frame half is called every frame (fixed steps, input, variable update, draw);
+// the duel half only while a server session runs.
+
+#include <span>
+#include <string>
+#include <vector>
+
+#include "base/input_state.h"
+#include "base/types.h"
+#include "net/duel_records.h"
+#include "scene/player_intent.h"
+#include "scene/scene_statistics.h"
+
+namespace kestrune::render {
+class RenderDevice;
+}
+
+namespace kestrune::scene {
+
+class FrameScene {
+public:
+    virtual ~FrameScene() = default;
+
+    // ---- Frame ----
+    virtual void fixedUpdate(f64 stepSeconds, const InputState& input) = 0;
+    virtual void handleInput(const InputState& input) = 0;
+    virtual void update(f64 deltaSeconds) = 0;
+    // alpha in [0, 1]: how far the simulation is into the next fixed step.
+    virtual void draw(render::RenderDevice& renderer, f64 alpha) = 0;
+
+    // ---- Duel ----
+    virtual void applySnapshot(const net::DuelSnapshot& snapshot, u32 localEntityId, u32 lastSentCommandSequence,
+                               u16 tickRate) = 0;
+    virtual void applyCombatEvents(std::span<const net::CombatEvent> events) = 0;
+    // Whether the last tracked move was accepted.
+    virtual void resolveMove(bool accepted) = 0;
+    // Moves the queued intents into `out` (cleared first), oldest first, and empties the queue.
+    // Storage is swapped, not allocated, once both sides have seen their largest frame.
+    virtual void takeIntents(std::vector<PlayerIntent>& out) = 0;
+
+    // ---- Reports ----
+    virtual SceneStatistics statistics() const = 0;
+    // Appends the scene's part of one frame-trace JSON object: members separated by commas,
+    // starting with one (",\"slots\":[...]"), and nothing when there is nothing to say.
+    virtual void appendTrace(std::string& line) const = 0;
+};
+
+}  // namespace kestrune::scene

@@ -1,0 +1,110 @@
+#include "app/duel_tick.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/log.h"
+#include "host/fake_host.h"
+#include "host/fake_scene.h"
+#include "net/server_messages.h"
+#include "net/test_peer.h"
+
+namespace kestrune::app {
+namespace {
+
+using net::test::PeerConnection;
+using net::test::TestPeer;
+using scene::PlayerIntent;
+
+constexpr u32 kOpponent = 8;
+
+net::DuelSnapshot snapshotAt(u64 tick) {
+    net::DuelSnapshot snapshot;
+    snapshot.tick = tick;
+    snapshot.players.push_back({net::test::kPeerEntityId, net::kWarrior, 0, 0, 1000, 1000, 0, 0, 0, 0, 0});
+    return snapshot;
+}
+
+std::vector<std::string> logMessages(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line.substr(21));
+    return lines;
+}
+
+// One tick after everything the server sent has arrived: the newest snapshot only, every
+// event and result once, then the intents in order, the unknown kind skipped, and only
+// the sent move awaiting its answer. Once the session is gone, intents are dropped unsent.
+TEST(DuelTick, ExchangesEverythingOnceAndSendsIntentsInOrder) {
+    std::vector<net::ClientCommandMessage> commands;
+    TestPeer peer([&](PeerConnection& c) {
+        c.handshake();
+        for (int i = 0; i < 4; ++i) commands.push_back(c.expectCommand());
+        const std::vector<net::CombatEvent> events{{11, 1, kOpponent, 7, 1, 2, 0}, {12, 2, kOpponent, 7, 1, 80, 0}};
+        c.send(net::kServerCombatEvents, net::encodeCombatEvents(events));
+        c.send(net::kServerCommandResult, net::encodeCommandResult({1, true, 0, 40}));
+        c.send(net::kServerCommandResult, net::encodeCommandResult({2, false, 7, 41}));
+        c.send(net::kServerCommandResult, net::encodeCommandResult({1, false, 5, 42}));  // a repeat: logged only
+        c.send(net::kServerSnapshot, net::encodeSnapshot(snapshotAt(5)));
+        c.send(net::kServerSnapshot, net::encodeSnapshot(snapshotAt(6)));
+        c.waitForClose();
+    });
+    const std::filesystem::path logPath = std::filesystem::path(KESTRUNE_BINARY_DIR) / "test-output/duel-tick.log";
+    std::filesystem::remove(logPath);
+    auto log = std::make_unique<Log>(logPath);
+    testing::FakeHost fake;
+    auto recording = std::make_unique<testing::RecordingScene>();
+    testing::RecordingScene& scene = *recording;
+    NativeClient& host = *fake.host;
+    host.scene = std::move(recording);
+    host.log = log.get();
+    host.duelClient = std::make_unique<net::DuelClient>();
+    host.duelClient->connect("127.0.0.1", peer.port(), net::kWarrior, "Fighter", "");
+
+    scene.queued = {{scene::kIntentMove, 707, -707, 0, 0},
+                    {9, 0, 0, 0, 0},
+                    {scene::kIntentBasicAttack, 0, 0, kOpponent, 1},
+                    {scene::kIntentUseSkill, 0, 0, kOpponent, 1001},
+                    {scene::kIntentStop, 0, 0, 0, 0}};
+    runDuelTick(host);
+    EXPECT_EQ(host.pendingMoves, std::unordered_set<u32>{1});
+    ASSERT_TRUE(net::test::eventually([&] {
+        const auto snapshot = host.duelClient->peekSnapshot();
+        return snapshot && snapshot->tick == 6;
+    }));
+    runDuelTick(host);
+    runDuelTick(host);
+
+    ASSERT_EQ(commands.size(), 4u);
+    EXPECT_EQ(commands[0], (net::ClientCommandMessage{1, net::kCommandMove, 0, 707, static_cast<u16>(-707), 0}));
+    EXPECT_EQ(commands[1], (net::ClientCommandMessage{2, net::kCommandBasicAttack, kOpponent, 0, 0, 1}));
+    EXPECT_EQ(commands[2], (net::ClientCommandMessage{3, net::kCommandUseSkill, kOpponent, 0, 0, 1001}));
+    EXPECT_EQ(commands[3], (net::ClientCommandMessage{4, net::kCommandStop, 0, 0, 0, 0}));
+    EXPECT_EQ(scene.snapshots, (std::vector<std::tuple<u64, u32, u32, u16>>{
+                                   {6, net::test::kPeerEntityId, 4, net::test::kPeerTickRate}}));
+    ASSERT_EQ(scene.events.size(), 2u);
+    EXPECT_EQ(scene.events[1].eventId, 12u);
+    EXPECT_EQ(scene.moveResolutions, std::vector<bool>{true});
+    EXPECT_TRUE(host.pendingMoves.empty());
+    // Each tick hands over the events (empty after the first) and takes the intents last.
+    EXPECT_EQ(scene.calls, (std::vector<std::string>{"events", "take", "snapshot", "events", "resolve", "take",
+                                                      "events", "take"}));
+
+    host.duelClient->teardown();
+    scene.queued = {{scene::kIntentMove, 1000, 0, 0, 0}};
+    runDuelTick(host);
+    EXPECT_TRUE(scene.queued.empty());
+    EXPECT_TRUE(host.pendingMoves.empty());
+    EXPECT_EQ(peer.finish(), "");
+
+    log.reset();
+    EXPECT_EQ(logMessages(logPath), (std::vector<std::string>{"[WARN] Server rejected command 2 at tick 41 (reason 7)",
+                                                               "[WARN] Server rejected command 1 at tick 42 (reason 5)"}));
+}
+
+}  // namespace
+}  // namespace kestrune::app

@@ -1,0 +1,62 @@
+#pragma once
+// A duel scene that records what the frame loop and the duel tick hand it, and hands out
+// the intents a test queued.
+
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "scene/frame_scene.h"
+
+namespace kestrune::app::testing {
+
+class RecordingScene final : public scene::FrameScene {
+public:
+    // ---- Frame ----
+    u32 fixedSteps = 0;
+    f64 lastStep = 0.0;
+    std::vector<f64> updates;
+    std::vector<f64> alphas;
+    u32 inputs = 0;
+    // ---- Duel ----
+    std::vector<std::tuple<u64, u32, u32, u16>> snapshots;  // tick, local id, last sent sequence, tick rate
+    std::vector<net::CombatEvent> events;
+    u32 eventBatches = 0;
+    std::vector<bool> moveResolutions;
+    std::vector<scene::PlayerIntent> queued;  // what the next takeIntents returns
+    u32 takes = 0;
+    std::vector<std::string> calls;  // the duel half's calls in order
+
+    void fixedUpdate(f64 stepSeconds, const InputState&) override {
+        ++fixedSteps;
+        lastStep = stepSeconds;
+    }
+    void handleInput(const InputState&) override { ++inputs; }
+    void update(f64 deltaSeconds) override { updates.push_back(deltaSeconds); }
+    void draw(render::RenderDevice&, f64 alpha) override { alphas.push_back(alpha); }
+
+    void applySnapshot(const net::DuelSnapshot& snapshot, u32 localEntityId, u32 lastSentCommandSequence,
+                       u16 tickRate) override {
+        snapshots.emplace_back(snapshot.tick, localEntityId, lastSentCommandSequence, tickRate);
+        calls.emplace_back("snapshot");
+    }
+    void applyCombatEvents(std::span<const net::CombatEvent> batch) override {
+        events.insert(events.end(), batch.begin(), batch.end());
+        ++eventBatches;
+        calls.emplace_back("events");
+    }
+    void resolveMove(bool accepted) override {
+        moveResolutions.push_back(accepted);
+        calls.emplace_back("resolve");
+    }
+    void takeIntents(std::vector<scene::PlayerIntent>& out) override {
+        out.clear();
+        out.swap(queued);
+        ++takes;
+        calls.emplace_back("take");
+    }
+    scene::SceneStatistics statistics() const override { return {2, 6, 19, 16, 1, 2, 3}; }
+    void appendTrace(std::string& line) const override { line.append(",\"scene\":true"); }
+};
+
+}  // namespace kestrune::app::testing
