@@ -1,0 +1,308 @@
+// Loading the content, the clip player, and the fighters between snapshots: keys, intents,
+// movement, actions and the hits an offline scene resolves itself.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <stdexcept>
+
+#include "content/kmdl_reader.h"
+#include "content/kmdl_writer.h"
+#include "effects/effect_catalogue.h"
+#include "scene_fixture.h"
+
+namespace kestrune::scene {
+namespace {
+
+using testing::contentCopy;
+using testing::key;
+using testing::keys;
+using testing::kStep;
+using testing::press;
+using testing::SceneFixture;
+
+// ---- Load ----
+
+TEST(ContentScene, LoadsTheBakedContentAndStartsOfflineFightersReady) {
+    for (const u32 controlled : {0u, 1u}) {
+        for (const bool networked : {false, true}) {
+            SCOPED_TRACE(std::to_string(controlled) + (networked ? " networked" : " offline"));
+            SceneFixture f({controlled, false, networked});
+            const SceneStatistics stats = f.scene.statistics();
+            EXPECT_EQ(stats.charactersLoaded, 2u);
+            EXPECT_EQ(stats.effectModelsLoaded, 6u);
+            EXPECT_EQ(stats.clipsAvailable, f.slot(0).model.clips.size() + f.slot(1).model.clips.size());
+            EXPECT_EQ(stats.meshesAvailable, f.slot(0).model.meshes.size() + f.slot(1).model.meshes.size());
+            EXPECT_EQ(f.scene.controlledSlot(), controlled);
+            EXPECT_EQ(f.scene.opponentSlot(), 1 - controlled);
+            // Offline the scene names and counts the fighters itself; online the server does.
+            EXPECT_EQ(f.slot(0).entityId, networked ? 0u : 1u);
+            EXPECT_EQ(f.slot(1).entityId, networked ? 0u : 2u);
+            EXPECT_EQ(f.slot(1).health, networked ? 0 : 1000);
+            EXPECT_EQ(f.slot(1).maxHealth, networked ? 0 : 1000);
+            EXPECT_EQ(f.slot(0).animation.clipName(), "CH010301");
+            EXPECT_EQ(f.slot(1).animation.clipName(), "idle");
+            EXPECT_EQ(f.slot(1).position, (Vec3{1.25f, 0.0f, 1.35f}));
+            EXPECT_FLOAT_EQ(f.slot(1).yawRadians, 3.14159274f);
+        }
+    }
+    // Every file the catalogue names is found by plain lookup.
+    SceneFixture f;
+    for (const effects::ComponentTemplate& component : effects::componentTemplates()) {
+        if (!component.modelPath.empty()) EXPECT_NE(f.scene.effectModel(component.modelPath), nullptr) << component.modelPath;
+        if (!component.texturePath.empty()) EXPECT_NE(f.scene.effectTexture(component.texturePath), nullptr) << component.texturePath;
+    }
+}
+
+TEST(ContentScene, LoadFailsOnCharactersAndTakesWhateverEffectsThereAre) {
+    namespace fs = std::filesystem;
+    const struct {
+        const char* name;
+        void (*change)(const fs::path& root);
+        const char* error;  // empty: loads
+        u32 effectModels;
+    } cases[] = {
+        {"no templar", [](const fs::path& root) { fs::remove_all(root / "templar"); },
+         "cannot open Kestrune Model: @/templar/character.kmdl", 0},
+        {"warrior without its idle clip",
+         [](const fs::path& root) {
+             content::Model model = content::loadModelFile(root / "warrior/character.kmdl", {});
+             std::erase_if(model.clips, [](const content::AnimationClip& clip) { return clip.name == "CH010301"; });
+             const std::vector<std::byte> bytes = content::writeModel(model);
+             std::ofstream(root / "warrior/character.kmdl", std::ios::binary)
+                 .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+         },
+         "Required presentation clip is missing: CH010301", 0},
+        {"no effects directory", [](const fs::path& root) { fs::remove_all(root / "effects"); }, "", 0},
+        {"a model folder without its file and a stray file",
+         [](const fs::path& root) {
+             fs::remove(root / "effects/models/impact_ground/effect.kmdl");
+             std::ofstream(root / "effects/models/notes.txt") << "not a model";
+         },
+         "", 5},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path root = contentCopy();
+        c.change(root);
+        std::string expected = c.error;
+        if (const std::size_t at = expected.find('@'); at != std::string::npos) expected.replace(at, 1, root.string());
+        try {
+            SceneFixture f({}, root);
+            EXPECT_EQ(expected, "") << "loaded";
+            EXPECT_EQ(f.scene.statistics().effectModelsLoaded, c.effectModels);
+            f.drawFrame();  // fewer effects, still a scene
+        } catch (const std::runtime_error& error) {
+            EXPECT_EQ(error.what(), expected);
+        }
+    }
+}
+
+// ---- Clips ----
+
+TEST(ContentScene, ClipChangesCrossFadeByLooping) {
+    SceneFixture f;
+    const AnimationPlayer& player = f.slot(0).animation;
+    EXPECT_FALSE(player.fading);  // the first clip starts without a fade
+    f.steps(3);
+    f.scene.playClip(0, ClipUse::idle, false);  // already playing: keeps running
+    EXPECT_NEAR(player.timeSeconds, 3 * kStep, 1e-12);
+    EXPECT_FALSE(player.fading);
+
+    const auto expectFade = [&](std::string_view clip, f64 fadeSeconds) {
+        EXPECT_EQ(player.clipName(), clip);
+        EXPECT_DOUBLE_EQ(player.fadeSeconds, fadeSeconds);
+        EXPECT_TRUE(player.fading && !player.previousFrozen);
+    };
+    f.steps(1, keys({'W'}));
+    expectFade("CH010305", 0.14);  // both loop
+    f.steps(20, keys({'W'}));
+    f.scene.handleInput(press(key('1')));
+    expectFade("CH010306", 0.075);  // the new clip plays once
+    EXPECT_EQ(player.timeSeconds, 0.0);
+    while (f.slot(0).action != kActionNone) f.steps(1);
+    expectFade("CH010301", 0.1);  // only the new clip loops
+
+    // Cut short, a fade leaves the pose it had reached as the next fade's start.
+    f.steps(2);
+    CharacterSlot& slot = f.slot(0);
+    std::vector<content::Transform> from(slot.locals.size()), to(slot.locals.size()), expected(slot.locals.size());
+    content::sampleClip(slot.model, *player.previousClip, player.previousTimeSeconds + player.fadeElapsedSeconds,
+                        player.previousLoop, from);
+    content::sampleClip(slot.model, *player.clip, player.timeSeconds, true, to);
+    const f64 s = player.fadeElapsedSeconds / 0.1;
+    content::blendPoses(from, to, static_cast<f32>(s * s * (3 - 2 * s)), expected);
+    f.scene.handleInput(press(kVirtualKeySpace));
+    EXPECT_TRUE(player.previousFrozen);
+    EXPECT_EQ(slot.frozenLocals, expected);
+    f.steps(5);
+    EXPECT_FALSE(player.fading);  // 0.075 s
+}
+
+// ---- Movement and intents ----
+
+TEST(ContentScene, MovementPredictsAndQueuesEachMoveOnce) {
+    SceneFixture f;
+    const Vec3 start = f.slot(0).position;
+    const f32 diagonal = 4.65f * static_cast<f32>(kStep) * std::sqrt(0.5f);
+    const InputState forwardRight = keys({'W', 'D'});
+    const PlayerIntent move{kIntentMove, 707, 707, 0, 0};
+    const PlayerIntent stop{kIntentStop, 0, 0, 0, 0};
+
+    f.steps(1, forwardRight);
+    EXPECT_NEAR(f.slot(0).position.x - start.x, diagonal, 1e-6);
+    EXPECT_NEAR(f.slot(0).position.z - start.z, diagonal, 1e-6);
+    EXPECT_FLOAT_EQ(f.slot(0).yawRadians, 0.78539819f);
+    EXPECT_EQ(f.slot(0).animation.clipName(), "CH010305");
+    EXPECT_EQ(f.intents(), std::vector<PlayerIntent>{move});
+    f.steps(10, forwardRight);
+    EXPECT_TRUE(f.intents().empty());  // keys unchanged: nothing new to say
+
+    // A rejected move goes out again after 0.1 s, once per rejection.
+    for (int rejection = 0; rejection < 2; ++rejection) {
+        f.scene.resolveMove(false);
+        f.steps(5, forwardRight);
+        EXPECT_TRUE(f.intents().empty());
+        f.steps(2, forwardRight);
+        EXPECT_EQ(f.intents(), std::vector<PlayerIntent>{move});
+        f.steps(20, forwardRight);
+        EXPECT_TRUE(f.intents().empty());
+    }
+    f.scene.resolveMove(true);
+    f.steps(20, forwardRight);
+    EXPECT_TRUE(f.intents().empty());
+
+    f.steps(3);  // released
+    EXPECT_EQ(f.intents(), std::vector<PlayerIntent>{stop});
+    EXPECT_EQ(f.slot(0).animation.clipName(), "CH010301");
+
+    f.steps(1, keys({'W', '^'}));  // Shift walks
+    EXPECT_EQ(f.intents(), (std::vector<PlayerIntent>{{kIntentMove, 0, 450, 0, 0}}));
+    EXPECT_EQ(f.slot(0).animation.clipName(), "CH010304");
+
+    f.place(0, {19.99f, 0.0f, 0.0f});
+    f.steps(1, keys({'D'}));
+    EXPECT_EQ(f.slot(0).position.x, 20.0f);  // the arena's edge
+}
+
+TEST(ContentScene, PredictedSpeedsPerClass) {
+    const struct {
+        u32 slot;
+        bool walking;
+        f32 metresPerSecond;
+    } cases[] = {{0, false, 4.65f}, {0, true, 2.1f}, {1, false, 4.35f}, {1, true, 1.95f}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.slot) + (c.walking ? " walking" : " running"));
+        SceneFixture f({c.slot, false, false});
+        const f32 startZ = f.slot(c.slot).position.z;
+        f.steps(60, c.walking ? keys({'S', '^'}) : keys({'S'}));
+        EXPECT_NEAR(startZ - f.slot(c.slot).position.z, c.metresPerSecond, 1e-4);
+        EXPECT_FLOAT_EQ(std::abs(f.slot(c.slot).yawRadians), 3.14159274f);
+    }
+}
+
+// ---- Actions ----
+
+TEST(ContentScene, ActionsStartByKeyAndRules) {
+    const struct {
+        const char* name;
+        std::vector<u32> presses;
+        bool locked;
+        u8 action;
+        std::vector<PlayerIntent> intents;
+    } cases[] = {
+        {"heavy attack during a basic attack does nothing", {key('1'), key('4')}, false, kActionBasicAttack,
+         {{kIntentBasicAttack, 0, 0, 2, 1}}},
+        {"basic attack cuts a heavy attack short", {key('4'), key('1')}, false, kActionBasicAttack,
+         {{kIntentBasicAttack, 0, 0, 2, 1}}},
+        {"a skill during an action is still asked for", {key('1'), key('2')}, false, kActionBasicAttack,
+         {{kIntentBasicAttack, 0, 0, 2, 1}, {kIntentUseSkill, 0, 0, 2, 1001}}},
+        {"skill 2", {key('3')}, false, kActionSkill2, {{kIntentUseSkill, 0, 0, 2, 1002}}},
+        {"jump", {kVirtualKeySpace}, false, kActionJump, {}},
+        {"a lock blocks everything", {key('1'), key('2'), key('3'), key('4'), kVirtualKeySpace}, true, kActionNone, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SceneFixture f;
+        f.slot(0).locked = c.locked;
+        f.slot(0).lockedSecondsLeft = 0.5;
+        for (const u32 pressed : c.presses) {
+            f.scene.handleInput(press(pressed));
+            f.steps(1);
+        }
+        f.steps(1, keys({'W'}));
+        EXPECT_EQ(f.slot(0).action, c.action);
+        std::vector<PlayerIntent> intents = f.intents();
+        EXPECT_EQ(intents, c.intents);
+        // Neither a running action nor a lock lets the fighter walk away.
+        EXPECT_EQ(f.slot(0).position, (Vec3{-1.25f, 0.0f, -0.85f}));
+    }
+}
+
+// ---- Offline hits ----
+
+TEST(ContentScene, OfflineHitsByRangeWithDamageLockAndEffects) {
+    const struct {
+        const char* name;
+        u32 pressed;
+        f32 distance;
+        i32 health;
+        bool locked;
+        bool hitEffects;
+    } cases[] = {
+        {"skill 1 inside its reach", key('2'), 3.39f, 875, true, true},
+        {"skill 1 beyond its reach", key('2'), 3.41f, 1000, false, false},
+        {"skill 2 at 4.99 m", key('3'), 4.99f, 845, false, true},
+        {"skill 2 beyond 5 m", key('3'), 5.01f, 1000, false, false},
+        {"basic attack", key('1'), 3.0f, 920, false, false},
+        {"heavy attack", key('4'), 3.0f, 820, false, false},
+        {"jump", kVirtualKeySpace, 3.0f, 920, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SceneFixture f;
+        f.place(1, {-1.25f + c.distance, 0.0f, -0.85f});
+        f.scene.handleInput(press(c.pressed));
+        const u64 afterStart = f.scene.statistics().effectsSpawned;
+        u32 stepsUntilHit = 0;
+        while (!f.slot(0).hitResolved && stepsUntilHit < 200) {
+            f.steps(1);
+            ++stepsUntilHit;
+        }
+        EXPECT_EQ(f.slot(1).health, c.health);
+        EXPECT_EQ(f.slot(1).locked, c.locked);
+        EXPECT_EQ(f.scene.statistics().effectsSpawned > afterStart, c.hitEffects);
+        if (c.locked) {
+            f.steps(64);
+            EXPECT_TRUE(f.slot(1).locked);
+            f.steps(2);
+            EXPECT_FALSE(f.slot(1).locked);  // 1.1 s
+        }
+    }
+}
+
+TEST(ContentScene, KnockoutRestartsTheRoundAfterThreeSeconds) {
+    SceneFixture f;
+    f.slot(1).health = 80;
+    f.slot(1).locked = true;
+    f.slot(1).lockedSecondsLeft = 60.0;
+    f.scene.handleInput(press(key('3')));  // skill 2 and its beam
+    f.steps(1, keys({'D'}));
+    f.scene.update(0.01);
+    f.steps(60);
+    ASSERT_EQ(f.slot(1).health, 0);
+    f.place(0, {5.0f, 0.0f, 5.0f});
+    f.steps(168);  // 2.97 s down
+    EXPECT_EQ(f.slot(1).health, 0);
+    f.steps(3);
+    EXPECT_EQ(f.slot(0).position, (Vec3{-1.25f, 0.0f, -0.85f}));
+    EXPECT_EQ(f.slot(1).position, (Vec3{1.25f, 0.0f, 1.35f}));
+    EXPECT_EQ(std::tuple(f.slot(0).health, f.slot(1).health, f.slot(1).maxHealth), std::tuple(1000, 1000, 1000));
+    EXPECT_FALSE(f.slot(1).locked);
+    EXPECT_EQ(f.slot(0).action, kActionNone);
+    EXPECT_FALSE(f.scene.beam().active);
+}
+
+}  // namespace
+}  // namespace kestrune::scene

@@ -1,0 +1,163 @@
+// Snapshots and combat events applied to a networked scene.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+
+#include "scene_fixture.h"
+
+namespace kestrune::scene {
+namespace {
+
+using testing::key;
+using testing::kStep;
+using testing::press;
+using testing::SceneFixture;
+
+constexpr u32 kLocal = 7;
+constexpr u32 kOpponent = 8;
+constexpr u16 kTickRate = 30;
+
+net::SnapshotPlayer player(u32 entityId, u8 characterClass, i32 xMm, i32 zMm, u32 lastCommandSequence = 5) {
+    return {entityId, characterClass, xMm, zMm, 1000, 1000, 0, 0, 0, 0, lastCommandSequence};
+}
+
+net::DuelSnapshot snapshot(u64 tick, std::vector<net::SnapshotPlayer> players) {
+    return {tick, std::move(players), {}};
+}
+
+// The local warrior at (2, 0), the templar opponent at (-2, 0.5).
+struct OnlineFixture : SceneFixture {
+    OnlineFixture() : SceneFixture({0, false, true}) {
+        scene.applySnapshot(snapshot(10, {player(kLocal, 1, 2000, 0), player(kOpponent, 2, -2000, 500)}), kLocal, 5,
+                            kTickRate);
+    }
+};
+
+TEST(ServerEvents, FirstSnapshotTakesOverAndRepeatsAreIgnored) {
+    OnlineFixture f;
+    EXPECT_TRUE(f.scene.authoritative());
+    EXPECT_EQ(f.scene.statistics().authoritativeSnapshots, 1u);
+    EXPECT_EQ(f.slot(0).position, (Vec3{2.0f, 0.0f, 0.0f}));
+    EXPECT_EQ(f.slot(0).previousPosition, f.slot(0).position);
+    EXPECT_EQ(f.slot(0).lastDrawnPosition, f.slot(0).position);
+    EXPECT_EQ(f.slot(1).position, (Vec3{-2.0f, 0.0f, 0.5f}));
+    EXPECT_EQ(std::tuple(f.slot(0).entityId, f.slot(1).entityId, f.slot(1).health), std::tuple(kLocal, kOpponent, 1000));
+
+    // The server plays the templar for this client now.
+    f.scene.applySnapshot(snapshot(11, {player(kLocal, 2, 0, 0), player(kOpponent, 1, 0, 0)}), kLocal, 5, 0);
+    EXPECT_EQ(f.scene.controlledSlot(), 1u);
+    EXPECT_EQ(f.scene.tickRate(), 30u);  // 0 means the default
+
+    net::SnapshotPlayer changed = player(kLocal, 2, 9000, 0);
+    changed.health = 1;
+    f.scene.applySnapshot(snapshot(11, {changed}), kLocal, 5, kTickRate);
+    EXPECT_EQ(f.scene.statistics().authoritativeSnapshots, 2u);
+    EXPECT_EQ(f.slot(1).health, 1000);
+}
+
+TEST(ServerEvents, UnansweredCommandKeepsThePredictionButTakesTheRest) {
+    OnlineFixture f;
+    net::SnapshotPlayer stale = player(kLocal, 1, 5000, 0, 4);
+    stale.health = 900;
+    stale.stateFlags = 2;
+    stale.lockTicks = 15;
+    f.scene.applySnapshot(snapshot(11, {stale}), kLocal, 5, kTickRate);
+    EXPECT_EQ(f.slot(0).position, (Vec3{2.0f, 0.0f, 0.0f}));
+    EXPECT_EQ(f.slot(0).health, 900);
+    EXPECT_TRUE(f.slot(0).locked);
+    EXPECT_DOUBLE_EQ(f.slot(0).lockedSecondsLeft, 0.5);
+}
+
+TEST(ServerEvents, SmallCorrectionsGlideAndLargeOnesSnap) {
+    const struct {
+        i32 serverXMm;
+        bool snaps;
+    } cases[] = {{3200, false}, {3499, false}, {3500, true}, {-1000, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.serverXMm);
+        OnlineFixture f;
+        f.scene.applySnapshot(snapshot(11, {player(kLocal, 1, c.serverXMm, 0)}), kLocal, 5, kTickRate);
+        const Vec3 server{static_cast<f32>(c.serverXMm) / 1000.0f, 0.0f, 0.0f};
+        EXPECT_EQ(f.slot(0).position, server);
+        f.drawFrame(1.0);
+        const Vec3 drawn = f.slot(0).lastDrawnPosition;
+        if (c.snaps) {
+            EXPECT_EQ(drawn, server);
+            EXPECT_EQ(f.slot(0).correctionOffset, Vec3{});
+        } else {
+            EXPECT_NEAR(drawn.x, 2.0f, 1e-6);  // still where it was drawn before
+            f.steps(20);
+            f.drawFrame(1.0);
+            EXPECT_NEAR(f.slot(0).lastDrawnPosition.x - server.x, (2.0f - server.x) * std::exp(-14.0 * 20 * kStep),
+                        1e-4);
+            f.steps(60);
+            EXPECT_EQ(f.slot(0).correctionOffset, Vec3{});  // cleared once below a tenth of a millimetre
+        }
+    }
+}
+
+TEST(ServerEvents, RemoteSamplesQueueAndInterpolate) {
+    OnlineFixture f;
+    const auto remote = [&](u64 tick, i32 xMm) {
+        f.scene.applySnapshot(snapshot(tick, {player(kOpponent, 2, xMm, 500)}), kLocal, 5, kTickRate);
+    };
+    remote(12, 0);  // moving +x from -2 m: two ticks, two metres
+    f.steps(1);     // half a tick of playback
+    EXPECT_NEAR(f.slot(1).position.x, -1.5f, 1e-5);
+    EXPECT_FLOAT_EQ(f.slot(1).yawRadians, 1.57079637f);
+    f.steps(10);  // playback stops at the newest sample
+    EXPECT_EQ(f.slot(1).position, (Vec3{0.0f, 0.0f, 0.5f}));
+    EXPECT_DOUBLE_EQ(f.slot(1).playbackTick, 12.0);
+    EXPECT_EQ(f.slot(1).remoteSampleCount, 1u);
+
+    f.scene.addRemoteSample(1, 11, {9.0f, 0.0f, 9.0f});  // older than the newest: dropped
+    EXPECT_EQ(f.slot(1).remoteSampleCount, 1u);
+    for (u64 tick = 13; tick <= 20; ++tick) f.scene.addRemoteSample(1, tick, {});
+    EXPECT_EQ(f.slot(1).remoteSampleCount, 8u);
+    EXPECT_EQ(f.slot(1).remoteSamples[0].tick, 13u);  // the ninth pushed out the first
+}
+
+TEST(ServerEvents, CombatEventsStartAnimationsAndEffects) {
+    const struct {
+        const char* name;
+        net::CombatEvent event;
+        std::function<void(OnlineFixture&)> setup;
+        u32 slot;
+        u8 action;
+        const char* clip;
+        bool spawns;
+    } cases[] = {
+        {"basic attack value 0 is the first swing", {1, 1, kOpponent, kLocal, 1, 0, 0}, {}, 1, kActionBasicAttack,
+         "attack_1", false},
+        {"basic attack value 7 is the last swing", {1, 1, kOpponent, kLocal, 1, 7, 0}, {}, 1, kActionBasicAttack,
+         "attack_4", false},
+        {"another class's skill on a locked fighter: effect only", {1, 1, kOpponent, kLocal, 1001, 0, 0},
+         [](OnlineFixture& f) { f.slot(1).locked = true; }, 1, kActionNone, "idle", true},
+        {"templar skill 2", {1, 1, kOpponent, kLocal, 2002, 0, 0}, {}, 1, kActionSkill2, "attack_3", false},
+        {"the local fighter's own action, already shown", {1, 1, kLocal, kOpponent, 1001, 0, 0},
+         [](OnlineFixture& f) { f.scene.handleInput(press(key('1'))); }, 0, kActionBasicAttack, "CH010306", false},
+        {"the local fighter's action the prediction missed", {1, 1, kLocal, kOpponent, 1001, 0, 0}, {}, 0,
+         kActionSkill1, "CH010311", true},
+        {"a hit", {1, 2, kLocal, kOpponent, 1002, 155, 0}, {}, 1, kActionNone, "idle", true},
+        {"a kind without a picture", {1, 5, kLocal, kOpponent, 1002, 0, 0}, {}, 1, kActionNone, "idle", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        OnlineFixture f;
+        if (c.setup) c.setup(f);
+        const u64 spawnedBefore = f.scene.statistics().effectsSpawned;
+        f.scene.applyCombatEvents({&c.event, 1});
+        EXPECT_EQ(f.scene.statistics().authoritativeEvents, 1u);
+        EXPECT_EQ(f.slot(c.slot).action, c.action);
+        EXPECT_EQ(f.slot(c.slot).animation.clipName(), c.clip);
+        const u64 spawned = f.scene.statistics().effectsSpawned;
+        EXPECT_EQ(spawned > spawnedBefore, c.spawns);
+        f.scene.applyCombatEvents({&c.event, 1});  // the same event again shows nothing new
+        EXPECT_EQ(f.scene.statistics().effectsSpawned, spawned);
+    }
+}
+
+}  // namespace
+}  // namespace kestrune::scene
