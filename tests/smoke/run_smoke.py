@@ -2,21 +2,33 @@
 """Runs KestruneNative the way CI and players do and checks what it leaves behind.
 
 linux: headless smoke runs (no DISPLAY, no WAYLAND_DISPLAY), which must render through
-SDL's offscreen driver and report every frame. (The fatal path of a failed run is the app
+SDL's offscreen driver and report every frame: the placeholder frame, then the duel scene
+on the baked content (report, log, a screenshot against its golden image, and the
+decoder's message when a character is missing). (The fatal path of a failed run is the app
 suite's end-to-end case.)
+window: the real window on a virtual X screen (run under xvfb-run), driven by keys that
+xdotool presses; the frame trace must show the fighter run, stop and start the skill.
 wine: the Windows build under Wine 8, which lacks IDXGISwapChain2: the run must either end
 cleanly or take the fatal path with exit code 1 and a failure report naming that failure.
 """
 import argparse
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
+import time
 from pathlib import Path
 
 MISSING_SWAP_CHAIN2 = "IDXGISwapChain1::QueryInterface(IDXGISwapChain2) failed with HRESULT 0x80004002"
 TIMEOUT_SECONDS = 240
+GOLDEN = Path(__file__).parent / "golden" / "content_frame_640x360.png"
+# The golden frame: 24 fixed steps at 60 per second, 640 x 360, the smoke skill landing.
+GOLDEN_RUN = ["--content-smoke", "--fixed-fps=60", "--frames=24", "--width=640", "--height=360"]
+# Where the golden frame shows each fighter (x0, y0, x1, y1): a missing one leaves floor there.
+FIGHTER_BOXES = {"warrior": (295, 135, 340, 230), "templar": (420, 100, 460, 185)}
+FLOOR_PIXEL = (60, 330)
 
 failures = []
 
@@ -93,6 +105,126 @@ def linux(program, out):
     check(data["driverType"] == "warp", f"--warp driverType {data['driverType']}")
 
 
+def inspect_counts(bake, model):
+    text = subprocess.run([bake, "inspect", model], check=True, stdout=subprocess.PIPE, text=True).stdout
+    return {key: int(value) for key, value in re.findall(r"^  (meshes|clips) (\d+)$", text, re.MULTILINE)}
+
+
+def rgb_pixels(image):
+    """Width, height and the 8-bit RGB bytes of any image ImageMagick reads."""
+    size = subprocess.run(["identify", "-format", "%w %h", str(image)], check=True, stdout=subprocess.PIPE,
+                          text=True).stdout.split()
+    data = subprocess.run(["convert", str(image), "-depth", "8", "rgb:-"], check=True, stdout=subprocess.PIPE).stdout
+    return int(size[0]), int(size[1]), data
+
+
+def compare_to_golden(shot, golden, out):
+    width, height, actual = rgb_pixels(shot)
+    golden_width, golden_height, expected = rgb_pixels(golden)
+    if (width, height) != (golden_width, golden_height):
+        check(False, f"screenshot {width}x{height}, golden {golden_width}x{golden_height}")
+        return
+    differences = [abs(a - b) for a, b in zip(actual, expected)]
+    mean = sum(differences) / len(differences)
+    far = sum(1 for d in differences if d > 24) / len(differences)
+    print(f"golden: mean absolute difference {mean:.3f} per channel, {100 * far:.3f}% of channels beyond 24")
+    ok = mean <= 1.0 and far <= 0.002
+    check(ok, f"screenshot differs from {golden.name}: mean {mean:.3f}, {100 * far:.3f}% beyond 24")
+    if not ok:
+        shutil.copy(shot, out / "golden-mismatch.bmp")
+    # Independent of the golden: each fighter's box holds the fighter, not floor and grid.
+    for name, (x0, y0, x1, y1) in FIGHTER_BOXES.items():
+        floor_at = (FLOOR_PIXEL[1] * width + FLOOR_PIXEL[0]) * 3
+        floor = actual[floor_at:floor_at + 3]
+        figure = 0
+        for y in range(y0, y1):
+            for x in range(x0, x1):
+                i = (y * width + x) * 3
+                if sum(abs(actual[i + c] - floor[c]) for c in range(3)) > 90:
+                    figure += 1
+        share = figure / ((x1 - x0) * (y1 - y0))
+        check(share > 0.2, f"{name} box: {100 * share:.1f}% of pixels unlike the floor")
+
+
+def content(program, bake, content_dir, out):
+    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    env["ASAN_OPTIONS"] = "detect_leaks=0"
+    report, log = out / "content.json", out / "content.log"
+    code = run([program, "--content-smoke", "--smoke-test", "--fixed-fps=60", "--frames=90",
+                f"--content={content_dir}", f"--report={report}", f"--log={log}"], env)
+    check(code == 0, f"content smoke exit code {code}")
+    data = read_report(report)
+    scene = data["scene"]
+    counts = [inspect_counts(bake, content_dir / name / "character.kmdl") for name in ("warrior", "templar")]
+    check(data["success"] is True and data["contentReady"] is True, "content smoke success and contentReady")
+    check(scene["charactersLoaded"] == 2, f"charactersLoaded {scene['charactersLoaded']}")
+    check(scene["effectModelsLoaded"] == 6, f"effectModelsLoaded {scene['effectModelsLoaded']}")
+    check(scene["clipsAvailable"] == sum(c["clips"] for c in counts), f"clipsAvailable {scene['clipsAvailable']}")
+    check(scene["meshesAvailable"] == sum(c["meshes"] for c in counts), f"meshesAvailable {scene['meshesAvailable']}")
+    check(scene["effectsSpawned"] > 0, f"effectsSpawned {scene['effectsSpawned']} (the smoke skill)")
+    check(data["renderer"]["drawCalls"] > 0, "drawCalls")
+    check(data["fixedUpdates"] == 90 and data["renderedFrames"] == 90, "one fixed step per frame at 60 frames per second")
+    ready = (f"[INFO] Content scene ready: {scene['meshesAvailable']} character meshes, {scene['clipsAvailable']} "
+             f"clips, 6 effect models")
+    check(ready in log_messages(log), f"log line {ready!r}")
+
+    shot = out / "content.bmp"
+    code = run([program, "--smoke-test", *GOLDEN_RUN, f"--content={content_dir}", f"--screenshot={shot}",
+                f"--report={out / 'golden.json'}", f"--log={out / 'golden.log'}"], env)
+    check(code == 0 and shot.exists(), f"golden run exit code {code}")
+    if shot.exists():
+        compare_to_golden(shot, GOLDEN, out)
+
+    broken = out / "no-templar"
+    shutil.copytree(content_dir, broken)
+    shutil.rmtree(broken / "templar")
+    report = out / "no-templar.json"
+    code = run([program, "--content-smoke", f"--content={broken}", f"--report={report}",
+                f"--log={out / 'no-templar.log'}"], env)
+    check(code == 1, f"content without the templar: exit code {code}, expected 1")
+    message = f"cannot open Kestrune Model: {broken / 'templar' / 'character.kmdl'}"
+    check(read_report(report)["error"] == message, f"error {read_report(report)['error']!r}")
+
+
+def window(program, content_dir, out):
+    """Keys into the real window: W for about a second, then 2; Escape ends the run."""
+    env = dict(os.environ)
+    env["ASAN_OPTIONS"] = "detect_leaks=0"
+    trace = out / "window.jsonl"
+    command = [program, "--fixed-fps=60", "--no-vsync", "--width=640", "--height=360", f"--content={content_dir}",
+               f"--trace={trace}", f"--report={out / 'window.json'}", f"--log={out / 'window.log'}"]
+    print("run:", " ".join(str(part) for part in command))
+    process = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL)
+    xdotool = lambda *args: subprocess.run(["xdotool", *args], env=env, check=True, timeout=60,
+                                           stdout=subprocess.PIPE, text=True).stdout
+    try:
+        window_id = xdotool("search", "--sync", "--onlyvisible", "--name", "Kestrune Online").split()[0]
+        xdotool("windowfocus", "--sync", window_id)
+        time.sleep(0.5)
+        xdotool("keydown", "w")
+        time.sleep(1.0)
+        xdotool("keyup", "w")
+        time.sleep(0.5)
+        xdotool("key", "2")
+        time.sleep(1.0)
+        xdotool("key", "Escape")
+        code = process.wait(timeout=60)
+    finally:
+        if process.poll() is None:
+            process.kill()
+    check(code == 0, f"window run exit code {code}")
+    frames = [json.loads(line) for line in trace.open()]
+    local = [(frame["frame"], frame["slots"][0]) for frame in frames]
+    steps = [(n, b["z"] - a["z"], b["x"] - a["x"]) for (_, a), (n, b) in zip(local, local[1:])]
+    running = [n for n, dz, dx in steps if abs(dz - 4.65 / 60) < 1e-4 and abs(dx) < 1e-6]
+    check(len(running) >= 10, f"{len(running)} frames moving +z at 4.65 m/s")
+    if running:
+        stopped = [n for n, dz, _ in steps if n > running[-1] and dz == 0]
+        skill = [n for n, slot in local if slot["action"] == 2]
+        check(bool(stopped) and all(dz == 0 for n, dz, _ in steps if n > running[-1]), "the fighter stops")
+        check(bool(skill) and skill[0] > running[-1], f"skill action after the run (frames {skill[:1]})")
+
+
 def wine(program, emulator, out):
     report, log = out / "wine.json", out / "wine.log"
     code = run([emulator, program, "--smoke-test", "--frames=5", f"--report={report}", f"--log={log}"],
@@ -110,8 +242,10 @@ def wine(program, emulator, out):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--mode", choices=("linux", "wine"), required=True)
+    parser.add_argument("--mode", choices=("linux", "window", "wine"), required=True)
     parser.add_argument("--program", type=Path, required=True)
+    parser.add_argument("--bake", type=Path)
+    parser.add_argument("--content", type=Path)
     parser.add_argument("--emulator", type=Path)
     parser.add_argument("--out", type=Path, required=True)
     args = parser.parse_args()
@@ -119,6 +253,9 @@ def main():
     args.out.mkdir(parents=True)
     if args.mode == "linux":
         linux(args.program, args.out)
+        content(args.program, args.bake, args.content, args.out)
+    elif args.mode == "window":
+        window(args.program, args.content, args.out)
     else:
         wine(args.program, args.emulator, args.out)
     print(f"{len(failures)} check(s) failed" if failures else "all checks passed")
