@@ -146,11 +146,13 @@ public:
     u64 lastSnapshotTick() const noexcept { return lastSnapshotTick_; }
     u16 tickRate() const noexcept { return tickRate_; }
     const Beam& beam() const noexcept { return beam_; }
+    Beam& beam() noexcept { return beam_; }
     const render::Camera& camera() const noexcept { return camera_; }
     f64 presentationSeconds() const noexcept { return presentationSeconds_; }
     f64 roundRestartSecondsLeft() const noexcept { return roundRestartSecondsLeft_; }
     std::span<const PlayerIntent> queuedIntents() const noexcept { return intents_; }
     const effects::EffectSystem& effectSystem() const noexcept { return effects_; }
+    effects::EffectSystem& effectSystem() noexcept { return effects_; }
     // Null when the content had no such file; keys are paths below "effects".
     const EffectModel* effectModel(std::string_view key) const noexcept;
     const render::TextureHandle* effectTexture(std::string_view key) const noexcept;
