@@ -64,7 +64,7 @@ TEST(ContentScene, LoadFailsOnCharactersAndTakesWhateverEffectsThereAre) {
         u32 effectModels;
     } cases[] = {
         {"no templar", [](const fs::path& root) { fs::remove_all(root / "templar"); },
-         "cannot open Kestrune Model: @/templar/character.kmdl", 0},
+         "cannot open Kestrune Model: @", 0},  // @: the templar's model file
         {"warrior without its idle clip",
          [](const fs::path& root) {
              content::Model model = content::loadModelFile(root / "warrior/character.kmdl", {});
@@ -87,7 +87,9 @@ TEST(ContentScene, LoadFailsOnCharactersAndTakesWhateverEffectsThereAre) {
         const fs::path root = contentCopy();
         c.change(root);
         std::string expected = c.error;
-        if (const std::size_t at = expected.find('@'); at != std::string::npos) expected.replace(at, 1, root.string());
+        if (const std::size_t at = expected.find('@'); at != std::string::npos) {
+            expected.replace(at, 1, (root / "templar" / "character.kmdl").string());
+        }
         try {
             SceneFixture f({}, root);
             EXPECT_EQ(expected, "") << "loaded";
@@ -251,9 +253,9 @@ TEST(ContentScene, OfflineHitsByRangeWithDamageLockAndEffects) {
         bool locked;
         bool hitEffects;
     } cases[] = {
-        {"skill 1 inside its reach", key('2'), 3.39f, 875, true, true},
+        {"skill 1 at exactly its reach", key('2'), 3.4f, 875, true, true},
         {"skill 1 beyond its reach", key('2'), 3.41f, 1000, false, false},
-        {"skill 2 at 4.99 m", key('3'), 4.99f, 845, false, true},
+        {"skill 2 at exactly 5 m", key('3'), 5.0f, 845, false, true},
         {"skill 2 beyond 5 m", key('3'), 5.01f, 1000, false, false},
         {"basic attack", key('1'), 3.0f, 920, false, false},
         {"heavy attack", key('4'), 3.0f, 820, false, false},
@@ -262,7 +264,8 @@ TEST(ContentScene, OfflineHitsByRangeWithDamageLockAndEffects) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         SceneFixture f;
-        f.place(1, {-1.25f + c.distance, 0.0f, -0.85f});
+        f.place(0, {0.0f, 0.0f, 0.0f});
+        f.place(1, {c.distance, 0.0f, 0.0f});
         f.scene.handleInput(press(c.pressed));
         const u64 afterStart = f.scene.statistics().effectsSpawned;
         u32 stepsUntilHit = 0;

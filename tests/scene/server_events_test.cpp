@@ -113,6 +113,7 @@ TEST(ServerEvents, RemoteSamplesQueueAndInterpolate) {
     EXPECT_EQ(f.slot(1).remoteSampleCount, 1u);
 
     f.scene.addRemoteSample(1, 11, {9.0f, 0.0f, 9.0f});  // older than the newest: dropped
+    f.scene.addRemoteSample(1, 12, {9.0f, 0.0f, 9.0f});  // as old as the newest: dropped too
     EXPECT_EQ(f.slot(1).remoteSampleCount, 1u);
     for (u64 tick = 13; tick <= 20; ++tick) f.scene.addRemoteSample(1, tick, {});
     EXPECT_EQ(f.slot(1).remoteSampleCount, 8u);
