@@ -111,6 +111,10 @@ TEST(ContentScene, ClipChangesCrossFadeByLooping) {
     f.scene.playClip(0, ClipUse::idle, false);  // already playing: keeps running
     EXPECT_NEAR(player.timeSeconds, 3 * kStep, 1e-12);
     EXPECT_FALSE(player.fading);
+    f.scene.playClip(0, ClipUse::idle, true);  // forced: starts again
+    EXPECT_EQ(player.timeSeconds, 0.0);
+    EXPECT_TRUE(player.fading);
+    f.steps(10);
 
     const auto expectFade = [&](std::string_view clip, f64 fadeSeconds) {
         EXPECT_EQ(player.clipName(), clip);
@@ -178,6 +182,16 @@ TEST(ContentScene, MovementPredictsAndQueuesEachMoveOnce) {
     f.steps(3);  // released
     EXPECT_EQ(f.intents(), std::vector<PlayerIntent>{stop});
     EXPECT_EQ(f.slot(0).animation.clipName(), "CH010301");
+
+    // An action stops the run on the server too: the move goes out again after it.
+    f.steps(1, keys({'W'}));
+    f.intents();
+    f.scene.handleInput(press(key('4')));
+    while (f.slot(0).action != kActionNone) f.steps(1, keys({'W'}));
+    f.steps(1, keys({'W'}));
+    EXPECT_EQ(f.intents(), (std::vector<PlayerIntent>{{kIntentMove, 0, 1000, 0, 0}}));
+    f.steps(1);
+    f.intents();
 
     f.steps(1, keys({'W', '^'}));  // Shift walks
     EXPECT_EQ(f.intents(), (std::vector<PlayerIntent>{{kIntentMove, 0, 450, 0, 0}}));

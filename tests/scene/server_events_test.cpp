@@ -57,6 +57,18 @@ TEST(ServerEvents, FirstSnapshotTakesOverAndRepeatsAreIgnored) {
     EXPECT_EQ(f.slot(1).health, 1000);
 }
 
+// Once the server is authoritative its hits count, not the scene's own.
+TEST(ServerEvents, NoLocalHitsOnceAuthoritative) {
+    OnlineFixture f;
+    f.scene.applySnapshot(snapshot(11, {player(kOpponent, 2, 3000, 0)}), kLocal, 5, kTickRate);
+    f.scene.handleInput(press(key('2')));
+    f.steps(30);
+    EXPECT_TRUE(f.slot(0).hitResolved);
+    EXPECT_EQ(f.slot(1).position, (Vec3{3.0f, 0.0f, 0.0f}));  // within reach of the local fighter at 2 m
+    EXPECT_EQ(f.slot(1).health, 1000);
+    EXPECT_FALSE(f.slot(1).locked);
+}
+
 TEST(ServerEvents, UnansweredCommandKeepsThePredictionButTakesTheRest) {
     OnlineFixture f;
     net::SnapshotPlayer stale = player(kLocal, 1, 5000, 0, 4);
@@ -132,6 +144,8 @@ TEST(ServerEvents, CombatEventsStartAnimationsAndEffects) {
     } cases[] = {
         {"basic attack value 0 is the first swing", {1, 1, kOpponent, kLocal, 1, 0, 0}, {}, 1, kActionBasicAttack,
          "attack_1", false},
+        {"basic attack value 2 is the second swing", {1, 1, kOpponent, kLocal, 1, 2, 0}, {}, 1, kActionBasicAttack,
+         "attack_2", false},
         {"basic attack value 7 is the last swing", {1, 1, kOpponent, kLocal, 1, 7, 0}, {}, 1, kActionBasicAttack,
          "attack_4", false},
         {"another class's skill on a locked fighter: effect only", {1, 1, kOpponent, kLocal, 1001, 0, 0},
