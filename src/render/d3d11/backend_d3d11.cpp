@@ -463,7 +463,7 @@ void D3d11Backend::releaseTexture(GpuTexture texture) noexcept {
 
 // ---- Section: Frame ----
 
-LatencyWait D3d11Backend::waitForFrameLatency() {
+LatencyWaitResult D3d11Backend::waitForFrameLatency() {
     if (frameLatencyWaitable_ == nullptr) {
         return LatencyWait::noWaitable;
     }
@@ -478,9 +478,9 @@ LatencyWait D3d11Backend::waitForFrameLatency() {
         case WAIT_TIMEOUT:
             return LatencyWait::timedOut;
         case WAIT_FAILED:
-            throw std::runtime_error(formatText("Frame-latency wait failed with Win32 error %lu.", GetLastError()));
+            return LatencyWaitResult(formatText("Frame-latency wait failed with Win32 error %lu.", GetLastError()));
         default:
-            throw std::runtime_error("Frame-latency wait returned an unexpected result.");
+            return LatencyWaitResult(std::string("Frame-latency wait returned an unexpected result."));
     }
 }
 
