@@ -550,7 +550,11 @@ bool GlBackend::resolve() {
     const auto height = static_cast<GLint>(heightPixels_);
     glBindFramebuffer(GL_READ_FRAMEBUFFER, msaaFramebuffer_);
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, backBufferFramebuffer_);
+    // Direct3D resolves the stored sRGB-encoded values as UNORM. With sRGB conversion on, the
+    // blit would average in linear light instead and edges would come out brighter here.
+    glDisable(GL_FRAMEBUFFER_SRGB);
     glBlitFramebuffer(0, 0, width, height, 0, 0, width, height, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+    glEnable(GL_FRAMEBUFFER_SRGB);
     return true;
 }
 
