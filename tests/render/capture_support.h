@@ -125,6 +125,30 @@ inline u32 coveredPixels(const Capture& image, const Color& clearColor) {
     return covered;
 }
 
+// The skinning paths are compared on these frames: the test character mid-walk skinned by
+// the model vertex program, the same skinned on the CPU, and the bind pose on the GPU path.
+struct SkinningFrame {
+    const char* name;
+    bool gpuSkinning;
+    f64 timeSeconds;  // negative: the bind pose
+};
+inline constexpr SkinningFrame kSkinningFrames[] = {{"walk-gpu", true, 0.3}, {"walk-cpu", false, 0.3},
+                                                    {"bind-gpu", true, -1.0}};
+inline constexpr u32 kSkinningFrameSize = 256;
+
+// The frames of kSkinningFrames in order: the character covers a good part of the frame, the
+// two paths agree but for a few edge pixels, and the walk differs from the bind pose.
+inline void expectSkinningPathsAgree(const std::vector<Capture>& images, const Color& clearColor) {
+    ASSERT_EQ(images.size(), std::size(kSkinningFrames));
+    ASSERT_EQ(images[0].width, kSkinningFrameSize);
+    const u32 total = kSkinningFrameSize * kSkinningFrameSize;
+    EXPECT_GT(coveredPixels(images[0], clearColor), total / 50);
+    const ImageDifference paths = compare(images[0], images[1], 8);
+    EXPECT_LT(paths.pixels, total / 500) << "largest difference " << paths.largest;
+    const ImageDifference pose = compare(images[0], images[2], 8);
+    EXPECT_GT(pose.pixels, total / 100);
+}
+
 // A frame of one colour over another, resolved from `samples` samples per pixel the way
 // Direct3D does (the stored sRGB-encoded values averaged as UNORM): every pixel lies, in
 // encoded values, k/samples of the way from `under` to `over` for some k, within 1 per
