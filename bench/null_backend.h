@@ -29,7 +29,7 @@ public:
     void releaseBuffer(GpuBuffer) noexcept override {}
     GpuTexture createTexture(const TextureDesc&) override { return static_cast<GpuTexture>(++ids_); }
     void releaseTexture(GpuTexture) noexcept override {}
-    LatencyWait waitForFrameLatency() override { return LatencyWait::signalled; }
+    LatencyWaitResult waitForFrameLatency() override { return LatencyWait::signalled; }
     void beginPass(const Color&) override {}
     void writeSceneConstants(const SceneConstants& constants) override { benchmark::DoNotOptimize(&constants); }
     void writeSkinConstants(std::span<const std::byte, kSkinConstantsBytes> bytes) override {

@@ -7,6 +7,7 @@
 
 #include <span>
 #include <string>
+#include <utility>
 
 #include "base/types.h"
 #include "render/render_types.h"
@@ -59,13 +60,25 @@ struct DrawCall {
     u32 indexCount = 0;
 };
 
-enum class LatencyWait : u8 { noWaitable, signalled, timedOut };
+enum class LatencyWait : u8 { noWaitable, signalled, timedOut, failed };
+
+// One frame-latency wait. A wait that failed carries its complete message: the front end
+// counts every completed wait, a failed one included, before it throws.
+struct LatencyWaitResult {
+    LatencyWaitResult(LatencyWait waitOutcome) : outcome(waitOutcome) {}  // NOLINT: a plain outcome converts
+    explicit LatencyWaitResult(std::string failureMessage)
+        : outcome(LatencyWait::failed), failure(std::move(failureMessage)) {}
+
+    LatencyWait outcome;
+    std::string failure;  // empty unless failed
+};
 
 struct DeviceFacts {
     std::u16string adapterText;
     std::u16string driverText;        // "hardware" or "warp"
     std::u16string featureLevelText;  // "11_0", "gl4.5", ...
     bool gpuSkinningSupported = false;
+    u32 maxTextureDimensionPixels = 16'384;  // the widest and tallest texture the device takes
 };
 
 // The presented image as stored (sRGB-encoded RGBA8), rows top to bottom.
@@ -116,7 +129,7 @@ public:
     virtual void releaseTexture(GpuTexture texture) noexcept = 0;
 
     // ---- Frame ----
-    virtual LatencyWait waitForFrameLatency() = 0;
+    virtual LatencyWaitResult waitForFrameLatency() = 0;
     // Binds the colour (multisampled when available) and depth targets and the viewport, then clears.
     virtual void beginPass(const Color& clearColor) = 0;
     virtual void writeSceneConstants(const SceneConstants& constants) = 0;

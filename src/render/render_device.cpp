@@ -95,15 +95,20 @@ void RenderDevice::Destroy() noexcept {
 // ---- Section: Frame ----
 
 void RenderDevice::WaitForFrameLatency() {
-    switch (backend_->waitForFrameLatency()) {
-        case LatencyWait::noWaitable:
-            return;
+    const LatencyWaitResult wait = backend_->waitForFrameLatency();
+    if (wait.outcome == LatencyWait::noWaitable) {
+        return;
+    }
+    // Every completed wait counts, a failed one too, so a failure report shows it.
+    ++report_.statistics.frameLatencyWaits;
+    switch (wait.outcome) {
         case LatencyWait::timedOut:
-            ++report_.statistics.frameLatencyWaits;
             ++report_.statistics.frameLatencyTimeouts;
             return;
+        case LatencyWait::failed:
+            throw std::runtime_error(wait.failure);
+        case LatencyWait::noWaitable:
         case LatencyWait::signalled:
-            ++report_.statistics.frameLatencyWaits;
             return;
     }
 }

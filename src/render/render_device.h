@@ -53,6 +53,11 @@ static_assert(kPrimitiveIndexLimit * sizeof(u32) == 0x1'0000'0000ull,
 // exceeds UINT_MAX." when that reaches `limit`.
 u64 grownCapacity(u64 current, u64 needed, u64 minimum, u64 limit);
 
+// A device creates textures up to a size a side (4096 at Direct3D feature level 9_3, 8192
+// at 10_x), below what PNGs may have; a larger one throws std::runtime_error naming the
+// file, its size and the limit, before the device is asked.
+void checkTextureFits(u32 widthPixels, u32 heightPixels, u32 limitPixels, const std::filesystem::path& path);
+
 inline constexpr u32 kAlphaModeOpaque = 0;
 inline constexpr u32 kAlphaModeTested = 1;
 inline constexpr u32 kAlphaModeBlended = 2;
@@ -120,7 +125,8 @@ public:
     // The handle of the PNG at `path`, decoded and uploaded the first time its weakly
     // canonical form is seen; an empty path is the white texture. Decoding failures
     // (ContentError) are not remembered; canonicalisation failures propagate as
-    // std::filesystem::filesystem_error.
+    // std::filesystem::filesystem_error; a texture larger than the device takes throws
+    // std::runtime_error (see checkTextureFits).
     TextureHandle LoadTexture(const std::filesystem::path& path);
     // Uploads the materials (textures resolved against `directory`, the model file's) and
     // meshes of a validated model; each mesh takes the GPU path when the device skins on

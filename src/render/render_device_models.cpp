@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "base/text_format.h"
 #include "content/png.h"
 #include "content/skinning.h"
 #include "render/cpu_skinning.h"
@@ -92,6 +93,7 @@ TextureHandle RenderDevice::LoadTexture(const std::filesystem::path& path) {
     }
     // The loader's limits are ImageLimits' defaults.
     const content::DecodedImage image = content::loadPngImage(path, content::ImageLimits{});
+    checkTextureFits(image.width, image.height, facts_.maxTextureDimensionPixels, path);
     if (textures_.size() >= kNoHandle) {
         throw std::overflow_error("Texture handle space exhausted.");
     }
@@ -107,6 +109,15 @@ TextureHandle RenderDevice::LoadTexture(const std::filesystem::path& path) {
     textureCache_.emplace(std::move(key), handle);
     ++report_.statistics.uploadedTextures;
     return handle;
+}
+
+void checkTextureFits(u32 widthPixels, u32 heightPixels, u32 limitPixels, const std::filesystem::path& path) {
+    if (widthPixels > limitPixels || heightPixels > limitPixels) {
+        throw std::runtime_error(formatText("PNG texture of %u x %u pixels exceeds this device's limit of %u pixels "
+                                            "a side: ",
+                                            widthPixels, heightPixels, limitPixels) +
+                                 path.string());
+    }
 }
 
 const TextureRecord& RenderDevice::Texture(TextureHandle handle) const noexcept {

@@ -1,23 +1,40 @@
-// The Direct3D 11 backend on the machine's own runtime. Wine 8 creates devices but lacks
-// IDXGISwapChain2, so there the tests that need a complete Create skip with that reason
-// and run in full on Windows.
+// The Direct3D 11 backend: its feature-level decisions as tables, then the device on the
+// machine's own runtime. The test scripts run this suite on DXVK over lavapipe (they name
+// that runtime in KESTRUNE_D3D11_RUNTIME), where every device test must run. Plain Wine 8
+// lacks IDXGISwapChain2: there the device tests skip with that reason.
+//
+// Frames are checked through screenshots, which hold the resolved frame before it is
+// presented; a flip-model back buffer read after Present is not the frame just drawn.
 
 #include "render/d3d11/backend_d3d11.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 
+#include "render/capture_support.h"
 #include "render/hlsl_sources.h"
+#include "render/png_file.h"
 #include "render/render_device.h"
 #include "render/test_models.h"
+#include "render/test_support.h"
 
 namespace kestrune::render {
 namespace {
 
+using namespace testing;
+
 constexpr const char* kMissingSwapChain2 =
     "IDXGISwapChain1::QueryInterface(IDXGISwapChain2) failed with HRESULT 0x80004002";
+constexpr Color kWhite{1.0f, 1.0f, 1.0f, 1.0f};
+constexpr Color kRed{1.0f, 0.0f, 0.0f, 1.0f};
+constexpr Camera kCharacterCamera{{1.3f, 1.5f, -3.0f}, {0.0f, 0.95f, 0.0f}, {0.0f, 1.0f, 0.0f}, 0.75f, 0.05f, 100.0f};
+constexpr Camera kFrontCamera{{0.0f, 0.0f, -5.0f}, {0.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, 0.9f, 0.05f, 250.0f};
+
+// ---- Feature-level decisions ----
 
 TEST(D3d11FeatureLevels, NamedByTheirNumbers) {
     const struct {
@@ -31,7 +48,72 @@ TEST(D3d11FeatureLevels, NamedByTheirNumbers) {
     }
 }
 
-TEST(D3d11Shaders, CompileErrorsCarryTheCompilersText) {
+// A device that reports 4x for both formats at every level: what each level makes of it.
+TEST(D3d11FeatureLevels, DecideSamplesRasterizerTexturesAndViewPerLevel) {
+    const d3d11::SampleQualityProbe fourAndTwo[] = {{4, 3, 2}, {2, 1, 1}};
+    constexpr UINT kSrgbTarget = D3D11_FORMAT_SUPPORT_TEXTURE2D | D3D11_FORMAT_SUPPORT_RENDER_TARGET;
+    constexpr UINT kSrgbTextureOnly = D3D11_FORMAT_SUPPORT_TEXTURE2D;
+    const struct {
+        const char* name;
+        u32 level;
+        u32 samples;
+        u32 quality;
+        bool multisampleEnable;
+        bool gpuSkinning;
+        u32 maxTexture;
+        DXGI_FORMAT viewWithoutSrgbTarget;
+    } cases[] = {
+        {"9_1", D3D_FEATURE_LEVEL_9_1, 1, 0, false, false, 2048, DXGI_FORMAT_R8G8B8A8_UNORM},
+        {"9_3", D3D_FEATURE_LEVEL_9_3, 1, 0, false, false, 4096, DXGI_FORMAT_R8G8B8A8_UNORM},
+        {"10_0", D3D_FEATURE_LEVEL_10_0, 4, 1, true, true, 8192, DXGI_FORMAT_R8G8B8A8_UNORM_SRGB},
+        {"10_1", D3D_FEATURE_LEVEL_10_1, 4, 1, false, true, 8192, DXGI_FORMAT_R8G8B8A8_UNORM_SRGB},
+        {"11_0", D3D_FEATURE_LEVEL_11_0, 4, 1, false, true, 16384, DXGI_FORMAT_R8G8B8A8_UNORM_SRGB},
+        {"11_1", D3D_FEATURE_LEVEL_11_1, 4, 1, false, true, 16384, DXGI_FORMAT_R8G8B8A8_UNORM_SRGB},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const d3d11::SampleMode mode = d3d11::chooseSampleMode(c.level, fourAndTwo);
+        EXPECT_EQ(mode.count, c.samples);
+        EXPECT_EQ(mode.quality, c.quality);
+        EXPECT_EQ(d3d11::rasterizerMultisampleEnable(c.level, mode.count), c.multisampleEnable);
+        const d3d11::FeatureLevelCaps caps = d3d11::featureLevelCaps(c.level);
+        EXPECT_EQ(caps.multisampledTargets, c.samples > 1);
+        EXPECT_EQ(caps.gpuSkinning, c.gpuSkinning);
+        EXPECT_EQ(caps.maxTextureDimensionPixels, c.maxTexture);
+        EXPECT_EQ(d3d11::backBufferViewFormat(c.level, kSrgbTarget), DXGI_FORMAT_R8G8B8A8_UNORM_SRGB);
+        EXPECT_EQ(d3d11::backBufferViewFormat(c.level, kSrgbTextureOnly), c.viewWithoutSrgbTarget);
+        // One sample never turns multisampled rasterization on.
+        EXPECT_FALSE(d3d11::rasterizerMultisampleEnable(c.level, 1));
+    }
+}
+
+TEST(D3d11FeatureLevels, SampleModeTakesTheFirstCountBothFormatsHave) {
+    using Probe = d3d11::SampleQualityProbe;
+    const struct {
+        const char* name;
+        std::vector<Probe> probes;
+        u32 samples;
+        u32 quality;
+    } cases[] = {
+        {"4x with one quality level each", {{4, 1, 1}, {2, 1, 1}}, 4, 0},
+        {"quality from the smaller count (depth)", {{4, 8, 3}, {2, 1, 1}}, 4, 2},
+        {"quality from the smaller count (colour)", {{4, 2, 5}, {2, 1, 1}}, 4, 1},
+        {"4x without depth falls to 2x", {{4, 4, 0}, {2, 2, 2}}, 2, 1},
+        {"4x without colour falls to 2x", {{4, 0, 4}, {2, 1, 3}}, 2, 0},
+        {"neither count", {{4, 0, 4}, {2, 2, 0}}, 1, 0},
+        {"nothing probed", {}, 1, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const d3d11::SampleMode mode = d3d11::chooseSampleMode(D3D_FEATURE_LEVEL_11_0, c.probes);
+        EXPECT_EQ(mode.count, c.samples);
+        EXPECT_EQ(mode.quality, c.quality);
+    }
+}
+
+// ---- Shaders ----
+
+TEST(D3d11Shaders, CompileErrorsCarryTheCompilersTextWithoutItsLineBreak) {
     try {
         d3d11::CompileShader("float4 main() : SV_POSITION { return undefinedName; }\n", kPrimitiveVertexProfile);
         FAIL() << "no exception";
@@ -39,6 +121,9 @@ TEST(D3d11Shaders, CompileErrorsCarryTheCompilersText) {
         const std::string message = error.what();
         EXPECT_EQ(message.rfind("D3DCompile: ", 0), 0u) << message;
         EXPECT_GT(message.size(), 12u);
+        EXPECT_NE(message.back(), '\n') << message;
+        EXPECT_NE(message.back(), '\r') << message;
+        EXPECT_NE(message.back(), '\0') << message;
     }
 }
 
@@ -48,22 +133,27 @@ TEST(D3d11Shaders, PrimitiveProgramCompiles) {
     EXPECT_GT(code->GetBufferSize(), 0u);
 }
 
+// ---- Devices ----
+
+bool underPreparedRuntime() { return std::getenv("KESTRUNE_D3D11_RUNTIME") != nullptr; }
+
 class D3d11DeviceTest : public ::testing::Test {
 protected:
+    static constexpr const wchar_t* kWindowClass = L"KestruneRenderTestWindow";
+
     void SetUp() override {
         WNDCLASSW windowClass{};
         windowClass.lpfnWndProc = DefWindowProcW;
         windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = L"KestruneRenderTestWindow";
+        windowClass.lpszClassName = kWindowClass;
         RegisterClassW(&windowClass);
-        window_ = CreateWindowExW(0, windowClass.lpszClassName, L"render test", WS_OVERLAPPEDWINDOW, 0, 0, 96, 96,
-                                  nullptr, nullptr, windowClass.hInstance, nullptr);
+        window_ = CreateWindowExW(0, kWindowClass, L"render test", WS_OVERLAPPEDWINDOW, 0, 0, 96, 96, nullptr, nullptr,
+                                  windowClass.hInstance, nullptr);
         ASSERT_NE(window_, nullptr);
-        device_ = std::make_unique<RenderDevice>(std::make_unique<d3d11::D3d11Backend>());
         try {
-            device_->Create({window_}, 64, 64, false);
+            reopen({}, 64);
         } catch (const std::runtime_error& error) {
-            if (std::string(error.what()) == kMissingSwapChain2) {
+            if (std::string(error.what()) == kMissingSwapChain2 && !underPreparedRuntime()) {
                 GTEST_SKIP() << "this Direct3D runtime has no IDXGISwapChain2 (Wine 8): " << error.what();
             }
             throw;
@@ -72,11 +162,60 @@ protected:
     void TearDown() override {
         device_.reset();
         DestroyWindow(window_);
-        UnregisterClassW(L"KestruneRenderTestWindow", GetModuleHandleW(nullptr));
+        UnregisterClassW(kWindowClass, GetModuleHandleW(nullptr));
+    }
+
+    // A new device of `sizePixels` square on the same window.
+    void reopen(const d3d11::D3d11Options& options, u32 sizePixels) {
+        device_.reset();
+        device_ = std::make_unique<RenderDevice>(std::make_unique<d3d11::D3d11Backend>(options));
+        sizePixels_ = sizePixels;
+        device_->Create({window_}, sizePixels, sizePixels, false);
+    }
+
+    // Presents the frame drawn since BeginFrame and reads back its screenshot.
+    Capture presentAndCapture(const std::string& name) {
+        const std::filesystem::path path = outputDirectory() / (name + ".bmp");
+        device_->RequestScreenshot(path);
+        device_->Present(0);
+        EXPECT_EQ(std::filesystem::file_size(path), 54 + ((sizePixels_ * 3 + 3) & ~3u) * sizePixels_) << name;
+        return readScreenshot(path);
+    }
+
+    // The character mid-walk (or in its bind pose for a negative time), presented.
+    Capture drawCharacter(const std::string& name, f64 timeSeconds) {
+        const content::Model character = testCharacter();
+        const ModelHandle handle = device_->UploadModel(character, ".");
+        const std::vector<Matrix4> pose =
+            timeSeconds < 0 ? bindPose(character) : clipPose(character, "walk", timeSeconds);
+        device_->BeginFrame(kCharacterCamera, 0.0f);
+        device_->DrawModel(handle, character, pose, identityMatrix(), kWhite, {}, kNoTexture, false);
+        return presentAndCapture(name);
+    }
+
+    // An unlit red triangle over the clear colour whose long edge crosses the frame at a slant.
+    Capture drawRedTriangle(const std::string& name) {
+        const Vec3 normal{0.0f, 0.0f, -1.0f};
+        const std::vector<PrimitiveVertex> vertices = {{{-4.0f, -4.0f, 0.0f}, normal, {}, kRed},
+                                                       {{4.0f, -4.0f, 0.0f}, normal, {}, kRed},
+                                                       {{-4.0f, 3.0f, 0.0f}, normal, {}, kRed}};
+        const std::vector<u32> indices = {0, 1, 2};
+        device_->BeginFrame(kFrontCamera, 0.0f);
+        device_->DrawPrimitives(vertices, indices, kWhiteTexture, true, true, identityMatrix(), kWhite, false);
+        return presentAndCapture(name);
+    }
+
+    std::filesystem::path outputDirectory() {
+        if (output_.empty()) {
+            output_ = scratchDirectory();
+        }
+        return output_;
     }
 
     HWND window_ = nullptr;
     std::unique_ptr<RenderDevice> device_;
+    u32 sizePixels_ = 0;
+    std::filesystem::path output_;
 };
 
 TEST_F(D3d11DeviceTest, PresentsPlaceholderFramesWithPacingAndResolves) {
@@ -94,6 +233,10 @@ TEST_F(D3d11DeviceTest, PresentsPlaceholderFramesWithPacingAndResolves) {
     EXPECT_EQ(device_->shaderProfileText(), device_->report().info.gpuSkinningEnabled
                                                 ? u"model vs_4_0 GPU skinning + primitive/ps_4_0_level_9_3"
                                                 : u"vs/ps_4_0_level_9_3 (CPU skinning fallback)");
+    if (underPreparedRuntime()) {
+        EXPECT_EQ(device_->featureLevelText(), u"11_1");
+        EXPECT_EQ(samples, 4u);
+    }
 }
 
 TEST_F(D3d11DeviceTest, ResizeKeepsDrawing) {
@@ -104,12 +247,12 @@ TEST_F(D3d11DeviceTest, ResizeKeepsDrawing) {
 }
 
 TEST_F(D3d11DeviceTest, DrawsTheSkinnedCharacterOnItsPath) {
-    const content::Model character = testing::testCharacter();
+    const content::Model character = testCharacter();
     const ModelHandle handle = device_->UploadModel(character, ".");
-    const std::vector<Matrix4> pose = testing::clipPose(character, "walk", 0.3);
+    const std::vector<Matrix4> pose = clipPose(character, "walk", 0.3);
     const bool gpu = device_->report().info.gpuSkinningEnabled;
     EXPECT_EQ(device_->modelRecord(handle)->meshes[0].gpuSkinned, gpu);
-    device_->BeginFrame({{1.3f, 1.5f, -3.0f}, {0.0f, 0.95f, 0.0f}, {0.0f, 1.0f, 0.0f}, 0.75f, 0.05f, 100.0f}, 0.0f);
+    device_->BeginFrame(kCharacterCamera, 0.0f);
     device_->DrawModel(handle, character, pose, identityMatrix(), {1, 1, 1, 1}, {}, kNoTexture, false);
     device_->DrawModel(handle, character, pose, identityMatrix(), {1, 1, 1, 1}, {}, kWhiteTexture, true);
     device_->Present(0);
@@ -121,6 +264,105 @@ TEST_F(D3d11DeviceTest, DrawsTheSkinnedCharacterOnItsPath) {
     EXPECT_EQ(stats.cpuSkinnedVertices, gpu ? 0u : 480u);
     EXPECT_EQ(stats.skinPaletteUploads, gpu ? 4u : 0u);
     EXPECT_EQ(stats.presentedFrames, 1u);
+}
+
+// The test character skinned by the model vertex program and on the CPU draws the same.
+TEST_F(D3d11DeviceTest, GpuAndCpuSkinningDrawTheSameCharacter) {
+    std::vector<Capture> images;
+    for (const SkinningFrame& frame : kSkinningFrames) {
+        SCOPED_TRACE(frame.name);
+        reopen({.gpuSkinning = frame.gpuSkinning}, kSkinningFrameSize);
+        ASSERT_EQ(device_->report().info.gpuSkinningEnabled, frame.gpuSkinning);
+        images.push_back(drawCharacter(frame.name, frame.timeSeconds));
+        const RenderStatistics& stats = device_->Statistics();
+        EXPECT_EQ(stats.gpuSkinnedVertices, frame.gpuSkinning ? 240u : 0u);
+        EXPECT_EQ(stats.cpuSkinnedVertices, frame.gpuSkinning ? 0u : 240u);
+        EXPECT_EQ(stats.skinPaletteUploads, frame.gpuSkinning ? 2u : 0u);
+    }
+    expectSkinningPathsAgree(images, kClearColor);
+}
+
+// Direct3D resolves the stored sRGB-encoded samples as UNORM: edge pixels lie k quarters of
+// the way from the clear colour to red in stored values.
+TEST_F(D3d11DeviceTest, ResolvesMultisampledEdgesInEncodedValues) {
+    reopen({}, 128);
+    const u32 samples = device_->report().info.msaaSampleCount;
+    ASSERT_GT(samples, 1u);
+    const Capture image = drawRedTriangle("edge");
+    const ResolvedEdge edge = resolvedEdge(image, encoded(kClearColor), encoded(kRed), samples);
+    EXPECT_EQ(edge.misfits, 0u);
+    EXPECT_GT(edge.edgePixels, 64u);
+}
+
+// Devices created from a one-entry creation list, as machines of those levels give them:
+// the level's sample count, skinning path and texture limit, a presented frame with its
+// screenshot, and the texture limit's message for a PNG one pixel too wide.
+TEST_F(D3d11DeviceTest, LowerFeatureLevelsPresentWithTheirLimits) {
+    static constexpr D3D_FEATURE_LEVEL kLevel10_0[] = {D3D_FEATURE_LEVEL_10_0};
+    static constexpr D3D_FEATURE_LEVEL kLevel9_3[] = {D3D_FEATURE_LEVEL_9_3};
+    const struct {
+        std::span<const D3D_FEATURE_LEVEL> levels;
+        const char16_t* text;
+        u32 samples;
+        bool gpuSkinning;
+        u32 maxTexture;
+    } cases[] = {
+        {kLevel10_0, u"10_0", 4, true, 8192},
+        {kLevel9_3, u"9_3", 1, false, 4096},
+    };
+    for (const auto& c : cases) {
+        const std::string level(c.text, c.text + std::char_traits<char16_t>::length(c.text));
+        SCOPED_TRACE(level);
+        reopen({.featureLevels = c.levels}, 64);
+        EXPECT_EQ(device_->featureLevelText(), c.text);
+        EXPECT_EQ(device_->report().info.msaaSampleCount, c.samples);
+        EXPECT_EQ(device_->report().info.gpuSkinningEnabled, c.gpuSkinning);
+
+        const Capture triangle = drawRedTriangle("triangle-" + level);
+        // The clear colour in a corner is encoded: the back buffer is drawn through its sRGB view.
+        const Pixel corner = triangle.at(63, 0);
+        const Pixel clear = encoded(kClearColor);
+        EXPECT_NEAR(corner.r, clear.r, 2);
+        EXPECT_NEAR(corner.g, clear.g, 2);
+        EXPECT_NEAR(corner.b, clear.b, 2);
+        const ResolvedEdge edge = resolvedEdge(triangle, clear, encoded(kRed), c.samples);
+        EXPECT_EQ(edge.misfits, 0u);
+        EXPECT_EQ(edge.edgePixels > 0, c.samples > 1);
+
+        const Capture character = drawCharacter("character-" + level, 0.3);
+        EXPECT_GT(coveredPixels(character, kClearColor), 64u);
+        const RenderStatistics& stats = device_->Statistics();
+        EXPECT_EQ(stats.presentedFrames, 2u);
+        EXPECT_EQ(stats.antiAliasingResolves, c.samples > 1 ? 2u : 0u);
+        EXPECT_EQ(stats.gpuSkinnedVertices, c.gpuSkinning ? 240u : 0u);
+        EXPECT_EQ(stats.cpuSkinnedVertices, c.gpuSkinning ? 0u : 240u);
+
+        const std::filesystem::path fits = outputDirectory() / ("fits-" + level + ".png");
+        const std::filesystem::path wide = outputDirectory() / ("wide-" + level + ".png");
+        writeSolidPng(fits, c.maxTexture, 1, {200, 100, 50, 255});
+        writeSolidPng(wide, c.maxTexture + 1, 1, {200, 100, 50, 255});
+        EXPECT_EQ(device_->LoadTexture(fits), TextureHandle{1});
+        expectThrow<std::runtime_error>([&] { device_->LoadTexture(wide); },
+                                        "PNG texture of " + std::to_string(c.maxTexture + 1) +
+                                            " x 1 pixels exceeds this device's limit of " +
+                                            std::to_string(c.maxTexture) + " pixels a side: " + wide.string());
+    }
+}
+
+// The placeholder frame at a fixed time (pulse 1), written where the cross-backend parity
+// check reads it: KESTRUNE_PARITY_SCREENSHOT, else this build's test output.
+TEST_F(D3d11DeviceTest, WritesThePlaceholderParityFrame) {
+    constexpr u32 kParitySize = 256;
+    reopen({}, kParitySize);
+    const char* requested = std::getenv("KESTRUNE_PARITY_SCREENSHOT");
+    const std::filesystem::path path =
+        requested != nullptr ? std::filesystem::path(requested) : outputDirectory() / "placeholder-d3d11.bmp";
+    device_->RequestScreenshot(path);
+    device_->DrawPlaceholderFrame(0.25, 0);
+    const Capture image = readScreenshot(path);
+    ASSERT_EQ(image.width, kParitySize);
+    ASSERT_EQ(image.height, kParitySize);
+    EXPECT_GT(coveredPixels(image, kClearColor), kParitySize * kParitySize / 100);  // the triangle: some 2 %
 }
 
 }  // namespace

@@ -13,6 +13,7 @@ inline constexpr Color kWhite{1.0f, 1.0f, 1.0f, 1.0f};
 struct DeviceOptions {
     u32 sampleCount = 4;
     u32 failingDeviceAttempts = 0;
+    u32 maxTextureDimension = 16'384;
     bool gpuSkinning = true;  // also whether the pipeline has its skin constant buffer
 };
 
@@ -34,6 +35,7 @@ private:
         auto recording = std::make_unique<RecordingBackend>();
         recording->sampleCount = options.sampleCount;
         recording->failingDeviceAttempts = options.failingDeviceAttempts;
+        recording->maxTextureDimension = options.maxTextureDimension;
         recording->gpuSkinning = options.gpuSkinning;
         recording->skinConstantBuffer = options.gpuSkinning;
         backend = recording.get();

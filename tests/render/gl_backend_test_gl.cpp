@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -298,6 +299,43 @@ TEST_F(GlBackendTest, ScreenshotFileHoldsThePresentedPixelsTopDownInBgrOrder) {
         EXPECT_EQ(static_cast<u8>(raw[at + 1]), expected.g);
         EXPECT_EQ(static_cast<u8>(raw[at + 2]), expected.r);
     }
+}
+
+// The multisampled target is resolved the way Direct3D resolves it: the stored sRGB-encoded
+// samples averaged as they are, so edge pixels lie k quarters of the way from the clear
+// colour to red in stored values. (Averaged in linear light, a half-covered pixel would be
+// some 45 levels brighter in red.)
+TEST_F(GlBackendTest, ResolvesMultisampledEdgesInEncodedValues) {
+    const u32 samples = device_->report().info.msaaSampleCount;
+    ASSERT_GT(samples, 1u);
+    const Color red{1.0f, 0.0f, 0.0f, 1.0f};
+    const Vec3 normal{0.0f, 0.0f, -1.0f};
+    const std::vector<PrimitiveVertex> vertices = {{{-4.0f, -4.0f, 0.0f}, normal, {}, red},
+                                                   {{4.0f, -4.0f, 0.0f}, normal, {}, red},
+                                                   {{-4.0f, 3.0f, 0.0f}, normal, {}, red}};
+    const std::vector<u32> indices = {0, 1, 2};
+    frontCamera();
+    device_->DrawPrimitives(vertices, indices, kWhiteTexture, true, true, identityMatrix(), kWhite, false);
+    device_->Present(0);
+    const ResolvedEdge edge = resolvedEdge(capture(), encoded(kClearColor), encoded(red), samples);
+    EXPECT_EQ(edge.misfits, 0u);
+    EXPECT_GT(edge.edgePixels, kSize / 2);
+}
+
+// The placeholder frame at a fixed time (pulse 1), written where the cross-backend parity
+// check reads it: KESTRUNE_PARITY_SCREENSHOT, else this build's test output.
+TEST_F(GlBackendTest, WritesThePlaceholderParityFrame) {
+    constexpr u32 kParitySize = 256;
+    makeDevice(true, kParitySize);
+    const char* requested = std::getenv("KESTRUNE_PARITY_SCREENSHOT");
+    const std::filesystem::path path =
+        requested != nullptr ? std::filesystem::path(requested) : scratchDirectory() / "placeholder-gl.bmp";
+    device_->RequestScreenshot(path);
+    device_->DrawPlaceholderFrame(0.25, 0);
+    const Capture image = readScreenshot(path);
+    ASSERT_EQ(image.width, kParitySize);
+    ASSERT_EQ(image.height, kParitySize);
+    EXPECT_EQ(compare(image, capture(), 0).pixels, 0u);
 }
 
 TEST_F(GlBackendTest, ResizeRebuildsTargetsAtTheNewSize) {

@@ -1,6 +1,6 @@
 #pragma once
 // What the OpenGL suites share: a window and device on SDL's offscreen driver (EGL + Mesa),
-// read-back captures, where world points land on screen, and colours by the shading rules.
+// where world points land on screen, and colours by the shading rules.
 
 #include <gtest/gtest.h>
 
@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "render/capture_support.h"
 #include "render/gl/backend_gl.h"
 #include "render/render_device.h"
 #include "render/test_support.h"
@@ -18,12 +19,6 @@ namespace kestrune::render::testing {
 inline constexpr u32 kSize = 128;
 inline constexpr Color kWhite{1.0f, 1.0f, 1.0f, 1.0f};
 
-inline int srgbByte(f32 linear) {
-    const f32 c = std::clamp(linear, 0.0f, 1.0f);
-    const f32 encoded = c <= 0.0031308f ? c * 12.92f : 1.055f * std::pow(c, 1.0f / 2.4f) - 0.055f;
-    return static_cast<int>(std::lround(encoded * 255.0f));
-}
-
 // A lit opaque surface of this colour and normal: ambient plus the sun (which lies towards
 // (-0.38, 0.82, -0.42)) by N.L.
 inline Color lit(const Color& c, const Vec3& normal) {
@@ -31,36 +26,6 @@ inline Color lit(const Color& c, const Vec3& normal) {
     const f32 diffuse = std::max(0.0f, (-0.38f * normal[0] + 0.82f * normal[1] - 0.42f * normal[2]) / sunLength);
     const f32 light = kLitAmbient + kLitDirectional * diffuse;
     return {c[0] * light, c[1] * light, c[2] * light, 1.0f};
-}
-
-struct Pixel {
-    int r = 0;
-    int g = 0;
-    int b = 0;
-};
-
-class Capture final : public ReadbackConsumer {
-public:
-    void consume(const ReadbackImage& image) override {
-        width = image.widthPixels;
-        height = image.heightPixels;
-        pitch = image.rowPitchBytes;
-        bytes.assign(image.rgba.begin(), image.rgba.end());
-    }
-    Pixel at(int x, int y) const {
-        const std::byte* p = bytes.data() + pitch * static_cast<std::size_t>(y) + 4 * static_cast<std::size_t>(x);
-        return {static_cast<int>(p[0]), static_cast<int>(p[1]), static_cast<int>(p[2])};
-    }
-    u32 width = 0;
-    u32 height = 0;
-    std::size_t pitch = 0;
-    std::vector<std::byte> bytes;
-};
-
-inline void expectPixel(const Pixel& actual, const Color& linear, int tolerance = 2) {
-    EXPECT_NEAR(actual.r, srgbByte(linear[0]), tolerance);
-    EXPECT_NEAR(actual.g, srgbByte(linear[1]), tolerance);
-    EXPECT_NEAR(actual.b, srgbByte(linear[2]), tolerance);
 }
 
 inline Color over(const Color& source, const Color& target) {

@@ -20,7 +20,7 @@ DeviceFacts RecordingBackend::createDevice(NativeWindow, u32, u32, bool useWarp)
         --failingDeviceAttempts;
         throw std::runtime_error("scripted device failure");
     }
-    return {u"Recording Adapter", useWarp ? u"warp" : u"hardware", u"11_0", gpuSkinning};
+    return {u"Recording Adapter", useWarp ? u"warp" : u"hardware", u"11_0", gpuSkinning, maxTextureDimension};
 }
 
 u32 RecordingBackend::createTargets(u32, u32) { return sampleCount; }
@@ -86,11 +86,11 @@ void RecordingBackend::releaseTexture(GpuTexture texture) noexcept {
     }
 }
 
-LatencyWait RecordingBackend::waitForFrameLatency() {
+LatencyWaitResult RecordingBackend::waitForFrameLatency() {
     if (waitResults.empty()) {
         return LatencyWait::signalled;
     }
-    const LatencyWait result = waitResults.front();
+    LatencyWaitResult result = waitResults.front();
     waitResults.pop_front();
     return result;
 }

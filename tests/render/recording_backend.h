@@ -40,7 +40,8 @@ public:
     bool skinConstantBuffer = true;
     bool recordDraws = true;  // off for allocation counts: recording allocates
     u32 sampleCount = 4;
-    std::deque<LatencyWait> waitResults;  // consumed per wait; signalled once empty
+    u32 maxTextureDimension = 16'384;
+    std::deque<LatencyWaitResult> waitResults;  // consumed per wait; signalled once empty
     u32 presentStatus = 0;
     u32 readbackWidth = 1;
     u32 readbackHeight = 1;
@@ -77,7 +78,7 @@ public:
     void releaseBuffer(GpuBuffer buffer) noexcept override;
     GpuTexture createTexture(const TextureDesc& desc) override;
     void releaseTexture(GpuTexture texture) noexcept override;
-    LatencyWait waitForFrameLatency() override;
+    LatencyWaitResult waitForFrameLatency() override;
     void beginPass(const Color& clearColor) override { passes.push_back(clearColor); }
     void writeSceneConstants(const SceneConstants& constants) override { lastConstants = constants; }
     void writeSkinConstants(std::span<const std::byte, kSkinConstantsBytes> bytes) override;

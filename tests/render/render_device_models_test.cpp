@@ -90,6 +90,46 @@ TEST(RenderDeviceTextures, FailedDecodeIsTriedAgainAndTheCacheIsKeyedByTheCanoni
     }
 }
 
+// The device's texture limit is checked before the texture is created, on each side alone,
+// and the file is not remembered: the same request fails again.
+TEST(RenderDeviceTextures, TexturesLargerThanTheDeviceTakesNameFileSizeAndLimit) {
+    const std::filesystem::path square = kPng;  // 32 x 32
+    const std::filesystem::path tall = "../shared/testdata/pngsuite/cdfn2c08.png";  // 8 x 32
+    const std::filesystem::path wide = "../shared/testdata/pngsuite/cdhn2c08.png";  // 32 x 8
+    const auto refused = [](const char* size, u32 limit, const std::filesystem::path& path) {
+        return "PNG texture of " + std::string(size) + " pixels exceeds this device's limit of " +
+               std::to_string(limit) + " pixels a side: " + path.string();
+    };
+    const struct {
+        const char* name;
+        u32 limit;
+        const std::filesystem::path& path;
+        std::string message;  // empty: uploaded
+    } cases[] = {
+        {"square at the limit", 32, square, ""},
+        {"square one over", 31, square, refused("32 x 32", 31, square)},
+        {"tall one over", 31, tall, refused("8 x 32", 31, tall)},
+        {"wide one over", 31, wide, refused("32 x 8", 31, wide)},
+        {"wide within a larger limit", 4096, wide, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DeviceFixture f({.maxTextureDimension = c.limit});
+        f.create();
+        if (c.message.empty()) {
+            EXPECT_EQ(f.device.LoadTexture(c.path), TextureHandle{1});
+            EXPECT_EQ(f.backend->textures.size(), 2u);
+            continue;
+        }
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            expectThrow<std::runtime_error>([&] { f.device.LoadTexture(c.path); }, c.message);
+        }
+        EXPECT_EQ(f.backend->textures.size(), 1u);  // the white texture only
+        EXPECT_EQ(f.device.Statistics().uploadedTextures, 0u);
+        EXPECT_EQ(f.device.textureCount(), 1u);
+    }
+}
+
 // ---- Uploads ----
 
 TEST(RenderDeviceUpload, CountsModelsAndMeshesAndKeepsRecords) {

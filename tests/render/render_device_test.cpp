@@ -318,6 +318,26 @@ TEST(RenderDeviceFrame, PlaceholderFramesPulseCountWaitsAndResolveOnlyWithMultis
     }
 }
 
+// A failed wait is a completed wait: it is counted before its error ends the frame.
+TEST(RenderDeviceFrame, FailedLatencyWaitIsCountedBeforeItThrows) {
+    const std::string failure = "Frame-latency wait failed with Win32 error 6.";
+    DeviceFixture f;
+    f.create();
+    f.backend->waitResults = {LatencyWait::timedOut, LatencyWaitResult(failure), LatencyWait::signalled};
+    f.device.DrawPlaceholderFrame(0.0, 0);
+    expectThrow<std::runtime_error>([&] { f.device.DrawPlaceholderFrame(0.0, 0); }, failure);
+    RenderStatistics stats = f.device.Statistics();
+    EXPECT_EQ(stats.frameLatencyWaits, 2u);
+    EXPECT_EQ(stats.frameLatencyTimeouts, 1u);
+    EXPECT_EQ(stats.presentedFrames, 1u);
+    EXPECT_EQ(f.backend->passes.size(), 1u);  // the failed frame began nothing
+    f.device.DrawPlaceholderFrame(0.0, 0);
+    stats = f.device.Statistics();
+    EXPECT_EQ(stats.frameLatencyWaits, 3u);
+    EXPECT_EQ(stats.frameLatencyTimeouts, 1u);
+    EXPECT_EQ(stats.presentedFrames, 2u);
+}
+
 TEST(RenderDeviceFrame, PresentBeforeAnyFrameRecordsNoRenderTime) {
     DeviceFixture f;
     f.create();

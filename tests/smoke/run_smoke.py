@@ -8,8 +8,12 @@ decoder's message when a character is missing). (The fatal path of a failed run 
 suite's end-to-end case.)
 window: the real window on a virtual X screen (run under xvfb-run), driven by keys that
 xdotool presses; the frame trace must show the fighter run, stop and start the skill.
-wine: the Windows build under Wine 8, which lacks IDXGISwapChain2: the run must either end
-cleanly or take the fatal path with exit code 1 and a failure report naming that failure.
+wine: the Windows build under Wine. On the Direct3D 11 runtime that the test scripts prepare
+(DXVK over lavapipe) the same runs must render every frame through Direct3D 11: feature
+level 11_1, 4x multisampling, one frame-latency wait per frame, and "warp" with --warp.
+On plain Wine 8, which lacks IDXGISwapChain2, the run must either end cleanly or take the
+fatal path with exit code 1 and a failure report naming that failure; when the test
+scripts require the runtime (KESTRUNE_REQUIRE_D3D11_RUNTIME=1) that is a failure.
 """
 import argparse
 import json
@@ -60,49 +64,76 @@ def log_messages(path):
     return [line.rstrip("\n")[21:] for line in path.open(encoding="latin-1")]
 
 
-def linux(program, out):
-    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-    env["ASAN_OPTIONS"] = "detect_leaks=0"  # Mesa keeps allocations until exit
-
-    report, log = out / "smoke.json", out / "smoke.log"
-    code = run([program, "--smoke-test", "--frames=30", f"--report={report}", f"--log={log}"], env)
-    check(code == 0, f"30-frame smoke run exit code {code}, expected 0")
-    data = read_report(report)
+def check_placeholder_run(data, log, frames, size, feature_level, warp=False):
+    """A clean run of the placeholder frame: every frame drawn once, paced and resolved."""
     renderer = data["renderer"]
     check(data["success"] is True, "report success")
-    check(data["renderedFrames"] == 30, f"renderedFrames {data['renderedFrames']}")
-    check(data["variableUpdates"] == 30, f"variableUpdates {data['variableUpdates']}")
-    check(data["fixedUpdates"] <= 8 * 30, f"fixedUpdates {data['fixedUpdates']} above 8 per frame")
+    check(data["renderedFrames"] == frames, f"renderedFrames {data['renderedFrames']}")
+    check(data["variableUpdates"] == frames, f"variableUpdates {data['variableUpdates']}")
+    check(data["fixedUpdates"] <= 8 * frames, f"fixedUpdates {data['fixedUpdates']} above 8 per frame")
     check(renderer["flipModelEnabled"] is True, "flipModelEnabled")
-    check(renderer["drawCalls"] == 30, f"drawCalls {renderer['drawCalls']}")
-    check(renderer["triangles"] == 30, f"triangles {renderer['triangles']}")
-    check(renderer["frameLatencyWaits"] == 30, f"frameLatencyWaits {renderer['frameLatencyWaits']}")
-    check(data["featureLevel"].startswith("gl"), f"featureLevel {data['featureLevel']}")
-    if "llvmpipe" in data["adapter"]:
-        check(data["driverType"] == "warp", f"driverType {data['driverType']} for llvmpipe")
-        check(renderer["msaaSampleCount"] == 4, f"msaaSampleCount {renderer['msaaSampleCount']} on llvmpipe")
+    check(renderer["drawCalls"] == frames, f"drawCalls {renderer['drawCalls']}")
+    check(renderer["triangles"] == frames, f"triangles {renderer['triangles']}")
+    check(renderer["frameLatencyWaits"] == frames, f"frameLatencyWaits {renderer['frameLatencyWaits']}")
+    check(feature_level(data["featureLevel"]), f"featureLevel {data['featureLevel']}")
+    if warp:
+        check(data["driverType"] == "warp", f"--warp driverType {data['driverType']}")
     samples = renderer["msaaSampleCount"]
-    check(renderer["antiAliasingResolves"] == (30 if samples > 1 else 0),
+    check(renderer["antiAliasingResolves"] == (frames if samples > 1 else 0),
           f"antiAliasingResolves {renderer['antiAliasingResolves']} with {samples} samples")
-    check(data["width"] == 1280 and data["height"] == 720, f"client size {data['width']}x{data['height']}")
+    check((data.get("width"), data.get("height")) == size, f"client size {data.get('width')}x{data.get('height')}")
     messages = log_messages(log)
     check(messages[:5] == ["[INFO] BootCoordinator start", "[INFO] Init Render Device",
                            f"[INFO] Render Device ready: {data['adapter']} / feature level {data['featureLevel']} / "
                            f"{data['driverType']}",
                            "[INFO] VertexShader HW Accel Enabled", "[INFO] Init Input Manager"],
           f"start-up log lines {messages[:5]}")
-    shutdown = f"[INFO] Shutdown cleanly after 30 rendered frames and {data['fixedUpdates']} fixed updates"
+    shutdown = f"[INFO] Shutdown cleanly after {frames} rendered frames and {data['fixedUpdates']} fixed updates"
     check(messages[-1] == shutdown, f"shutdown line {messages[-1]!r}")
 
-    small = out / "small.json"
-    code = run([program, "--smoke-test", "--frames=3", "--width=400", "--height=240", "--warp",
-                f"--report={small}", f"--log={out / 'small.log'}"], env)
+
+def placeholder_runs(launch, out, feature_level, samples_for):
+    """The 30-frame run at the default size, then a small --warp run."""
+    report, log = out / "smoke.json", out / "smoke.log"
+    code = launch(["--smoke-test", "--frames=30", f"--report={report}", f"--log={log}"])
+    check(code == 0, f"30-frame smoke run exit code {code}, expected 0")
+    data = read_report(report)
+    check_placeholder_run(data, log, 30, (1280, 720), feature_level)
+    expected_samples = samples_for(data)
+    if expected_samples is not None:
+        samples = data["renderer"]["msaaSampleCount"]
+        check(samples == expected_samples, f"msaaSampleCount {samples} on {data['adapter']}")
+
+    small, small_log = out / "small.json", out / "small.log"
+    code = launch(["--smoke-test", "--frames=3", "--width=400", "--height=240", "--warp",
+                   f"--report={small}", f"--log={small_log}"])
     check(code == 0, f"small smoke run exit code {code}")
-    data = read_report(small)
-    check(data["renderedFrames"] == 3, f"small run renderedFrames {data['renderedFrames']}")
-    size = (data.get("width"), data.get("height"))
-    check(size == (400, 240), f"small run size {size}")
-    check(data["driverType"] == "warp", f"--warp driverType {data['driverType']}")
+    check_placeholder_run(read_report(small), small_log, 3, (400, 240), feature_level, warp=True)
+
+
+def linux(program, out):
+    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    env["ASAN_OPTIONS"] = "detect_leaks=0"  # Mesa keeps allocations until exit
+
+    def launch(args):
+        return run([program, *args], env)
+
+    def samples_for(data):
+        if "llvmpipe" not in data["adapter"]:
+            return None
+        check(data["driverType"] == "warp", f"driverType {data['driverType']} for llvmpipe")
+        return 4
+
+    placeholder_runs(launch, out, lambda level: level.startswith("gl"), samples_for)
+
+
+def prepared_runtime(emulator):
+    """The READY text of the Direct3D 11 runtime wine-exec will use, or None."""
+    if os.environ.get("KESTRUNE_PLAIN_WINE") == "1":
+        return None
+    default = Path(emulator).resolve().parent.parent / "build" / "d3d11-runtime"
+    ready = Path(os.environ.get("KESTRUNE_D3D11_RUNTIME_DIR", default)) / "READY"
+    return ready.read_text().strip() if ready.is_file() else None
 
 
 def inspect_counts(bake, model):
@@ -226,6 +257,18 @@ def window(program, content_dir, out):
 
 
 def wine(program, emulator, out):
+    runtime = prepared_runtime(emulator)
+    if runtime is not None:
+        print("Direct3D 11 runtime:", " ".join(runtime.split()))
+
+        def launch(args):
+            return run([emulator, program, *args], dict(os.environ))
+
+        placeholder_runs(launch, out, lambda level: level == "11_1", lambda data: 4)
+        return
+
+    check(os.environ.get("KESTRUNE_REQUIRE_D3D11_RUNTIME") != "1",
+          "the Direct3D 11 runtime is required but not prepared (scripts/prepare-d3d11-runtime)")
     report, log = out / "wine.json", out / "wine.log"
     code = run([emulator, program, "--smoke-test", "--frames=5", f"--report={report}", f"--log={log}"],
                dict(os.environ))

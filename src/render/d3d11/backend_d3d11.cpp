@@ -26,6 +26,13 @@ constexpr UINT kMakeWindowAssociationFlags = DXGI_MWA_NO_WINDOW_CHANGES | DXGI_M
 static_assert(kMakeWindowAssociationFlags == 3, "the game window handles its own mode changes");
 constexpr std::array<UINT, 2> kProbedSampleCounts{4, 2};
 constexpr u32 kSkinningFeatureLevel = D3D_FEATURE_LEVEL_10_0;
+constexpr u32 kMultisampledTargetLevel = D3D_FEATURE_LEVEL_10_0;
+constexpr u32 kLineOnlyMultisampleEnableLevel = D3D_FEATURE_LEVEL_10_1;
+// The largest 2D texture a side, per feature level.
+constexpr u32 kMaxTextureDimension9_1 = 2048;
+constexpr u32 kMaxTextureDimension9_3 = 4096;
+constexpr u32 kMaxTextureDimension10 = 8192;
+constexpr u32 kMaxTextureDimension11 = 16384;
 
 void throwIfFailed(HRESULT hr, const char* operation) {
     if (FAILED(hr)) {
@@ -83,6 +90,40 @@ std::u16string featureLevelText(u32 featureLevel) {
     }
 }
 
+FeatureLevelCaps featureLevelCaps(u32 featureLevel) {
+    FeatureLevelCaps caps;
+    caps.multisampledTargets = featureLevel >= kMultisampledTargetLevel;
+    caps.gpuSkinning = featureLevel >= kSkinningFeatureLevel;
+    caps.maxTextureDimensionPixels = featureLevel >= D3D_FEATURE_LEVEL_11_0   ? kMaxTextureDimension11
+                                     : featureLevel >= D3D_FEATURE_LEVEL_10_0 ? kMaxTextureDimension10
+                                     : featureLevel >= D3D_FEATURE_LEVEL_9_3  ? kMaxTextureDimension9_3
+                                                                              : kMaxTextureDimension9_1;
+    return caps;
+}
+
+SampleMode chooseSampleMode(u32 featureLevel, std::span<const SampleQualityProbe> probes) {
+    if (!featureLevelCaps(featureLevel).multisampledTargets) {
+        return {};
+    }
+    for (const SampleQualityProbe& probe : probes) {
+        if (probe.colorLevels > 0 && probe.depthLevels > 0) {
+            return {probe.samples, std::min(probe.colorLevels, probe.depthLevels) - 1};
+        }
+    }
+    return {};
+}
+
+bool rasterizerMultisampleEnable(u32 featureLevel, u32 sampleCount) {
+    return sampleCount > 1 && featureLevel < kLineOnlyMultisampleEnableLevel;
+}
+
+DXGI_FORMAT backBufferViewFormat(u32 featureLevel, UINT srgbSupport) {
+    if (featureLevel >= D3D_FEATURE_LEVEL_10_0 || (srgbSupport & D3D11_FORMAT_SUPPORT_RENDER_TARGET) != 0) {
+        return DXGI_FORMAT_R8G8B8A8_UNORM_SRGB;
+    }
+    return DXGI_FORMAT_R8G8B8A8_UNORM;
+}
+
 ComPtr<ID3DBlob> CompileShader(std::string_view source, const char* profile) {
     ComPtr<ID3DBlob> code;
     ComPtr<ID3DBlob> errors;
@@ -92,7 +133,8 @@ ComPtr<ID3DBlob> CompileShader(std::string_view source, const char* profile) {
         std::string message = "D3DCompile";
         if (errors != nullptr) {
             std::string text(static_cast<const char*>(errors->GetBufferPointer()), errors->GetBufferSize());
-            while (!text.empty() && text.back() == '\0') {
+            // The compiler ends its text with a NUL and a line break; the message ends with the text.
+            while (!text.empty() && (text.back() == '\0' || text.back() == '\n' || text.back() == '\r')) {
                 text.pop_back();
             }
             message += ": " + text;
@@ -109,18 +151,17 @@ D3d11Backend::~D3d11Backend() { destroy(); }
 void D3d11Backend::createDeviceAndSwapChain(D3D_DRIVER_TYPE driverType, const char* creationOperation) {
     context_.Reset();
     device_.Reset();
-    static constexpr D3D_FEATURE_LEVEL kLevels[] = {D3D_FEATURE_LEVEL_11_1, D3D_FEATURE_LEVEL_11_0,
-                                                    D3D_FEATURE_LEVEL_10_1, D3D_FEATURE_LEVEL_10_0,
-                                                    D3D_FEATURE_LEVEL_9_3};
-    HRESULT hr = D3D11CreateDevice(nullptr, driverType, nullptr, D3D11_CREATE_DEVICE_BGRA_SUPPORT, kLevels,
-                                   static_cast<UINT>(std::size(kLevels)), D3D11_SDK_VERSION, &device_, &featureLevel_,
+    std::span<const D3D_FEATURE_LEVEL> levels = options_.featureLevels;
+    HRESULT hr = D3D11CreateDevice(nullptr, driverType, nullptr, D3D11_CREATE_DEVICE_BGRA_SUPPORT, levels.data(),
+                                   static_cast<UINT>(levels.size()), D3D11_SDK_VERSION, &device_, &featureLevel_,
                                    &context_);
-    if (hr == E_INVALIDARG) {
+    if (hr == E_INVALIDARG && levels.size() > 1 && levels.front() == D3D_FEATURE_LEVEL_11_1) {
         // Runtimes older than 11.1 refuse a list that names 11_1.
         context_.Reset();
         device_.Reset();
-        hr = D3D11CreateDevice(nullptr, driverType, nullptr, D3D11_CREATE_DEVICE_BGRA_SUPPORT, kLevels + 1,
-                               static_cast<UINT>(std::size(kLevels) - 1), D3D11_SDK_VERSION, &device_, &featureLevel_,
+        levels = levels.subspan(1);
+        hr = D3D11CreateDevice(nullptr, driverType, nullptr, D3D11_CREATE_DEVICE_BGRA_SUPPORT, levels.data(),
+                               static_cast<UINT>(levels.size()), D3D11_SDK_VERSION, &device_, &featureLevel_,
                                &context_);
     }
     throwIfFailed(hr, creationOperation);
@@ -167,7 +208,9 @@ void D3d11Backend::describeAdapter(bool isHardware, DeviceFacts& facts) {
     facts.adapterText.assign(desc.Description, desc.Description + length);
     facts.driverText = isHardware ? u"hardware" : u"warp";
     facts.featureLevelText = featureLevelText(static_cast<u32>(featureLevel_));
-    facts.gpuSkinningSupported = static_cast<u32>(featureLevel_) >= kSkinningFeatureLevel;
+    const FeatureLevelCaps caps = featureLevelCaps(static_cast<u32>(featureLevel_));
+    facts.gpuSkinningSupported = caps.gpuSkinning && options_.gpuSkinning;
+    facts.maxTextureDimensionPixels = caps.maxTextureDimensionPixels;
 }
 
 DeviceFacts D3d11Backend::createDevice(NativeWindow window, u32 widthPixels, u32 heightPixels, bool useWarp) {
@@ -186,8 +229,12 @@ void D3d11Backend::createBackBufferView() {
     throwIfFailed(swapChain_->GetBuffer(0, IID_PPV_ARGS(&backBuffer_)), "IDXGISwapChain::GetBuffer");
     backBufferView_.Reset();
     // The swap chain stores UNORM bytes; drawing through an sRGB view encodes linear shader output.
+    UINT srgbSupport = 0;
+    if (FAILED(device_->CheckFormatSupport(DXGI_FORMAT_R8G8B8A8_UNORM_SRGB, &srgbSupport))) {
+        srgbSupport = 0;
+    }
     D3D11_RENDER_TARGET_VIEW_DESC view{};
-    view.Format = DXGI_FORMAT_R8G8B8A8_UNORM_SRGB;
+    view.Format = backBufferViewFormat(static_cast<u32>(featureLevel_), srgbSupport);
     view.ViewDimension = D3D11_RTV_DIMENSION_TEXTURE2D;
     view.Texture2D.MipSlice = 0;
     throwIfFailed(device_->CreateRenderTargetView(backBuffer_.Get(), &view, &backBufferView_),
@@ -200,21 +247,24 @@ void D3d11Backend::createMultisampledTargets() {
     msaaColor_.Reset();
     depthView_.Reset();
     depthBuffer_.Reset();
-    msaaSampleCount_ = 1;
-    msaaQuality_ = 0;
-    for (const UINT samples : kProbedSampleCounts) {
-        UINT colorLevels = 0;
-        UINT depthLevels = 0;
-        const HRESULT colorHr =
-            device_->CheckMultisampleQualityLevels(DXGI_FORMAT_R8G8B8A8_UNORM, samples, &colorLevels);
-        const HRESULT depthHr =
-            device_->CheckMultisampleQualityLevels(DXGI_FORMAT_D24_UNORM_S8_UINT, samples, &depthLevels);
-        if (SUCCEEDED(colorHr) && SUCCEEDED(depthHr) && colorLevels > 0 && depthLevels > 0) {
-            msaaSampleCount_ = samples;
-            msaaQuality_ = std::min(colorLevels, depthLevels) - 1;
-            break;
+    std::array<SampleQualityProbe, kProbedSampleCounts.size()> probes{};
+    for (std::size_t i = 0; i < kProbedSampleCounts.size(); ++i) {
+        SampleQualityProbe& probe = probes[i];
+        probe.samples = kProbedSampleCounts[i];
+        if (FAILED(device_->CheckMultisampleQualityLevels(DXGI_FORMAT_R8G8B8A8_UNORM, probe.samples,
+                                                          &probe.colorLevels))) {
+            probe.colorLevels = 0;
+        }
+        if (FAILED(device_->CheckMultisampleQualityLevels(DXGI_FORMAT_D24_UNORM_S8_UINT, probe.samples,
+                                                          &probe.depthLevels))) {
+            probe.depthLevels = 0;
         }
     }
+    // Below 10_0 a device may report 2x or 4x for the UNORM format and still have no
+    // multisampled TYPELESS texture to back the sRGB view: it draws with one sample.
+    const SampleMode mode = chooseSampleMode(static_cast<u32>(featureLevel_), probes);
+    msaaSampleCount_ = mode.count;
+    msaaQuality_ = mode.quality;
 
     if (msaaSampleCount_ > 1) {
         D3D11_TEXTURE2D_DESC color{};
@@ -301,6 +351,9 @@ void D3d11Backend::CreatePipelineStates() {
     raster.CullMode = D3D11_CULL_BACK;
     raster.FrontCounterClockwise = TRUE;
     raster.DepthClipEnable = TRUE;
+    // The sample count is the device's, the same after every resize's probe.
+    raster.MultisampleEnable =
+        rasterizerMultisampleEnable(static_cast<u32>(featureLevel_), msaaSampleCount_) ? TRUE : FALSE;
     throwIfFailed(device_->CreateRasterizerState(&raster, &cullRasterizer_),
                   "ID3D11Device::CreateRasterizerState(cull)");
     raster.CullMode = D3D11_CULL_NONE;
@@ -463,7 +516,7 @@ void D3d11Backend::releaseTexture(GpuTexture texture) noexcept {
 
 // ---- Section: Frame ----
 
-LatencyWait D3d11Backend::waitForFrameLatency() {
+LatencyWaitResult D3d11Backend::waitForFrameLatency() {
     if (frameLatencyWaitable_ == nullptr) {
         return LatencyWait::noWaitable;
     }
@@ -478,9 +531,9 @@ LatencyWait D3d11Backend::waitForFrameLatency() {
         case WAIT_TIMEOUT:
             return LatencyWait::timedOut;
         case WAIT_FAILED:
-            throw std::runtime_error(formatText("Frame-latency wait failed with Win32 error %lu.", GetLastError()));
+            return LatencyWaitResult(formatText("Frame-latency wait failed with Win32 error %lu.", GetLastError()));
         default:
-            throw std::runtime_error("Frame-latency wait returned an unexpected result.");
+            return LatencyWaitResult(std::string("Frame-latency wait returned an unexpected result."));
     }
 }
 

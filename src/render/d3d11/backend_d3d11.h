@@ -11,6 +11,7 @@
 #include <windows.h>
 #include <wrl/client.h>
 
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,13 +29,60 @@ inline constexpr UINT kSwapChainBufferCount = 3;
 // "11_1", "11_0", "10_1", "10_0", "9_3" or "unsupported".
 std::u16string featureLevelText(u32 featureLevel);
 
+// ---- Section: Feature-level decisions (no device needed) ----
+
+// What the device may be asked for at a feature level.
+struct FeatureLevelCaps {
+    bool multisampledTargets = false;  // 9_x cannot make the TYPELESS multisampled colour texture
+    bool gpuSkinning = false;          // the model program needs vs_4_0
+    u32 maxTextureDimensionPixels = 0;
+};
+FeatureLevelCaps featureLevelCaps(u32 featureLevel);
+
+// The quality levels a device reported for one sample count; 0 when it refused it or the
+// query failed.
+struct SampleQualityProbe {
+    u32 samples = 0;
+    u32 colorLevels = 0;
+    u32 depthLevels = 0;
+};
+struct SampleMode {
+    u32 count = 1;
+    u32 quality = 0;
+};
+// The first probe (in order) whose colour and depth formats both have quality levels, at one
+// less than the smaller count; one sample where none has or the level allows no multisampled
+// targets.
+SampleMode chooseSampleMode(u32 featureLevel, std::span<const SampleQualityProbe> probes);
+
+// MultisampleEnable of both rasterizer states. Below 10_1 it switches multisampled
+// rasterization of triangles, so it is on whenever the target has samples; from 10_1 on it
+// only selects the line algorithm and stays off.
+bool rasterizerMultisampleEnable(u32 featureLevel, u32 sampleCount);
+
+// The back buffer's render-target view: sRGB, so shader output is encoded on write, unless a
+// device below 10_0 reports no render-target support for the sRGB format (`srgbSupport`,
+// from CheckFormatSupport); then UNORM, and colours are stored unencoded.
+DXGI_FORMAT backBufferViewFormat(u32 featureLevel, UINT srgbSupport);
+
+// The device creation list: 11_1, 11_0, 10_1, 10_0, 9_3. A runtime that refuses 11_1 with
+// E_INVALIDARG is asked again without it.
+inline constexpr D3D_FEATURE_LEVEL kFeatureLevels[] = {D3D_FEATURE_LEVEL_11_1, D3D_FEATURE_LEVEL_11_0,
+                                                       D3D_FEATURE_LEVEL_10_1, D3D_FEATURE_LEVEL_10_0,
+                                                       D3D_FEATURE_LEVEL_9_3};
+
+struct D3d11Options {
+    std::span<const D3D_FEATURE_LEVEL> featureLevels = kFeatureLevels;  // tests pin a single level
+    bool gpuSkinning = true;  // false skins every mesh on the CPU, to compare the two paths
+};
+
 // D3DCompile with entry point "main"; throws std::runtime_error "D3DCompile" (followed by
 // ": " and the compiler's messages when it gave any).
 ComPtr<ID3DBlob> CompileShader(std::string_view source, const char* profile);
 
 class D3d11Backend final : public RenderBackend {
 public:
-    D3d11Backend() = default;
+    explicit D3d11Backend(const D3d11Options& options = {}) : options_(options) {}
     ~D3d11Backend() override;
     D3d11Backend(const D3d11Backend&) = delete;
     D3d11Backend& operator=(const D3d11Backend&) = delete;
@@ -53,7 +101,7 @@ public:
     GpuTexture createTexture(const TextureDesc& desc) override;
     void releaseTexture(GpuTexture texture) noexcept override;
 
-    LatencyWait waitForFrameLatency() override;
+    LatencyWaitResult waitForFrameLatency() override;
     void beginPass(const Color& clearColor) override;
     void writeSceneConstants(const SceneConstants& constants) override;
     void writeSkinConstants(std::span<const std::byte, kSkinConstantsBytes> bytes) override;
@@ -75,6 +123,7 @@ private:
     void CreatePipelineStates();
     void writeDynamic(ID3D11Resource* resource, std::span<const std::byte> bytes, const char* operation);
 
+    D3d11Options options_;
     HWND window_ = nullptr;
     ComPtr<ID3D11Device> device_;
     ComPtr<ID3D11DeviceContext> context_;

@@ -196,6 +196,9 @@ DeviceFacts GlBackend::createDevice(NativeWindow window, u32, u32, bool) {
     facts.driverText = isSoftwareRenderer(renderer) ? u"warp" : u"hardware";
     facts.featureLevelText = widen(formatText("gl%d.%d", major, minor));
     facts.gpuSkinningSupported = gpuSkinning_;  // every 3.3 context takes the 8208-byte skin block
+    GLint maxTextureSize = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTextureSize);
+    facts.maxTextureDimensionPixels = static_cast<u32>(std::max(maxTextureSize, 0));
     return facts;
 }
 
@@ -448,7 +451,7 @@ void GlBackend::releaseTexture(GpuTexture texture) noexcept {
 
 // ---- Section: Frame ----
 
-LatencyWait GlBackend::waitForFrameLatency() {
+LatencyWaitResult GlBackend::waitForFrameLatency() {
     // Before the first swap there is nothing to wait for: like a waitable object that starts signalled.
     if (frameFence_ == nullptr) {
         return LatencyWait::signalled;
@@ -463,9 +466,9 @@ LatencyWait GlBackend::waitForFrameLatency() {
         case GL_TIMEOUT_EXPIRED:
             return LatencyWait::timedOut;
         case GL_WAIT_FAILED:
-            throw std::runtime_error(formatText("Frame-latency wait failed with GL error %u.", glGetError()));
+            return LatencyWaitResult(formatText("Frame-latency wait failed with GL error %u.", glGetError()));
         default:
-            throw std::runtime_error("Frame-latency wait returned an unexpected result.");
+            return LatencyWaitResult(std::string("Frame-latency wait returned an unexpected result."));
     }
 }
 
@@ -547,7 +550,11 @@ bool GlBackend::resolve() {
     const auto height = static_cast<GLint>(heightPixels_);
     glBindFramebuffer(GL_READ_FRAMEBUFFER, msaaFramebuffer_);
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, backBufferFramebuffer_);
+    // Direct3D resolves the stored sRGB-encoded values as UNORM. With sRGB conversion on, the
+    // blit would average in linear light instead and edges would come out brighter here.
+    glDisable(GL_FRAMEBUFFER_SRGB);
     glBlitFramebuffer(0, 0, width, height, 0, 0, width, height, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+    glEnable(GL_FRAMEBUFFER_SRGB);
     return true;
 }
 

@@ -52,7 +52,7 @@ public:
     GpuTexture createTexture(const TextureDesc& desc) override;
     void releaseTexture(GpuTexture texture) noexcept override;
 
-    LatencyWait waitForFrameLatency() override;
+    LatencyWaitResult waitForFrameLatency() override;
     void beginPass(const Color& clearColor) override;
     void writeSceneConstants(const SceneConstants& constants) override;
     void writeSkinConstants(std::span<const std::byte, kSkinConstantsBytes> bytes) override;

@@ -1,0 +1,185 @@
+#pragma once
+// Read-back images as the suites of both backends check them: sRGB bytes expected from
+// linear colours, per-pixel comparison of two frames, and the test of a multisampled edge.
+// Portable: a backend hands its back buffer to Capture through readBackBuffer.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "base/little_endian.h"
+#include "render/render_backend.h"
+#include "render/render_types.h"
+
+namespace kestrune::render::testing {
+
+inline int srgbByte(f32 linear) {
+    const f32 c = std::clamp(linear, 0.0f, 1.0f);
+    const f32 encoded = c <= 0.0031308f ? c * 12.92f : 1.055f * std::pow(c, 1.0f / 2.4f) - 0.055f;
+    return static_cast<int>(std::lround(encoded * 255.0f));
+}
+
+struct Pixel {
+    int r = 0;
+    int g = 0;
+    int b = 0;
+};
+
+inline Pixel encoded(const Color& linear) { return {srgbByte(linear[0]), srgbByte(linear[1]), srgbByte(linear[2])}; }
+
+class Capture final : public ReadbackConsumer {
+public:
+    void consume(const ReadbackImage& image) override {
+        width = image.widthPixels;
+        height = image.heightPixels;
+        pitch = image.rowPitchBytes;
+        bytes.assign(image.rgba.begin(), image.rgba.end());
+    }
+    Pixel at(int x, int y) const {
+        const std::byte* p = bytes.data() + pitch * static_cast<std::size_t>(y) + 4 * static_cast<std::size_t>(x);
+        return {static_cast<int>(p[0]), static_cast<int>(p[1]), static_cast<int>(p[2])};
+    }
+    u32 width = 0;
+    u32 height = 0;
+    std::size_t pitch = 0;
+    std::vector<std::byte> bytes;
+};
+
+inline void expectPixel(const Pixel& actual, const Color& linear, int tolerance = 2) {
+    const Pixel expected = encoded(linear);
+    EXPECT_NEAR(actual.r, expected.r, tolerance);
+    EXPECT_NEAR(actual.g, expected.g, tolerance);
+    EXPECT_NEAR(actual.b, expected.b, tolerance);
+}
+
+// A screenshot file (BMP v3, 24 bits, rows top to bottom) read back as a capture; an
+// unreadable file gives an empty one (0 x 0).
+inline Capture readScreenshot(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<char> chars{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const auto* file = reinterpret_cast<const std::byte*>(chars.data());
+    Capture image;
+    if (chars.size() < 54 || chars[0] != 'B' || chars[1] != 'M') {
+        return image;
+    }
+    const i32 width = loadI32le(file + 18);
+    const i32 height = -loadI32le(file + 22);
+    const std::size_t rowBytes = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
+    if (width <= 0 || height <= 0 || chars.size() < 54 + rowBytes * static_cast<std::size_t>(height)) {
+        return image;
+    }
+    image.width = static_cast<u32>(width);
+    image.height = static_cast<u32>(height);
+    image.pitch = image.width * std::size_t{4};
+    image.bytes.resize(image.pitch * image.height);
+    for (u32 y = 0; y < image.height; ++y) {
+        for (u32 x = 0; x < image.width; ++x) {
+            const std::byte* bgr = file + 54 + rowBytes * y + 3 * std::size_t{x};
+            std::byte* rgba = image.bytes.data() + image.pitch * y + 4 * std::size_t{x};
+            rgba[0] = bgr[2];
+            rgba[1] = bgr[1];
+            rgba[2] = bgr[0];
+            rgba[3] = std::byte{0xFF};
+        }
+    }
+    return image;
+}
+
+// How two captures of the same size differ: pixels apart by more than `threshold` in any
+// channel, and the largest difference.
+struct ImageDifference {
+    u32 pixels = 0;
+    int largest = 0;
+};
+
+inline ImageDifference compare(const Capture& a, const Capture& b, int threshold) {
+    ImageDifference difference;
+    for (u32 y = 0; y < a.height; ++y) {
+        for (u32 x = 0; x < a.width; ++x) {
+            const Pixel p = a.at(static_cast<int>(x), static_cast<int>(y));
+            const Pixel q = b.at(static_cast<int>(x), static_cast<int>(y));
+            const int channel = std::max({std::abs(p.r - q.r), std::abs(p.g - q.g), std::abs(p.b - q.b)});
+            difference.largest = std::max(difference.largest, channel);
+            difference.pixels += channel > threshold ? 1 : 0;
+        }
+    }
+    return difference;
+}
+
+// Pixels that differ from the clear colour.
+inline u32 coveredPixels(const Capture& image, const Color& clearColor) {
+    u32 covered = 0;
+    const Pixel clear = encoded(clearColor);
+    for (u32 y = 0; y < image.height; ++y) {
+        for (u32 x = 0; x < image.width; ++x) {
+            const Pixel p = image.at(static_cast<int>(x), static_cast<int>(y));
+            covered += std::abs(p.r - clear.r) + std::abs(p.g - clear.g) + std::abs(p.b - clear.b) > 6 ? 1 : 0;
+        }
+    }
+    return covered;
+}
+
+// The skinning paths are compared on these frames: the test character mid-walk skinned by
+// the model vertex program, the same skinned on the CPU, and the bind pose on the GPU path.
+struct SkinningFrame {
+    const char* name;
+    bool gpuSkinning;
+    f64 timeSeconds;  // negative: the bind pose
+};
+inline constexpr SkinningFrame kSkinningFrames[] = {{"walk-gpu", true, 0.3}, {"walk-cpu", false, 0.3},
+                                                    {"bind-gpu", true, -1.0}};
+inline constexpr u32 kSkinningFrameSize = 256;
+
+// The frames of kSkinningFrames in order: the character covers a good part of the frame, the
+// two paths agree but for a few edge pixels, and the walk differs from the bind pose.
+inline void expectSkinningPathsAgree(const std::vector<Capture>& images, const Color& clearColor) {
+    ASSERT_EQ(images.size(), std::size(kSkinningFrames));
+    ASSERT_EQ(images[0].width, kSkinningFrameSize);
+    const u32 total = kSkinningFrameSize * kSkinningFrameSize;
+    EXPECT_GT(coveredPixels(images[0], clearColor), total / 50);
+    const ImageDifference paths = compare(images[0], images[1], 8);
+    EXPECT_LT(paths.pixels, total / 500) << "largest difference " << paths.largest;
+    const ImageDifference pose = compare(images[0], images[2], 8);
+    EXPECT_GT(pose.pixels, total / 100);
+}
+
+// A frame of one colour over another, resolved from `samples` samples per pixel the way
+// Direct3D does (the stored sRGB-encoded values averaged as UNORM): every pixel lies, in
+// encoded values, k/samples of the way from `under` to `over` for some k, within 1 per
+// channel. Counts the pixels that fit no k and those that fit a k strictly between 0 and
+// samples (the edge).
+struct ResolvedEdge {
+    u32 misfits = 0;
+    u32 edgePixels = 0;
+};
+
+inline ResolvedEdge resolvedEdge(const Capture& image, const Pixel& under, const Pixel& over, u32 samples) {
+    ResolvedEdge edge;
+    const auto within = [](int value, int from, int to, u32 k, u32 n) {
+        const double expected = from + (to - from) * static_cast<double>(k) / static_cast<double>(n);
+        return std::abs(value - expected) <= 1.0;
+    };
+    for (u32 y = 0; y < image.height; ++y) {
+        for (u32 x = 0; x < image.width; ++x) {
+            const Pixel p = image.at(static_cast<int>(x), static_cast<int>(y));
+            bool fits = false;
+            for (u32 k = 0; k <= samples && !fits; ++k) {
+                if (within(p.r, under.r, over.r, k, samples) && within(p.g, under.g, over.g, k, samples) &&
+                    within(p.b, under.b, over.b, k, samples)) {
+                    fits = true;
+                    edge.edgePixels += k > 0 && k < samples ? 1 : 0;
+                }
+            }
+            edge.misfits += fits ? 0 : 1;
+        }
+    }
+    return edge;
+}
+
+}  // namespace kestrune::render::testing
