@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/text_format.h"
+
 namespace kestrune::baker {
 namespace {
 
@@ -194,8 +196,9 @@ ResampledClip resampleAnimation(const GltfReader& reader, const SourceAnimation&
     // The frame count as the model format fixes it: from the stored single-precision numbers.
     const f64 frames = std::ceil(static_cast<f64>(clip.durationSeconds) * static_cast<f64>(sampleRate));
     if (!std::isfinite(clip.durationSeconds) || !(frames + 1.0 <= static_cast<f64>(limits.maxFramesPerClip))) {
-        reader.fail(name + " lasts " + std::to_string(animation.durationSeconds) + " s, more than " +
-                    std::to_string(limits.maxFramesPerClip) + " frames at " + std::to_string(sampleRate) + " Hz");
+        reader.fail(name + formatText(" lasts %g s, more than the %u frames a clip may hold at %g Hz",
+                                      animation.durationSeconds, limits.maxFramesPerClip,
+                                      static_cast<f64>(sampleRate)));
     }
     clip.frameCount = std::max(static_cast<u32>(frames) + 1, 2u);
     const u64 samples = u64{clip.frameCount} * rest.size();

@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 
+#include "base/text_format.h"
 #include "content/animation.h"
 #include "content/kmdl_reader.h"
 #include "content/kmdl_writer.h"
@@ -278,8 +279,8 @@ std::vector<content::Material> readMaterials(const GltfReader& reader, TextureWr
             material.alphaMode = content::kAlphaBlended;
         } else if (source.alphaMode == "MASK") {
             if (!std::isfinite(source.alphaCutoff) || source.alphaCutoff < 0.0) {
-                reader.fail(name + ": alpha cutoff " + std::to_string(source.alphaCutoff) +
-                            " is not a finite number of at least 0");
+                reader.fail(name + formatText(": alpha cutoff %g is not a finite number of at least 0",
+                                              source.alphaCutoff));
             }
             // alpha >= cutoff exactly when alpha x (0.5 / cutoff) >= 0.5, the runtime's test;
             // a cutoff of 0 keeps every pixel, as an opaque material does.
@@ -817,7 +818,7 @@ ImportedCharacter importGltf(std::span<const std::byte> file, const std::filesys
         const auto [low, high] = verticalExtent(decoded(model, sourceName, nullptr), draw.clipNames.front());
         if (options.heightMetres) {
             if (!(high - low > 0.0)) {
-                reader.fail("the idle pose has no height to scale to " + std::to_string(*options.heightMetres) + " m");
+                reader.fail(formatText("the idle pose has no height to scale to %g m", *options.heightMetres));
             }
             placement.scale = *options.heightMetres / (high - low);
         }

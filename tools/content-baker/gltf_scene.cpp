@@ -5,6 +5,8 @@
 #include <cmath>
 #include <deque>
 
+#include "base/text_format.h"
+
 namespace kestrune::baker {
 namespace {
 
@@ -96,7 +98,7 @@ Quat unitQuaternion(const GltfReader& reader, std::span<const f64> q, const std:
     }
     const f64 l = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
     if (!(l > 1e-6) || !std::isfinite(l)) {
-        reader.fail(what + " is not a unit quaternion (length " + std::to_string(l) + ")");
+        reader.fail(what + formatText(" is not a unit quaternion (length %g)", l));
     }
     return {q[0] / l, q[1] / l, q[2] / l, q[3] / l};
 }
