@@ -428,8 +428,8 @@ void readInfluences(const GltfReader& reader, const tinygltf::Primitive& primiti
         }
     }
     if (crowded > 0) {
-        warnings.push_back(name + ": " + std::to_string(crowded) +
-                           " vertices have more than four joint influences; the four largest are kept");
+        warnings.push_back(name + ": vertices with more than four joint influences (" + std::to_string(crowded) +
+                           ") keep the four largest");
     }
 }
 
@@ -471,8 +471,8 @@ content::Mesh readPrimitive(const GltfReader& reader, std::size_t meshIndex, std
         warnings.push_back(name + " has a second UV set (TEXCOORD_1), which the runtime does not use");
     }
     if (!primitive.targets.empty()) {
-        warnings.push_back(name + " has " + std::to_string(primitive.targets.size()) +
-                           " morph targets, which the runtime does not show");
+        warnings.push_back(name + " has morph targets (" + std::to_string(primitive.targets.size()) +
+                           "), which the runtime does not show");
     }
 
     content::Mesh mesh;
@@ -775,8 +775,8 @@ ImportedCharacter importGltf(std::span<const std::byte> file, const std::filesys
     const GltfReader reader(document, sourceName);
     checkExtensions(reader, warnings);
     if (!document.cameras.empty()) {
-        warnings.push_back("the file has " + std::to_string(document.cameras.size()) +
-                           " cameras, which the runtime does not use");
+        warnings.push_back("the file has cameras (" + std::to_string(document.cameras.size()) +
+                           "), which the runtime does not use");
     }
 
     const SceneNodes nodes = readSceneNodes(reader, limits, warnings);

@@ -195,8 +195,8 @@ SceneNodes readSceneNodes(const GltfReader& reader, const content::ModelLimits& 
                     std::to_string(limits.maxNodes) + " a model may have");
     }
     if (nodes.gltfNode.size() < count) {
-        warnings.push_back(std::to_string(count - nodes.gltfNode.size()) + " of " + std::to_string(count) +
-                           " nodes are not in the scene and are left out");
+        warnings.push_back("nodes outside the scene (" + std::to_string(count - nodes.gltfNode.size()) + " of " +
+                           std::to_string(count) + ") are left out");
     }
     for (const int g : nodes.gltfNode) {
         const tinygltf::Node& node = document.nodes[static_cast<std::size_t>(g)];
