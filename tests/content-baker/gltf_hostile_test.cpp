@@ -77,6 +77,8 @@ TEST(GltfImportRefusals, NameTheElementAndWhatIsWrongWithIt) {
         {"projective matrix",
          [](GltfDocument& d) { d.json["nodes"][0]["matrix"] = {1, 0, 0, 0.5, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}; },
          "t.gltf: node 0: matrix is a projection, not a translation, rotation and scale"},
+        {"beyond single precision", [](GltfDocument& d) { d.json["nodes"][1]["translation"] = {0, 1e39, 0}; },
+         "t.gltf: node 1: transform does not fit single precision"},
         {"zero rotation", [](GltfDocument& d) { d.json["nodes"][1]["rotation"] = {0, 0, 0, 0}; },
          "t.gltf: node 1: rotation is not a unit quaternion (length 0)"},
         {"lines", [](GltfDocument& d) { d.json["meshes"][0]["primitives"][0]["mode"] = 1; },

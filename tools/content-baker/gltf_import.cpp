@@ -291,6 +291,9 @@ std::vector<content::Material> readMaterials(const GltfReader& reader, TextureWr
         } else {
             reader.fail(name + ": alpha mode \"" + source.alphaMode + "\" is not OPAQUE, MASK or BLEND");
         }
+        if (!std::all_of(material.baseColor.begin(), material.baseColor.end(), [](f32 v) { return std::isfinite(v); })) {
+            reader.fail(name + ": base colour does not fit single precision");
+        }
         const tinygltf::TextureInfo& base = source.pbrMetallicRoughness.baseColorTexture;
         if (base.index >= 0) {
             if (static_cast<std::size_t>(base.index) >= document.textures.size()) {
@@ -684,19 +687,32 @@ struct Assembly {
     content::Model model;  // transforms still to be filled in
     std::vector<Trs> rest;  // glTF frame
     std::vector<int> parent;
+    std::vector<int> gltfNode;
     std::vector<ClipFrames> clips;
     f32 sampleRate = kDefaultImportSampleRate;
 };
 
+bool isFinite(const content::Transform& t) noexcept {
+    const auto finite = [](const auto& values) {
+        return std::all_of(values.begin(), values.end(), [](f32 v) { return std::isfinite(v); });
+    };
+    return finite(t.translation) && finite(t.rotation) && finite(t.scale);
+}
+
 // Fills in every transform of the model: mirrored into the runtime's frame, the roots with
-// the placement above them.
-void placeTransforms(Assembly& assembly, const RootPlacement& placement) {
-    const auto runtime = [&](const Trs& t, std::size_t node) {
+// the placement above them. Numbers that single precision cannot hold are refused.
+void placeTransforms(const GltfReader& reader, Assembly& assembly, const RootPlacement& placement) {
+    const auto runtime = [&](const Trs& t, std::size_t node, const std::string& where) {
         const Trs m = mirrored(t);
-        return toTransform(assembly.parent[node] < 0 ? placed(m, placement) : m);
+        const content::Transform out = toTransform(assembly.parent[node] < 0 ? placed(m, placement) : m);
+        if (!isFinite(out)) {
+            reader.fail(where + "node " + std::to_string(assembly.gltfNode[node]) +
+                        ": transform does not fit single precision");
+        }
+        return out;
     };
     const std::size_t nodeCount = assembly.rest.size();
-    for (std::size_t n = 0; n < nodeCount; ++n) assembly.model.nodes[n].transform = runtime(assembly.rest[n], n);
+    for (std::size_t n = 0; n < nodeCount; ++n) assembly.model.nodes[n].transform = runtime(assembly.rest[n], n, "");
     assembly.model.clips.clear();
     for (const ClipFrames& source : assembly.clips) {
         content::AnimationClip clip;
@@ -707,7 +723,8 @@ void placeTransforms(Assembly& assembly, const RootPlacement& placement) {
         clip.nodeCount = static_cast<u32>(nodeCount);
         clip.samples.reserve(source.frames.frames.size());
         for (std::size_t i = 0; i < source.frames.frames.size(); ++i) {
-            clip.samples.push_back(runtime(source.frames.frames[i], i % nodeCount));
+            clip.samples.push_back(runtime(source.frames.frames[i], i % nodeCount,
+                                           "clip " + source.name + " frame " + std::to_string(i / nodeCount) + " "));
         }
         assembly.model.clips.push_back(std::move(clip));
     }
@@ -783,6 +800,7 @@ ImportedCharacter importGltf(std::span<const std::byte> file, const std::filesys
     Assembly assembly;
     assembly.rest = nodes.rest;
     assembly.parent = nodes.parent;
+    assembly.gltfNode = nodes.gltfNode;
     assembly.sampleRate = options.sampleRate;
     content::Model& model = assembly.model;
     for (std::size_t n = 0; n < nodes.gltfNode.size(); ++n) {
@@ -809,13 +827,19 @@ ImportedCharacter importGltf(std::span<const std::byte> file, const std::filesys
     }
 
     RootPlacement placement;
-    placeTransforms(assembly, placement);
+    placeTransforms(reader, assembly, placement);
     if (options.characterClass != nullptr) {
         const ClassDrawConstants& draw = *options.characterClass;
         if (model.meshes.empty()) {
             reader.fail("the scene has no meshes to stand on the ground");
         }
-        const auto [low, high] = verticalExtent(decoded(model, sourceName, nullptr), draw.clipNames.front());
+        std::pair<f64, f64> extent;
+        try {
+            extent = verticalExtent(decoded(model, sourceName, nullptr), draw.clipNames.front());
+        } catch (const content::ContentError& error) {
+            reader.fail(std::string("the idle pose cannot be skinned: ") + error.what());
+        }
+        const auto [low, high] = extent;
         if (options.heightMetres) {
             if (!(high - low > 0.0)) {
                 reader.fail(formatText("the idle pose has no height to scale to %g m", *options.heightMetres));
@@ -826,7 +850,7 @@ ImportedCharacter importGltf(std::span<const std::byte> file, const std::filesys
         // on the ground facing the character's yaw.
         placement.yawRadians = -draw.yawOffsetRadians;
         placement.translation = {0.0, -draw.liftMetres - placement.scale * low, 0.0};
-        placeTransforms(assembly, placement);
+        placeTransforms(reader, assembly, placement);
     }
 
     std::vector<std::byte> bytes;
