@@ -425,36 +425,38 @@ std::vector<f32> armTranslations(const content::Model& model) {
 
 TEST(GltfImportResampling, FollowsStepLinearAndCubicSplineCurves) {
     const ScratchDirectory scratch;
-    // Keys at 0 and 1 s, x from 2 to 4 (translation x is mirrored: the clip holds -x).
-    // Cubic keys: in-tangent, value, out-tangent; out-tangent 6 at key 0, in-tangent 0 at key 1.
+    // Keys at 0 and 2 s, x from 2 to 4 (translation x is mirrored: the clip holds -x).
+    // Cubic keys: in-tangent, value, out-tangent; out-tangent 3 per second at key 0, so 6 over
+    // the 2 s between the keys, and in-tangent 0 at key 1.
     const struct {
         const char* interpolation;
         std::vector<f32> output;
-        std::vector<f32> expected;  // frames at 0, 0.25, 0.5, 0.75, 1 s
+        std::vector<f32> expected;  // frames at 0, 0.5, 1, 1.5, 2 s
     } cases[] = {
         {"STEP", {2, 0, 0, 4, 0, 0}, {2, 2, 2, 2, 4}},
         {"LINEAR", {2, 0, 0, 4, 0, 0}, {2, 2.5f, 3, 3.5f, 4}},
         // h(s) = 2(2s^3 - 3s^2 + 1) + 6(s^3 - 2s^2 + s) + 4(-2s^3 + 3s^2)
-        {"CUBICSPLINE", {0, 0, 0, 2, 0, 0, 6, 0, 0, 0, 0, 0, 4, 0, 0, 0, 0, 0}, {2, 3.15625f, 3.75f, 3.96875f, 4}},
+        {"CUBICSPLINE", {0, 0, 0, 2, 0, 0, 3, 0, 0, 0, 0, 0, 4, 0, 0, 0, 0, 0}, {2, 3.15625f, 3.75f, 3.96875f, 4}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.interpolation);
         GltfDocument document = test::skinnedTriangle();
-        const int times = document.accessor(std::vector<f32>{0.0f, 1.0f}, 5126, "SCALAR", 2);
+        const int times = document.accessor(std::vector<f32>{0.0f, 2.0f}, 5126, "SCALAR", 2);
         const int values = document.accessor(c.output, 5126, "VEC3", c.output.size() / 3);
         document.json["animations"][0]["samplers"].push_back(
             {{"input", times}, {"output", values}, {"interpolation", c.interpolation}});
         document.json["animations"][0]["channels"].push_back(
             {{"sampler", 1}, {"target", {{"node", 1}, {"path", "translation"}}}});
         ImportOptions options;
-        options.sampleRate = 4.0f;
+        options.sampleRate = 2.0f;
         const std::string text = document.text();
         const content::Model model = importGltf(bytesOf(text), scratch.file(""), "t.gltf", options).model;
         const std::vector<f32> frames = armTranslations(model);
         ASSERT_EQ(frames.size(), c.expected.size());
         for (std::size_t f = 0; f < frames.size(); ++f) EXPECT_FLOAT_EQ(-frames[f], c.expected[f]) << "frame " << f;
-        // The rotation channel keeps working beside it: slerp half way is 45 degrees about z.
-        const auto& q = content::clipSample(model.clips[0], 2, 1).rotation;
+        // The rotation channel (keys at 0 and 1 s) keeps working beside it: half way at 0.5 s,
+        // slerp gives 45 degrees about z.
+        const auto& q = content::clipSample(model.clips[0], 1, 1).rotation;
         EXPECT_NEAR(q[2], -std::sin(3.14159265358979 / 8), 1e-6);
     }
 }
