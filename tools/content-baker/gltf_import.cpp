@@ -20,10 +20,28 @@
 #include "png_encoder.h"
 
 namespace kestrune::baker {
+
+std::vector<std::byte> readSourceFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    const std::streamoff end = in.is_open() ? static_cast<std::streamoff>(in.tellg()) : -1;
+    if (end < 0) {
+        throw ImportError("cannot read " + path.string());
+    }
+    if (static_cast<u64>(end) > kMaxSourceFileBytes) {
+        throw ImportError(path.string() + " has " + std::to_string(end) + " bytes, more than the " +
+                          std::to_string(kMaxSourceFileBytes) + " the importer reads");
+    }
+    std::vector<std::byte> bytes(static_cast<std::size_t>(end));
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(bytes.data()), end);
+    if (!in) {
+        throw ImportError("cannot read " + path.string());
+    }
+    return bytes;
+}
+
 namespace {
 
-// The largest glTF or GLB file, or external buffer or image, the importer reads.
-constexpr u64 kMaxSourceFileBytes = u64{512} << 20;
 // The runtime tests alpha against this; other cutoffs are folded into the colour's alpha.
 constexpr f64 kRuntimeAlphaCutoff = 0.5;
 // Joints a vertex can name: its joint slots are 16-bit.
@@ -59,26 +77,6 @@ bool fileExists(const std::string& path, void* user) {
 }
 
 std::string expandPath(const std::string& path, void*) { return path; }
-
-// A whole source file, refused above kMaxSourceFileBytes before it is read.
-std::vector<std::byte> readSourceFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    const std::streamoff end = in.is_open() ? static_cast<std::streamoff>(in.tellg()) : -1;
-    if (end < 0) {
-        throw ImportError("cannot read " + path.string());
-    }
-    if (static_cast<u64>(end) > kMaxSourceFileBytes) {
-        throw ImportError(path.string() + " has " + std::to_string(end) + " bytes, more than the " +
-                          std::to_string(kMaxSourceFileBytes) + " the importer reads");
-    }
-    std::vector<std::byte> bytes(static_cast<std::size_t>(end));
-    in.seekg(0);
-    in.read(reinterpret_cast<char*>(bytes.data()), end);
-    if (!in) {
-        throw ImportError("cannot read " + path.string());
-    }
-    return bytes;
-}
 
 bool readFile(std::vector<unsigned char>* out, std::string* err, const std::string& path, void* user) {
     if (!static_cast<FileAccess*>(user)->allowed) {
@@ -858,14 +856,6 @@ ImportedCharacter importGltf(std::span<const std::byte> file, const std::filesys
     result.files.push_back({kImportedModelName, std::move(bytes)});
     for (BakedFile& texture : textures.files()) result.files.push_back(std::move(texture));
     return result;
-}
-
-void importCharacterFile(const std::filesystem::path& path, const std::filesystem::path& outDirectory,
-                         const ImportOptions& options, std::ostream& progress) {
-    const std::vector<std::byte> bytes = readSourceFile(path);
-    const ImportedCharacter imported = importGltf(bytes, path.parent_path(), path.filename().string(), options);
-    for (const std::string& warning : imported.warnings) progress << "warning: " << warning << '\n';
-    writeContentDirectory(outDirectory, imported.files, progress);
 }
 
 }  // namespace kestrune::baker

@@ -26,6 +26,8 @@
 namespace kestrune::baker {
 
 inline constexpr f32 kDefaultImportSampleRate = 30.0f;  // frames per second
+// The largest glTF or GLB file, or external buffer or image, the importer reads.
+inline constexpr u64 kMaxSourceFileBytes = u64{512} << 20;
 inline constexpr const char* kImportedModelName = "character.kmdl";
 
 // A clip of the output and the glTF animation it comes from: the animation's name, or "#N"
@@ -53,6 +55,9 @@ struct ImportedCharacter {
 // opens every message. Throws ImportError.
 ImportedCharacter importGltf(std::span<const std::byte> file, const std::filesystem::path& directory,
                              const std::string& sourceName, const ImportOptions& options);
+
+// The whole file, refused with ImportError when it cannot be read or is above kMaxSourceFileBytes.
+std::vector<std::byte> readSourceFile(const std::filesystem::path& path);
 
 // Reads `path`, imports it and writes the files below `outDirectory` (a character directory
 // that can replace content/warrior or content/templar), reporting warnings and files on
