@@ -26,6 +26,7 @@
 #include "image.h"
 #include "png_encoder.h"
 #include "render/cpu_skinning.h"
+#include "winding_checks.h"
 
 namespace kestrune::baker {
 namespace {
@@ -301,30 +302,16 @@ TEST(GltfImportSamples, SkinLikeTheGltfWithinAThousandthOfTheModelSize) {
 }
 
 TEST(GltfImportSamples, WindTrianglesAsTheRendererCullsThem) {
-    // glTF's counter-clockwise front faces, mirrored into the left-handed frame, must have
-    // their plain cross product pointing into the solid, against the normals.
+    // glTF's counter-clockwise front faces, mirrored into the left-handed frame, keep the
+    // renderer's winding rule.
     const ScratchDirectory scratch;
     for (const char* sample : kSamples) {
         SCOPED_TRACE(sample);
         const content::Model model = importAndLoad(samplePath(sample), scratch.file(sample));
         std::size_t inverted = 0, triangles = 0;
         for (const content::Mesh& mesh : model.meshes) {
-            for (std::size_t i = 0; i < mesh.indices.size(); i += 3, ++triangles) {
-                const auto& a = mesh.vertices[mesh.indices[i]];
-                const auto& b = mesh.vertices[mesh.indices[i + 1]];
-                const auto& c = mesh.vertices[mesh.indices[i + 2]];
-                f64 e1[3], e2[3], n[3];
-                for (int k = 0; k < 3; ++k) {
-                    e1[k] = b.position[k] - a.position[k];
-                    e2[k] = c.position[k] - a.position[k];
-                    n[k] = a.normal[k] + b.normal[k] + c.normal[k];
-                }
-                inverted += (e1[1] * e2[2] - e1[2] * e2[1]) * n[0] + (e1[2] * e2[0] - e1[0] * e2[2]) * n[1] +
-                                        (e1[0] * e2[1] - e1[1] * e2[0]) * n[2] >
-                                    0.0
-                                ? 1
-                                : 0;
-            }
+            inverted += test::invertedTriangles(mesh);
+            triangles += mesh.indices.size() / 3;
         }
         // Exporters' normals are smoothed, so a few sliver triangles may disagree.
         EXPECT_LT(inverted * 100, triangles) << inverted << " of " << triangles;
