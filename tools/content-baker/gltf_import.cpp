@@ -1,3 +1,10 @@
+// The importer, in the order it works:
+//   Section: reading the document  - tinygltf with the importer's image and file callbacks, extensions
+//   Section: skins                 - joints and inverse bind matrices
+//   Section: materials and textures - base colour, alpha, sides; images decoded and written as PNG
+//   Section: meshes                - one mesh per primitive, influences, computed normals, mirroring
+//   Section: clips                 - which animation becomes which clip
+//   Section: assembly              - transforms, placement for a class, the final decode
 #include "gltf_import.h"
 
 #include <tiny_gltf.h>
