@@ -14,36 +14,13 @@
 
 namespace {
 
-using kestrune::u32;
 using kestrune::u8;
 using kestrune::baker::test::GltfDocument;
+using kestrune::baker::test::glb;
 
 void write(const std::filesystem::path& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-void appendU32(std::string& out, u32 value) {
-    for (int i = 0; i < 4; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
-}
-
-std::string glb(const GltfDocument& document) {
-    nlohmann::json json = document.json;
-    json["buffers"] = nlohmann::json::array({{{"byteLength", document.buffer.size()}}});
-    std::string text = json.dump();
-    while (text.size() % 4 != 0) text += ' ';
-    std::string bin(document.buffer.begin(), document.buffer.end());
-    while (bin.size() % 4 != 0) bin += '\0';
-    std::string out = "glTF";
-    appendU32(out, 2);
-    appendU32(out, static_cast<u32>(12 + 8 + text.size() + 8 + bin.size()));
-    appendU32(out, static_cast<u32>(text.size()));
-    out += "JSON";
-    out += text;
-    appendU32(out, static_cast<u32>(bin.size()));
-    out += std::string("BIN\0", 4);
-    out += bin;
-    return out;
 }
 
 }  // namespace

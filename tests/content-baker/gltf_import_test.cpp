@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -400,7 +401,51 @@ TEST(GltfImportClasses, NameEveryClipOfTheTableFromTheMappingsOrTheIdle) {
     }
 }
 
-// ---- Resampling and materials, on documents built here ----
+// ---- Containers, component types, resampling and materials, on documents built here ----
+
+TEST(GltfImportDocuments, ReadTheSameTriangleFromGltfAndGlbWithEveryWeightType) {
+    const ScratchDirectory scratch;
+    const GltfDocument triangle = test::skinnedTriangle();
+    const content::Model fromText = importGltf(bytesOf(triangle.text()), scratch.file(""), "t.gltf", {}).model;
+    // No normals in the file: computed from the face, (0, 0, 1), which mirroring x keeps.
+    for (const content::Vertex& v : fromText.meshes.at(0).vertices) {
+        EXPECT_NEAR(v.normal[2], 1.0f, 1e-6f);
+        EXPECT_NEAR(std::hypot(v.normal[0], v.normal[1]), 0.0f, 1e-6f);
+    }
+    const struct {
+        const char* name;
+        std::function<int(GltfDocument&)> weights;  // the WEIGHTS_0 accessor
+    } cases[] = {
+        {"glb with float weights", [](GltfDocument&) { return 3; }},
+        {"normalised unsigned bytes",
+         [](GltfDocument& d) {
+             const int a = d.accessor(std::vector<u8>{255, 0, 0, 0, 128, 128, 0, 0, 255, 0, 0, 0}, 5121, "VEC4", 3);
+             d.json["accessors"][static_cast<std::size_t>(a)]["normalized"] = true;
+             return a;
+         }},
+        {"normalised unsigned shorts",
+         [](GltfDocument& d) {
+             const int a = d.accessor(std::vector<u16>{65535, 0, 0, 0, 30000, 30000, 0, 0, 65535, 0, 0, 0}, 5123,
+                                      "VEC4", 3);
+             d.json["accessors"][static_cast<std::size_t>(a)]["normalized"] = true;
+             return a;
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        GltfDocument document = test::skinnedTriangle();
+        document.json["meshes"][0]["primitives"][0]["attributes"]["WEIGHTS_0"] = c.weights(document);
+        const std::string bytes = test::glb(document);
+        const content::Model model = importGltf(bytesOf(bytes), scratch.file(""), "t.glb", {}).model;
+        // Renormalised, equal weights stay equal whatever their type.
+        ASSERT_EQ(model.meshes.size(), 1u);
+        for (std::size_t v = 0; v < 3; ++v) {
+            EXPECT_EQ(model.meshes[0].vertices[v].weights, fromText.meshes[0].vertices[v].weights) << v;
+        }
+        EXPECT_EQ(model.nodes, fromText.nodes);
+        EXPECT_EQ(model.clips, fromText.clips);
+    }
+}
 
 // Node 1's translation x in every frame of the first clip.
 std::vector<f32> armTranslations(const content::Model& model) {

@@ -57,6 +57,29 @@ struct GltfDocument {
     }
 };
 
+// The document as a binary .glb: the JSON chunk, then the buffer as the BIN chunk.
+inline std::string glb(const GltfDocument& document) {
+    const auto appendU32 = [](std::string& out, u32 value) {
+        for (int i = 0; i < 4; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+    };
+    nlohmann::json json = document.json;
+    json["buffers"] = nlohmann::json::array({{{"byteLength", document.buffer.size()}}});
+    std::string text = json.dump();
+    while (text.size() % 4 != 0) text += ' ';
+    std::string bin(document.buffer.begin(), document.buffer.end());
+    while (bin.size() % 4 != 0) bin += '\0';
+    std::string out = "glTF";
+    appendU32(out, 2);
+    appendU32(out, static_cast<u32>(12 + 8 + text.size() + 8 + bin.size()));
+    appendU32(out, static_cast<u32>(text.size()));
+    out += "JSON";
+    out += text;
+    appendU32(out, static_cast<u32>(bin.size()));
+    out += std::string("BIN\0", 4);
+    out += bin;
+    return out;
+}
+
 inline GltfDocument skinnedTriangle() {
     GltfDocument d;
     const int positions = d.accessor(std::vector<f32>{0, 0, 0, 1, 0, 0, 0, 2, 0}, 5126, "VEC3", 3);
