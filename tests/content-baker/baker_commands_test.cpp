@@ -17,6 +17,7 @@
 #include "effect_content.h"
 #include "baker_commands.h"
 #include "content/content_test_support.h"
+#include "content/animation.h"
 #include "content/kmdl_reader.h"
 #include "content/png.h"
 #include "content/sha256.h"
@@ -27,7 +28,10 @@ namespace {
 const std::string kUsage =
     "usage: kestrune-bake --out=DIR\n"
     "       kestrune-bake inspect FILE [--sha256=HEX]\n"
-    "       kestrune-bake preview FILE --clip=NAME --time=SECONDS --out=IMAGE.bmp [--size=WxH] [--orbit=DEGREES]\n";
+    "       kestrune-bake preview FILE --clip=NAME --time=SECONDS --out=IMAGE.bmp [--size=WxH] [--orbit=DEGREES]\n"
+    "       kestrune-bake import MODEL.gltf|MODEL.glb --out=DIR [--class=warrior|templar] [--clip=NAME=SOURCE]...\n"
+    "                            [--sample-rate=N] [--height=METRES]\n"
+    "       kestrune-bake --help\n";
 
 struct CommandResult {
     int code;
@@ -99,6 +103,17 @@ TEST(BakerCommands, FailWithTheDecodersMessageOrTheUsageAndExitCodeOne) {
          "kestrune-bake: --size needs WxH with sides of 16 to 8192 pixels, not \"15x100\"\n" + kUsage},
         {"time not a number", {"preview", modelPath, "--out=x.bmp", "--time=1s"},
          "kestrune-bake: --time needs a number, not \"1s\"\n" + kUsage},
+        {"import without output", {"import", "a.gltf"}, "kestrune-bake: import needs a MODEL and --out=DIR\n" + kUsage},
+        {"unknown class", {"import", "a.gltf", "--out=d", "--class=archer"},
+         "kestrune-bake: --class needs warrior or templar, not \"archer\"\n" + kUsage},
+        {"clip without source", {"import", "a.gltf", "--out=d", "--clip=idle="},
+         "kestrune-bake: --clip needs NAME=SOURCE, not \"idle=\"\n" + kUsage},
+        {"sample rate above the limit", {"import", "a.gltf", "--out=d", "--sample-rate=1000.5"},
+         "kestrune-bake: --sample-rate needs a rate above 0 and at most 1000, not \"1000.5\"\n" + kUsage},
+        {"height without class", {"import", "a.gltf", "--out=d", "--height=1.8"},
+         "kestrune-bake: --height needs --class\n" + kUsage},
+        {"missing model", {"import", scratch.file("absent.gltf").string(), "--out=d"},
+         "cannot read " + scratch.file("absent.gltf").string() + "\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -108,6 +123,17 @@ TEST(BakerCommands, FailWithTheDecodersMessageOrTheUsageAndExitCodeOne) {
         EXPECT_EQ(result.out, "");
     }
     EXPECT_NE(modelFailure(corruptPath), modelFailure(truncatedPath));
+}
+
+TEST(BakerCommands, PrintTheUsageForHelpAndExitWithZero) {
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"--help"}, {"-h"}, {"import", "x.gltf", "--help"}}) {
+        SCOPED_TRACE(arguments.front());
+        const CommandResult result = run(arguments);
+        EXPECT_EQ(result.code, 0);
+        EXPECT_EQ(result.out, kUsage);
+        EXPECT_EQ(result.err, "");
+    }
 }
 
 TEST(InspectCommand, SummarisesAModelAndAnImage) {
@@ -152,15 +178,11 @@ int distance(const std::array<int, 3>& a, const std::array<int, 3>& b) {
     return std::abs(a[0] - b[0]) + std::abs(a[1] - b[1]) + std::abs(a[2] - b[2]);
 }
 
-TEST(PreviewCommand, DrawsTheCharacterInTheMiddleOfThePicture) {
-    const content::test::ScratchDirectory scratch;
-    for (const BakedFile& file : bakeTemplar()) {
-        std::filesystem::create_directories(scratch.file(file.path).parent_path());
-        scratch.write(file.path, file.bytes);
-    }
-    const std::string picture = scratch.file("idle.bmp").string();
-    const CommandResult result = run({"preview", scratch.file("templar/character.kmdl").string(), "--clip=idle",
-                                      "--time=0.5", "--out=" + picture, "--size=96x128"});
+// Draws `model` headless at `clip` and `seconds` into a 96 x 128 picture, and checks that a
+// character fills the middle of it: neither sky nor floor.
+void expectCharacterInTheMiddle(const std::filesystem::path& model, const std::string& clip, const std::string& picture) {
+    const CommandResult result = run({"preview", model.string(), "--clip=" + clip, "--time=0.5", "--out=" + picture,
+                                      "--size=96x128"});
     ASSERT_EQ(result.code, 0) << result.err;
     EXPECT_EQ(result.err, "");
 
@@ -185,6 +207,32 @@ TEST(PreviewCommand, DrawsTheCharacterInTheMiddleOfThePicture) {
         }
     }
     EXPECT_GT(character * 3, middle);
+}
+
+TEST(PreviewCommand, DrawsTheCharacterInTheMiddleOfThePicture) {
+    const content::test::ScratchDirectory scratch;
+    for (const BakedFile& file : bakeTemplar()) {
+        std::filesystem::create_directories(scratch.file(file.path).parent_path());
+        scratch.write(file.path, file.bytes);
+    }
+    expectCharacterInTheMiddle(scratch.file("templar/character.kmdl"), "idle", scratch.file("idle.bmp").string());
+}
+
+TEST(ImportCommand, WritesACharacterDirectoryThatLoadsAndDrawsAsTheWarrior) {
+    const content::test::ScratchDirectory scratch;
+    const std::filesystem::path directory = scratch.file("warrior");
+    const CommandResult result =
+        run({"import", (content::test::kTestData / "gltf/CesiumMan.gltf").string(), "--out=" + directory.string(),
+             "--class=warrior", "--clip=CH010301=#0", "--height=1.75"});
+    ASSERT_EQ(result.code, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    const content::Model model = content::loadModelFile(directory / "character.kmdl", {});
+    EXPECT_NE(result.out.find("character.kmdl (" +
+                              std::to_string(std::filesystem::file_size(directory / "character.kmdl")) + " bytes)\n"),
+              std::string::npos);
+    EXPECT_EQ(model.clips.size(), kWarriorClipNames.size());
+    for (const char* clip : kWarriorClipNames) EXPECT_NE(content::findClip(model, clip), nullptr) << clip;
+    expectCharacterInTheMiddle(directory / "character.kmdl", "CH010305", scratch.file("run.bmp").string());
 }
 
 }  // namespace

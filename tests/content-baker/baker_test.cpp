@@ -16,6 +16,7 @@
 #include "content/content_test_support.h"
 #include "content/kmdl_reader.h"
 #include "content/skinning.h"
+#include "winding_checks.h"
 
 namespace kestrune::baker {
 namespace {
@@ -249,28 +250,11 @@ TEST(BakedCharacters, SkinEveryVertexWithFourOrFewerWeightsSummingToOne) {
 }
 
 TEST(BakedCharacters, WindEveryTriangleSoBackFaceCullingKeepsTheOutside) {
-    // Front faces are counter-clockwise on screen; in the renderer's left-handed view the
-    // plain cross product of such a triangle points into the solid, against its normals.
     for (const DrawConstants& draw : kClasses) {
         const Model& model = character(draw.directory);
         for (const content::Mesh& mesh : model.meshes) {
             SCOPED_TRACE(std::string(draw.directory) + " " + mesh.name);
-            std::size_t inverted = 0;
-            for (std::size_t i = 0; i < mesh.indices.size(); i += 3) {
-                const auto& a = mesh.vertices[mesh.indices[i]];
-                const auto& b = mesh.vertices[mesh.indices[i + 1]];
-                const auto& c = mesh.vertices[mesh.indices[i + 2]];
-                f64 e1[3], e2[3], n[3];
-                for (int k = 0; k < 3; ++k) {
-                    e1[k] = b.position[k] - a.position[k];
-                    e2[k] = c.position[k] - a.position[k];
-                    n[k] = a.normal[k] + b.normal[k] + c.normal[k];
-                }
-                const f64 face[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2],
-                                     e1[0] * e2[1] - e1[1] * e2[0]};
-                inverted += face[0] * n[0] + face[1] * n[1] + face[2] * n[2] > 0.0 ? 1 : 0;
-            }
-            EXPECT_EQ(inverted, 0u);
+            EXPECT_EQ(test::invertedTriangles(mesh), 0u);
         }
     }
 }

@@ -11,6 +11,8 @@
 #include "base/types.h"
 
 #include "bake.h"
+#include "characters.h"
+#include "gltf_import.h"
 #include "inspect.h"
 #include "preview.h"
 
@@ -20,7 +22,10 @@ namespace {
 constexpr std::string_view kUsage =
     "usage: kestrune-bake --out=DIR\n"
     "       kestrune-bake inspect FILE [--sha256=HEX]\n"
-    "       kestrune-bake preview FILE --clip=NAME --time=SECONDS --out=IMAGE.bmp [--size=WxH] [--orbit=DEGREES]\n";
+    "       kestrune-bake preview FILE --clip=NAME --time=SECONDS --out=IMAGE.bmp [--size=WxH] [--orbit=DEGREES]\n"
+    "       kestrune-bake import MODEL.gltf|MODEL.glb --out=DIR [--class=warrior|templar] [--clip=NAME=SOURCE]...\n"
+    "                            [--sample-rate=N] [--height=METRES]\n"
+    "       kestrune-bake --help\n";
 
 // Preview images are at least this small and at most this large, in pixels per side.
 constexpr u32 kMinPreviewPixels = 16;
@@ -132,10 +137,69 @@ int preview(std::span<const std::string_view> arguments) {
     return 0;
 }
 
+int import(std::span<const std::string_view> arguments, std::ostream& out) {
+    ImportOptions options;
+    std::optional<std::filesystem::path> model;
+    std::optional<std::filesystem::path> directory;
+    for (const std::string_view argument : arguments) {
+        if (const auto value = valueOf(argument, "--out=")) {
+            if (value->empty()) throw UsageError("unknown argument: " + std::string(argument));
+            directory = std::filesystem::path(std::string(*value));
+        } else if (const auto name = valueOf(argument, "--class=")) {
+            if (*name == kWarriorDraw.directory) {
+                options.characterClass = &kWarriorDraw;
+            } else if (*name == kTemplarDraw.directory) {
+                options.characterClass = &kTemplarDraw;
+            } else {
+                throw UsageError("--class needs warrior or templar, not \"" + std::string(*name) + "\"");
+            }
+        } else if (const auto clip = valueOf(argument, "--clip=")) {
+            const std::size_t equals = clip->find('=');
+            if (equals == 0 || equals == std::string_view::npos || equals + 1 == clip->size()) {
+                throw UsageError("--clip needs NAME=SOURCE, not \"" + std::string(*clip) + "\"");
+            }
+            options.clips.push_back({std::string(clip->substr(0, equals)), std::string(clip->substr(equals + 1))});
+        } else if (const auto rate = valueOf(argument, "--sample-rate=")) {
+            const f64 framesPerSecond = numberOf(*rate, "--sample-rate");
+            if (!(framesPerSecond > 0.0) || framesPerSecond > 1000.0) {
+                throw UsageError("--sample-rate needs a rate above 0 and at most 1000, not \"" + std::string(*rate) +
+                                 "\"");
+            }
+            options.sampleRate = static_cast<f32>(framesPerSecond);
+        } else if (const auto height = valueOf(argument, "--height=")) {
+            options.heightMetres = numberOf(*height, "--height");
+            if (!(*options.heightMetres > 0.0)) {
+                throw UsageError("--height needs a height above 0, not \"" + std::string(*height) + "\"");
+            }
+        } else if (!model && argument.substr(0, 2) != "--") {
+            model = std::filesystem::path(std::string(argument));
+        } else {
+            throw UsageError("unknown argument: " + std::string(argument));
+        }
+    }
+    if (!model || !directory) {
+        throw UsageError("import needs a MODEL and --out=DIR");
+    }
+    if (options.heightMetres && options.characterClass == nullptr) {
+        throw UsageError("--height needs --class");
+    }
+    importCharacterFile(*model, *directory, options, out);
+    return 0;
+}
+
 }  // namespace
 
 int runBakerCommand(std::span<const std::string_view> arguments, std::ostream& out, std::ostream& err) {
+    for (const std::string_view argument : arguments) {
+        if (argument == "--help" || argument == "-h") {
+            out << kUsage;
+            return 0;
+        }
+    }
     try {
+        if (!arguments.empty() && arguments.front() == "import") {
+            return import(arguments.subspan(1), out);
+        }
         if (!arguments.empty() && arguments.front() == "inspect") {
             return inspect(arguments.subspan(1), out);
         }

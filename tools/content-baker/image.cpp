@@ -23,6 +23,11 @@ Colour withAlpha(Colour c, f64 alpha) noexcept { return {c.r, c.g, c.b, alpha}; 
 Image::Image(u32 widthPixels, u32 heightPixels)
     : width_(widthPixels), height_(heightPixels), pixels_(std::size_t{widthPixels} * heightPixels * 4, 0) {}
 
+Image::Image(u32 widthPixels, u32 heightPixels, std::vector<u8> rgba)
+    : width_(widthPixels), height_(heightPixels), pixels_(std::move(rgba)) {
+    pixels_.resize(std::size_t{widthPixels} * heightPixels * 4, 0);
+}
+
 void Image::set(u32 x, u32 y, Colour colour) noexcept {
     u8* p = pixels_.data() + (std::size_t{y} * width_ + x) * 4;
     p[0] = toByte(colour.r);

@@ -26,6 +26,8 @@ Colour withAlpha(Colour c, f64 alpha) noexcept;
 class Image {
 public:
     Image(u32 widthPixels, u32 heightPixels);
+    // Takes decoded pixels: width x height x 4 bytes, rows top to bottom.
+    Image(u32 widthPixels, u32 heightPixels, std::vector<u8> rgba);
 
     u32 width() const noexcept { return width_; }
     u32 height() const noexcept { return height_; }

@@ -1,0 +1,560 @@
+// The glTF importer against the three skinned samples and small documents built here: the
+// runtime decodes what it writes with the glTF's counts, skins it to where the glTF's own
+// data puts every vertex, stands it on the ground facing as its class must, and resamples
+// every interpolation as glTF defines it.
+
+#include <gtest/gtest.h>
+#include <tiny_gltf.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "characters.h"
+#include "content/animation.h"
+#include "content/content_test_support.h"
+#include "content/kmdl_reader.h"
+#include "content/png.h"
+#include "content/skinning.h"
+#include "gltf_import.h"
+#include "gltf_test_support.h"
+#include "image.h"
+#include "png_encoder.h"
+#include "render/cpu_skinning.h"
+#include "winding_checks.h"
+
+namespace kestrune::baker {
+namespace {
+
+using content::Matrix4;
+using content::test::bytesOf;
+using content::test::ScratchDirectory;
+using test::GltfDocument;
+
+const char* const kSamples[] = {"CesiumMan", "RiggedFigure", "RiggedSimple"};
+
+std::filesystem::path samplePath(const std::string& name) {
+    return content::test::kTestData / "gltf" / (name + ".gltf");
+}
+
+// Imports and writes the character directory, then loads it as the runtime does.
+content::Model importAndLoad(const std::filesystem::path& gltf, const std::filesystem::path& directory,
+                             const ImportOptions& options = {}) {
+    std::ostringstream progress;
+    importCharacterFile(gltf, directory, options, progress);
+    return content::loadModelFile(directory / kImportedModelName, content::ModelLimits{});
+}
+
+tinygltf::Model readGltf(const std::filesystem::path& path) {
+    tinygltf::TinyGLTF loader;
+    loader.SetImageLoader([](tinygltf::Image*, int, std::string*, std::string*, int, int, const unsigned char*, int,
+                             void*) { return true; },
+                          nullptr);
+    tinygltf::Model document;
+    std::string err, warn;
+    EXPECT_TRUE(loader.LoadASCIIFromFile(&document, &err, &warn, path.string())) << err;
+    return document;
+}
+
+// ---- The glTF's own answer, in double precision ----
+
+// Column-vector 4 x 4 matrices, column-major as glTF stores them.
+using Mat = std::array<f64, 16>;
+
+Mat multiply(const Mat& a, const Mat& b) {
+    Mat r{};
+    for (int c = 0; c < 4; ++c)
+        for (int row = 0; row < 4; ++row)
+            for (int k = 0; k < 4; ++k) r[c * 4 + row] += a[k * 4 + row] * b[c * 4 + k];
+    return r;
+}
+
+std::array<f64, 3> apply(const Mat& m, const std::array<f64, 3>& p) {
+    return {m[0] * p[0] + m[4] * p[1] + m[8] * p[2] + m[12], m[1] * p[0] + m[5] * p[1] + m[9] * p[2] + m[13],
+            m[2] * p[0] + m[6] * p[1] + m[10] * p[2] + m[14]};
+}
+
+template <class T>
+std::vector<f64> readFloats(const tinygltf::Model& d, int index) {
+    const tinygltf::Accessor& a = d.accessors[static_cast<std::size_t>(index)];
+    const tinygltf::BufferView& v = d.bufferViews[static_cast<std::size_t>(a.bufferView)];
+    const int components = tinygltf::GetNumComponentsInType(static_cast<u32>(a.type));
+    const std::size_t stride = v.byteStride != 0 ? v.byteStride : sizeof(T) * static_cast<std::size_t>(components);
+    std::vector<f64> out;
+    for (std::size_t e = 0; e < a.count; ++e) {
+        for (int c = 0; c < components; ++c) {
+            T value;
+            std::memcpy(&value, d.buffers[static_cast<std::size_t>(v.buffer)].data.data() + v.byteOffset +
+                                    a.byteOffset + e * stride + static_cast<std::size_t>(c) * sizeof(T),
+                        sizeof(T));
+            out.push_back(static_cast<f64>(value));
+        }
+    }
+    return out;
+}
+
+std::vector<f64> readAny(const tinygltf::Model& d, int index) {
+    switch (d.accessors[static_cast<std::size_t>(index)].componentType) {
+    case TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE: return readFloats<u8>(d, index);
+    case TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT: return readFloats<u16>(d, index);
+    case TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT: return readFloats<u32>(d, index);
+    default: return readFloats<f32>(d, index);
+    }
+}
+
+// The local matrix of node n at `seconds`: its TRS (or matrix) with the animation's LINEAR
+// channels laid over it.
+Mat localMatrix(const tinygltf::Model& d, int n, f64 seconds) {
+    const tinygltf::Node& node = d.nodes[static_cast<std::size_t>(n)];
+    if (node.matrix.size() == 16) {
+        Mat m;
+        std::copy(node.matrix.begin(), node.matrix.end(), m.begin());
+        return m;
+    }
+    std::vector<f64> t = node.translation.empty() ? std::vector<f64>{0, 0, 0} : node.translation;
+    std::vector<f64> r = node.rotation.empty() ? std::vector<f64>{0, 0, 0, 1} : node.rotation;
+    std::vector<f64> s = node.scale.empty() ? std::vector<f64>{1, 1, 1} : node.scale;
+    for (const tinygltf::AnimationChannel& channel : d.animations[0].channels) {
+        if (channel.target_node != n) continue;
+        const tinygltf::AnimationSampler& sampler = d.animations[0].samplers[static_cast<std::size_t>(channel.sampler)];
+        EXPECT_EQ(sampler.interpolation, "LINEAR");
+        const std::vector<f64> times = readAny(d, sampler.input), values = readAny(d, sampler.output);
+        const std::size_t n3 = channel.target_path == "rotation" ? 4 : 3;
+        std::size_t k = 0;
+        while (k + 1 < times.size() && times[k + 1] <= seconds) ++k;
+        const f64 u = k + 1 < times.size() && seconds > times[k]
+                          ? std::min(1.0, (seconds - times[k]) / (times[k + 1] - times[k]))
+                          : 0.0;
+        const std::size_t k1 = std::min(k + 1, times.size() - 1);
+        std::vector<f64> a(values.begin() + static_cast<long>(k * n3), values.begin() + static_cast<long>((k + 1) * n3));
+        std::vector<f64> b(values.begin() + static_cast<long>(k1 * n3), values.begin() + static_cast<long>((k1 + 1) * n3));
+        std::vector<f64> v(n3);
+        if (n3 == 4) {
+            f64 dot = 0;
+            for (int i = 0; i < 4; ++i) dot += a[i] * b[i];
+            if (dot < 0) {
+                for (f64& x : b) x = -x;
+                dot = -dot;
+            }
+            const f64 angle = std::acos(std::min(1.0, dot));
+            const f64 wa = angle < 1e-9 ? 1 - u : std::sin((1 - u) * angle) / std::sin(angle);
+            const f64 wb = angle < 1e-9 ? u : std::sin(u * angle) / std::sin(angle);
+            for (int i = 0; i < 4; ++i) v[i] = wa * a[i] + wb * b[i];
+        } else {
+            for (std::size_t i = 0; i < n3; ++i) v[i] = a[i] + (b[i] - a[i]) * u;
+        }
+        (channel.target_path == "translation" ? t : channel.target_path == "rotation" ? r : s) = v;
+    }
+    const f64 l = std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2] + r[3] * r[3]);
+    const f64 x = r[0] / l, y = r[1] / l, z = r[2] / l, w = r[3] / l;
+    return {(1 - 2 * (y * y + z * z)) * s[0], (2 * (x * y + z * w)) * s[0], (2 * (x * z - y * w)) * s[0], 0,
+            (2 * (x * y - z * w)) * s[1], (1 - 2 * (x * x + z * z)) * s[1], (2 * (y * z + x * w)) * s[1], 0,
+            (2 * (x * z + y * w)) * s[2], (2 * (y * z - x * w)) * s[2], (1 - 2 * (x * x + y * y)) * s[2], 0,
+            t[0], t[1], t[2], 1};
+}
+
+std::vector<Mat> globalMatrices(const tinygltf::Model& d, f64 seconds) {
+    std::vector<int> parent(d.nodes.size(), -1);
+    for (std::size_t i = 0; i < d.nodes.size(); ++i)
+        for (const int c : d.nodes[i].children) parent[static_cast<std::size_t>(c)] = static_cast<int>(i);
+    std::vector<Mat> globals(d.nodes.size());
+    std::vector<bool> done(d.nodes.size(), false);
+    for (std::size_t pass = 0; pass < d.nodes.size(); ++pass) {
+        for (std::size_t i = 0; i < d.nodes.size(); ++i) {
+            const int p = parent[i];
+            if (done[i] || (p >= 0 && !done[static_cast<std::size_t>(p)])) continue;
+            const Mat local = localMatrix(d, static_cast<int>(i), seconds);
+            globals[i] = p < 0 ? local : multiply(globals[static_cast<std::size_t>(p)], local);
+            done[i] = true;
+        }
+    }
+    return globals;
+}
+
+// Every vertex of every skinned primitive, in the order the importer writes meshes.
+std::vector<std::array<f64, 3>> gltfSkinnedPositions(const tinygltf::Model& d, f64 seconds) {
+    const std::vector<Mat> globals = globalMatrices(d, seconds);
+    std::vector<std::array<f64, 3>> out;
+    for (const tinygltf::Node& node : d.nodes) {
+        if (node.mesh < 0) continue;
+        const tinygltf::Skin& skin = d.skins[static_cast<std::size_t>(node.skin)];
+        const std::vector<f64> ibm = readAny(d, skin.inverseBindMatrices);
+        std::vector<Mat> jointMatrices;
+        for (std::size_t j = 0; j < skin.joints.size(); ++j) {
+            Mat inverse;
+            std::copy(ibm.begin() + static_cast<long>(j * 16), ibm.begin() + static_cast<long>(j * 16 + 16),
+                      inverse.begin());
+            jointMatrices.push_back(multiply(globals[static_cast<std::size_t>(skin.joints[j])], inverse));
+        }
+        for (const tinygltf::Primitive& p : d.meshes[static_cast<std::size_t>(node.mesh)].primitives) {
+            const std::vector<f64> positions = readAny(d, p.attributes.at("POSITION"));
+            const std::vector<f64> joints = readAny(d, p.attributes.at("JOINTS_0"));
+            const std::vector<f64> weights = readAny(d, p.attributes.at("WEIGHTS_0"));
+            for (std::size_t v = 0; v * 3 < positions.size(); ++v) {
+                std::array<f64, 3> sum{};
+                f64 total = 0;
+                for (std::size_t k = 0; k < 4; ++k) {
+                    const f64 w = weights[v * 4 + k];
+                    const std::array<f64, 3> q = apply(jointMatrices[static_cast<std::size_t>(joints[v * 4 + k])],
+                                                       {positions[v * 3], positions[v * 3 + 1], positions[v * 3 + 2]});
+                    for (int c = 0; c < 3; ++c) sum[static_cast<std::size_t>(c)] += w * q[static_cast<std::size_t>(c)];
+                    total += w;
+                }
+                out.push_back({sum[0] / total, sum[1] / total, sum[2] / total});
+            }
+        }
+    }
+    return out;
+}
+
+// ---- The runtime's answer ----
+
+std::vector<Matrix4> posedGlobals(const content::Model& model, const std::string& clip, f64 seconds) {
+    std::vector<content::Transform> locals(model.nodes.size());
+    std::vector<Matrix4> globals(model.nodes.size());
+    content::sampleClip(model, *content::findClip(model, clip), seconds, false, locals);
+    content::computeGlobalMatrices(model, locals, globals);
+    return globals;
+}
+
+std::array<f64, 3> applyRow(const Matrix4& m, const std::array<f64, 3>& p) {
+    return {p[0] * m[0] + p[1] * m[4] + p[2] * m[8] + m[12], p[0] * m[1] + p[1] * m[5] + p[2] * m[9] + m[13],
+            p[0] * m[2] + p[1] * m[6] + p[2] * m[10] + m[14]};
+}
+
+// Sampling, global matrices, palette and CPU skinning as the renderer does them, then the
+// mesh node's global matrix.
+std::vector<std::array<f64, 3>> runtimeSkinnedPositions(const content::Model& model, const std::string& clip,
+                                                        f64 seconds) {
+    const std::vector<Matrix4> globals = posedGlobals(model, clip, seconds);
+    std::vector<std::array<f64, 3>> out;
+    for (const content::Mesh& mesh : model.meshes) {
+        render::SkinningPalette palette(model.skins[static_cast<std::size_t>(mesh.skin)].joints.size());
+        content::computeSkinningPalette(model, mesh, globals, palette);
+        std::vector<render::PrimitiveVertex> skinned(mesh.vertices.size());
+        render::skinVertices(mesh.vertices, palette, skinned);
+        for (const render::PrimitiveVertex& v : skinned) {
+            out.push_back(applyRow(globals[static_cast<std::size_t>(mesh.node)],
+                                   {v.position[0], v.position[1], v.position[2]}));
+        }
+    }
+    return out;
+}
+
+f64 diagonal(const std::vector<std::array<f64, 3>>& points) {
+    std::array<f64, 3> low{1e30, 1e30, 1e30}, high{-1e30, -1e30, -1e30};
+    for (const auto& p : points) {
+        for (std::size_t c = 0; c < 3; ++c) low[c] = std::min(low[c], p[c]), high[c] = std::max(high[c], p[c]);
+    }
+    return std::hypot(high[0] - low[0], high[1] - low[1], high[2] - low[2]);
+}
+
+TEST(GltfImportSamples, LoadThroughTheRuntimeDecoderWithTheGltfCounts) {
+    const ScratchDirectory scratch;
+    for (const char* sample : kSamples) {
+        SCOPED_TRACE(sample);
+        const tinygltf::Model d = readGltf(samplePath(sample));
+        const content::Model model = importAndLoad(samplePath(sample), scratch.file(sample));
+        EXPECT_EQ(model.nodes.size(), d.nodes.size());
+        ASSERT_EQ(model.skins.size(), d.skins.size());
+        EXPECT_EQ(model.skins[0].joints.size(), d.skins[0].joints.size());
+        std::size_t primitives = 0;
+        for (const tinygltf::Mesh& m : d.meshes) primitives += m.primitives.size();
+        ASSERT_EQ(model.meshes.size(), primitives);
+        const tinygltf::Primitive& p = d.meshes[0].primitives[0];
+        EXPECT_EQ(model.meshes[0].vertices.size(), d.accessors[static_cast<std::size_t>(p.attributes.at("POSITION"))].count);
+        EXPECT_EQ(model.meshes[0].indices.size(), d.accessors[static_cast<std::size_t>(p.indices)].count);
+        EXPECT_EQ(model.clips.size(), d.animations.size());
+        EXPECT_EQ(model.materials.size(), d.materials.size());
+        for (std::size_t n = 0; n < d.nodes.size(); ++n) EXPECT_EQ(model.nodes[n].name, d.nodes[n].name);
+    }
+}
+
+TEST(GltfImportSamples, SkinLikeTheGltfWithinAThousandthOfTheModelSize) {
+    const ScratchDirectory scratch;
+    for (const char* sample : kSamples) {
+        SCOPED_TRACE(sample);
+        const tinygltf::Model d = readGltf(samplePath(sample));
+        const content::Model model = importAndLoad(samplePath(sample), scratch.file(sample));
+        const content::AnimationClip& clip = model.clips.at(0);
+        const f64 size = diagonal(gltfSkinnedPositions(d, 0.0));
+        f64 worst = 0.0;
+        // Frame times: between frames the runtime interpolates its own samples.
+        for (const f64 seconds : {0.0, 0.5, 1.0, static_cast<f64>(clip.duration)}) {
+            const auto expected = gltfSkinnedPositions(d, seconds);
+            const auto actual = runtimeSkinnedPositions(model, clip.name, seconds);
+            ASSERT_EQ(actual.size(), expected.size());
+            for (std::size_t v = 0; v < actual.size(); ++v) {
+                // The importer mirrors x into the runtime's left-handed frame.
+                worst = std::max(worst, std::hypot(actual[v][0] + expected[v][0], actual[v][1] - expected[v][1],
+                                                   actual[v][2] - expected[v][2]));
+            }
+        }
+        std::printf("[ parity ] %s: largest error %.3g of a size of %.4g (%.3g of the size)\n", sample, worst, size,
+                    worst / size);
+        EXPECT_LT(worst, 1e-3 * size);
+    }
+}
+
+TEST(GltfImportSamples, WindTrianglesAsTheRendererCullsThem) {
+    // glTF's counter-clockwise front faces, mirrored into the left-handed frame, keep the
+    // renderer's winding rule.
+    const ScratchDirectory scratch;
+    for (const char* sample : kSamples) {
+        SCOPED_TRACE(sample);
+        const content::Model model = importAndLoad(samplePath(sample), scratch.file(sample));
+        std::size_t inverted = 0, triangles = 0;
+        for (const content::Mesh& mesh : model.meshes) {
+            inverted += test::invertedTriangles(mesh);
+            triangles += mesh.indices.size() / 3;
+        }
+        // Exporters' normals are smoothed, so a few sliver triangles may disagree.
+        EXPECT_LT(inverted * 100, triangles) << inverted << " of " << triangles;
+    }
+}
+
+// ---- Classes: placement and the clip table ----
+
+std::size_t nodeNamed(const content::Model& model, const std::string& name) {
+    for (std::size_t i = 0; i < model.nodes.size(); ++i) {
+        if (model.nodes[i].name == name) return i;
+    }
+    throw std::runtime_error("no node " + name);
+}
+
+// Where the scene draws a model-space point: turned by the class's yaw offset, lifted.
+std::array<f64, 3> drawn(const ClassDrawConstants& draw, const std::array<f64, 3>& p) {
+    const f64 c = std::cos(draw.yawOffsetRadians), s = std::sin(draw.yawOffsetRadians);
+    return {c * p[0] + s * p[2], p[1] + draw.liftMetres, -s * p[0] + c * p[2]};
+}
+
+TEST(GltfImportClasses, StandOnTheGroundFacingTheirYawWithTheirLeftOnTheLeft) {
+    const ScratchDirectory scratch;
+    const struct {
+        const ClassDrawConstants* draw;
+        std::optional<f64> height;
+    } cases[] = {{&kWarriorDraw, std::nullopt}, {&kTemplarDraw, std::nullopt}, {&kWarriorDraw, 1.8},
+                 {&kTemplarDraw, 0.9}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.draw->directory) + (c.height ? " scaled" : ""));
+        ImportOptions options;
+        options.characterClass = c.draw;
+        options.heightMetres = c.height;
+        options.clips = {{c.draw->clipNames.front(), "#0"}};
+        const content::Model model =
+            importAndLoad(samplePath("CesiumMan"), scratch.file(c.draw->directory), options);
+        const std::string idle = c.draw->clipNames.front();
+        f64 low = 1e9, high = -1e9;
+        for (const auto& p : runtimeSkinnedPositions(model, idle, 0.0)) {
+            low = std::min(low, drawn(*c.draw, p)[1]);
+            high = std::max(high, drawn(*c.draw, p)[1]);
+        }
+        EXPECT_NEAR(low, 0.0, 1e-4);
+        EXPECT_NEAR(high - low, c.height.value_or(1.5), c.height ? 1e-4 : 0.1);
+        // The rest pose: the walk the idle is mapped to swings the feet.
+        std::vector<content::Transform> rest;
+        for (const content::Node& node : model.nodes) rest.push_back(node.transform);
+        std::vector<Matrix4> globals(model.nodes.size());
+        content::computeGlobalMatrices(model, rest, globals);
+        const auto joint = [&](const char* name) {
+            const Matrix4& m = globals[nodeNamed(model, name)];
+            return drawn(*c.draw, {m[12], m[13], m[14]});
+        };
+        // Yaw 0 faces +z: toes ahead of ankles. The character's right is +x.
+        for (const char* side : {"L", "R"}) {
+            EXPECT_GT(joint((std::string("leg_joint_") + side + "_5").c_str())[2] -
+                          joint((std::string("leg_joint_") + side + "_3").c_str())[2],
+                      0.01)
+                << side;
+        }
+        EXPECT_LT(joint("leg_joint_L_1")[0], joint("leg_joint_R_1")[0]);
+    }
+}
+
+TEST(GltfImportClasses, NameEveryClipOfTheTableFromTheMappingsOrTheIdle) {
+    const ScratchDirectory scratch;
+    GltfDocument document = test::skinnedTriangle();
+    document.json["animations"].push_back(document.json["animations"][0]);
+    document.json["animations"][1]["name"] = "Run";
+    document.json["animations"][1]["samplers"][0]["interpolation"] = "STEP";
+    const std::string text = document.text();
+    ImportOptions options;
+    options.characterClass = &kTemplarDraw;
+    options.clips = {{"idle", "Idle"}, {"run", "#1"}};
+    const ImportedCharacter imported = importGltf(bytesOf(text), scratch.file(""), "t.gltf", options);
+    const content::Model& model = imported.model;
+    ASSERT_EQ(model.clips.size(), kTemplarClipNames.size());
+    const content::AnimationClip* idle = content::findClip(model, "idle");
+    const content::AnimationClip* run = content::findClip(model, "run");
+    ASSERT_TRUE(idle != nullptr && run != nullptr);
+    EXPECT_NE(idle->samples, run->samples);
+    for (std::size_t i = 0; i < kTemplarClipNames.size(); ++i) {
+        SCOPED_TRACE(kTemplarClipNames[i]);
+        EXPECT_EQ(model.clips[i].name, kTemplarClipNames[i]);
+        if (std::string(kTemplarClipNames[i]) != "run") EXPECT_EQ(model.clips[i].samples, idle->samples);
+    }
+}
+
+// ---- Containers, component types, resampling and materials, on documents built here ----
+
+TEST(GltfImportDocuments, ReadTheSameTriangleFromGltfAndGlbWithEveryWeightType) {
+    const ScratchDirectory scratch;
+    const GltfDocument triangle = test::skinnedTriangle();
+    const content::Model fromText = importGltf(bytesOf(triangle.text()), scratch.file(""), "t.gltf", {}).model;
+    // No normals in the file: computed from the face, (0, 0, 1), which mirroring x keeps.
+    for (const content::Vertex& v : fromText.meshes.at(0).vertices) {
+        EXPECT_NEAR(v.normal[2], 1.0f, 1e-6f);
+        EXPECT_NEAR(std::hypot(v.normal[0], v.normal[1]), 0.0f, 1e-6f);
+    }
+    const struct {
+        const char* name;
+        std::function<int(GltfDocument&)> weights;  // the WEIGHTS_0 accessor
+    } cases[] = {
+        {"glb with float weights", [](GltfDocument&) { return 3; }},
+        {"normalised unsigned bytes",
+         [](GltfDocument& d) {
+             const int a = d.accessor(std::vector<u8>{255, 0, 0, 0, 128, 128, 0, 0, 255, 0, 0, 0}, 5121, "VEC4", 3);
+             d.json["accessors"][static_cast<std::size_t>(a)]["normalized"] = true;
+             return a;
+         }},
+        {"normalised unsigned shorts",
+         [](GltfDocument& d) {
+             const int a = d.accessor(std::vector<u16>{65535, 0, 0, 0, 30000, 30000, 0, 0, 65535, 0, 0, 0}, 5123,
+                                      "VEC4", 3);
+             d.json["accessors"][static_cast<std::size_t>(a)]["normalized"] = true;
+             return a;
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        GltfDocument document = test::skinnedTriangle();
+        document.json["meshes"][0]["primitives"][0]["attributes"]["WEIGHTS_0"] = c.weights(document);
+        const std::string bytes = test::glb(document);
+        const content::Model model = importGltf(bytesOf(bytes), scratch.file(""), "t.glb", {}).model;
+        // Renormalised, equal weights stay equal whatever their type.
+        ASSERT_EQ(model.meshes.size(), 1u);
+        for (std::size_t v = 0; v < 3; ++v) {
+            EXPECT_EQ(model.meshes[0].vertices[v].weights, fromText.meshes[0].vertices[v].weights) << v;
+        }
+        EXPECT_EQ(model.nodes, fromText.nodes);
+        EXPECT_EQ(model.clips, fromText.clips);
+    }
+}
+
+// Node 1's translation x in every frame of the first clip.
+std::vector<f32> armTranslations(const content::Model& model) {
+    std::vector<f32> out;
+    const content::AnimationClip& clip = model.clips.at(0);
+    for (u32 f = 0; f < clip.frameCount; ++f) out.push_back(content::clipSample(clip, f, 1).translation[0]);
+    return out;
+}
+
+TEST(GltfImportResampling, FollowsStepLinearAndCubicSplineCurves) {
+    const ScratchDirectory scratch;
+    // Keys at 0 and 2 s, x from 2 to 4 (translation x is mirrored: the clip holds -x).
+    // Cubic keys: in-tangent, value, out-tangent; out-tangent 3 per second at key 0, so 6 over
+    // the 2 s between the keys, and in-tangent 0 at key 1.
+    const struct {
+        const char* interpolation;
+        std::vector<f32> output;
+        std::vector<f32> expected;  // frames at 0, 0.5, 1, 1.5, 2 s
+    } cases[] = {
+        {"STEP", {2, 0, 0, 4, 0, 0}, {2, 2, 2, 2, 4}},
+        {"LINEAR", {2, 0, 0, 4, 0, 0}, {2, 2.5f, 3, 3.5f, 4}},
+        // h(s) = 2(2s^3 - 3s^2 + 1) + 6(s^3 - 2s^2 + s) + 4(-2s^3 + 3s^2)
+        {"CUBICSPLINE", {0, 0, 0, 2, 0, 0, 3, 0, 0, 0, 0, 0, 4, 0, 0, 0, 0, 0}, {2, 3.15625f, 3.75f, 3.96875f, 4}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.interpolation);
+        GltfDocument document = test::skinnedTriangle();
+        const int times = document.accessor(std::vector<f32>{0.0f, 2.0f}, 5126, "SCALAR", 2);
+        const int values = document.accessor(c.output, 5126, "VEC3", c.output.size() / 3);
+        document.json["animations"][0]["samplers"].push_back(
+            {{"input", times}, {"output", values}, {"interpolation", c.interpolation}});
+        document.json["animations"][0]["channels"].push_back(
+            {{"sampler", 1}, {"target", {{"node", 1}, {"path", "translation"}}}});
+        ImportOptions options;
+        options.sampleRate = 2.0f;
+        const std::string text = document.text();
+        const content::Model model = importGltf(bytesOf(text), scratch.file(""), "t.gltf", options).model;
+        const std::vector<f32> frames = armTranslations(model);
+        ASSERT_EQ(frames.size(), c.expected.size());
+        for (std::size_t f = 0; f < frames.size(); ++f) EXPECT_FLOAT_EQ(-frames[f], c.expected[f]) << "frame " << f;
+        // The rotation channel (keys at 0 and 1 s) keeps working beside it: half way at 0.5 s,
+        // slerp gives 45 degrees about z.
+        const auto& q = content::clipSample(model.clips[0], 1, 1).rotation;
+        EXPECT_NEAR(q[2], -std::sin(3.14159265358979 / 8), 1e-6);
+    }
+}
+
+TEST(GltfImportMaterials, CarryColourAlphaAndSidesAndWriteTexturesAsPng) {
+    const ScratchDirectory scratch;
+    Image picture(3, 2);
+    picture.set(2, 1, {1.0, 0.0, 0.0, 1.0});
+    const std::vector<std::byte> png = encodePng(picture);
+    std::vector<u8> pngBytes(png.size());
+    std::memcpy(pngBytes.data(), png.data(), png.size());
+    scratch.write("beside.png", png);
+
+    GltfDocument document = test::skinnedTriangle();
+    const int view = static_cast<int>(document.json["bufferViews"].size());
+    document.accessor(pngBytes, 5121, "SCALAR", pngBytes.size());
+    document.json["images"] = {{{"bufferView", view}, {"mimeType", "image/png"}},
+                               {{"uri", "data:image/png;base64," + test::base64(pngBytes)}},
+                               {{"uri", "beside.png"}}};
+    document.json["textures"] = {{{"source", 0}}, {{"source", 1}}, {{"source", 2}}};
+    document.json["materials"] = {
+        {{"name", "mask"}, {"alphaMode", "MASK"}, {"alphaCutoff", 0.25},
+         {"pbrMetallicRoughness", {{"baseColorFactor", {1, 0.5, 0.25, 0.4}}, {"baseColorTexture", {{"index", 0}}}}}},
+        {{"alphaMode", "BLEND"}, {"doubleSided", true},
+         {"pbrMetallicRoughness", {{"baseColorTexture", {{"index", 1}}}}}},
+        {{"pbrMetallicRoughness", {{"baseColorTexture", {{"index", 2}}}}}}};
+    const std::string text = document.text();
+    const ImportedCharacter imported = importGltf(bytesOf(text), scratch.file(""), "t.gltf", {});
+    const auto& m = imported.model.materials;
+    ASSERT_EQ(m.size(), 3u);
+    EXPECT_EQ(m[0].name, "mask");
+    EXPECT_EQ(m[0].alphaMode, content::kAlphaTested);
+    // 0.4 x texture alpha >= 0.25 exactly when 0.8 x texture alpha >= the runtime's 0.5.
+    EXPECT_EQ(m[0].baseColor, (std::array<f32, 4>{1.0f, 0.5f, 0.25f, 0.8f}));
+    EXPECT_EQ(m[1].name, "material_1");
+    EXPECT_EQ(m[1].alphaMode, content::kAlphaBlended);
+    EXPECT_TRUE(m[1].doubleSided);
+    EXPECT_EQ(m[2].alphaMode, content::kAlphaOpaque);
+    EXPECT_FALSE(m[2].doubleSided);
+    ASSERT_EQ(imported.files.size(), 4u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(m[i].texture, "texture_" + std::to_string(i) + ".png");
+        EXPECT_EQ(imported.files[i + 1].path, m[i].texture);
+        const auto path = scratch.write("out_" + std::to_string(i) + ".png", imported.files[i + 1].bytes);
+        const content::DecodedImage decoded = content::loadPngImage(path, {});
+        EXPECT_EQ(decoded.width, 3u);
+        EXPECT_EQ(decoded.height, 2u);
+        EXPECT_EQ(std::vector<u8>(decoded.pixels.end() - 4, decoded.pixels.end()), (std::vector<u8>{255, 0, 0, 255}));
+    }
+}
+
+TEST(GltfImportMaterials, DecodesTheEmbeddedJpegOfCesiumMan) {
+    const ScratchDirectory scratch;
+    importAndLoad(samplePath("CesiumMan"), scratch.file("man"));
+    const content::DecodedImage texture = content::loadPngImage(scratch.file("man/texture_0.png"), {});
+    EXPECT_EQ(texture.width, 1024u);
+    EXPECT_EQ(texture.height, 1024u);
+    // A photograph-like texture: many distinct colours, all opaque.
+    std::set<u32> colours;
+    for (std::size_t i = 0; i < texture.pixels.size(); i += 4) {
+        colours.insert(u32{texture.pixels[i]} << 16 | u32{texture.pixels[i + 1]} << 8 | texture.pixels[i + 2]);
+        ASSERT_EQ(texture.pixels[i + 3], 255);
+    }
+    EXPECT_GT(colours.size(), 100u);
+}
+
+}  // namespace
+}  // namespace kestrune::baker
