@@ -150,7 +150,7 @@ void ContentScene::fixedUpdate(f64 stepSeconds, const InputState& input) {
         slot.previousYawRadians = slot.yawRadians;
         slot.previousCorrectionOffset = slot.correctionOffset;
     }
-    if (smokeTest_ && !smokeSkillStarted_ && (!networked_ || authoritative_)) {
+    if (smokeTest_ && !smokeSkillStarted_ && smokeSkillReady()) {
         smokeSkillStarted_ = true;
         useSkill(kActionSkill1);
     }
@@ -164,6 +164,20 @@ void ContentScene::fixedUpdate(f64 stepSeconds, const InputState& input) {
             restartRound();
         }
     }
+}
+
+// Offline at once. Online once the server has spoken and the skill can land: the duel
+// server refuses a skill out of reach or while its fighter is busy or locked, and a smoke
+// run exists to show one.
+bool ContentScene::smokeSkillReady() const noexcept {
+    if (!networked_) {
+        return true;
+    }
+    const CharacterSlot& self = slots_[controlledSlot_];
+    const CharacterSlot& opponent = slots_[opponentSlot_];
+    return authoritative_ && opponent.snapshotSeen && opponent.health > 0 && !self.locked &&
+           self.action == kActionNone &&
+           squaredDistance(self.position, opponent.position) <= kMeleeRangeMetres * kMeleeRangeMetres;
 }
 
 void ContentScene::moveControlled(f64 stepSeconds, const InputState& input) {

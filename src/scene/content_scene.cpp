@@ -279,6 +279,20 @@ void ContentScene::appendTrace(std::string& line) const {
         appendJsonNumber(line, remote.playbackTick);
         appendJsonKey(line, "remoteSamples");
         appendJsonInteger(line, u64{remote.remoteSampleCount});
+        appendJsonKey(line, "glides");
+        appendJsonInteger(line, figures_.glides);
+        appendJsonKey(line, "snaps");
+        appendJsonInteger(line, figures_.snaps);
+        appendJsonKey(line, "largestCorrection");
+        appendJsonNumber(line, figures_.largestCorrectionMetres);
+        appendJsonKey(line, "confirmedLocalActions");
+        appendJsonInteger(line, figures_.confirmedLocalActions);
+        appendJsonKey(line, "heldSteps");
+        appendJsonInteger(line, figures_.heldSteps);
+        appendJsonKey(line, "droppedSamples");
+        appendJsonInteger(line, figures_.droppedSamples);
+        appendJsonKey(line, "interpolationDelayMs");
+        appendJsonNumber(line, figures_.averageInterpolationDelayMs());
         line.push_back('}');
     }
 }

@@ -70,6 +70,14 @@ inline constexpr std::string_view kBeamTexture = "textures/wrslugger02.png";
 inline constexpr u16 kDefaultTickRate = 30;
 inline constexpr f32 kSnapDistanceMetres = 1.5f;
 inline constexpr u16 kLockedStateFlag = 2;
+// The remote fighter is played this far behind the newest sample when it arrives, so that
+// until the next one the playback still has a sample ahead and a snapshot that comes a
+// little late does not stop it. Further behind than that by more than a tick (after a
+// stall), playback speeds up, to at most twice its pace 4 ticks later, until it has caught up.
+inline constexpr f64 kInterpolationDelayTicks = 2.0;
+inline constexpr f64 kCatchUpAfterTicks = 1.0;
+inline constexpr f64 kCatchUpRampTicks = 4.0;
+inline constexpr f64 kCatchUpMaxRate = 2.0;
 
 // ---- Effects ----
 inline constexpr u64 kMaxEffectComponents = 4096;
@@ -125,6 +133,7 @@ public:
 
     // ---- Reports ----
     SceneStatistics statistics() const override { return statistics_; }
+    NetworkFigures networkFigures() const override { return figures_; }
     void appendTrace(std::string& line) const override;
 
     // Plays `name` on `slot`, cross-fading from what plays now. Without `force`, a clip that
@@ -171,6 +180,8 @@ private:
     bool startSkill(u32 slotIndex, u8 action);
     void useSkill(u8 action);
     void startServerAction(u32 slotIndex, u16 skill, i32 value);
+    bool smokeSkillReady() const noexcept;
+    void noteCorrection(u64& counter, f32 squaredMetres);
     void resolveOfflineHit(u32 attackerIndex);
     void restartRound();
     f64 hitTimeSeconds(const CharacterSlot& slot) const noexcept;
@@ -219,6 +230,7 @@ private:
     bool smokeSkillStarted_ = false;
     f64 roundRestartSecondsLeft_ = 0.0;  // offline: counts down once a fighter is down
     SceneStatistics statistics_;
+    NetworkFigures figures_;
 };
 
 }  // namespace kestrune::scene

@@ -20,6 +20,23 @@ class RenderDevice;
 
 namespace kestrune::scene {
 
+// How the server's word reached the screen: corrections of the local fighter and the
+// remote fighter's playback. All zero offline.
+struct NetworkFigures {
+    u64 glides = 0;  // corrections smoothed over the next steps
+    u64 snaps = 0;   // corrections too large to smooth (the first snapshot's placement not counted)
+    f32 largestCorrectionMetres = 0.0f;
+    u64 confirmedLocalActions = 0;  // action-started events the server sent for the local fighter
+    u64 heldSteps = 0;              // fixed steps the remote playback waited at the newest sample
+    u64 droppedSamples = 0;         // remote samples refused as stale or pushed out unused
+    f64 interpolationDelayMsTotal = 0.0;  // newest sample minus playback, summed per step
+    u64 interpolationSteps = 0;
+
+    f64 averageInterpolationDelayMs() const noexcept {
+        return interpolationSteps == 0 ? 0.0 : interpolationDelayMsTotal / static_cast<f64>(interpolationSteps);
+    }
+};
+
 class FrameScene {
 public:
     virtual ~FrameScene() = default;
@@ -43,6 +60,7 @@ public:
 
     // ---- Reports ----
     virtual SceneStatistics statistics() const = 0;
+    virtual NetworkFigures networkFigures() const = 0;
     // Appends the scene's part of one frame-trace JSON object: members separated by commas,
     // starting with one (",\"slots\":[...]"), and nothing when there is nothing to say.
     virtual void appendTrace(std::string& line) const = 0;

@@ -21,9 +21,25 @@ Vec3 serverPosition(const net::SnapshotPlayer& player) noexcept {
 
 u32 slotOfClass(u8 characterClass) noexcept { return characterClass == kWarriorClass ? 0 : 1; }
 
+// How much faster than real time the remote playback runs when it is `behindTicks` behind
+// the newest sample: not at all up to the delay and a little more, then ramping up.
+f64 catchUpRate(f64 behindTicks) noexcept {
+    const f64 excess = behindTicks - kInterpolationDelayTicks - kCatchUpAfterTicks;
+    return 1.0 + std::clamp(excess / kCatchUpRampTicks, 0.0, 1.0) * (kCatchUpMaxRate - 1.0);
+}
+
 }  // namespace
 
 // ---- Section: Snapshots ----
+
+// A correction that moved the local fighter by sqrt(squaredMetres) (zero counts nothing).
+void ContentScene::noteCorrection(u64& counter, f32 squaredMetres) {
+    if (squaredMetres <= 0.0f) {
+        return;
+    }
+    ++counter;
+    figures_.largestCorrectionMetres = std::max(figures_.largestCorrectionMetres, std::sqrt(squaredMetres));
+}
 
 void ContentScene::applySnapshot(const net::DuelSnapshot& snapshot, u32 localEntityId, u32 lastSentCommandSequence,
                                  u16 tickRate) {
@@ -63,9 +79,13 @@ void ContentScene::applySnapshot(const net::DuelSnapshot& snapshot, u32 localEnt
                    squaredDistance(server, slot.position) < kSnapDistanceMetres * kSnapDistanceMetres) {
             // Keep drawing the fighter where it was and let the offset decay toward the server.
             const Vec3 visible = slot.lastDrawnValid ? slot.lastDrawnPosition : slot.position + slot.correctionOffset;
+            noteCorrection(figures_.glides, squaredDistance(server, slot.position));
             slot.position = slot.previousPosition = server;
             slot.correctionOffset = slot.previousCorrectionOffset = visible - server;
         } else {
+            if (slot.snapshotSeen) {
+                noteCorrection(figures_.snaps, squaredDistance(server, slot.position));
+            }
             slot.position = slot.previousPosition = server;
             slot.correctionOffset = slot.previousCorrectionOffset = {};
             slot.lastDrawnPosition = server;
@@ -81,16 +101,21 @@ void ContentScene::addRemoteSample(u32 slotIndex, u64 tick, Vec3 position) {
     CharacterSlot& slot = slots_[slotIndex];
     u32& count = slot.remoteSampleCount;
     if (count > 0 && tick <= slot.remoteSamples[count - 1].tick) {
+        ++figures_.droppedSamples;
         return;
     }
     if (count == kMaxRemoteSamples) {
-        std::copy(slot.remoteSamples.begin() + 1, slot.remoteSamples.end(), slot.remoteSamples.begin());
+        // The playback is always on its way from the oldest sample (it drops samples it has
+        // passed), so the one after it goes instead: the fighter then heads for a later
+        // sample from where it is drawn, rather than jumping ahead to one.
+        std::copy(slot.remoteSamples.begin() + 2, slot.remoteSamples.end(), slot.remoteSamples.begin() + 1);
         --count;
+        ++figures_.droppedSamples;
     }
     slot.remoteSamples[count++] = {tick, position};
     if (!slot.remoteStarted) {
         slot.remoteStarted = true;
-        slot.playbackTick = static_cast<f64>(tick);
+        slot.playbackTick = static_cast<f64>(tick) - kInterpolationDelayTicks;
         slot.position = slot.previousPosition = position;
     }
 }
@@ -102,7 +127,14 @@ void ContentScene::interpolateRemote(u32 slotIndex, f64 stepSeconds) {
         return;
     }
     const f64 newestTick = static_cast<f64>(slot.remoteSamples[count - 1].tick);
-    slot.playbackTick = std::min(slot.playbackTick + stepSeconds * tickRate_, newestTick);
+    const f64 advancedTick =
+        slot.playbackTick + stepSeconds * tickRate_ * catchUpRate(newestTick - slot.playbackTick);
+    if (advancedTick > newestTick) {
+        ++figures_.heldSteps;
+    }
+    slot.playbackTick = std::min(advancedTick, newestTick);
+    figures_.interpolationDelayMsTotal += (newestTick - slot.playbackTick) * 1000.0 / tickRate_;
+    ++figures_.interpolationSteps;
     u32 dropped = 0;
     while (count - dropped >= 2 && static_cast<f64>(slot.remoteSamples[dropped + 1].tick) <= slot.playbackTick) {
         ++dropped;
@@ -134,8 +166,11 @@ void ContentScene::applyCombatEvents(std::span<const net::CombatEvent> events) {
         const u32 sourceIndex = event.sourceEntityId == slots_[0].entityId ? 0 : 1;
         const u32 targetIndex = event.targetEntityId == slots_[0].entityId ? 0 : 1;
         if (event.kind == kEventActionStarted) {
-            if (event.sourceEntityId == localEntityId_ && slots_[sourceIndex].action != kActionNone) {
-                continue;  // the local prediction already shows it
+            if (event.sourceEntityId == localEntityId_) {
+                ++figures_.confirmedLocalActions;
+                if (slots_[sourceIndex].action != kActionNone) {
+                    continue;  // the local prediction already shows it
+                }
             }
             startServerAction(sourceIndex, event.skill, event.value);
         } else if (event.kind != kEventHitImpact && event.kind != kEventHitResult) {

@@ -93,6 +93,9 @@ TEST(ServerEvents, SmallCorrectionsGlideAndLargeOnesSnap) {
         f.scene.applySnapshot(snapshot(11, {player(kLocal, 1, c.serverXMm, 0)}), kLocal, 5, kTickRate);
         const Vec3 server{static_cast<f32>(c.serverXMm) / 1000.0f, 0.0f, 0.0f};
         EXPECT_EQ(f.slot(0).position, server);
+        const NetworkFigures figures = f.scene.networkFigures();
+        EXPECT_EQ(std::tuple(figures.glides, figures.snaps), std::tuple(u64{!c.snaps}, u64{c.snaps}));
+        EXPECT_NEAR(figures.largestCorrectionMetres, std::abs(server.x - 2.0f), 1e-6);
         f.drawFrame(1.0);
         const Vec3 drawn = f.slot(0).lastDrawnPosition;
         if (c.snaps) {
@@ -110,26 +113,41 @@ TEST(ServerEvents, SmallCorrectionsGlideAndLargeOnesSnap) {
     }
 }
 
-TEST(ServerEvents, RemoteSamplesQueueAndInterpolate) {
-    OnlineFixture f;
+// The remote fighter plays two ticks behind its newest sample, holds when the samples run
+// out, and catches up at up to twice its pace after a gap.
+TEST(ServerEvents, RemoteSamplesPlayBehindHoldAndCatchUp) {
+    OnlineFixture f;  // the opponent's first sample: tick 10 at x = -2
     const auto remote = [&](u64 tick, i32 xMm) {
         f.scene.applySnapshot(snapshot(tick, {player(kOpponent, 2, xMm, 500)}), kLocal, 5, kTickRate);
     };
-    remote(12, 0);  // moving +x from -2 m: two ticks, two metres
-    f.steps(1);     // half a tick of playback
+    remote(11, -1000);  // one metre per tick along +x
+    f.steps(4);         // half a tick a step: the playback reaches tick 10
+    EXPECT_DOUBLE_EQ(f.slot(1).playbackTick, 10.0);
+    EXPECT_NEAR(f.slot(1).position.x, -2.0f, 1e-6);
+    f.steps(1);
     EXPECT_NEAR(f.slot(1).position.x, -1.5f, 1e-5);
     EXPECT_FLOAT_EQ(f.slot(1).yawRadians, 1.57079637f);
-    f.steps(10);  // playback stops at the newest sample
-    EXPECT_EQ(f.slot(1).position, (Vec3{0.0f, 0.0f, 0.5f}));
-    EXPECT_DOUBLE_EQ(f.slot(1).playbackTick, 12.0);
-    EXPECT_EQ(f.slot(1).remoteSampleCount, 1u);
+    f.steps(3);  // out of samples: it waits at the newest
+    EXPECT_EQ(f.slot(1).position, (Vec3{-1.0f, 0.0f, 0.5f}));
+    NetworkFigures figures = f.scene.networkFigures();
+    EXPECT_EQ(figures.heldSteps, 2u);
+    EXPECT_EQ(figures.interpolationSteps, 8u);
+    // Behind by 2.5, 2, 1.5, 1 and 0.5 ticks, then none while held: 7.5 ticks over 8 steps.
+    EXPECT_NEAR(figures.averageInterpolationDelayMs(), 7.5 / 30.0 * 1000.0 / 8.0, 1e-9);
 
-    f.scene.addRemoteSample(1, 11, {9.0f, 0.0f, 9.0f});  // older than the newest: dropped
-    f.scene.addRemoteSample(1, 12, {9.0f, 0.0f, 9.0f});  // as old as the newest: dropped too
-    EXPECT_EQ(f.slot(1).remoteSampleCount, 1u);
-    for (u64 tick = 13; tick <= 20; ++tick) f.scene.addRemoteSample(1, tick, {});
+    remote(19, 7000);  // after a stall: 8 ticks behind, twice the pace
+    f.steps(1);
+    EXPECT_DOUBLE_EQ(f.slot(1).playbackTick, 12.0);
+    EXPECT_NEAR(f.slot(1).position.x, 0.0f, 1e-5);
+
+    f.scene.addRemoteSample(1, 18, {9.0f, 0.0f, 9.0f});  // older than the newest: dropped
+    f.scene.addRemoteSample(1, 19, {9.0f, 0.0f, 9.0f});  // as old as the newest: dropped too
+    EXPECT_EQ(f.slot(1).remoteSampleCount, 2u);
+    for (u64 tick = 20; tick <= 26; ++tick) f.scene.addRemoteSample(1, tick, {});
     EXPECT_EQ(f.slot(1).remoteSampleCount, 8u);
-    EXPECT_EQ(f.slot(1).remoteSamples[0].tick, 13u);  // the ninth pushed out the first
+    // The ninth pushes out the second: the first is where the playback comes from.
+    EXPECT_EQ(std::tuple(f.slot(1).remoteSamples[0].tick, f.slot(1).remoteSamples[1].tick), std::tuple(11u, 20u));
+    EXPECT_EQ(f.scene.networkFigures().droppedSamples, 3u);
 }
 
 TEST(ServerEvents, CombatEventsStartAnimationsAndEffects) {
