@@ -23,6 +23,21 @@ std::u16string widenBytes(std::string_view text) {
     return wide;
 }
 
+// The session's figures, for the log at the end of an online run.
+std::string networkSummary(const net::DuelClient& client, const scene::FrameScene* scene) {
+    const net::DuelClientStatistics session = client.statistics();
+    const scene::NetworkFigures figures = scene != nullptr ? scene->networkFigures() : scene::NetworkFigures{};
+    const auto count = [](u64 value) { return static_cast<unsigned long long>(value); };
+    return formatText(
+        "Network: %llu snapshots at %.1f per second; %llu commands, round trip %.1f ms on average, %.1f ms at "
+        "the 99th percentile (%llu timed); corrections: %llu glides, %llu snaps, largest %.3f m; remote: held %llu "
+        "steps, %llu samples dropped, interpolation delay %.1f ms on average; %llu local actions confirmed",
+        count(session.snapshotsReceived), session.snapshotsPerSecond, count(session.commandsSent),
+        session.roundTripAverageMs, session.roundTripP99Ms, count(session.roundTrips), count(figures.glides),
+        count(figures.snaps), static_cast<f64>(figures.largestCorrectionMetres), count(figures.heldSteps),
+        count(figures.droppedSamples), figures.averageInterpolationDelayMs(), count(figures.confirmedLocalActions));
+}
+
 // The class as the duel protocol numbers it.
 u8 wireCharacterClass(CharacterClass characterClass) { return characterClass == CharacterClass::warrior ? 1 : 2; }
 
@@ -85,6 +100,9 @@ RunSummary BootCoordinator::run() {
     const render::RenderStatistics& stats = host.renderer.Statistics();
     if (host.options.contentSmoke && (!host.scene || stats.uploadedModels < 2 || stats.drawCalls == 0)) {
         throw std::runtime_error("Content smoke did not upload and draw the duel scene.");
+    }
+    if (host.duelClient) {
+        log.write(kLogInfo, networkSummary(*host.duelClient, host.scene.get()));
     }
     log.write(kLogInfo, widenBytes("Shutdown cleanly after " + std::to_string(stats.presentedFrames) +
                                    " rendered frames and " + std::to_string(host.fixedUpdates) + " fixed updates"));

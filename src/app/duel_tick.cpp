@@ -28,6 +28,13 @@ void sendIntent(NativeClient& host, net::DuelClient& client, const scene::Player
 void runDuelTick(NativeClient& host) {
     scene::FrameScene* scene = host.scene.get();
     net::DuelClient* client = host.duelClient.get();
+    if (client != nullptr && !client->isRunning() && !host.duelSessionEnded) {
+        // The game goes on showing the last state; the reason is said once.
+        host.duelSessionEnded = true;
+        if (host.log != nullptr) {
+            host.log->write(kLogWarn, "Duel session ended: " + client->lastError());
+        }
+    }
     if (client == nullptr || !client->isRunning() || scene == nullptr) {
         if (scene != nullptr) {
             scene->takeIntents(host.intentBuffer);

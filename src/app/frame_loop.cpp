@@ -84,7 +84,7 @@ void FrameLoop::runFrame() {
     if (host.trace) {
         host.trace->writeFrame({host.renderer.Statistics().presentedFrames,
                                 static_cast<f64>(host.fixedUpdates) * kFixedStepSeconds, steps, alpha},
-                               host.scene.get());
+                               host.scene.get(), host.duelClient.get());
     }
 
     if (host.options.smokeTest && host.renderer.Statistics().presentedFrames >= host.options.frames) {

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "base/json_text.h"
+#include "net/duel_client.h"
 #include "scene/frame_scene.h"
 
 namespace kestrune::app {
@@ -24,7 +25,8 @@ FrameTrace::FrameTrace(const std::filesystem::path& path) {
     line_.reserve(kLineReserveBytes);
 }
 
-void FrameTrace::writeFrame(const FrameRecord& record, const scene::FrameScene* scene) {
+void FrameTrace::writeFrame(const FrameRecord& record, const scene::FrameScene* scene,
+                            const net::DuelClient* client) {
     line_.clear();
     line_.push_back('{');
     appendJsonKey(line_, "frame", true);
@@ -37,6 +39,26 @@ void FrameTrace::writeFrame(const FrameRecord& record, const scene::FrameScene* 
     appendJsonNumber(line_, record.alpha);
     if (scene != nullptr) {
         scene->appendTrace(line_);
+    }
+    if (client != nullptr) {
+        const net::DuelClientStatistics stats = client->statistics();
+        appendJsonKey(line_, "session");
+        line_.push_back('{');
+        appendJsonKey(line_, "running", true);
+        appendJsonBool(line_, client->isRunning());
+        appendJsonKey(line_, "snapshots");
+        appendJsonInteger(line_, stats.snapshotsReceived);
+        appendJsonKey(line_, "snapshotsPerSecond");
+        appendJsonNumber(line_, stats.snapshotsPerSecond);
+        appendJsonKey(line_, "commands");
+        appendJsonInteger(line_, stats.commandsSent);
+        appendJsonKey(line_, "roundTrips");
+        appendJsonInteger(line_, stats.roundTrips);
+        appendJsonKey(line_, "roundTripAverageMs");
+        appendJsonNumber(line_, stats.roundTripAverageMs);
+        appendJsonKey(line_, "roundTripP99Ms");
+        appendJsonNumber(line_, stats.roundTripP99Ms);
+        line_.push_back('}');
     }
     line_.append("}\n");
     if (std::fwrite(line_.data(), 1, line_.size(), file_.get()) != line_.size()) {

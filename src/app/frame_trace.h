@@ -1,7 +1,8 @@
 #pragma once
 // The frame trace of --trace=: one JSON object per presented frame (JSON Lines), saying
 // what the player saw: frame number, simulated time, fixed steps and alpha of the frame,
-// then the scene's part (fighters, counters, the server's state when online). Lines are
+// then the scene's part (fighters, counters, the server's state when online) and the duel
+// session's figures (snapshots, commands and their round trips). Lines are
 // built in one reused string and written through the C stream's buffer, flushed when the
 // trace is closed at the end of the run, or when it is destroyed on the fatal path.
 
@@ -10,6 +11,10 @@
 
 #include "app/text_file.h"
 #include "base/types.h"
+
+namespace kestrune::net {
+class DuelClient;
+}
 
 namespace kestrune::scene {
 class FrameScene;
@@ -30,7 +35,8 @@ public:
     // error for a parent directory that cannot be made).
     explicit FrameTrace(const std::filesystem::path& path);
 
-    void writeFrame(const FrameRecord& record, const scene::FrameScene* scene);
+    // `client` adds the session's figures when online.
+    void writeFrame(const FrameRecord& record, const scene::FrameScene* scene, const net::DuelClient* client);
     // Throws std::runtime_error "Unable to write frame trace." when anything was lost.
     void close();
 

@@ -53,6 +53,9 @@ void DuelClient::connect(const std::string& host, u16 port, u8 characterClass, s
         combatEvents_.clear();
         commandResults_.clear();
         lastError_.clear();
+        sentCommands_.fill({});
+        roundTrips_.clear();
+        snapshotsReceived_ = firstSnapshotNs_ = lastSnapshotNs_ = commandsSent_ = 0;
     }
     checkConnectArguments(characterClass, characterName, gameTicket);
     try {
@@ -129,8 +132,13 @@ void DuelClient::receiveLoop() {
             switch (frame.type) {
             case kServerCommandResult: {
                 const CommandResult result = decodeCommandResult(frame.payload);
+                const u64 arrivedNs = steadyClockNs();
                 const std::lock_guard lock(stateMutex_);
                 commandResults_.push_back(result);
+                const SentCommand& sent = sentCommands_[result.commandSequence % kTimedCommands];
+                if (sent.commandSequence == result.commandSequence && sent.commandSequence != 0) {
+                    roundTrips_.record((arrivedNs - sent.sentNs) / 1000);
+                }
                 break;
             }
             case kServerSnapshot:
@@ -190,8 +198,13 @@ void DuelClient::stopWithError(const char* text) {
 }
 
 void DuelClient::storeSnapshot(DuelSnapshot snapshot) {
+    const u64 arrivedNs = steadyClockNs();
     const std::lock_guard lock(stateMutex_);
     latestSnapshot_ = std::move(snapshot);
+    if (snapshotsReceived_++ == 0) {
+        firstSnapshotNs_ = arrivedNs;
+    }
+    lastSnapshotNs_ = arrivedNs;
 }
 
 void DuelClient::appendCombatEvents(std::vector<CombatEvent> events) {
@@ -228,6 +241,22 @@ std::string DuelClient::lastError() const {
     return lastError_;
 }
 
+DuelClientStatistics DuelClient::statistics() const {
+    const std::lock_guard lock(stateMutex_);
+    DuelClientStatistics out;
+    out.snapshotsReceived = snapshotsReceived_;
+    if (snapshotsReceived_ > 1 && lastSnapshotNs_ > firstSnapshotNs_) {
+        out.snapshotsPerSecond =
+            static_cast<f64>(snapshotsReceived_ - 1) * 1e9 / static_cast<f64>(lastSnapshotNs_ - firstSnapshotNs_);
+    }
+    out.commandsSent = commandsSent_;
+    out.roundTrips = roundTrips_.count();
+    out.roundTripAverageMs = roundTrips_.meanMicroseconds() / 1000.0;
+    out.roundTripP99Ms = static_cast<f64>(roundTrips_.percentileMicroseconds(0.99)) / 1000.0;
+    out.roundTripMaxMs = static_cast<f64>(roundTrips_.maxMicroseconds()) / 1000.0;
+    return out;
+}
+
 bool DuelClient::sendMove(i16 a, i16 b) {
     return sendCommand(kCommandMove, 0, static_cast<u16>(a), static_cast<u16>(b), 0);
 }
@@ -248,6 +277,12 @@ bool DuelClient::sendCommand(u8 kind, u32 targetEntityId, u16 a, u16 b, u16 c) {
     try {
         const CommandNumbers numbers = takeCommandNumbers(commandCounter_, nextFrameSequence_);
         const auto payload = encodeCommand(numbers.commandSequence, kind, targetEntityId, a, b, c);
+        {
+            // Stamped before the send: the result may come back before the send call returns.
+            const std::lock_guard stateLock(stateMutex_);
+            sentCommands_[numbers.commandSequence % kTimedCommands] = {numbers.commandSequence, steadyClockNs()};
+            ++commandsSent_;
+        }
         sendFrame(socket_, sendBuffer_, kClientCommand, numbers.frameSequence, sessionId_, payload);
         lastSentCommandSequence_.store(numbers.commandSequence);
         return true;

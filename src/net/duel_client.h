@@ -11,6 +11,7 @@
 // teardown can join it. Errors after the join end the session (isRunning() turns false,
 // lastError() says why); they never leave as exceptions.
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <mutex>
@@ -20,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/microsecond_histogram.h"
 #include "base/types.h"
 #include "net/duel_records.h"
 #include "net/socket.h"
@@ -28,6 +30,23 @@ namespace kestrune::net {
 
 // Every blocking read of the handshake gives up after this long without data.
 inline constexpr u32 kHandshakeReceiveTimeoutMs = 5000;
+// Send times kept for matching results to their commands: results later than this many
+// commands are not timed.
+inline constexpr u32 kTimedCommands = 1024;
+// Round trips are counted in 0.1 ms buckets up to 2 s.
+inline constexpr u64 kRoundTripBucketMicroseconds = 100;
+inline constexpr std::size_t kRoundTripBuckets = 20000;
+
+// How the session has been doing, since the join.
+struct DuelClientStatistics {
+    u64 snapshotsReceived = 0;
+    f64 snapshotsPerSecond = 0.0;  // from the first snapshot received to the last
+    u64 commandsSent = 0;
+    u64 roundTrips = 0;  // commands whose result arrived, timed from their send
+    f64 roundTripAverageMs = 0.0;
+    f64 roundTripP99Ms = 0.0;
+    f64 roundTripMaxMs = 0.0;
+};
 
 class DuelClient {
 public:
@@ -56,6 +75,7 @@ public:
     std::vector<CombatEvent> takeCombatEvents();
     std::vector<CommandResult> takeCommandResults();
     std::string lastError() const;
+    DuelClientStatistics statistics() const;
 
     // Each returns true when the command was sent completely; false when no session is
     // running or the send failed (which ends the session).
@@ -84,6 +104,16 @@ private:
     std::vector<CombatEvent> combatEvents_;
     std::vector<CommandResult> commandResults_;
     std::string lastError_;
+    struct SentCommand {
+        u32 commandSequence = 0;
+        u64 sentNs = 0;
+    };
+    std::array<SentCommand, kTimedCommands> sentCommands_{};
+    MicrosecondHistogram roundTrips_{kRoundTripBucketMicroseconds, kRoundTripBuckets};
+    u64 snapshotsReceived_ = 0;
+    u64 firstSnapshotNs_ = 0;
+    u64 lastSnapshotNs_ = 0;
+    u64 commandsSent_ = 0;
     std::atomic<u32> localEntityId_{0};
     std::atomic<u16> tickRate_{0};
     std::atomic<u32> lastSentCommandSequence_{0};

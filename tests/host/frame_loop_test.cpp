@@ -90,7 +90,7 @@ TEST(FrameLoop, TraceLinePerPresentedFrameAndIntentsDroppedOffline) {
         f.clock->advanceSeconds(1.5 / 60.0);
         loop.runFrame();
         loop.runFrame();
-        f.host->trace->close();
+        f.host->trace->close();  // without a duel client: no session figures
         std::ifstream in(path);
         std::string first;
         std::string second;
