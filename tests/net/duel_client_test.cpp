@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -395,6 +396,49 @@ TEST(DuelClient, CommandsAreNumberedAndCarryTheirFields) {
                             {3, kCommandBasicAttack, 8, 0, 0, 1},
                             {4, kCommandUseSkill, 8, 0, 0, kSkillWarrior2},
                         }));
+}
+
+TEST(DuelClient, ASendThePeerDoesNotTakeFailsAndEndsTheSessionWithItsError) {
+    // The peer reads nothing until the client gives up and sends nothing at all, so the receive
+    // thread stays in a recv that nothing answers: only the sender can notice, and the session
+    // must end through it. The commands fill the peer's receive buffer and then the client's
+    // send buffer, far below this bound.
+    constexpr u32 kCommandsBeyondTheBuffers = 1u << 22;
+    std::atomic<bool> clientGaveUp{false};
+    u32 received = 0;
+    std::string peerEnd;
+    TestPeer peer([&](PeerConnection& c) {
+        c.handshake();
+        if (!eventually([&] { return clientGaveUp.load(); })) {
+            // A client that waits forever is freed by the reset of a close with unread data.
+            c.close();
+            return;
+        }
+        try {
+            for (;;) {
+                c.expectCommand();
+                ++received;
+            }
+        } catch (const std::runtime_error& error) {
+            peerEnd = error.what();
+        }
+    });
+    DuelClient client;
+    client.connect(kHost, peer.port(), kWarrior, kName, "");
+    u32 sent = 0;
+    while (sent < kCommandsBeyondTheBuffers && client.sendStop()) {
+        ++sent;
+    }
+    clientGaveUp.store(true);
+    EXPECT_FALSE(client.isRunning()) << "the failed send ended the session";
+    EXPECT_EQ(client.lastError(), test::sendTimeoutText());
+    EXPECT_EQ(client.lastSentCommandSequence(), sent) << "the failed command is not counted as sent";
+    EXPECT_FALSE(client.sendStop());
+    client.teardown();
+    EXPECT_EQ(peer.finish(), "");
+    EXPECT_GT(sent, 0u);
+    EXPECT_EQ(received, sent) << "every command reported as sent arrived whole";
+    EXPECT_EQ(peerEnd, "duel server closed the connection");
 }
 
 TEST(DuelClient, ReconnectStartsFromAClearState) {
