@@ -399,10 +399,10 @@ TEST(DuelClient, CommandsAreNumberedAndCarryTheirFields) {
 }
 
 TEST(DuelClient, ASendThePeerDoesNotTakeFailsAndEndsTheSessionWithItsError) {
-    // The peer reads nothing until the client gives up and sends nothing at all, so the receive
-    // thread stays in a recv that nothing answers: only the sender can notice, and the session
-    // must end through it. The commands fill the peer's receive buffer and then the client's
-    // send buffer, far below this bound.
+    // After the handshake the peer neither reads nor sends until the client gives up, so the
+    // receive thread stays in a recv that nothing answers: only the sender can notice, and the
+    // session must end through it. The commands fill the peer's receive buffer and then the
+    // client's send buffer, far below this bound.
     constexpr u32 kCommandsBeyondTheBuffers = 1u << 22;
     std::atomic<bool> clientGaveUp{false};
     u32 received = 0;
@@ -410,7 +410,8 @@ TEST(DuelClient, ASendThePeerDoesNotTakeFailsAndEndsTheSessionWithItsError) {
     TestPeer peer([&](PeerConnection& c) {
         c.handshake();
         if (!eventually([&] { return clientGaveUp.load(); })) {
-            // A client that waits forever is freed by the reset of a close with unread data.
+            // Only for a client that would wait forever: a close with unread data resets the
+            // connection, which ends its send.
             c.close();
             return;
         }
