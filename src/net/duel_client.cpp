@@ -73,6 +73,7 @@ void DuelClient::join(const std::string& host, u16 port, u8 characterClass, std:
     socket_ = connectTcp(host, port);
     setNoDelay(socket_);
     setReceiveTimeout(socket_, kHandshakeReceiveTimeoutMs);
+    setSendTimeout(socket_, kSendTimeoutMs);
 
     sendFrame(socket_, sendBuffer_, kClientHello, nextFrameSequence_++, 0, encodeHello(gameTicket, steadyClockNs()));
 

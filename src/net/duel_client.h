@@ -3,7 +3,8 @@
 // connects and joins synchronously on the calling thread, then a receive thread checks and
 // decodes every server frame into a snapshot slot (newest wins) and two queues. The owning
 // thread drains them with the take operations and sends commands; nothing it calls blocks
-// on the network except connect() and a send.
+// on the network except connect() and a send, which fails once the send buffer has had no
+// room for kSendTimeoutMs.
 //
 // Threads: connect, teardown, the senders and the take operations belong to the owning
 // thread. stateMutex_ guards the slot, the queues and lastError_; lifecycleMutex_
@@ -30,6 +31,10 @@ namespace kestrune::net {
 
 // Every blocking read of the handshake gives up after this long without data.
 inline constexpr u32 kHandshakeReceiveTimeoutMs = 5000;
+// A send waits only while the send buffer is full, that is when the server has taken none of
+// many commands and has stopped reading. One that finds no room for this long fails and ends
+// the session rather than hold the main thread until the connection drops.
+inline constexpr u32 kSendTimeoutMs = 1000;
 // Send times kept for matching results to their commands: results later than this many
 // commands are not timed.
 inline constexpr u32 kTimedCommands = 1024;

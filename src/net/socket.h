@@ -67,6 +67,8 @@ Socket connectTcp(const std::string& host, u16 port);
 
 void setNoDelay(Socket& socket);                      // TCP_NODELAY on
 void setReceiveTimeout(Socket& socket, u32 timeoutMs);  // SO_RCVTIMEO; 0 waits forever
+void setSendTimeout(Socket& socket, u32 timeoutMs);     // SO_SNDTIMEO; 0 waits forever
+void setSendTimeout(Socket& socket, u32 timeoutMs);     // SO_SNDTIMEO; 0 waits forever
 
 // One send()/recv() call each. Return the byte count, or -1 on failure with the reason
 // in lastSocketError(); receiveSome() returns 0 when the peer closed the connection.

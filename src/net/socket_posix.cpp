@@ -31,6 +31,16 @@ Socket adopt(int descriptor) noexcept {
     return xsiResult == 0 ? buffer : "unknown error";
 }
 
+// SO_RCVTIMEO and SO_SNDTIMEO take a timeval; a zero one waits forever.
+void setTimeout(Socket& socket, int option, u32 timeoutMs, const char* operation) {
+    timeval timeout{};
+    timeout.tv_sec = static_cast<time_t>(timeoutMs / 1000);
+    timeout.tv_usec = static_cast<suseconds_t>((timeoutMs % 1000) * 1000);
+    if (setsockopt(fd(socket), SOL_SOCKET, option, &timeout, sizeof(timeout)) != 0) {
+        throw std::runtime_error(socketErrorText(operation));
+    }
+}
+
 struct FreeAddressList {
     void operator()(addrinfo* list) const noexcept { freeaddrinfo(list); }
 };
@@ -91,12 +101,11 @@ void setNoDelay(Socket& socket) {
 }
 
 void setReceiveTimeout(Socket& socket, u32 timeoutMs) {
-    timeval timeout{};
-    timeout.tv_sec = static_cast<time_t>(timeoutMs / 1000);
-    timeout.tv_usec = static_cast<suseconds_t>((timeoutMs % 1000) * 1000);
-    if (setsockopt(fd(socket), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout)) != 0) {
-        throw std::runtime_error(socketErrorText("setsockopt(SO_RCVTIMEO)"));
-    }
+    setTimeout(socket, SO_RCVTIMEO, timeoutMs, "setsockopt(SO_RCVTIMEO)");
+}
+
+void setSendTimeout(Socket& socket, u32 timeoutMs) {
+    setTimeout(socket, SO_SNDTIMEO, timeoutMs, "setsockopt(SO_SNDTIMEO)");
 }
 
 i64 sendSome(Socket& socket, const std::byte* bytes, std::size_t countBytes) noexcept {

@@ -23,6 +23,15 @@ int clampLength(std::size_t countBytes) noexcept {
     return static_cast<int>(std::min<std::size_t>(countBytes, INT_MAX));
 }
 
+// SO_RCVTIMEO and SO_SNDTIMEO take milliseconds as a DWORD; 0 waits forever.
+void setTimeout(Socket& socket, int option, u32 timeoutMs, const char* operation) {
+    const DWORD timeout = timeoutMs;
+    if (setsockopt(handle(socket), SOL_SOCKET, option, reinterpret_cast<const char*>(&timeout), sizeof(timeout)) ==
+        SOCKET_ERROR) {
+        throw std::runtime_error(socketErrorText(operation));
+    }
+}
+
 struct FreeAddressList {
     void operator()(addrinfo* list) const noexcept { freeaddrinfo(list); }
 };
@@ -88,11 +97,11 @@ void setNoDelay(Socket& socket) {
 }
 
 void setReceiveTimeout(Socket& socket, u32 timeoutMs) {
-    const DWORD timeout = timeoutMs;
-    if (setsockopt(handle(socket), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
-                   sizeof(timeout)) == SOCKET_ERROR) {
-        throw std::runtime_error(socketErrorText("setsockopt(SO_RCVTIMEO)"));
-    }
+    setTimeout(socket, SO_RCVTIMEO, timeoutMs, "setsockopt(SO_RCVTIMEO)");
+}
+
+void setSendTimeout(Socket& socket, u32 timeoutMs) {
+    setTimeout(socket, SO_SNDTIMEO, timeoutMs, "setsockopt(SO_SNDTIMEO)");
 }
 
 i64 sendSome(Socket& socket, const std::byte* bytes, std::size_t countBytes) noexcept {

@@ -35,12 +35,18 @@ struct Arena {
             duel.step();
         }
     }
-    // Walks the warrior `ticks` ticks towards +x and stops it.
-    void closeIn(u32 ticks) {
-        EXPECT_EQ(warrior(net::kCommandMove, 1000, 0), kAccepted);
+    // Moves one fighter `ticks` ticks along x with speed factor |a| and stops it.
+    void walk(u8 characterClass, i32 a, u32 ticks) {
+        const auto order = [&](u8 kind, i32 x) {
+            return characterClass == kWarrior ? warrior(kind, x) : templar(kind, x);
+        };
+        EXPECT_EQ(order(net::kCommandMove, a), kAccepted);
         steps(ticks);
-        EXPECT_EQ(warrior(net::kCommandStop), kAccepted);
+        EXPECT_EQ(order(net::kCommandStop, 0), kAccepted);
     }
+    // Walks the warrior `ticks` ticks towards +x and stops it.
+    void closeIn(u32 ticks) { walk(kWarrior, 1000, ticks); }
+    f64 distanceMm() const { return duel.fighter(kTemplar).xMm - duel.fighter(kWarrior).xMm; }
     std::vector<net::CombatEvent> takeEvents() {
         std::vector<net::CombatEvent> out(duel.events().begin(), duel.events().end());
         duel.clearEvents();
@@ -169,6 +175,74 @@ TEST(DuelRules, HitsLandWithTheirDamageOnlyWhileTheTargetIsInReach) {
             EXPECT_NE(events[1].eventId, events[0].eventId);
             EXPECT_EQ(events[1].sourceEntityId, kWarriorId);
             EXPECT_EQ(events[1].targetEntityId, kTemplarId);
+        }
+    }
+}
+
+TEST(DuelRules, ACooldownRefusesOnItsLastTickAndAcceptsOnTheNext) {
+    const struct { const char* name; u8 kind; u16 c; u32 cooldownTicks; } cases[] = {
+        {"basic attack, 0.4 s", net::kCommandBasicAttack, 1, 12},
+        {"skill 1, 4 s", net::kCommandUseSkill, net::kSkillWarrior1, 120},
+        {"skill 2, 6 s", net::kCommandUseSkill, net::kSkillWarrior2, 180},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Arena arena;
+        arena.closeIn(5);
+        ASSERT_EQ(arena.warrior(c.kind, 0, 0, c.c), kAccepted);
+        arena.steps(c.cooldownTicks - 1);
+        EXPECT_EQ(arena.warrior(c.kind, 0, 0, c.c), kOnCooldown) << "on the last tick of the cooldown";
+        arena.steps(1);
+        EXPECT_EQ(arena.warrior(c.kind, 0, 0, c.c), kAccepted) << "on the tick after it";
+    }
+}
+
+// Both fighters running close 300 mm a tick (155 + 145), so two ticks from the 4 m start leave
+// them exactly 3.4 m apart; the templar walking off at factor 342 (50 mm a tick) for 20 ticks
+// leaves them 5 m apart. Factor 7 moves either fighter 1 mm a tick.
+TEST(DuelRules, ReachHoldsToTheMillimetreWhenTheCommandArrivesAndAtTheHit) {
+    const struct Action {
+        const char* name;
+        u8 kind;
+        u16 c;
+        u32 reachMm;
+        u32 hitTicks;
+        i32 damage;
+    } actions[] = {
+        {"basic attack", net::kCommandBasicAttack, 1, 3400, 9, kBasicAttackDamage},
+        {"skill 1", net::kCommandUseSkill, net::kSkillWarrior1, 3400, 9, kSkill1Damage},
+        {"skill 2", net::kCommandUseSkill, net::kSkillWarrior2, 5000, 26, kSkill2Damage},
+    };
+    const struct {
+        const char* name;
+        u32 beyondAtCommandMm;  // the warrior backs off before the command
+        u32 beyondAtHitMm;      // the templar steps off during the wind-up
+        u16 result;
+        bool lands;
+    } distances[] = {
+        {"exactly at the reach", 0, 0, kAccepted, true},
+        {"a millimetre beyond when the command arrives", 1, 0, kOutOfRange, false},
+        {"a millimetre beyond at the hit", 0, 1, kAccepted, false},
+    };
+    for (const Action& action : actions) {
+        for (const auto& d : distances) {
+            SCOPED_TRACE(std::string(action.name) + ", " + d.name);
+            Arena arena;
+            if (action.reachMm == 3400) {
+                arena.walk(kWarrior, 1000, 2);
+                arena.walk(kTemplar, -1000, 2);
+            } else {
+                arena.walk(kTemplar, 342, 20);
+            }
+            arena.walk(kWarrior, -7, d.beyondAtCommandMm);
+            ASSERT_EQ(arena.distanceMm(), action.reachMm + d.beyondAtCommandMm);
+            ASSERT_EQ(arena.warrior(action.kind, 0, 0, action.c), d.result);
+            arena.walk(kTemplar, 7, d.beyondAtHitMm);  // a tick per millimetre
+            ASSERT_EQ(arena.distanceMm(), action.reachMm + d.beyondAtCommandMm + d.beyondAtHitMm);
+            arena.steps(action.hitTicks - d.beyondAtHitMm);  // the rest of the wind-up
+            EXPECT_EQ(arena.duel.fighter(kTemplar).health, kMaxHealth - (d.lands ? action.damage : 0));
+            const std::size_t events = d.result == kAccepted ? (d.lands ? 3 : 1) : 0;
+            EXPECT_EQ(arena.takeEvents().size(), events);
         }
     }
 }

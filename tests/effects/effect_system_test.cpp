@@ -211,6 +211,7 @@ TEST(EffectSystem, RecognisesRepeatsByEventSkillSourceAttachedTargetAndStage) {
         {"kind 2 then kind 3 of 1001", 1001, 2, 3, same, kDuplicate},
         {"kind 3 then kind 2 of 1001", 1001, 3, 2, same, kDuplicate},
         {"action start then hit", 1001, 1, 2, same, kSpawned},
+        {"action start then hit, both anchored to the source", 1002, 1, 2, same, kSpawned},
         {"another event id", 1002, 1, 1, [](Request& r) { r.eventId = 6; }, kSpawned},
         {"another skill", 1002, 1, 1, [](Request& r) { r.skill = 1001; }, kSpawned},
         {"another source", 1001, 1, 1, [](Request& r) { r.sourceEntityId = 12; }, kSpawned},

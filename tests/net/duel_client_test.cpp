@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -395,6 +396,50 @@ TEST(DuelClient, CommandsAreNumberedAndCarryTheirFields) {
                             {3, kCommandBasicAttack, 8, 0, 0, 1},
                             {4, kCommandUseSkill, 8, 0, 0, kSkillWarrior2},
                         }));
+}
+
+TEST(DuelClient, ASendThePeerDoesNotTakeFailsAndEndsTheSessionWithItsError) {
+    // After the handshake the peer neither reads nor sends until the client gives up, so the
+    // receive thread stays in a recv that nothing answers: only the sender can notice, and the
+    // session must end through it. The commands fill the peer's receive buffer and then the
+    // client's send buffer, far below this bound.
+    constexpr u32 kCommandsBeyondTheBuffers = 1u << 22;
+    std::atomic<bool> clientGaveUp{false};
+    u32 received = 0;
+    std::string peerEnd;
+    TestPeer peer([&](PeerConnection& c) {
+        c.handshake();
+        if (!eventually([&] { return clientGaveUp.load(); })) {
+            // Only for a client that would wait forever: a close with unread data resets the
+            // connection, which ends its send.
+            c.close();
+            return;
+        }
+        try {
+            for (;;) {
+                c.expectCommand();
+                ++received;
+            }
+        } catch (const std::runtime_error& error) {
+            peerEnd = error.what();
+        }
+    });
+    DuelClient client;
+    client.connect(kHost, peer.port(), kWarrior, kName, "");
+    u32 sent = 0;
+    while (sent < kCommandsBeyondTheBuffers && client.sendStop()) {
+        ++sent;
+    }
+    clientGaveUp.store(true);
+    EXPECT_FALSE(client.isRunning()) << "the failed send ended the session";
+    EXPECT_EQ(client.lastError(), test::sendTimeoutText());
+    EXPECT_EQ(client.lastSentCommandSequence(), sent) << "the failed command is not counted as sent";
+    EXPECT_FALSE(client.sendStop());
+    client.teardown();
+    EXPECT_EQ(peer.finish(), "");
+    EXPECT_GT(sent, 0u);
+    EXPECT_EQ(received, sent) << "every command reported as sent arrived whole";
+    EXPECT_EQ(peerEnd, "duel server closed the connection");
 }
 
 TEST(DuelClient, ReconnectStartsFromAClearState) {

@@ -92,6 +92,7 @@ bool eventually(const std::function<bool()>& condition);
 
 // Texts that name the platform's error codes.
 std::string receiveTimeoutText();
+std::string sendTimeoutText();
 std::string connectRefusedText();
 
 }  // namespace kestrune::net::test
