@@ -1,9 +1,11 @@
 #include "app/command_line.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <string_view>
 
 #include "app/text_conversion.h"
+#include "base/input_state.h"
 #include "base/utf16.h"
 
 namespace kestrune::app {
@@ -73,6 +75,59 @@ void parseServer(std::u16string_view value, LaunchOptions& options) {
     options.serverPort = static_cast<u16>(port);
 }
 
+// "FRAME:KEY" taps KEY (down at FRAME, up at the next), "FRAME:+KEY" holds it down and
+// "FRAME:-KEY" lets it go; KEY is a letter, a digit, space, shift, tab or escape. The list
+// is kept in frame order; events of one frame stay in the order they were written.
+std::vector<ScriptedKey> parseKeyScript(std::u16string_view value) {
+    constexpr const char* kMessage = "--keys must be a comma-separated list of FRAME:KEY, FRAME:+KEY or FRAME:-KEY.";
+    std::vector<ScriptedKey> script;
+    while (true) {
+        const std::size_t comma = value.find(u',');
+        const std::u16string_view item = value.substr(0, comma);
+        const std::size_t colon = item.find(u':');
+        if (colon == std::u16string_view::npos) {
+            fail(kMessage);
+        }
+        const std::optional<u64> frame = parseDecimal(item.substr(0, colon), kMaximumU32 - 1);
+        std::u16string_view name = item.substr(colon + 1);
+        const char16_t mode = name.empty() ? u'\0' : name.front();
+        if (mode == u'+' || mode == u'-') {
+            name.remove_prefix(1);
+        }
+        u32 key = 0;
+        if (name.size() == 1 && ((name[0] >= u'A' && name[0] <= u'Z') || (name[0] >= u'0' && name[0] <= u'9'))) {
+            key = name[0];
+        } else if (name.size() == 1 && name[0] >= u'a' && name[0] <= u'z') {
+            key = name[0] - u'a' + u'A';
+        } else if (name == u"space") {
+            key = kVirtualKeySpace;
+        } else if (name == u"shift") {
+            key = kVirtualKeyShift;
+        } else if (name == u"tab") {
+            key = kVirtualKeyTab;
+        } else if (name == u"escape") {
+            key = kVirtualKeyEscape;
+        }
+        if (!frame || *frame == 0 || key == 0) {
+            fail(kMessage);
+        }
+        const u32 at = static_cast<u32>(*frame);
+        if (mode != u'-') {
+            script.push_back({at, key, true});
+        }
+        if (mode != u'+') {
+            script.push_back({mode == u'-' ? at : at + 1, key, false});
+        }
+        if (comma == std::u16string_view::npos) {
+            break;
+        }
+        value.remove_prefix(comma + 1);
+    }
+    std::stable_sort(script.begin(), script.end(),
+                     [](const ScriptedKey& a, const ScriptedKey& b) { return a.frame < b.frame; });
+    return script;
+}
+
 std::optional<std::u16string_view> valueOf(std::u16string_view argument, std::u16string_view prefix) {
     if (!argument.starts_with(prefix)) {
         return std::nullopt;
@@ -131,6 +186,8 @@ ParsedCommandLine parseCommandLine(std::span<const std::u16string> arguments) {
             options.reportPath = pathFromUtf16(*report);
         } else if (const auto log = valueOf(argument, u"--log=")) {
             options.logPath = pathFromUtf16(*log);
+        } else if (const auto keys = valueOf(argument, u"--keys=")) {
+            options.keyScript = parseKeyScript(*keys);
         } else if (const auto trace = valueOf(argument, u"--trace=")) {
             options.tracePath = pathFromUtf16(*trace);
         } else if (const auto screenshot = valueOf(argument, u"--screenshot=")) {

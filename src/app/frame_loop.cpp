@@ -9,6 +9,20 @@ namespace kestrune::app {
 
 bool screenshotDue(u64 presentedFrames, u32 frameBudget) noexcept { return presentedFrames + 1 >= frameBudget; }
 
+// Keys of --keys= reach the input state as the window's would, after this frame's messages.
+void playScriptedKeys(NativeClient& host) {
+    const std::vector<ScriptedKey>& script = host.options.keyScript;
+    const u64 frame = host.variableUpdates + 1;
+    while (host.nextScriptedKey < script.size() && script[host.nextScriptedKey].frame <= frame) {
+        const ScriptedKey& key = script[host.nextScriptedKey++];
+        if (key.down) {
+            host.input.keyPressed(key.virtualKey, false);
+        } else {
+            host.input.keyReleased(key.virtualKey);
+        }
+    }
+}
+
 void FrameLoop::run() {
     while (!host_.quitRequested) {
         runFrame();
@@ -21,6 +35,7 @@ void FrameLoop::runFrame() {
     if (!host.windowHost->pumpMessages(host)) {
         return;  // the quit message ends the loop before anything else happens this frame
     }
+    playScriptedKeys(host);
     // The window procedure only records a new size; it is applied here, between frames.
     if (host.rendererReady && host.resizePending && host.pendingWidth != 0 && host.pendingHeight != 0) {
         host.renderer.Resize(host.pendingWidth, host.pendingHeight);

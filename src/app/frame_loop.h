@@ -31,4 +31,7 @@ private:
 // number `frames` (or any later one, if that frame was missed).
 bool screenshotDue(u64 presentedFrames, u32 frameBudget) noexcept;
 
+// Applies the --keys= events due at the coming frame (frames counted by variable updates).
+void playScriptedKeys(NativeClient& host);
+
 }  // namespace kestrune::app

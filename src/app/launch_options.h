@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <vector>
 #include <string>
 
 #include "base/types.h"
@@ -11,6 +12,15 @@
 namespace kestrune::app {
 
 enum class CharacterClass : u8 { warrior = 0, templar = 1 };
+
+// A key that goes down or up at the start of a given frame (1 is the first), as if typed.
+struct ScriptedKey {
+    u32 frame = 0;
+    u32 virtualKey = 0;
+    bool down = false;
+
+    friend bool operator==(const ScriptedKey&, const ScriptedKey&) = default;
+};
 
 struct LaunchOptions {
     bool smokeTest = false;
@@ -32,6 +42,7 @@ struct LaunchOptions {
     CharacterClass characterClass = CharacterClass::warrior;
     std::optional<u32> fixedFps;  // empty: frames advance by the measured time
     std::filesystem::path tracePath;
+    std::vector<ScriptedKey> keyScript;  // from --keys=, in frame order
 
     friend bool operator==(const LaunchOptions&, const LaunchOptions&) = default;
 };

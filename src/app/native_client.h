@@ -59,6 +59,7 @@ public:
     std::unique_ptr<net::DuelClient> duelClient;  // only with --server=
     std::unordered_set<u32> pendingMoves;
     bool duelSessionEnded = false;  // said once in the log
+    std::size_t nextScriptedKey = 0;  // into options.keyScript
     std::vector<scene::PlayerIntent> intentBuffer;  // the duel tick's, reused every frame
     std::unique_ptr<FrameTrace> trace;  // only with --trace=
 

@@ -56,6 +56,15 @@ TEST(CommandLine, EachFormSetsItsFieldsAndLaterOccurrencesWin) {
         {"class", {u"--class=templar"}, [](LaunchOptions& o) { o.characterClass = CharacterClass::templar; }},
         {"later class wins", {u"--class=templar", u"--class=warrior"}, [](LaunchOptions&) {}},
         {"later frames win", {u"--frames=3", u"--frames=5"}, [](LaunchOptions& o) { o.frames = 5; }},
+        {"fixed rate, trace and scripted keys in frame order, taps released a frame later",
+         {u"--fixed-fps=1000", u"--trace=t.jsonl", u"--keys=5:+w,9:-W,12:2,3:space,4:escape,4:+shift,4:-tab"},
+         [](LaunchOptions& o) {
+             o.fixedFps = 1000;
+             o.tracePath = "t.jsonl";
+             o.keyScript = {{3, 0x20, true}, {4, 0x20, false}, {4, 0x1B, true}, {4, 0x10, true}, {4, 0x09, false},
+                            {5, 'W', true}, {5, 0x1B, false}, {9, 'W', false}, {12, '2', true}, {13, '2', false}};
+         }},
+        {"slowest fixed rate", {u"--fixed-fps=1"}, [](LaunchOptions& o) { o.fixedFps = 1; }},
         // the pipe handle is kept aside; ticket and name come only from the pipe
         {"pipe handle", {u"--server=h:1", u"--session-pipe=0008"}, [](LaunchOptions& o) { o.serverHost = "h"; o.serverPort = 1; }, 8},
         {"largest pipe handle", {u"--session-pipe=18446744073709551615", u"--server=h:1"},
@@ -79,6 +88,7 @@ TEST(CommandLine, RejectsWithTheMessageOfTheFirstBrokenRule) {
     const std::string hostPort = "--server must use host:port.";
     const std::string portRange = "Server port must be between 1 and 65535.";
     const std::string classes = "--class must be warrior or templar.";
+    const std::string keys = "--keys must be a comma-separated list of FRAME:KEY, FRAME:+KEY or FRAME:-KEY.";
     const struct {
         std::vector<std::u16string> arguments;
         std::string message;
@@ -116,6 +126,17 @@ TEST(CommandLine, RejectsWithTheMessageOfTheFirstBrokenRule) {
         {{u"--session-pipe=5", u"--session-pipe=junk"}, "--session-pipe can only be supplied once."},
         {{u"--session-pipe=5"}, "--session-pipe requires --server."},
         {{u"--session-pipe=5", u"--height=1"}, dimensions},
+        {{u"--fixed-fps=0"}, "--fixed-fps must be between 1 and 1000."},
+        {{u"--fixed-fps=1001"}, "--fixed-fps must be between 1 and 1000."},
+        {{u"--fixed-fps=sixty"}, number + "--fixed-fps"},
+        {{u"--keys="}, keys},
+        {{u"--keys=0:W"}, keys},
+        {{u"--keys=4294967295:W"}, keys},
+        {{u"--keys=5:WW"}, keys},
+        {{u"--keys=5"}, keys},
+        {{u"--keys=5:+"}, keys},
+        {{u"--keys=5:w,"}, keys},
+        {{u"--keys=5:@"}, keys},
         {{u"--class=Warrior"}, classes},
         {{u"--class="}, classes},
         {{u"--class=warrior "}, classes},

@@ -186,6 +186,22 @@ TEST(FrameLoop, InputOfOneFrameIsClearedAtTheNextWhileHeldKeysPersist) {
     EXPECT_EQ(f.host->input.mouseDeltaX, 0);
 }
 
+// Scripted keys arrive at the start of their frame, after the window's own messages.
+TEST(FrameLoop, ScriptedKeysGoDownAndUpAtTheirFrames) {
+    LaunchOptions options;
+    options.keyScript = {{2, 'W', true}, {2, '2', true}, {3, '2', false}, {4, 'W', false}};
+    SceneHost f(options);
+    FrameLoop loop(*f.host);
+    std::string seen;
+    for (int frame = 1; frame <= 5; ++frame) {
+        loop.runFrame();
+        const InputState& input = f.host->input;
+        seen += std::string(input.keyDown['W'] ? "W" : "-") + (input.pressed['2'] ? "2" : "-") +
+                (input.released['W'] ? "w" : "-") + " ";
+    }
+    EXPECT_EQ(seen, "--- W2- W-- --w --- ");
+}
+
 TEST(FrameLoop, PendingResizeIsAppliedOnceTheRendererIsReady) {
     const struct {
         const char* name;
