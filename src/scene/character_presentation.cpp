@@ -155,6 +155,7 @@ void ContentScene::fixedUpdate(f64 stepSeconds, const InputState& input) {
         useSkill(kActionSkill1);
     }
     moveControlled(stepSeconds, input);
+    rememberPrediction(slots_[controlledSlot_]);
     for (u32 index = 0; index < 2; ++index) {
         advanceSlot(index, stepSeconds);
     }

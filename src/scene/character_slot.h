@@ -26,6 +26,8 @@ inline constexpr u8 kActionJump = 5;
 
 inline constexpr u32 kComboSteps = 4;
 inline constexpr u32 kMaxRemoteSamples = 8;
+// Positions the local fighter was predicted at, one per fixed step: about a second.
+inline constexpr u32 kPredictionHistorySteps = 64;
 
 struct AnimationPlayer {
     const content::AnimationClip* clip = nullptr;  // null before the first clip plays
@@ -81,6 +83,11 @@ struct CharacterSlot {
     u8 action = kActionNone;
     bool hitResolved = false;
     u32 comboCounter = 0;  // the next basic attack's step, 0 to 3
+
+    // The local fighter's own recent path, newest at predictedNext - 1 (a ring).
+    std::array<Vec3, kPredictionHistorySteps> predictedPositions{};
+    u32 predictedCount = 0;
+    u32 predictedNext = 0;
 
     // The server's last word on this fighter.
     u32 lastCommandSequence = 0;

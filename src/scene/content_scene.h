@@ -69,6 +69,9 @@ inline constexpr std::string_view kBeamTexture = "textures/wrslugger02.png";
 // ---- Server ----
 inline constexpr u16 kDefaultTickRate = 30;
 inline constexpr f32 kSnapDistanceMetres = 1.5f;
+// A server position this close to one the local fighter was predicted at a moment ago is
+// the prediction seen late (the server moves it a round trip behind), not a disagreement.
+inline constexpr f32 kPredictionMatchMetres = 0.02f;
 inline constexpr u16 kLockedStateFlag = 2;
 // The remote fighter is played this far behind the newest sample when it arrives, so that
 // until the next one the playback still has a sample ahead and a snapshot that comes a
@@ -182,6 +185,8 @@ private:
     void startServerAction(u32 slotIndex, u16 skill, i32 value);
     bool smokeSkillReady() const noexcept;
     void noteCorrection(u64& counter, f32 squaredMetres);
+    void rememberPrediction(CharacterSlot& slot) noexcept;
+    bool wasPredictedAt(const CharacterSlot& slot, Vec3 position) const noexcept;
     void resolveOfflineHit(u32 attackerIndex);
     void restartRound();
     f64 hitTimeSeconds(const CharacterSlot& slot) const noexcept;

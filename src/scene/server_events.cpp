@@ -75,6 +75,8 @@ void ContentScene::applySnapshot(const net::DuelSnapshot& snapshot, u32 localEnt
             addRemoteSample(slotIndex, snapshot.tick, server);
         } else if (slot.snapshotSeen && player.lastCommandSequence < lastSentCommandSequence) {
             // The server has not seen the newest command yet: its position is older than ours.
+        } else if (slot.snapshotSeen && wasPredictedAt(slot, server)) {
+            // Where the prediction was a moment ago: the server agrees, a round trip late.
         } else if (slot.snapshotSeen &&
                    squaredDistance(server, slot.position) < kSnapDistanceMetres * kSnapDistanceMetres) {
             // Keep drawing the fighter where it was and let the offset decay toward the server.
@@ -82,17 +84,36 @@ void ContentScene::applySnapshot(const net::DuelSnapshot& snapshot, u32 localEnt
             noteCorrection(figures_.glides, squaredDistance(server, slot.position));
             slot.position = slot.previousPosition = server;
             slot.correctionOffset = slot.previousCorrectionOffset = visible - server;
+            slot.predictedCount = 0;
         } else {
             if (slot.snapshotSeen) {
                 noteCorrection(figures_.snaps, squaredDistance(server, slot.position));
             }
             slot.position = slot.previousPosition = server;
             slot.correctionOffset = slot.previousCorrectionOffset = {};
+            slot.predictedCount = 0;
             slot.lastDrawnPosition = server;
             slot.lastDrawnValid = true;
         }
         slot.snapshotSeen = true;
     }
+}
+
+void ContentScene::rememberPrediction(CharacterSlot& slot) noexcept {
+    slot.predictedPositions[slot.predictedNext] = slot.position;
+    slot.predictedNext = (slot.predictedNext + 1) % kPredictionHistorySteps;
+    slot.predictedCount = std::min(slot.predictedCount + 1, kPredictionHistorySteps);
+}
+
+bool ContentScene::wasPredictedAt(const CharacterSlot& slot, Vec3 position) const noexcept {
+    constexpr f32 kMatchSquared = kPredictionMatchMetres * kPredictionMatchMetres;
+    for (u32 i = 0; i < slot.predictedCount; ++i) {
+        const u32 index = (slot.predictedNext + kPredictionHistorySteps - 1 - i) % kPredictionHistorySteps;
+        if (squaredDistance(slot.predictedPositions[index], position) <= kMatchSquared) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // ---- Section: Remote fighter ----

@@ -115,6 +115,21 @@ TEST(ServerEvents, SmallCorrectionsGlideAndLargeOnesSnap) {
 
 // The remote fighter plays two ticks behind its newest sample, holds when the samples run
 // out, and catches up at up to twice its pace after a gap.
+// The server moves the local fighter a round trip after the prediction did: a position on
+// the predicted path is no disagreement; one off it is.
+TEST(ServerEvents, ServerPositionOnTheRecentPredictedPathIsNoCorrection) {
+    OnlineFixture f;
+    f.steps(10, testing::keys({'D'}));
+    const Vec3 predicted = f.slot(0).position;
+    const i32 fourStepsAgoMm = static_cast<i32>(std::lround((predicted.x - 4 * 0.0775f) * 1000.0f));
+    f.scene.applySnapshot(snapshot(11, {player(kLocal, 1, fourStepsAgoMm, 0)}), kLocal, 5, kTickRate);
+    EXPECT_EQ(f.slot(0).position, predicted);
+    EXPECT_EQ(f.scene.networkFigures().glides, 0u);
+    f.scene.applySnapshot(snapshot(12, {player(kLocal, 1, fourStepsAgoMm + 30, 0)}), kLocal, 5, kTickRate);
+    EXPECT_NEAR(f.slot(0).position.x, static_cast<f32>(fourStepsAgoMm + 30) / 1000.0f, 1e-6);
+    EXPECT_EQ(f.scene.networkFigures().glides, 1u);
+}
+
 TEST(ServerEvents, RemoteSamplesPlayBehindHoldAndCatchUp) {
     OnlineFixture f;  // the opponent's first sample: tick 10 at x = -2
     const auto remote = [&](u64 tick, i32 xMm) {
