@@ -287,6 +287,10 @@ void ContentScene::appendTrace(std::string& line) const {
         appendJsonNumber(line, figures_.largestCorrectionMetres);
         appendJsonKey(line, "confirmedLocalActions");
         appendJsonInteger(line, figures_.confirmedLocalActions);
+        appendJsonKey(line, "lastEventId");
+        appendJsonInteger(line, figures_.lastEventId);
+        appendJsonKey(line, "eventIdBreaks");
+        appendJsonInteger(line, figures_.eventIdBreaks);
         appendJsonKey(line, "heldSteps");
         appendJsonInteger(line, figures_.heldSteps);
         appendJsonKey(line, "droppedSamples");

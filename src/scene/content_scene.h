@@ -76,10 +76,10 @@ inline constexpr u16 kLockedStateFlag = 2;
 // The remote fighter is played this far behind the newest sample when it arrives, so that
 // until the next one the playback still has a sample ahead and a snapshot that comes a
 // little late does not stop it. Further behind than that by more than a tick (after a
-// stall), playback speeds up, to at most twice its pace 4 ticks later, until it has caught up.
+// stall), playback speeds up, to at most twice its pace 8 ticks later, until it has caught up.
 inline constexpr f64 kInterpolationDelayTicks = 2.0;
 inline constexpr f64 kCatchUpAfterTicks = 1.0;
-inline constexpr f64 kCatchUpRampTicks = 4.0;
+inline constexpr f64 kCatchUpRampTicks = 8.0;
 inline constexpr f64 kCatchUpMaxRate = 2.0;
 
 // ---- Effects ----

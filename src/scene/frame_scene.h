@@ -27,6 +27,8 @@ struct NetworkFigures {
     u64 snaps = 0;   // corrections too large to smooth (the first snapshot's placement not counted)
     f32 largestCorrectionMetres = 0.0f;
     u64 confirmedLocalActions = 0;  // action-started events the server sent for the local fighter
+    u64 lastEventId = 0;
+    u64 eventIdBreaks = 0;  // events whose id is neither the last one again nor the next
     u64 heldSteps = 0;              // fixed steps the remote playback waited at the newest sample
     u64 droppedSamples = 0;         // remote samples refused as stale or pushed out unused
     f64 interpolationDelayMsTotal = 0.0;  // newest sample minus playback, summed per step

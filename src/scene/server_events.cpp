@@ -184,6 +184,12 @@ void ContentScene::interpolateRemote(u32 slotIndex, f64 stepSeconds) {
 void ContentScene::applyCombatEvents(std::span<const net::CombatEvent> events) {
     for (const net::CombatEvent& event : events) {
         ++statistics_.authoritativeEvents;
+        // The server numbers its events one after another (both stages of a hit share one).
+        if (figures_.lastEventId != 0 && event.eventId != figures_.lastEventId &&
+            event.eventId != figures_.lastEventId + 1) {
+            ++figures_.eventIdBreaks;
+        }
+        figures_.lastEventId = event.eventId;
         const u32 sourceIndex = event.sourceEntityId == slots_[0].entityId ? 0 : 1;
         const u32 targetIndex = event.targetEntityId == slots_[0].entityId ? 0 : 1;
         if (event.kind == kEventActionStarted) {

@@ -56,7 +56,7 @@ public:
         calls.emplace_back("take");
     }
     scene::SceneStatistics statistics() const override { return {2, 6, 19, 16, 1, 2, 3}; }
-    scene::NetworkFigures networkFigures() const override { return {1, 2, 0.5f, 3, 4, 5, 300.0, 10}; }
+    scene::NetworkFigures networkFigures() const override { return {1, 2, 0.5f, 3, 9, 0, 4, 5, 300.0, 10}; }
     void appendTrace(std::string& line) const override { line.append(",\"scene\":true"); }
 };
 

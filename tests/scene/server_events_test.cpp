@@ -150,10 +150,10 @@ TEST(ServerEvents, RemoteSamplesPlayBehindHoldAndCatchUp) {
     // Behind by 2.5, 2, 1.5, 1 and 0.5 ticks, then none while held: 7.5 ticks over 8 steps.
     EXPECT_NEAR(figures.averageInterpolationDelayMs(), 7.5 / 30.0 * 1000.0 / 8.0, 1e-9);
 
-    remote(19, 7000);  // after a stall: 8 ticks behind, twice the pace
+    remote(19, 7000);  // after a stall, 8 ticks behind: 5 beyond the delay and a tick, 1.625 times the pace
     f.steps(1);
-    EXPECT_DOUBLE_EQ(f.slot(1).playbackTick, 12.0);
-    EXPECT_NEAR(f.slot(1).position.x, 0.0f, 1e-5);
+    EXPECT_DOUBLE_EQ(f.slot(1).playbackTick, 11.8125);
+    EXPECT_NEAR(f.slot(1).position.x, -0.1875f, 1e-5);
 
     f.scene.addRemoteSample(1, 18, {9.0f, 0.0f, 9.0f});  // older than the newest: dropped
     f.scene.addRemoteSample(1, 19, {9.0f, 0.0f, 9.0f});  // as old as the newest: dropped too
@@ -163,6 +163,16 @@ TEST(ServerEvents, RemoteSamplesPlayBehindHoldAndCatchUp) {
     // The ninth pushes out the second: the first is where the playback comes from.
     EXPECT_EQ(std::tuple(f.slot(1).remoteSamples[0].tick, f.slot(1).remoteSamples[1].tick), std::tuple(11u, 20u));
     EXPECT_EQ(f.scene.networkFigures().droppedSamples, 3u);
+}
+
+// Event ids follow one another (a hit's two stages share one); a gap or a step back is counted.
+TEST(ServerEvents, EventIdsOutOfSequenceAreCounted) {
+    OnlineFixture f;
+    std::vector<net::CombatEvent> events;
+    for (const u64 id : {5, 6, 6, 7, 9, 8}) events.push_back({id, 5, kLocal, kOpponent, 1002, 0, 0});
+    f.scene.applyCombatEvents(events);
+    EXPECT_EQ(f.scene.networkFigures().eventIdBreaks, 2u);
+    EXPECT_EQ(f.scene.networkFigures().lastEventId, 8u);
 }
 
 TEST(ServerEvents, CombatEventsStartAnimationsAndEffects) {
