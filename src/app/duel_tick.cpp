@@ -29,10 +29,12 @@ void runDuelTick(NativeClient& host) {
     scene::FrameScene* scene = host.scene.get();
     net::DuelClient* client = host.duelClient.get();
     if (client != nullptr && !client->isRunning() && !host.duelSessionEnded) {
-        // The game goes on showing the last state; the reason is said once.
+        // The game goes on showing the last state; the reason is said once. A session the
+        // program closed itself has none.
         host.duelSessionEnded = true;
-        if (host.log != nullptr) {
-            host.log->write(kLogWarn, "Duel session ended: " + client->lastError());
+        const std::string reason = client->lastError();
+        if (host.log != nullptr && !reason.empty()) {
+            host.log->write(kLogWarn, "Duel session ended: " + reason);
         }
     }
     if (client == nullptr || !client->isRunning() || scene == nullptr) {

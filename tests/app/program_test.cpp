@@ -69,11 +69,12 @@ TEST(Program, OptionAndPayloadErrorsEndBeforeAnyLogOrReportAndAlwaysShowTheBox) 
     }
 }
 
-// A content smoke run without a content scene starts completely and then fails the smoke
-// check. Direct3D under Wine 8 has no IDXGISwapChain2, so there the run already fails while
-// creating the renderer; real Windows and Linux reach the check.
+// A content smoke run whose content directory is missing starts the renderer and then fails
+// loading the scene. Direct3D under plain Wine 8 has no IDXGISwapChain2, so there the run
+// already fails while creating the renderer; Windows and Linux reach the content.
 TEST(Program, FailedRunEndsThroughTheFatalPathWithAFailureReport) {
-    const std::string contentSmoke = "Content smoke did not upload and draw the duel scene.";
+    const std::string contentSmoke =
+        "cannot open Kestrune Model: " + (std::filesystem::path("content") / "warrior" / "character.kmdl").string();
     const std::string missingSwapChain2 =
         "IDXGISwapChain1::QueryInterface(IDXGISwapChain2) failed with HRESULT 0x80004002";
     const ScratchDirectory scratch;

@@ -170,10 +170,14 @@ def relay(bin_dir, content, out):
         if abs((z[n - 1] - z[n]) - expected) > 0.001:
             off.append((n, round(z[n - 1] - z[n], 4), round(expected, 4)))
     check(first is not None and not off, f"it runs at {speed} m/s every frame until the release (off: {off[:4]})")
-    # Let go at frame 45: what it still covers is the rest of its last step, and at most one
-    # server tick's worth when the server's own stop lands (the server moves in whole ticks).
+    # Let go at frame 45. What it still covers: the rest of its last step, and the server's
+    # word on where it stopped, which runs longer than the prediction by the difference of the
+    # frames that sent the move and the stop (intents go out at the start of the next frame),
+    # the jitter, and up to a tick (the server moves in whole ticks).
+    seconds = lambda n: by_frame[n]["steps"] * STEP_SECONDS
+    allowed = speed * (STEP_SECONDS + seconds(45) + (1.0 / 30.0) + 0.015) + 0.001
     after = z[45] - min(z[n] for n in range(45, 56))
-    check(after <= speed / 60.0 + 0.155 + 0.001, f"it stops at the release ({after:.3f} m further)")
+    check(after <= allowed, f"it stops at the release ({after:.3f} m further; up to {allowed:.3f} m allowed)")
     last = frames[-1]["net"]
     check(last["snaps"] == 0, f"corrections only glide ({last['glides']} glides, 0 snaps, largest "
                               f"{last['largestCorrection']:.3f} m)")
