@@ -8,6 +8,12 @@ decoder's message when a character is missing). (The fatal path of a failed run 
 suite's end-to-end case.)
 window: the real window on a virtual X screen (run under xvfb-run), driven by keys that
 xdotool presses; the frame trace must show the fighter run, stop and start the skill.
+imported: glTF samples imported by kestrune-bake stand in for the warrior (CesiumMan), then
+also for the templar (RiggedFigure), in copies of the baked content; the same headless duel
+must load, count and draw them. At frame 90 the camera has settled behind the warrior and
+the skill's effects are gone, so whatever differs from a run with a 1 cm warrior is the
+warrior: it must stand on the ground at its start, 1.8 m tall, and move between frames 80
+and 90.
 wine: the Windows build under Wine. On the Direct3D 11 runtime that the test scripts prepare
 (DXVK over lavapipe) the same runs must render every frame through Direct3D 11: feature
 level 11_1, 4x multisampling, one frame-latency wait per frame, and "warp" with --warp.
@@ -17,6 +23,7 @@ scripts require the runtime (KESTRUNE_REQUIRE_D3D11_RUNTIME=1) that is a failure
 """
 import argparse
 import json
+import math
 import os
 import re
 import shutil
@@ -177,14 +184,8 @@ def compare_to_golden(shot, golden, out):
         check(share > 0.2, f"{name} box: {100 * share:.1f}% of pixels unlike the floor")
 
 
-def content(program, bake, content_dir, out):
-    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-    env["ASAN_OPTIONS"] = "detect_leaks=0"
-    report, log = out / "content.json", out / "content.log"
-    code = run([program, "--content-smoke", "--smoke-test", "--fixed-fps=60", "--frames=90",
-                f"--content={content_dir}", f"--report={report}", f"--log={log}"], env)
-    check(code == 0, f"content smoke exit code {code}")
-    data = read_report(report)
+def content_run_report(data, log, content_dir, bake):
+    """A content smoke run that loaded both characters of `content_dir` and drew them."""
     scene = data["scene"]
     counts = [inspect_counts(bake, content_dir / name / "character.kmdl") for name in ("warrior", "templar")]
     check(data["success"] is True and data["contentReady"] is True, "content smoke success and contentReady")
@@ -194,10 +195,21 @@ def content(program, bake, content_dir, out):
     check(scene["meshesAvailable"] == sum(c["meshes"] for c in counts), f"meshesAvailable {scene['meshesAvailable']}")
     check(scene["effectsSpawned"] > 0, f"effectsSpawned {scene['effectsSpawned']} (the smoke skill)")
     check(data["renderer"]["drawCalls"] > 0, "drawCalls")
-    check(data["fixedUpdates"] == 90 and data["renderedFrames"] == 90, "one fixed step per frame at 60 frames per second")
     ready = (f"[INFO] Content scene ready: {scene['meshesAvailable']} character meshes, {scene['clipsAvailable']} "
              f"clips, 6 effect models")
     check(ready in log_messages(log), f"log line {ready!r}")
+
+
+def content(program, bake, content_dir, out):
+    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    env["ASAN_OPTIONS"] = "detect_leaks=0"
+    report, log = out / "content.json", out / "content.log"
+    code = run([program, "--content-smoke", "--smoke-test", "--fixed-fps=60", "--frames=90",
+                f"--content={content_dir}", f"--report={report}", f"--log={log}"], env)
+    check(code == 0, f"content smoke exit code {code}")
+    data = read_report(report)
+    content_run_report(data, log, content_dir, bake)
+    check(data["fixedUpdates"] == 90 and data["renderedFrames"] == 90, "one fixed step per frame at 60 frames per second")
 
     shot = out / "content.bmp"
     code = run([program, "--smoke-test", *GOLDEN_RUN, f"--content={content_dir}", f"--screenshot={shot}",
@@ -215,6 +227,129 @@ def content(program, bake, content_dir, out):
     check(code == 1, f"content without the templar: exit code {code}, expected 1")
     message = f"cannot open Kestrune Model: {broken / 'templar' / 'character.kmdl'}"
     check(read_report(report)["error"] == message, f"error {read_report(report)['error']!r}")
+
+
+# Where the scene's camera settles behind the controlled fighter (offsets from its position,
+# in metres) and its vertical field of view; the fighters' start positions.
+FOLLOW_EYE_OFFSET = (0.0, 3.15, -6.4)
+FOLLOW_TARGET_OFFSET = (0.0, 1.05, 0.4)
+FIELD_OF_VIEW_Y_RADIANS = 0.78
+WARRIOR_START = (-1.25, 0.0, -0.85)
+TEMPLAR_START = (1.25, 0.0, 1.35)
+IMPORTED_HEIGHT_METRES = 1.8
+SETTLED_FRAMES = (80, 90)  # the camera is within 0.1 mm of its rest from frame 60 on
+SHOT_SIZE = (640, 360)
+
+
+def settled_projection(point, size):
+    """Pixel column and row of a world point seen by the camera settled behind the warrior
+    (left-handed: x to the right, y up, the camera looking along +z)."""
+    eye = [w + o for w, o in zip(WARRIOR_START, FOLLOW_EYE_OFFSET)]
+    target = [w + o for w, o in zip(WARRIOR_START, FOLLOW_TARGET_OFFSET)]
+    unit = lambda v: [c / sum(x * x for x in v) ** 0.5 for c in v]
+    cross = lambda a, b: [a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]]
+    dot = lambda a, b: sum(x * y for x, y in zip(a, b))
+    forward = unit([t - e for t, e in zip(target, eye)])
+    right = unit(cross([0.0, 1.0, 0.0], forward))
+    up = cross(forward, right)
+    offset = [p - e for p, e in zip(point, eye)]
+    depth, tangent = dot(offset, forward), math.tan(FIELD_OF_VIEW_Y_RADIANS / 2)
+    width, height = size
+    return ((dot(offset, right) / (depth * tangent * width / height) + 1) / 2 * width,
+            (1 - dot(offset, up) / (depth * tangent)) / 2 * height)
+
+
+def differing_pixels(first, second, size):
+    """(column, row) of every pixel where two same-sized shots differ clearly."""
+    width, _ = size
+    return [(i // 3 % width, i // 3 // width) for i in range(0, len(first), 3)
+            if sum(abs(first[i + c] - second[i + c]) for c in range(3)) > 30]
+
+
+def inspect_clip_names(bake, model):
+    text = subprocess.run([bake, "inspect", model], check=True, stdout=subprocess.PIPE, text=True).stdout
+    return re.findall(r"^    (\S+): [0-9.]+ s at ", text, re.MULTILINE)
+
+
+def gltf_primitives(gltf):
+    """Primitives of the meshes the nodes place: one runtime mesh each."""
+    document = json.loads(gltf.read_text())
+    return sum(len(document["meshes"][node["mesh"]]["primitives"]) for node in document["nodes"] if "mesh" in node)
+
+
+def imported(program, bake, content_dir, samples, out):
+    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    env["ASAN_OPTIONS"] = "detect_leaks=0"
+
+    def import_into(content, name, sample, height, idle):
+        shutil.rmtree(content / name)
+        code = run([bake, "import", samples / f"{sample}.gltf", f"--out={content / name}", f"--class={name}",
+                    f"--height={height}", f"--clip={idle}=#0"], env)
+        check(code == 0, f"import of {sample} as the {name}: exit code {code}")
+        model = content / name / "character.kmdl"
+        if code == 0:
+            baked = inspect_clip_names(bake, content_dir / name / "character.kmdl")
+            check(inspect_clip_names(bake, model) == baked, f"the imported {name} carries the baked {name}'s clips")
+            meshes = inspect_counts(bake, model)["meshes"]
+            expected = gltf_primitives(samples / f"{sample}.gltf")
+            check(meshes == expected, f"imported {name}: {meshes} meshes, {expected} primitives in {sample}")
+
+    def duel(content, frames, name):
+        shot, report, log = out / f"{name}.bmp", out / f"{name}.json", out / f"{name}.log"
+        code = run([program, "--content-smoke", "--smoke-test", "--fixed-fps=60", f"--frames={frames}",
+                    f"--width={SHOT_SIZE[0]}", f"--height={SHOT_SIZE[1]}", f"--content={content}",
+                    f"--screenshot={shot}", f"--report={report}", f"--log={log}"], env)
+        check(code == 0 and shot.exists(), f"{name}: exit code {code}")
+        if code != 0 or not shot.exists():
+            raise SystemExit(1)
+        content_run_report(read_report(report), log, content, bake)
+        width, height, pixels = rgb_pixels(shot)
+        check((width, height) == SHOT_SIZE, f"{name}: screenshot {width}x{height}")
+        return pixels
+
+    copies = {name: out / name for name in ("warrior", "small", "both")}
+    for copy in copies.values():
+        shutil.copytree(content_dir, copy)
+    import_into(copies["warrior"], "warrior", "CesiumMan", IMPORTED_HEIGHT_METRES, "CH010301")
+    import_into(copies["small"], "warrior", "CesiumMan", 0.01, "CH010301")
+    import_into(copies["both"], "warrior", "CesiumMan", IMPORTED_HEIGHT_METRES, "CH010301")
+    import_into(copies["both"], "templar", "RiggedFigure", IMPORTED_HEIGHT_METRES, "idle")
+    if failures:
+        raise SystemExit(1)
+
+    early, last = SETTLED_FRAMES
+    warrior = duel(copies["warrior"], last, "imported-warrior")
+    small = duel(copies["small"], last, "small-warrior")
+    figure = differing_pixels(warrior, small, SHOT_SIZE)
+    check(len(figure) > 500, f"{len(figure)} pixels show the imported warrior")
+    if figure:
+        project = lambda x, y, z: settled_projection((WARRIOR_START[0] + x, y, WARRIOR_START[2] + z), SHOT_SIZE)
+        columns, rows = [c for c, _ in figure], [r for _, r in figure]
+        left, right, top, bottom = min(columns), max(columns), min(rows), max(rows)
+        print(f"imported warrior: columns {left}..{right}, rows {top}..{bottom}")
+        # A stride reaches 0.6 m ahead and behind; the head sways 0.2 m and bobs 0.1 m in the walk.
+        feet = (project(0, 0, 0.6)[1], project(0, 0, -0.6)[1])
+        check(feet[0] <= bottom <= feet[1], f"feet at row {bottom}, ground rows {feet[0]:.1f}..{feet[1]:.1f}")
+        head = (project(0, IMPORTED_HEIGHT_METRES + 0.1, 0.2)[1], project(0, IMPORTED_HEIGHT_METRES - 0.1, -0.2)[1])
+        check(head[0] <= top <= head[1], f"head at row {top}, rows {head[0]:.1f}..{head[1]:.1f} for 1.8 m")
+        middle = (project(-0.2, 1.0, 0)[0], project(0.2, 1.0, 0)[0])
+        check(middle[0] <= (left + right) / 2 <= middle[1],
+              f"figure centred on column {(left + right) / 2}, the warrior's start {middle[0]:.1f}..{middle[1]:.1f}")
+        earlier = duel(copies["warrior"], early, "imported-warrior-earlier")
+        moved = differing_pixels(warrior, earlier, SHOT_SIZE)
+        # The floor in front of both fighters stays put, so the camera is still; the warrior moves.
+        check(not [r for _, r in moved if r > feet[1]], f"the floor changes from frame {early} to {last}")
+        pose = [p for p in moved if left <= p[0] <= right and top <= p[1] <= bottom]
+        check(len(pose) > 200, f"{len(pose)} pixels of the warrior change from frame {early} to {last}")
+
+    both = duel(copies["both"], last, "imported-both")
+    changed = differing_pixels(both, warrior, SHOT_SIZE)
+    # Where the baked templar or the imported one stands: its staff reaches 2.5 m, arms 0.8 m.
+    body = (settled_projection((TEMPLAR_START[0] - 0.8, 2.5, TEMPLAR_START[2]), SHOT_SIZE),
+            settled_projection((TEMPLAR_START[0] + 0.8, 0.0, TEMPLAR_START[2]), SHOT_SIZE))
+    inside = [p for p in changed if body[0][0] <= p[0] <= body[1][0] and body[0][1] <= p[1] <= body[1][1]]
+    check(len(inside) > 200, f"{len(inside)} pixels show the imported templar")
+    check(len(inside) == len(changed), f"{len(changed) - len(inside)} pixels changed beside the templar")
 
 
 def window(program, content_dir, out):
@@ -285,11 +420,12 @@ def wine(program, emulator, out):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--mode", choices=("linux", "window", "wine"), required=True)
+    parser.add_argument("--mode", choices=("linux", "window", "wine", "imported"), required=True)
     parser.add_argument("--program", type=Path, required=True)
     parser.add_argument("--bake", type=Path)
     parser.add_argument("--content", type=Path)
     parser.add_argument("--emulator", type=Path)
+    parser.add_argument("--samples", type=Path, help="folder of the glTF samples")
     parser.add_argument("--out", type=Path, required=True)
     args = parser.parse_args()
     shutil.rmtree(args.out, ignore_errors=True)
@@ -297,6 +433,8 @@ def main():
     if args.mode == "linux":
         linux(args.program, args.out)
         content(args.program, args.bake, args.content, args.out)
+    elif args.mode == "imported":
+        imported(args.program, args.bake, args.content, args.samples, args.out)
     elif args.mode == "window":
         window(args.program, args.content, args.out)
     else:
