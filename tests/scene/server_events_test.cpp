@@ -57,6 +57,22 @@ TEST(ServerEvents, FirstSnapshotTakesOverAndRepeatsAreIgnored) {
     EXPECT_EQ(f.slot(1).health, 1000);
 }
 
+// Online, the smoke run's skill waits for the server and for the opponent to come within reach.
+TEST(ServerEvents, OnlineSmokeSkillWaitsUntilItCanLand) {
+    SceneFixture f({0, true, true});
+    f.steps(3);
+    EXPECT_TRUE(f.intents().empty());  // no server yet
+    f.scene.applySnapshot(snapshot(10, {player(kLocal, 1, -2000, 0), player(kOpponent, 2, 2000, 0)}), kLocal, 5,
+                          kTickRate);
+    f.steps(3);
+    EXPECT_EQ(f.slot(0).action, kActionNone);  // 4 m: out of reach
+    EXPECT_TRUE(f.intents().empty());
+    f.scene.applySnapshot(snapshot(11, {player(kOpponent, 2, 1000, 0)}), kLocal, 5, kTickRate);
+    f.steps(10);
+    EXPECT_EQ(f.slot(0).action, kActionSkill1);
+    EXPECT_EQ(f.intents(), (std::vector<PlayerIntent>{{kIntentUseSkill, 0, 0, kOpponent, 1001}}));
+}
+
 // Once the server is authoritative its hits count, not the scene's own.
 TEST(ServerEvents, NoLocalHitsOnceAuthoritative) {
     OnlineFixture f;
