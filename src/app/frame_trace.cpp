@@ -29,14 +29,10 @@ void FrameTrace::writeFrame(const FrameRecord& record, const scene::FrameScene* 
                             const net::DuelClient* client) {
     line_.clear();
     line_.push_back('{');
-    appendJsonKey(line_, "frame", true);
-    appendJsonInteger(line_, record.frame);
-    appendJsonKey(line_, "time");
-    appendJsonNumber(line_, record.simulationSeconds);
-    appendJsonKey(line_, "steps");
-    appendJsonInteger(line_, u64{record.fixedSteps});
-    appendJsonKey(line_, "alpha");
-    appendJsonNumber(line_, record.alpha);
+    appendJsonMember(line_, "frame", record.frame, true);
+    appendJsonMember(line_, "time", record.simulationSeconds);
+    appendJsonMember(line_, "steps", record.fixedSteps);
+    appendJsonMember(line_, "alpha", record.alpha);
     if (scene != nullptr) {
         scene->appendTrace(line_);
     }
@@ -44,20 +40,13 @@ void FrameTrace::writeFrame(const FrameRecord& record, const scene::FrameScene* 
         const net::DuelClientStatistics stats = client->statistics();
         appendJsonKey(line_, "session");
         line_.push_back('{');
-        appendJsonKey(line_, "running", true);
-        appendJsonBool(line_, client->isRunning());
-        appendJsonKey(line_, "snapshots");
-        appendJsonInteger(line_, stats.snapshotsReceived);
-        appendJsonKey(line_, "snapshotsPerSecond");
-        appendJsonNumber(line_, stats.snapshotsPerSecond);
-        appendJsonKey(line_, "commands");
-        appendJsonInteger(line_, stats.commandsSent);
-        appendJsonKey(line_, "roundTrips");
-        appendJsonInteger(line_, stats.roundTrips);
-        appendJsonKey(line_, "roundTripAverageMs");
-        appendJsonNumber(line_, stats.roundTripAverageMs);
-        appendJsonKey(line_, "roundTripP99Ms");
-        appendJsonNumber(line_, stats.roundTripP99Ms);
+        appendJsonMember(line_, "running", client->isRunning(), true);
+        appendJsonMember(line_, "snapshots", stats.snapshotsReceived);
+        appendJsonMember(line_, "snapshotsPerSecond", stats.snapshotsPerSecond);
+        appendJsonMember(line_, "commands", stats.commandsSent);
+        appendJsonMember(line_, "roundTrips", stats.roundTrips);
+        appendJsonMember(line_, "roundTripAverageMs", stats.roundTripAverageMs);
+        appendJsonMember(line_, "roundTripP99Ms", stats.roundTripP99Ms);
         line_.push_back('}');
     }
     line_.append("}\n");

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "base/types.h"
 
@@ -63,6 +64,23 @@ inline void appendJsonKey(std::string& out, std::string_view key, bool first = f
     out.push_back('"');
     out.append(key);
     out.append("\":");
+}
+
+// ,"key":value — one member of an object being written (no comma before the first).
+template <class Value>
+void appendJsonMember(std::string& out, std::string_view key, const Value& value, bool first = false) {
+    appendJsonKey(out, key, first);
+    if constexpr (std::is_same_v<Value, bool>) {
+        appendJsonBool(out, value);
+    } else if constexpr (std::is_floating_point_v<Value>) {
+        appendJsonNumber(out, static_cast<f64>(value));
+    } else if constexpr (std::is_integral_v<Value> && std::is_signed_v<Value>) {
+        appendJsonInteger(out, static_cast<i64>(value));
+    } else if constexpr (std::is_integral_v<Value>) {
+        appendJsonInteger(out, static_cast<u64>(value));
+    } else {
+        appendJsonString(out, std::string_view(value));
+    }
 }
 
 }  // namespace kestrune
