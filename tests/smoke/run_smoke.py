@@ -294,6 +294,9 @@ def window(program, content_dir, out, emulator=None):
     except RuntimeError as error:
         check(False, f"the run stalled: {error}")
         return
+    except subprocess.TimeoutExpired as error:  # the program ignoring Escape, or xdotool waiting for a window
+        check(False, f"timed out: {error}")
+        return
     finally:
         if process.poll() is None:
             process.kill()
