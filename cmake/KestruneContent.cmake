@@ -5,6 +5,9 @@
 
 if(WIN32)
     set(KESTRUNE_CONTENT_DIR ${CMAKE_BINARY_DIR}/bin/content)
+    # The host build of kestrune-bake below; the end-to-end runs inspect the content with it.
+    set(KESTRUNE_HOST_TOOLS_DIR ${CMAKE_BINARY_DIR}/host-tools)
+    set(KESTRUNE_HOST_BAKE ${KESTRUNE_HOST_TOOLS_DIR}/bin/kestrune-bake)
 else()
     set(KESTRUNE_CONTENT_DIR ${CMAKE_BINARY_DIR}/content)
 endif()
@@ -25,8 +28,8 @@ endfunction()
 # benchmarks), configured and built in <build>/host-tools.
 function(kestrune_bake_content_with_host_tool)
     include(ExternalProject)
-    set(host_dir ${CMAKE_BINARY_DIR}/host-tools)
-    set(host_tool ${host_dir}/bin/kestrune-bake)
+    set(host_dir ${KESTRUNE_HOST_TOOLS_DIR})
+    set(host_tool ${KESTRUNE_HOST_BAKE})
     ExternalProject_Add(host-baker
         SOURCE_DIR ${PROJECT_SOURCE_DIR}
         BINARY_DIR ${host_dir}

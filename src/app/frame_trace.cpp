@@ -50,7 +50,7 @@ void FrameTrace::writeFrame(const FrameRecord& record, const scene::FrameScene* 
         line_.push_back('}');
     }
     line_.append("}\n");
-    if (std::fwrite(line_.data(), 1, line_.size(), file_.get()) != line_.size()) {
+    if (std::fwrite(line_.data(), 1, line_.size(), file_.get()) != line_.size() || std::fflush(file_.get()) != 0) {
         failed_ = true;
     }
 }

@@ -2,9 +2,10 @@
 // The frame trace of --trace=: one JSON object per presented frame (JSON Lines), saying
 // what the player saw: frame number, simulated time, fixed steps and alpha of the frame,
 // then the scene's part (fighters, counters, the server's state when online) and the duel
-// session's figures (snapshots, commands and their round trips). Lines are
-// built in one reused string and written through the C stream's buffer, flushed when the
-// trace is closed at the end of the run, or when it is destroyed on the fatal path.
+// session's figures (snapshots, commands and their round trips). Lines are built in one
+// reused string and flushed to the file as each frame is presented, so the trace can be
+// followed while the program runs (a person with tail -f, a test driving the window frame
+// by frame) and holds every presented frame if the process dies.
 
 #include <filesystem>
 #include <string>

@@ -2,7 +2,9 @@
 // Windows the fatal-error box (which the helper dismisses).
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <regex>
+#include <string>
 
 #include "app/smoke_report.h"
 #include "app/test_support.h"
@@ -69,11 +71,12 @@ TEST(Program, OptionAndPayloadErrorsEndBeforeAnyLogOrReportAndAlwaysShowTheBox) 
     }
 }
 
-// A content smoke run whose content directory is missing starts the renderer and then fails
-// loading the scene. Direct3D under plain Wine 8 has no IDXGISwapChain2, so there the run
-// already fails while creating the renderer; Windows and Linux reach the content.
+// A content smoke run on a directory without content starts the renderer and then fails
+// loading the first character, with the decoder's message and the platform's separators.
+// Direct3D under Wine 8 has no IDXGISwapChain2, so there the run already fails while creating
+// the renderer; real Windows, the Direct3D 11 runtime under Wine and Linux reach the content.
 TEST(Program, FailedRunEndsThroughTheFatalPathWithAFailureReport) {
-    const std::string contentSmoke =
+    const std::string missingWarrior =
         "cannot open Kestrune Model: " + (std::filesystem::path("content") / "warrior" / "character.kmdl").string();
     const std::string missingSwapChain2 =
         "IDXGISwapChain1::QueryInterface(IDXGISwapChain2) failed with HRESULT 0x80004002";
@@ -84,7 +87,7 @@ TEST(Program, FailedRunEndsThroughTheFatalPathWithAFailureReport) {
                             scratch.path());
     const bool windowsWithoutSwapChain2 =
         testing::messageBoxesObservable() && run.standardError.find(missingSwapChain2) != std::string::npos;
-    const std::string message = windowsWithoutSwapChain2 ? missingSwapChain2 : contentSmoke;
+    const std::string message = windowsWithoutSwapChain2 ? missingSwapChain2 : missingWarrior;
     expectFatalEnd(run, message, false);
     const std::string log = testing::readFileBytes(scratch / "out/run.log").value_or("");
     const std::string newline(testing::textFileNewline());

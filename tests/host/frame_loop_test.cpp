@@ -75,8 +75,8 @@ TEST(FrameLoop, FixedRateFramesIgnoreTheClock) {
     EXPECT_TRUE(f.clock->sleeps.empty());
 }
 
-// Every presented frame is one trace line; without a duel session the scene's intents are
-// taken and dropped each frame.
+// Every presented frame is one trace line, in the file before the next frame starts; without
+// a duel session the scene's intents are taken and dropped each frame.
 TEST(FrameLoop, TraceLinePerPresentedFrameAndIntentsDroppedOffline) {
     const std::filesystem::path path =
         std::filesystem::path(KESTRUNE_BINARY_DIR) / "test-output/frame-loop/trace.jsonl";
@@ -89,6 +89,12 @@ TEST(FrameLoop, TraceLinePerPresentedFrameAndIntentsDroppedOffline) {
         FrameLoop loop(*f.host);
         f.clock->advanceSeconds(1.5 / 60.0);
         loop.runFrame();
+        const std::string scenePart = withScene ? ",\"scene\":true" : "";
+        const std::string firstLine = "{\"frame\":1,\"time\":0.0166666667,\"steps\":1,\"alpha\":0.5" + scenePart + "}";
+        {
+            std::ifstream written(path);
+            EXPECT_EQ(std::string(std::istreambuf_iterator<char>(written), {}), firstLine + "\n");
+        }
         loop.runFrame();
         f.host->trace->close();  // without a duel client: no session figures
         std::ifstream in(path);
@@ -96,8 +102,7 @@ TEST(FrameLoop, TraceLinePerPresentedFrameAndIntentsDroppedOffline) {
         std::string second;
         std::getline(in, first);
         std::getline(in, second);
-        const std::string scenePart = withScene ? ",\"scene\":true" : "";
-        EXPECT_EQ(first, "{\"frame\":1,\"time\":0.0166666667,\"steps\":1,\"alpha\":0.5" + scenePart + "}");
+        EXPECT_EQ(first, firstLine);
         EXPECT_EQ(second, "{\"frame\":2,\"time\":0.0166666667,\"steps\":0,\"alpha\":0.5" + scenePart + "}");
         EXPECT_TRUE(in.get() == std::char_traits<char>::eof());
         if (withScene) {

@@ -1,7 +1,8 @@
 #pragma once
 // Read-back images as the suites of both backends check them: sRGB bytes expected from
-// linear colours, per-pixel comparison of two frames, and the test of a multisampled edge.
-// Portable: a backend hands its back buffer to Capture through readBackBuffer.
+// linear colours, where a world point lands, per-pixel comparison of two frames, and the
+// test of a multisampled edge; and a quad drawn by both. Portable: a backend hands its back
+// buffer to Capture through readBackBuffer.
 
 #include <gtest/gtest.h>
 
@@ -14,8 +15,12 @@
 #include <vector>
 
 #include "base/little_endian.h"
+#include "render/camera_math.h"
+#include "render/primitive_shapes.h"
 #include "render/render_backend.h"
+#include "render/render_device.h"
 #include "render/render_types.h"
+#include "render/test_support.h"
 
 namespace kestrune::render::testing {
 
@@ -50,6 +55,24 @@ public:
     std::size_t pitch = 0;
     std::vector<std::byte> bytes;
 };
+
+// The pixel where a world point lands in a frame drawn with `device`'s camera (x right, y down).
+inline Pixel pixelAt(const RenderDevice& device, const Capture& image, const Vec3& world) {
+    const auto clip = transformPoint(multiply(device.viewMatrix(), device.projectionMatrix()), world);
+    const f32 x = (clip[0] / clip[3] * 0.5f + 0.5f) * static_cast<f32>(image.width);
+    const f32 y = (0.5f - clip[1] / clip[3] * 0.5f) * static_cast<f32>(image.height);
+    return image.at(static_cast<int>(x), static_cast<int>(y));
+}
+
+// A quad in the z = depth plane as one primitive draw (appendQuad gives it an upward normal).
+inline void drawQuad(RenderDevice& device, f32 x0, f32 y0, f32 x1, f32 y1, f32 depth, const Color& color,
+                     bool alphaBlend, bool additive = false) {
+    PrimitiveBatch batch;
+    const std::array<std::array<f32, 2>, 4> uvs{};
+    appendQuad(batch, {x0, y0, depth}, {x1, y0, depth}, {x1, y1, depth}, {x0, y1, depth}, color, uvs);
+    device.DrawPrimitives(batch.vertices, batch.indices, kWhiteTexture, alphaBlend, true, identityMatrix(),
+                          {1.0f, 1.0f, 1.0f, 1.0f}, additive);
+}
 
 inline void expectPixel(const Pixel& actual, const Color& linear, int tolerance = 2) {
     const Pixel expected = encoded(linear);

@@ -282,6 +282,21 @@ TEST_F(D3d11DeviceTest, GpuAndCpuSkinningDrawTheSameCharacter) {
     expectSkinningPathsAgree(images, kClearColor);
 }
 
+// Over an opaque grey quad, half-transparent red mixes on the left and adds on the right.
+TEST_F(D3d11DeviceTest, AdditiveAddsWhereAlphaMixes) {
+    const Color base{0.2f, 0.2f, 0.2f, 1.0f};
+    const Color overlay{0.5f, 0.0f, 0.0f, 0.5f};
+    reopen({}, 128);
+    device_->BeginFrame(kFrontCamera, 0.0f);
+    drawQuad(*device_, -2.0f, -2.0f, 2.0f, 2.0f, 1.0f, base, true);
+    drawQuad(*device_, -1.0f, -1.0f, 0.0f, 1.0f, 0.5f, overlay, true, false);
+    drawQuad(*device_, 0.0f, -1.0f, 1.0f, 1.0f, 0.5f, overlay, true, true);
+    const Capture image = presentAndCapture("blending");
+    expectPixel(pixelAt(*device_, image, {-0.5f, 0.0f, 0.5f}), {0.35f, 0.1f, 0.1f, 1.0f});
+    expectPixel(pixelAt(*device_, image, {0.5f, 0.0f, 0.5f}), {0.45f, 0.2f, 0.2f, 1.0f});
+    expectPixel(pixelAt(*device_, image, {1.5f, 1.5f, 1.0f}), base);
+}
+
 // Direct3D resolves the stored sRGB-encoded samples as UNORM: edge pixels lie k quarters of
 // the way from the clear colour to red in stored values.
 TEST_F(D3d11DeviceTest, ResolvesMultisampledEdgesInEncodedValues) {

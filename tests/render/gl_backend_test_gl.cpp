@@ -21,16 +21,6 @@ namespace {
 
 using namespace testing;
 
-// A quad in the z = depth plane as one primitive draw (appendQuad gives it an upward normal).
-void drawQuad(RenderDevice& device, f32 x0, f32 y0, f32 x1, f32 y1, f32 depth, const Color& color, bool alphaBlend,
-              bool additive = false) {
-    PrimitiveBatch batch;
-    const std::array<std::array<f32, 2>, 4> uvs{};
-    appendQuad(batch, {x0, y0, depth}, {x1, y0, depth}, {x1, y1, depth}, {x0, y1, depth}, color, uvs);
-    device.DrawPrimitives(batch.vertices, batch.indices, kWhiteTexture, alphaBlend, true, identityMatrix(), kWhite,
-                          additive);
-}
-
 TEST_F(GlBackendTest, DescribesTheContext) {
     EXPECT_FALSE(device_->adapterText().empty());
     EXPECT_EQ(device_->featureLevelText().substr(0, 2), u"gl");

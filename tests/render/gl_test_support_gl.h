@@ -71,13 +71,7 @@ protected:
         return image;
     }
     // The read-back pixel where a world point lands (x right, y down).
-    Pixel pixelAt(const Capture& image, const Vec3& world) const {
-        const Matrix4 viewProjection = multiply(device_->viewMatrix(), device_->projectionMatrix());
-        const auto clip = transformPoint(viewProjection, world);
-        const f32 x = (clip[0] / clip[3] * 0.5f + 0.5f) * static_cast<f32>(image.width);
-        const f32 y = (0.5f - clip[1] / clip[3] * 0.5f) * static_cast<f32>(image.height);
-        return image.at(static_cast<int>(x), static_cast<int>(y));
-    }
+    Pixel pixelAt(const Capture& image, const Vec3& world) const { return testing::pixelAt(*device_, image, world); }
     void frontCamera(f32 distance = 5.0f) {
         device_->BeginFrame({{0.0f, 0.0f, -distance}, {0.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, 0.9f, 0.05f, 250.0f},
                             0.0f);

@@ -10,10 +10,15 @@ difference image for a look.
 
   frame_parity.py placeholder --gl-tests EXE --d3d11-tests EXE --emulator WINE-EXEC --out DIR
       the placeholder frame at a fixed time, written by each backend's render suite
+  frame_parity.py content --gl-program EXE --d3d11-program EXE --emulator WINE-EXEC --content DIR --out DIR
+      the duel frame of the golden run (24 fixed steps at 60 per second, 640 x 360) drawn by the
+      Linux and the Windows program from one baked content directory; their reports must also
+      count the same draws, triangles, skinned vertices and uploads
   frame_parity.py compare A.bmp B.bmp --out DIR
       two screenshots already written (for example by --content-smoke --screenshot runs)
 """
 import argparse
+import json
 import os
 import shutil
 import struct
@@ -21,10 +26,16 @@ import subprocess
 import sys
 from pathlib import Path
 
+from run_smoke import GOLDEN_RUN, windows_path
+
 MEAN_LIMIT = 2.0         # mean absolute difference per channel
 NEAR_LIMIT = 16          # a pixel is near when every channel is within this
 NEAR_FRACTION = 0.99     # share of pixels that must be near
 TIMEOUT_SECONDS = 600
+# What the front end decides, so both backends must report the same: everything but timings.
+SAME_RENDERER_COUNTS = ("msaaSampleCount", "gpuSkinningEnabled", "uploadedModels", "uploadedMeshes",
+                        "uploadedTextures", "drawCalls", "triangles", "skinnedVertices", "gpuSkinnedVertices",
+                        "cpuSkinnedVertices", "skinPaletteUploads", "frameLatencyWaits", "antiAliasingResolves")
 
 
 class Image:
@@ -134,6 +145,41 @@ def placeholder(args):
     return 0 if compare(gl, d3d11, out) else 1
 
 
+def content(args):
+    out = Path(args.out).resolve()
+    shutil.rmtree(out, ignore_errors=True)
+    out.mkdir(parents=True)
+    content_dir = Path(args.content).resolve()
+    for program in (args.gl_program, args.d3d11_program, content_dir / "MANIFEST"):
+        if not Path(program).is_file():
+            print(f"FAIL: {program} is missing; build both the linux-debug and the windows presets first")
+            return 1
+    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    env["ASAN_OPTIONS"] = "detect_leaks=0"
+    runs = {}
+    for name, command, path, run_env in (
+            ("gl", [args.gl_program], str, env),
+            ("d3d11", [args.emulator, args.d3d11_program], windows_path, dict(os.environ))):
+        shot, report = out / f"content-{name}.bmp", out / f"content-{name}.json"
+        code = run([*command, "--smoke-test", *GOLDEN_RUN, f"--content={path(content_dir)}",
+                    f"--screenshot={path(shot)}", f"--report={path(report)}", f"--log={path(out / f'{name}.log')}"],
+                   run_env)
+        if code != 0 or not shot.is_file() or not report.is_file():
+            print(f"FAIL: the {name} run ended with exit code {code} without its frame and report")
+            return 1
+        runs[name] = shot, json.loads(report.read_text())
+    (gl, gl_report), (d3d11, d3d11_report) = runs["gl"], runs["d3d11"]
+    passed = compare(gl, d3d11, out)
+    for key in SAME_RENDERER_COUNTS:
+        if gl_report["renderer"][key] != d3d11_report["renderer"][key]:
+            print(f"FAIL: renderer {key}: GL {gl_report['renderer'][key]}, Direct3D 11 {d3d11_report['renderer'][key]}")
+            passed = False
+    if gl_report["scene"] != d3d11_report["scene"]:
+        print(f"FAIL: scene counts differ: GL {gl_report['scene']}, Direct3D 11 {d3d11_report['scene']}")
+        passed = False
+    return 0 if passed else 1
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     commands = parser.add_subparsers(dest="command", required=True)
@@ -142,6 +188,12 @@ def main():
     frame.add_argument("--d3d11-tests", required=True)
     frame.add_argument("--emulator", required=True)
     frame.add_argument("--out", required=True)
+    scene = commands.add_parser("content")
+    scene.add_argument("--gl-program", required=True)
+    scene.add_argument("--d3d11-program", required=True)
+    scene.add_argument("--emulator", required=True)
+    scene.add_argument("--content", required=True)
+    scene.add_argument("--out", required=True)
     pair = commands.add_parser("compare")
     pair.add_argument("a")
     pair.add_argument("b")
@@ -149,6 +201,8 @@ def main():
     args = parser.parse_args()
     if args.command == "placeholder":
         return placeholder(args)
+    if args.command == "content":
+        return content(args)
     return 0 if compare(args.a, args.b, args.out) else 1
 
 

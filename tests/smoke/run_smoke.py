@@ -7,7 +7,10 @@ on the baked content (report, log, a screenshot against its golden image, and th
 decoder's message when a character is missing). (The fatal path of a failed run is the app
 suite's end-to-end case.)
 window: the real window on a virtual X screen (run under xvfb-run), driven by keys that
-xdotool presses; the frame trace must show the fighter run, stop and start the skill.
+xdotool presses; the frame trace must show the fighter run, stop and start the skill. With
+--emulator it is the Windows build's Win32 window under Wine (which turns the X key events
+into WM_KEYDOWN and WM_KEYUP), paced by the frames in its trace rather than by the clock,
+since Direct3D 11 on lavapipe draws the duel at a few frames per second.
 imported: glTF samples imported by kestrune-bake stand in for the warrior (CesiumMan), then
 also for the templar (RiggedFigure), in copies of the baked content; the same headless duel
 must load, count and draw them. At frame 90 the camera has settled behind the warrior and
@@ -16,7 +19,9 @@ warrior: it must stand on the ground at its start, 1.8 m tall, and move between 
 and 90.
 wine: the Windows build under Wine. On the Direct3D 11 runtime that the test scripts prepare
 (DXVK over lavapipe) the same runs must render every frame through Direct3D 11: feature
-level 11_1, 4x multisampling, one frame-latency wait per frame, and "warp" with --warp.
+level 11_1, 4x multisampling, one frame-latency wait per frame, and "warp" with --warp; then
+the duel scene on the Windows build's baked content with the Linux run's report checks, and
+the missing templar. (Its frame is compared with the GL one by frame_parity.py.)
 On plain Wine 8, which lacks IDXGISwapChain2, the run must either end cleanly or take the
 fatal path with exit code 1 and a failure report naming that failure; when the test
 scripts require the runtime (KESTRUNE_REQUIRE_D3D11_RUNTIME=1) that is a failure.
@@ -34,6 +39,8 @@ from pathlib import Path
 
 MISSING_SWAP_CHAIN2 = "IDXGISwapChain1::QueryInterface(IDXGISwapChain2) failed with HRESULT 0x80004002"
 TIMEOUT_SECONDS = 240
+XDOTOOL_TIMEOUT_SECONDS = 120
+FRAME_WAIT_SECONDS = 180
 GOLDEN = Path(__file__).parent / "golden" / "content_frame_640x360.png"
 # The golden frame: 24 fixed steps at 60 per second, 640 x 360, the smoke skill landing.
 GOLDEN_RUN = ["--content-smoke", "--fixed-fps=60", "--frames=24", "--width=640", "--height=360"]
@@ -118,7 +125,7 @@ def placeholder_runs(launch, out, feature_level, samples_for):
     check_placeholder_run(read_report(small), small_log, 3, (400, 240), feature_level, warp=True)
 
 
-def linux(program, out):
+def linux(program, bake, content_dir, out):
     env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
     env["ASAN_OPTIONS"] = "detect_leaks=0"  # Mesa keeps allocations until exit
 
@@ -132,6 +139,7 @@ def linux(program, out):
         return 4
 
     placeholder_runs(launch, out, lambda level: level.startswith("gl"), samples_for)
+    content(launch, str, bake, content_dir, out)
 
 
 def prepared_runtime(emulator):
@@ -141,6 +149,11 @@ def prepared_runtime(emulator):
     default = Path(emulator).resolve().parent.parent / "build" / "d3d11-runtime"
     ready = Path(os.environ.get("KESTRUNE_D3D11_RUNTIME_DIR", default)) / "READY"
     return ready.read_text().strip() if ready.is_file() else None
+
+
+def windows_path(path):
+    """The path as the Windows build is given it under Wine: Z: is the root of the file system."""
+    return "Z:" + str(Path(path).resolve()).replace("/", "\\")
 
 
 def inspect_counts(bake, model):
@@ -200,32 +213,36 @@ def content_run_report(data, log, content_dir, bake):
     check(ready in log_messages(log), f"log line {ready!r}")
 
 
-def content(program, bake, content_dir, out):
-    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-    env["ASAN_OPTIONS"] = "detect_leaks=0"
+def content(launch, program_path, bake, content_dir, out, golden=True):
+    """The duel scene on baked content: report and log, then (with `golden`) the golden frame,
+    and the decoder's message for a missing character. `program_path` names a path the way the
+    program is given it."""
     report, log = out / "content.json", out / "content.log"
-    code = run([program, "--content-smoke", "--smoke-test", "--fixed-fps=60", "--frames=90",
-                f"--content={content_dir}", f"--report={report}", f"--log={log}"], env)
+    code = launch(["--content-smoke", "--smoke-test", "--fixed-fps=60", "--frames=90",
+                   f"--content={program_path(content_dir)}", f"--report={program_path(report)}",
+                   f"--log={program_path(log)}"])
     check(code == 0, f"content smoke exit code {code}")
     data = read_report(report)
     content_run_report(data, log, content_dir, bake)
     check(data["fixedUpdates"] == 90 and data["renderedFrames"] == 90, "one fixed step per frame at 60 frames per second")
 
-    shot = out / "content.bmp"
-    code = run([program, "--smoke-test", *GOLDEN_RUN, f"--content={content_dir}", f"--screenshot={shot}",
-                f"--report={out / 'golden.json'}", f"--log={out / 'golden.log'}"], env)
-    check(code == 0 and shot.exists(), f"golden run exit code {code}")
-    if shot.exists():
-        compare_to_golden(shot, GOLDEN, out)
+    if golden:
+        shot = out / "content.bmp"
+        code = launch(["--smoke-test", *GOLDEN_RUN, f"--content={program_path(content_dir)}",
+                       f"--screenshot={program_path(shot)}", f"--report={program_path(out / 'golden.json')}",
+                       f"--log={program_path(out / 'golden.log')}"])
+        check(code == 0 and shot.exists(), f"golden run exit code {code}")
+        if shot.exists():
+            compare_to_golden(shot, GOLDEN, out)
 
     broken = out / "no-templar"
     shutil.copytree(content_dir, broken)
     shutil.rmtree(broken / "templar")
     report = out / "no-templar.json"
-    code = run([program, "--content-smoke", f"--content={broken}", f"--report={report}",
-                f"--log={out / 'no-templar.log'}"], env)
+    code = launch(["--content-smoke", f"--content={program_path(broken)}", f"--report={program_path(report)}",
+                   f"--log={program_path(out / 'no-templar.log')}"])
     check(code == 1, f"content without the templar: exit code {code}, expected 1")
-    message = f"cannot open Kestrune Model: {broken / 'templar' / 'character.kmdl'}"
+    message = f"cannot open Kestrune Model: {program_path(broken / 'templar' / 'character.kmdl')}"
     check(read_report(report)["error"] == message, f"error {read_report(report)['error']!r}")
 
 
@@ -352,37 +369,80 @@ def imported(program, bake, content_dir, samples, out):
     check(len(inside) == len(changed), f"{len(changed) - len(inside)} pixels changed beside the templar")
 
 
-def window(program, content_dir, out):
-    """Keys into the real window: W for about a second, then 2; Escape ends the run."""
+def trace_lines(trace):
+    """Frames in the trace so far: each complete line is one presented frame."""
+    try:
+        return trace.read_bytes().count(b"\n")
+    except FileNotFoundError:
+        return 0
+
+
+def frame_pacer(trace, process):
+    """Waits for a number of frames to be presented after the call, read from the trace."""
+    def wait(seconds, frames):
+        target = trace_lines(trace) + frames
+        deadline = time.monotonic() + FRAME_WAIT_SECONDS
+        while trace_lines(trace) < target:
+            if process.poll() is not None or time.monotonic() > deadline:
+                raise RuntimeError(f"{trace}: {trace_lines(trace)} frames, waited for {target}")
+            time.sleep(0.05)
+    return wait
+
+
+def clock_pacer(trace, process):
+    return lambda seconds, frames: time.sleep(seconds)
+
+
+def window(program, content_dir, out, emulator=None):
+    """Keys into the real window: W for about a second (or 20 frames), then 2; Escape ends the run."""
     env = dict(os.environ)
     env["ASAN_OPTIONS"] = "detect_leaks=0"
     trace = out / "window.jsonl"
-    command = [program, "--fixed-fps=60", "--no-vsync", "--width=640", "--height=360", f"--content={content_dir}",
-               f"--trace={trace}", f"--report={out / 'window.json'}", f"--log={out / 'window.log'}"]
+    program_path = windows_path if emulator else str
+    command = [*([emulator] if emulator else []), program, "--fixed-fps=60", "--no-vsync", "--width=640",
+               "--height=360", f"--content={program_path(content_dir)}", f"--trace={program_path(trace)}",
+               f"--report={program_path(out / 'window.json')}", f"--log={program_path(out / 'window.log')}"]
     print("run:", " ".join(str(part) for part in command))
     process = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL)
-    xdotool = lambda *args: subprocess.run(["xdotool", *args], env=env, check=True, timeout=60,
+    wait = (frame_pacer if emulator else clock_pacer)(trace, process)
+    xdotool = lambda *args: subprocess.run(["xdotool", *args], env=env, check=True, timeout=XDOTOOL_TIMEOUT_SECONDS,
                                            stdout=subprocess.PIPE, text=True).stdout
+
+    def press(*args):
+        print(f"xdotool {' '.join(args)} after frame {trace_lines(trace)}")
+        xdotool(*args)
+
     try:
         window_id = xdotool("search", "--sync", "--onlyvisible", "--name", "Kestrune Online").split()[0]
+        check(xdotool("getwindowname", window_id).strip() == "Kestrune Online - Native Combat Runtime",
+              "window title")
         xdotool("windowfocus", "--sync", window_id)
-        time.sleep(0.5)
-        xdotool("keydown", "w")
-        time.sleep(1.0)
-        xdotool("keyup", "w")
-        time.sleep(0.5)
-        xdotool("key", "2")
-        time.sleep(1.0)
-        xdotool("key", "Escape")
+        wait(seconds=0.5, frames=3)
+        press("keydown", "w")
+        wait(seconds=1.0, frames=20)
+        press("keyup", "w")
+        wait(seconds=0.5, frames=10)
+        press("key", "2")
+        wait(seconds=1.0, frames=10)
+        press("key", "Escape")
         code = process.wait(timeout=60)
+    except RuntimeError as error:
+        check(False, f"the run stalled: {error}")
+        return
+    except subprocess.TimeoutExpired as error:  # the program ignoring Escape, or xdotool waiting for a window
+        check(False, f"timed out: {error}")
+        return
     finally:
         if process.poll() is None:
             process.kill()
     check(code == 0, f"window run exit code {code}")
     frames = [json.loads(line) for line in trace.open()]
+    check([frame["steps"] for frame in frames] == [1] * len(frames), "one fixed step per frame at 60 per second")
     local = [(frame["frame"], frame["slots"][0]) for frame in frames]
     steps = [(n, b["z"] - a["z"], b["x"] - a["x"]) for (_, a), (n, b) in zip(local, local[1:])]
     running = [n for n, dz, dx in steps if abs(dz - 4.65 / 60) < 1e-4 and abs(dx) < 1e-6]
+    print(f"moving in frames {running[:1]} to {running[-1:]}, skill from frame "
+          f"{next((n for n, slot in local if slot['action'] == 2), None)}, {len(frames)} frames")
     check(len(running) >= 10, f"{len(running)} frames moving +z at 4.65 m/s")
     if running:
         stopped = [n for n, dz, _ in steps if n > running[-1] and dz == 0]
@@ -391,7 +451,7 @@ def window(program, content_dir, out):
         check(bool(skill) and skill[0] > running[-1], f"skill action after the run (frames {skill[:1]})")
 
 
-def wine(program, emulator, out):
+def wine(program, emulator, bake, content_dir, out):
     runtime = prepared_runtime(emulator)
     if runtime is not None:
         print("Direct3D 11 runtime:", " ".join(runtime.split()))
@@ -400,6 +460,7 @@ def wine(program, emulator, out):
             return run([emulator, program, *args], dict(os.environ))
 
         placeholder_runs(launch, out, lambda level: level == "11_1", lambda data: 4)
+        content(launch, windows_path, bake, content_dir, out, golden=False)
         return
 
     check(os.environ.get("KESTRUNE_REQUIRE_D3D11_RUNTIME") != "1",
@@ -431,14 +492,18 @@ def main():
     shutil.rmtree(args.out, ignore_errors=True)
     args.out.mkdir(parents=True)
     if args.mode == "linux":
-        linux(args.program, args.out)
-        content(args.program, args.bake, args.content, args.out)
+        linux(args.program, args.bake, args.content, args.out)
     elif args.mode == "imported":
         imported(args.program, args.bake, args.content, args.samples, args.out)
-    elif args.mode == "window":
+    elif args.mode == "window" and args.emulator is None:
         window(args.program, args.content, args.out)
+    elif args.mode == "window":
+        if prepared_runtime(args.emulator) is None:
+            check(False, "the Windows window needs the Direct3D 11 runtime (scripts/prepare-d3d11-runtime)")
+        else:
+            window(args.program, args.content, args.out, emulator=args.emulator)
     else:
-        wine(args.program, args.emulator, args.out)
+        wine(args.program, args.emulator, args.bake, args.content, args.out)
     print(f"{len(failures)} check(s) failed" if failures else "all checks passed")
     return 1 if failures else 0
 
