@@ -41,3 +41,14 @@ function(kestrune_bake_content_with_host_tool)
         INSTALL_COMMAND "")
     kestrune_bake_content(${host_tool} host-baker ${host_tool})
 endfunction()
+
+# kestrune_reads_baked_content(<target>): the target reads the baked content directory at
+# KESTRUNE_CONTENT_DIR (relative to the repository root, where the tests run) and is built
+# after it wherever a build bakes (the tools, or the Windows host baker).
+function(kestrune_reads_baked_content target)
+    file(RELATIVE_PATH content_dir ${PROJECT_SOURCE_DIR} ${KESTRUNE_CONTENT_DIR})
+    target_compile_definitions(${target} PRIVATE KESTRUNE_CONTENT_DIR="${content_dir}")
+    if(KESTRUNE_BUILD_TOOLS OR WIN32)
+        add_dependencies(${target} content)
+    endif()
+endfunction()
