@@ -31,11 +31,12 @@ std::string networkSummary(const net::DuelClient& client, const scene::FrameScen
     return formatText(
         "Network: %llu snapshots at %.1f per second; %llu commands, round trip %.1f ms on average, %.1f ms at "
         "the 99th percentile (%llu timed); corrections: %llu glides, %llu snaps, largest %.3f m; remote: held %llu "
-        "steps, %llu samples dropped, interpolation delay %.1f ms on average; %llu local actions confirmed",
+        "steps, %llu samples dropped, %llu freezes jumped, interpolation delay %.1f ms on average; %llu local "
+        "actions confirmed",
         count(session.snapshotsReceived), session.snapshotsPerSecond, count(session.commandsSent),
         session.roundTripAverageMs, session.roundTripP99Ms, count(session.roundTrips), count(figures.glides),
         count(figures.snaps), static_cast<f64>(figures.largestCorrectionMetres), count(figures.heldSteps),
-        count(figures.droppedSamples), figures.averageInterpolationDelayMs(), count(figures.confirmedLocalActions));
+        count(figures.droppedSamples), count(figures.remoteJumps), figures.averageInterpolationDelayMs(), count(figures.confirmedLocalActions));
 }
 
 // The class as the duel protocol numbers it.
@@ -68,8 +69,10 @@ RunSummary BootCoordinator::run() {
     if (!host.options.contentDirectory.empty()) {
         log.write(kLogInfo, std::string_view("Load KMDL content chunk"));
         auto scene = std::make_unique<scene::ContentScene>();
+        // Scripted keys are the run's own play: they replace the smoke run's automatic skill.
         const scene::SceneLaunch launch{host.options.characterClass == CharacterClass::templar ? 1u : 0u,
-                                        host.options.smokeTest, !host.options.serverHost.empty()};
+                                        host.options.smokeTest && host.options.keyScript.empty(),
+                                        !host.options.serverHost.empty()};
         scene->load(host.options.contentDirectory, launch, host.renderer);
         const scene::SceneStatistics loaded = scene->statistics();
         log.write(kLogInfo, formatText("Content scene ready: %u character meshes, %u clips, %u effect models",

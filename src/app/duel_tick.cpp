@@ -9,18 +9,22 @@
 namespace kestrune::app {
 namespace {
 
-void sendIntent(NativeClient& host, net::DuelClient& client, const scene::PlayerIntent& intent) {
+// The command sequence the intent went out with, or 0.
+u32 sendIntent(NativeClient& host, net::DuelClient& client, const scene::PlayerIntent& intent) {
+    bool sent = false;
     switch (intent.kind) {
         case scene::kIntentMove:
-            if (client.sendMove(intent.moveX, intent.moveZ)) {
+            sent = client.sendMove(intent.moveX, intent.moveZ);
+            if (sent) {
                 host.pendingMoves.insert(client.lastSentCommandSequence());
             }
             break;
-        case scene::kIntentStop: client.sendStop(); break;
-        case scene::kIntentBasicAttack: client.sendBasicAttack(intent.targetEntityId); break;
-        case scene::kIntentUseSkill: client.sendSkill(intent.targetEntityId, intent.skill); break;
+        case scene::kIntentStop: sent = client.sendStop(); break;
+        case scene::kIntentBasicAttack: sent = client.sendBasicAttack(intent.targetEntityId); break;
+        case scene::kIntentUseSkill: sent = client.sendSkill(intent.targetEntityId, intent.skill); break;
         default: break;
     }
+    return sent ? client.lastSentCommandSequence() : 0;
 }
 
 }  // namespace
@@ -38,20 +42,13 @@ void runDuelTick(NativeClient& host) {
         }
     }
     if (client == nullptr || !client->isRunning() || scene == nullptr) {
-        if (scene != nullptr) {
-            scene->takeIntents(host.intentBuffer);
-            host.intentBuffer.clear();
-        }
         return;
     }
 
-    // The scene sees the server's state and answers before its own intents go out.
-    if (const std::optional<net::DuelSnapshot> snapshot = client->takeSnapshot()) {
-        scene->applySnapshot(*snapshot, client->localEntityId(), client->lastSentCommandSequence(),
-                             client->tickRate());
-    }
-    scene->applyCombatEvents(client->takeCombatEvents());
+    // Results first: each came before the snapshots of the ticks after it was decided, and
+    // the scene needs their ticks to compare a snapshot with its prediction.
     for (const net::CommandResult& result : client->takeCommandResults()) {
+        scene->applyCommandResult(result);
         if (host.pendingMoves.erase(result.commandSequence) > 0) {
             scene->resolveMove(result.accepted);
         }
@@ -61,10 +58,23 @@ void runDuelTick(NativeClient& host) {
                                                  static_cast<unsigned long long>(result.tick), u32{result.reason}));
         }
     }
+    if (const std::optional<net::DuelSnapshot> snapshot = client->takeSnapshot()) {
+        scene->applySnapshot(*snapshot, client->localEntityId(), client->lastSentCommandSequence(),
+                             client->tickRate());
+    }
+    scene->applyCombatEvents(client->takeCombatEvents());
+}
 
+void sendDuelIntents(NativeClient& host) {
+    scene::FrameScene* scene = host.scene.get();
+    if (scene == nullptr) {
+        return;
+    }
+    net::DuelClient* client = host.duelClient.get();
     scene->takeIntents(host.intentBuffer);
+    const bool running = client != nullptr && client->isRunning();
     for (const scene::PlayerIntent& intent : host.intentBuffer) {
-        sendIntent(host, *client, intent);
+        scene->commandSent(running ? sendIntent(host, *client, intent) : 0);
     }
     host.intentBuffer.clear();
 }

@@ -1,15 +1,19 @@
 #pragma once
-// The one place where the main thread and the duel session meet, once per frame before the
-// fixed steps: the newest snapshot, every combat event and every command result go into the
-// scene, then every intent the scene queued since the last tick is sent. Without a running
-// session (or a scene) the intents are dropped, so they never pile up. Never throws in
-// ordinary operation: the senders report a broken link by returning false, which ends the
-// session, and the next tick finds it stopped and logs why, once, at WARN.
+// Where the main thread and the duel session meet, twice a frame. runDuelTick, before the
+// fixed steps: every command result (the ticks they were decided at line the prediction up
+// with the server), the newest snapshot and every combat event go into the scene.
+// sendDuelIntents, once the fixed steps and the input handling have run: every intent the
+// scene queued this frame is sent, in the same frame as its key, and the scene learns each
+// one's command sequence. Without a running session (or a scene) the intents are dropped, so
+// they never pile up. Never throws in ordinary operation: the senders report a broken link by
+// returning false, which ends the session, and the next tick finds it stopped and logs why,
+// once, at WARN.
 
 namespace kestrune::app {
 
 class NativeClient;
 
 void runDuelTick(NativeClient& host);
+void sendDuelIntents(NativeClient& host);
 
 }  // namespace kestrune::app

@@ -85,6 +85,8 @@ void FrameLoop::runFrame() {
     const f64 alpha = std::clamp(host.accumulator / kFixedStepSeconds, 0.0, 1.0);
     if (host.scene) {
         host.scene->handleInput(host.input);
+        // This frame's moves, stops and actions leave now, not a frame later.
+        sendDuelIntents(host);
         host.scene->update(deltaSeconds);
         if (!host.options.screenshotPath.empty() &&
             screenshotDue(host.renderer.Statistics().presentedFrames, host.options.frames)) {

@@ -20,8 +20,6 @@ constexpr u32 kKeySkill2 = virtualKeyOf('3');
 constexpr u32 kKeyHeavyAttack = virtualKeyOf('4');
 
 constexpr f32 kMinDirectionSquaredLength = 1e-12f;
-// The resend timer counts down in steps of 1/60 s, whose sum misses 0.1 by a rounding.
-constexpr f64 kTimerEpsilonSeconds = 1e-9;
 
 // floor((base x factor + 500) / 1000) x 30 millimetres per second: the server's own rule.
 constexpr f32 predictedSpeedMetresPerSecond(u32 slotIndex, i32 speedFactor) noexcept {
@@ -58,8 +56,10 @@ void ContentScene::handleInput(const InputState& input) {
         opponentSlot_ = 1 - controlledSlot_;
     }
     if (pressed(kKeyBasicAttack) && !self.locked) {
+        haltServerMotion();
         startBasicAttack(controlledSlot_);
         queueIntent({kIntentBasicAttack, 0, 0, slots_[opponentSlot_].entityId, kBasicAttackSkill});
+        holdWhileServerBusy(kServerBasicAttackSeconds);
     }
     if (pressed(kKeySkill1)) {
         useSkill(kActionSkill1);
@@ -67,10 +67,13 @@ void ContentScene::handleInput(const InputState& input) {
     if (pressed(kKeySkill2)) {
         useSkill(kActionSkill2);
     }
+    // The server never hears of these two: a stop keeps its fighter where the screen shows it.
     if (pressed(kKeyHeavyAttack) && !self.locked && self.action == kActionNone) {
+        haltServerMotion();
         startAction(controlledSlot_, kActionHeavyAttack, ClipUse::heavyAttack);
     }
     if (pressed(kVirtualKeySpace) && !self.locked && self.action == kActionNone) {
+        haltServerMotion();
         startAction(controlledSlot_, kActionJump, ClipUse::jump);
     }
 }
@@ -96,9 +99,42 @@ void ContentScene::useSkill(u8 action) {
     if (slots_[controlledSlot_].locked) {
         return;
     }
-    startSkill(controlledSlot_, action);
+    haltServerMotion();
+    const bool started = startSkill(controlledSlot_, action);
     const u16 skill = action == kActionSkill1 ? kSkill1Ids[controlledSlot_] : kSkill2Ids[controlledSlot_];
     queueIntent({kIntentUseSkill, 0, 0, slots_[opponentSlot_].entityId, skill});
+    if (started) {
+        holdWhileServerBusy(action == kActionSkill1 ? kServerSkill1Seconds : kServerSkill2Seconds);
+    }
+}
+
+// Online, a move sent before the server's action ends is refused, and the server's fighter
+// would then start a resend later than the screen shows: the prediction waits for it.
+void ContentScene::holdWhileServerBusy(f64 serverActionSeconds) {
+    if (!networked_) {
+        return;
+    }
+    const f64 ticks = std::max(1.0, std::round(serverActionSeconds * tickRate_)) + kServerBusyMarginTicks;
+    serverBusySecondsLeft_ = ticks / tickRate_;
+    serverBusyIssueSeconds_ = clockSeconds_;
+}
+
+// Before a local action: the server's fighter must not run on where the screen shows the
+// fighter standing. An action the server runs drops its move too, but one it refuses (or
+// never hears of) would not. After the action a held direction sends its move again.
+void ContentScene::haltServerMotion() {
+    if (moving_) {
+        queueIntent({kIntentStop, 0, 0, 0, 0});
+    }
+    forgetMove();
+}
+
+void ContentScene::forgetMove() noexcept {
+    moving_ = false;
+    moveSent_ = false;
+    lastMoveRejected_ = false;
+    lastMoveX_ = lastMoveZ_ = 0;
+    moveResendSecondsLeft_ = 0.0;
 }
 
 bool ContentScene::startSkill(u32 slotIndex, u8 action) {
@@ -155,6 +191,8 @@ void ContentScene::fixedUpdate(f64 stepSeconds, const InputState& input) {
         useSkill(kActionSkill1);
     }
     moveControlled(stepSeconds, input);
+    clockSeconds_ += stepSeconds;
+    serverBusySecondsLeft_ = std::max(0.0, serverBusySecondsLeft_ - stepSeconds);
     rememberPrediction(slots_[controlledSlot_]);
     for (u32 index = 0; index < 2; ++index) {
         advanceSlot(index, stepSeconds);
@@ -183,9 +221,6 @@ bool ContentScene::smokeSkillReady() const noexcept {
 
 void ContentScene::moveControlled(f64 stepSeconds, const InputState& input) {
     CharacterSlot& self = slots_[controlledSlot_];
-    if (self.locked) {
-        return;  // neither moves nor idles until the lock ends
-    }
     const auto held = [&input](u32 key) { return input.keyDown[key] ? 1.0f : 0.0f; };
     f32 directionX = held(kKeyRight) - held(kKeyLeft);
     f32 directionZ = held(kKeyForward) - held(kKeyBack);
@@ -196,24 +231,34 @@ void ContentScene::moveControlled(f64 stepSeconds, const InputState& input) {
         directionX *= inverseLength;
         directionZ *= inverseLength;
     }
+    const bool walking = input.keyDown[kVirtualKeyShift];
+    const i32 factor = walking ? kWalkSpeedFactor : kRunSpeedFactor;
+    const i16 moveX = moveComponent(directionX, factor);
+    const i16 moveZ = moveComponent(directionZ, factor);
+    // The server still runs the last move it took (a lock only pauses it).
+    const bool alreadySent = hasDirection && moving_ && moveSent_ && moveX == lastMoveX_ && moveZ == lastMoveZ_;
+    if (self.locked) {
+        // Neither moves nor idles until the lock ends. The server pauses its move through the
+        // lock and takes a stop even now: a key let go, or turned, stops it at once.
+        if (moving_ && !alreadySent) {
+            haltServerMotion();
+        }
+        return;
+    }
 
     if (hasDirection && self.health >= 1) {
-        if (self.action != kActionNone) {
-            // The server drops a move when an action starts, so the move is sent again after it.
-            moving_ = false;
+        // During an action (also one the server started by itself) its move is gone; until the
+        // server can take a new one (after its own action or lock), the fighter waits for it.
+        if (self.action != kActionNone || (!alreadySent && serverBusySecondsLeft_ > kTimerEpsilonSeconds)) {
+            haltServerMotion();
             return;
         }
-        const bool walking = input.keyDown[kVirtualKeyShift];
-        const i32 factor = walking ? kWalkSpeedFactor : kRunSpeedFactor;
         const f32 distance = static_cast<f32>(stepSeconds) * predictedSpeedMetresPerSecond(controlledSlot_, factor);
         self.position.x = std::clamp(self.position.x + directionX * distance, -kArenaBoundMetres, kArenaBoundMetres);
         self.position.z = std::clamp(self.position.z + directionZ * distance, -kArenaBoundMetres, kArenaBoundMetres);
         self.yawRadians = std::atan2(directionX, directionZ);
         playClip(controlledSlot_, walking ? ClipUse::walk : ClipUse::run, false);
 
-        const i16 moveX = moveComponent(directionX, factor);
-        const i16 moveZ = moveComponent(directionZ, factor);
-        const bool alreadySent = moving_ && moveSent_ && moveX == lastMoveX_ && moveZ == lastMoveZ_;
         const bool resendDue = lastMoveRejected_ && moveResendSecondsLeft_ <= kTimerEpsilonSeconds;
         if (!alreadySent || resendDue) {
             queueIntent({kIntentMove, moveX, moveZ, 0, 0});
@@ -230,14 +275,7 @@ void ContentScene::moveControlled(f64 stepSeconds, const InputState& input) {
         return;
     }
     playClip(controlledSlot_, ClipUse::idle, false);
-    if (moving_) {
-        queueIntent({kIntentStop, 0, 0, 0, 0});
-    }
-    moving_ = false;
-    moveSent_ = false;
-    lastMoveRejected_ = false;
-    lastMoveX_ = lastMoveZ_ = 0;
-    moveResendSecondsLeft_ = 0.0;
+    haltServerMotion();
 }
 
 void ContentScene::advanceSlot(u32 slotIndex, f64 stepSeconds) {
@@ -249,10 +287,11 @@ void ContentScene::advanceSlot(u32 slotIndex, f64 stepSeconds) {
         }
     } else {
         interpolateRemote(slotIndex, stepSeconds);
+        animateRemote(slotIndex, stepSeconds);
     }
     if (slot.locked) {
         slot.lockedSecondsLeft -= stepSeconds;
-        if (slot.lockedSecondsLeft <= 0.0) {
+        if (slot.lockedSecondsLeft <= kTimerEpsilonSeconds) {
             slot.locked = false;
             slot.lockedSecondsLeft = 0.0;
         }

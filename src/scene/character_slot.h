@@ -26,8 +26,8 @@ inline constexpr u8 kActionJump = 5;
 
 inline constexpr u32 kComboSteps = 4;
 inline constexpr u32 kMaxRemoteSamples = 8;
-// Positions the local fighter was predicted at, one per fixed step: about a second.
-inline constexpr u32 kPredictionHistorySteps = 64;
+// Positions the local fighter was predicted at, one per fixed step: about two seconds.
+inline constexpr u32 kPredictionHistorySteps = 128;
 
 struct AnimationPlayer {
     const content::AnimationClip* clip = nullptr;  // null before the first clip plays
@@ -44,6 +44,12 @@ struct AnimationPlayer {
     f64 fadeElapsedSeconds = 0.0;
 
     std::string_view clipName() const noexcept { return clip == nullptr ? std::string_view() : clip->name; }
+};
+
+// Where the prediction had the local fighter at the end of a fixed step.
+struct PredictedPoint {
+    f64 seconds = 0.0;  // simulated time at the end of the step
+    Vec3 position;
 };
 
 struct RemoteSample {
@@ -85,19 +91,23 @@ struct CharacterSlot {
     u32 comboCounter = 0;  // the next basic attack's step, 0 to 3
 
     // The local fighter's own recent path, newest at predictedNext - 1 (a ring).
-    std::array<Vec3, kPredictionHistorySteps> predictedPositions{};
+    std::array<PredictedPoint, kPredictionHistorySteps> predictedPath{};
     u32 predictedCount = 0;
     u32 predictedNext = 0;
 
     // The server's last word on this fighter.
     u32 lastCommandSequence = 0;
     u64 lastSnapshotTick = 0;
+    Vec3 serverPosition;
 
     // Samples of a fighter the server moves for someone else, oldest first.
     std::array<RemoteSample, kMaxRemoteSamples> remoteSamples{};
     u32 remoteSampleCount = 0;
     f64 playbackTick = 0.0;
     bool remoteStarted = false;
+    // The clip its motion plays (idle, walk or run) and how long it has stood still.
+    u8 remoteMotion = 0;
+    f64 remoteStillSeconds = 0.0;
 
     // Where the last frame drew the fighter.
     Vec3 lastDrawnPosition;

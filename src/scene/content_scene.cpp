@@ -206,16 +206,36 @@ void ContentScene::blendFade(CharacterSlot& slot, f64 clipTimeSeconds, f64 fadeT
 
 void ContentScene::queueIntent(const PlayerIntent& intent) {
     if (intents_.size() < kMaxQueuedIntents) {
+        queuedIssueSeconds_[intents_.size()] = clockSeconds_;
         intents_.push_back(intent);
     }
 }
 
 void ContentScene::takeIntents(std::vector<PlayerIntent>& out) {
+    takenCount_ = static_cast<u32>(intents_.size());
+    takenNext_ = 0;
+    for (u32 i = 0; i < takenCount_; ++i) {
+        takenIssueSeconds_[i] = queuedIssueSeconds_[i];
+        takenKinds_[i] = intents_[i].kind;
+    }
     out.clear();
     out.swap(intents_);
     if (intents_.capacity() < kMaxQueuedIntents) {
         intents_.reserve(kMaxQueuedIntents);  // only until the caller's vector has grown too
     }
+}
+
+void ContentScene::commandSent(u32 commandSequence) {
+    if (takenNext_ >= takenCount_) {
+        return;
+    }
+    const u32 index = takenNext_++;
+    if (commandSequence == 0) {
+        return;
+    }
+    commands_[commandNext_] = {commandSequence, takenKinds_[index], takenIssueSeconds_[index], 0, false, false};
+    commandNext_ = (commandNext_ + 1) % kRememberedCommands;
+    commandCount_ = std::min(commandCount_ + 1, kRememberedCommands);
 }
 
 // ---- Section: Trace ----
@@ -256,6 +276,8 @@ void ContentScene::appendTrace(std::string& line) const {
         appendJsonKey(line, "net");
         line.push_back('{');
         appendJsonMember(line, "snapshotTick", lastSnapshotTick_, true);
+        appendJsonMember(line, "serverX", slots_[controlledSlot_].serverPosition.x);
+        appendJsonMember(line, "serverZ", slots_[controlledSlot_].serverPosition.z);
         appendJsonMember(line, "playbackTick", remote.playbackTick);
         appendJsonMember(line, "remoteSamples", remote.remoteSampleCount);
         appendJsonMember(line, "glides", figures_.glides);
@@ -266,6 +288,7 @@ void ContentScene::appendTrace(std::string& line) const {
         appendJsonMember(line, "eventIdBreaks", figures_.eventIdBreaks);
         appendJsonMember(line, "heldSteps", figures_.heldSteps);
         appendJsonMember(line, "droppedSamples", figures_.droppedSamples);
+        appendJsonMember(line, "remoteJumps", figures_.remoteJumps);
         appendJsonMember(line, "interpolationDelayMs", figures_.averageInterpolationDelayMs());
         line.push_back('}');
     }

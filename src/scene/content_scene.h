@@ -41,6 +41,8 @@ inline constexpr f64 kCorrectionDecayPerSecond = 14.0;
 inline constexpr f32 kCorrectionClearSquaredMetres = 1e-8f;
 inline constexpr f64 kMoveResendSeconds = 0.1;
 inline constexpr f64 kMaxVariableStepSeconds = 0.1;
+// Timers count down in steps of 1/60 s, whose sums miss round times by a rounding.
+inline constexpr f64 kTimerEpsilonSeconds = 1e-9;
 
 // ---- Offline duel ----
 inline constexpr i32 kOfflineHealth = 1000;
@@ -69,10 +71,19 @@ inline constexpr std::string_view kBeamTexture = "textures/wrslugger02.png";
 // ---- Server ----
 inline constexpr u16 kDefaultTickRate = 30;
 inline constexpr f32 kSnapDistanceMetres = 1.5f;
-// A server position this close to one the local fighter was predicted at a moment ago is
-// the prediction seen late (the server moves it a round trip behind), not a disagreement.
+// A server position this close to the prediction for its tick agrees with it (the server
+// rounds to millimetres and moves in whole ticks of its own arithmetic).
 inline constexpr f32 kPredictionMatchMetres = 0.02f;
 inline constexpr u16 kLockedStateFlag = 2;
+// Commands whose send time and server tick are remembered, to line the prediction up with
+// the server's ticks: far more than are ever awaiting an answer.
+inline constexpr u32 kRememberedCommands = 128;
+// How long the server's own actions keep its fighter busy (moves are refused meanwhile),
+// and a tick more for the jitter between the action's command and the next move's.
+inline constexpr f64 kServerBasicAttackSeconds = 0.6;
+inline constexpr f64 kServerSkill1Seconds = 0.9;
+inline constexpr f64 kServerSkill2Seconds = 1.4;
+inline constexpr f64 kServerBusyMarginTicks = 1.0;
 // The remote fighter is played this far behind the newest sample when it arrives, so that
 // until the next one the playback still has a sample ahead and a snapshot that comes a
 // little late does not stop it. Further behind than that by more than a tick (after a
@@ -81,6 +92,18 @@ inline constexpr f64 kInterpolationDelayTicks = 2.0;
 inline constexpr f64 kCatchUpAfterTicks = 1.0;
 inline constexpr f64 kCatchUpRampTicks = 8.0;
 inline constexpr f64 kCatchUpMaxRate = 2.0;
+// Further behind than this (a frozen link, a server whose ticks jumped) is no lag to catch
+// up with: the playback goes straight to its point behind the newest sample.
+inline constexpr f64 kFreezeLagTicks = 10.0;
+static_assert(kFreezeLagTicks > kInterpolationDelayTicks + kCatchUpAfterTicks + 2.0,
+              "ordinary jitter is caught up with, not jumped over");
+// The remote fighter's walk and run follow its drawn speed: it starts moving above the
+// first speed, runs above the split (walks below it, with a margin either way so the clip
+// does not flicker), and idles once it has stood still for a while.
+inline constexpr f32 kRemoteMovingMetresPerSecond = 0.5f;
+inline constexpr f32 kRemoteRunSplitMetresPerSecond = 3.2f;
+inline constexpr f32 kRemoteRunMarginMetresPerSecond = 0.4f;
+inline constexpr f64 kRemoteStillSeconds = 0.12;
 
 // ---- Effects ----
 inline constexpr u64 kMaxEffectComponents = 4096;
@@ -102,6 +125,17 @@ struct Beam {
     Vec3 start;
     Vec3 end;
     render::TextureHandle texture = render::kNoTexture;
+};
+
+// A command sent for the local player: when it was issued, and the server tick at which
+// it was decided once its result is in.
+struct IssuedCommand {
+    u32 sequence = 0;
+    u32 kind = 0;
+    f64 issuedSeconds = 0.0;
+    u64 decidedTick = 0;
+    bool decided = false;
+    bool accepted = false;
 };
 
 struct EffectModel {
@@ -132,7 +166,9 @@ public:
                        u16 tickRate) override;
     void applyCombatEvents(std::span<const net::CombatEvent> events) override;
     void resolveMove(bool accepted) override;
+    void applyCommandResult(const net::CommandResult& result) override;
     void takeIntents(std::vector<PlayerIntent>& out) override;
+    void commandSent(u32 commandSequence) override;
 
     // ---- Reports ----
     SceneStatistics statistics() const override { return statistics_; }
@@ -161,6 +197,8 @@ public:
     Beam& beam() noexcept { return beam_; }
     const render::Camera& camera() const noexcept { return camera_; }
     f64 presentationSeconds() const noexcept { return presentationSeconds_; }
+    f64 simulatedSeconds() const noexcept { return clockSeconds_; }
+    f64 serverBusySecondsLeft() const noexcept { return serverBusySecondsLeft_; }
     f64 roundRestartSecondsLeft() const noexcept { return roundRestartSecondsLeft_; }
     std::span<const PlayerIntent> queuedIntents() const noexcept { return intents_; }
     const effects::EffectSystem& effectSystem() const noexcept { return effects_; }
@@ -184,9 +222,18 @@ private:
     void useSkill(u8 action);
     void startServerAction(u32 slotIndex, u16 skill, i32 value);
     bool smokeSkillReady() const noexcept;
+    void haltServerMotion();
+    void holdWhileServerBusy(f64 serverActionSeconds);
+    void forgetMove() noexcept;
     void noteCorrection(u64& counter, f32 squaredMetres);
     void rememberPrediction(CharacterSlot& slot) noexcept;
-    bool wasPredictedAt(const CharacterSlot& slot, Vec3 position) const noexcept;
+    void reconcileLocal(CharacterSlot& slot, u64 tick, Vec3 server);
+    f64 timelineSeconds(f64 tick) const noexcept;
+    bool predictionSecondsFor(u64 tick, f64& seconds) const noexcept;
+    void lockLocal(CharacterSlot& slot, u64 tick, u16 lockTicks);
+    Vec3 predictedAt(const CharacterSlot& slot, f64 seconds) const noexcept;
+    void placeRemote(CharacterSlot& slot) noexcept;
+    void animateRemote(u32 slotIndex, f64 stepSeconds);
     void resolveOfflineHit(u32 attackerIndex);
     void restartRound();
     f64 hitTimeSeconds(const CharacterSlot& slot) const noexcept;
@@ -210,6 +257,13 @@ private:
     std::map<std::string, render::TextureHandle, std::less<>> effectTextures_;
     effects::EffectSystem effects_;
     std::vector<PlayerIntent> intents_;
+    // When each queued intent was issued (the simulated time of the step that queued it),
+    // and the same for the intents last taken, until the duel tick says what each was sent as.
+    std::array<f64, kMaxQueuedIntents> queuedIssueSeconds_{};
+    std::array<f64, kMaxQueuedIntents> takenIssueSeconds_{};
+    std::array<u32, kMaxQueuedIntents> takenKinds_{};
+    u32 takenCount_ = 0;
+    u32 takenNext_ = 0;
     u64 nextLocalEventId_ = 1;
     f64 presentationSeconds_ = 0.0;
     f64 lastFrameSeconds_ = 0.0;
@@ -218,6 +272,10 @@ private:
     render::Camera camera_;
 
     // Server state.
+    f64 clockSeconds_ = 0.0;  // simulated time: the sum of the fixed steps
+    std::array<IssuedCommand, kRememberedCommands> commands_{};  // a ring, newest at commandNext_ - 1
+    u32 commandNext_ = 0;
+    u32 commandCount_ = 0;
     u64 lastSnapshotTick_ = 0;
     u16 tickRate_ = kDefaultTickRate;
     u32 localEntityId_ = 1;
@@ -231,6 +289,10 @@ private:
     bool moving_ = false;
     i16 lastMoveX_ = 0;
     i16 lastMoveZ_ = 0;
+    // Online, after a local action the server runs: how long its fighter stays busy, and
+    // when that action's command was issued (a refusal of it ends the wait).
+    f64 serverBusySecondsLeft_ = 0.0;
+    f64 serverBusyIssueSeconds_ = -1.0;
 
     bool smokeSkillStarted_ = false;
     f64 roundRestartSecondsLeft_ = 0.0;  // offline: counts down once a fighter is down

@@ -33,6 +33,7 @@ struct NetworkFigures {
     u64 droppedSamples = 0;         // remote samples refused as stale or pushed out unused
     f64 interpolationDelayMsTotal = 0.0;  // newest sample minus playback, summed per step
     u64 interpolationSteps = 0;
+    u64 remoteJumps = 0;  // freezes the remote playback jumped over instead of catching up
 
     f64 averageInterpolationDelayMs() const noexcept {
         return interpolationSteps == 0 ? 0.0 : interpolationDelayMsTotal / static_cast<f64>(interpolationSteps);
@@ -56,9 +57,14 @@ public:
     virtual void applyCombatEvents(std::span<const net::CombatEvent> events) = 0;
     // Whether the last tracked move was accepted.
     virtual void resolveMove(bool accepted) = 0;
+    // Every command result, before the snapshot that came with it: the tick at which the
+    // server decided each command lines the prediction up with the server's ticks.
+    virtual void applyCommandResult(const net::CommandResult& result) = 0;
     // Moves the queued intents into `out` (cleared first), oldest first, and empties the queue.
     // Storage is swapped, not allocated, once both sides have seen their largest frame.
     virtual void takeIntents(std::vector<PlayerIntent>& out) = 0;
+    // Once per taken intent, in order: the command sequence it went out with, 0 when it did not.
+    virtual void commandSent(u32 commandSequence) = 0;
 
     // ---- Reports ----
     virtual SceneStatistics statistics() const = 0;

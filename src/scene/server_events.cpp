@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "scene/content_scene.h"
 
@@ -43,6 +44,7 @@ void ContentScene::noteCorrection(u64& counter, f32 squaredMetres) {
 
 void ContentScene::applySnapshot(const net::DuelSnapshot& snapshot, u32 localEntityId, u32 lastSentCommandSequence,
                                  u16 tickRate) {
+    (void)lastSentCommandSequence;  // the command ticks say more: see predictionSecondsFor
     if (snapshotSeen_ && snapshot.tick <= lastSnapshotTick_) {
         return;
     }
@@ -63,6 +65,12 @@ void ContentScene::applySnapshot(const net::DuelSnapshot& snapshot, u32 localEnt
     for (const net::SnapshotPlayer& player : snapshot.players) {
         const u32 slotIndex = slotOfClass(player.characterClass);
         CharacterSlot& slot = slots_[slotIndex];
+        // A fighter back on its feet means a new round: the server has put both at their
+        // starts and dropped their moves, so a direction still held must be sent again.
+        if (slot.snapshotSeen && slot.health <= 0 && player.health > 0) {
+            forgetMove();
+            serverBusySecondsLeft_ = 0.0;
+        }
         slot.entityId = player.entityId;
         slot.health = player.health;
         slot.maxHealth = player.maxHealth;
@@ -71,49 +79,158 @@ void ContentScene::applySnapshot(const net::DuelSnapshot& snapshot, u32 localEnt
         slot.lastCommandSequence = player.lastCommandSequence;
         slot.lastSnapshotTick = snapshot.tick;
         const Vec3 server = serverPosition(player);
+        slot.serverPosition = server;
         if (player.entityId != localEntityId) {
             addRemoteSample(slotIndex, snapshot.tick, server);
-        } else if (slot.snapshotSeen && player.lastCommandSequence < lastSentCommandSequence) {
-            // The server has not seen the newest command yet: its position is older than ours.
-        } else if (slot.snapshotSeen && wasPredictedAt(slot, server)) {
-            // Where the prediction was a moment ago: the server agrees, a round trip late.
-        } else if (slot.snapshotSeen &&
-                   squaredDistance(server, slot.position) < kSnapDistanceMetres * kSnapDistanceMetres) {
-            // Keep drawing the fighter where it was and let the offset decay toward the server.
-            const Vec3 visible = slot.lastDrawnValid ? slot.lastDrawnPosition : slot.position + slot.correctionOffset;
-            noteCorrection(figures_.glides, squaredDistance(server, slot.position));
-            slot.position = slot.previousPosition = server;
-            slot.correctionOffset = slot.previousCorrectionOffset = visible - server;
-            slot.predictedCount = 0;
         } else {
-            if (slot.snapshotSeen) {
-                noteCorrection(figures_.snaps, squaredDistance(server, slot.position));
-            }
-            slot.position = slot.previousPosition = server;
-            slot.correctionOffset = slot.previousCorrectionOffset = {};
-            slot.predictedCount = 0;
-            slot.lastDrawnPosition = server;
-            slot.lastDrawnValid = true;
+            reconcileLocal(slot, snapshot.tick, server);
+            lockLocal(slot, snapshot.tick, player.lockTicks);
         }
         slot.snapshotSeen = true;
     }
 }
 
+// The server's position for `tick` against the prediction for the same moment; a difference
+// moves the whole prediction (the path behind it too, so the next snapshot compares like
+// with like) while the drawn fighter glides there, or jumps when it is far.
+void ContentScene::reconcileLocal(CharacterSlot& slot, u64 tick, Vec3 server) {
+    if (!slot.snapshotSeen) {
+        slot.position = slot.previousPosition = server;
+        slot.correctionOffset = slot.previousCorrectionOffset = {};
+        slot.predictedCount = 0;
+        slot.lastDrawnPosition = server;
+        slot.lastDrawnValid = true;
+        return;
+    }
+    f64 seconds = 0.0;
+    if (!predictionSecondsFor(tick, seconds)) {
+        return;  // the prediction already shows a command the server has not seen
+    }
+    const Vec3 error = server - predictedAt(slot, seconds);
+    const f32 squared = squaredLength(error);
+    if (squared <= kPredictionMatchMetres * kPredictionMatchMetres) {
+        return;
+    }
+    const Vec3 visible = slot.lastDrawnValid ? slot.lastDrawnPosition : slot.position + slot.correctionOffset;
+    const Vec3 previousVisible = slot.previousPosition + slot.previousCorrectionOffset;
+    slot.position = slot.position + error;
+    slot.previousPosition = slot.previousPosition + error;
+    for (u32 i = 0; i < slot.predictedCount; ++i) {
+        PredictedPoint& point = slot.predictedPath[(slot.predictedNext + kPredictionHistorySteps - 1 - i) %
+                                                   kPredictionHistorySteps];
+        point.position = point.position + error;
+    }
+    if (squared < kSnapDistanceMetres * kSnapDistanceMetres) {
+        // Keep drawing the fighter where it was and let the offset decay toward the server.
+        noteCorrection(figures_.glides, squared);
+        slot.correctionOffset = visible - slot.position;
+        slot.previousCorrectionOffset = previousVisible - slot.previousPosition;
+    } else {
+        noteCorrection(figures_.snaps, squared);
+        slot.correctionOffset = slot.previousCorrectionOffset = {};
+        slot.lastDrawnPosition = slot.position;
+        slot.lastDrawnValid = true;
+    }
+}
+
+// The simulated time whose prediction the server's `tick` shows. A command decided at tick
+// D acts from tick D + 1, as the command issued at simulated time I acts from that step on,
+// so tick T is I + (T - D) / tick rate on the timeline of that command: the last one decided
+// before T, or else the first one decided after it (T comes before its effect). Before any
+// command the newest snapshot's tick stands for now.
+f64 ContentScene::timelineSeconds(f64 tick) const noexcept {
+    const IssuedCommand* before = nullptr;
+    const IssuedCommand* after = nullptr;
+    for (u32 i = 0; i < commandCount_; ++i) {
+        const IssuedCommand& command = commands_[(commandNext_ + kRememberedCommands - 1 - i) % kRememberedCommands];
+        if (!command.decided) {
+            continue;
+        }
+        if (static_cast<f64>(command.decidedTick) < tick) {
+            if (before == nullptr || command.sequence > before->sequence) before = &command;
+        } else if (after == nullptr || command.sequence < after->sequence) {
+            after = &command;
+        }
+    }
+    const IssuedCommand* timeline = before != nullptr ? before : after;
+    return timeline == nullptr
+               ? clockSeconds_ + (tick - static_cast<f64>(lastSnapshotTick_)) / tickRate_
+               : timeline->issuedSeconds + (tick - static_cast<f64>(timeline->decidedTick)) / tickRate_;
+}
+
+// False when a command the server had not decided by `tick` (its result would have come
+// first) was issued before that tick's moment: the prediction then already shows what the
+// server has not yet done, and the two cannot be compared.
+bool ContentScene::predictionSecondsFor(u64 tick, f64& seconds) const noexcept {
+    seconds = timelineSeconds(static_cast<f64>(tick));
+    for (u32 i = 0; i < commandCount_; ++i) {
+        const IssuedCommand& command = commands_[(commandNext_ + kRememberedCommands - 1 - i) % kRememberedCommands];
+        if (!command.decided && command.issuedSeconds <= seconds) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The server's lock of the local fighter, on the prediction's timeline: it moves again in
+// the tick its lock runs out (the server keeps its move through a lock), which the prediction
+// reaches a round trip before the snapshot saying so would; a new move is taken a tick later.
+void ContentScene::lockLocal(CharacterSlot& slot, u64 tick, u16 lockTicks) {
+    if (!slot.locked || lockTicks == 0) {
+        return;
+    }
+    const f64 endTick = static_cast<f64>(tick) + static_cast<f64>(lockTicks);
+    slot.lockedSecondsLeft = std::max(0.0, timelineSeconds(endTick - 1.0) - clockSeconds_);
+    slot.locked = slot.lockedSecondsLeft > kTimerEpsilonSeconds;
+    const f64 newMoveSeconds = timelineSeconds(endTick) + kServerBusyMarginTicks / tickRate_ - clockSeconds_;
+    serverBusySecondsLeft_ = std::max(serverBusySecondsLeft_, newMoveSeconds);
+}
+
 void ContentScene::rememberPrediction(CharacterSlot& slot) noexcept {
-    slot.predictedPositions[slot.predictedNext] = slot.position;
+    slot.predictedPath[slot.predictedNext] = {clockSeconds_, slot.position};
     slot.predictedNext = (slot.predictedNext + 1) % kPredictionHistorySteps;
     slot.predictedCount = std::min(slot.predictedCount + 1, kPredictionHistorySteps);
 }
 
-bool ContentScene::wasPredictedAt(const CharacterSlot& slot, Vec3 position) const noexcept {
-    constexpr f32 kMatchSquared = kPredictionMatchMetres * kPredictionMatchMetres;
-    for (u32 i = 0; i < slot.predictedCount; ++i) {
-        const u32 index = (slot.predictedNext + kPredictionHistorySteps - 1 - i) % kPredictionHistorySteps;
-        if (squaredDistance(slot.predictedPositions[index], position) <= kMatchSquared) {
-            return true;
+// The predicted position at simulated time `seconds`, between the steps around it; the
+// oldest or newest one beyond the path's ends, the current one without a path.
+Vec3 ContentScene::predictedAt(const CharacterSlot& slot, f64 seconds) const noexcept {
+    if (slot.predictedCount == 0) {
+        return slot.position;
+    }
+    const auto point = [&slot](u32 age) -> const PredictedPoint& {
+        return slot.predictedPath[(slot.predictedNext + kPredictionHistorySteps - 1 - age) % kPredictionHistorySteps];
+    };
+    if (seconds >= point(0).seconds) {
+        return point(0).position;
+    }
+    for (u32 age = 1; age < slot.predictedCount; ++age) {
+        const PredictedPoint& earlier = point(age);
+        if (earlier.seconds <= seconds) {
+            const PredictedPoint& later = point(age - 1);
+            const f64 span = later.seconds - earlier.seconds;
+            const f32 t = span > 0.0 ? static_cast<f32>((seconds - earlier.seconds) / span) : 1.0f;
+            return lerp(earlier.position, later.position, t);
         }
     }
-    return false;
+    return point(slot.predictedCount - 1).position;
+}
+
+void ContentScene::applyCommandResult(const net::CommandResult& result) {
+    for (u32 i = 0; i < commandCount_; ++i) {
+        IssuedCommand& command = commands_[(commandNext_ + kRememberedCommands - 1 - i) % kRememberedCommands];
+        if (command.sequence != result.commandSequence || command.decided) {
+            continue;
+        }
+        command.decided = true;
+        command.decidedTick = result.tick;
+        command.accepted = result.accepted;
+        const bool action = command.kind == kIntentBasicAttack || command.kind == kIntentUseSkill;
+        if (action && !result.accepted && command.issuedSeconds == serverBusyIssueSeconds_) {
+            serverBusySecondsLeft_ = 0.0;  // the server is not busy with an action it refused
+        }
+        return;
+    }
 }
 
 // ---- Section: Remote fighter ----
@@ -138,12 +255,21 @@ void ContentScene::addRemoteSample(u32 slotIndex, u64 tick, Vec3 position) {
         slot.remoteStarted = true;
         slot.playbackTick = static_cast<f64>(tick) - kInterpolationDelayTicks;
         slot.position = slot.previousPosition = position;
+        return;
+    }
+    // After a freeze the fighter goes at once to where it is shown from now on, before the
+    // events that came with this snapshot place their effects at it.
+    if (static_cast<f64>(tick) - slot.playbackTick > kFreezeLagTicks) {
+        slot.playbackTick = static_cast<f64>(tick) - kInterpolationDelayTicks;
+        placeRemote(slot);
+        slot.previousPosition = slot.position;
+        ++figures_.remoteJumps;
     }
 }
 
 void ContentScene::interpolateRemote(u32 slotIndex, f64 stepSeconds) {
     CharacterSlot& slot = slots_[slotIndex];
-    u32& count = slot.remoteSampleCount;
+    const u32 count = slot.remoteSampleCount;
     if (!slot.remoteStarted || count == 0) {
         return;
     }
@@ -156,6 +282,13 @@ void ContentScene::interpolateRemote(u32 slotIndex, f64 stepSeconds) {
     slot.playbackTick = std::min(advancedTick, newestTick);
     figures_.interpolationDelayMsTotal += (newestTick - slot.playbackTick) * 1000.0 / tickRate_;
     ++figures_.interpolationSteps;
+    placeRemote(slot);
+}
+
+// The fighter at the playback tick, between the samples around it, facing its way; samples
+// the playback has passed are dropped.
+void ContentScene::placeRemote(CharacterSlot& slot) noexcept {
+    u32& count = slot.remoteSampleCount;
     u32 dropped = 0;
     while (count - dropped >= 2 && static_cast<f64>(slot.remoteSamples[dropped + 1].tick) <= slot.playbackTick) {
         ++dropped;
@@ -177,6 +310,34 @@ void ContentScene::interpolateRemote(u32 slotIndex, f64 stepSeconds) {
     const f64 span = static_cast<f64>(second.tick - first.tick);
     const f64 fraction = span == 0.0 ? 1.0 : std::clamp((slot.playbackTick - static_cast<f64>(first.tick)) / span, 0.0, 1.0);
     slot.position = first.position + difference * static_cast<f32>(fraction);
+}
+
+// The remote fighter walks or runs as fast as it is drawn moving, unless an action plays.
+// A start shows at once; a stop only after it has stood still a moment, so that a step the
+// playback waits at a sample does not flash the idle pose.
+void ContentScene::animateRemote(u32 slotIndex, f64 stepSeconds) {
+    CharacterSlot& slot = slots_[slotIndex];
+    if (!slot.remoteStarted || stepSeconds <= 0.0) {
+        return;
+    }
+    const f32 speed = std::sqrt(squaredDistance(slot.position, slot.previousPosition)) / static_cast<f32>(stepSeconds);
+    ClipUse motion = static_cast<ClipUse>(slot.remoteMotion);
+    if (speed >= kRemoteMovingMetresPerSecond) {
+        slot.remoteStillSeconds = 0.0;
+        const f32 split = motion == ClipUse::run    ? kRemoteRunSplitMetresPerSecond - kRemoteRunMarginMetresPerSecond
+                          : motion == ClipUse::walk ? kRemoteRunSplitMetresPerSecond + kRemoteRunMarginMetresPerSecond
+                                                    : kRemoteRunSplitMetresPerSecond;
+        motion = speed >= split ? ClipUse::run : ClipUse::walk;
+    } else {
+        slot.remoteStillSeconds += stepSeconds;
+        if (slot.remoteStillSeconds >= kRemoteStillSeconds) {
+            motion = ClipUse::idle;
+        }
+    }
+    slot.remoteMotion = static_cast<u8>(motion);
+    if (slot.action == kActionNone) {
+        playClip(slotIndex, motion, false);
+    }
 }
 
 // ---- Section: Combat events ----

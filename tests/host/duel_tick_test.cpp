@@ -36,9 +36,10 @@ std::vector<std::string> logMessages(const std::filesystem::path& path) {
     return lines;
 }
 
-// One tick after everything the server sent has arrived: the newest snapshot only, every
-// event and result once, then the intents in order, the unknown kind skipped, and only
-// the sent move awaiting its answer. Once the session is gone, intents are dropped unsent.
+// The frame's intents go out in order, the unknown kind skipped, each one's sequence told to
+// the scene (0 for the skipped one), and only the sent move awaits its answer. One tick after
+// everything the server sent has arrived: every result first, then the newest snapshot only,
+// every event once. Once the session is gone, intents are dropped unsent.
 TEST(DuelTick, ExchangesEverythingOnceAndSendsIntentsInOrder) {
     std::vector<net::ClientCommandMessage> commands;
     TestPeer peer([&](PeerConnection& c) {
@@ -70,7 +71,8 @@ TEST(DuelTick, ExchangesEverythingOnceAndSendsIntentsInOrder) {
                     {scene::kIntentBasicAttack, 0, 0, kOpponent, 1},
                     {scene::kIntentUseSkill, 0, 0, kOpponent, 1001},
                     {scene::kIntentStop, 0, 0, 0, 0}};
-    runDuelTick(host);
+    sendDuelIntents(host);
+    EXPECT_EQ(scene.sentSequences, (std::vector<u32>{1, 0, 2, 3, 4}));
     EXPECT_EQ(host.pendingMoves, std::unordered_set<u32>{1});
     ASSERT_TRUE(net::test::eventually([&] {
         const auto snapshot = host.duelClient->peekSnapshot();
@@ -90,14 +92,17 @@ TEST(DuelTick, ExchangesEverythingOnceAndSendsIntentsInOrder) {
     EXPECT_EQ(scene.events[1].eventId, 12u);
     EXPECT_EQ(scene.moveResolutions, std::vector<bool>{true});
     EXPECT_TRUE(host.pendingMoves.empty());
-    // Each tick hands over the events (empty after the first) and takes the intents last.
-    EXPECT_EQ(scene.calls, (std::vector<std::string>{"events", "take", "snapshot", "events", "resolve", "take",
-                                                      "events", "take"}));
+    ASSERT_EQ(scene.results.size(), 3u);
+    EXPECT_EQ(scene.results[1], (net::CommandResult{2, false, 7, 41}));
+    // Each tick hands over the results before the snapshot, then the events (empty after the first).
+    EXPECT_EQ(scene.calls, (std::vector<std::string>{"take", "sent", "sent", "sent", "sent", "sent", "result", "resolve",
+                                                      "result", "result", "snapshot", "events", "events"}));
 
     host.duelClient->teardown();
     scene.queued = {{scene::kIntentMove, 1000, 0, 0, 0}};
-    runDuelTick(host);
+    sendDuelIntents(host);
     EXPECT_TRUE(scene.queued.empty());
+    EXPECT_EQ(scene.sentSequences.back(), 0u);
     EXPECT_TRUE(host.pendingMoves.empty());
     EXPECT_EQ(peer.finish(), "");
 

@@ -23,15 +23,21 @@ public:
     std::vector<net::CombatEvent> events;
     u32 eventBatches = 0;
     std::vector<bool> moveResolutions;
+    std::vector<net::CommandResult> results;
+    std::vector<u32> sentSequences;  // what commandSent was told, in order
     std::vector<scene::PlayerIntent> queued;  // what the next takeIntents returns
     u32 takes = 0;
-    std::vector<std::string> calls;  // the duel half's calls in order
+    std::vector<std::string> calls;  // fixed steps, input and the duel half's calls, in order
 
     void fixedUpdate(f64 stepSeconds, const InputState&) override {
         ++fixedSteps;
         lastStep = stepSeconds;
+        calls.emplace_back("fixed");
     }
-    void handleInput(const InputState&) override { ++inputs; }
+    void handleInput(const InputState&) override {
+        ++inputs;
+        calls.emplace_back("input");
+    }
     void update(f64 deltaSeconds) override { updates.push_back(deltaSeconds); }
     void draw(render::RenderDevice&, f64 alpha) override { alphas.push_back(alpha); }
 
@@ -48,6 +54,14 @@ public:
     void resolveMove(bool accepted) override {
         moveResolutions.push_back(accepted);
         calls.emplace_back("resolve");
+    }
+    void applyCommandResult(const net::CommandResult& result) override {
+        results.push_back(result);
+        calls.emplace_back("result");
+    }
+    void commandSent(u32 commandSequence) override {
+        sentSequences.push_back(commandSequence);
+        calls.emplace_back("sent");
     }
     void takeIntents(std::vector<scene::PlayerIntent>& out) override {
         out.clear();

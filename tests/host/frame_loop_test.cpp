@@ -75,8 +75,9 @@ TEST(FrameLoop, FixedRateFramesIgnoreTheClock) {
     EXPECT_TRUE(f.clock->sleeps.empty());
 }
 
-// Every presented frame is one trace line, in the file before the next frame starts; without
-// a duel session the scene's intents are taken and dropped each frame.
+// Every presented frame is one trace line, in the file before the next frame starts; the
+// frame's intents are taken once its fixed steps and input have run (without a duel session
+// they are dropped, each told it went out as no command).
 TEST(FrameLoop, TraceLinePerPresentedFrameAndIntentsDroppedOffline) {
     const std::filesystem::path path =
         std::filesystem::path(KESTRUNE_BINARY_DIR) / "test-output/frame-loop/trace.jsonl";
@@ -107,7 +108,8 @@ TEST(FrameLoop, TraceLinePerPresentedFrameAndIntentsDroppedOffline) {
         EXPECT_TRUE(in.get() == std::char_traits<char>::eof());
         if (withScene) {
             EXPECT_EQ(f.scene->takes, 2u);
-            EXPECT_EQ(f.scene->calls, std::vector<std::string>({"take", "take"}));
+            EXPECT_EQ(f.scene->calls, std::vector<std::string>({"fixed", "input", "take", "sent", "input", "take"}));
+            EXPECT_EQ(f.scene->sentSequences, std::vector<u32>{0});
             EXPECT_TRUE(f.host->intentBuffer.empty());
         }
     }

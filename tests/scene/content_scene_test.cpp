@@ -183,13 +183,18 @@ TEST(ContentScene, MovementPredictsAndQueuesEachMoveOnce) {
     EXPECT_EQ(f.intents(), std::vector<PlayerIntent>{stop});
     EXPECT_EQ(f.slot(0).animation.clipName(), "CH010301");
 
-    // An action stops the run on the server too: the move goes out again after it.
+    // A direction switched straight to another that shares its x is a new move.
+    f.steps(1, keys({'W'}));
+    f.steps(1, keys({'S'}));
+    EXPECT_EQ(f.intents(), (std::vector<PlayerIntent>{{kIntentMove, 0, 1000, 0, 0}, {kIntentMove, 0, -1000, 0, 0}}));
+
+    // An action stops the run on the server at once, and the move goes out again after it.
     f.steps(1, keys({'W'}));
     f.intents();
     f.scene.handleInput(press(key('4')));
     while (f.slot(0).action != kActionNone) f.steps(1, keys({'W'}));
     f.steps(1, keys({'W'}));
-    EXPECT_EQ(f.intents(), (std::vector<PlayerIntent>{{kIntentMove, 0, 1000, 0, 0}}));
+    EXPECT_EQ(f.intents(), (std::vector<PlayerIntent>{stop, {kIntentMove, 0, 1000, 0, 0}}));
     f.steps(1);
     f.intents();
 

@@ -1,0 +1,254 @@
+// The duel scene online against the duel server's rules (simulated_duel.h): what the
+// server does with the fighter matches what the screen shows, after actions, locks, refusals,
+// restarts and frozen links, and the opponent moves as it is drawn.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "simulated_duel.h"
+
+namespace kestrune::scene {
+namespace {
+
+using testing::key;
+using testing::keys;
+using testing::kLoopback;
+using testing::kRoundTrip100Ms;
+using testing::kStep;
+using testing::Link;
+using testing::SimulatedDuel;
+
+constexpr f32 kAgreeMetres = 0.02f;
+
+f32 distance(Vec3 a, Vec3 b) { return std::sqrt(squaredDistance(a, b)); }
+std::string linkName(Link link) { return link.oneWaySteps == 0 ? "loopback" : "100 ms"; }
+// The server moves in whole ticks, so a stop between two of them comes out up to a tick's
+// motion short of the prediction, and a tick more with the jitter: a glide that size is the
+// most a run and its stops may cost.
+f32 stopMetres(Link link) { return 4.65f * static_cast<f32>(1 + link.jitterSteps) / testing::kServerTickRate + 0.001f; }
+void expectOnlyStopGlides(const SimulatedDuel& d, Link link) {
+    const NetworkFigures figures = d.f.scene.networkFigures();
+    EXPECT_EQ(figures.snaps, 0u);
+    EXPECT_LE(figures.largestCorrectionMetres, stopMetres(link)) << figures.glides << " glides";
+}
+
+// Let go of the direction during any action, whether the server runs it (a skill, a basic
+// attack), refuses it (out of reach) or never hears of it (heavy attack, jump): the server's
+// fighter stands where the screen shows the fighter standing, and nothing pulls it away.
+TEST(OnlineDuel, LettingGoDuringAnyActionStopsTheServerWhereTheFighterStopped) {
+    const struct {
+        const char* name;
+        char towards;  // 'D' runs at the opponent, 'A' away from it
+        u32 key;
+        bool serverRunsIt;
+    } cases[] = {
+        {"skill 1 within reach", 'D', key('2'), true},
+        {"skill 1 out of reach: refused", 'A', key('2'), false},
+        {"basic attack", 'D', key('1'), true},
+        {"heavy attack", 'D', key('4'), false},
+        {"jump", 'D', kVirtualKeySpace, false},
+    };
+    for (const Link link : {kLoopback, kRoundTrip100Ms}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(linkName(link) + ", " + c.name);
+            SimulatedDuel d(0, link, false);
+            d.frames(20);
+            d.frames(15, keys({c.towards}));
+            d.frame(keys({c.towards}, {c.key}));
+            const Vec3 stopped = d.localSlot().position;
+            d.frames(2, keys({c.towards}));
+            d.frames(150);
+            EXPECT_FALSE(d.local().moving);
+            EXPECT_LE(distance(SimulatedDuel::metres(d.local()), stopped), stopMetres(link));
+            EXPECT_LT(distance(d.localSlot().position, SimulatedDuel::metres(d.local())), kAgreeMetres);
+            EXPECT_EQ(d.f.scene.networkFigures().confirmedLocalActions > 0, c.serverRunsIt);
+            expectOnlyStopGlides(d, link);
+        }
+    }
+}
+
+// Held through a skill and a heavy attack, the run goes on after each: the server hears the
+// move again once it can take it (the templar's skill clip ends before the server's skill
+// does, and the move waits for the server rather than being refused), and at a 100 ms round
+// trip with jitter the prediction and the server agree at every tick without a correction.
+TEST(OnlineDuel, HeldThroughActionsTheRunGoesOnInStepWithTheServer) {
+    for (const u32 localSlot : {0u, 1u}) {
+        for (const Link link : {kLoopback, kRoundTrip100Ms}) {
+            SCOPED_TRACE(linkName(link) + (localSlot == 0 ? ", warrior" : ", templar"));
+            SimulatedDuel d(localSlot, link, false);
+            const char towards = localSlot == 0 ? 'D' : 'A';
+            d.frames(20);
+            d.frames(12, keys({towards}));
+            d.frame(keys({towards}, {key('2')}));
+            d.frames(80, keys({'W'}));
+            d.frame(keys({'W'}, {key('4')}));
+            d.frames(100, keys({'W'}));
+            EXPECT_TRUE(d.local().moving);
+            d.frames(60);
+            EXPECT_EQ(d.f.scene.networkFigures().confirmedLocalActions, 1u);
+            EXPECT_EQ(d.rejections(), 0u);
+            expectOnlyStopGlides(d, link);
+            EXPECT_LT(distance(SimulatedDuel::metres(d.local()), d.localSlot().position), kAgreeMetres);
+            EXPECT_GT(d.localSlot().position.z, 3.0f);
+        }
+    }
+}
+
+// What the server does that the prediction could not know shows within a round trip and a
+// frame: a lock by the opponent mid-run, a refused move, a round restarted where the
+// fighter's path had just been.
+TEST(OnlineDuel, CorrectionsTheServerMakesShowWithinARoundTrip) {
+    const u32 roundTripSteps = 2 * (kRoundTrip100Ms.oneWaySteps + kRoundTrip100Ms.jitterSteps);
+    const u32 withinSteps = roundTripSteps + 2 * testing::kStepsPerTick + 1;
+    {
+        SCOPED_TRACE("locked by the opponent mid-run");
+        SimulatedDuel d(0, kRoundTrip100Ms, false);
+        d.frames(20);
+        while (distance(SimulatedDuel::metres(d.local()), SimulatedDuel::metres(d.opponent())) > 3.0f) {
+            d.frame(keys({'D'}));
+        }
+        EXPECT_EQ(d.opponentCommand(net::kCommandUseSkill, 0, 0, net::kSkillTemplar1), duel::kAccepted);
+        while (!d.localSlot().locked) d.frame(keys({'D'}));
+        d.frames(withinSteps, keys({'D'}));
+        ASSERT_TRUE(d.localSlot().locked);
+        EXPECT_LT(distance(d.localSlot().position, SimulatedDuel::metres(d.local())), kAgreeMetres);
+        const u64 glides = d.f.scene.networkFigures().glides;
+        EXPECT_GE(glides, 1u);
+        // Held through the lock, the run goes on as the server's does, on the same tick.
+        d.frames(90, keys({'D'}));
+        EXPECT_FALSE(d.localSlot().locked);
+        EXPECT_TRUE(d.local().moving);
+        EXPECT_EQ(d.f.scene.networkFigures().glides, glides);
+    }
+    {
+        SCOPED_TRACE("a move refused");
+        SimulatedDuel d(0, kRoundTrip100Ms, false);
+        d.frames(20);
+        d.refuseNextMove = true;
+        d.frames(60, keys({'W'}));
+        d.frames(withinSteps);
+        EXPECT_EQ(d.rejections(), 1u);
+        EXPECT_LT(distance(d.localSlot().position, SimulatedDuel::metres(d.local())), kAgreeMetres);
+        EXPECT_GE(d.f.scene.networkFigures().glides, 1u);
+    }
+    {
+        SCOPED_TRACE("a restart onto the path just run");
+        SimulatedDuel d(0, kRoundTrip100Ms, false);
+        d.frames(20);
+        const Vec3 start = SimulatedDuel::metres(d.local());
+        d.frames(18, keys({'D'}));
+        d.frames(20);
+        d.duel.seat(net::kTemplar, testing::kOpponentEntity);  // a new round: both back at their starts
+        d.frames(withinSteps);
+        EXPECT_LT(distance(d.localSlot().position, start), kAgreeMetres);
+    }
+}
+
+// Held through a knockout and the round that follows, the direction moves the fighter again
+// on the server once the new round has put both at their starts and dropped their moves.
+TEST(OnlineDuel, HeldThroughAKnockoutTheRunGoesOnInTheNewRound) {
+    SimulatedDuel d(0, kRoundTrip100Ms, true);  // the bot beats a fighter who stands still
+    for (u32 frame = 0; frame < 3000 && d.local().health > 0; ++frame) d.frame({});
+    ASSERT_EQ(d.local().health, 0);
+    for (u32 frame = 0; frame < 300 && d.duel.roundOver(); ++frame) d.frame(keys({'W'}));
+    d.frames(45, keys({'W'}));
+    EXPECT_TRUE(d.local().moving);
+    d.frames(30);
+    EXPECT_GT(SimulatedDuel::metres(d.local()).z, 1.0f);
+    EXPECT_LT(distance(d.localSlot().position, SimulatedDuel::metres(d.local())), kAgreeMetres);
+}
+
+// The opponent's clip follows its drawn speed: walking, running, standing, each change once,
+// facing the way it goes, never over an action; chased by the bot, it is almost never drawn
+// moving in its idle pose, and never faster than its catch-up allows.
+TEST(OnlineDuel, TheOpponentWalksAndRunsAsItMoves) {
+    {
+        SCOPED_TRACE("walk, run, stop");
+        SimulatedDuel d(0, kRoundTrip100Ms, false);
+        d.frames(20);
+        std::vector<std::string> clips{std::string(d.remoteSlot().animation.clipName())};
+        const auto record = [&](u32 count) {
+            for (u32 i = 0; i < count; ++i) {
+                d.frame({});
+                const std::string_view clip = d.remoteSlot().animation.clipName();
+                if (clip != clips.back()) clips.emplace_back(clip);
+            }
+        };
+        d.opponentCommand(net::kCommandMove, 0, -450);
+        record(60);
+        EXPECT_NEAR(d.remoteSlot().yawRadians, kPi, 1e-4);
+        d.opponentCommand(net::kCommandMove, -1000, 0);
+        record(60);
+        EXPECT_NEAR(d.remoteSlot().yawRadians, -kPi / 2, 1e-4);
+        d.opponentCommand(net::kCommandStop);
+        record(60);
+        EXPECT_EQ(clips, (std::vector<std::string>{"idle", "walk", "run", "idle"}));
+    }
+    for (const Link link : {kLoopback, kRoundTrip100Ms}) {
+        SCOPED_TRACE(linkName(link) + ", chased by the bot");
+        SimulatedDuel d(0, link, true);
+        u32 movingSteps = 0;
+        u32 idleWhileMoving = 0;
+        f32 fastestMetresPerSecond = 0.0f;
+        // Away from the bot and round it, with short stops: it chases, starts and stops.
+        for (const char direction : {'S', 'D', 'W', 'A', 'S', 'D', 'W', 'A'}) {
+            for (const bool run : {true, false}) {
+                for (u32 i = 0; i < (run ? 60u : 8u); ++i) {
+                    d.frame(run ? keys({direction}) : InputState{});
+                    const CharacterSlot& remote = d.remoteSlot();
+                    const f32 speed = distance(remote.position, remote.previousPosition) / static_cast<f32>(kStep);
+                    fastestMetresPerSecond = std::max(fastestMetresPerSecond, speed);
+                    if (speed < 0.01f) continue;
+                    ++movingSteps;
+                    idleWhileMoving += remote.animation.clipName() == "idle";
+                }
+            }
+        }
+        EXPECT_GT(movingSteps, 60u);
+        EXPECT_LE(idleWhileMoving * 20, movingSteps);
+        EXPECT_LE(fastestMetresPerSecond, 2.0f * 4.35f + 0.01f);
+        EXPECT_EQ(d.f.scene.networkFigures().remoteJumps, 0u);
+    }
+}
+
+// After the link froze for two and a half seconds, or the server's ticks jumped far ahead,
+// the opponent is back at its place behind the newest snapshot within half a second.
+TEST(OnlineDuel, AfterAFrozenLinkOrAJumpOfTicksTheOpponentIsBackAtOnce) {
+    SimulatedDuel d(0, kRoundTrip100Ms, false);
+    d.frames(20);
+    d.opponentCommand(net::kCommandMove, 0, -1000);
+    d.frames(20);
+    // Frames from the one in which the link is back until the playback is within 4 ticks of
+    // the newest snapshot, and how far the opponent is drawn moving over the next 20.
+    const auto catchUp = [&d] {
+        u32 frames = 1;
+        for (d.frame({}); frames < 120 && static_cast<f64>(d.newestSnapshotTick()) - d.remoteSlot().playbackTick > 4.0;
+             ++frames) {
+            d.frame({});
+        }
+        const Vec3 before = d.remoteSlot().position;
+        d.frames(20);
+        return std::pair(frames, distance(d.remoteSlot().position, before));
+    };
+    const f32 twentyStepsMetres = 20 * 4.35f * static_cast<f32>(kStep);
+    d.freezeLink(150);
+    d.frames(150);
+    const auto [afterFreeze, movedAfterFreeze] = catchUp();
+    EXPECT_LE(afterFreeze, 30u);
+    EXPECT_NEAR(movedAfterFreeze, twentyStepsMetres, 0.01f);
+    EXPECT_EQ(d.f.scene.networkFigures().remoteJumps, 1u);
+    for (const u64 jump : {u64{300}, u64{1} << 32}) {
+        SCOPED_TRACE(jump);
+        d.tickOffset += jump;
+        d.frames(testing::kRoundTrip100Ms.oneWaySteps);
+        const auto [afterJump, movedAfterJump] = catchUp();
+        EXPECT_LE(afterJump, 30u);
+        EXPECT_GT(movedAfterJump, twentyStepsMetres / 2);
+    }
+    EXPECT_EQ(d.f.scene.networkFigures().remoteJumps, 3u);
+}
+
+}  // namespace
+}  // namespace kestrune::scene

@@ -1,0 +1,199 @@
+#pragma once
+// The duel scene online against the duel server's own rules, in one process and on one
+// clock of 60 steps a second: the scene's commands reach the rules, and the rules' results,
+// snapshots and events reach the scene, each after a latency counted in steps, with a seeded
+// jitter that never reorders (as over TCP). Frames run as the program's do: the duel tick,
+// the fixed steps (the server ticking on every second one, at 30 per second), the input, the
+// frame's intents sent, then the frame drawn.
+
+#include <deque>
+#include <optional>
+#include <random>
+#include <unordered_set>
+#include <vector>
+
+#include "duel_bot.h"
+#include "duel_rules.h"
+#include "scene_fixture.h"
+
+namespace kestrune::scene::testing {
+
+inline constexpr u32 kLocalEntity = 7;
+inline constexpr u32 kOpponentEntity = 8;
+inline constexpr u16 kServerTickRate = 30;
+inline constexpr u32 kStepsPerTick = 60 / kServerTickRate;
+
+struct Link {
+    u32 oneWaySteps = 0;  // each way
+    u32 jitterSteps = 0;  // up to this many more, per message
+};
+inline constexpr Link kLoopback{};
+inline constexpr Link kRoundTrip100Ms{3, 1};  // 50 ms each way and up to 17 more
+
+class SimulatedDuel {
+public:
+    // `localSlot` 0 plays the warrior; the opponent is a bot of the duel server or, without
+    // one, stands where the round starts it until opponentCommand moves it.
+    SimulatedDuel(u32 localSlot, Link link, bool botOpponent) : f({localSlot, false, true}), link_(link) {
+        localClass_ = localSlot == 0 ? net::kWarrior : net::kTemplar;
+        opponentClass_ = localSlot == 0 ? net::kTemplar : net::kWarrior;
+        duel.seat(localClass_, kLocalEntity);
+        duel.seat(opponentClass_, kOpponentEntity);
+        if (botOpponent) bot.emplace(opponentClass_, kServerTickRate);
+    }
+
+    SceneFixture f;
+    duel::Duel duel{kServerTickRate};
+    std::optional<duel::DuelBot> bot;
+    bool refuseNextMove = false;  // the next move the scene sends is refused as busy, not applied
+    u64 tickOffset = 0;           // added to every snapshot's tick from now on
+
+    // One frame of `steps` fixed steps with `input`, whose pressed keys count this frame only.
+    void frame(const InputState& input, u32 steps = 1) {
+        deliverToScene();
+        for (u32 i = 0; i < steps; ++i) {
+            f.scene.fixedUpdate(kStep, input);
+            serverStep();
+        }
+        f.scene.handleInput(input);
+        sendIntents();
+        f.scene.update(kStep * steps);
+        f.drawFrame(1.0);
+    }
+    void frames(u32 count, const InputState& input = {}, u32 steps = 1) {
+        InputState held = input;
+        held.pressed = {};
+        for (u32 i = 0; i < count; ++i) frame(i == 0 ? input : held, steps);
+    }
+
+    // Nothing crosses the link either way for `steps` steps; what was sent arrives afterwards.
+    void freezeLink(u32 steps) { frozenUntil_ = now_ + steps; }
+
+    // A command of the opponent's player, decided at once.
+    u16 opponentCommand(u8 kind, i32 a = 0, i32 b = 0, u16 c = 0) {
+        const u32 target = kind == net::kCommandMove || kind == net::kCommandStop ? 0 : kLocalEntity;
+        const net::ClientCommandMessage command{++opponentSequence_, kind, target, static_cast<u16>(a),
+                                                static_cast<u16>(b), c};
+        return duel.apply(opponentClass_, command);
+    }
+
+    const duel::Fighter& local() const { return duel.fighter(localClass_); }
+    const duel::Fighter& opponent() const { return duel.fighter(opponentClass_); }
+    static Vec3 metres(const duel::Fighter& fighter) {
+        return {static_cast<f32>(fighter.xMm / 1000.0), 0.0f, static_cast<f32>(fighter.zMm / 1000.0)};
+    }
+    CharacterSlot& localSlot() { return f.slot(f.scene.controlledSlot()); }
+    CharacterSlot& remoteSlot() { return f.slot(1 - f.scene.controlledSlot()); }
+    u64 newestSnapshotTick() const { return newestTick_; }
+    u32 refusals() const { return refusals_; }
+    u32 rejections() const { return rejections_; }  // the scene's commands the rules refused
+
+private:
+    struct ToServer {
+        u64 arrival;
+        net::ClientCommandMessage command;
+    };
+    struct ToScene {
+        u64 arrival;
+        std::optional<net::CommandResult> result;
+        std::optional<net::DuelSnapshot> snapshot;
+        std::vector<net::CombatEvent> events;
+    };
+
+    u64 arrival(u64& lastArrival) {
+        const u64 jitter = link_.jitterSteps == 0 ? 0 : random_() % (link_.jitterSteps + 1);
+        lastArrival = std::max(lastArrival, now_ + link_.oneWaySteps + jitter);
+        return lastArrival;
+    }
+    bool linkOpen() const { return now_ >= frozenUntil_; }
+
+    // The duel tick: every result, the newest snapshot, every event, in that order.
+    void deliverToScene() {
+        std::optional<net::DuelSnapshot> newest;
+        std::vector<net::CombatEvent> events;
+        while (linkOpen() && !toScene_.empty() && toScene_.front().arrival <= now_) {
+            ToScene& message = toScene_.front();
+            if (message.result) {
+                f.scene.applyCommandResult(*message.result);
+                if (pendingMoves_.erase(message.result->commandSequence) > 0) {
+                    f.scene.resolveMove(message.result->accepted);
+                }
+            }
+            if (message.snapshot) newest = std::move(message.snapshot);
+            events.insert(events.end(), message.events.begin(), message.events.end());
+            toScene_.pop_front();
+        }
+        if (newest) {
+            newestTick_ = newest->tick;
+            f.scene.applySnapshot(*newest, kLocalEntity, sequence_, kServerTickRate);
+        }
+        f.scene.applyCombatEvents(events);
+    }
+
+    void sendIntents() {
+        std::vector<PlayerIntent> intents;
+        f.scene.takeIntents(intents);
+        for (const PlayerIntent& intent : intents) {
+            net::ClientCommandMessage command{++sequence_, 0, intent.targetEntityId, static_cast<u16>(intent.moveX),
+                                              static_cast<u16>(intent.moveZ), intent.skill};
+            command.kind = intent.kind == kIntentMove          ? net::kCommandMove
+                           : intent.kind == kIntentStop        ? net::kCommandStop
+                           : intent.kind == kIntentBasicAttack ? net::kCommandBasicAttack
+                                                               : net::kCommandUseSkill;
+            if (intent.kind == kIntentMove) pendingMoves_.insert(sequence_);
+            toServer_.push_back({arrival(lastToServer_), command});
+            f.scene.commandSent(sequence_);
+        }
+    }
+
+    // One 60th of a second of the server: commands as they arrive, and a tick every second step.
+    void serverStep() {
+        ++now_;
+        while (linkOpen() && !toServer_.empty() && toServer_.front().arrival <= now_) {
+            const net::ClientCommandMessage command = toServer_.front().command;
+            toServer_.pop_front();
+            u16 reason = duel::kBusy;
+            if (refuseNextMove && command.kind == net::kCommandMove) {
+                refuseNextMove = false;
+                ++refusals_;
+            } else {
+                reason = duel.apply(localClass_, command);
+            }
+            rejections_ += reason != duel::kAccepted;
+            ToScene message{arrival(lastToScene_)};
+            message.result = net::CommandResult{command.commandSequence, reason == duel::kAccepted, reason,
+                                                tick_ + tickOffset};
+            toScene_.push_back(std::move(message));
+        }
+        if (now_ % kStepsPerTick != 0) return;
+        ++tick_;
+        if (bot) bot->think(duel);
+        duel.step();
+        ToScene message{arrival(lastToScene_)};
+        message.snapshot.emplace();
+        duel.writeSnapshot(tick_ + tickOffset, *message.snapshot);
+        message.events.assign(duel.events().begin(), duel.events().end());
+        duel.clearEvents();
+        toScene_.push_back(std::move(message));
+    }
+
+    Link link_;
+    u8 localClass_ = net::kWarrior;
+    u8 opponentClass_ = net::kTemplar;
+    std::minstd_rand random_{7};
+    u64 now_ = 0;
+    u64 tick_ = 0;
+    u64 frozenUntil_ = 0;
+    u64 lastToServer_ = 0;
+    u64 lastToScene_ = 0;
+    u64 newestTick_ = 0;
+    u32 sequence_ = 0;
+    u32 opponentSequence_ = 0;
+    u32 refusals_ = 0;
+    u32 rejections_ = 0;
+    std::unordered_set<u32> pendingMoves_;
+    std::deque<ToServer> toServer_;
+    std::deque<ToScene> toScene_;
+};
+
+}  // namespace kestrune::scene::testing
