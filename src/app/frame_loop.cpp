@@ -62,10 +62,15 @@ void FrameLoop::runFrame() {
     deltaSeconds = std::clamp(deltaSeconds, 0.0, kMaxFrameSeconds);
     host.accumulator += deltaSeconds;
 
+    // The steps catch up with time that passed before this frame's keys were read: all but
+    // the last run with the keys as the previous frame left them. A key then moves the fighter
+    // from the last step on, however many steps the frame has, so a start and a stop are
+    // always the same time ahead of the commands that carry them to the server.
     u32 steps = 0;
     while (host.accumulator >= kFixedStepSeconds && steps < kMaxFixedStepsPerFrame) {
+        const bool last = steps + 1 == kMaxFixedStepsPerFrame || host.accumulator - kFixedStepSeconds < kFixedStepSeconds;
         if (host.scene) {
-            host.scene->fixedUpdate(kFixedStepSeconds, host.input);
+            host.scene->fixedUpdate(kFixedStepSeconds, last ? host.input : host.previousInput);
         }
         host.accumulator -= kFixedStepSeconds;
         ++steps;
@@ -107,6 +112,7 @@ void FrameLoop::runFrame() {
     if (host.options.smokeTest && host.renderer.Statistics().presentedFrames >= host.options.frames) {
         host.quitRequested = true;
     }
+    host.previousInput = host.input;
 }
 
 }  // namespace kestrune::app

@@ -44,6 +44,7 @@ public:
     void* window = nullptr;    // set by the window host on creation, cleared on destruction
     render::RenderDevice renderer;
     InputState input;
+    InputState previousInput;  // the keys as the last frame left them, for the steps that catch up before them
     i64 counterFrequency = 0;
     i64 lastCounter = 0;
     f64 accumulator = 0.0;  // unsimulated seconds

@@ -74,6 +74,10 @@ inline constexpr f32 kSnapDistanceMetres = 1.5f;
 // A server position this close to the prediction for its tick agrees with it (the server
 // rounds to millimetres and moves in whole ticks of its own arithmetic).
 inline constexpr f32 kPredictionMatchMetres = 0.02f;
+// The frame's steps catch up with the time up to its start after its snapshot is applied,
+// and the server moves a tick at a time: a snapshot can be this far ahead of the simulated
+// steps (a frame of 8 steps and a tick) and is compared with the prediction carried on.
+inline constexpr f64 kPredictionExtrapolationSeconds = 0.2;
 inline constexpr u16 kLockedStateFlag = 2;
 // Commands whose send time and server tick are remembered, to line the prediction up with
 // the server's ticks: far more than are ever awaiting an answer.

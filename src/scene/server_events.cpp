@@ -153,9 +153,13 @@ f64 ContentScene::timelineSeconds(f64 tick) const noexcept {
         }
     }
     const IssuedCommand* timeline = before != nullptr ? before : after;
-    return timeline == nullptr
-               ? clockSeconds_ + (tick - static_cast<f64>(lastSnapshotTick_)) / tickRate_
-               : timeline->issuedSeconds + (tick - static_cast<f64>(timeline->decidedTick)) / tickRate_;
+    if (timeline == nullptr) {
+        return clockSeconds_ + (tick - static_cast<f64>(lastSnapshotTick_)) / tickRate_;
+    }
+    const f64 seconds = timeline->issuedSeconds + (tick - static_cast<f64>(timeline->decidedTick)) / tickRate_;
+    // Commands travel with different delays: tick T, which the next command has not yet
+    // changed, never stands for a moment the prediction had already changed it.
+    return after != nullptr ? std::min(seconds, after->issuedSeconds) : seconds;
 }
 
 // False when a command the server had not decided by `tick` (its result would have come
@@ -202,7 +206,17 @@ Vec3 ContentScene::predictedAt(const CharacterSlot& slot, f64 seconds) const noe
         return slot.predictedPath[(slot.predictedNext + kPredictionHistorySteps - 1 - age) % kPredictionHistorySteps];
     };
     if (seconds >= point(0).seconds) {
-        return point(0).position;
+        // The server moves a whole tick at once, so its snapshot can be a little ahead of
+        // the steps simulated so far: the prediction goes on as its last step went, unless
+        // the fighter has stopped since (an action, a lock, a key let go).
+        const bool carriesOn = moving_ && !slot.locked && slot.action == kActionNone;
+        if (slot.predictedCount < 2 || !carriesOn) {
+            return point(0).position;
+        }
+        const f64 stepSeconds = point(0).seconds - point(1).seconds;
+        const f64 aheadSeconds = std::min(seconds - point(0).seconds, kPredictionExtrapolationSeconds);
+        const f32 t = stepSeconds > 0.0 ? static_cast<f32>(aheadSeconds / stepSeconds) : 0.0f;
+        return point(0).position + (point(0).position - point(1).position) * t;
     }
     for (u32 age = 1; age < slot.predictedCount; ++age) {
         const PredictedPoint& earlier = point(age);

@@ -13,7 +13,7 @@ constexpr u32 kPlayerId = 3;
 constexpr u32 kBotId = 4;
 
 struct BotDuel {
-    explicit BotDuel(u8 botClass) : bot(botClass, 30) {
+    explicit BotDuel(u8 botClass, bool idle = false) : bot(botClass, 30, idle) {
         const u8 playerClass = botClass == net::kWarrior ? net::kTemplar : net::kWarrior;
         duel.seat(playerClass, kPlayerId);
         duel.seat(botClass, kBotId);
@@ -35,6 +35,14 @@ struct BotDuel {
     DuelBot bot;
     std::vector<net::CombatEvent> started;
 };
+
+TEST(DuelBot, AnIdleBotStandsAtItsStartAndNeverActs) {
+    BotDuel d(net::kTemplar, true);
+    d.run(300);
+    EXPECT_TRUE(d.started.empty());
+    EXPECT_EQ(d.duel.fighter(net::kTemplar).xMm, kStartOffsetMm);
+    EXPECT_FALSE(d.duel.fighter(net::kTemplar).moving);
+}
 
 TEST(DuelBot, WalksUpAndOpensWithSkillOneThenSkillTwoThenBasicAttacks) {
     for (const u8 botClass : {net::kWarrior, net::kTemplar}) {

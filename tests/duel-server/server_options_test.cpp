@@ -31,6 +31,8 @@ TEST(ServerOptions, DefaultsAndEveryOption) {
     EXPECT_EQ(parsed.config.port, 0);
     EXPECT_EQ(parsed.config.tickRate, 1000);
     EXPECT_TRUE(parsed.config.bot);
+    EXPECT_FALSE(parsed.config.idleBot);
+    EXPECT_TRUE(parse({"--bot=idle"}).config.idleBot);
     EXPECT_EQ(parsed.config.maxDuels, 100000u);
     EXPECT_TRUE(parsed.help);
 

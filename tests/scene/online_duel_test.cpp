@@ -69,6 +69,26 @@ TEST(OnlineDuel, LettingGoDuringAnyActionStopsTheServerWhereTheFighterStopped) {
     }
 }
 
+// A straight run agrees with the server at every tick, however the frames fall: one fixed
+// step each, or three (a slow machine), the server ticking in step with them or between
+// them; its stop costs at most the glide of a tick.
+TEST(OnlineDuel, AStraightRunAgreesWithTheServerAtEveryTick) {
+    for (const Link link : {kLoopback, Link{0, 0, 0, false}, kRoundTrip100Ms}) {
+        for (const u32 steps : {1u, 3u}) {
+            SCOPED_TRACE(linkName(link) + (link.serverAhead ? ", server a step ahead, " : ", ") +
+                         std::to_string(steps) + " steps a frame");
+            SimulatedDuel d(0, link, false);
+            d.frames(20 / steps, {}, steps);
+            d.frames(120 / steps, keys({'W'}), steps);
+            EXPECT_EQ(d.f.scene.networkFigures().glides, 0u);
+            d.frames(60 / steps, {}, steps);
+            EXPECT_LE(d.f.scene.networkFigures().glides, 1u);
+            expectOnlyStopGlides(d, link);
+            EXPECT_LT(distance(d.localSlot().position, SimulatedDuel::metres(d.local())), kAgreeMetres);
+        }
+    }
+}
+
 // Held through a skill and a heavy attack, the run goes on after each: the server hears the
 // move again once it can take it (the templar's skill clip ends before the server's skill
 // does, and the move waits for the server rather than being refused), and at a 100 ms round

@@ -26,9 +26,14 @@ inline constexpr u32 kStepsPerTick = 60 / kServerTickRate;
 struct Link {
     u32 oneWaySteps = 0;  // each way
     u32 jitterSteps = 0;  // up to this many more, per message
+    u32 tickPhase = 0;    // the server ticks on the steps whose number modulo 2 is this
+    // The program's steps catch up with the time up to its frame's start, after the duel
+    // tick: snapshots of that time are ahead of the steps simulated so far. The server then
+    // runs a frame's steps before the program does.
+    bool serverAhead = false;
 };
-inline constexpr Link kLoopback{};
-inline constexpr Link kRoundTrip100Ms{3, 1};  // 50 ms each way and up to 17 more
+inline constexpr Link kLoopback{0, 0, 1, true};
+inline constexpr Link kRoundTrip100Ms{3, 1, 0, false};  // 50 ms each way and up to 17 more
 
 class SimulatedDuel {
 public:
@@ -49,12 +54,15 @@ public:
     u64 tickOffset = 0;           // added to every snapshot's tick from now on
 
     // One frame of `steps` fixed steps with `input`, whose pressed keys count this frame only.
+    // As in the program, the steps but the last run with the previous frame's keys.
     void frame(const InputState& input, u32 steps = 1) {
+        for (u32 i = 0; link_.serverAhead && i < steps; ++i) serverStep();
         deliverToScene();
         for (u32 i = 0; i < steps; ++i) {
-            f.scene.fixedUpdate(kStep, input);
-            serverStep();
+            f.scene.fixedUpdate(kStep, i + 1 == steps ? input : previousInput_);
+            if (!link_.serverAhead) serverStep();
         }
+        previousInput_ = input;
         f.scene.handleInput(input);
         sendIntents();
         f.scene.update(kStep * steps);
@@ -165,7 +173,7 @@ private:
                                                 tick_ + tickOffset};
             toScene_.push_back(std::move(message));
         }
-        if (now_ % kStepsPerTick != 0) return;
+        if (now_ % kStepsPerTick != link_.tickPhase) return;
         ++tick_;
         if (bot) bot->think(duel);
         duel.step();
@@ -178,6 +186,7 @@ private:
     }
 
     Link link_;
+    InputState previousInput_;
     u8 localClass_ = net::kWarrior;
     u8 opponentClass_ = net::kTemplar;
     std::minstd_rand random_{7};

@@ -4,8 +4,8 @@
 
 namespace kestrune::duel {
 
-DuelBot::DuelBot(u8 characterClass, u16 tickRate)
-    : characterClass_(characterClass), decisionTicks_(ticksFromMs(kBotDecisionMs, tickRate)) {}
+DuelBot::DuelBot(u8 characterClass, u16 tickRate, bool idle)
+    : characterClass_(characterClass), idle_(idle), decisionTicks_(ticksFromMs(kBotDecisionMs, tickRate)) {}
 
 void DuelBot::command(Duel& duel, u8 kind, u32 targetEntityId, i32 a, i32 b, u16 c) {
     net::ClientCommandMessage message;
@@ -19,6 +19,9 @@ void DuelBot::command(Duel& duel, u8 kind, u32 targetEntityId, i32 a, i32 b, u16
 }
 
 void DuelBot::think(Duel& duel) {
+    if (idle_) {
+        return;
+    }
     if (ticksUntilDecision_ > 0) {
         --ticksUntilDecision_;
         return;

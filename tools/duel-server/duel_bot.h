@@ -15,7 +15,8 @@ static_assert(kBotEngageRangeMm < kMeleeRangeMm);
 
 class DuelBot {
 public:
-    DuelBot(u8 characterClass, u16 tickRate);
+    // An idle bot only holds its seat: it stands where the round starts it and never acts.
+    DuelBot(u8 characterClass, u16 tickRate, bool idle = false);
 
     u8 characterClass() const noexcept { return characterClass_; }
     // Called once per tick before Duel::step().
@@ -25,6 +26,7 @@ private:
     void command(Duel& duel, u8 kind, u32 targetEntityId, i32 a, i32 b, u16 c);
 
     u8 characterClass_;
+    bool idle_;
     u32 decisionTicks_;
     u32 ticksUntilDecision_ = 0;
     u32 commandSequence_ = 0;

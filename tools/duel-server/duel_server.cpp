@@ -448,10 +448,10 @@ void DuelServer::Impl::join(Connection& connection, const net::ClientJoinMessage
 
 void DuelServer::Impl::seatBot(Room& room, u8 characterClass) {
     const u32 entityId = takeEntityId();
-    room.bots[seatOf(characterClass)].emplace(characterClass, config.tickRate);
+    room.bots[seatOf(characterClass)].emplace(characterClass, config.tickRate, config.idleBot);
     room.duel.seat(characterClass, entityId);
-    log.line("duel " + std::to_string(room.id) + ": a bot joins as " + className(characterClass) + ", entity " +
-             std::to_string(entityId));
+    log.line("duel " + std::to_string(room.id) + ": " + (config.idleBot ? "an idle bot" : "a bot") + " joins as " +
+             className(characterClass) + ", entity " + std::to_string(entityId));
 }
 
 void DuelServer::Impl::command(Connection& connection, const net::ClientCommandMessage& command) {

@@ -60,8 +60,9 @@ ParsedOptions parseServerOptions(std::span<const std::string_view> arguments) {
         const std::string_view name = argument.substr(0, equals);
         const bool hasValue = equals != std::string_view::npos;
         const std::string_view value = hasValue ? argument.substr(equals + 1) : std::string_view{};
-        if (name == "--bot" && !hasValue) {
+        if (name == "--bot" && (!hasValue || value == "idle")) {
             config.bot = true;
+            config.idleBot = hasValue;
         } else if ((name == "--help" || name == "-h") && !hasValue) {
             out.help = true;
         } else if (name == "--listen" && hasValue) {
@@ -139,11 +140,12 @@ std::unordered_set<std::string> readTicketsFile(const std::string& fileName) {
 }
 
 std::string usageText() {
-    return "usage: kestrune-duel-server [--listen=HOST:PORT] [--tick-rate=N] [--bot] [--tickets=FILE]\n"
+    return "usage: kestrune-duel-server [--listen=HOST:PORT] [--tick-rate=N] [--bot[=idle]] [--tickets=FILE]\n"
            "                            [--max-duels=N]\n"
            "  --listen=HOST:PORT  address to accept clients on (default 127.0.0.1:7777; port 0 picks one)\n"
            "  --tick-rate=N       simulation ticks per second, 1 to 1000 (default 30)\n"
            "  --bot               a player who waits alone gets a bot of the other class\n"
+           "  --bot=idle          the same bot standing still, a target to practise on\n"
            "  --tickets=FILE      only the game tickets listed in FILE (one per line) may join\n"
            "  --max-duels=N       duels running at once, 1 to 100000 (default 1024)\n";
 }

@@ -1,6 +1,6 @@
 #pragma once
 // The duel server's configuration and its command line:
-//   kestrune-duel-server [--listen=HOST:PORT] [--tick-rate=N] [--bot] [--tickets=FILE]
+//   kestrune-duel-server [--listen=HOST:PORT] [--tick-rate=N] [--bot[=idle]] [--tickets=FILE]
 //                        [--max-duels=N]
 // Parsing throws std::invalid_argument with a sentence naming the option; reading the
 // tickets file throws std::runtime_error naming the file and line.
@@ -31,6 +31,7 @@ struct ServerConfig {
     u16 port = kDefaultPort;  // 0 lets the system choose
     u16 tickRate = kDefaultTickRate;
     bool bot = false;
+    bool idleBot = false;  // --bot=idle: the bot stands where the round starts it and never acts
     std::optional<std::unordered_set<std::string>> tickets;  // empty optional: every ticket joins
     u32 maxDuels = kDefaultMaxDuels;
     u32 handshakeTimeoutMs = kDefaultHandshakeTimeoutMs;  // hello and join must arrive within
