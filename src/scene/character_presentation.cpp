@@ -10,16 +10,11 @@
 namespace kestrune::scene {
 namespace {
 
-constexpr u32 kKeyForward = virtualKeyOf('W');
-constexpr u32 kKeyLeft = virtualKeyOf('A');
-constexpr u32 kKeyBack = virtualKeyOf('S');
-constexpr u32 kKeyRight = virtualKeyOf('D');
 constexpr u32 kKeyBasicAttack = virtualKeyOf('1');
 constexpr u32 kKeySkill1 = virtualKeyOf('2');
 constexpr u32 kKeySkill2 = virtualKeyOf('3');
 constexpr u32 kKeyHeavyAttack = virtualKeyOf('4');
 
-constexpr f32 kMinDirectionSquaredLength = 1e-12f;
 // The resend timer counts down in steps of 1/60 s, whose sum misses 0.1 by a rounding.
 constexpr f64 kTimerEpsilonSeconds = 1e-9;
 
@@ -41,10 +36,6 @@ constexpr HitRule hitRule(u8 action) noexcept {
         case kActionHeavyAttack: return {kMeleeRangeMetres, 180};
         default: return {kMeleeRangeMetres, 80};  // basic attack and jump
     }
-}
-
-i16 moveComponent(f32 direction, i32 speedFactor) noexcept {
-    return static_cast<i16>(std::lround(std::clamp(direction, -1.0f, 1.0f) * static_cast<f32>(speedFactor)));
 }
 
 }  // namespace
@@ -186,33 +177,26 @@ void ContentScene::moveControlled(f64 stepSeconds, const InputState& input) {
     if (self.locked) {
         return;  // neither moves nor idles until the lock ends
     }
-    const auto held = [&input](u32 key) { return input.keyDown[key] ? 1.0f : 0.0f; };
-    f32 directionX = held(kKeyRight) - held(kKeyLeft);
-    f32 directionZ = held(kKeyForward) - held(kKeyBack);
-    const f32 squared = directionX * directionX + directionZ * directionZ;
-    const bool hasDirection = squared > kMinDirectionSquaredLength;
-    if (hasDirection) {
-        const f32 inverseLength = 1.0f / std::sqrt(squared);
-        directionX *= inverseLength;
-        directionZ *= inverseLength;
-    }
+    const WantedMove wanted = wantedMove(input, stickMemory_);
+    const f32 directionX = wanted.directionX;
+    const f32 directionZ = wanted.directionZ;
 
-    if (hasDirection && self.health >= 1) {
+    if (wanted.hasDirection && self.health >= 1) {
         if (self.action != kActionNone) {
             // The server drops a move when an action starts, so the move is sent again after it.
             moving_ = false;
             return;
         }
-        const bool walking = input.keyDown[kVirtualKeyShift];
-        const i32 factor = walking ? kWalkSpeedFactor : kRunSpeedFactor;
-        const f32 distance = static_cast<f32>(stepSeconds) * predictedSpeedMetresPerSecond(controlledSlot_, factor);
+        const bool walking = wanted.walking;
+        const f32 distance =
+            static_cast<f32>(stepSeconds) * predictedSpeedMetresPerSecond(controlledSlot_, wanted.speedFactor);
         self.position.x = std::clamp(self.position.x + directionX * distance, -kArenaBoundMetres, kArenaBoundMetres);
         self.position.z = std::clamp(self.position.z + directionZ * distance, -kArenaBoundMetres, kArenaBoundMetres);
         self.yawRadians = std::atan2(directionX, directionZ);
         playClip(controlledSlot_, walking ? ClipUse::walk : ClipUse::run, false);
 
-        const i16 moveX = moveComponent(directionX, factor);
-        const i16 moveZ = moveComponent(directionZ, factor);
+        const i16 moveX = wanted.moveX;
+        const i16 moveZ = wanted.moveZ;
         const bool alreadySent = moving_ && moveSent_ && moveX == lastMoveX_ && moveZ == lastMoveZ_;
         const bool resendDue = lastMoveRejected_ && moveResendSecondsLeft_ <= kTimerEpsilonSeconds;
         if (!alreadySent || resendDue) {

@@ -28,6 +28,7 @@
 #include "scene/character_slot.h"
 #include "scene/clip_table.h"
 #include "scene/frame_scene.h"
+#include "scene/move_input.h"
 #include "scene/scene_math.h"
 
 namespace kestrune::scene {
@@ -231,6 +232,7 @@ private:
     bool moving_ = false;
     i16 lastMoveX_ = 0;
     i16 lastMoveZ_ = 0;
+    StickMemory stickMemory_;  // the stick's last direction sector and walk or run
 
     bool smokeSkillStarted_ = false;
     f64 roundRestartSecondsLeft_ = 0.0;  // offline: counts down once a fighter is down
