@@ -13,42 +13,7 @@
 namespace kestrune::app {
 namespace {
 
-TEST(XInput, PadStatesReadAsTheLayoutsButtonsStickAndTrigger) {
-    using enum GamepadButton;
-    const struct {
-        const char* name;
-        XINPUT_GAMEPAD pad;  // buttons, left and right trigger, left stick x and y, right stick x and y
-        u16 buttons;
-        f32 stickX, stickY, trigger;
-    } cases[] = {
-        {"A", {XINPUT_GAMEPAD_A, 0, 0, 0, 0, 0, 0}, buttonBit(south), 0, 0, 0},
-        {"X", {XINPUT_GAMEPAD_X, 0, 0, 0, 0, 0, 0}, buttonBit(west), 0, 0, 0},
-        {"Y", {XINPUT_GAMEPAD_Y, 0, 0, 0, 0, 0, 0}, buttonBit(north), 0, 0, 0},
-        {"shoulders", {XINPUT_GAMEPAD_LEFT_SHOULDER | XINPUT_GAMEPAD_RIGHT_SHOULDER, 0, 0, 0, 0, 0, 0},
-         static_cast<u16>(buttonBit(leftShoulder) | buttonBit(rightShoulder)), 0, 0, 0},
-        {"Back and Start", {XINPUT_GAMEPAD_BACK | XINPUT_GAMEPAD_START, 0, 0, 0, 0, 0, 0},
-         static_cast<u16>(buttonBit(back) | buttonBit(start)), 0, 0, 0},
-        {"d-pad", {XINPUT_GAMEPAD_DPAD_UP | XINPUT_GAMEPAD_DPAD_DOWN | XINPUT_GAMEPAD_DPAD_LEFT | XINPUT_GAMEPAD_DPAD_RIGHT,
-                   0, 0, 0, 0, 0, 0},
-         static_cast<u16>(buttonBit(dpadUp) | buttonBit(dpadDown) | buttonBit(dpadLeft) | buttonBit(dpadRight)), 0, 0, 0},
-        {"outside the layout: B, stick clicks, right trigger and stick",
-         {XINPUT_GAMEPAD_B | XINPUT_GAMEPAD_LEFT_THUMB | XINPUT_GAMEPAD_RIGHT_THUMB, 0, 255, 0, 0, 32767, -32768}, 0, 0, 0, 0},
-        {"left stick up is forward, full left saturates", {0, 0, 0, -32768, 32767, 0, 0}, 0, -1.0f, 1.0f, 0},
-        {"left stick half right and down", {0, 0, 0, 16384, -16384, 0, 0}, 0, 0.5f, -0.5f, 0},
-        {"left trigger", {0, 64, 0, 0, 0, 0, 0}, 0, 0, 0, 64.0f / 255.0f},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const GamepadSnapshot snapshot = snapshotFromXInput(c.pad);
-        EXPECT_EQ(snapshot.buttons, c.buttons);
-        EXPECT_NEAR(snapshot.leftStickX, c.stickX, 1e-4f);
-        EXPECT_NEAR(snapshot.leftStickY, c.stickY, 1e-4f);
-        EXPECT_FLOAT_EQ(snapshot.leftTrigger, c.trigger);
-    }
-}
-
-// Four user slots, each empty or holding a pad, read through the XInputGetState signature.
-constexpr XINPUT_GAMEPAD kJumpingForward{XINPUT_GAMEPAD_A, 0, 0, 0, 32767, 0, 0};
+// Four user slots, each empty or holding a pad, behind XInputGetState's signature.
 std::array<std::optional<XINPUT_GAMEPAD>, XUSER_MAX_COUNT> slots;
 u32 reads = 0;
 
@@ -59,50 +24,72 @@ DWORD WINAPI fakeGetState(DWORD userIndex, XINPUT_STATE* state) {
     return ERROR_SUCCESS;
 }
 
-TEST(XInput, EmptySlotsAreProbedOnceASecondAndAnUnpluggedPadLetsGoOfAll) {
+// The virtual keys down, in code order.
+std::string keysDown(const InputState& input) {
+    std::string down;
+    for (u32 key = 0; key < kVirtualKeyCount; ++key) down += input.keyDown[key] ? std::string(1, static_cast<char>(key)) : "";
+    return down;
+}
+
+TEST(XInput, EachButtonOfTheLayoutTypesItsKey) {
+    const std::pair<WORD, const char*> buttons[] = {
+        {XINPUT_GAMEPAD_A, " "}, {XINPUT_GAMEPAD_X, "1"}, {XINPUT_GAMEPAD_LEFT_SHOULDER, "2"}, {XINPUT_GAMEPAD_RIGHT_SHOULDER, "3"},
+        {XINPUT_GAMEPAD_Y, "4"}, {XINPUT_GAMEPAD_BACK, "\x1b"}, {XINPUT_GAMEPAD_START, "\x1b"}, {XINPUT_GAMEPAD_DPAD_UP, "W"},
+        {XINPUT_GAMEPAD_DPAD_DOWN, "S"}, {XINPUT_GAMEPAD_DPAD_LEFT, "A"}, {XINPUT_GAMEPAD_DPAD_RIGHT, "D"}, {XINPUT_GAMEPAD_B, ""}};
+    for (const auto& [button, keys] : buttons) {
+        InputState input;
+        GamepadInput().apply(snapshotFromXInput({button, 0, 0, 0, 0, 0, 0}), input);
+        EXPECT_EQ(keysDown(input), keys) << button;
+    }
+}
+
+TEST(XInput, SlotsAreProbedOnceASecondPadsReadInTheLayoutAndUnpluggedOnesLetGo) {
     const std::filesystem::path logPath = render::testing::scratchDirectory() / "xinput.log";
     auto log = std::make_unique<Log>(logPath);
     XInputGamepads pads;
     pads.useStateFunction(fakeGetState);
     InputState input;
+    constexpr WORD kOutsideTheLayout = XINPUT_GAMEPAD_B | XINPUT_GAMEPAD_LEFT_THUMB | XINPUT_GAMEPAD_RIGHT_THUMB;
     const struct {
         const char* name;
-        void (*change)();
+        i32 slot;                           // changed this frame, or -1
+        std::optional<XINPUT_GAMEPAD> pad;  // buttons, triggers, left stick, right stick
         u64 nowMs;
         u32 reads;
         i32 playing;
-        bool jumping;
+        const char* keys;
+        f32 moveX, moveZ;
     } frames[] = {
-        {"nothing connected: all four slots probed", [] {}, 0, 4, -1, false},
-        {"a pad arrives in slot 3, before the next probe", [] { slots[2] = kJumpingForward; }, 999, 0, -1, false},
-        {"the probe finds it", [] {}, 1000, 3, 2, true},
-        {"unplugged with no other: it lets go, and all slots are probed at once", [] { slots[2].reset(); }, 1001, 5, -1, false},
-        {"a pad in slot 2 waits for the next probe", [] { slots[1] = XINPUT_GAMEPAD{}; }, 2000, 0, -1, false},
-        {"which finds it", [] {}, 2001, 2, 1, false},
-        {"slot 3 is not read while slot 2 plays", [] { slots[2] = kJumpingForward; }, 2002, 1, 1, false},
-        {"slot 2 unplugged: at once slot 3 plays", [] { slots[1].reset(); }, 2003, 4, 2, true},
+        {"nothing: all four slots probed", -1, {}, 0, 4, -1, "", 0, 0},
+        {"a pad in slot 3 before the next probe", 2, XINPUT_GAMEPAD{XINPUT_GAMEPAD_A, 255, 0, 0, 32767, 0, 0}, 999, 0, -1, "", 0, 0},
+        {"found: A, left trigger, stick up", -1, {}, 1000, 3, 2, "\t ", 0, 1},
+        {"B, stick clicks, right trigger and stick do nothing; left stick full left", 2,
+         XINPUT_GAMEPAD{kOutsideTheLayout, 0, 255, -32768, 0, 32767, -32768}, 1000, 1, 2, "", -1, 0},
+        {"unplugged, no other: all let go, all probed at once", 2, {}, 1001, 5, -1, "", 0, 0},
+        {"found in slot 2 at the next probe", 1, XINPUT_GAMEPAD{}, 2001, 2, 1, "", 0, 0},
+        {"slot 4 is not read while slot 2 plays", 3, XINPUT_GAMEPAD{XINPUT_GAMEPAD_A, 0, 0, 0, 0, 0, 0}, 2002, 1, 1, "", 0, 0},
+        {"slot 2 unplugged: slot 4 plays at once", 1, {}, 2003, 5, 3, " ", 0, 0},
     };
     for (const auto& f : frames) {
         SCOPED_TRACE(f.name);
-        f.change();
+        if (f.slot >= 0) slots[f.slot] = f.pad;
         reads = 0;
         input.beginFrame();
         pads.poll(input, log.get(), f.nowMs);
         EXPECT_EQ(reads, f.reads);
         EXPECT_EQ(pads.playingSlot(), f.playing);
-        EXPECT_EQ(input.keyDown[kVirtualKeySpace], f.jumping);
-        EXPECT_FLOAT_EQ(input.analogMoveZ, f.jumping ? 1.0f : 0.0f);
-        if (f.playing == -1 && f.reads == 5) EXPECT_TRUE(input.released[kVirtualKeySpace]);
+        EXPECT_EQ(keysDown(input), f.keys);
+        EXPECT_FLOAT_EQ(input.analogMoveX, f.moveX);
+        EXPECT_FLOAT_EQ(input.analogMoveZ, f.moveZ);
     }
     log.reset();
     std::ifstream file(logPath);
-    std::string line;
     std::string said;
-    while (std::getline(file, line)) said += line.substr(line.find("] ") + 2) + "\n";
+    for (std::string line; std::getline(file, line);) said += line.substr(line.find("] ") + 2) + "\n";
     EXPECT_EQ(said,
               "Controller taken: XInput controller 3\nController lost: XInput controller 3\n"
               "Controller taken: XInput controller 2\nController lost: XInput controller 2\n"
-              "Controller taken: XInput controller 3\n");
+              "Controller taken: XInput controller 4\n");
 }
 
 }  // namespace
