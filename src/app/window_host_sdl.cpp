@@ -67,6 +67,7 @@ void SdlWindowHost::registerWindowClass(NativeClient& host) {
         throw std::runtime_error(std::string("SDL_InitSubSystem(video) failed: ") + SDL_GetError());
     }
     videoStarted_ = true;
+    gamepads_.start(host.log);
 }
 
 void SdlWindowHost::createMainWindow(NativeClient& host) {
@@ -147,6 +148,10 @@ void SdlWindowHost::handleEvent(NativeClient& host, const SDL_Event& event) {
         case SDL_MOUSEMOTION:
             host.input.mouseMoved(event.motion.x, event.motion.y);
             break;
+        case SDL_CONTROLLERDEVICEADDED:
+        case SDL_CONTROLLERDEVICEREMOVED:
+            gamepads_.handleEvent(event, host.input, host.log);
+            break;
         default:
             break;
     }
@@ -161,6 +166,8 @@ bool SdlWindowHost::pumpMessages(NativeClient& host) {
         }
         handleEvent(host, event);
     }
+    // SDL_PollEvent has updated the controller's state with the events it queued.
+    gamepads_.poll(host.input);
     // Like a posted WM_QUIT, the close request's quit comes after the messages already queued.
     if (quitPosted_) {
         host.quitRequested = true;
@@ -180,6 +187,7 @@ void SdlWindowHost::destroyWindow(NativeClient& host) noexcept {
 }
 
 void SdlWindowHost::unregisterWindowClass(NativeClient&) noexcept {
+    gamepads_.stop();
     if (videoStarted_) {
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
         videoStarted_ = false;

@@ -3,6 +3,7 @@
 
 #include <SDL.h>
 
+#include "app/gamepad_sdl.h"
 #include "app/window_host.h"
 
 namespace kestrune::app {
@@ -35,6 +36,7 @@ public:
 
     // Applies one event to the host's window state, as the Win32 window procedure does.
     void handleEvent(NativeClient& host, const SDL_Event& event);
+    const SdlGamepads& gamepads() const noexcept { return gamepads_; }
 
 private:
     void recordSize(NativeClient& host);
@@ -44,6 +46,7 @@ private:
     // Kept alive after a close request until teardown: the GL context lives on it until the
     // renderer is destroyed, which happens first.
     SDL_Window* sdlWindow_ = nullptr;
+    SdlGamepads gamepads_;
 };
 
 }  // namespace kestrune::app

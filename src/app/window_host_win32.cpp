@@ -82,6 +82,7 @@ void Win32WindowHost::registerWindowClass(NativeClient& host) {
     if (RegisterClassExW(&windowClass) == 0) {
         throw std::runtime_error("RegisterClassExW failed.");
     }
+    gamepads_.load(host.log);
 }
 
 void Win32WindowHost::createMainWindow(NativeClient& host) {
@@ -122,6 +123,7 @@ bool Win32WindowHost::pumpMessages(NativeClient& host) {
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
+    gamepads_.poll(host.input, host.log, GetTickCount64());
     return true;
 }
 

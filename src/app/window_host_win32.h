@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "app/gamepad_win32.h"
 #include "app/window_host.h"
 
 namespace kestrune::app {
@@ -26,6 +27,11 @@ public:
     void waitMessage(NativeClient& host) override;
     void destroyWindow(NativeClient& host) noexcept override;
     void unregisterWindowClass(NativeClient& host) noexcept override;
+
+    XInputGamepads& gamepads() noexcept { return gamepads_; }
+
+private:
+    XInputGamepads gamepads_;
 };
 
 }  // namespace kestrune::app

@@ -10,16 +10,11 @@
 namespace kestrune::scene {
 namespace {
 
-constexpr u32 kKeyForward = virtualKeyOf('W');
-constexpr u32 kKeyLeft = virtualKeyOf('A');
-constexpr u32 kKeyBack = virtualKeyOf('S');
-constexpr u32 kKeyRight = virtualKeyOf('D');
 constexpr u32 kKeyBasicAttack = virtualKeyOf('1');
 constexpr u32 kKeySkill1 = virtualKeyOf('2');
 constexpr u32 kKeySkill2 = virtualKeyOf('3');
 constexpr u32 kKeyHeavyAttack = virtualKeyOf('4');
 
-constexpr f32 kMinDirectionSquaredLength = 1e-12f;
 
 // floor((base x factor + 500) / 1000) x 30 millimetres per second: the server's own rule.
 constexpr f32 predictedSpeedMetresPerSecond(u32 slotIndex, i32 speedFactor) noexcept {
@@ -41,9 +36,6 @@ constexpr HitRule hitRule(u8 action) noexcept {
     }
 }
 
-i16 moveComponent(f32 direction, i32 speedFactor) noexcept {
-    return static_cast<i16>(std::lround(std::clamp(direction, -1.0f, 1.0f) * static_cast<f32>(speedFactor)));
-}
 
 }  // namespace
 
@@ -221,20 +213,13 @@ bool ContentScene::smokeSkillReady() const noexcept {
 
 void ContentScene::moveControlled(f64 stepSeconds, const InputState& input) {
     CharacterSlot& self = slots_[controlledSlot_];
-    const auto held = [&input](u32 key) { return input.keyDown[key] ? 1.0f : 0.0f; };
-    f32 directionX = held(kKeyRight) - held(kKeyLeft);
-    f32 directionZ = held(kKeyForward) - held(kKeyBack);
-    const f32 squared = directionX * directionX + directionZ * directionZ;
-    const bool hasDirection = squared > kMinDirectionSquaredLength;
-    if (hasDirection) {
-        const f32 inverseLength = 1.0f / std::sqrt(squared);
-        directionX *= inverseLength;
-        directionZ *= inverseLength;
-    }
-    const bool walking = input.keyDown[kVirtualKeyShift];
-    const i32 factor = walking ? kWalkSpeedFactor : kRunSpeedFactor;
-    const i16 moveX = moveComponent(directionX, factor);
-    const i16 moveZ = moveComponent(directionZ, factor);
+    const WantedMove wanted = wantedMove(input, stickMemory_);
+    const bool hasDirection = wanted.hasDirection;
+    const f32 directionX = wanted.directionX;
+    const f32 directionZ = wanted.directionZ;
+    const bool walking = wanted.walking;
+    const i16 moveX = wanted.moveX;
+    const i16 moveZ = wanted.moveZ;
     // The server still runs the last move it took (a lock only pauses it).
     const bool alreadySent = hasDirection && moving_ && moveSent_ && moveX == lastMoveX_ && moveZ == lastMoveZ_;
     if (self.locked) {
@@ -253,7 +238,8 @@ void ContentScene::moveControlled(f64 stepSeconds, const InputState& input) {
             haltServerMotion();
             return;
         }
-        const f32 distance = static_cast<f32>(stepSeconds) * predictedSpeedMetresPerSecond(controlledSlot_, factor);
+        const f32 distance =
+            static_cast<f32>(stepSeconds) * predictedSpeedMetresPerSecond(controlledSlot_, wanted.speedFactor);
         self.position.x = std::clamp(self.position.x + directionX * distance, -kArenaBoundMetres, kArenaBoundMetres);
         self.position.z = std::clamp(self.position.z + directionZ * distance, -kArenaBoundMetres, kArenaBoundMetres);
         self.yawRadians = std::atan2(directionX, directionZ);

@@ -28,6 +28,7 @@
 #include "scene/character_slot.h"
 #include "scene/clip_table.h"
 #include "scene/frame_scene.h"
+#include "scene/move_input.h"
 #include "scene/scene_math.h"
 
 namespace kestrune::scene {
@@ -293,6 +294,7 @@ private:
     bool moving_ = false;
     i16 lastMoveX_ = 0;
     i16 lastMoveZ_ = 0;
+    StickMemory stickMemory_;  // the stick's last direction sector and walk or run
     // Online, after a local action the server runs: how long its fighter stays busy, and
     // when that action's command was issued (a refusal of it ends the wait).
     f64 serverBusySecondsLeft_ = 0.0;

@@ -37,6 +37,14 @@ TEST(InputState, KeyTransitionsWithinOneFrame) {
              s.keyPressed(0x41, false);
          },
          false, false, true},
+        {"keyboard and controller each hold it; one that let go cannot release it again",
+         [](InputState& s) {
+             s.keyPressed(0x41, false, InputSource::controller);
+             s.keyPressed(0x41, false);
+             s.keyReleased(0x41, InputSource::controller);
+             s.keyReleased(0x41, InputSource::controller);
+         },
+         true, false, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
