@@ -189,6 +189,8 @@ private:
     bool wasPredictedAt(const CharacterSlot& slot, Vec3 position) const noexcept;
     void resolveOfflineHit(u32 attackerIndex);
     void restartRound();
+    void followHealth(u32 slotIndex);
+    bool heldDown(u32 slotIndex);
     f64 hitTimeSeconds(const CharacterSlot& slot) const noexcept;
     u64 spawnEffect(u64 eventId, u8 kind, u32 skill, u32 sourceIndex, u32 targetIndex);
 

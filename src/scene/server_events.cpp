@@ -66,6 +66,7 @@ void ContentScene::applySnapshot(const net::DuelSnapshot& snapshot, u32 localEnt
         slot.entityId = player.entityId;
         slot.health = player.health;
         slot.maxHealth = player.maxHealth;
+        followHealth(slotIndex);
         slot.locked = (player.stateFlags & kLockedStateFlag) != 0;
         slot.lockedSecondsLeft = static_cast<f64>(player.lockTicks) / tickRate_;
         slot.lastCommandSequence = player.lastCommandSequence;
@@ -192,6 +193,9 @@ void ContentScene::applyCombatEvents(std::span<const net::CombatEvent> events) {
         figures_.lastEventId = event.eventId;
         const u32 sourceIndex = event.sourceEntityId == slots_[0].entityId ? 0 : 1;
         const u32 targetIndex = event.targetEntityId == slots_[0].entityId ? 0 : 1;
+        if (heldDown(sourceIndex)) {
+            continue;  // whatever a peer says, a fighter that is down shows no action nor its effects
+        }
         if (event.kind == kEventActionStarted) {
             if (event.sourceEntityId == localEntityId_) {
                 ++figures_.confirmedLocalActions;
