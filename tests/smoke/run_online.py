@@ -11,6 +11,9 @@ relay: 50 ms each way with 15 ms of jitter: the local fighter moves in the frame
 stall: the link frozen for a second: the remote fighter holds, then catches up without a
   jump, and every combat event arrives once, in order.
 killed: the server killed mid-run: one WARN line, exit 0, a quick end.
+knockout: the bot beats a warrior who does nothing (but the smoke run's skill): the warrior
+  falls, stays down holding its knock-down pose and stands at its start when the server
+  restarts the round; followed through the trace as it is written, then ended by SIGTERM.
 play: ./scripts/play headless, online by default and with --offline.
 """
 import argparse
@@ -25,8 +28,11 @@ import time
 from pathlib import Path
 
 TIMEOUT_SECONDS = 120
+KNOCKOUT_WAIT_SECONDS = 90  # the bot wins a round in about ten
+FRAMES_AFTER_RESTART = 10
 STEP_SECONDS = 1.0 / 60.0
 RUN_SPEED = {0: 4.65, 1: 4.35}  # metres per second by slot: warrior, templar
+WARRIOR_SERVER_START = (-2.0, 0.0)  # where the duel server starts every round's warrior (x, z)
 failures = []
 
 
@@ -217,6 +223,76 @@ def killed(bin_dir, content, out):
     check(seconds < 60, f"and ends in {seconds:.1f} s")
 
 
+def written_frames(trace):
+    """The frames of a trace being written: its complete lines."""
+    try:
+        text = trace.read_text()
+    except FileNotFoundError:
+        return []
+    return [json.loads(line) for line in text.splitlines(keepends=True) if line.endswith("\n")]
+
+
+def knockout_phases(frames, slot):
+    """Indices of the first frame in which `slot` is down and of the first after it in which
+    it is not, either None."""
+    down = next((i for i, f in enumerate(frames) if f["slots"][slot]["down"]), None)
+    up = None if down is None else next((i for i in range(down, len(frames)) if not frames[i]["slots"][slot]["down"]),
+                                        None)
+    return down, up
+
+
+def clip_seconds(bin_dir, model, clip):
+    text = subprocess.run([bin_dir / "kestrune-bake", "inspect", model], check=True, stdout=subprocess.PIPE,
+                          text=True, env=environment()).stdout
+    return float(re.search(rf"^    {clip}: ([0-9.]+) s at ", text, re.MULTILINE).group(1))
+
+
+def knockout(bin_dir, content, out):
+    trace = out / "knockout.jsonl"
+    trace.unlink(missing_ok=True)  # followed from its first line: not an earlier run's
+
+    def until_restarted(server, program):
+        deadline = time.monotonic() + KNOCKOUT_WAIT_SECONDS
+        while program.poll() is None and time.monotonic() < deadline:
+            frames = written_frames(trace)
+            _, up = knockout_phases(frames, 0)
+            if up is not None and len(frames) > up + FRAMES_AFTER_RESTART:
+                break
+            time.sleep(0.2)
+        program.send_signal(signal.SIGTERM)  # SDL's quit event: the run ends cleanly
+
+    code, seconds, frames, messages = play_online(bin_dir, content, out, "knockout", 10000, during=until_restarted)
+    check(code == 0, f"knockout run exit code {code}")
+    check(bool(frames) and frames[-1]["controlledSlot"] == 0, "the program plays the warrior")
+    down, up = knockout_phases(frames, 0)
+    check(down is not None and up is not None, f"the warrior goes down and stands up again (frames {down} and {up} "
+                                               f"of {len(frames)}, in {seconds:.1f} s)")
+    if down is None or up is None:
+        return
+    fallen = [f["slots"][0] for f in frames[down:up]]
+    print(f"down from frame {frames[down]['frame']} (at {frames[down]['time']:.1f} s) to frame "
+          f"{frames[up]['frame']} (at {frames[up]['time']:.1f} s)")
+    check(all((f["slots"][0]["health"] == 0) == f["slots"][0]["down"] for f in frames
+              if f["scene"]["authoritativeSnapshots"] > 0),
+          "the trace says the warrior is down exactly while the server gives it no health")
+    check(fallen[0]["clip"] == "knockdown" and fallen[0]["clipTime"] < 0.3,
+          f"it starts its fall at once ({fallen[0]['clip']} at {fallen[0]['clipTime']:.3f} s)")
+    times = [s["clipTime"] for s in fallen]
+    check(all(s["clip"] == "knockdown" for s in fallen) and times == sorted(times),
+          "and plays it once, without a restart or another clip, until the round restarts")
+    duration = clip_seconds(bin_dir, content / "warrior" / "character.kmdl", "knockdown")
+    check(times[-1] > duration, f"past its end ({times[-1]:.2f} s of a {duration:.2f} s clip): the last pose is held")
+    still = max(math.dist((s["x"], s["z"]), (fallen[0]["x"], fallen[0]["z"])) for s in fallen)
+    check(all(s["action"] == 0 for s in fallen) and still < 0.01,
+          f"it neither acts nor moves while down (moved {still:.4f} m)")
+    check(not any(f["slots"][1]["down"] for f in frames), "the bot never goes down")
+    stood = frames[up]["slots"][0]
+    check(stood["health"] == 1000 and stood["clip"] == "CH010301" and
+          math.dist((stood["x"], stood["z"]), WARRIOR_SERVER_START) < 0.1,
+          f"the restart stands it up at its start in its idle ({stood['clip']}, health {stood['health']}, at "
+          f"{stood['x']:.2f}, {stood['z']:.2f})")
+
+
 def play(root, bin_dir, out):
     env = environment()
     env["KESTRUNE_PLAY_BUILD_DIR"] = str(bin_dir.parent)
@@ -242,7 +318,7 @@ def main():
     parser.add_argument("--bin", type=Path, required=True)
     parser.add_argument("--content", type=Path, required=True)
     parser.add_argument("--out", type=Path, required=True)
-    parser.add_argument("scenarios", nargs="*", default=["clean", "relay", "stall", "killed", "play"])
+    parser.add_argument("scenarios", nargs="*", default=["clean", "relay", "stall", "killed", "knockout", "play"])
     args = parser.parse_args()
     args.out.mkdir(parents=True, exist_ok=True)
     root = Path(__file__).resolve().parents[2]
