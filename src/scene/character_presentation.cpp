@@ -47,6 +47,9 @@ void ContentScene::handleInput(const InputState& input) {
     if (pressed(kVirtualKeyTab)) {
         opponentSlot_ = 1 - controlledSlot_;
     }
+    if (heldDown(controlledSlot_)) {
+        return;  // nothing to predict and nothing to ask the server for
+    }
     if (pressed(kKeyBasicAttack) && !self.locked) {
         haltServerMotion();
         startBasicAttack(controlledSlot_);
@@ -88,7 +91,7 @@ void ContentScene::startBasicAttack(u32 slotIndex) {
 // The local player's skill key: the prediction starts when it may, and the server is asked
 // either way (it may know better about the running action).
 void ContentScene::useSkill(u8 action) {
-    if (slots_[controlledSlot_].locked) {
+    if (slots_[controlledSlot_].locked || heldDown(controlledSlot_)) {
         return;
     }
     haltServerMotion();
@@ -222,6 +225,9 @@ void ContentScene::moveControlled(f64 stepSeconds, const InputState& input) {
     const i16 moveZ = wanted.moveZ;
     // The server still runs the last move it took (a lock only pauses it).
     const bool alreadySent = hasDirection && moving_ && moveSent_ && moveX == lastMoveX_ && moveZ == lastMoveZ_;
+    if (heldDown(controlledSlot_)) {
+        return;  // lies still until the round restarts; the server has dropped its move
+    }
     if (self.locked) {
         // Neither moves nor idles until the lock ends. The server pauses its move through the
         // lock and takes a stop even now: a key let go, or turned, stops it at once.
@@ -282,6 +288,7 @@ void ContentScene::advanceSlot(u32 slotIndex, f64 stepSeconds) {
             slot.lockedSecondsLeft = 0.0;
         }
     }
+    const bool down = heldDown(slotIndex);
     AnimationPlayer& player = slot.animation;
     if (player.clip == nullptr) {
         return;
@@ -300,7 +307,7 @@ void ContentScene::advanceSlot(u32 slotIndex, f64 stepSeconds) {
             resolveOfflineHit(slotIndex);
         }
     }
-    if (!player.loop && player.timeSeconds >= player.clip->duration) {
+    if (!player.loop && player.timeSeconds >= player.clip->duration && !down) {
         slot.action = kActionNone;
         playClip(slotIndex, ClipUse::idle, true);
     }
@@ -321,7 +328,9 @@ void ContentScene::resolveOfflineHit(u32 attackerIndex) {
     const u8 action = slots_[attackerIndex].action;
     CharacterSlot& target = slots_[targetIndex];
     const HitRule rule = hitRule(action);
-    if (squaredDistance(slots_[attackerIndex].position, target.position) > rule.rangeMetres * rule.rangeMetres) {
+    // A fighter that is down takes no more hits, as on the duel server.
+    if (target.down ||
+        squaredDistance(slots_[attackerIndex].position, target.position) > rule.rangeMetres * rule.rangeMetres) {
         return;
     }
     const bool wasStanding = target.health > 0;
@@ -341,6 +350,7 @@ void ContentScene::resolveOfflineHit(u32 attackerIndex) {
     if (wasStanding && target.health == 0 && roundRestartSecondsLeft_ <= 0.0) {
         roundRestartSecondsLeft_ = kRoundRestartSeconds;
     }
+    followHealth(targetIndex);
 }
 
 // A knockout ends the round as on the duel server: both fighters back at their starts.
@@ -356,10 +366,47 @@ void ContentScene::restartRound() {
         slot.hitResolved = false;
         slot.comboCounter = 0;
         slot.lastDrawnValid = false;
+        slot.down = false;
         playClip(index, ClipUse::idle, true);
     }
     beam_.active = false;
     beam_.elapsedSeconds = 0.0;
+}
+
+// ---- Section: Knockout ----
+
+// Down at 0 health, up again above it: offline after a hit (the round's restart stands both
+// up itself), online with every snapshot, where the restart is the server's.
+void ContentScene::followHealth(u32 slotIndex) {
+    CharacterSlot& slot = slots_[slotIndex];
+    const bool down = slot.health <= 0;
+    if (down == slot.down) {
+        return;
+    }
+    slot.down = down;
+    slot.action = kActionNone;
+    if (slotIndex == controlledSlot_) {
+        // The server drops the move of a fighter that goes down: the first one after the
+        // restart must go out again.
+        forgetMove();
+    }
+    if (down) {
+        heldDown(slotIndex);
+    } else {
+        playClip(slotIndex, ClipUse::idle, true);
+    }
+}
+
+// The one place that decides what a fighter that is down shows, asked by everything that
+// would start an action, a move or a clip of its own: the knock-down clip, played once and
+// held at its last pose by the fixed step, or the idle in a model without it. True when down.
+bool ContentScene::heldDown(u32 slotIndex) {
+    CharacterSlot& slot = slots_[slotIndex];
+    if (!slot.down) {
+        return false;
+    }
+    playClip(slotIndex, slot.hasKnockDownClip ? ClipUse::knockDown : ClipUse::idle, false);
+    return true;
 }
 
 // ---- Section: Variable step ----

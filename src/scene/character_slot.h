@@ -89,6 +89,10 @@ struct CharacterSlot {
     u8 action = kActionNone;
     bool hitResolved = false;
     u32 comboCounter = 0;  // the next basic attack's step, 0 to 3
+    // Knocked out (health 0) until the round restarts: no moves, no actions, the knock-down
+    // clip held at its end, or the idle in a model without that clip.
+    bool down = false;
+    bool hasKnockDownClip = false;
 
     // The local fighter's own recent path, newest at predictedNext - 1 (a ring).
     std::array<PredictedPoint, kPredictionHistorySteps> predictedPath{};

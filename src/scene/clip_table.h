@@ -1,6 +1,8 @@
 #pragma once
 // The presentation clip table: which clip of each class's model the scene plays for what,
-// and whether it loops. Slot 0 is the warrior, slot 1 the templar.
+// and whether it loops. Slot 0 is the warrior, slot 1 the templar. Every clip but the
+// knock-down is required; its name follows neither class's scheme, so no other clip of a
+// model can be taken for it.
 
 #include <array>
 #include <string_view>
@@ -21,14 +23,15 @@ enum class ClipUse : u8 {
     skill2,
     heavyAttack,
     jump,
+    knockDown,  // optional: a model without it idles while down
 };
-inline constexpr std::size_t kClipUseCount = 11;
+inline constexpr std::size_t kClipUseCount = 12;
 
 inline constexpr std::array<std::array<std::string_view, kClipUseCount>, 2> kClipNames{{
     {"CH010301", "CH010304", "CH010305", "CH010306", "CH010307", "CH010308", "CH010309", "CH010311", "CH010356",
-     "CH010321", "CH010326"},
+     "CH010321", "CH010326", "knockdown"},
     {"idle", "walk", "run", "attack_1", "attack_2", "attack_3", "attack_4", "attack_2", "attack_3", "attack_4",
-     "jump"},
+     "jump", "knockdown"},
 }};
 
 constexpr std::string_view clipName(u32 slot, ClipUse use) noexcept {

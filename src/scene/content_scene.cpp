@@ -92,6 +92,7 @@ void ContentScene::loadCharacter(u32 slotIndex, const std::filesystem::path& dir
     slot.globals.assign(nodeCount, content::Matrix4{});
     slot.drawYawOffsetRadians = kFighterStarts[slotIndex].drawYawOffsetRadians;
     slot.drawLiftMetres = kFighterStarts[slotIndex].drawLiftMetres;
+    slot.hasKnockDownClip = content::findClip(slot.model, clipName(slotIndex, ClipUse::knockDown)) != nullptr;
     playClip(slotIndex, ClipUse::idle, true);
 }
 
@@ -256,6 +257,7 @@ void ContentScene::appendTrace(std::string& line) const {
         appendJsonMember(line, "clipTime", slot.animation.timeSeconds);
         appendJsonMember(line, "action", slot.action);
         appendJsonMember(line, "health", slot.health);
+        appendJsonMember(line, "down", slot.down);
         appendJsonMember(line, "maxHealth", slot.maxHealth);
         appendJsonMember(line, "locked", slot.locked);
         appendJsonMember(line, "correction", std::sqrt(squaredLength(slot.correctionOffset)));

@@ -109,6 +109,9 @@ inline constexpr f32 kRemoteMovingMetresPerSecond = 0.5f;
 inline constexpr f32 kRemoteRunSplitMetresPerSecond = 3.2f;
 inline constexpr f32 kRemoteRunMarginMetresPerSecond = 0.4f;
 inline constexpr f64 kRemoteStillSeconds = 0.12;
+// Faster than this from its last sample (six times a run) the remote fighter was put there
+// (a new round), not run there: it is drawn there at once.
+inline constexpr f32 kRemoteTeleportMetresPerTick = 1.0f;
 
 // ---- Effects ----
 inline constexpr u64 kMaxEffectComponents = 4096;
@@ -241,6 +244,8 @@ private:
     void animateRemote(u32 slotIndex, f64 stepSeconds);
     void resolveOfflineHit(u32 attackerIndex);
     void restartRound();
+    void followHealth(u32 slotIndex);
+    bool heldDown(u32 slotIndex);
     f64 hitTimeSeconds(const CharacterSlot& slot) const noexcept;
     u64 spawnEffect(u64 eventId, u8 kind, u32 skill, u32 sourceIndex, u32 targetIndex);
 

@@ -74,6 +74,7 @@ void ContentScene::applySnapshot(const net::DuelSnapshot& snapshot, u32 localEnt
         slot.entityId = player.entityId;
         slot.health = player.health;
         slot.maxHealth = player.maxHealth;
+        followHealth(slotIndex);
         slot.locked = (player.stateFlags & kLockedStateFlag) != 0;
         slot.lockedSecondsLeft = static_cast<f64>(player.lockTicks) / tickRate_;
         slot.lastCommandSequence = player.lastCommandSequence;
@@ -264,8 +265,16 @@ void ContentScene::addRemoteSample(u32 slotIndex, u64 tick, Vec3 position) {
         --count;
         ++figures_.droppedSamples;
     }
+    // A fighter put somewhere else (a new round) is not drawn crossing the arena in a tick.
+    const f32 reachMetres =
+        count > 0 ? kRemoteTeleportMetresPerTick * static_cast<f32>(tick - slot.remoteSamples[count - 1].tick) : 0.0f;
+    const bool teleported =
+        count > 0 && squaredDistance(position, slot.remoteSamples[count - 1].position) > reachMetres * reachMetres;
+    if (teleported) {
+        count = 0;
+    }
     slot.remoteSamples[count++] = {tick, position};
-    if (!slot.remoteStarted) {
+    if (!slot.remoteStarted || teleported) {
         slot.remoteStarted = true;
         slot.playbackTick = static_cast<f64>(tick) - kInterpolationDelayTicks;
         slot.position = slot.previousPosition = position;
@@ -331,7 +340,7 @@ void ContentScene::placeRemote(CharacterSlot& slot) noexcept {
 // playback waits at a sample does not flash the idle pose.
 void ContentScene::animateRemote(u32 slotIndex, f64 stepSeconds) {
     CharacterSlot& slot = slots_[slotIndex];
-    if (!slot.remoteStarted || stepSeconds <= 0.0) {
+    if (!slot.remoteStarted || stepSeconds <= 0.0 || heldDown(slotIndex)) {
         return;
     }
     const f32 speed = std::sqrt(squaredDistance(slot.position, slot.previousPosition)) / static_cast<f32>(stepSeconds);
@@ -367,6 +376,9 @@ void ContentScene::applyCombatEvents(std::span<const net::CombatEvent> events) {
         figures_.lastEventId = event.eventId;
         const u32 sourceIndex = event.sourceEntityId == slots_[0].entityId ? 0 : 1;
         const u32 targetIndex = event.targetEntityId == slots_[0].entityId ? 0 : 1;
+        if (heldDown(sourceIndex)) {
+            continue;  // whatever a peer says, a fighter that is down shows no action nor its effects
+        }
         if (event.kind == kEventActionStarted) {
             if (event.sourceEntityId == localEntityId_) {
                 ++figures_.confirmedLocalActions;

@@ -399,6 +399,13 @@ TEST(GltfImportClasses, NameEveryClipOfTheTableFromTheMappingsOrTheIdle) {
         EXPECT_EQ(model.clips[i].name, kTemplarClipNames[i]);
         if (std::string(kTemplarClipNames[i]) != "run") EXPECT_EQ(model.clips[i].samples, idle->samples);
     }
+    // The knock-down clip is left out unless an animation is mapped to it (or carries its name).
+    EXPECT_EQ(content::findClip(model, kKnockDownClipName), nullptr);
+    options.clips.push_back({kKnockDownClipName, "Run"});
+    const content::Model mapped = importGltf(bytesOf(text), scratch.file(""), "t.gltf", options).model;
+    ASSERT_EQ(mapped.clips.size(), kTemplarClipNames.size() + 1);
+    EXPECT_EQ(mapped.clips.back().name, kKnockDownClipName);
+    EXPECT_EQ(mapped.clips.back().samples, content::findClip(mapped, "run")->samples);
 }
 
 // ---- Containers, component types, resampling and materials, on documents built here ----

@@ -22,6 +22,14 @@ using testing::kStep;
 using testing::press;
 using testing::SceneFixture;
 
+void removeClip(const std::filesystem::path& file, std::string_view name) {
+    content::Model model = content::loadModelFile(file, {});
+    std::erase_if(model.clips, [name](const content::AnimationClip& clip) { return clip.name == name; });
+    const std::vector<std::byte> bytes = content::writeModel(model);
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
 // ---- Load ----
 
 TEST(ContentScene, LoadsTheBakedContentAndStartsOfflineFightersReady) {
@@ -66,13 +74,7 @@ TEST(ContentScene, LoadFailsOnCharactersAndTakesWhateverEffectsThereAre) {
         {"no templar", [](const fs::path& root) { fs::remove_all(root / "templar"); },
          "cannot open Kestrune Model: @", 0},  // @: the templar's model file
         {"warrior without its idle clip",
-         [](const fs::path& root) {
-             content::Model model = content::loadModelFile(root / "warrior/character.kmdl", {});
-             std::erase_if(model.clips, [](const content::AnimationClip& clip) { return clip.name == "CH010301"; });
-             const std::vector<std::byte> bytes = content::writeModel(model);
-             std::ofstream(root / "warrior/character.kmdl", std::ios::binary)
-                 .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-         },
+         [](const fs::path& root) { removeClip(root / "warrior/character.kmdl", "CH010301"); },
          "Required presentation clip is missing: CH010301", 0},
         {"no effects directory", [](const fs::path& root) { fs::remove_all(root / "effects"); }, "", 0},
         {"a model folder without its file and a stray file",
@@ -304,26 +306,51 @@ TEST(ContentScene, OfflineHitsByRangeWithDamageLockAndEffects) {
     }
 }
 
-TEST(ContentScene, KnockoutRestartsTheRoundAfterThreeSeconds) {
-    SceneFixture f;
-    f.slot(1).health = 80;
-    f.slot(1).locked = true;
-    f.slot(1).lockedSecondsLeft = 60.0;
-    f.scene.handleInput(press(key('3')));  // skill 2 and its beam
-    f.steps(1, keys({'D'}));
-    f.scene.update(0.01);
-    f.steps(60);
-    ASSERT_EQ(f.slot(1).health, 0);
-    f.place(0, {5.0f, 0.0f, 5.0f});
-    f.steps(168);  // 2.97 s down
-    EXPECT_EQ(f.slot(1).health, 0);
-    f.steps(3);
-    EXPECT_EQ(f.slot(0).position, (Vec3{-1.25f, 0.0f, -0.85f}));
-    EXPECT_EQ(f.slot(1).position, (Vec3{1.25f, 0.0f, 1.35f}));
-    EXPECT_EQ(std::tuple(f.slot(0).health, f.slot(1).health, f.slot(1).maxHealth), std::tuple(1000, 1000, 1000));
-    EXPECT_FALSE(f.slot(1).locked);
-    EXPECT_EQ(f.slot(0).action, kActionNone);
-    EXPECT_FALSE(f.scene.beam().active);
+// A knockout: the fighter falls once and holds its last pose, takes no more hits while the
+// other plays on, and both stand at their starts when the round restarts three seconds
+// later. A model without the knock-down clip idles while down.
+TEST(ContentScene, KnockoutFallsHoldsAndRestartsTheRoundAfterThreeSeconds) {
+    for (const bool withClip : {true, false}) {
+        SCOPED_TRACE(withClip ? "baked" : "templar without the knock-down clip");
+        const std::filesystem::path content = withClip ? testing::kContent : contentCopy();
+        if (!withClip) removeClip(content / "templar/character.kmdl", "knockdown");
+        SceneFixture f({}, content);
+        CharacterSlot& fallen = f.slot(1);
+        const AnimationPlayer& player = fallen.animation;
+        const auto expectDown = [&] {
+            EXPECT_EQ(std::tuple(fallen.health, fallen.down, player.clipName(), player.loop),
+                      std::tuple(0, true, withClip ? "knockdown" : "idle", !withClip));
+        };
+        fallen.health = 80;
+        fallen.locked = true;
+        fallen.lockedSecondsLeft = 60.0;
+        f.scene.handleInput(press(key('3')));  // skill 2 and its beam
+        f.steps(1, keys({'D'}));
+        f.scene.update(0.01);
+        while (fallen.health > 0 && f.slot(0).action != kActionNone) f.steps(1);
+        expectDown();
+
+        // The other fighter plays on, but its hits no longer land.
+        f.place(0, {1.25f, 0.0f, 0.0f});
+        f.steps(60);
+        f.scene.handleInput(press(key('2')));
+        const u64 spawned = f.scene.statistics().effectsSpawned;
+        f.steps(40);
+        EXPECT_EQ(std::tuple(f.slot(0).action, f.scene.statistics().effectsSpawned),
+                  std::tuple(kActionSkill1, spawned));
+
+        f.steps(77);  // 2.97 s down, long after the fall has ended: played once and held
+        expectDown();
+        EXPECT_GT(player.timeSeconds, withClip ? player.clip->duration : 0.0);
+
+        f.steps(3);
+        EXPECT_EQ(std::tuple(f.slot(0).position, fallen.position),
+                  std::tuple(Vec3{-1.25f, 0.0f, -0.85f}, Vec3{1.25f, 0.0f, 1.35f}));
+        EXPECT_EQ(std::tuple(f.slot(0).health, fallen.health, fallen.maxHealth), std::tuple(1000, 1000, 1000));
+        EXPECT_EQ(std::tuple(fallen.locked, fallen.down, player.clipName(), f.slot(0).action, f.scene.beam().active),
+                  std::tuple(false, false, "idle", kActionNone, false));
+        EXPECT_LT(player.timeSeconds, 2.5 * kStep);  // started again at the restart
+    }
 }
 
 }  // namespace

@@ -182,11 +182,14 @@ TEST(ServerEvents, RemoteSamplesPlayBehindHoldAndCatchUp) {
     f.scene.addRemoteSample(1, 19, {9.0f, 0.0f, 9.0f});  // as old as the newest: dropped too
     EXPECT_EQ(f.slot(1).remoteSampleCount, 2u);
     f.slot(1).playbackTick = 17.0;  // not so far behind that the playback jumps ahead
-    for (u64 tick = 20; tick <= 26; ++tick) f.scene.addRemoteSample(1, tick, {});
+    for (u64 tick = 20; tick <= 26; ++tick) f.scene.addRemoteSample(1, tick, {7.0f, 0.0f, 0.5f});
     EXPECT_EQ(f.slot(1).remoteSampleCount, 8u);
     // The ninth pushes out the second: the first is where the playback comes from.
     EXPECT_EQ(std::tuple(f.slot(1).remoteSamples[0].tick, f.slot(1).remoteSamples[1].tick), std::tuple(11u, 20u));
     EXPECT_EQ(f.scene.networkFigures().droppedSamples, 3u);
+    // Put 1.2 m away in a tick (faster than the 1 m a tick a run can reach): drawn there at once.
+    f.scene.addRemoteSample(1, 27, {7.0f, 0.0f, 1.7f});
+    EXPECT_EQ(std::tuple(f.slot(1).remoteSampleCount, f.slot(1).position.z), std::tuple(1u, 1.7f));
 }
 
 // Event ids follow one another (a hit's two stages share one); a gap or a step back is counted.
@@ -241,5 +244,43 @@ TEST(ServerEvents, CombatEventsStartAnimationsAndEffects) {
     }
 }
 
+// A fighter the server reports at 0 health is down until a snapshot gives it health again:
+// meanwhile neither keys, nor the smoke run's skill, nor any peer's combat events move it,
+// start an action or an effect, or send a command, and it holds its knock-down clip.
+TEST(ServerEvents, AFighterThatIsDownNeitherMovesNorActsUntilItsHealthReturns) {
+    SceneFixture f({0, true, true});
+    const auto snapshotAt = [&](u64 tick, i32 localHealth, i32 opponentHealth, i32 localXMm, i32 opponentXMm) {
+        net::SnapshotPlayer local = player(kLocal, 1, localXMm, 0), opponent = player(kOpponent, 2, opponentXMm, 0);
+        std::tie(local.health, opponent.health) = std::tuple(localHealth, opponentHealth);
+        f.scene.applySnapshot(snapshot(tick, {local, opponent}), kLocal, 5, kTickRate);
+    };
+    snapshotAt(9, 1000, 1000, 2000, -2000);
+    f.steps(1, testing::keys({'W'}));
+    EXPECT_EQ(f.intents().size(), 1u);    // a move, which the server drops when the fighter goes down
+    snapshotAt(10, 0, 1000, 2000, 1000);  // the opponent alive within reach: the smoke skill would be due
+    const std::tuple<Vec3, u64> held(f.slot(0).position, f.scene.statistics().effectsSpawned);
+    for (const u32 k : {key('1'), key('2'), key('3'), key('4'), kVirtualKeySpace}) f.scene.handleInput(press(k));
+    f.steps(30, testing::keys({'W', 'D'}));
+    snapshotAt(11, 0, 0, 2000, 1000);
+    const net::CombatEvent events[] = {{20, 1, kLocal, kOpponent, 1001, 0, 0},
+                                       {21, 1, kOpponent, kLocal, 1, 2, 0},
+                                       {22, 2, kOpponent, kLocal, 2001, 125, 0}};
+    f.scene.applyCombatEvents(events);
+    f.steps(30, testing::keys({'W', 'D'}));
+    for (const CharacterSlot* slot : {&f.slot(0), &f.slot(1)}) {
+        EXPECT_EQ(std::tuple(slot->down, slot->action, slot->animation.clipName()), std::tuple(true, 0, "knockdown"));
+    }
+    EXPECT_GT(f.slot(0).animation.timeSeconds, 0.95);  // played on, never started again
+    EXPECT_EQ(std::tuple(f.slot(0).position, f.scene.statistics().effectsSpawned), held);
+    EXPECT_EQ(std::tuple(f.intents().size(), f.scene.statistics().authoritativeEvents), std::tuple(0u, 3u));
+
+    // The round restarts: both stand, and the held key's move goes out again.
+    snapshotAt(12, 1000, 1000, -2000, 2000);
+    EXPECT_EQ(std::tuple(f.slot(0).down, f.slot(1).down, f.slot(0).animation.clipName(),
+                         f.slot(1).animation.clipName()),
+              std::tuple(false, false, "CH010301", "idle"));
+    f.steps(1, testing::keys({'W'}));
+    EXPECT_EQ(f.intents(), (std::vector<PlayerIntent>{{kIntentMove, 0, 1000, 0, 0}}));
+}
 }  // namespace
 }  // namespace kestrune::scene

@@ -17,6 +17,9 @@ stall: the chase at 100 ms with jitter, the link frozen for 2.5 s: within half a
   link's return the opponent is back two ticks behind the newest snapshot, every combat event
   arrives once and in order, and the opponent runs rather than glides.
 killed: the server killed mid-run: one WARN line, exit 0, a quick end.
+knockout: the bot beats a warrior who does nothing (but the smoke run's skill): the warrior
+  falls, stays down holding its knock-down pose and stands at its start when the server
+  restarts the round; followed through the trace as it is written, then ended by SIGTERM.
 play: ./scripts/play headless, online by default and with --offline.
 """
 import argparse
@@ -31,10 +34,13 @@ import time
 from pathlib import Path
 
 TIMEOUT_SECONDS = 180
+KNOCKOUT_WAIT_SECONDS = 90  # the bot wins a round in about ten
+FRAMES_AFTER_RESTART = 10
 STEP_SECONDS = 1.0 / 60.0
 TICK_SECONDS = 1.0 / 30.0
 RUN_SPEED = {0: 4.65, 1: 4.35}  # metres per second by slot: warrior, templar
 AGREE_METRES = 0.03
+WARRIOR_SERVER_START = (-2.0, 0.0)  # where the duel server starts every round's warrior (x, z)
 failures = []
 
 
@@ -56,6 +62,7 @@ class Background:
             self.port = int(match.group(1)) if match else None
             time.sleep(0.05)
         if self.port is None:
+            self.stop()
             raise SystemExit(f"{command[0]} did not start: {log.read_text()}")
 
     def stop(self):
@@ -75,21 +82,21 @@ def environment():
 
 def play_online(bin_dir, content, out, name, frames, extra=(), relay=None, bot="--bot", during=None):
     """Runs the program against a fresh server (through a relay when given its options)."""
-    server = Background([bin_dir / "kestrune-duel-server", "--listen=127.0.0.1:0", bot], out / f"{name}-server.log")
-    tools = [server]
-    port = server.port
-    if relay is not None:
-        relay_tool = Background([bin_dir / "kestrune-net-relay", f"--to=127.0.0.1:{server.port}", *relay],
-                                out / f"{name}-relay.log")
-        tools.append(relay_tool)
-        port = relay_tool.port
     trace, report, log = out / f"{name}.jsonl", out / f"{name}.json", out / f"{name}.log"
-    command = [bin_dir / "KestruneNative", "--smoke-test", f"--frames={frames}", f"--content={content}",
-               f"--server=127.0.0.1:{port}", "--width=640", "--height=360", f"--trace={trace}", f"--report={report}",
-               f"--log={log}", *extra]
-    print("run:", " ".join(str(part) for part in command))
+    tools = []
     started = time.monotonic()
     try:
+        server = Background([bin_dir / "kestrune-duel-server", "--listen=127.0.0.1:0", bot], out / f"{name}-server.log")
+        tools.append(server)
+        port = server.port
+        if relay is not None:
+            tools.append(Background([bin_dir / "kestrune-net-relay", f"--to=127.0.0.1:{server.port}", *relay],
+                                    out / f"{name}-relay.log"))
+            port = tools[-1].port
+        command = [bin_dir / "KestruneNative", "--smoke-test", f"--frames={frames}", f"--content={content}",
+                   f"--server=127.0.0.1:{port}", "--width=640", "--height=360", f"--trace={trace}",
+                   f"--report={report}", f"--log={log}", *extra]
+        print("run:", " ".join(str(part) for part in command))
         program = subprocess.Popen(command, env=environment(), stdin=subprocess.DEVNULL)
         if during is not None:
             during(server, program)
@@ -267,6 +274,47 @@ def killed(bin_dir, content, out):
     check(seconds < 60, f"and ends in {seconds:.1f} s")
 
 
+def knockout(bin_dir, content, out):
+    trace = out / "knockout.jsonl"
+    trace.unlink(missing_ok=True)  # followed from its first line: not an earlier run's
+
+    def phases(frames):
+        """The first frame with the warrior down, and the first after it with the warrior up."""
+        down = next((i for i, f in enumerate(frames) if f["slots"][0]["down"]), len(frames))
+        return down, next((i for i in range(down, len(frames)) if not frames[i]["slots"][0]["down"]), None)
+
+    def until_restarted(server, program):
+        deadline = time.monotonic() + KNOCKOUT_WAIT_SECONDS
+        while program.poll() is None and time.monotonic() < deadline:
+            text = trace.read_text() if trace.exists() else ""
+            lines = [line for line in text.splitlines(True) if line.endswith("\n")]
+            up = phases([json.loads(line) for line in lines])[1]
+            if up is not None and len(lines) > up + FRAMES_AFTER_RESTART:
+                break
+            time.sleep(0.2)
+        program.send_signal(signal.SIGTERM)  # SDL's quit event: the run ends cleanly
+
+    code, seconds, frames, messages = play_online(bin_dir, content, out, "knockout", 10000, during=until_restarted)
+    down, up = phases(frames)
+    check(code == 0 and up is not None, f"exit code {code}; the warrior went down in frame {down}, up in frame {up}")
+    if up is None:
+        return
+    inspect = subprocess.run([bin_dir / "kestrune-bake", "inspect", content / "warrior" / "character.kmdl"],
+                             stdout=subprocess.PIPE, text=True, env=environment()).stdout
+    duration = float(re.search(r"^    knockdown: ([0-9.]+) s at ", inspect, re.MULTILINE).group(1))
+    fallen, stood = [f["slots"][0] for f in frames[down:up]], frames[up]["slots"][0]
+    times = [s["clipTime"] for s in fallen]
+    still = all(math.dist((s["x"], s["z"]), (fallen[0]["x"], fallen[0]["z"])) < 0.01 for s in fallen)
+    check(still and all((s["clip"], s["health"], s["action"]) == ("knockdown", 0, 0) for s in fallen) and
+          times == sorted(times) and times[0] < 0.3 and times[-1] > duration,
+          f"at 0 health it falls at once and lies still, holding its {duration:.2f} s fall without another clip or "
+          f"an action ({times[0]:.2f} s into it first, {times[-1]:.2f} s last)")
+    check((stood["health"], stood["clip"]) == (1000, "CH010301") and
+          math.dist((stood["x"], stood["z"]), WARRIOR_SERVER_START) < 0.1,
+          f"the restart stands it up at its start ({stood['clip']}, health {stood['health']}, at {stood['x']:.2f}, "
+          f"{stood['z']:.2f})")
+
+
 def play(root, bin_dir, out):
     env = environment()
     env["KESTRUNE_PLAY_BUILD_DIR"] = str(bin_dir.parent)
@@ -292,7 +340,8 @@ def main():
     parser.add_argument("--bin", type=Path, required=True)
     parser.add_argument("--content", type=Path, required=True)
     parser.add_argument("--out", type=Path, required=True)
-    parser.add_argument("scenarios", nargs="*", default=["clean", "chase", "actions", "stall", "killed", "play"])
+    parser.add_argument("scenarios", nargs="*",
+                        default=["clean", "chase", "actions", "stall", "killed", "knockout", "play"])
     args = parser.parse_args()
     args.out.mkdir(parents=True, exist_ok=True)
     root = Path(__file__).resolve().parents[2]

@@ -305,7 +305,8 @@ def imported(program, bake, content_dir, samples, out):
         check(code == 0, f"import of {sample} as the {name}: exit code {code}")
         model = content / name / "character.kmdl"
         if code == 0:
-            baked = inspect_clip_names(bake, content_dir / name / "character.kmdl")
+            # All but the knock-down clip, which a model may do without and these samples have no animation for.
+            baked = [c for c in inspect_clip_names(bake, content_dir / name / "character.kmdl") if c != "knockdown"]
             check(inspect_clip_names(bake, model) == baked, f"the imported {name} carries the baked {name}'s clips")
             meshes = inspect_counts(bake, model)["meshes"]
             expected = gltf_primitives(samples / f"{sample}.gltf")

@@ -5,7 +5,7 @@
 // The scene draws the warrior turned by pi and lifted 0.37 m, the templar unturned and lifted
 // 0.155 m, and a character at yaw 0 faces +z; so the warrior's model faces -z with its feet at
 // y = -0.37 and the templar's faces +z with its feet at y = -0.155. Both carry every clip
-// of the presentation table under their class's names.
+// of the presentation table under their class's names, and the knock-down clip.
 
 #include <array>
 #include <span>
@@ -22,6 +22,12 @@ inline constexpr std::array<const char*, 11> kWarriorClipNames = {
     "CH010309", "CH010311", "CH010356", "CH010321", "CH010326"};
 inline constexpr std::array<const char*, 8> kTemplarClipNames = {"idle",     "walk",     "run",      "attack_1",
                                                                  "attack_2", "attack_3", "attack_4", "jump"};
+
+// The clip a fighter plays once when its health reaches 0, holding its last pose until the
+// round restarts. Both classes carry it under this name, which neither table uses; it is
+// optional in a model (one without it idles while down), so the importer writes it only when
+// the glTF file has an animation for it.
+inline constexpr const char* kKnockDownClipName = "knockdown";
 
 // How the scene draws a class: turned by the yaw offset, lifted, and without the meshes
 // whose names contain `hiddenMesh`; and the clips it plays.

@@ -633,8 +633,9 @@ std::vector<PlannedClip> planClips(const GltfReader& reader, const ImportOptions
         }
         if (options.characterClass != nullptr) {
             const auto& names = options.characterClass->clipNames;
-            if (std::find_if(names.begin(), names.end(), [&](const char* n) { return mapping.clip == n; }) ==
-                names.end()) {
+            if (mapping.clip != kKnockDownClipName &&
+                std::find_if(names.begin(), names.end(), [&](const char* n) { return mapping.clip == n; }) ==
+                    names.end()) {
                 reader.fail(option + ": the " + std::string(options.characterClass->directory) + " plays no clip " +
                             mapping.clip);
             }
@@ -659,6 +660,11 @@ std::vector<PlannedClip> planClips(const GltfReader& reader, const ImportOptions
         for (const char* clip : options.characterClass->clipNames) {
             const int source = sourceOf(clip);
             plan.push_back({clip, source >= 0 ? source : idleSource});
+        }
+        // The knock-down clip is optional: without an animation for it the fighter idles while
+        // down, which an idle copied in its place would only imitate.
+        if (const int source = sourceOf(kKnockDownClipName); source >= 0) {
+            plan.push_back({kKnockDownClipName, source});
         }
     } else if (!options.clips.empty()) {
         for (const ClipMapping& mapping : options.clips) plan.push_back({mapping.clip, mapped.at(mapping.clip)});

@@ -88,7 +88,7 @@ FootPlant gaitFoot(const Skeleton& skeleton, const Gait& gait, const FootPlant& 
         ankle.offset.y = lerp(from.offset.y, to.offset.y, s) + gait.stepHeightMetres * sinRadians(kPi * s);
         ankle.pitchDegrees = lerp(from.pitchDegrees, to.pitchDegrees, smoothstep(s));
     }
-    return {carriage.offset + ankle.offset, heading, ankle.pitchDegrees};
+    return {carriage.offset + ankle.offset, heading, ankle.pitchDegrees, carriage.kneeLiftDegrees};
 }
 
 }  // namespace

@@ -96,7 +96,11 @@ void solveLeg(const Skeleton& skeleton, const Frame& hips, const FootPlant& plan
     reach = reach < minReach ? minReach : (reach > maxReach ? maxReach : reach);
 
     const Quat heading = axisAngle(kUp, radians(plant.headingDegrees));
-    const Vec3 pole = rotate(heading, kForward);
+    // Unlifted, the pole is exactly the heading's forward: the clips that never lift a knee
+    // keep their bytes.
+    const Quat kneeTurn =
+        plant.kneeLiftDegrees == 0.0 ? heading : heading * axisAngle({1.0, 0.0, 0.0}, radians(-plant.kneeLiftDegrees));
+    const Vec3 pole = rotate(kneeTurn, kForward);
     const Vec3 bendTowards = normalized(pole - along * dot(pole, along));
     f64 cosHip = (thighLength * thighLength + reach * reach - shinLength * shinLength) / (2.0 * thighLength * reach);
     cosHip = cosHip < -1.0 ? -1.0 : (cosHip > 1.0 ? 1.0 : cosHip);
@@ -131,7 +135,9 @@ std::array<f64, kPoseChannels> poseChannels(const Pose& pose) noexcept {
         c[i++] = e.z;
     }
     for (const FootPlant& f : pose.feet) {
-        for (f64 v : {f.offset.x, f.offset.y, f.offset.z, f.headingDegrees, f.pitchDegrees}) c[i++] = v;
+        for (f64 v : {f.offset.x, f.offset.y, f.offset.z, f.headingDegrees, f.pitchDegrees, f.kneeLiftDegrees}) {
+            c[i++] = v;
+        }
     }
     return c;
 }
@@ -149,7 +155,8 @@ Pose poseFromChannels(const std::array<f64, kPoseChannels>& c) noexcept {
         f.offset = {c[i], c[i + 1], c[i + 2]};
         f.headingDegrees = c[i + 3];
         f.pitchDegrees = c[i + 4];
-        i += 5;
+        f.kneeLiftDegrees = c[i + 5];
+        i += 6;
     }
     return pose;
 }

@@ -59,11 +59,14 @@ struct Skeleton {
 };
 
 // Where a foot goes: the ankle's offset from its bind position, and the foot's heading and
-// pitch (degrees; positive pitch lowers the toes). The knee points along the heading.
+// pitch (degrees; positive pitch lowers the toes). The knee points along the heading, tipped
+// up by `kneeLiftDegrees` (90: straight up, as for a fighter on its back with its knees
+// raised, whose legs run along the heading where a level knee direction is undefined).
 struct FootPlant {
     Vec3 offset;
     f64 headingDegrees = 0.0;
     f64 pitchDegrees = 0.0;
+    f64 kneeLiftDegrees = 0.0;
 };
 
 // One authored instant of a character's motion, before the legs are solved. Turns of the
@@ -78,7 +81,7 @@ struct Pose {
 };
 
 // The pose as a flat list of numbers, so motions can interpolate every channel alike.
-inline constexpr std::size_t kPoseChannels = 3 + 3 * kJoints + 2 * 5;
+inline constexpr std::size_t kPoseChannels = 3 + 3 * kJoints + 2 * 6;
 std::array<f64, kPoseChannels> poseChannels(const Pose& pose) noexcept;
 Pose poseFromChannels(const std::array<f64, kPoseChannels>& channels) noexcept;
 

@@ -455,6 +455,68 @@ Motion jump() {
         .key(1.0, stand());
 }
 
+// Struck down: the head snaps back, the knees give and the templar sinks onto them, leaning
+// on the staff a moment, then topples forward onto its face, the staff still in its hand
+// lying across the ground before it; then still.
+Motion knockDown() {
+    Pose recoil = stand();
+    recoil.hips = {0.0, -0.05, -0.08};
+    recoil[kSpine].x = -10.0;
+    recoil[kChest] = {-8.0, 4.0, 0.0};
+    recoil[kHead] = {-26.0, -6.0, 0.0};
+    staffArm(recoil, {-30.0, 0.0, 25.0}, -50.0, {60.0, 0.0, -12.0});
+    freeArm(recoil, {-40.0, 0.0, -30.0}, {-30.0, 0.0, 0.0});
+    recoil[kBack] = {-8.0, 0.0, 0.0};
+    Pose buckle = recoil;
+    buckle.hips = {0.0, -0.26, -0.06};
+    buckle[kSpine].x = 0.0;
+    buckle[kHead] = {-6.0, -4.0, 0.0};
+    buckle.feet[kLeft] = {{-0.02, 0.1, -0.2}, -6.0, 50.0};
+    buckle.feet[kRight] = {{0.02, 0.1, -0.22}, 6.0, 50.0};
+    Pose kneel = stand();
+    kneel.hips = {0.0, -0.47, -0.02};
+    kneel[kHips] = {10.0, 0.0, 0.0};
+    kneel[kSpine].x = 12.0;
+    kneel[kChest] = {8.0, 0.0, 0.0};
+    kneel[kHead] = {18.0, 4.0, 0.0};
+    kneel.feet[kLeft] = {{-0.02, 0.11, -0.42}, -6.0, 100.0};
+    kneel.feet[kRight] = {{0.02, 0.11, -0.44}, 6.0, 100.0};
+    staffArm(kneel, {-60.0, 0.0, 18.0}, -70.0, {70.0, -30.0, -50.0});
+    freeArm(kneel, {-10.0, 0.0, -10.0}, {-20.0, 0.0, 0.0});
+    Pose topple = kneel;
+    topple.hips = {0.0, -0.6, 0.06};
+    topple[kHips] = {45.0, 0.0, 0.0};
+    topple[kSpine].x = 10.0;
+    topple[kHead] = {-20.0, 20.0, 0.0};
+    topple.feet[kLeft] = {{-0.04, 0.06, -0.6}, -7.0, 120.0, -45.0};
+    topple.feet[kRight] = {{0.05, 0.06, -0.6}, 8.0, 120.0, -45.0};
+    staffArm(topple, {-40.0, 0.0, 20.0}, -20.0, {-135.0, -30.0, -90.0});
+    freeArm(topple, {-70.0, 0.0, -40.0}, {-30.0, 0.0, 0.0});
+    Pose prone = kneel;
+    prone.hips = {0.0, -0.78, -0.1};
+    prone[kHips] = {82.0, 0.0, 0.0};
+    prone[kSpine].x = 4.0;
+    prone[kChest] = {4.0, 0.0, 0.0};
+    prone[kNeck].x = -20.0;
+    prone[kHead] = {-20.0, 65.0, 0.0};
+    prone.feet[kLeft] = {{-0.06, 0.04, -0.99}, -8.0, 150.0, -90.0};
+    prone.feet[kRight] = {{0.08, 0.04, -0.97}, 10.0, 150.0, -90.0};
+    staffArm(prone, {0.0, -15.0, 80.0}, -10.0, {-70.0, -15.0, -70.0});
+    freeArm(prone, {0.0, 8.0, -110.0}, {-80.0, -90.0, 0.0});
+    prone[kBack] = {0.0, 0.0, 0.0};
+    Pose settled = prone;
+    settled[kHead] = {-18.0, 70.0, 0.0};
+    return KeyedMotion::clamped()
+        .key(0.0, stand())
+        .key(0.14, recoil)
+        .key(0.32, buckle)
+        .key(0.5, kneel)
+        .key(0.75, kneel)
+        .key(0.95, topple)
+        .key(1.15, prone)
+        .key(1.6, settled);
+}
+
 void addClips(CharacterBuilder& c) {
     const Skeleton& s = c.skeleton();
     const Gait walk{.speedMetresPerSecond = kWalkSpeed, .periodSeconds = 21.0 / 30.0, .stanceFraction = 0.54,
@@ -476,6 +538,7 @@ void addClips(CharacterBuilder& c) {
     c.clip({"attack_3", 53, false, beamCast()});
     c.clip({"attack_4", 36, false, overheadSlam()});
     c.clip({"jump", 30, false, jump()});
+    c.clip({kKnockDownClipName, 48, false, knockDown()});
 }
 
 }  // namespace

@@ -684,6 +684,60 @@ Motion jumpAttack() {
         .key(1.0, guard());
 }
 
+// Struck down: the head snaps back, a step back that the knees cannot hold, a fall onto the
+// seat and then flat on the back, knees up, arms flung out with the sword still in the fist
+// and the shield lying face up; then still.
+Motion knockDown() {
+    Pose recoil = guard();
+    recoil.hips = {0.0, -0.07, -0.06};
+    recoil[kSpine].x = -12.0;
+    recoil[kChest] = {-10.0, -2.0, 0.0};
+    recoil[kHead] = {-28.0, 8.0, 0.0};
+    swordArm(recoil, {-40.0, 10.0, 40.0}, -30.0, {30.0, 0.0, 0.0});
+    recoil[kUpperArmL] = {-50.0, 0.0, -40.0};
+    recoil[kBack] = {-10.0, 0.0, 0.0};
+    Pose stagger = recoil;
+    stagger.hips = {0.0, -0.2, -0.22};
+    stagger[kHips] = {-18.0, 8.0, 0.0};
+    stagger[kSpine].x = -10.0;
+    stagger[kHead] = {-10.0, 10.0, 0.0};
+    stagger.feet[kRight] = {{0.06, 0.0, -0.42}, 20.0, 0.0};
+    stagger.feet[kLeft] = {{-0.04, 0.05, 0.05}, -4.0, 0.0};
+    Pose sit = stagger;
+    sit.hips = {0.0, -0.75, -0.5};
+    sit[kHips] = {-55.0, 6.0, 0.0};
+    sit[kSpine].x = -5.0;
+    sit[kHead] = {12.0, 6.0, 0.0};
+    sit.feet[kLeft] = {{-0.06, 0.0, -0.05}, -8.0, 0.0, 60.0};
+    sit.feet[kRight] = {{0.08, 0.0, -0.2}, 12.0, 0.0, 60.0};
+    swordArm(sit, {-20.0, 0.0, 55.0}, -20.0, {60.0, 0.0, 0.0});
+    sit[kUpperArmL] = {-20.0, 0.0, -55.0};
+    sit[kForearmL] = {-30.0, 60.0, 0.0};
+    Pose flat = sit;
+    flat.hips = {0.0, -0.73, -0.55};
+    flat[kHips] = {-86.0, 4.0, 0.0};
+    flat[kSpine].x = 2.0;
+    flat[kChest] = {0.0, 0.0, 0.0};
+    flat[kNeck].x = -10.0;
+    flat[kHead] = {-18.0, 28.0, 0.0};
+    flat.feet[kLeft] = {{-0.12, 0.02, 0.22}, -12.0, -20.0, 80.0};
+    flat.feet[kRight] = {{0.14, 0.0, 0.02}, 16.0, 0.0, 80.0};
+    swordArm(flat, {0.0, 30.0, 75.0}, -10.0, {60.0, -45.0, 50.0});
+    flat[kUpperArmL] = {0.0, -30.0, -70.0};
+    flat[kForearmL] = {-10.0, 80.0, 0.0};
+    flat[kBack] = {-20.0, 0.0, 0.0};
+    Pose settled = flat;
+    settled[kHead] = {-22.0, 32.0, 0.0};
+    settled.feet[kLeft] = {{-0.14, 0.025, 0.26}, -16.0, -24.0, 80.0};
+    return KeyedMotion::clamped()
+        .key(0.0, guard())
+        .key(0.12, recoil)
+        .key(0.38, stagger)
+        .key(0.66, sit)
+        .key(0.9, flat)
+        .key(1.3, settled);
+}
+
 void addClips(CharacterBuilder& c) {
     const Skeleton& s = c.skeleton();
     const Gait walk{.speedMetresPerSecond = kWalkSpeed, .periodSeconds = 21.0 / 30.0, .stanceFraction = 0.52,
@@ -708,6 +762,7 @@ void addClips(CharacterBuilder& c) {
     c.clip({"CH010356", 45, false, heavySlam()});
     c.clip({"CH010321", 36, false, heavyCleave()});
     c.clip({"CH010326", 30, false, jumpAttack()});
+    c.clip({kKnockDownClipName, 39, false, knockDown()});
 }
 
 }  // namespace
