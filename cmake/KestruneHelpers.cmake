@@ -124,3 +124,27 @@ function(kestrune_fuzzer name)
     set_tests_properties(${exe} PROPERTIES LABELS fuzz TIMEOUT 900)
     add_dependencies(fuzzers ${exe})
 endfunction()
+
+# kestrune_keeps_mesa_loaded(<test>)
+# Mesa loads its GL driver when a window or surface first needs one and unloads it at exit,
+# taking the roots of the driver's own allocations with it: LeakSanitizer then reports that
+# memory as the program's leaks. A test that draws preloads the driver (a preloaded library
+# stays until the end), so its memory stays reachable and leak detection stays on for ours;
+# what system libraries keep to the end is suppressed by library in tests/lsan.supp.
+function(kestrune_keeps_mesa_loaded test)
+    if(WIN32 OR NOT KESTRUNE_SANITIZE MATCHES "address")
+        return()
+    endif()
+    set(directory /usr/lib/${CMAKE_LIBRARY_ARCHITECTURE})
+    find_file(KESTRUNE_MESA_DRI swrast_dri.so PATHS ${directory}/dri NO_DEFAULT_PATH)
+    find_file(KESTRUNE_MESA_EGL libEGL_mesa.so.0 PATHS ${directory} NO_DEFAULT_PATH)
+    find_file(KESTRUNE_MESA_GLX libGLX_mesa.so.0 PATHS ${directory} NO_DEFAULT_PATH)
+    if(NOT KESTRUNE_MESA_DRI OR NOT KESTRUNE_MESA_EGL OR NOT KESTRUNE_MESA_GLX)
+        message(FATAL_ERROR "Mesa's llvmpipe driver, EGL and GLX libraries are needed by the tests that draw "
+                            "(scripts/bootstrap installs them)")
+    endif()
+    set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT
+                 "LD_PRELOAD=${KESTRUNE_MESA_DRI}:${KESTRUNE_MESA_EGL}:${KESTRUNE_MESA_GLX}"
+                 "ASAN_OPTIONS=verify_asan_link_order=0"
+                 "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp")
+endfunction()

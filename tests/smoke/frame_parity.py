@@ -26,6 +26,8 @@ import subprocess
 import sys
 from pathlib import Path
 
+from e2e import program_environment
+
 from run_smoke import GOLDEN_RUN, windows_path
 
 MEAN_LIMIT = 2.0         # mean absolute difference per channel
@@ -131,8 +133,7 @@ def placeholder(args):
         if not Path(program).is_file():
             print(f"FAIL: {program} is missing; build both the linux-debug and the windows presets first")
             return 1
-    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-    env["ASAN_OPTIONS"] = "detect_leaks=0"
+    env = program_environment()
     env["KESTRUNE_PARITY_SCREENSHOT"] = str(gl)
     code = run([args.gl_tests, "--gtest_filter=GlBackendTest.WritesThePlaceholderParityFrame"], env)
     # Under Wine a path without a drive letter is relative to the current drive; Z: is the root.
@@ -154,8 +155,7 @@ def content(args):
         if not Path(program).is_file():
             print(f"FAIL: {program} is missing; build both the linux-debug and the windows presets first")
             return 1
-    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-    env["ASAN_OPTIONS"] = "detect_leaks=0"
+    env = program_environment()
     runs = {}
     for name, command, path, run_env in (
             ("gl", [args.gl_program], str, env),

@@ -33,6 +33,8 @@ import sys
 import time
 from pathlib import Path
 
+from e2e import program_environment
+
 TIMEOUT_SECONDS = 180
 KNOCKOUT_WAIT_SECONDS = 90  # the bot wins a round in about ten
 FRAMES_AFTER_RESTART = 10
@@ -74,10 +76,7 @@ class Background:
                 self.process.kill()
 
 
-def environment():
-    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-    env["ASAN_OPTIONS"] = "detect_leaks=0"  # Mesa keeps allocations until exit
-    return env
+environment = program_environment
 
 
 def play_online(bin_dir, content, out, name, frames, extra=(), relay=None, bot="--bot", during=None):

@@ -37,6 +37,8 @@ import sys
 import time
 from pathlib import Path
 
+from e2e import program_environment
+
 MISSING_SWAP_CHAIN2 = "IDXGISwapChain1::QueryInterface(IDXGISwapChain2) failed with HRESULT 0x80004002"
 TIMEOUT_SECONDS = 240
 XDOTOOL_TIMEOUT_SECONDS = 120
@@ -126,8 +128,7 @@ def placeholder_runs(launch, out, feature_level, samples_for):
 
 
 def linux(program, bake, content_dir, out):
-    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-    env["ASAN_OPTIONS"] = "detect_leaks=0"  # Mesa keeps allocations until exit
+    env = program_environment()
 
     def launch(args):
         return run([program, *args], env)
@@ -295,8 +296,7 @@ def gltf_primitives(gltf):
 
 
 def imported(program, bake, content_dir, samples, out):
-    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-    env["ASAN_OPTIONS"] = "detect_leaks=0"
+    env = program_environment()
 
     def import_into(content, name, sample, height, idle):
         shutil.rmtree(content / name)
@@ -396,8 +396,7 @@ def clock_pacer(trace, process):
 
 def window(program, content_dir, out, emulator=None):
     """Keys into the real window: W for about a second (or 20 frames), then 2; Escape ends the run."""
-    env = dict(os.environ)
-    env["ASAN_OPTIONS"] = "detect_leaks=0"
+    env = dict(os.environ) if emulator else program_environment(headless=False)
     trace = out / "window.jsonl"
     program_path = windows_path if emulator else str
     command = [*([emulator] if emulator else []), program, "--fixed-fps=60", "--no-vsync", "--width=640",
