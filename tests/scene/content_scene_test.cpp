@@ -20,15 +20,8 @@ using testing::key;
 using testing::keys;
 using testing::kStep;
 using testing::press;
+using testing::removeClip;
 using testing::SceneFixture;
-
-void removeClip(const std::filesystem::path& file, std::string_view name) {
-    content::Model model = content::loadModelFile(file, {});
-    std::erase_if(model.clips, [name](const content::AnimationClip& clip) { return clip.name == name; });
-    const std::vector<std::byte> bytes = content::writeModel(model);
-    std::ofstream(file, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
 
 // ---- Load ----
 
@@ -197,6 +190,12 @@ TEST(ContentScene, MovementPredictsAndQueuesEachMoveOnce) {
     while (f.slot(0).action != kActionNone) f.steps(1, keys({'W'}));
     f.steps(1, keys({'W'}));
     EXPECT_EQ(f.intents(), (std::vector<PlayerIntent>{stop, {kIntentMove, 0, 1000, 0, 0}}));
+    // Offline no server is busy: the run goes on in the step after the skill's clip ends.
+    f.scene.handleInput(press(key('2')));
+    while (f.slot(0).action != kActionNone) f.steps(1, keys({'W'}));
+    const f32 stoodAt = f.slot(0).position.z;
+    f.steps(1, keys({'W'}));
+    EXPECT_GT(f.slot(0).position.z, stoodAt);
     f.steps(1);
     f.intents();
 
@@ -300,8 +299,8 @@ TEST(ContentScene, OfflineHitsByRangeWithDamageLockAndEffects) {
         if (c.locked) {
             f.steps(64);
             EXPECT_TRUE(f.slot(1).locked);
-            f.steps(2);
-            EXPECT_FALSE(f.slot(1).locked);  // 1.1 s
+            f.steps(1);
+            EXPECT_FALSE(f.slot(1).locked);  // 1.1 s: 66 steps from the hit's on
         }
     }
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -87,6 +88,16 @@ TEST(OnlineDuel, AStraightRunAgreesWithTheServerAtEveryTick) {
             EXPECT_LT(distance(d.localSlot().position, SimulatedDuel::metres(d.local())), kAgreeMetres);
         }
     }
+    // A frame so long that time was dropped: the server has run on, and the fighter is shown
+    // where it has it (a glide), not a fraction of a second behind until the next stop.
+    SimulatedDuel d(0, Link{0, 0, 0, false}, false);
+    d.frames(20);
+    d.frames(30, keys({'W'}));
+    d.loseSteps(22);
+    d.frames(30, keys({'W'}));
+    EXPECT_EQ(d.f.scene.networkFigures().glides, 1u);
+    d.frames(30);
+    EXPECT_LT(distance(d.localSlot().position, SimulatedDuel::metres(d.local())), kAgreeMetres);
 }
 
 // Held through a skill and a heavy attack, the run goes on after each: the server hears the
@@ -114,6 +125,24 @@ TEST(OnlineDuel, HeldThroughActionsTheRunGoesOnInStepWithTheServer) {
             EXPECT_GT(d.localSlot().position.z, 3.0f);
         }
     }
+    // A character of one's own whose swing is shorter than the server's basic attack: the run
+    // after it waits for the server rather than being refused.
+    const std::filesystem::path content = testing::contentCopy();
+    testing::editModel(content / "warrior/character.kmdl", [](content::Model& model) {
+        content::AnimationClip& swing = *std::find_if(model.clips.begin(), model.clips.end(),
+                                                      [](const auto& clip) { return clip.name == "CH010306"; });
+        swing.duration = 0.25f;
+        swing.frameCount = 9;  // 7.5 frames at 30 per second, rounded up, and the first
+        swing.samples.resize(std::size_t{swing.frameCount} * swing.nodeCount);
+    });
+    SimulatedDuel d(0, kRoundTrip100Ms, false, content);
+    d.frames(20);
+    d.frames(12, keys({'D'}));
+    d.frame(keys({'D'}, {key('1')}));
+    d.frames(60, keys({'W'}));
+    EXPECT_EQ(d.f.scene.networkFigures().confirmedLocalActions, 1u);
+    EXPECT_EQ(d.rejections(), 0u);
+    expectOnlyStopGlides(d, kRoundTrip100Ms);
 }
 
 // What the server does that the prediction could not know shows within a round trip and a
@@ -199,6 +228,8 @@ TEST(OnlineDuel, TheOpponentWalksAndRunsAsItMoves) {
         d.opponentCommand(net::kCommandMove, 0, -450);
         record(60);
         EXPECT_NEAR(d.remoteSlot().yawRadians, kPi, 1e-4);
+        d.opponentCommand(net::kCommandMove, 0, -700);  // 3.06 m/s, inside the walk-run margin: still a walk
+        record(60);
         d.opponentCommand(net::kCommandMove, -1000, 0);
         record(60);
         EXPECT_NEAR(d.remoteSlot().yawRadians, -kPi / 2, 1e-4);

@@ -6,11 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "content/kmdl_reader.h"
+#include "content/kmdl_writer.h"
 #include "render/recording_backend.h"
 #include "render/render_device.h"
 #include "render/test_support.h"
@@ -65,6 +68,22 @@ struct SceneFixture {
         renderer->Present(0);
     }
 };
+
+// Rewrites the model `file` after `edit` has changed it.
+template <typename Edit>
+void editModel(const std::filesystem::path& file, Edit edit) {
+    content::Model model = content::loadModelFile(file, {});
+    edit(model);
+    const std::vector<std::byte> bytes = content::writeModel(model);
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline void removeClip(const std::filesystem::path& file, std::string_view name) {
+    editModel(file, [name](content::Model& model) {
+        std::erase_if(model.clips, [name](const content::AnimationClip& clip) { return clip.name == name; });
+    });
+}
 
 // A copy of the baked content under the test's scratch directory, for a test to change.
 inline std::filesystem::path contentCopy() {

@@ -159,7 +159,9 @@ TEST(ServerEvents, RemoteSamplesPlayBehindHoldAndCatchUp) {
         f.scene.applySnapshot(snapshot(tick, {player(kOpponent, 2, xMm, 500)}), kLocal, 5, kTickRate);
     };
     remote(11, -1000);  // one metre per tick along +x
-    f.steps(4);         // half a tick a step: the playback reaches tick 10
+    f.steps(1);         // half a tick a step: still before its first sample, where it waits
+    EXPECT_EQ(f.slot(1).position, (Vec3{-2.0f, 0.0f, 0.5f}));
+    f.steps(3);  // the playback reaches tick 10
     EXPECT_DOUBLE_EQ(f.slot(1).playbackTick, 10.0);
     EXPECT_NEAR(f.slot(1).position.x, -2.0f, 1e-6);
     f.steps(1);
@@ -190,6 +192,29 @@ TEST(ServerEvents, RemoteSamplesPlayBehindHoldAndCatchUp) {
     // Put 1.2 m away in a tick (faster than the 1 m a tick a run can reach): drawn there at once.
     f.scene.addRemoteSample(1, 27, {7.0f, 0.0f, 1.7f});
     EXPECT_EQ(std::tuple(f.slot(1).remoteSampleCount, f.slot(1).position.z), std::tuple(1u, 1.7f));
+    // 33 ticks later (a frozen link): at once two ticks behind it, before any step.
+    f.scene.addRemoteSample(1, 60, {7.0f, 0.0f, 0.5f});
+    EXPECT_DOUBLE_EQ(f.slot(1).playbackTick, 58.0);
+    EXPECT_NEAR(f.slot(1).position.z, 1.7f - 1.2f * 31.0f / 33.0f, 1e-5);
+    EXPECT_EQ(f.scene.networkFigures().remoteJumps, 1u);
+}
+
+// A new round drops both fighters' moves on the server, also when the opponent was the one
+// down: a direction still held goes out again.
+TEST(ServerEvents, ANewRoundSendsAHeldDirectionAgain) {
+    OnlineFixture f;
+    const std::vector<PlayerIntent> move{{kIntentMove, 0, 1000, 0, 0}};
+    f.steps(1, testing::keys({'W'}));
+    EXPECT_EQ(f.intents(), move);
+    net::SnapshotPlayer opponent = player(kOpponent, 2, -2000, 500);
+    opponent.health = 0;
+    f.scene.applySnapshot(snapshot(11, {opponent}), kLocal, 5, kTickRate);
+    f.steps(5, testing::keys({'W'}));
+    EXPECT_TRUE(f.intents().empty());
+    opponent.health = 1000;
+    f.scene.applySnapshot(snapshot(12, {opponent}), kLocal, 5, kTickRate);
+    f.steps(1, testing::keys({'W'}));
+    EXPECT_EQ(f.intents(), move);
 }
 
 // Event ids follow one another (a hit's two stages share one); a gap or a step back is counted.

@@ -39,7 +39,8 @@ class SimulatedDuel {
 public:
     // `localSlot` 0 plays the warrior; the opponent is a bot of the duel server or, without
     // one, stands where the round starts it until opponentCommand moves it.
-    SimulatedDuel(u32 localSlot, Link link, bool botOpponent) : f({localSlot, false, true}), link_(link) {
+    SimulatedDuel(u32 localSlot, Link link, bool botOpponent, const std::filesystem::path& content = kContent)
+        : f({localSlot, false, true}, content), link_(link) {
         localClass_ = localSlot == 0 ? net::kWarrior : net::kTemplar;
         opponentClass_ = localSlot == 0 ? net::kTemplar : net::kWarrior;
         duel.seat(localClass_, kLocalEntity);
@@ -72,6 +73,12 @@ public:
         InputState held = input;
         held.pressed = {};
         for (u32 i = 0; i < count; ++i) frame(i == 0 ? input : held, steps);
+    }
+
+    // The server runs `steps` steps the program never simulates, as when a frame took longer
+    // than the fixed steps it may catch up with and the rest of its time was dropped.
+    void loseSteps(u32 steps) {
+        for (u32 i = 0; i < steps; ++i) serverStep();
     }
 
     // Nothing crosses the link either way for `steps` steps; what was sent arrives afterwards.
