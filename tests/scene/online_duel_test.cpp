@@ -165,11 +165,13 @@ TEST(OnlineDuel, CorrectionsTheServerMakesShowWithinARoundTrip) {
         EXPECT_LT(distance(d.localSlot().position, SimulatedDuel::metres(d.local())), kAgreeMetres);
         const u64 glides = d.f.scene.networkFigures().glides;
         EXPECT_GE(glides, 1u);
-        // Held through the lock, the run goes on as the server's does, on the same tick.
+        // Held through the lock, the run goes on as the server's does, on the same tick, with
+        // the move the server kept through the lock: nothing is sent again.
         d.frames(90, keys({'D'}));
         EXPECT_FALSE(d.localSlot().locked);
         EXPECT_TRUE(d.local().moving);
         EXPECT_EQ(d.f.scene.networkFigures().glides, glides);
+        EXPECT_EQ(d.commandsSent(), 1u);
     }
     {
         SCOPED_TRACE("a move refused");

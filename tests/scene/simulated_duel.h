@@ -102,6 +102,7 @@ public:
     u64 newestSnapshotTick() const { return newestTick_; }
     u32 refusals() const { return refusals_; }
     u32 rejections() const { return rejections_; }  // the scene's commands the rules refused
+    u32 commandsSent() const { return sequence_; }
 
 private:
     struct ToServer {
