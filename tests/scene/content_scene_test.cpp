@@ -173,6 +173,9 @@ TEST(ContentScene, MovementPredictsAndQueuesEachMoveOnce) {
     f.scene.resolveMove(true);
     f.steps(20, forwardRight);
     EXPECT_TRUE(f.intents().empty());
+    // The run loops on, past its 0.6 s clip, without blending back to the idle in between.
+    EXPECT_EQ(f.slot(0).animation.clipName(), "CH010305");
+    EXPECT_GT(f.slot(0).animation.timeSeconds, 1.0);
 
     f.steps(3);  // released
     EXPECT_EQ(f.intents(), std::vector<PlayerIntent>{stop});
@@ -265,6 +268,8 @@ TEST(ContentScene, ActionsStartByKeyAndRules) {
 // ---- Offline hits ----
 
 TEST(ContentScene, OfflineHitsByRangeWithDamageLockAndEffects) {
+    // The skills hit at their times; the other actions at 0.48 of their clip (0.733 s for the
+    // first swing, 1.2 s for the heavy attack, 1 s for the jump): the step of the hit.
     const struct {
         const char* name;
         u32 pressed;
@@ -272,14 +277,15 @@ TEST(ContentScene, OfflineHitsByRangeWithDamageLockAndEffects) {
         i32 health;
         bool locked;
         bool hitEffects;
+        u32 hitStep;
     } cases[] = {
-        {"skill 1 at exactly its reach", key('2'), 3.4f, 875, true, true},
-        {"skill 1 beyond its reach", key('2'), 3.41f, 1000, false, false},
-        {"skill 2 at exactly 5 m", key('3'), 5.0f, 845, false, true},
-        {"skill 2 beyond 5 m", key('3'), 5.01f, 1000, false, false},
-        {"basic attack", key('1'), 3.0f, 920, false, false},
-        {"heavy attack", key('4'), 3.0f, 820, false, false},
-        {"jump", kVirtualKeySpace, 3.0f, 920, false, false},
+        {"skill 1 at exactly its reach", key('2'), 3.4f, 875, true, true, 18},
+        {"skill 1 beyond its reach", key('2'), 3.41f, 1000, false, false, 18},
+        {"skill 2 at exactly 5 m", key('3'), 5.0f, 845, false, true, 51},
+        {"skill 2 beyond 5 m", key('3'), 5.01f, 1000, false, false, 51},
+        {"basic attack", key('1'), 3.0f, 920, false, false, 22},
+        {"heavy attack", key('4'), 3.0f, 820, false, false, 35},
+        {"jump", kVirtualKeySpace, 3.0f, 920, false, false, 29},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -293,6 +299,7 @@ TEST(ContentScene, OfflineHitsByRangeWithDamageLockAndEffects) {
             f.steps(1);
             ++stepsUntilHit;
         }
+        EXPECT_EQ(stepsUntilHit, c.hitStep);
         EXPECT_EQ(f.slot(1).health, c.health);
         EXPECT_EQ(f.slot(1).locked, c.locked);
         EXPECT_EQ(f.scene.statistics().effectsSpawned > afterStart, c.hitEffects);

@@ -102,6 +102,24 @@ TEST(SceneDrawing, DrawsGroundFightersEffectsAndBeamInOrder) {
     EXPECT_NEAR(fillWidth(f.backend->draws, firstFill + templarMeshes + 2), render::kStatusTrackWidth, 1e-5);
 }
 
+// Each fighter's bar stands at its class's height, whichever of them is played.
+TEST(SceneDrawing, StatusBarsStandAtEachClassesHeight) {
+    for (const u32 controlled : {0u, 1u}) {
+        SCOPED_TRACE(controlled);
+        SceneFixture f({controlled, false, false});
+        f.drawFrame();
+        std::vector<f32> heights;
+        for (const RecordedDraw& draw : f.backend->draws) {
+            if (kindOf(draw) != "bar") continue;
+            f32 sum = 0.0f;
+            for (const auto& vertex : draw.vertices) sum += vertex.position[1];
+            heights.push_back(sum / static_cast<f32>(draw.vertices.size()));
+        }
+        ASSERT_EQ(heights.size(), 2u);
+        EXPECT_NEAR(heights[0] - heights[1], 3.0f - 2.35f, 1e-4);  // warrior, then templar
+    }
+}
+
 TEST(SceneDrawing, MissingEffectTexturesSkipQuadsAndLeaveModelsUntextured) {
     for (const bool withTextures : {true, false}) {
         SCOPED_TRACE(withTextures ? "textures" : "no textures");

@@ -245,6 +245,15 @@ TEST(ServerEvents, CombatEventsStartAnimationsAndEffects) {
          "attack_4", false},
         {"another class's skill on a locked fighter: effect only", {1, 1, kOpponent, kLocal, 1001, 0, 0},
          [](OnlineFixture& f) { f.slot(1).locked = true; }, 1, kActionNone, "idle", true},
+        {"its own skill on a fighter locked in the same tick (a skill without an effect)",
+         {1, 1, kOpponent, kLocal, 2001, 0, 0},
+         [](OnlineFixture& f) {
+             net::SnapshotPlayer locked = player(kOpponent, 2, -2000, 500);
+             locked.stateFlags = 2;
+             locked.lockTicks = 30;
+             f.scene.applySnapshot(snapshot(11, {locked}), kLocal, 5, kTickRate);
+         },
+         1, kActionNone, "idle", false},
         {"templar skill 2", {1, 1, kOpponent, kLocal, 2002, 0, 0}, {}, 1, kActionSkill2, "attack_3", false},
         {"the local fighter's own action, already shown", {1, 1, kLocal, kOpponent, 1001, 0, 0},
          [](OnlineFixture& f) { f.scene.handleInput(press(key('1'))); }, 0, kActionBasicAttack, "CH010306", false},
