@@ -125,6 +125,7 @@ void ContentScene::haltServerMotion() {
 }
 
 void ContentScene::forgetMove() noexcept {
+    currentMoveId_ = 0;
     moving_ = false;
     moveSent_ = false;
     lastMoveRejected_ = false;
@@ -244,6 +245,10 @@ void ContentScene::moveControlled(f64 stepSeconds, const InputState& input) {
             haltServerMotion();
             return;
         }
+        const bool resendDue = lastMoveRejected_ && moveResendSecondsLeft_ <= kTimerEpsilonSeconds;
+        if (lastMoveRejected_ && !resendDue) {
+            return;  // the server refused the move and stands: so does the fighter, until it goes out again
+        }
         const f32 distance =
             static_cast<f32>(stepSeconds) * predictedSpeedMetresPerSecond(controlledSlot_, wanted.speedFactor);
         self.position.x = std::clamp(self.position.x + directionX * distance, -kArenaBoundMetres, kArenaBoundMetres);
@@ -251,8 +256,8 @@ void ContentScene::moveControlled(f64 stepSeconds, const InputState& input) {
         self.yawRadians = std::atan2(directionX, directionZ);
         playClip(controlledSlot_, walking ? ClipUse::walk : ClipUse::run, false);
 
-        const bool resendDue = lastMoveRejected_ && moveResendSecondsLeft_ <= kTimerEpsilonSeconds;
         if (!alreadySent || resendDue) {
+            currentMoveId_ = ++movesIssued_;
             queueIntent({kIntentMove, moveX, moveZ, 0, 0});
             // Marked only when a move goes out: a rejection then stays until its resend.
             lastMoveX_ = moveX;

@@ -50,6 +50,7 @@ struct AnimationPlayer {
 struct PredictedPoint {
     f64 seconds = 0.0;  // simulated time at the end of the step
     Vec3 position;
+    u32 moveId = 0;     // the move command the step ran on, 0 for none
 };
 
 struct RemoteSample {
@@ -103,6 +104,7 @@ struct CharacterSlot {
     u32 lastCommandSequence = 0;
     u64 lastSnapshotTick = 0;
     Vec3 serverPosition;
+    bool serverStopped = false;  // locked or down in the last snapshot
 
     // Samples of a fighter the server moves for someone else, oldest first.
     std::array<RemoteSample, kMaxRemoteSamples> remoteSamples{};

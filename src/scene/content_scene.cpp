@@ -208,6 +208,7 @@ void ContentScene::blendFade(CharacterSlot& slot, f64 clipTimeSeconds, f64 fadeT
 void ContentScene::queueIntent(const PlayerIntent& intent) {
     if (intents_.size() < kMaxQueuedIntents) {
         queuedIssueSeconds_[intents_.size()] = clockSeconds_;
+        queuedMoveIds_[intents_.size()] = intent.kind == kIntentMove ? currentMoveId_ : 0;
         intents_.push_back(intent);
     }
 }
@@ -218,6 +219,7 @@ void ContentScene::takeIntents(std::vector<PlayerIntent>& out) {
     for (u32 i = 0; i < takenCount_; ++i) {
         takenIssueSeconds_[i] = queuedIssueSeconds_[i];
         takenKinds_[i] = intents_[i].kind;
+        takenMoveIds_[i] = queuedMoveIds_[i];
     }
     out.clear();
     out.swap(intents_);
@@ -234,7 +236,7 @@ void ContentScene::commandSent(u32 commandSequence) {
     if (commandSequence == 0) {
         return;
     }
-    commands_[commandNext_] = {commandSequence, takenKinds_[index], takenIssueSeconds_[index], 0, false, false};
+    commands_[commandNext_] = {commandSequence, takenKinds_[index], takenIssueSeconds_[index], takenMoveIds_[index]};
     commandNext_ = (commandNext_ + 1) % kRememberedCommands;
     commandCount_ = std::min(commandCount_ + 1, kRememberedCommands);
 }

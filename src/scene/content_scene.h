@@ -49,6 +49,11 @@ inline constexpr f64 kTimerEpsilonSeconds = 1e-9;
 inline constexpr i32 kOfflineHealth = 1000;
 inline constexpr f64 kRoundRestartSeconds = 3.0;
 inline constexpr f64 kSkill1LockSeconds = 1.1;
+// The lock in the server's ticks, as the server rounds it (at least one).
+constexpr u64 kSkill1LockTicks(u16 tickRate) noexcept {
+    const u64 ticks = (u64{1100} * tickRate + 500) / 1000;
+    return ticks > 0 ? ticks : 1;
+}
 inline constexpr f64 kSkill1HitSeconds = 0.3;
 inline constexpr f64 kSkill2HitSeconds = 0.85;
 inline constexpr f64 kClipHitFraction = 0.48;  // of the clip, for the attacks and the jump
@@ -141,6 +146,7 @@ struct IssuedCommand {
     u32 sequence = 0;
     u32 kind = 0;
     f64 issuedSeconds = 0.0;
+    u32 moveId = 0;  // a move's own number, which the steps it moved the fighter carry
     u64 decidedTick = 0;
     bool decided = false;
     bool accepted = false;
@@ -236,6 +242,8 @@ private:
     void noteCorrection(u64& counter, f32 squaredMetres);
     void rememberPrediction(CharacterSlot& slot) noexcept;
     void reconcileLocal(CharacterSlot& slot, u64 tick, Vec3 server);
+    void correctLocal(CharacterSlot& slot, Vec3 shift);
+    void removeMotion(CharacterSlot& slot, f64 afterSeconds, u32 moveId);
     f64 timelineSeconds(f64 tick) const noexcept;
     bool predictionSecondsFor(u64 tick, f64& seconds) const noexcept;
     void lockLocal(CharacterSlot& slot, u64 tick, u16 lockTicks);
@@ -270,8 +278,10 @@ private:
     // When each queued intent was issued (the simulated time of the step that queued it),
     // and the same for the intents last taken, until the duel tick says what each was sent as.
     std::array<f64, kMaxQueuedIntents> queuedIssueSeconds_{};
+    std::array<u32, kMaxQueuedIntents> queuedMoveIds_{};
     std::array<f64, kMaxQueuedIntents> takenIssueSeconds_{};
     std::array<u32, kMaxQueuedIntents> takenKinds_{};
+    std::array<u32, kMaxQueuedIntents> takenMoveIds_{};
     u32 takenCount_ = 0;
     u32 takenNext_ = 0;
     u64 nextLocalEventId_ = 1;
@@ -299,6 +309,8 @@ private:
     bool moving_ = false;
     i16 lastMoveX_ = 0;
     i16 lastMoveZ_ = 0;
+    u32 movesIssued_ = 0;
+    u32 currentMoveId_ = 0;  // the move the fighter runs on (0: none), carried by each step
     StickMemory stickMemory_;  // the stick's last direction sector and walk or run
     // Online, after a local action the server runs: how long its fighter stays busy, and
     // when that action's command was issued (a refusal of it ends the wait).

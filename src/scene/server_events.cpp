@@ -84,6 +84,15 @@ void ContentScene::applySnapshot(const net::DuelSnapshot& snapshot, u32 localEnt
         if (player.entityId != localEntityId) {
             addRemoteSample(slotIndex, snapshot.tick, server);
         } else {
+            const bool stopped = slot.locked || slot.down;
+            if (slot.snapshotSeen && !slot.serverStopped && stopped) {
+                // The server stopped the fighter in the tick of the hit that locked or felled it
+                // (the lock's first, when its whole length is known): it has not moved since.
+                const u64 lockedFor = kSkill1LockTicks(tickRate_) - std::min<u64>(player.lockTicks, kSkill1LockTicks(tickRate_));
+                const u64 stoppedTick = slot.locked && snapshot.tick > lockedFor ? snapshot.tick - lockedFor : snapshot.tick;
+                removeMotion(slot, timelineSeconds(static_cast<f64>(stoppedTick)), 0);
+            }
+            slot.serverStopped = stopped;
             reconcileLocal(slot, snapshot.tick, server);
             lockLocal(slot, snapshot.tick, player.lockTicks);
         }
@@ -108,19 +117,25 @@ void ContentScene::reconcileLocal(CharacterSlot& slot, u64 tick, Vec3 server) {
         return;  // the prediction already shows a command the server has not seen
     }
     const Vec3 error = server - predictedAt(slot, seconds);
-    const f32 squared = squaredLength(error);
-    if (squared <= kPredictionMatchMetres * kPredictionMatchMetres) {
+    if (squaredLength(error) <= kPredictionMatchMetres * kPredictionMatchMetres) {
         return;
     }
-    const Vec3 visible = slot.lastDrawnValid ? slot.lastDrawnPosition : slot.position + slot.correctionOffset;
-    const Vec3 previousVisible = slot.previousPosition + slot.previousCorrectionOffset;
-    slot.position = slot.position + error;
-    slot.previousPosition = slot.previousPosition + error;
     for (u32 i = 0; i < slot.predictedCount; ++i) {
         PredictedPoint& point = slot.predictedPath[(slot.predictedNext + kPredictionHistorySteps - 1 - i) %
                                                    kPredictionHistorySteps];
         point.position = point.position + error;
     }
+    correctLocal(slot, error);
+}
+
+// Moves the local fighter's prediction by `shift` (its path already moved by the caller):
+// the drawn fighter glides there from where it was drawn, or jumps when it is far.
+void ContentScene::correctLocal(CharacterSlot& slot, Vec3 shift) {
+    const f32 squared = squaredLength(shift);
+    const Vec3 visible = slot.lastDrawnValid ? slot.lastDrawnPosition : slot.position + slot.correctionOffset;
+    const Vec3 previousVisible = slot.previousPosition + slot.previousCorrectionOffset;
+    slot.position = slot.position + shift;
+    slot.previousPosition = slot.previousPosition + shift;
     if (squared < kSnapDistanceMetres * kSnapDistanceMetres) {
         // Keep drawing the fighter where it was and let the offset decay toward the server.
         noteCorrection(figures_.glides, squared);
@@ -131,6 +146,33 @@ void ContentScene::reconcileLocal(CharacterSlot& slot, u64 tick, Vec3 server) {
         slot.correctionOffset = slot.previousCorrectionOffset = {};
         slot.lastDrawnPosition = slot.position;
         slot.lastDrawnValid = true;
+    }
+}
+
+// Takes out of the local fighter's path the motion the server did not make: every step after
+// `afterSeconds` (a lock, a knockout), or only those that ran on move `moveId` (a refused
+// move). The steps after it keep their own motion, from where the fighter then stood, and
+// the prediction moves back by what was taken out, at once, instead of tick by tick as the
+// snapshots of those ticks come in.
+void ContentScene::removeMotion(CharacterSlot& slot, f64 afterSeconds, u32 moveId) {
+    Vec3 removed;
+    Vec3 original;
+    for (u32 age = slot.predictedCount; age-- > 0;) {
+        PredictedPoint& point = slot.predictedPath[(slot.predictedNext + kPredictionHistorySteps - 1 - age) %
+                                                   kPredictionHistorySteps];
+        const Vec3 stepped = point.position - original;
+        original = point.position;
+        const bool after = point.seconds > afterSeconds + kTimerEpsilonSeconds;  // the steps' sum, not the tick's
+        if (age + 1 < slot.predictedCount && after && (moveId == 0 || point.moveId == moveId)) {
+            removed = removed + stepped;
+        }
+        point.position = point.position - removed;
+    }
+    if (squaredLength(removed) > kPredictionMatchMetres * kPredictionMatchMetres) {
+        correctLocal(slot, Vec3{} - removed);
+    } else {
+        slot.position = slot.position - removed;
+        slot.previousPosition = slot.previousPosition - removed;
     }
 }
 
@@ -192,7 +234,7 @@ void ContentScene::lockLocal(CharacterSlot& slot, u64 tick, u16 lockTicks) {
 }
 
 void ContentScene::rememberPrediction(CharacterSlot& slot) noexcept {
-    slot.predictedPath[slot.predictedNext] = {clockSeconds_, slot.position};
+    slot.predictedPath[slot.predictedNext] = {clockSeconds_, slot.position, currentMoveId_};
     slot.predictedNext = (slot.predictedNext + 1) % kPredictionHistorySteps;
     slot.predictedCount = std::min(slot.predictedCount + 1, kPredictionHistorySteps);
 }
@@ -243,6 +285,9 @@ void ContentScene::applyCommandResult(const net::CommandResult& result) {
         const bool action = command.kind == kIntentBasicAttack || command.kind == kIntentUseSkill;
         if (action && !result.accepted && command.issuedSeconds == serverBusyIssueSeconds_) {
             serverBusySecondsLeft_ = 0.0;  // the server is not busy with an action it refused
+        }
+        if (command.kind == kIntentMove && !result.accepted && command.moveId != 0) {
+            removeMotion(slots_[controlledSlot_], command.issuedSeconds, command.moveId);
         }
         return;
     }
