@@ -50,7 +50,7 @@ inline constexpr i32 kOfflineHealth = 1000;
 inline constexpr f64 kRoundRestartSeconds = 3.0;
 inline constexpr f64 kSkill1LockSeconds = 1.1;
 // The lock in the server's ticks, as the server rounds it (at least one).
-constexpr u64 kSkill1LockTicks(u16 tickRate) noexcept {
+constexpr u64 skill1LockTicks(u16 tickRate) noexcept {
     const u64 ticks = (u64{1100} * tickRate + 500) / 1000;
     return ticks > 0 ? ticks : 1;
 }
@@ -244,6 +244,7 @@ private:
     void reconcileLocal(CharacterSlot& slot, u64 tick, Vec3 server);
     void correctLocal(CharacterSlot& slot, Vec3 shift);
     void removeMotion(CharacterSlot& slot, f64 afterSeconds, u32 moveId);
+    void stopWhereServerStopped(CharacterSlot& slot, u64 tick, u16 lockTicks);
     f64 timelineSeconds(f64 tick) const noexcept;
     bool predictionSecondsFor(u64 tick, f64& seconds) const noexcept;
     void lockLocal(CharacterSlot& slot, u64 tick, u16 lockTicks);

@@ -84,20 +84,26 @@ void ContentScene::applySnapshot(const net::DuelSnapshot& snapshot, u32 localEnt
         if (player.entityId != localEntityId) {
             addRemoteSample(slotIndex, snapshot.tick, server);
         } else {
-            const bool stopped = slot.locked || slot.down;
-            if (slot.snapshotSeen && !slot.serverStopped && stopped) {
-                // The server stopped the fighter in the tick of the hit that locked or felled it
-                // (the lock's first, when its whole length is known): it has not moved since.
-                const u64 lockedFor = kSkill1LockTicks(tickRate_) - std::min<u64>(player.lockTicks, kSkill1LockTicks(tickRate_));
-                const u64 stoppedTick = slot.locked && snapshot.tick > lockedFor ? snapshot.tick - lockedFor : snapshot.tick;
-                removeMotion(slot, timelineSeconds(static_cast<f64>(stoppedTick)), 0);
-            }
-            slot.serverStopped = stopped;
+            stopWhereServerStopped(slot, snapshot.tick, player.lockTicks);
             reconcileLocal(slot, snapshot.tick, server);
             lockLocal(slot, snapshot.tick, player.lockTicks);
         }
         slot.snapshotSeen = true;
     }
+}
+
+// The first snapshot with the local fighter locked or down: the server stopped it in the tick
+// of the hit (for a lock, its first tick, known from the lock's length), so the path after
+// that moment is taken out at once.
+void ContentScene::stopWhereServerStopped(CharacterSlot& slot, u64 tick, u16 lockTicks) {
+    const bool stopped = slot.locked || slot.down;
+    if (slot.snapshotSeen && !slot.serverStopped && stopped) {
+        const u64 wholeLockTicks = skill1LockTicks(tickRate_);
+        const u64 lockedFor = wholeLockTicks - std::min<u64>(lockTicks, wholeLockTicks);
+        const u64 stoppedTick = slot.locked && tick > lockedFor ? tick - lockedFor : tick;
+        removeMotion(slot, timelineSeconds(static_cast<f64>(stoppedTick)), 0);
+    }
+    slot.serverStopped = stopped;
 }
 
 // The server's position for `tick` against the prediction for the same moment; a difference
