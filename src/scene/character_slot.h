@@ -99,6 +99,13 @@ struct CharacterSlot {
     std::array<PredictedPoint, kPredictionHistorySteps> predictedPath{};
     u32 predictedCount = 0;
     u32 predictedNext = 0;
+    // The step `age` steps before the newest (0), for age below predictedCount.
+    PredictedPoint& pathPoint(u32 age) noexcept {
+        return predictedPath[(predictedNext + kPredictionHistorySteps - 1 - age) % kPredictionHistorySteps];
+    }
+    const PredictedPoint& pathPoint(u32 age) const noexcept {
+        return predictedPath[(predictedNext + kPredictionHistorySteps - 1 - age) % kPredictionHistorySteps];
+    }
 
     // The server's last word on this fighter.
     u32 lastCommandSequence = 0;

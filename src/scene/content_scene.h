@@ -245,6 +245,13 @@ private:
     void correctLocal(CharacterSlot& slot, Vec3 shift);
     void removeMotion(CharacterSlot& slot, f64 afterSeconds, u32 moveId);
     void stopWhereServerStopped(CharacterSlot& slot, u64 tick, u16 lockTicks);
+    // The command sent `age` commands before the newest (0), for age below commandCount_.
+    IssuedCommand& rememberedCommand(u32 age) noexcept {
+        return commands_[(commandNext_ + kRememberedCommands - 1 - age) % kRememberedCommands];
+    }
+    const IssuedCommand& rememberedCommand(u32 age) const noexcept {
+        return commands_[(commandNext_ + kRememberedCommands - 1 - age) % kRememberedCommands];
+    }
     f64 timelineSeconds(f64 tick) const noexcept;
     bool predictionSecondsFor(u64 tick, f64& seconds) const noexcept;
     void lockLocal(CharacterSlot& slot, u64 tick, u16 lockTicks);

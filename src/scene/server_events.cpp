@@ -126,10 +126,8 @@ void ContentScene::reconcileLocal(CharacterSlot& slot, u64 tick, Vec3 server) {
     if (squaredLength(error) <= kPredictionMatchMetres * kPredictionMatchMetres) {
         return;
     }
-    for (u32 i = 0; i < slot.predictedCount; ++i) {
-        PredictedPoint& point = slot.predictedPath[(slot.predictedNext + kPredictionHistorySteps - 1 - i) %
-                                                   kPredictionHistorySteps];
-        point.position = point.position + error;
+    for (u32 age = 0; age < slot.predictedCount; ++age) {
+        slot.pathPoint(age).position = slot.pathPoint(age).position + error;
     }
     correctLocal(slot, error);
 }
@@ -164,8 +162,7 @@ void ContentScene::removeMotion(CharacterSlot& slot, f64 afterSeconds, u32 moveI
     Vec3 removed;
     Vec3 original;
     for (u32 age = slot.predictedCount; age-- > 0;) {
-        PredictedPoint& point = slot.predictedPath[(slot.predictedNext + kPredictionHistorySteps - 1 - age) %
-                                                   kPredictionHistorySteps];
+        PredictedPoint& point = slot.pathPoint(age);
         const Vec3 stepped = point.position - original;
         original = point.position;
         const bool after = point.seconds > afterSeconds + kTimerEpsilonSeconds;  // the steps' sum, not the tick's
@@ -191,7 +188,7 @@ f64 ContentScene::timelineSeconds(f64 tick) const noexcept {
     const IssuedCommand* before = nullptr;
     const IssuedCommand* after = nullptr;
     for (u32 i = 0; i < commandCount_; ++i) {
-        const IssuedCommand& command = commands_[(commandNext_ + kRememberedCommands - 1 - i) % kRememberedCommands];
+        const IssuedCommand& command = rememberedCommand(i);
         if (!command.decided) {
             continue;
         }
@@ -217,7 +214,7 @@ f64 ContentScene::timelineSeconds(f64 tick) const noexcept {
 bool ContentScene::predictionSecondsFor(u64 tick, f64& seconds) const noexcept {
     seconds = timelineSeconds(static_cast<f64>(tick));
     for (u32 i = 0; i < commandCount_; ++i) {
-        const IssuedCommand& command = commands_[(commandNext_ + kRememberedCommands - 1 - i) % kRememberedCommands];
+        const IssuedCommand& command = rememberedCommand(i);
         if (!command.decided && command.issuedSeconds <= seconds) {
             return false;
         }
@@ -251,9 +248,7 @@ Vec3 ContentScene::predictedAt(const CharacterSlot& slot, f64 seconds) const noe
     if (slot.predictedCount == 0) {
         return slot.position;
     }
-    const auto point = [&slot](u32 age) -> const PredictedPoint& {
-        return slot.predictedPath[(slot.predictedNext + kPredictionHistorySteps - 1 - age) % kPredictionHistorySteps];
-    };
+    const auto point = [&slot](u32 age) -> const PredictedPoint& { return slot.pathPoint(age); };
     if (seconds >= point(0).seconds) {
         // The server moves a whole tick at once, so its snapshot can be a little ahead of
         // the steps simulated so far: the prediction goes on as its last step went, unless
@@ -281,7 +276,7 @@ Vec3 ContentScene::predictedAt(const CharacterSlot& slot, f64 seconds) const noe
 
 void ContentScene::applyCommandResult(const net::CommandResult& result) {
     for (u32 i = 0; i < commandCount_; ++i) {
-        IssuedCommand& command = commands_[(commandNext_ + kRememberedCommands - 1 - i) % kRememberedCommands];
+        IssuedCommand& command = rememberedCommand(i);
         if (command.sequence != result.commandSequence || command.decided) {
             continue;
         }
