@@ -119,20 +119,21 @@ std::vector<ScriptedKey> parseKeyScript(std::u16string_view value) {
         const std::size_t comma = value.find(u',');
         const std::u16string_view item = value.substr(0, comma);
         const std::size_t colon = item.find(u':');
-        const std::optional<u64> frame =
-            colon == std::u16string_view::npos ? std::nullopt : parseDecimal(item.substr(0, colon), kMaximumU32 - 1);
+        // 0 stands for a frame that is missing or not a number; it is no frame either.
+        const u64 frame =
+            colon == std::u16string_view::npos ? 0 : parseDecimal(item.substr(0, colon), kMaximumU32 - 1).value_or(0);
         std::u16string_view name = colon == std::u16string_view::npos ? u"" : item.substr(colon + 1);
         const char16_t mode = name.empty() ? u'\0' : name.front();
         if (mode == u'+' || mode == u'-') {
             name.remove_prefix(1);
         }
         const u32 key = scriptedKeyOf(name);
-        if (!frame || *frame == 0 || key == 0) {
+        if (frame == 0 || key == 0) {
             fail("--keys entry \"" + utf8FromUtf16Lossy(item) +
                  "\" is not FRAME:KEY, FRAME:+KEY or FRAME:-KEY (FRAME from 1; KEY a letter, a digit, Space, Shift, "
                  "Tab or Escape).");
         }
-        const u32 at = static_cast<u32>(*frame);
+        const u32 at = static_cast<u32>(frame);
         if (mode != u'-') {
             script.push_back({at, key, true});
         }
