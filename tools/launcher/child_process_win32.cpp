@@ -3,6 +3,7 @@
 #include <atomic>
 #include <stdexcept>
 
+#include "base/types.h"
 #include "base/utf16.h"
 #include "child_process.h"
 
@@ -58,18 +59,31 @@ HANDLE launcherJob() {
 // no console with the launcher, so it would not see the Ctrl-C itself.
 std::atomic<DWORD> closeOnInterrupt{0};
 
-BOOL CALLBACK postClose(HWND window, LPARAM processId) {
+struct CloseRequest {
+    DWORD processId = 0;
+    u32 windowsAsked = 0;
+};
+
+BOOL CALLBACK postClose(HWND window, LPARAM request) {
+    auto& close = *reinterpret_cast<CloseRequest*>(request);
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
-    if (owner == static_cast<DWORD>(processId)) {
-        PostMessageW(window, WM_CLOSE, 0, 0);
+    if (owner == close.processId && PostMessageW(window, WM_CLOSE, 0, 0)) {
+        ++close.windowsAsked;
     }
     return TRUE;
 }
 
+// Posts WM_CLOSE to every top-level window of the process; returns how many took it.
+u32 askToClose(DWORD processId) {
+    CloseRequest request{processId};
+    EnumWindows(postClose, reinterpret_cast<LPARAM>(&request));
+    return request.windowsAsked;
+}
+
 BOOL WINAPI onConsoleControl(DWORD) {
     if (const DWORD processId = closeOnInterrupt.load(); processId != 0) {
-        EnumWindows(postClose, static_cast<LPARAM>(processId));
+        askToClose(processId);
     }
     return TRUE;  // the launcher itself stays to stop the server after the program
 }
@@ -163,14 +177,14 @@ int ChildProcess::waitPassingOnInterrupts() {
     return *impl_->exitCode;
 }
 
-// A GUI child closes on WM_CLOSE; a console child (the duel server) has no window and keeps
-// nothing worth a clean stop, so it is ended once `grace` has passed.
+// A GUI child closes on WM_CLOSE, given `grace`; a console child (the duel server) has no
+// window and keeps nothing worth a clean stop, so it is ended at once.
 void ChildProcess::stop(std::chrono::milliseconds grace) {
     if (exitCode()) {
         return;
     }
-    EnumWindows(postClose, static_cast<LPARAM>(impl_->process.dwProcessId));
-    if (WaitForSingleObject(impl_->process.hProcess, static_cast<DWORD>(grace.count())) != WAIT_OBJECT_0) {
+    const bool asked = askToClose(impl_->process.dwProcessId) > 0;
+    if (!asked || WaitForSingleObject(impl_->process.hProcess, static_cast<DWORD>(grace.count())) != WAIT_OBJECT_0) {
         TerminateProcess(impl_->process.hProcess, 1);
         WaitForSingleObject(impl_->process.hProcess, INFINITE);
     }
