@@ -1,8 +1,8 @@
 #pragma once
 // Where the shell's texts leave the process besides its files: the debugger mirror of the
 // log (OutputDebugStringW on Windows, standard error on Linux), the one-line fatal message
-// on standard error (both platforms), the help text, and the fatal-error message box. Failures of the
-// channels themselves are ignored: there is nowhere left to report them.
+// on standard error (both platforms), the help text, and the fatal-error message box.
+// Failures of the channels themselves are ignored: there is nowhere left to report them.
 
 #include <string_view>
 

@@ -30,9 +30,9 @@ void writeStandardErrorLine(std::u16string_view text) {
     WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
-// A script's pipe or file, or a console window of its own when started from one; cmd.exe does
-// not wait for a GUI program, so attaching to its console prints after the prompt, which is
-// what other GUI programs do too. Started from neither, the text is shown in a box.
+// A script's pipe or file, or the console of the one who started it: cmd.exe does not wait
+// for a GUI program, so the text appears after its prompt, as other GUI programs' help does.
+// Started from neither, the text is shown in a box.
 void writeStandardOutput(std::u16string_view text) {
     const HANDLE handle = GetStdHandle(STD_OUTPUT_HANDLE);
     DWORD mode = 0;
@@ -42,11 +42,14 @@ void writeStandardOutput(std::u16string_view text) {
         if (unit == u'\n') wide += L'\r';
         wide += static_cast<wchar_t>(unit);
     }
-    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) {
-        if (GetConsoleMode(handle, &mode)) {
-            WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
-            return;
-        }
+    // A GUI program started from a console may hold the console's handle values without
+    // being attached to it; only a pipe, a file or a console it is attached to takes text.
+    const DWORD type = handle != nullptr && handle != INVALID_HANDLE_VALUE ? GetFileType(handle) : FILE_TYPE_UNKNOWN;
+    if (type == FILE_TYPE_CHAR && GetConsoleMode(handle, &mode)) {
+        WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+        return;
+    }
+    if (type == FILE_TYPE_PIPE || type == FILE_TYPE_DISK) {
         const std::string bytes = utf8FromUtf16Lossy(std::u16string(wide.begin(), wide.end()));
         WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
         return;
