@@ -29,6 +29,33 @@ function(kestrune_platform_sources out)
     set(${out} ${kept} PARENT_SCOPE)
 endfunction()
 
+# kestrune_header_only_libraries(<target> <entry>...): header-only libraries that Debian
+# installs into /usr/include (Asio, nlohmann/json, tinygltf), named file or folder by file or
+# folder. The host build finds them there; the cross build cannot search /usr/include, whose
+# C library headers would shadow mingw's, so it links just the named entries into a folder
+# of their own and adds that.
+function(kestrune_header_only_libraries target)
+    if(NOT CMAKE_CROSSCOMPILING)
+        return()
+    endif()
+    set(dir ${CMAKE_BINARY_DIR}/host-headers)
+    foreach(entry IN LISTS ARGN)
+        if(NOT EXISTS /usr/include/${entry})
+            message(FATAL_ERROR "/usr/include/${entry} is missing: run scripts/bootstrap")
+        endif()
+        if(NOT EXISTS ${dir}/${entry})
+            file(MAKE_DIRECTORY ${dir})
+            file(CREATE_LINK /usr/include/${entry} ${dir}/${entry} SYMBOLIC)
+        endif()
+    endforeach()
+    get_target_property(type ${target} TYPE)
+    if(type STREQUAL "INTERFACE_LIBRARY")
+        target_include_directories(${target} SYSTEM INTERFACE ${dir})
+    else()
+        target_include_directories(${target} SYSTEM PUBLIC ${dir})
+    endif()
+endfunction()
+
 function(kestrune_warnings target)
     target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wconversion
                            -Wno-sign-conversion -Wnon-virtual-dtor -Wold-style-cast)

@@ -81,7 +81,12 @@ int runApplication(const CommandLineReader& readArguments) {
     std::unique_ptr<Log> log;
     std::unique_ptr<NativeClient> host;
     try {
-        finalOptions = readLaunchOptions(readArguments());
+        const std::vector<std::u16string> arguments = readArguments();
+        if (asksForHelp(arguments)) {
+            writeStandardOutput(utf16FromUtf8Lossy(helpText()));
+            return 0;
+        }
+        finalOptions = readLaunchOptions(arguments);
         log = std::make_unique<Log>(finalOptions.logPath);
         host = std::make_unique<NativeClient>(finalOptions, log.get());
         const RunSummary summary = BootCoordinator(*host).run();

@@ -75,43 +75,65 @@ void parseServer(std::u16string_view value, LaunchOptions& options) {
     options.serverPort = static_cast<u16>(port);
 }
 
+// Key names of --keys= besides letters and digits, compared in any case ("Space", "TAB").
+constexpr struct {
+    std::u16string_view name;
+    u32 virtualKey;
+} kNamedKeys[] = {
+    {u"space", kVirtualKeySpace},
+    {u"shift", kVirtualKeyShift},
+    {u"tab", kVirtualKeyTab},
+    {u"escape", kVirtualKeyEscape},
+};
+
+char16_t lowerAscii(char16_t unit) noexcept {
+    return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit - u'A' + u'a') : unit;
+}
+
+// 0 for a name that is no key the script can type.
+u32 scriptedKeyOf(std::u16string_view name) noexcept {
+    if (name.size() == 1) {
+        const char16_t unit = lowerAscii(name[0]);
+        if (unit >= u'a' && unit <= u'z') {
+            return virtualKeyOf(static_cast<char>(unit - u'a' + 'A'));
+        }
+        if (unit >= u'0' && unit <= u'9') {
+            return virtualKeyOf(static_cast<char>(unit));
+        }
+    }
+    for (const auto& named : kNamedKeys) {
+        if (std::ranges::equal(name, named.name, [](char16_t a, char16_t b) { return lowerAscii(a) == b; })) {
+            return named.virtualKey;
+        }
+    }
+    return 0;
+}
+
 // "FRAME:KEY" taps KEY (down at FRAME, up at the next), "FRAME:+KEY" holds it down and
-// "FRAME:-KEY" lets it go; KEY is a letter, a digit, space, shift, tab or escape. The list
-// is kept in frame order; events of one frame stay in the order they were written.
+// "FRAME:-KEY" lets it go. The list is kept in frame order; events of one frame stay in the
+// order they were written. A broken entry is quoted in the message, so a long list need not
+// be searched by hand.
 std::vector<ScriptedKey> parseKeyScript(std::u16string_view value) {
-    constexpr const char* kMessage = "--keys must be a comma-separated list of FRAME:KEY, FRAME:+KEY or FRAME:-KEY.";
     std::vector<ScriptedKey> script;
     while (true) {
         const std::size_t comma = value.find(u',');
         const std::u16string_view item = value.substr(0, comma);
         const std::size_t colon = item.find(u':');
-        if (colon == std::u16string_view::npos) {
-            fail(kMessage);
-        }
-        const std::optional<u64> frame = parseDecimal(item.substr(0, colon), kMaximumU32 - 1);
-        std::u16string_view name = item.substr(colon + 1);
+        // 0 stands for a frame that is missing or not a number; it is no frame either.
+        const u64 frame =
+            colon == std::u16string_view::npos ? 0 : parseDecimal(item.substr(0, colon), kMaximumU32 - 1).value_or(0);
+        std::u16string_view name = colon == std::u16string_view::npos ? u"" : item.substr(colon + 1);
         const char16_t mode = name.empty() ? u'\0' : name.front();
         if (mode == u'+' || mode == u'-') {
             name.remove_prefix(1);
         }
-        u32 key = 0;
-        if (name.size() == 1 && ((name[0] >= u'A' && name[0] <= u'Z') || (name[0] >= u'0' && name[0] <= u'9'))) {
-            key = name[0];
-        } else if (name.size() == 1 && name[0] >= u'a' && name[0] <= u'z') {
-            key = name[0] - u'a' + u'A';
-        } else if (name == u"space") {
-            key = kVirtualKeySpace;
-        } else if (name == u"shift") {
-            key = kVirtualKeyShift;
-        } else if (name == u"tab") {
-            key = kVirtualKeyTab;
-        } else if (name == u"escape") {
-            key = kVirtualKeyEscape;
+        const u32 key = scriptedKeyOf(name);
+        if (frame == 0 || key == 0) {
+            fail("--keys entry \"" + utf8FromUtf16Lossy(item) +
+                 "\" is not FRAME:KEY, FRAME:+KEY or FRAME:-KEY (FRAME from 1; KEY a letter, a digit, Space, Shift, "
+                 "Tab or Escape).");
         }
-        if (!frame || *frame == 0 || key == 0) {
-            fail(kMessage);
-        }
-        const u32 at = static_cast<u32>(*frame);
+        const u32 at = static_cast<u32>(frame);
         if (mode != u'-') {
             script.push_back({at, key, true});
         }
@@ -154,7 +176,50 @@ void validate(const ParsedCommandLine& parsed) {
     }
 }
 
+// One line each; the README's table of options names the same ones, which a test checks.
+constexpr struct {
+    std::string_view form;
+    std::string_view effect;
+} kOptionHelp[] = {
+    {"--smoke-test", "automated run: hidden window (unless --show), no vsync, ends after --frames frames"},
+    {"--content-smoke", "a smoke run that must load, upload and draw the scene of --content="},
+    {"--frames=N", "frames of a smoke run and frame of the screenshot (1 to 10000, default 8)"},
+    {"--width=N", "client width in pixels (at least 320, default 1280)"},
+    {"--height=N", "client height in pixels (at least 240, default 720)"},
+    {"--report=PATH", "JSON report of the run"},
+    {"--log=PATH", "log file (default logs/KestruneNative.log)"},
+    {"--screenshot=PATH", "picture of frame --frames: PNG when PATH ends in .png, else BMP"},
+    {"--content=DIR", "runtime content directory (without it, a placeholder frame)"},
+    {"--server=HOST:PORT", "play online on this duel server"},
+    {"--session-pipe=HANDLE", "read the launcher's ticket and name from this inherited pipe"},
+    {"--class=warrior|templar", "the character you play (default warrior)"},
+    {"--warp", "software renderer"},
+    {"--show", "show the window in smoke runs"},
+    {"--no-vsync", "present without waiting for the display"},
+    {"--fixed-fps=N", "every frame advances the game clock by 1/N s (1 to 1000): the same frames every run"},
+    {"--keys=LIST", "keys typed by script, e.g. 10:+W,70:-W,80:2 (FRAME:KEY taps, +KEY holds, -KEY lets go)"},
+    {"--trace=PATH", "one JSON line per presented frame"},
+    {"--help, -h", "print this help and exit"},
+};
+
 }  // namespace
+
+bool asksForHelp(std::span<const std::u16string> arguments) noexcept {
+    return std::ranges::any_of(arguments, [](const std::u16string& a) { return a == u"--help" || a == u"-h"; });
+}
+
+std::string helpText() {
+    constexpr std::size_t kFormColumn = 26;
+    std::string text = "usage: KestruneNative [options]\n";
+    for (const auto& option : kOptionHelp) {
+        text += "  ";
+        text += option.form;
+        text.append(kFormColumn - std::min(kFormColumn - 1, option.form.size()), ' ');
+        text += option.effect;
+        text += '\n';
+    }
+    return text;
+}
 
 ParsedCommandLine parseCommandLine(std::span<const std::u16string> arguments) {
     ParsedCommandLine parsed;

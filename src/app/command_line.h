@@ -28,4 +28,11 @@ struct ParsedCommandLine {
 
 ParsedCommandLine parseCommandLine(std::span<const std::u16string> arguments);
 
+// "--help" or "-h" anywhere: the program prints helpText() and ends with exit code 0,
+// whatever else the command line holds.
+bool asksForHelp(std::span<const std::u16string> arguments) noexcept;
+
+// The usage line and one line per option (the README's table of options lists the same).
+std::string helpText();
+
 }  // namespace kestrune::app

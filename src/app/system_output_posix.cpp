@@ -19,4 +19,10 @@ void mirrorToDebugger(std::u16string_view line) { writeToStandardError(utf8FromU
 
 void writeStandardErrorLine(std::u16string_view text) { writeToStandardError(utf8FromUtf16Lossy(text) + "\n"); }
 
+void writeStandardOutput(std::u16string_view text) {
+    const std::string bytes = utf8FromUtf16Lossy(text);
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    std::fflush(stdout);
+}
+
 }  // namespace kestrune::app

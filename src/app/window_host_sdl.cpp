@@ -56,7 +56,11 @@ SdlWindowHost::~SdlWindowHost() {
 }
 
 void SdlWindowHost::registerWindowClass(NativeClient& host) {
-    if (host.options.smokeTest && needsOffscreenVideo(std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"))) {
+    if (needsOffscreenVideo(std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"))) {
+        // A window nobody can see would wait for an Escape nobody can press.
+        if (!host.options.smokeTest) {
+            throw std::runtime_error(kNoDisplayMessage);
+        }
         // Headless machines (CI) still render: OpenGL through EGL on Mesa's software rasterizer.
         SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
     }

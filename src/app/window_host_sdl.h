@@ -9,6 +9,10 @@
 namespace kestrune::app {
 
 inline constexpr const char* kWindowTitle = "Kestrune Online - Native Combat Runtime";
+// A run that is not a smoke run, started with neither X11 nor Wayland, ends with this.
+inline constexpr const char* kNoDisplayMessage =
+    "No display: DISPLAY and WAYLAND_DISPLAY are unset, so the window cannot be shown. Run headless with "
+    "--smoke-test (it ends after --frames=N frames, 8 by default), or on a virtual screen with xvfb-run -a.";
 
 // The Windows virtual-key code of an SDL key, or 0 for keys the runtime does not read.
 u32 virtualKeyFromSdl(SDL_Keycode key) noexcept;

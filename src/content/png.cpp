@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 #include <span>
+#include <stdexcept>
+#include <string>
 
 #include "content/content_file.h"
 #include "content/model.h"
@@ -78,6 +80,18 @@ std::vector<std::byte> readCheckedPngFile(const std::filesystem::path& path, con
     }
     checkChunkCrcs(bytes, path);
     return bytes;
+}
+
+// PNG sizes are 31-bit; a zero side has no image.
+void checkEncodeSizes(u32 widthPixels, u32 heightPixels, PngPixels format, std::size_t pixelBytes) {
+    constexpr u32 kMaxSidePixels = 0x7FFF'FFFF;
+    const u64 expectedBytes = u64{widthPixels} * static_cast<u64>(format) * heightPixels;
+    if (widthPixels == 0 || heightPixels == 0 || widthPixels > kMaxSidePixels || heightPixels > kMaxSidePixels ||
+        expectedBytes != pixelBytes) {
+        throw std::invalid_argument("PNG encoding of " + std::to_string(widthPixels) + " x " +
+                                    std::to_string(heightPixels) + " pixels needs " + std::to_string(expectedBytes) +
+                                    " bytes, not " + std::to_string(pixelBytes));
+    }
 }
 
 std::size_t checkedDecodedBytes(u32 width, u32 height, const ImageLimits& limits,

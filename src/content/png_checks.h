@@ -1,6 +1,6 @@
 #pragma once
-// The steps of loading a PNG that do not depend on the decoder, shared by the WIC and
-// libspng backends so both check the same things in the same order with the same words.
+// The steps of loading and writing a PNG that do not depend on the codec, shared by the WIC
+// and libspng backends so both check the same things in the same order with the same words.
 
 #include <cstddef>
 #include <filesystem>
@@ -8,6 +8,7 @@
 
 #include "base/types.h"
 #include "content/png.h"
+#include "content/png_writer.h"
 
 namespace kestrune::content::png_detail {
 
@@ -21,5 +22,9 @@ std::size_t checkedDecodedBytes(u32 width, u32 height, const ImageLimits& limits
 
 // ContentError with `message` followed by the narrow path.
 [[noreturn]] void failForFile(const char* message, const std::filesystem::path& path);
+
+// Throws std::invalid_argument unless both sides lie in 1..2^31-1 and `pixelBytes` is
+// width x bytes-per-pixel x height.
+void checkEncodeSizes(u32 widthPixels, u32 heightPixels, PngPixels format, std::size_t pixelBytes);
 
 }  // namespace kestrune::content::png_detail

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "render/bmp_encoder.h"
+#include "render/screenshot_file.h"
 
 namespace kestrune::render {
 
@@ -25,10 +26,10 @@ f64 millisecondsBetween(std::chrono::steady_clock::time_point from, std::chrono:
     return std::chrono::duration<f64, std::milli>(to - from).count();
 }
 
-class BmpFileWriter final : public ReadbackConsumer {
+class ScreenshotFileWriter final : public ReadbackConsumer {
 public:
-    explicit BmpFileWriter(const std::filesystem::path& path) : path_(path) {}
-    void consume(const ReadbackImage& image) override { writeFileBytes(path_, encodeBmp(image)); }
+    explicit ScreenshotFileWriter(const std::filesystem::path& path) : path_(path) {}
+    void consume(const ReadbackImage& image) override { writeFileBytes(path_, encodeScreenshot(image, path_)); }
 
 private:
     const std::filesystem::path& path_;
@@ -194,7 +195,7 @@ void RenderDevice::DrawPrimitives(std::span<const PrimitiveVertex> vertices, std
 // ---- Section: Present, resize, screenshot ----
 
 void RenderDevice::WriteScreenshot(const std::filesystem::path& path) {
-    BmpFileWriter writer(path);
+    ScreenshotFileWriter writer(path);
     backend_->readBackBuffer(writer);
 }
 

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <functional>
 #include <optional>
+#include <regex>
+#include <set>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -57,7 +61,7 @@ TEST(CommandLine, EachFormSetsItsFieldsAndLaterOccurrencesWin) {
         {"later class wins", {u"--class=templar", u"--class=warrior"}, [](LaunchOptions&) {}},
         {"later frames win", {u"--frames=3", u"--frames=5"}, [](LaunchOptions& o) { o.frames = 5; }},
         {"fixed rate, trace and scripted keys in frame order, taps released a frame later",
-         {u"--fixed-fps=1000", u"--trace=t.jsonl", u"--keys=5:+w,9:-W,12:2,3:space,4:escape,4:+shift,4:-tab"},
+         {u"--fixed-fps=1000", u"--trace=t.jsonl", u"--keys=5:+w,9:-W,12:2,3:Space,4:ESCAPE,4:+shift,4:-TaB"},
          [](LaunchOptions& o) {
              o.fixedFps = 1000;
              o.tracePath = "t.jsonl";
@@ -88,7 +92,11 @@ TEST(CommandLine, RejectsWithTheMessageOfTheFirstBrokenRule) {
     const std::string hostPort = "--server must use host:port.";
     const std::string portRange = "Server port must be between 1 and 65535.";
     const std::string classes = "--class must be warrior or templar.";
-    const std::string keys = "--keys must be a comma-separated list of FRAME:KEY, FRAME:+KEY or FRAME:-KEY.";
+    const auto keys = [](const std::string& entry) {
+        return "--keys entry \"" + entry +
+               "\" is not FRAME:KEY, FRAME:+KEY or FRAME:-KEY (FRAME from 1; KEY a letter, a digit, Space, Shift, "
+               "Tab or Escape).";
+    };
     const struct {
         std::vector<std::u16string> arguments;
         std::string message;
@@ -129,14 +137,16 @@ TEST(CommandLine, RejectsWithTheMessageOfTheFirstBrokenRule) {
         {{u"--fixed-fps=0"}, "--fixed-fps must be between 1 and 1000."},
         {{u"--fixed-fps=1001"}, "--fixed-fps must be between 1 and 1000."},
         {{u"--fixed-fps=sixty"}, number + "--fixed-fps"},
-        {{u"--keys="}, keys},
-        {{u"--keys=0:W"}, keys},
-        {{u"--keys=4294967295:W"}, keys},
-        {{u"--keys=5:WW"}, keys},
-        {{u"--keys=5"}, keys},
-        {{u"--keys=5:+"}, keys},
-        {{u"--keys=5:w,"}, keys},
-        {{u"--keys=5:@"}, keys},
+        {{u"--keys="}, keys("")},
+        {{u"--keys=0:W"}, keys("0:W")},
+        {{u"--keys=4294967295:W"}, keys("4294967295:W")},
+        {{u"--keys=5:WW"}, keys("5:WW")},
+        {{u"--keys=1:A,5,7:B"}, keys("5")},
+        {{u"--keys=5:+"}, keys("5:+")},
+        {{u"--keys=5:w,"}, keys("")},
+        {{u"--keys=5:@"}, keys("5:@")},
+        {{u"--keys=5:spacebar"}, keys("5:spacebar")},
+        {{u"--keys=5:\u00e9"}, keys("5:\u00e9")},
         {{u"--class=Warrior"}, classes},
         {{u"--class="}, classes},
         {{u"--class=warrior "}, classes},
@@ -160,6 +170,49 @@ TEST(CommandLine, RejectsWithTheMessageOfTheFirstBrokenRule) {
             EXPECT_EQ(error.what(), c.message);
         }
     }
+}
+
+// The README's table of options and the help text name the same options, and every line of
+// the help is one option.
+TEST(CommandLine, HelpNamesTheOptionsOfTheReadmeTable) {
+    const std::regex option(R"(--?[a-z][a-z-]*=?)");
+    const auto optionsIn = [&](const std::string& text) {
+        std::set<std::string> names;
+        for (auto it = std::sregex_iterator(text.begin(), text.end(), option); it != std::sregex_iterator(); ++it) {
+            names.insert(it->str());
+        }
+        return names;
+    };
+    std::ifstream readme(KESTRUNE_SOURCE_DIR "/README.md");
+    std::set<std::string> documented;
+    bool inTable = false;
+    for (std::string line; std::getline(readme, line);) {
+        if (line == "| Option | Effect |") {
+            inTable = true;
+        } else if (inTable && !line.starts_with("|")) {
+            break;
+        } else if (inTable && !line.starts_with("|---")) {
+            documented.merge(optionsIn(line.substr(0, line.find('|', 1))));
+        }
+    }
+    std::set<std::string> helped;
+    std::istringstream help(helpText());
+    std::string line;
+    std::getline(help, line);
+    EXPECT_EQ(line, "usage: KestruneNative [options]");
+    while (std::getline(help, line)) {
+        const std::set<std::string> names = optionsIn(line.substr(0, line.find("  ", 2)));
+        EXPECT_FALSE(names.empty()) << line;
+        helped.insert(names.begin(), names.end());
+    }
+    EXPECT_GT(documented.size(), 15u);
+    EXPECT_EQ(documented, helped);
+
+    const struct {
+        std::vector<std::u16string> arguments;
+        bool help;
+    } cases[] = {{{u"--help"}, true}, {{u"--frames=0", u"-h"}, true}, {{u"--help=1", u"-H", u"--HELP"}, false}};
+    for (const auto& c : cases) EXPECT_EQ(asksForHelp(c.arguments), c.help);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <regex>
 #include <string>
 
+#include "app/command_line.h"
 #include "app/smoke_report.h"
 #include "app/test_support.h"
 #include "base/utf16.h"
@@ -95,6 +96,16 @@ TEST(Program, FailedRunEndsThroughTheFatalPathWithAFailureReport) {
     EXPECT_TRUE(log.ends_with("[ERROR] " + message + newline)) << log;
     EXPECT_EQ(testing::readFileBytes(scratch / "out/d\xC3\xA9j\xC3\xA0/report.json"),
               failureReport(utf16FromLatin1(message)));
+}
+
+// Help wins over every other argument, even a broken one, and leaves no log behind.
+TEST(Program, HelpPrintsTheOptionsAndEndsWithExitCodeZero) {
+    const ScratchDirectory scratch;
+    const ProgramRun run = testing::runProgram({"--frames=0", "--log=run.log", "--help"}, scratch.path());
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.standardOutput, testing::withTextFileNewlines(helpText()));
+    EXPECT_EQ(run.standardError, "");
+    EXPECT_FALSE(std::filesystem::exists(scratch / "run.log"));
 }
 
 TEST(Program, ALogThatCannotBeOpenedStillLeavesAFailureReport) {

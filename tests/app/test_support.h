@@ -78,7 +78,8 @@ bool messageBoxesObservable();
 // One run of the built KestruneNative in `workingDirectory` without a display.
 struct ProgramRun {
     int exitCode = -1;
-    std::string standardError;  // UTF-8
+    std::string standardOutput;  // UTF-8
+    std::string standardError;   // UTF-8
     // Windows: the caption and text of the error box the run showed, which the helper
     // dismissed. Linux runs have no display and never show one.
     std::optional<std::string> messageBoxCaption;

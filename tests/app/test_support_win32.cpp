@@ -142,21 +142,30 @@ ProgramRun runProgram(const std::vector<std::string>& arguments, const std::file
         commandLine += L" " + quoteArgument(widen(argument));
     }
 
+    // The texts are read once the program has ended, so each pipe holds all of its text.
+    constexpr DWORD kPipeBytes = 64 * 1024;
     SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, TRUE};
+    HANDLE outputRead = nullptr;
+    HANDLE outputWrite = nullptr;
     HANDLE errorRead = nullptr;
     HANDLE errorWrite = nullptr;
-    check(CreatePipe(&errorRead, &errorWrite, &attributes, 0), "CreatePipe");
+    check(CreatePipe(&outputRead, &outputWrite, &attributes, kPipeBytes) &&
+              CreatePipe(&errorRead, &errorWrite, &attributes, kPipeBytes),
+          "CreatePipe");
+    SetHandleInformation(outputRead, HANDLE_FLAG_INHERIT, 0);
     SetHandleInformation(errorRead, HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = errorWrite;
+    startup.hStdOutput = outputWrite;
     startup.hStdError = errorWrite;
     PROCESS_INFORMATION process{};
     const BOOL created = CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                         workingDirectory.c_str(), &startup, &process);
+    CloseHandle(outputWrite);
     CloseHandle(errorWrite);
     if (!created) {
+        CloseHandle(outputRead);
         CloseHandle(errorRead);
         check(false, "CreateProcessW");
     }
@@ -178,12 +187,15 @@ ProgramRun runProgram(const std::vector<std::string>& arguments, const std::file
         }
     }
 
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(errorRead, buffer, sizeof buffer, &got, nullptr) && got > 0) {
-        run.standardError.append(buffer, got);
+    for (const auto& [pipeRead, text] : {std::pair{errorRead, &run.standardError},
+                                        std::pair{outputRead, &run.standardOutput}}) {
+        char buffer[4096];
+        DWORD got = 0;
+        while (ReadFile(pipeRead, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+            text->append(buffer, got);
+        }
+        CloseHandle(pipeRead);
     }
-    CloseHandle(errorRead);
     DWORD exitCode = 0;
     GetExitCodeProcess(process.hProcess, &exitCode);
     run.exitCode = static_cast<int>(exitCode);

@@ -28,7 +28,8 @@ namespace {
 const std::string kUsage =
     "usage: kestrune-bake --out=DIR\n"
     "       kestrune-bake inspect FILE [--sha256=HEX]\n"
-    "       kestrune-bake preview FILE --clip=NAME --time=SECONDS --out=IMAGE.bmp [--size=WxH] [--orbit=DEGREES]\n"
+    "       kestrune-bake preview FILE --clip=NAME --time=SECONDS --out=IMAGE.bmp|.png\n"
+    "                            [--size=WxH] [--orbit=DEGREES]\n"
     "       kestrune-bake import MODEL.gltf|MODEL.glb --out=DIR [--class=warrior|templar] [--clip=NAME=SOURCE]...\n"
     "                            [--sample-rate=N] [--height=METRES]\n"
     "       kestrune-bake --help\n";
@@ -233,6 +234,35 @@ TEST(ImportCommand, WritesACharacterDirectoryThatLoadsAndDrawsAsTheWarrior) {
     EXPECT_EQ(model.clips.size(), kWarriorClipNames.size());
     for (const char* clip : kWarriorClipNames) EXPECT_NE(content::findClip(model, clip), nullptr) << clip;
     expectCharacterInTheMiddle(directory / "character.kmdl", "CH010305", scratch.file("run.bmp").string());
+}
+
+// Each import says how tall the character stands; one that stands far from a person's height
+// without --height was most likely authored in other units, and the warning names the option.
+TEST(ImportCommand, SaysHowTallTheCharacterStandsAndWarnsOfOtherUnits) {
+    const content::test::ScratchDirectory scratch;
+    const std::string warning =
+        "warning: the character stands 9.15 m tall, far from a person's 0.5 to 4 m: the file is probably in other "
+        "units than metres; import it again with --height=METRES (for example --height=1.8)\n";
+    const struct {
+        const char* sample;
+        std::vector<std::string> height;
+        std::string said;
+    } cases[] = {
+        {"CesiumMan", {}, "standing height 1.46 m (the idle pose)\n"},
+        {"RiggedSimple", {}, warning + "standing height 9.15 m (the idle pose)\n"},
+        {"RiggedSimple", {"--height=1.8"}, "standing height 1.80 m (the idle pose)\n"},
+        {"RiggedSimple", {"--height=0.3"}, "standing height 0.30 m (the idle pose)\n"},  // the player's choice
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sample + (c.height.empty() ? std::string() : " " + c.height.front()));
+        std::vector<std::string> arguments{"import", (content::test::kTestData / "gltf" / c.sample).string() + ".gltf",
+                                           "--out=" + scratch.file("warrior").string(), "--class=warrior",
+                                           "--clip=CH010301=#0"};
+        arguments.insert(arguments.end(), c.height.begin(), c.height.end());
+        const CommandResult result = run(arguments);
+        ASSERT_EQ(result.code, 0) << result.err;
+        EXPECT_TRUE(result.out.starts_with(c.said)) << result.out;
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "content/png_checks.h"
+#include "content/png_writer.h"
 #include "content/sha256.h"
 #include "content_test_support.h"
 
@@ -251,6 +252,35 @@ TEST(LoadPngImage, DecodedSizeStaysBelowFourGibibytes) {
         } else {
             expectError([&] { png_detail::checkedDecodedBytes(c.width, c.height, c.limits, path); }, c.message);
         }
+    }
+}
+
+// The writer's files read back through the decoder of the same platform, byte for byte.
+TEST(PngWriter, WritesWhatTheDecoderReadsBackAndRefusesSizesThatDoNotMatch) {
+    const ScratchDirectory scratch;
+    std::vector<u8> rgba;
+    for (u32 i = 0; i < 5 * 3; ++i) rgba.insert(rgba.end(), {u8(i * 17), u8(255 - i), u8(i * 3), u8(i * 16)});
+    const std::vector<std::byte> file = encodePng(5, 3, PngPixels::rgba8, rgba);
+    EXPECT_EQ(encodePng(5, 3, PngPixels::rgba8, rgba), file);
+    const DecodedImage decoded = loadPngImage(scratch.write("t.png", file), {});
+    EXPECT_EQ(decoded.width, 5u);
+    EXPECT_EQ(decoded.height, 3u);
+    EXPECT_EQ(decoded.pixels, rgba);
+
+    const struct {
+        u32 width, height;
+        PngPixels format;
+        std::size_t bytes;
+        const char* message;
+    } cases[] = {
+        {0, 1, PngPixels::rgb8, 0, "PNG encoding of 0 x 1 pixels needs 0 bytes, not 0"},
+        {2, 2, PngPixels::rgb8, 16, "PNG encoding of 2 x 2 pixels needs 12 bytes, not 16"},
+        {2, 2, PngPixels::rgba8, 12, "PNG encoding of 2 x 2 pixels needs 16 bytes, not 12"},
+        {0x8000'0000, 1, PngPixels::rgb8, 0, "PNG encoding of 2147483648 x 1 pixels needs 6442450944 bytes, not 0"},
+    };
+    for (const auto& c : cases) {
+        const std::vector<u8> pixels(c.bytes);
+        expectError<std::invalid_argument>([&] { encodePng(c.width, c.height, c.format, pixels); }, c.message);
     }
 }
 

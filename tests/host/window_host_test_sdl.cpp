@@ -52,6 +52,7 @@ protected:
         LaunchOptions options;
         options.width = 320;
         options.height = 200;
+        options.smokeTest = true;  // a windowed run without a display ends before its window exists
         host_ = std::make_unique<NativeClient>(
             options, log_.get(),
             HostServices{std::move(windowHost), std::make_unique<render::testing::RecordingBackend>(),

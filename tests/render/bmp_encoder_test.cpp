@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <filesystem>
 #include <stdexcept>
 
 #include "base/little_endian.h"
+#include "content/png.h"
+#include "render/screenshot_file.h"
 #include "render/test_support.h"
 
 namespace kestrune::render {
@@ -81,6 +85,45 @@ TEST(BmpEncoder, RejectsImagesBeyond32BitSizesBeforeReadingPixels) {
         testing::expectThrow<std::overflow_error>([&] { encodeBmp({c.width, c.height, std::size_t{c.width} * 4, {}}); },
                                                   "Screenshot is too large for BMP v3.");
     }
+}
+
+// A .png name in any case gets PNG, which the runtime's own decoder reads back to the same
+// pixels (alpha dropped); every other name gets the BMP.
+TEST(ScreenshotFile, IsPngForAPngNameInAnyCaseAndBmpOtherwise) {
+    constexpr u32 kWidth = 3;
+    constexpr u32 kHeight = 2;
+    constexpr std::size_t kPitch = 16;
+    const std::vector<std::byte> pixels = pixelsOf(kWidth, kHeight, kPitch);
+    const ReadbackImage image{kWidth, kHeight, kPitch, pixels};
+    const auto scratch = std::filesystem::temp_directory_path() / "kestrune-screenshot-file";
+    std::filesystem::create_directories(scratch);
+    const struct {
+        const char* name;
+        bool png;
+    } cases[] = {{"shot.png", true},   {"SHOT.PNG", true},      {"d.bmp/shot.Png", true}, {"shot.bmp", false},
+                 {"shot.png.bmp", false}, {"png", false}, {"shot.pn", false},      {"shot.pngx", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<std::byte> file = encodeScreenshot(image, c.name);
+        if (!c.png) {
+            EXPECT_EQ(file, encodeBmp(image));
+            continue;
+        }
+        writeFileBytes(scratch / "shot.png", file);
+        const content::DecodedImage decoded = content::loadPngImage(scratch / "shot.png", {});
+        ASSERT_EQ(decoded.width, kWidth);
+        ASSERT_EQ(decoded.height, kHeight);
+        for (u32 y = 0; y < kHeight; ++y) {
+            for (u32 x = 0; x < kWidth; ++x) {
+                const u8* got = decoded.pixels.data() + decoded.stride * y + 4 * x;
+                const std::byte* sent = pixels.data() + kPitch * y + 4 * x;
+                EXPECT_EQ((std::array<u8, 4>{got[0], got[1], got[2], got[3]}),
+                          (std::array<u8, 4>{u8(sent[0]), u8(sent[1]), u8(sent[2]), 0xFF}))
+                    << x << "," << y;
+            }
+        }
+    }
+    std::filesystem::remove_all(scratch);
 }
 
 }  // namespace

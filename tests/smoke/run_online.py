@@ -20,7 +20,7 @@ killed: the server killed mid-run: one WARN line, exit 0, a quick end.
 knockout: the bot beats a warrior who does nothing (but the smoke run's skill): the warrior
   falls, stays down holding its knock-down pose and stands at its start when the server
   restarts the round; followed through the trace as it is written, then ended by SIGTERM.
-play: ./scripts/play headless, online by default and with --offline.
+play: ./scripts/play headless, online by default and with --offline, and killed hard mid-run.
 """
 import argparse
 import json
@@ -331,12 +331,41 @@ def play(root, bin_dir, out):
         print(completed.stdout[-1500:])
         check(completed.returncode == 0, f"play {mode}: exit code {completed.returncode}")
         report = json.loads((out / f"play-{mode}" / "play-report.json").read_text())
-        shot = out / f"play-{mode}" / "play.bmp"
-        check(shot.exists() and (out / f"play-{mode}" / "play.png").exists(), f"play {mode}: screenshot written")
+        shot = out / f"play-{mode}" / "play.png"
+        check(shot.exists() and shot.read_bytes()[:4] == b"\x89PNG", f"play {mode}: PNG screenshot written")
         snapshots = report["scene"]["authoritativeSnapshots"]
         check((snapshots > 0) == (mode == "online"), f"play {mode}: {snapshots} snapshots")
+        check(f"{report['renderedFrames']} frames" in completed.stdout and "screenshot of the last frame" in
+              completed.stdout, f"play {mode}: the summary")
+        told = re.search(r"\d+ server snapshots applied \(the newest of each frame; \d+ received", completed.stdout)
+        check((told is not None) == (mode == "online"), f"play {mode}: snapshots applied and received told apart")
     log = (out / "play-online" / "duel-server.log").read_text()
     check("with bots" in log and "joined" in log, "play online: the bot's server took the program in")
+
+    # play killed hard mid-run: the launcher passes it on, the program closes and the server stops.
+    env["KESTRUNE_PLAY_OUT"] = str(out / "play-killed")
+    played = subprocess.Popen([root / "scripts" / "play", "--frames=10000"], env=env, stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT, text=True, errors="replace")
+    port = None
+    while port is None and (line := played.stdout.readline()):
+        found = re.search(r"local duel server, 127\.0\.0\.1:(\d+)", line)
+        port = int(found.group(1)) if found else None
+    server_log = out / "play-killed" / "duel-server.log"
+    deadline = time.monotonic() + TIMEOUT_SECONDS
+    while "joined" not in server_log.read_text() and time.monotonic() < deadline:
+        time.sleep(0.1)
+    played.kill()
+    played.wait()
+    deadline = time.monotonic() + 30
+    while "server stopped" not in server_log.read_text() and time.monotonic() < deadline:
+        time.sleep(0.1)
+    check(port is not None and "server stopped" in server_log.read_text(), f"play killed: its server on {port} stops")
+    report = out / "play-killed" / "play-report.json"
+    while not report.exists() and time.monotonic() < deadline:
+        time.sleep(0.1)
+    data = json.loads(report.read_text()) if report.exists() else {"success": False, "renderedFrames": None}
+    check(data["success"] and data["renderedFrames"] < 10000,
+          f"play killed: the program closed itself after {data['renderedFrames']} frames")
 
 
 def main():

@@ -22,7 +22,8 @@ namespace {
 constexpr std::string_view kUsage =
     "usage: kestrune-bake --out=DIR\n"
     "       kestrune-bake inspect FILE [--sha256=HEX]\n"
-    "       kestrune-bake preview FILE --clip=NAME --time=SECONDS --out=IMAGE.bmp [--size=WxH] [--orbit=DEGREES]\n"
+    "       kestrune-bake preview FILE --clip=NAME --time=SECONDS --out=IMAGE.bmp|.png\n"
+    "                            [--size=WxH] [--orbit=DEGREES]\n"
     "       kestrune-bake import MODEL.gltf|MODEL.glb --out=DIR [--class=warrior|templar] [--clip=NAME=SOURCE]...\n"
     "                            [--sample-rate=N] [--height=METRES]\n"
     "       kestrune-bake --help\n";

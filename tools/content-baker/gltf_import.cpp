@@ -857,6 +857,14 @@ ImportedCharacter importGltf(std::span<const std::byte> file, const std::filesys
             }
             placement.scale = *options.heightMetres / (high - low);
         }
+        result.standingHeightMetres = placement.scale * (high - low);
+        if (!options.heightMetres && !(*result.standingHeightMetres >= kPlausibleHeightMinMetres &&
+                                       *result.standingHeightMetres <= kPlausibleHeightMaxMetres)) {
+            warnings.push_back(formatText(
+                "the character stands %.2f m tall, far from a person's %g to %g m: the file is probably in other "
+                "units than metres; import it again with --height=METRES (for example --height=1.8)",
+                *result.standingHeightMetres, kPlausibleHeightMinMetres, kPlausibleHeightMaxMetres));
+        }
         // The scene turns the model by the yaw offset and lifts it: undo both, so it stands
         // on the ground facing the character's yaw.
         placement.yawRadians = -draw.yawOffsetRadians;

@@ -29,6 +29,10 @@ inline constexpr f32 kDefaultImportSampleRate = 30.0f;  // frames per second
 // The largest glTF or GLB file, or external buffer or image, the importer reads.
 inline constexpr u64 kMaxSourceFileBytes = u64{512} << 20;
 inline constexpr const char* kImportedModelName = "character.kmdl";
+// A character imported without --height that stands outside these heights is warned about:
+// its file is most likely authored in other units (centimetres, inches) than metres.
+inline constexpr f64 kPlausibleHeightMinMetres = 0.5;
+inline constexpr f64 kPlausibleHeightMaxMetres = 4.0;
 
 // A clip of the output and the glTF animation it comes from: the animation's name, or "#N"
 // for the N-th animation of the file (from 0).
@@ -49,6 +53,7 @@ struct ImportedCharacter {
     content::Model model;           // the written model as the runtime decodes it
     std::vector<BakedFile> files;   // character.kmdl, then the textures it names
     std::vector<std::string> warnings;
+    std::optional<f64> standingHeightMetres;  // with a class: the idle pose's height as placed
 };
 
 // `file` holds the .gltf or .glb bytes; `directory` is where relative URIs point; `sourceName`

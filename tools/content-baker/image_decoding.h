@@ -1,6 +1,6 @@
 #pragma once
 // Source images of imported models decoded from memory into the baker's RGBA8 images: PNG
-// through libspng, JPEG through libjpeg-turbo. The size is checked against the runtime's
+// through libspng and JPEG through libjpeg-turbo on Linux, both through WIC on Windows. The size is checked against the runtime's
 // texture limits from the header, before any pixel memory exists. Failures throw
 // ImportError("<name>: <what>").
 

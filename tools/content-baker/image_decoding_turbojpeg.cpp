@@ -13,10 +13,6 @@ struct HandleDeleter {
 
 }  // namespace
 
-bool isJpegSignature(std::span<const u8> bytes) noexcept {
-    return bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF;
-}
-
 Image decodeJpeg(std::span<const u8> bytes, const std::string& name, const content::ImageLimits& limits) {
     const std::unique_ptr<void, HandleDeleter> handle(tjInitDecompress());
     if (!handle) {

@@ -1,7 +1,7 @@
 #pragma once
-// The hidden window the preview renders into. Without a display it uses SDL's offscreen
-// video driver, so OpenGL runs through EGL on Mesa; the window and video are released on
-// destruction.
+// The hidden window the preview renders into: an SDL window on Linux (without a display
+// through SDL's offscreen video driver, so OpenGL runs through EGL on Mesa), a Win32 popup
+// on Windows. The window is released on destruction.
 
 #include "base/types.h"
 #include "render/render_backend.h"

@@ -1,7 +1,5 @@
 #include "duel_server.h"
 
-#include <time.h>
-
 #include <algorithm>
 #include <array>
 #include <asio.hpp>
@@ -14,6 +12,7 @@
 #include <vector>
 
 #include "client_link.h"
+#include "cpu_clock.h"
 #include "duel_bot.h"
 #include "duel_rules.h"
 #include "net/protocol.h"
@@ -38,12 +37,6 @@ constexpr u32 kAcceptRetryMs = 100;
 constexpr u64 kMaxTicksBehind = 5;
 constexpr u64 kTickCpuBucketMicroseconds = 10;
 constexpr std::size_t kTickCpuBuckets = 10000;  // up to 100 ms per tick
-
-u64 threadCpuMicroseconds() noexcept {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<u64>(now.tv_sec) * 1000000u + static_cast<u64>(now.tv_nsec) / 1000u;
-}
 
 const char* className(u8 characterClass) noexcept {
     return characterClass == net::kWarrior ? "warrior" : "templar";

@@ -1,10 +1,9 @@
-// kestrune-duel-server: runs duels for Kestrune Native clients until SIGINT or SIGTERM.
+// kestrune-duel-server: runs duels for Kestrune Native clients until SIGINT or SIGTERM (Ctrl-C).
 // Exit codes: 0 after a clean stop, 1 when the server cannot start, 2 for a bad command line.
 
 #include <asio.hpp>
 #include <csignal>
 #include <cstdio>
-#include <ctime>
 #include <iostream>
 #include <stdexcept>
 #include <string>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "base/text_format.h"
+#include "cpu_clock.h"
 #include "duel_server.h"
 #include "server_log.h"
 #include "server_options.h"
@@ -20,12 +20,6 @@ namespace {
 
 using namespace kestrune;
 using namespace kestrune::duel;
-
-f64 processCpuSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<f64>(now.tv_sec) + static_cast<f64>(now.tv_nsec) / 1e9;
-}
 
 // The figures the load script reads; one line, so it is easy to find in the log.
 std::string tickReport(const MicrosecondHistogram& tickCpu, const MicrosecondHistogram& lateness, f64 cpuSeconds,

@@ -5,9 +5,10 @@
 #include <stdexcept>
 #include <string>
 
-#include "png_encoder.h"
+#include "content/png_checks.h"
+#include "content/png_writer.h"
 
-namespace kestrune::baker {
+namespace kestrune::content {
 namespace {
 
 struct ContextDeleter {
@@ -27,20 +28,20 @@ void throwIfFailed(int result, const char* operation) {
 
 }  // namespace
 
-std::vector<std::byte> encodePng(const Image& image) {
+std::vector<std::byte> encodePng(u32 widthPixels, u32 heightPixels, PngPixels format, std::span<const u8> pixels) {
+    png_detail::checkEncodeSizes(widthPixels, heightPixels, format, pixels.size());
     const std::unique_ptr<spng_ctx, ContextDeleter> context(spng_ctx_new(SPNG_CTX_ENCODER));
     if (!context) {
         throw std::runtime_error("spng_ctx_new failed");
     }
     throwIfFailed(spng_set_option(context.get(), SPNG_ENCODE_TO_BUFFER, 1), "spng_set_option");
     spng_ihdr header{};
-    header.width = image.width();
-    header.height = image.height();
+    header.width = widthPixels;
+    header.height = heightPixels;
     header.bit_depth = 8;
-    header.color_type = SPNG_COLOR_TYPE_TRUECOLOR_ALPHA;
+    header.color_type = format == PngPixels::rgba8 ? SPNG_COLOR_TYPE_TRUECOLOR_ALPHA : SPNG_COLOR_TYPE_TRUECOLOR;
     throwIfFailed(spng_set_ihdr(context.get(), &header), "spng_set_ihdr");
-    throwIfFailed(spng_encode_image(context.get(), image.pixels().data(), image.pixels().size(), SPNG_FMT_PNG,
-                                    SPNG_ENCODE_FINALIZE),
+    throwIfFailed(spng_encode_image(context.get(), pixels.data(), pixels.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE),
                   "spng_encode_image");
 
     std::size_t sizeBytes = 0;
@@ -54,4 +55,4 @@ std::vector<std::byte> encodePng(const Image& image) {
     return std::vector<std::byte>(first, first + sizeBytes);
 }
 
-}  // namespace kestrune::baker
+}  // namespace kestrune::content
