@@ -353,71 +353,58 @@ TEST(RenderDeviceDrawModel, MeshWorldAppliesTheNodeBeforeTheWorld) {
 
 // ---- Drawing: palettes and CPU skinning ----
 
-TEST(RenderDeviceDrawModel, EveryGpuMeshUploadsASkinImage) {
-    Fixture f;
-    const Model skinned = testCharacter();
-    const Model rigid = threeQuads();
-    const ModelHandle character = f.device.UploadModel(skinned, ".");
-    const ModelHandle quads = f.device.UploadModel(rigid, ".");
-    const std::vector<Matrix4> pose = clipPose(skinned, "walk", 0.3);
-    f.drawPose(character, skinned, pose);
-    const SkinConstants image = f.backend->lastSkin;
-    const u32 joints = static_cast<u32>(skinned.skins[0].joints.size());
-    EXPECT_EQ(image.skinMetadata, (std::array<u32, 4>{1, joints, 0, 0}));
-    std::vector<Matrix4> palette(joints);
-    content::computeSkinningPalette(skinned, skinned.meshes[1], pose, palette);
-    EXPECT_TRUE(std::equal(palette.begin(), palette.end(), image.skinMatrices.begin()));
-    EXPECT_EQ(image.skinMatrices[joints], Matrix4{});
-
-    f.draw(quads, rigid);
-    // An unskinned mesh still uploads, disabled and without the last palette's matrices.
-    EXPECT_EQ(f.backend->lastSkin.skinMetadata, (std::array<u32, 4>{0, 0, 0, 0}));
-    EXPECT_EQ(f.backend->lastSkin.skinMatrices[0], Matrix4{});
-    EXPECT_EQ(f.backend->lastSkin.skinMatrices[joints - 1], Matrix4{});
-    EXPECT_EQ(f.backend->skinWrites, 2u + 3u);
-    const u64 characterVertices = skinned.meshes[0].vertices.size() + skinned.meshes[1].vertices.size();
-    const RenderStatistics& stats = f.device.Statistics();
-    EXPECT_EQ(stats.skinPaletteUploads, 2u);
-    EXPECT_EQ(stats.skinnedVertices, characterVertices);
-    EXPECT_EQ(stats.gpuSkinnedVertices, characterVertices);
-    EXPECT_EQ(stats.cpuSkinnedVertices, 0u);
-}
-
-TEST(RenderDeviceDrawModel, CpuPathWritesSkinnedVerticesEveryDraw) {
-    Fixture f(false);
+// The character drawn twice and the rigid quads once, on either path: the GPU path uploads
+// a skin image for every mesh (the character's palette, then a disabled one that clears
+// it), the CPU path rewrites the vertices in every draw; both count what they skinned.
+TEST(RenderDeviceDrawModel, EachPathSkinsEveryDrawAndCountsIt) {
     const Model character = testCharacter();
     const Model quads = threeQuads();
-    const ModelHandle characterHandle = f.device.UploadModel(character, ".");
-    const ModelHandle quadsHandle = f.device.UploadModel(quads, ".");
     const std::vector<Matrix4> pose = clipPose(character, "walk", 0.3);
-    f.drawPose(characterHandle, character, pose);
-    f.drawPose(characterHandle, character, pose);
-    f.draw(quadsHandle, quads);
-    const MeshRecord& cloth = f.device.modelRecord(characterHandle)->meshes[0];
-    EXPECT_EQ(f.backend->buffers.at(static_cast<u32>(cloth.vertexBuffer) - 1).maps, 2u);
-    std::vector<Matrix4> palette(character.skins[0].joints.size());
+    const u32 joints = static_cast<u32>(character.skins[0].joints.size());
+    std::vector<Matrix4> palette(joints);
     content::computeSkinningPalette(character, character.meshes[0], pose, palette);
-    std::vector<PrimitiveVertex> expected(character.meshes[0].vertices.size());
-    skinVerticesWith(SkinningKernel::scalar, character.meshes[0].vertices, palette, expected);
-    const RecordedDraw& clothDraw = f.backend->draws.at(0);
-    EXPECT_EQ(clothDraw.state.path, VertexPath::primitive);
-    EXPECT_EQ(clothDraw.call.vertexStrideBytes, 48u);
-    ASSERT_EQ(clothDraw.vertices.size(), expected.size());
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        expectNear(clothDraw.vertices[i].position, expected[i].position);
-    }
-    // The rigid quads are copied as they are, white, and not counted as skinned.
-    const RecordedDraw& wall = f.backend->draws.at(4);
-    EXPECT_EQ(wall.vertices.at(0).position, quads.meshes[1].vertices[0].position);
-    EXPECT_EQ(wall.vertices.at(0).color, kWhite);
     const u64 characterVertices = character.meshes[0].vertices.size() + character.meshes[1].vertices.size();
-    const RenderStatistics& stats = f.device.Statistics();
-    EXPECT_EQ(stats.cpuSkinnedVertices, 2 * characterVertices);
-    EXPECT_EQ(stats.skinnedVertices, 2 * characterVertices);
-    EXPECT_EQ(stats.gpuSkinnedVertices, 0u);
-    EXPECT_EQ(stats.skinPaletteUploads, 0u);
-    EXPECT_EQ(f.backend->skinWrites, 0u);
-    EXPECT_EQ(stats.drawCalls, 7u);
+    for (const bool gpu : {true, false}) {
+        SCOPED_TRACE(gpu ? "GPU path" : "CPU path");
+        Fixture f(gpu);
+        const ModelHandle characterHandle = f.device.UploadModel(character, ".");
+        const ModelHandle quadsHandle = f.device.UploadModel(quads, ".");
+        f.drawPose(characterHandle, character, pose);
+        f.drawPose(characterHandle, character, pose);
+        f.draw(quadsHandle, quads);
+        const auto& draws = f.backend->draws;
+        ASSERT_EQ(draws.size(), 7u);
+        const RenderStatistics& stats = f.device.Statistics();
+        EXPECT_EQ(stats.drawCalls, 7u);
+        EXPECT_EQ(stats.skinnedVertices, 2 * characterVertices);
+        EXPECT_EQ(stats.gpuSkinnedVertices, gpu ? 2 * characterVertices : 0u);
+        EXPECT_EQ(stats.cpuSkinnedVertices, gpu ? 0u : 2 * characterVertices);
+        EXPECT_EQ(stats.skinPaletteUploads, gpu ? 4u : 0u);
+        EXPECT_EQ(f.backend->skinWrites, gpu ? 4u + 3u : 0u);
+        EXPECT_EQ(draws[0].state.path, gpu ? VertexPath::gpuSkinned : VertexPath::primitive);
+        EXPECT_EQ(draws[0].call.vertexStrideBytes, gpu ? 56u : 48u);
+        if (gpu) {
+            EXPECT_EQ(draws[0].skin.skinMetadata, (std::array<u32, 4>{1, joints, 0, 0}));
+            EXPECT_TRUE(std::equal(palette.begin(), palette.end(), draws[0].skin.skinMatrices.begin()));
+            EXPECT_EQ(draws[0].skin.skinMatrices[joints], Matrix4{});
+            // An unskinned mesh still uploads, disabled and without the last palette's matrices.
+            EXPECT_EQ(draws[4].skin.skinMetadata, (std::array<u32, 4>{0, 0, 0, 0}));
+            EXPECT_EQ(draws[4].skin.skinMatrices[0], Matrix4{});
+            EXPECT_EQ(draws[4].skin.skinMatrices[joints - 1], Matrix4{});
+            continue;
+        }
+        const MeshRecord& cloth = f.device.modelRecord(characterHandle)->meshes[0];
+        EXPECT_EQ(f.backend->buffers.at(static_cast<u32>(cloth.vertexBuffer) - 1).maps, 2u);
+        std::vector<PrimitiveVertex> expected(character.meshes[0].vertices.size());
+        skinVerticesWith(SkinningKernel::scalar, character.meshes[0].vertices, palette, expected);
+        ASSERT_EQ(draws[2].vertices.size(), expected.size());
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            expectNear(draws[2].vertices[i].position, expected[i].position);
+        }
+        // The rigid quads are copied as they are, white.
+        EXPECT_EQ(draws[4].vertices.at(0).position, quads.meshes[1].vertices[0].position);
+        EXPECT_EQ(draws[4].vertices.at(0).color, kWhite);
+    }
 }
 
 TEST(RenderDeviceDrawModel, SteadyDrawsAllocateNothing) {
