@@ -150,9 +150,6 @@ void RecordingBackend::readBackBuffer(ReadbackConsumer& consumer) {
 u32 RecordingBackend::present(u8 syncInterval) {
     ++presents;
     syncIntervals.push_back(syncInterval);
-    if (onPresent) {
-        onPresent();
-    }
     return presentStatus;
 }
 

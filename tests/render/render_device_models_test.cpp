@@ -79,7 +79,6 @@ TEST(RenderDeviceTextures, FailedDecodeIsTriedAgainAndTheCacheIsKeyedByTheCanoni
     ASSERT_EQ(f.backend->textures.size(), 2u);  // white, then the one decode
     EXPECT_STREQ(f.backend->textures[1].textureOperation, "ID3D11Device::CreateTexture2D(PNG)");
     EXPECT_EQ(f.backend->textures[1].rowPitchBytes, 128u);
-    EXPECT_EQ(f.device.Texture(first).widthPixels, 32u);
     for (const TextureHandle white : {kWhiteTexture, kNoTexture, TextureHandle{2}}) {
         EXPECT_EQ(f.device.Texture(white).texture, f.device.Texture(kWhiteTexture).texture);
     }
@@ -138,20 +137,13 @@ TEST(RenderDeviceUpload, CountsModelsAndMeshesAndKeepsRecords) {
     EXPECT_EQ(f.device.Statistics().uploadedMeshes, 6u);
     EXPECT_EQ(f.device.Statistics().uploadedTextures, 1u);  // the second upload finds it cached
 
+    // What the materials and meshes become shows in the draws (see DrawModel below); here
+    // the buffers' contents.
     const ModelRecord& record = *f.device.modelRecord(first);
-    ASSERT_EQ(record.materials.size(), 2u);
-    EXPECT_EQ(record.materials[0].texture, kWhiteTexture);
-    EXPECT_EQ(record.materials[0].color, kRed);
-    EXPECT_EQ(record.materials[1].texture, TextureHandle{1});
-    EXPECT_EQ(record.materials[1].alphaMode, kAlphaModeBlended);
-    EXPECT_TRUE(record.materials[1].doubleSided);
     ASSERT_EQ(record.meshes.size(), 3u);
-    EXPECT_EQ(record.meshes[2].material, -1);
     for (std::size_t i = 0; i < 3; ++i) {
         SCOPED_TRACE(i);
         const MeshRecord& mesh = record.meshes[i];
-        EXPECT_EQ(mesh.vertexCount, 4u);
-        EXPECT_EQ(mesh.indexCount, 6u);
         const auto& vertices = f.backend->buffers.at(static_cast<u32>(mesh.vertexBuffer) - 1);
         ASSERT_EQ(vertices.contents.size(), 4u * 56u);
         EXPECT_EQ(std::memcmp(vertices.contents.data(), model.meshes[i].vertices.data(), 4 * 56), 0);
@@ -348,7 +340,7 @@ TEST(RenderDeviceDrawModel, MeshWorldAppliesTheNodeBeforeTheWorld) {
     EXPECT_FLOAT_EQ(constants.world[0], 3.0f);
     EXPECT_FLOAT_EQ(constants.world[12], 3.0f);
     EXPECT_FLOAT_EQ(constants.world[13], 2.0f);
-    EXPECT_EQ(f.backend->lastSkin.skinMatrices[0], identityMatrix());
+    EXPECT_EQ(f.backend->draws.at(0).skin.skinMatrices[0], identityMatrix());
 }
 
 // ---- Drawing: palettes and CPU skinning ----

@@ -223,13 +223,11 @@ TEST(RenderDevicePrimitives, EmptyOrOutOfRangeDrawsReachNoBuffer) {
     }
 }
 
-TEST(RenderDevicePrimitives, ShapesDrawWithTheirStatesAndRejectedRingsDrawNothing) {
+TEST(RenderDevicePrimitives, ShapesDrawWithTheirStates) {
     DeviceFixture f;
     f.start();
     f.device.DrawGroundGrid({0, 0, 0}, 10.0f);
-    f.device.DrawRing({0, 0, 0}, 1.0f, 0.2f, kWhite, 2, false);
-    f.device.DrawRing({0, 0, 0}, 1.0f, 0.2f, kWhite, 513, true);
-    f.device.DrawRing({0, 0, 0}, 0.0f, 0.2f, kWhite, 48, false);
+    f.device.DrawRing({0, 0, 0}, 1.0f, 0.2f, kWhite, 2, false);  // rejected: draws nothing
     f.device.DrawStatusBar({0, 2, 0}, 0.2f, false);
     f.device.DrawRing({0, 0, 0}, 1.0f, 0.2f, kWhite, 48, true);
     f.device.DrawBillboard(kNoTexture, {0, 1, 0}, 1, 1, kWhite, 0, false);
