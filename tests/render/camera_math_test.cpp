@@ -9,9 +9,7 @@
 namespace kestrune::render {
 namespace {
 
-using testing::expectNear;
-using testing::transformPoint;
-using testing::translation;
+using namespace testing;
 
 TEST(CameraMath, LookAtMovesEyeToOriginAndTargetOntoPositiveZ) {
     const Vec3 eye{0.0f, 3.0f, -7.0f};
@@ -26,7 +24,6 @@ TEST(CameraMath, LookAtMovesEyeToOriginAndTargetOntoPositiveZ) {
     // Left-handed: looking along +z from behind, world +x is to the right and +y up.
     EXPECT_GT(transformPoint(view, {1.0f, 1.0f, 0.0f})[0], 0.0f);
     EXPECT_GT(transformPoint(view, {0.0f, 2.0f, 0.0f})[1], 0.0f);
-    EXPECT_FLOAT_EQ(view[15], 1.0f);
 }
 
 TEST(CameraMath, LookAtAlongUpDirectionYieldsZeroSideAxisInsteadOfNaN) {
@@ -39,21 +36,11 @@ TEST(CameraMath, LookAtAlongUpDirectionYieldsZeroSideAxisInsteadOfNaN) {
     EXPECT_EQ(view[8], 0.0f);
 }
 
-TEST(CameraMath, PerspectiveMapsNearToDepthZeroAndFarToOne) {
-    const Matrix4 projection = perspectiveLeftHanded(0.82f, 1280.0f, 720.0f, 0.05f, 250.0f);
-    const auto nearPoint = transformPoint(projection, {0.0f, 0.0f, 0.05f});
-    const auto farPoint = transformPoint(projection, {0.0f, 0.0f, 250.0f});
-    EXPECT_NEAR(nearPoint[2] / nearPoint[3], 0.0f, 1e-6f);
-    EXPECT_NEAR(farPoint[2] / farPoint[3], 1.0f, 1e-5f);
-    EXPECT_FLOAT_EQ(nearPoint[3], 0.05f);  // w carries the view depth
-}
-
-TEST(CameraMath, PerspectiveScalesByFieldOfViewAndAspect) {
+// Depth runs from 0 at the near plane to 1 at the far one, and w carries the view depth.
+TEST(CameraMath, PerspectiveScalesByFieldOfViewAndAspectAndMapsNearAndFarToZeroAndOne) {
     const struct {
         const char* name;
-        f32 width;
-        f32 height;
-        f32 expectedAspect;
+        f32 width, height, expectedAspect;
     } cases[] = {
         {"wide", 200.0f, 100.0f, 2.0f},
         {"square", 64.0f, 64.0f, 1.0f},
@@ -63,9 +50,14 @@ TEST(CameraMath, PerspectiveScalesByFieldOfViewAndAspect) {
     const f32 yScale = 1.0f / std::tan(0.5f);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const Matrix4 projection = perspectiveLeftHanded(1.0f, c.width, c.height, 1.0f, 11.0f);
+        const Matrix4 projection = perspectiveLeftHanded(1.0f, c.width, c.height, 0.05f, 250.0f);
         EXPECT_FLOAT_EQ(projection[5], yScale);
         EXPECT_FLOAT_EQ(projection[0], yScale / c.expectedAspect);
+        const auto nearPoint = transformPoint(projection, {0.0f, 0.0f, 0.05f});
+        const auto farPoint = transformPoint(projection, {0.0f, 0.0f, 250.0f});
+        EXPECT_NEAR(nearPoint[2] / nearPoint[3], 0.0f, 1e-6f);
+        EXPECT_NEAR(farPoint[2] / farPoint[3], 1.0f, 1e-5f);
+        EXPECT_FLOAT_EQ(nearPoint[3], 0.05f);
     }
 }
 

@@ -1,16 +1,19 @@
 #pragma once
 // Read-back images as the suites of both backends check them: sRGB bytes expected from
 // linear colours, where a world point lands, per-pixel comparison of two frames, and the
-// test of a multisampled edge; and a quad drawn by both. Portable: a backend hands its back
-// buffer to Capture through readBackBuffer.
+// test of a multisampled edge; and the frames both backends draw and check the same way.
+// Portable: a backend hands its back buffer to Capture through readBackBuffer, and each
+// suite says how a presented frame is captured (`Present`).
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <vector>
 
@@ -20,6 +23,7 @@
 #include "render/render_backend.h"
 #include "render/render_device.h"
 #include "render/render_types.h"
+#include "render/test_models.h"
 #include "render/test_support.h"
 
 namespace kestrune::render::testing {
@@ -37,6 +41,13 @@ struct Pixel {
 };
 
 inline Pixel encoded(const Color& linear) { return {srgbByte(linear[0]), srgbByte(linear[1]), srgbByte(linear[2])}; }
+
+// Looking along +z at the origin from `distance` in front of it.
+inline Camera frontCamera(f32 distance = 5.0f) {
+    return {{0.0f, 0.0f, -distance}, {0.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, 0.9f, 0.05f, 250.0f};
+}
+inline constexpr Camera kCharacterCamera{{1.3f, 1.5f, -3.0f}, {0.0f, 0.95f, 0.0f}, {0.0f, 1.0f, 0.0f}, 0.75f, 0.05f,
+                                         100.0f};
 
 class Capture final : public ReadbackConsumer {
 public:
@@ -70,8 +81,8 @@ inline void drawQuad(RenderDevice& device, f32 x0, f32 y0, f32 x1, f32 y1, f32 d
     PrimitiveBatch batch;
     const std::array<std::array<f32, 2>, 4> uvs{};
     appendQuad(batch, {x0, y0, depth}, {x1, y0, depth}, {x1, y1, depth}, {x0, y1, depth}, color, uvs);
-    device.DrawPrimitives(batch.vertices, batch.indices, kWhiteTexture, alphaBlend, true, identityMatrix(),
-                          {1.0f, 1.0f, 1.0f, 1.0f}, additive);
+    device.DrawPrimitives(batch.vertices, batch.indices, kWhiteTexture, alphaBlend, true, identityMatrix(), kWhite,
+                          additive);
 }
 
 inline void expectPixel(const Pixel& actual, const Color& linear, int tolerance = 2) {
@@ -148,61 +159,128 @@ inline u32 coveredPixels(const Capture& image, const Color& clearColor) {
     return covered;
 }
 
-// The skinning paths are compared on these frames: the test character mid-walk skinned by
-// the model vertex program, the same skinned on the CPU, and the bind pose on the GPU path.
-struct SkinningFrame {
-    const char* name;
-    bool gpuSkinning;
-    f64 timeSeconds;  // negative: the bind pose
-};
-inline constexpr SkinningFrame kSkinningFrames[] = {{"walk-gpu", true, 0.3}, {"walk-cpu", false, 0.3},
-                                                    {"bind-gpu", true, -1.0}};
-inline constexpr u32 kSkinningFrameSize = 256;
+// ---- Frames both backends draw and check alike ----
 
-// The frames of kSkinningFrames in order: the character covers a good part of the frame, the
-// two paths agree but for a few edge pixels, and the walk differs from the bind pose.
-inline void expectSkinningPathsAgree(const std::vector<Capture>& images, const Color& clearColor) {
-    ASSERT_EQ(images.size(), std::size(kSkinningFrames));
-    ASSERT_EQ(images[0].width, kSkinningFrameSize);
-    const u32 total = kSkinningFrameSize * kSkinningFrameSize;
-    EXPECT_GT(coveredPixels(images[0], clearColor), total / 50);
-    const ImageDifference paths = compare(images[0], images[1], 8);
-    EXPECT_LT(paths.pixels, total / 500) << "largest difference " << paths.largest;
-    const ImageDifference pose = compare(images[0], images[2], 8);
-    EXPECT_GT(pose.pixels, total / 100);
+using Present = std::function<Capture()>;  // presents the frame begun and captures it
+
+// A lit opaque surface of this colour and normal: ambient plus the sun (which lies towards
+// (-0.38, 0.82, -0.42)) by N.L.
+inline Color lit(const Color& c, const Vec3& normal) {
+    const f32 sunLength = std::sqrt(0.38f * 0.38f + 0.82f * 0.82f + 0.42f * 0.42f);
+    const f32 diffuse = std::max(0.0f, (-0.38f * normal[0] + 0.82f * normal[1] - 0.42f * normal[2]) / sunLength);
+    const f32 light = kLitAmbient + kLitDirectional * diffuse;
+    return {c[0] * light, c[1] * light, c[2] * light, 1.0f};
 }
 
-// A frame of one colour over another, resolved from `samples` samples per pixel the way
-// Direct3D does (the stored sRGB-encoded values averaged as UNORM): every pixel lies, in
-// encoded values, k/samples of the way from `under` to `over` for some k, within 1 per
-// channel. Counts the pixels that fit no k and those that fit a k strictly between 0 and
-// samples (the edge).
-struct ResolvedEdge {
+// Over an opaque grey quad, half-transparent red mixes on the left and adds on the right.
+// Neither writes depth, so an opaque green quad drawn after them but behind them covers
+// their tops.
+inline void expectBlendingWithoutDepthWrites(RenderDevice& device, const Present& present) {
+    const Color base{0.2f, 0.2f, 0.2f, 1.0f};
+    const Color overlay{0.5f, 0.0f, 0.0f, 0.5f};
+    const Color green{0.1f, 0.8f, 0.1f, 1.0f};
+    device.BeginFrame(frontCamera(), 0.0f);
+    drawQuad(device, -2.0f, -2.0f, 2.0f, 2.0f, 1.0f, base, true);
+    drawQuad(device, -1.0f, -1.0f, 0.0f, 1.0f, 0.5f, overlay, true, false);
+    drawQuad(device, 0.0f, -1.0f, 1.0f, 1.0f, 0.5f, overlay, true, true);
+    drawQuad(device, -1.0f, 0.5f, 1.0f, 1.0f, 0.75f, green, false);
+    const Capture image = present();
+    expectPixel(pixelAt(device, image, {-0.5f, 0.0f, 0.5f}), {0.35f, 0.1f, 0.1f, 1.0f});
+    expectPixel(pixelAt(device, image, {0.5f, 0.0f, 0.5f}), {0.45f, 0.2f, 0.2f, 1.0f});
+    expectPixel(pixelAt(device, image, {1.5f, 1.5f, 1.0f}), base);
+    expectPixel(pixelAt(device, image, {-0.5f, 0.75f, 0.75f}), lit(green, {0.0f, 1.0f, 0.0f}));
+}
+
+// An unlit red triangle over the clear colour whose long edge crosses the frame at a slant,
+// resolved from `samples` samples per pixel the way Direct3D does (the stored sRGB-encoded
+// values averaged as UNORM): every pixel lies, in encoded values, k/samples of the way from
+// the clear colour to red for some k, within 1 per channel, and with samples more than
+// half a row of pixels lie strictly between (the edge).
+inline void expectResolvedRedEdge(RenderDevice& device, const Present& present, u32 samples) {
+    const Vec3 normal{0.0f, 0.0f, -1.0f};
+    const std::vector<PrimitiveVertex> vertices = {
+        {{-4.0f, -4.0f, 0.0f}, normal, {}, kRed}, {{4.0f, -4.0f, 0.0f}, normal, {}, kRed},
+        {{-4.0f, 3.0f, 0.0f}, normal, {}, kRed}};
+    device.BeginFrame(frontCamera(), 0.0f);
+    device.DrawPrimitives(vertices, std::vector<u32>{0, 1, 2}, kWhiteTexture, true, true, identityMatrix(), kWhite,
+                          false);
+    const Capture image = present();
+    // The clear colour in a corner is encoded: the target is drawn through its sRGB view.
+    expectPixel(image.at(static_cast<int>(image.width) - 1, 0), kClearColor);
+    const Pixel clear = encoded(kClearColor);
+    const Pixel red = encoded(kRed);
+    const auto within = [&](int value, int from, int to, u32 k) {
+        return std::abs(value - (from + (to - from) * static_cast<double>(k) / samples)) <= 1.0;
+    };
     u32 misfits = 0;
     u32 edgePixels = 0;
-};
-
-inline ResolvedEdge resolvedEdge(const Capture& image, const Pixel& under, const Pixel& over, u32 samples) {
-    ResolvedEdge edge;
-    const auto within = [](int value, int from, int to, u32 k, u32 n) {
-        const double expected = from + (to - from) * static_cast<double>(k) / static_cast<double>(n);
-        return std::abs(value - expected) <= 1.0;
-    };
     for (u32 y = 0; y < image.height; ++y) {
         for (u32 x = 0; x < image.width; ++x) {
             const Pixel p = image.at(static_cast<int>(x), static_cast<int>(y));
-            bool fits = false;
-            for (u32 k = 0; k <= samples && !fits; ++k) {
-                if (within(p.r, under.r, over.r, k, samples) && within(p.g, under.g, over.g, k, samples) &&
-                    within(p.b, under.b, over.b, k, samples)) {
-                    fits = true;
-                    edge.edgePixels += k > 0 && k < samples ? 1 : 0;
-                }
+            u32 k = 0;
+            while (k <= samples && !(within(p.r, clear.r, red.r, k) && within(p.g, clear.g, red.g, k) &&
+                                     within(p.b, clear.b, red.b, k))) {
+                ++k;
             }
-            edge.misfits += fits ? 0 : 1;
+            misfits += k > samples ? 1 : 0;
+            edgePixels += k > 0 && k < samples ? 1 : 0;
         }
     }
-    return edge;
+    EXPECT_EQ(misfits, 0u);
+    if (samples > 1) {
+        EXPECT_GT(edgePixels, image.width / 2);
+    }
+}
+
+// The test character mid-walk (or in its bind pose for a negative time), drawn but not presented.
+inline void drawCharacter(RenderDevice& device, f64 timeSeconds) {
+    const content::Model character = testCharacter();
+    const ModelHandle handle = device.UploadModel(character, ".");
+    const std::vector<Matrix4> pose =
+        timeSeconds < 0 ? bindPose(character) : clipPose(character, "walk", timeSeconds);
+    device.BeginFrame(kCharacterCamera, 0.0f);
+    device.DrawModel(handle, character, pose, identityMatrix(), kWhite, {}, kNoTexture, false);
+}
+
+// The character mid-walk skinned by the model vertex program and on the CPU, and its bind
+// pose on the GPU path, each on a new 256 x 256 device from `open`: each frame took the
+// path it names, the character covers a good part of the frame, the two paths agree but
+// for a few edge pixels, and the walk differs from the bind pose. `present` also writes
+// the frames as screenshots named after them, for a look by eye.
+inline constexpr u32 kSkinningFrameSize = 256;
+inline void expectSkinningPathsAgree(const std::function<RenderDevice&(bool gpuSkinning)>& open,
+                                     const std::function<Capture(const std::string& name)>& present) {
+    const struct {
+        const char* name;
+        bool gpuSkinning;
+        f64 timeSeconds;  // negative: the bind pose
+    } frames[] = {{"walk-gpu", true, 0.3}, {"walk-cpu", false, 0.3}, {"bind-gpu", true, -1.0}};
+    std::vector<Capture> images;
+    for (const auto& frame : frames) {
+        SCOPED_TRACE(frame.name);
+        RenderDevice& device = open(frame.gpuSkinning);
+        drawCharacter(device, frame.timeSeconds);
+        images.push_back(present(frame.name));
+        ASSERT_EQ(images.back().width, kSkinningFrameSize);
+        EXPECT_EQ(device.Statistics().gpuSkinnedVertices, frame.gpuSkinning ? 240u : 0u);
+        EXPECT_EQ(device.Statistics().cpuSkinnedVertices, frame.gpuSkinning ? 0u : 240u);
+    }
+    const u32 total = kSkinningFrameSize * kSkinningFrameSize;
+    EXPECT_GT(coveredPixels(images[0], kClearColor), total / 50);
+    const ImageDifference paths = compare(images[0], images[1], 8);
+    EXPECT_LT(paths.pixels, total / 500) << "largest difference " << paths.largest;
+    EXPECT_GT(compare(images[0], images[2], 8).pixels, total / 100);
+}
+
+// The placeholder frame at a fixed time (pulse 1), written where the cross-backend parity
+// check reads it (KESTRUNE_PARITY_SCREENSHOT, else `fallback`) and read back from there.
+inline constexpr u32 kParitySize = 256;
+inline Capture writeParityFrame(RenderDevice& device, const std::filesystem::path& fallback) {
+    const char* requested = std::getenv("KESTRUNE_PARITY_SCREENSHOT");
+    const std::filesystem::path path = requested != nullptr ? std::filesystem::path(requested) : fallback;
+    device.RequestScreenshot(path);
+    device.DrawPlaceholderFrame(0.25, 0);
+    return readScreenshot(path);
 }
 
 }  // namespace kestrune::render::testing

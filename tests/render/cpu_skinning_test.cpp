@@ -13,18 +13,11 @@
 namespace kestrune::render {
 namespace {
 
-using testing::expectNear;
-using testing::translation;
+using namespace testing;
 
 SkinnedVertex vertexAt(const Vec3& position, const Vec3& normal, std::array<u16, 4> joints,
                        std::array<f32, 4> weights) {
-    SkinnedVertex v;
-    v.position = position;
-    v.normal = normal;
-    v.uv = {0.25f, 0.75f};
-    v.joints = joints;
-    v.weights = weights;
-    return v;
+    return {position, normal, {0.25f, 0.75f}, joints, weights};
 }
 
 Matrix4 scaled(f32 s) {
@@ -54,8 +47,7 @@ TEST(CpuSkinning, FollowsTheInfluenceRules) {
     const struct {
         const char* name;
         SkinnedVertex vertex;
-        Vec3 position;
-        Vec3 normal;
+        Vec3 position, normal;
     } cases[] = {
         {"one joint", vertexAt(p, n, {0, 0, 0, 0}, {1, 0, 0, 0}), {11, 2, 3}, n},
         {"two joints halfway", vertexAt(p, n, {0, 1, 0, 0}, {0.5f, 0.5f, 0, 0}), {6, 7, 3}, n},
@@ -73,19 +65,10 @@ TEST(CpuSkinning, FollowsTheInfluenceRules) {
         {"negative weight is skipped", vertexAt(p, n, {0, 1, 0, 0}, {-0.5f, 1, 0, 0}), {1, 12, 3}, n},
         {"not-a-number weight is skipped", vertexAt(p, n, {0, 1, 0, 0}, {std::nanf(""), 1, 0, 0}), {1, 12, 3}, n},
     };
+    // All cases in one mesh, shifted by 0 to 3 leading vertices, so that every case is
+    // skinned in every position of the wide kernels' vertex groups and in their tails; the
+    // leading vertices have their own uv so a case given a neighbour's data shows.
     for (const SkinningKernel kernel : availableKernels()) {
-        for (const auto& c : cases) {
-            SCOPED_TRACE(::testing::Message() << "kernel " << static_cast<int>(kernel) << ": " << c.name);
-            std::vector<PrimitiveVertex> out(1);
-            skinVerticesWith(kernel, std::span(&c.vertex, 1), palette, out);
-            expectNear(out[0].position, c.position, 1e-5f);
-            expectNear(out[0].normal, c.normal, 1e-5f);
-            EXPECT_EQ(out[0].uv, c.vertex.uv);
-            EXPECT_EQ(out[0].color, (Color{1.0f, 1.0f, 1.0f, 1.0f}));
-        }
-        // All cases in one mesh, shifted by 0 to 3 leading vertices, so that every case is
-        // skinned in every position of the wide kernels' vertex groups and in their tails;
-        // the leading vertices have their own uv so a case given a neighbour's data shows.
         for (std::size_t shift = 0; shift < 4; ++shift) {
             std::vector<SkinnedVertex> mesh(shift, vertexAt({5, 5, 5}, {1, 0, 0}, {2, 0, 0, 0}, {1, 0, 0, 0}));
             for (SkinnedVertex& v : mesh) {
@@ -96,20 +79,14 @@ TEST(CpuSkinning, FollowsTheInfluenceRules) {
             }
             std::vector<PrimitiveVertex> out(mesh.size());
             skinVerticesWith(kernel, mesh, palette, out);
-            for (std::size_t i = 0; i < shift; ++i) {
-                SCOPED_TRACE(::testing::Message() << "kernel " << static_cast<int>(kernel) << ", leading vertex " << i);
-                expectNear(out[i].position, {10, 10, 10}, 1e-5f);
-                EXPECT_EQ(out[i].uv, mesh[i].uv);
-            }
-            for (std::size_t k = 0; k < std::size(cases); ++k) {
-                const auto& c = cases[k];
+            for (std::size_t i = 0; i < mesh.size(); ++i) {
+                const bool leading = i < shift;
                 SCOPED_TRACE(::testing::Message() << "kernel " << static_cast<int>(kernel) << ", shift " << shift
-                                                  << ": " << c.name);
-                const PrimitiveVertex& o = out[shift + k];
-                expectNear(o.position, c.position, 1e-5f);
-                expectNear(o.normal, c.normal, 1e-5f);
-                EXPECT_EQ(o.uv, c.vertex.uv);
-                EXPECT_EQ(o.color, (Color{1.0f, 1.0f, 1.0f, 1.0f}));
+                                                  << ": " << (leading ? "leading vertex" : cases[i - shift].name));
+                expectNear(out[i].position, leading ? Vec3{10, 10, 10} : cases[i - shift].position, 1e-5f);
+                expectNear(out[i].normal, leading ? Vec3{1, 0, 0} : cases[i - shift].normal, 1e-5f);
+                EXPECT_EQ(out[i].uv, mesh[i].uv);
+                EXPECT_EQ(out[i].color, kWhite);
             }
         }
     }
@@ -162,72 +139,51 @@ std::vector<Matrix4> randomAffinePalette(std::mt19937& random, std::size_t size)
 }
 
 // A character-like load: random rotations, scales and translations, one to four
-// influences with positive weights, some unused slots naming joints past the palette.
-// Vertex counts around the kernels' groups of two and four, their 64-vertex chunks and
-// the tails after them.
+// influences with positive weights, some unused slots naming joints past the palette; and
+// the same with no palette, where nothing counts (every vertex keeps its source) and
+// nothing is read. Vertex counts around the kernels' groups of two and four, their
+// 64-vertex chunks and the tails after them.
 TEST_P(BlendingKernel, MatchesTheDefinition) {
     std::mt19937 random(5);
     std::uniform_real_distribution<f32> unit(-1.0f, 1.0f);
-    const std::vector<Matrix4> palette = randomAffinePalette(random, 40);
-    ASSERT_TRUE(isBlendablePalette(palette));
-    for (const std::size_t count : {1u, 2u, 3u, 4u, 5u, 7u, 63u, 64u, 65u, 68u, 131u, 1001u}) {
-        std::vector<SkinnedVertex> vertices(count);
-        for (SkinnedVertex& v : vertices) {
-            v = vertexAt({unit(random), 1 + unit(random), unit(random)}, {unit(random), unit(random), unit(random)},
-                         {}, {});
-            v.uv = {unit(random), unit(random)};
-            const int used = 1 + static_cast<int>(random() % 4);
-            for (int k = 0; k < 4; ++k) {
-                v.joints[k] = static_cast<u16>(random() % 44);  // 40..43 are past the palette
-                v.weights[k] = k < used ? 0.1f + std::abs(unit(random)) : 0.0f;
+    const std::vector<Matrix4> full = randomAffinePalette(random, 40);
+    ASSERT_TRUE(isBlendablePalette(full));
+    for (const std::span<const Matrix4> palette : {std::span(full), std::span(full).first(0)}) {
+        for (const std::size_t count : {1u, 2u, 3u, 4u, 5u, 7u, 63u, 64u, 65u, 68u, 131u, 1001u}) {
+            std::vector<SkinnedVertex> vertices(count);
+            for (SkinnedVertex& v : vertices) {
+                v = vertexAt({unit(random), 1 + unit(random), unit(random)},
+                             {unit(random), unit(random), unit(random)}, {}, {});
+                v.uv = {unit(random), unit(random)};
+                const int used = 1 + static_cast<int>(random() % 4);
+                for (int k = 0; k < 4; ++k) {
+                    v.joints[k] = static_cast<u16>(random() % 44);  // 40..43 are past the palette
+                    v.weights[k] = k < used ? 0.1f + std::abs(unit(random)) : 0.0f;
+                }
             }
+            std::vector<PrimitiveVertex> expected(count);
+            skinVerticesWith(SkinningKernel::scalar, vertices, palette, expected);
+            SCOPED_TRACE(::testing::Message() << count << " vertices, palette of " << palette.size());
+            // One vertex past the output is watched: the kernels must not write beyond it.
+            std::vector<PrimitiveVertex> out(count + 1);
+            out[count].uv = {-7.0f, -7.0f};
+            skinVerticesWith(GetParam(), vertices, palette, std::span(out).first(count));
+            for (std::size_t i = 0; i < count; ++i) {
+                expectNear(out[i].position, expected[i].position, 2e-5f);
+                expectNear(out[i].normal, expected[i].normal, 2e-5f);
+                ASSERT_EQ(out[i].uv, expected[i].uv) << "vertex " << i;
+                ASSERT_EQ(out[i].color, expected[i].color) << "vertex " << i;
+            }
+            EXPECT_EQ(out[count].uv, (std::array<f32, 2>{-7.0f, -7.0f}));
         }
-        std::vector<PrimitiveVertex> expected(count);
-        skinVerticesWith(SkinningKernel::scalar, vertices, palette, expected);
-        SCOPED_TRACE(::testing::Message() << count << " vertices");
-        // One vertex past the output is watched: the kernels must not write beyond it.
-        std::vector<PrimitiveVertex> out(count + 1);
-        out[count].uv = {-7.0f, -7.0f};
-        skinVerticesWith(GetParam(), vertices, palette, std::span(out).first(count));
-        for (std::size_t i = 0; i < count; ++i) {
-            expectNear(out[i].position, expected[i].position, 2e-5f);
-            expectNear(out[i].normal, expected[i].normal, 2e-5f);
-            ASSERT_EQ(out[i].uv, expected[i].uv) << "vertex " << i;
-            ASSERT_EQ(out[i].color, expected[i].color) << "vertex " << i;
-        }
-        EXPECT_EQ(out[count].uv, (std::array<f32, 2>{-7.0f, -7.0f}));
     }
 }
 
-// No palette: nothing counts, every vertex keeps its source, and nothing is read.
-TEST_P(BlendingKernel, EmptyPaletteKeepsEveryVertex) {
-    std::vector<SkinnedVertex> vertices;
-    for (u16 i = 0; i < 9; ++i) {
-        vertices.push_back(vertexAt({f32(i), 1, 2}, {0, 0, 1}, {i, 0, 0, 0}, {1, 0, 0, 0}));
-    }
-    std::vector<PrimitiveVertex> out(vertices.size());
-    skinVerticesWith(GetParam(), vertices, {}, out);
-    for (std::size_t i = 0; i < vertices.size(); ++i) {
-        SCOPED_TRACE(::testing::Message() << "vertex " << i);
-        expectNear(out[i].position, vertices[i].position, 0.0f);
-        expectNear(out[i].normal, vertices[i].normal, 0.0f);
-    }
-}
-
+constexpr const char* kKernelNames[] = {"scalar", "sse2", "avx2", "avx512"};
 INSTANTIATE_TEST_SUITE_P(CpuSkinning, BlendingKernel,
                          ::testing::Values(SkinningKernel::sse2, SkinningKernel::avx2, SkinningKernel::avx512),
-                         [](const ::testing::TestParamInfo<SkinningKernel>& info) {
-                             switch (info.param) {
-                                 case SkinningKernel::sse2:
-                                     return "sse2";
-                                 case SkinningKernel::avx2:
-                                     return "avx2";
-                                 case SkinningKernel::avx512:
-                                     return "avx512";
-                                 case SkinningKernel::scalar:
-                                     break;
-                             }
-                             return "scalar";
+                         [](const ::testing::TestParamInfo<SkinningKernel>& info) -> std::string {
+                             return kKernelNames[static_cast<int>(info.param)];
                          });
 
 TEST(CpuSkinning, PaletteMustBeFiniteAndAffineToBlend) {

@@ -29,49 +29,32 @@ using namespace testing;
 
 constexpr const char* kMissingSwapChain2 =
     "IDXGISwapChain1::QueryInterface(IDXGISwapChain2) failed with HRESULT 0x80004002";
-constexpr Color kWhite{1.0f, 1.0f, 1.0f, 1.0f};
-constexpr Color kRed{1.0f, 0.0f, 0.0f, 1.0f};
-constexpr Camera kCharacterCamera{{1.3f, 1.5f, -3.0f}, {0.0f, 0.95f, 0.0f}, {0.0f, 1.0f, 0.0f}, 0.75f, 0.05f, 100.0f};
-constexpr Camera kFrontCamera{{0.0f, 0.0f, -5.0f}, {0.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, 0.9f, 0.05f, 250.0f};
 
 // ---- Feature-level decisions ----
 
-TEST(D3d11FeatureLevels, NamedByTheirNumbers) {
-    const struct {
-        u32 level;
-        const char16_t* text;
-    } cases[] = {{0x9300, u"9_3"},  {0xA000, u"10_0"}, {0xA100, u"10_1"},       {0xB000, u"11_0"},
-                 {0xB100, u"11_1"}, {0xC000, u"unsupported"}, {0x9100, u"unsupported"}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.level);
-        EXPECT_EQ(d3d11::featureLevelText(c.level), c.text);
-    }
-}
-
 // A device that reports 4x for both formats at every level: what each level makes of it.
-TEST(D3d11FeatureLevels, DecideSamplesRasterizerTexturesAndViewPerLevel) {
+TEST(D3d11FeatureLevels, DecideNameSamplesRasterizerTexturesAndViewPerLevel) {
     const d3d11::SampleQualityProbe fourAndTwo[] = {{4, 3, 2}, {2, 1, 1}};
     constexpr UINT kSrgbTarget = D3D11_FORMAT_SUPPORT_TEXTURE2D | D3D11_FORMAT_SUPPORT_RENDER_TARGET;
     constexpr UINT kSrgbTextureOnly = D3D11_FORMAT_SUPPORT_TEXTURE2D;
     const struct {
-        const char* name;
-        u32 level;
-        u32 samples;
-        u32 quality;
-        bool multisampleEnable;
-        bool gpuSkinning;
+        const char16_t* name;
+        u32 level, samples, quality;
+        bool multisampleEnable, gpuSkinning;
         u32 maxTexture;
         DXGI_FORMAT viewWithoutSrgbTarget;
     } cases[] = {
-        {"9_1", D3D_FEATURE_LEVEL_9_1, 1, 0, false, false, 2048, DXGI_FORMAT_R8G8B8A8_UNORM},
-        {"9_3", D3D_FEATURE_LEVEL_9_3, 1, 0, false, false, 4096, DXGI_FORMAT_R8G8B8A8_UNORM},
-        {"10_0", D3D_FEATURE_LEVEL_10_0, 4, 1, true, true, 8192, DXGI_FORMAT_R8G8B8A8_UNORM_SRGB},
-        {"10_1", D3D_FEATURE_LEVEL_10_1, 4, 1, false, true, 8192, DXGI_FORMAT_R8G8B8A8_UNORM_SRGB},
-        {"11_0", D3D_FEATURE_LEVEL_11_0, 4, 1, false, true, 16384, DXGI_FORMAT_R8G8B8A8_UNORM_SRGB},
-        {"11_1", D3D_FEATURE_LEVEL_11_1, 4, 1, false, true, 16384, DXGI_FORMAT_R8G8B8A8_UNORM_SRGB},
+        {u"unsupported", D3D_FEATURE_LEVEL_9_1, 1, 0, false, false, 2048, DXGI_FORMAT_R8G8B8A8_UNORM},
+        {u"9_3", D3D_FEATURE_LEVEL_9_3, 1, 0, false, false, 4096, DXGI_FORMAT_R8G8B8A8_UNORM},
+        {u"10_0", D3D_FEATURE_LEVEL_10_0, 4, 1, true, true, 8192, DXGI_FORMAT_R8G8B8A8_UNORM_SRGB},
+        {u"10_1", D3D_FEATURE_LEVEL_10_1, 4, 1, false, true, 8192, DXGI_FORMAT_R8G8B8A8_UNORM_SRGB},
+        {u"11_0", D3D_FEATURE_LEVEL_11_0, 4, 1, false, true, 16384, DXGI_FORMAT_R8G8B8A8_UNORM_SRGB},
+        {u"11_1", D3D_FEATURE_LEVEL_11_1, 4, 1, false, true, 16384, DXGI_FORMAT_R8G8B8A8_UNORM_SRGB},
+        {u"unsupported", 0xC000, 4, 1, false, true, 16384, DXGI_FORMAT_R8G8B8A8_UNORM_SRGB},  // 12_0
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.level);
+        EXPECT_EQ(d3d11::featureLevelText(c.level), c.name);
         const d3d11::SampleMode mode = d3d11::chooseSampleMode(c.level, fourAndTwo);
         EXPECT_EQ(mode.count, c.samples);
         EXPECT_EQ(mode.quality, c.quality);
@@ -92,8 +75,7 @@ TEST(D3d11FeatureLevels, SampleModeTakesTheFirstCountBothFormatsHave) {
     const struct {
         const char* name;
         std::vector<Probe> probes;
-        u32 samples;
-        u32 quality;
+        u32 samples, quality;
     } cases[] = {
         {"4x with one quality level each", {{4, 1, 1}, {2, 1, 1}}, 4, 0},
         {"quality from the smaller count (depth)", {{4, 8, 3}, {2, 1, 1}}, 4, 2},
@@ -125,12 +107,6 @@ TEST(D3d11Shaders, CompileErrorsCarryTheCompilersTextWithoutItsLineBreak) {
         EXPECT_NE(message.back(), '\r') << message;
         EXPECT_NE(message.back(), '\0') << message;
     }
-}
-
-TEST(D3d11Shaders, PrimitiveProgramCompiles) {
-    const auto code = d3d11::CompileShader(kPrimitiveVertexHlsl, kPrimitiveVertexProfile);
-    ASSERT_NE(code, nullptr);
-    EXPECT_GT(code->GetBufferSize(), 0u);
 }
 
 // ---- Devices ----
@@ -181,28 +157,8 @@ protected:
         EXPECT_EQ(std::filesystem::file_size(path), 54 + ((sizePixels_ * 3 + 3) & ~3u) * sizePixels_) << name;
         return readScreenshot(path);
     }
-
-    // The character mid-walk (or in its bind pose for a negative time), presented.
-    Capture drawCharacter(const std::string& name, f64 timeSeconds) {
-        const content::Model character = testCharacter();
-        const ModelHandle handle = device_->UploadModel(character, ".");
-        const std::vector<Matrix4> pose =
-            timeSeconds < 0 ? bindPose(character) : clipPose(character, "walk", timeSeconds);
-        device_->BeginFrame(kCharacterCamera, 0.0f);
-        device_->DrawModel(handle, character, pose, identityMatrix(), kWhite, {}, kNoTexture, false);
-        return presentAndCapture(name);
-    }
-
-    // An unlit red triangle over the clear colour whose long edge crosses the frame at a slant.
-    Capture drawRedTriangle(const std::string& name) {
-        const Vec3 normal{0.0f, 0.0f, -1.0f};
-        const std::vector<PrimitiveVertex> vertices = {{{-4.0f, -4.0f, 0.0f}, normal, {}, kRed},
-                                                       {{4.0f, -4.0f, 0.0f}, normal, {}, kRed},
-                                                       {{-4.0f, 3.0f, 0.0f}, normal, {}, kRed}};
-        const std::vector<u32> indices = {0, 1, 2};
-        device_->BeginFrame(kFrontCamera, 0.0f);
-        device_->DrawPrimitives(vertices, indices, kWhiteTexture, true, true, identityMatrix(), kWhite, false);
-        return presentAndCapture(name);
+    Present presenting(const std::string& name) {
+        return [this, name] { return presentAndCapture(name); };
     }
 
     std::filesystem::path outputDirectory() {
@@ -228,7 +184,6 @@ TEST_F(D3d11DeviceTest, PresentsPlaceholderFramesWithPacingAndResolves) {
     EXPECT_EQ(stats.frameLatencyWaits, 3u);
     const u32 samples = device_->report().info.msaaSampleCount;
     EXPECT_EQ(stats.antiAliasingResolves, samples > 1 ? 3u : 0u);
-    EXPECT_TRUE(device_->report().info.flipModelEnabled);
     EXPECT_TRUE(device_->driverText() == u"hardware" || device_->driverText() == u"warp");
     EXPECT_EQ(device_->shaderProfileText(), device_->report().info.gpuSkinningEnabled
                                                 ? u"model vs_4_0 GPU skinning + primitive/ps_4_0_level_9_3"
@@ -246,72 +201,31 @@ TEST_F(D3d11DeviceTest, ResizeKeepsDrawing) {
     EXPECT_EQ(device_->Statistics().presentedFrames, 1u);
 }
 
-TEST_F(D3d11DeviceTest, DrawsTheSkinnedCharacterOnItsPath) {
-    const content::Model character = testCharacter();
-    const ModelHandle handle = device_->UploadModel(character, ".");
-    const std::vector<Matrix4> pose = clipPose(character, "walk", 0.3);
-    const bool gpu = device_->report().info.gpuSkinningEnabled;
-    EXPECT_EQ(device_->modelRecord(handle)->meshes[0].gpuSkinned, gpu);
-    device_->BeginFrame(kCharacterCamera, 0.0f);
-    device_->DrawModel(handle, character, pose, identityMatrix(), {1, 1, 1, 1}, {}, kNoTexture, false);
-    device_->DrawModel(handle, character, pose, identityMatrix(), {1, 1, 1, 1}, {}, kWhiteTexture, true);
-    device_->Present(0);
-    const RenderStatistics& stats = device_->Statistics();
-    EXPECT_EQ(stats.drawCalls, 4u);
-    EXPECT_EQ(stats.triangles, 240u);
-    EXPECT_EQ(stats.skinnedVertices, 480u);
-    EXPECT_EQ(stats.gpuSkinnedVertices, gpu ? 480u : 0u);
-    EXPECT_EQ(stats.cpuSkinnedVertices, gpu ? 0u : 480u);
-    EXPECT_EQ(stats.skinPaletteUploads, gpu ? 4u : 0u);
-    EXPECT_EQ(stats.presentedFrames, 1u);
-}
-
-// The test character skinned by the model vertex program and on the CPU draws the same.
 TEST_F(D3d11DeviceTest, GpuAndCpuSkinningDrawTheSameCharacter) {
-    std::vector<Capture> images;
-    for (const SkinningFrame& frame : kSkinningFrames) {
-        SCOPED_TRACE(frame.name);
-        reopen({.gpuSkinning = frame.gpuSkinning}, kSkinningFrameSize);
-        ASSERT_EQ(device_->report().info.gpuSkinningEnabled, frame.gpuSkinning);
-        images.push_back(drawCharacter(frame.name, frame.timeSeconds));
-        const RenderStatistics& stats = device_->Statistics();
-        EXPECT_EQ(stats.gpuSkinnedVertices, frame.gpuSkinning ? 240u : 0u);
-        EXPECT_EQ(stats.cpuSkinnedVertices, frame.gpuSkinning ? 0u : 240u);
-        EXPECT_EQ(stats.skinPaletteUploads, frame.gpuSkinning ? 2u : 0u);
-    }
-    expectSkinningPathsAgree(images, kClearColor);
+    expectSkinningPathsAgree(
+        [&](bool gpuSkinning) -> RenderDevice& {
+            reopen({.gpuSkinning = gpuSkinning}, kSkinningFrameSize);
+            return *device_;
+        },
+        [&](const std::string& name) { return presentAndCapture(name); });
 }
 
-// Over an opaque grey quad, half-transparent red mixes on the left and adds on the right.
-TEST_F(D3d11DeviceTest, AdditiveAddsWhereAlphaMixes) {
-    const Color base{0.2f, 0.2f, 0.2f, 1.0f};
-    const Color overlay{0.5f, 0.0f, 0.0f, 0.5f};
+TEST_F(D3d11DeviceTest, BlendingWritesNoDepth) {
     reopen({}, 128);
-    device_->BeginFrame(kFrontCamera, 0.0f);
-    drawQuad(*device_, -2.0f, -2.0f, 2.0f, 2.0f, 1.0f, base, true);
-    drawQuad(*device_, -1.0f, -1.0f, 0.0f, 1.0f, 0.5f, overlay, true, false);
-    drawQuad(*device_, 0.0f, -1.0f, 1.0f, 1.0f, 0.5f, overlay, true, true);
-    const Capture image = presentAndCapture("blending");
-    expectPixel(pixelAt(*device_, image, {-0.5f, 0.0f, 0.5f}), {0.35f, 0.1f, 0.1f, 1.0f});
-    expectPixel(pixelAt(*device_, image, {0.5f, 0.0f, 0.5f}), {0.45f, 0.2f, 0.2f, 1.0f});
-    expectPixel(pixelAt(*device_, image, {1.5f, 1.5f, 1.0f}), base);
+    expectBlendingWithoutDepthWrites(*device_, presenting("blending"));
 }
 
-// Direct3D resolves the stored sRGB-encoded samples as UNORM: edge pixels lie k quarters of
-// the way from the clear colour to red in stored values.
 TEST_F(D3d11DeviceTest, ResolvesMultisampledEdgesInEncodedValues) {
     reopen({}, 128);
     const u32 samples = device_->report().info.msaaSampleCount;
     ASSERT_GT(samples, 1u);
-    const Capture image = drawRedTriangle("edge");
-    const ResolvedEdge edge = resolvedEdge(image, encoded(kClearColor), encoded(kRed), samples);
-    EXPECT_EQ(edge.misfits, 0u);
-    EXPECT_GT(edge.edgePixels, 64u);
+    expectResolvedRedEdge(*device_, presenting("edge"), samples);
 }
 
 // Devices created from a one-entry creation list, as machines of those levels give them:
-// the level's sample count, skinning path and texture limit, a presented frame with its
-// screenshot, and the texture limit's message for a PNG one pixel too wide.
+// the level's sample count, skinning path and texture limit, presented frames with their
+// screenshots (the triangle's edge resolved where there are samples, the character on the
+// level's path), and the texture limit's message for a PNG one pixel too wide.
 TEST_F(D3d11DeviceTest, LowerFeatureLevelsPresentWithTheirLimits) {
     static constexpr D3D_FEATURE_LEVEL kLevel10_0[] = {D3D_FEATURE_LEVEL_10_0};
     static constexpr D3D_FEATURE_LEVEL kLevel9_3[] = {D3D_FEATURE_LEVEL_9_3};
@@ -333,19 +247,9 @@ TEST_F(D3d11DeviceTest, LowerFeatureLevelsPresentWithTheirLimits) {
         EXPECT_EQ(device_->report().info.msaaSampleCount, c.samples);
         EXPECT_EQ(device_->report().info.gpuSkinningEnabled, c.gpuSkinning);
 
-        const Capture triangle = drawRedTriangle("triangle-" + level);
-        // The clear colour in a corner is encoded: the back buffer is drawn through its sRGB view.
-        const Pixel corner = triangle.at(63, 0);
-        const Pixel clear = encoded(kClearColor);
-        EXPECT_NEAR(corner.r, clear.r, 2);
-        EXPECT_NEAR(corner.g, clear.g, 2);
-        EXPECT_NEAR(corner.b, clear.b, 2);
-        const ResolvedEdge edge = resolvedEdge(triangle, clear, encoded(kRed), c.samples);
-        EXPECT_EQ(edge.misfits, 0u);
-        EXPECT_EQ(edge.edgePixels > 0, c.samples > 1);
-
-        const Capture character = drawCharacter("character-" + level, 0.3);
-        EXPECT_GT(coveredPixels(character, kClearColor), 64u);
+        expectResolvedRedEdge(*device_, presenting("triangle-" + level), c.samples);
+        drawCharacter(*device_, 0.3);
+        EXPECT_GT(coveredPixels(presentAndCapture("character-" + level), kClearColor), 64u);
         const RenderStatistics& stats = device_->Statistics();
         EXPECT_EQ(stats.presentedFrames, 2u);
         EXPECT_EQ(stats.antiAliasingResolves, c.samples > 1 ? 2u : 0u);
@@ -364,17 +268,9 @@ TEST_F(D3d11DeviceTest, LowerFeatureLevelsPresentWithTheirLimits) {
     }
 }
 
-// The placeholder frame at a fixed time (pulse 1), written where the cross-backend parity
-// check reads it: KESTRUNE_PARITY_SCREENSHOT, else this build's test output.
 TEST_F(D3d11DeviceTest, WritesThePlaceholderParityFrame) {
-    constexpr u32 kParitySize = 256;
     reopen({}, kParitySize);
-    const char* requested = std::getenv("KESTRUNE_PARITY_SCREENSHOT");
-    const std::filesystem::path path =
-        requested != nullptr ? std::filesystem::path(requested) : outputDirectory() / "placeholder-d3d11.bmp";
-    device_->RequestScreenshot(path);
-    device_->DrawPlaceholderFrame(0.25, 0);
-    const Capture image = readScreenshot(path);
+    const Capture image = writeParityFrame(*device_, outputDirectory() / "placeholder-d3d11.bmp");
     ASSERT_EQ(image.width, kParitySize);
     ASSERT_EQ(image.height, kParitySize);
     EXPECT_GT(coveredPixels(image, kClearColor), kParitySize * kParitySize / 100);  // the triangle: some 2 %

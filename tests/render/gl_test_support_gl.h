@@ -1,13 +1,10 @@
 #pragma once
-// What the OpenGL suites share: a window and device on SDL's offscreen driver (EGL + Mesa),
-// where world points land on screen, and colours by the shading rules.
+// What the OpenGL suites share: a window and device on SDL's offscreen driver (EGL + Mesa)
+// whose frames are read back from the resolved back buffer after they are presented.
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cmath>
 #include <memory>
-#include <vector>
 
 #include "render/capture_support.h"
 #include "render/gl/backend_gl.h"
@@ -17,16 +14,6 @@
 namespace kestrune::render::testing {
 
 inline constexpr u32 kSize = 128;
-inline constexpr Color kWhite{1.0f, 1.0f, 1.0f, 1.0f};
-
-// A lit opaque surface of this colour and normal: ambient plus the sun (which lies towards
-// (-0.38, 0.82, -0.42)) by N.L.
-inline Color lit(const Color& c, const Vec3& normal) {
-    const f32 sunLength = std::sqrt(0.38f * 0.38f + 0.82f * 0.82f + 0.42f * 0.42f);
-    const f32 diffuse = std::max(0.0f, (-0.38f * normal[0] + 0.82f * normal[1] - 0.42f * normal[2]) / sunLength);
-    const f32 light = kLitAmbient + kLitDirectional * diffuse;
-    return {c[0] * light, c[1] * light, c[2] * light, 1.0f};
-}
 
 inline Color over(const Color& source, const Color& target) {
     const f32 a = source[3];
@@ -70,12 +57,12 @@ protected:
         backend_->readBackBuffer(image);
         return image;
     }
+    Capture presentAndCapture() {
+        device_->Present(0);
+        return capture();
+    }
     // The read-back pixel where a world point lands (x right, y down).
     Pixel pixelAt(const Capture& image, const Vec3& world) const { return testing::pixelAt(*device_, image, world); }
-    void frontCamera(f32 distance = 5.0f) {
-        device_->BeginFrame({{0.0f, 0.0f, -distance}, {0.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, 0.9f, 0.05f, 250.0f},
-                            0.0f);
-    }
 
     SDL_Window* window_ = nullptr;
     gl::GlBackend* backend_ = nullptr;

@@ -54,18 +54,15 @@ TEST(PrimitiveShapes, GroundGridLineCounts) {
         EXPECT_EQ(batch.vertices.size(), c.quads * 4);
         EXPECT_EQ(batch.indices.size(), c.quads * 6);
     }
-}
-
-TEST(PrimitiveShapes, GridLinesAreThinQuadsAcrossTheWholeExtent) {
+    // Lines are thin quads across the whole extent: the first at x = -1 from z = -1 to z = +1,
+    // offset by 0.012 across it, the second along x at z = -1.
     PrimitiveBatch batch;
     buildGroundGrid(batch, {0.0f, 0.25f, 0.0f}, 1.0f);
     ASSERT_EQ(batch.vertices.size(), 24u);
-    // First line: x = -1 from z = -1 to z = +1, offset by 0.012 across it.
     expectNear(batch.vertices[0].position, {-1.012f, 0.25f, -1.0f});
     expectNear(batch.vertices[1].position, {-1.012f, 0.25f, 1.0f});
     expectNear(batch.vertices[2].position, {-0.988f, 0.25f, 1.0f});
     expectNear(batch.vertices[3].position, {-0.988f, 0.25f, -1.0f});
-    // Second line runs along x at z = -1.
     expectNear(batch.vertices[4].position, {-1.0f, 0.25f, -0.988f});
     expectNear(batch.vertices[5].position, {1.0f, 0.25f, -0.988f});
     EXPECT_EQ(batch.vertices[7].color, kGridLineColor);
@@ -75,8 +72,7 @@ TEST(PrimitiveShapes, RingSegmentLimits) {
     const struct {
         const char* name;
         u32 segments;
-        f32 radius;
-        f32 width;
+        f32 radius, width;
         bool drawn;
     } cases[] = {
         {"two segments", 2, 1.0f, 0.1f, false},   {"three segments", 3, 1.0f, 0.1f, true},
@@ -144,8 +140,7 @@ TEST(PrimitiveShapes, StatusBarFillColourAndWidth) {
     const CameraBasis basis = cameraFacingBasis(kFrontCamera);
     const struct {
         const char* name;
-        f32 fraction;
-        f32 width;
+        f32 fraction, width;
         Color color;
     } cases[] = {
         {"at the threshold is low", 0.35f, 0.35f * 1.08f, kStatusLowColor},

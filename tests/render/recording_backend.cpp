@@ -142,27 +142,14 @@ bool RecordingBackend::resolve() {
 }
 
 void RecordingBackend::readBackBuffer(ReadbackConsumer& consumer) {
-    // Pixel (x, y) is red x, green y, blue 7, alpha 255, with 8 bytes of pitch padding per row.
-    const std::size_t pitch = std::size_t{readbackWidth} * 4 + 8;
-    std::vector<std::byte> pixels(pitch * readbackHeight, std::byte{0xEE});
-    for (u32 y = 0; y < readbackHeight; ++y) {
-        for (u32 x = 0; x < readbackWidth; ++x) {
-            std::byte* p = pixels.data() + pitch * y + 4 * std::size_t{x};
-            p[0] = static_cast<std::byte>(x);
-            p[1] = static_cast<std::byte>(y);
-            p[2] = std::byte{7};
-            p[3] = std::byte{255};
-        }
-    }
+    const std::size_t pitch = std::size_t{readbackWidth} * 4 + 8;  // rows padded, as a mapped texture's are
+    const std::vector<std::byte> pixels(pitch * readbackHeight, std::byte{0xEE});
     consumer.consume({readbackWidth, readbackHeight, pitch, pixels});
 }
 
 u32 RecordingBackend::present(u8 syncInterval) {
     ++presents;
     syncIntervals.push_back(syncInterval);
-    if (onPresent) {
-        onPresent();
-    }
     return presentStatus;
 }
 

@@ -4,7 +4,6 @@
 // Failures and wait results are scripted per test.
 
 #include <deque>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -45,7 +44,6 @@ public:
     u32 presentStatus = 0;
     u32 readbackWidth = 1;
     u32 readbackHeight = 1;
-    std::function<void()> onPresent;
 
     // ---- Record ----
     std::vector<bool> deviceAttemptsWarp;

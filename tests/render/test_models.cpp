@@ -7,6 +7,7 @@
 #include "content/animation.h"
 #include "content/kmdl_reader.h"
 #include "content/kmdl_writer.h"
+#include "render/camera_math.h"
 #include "render/test_support.h"
 
 namespace kestrune::render::testing {
@@ -47,36 +48,26 @@ Binding blend(u16 a, f32 weightA, u16 b) { return {{a, b, 0, 0}, {weightA, 1.0f 
 // faces seen from outside; corners at the low y follow `bottom`, those at the high y `top`.
 void appendBox(Mesh& mesh, const Vec3& low, const Vec3& high, const Binding& bottom, const Binding& top) {
     for (std::size_t axis = 0; axis < 3; ++axis) {
-        for (const int side : {0, 1}) {
+        for (const f32 side : {-1.0f, 1.0f}) {
             const std::size_t u = (axis + 1) % 3;
             const std::size_t v = (axis + 2) % 3;
             Vec3 normal{};
-            normal[axis] = side == 1 ? 1.0f : -1.0f;
+            normal[axis] = side;
             std::array<Vec3, 4> corners{};
-            const std::array<std::array<int, 2>, 4> cycle{{{0, 0}, {1, 0}, {1, 1}, {0, 1}}};
             for (std::size_t c = 0; c < 4; ++c) {
-                corners[c][axis] = side == 1 ? high[axis] : low[axis];
-                corners[c][u] = cycle[c][0] == 1 ? high[u] : low[u];
-                corners[c][v] = cycle[c][1] == 1 ? high[v] : low[v];
+                corners[c][axis] = side > 0 ? high[axis] : low[axis];
+                corners[c][u] = c == 1 || c == 2 ? high[u] : low[u];
+                corners[c][v] = c >= 2 ? high[v] : low[v];
             }
             // Seen from outside in a left-handed frame, counter-clockwise means the usual
             // cross product of the first two edges points into the box.
-            const Vec3 e1{corners[1][0] - corners[0][0], corners[1][1] - corners[0][1], corners[1][2] - corners[0][2]};
-            const Vec3 e2{corners[2][0] - corners[0][0], corners[2][1] - corners[0][1], corners[2][2] - corners[0][2]};
-            const Vec3 cross{e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0]};
-            if (cross[0] * normal[0] + cross[1] * normal[1] + cross[2] * normal[2] > 0.0f) {
+            if (dot(cross(subtract(corners[1], corners[0]), subtract(corners[2], corners[0])), normal) > 0.0f) {
                 std::swap(corners[1], corners[3]);
             }
             const u32 first = static_cast<u32>(mesh.vertices.size());
             for (const Vec3& corner : corners) {
-                Vertex vertex;
-                vertex.position = corner;
-                vertex.normal = normal;
-                vertex.uv = {corner[0], corner[1]};
                 const Binding& binding = corner[1] == high[1] ? top : bottom;
-                vertex.joints = binding.joints;
-                vertex.weights = binding.weights;
-                mesh.vertices.push_back(vertex);
+                mesh.vertices.push_back({corner, normal, {corner[0], corner[1]}, binding.joints, binding.weights});
             }
             for (const u32 index : {0u, 1u, 2u, 0u, 2u, 3u}) {
                 mesh.indices.push_back(first + index);
@@ -91,13 +82,7 @@ Model decoded(const Model& model) { return content::parseModel(content::writeMod
 
 content::Material material(const std::string& name, const Color& color, u32 alphaMode, bool doubleSided,
                            const std::string& texture) {
-    content::Material m;
-    m.name = name;
-    m.baseColor = color;
-    m.alphaMode = alphaMode;
-    m.doubleSided = doubleSided;
-    m.texture = texture;
-    return m;
+    return {name, texture, color, alphaMode, doubleSided};
 }
 
 Mesh quadMesh(const std::string& name, f32 x0, f32 y0, f32 x1, f32 y1, f32 depth, i32 materialIndex) {
@@ -106,12 +91,8 @@ Mesh quadMesh(const std::string& name, f32 x0, f32 y0, f32 x1, f32 y1, f32 depth
     mesh.material = materialIndex;
     const std::array<std::array<f32, 2>, 4> corners{{{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}}};
     for (const auto& corner : corners) {
-        Vertex vertex;
-        vertex.position = {corner[0], corner[1], depth};
-        vertex.normal = {0.0f, 0.0f, -1.0f};
-        vertex.uv = {corner[0] == x0 ? 0.0f : 1.0f, corner[1] == y0 ? 1.0f : 0.0f};
-        vertex.weights = {1.0f, 0.0f, 0.0f, 0.0f};
-        mesh.vertices.push_back(vertex);
+        mesh.vertices.push_back({{corner[0], corner[1], depth}, {0.0f, 0.0f, -1.0f},
+                                 {corner[0] == x0 ? 0.0f : 1.0f, corner[1] == y0 ? 1.0f : 0.0f}, {}, {1.0f, 0, 0, 0}});
     }
     mesh.indices = {0, 1, 2, 0, 2, 3};
     return mesh;
@@ -153,8 +134,7 @@ Model testCharacter() {
     const struct {
         const char* name;
         i32 parent;
-        Vec3 local;
-        Vec3 global;
+        Vec3 local, global;
     } joints[] = {
         {"hips", 0, {0.0f, 0.95f, 0.0f}, {0.0f, 0.95f, 0.0f}},
         {"spine", 1, {0.0f, 0.25f, 0.0f}, {0.0f, 1.2f, 0.0f}},
@@ -184,21 +164,13 @@ Model testCharacter() {
     model.nodes.back().skin = 0;
     model.skins.push_back(skin);
 
-    Mesh cloth;
-    cloth.name = "cloth";
-    cloth.node = bodyNode;
-    cloth.skin = 0;
-    cloth.material = 0;
+    Mesh cloth{"cloth", bodyNode, 0, 0, {}, {}};
     appendBox(cloth, {-0.2f, 0.9f, -0.11f}, {0.2f, 1.6f, 0.11f}, blend(kHips, 0.7f, kSpine), rigid(kSpine));
     appendBox(cloth, {0.03f, 0.5f, -0.07f}, {0.17f, 0.95f, 0.07f}, rigid(kThighL), rigid(kThighL));
     appendBox(cloth, {0.04f, 0.02f, -0.06f}, {0.16f, 0.5f, 0.06f}, rigid(kShinL), blend(kShinL, 0.5f, kThighL));
     appendBox(cloth, {-0.17f, 0.5f, -0.07f}, {-0.03f, 0.95f, 0.07f}, rigid(kThighR), rigid(kThighR));
     appendBox(cloth, {-0.16f, 0.02f, -0.06f}, {-0.04f, 0.5f, 0.06f}, rigid(kShinR), blend(kShinR, 0.5f, kThighR));
-    Mesh bare;
-    bare.name = "skin";
-    bare.node = bodyNode;
-    bare.skin = 0;
-    bare.material = 1;
+    Mesh bare{"skin", bodyNode, 0, 1, {}, {}};
     appendBox(bare, {-0.11f, 1.62f, -0.11f}, {0.11f, 1.86f, 0.11f}, rigid(kHead), rigid(kHead));
     appendBox(bare, {0.2f, 1.28f, -0.05f}, {0.29f, 1.6f, 0.05f}, rigid(kUpperArmL), rigid(kUpperArmL));
     appendBox(bare, {0.205f, 0.98f, -0.045f}, {0.285f, 1.28f, 0.045f}, rigid(kForearmL),
