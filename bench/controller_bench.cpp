@@ -46,14 +46,7 @@ void BM_ControllerPoll(benchmark::State& state) {
         benchmark::DoNotOptimize(input.analogMoveX);
     };
     for (int i = 0; i < 120; ++i) frame();
-    const std::size_t allocationsBefore = bench::allocationCount();
-    u64 frames = 0;
-    for (auto _ : state) {
-        frame();
-        ++frames;
-    }
-    state.counters["allocationsPerFrame"] =
-        static_cast<f64>(bench::allocationCount() - allocationsBefore) / static_cast<f64>(frames);
+    bench::runFramesCountingAllocations(state, frame);
     state.counters["controllerPlaying"] = gamepads.playing() ? 1.0 : 0.0;
     SDL_JoystickClose(pad);
     gamepads.stop();

@@ -91,14 +91,7 @@ void BM_SceneFrame(benchmark::State& state) {
     };
     busy.rememberManyEvents();
     for (int i = 0; i < 600; ++i) frame();
-    const std::size_t allocationsBefore = bench::allocationCount();
-    u64 frames = 0;
-    for (auto _ : state) {
-        frame();
-        ++frames;
-    }
-    state.counters["allocationsPerFrame"] =
-        static_cast<f64>(bench::allocationCount() - allocationsBefore) / static_cast<f64>(frames);
+    bench::runFramesCountingAllocations(state, frame);
     state.counters["fewestDrawnEffects"] = static_cast<f64>(fewestDrawnEffects);
     state.counters["drawCalls"] = static_cast<f64>(renderer->Statistics().drawCalls) /
                                   static_cast<f64>(renderer->Statistics().presentedFrames);
