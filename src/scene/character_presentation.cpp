@@ -15,7 +15,6 @@ constexpr u32 kKeySkill1 = virtualKeyOf('2');
 constexpr u32 kKeySkill2 = virtualKeyOf('3');
 constexpr u32 kKeyHeavyAttack = virtualKeyOf('4');
 
-
 // floor((base x factor + 500) / 1000) x 30 millimetres per second: the server's own rule.
 constexpr f32 predictedSpeedMetresPerSecond(u32 slotIndex, i32 speedFactor) noexcept {
     const i32 millimetresPerTick = (kSpeedBase[slotIndex] * speedFactor + 500) / 1000;
@@ -35,7 +34,6 @@ constexpr HitRule hitRule(u8 action) noexcept {
         default: return {kMeleeRangeMetres, 80};  // basic attack and jump
     }
 }
-
 
 }  // namespace
 
@@ -218,14 +216,9 @@ bool ContentScene::smokeSkillReady() const noexcept {
 void ContentScene::moveControlled(f64 stepSeconds, const InputState& input) {
     CharacterSlot& self = slots_[controlledSlot_];
     const WantedMove wanted = wantedMove(input, stickMemory_);
-    const bool hasDirection = wanted.hasDirection;
-    const f32 directionX = wanted.directionX;
-    const f32 directionZ = wanted.directionZ;
-    const bool walking = wanted.walking;
-    const i16 moveX = wanted.moveX;
-    const i16 moveZ = wanted.moveZ;
     // The server still runs the last move it took (a lock only pauses it).
-    const bool alreadySent = hasDirection && moving_ && moveSent_ && moveX == lastMoveX_ && moveZ == lastMoveZ_;
+    const bool alreadySent =
+        wanted.hasDirection && moving_ && moveSent_ && wanted.moveX == lastMoveX_ && wanted.moveZ == lastMoveZ_;
     if (heldDown(controlledSlot_)) {
         return;  // lies still until the round restarts; the server has dropped its move
     }
@@ -238,7 +231,7 @@ void ContentScene::moveControlled(f64 stepSeconds, const InputState& input) {
         return;
     }
 
-    if (hasDirection && self.health >= 1) {
+    if (wanted.hasDirection && self.health >= 1) {
         // During an action (also one the server started by itself) its move is gone; until the
         // server can take a new one (after its own action or lock), the fighter waits for it.
         if (self.action != kActionNone || (!alreadySent && serverBusySecondsLeft_ > kTimerEpsilonSeconds)) {
@@ -251,17 +244,20 @@ void ContentScene::moveControlled(f64 stepSeconds, const InputState& input) {
         }
         const f32 distance =
             static_cast<f32>(stepSeconds) * predictedSpeedMetresPerSecond(controlledSlot_, wanted.speedFactor);
-        self.position.x = std::clamp(self.position.x + directionX * distance, -kArenaBoundMetres, kArenaBoundMetres);
-        self.position.z = std::clamp(self.position.z + directionZ * distance, -kArenaBoundMetres, kArenaBoundMetres);
-        self.yawRadians = std::atan2(directionX, directionZ);
-        playClip(controlledSlot_, walking ? ClipUse::walk : ClipUse::run, false);
+        const auto stepAlong = [distance](f32 coordinate, f32 direction) {
+            return std::clamp(coordinate + direction * distance, -kArenaBoundMetres, kArenaBoundMetres);
+        };
+        self.position.x = stepAlong(self.position.x, wanted.directionX);
+        self.position.z = stepAlong(self.position.z, wanted.directionZ);
+        self.yawRadians = std::atan2(wanted.directionX, wanted.directionZ);
+        playClip(controlledSlot_, wanted.walking ? ClipUse::walk : ClipUse::run, false);
 
         if (!alreadySent || resendDue) {
             currentMoveId_ = ++movesIssued_;
-            queueIntent({kIntentMove, moveX, moveZ, 0, 0});
+            queueIntent({kIntentMove, wanted.moveX, wanted.moveZ, 0, 0});
             // Marked only when a move goes out: a rejection then stays until its resend.
-            lastMoveX_ = moveX;
-            lastMoveZ_ = moveZ;
+            lastMoveX_ = wanted.moveX;
+            lastMoveZ_ = wanted.moveZ;
             moveSent_ = true;
             lastMoveRejected_ = false;
         }
