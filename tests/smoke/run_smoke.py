@@ -379,19 +379,17 @@ def trace_lines(trace):
 
 
 def frame_pacer(trace, process):
-    """Waits for a number of frames to be presented after the call, read from the trace."""
+    """Waits for a time and for a number of frames presented after the call (read from the
+    trace), whichever is later: a machine that draws slowly still sees every key held long enough."""
     def wait(seconds, frames):
         target = trace_lines(trace) + frames
-        deadline = time.monotonic() + FRAME_WAIT_SECONDS
-        while trace_lines(trace) < target:
+        start = time.monotonic()
+        deadline = start + FRAME_WAIT_SECONDS
+        while trace_lines(trace) < target or time.monotonic() < start + seconds:
             if process.poll() is not None or time.monotonic() > deadline:
                 raise RuntimeError(f"{trace}: {trace_lines(trace)} frames, waited for {target}")
             time.sleep(0.05)
     return wait
-
-
-def clock_pacer(trace, process):
-    return lambda seconds, frames: time.sleep(seconds)
 
 
 def window(program, content_dir, out, emulator=None):
@@ -404,7 +402,7 @@ def window(program, content_dir, out, emulator=None):
                f"--report={program_path(out / 'window.json')}", f"--log={program_path(out / 'window.log')}"]
     print("run:", " ".join(str(part) for part in command))
     process = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL)
-    wait = (frame_pacer if emulator else clock_pacer)(trace, process)
+    wait = frame_pacer(trace, process)
     xdotool = lambda *args: subprocess.run(["xdotool", *args], env=env, check=True, timeout=XDOTOOL_TIMEOUT_SECONDS,
                                            stdout=subprocess.PIPE, text=True).stdout
 
