@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <functional>
 #include <limits>
 
+#include "base/byte_writer.h"
 #include "content/kmdl_writer.h"
 #include "content/sha256.h"
 #include "content/transform_math.h"
@@ -21,63 +21,41 @@ using namespace test;
 constexpr f32 kNaN = std::numeric_limits<f32>::quiet_NaN();
 constexpr f32 kInfinity = std::numeric_limits<f32>::infinity();
 
-// The smallest complete file, byte by byte: header, table "\0root\0mat\0", one node, one
+constexpr u32 kOne = 0x3F80'0000;  // 1.0f
+
+// The smallest complete file, field by field: header, table "\0root\0mat\0", one node, one
 // material. `table` and the two name offsets can be swapped for string-table cases.
 std::vector<std::byte> minimalFile(std::string_view table = std::string_view("\0root\0mat\0", 10),
                                    u32 nodeName = 1, u32 materialName = 6) {
-    std::vector<std::byte> b;
-    const auto u32le = [&](u32 v) {
-        for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::byte>(v >> (8 * i)));
-    };
-    for (char c : std::string_view("KMDL0001")) b.push_back(static_cast<std::byte>(c));
+    ByteWriter b;
+    b.append("KMDL0001");
     // Version, endian marker; one node, no skins or meshes, one material, no clips; flags 0.
-    for (u32 v : {1u, 0x01020304u, 1u, 0u, 0u, 1u, 0u, static_cast<u32>(table.size()), 0u}) u32le(v);
-    for (char c : table) b.push_back(static_cast<std::byte>(c));
-    u32le(nodeName);
-    u32le(0xFFFFFFFF);  // parent -1
-    for (f32 v : {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f, 1.0f, 1.0f, 1.0f}) u32le(std::bit_cast<u32>(v));
-    u32le(0xFFFFFFFF);  // first mesh -1
-    u32le(0xFFFFFFFF);  // skin -1
-    u32le(materialName);
-    u32le(0);  // no texture
-    for (f32 v : {1.0f, 1.0f, 1.0f, 1.0f}) u32le(std::bit_cast<u32>(v));
-    u32le(0);
-    u32le(0);
-    return b;
+    for (u32 v : {1u, 0x01020304u, 1u, 0u, 0u, 1u, 0u, static_cast<u32>(table.size()), 0u}) b.u32le(v);
+    b.append(table);
+    // Node: name, parent -1, translation 0, rotation (0, 0, 0, 1), scale 1, no mesh, no skin.
+    for (u32 v : {nodeName, ~0u, 0u, 0u, 0u, 0u, 0u, 0u, kOne, kOne, kOne, kOne, ~0u, ~0u}) b.u32le(v);
+    // Material: name, no texture, white, opaque, one-sided.
+    for (u32 v : {materialName, 0u, kOne, kOne, kOne, kOne, 0u, 0u}) b.u32le(v);
+    return b.release();
 }
 
-std::vector<std::byte> truncatedTo(std::vector<std::byte> bytes, std::size_t size) {
-    bytes.resize(size);
-    return bytes;
+std::vector<std::byte> truncatedTo(const std::vector<std::byte>& bytes, std::size_t size) {
+    return {bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size)};
 }
 
-TEST(KmdlReader, DecodesTheSmallestCompleteFile) {
-    const std::vector<std::byte> bytes = minimalFile();
-    ASSERT_EQ(bytes.size(), 142u);
-    const Model model = parse(bytes);
-    ASSERT_EQ(model.nodes.size(), 1u);
-    EXPECT_EQ(model.nodes[0].name, "root");
-    EXPECT_EQ(model.nodes[0].parent, -1);
-    EXPECT_EQ(model.nodes[0].transform, Transform{});
-    ASSERT_EQ(model.materials.size(), 1u);
-    EXPECT_EQ(model.materials[0].name, "mat");
-    EXPECT_EQ(model.materials[0].texture, "");
-    EXPECT_TRUE(model.skins.empty() && model.meshes.empty() && model.clips.empty());
-    EXPECT_EQ(model.nodeOrder, std::vector<u32>{0});
-    EXPECT_EQ(model.sha256, sha256Digest(bytes));
-    // The writer produces the same bytes from the decoded model.
-    EXPECT_EQ(writeModel(model), bytes);
-}
-
-TEST(KmdlReader, DecodesEverySectionOfARichModel) {
-    const Model source = richModel();
-    const std::vector<std::byte> bytes = writeModel(source);
-    Model decoded = parse(bytes);
-    EXPECT_EQ(decoded.sha256, sha256Digest(bytes));
-    decoded.sha256 = source.sha256;
-    EXPECT_EQ(decoded, source);
-    // Roots in index order first, then each level's children in index order.
-    EXPECT_EQ(decoded.nodeOrder, (std::vector<u32>{0, 4, 1, 3, 2}));
+TEST(KmdlReader, DecodesEverySection) {
+    // The writer gives back the hand-built bytes of the smallest file.
+    const std::vector<std::byte> minimal = minimalFile();
+    ASSERT_EQ(minimal.size(), 142u);
+    EXPECT_EQ(writeModel(minimalModel()), minimal);
+    // richModel() lists its node order as the decoder builds it: roots in index order first,
+    // then each level's children in index order.
+    for (const auto& [source, bytes] : {std::pair{minimalModel(), minimal}, std::pair{richModel(), writeModel(richModel())}}) {
+        Model decoded = parse(bytes);
+        EXPECT_EQ(decoded.sha256, sha256Digest(bytes));
+        decoded.sha256 = source.sha256;
+        EXPECT_EQ(decoded, source);
+    }
 }
 
 TEST(KmdlReader, RejectsFilesBySizeBeforeAnythingElse) {
@@ -159,21 +137,10 @@ TEST(KmdlReader, AcceptsCountsAtTheirLimits) {
     const Model model = richModel();
     const std::vector<std::byte> bytes = writeModel(model);
     const KmdlLayout layout = layoutOf(model, bytes);
-    ModelLimits limits;
-    limits.maxNodes = 5;
-    limits.maxSkins = 1;
-    limits.maxMeshes = 2;
-    limits.maxMaterials = 2;
-    limits.maxClips = 3;
-    limits.maxStringTableBytes = static_cast<u32>(layout.tableBytes);
-    limits.maxJointsPerSkin = 2;
-    limits.maxVerticesPerMesh = 4;
-    limits.maxIndicesPerMesh = 6;
-    limits.maxTotalVertices = 7;
-    limits.maxTotalIndices = 9;
-    limits.maxFramesPerClip = 16;
-    limits.maxTotalAnimationSamples = (16 + 5 + 2) * 5;
-    limits.maxSampleRate = 30.0f;
+    const ModelLimits limits{.maxStringTableBytes = static_cast<u32>(layout.tableBytes), .maxNodes = 5, .maxSkins = 1,
+                             .maxMeshes = 2, .maxMaterials = 2, .maxClips = 3, .maxJointsPerSkin = 2,
+                             .maxVerticesPerMesh = 4, .maxIndicesPerMesh = 6, .maxTotalVertices = 7, .maxTotalIndices = 9,
+                             .maxFramesPerClip = 16, .maxTotalAnimationSamples = (16 + 5 + 2) * 5, .maxSampleRate = 30.0f};
     EXPECT_NO_THROW(parse(bytes, limits));
 
     const std::string counts = "one or more header counts exceed configured limits";
@@ -514,6 +481,47 @@ TEST(KmdlReader, LoadsFilesAndNamesThemByPath) {
                 "Kestrune Model exceeds configured file-size limit: " + good.string());
     const std::filesystem::path missing = scratch.file("missing.kmdl");
     expectError([&] { loadModelFile(missing, {}); }, "cannot open Kestrune Model: " + missing.string());
+}
+
+TEST(KmdlWriter, StoresEachStringOnceWithTheEmptyStringFirst) {
+    Model model = richModel();
+    model.meshes[1].name = "body";  // also a skin's and a mesh's name already
+    model.materials[1].texture = "textures/body.png";
+    const std::vector<std::byte> bytes = writeModel(model);
+    const std::string expectedTable(
+        "\0root\0hips\0spine-\xC3\x9F\0prop\0second root\0body\0skin\0textures/body.png\0glow\0idle\0walk\0Idle\0", 85);
+    ASSERT_EQ(layoutOf(model, bytes).tableBytes, expectedTable.size());
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.data()) + 44, expectedTable.size()), expectedTable);
+    EXPECT_EQ(parse(bytes).meshes[1].name, "body");
+}
+
+TEST(KmdlWriter, WritesFieldsLittleEndianAtTheirOffsets) {
+    Model model = richModel();
+    const std::vector<std::byte> bytes = writeModel(model);
+    const KmdlLayout l = layoutOf(model, bytes);
+    // Node, skin, mesh, material and clip counts.
+    const std::pair<std::size_t, u32> counts[] = {{16, 5}, {20, 1}, {24, 2}, {28, 2}, {32, 3}};
+    for (const auto& [offset, count] : counts) EXPECT_EQ(loadU32le(bytes.data() + offset), count) << offset;
+    EXPECT_EQ(loadI32le(bytes.data() + l.nodes + 56 * 3 + 4), 0);            // prop's parent
+    EXPECT_EQ(loadF32le(bytes.data() + l.nodes + 56 * 3 + 8), 0.3f);         // prop's translation.x
+    EXPECT_EQ(loadU32le(bytes.data() + l.skins[0] + 8), 2u);                 // joint count
+    EXPECT_EQ(loadF32le(bytes.data() + l.skins[0] + 20 + 13 * 4), -1.0f);    // first inverse bind, element 13
+    EXPECT_EQ(loadU32le(bytes.data() + l.materials + 32 + 28), 1u);          // glow is double-sided
+    EXPECT_EQ(loadU16le(bytes.data() + l.meshes[1] + 24 + 32 + 2), 300u);    // sword vertex 0, joint 1
+    EXPECT_EQ(loadU32le(bytes.data() + l.meshes[0] + 24 + 56 * 4 + 8), 2u);  // body's third index
+    EXPECT_EQ(loadU32le(bytes.data() + l.clips[1] + 12), 5u);                // walk's frame count
+}
+
+TEST(KmdlWriter, RefusesModelsWithoutAByteLayout) {
+    Model nul = minimalModel();
+    nul.nodes[0].name = std::string("ro\0ot", 5);
+    expectError<std::invalid_argument>([&] { writeModel(nul); }, "model string contains a NUL byte");
+    Model matrices = richModel();
+    matrices.skins[0].inverseBindMatrices.pop_back();
+    expectError<std::invalid_argument>([&] { writeModel(matrices); }, "skin needs one inverse-bind matrix per joint");
+    Model samples = richModel();
+    samples.clips[1].samples.pop_back();
+    expectError<std::invalid_argument>([&] { writeModel(samples); }, "clip needs frameCount x nodeCount samples");
 }
 
 }  // namespace
