@@ -155,7 +155,8 @@ TEST(ComputeGlobalMatrices, CombinesLocalsDownTheHierarchy) {
     const std::string storage = "pose/global matrix storage differs from model node count";
     std::vector<Matrix4> shortGlobals(2);
     expectError([&] { computeGlobalMatrices(model, locals, shortGlobals); }, storage);
-    expectError([&] { computeGlobalMatrices(model, std::span<const Transform>(locals).first(2), shortGlobals); }, storage);
+    expectError([&] { computeGlobalMatrices(model, std::span<const Transform>(locals).first(2), shortGlobals); },
+                storage);
     Model noOrder = model;
     noOrder.nodeOrder.pop_back();
     expectError([&] { computeGlobalMatrices(noOrder, locals, globals); }, storage);
@@ -201,7 +202,8 @@ struct SkinnedFixture {
     SkinnedFixture() {
         bindLocals[1].rotation = axisAngle(0, 0, 1, 0.3f);
         const std::vector<Matrix4> bind = globals(bindLocals);
-        model.skins = {{.name = "s", .joints = {1, 2}, .inverseBindMatrices = {affineInverse(bind[1]), affineInverse(bind[2])}}};
+        model.skins = {{.name = "s", .joints = {1, 2},
+                        .inverseBindMatrices = {affineInverse(bind[1]), affineInverse(bind[2])}}};
     }
 
     std::vector<Matrix4> globals(const std::vector<Transform>& locals) const {
@@ -225,8 +227,9 @@ TEST(SkinningPalette, AppliesInverseBindThenJointThenMeshInverse) {
     computeSkinningPalette(f.model, f.model.meshes[0], globals, palette);
     const Matrix4 meshInverse = affineInverse(globals[0]);
     for (std::size_t i = 0; i < 2; ++i) {
-        const Matrix4 expected = multiplyMatrices(
-            f.model.skins[0].inverseBindMatrices[i], multiplyMatrices(globals[f.model.skins[0].joints[i]], meshInverse));
+        const Skin& skin = f.model.skins[0];
+        const Matrix4 expected =
+            multiplyMatrices(skin.inverseBindMatrices[i], multiplyMatrices(globals[skin.joints[i]], meshInverse));
         EXPECT_EQ(palette[i], expected) << "joint " << i;
     }
     // The lower joint turned about its own origin: a vertex there stays at the joint.

@@ -50,7 +50,9 @@ TEST(KmdlReader, DecodesEverySection) {
     EXPECT_EQ(writeModel(minimalModel()), minimal);
     // richModel() lists its node order as the decoder builds it: roots in index order first,
     // then each level's children in index order.
-    for (const auto& [source, bytes] : {std::pair{minimalModel(), minimal}, std::pair{richModel(), writeModel(richModel())}}) {
+    const std::pair<Model, std::vector<std::byte>> cases[] = {{minimalModel(), minimal},
+                                                              {richModel(), writeModel(richModel())}};
+    for (const auto& [source, bytes] : cases) {
         Model decoded = parse(bytes);
         EXPECT_EQ(decoded.sha256, sha256Digest(bytes));
         decoded.sha256 = source.sha256;
