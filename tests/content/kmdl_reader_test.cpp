@@ -62,12 +62,9 @@ TEST(KmdlReader, DecodesEverySection) {
 
 TEST(KmdlReader, RejectsFilesBySizeBeforeAnythingElse) {
     const std::vector<std::byte> bytes = minimalFile();
-    ModelLimits exact;
-    exact.maxFileBytes = bytes.size();
-    EXPECT_NO_THROW(parse(bytes, exact));
-    ModelLimits oneShort;
-    oneShort.maxFileBytes = bytes.size() - 1;
-    expectError([&] { parse(bytes, oneShort); }, unpositioned("payload exceeds configured file-size limit"));
+    EXPECT_NO_THROW(parse(bytes, {.maxFileBytes = bytes.size()}));
+    expectError([&] { parse(bytes, {.maxFileBytes = bytes.size() - 1}); },
+                unpositioned("payload exceeds configured file-size limit"));
     expectError([&] { parse(truncatedTo(bytes, 43)); }, unpositioned("truncated Kestrune Model header"));
     expectError([&] { parse({}); }, unpositioned("truncated Kestrune Model header"));
     // 44 bytes pass the size check and then miss the string table.
@@ -87,13 +84,11 @@ TEST(KmdlReader, ChecksTheExpectedDigestBeforeTheHeader) {
     const std::string digest = toHexUpper(sha256Digest(bytes));
     std::string lastDiffers = digest;
     lastDiffers[63] = digest[63] == '0' ? '1' : '0';
-    ModelLimits limits;
-    limits.expectedSha256 = lastDiffers;
-    expectError([&] { parse(bytes, limits); }, unpositioned("SHA-256 mismatch (actual " + digest + ")"));
-    limits.expectedSha256 = "g" + digest.substr(1);
-    expectError([&] { parse(bytes, limits); }, "expected SHA-256 must contain exactly 64 hexadecimal characters");
-    limits.expectedSha256 = digest;
-    expectError([&] { parse(bytes, limits); }, at(0, "unsupported magic; expected KMDL0001"));
+    expectError([&] { parse(bytes, {.expectedSha256 = lastDiffers}); },
+                unpositioned("SHA-256 mismatch (actual " + digest + ")"));
+    expectError([&] { parse(bytes, {.expectedSha256 = "g" + digest.substr(1)}); },
+                "expected SHA-256 must contain exactly 64 hexadecimal characters");
+    expectError([&] { parse(bytes, {.expectedSha256 = digest}); }, at(0, "unsupported magic; expected KMDL0001"));
 }
 
 TEST(KmdlReader, RejectsHeaderFields) {
@@ -309,19 +304,21 @@ TEST(KmdlReader, RejectsSkinsAndMaterials) {
 }
 
 TEST(KmdlReader, AppliesTexturePathRules) {
+    const auto withTexture = [](const char* path) {
+        Model model = richModel();
+        model.materials[0].texture = path;
+        return model;
+    };
     for (const char* path : {"textures/body.png", "a.png", "deep/er/still/x.png", "n\xC3\xA4me.png", "del\x7F.png",
                              "..a/b..png", ".hidden/x"}) {
         SCOPED_TRACE(path);
-        Model model = richModel();
-        model.materials[0].texture = path;
-        EXPECT_EQ(parse(writeModel(model)).materials[0].texture, path);
+        EXPECT_EQ(parse(writeModel(withTexture(path))).materials[0].texture, path);
     }
     for (const char* path : {"textures//body.png", "textures/./a.png", "../a.png", "/a.png", "\\a.png", "C:a.png",
                              "a\\b.png", "a?.png", "a*.png", "a<b", "a>b", "a|b", "say\"x\"", "tab\t.png",
                              "textures/", "./a.png", "a/..", "."}) {
         SCOPED_TRACE(path);
-        Model model = richModel();
-        model.materials[0].texture = path;
+        const Model model = withTexture(path);
         const std::vector<std::byte> bytes = writeModel(model);
         expectError([&] { parse(bytes); },
                     at(layoutOf(model, bytes).materials, "material contains invalid values or texture path"));
@@ -477,9 +474,7 @@ TEST(KmdlReader, LoadsFilesAndNamesThemByPath) {
     patchU32(broken, 40, 1);
     const std::filesystem::path bad = scratch.write("broken.kmdl", broken);
     expectError([&] { loadModelFile(bad, {}); }, bad.string() + " at byte 40: unknown required flags are set");
-    ModelLimits small;
-    small.maxFileBytes = bytes.size() - 1;
-    expectError([&] { loadModelFile(good, small); },
+    expectError([&] { loadModelFile(good, {.maxFileBytes = bytes.size() - 1}); },
                 "Kestrune Model exceeds configured file-size limit: " + good.string());
     const std::filesystem::path missing = scratch.file("missing.kmdl");
     expectError([&] { loadModelFile(missing, {}); }, "cannot open Kestrune Model: " + missing.string());
