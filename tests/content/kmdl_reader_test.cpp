@@ -6,17 +6,63 @@
 #include <limits>
 
 #include "base/byte_writer.h"
+#include "base/little_endian.h"
 #include "content/kmdl_writer.h"
 #include "content/sha256.h"
 #include "content/transform_math.h"
 #include "content_test_support.h"
-#include "kmdl_test_support.h"
 #include "sample_models.h"
 
 namespace kestrune::content {
 namespace {
 
 using namespace test;
+
+// The section offsets of a written model are computed here from the format's record sizes,
+// independently of the writer; the messages are composed as the decoder composes them.
+constexpr const char* kSource = "m.kmdl";
+
+struct KmdlLayout {
+    std::size_t tableBytes = 0, nodes = 0, skinSection = 0, materials = 0, end = 0;
+    std::vector<std::size_t> skins, meshes, clips;  // where each record starts
+};
+
+KmdlLayout layoutOf(const Model& model, const std::vector<std::byte>& bytes) {
+    KmdlLayout l;
+    l.tableBytes = loadU32le(bytes.data() + 36);
+    l.nodes = 44 + l.tableBytes;
+    std::size_t at = l.skinSection = l.nodes + 56 * model.nodes.size();
+    for (const Skin& skin : model.skins) {
+        l.skins.push_back(at);
+        at += 12 + 68 * skin.joints.size();
+    }
+    l.materials = at;
+    at += 32 * model.materials.size();
+    for (const Mesh& mesh : model.meshes) {
+        l.meshes.push_back(at);
+        at += 24 + 56 * mesh.vertices.size() + 4 * mesh.indices.size();
+    }
+    for (const AnimationClip& clip : model.clips) {
+        l.clips.push_back(at);
+        at += 20 + 40 * clip.samples.size();
+    }
+    l.end = at;
+    return l;
+}
+
+Model parse(const std::vector<std::byte>& bytes, const ModelLimits& limits = {}) {
+    return parseModel(bytes, limits, kSource);
+}
+
+void patchU32(std::vector<std::byte>& bytes, std::size_t offset, u32 value) {
+    storeU32le(bytes.data() + offset, value);
+}
+
+std::string at(std::size_t position, std::string_view message) {
+    return std::string(kSource) + " at byte " + std::to_string(position) + ": " + std::string(message);
+}
+
+std::string unpositioned(std::string_view message) { return std::string(kSource) + ": " + std::string(message); }
 
 constexpr f32 kNaN = std::numeric_limits<f32>::quiet_NaN();
 constexpr f32 kInfinity = std::numeric_limits<f32>::infinity();
