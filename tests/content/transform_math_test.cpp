@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <numbers>
 #include <random>
 
@@ -16,10 +17,6 @@ using namespace test;
 
 constexpr f32 kHalfPi = std::numbers::pi_v<f32> / 2.0f;
 
-Transform rotationTransform(f32 ax, f32 ay, f32 az, f32 radians) {
-    return {.rotation = axisAngle(ax, ay, az, radians)};
-}
-
 // The same rotation: every component negated.
 std::array<f32, 4> negated(std::array<f32, 4> q) {
     for (f32& c : q) c = -c;
@@ -27,27 +24,20 @@ std::array<f32, 4> negated(std::array<f32, 4> q) {
 }
 
 TEST(TransformToMatrix, ScalesRotatesThenTranslatesRows) {
-    Transform t = rotationTransform(0.0f, 0.0f, 1.0f, kHalfPi);  // x axis onto y
-    t.scale = {2.0f, 3.0f, 4.0f};
-    t.translation = {10.0f, 20.0f, 30.0f};
-    const Matrix4 m = transformToMatrix(t);
-    Matrix4 expected;
-    expected.m = {0, 2, 0, 0, -3, 0, 0, 0, 0, 0, 4, 0, 10, 20, 30, 1};
-    expectNear(m, expected, 1e-6f);
+    const Transform t{{10.0f, 20.0f, 30.0f}, axisAngle(0.0f, 0.0f, 1.0f, kHalfPi), {2.0f, 3.0f, 4.0f}};  // x onto y
+    expectNear(transformToMatrix(t), Matrix4{{0, 2, 0, 0, -3, 0, 0, 0, 0, 0, 4, 0, 10, 20, 30, 1}}, 1e-6f);
 }
 
 TEST(TransformToMatrix, NormalisesRotationAndReplacesDegenerateOnes) {
-    Transform scaled = rotationTransform(1.0f, 0.0f, 0.0f, 1.0f);
-    Transform unit = scaled;
+    const Transform unit{.rotation = axisAngle(1.0f, 0.0f, 0.0f, 1.0f)};
+    Transform scaled = unit;
     for (f32& c : scaled.rotation) c *= 3.0f;
     expectNear(transformToMatrix(scaled), transformToMatrix(unit), 1e-6f);
 
     for (const std::array<f32, 4> degenerate : {std::array<f32, 4>{0, 0, 0, 0}, std::array<f32, 4>{1e-11f, 0, 0, 0},
                                                 std::array<f32, 4>{std::numeric_limits<f32>::infinity(), 0, 0, 1},
                                                 std::array<f32, 4>{std::nanf(""), 0, 0, 1}}) {
-        Transform t;
-        t.rotation = degenerate;
-        EXPECT_EQ(transformToMatrix(t), identityMatrix());
+        EXPECT_EQ(transformToMatrix({.rotation = degenerate}), identityMatrix());
     }
     // A squared length at or below 1e-20 is degenerate; just above it normalises to a unit x.
     EXPECT_EQ(normalizeQuaternion({0.99e-10f, 0, 0, 0}), (std::array<f32, 4>{0, 0, 0, 1}));
@@ -76,10 +66,8 @@ TEST(MultiplyMatrices, AppliesTheFirstOperandFirst) {
 }
 
 TEST(AffineInverse, UndoesRotationScaleAndTranslation) {
-    Transform t = rotationTransform(0.267f, 0.534f, 0.802f, 1.1f);
-    t.scale = {2.0f, 0.5f, 3.0f};
-    t.translation = {1.0f, -2.0f, 7.5f};
-    const Matrix4 m = transformToMatrix(t);
+    const Matrix4 m =
+        transformToMatrix({{1.0f, -2.0f, 7.5f}, axisAngle(0.267f, 0.534f, 0.802f, 1.1f), {2.0f, 0.5f, 3.0f}});
     const Matrix4 inverse = affineInverse(m);
     expectNear(multiplyMatrices(m, inverse), identityMatrix(), 1e-5f);
     expectNear(multiplyMatrices(inverse, m), identityMatrix(), 1e-5f);
@@ -118,10 +106,8 @@ TEST(AffineInverse, RejectsProjectiveAndSingularMatrices) {
 }
 
 TEST(InterpolateTransform, LerpsTranslationAndScaleAndClampsT) {
-    Transform a = translationTransform(0.0f, 2.0f, -4.0f);
-    a.scale = {1.0f, 1.0f, 2.0f};
-    Transform b = translationTransform(10.0f, 4.0f, 4.0f);
-    b.scale = {3.0f, 1.0f, 0.0f};
+    const Transform a{.translation = {0.0f, 2.0f, -4.0f}, .scale = {1.0f, 1.0f, 2.0f}};
+    const Transform b{.translation = {10.0f, 4.0f, 4.0f}, .scale = {3.0f, 1.0f, 0.0f}};
     const Transform quarter = interpolateTransform(a, b, 0.25f);
     EXPECT_EQ(quarter.translation, (std::array<f32, 3>{2.5f, 2.5f, -2.0f}));
     EXPECT_EQ(quarter.scale, (std::array<f32, 3>{1.5f, 1.0f, 1.5f}));
@@ -150,10 +136,7 @@ TEST(InterpolateTransform, SlerpsAlongTheShortestArc) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Transform a, b;
-        a.rotation = c.from;
-        b.rotation = c.to;
-        const Transform r = interpolateTransform(a, b, c.t);
+        const Transform r = interpolateTransform({.rotation = c.from}, {.rotation = c.to}, c.t);
         expectNear(r.rotation, c.expected, 2e-6f);
         const auto [x, y, z, w] = r.rotation;
         EXPECT_NEAR(std::sqrt(x * x + y * y + z * z + w * w), 1.0f, 1e-6f);
@@ -166,10 +149,9 @@ TEST(InterpolateTransform, MatchesDoublePrecisionSlerpAcrossAngles) {
     for (int step = 1; step <= 180; ++step) {
         const f64 angle = step * std::numbers::pi / 180.0;
         for (f32 t : {0.1f, 0.25f, 0.5f, 0.8f, 0.99f}) {
-            Transform a, b;
-            a.rotation = axisAngle(0.6f, 0.0f, 0.8f, 0.2f);
-            b.rotation = axisAngle(0.6f, 0.0f, 0.8f, static_cast<f32>(0.2 + angle));
-            const Transform r = interpolateTransform(a, b, t);
+            const Transform a{.rotation = axisAngle(0.6f, 0.0f, 0.8f, 0.2f)};
+            const Transform r =
+                interpolateTransform(a, {.rotation = axisAngle(0.6f, 0.0f, 0.8f, static_cast<f32>(0.2 + angle))}, t);
             const auto expected = axisAngle(0.6f, 0.0f, 0.8f, static_cast<f32>(0.2 + angle * t));
             for (std::size_t i = 0; i < 4; ++i) {
                 ASSERT_NEAR(r.rotation[i], expected[i], 3e-6f) << "angle step " << step << ", t " << t;
@@ -201,8 +183,8 @@ std::vector<Transform> awkwardTransforms(std::size_t count, unsigned seed) {
     return out;
 }
 
-bool sameBits(const Transform& a, const Transform& b) { return std::memcmp(&a, &b, sizeof(Transform)) == 0; }
-bool sameBits(const Matrix4& a, const Matrix4& b) { return std::memcmp(&a, &b, sizeof(Matrix4)) == 0; }
+template <class T>
+bool sameBits(const T& a, const T& b) { return std::memcmp(&a, &b, sizeof(T)) == 0; }
 
 // Sizes around every group and chunk boundary of both kernels.
 constexpr std::size_t kSpanSizes[] = {0, 1, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 32, 33, 40, 64, 67};
@@ -281,14 +263,14 @@ TEST_P(TransformKernels, DecideEveryLaneAsTheDefinitionDoes) {
     for (const auto& c : cases) {
         for (std::size_t lane = 0; lane < kGroup; ++lane) {
             SCOPED_TRACE(std::string(c.name) + ", lane " + std::to_string(lane));
-            std::vector<Transform> a = ordinaryA, b = ordinaryB;
+            std::vector<Transform> b = ordinaryB;
             b[lane].rotation = c.rotation;
             std::vector<Transform> out(kGroup);
-            interpolateTransformsWith(GetParam(), a, b, 0.25f, out);
+            interpolateTransformsWith(GetParam(), ordinaryA, b, 0.25f, out);
             std::vector<Matrix4> matrices(kGroup);
             transformsToMatricesWith(GetParam(), b, matrices);
             for (std::size_t i = 0; i < kGroup; ++i) {
-                ASSERT_TRUE(sameBits(out[i], interpolateTransform(a[i], b[i], 0.25f))) << "transform " << i;
+                ASSERT_TRUE(sameBits(out[i], interpolateTransform(ordinaryA[i], b[i], 0.25f))) << "transform " << i;
                 ASSERT_TRUE(sameBits(matrices[i], transformToMatrix(b[i]))) << "matrix " << i;
             }
         }
