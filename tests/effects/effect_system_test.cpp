@@ -470,9 +470,7 @@ TEST(EffectSystem, WorldMatricesStackAnchorReferenceTrackAndRenderType) {
     // Skill 1002 kind 2 at a source with a stretched scale and an unnormalised rotation.
     constexpr f64 kYaw = 0.7;
     EffectSpawnRequest r = request(9, 1002, 2);
-    r.source.position = {1.0f, 2.0f, 3.0f};
-    r.source.scale = {2.0f, 1.0f, 0.5f};
-    r.source.rotation = {0.0f, 3.0f * std::sin(0.35f), 0.0f, 3.0f * std::cos(0.35f)};
+    r.source = {{1.0f, 2.0f, 3.0f}, {0.0f, 3.0f * std::sin(0.35f), 0.0f, 3.0f * std::cos(0.35f)}, {2.0f, 1.0f, 0.5f}};
     const Matrix anchor = product({scaling(2, 1, 0.5), turn(1, kYaw), translation(1, 2, 3)});
 
     EffectSystem system = makeSystem();
