@@ -71,11 +71,7 @@ TEST(ByteReader, TruncatedReadReportsLabelAndOffsetAndDoesNotMove) {
 }
 
 TEST(Utf8, AcceptsAndRejectsByRfc3629) {
-    const struct {
-        const char* name;
-        std::string bytes;
-        bool valid;
-    } cases[] = {
+    const struct { const char* name; std::string bytes; bool valid; } cases[] = {
         {"empty", "", true},
         {"ascii with NUL", std::string("a\0b", 3), true},
         {"two-byte", "\xC3\xA9", true},

@@ -27,7 +27,7 @@ TEST(DigestOverlap, TheDigestDecidesBeforeDecodingFailures) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Model model = minimalModel();
-        model.meshes = {{.name = "big", .node = 0, .vertices = std::vector<Vertex>(c.vertexCount), .indices = {0, 1, 2}}};
+        model.meshes = {{.name = "big", .vertices = std::vector<Vertex>(c.vertexCount), .indices = {0, 1, 2}}};
         model.nodes[0].firstMesh = 0;
         std::vector<std::byte> bytes = writeModel(model);
         ASSERT_GT(bytes.size(), c.minimumBytes);

@@ -140,12 +140,7 @@ TEST(KmdlReader, ChecksTheExpectedDigestBeforeTheHeader) {
 TEST(KmdlReader, RejectsHeaderFields) {
     const std::vector<std::byte> good = minimalFile();
     const std::string counts = at(16, "one or more header counts exceed configured limits");
-    const struct {
-        const char* name;
-        std::size_t offset;
-        u32 value;
-        std::string message;
-    } cases[] = {
+    const struct { const char* name; std::size_t offset; u32 value; std::string message; } cases[] = {
         {"magic", 4, 0x3230'4C4D, at(0, "unsupported magic; expected KMDL0001")},  // "MDL02..."
         {"version 0", 8, 0, at(8, "unsupported version or endian marker")},
         {"version 2", 8, 2, at(8, "unsupported version or endian marker")},
@@ -180,10 +175,11 @@ TEST(KmdlReader, AcceptsCountsAtTheirLimits) {
     const Model model = richModel();
     const std::vector<std::byte> bytes = writeModel(model);
     const KmdlLayout layout = layoutOf(model, bytes);
-    const ModelLimits limits{.maxStringTableBytes = static_cast<u32>(layout.tableBytes), .maxNodes = 5, .maxSkins = 1,
-                             .maxMeshes = 2, .maxMaterials = 2, .maxClips = 3, .maxJointsPerSkin = 2,
-                             .maxVerticesPerMesh = 4, .maxIndicesPerMesh = 6, .maxTotalVertices = 7, .maxTotalIndices = 9,
-                             .maxFramesPerClip = 16, .maxTotalAnimationSamples = (16 + 5 + 2) * 5, .maxSampleRate = 30.0f};
+    const ModelLimits limits{.maxStringTableBytes = static_cast<u32>(layout.tableBytes), .maxNodes = 5,
+                             .maxSkins = 1, .maxMeshes = 2, .maxMaterials = 2, .maxClips = 3, .maxJointsPerSkin = 2,
+                             .maxVerticesPerMesh = 4, .maxIndicesPerMesh = 6, .maxTotalVertices = 7,
+                             .maxTotalIndices = 9, .maxFramesPerClip = 16, .maxTotalAnimationSamples = (16 + 5 + 2) * 5,
+                             .maxSampleRate = 30.0f};
     EXPECT_NO_THROW(parse(bytes, limits));
 
     const std::string counts = "one or more header counts exceed configured limits";
@@ -219,11 +215,7 @@ TEST(KmdlReader, AcceptsCountsAtTheirLimits) {
 
 TEST(KmdlReader, ValidatesTheStringTable) {
     using namespace std::string_view_literals;
-    const struct {
-        const char* name;
-        std::vector<std::byte> bytes;
-        std::string message;
-    } cases[] = {
+    const struct { const char* name; std::vector<std::byte> bytes; std::string message; } cases[] = {
         {"first byte not NUL", minimalFile("x\0root\0mat\0"sv), at(44, "string table must begin with the empty string")},
         {"last byte not NUL", minimalFile("\0root\0matt"sv), at(53, "string table is not NUL-terminated")},
         {"overlong encoding", minimalFile("\0root\0m\xC0\xAF\0"sv), at(50, "string table contains invalid UTF-8")},
@@ -460,12 +452,9 @@ TEST(KmdlReader, RejectsClips) {
 }
 
 TEST(KmdlReader, DerivesFrameCountsFromDurationAndRate) {
-    const struct {
-        f32 duration;
-        f32 rate;
-        u32 frames;
-    } cases[] = {{0.5f, 30.0f, 16}, {0.51f, 30.0f, 17}, {0.0f, 30.0f, 2}, {0.875f, 4.0f, 5}, {1.0f, 10.0f, 11},
-                 {0.01f, 1.0f, 2}};
+    const struct { f32 duration, rate; u32 frames; } cases[] = {
+        {0.5f, 30.0f, 16}, {0.51f, 30.0f, 17}, {0.0f, 30.0f, 2}, {0.875f, 4.0f, 5}, {1.0f, 10.0f, 11},
+        {0.01f, 1.0f, 2}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.duration) + " s at " + std::to_string(c.rate));
         Model model = minimalModel();
@@ -479,11 +468,7 @@ TEST(KmdlReader, ReportsTruncationWhereTheMissingDataStarts) {
     const Model model = richModel();
     const std::vector<std::byte> bytes = writeModel(model);
     const KmdlLayout l = layoutOf(model, bytes);
-    const struct {
-        const char* name;
-        std::size_t size;
-        std::string message;
-    } cases[] = {
+    const struct { const char* name; std::size_t size; std::string message; } cases[] = {
         {"string table", 44 + l.tableBytes - 1, at(44, "string table is truncated")},
         {"node records", l.nodes + 56 * 5 - 1, at(l.nodes, "node records are truncated")},
         {"skin headers", l.skinSection + 11, at(l.skinSection, "skin headers are truncated")},

@@ -233,10 +233,7 @@ TEST_P(TransformKernels, InterpolateAndMatricesGiveTheScalarResultBitForBit) {
 // among ordinary ones, must come out as the definition has it.
 TEST_P(TransformKernels, DecideEveryLaneAsTheDefinitionDoes) {
     const f32 nan = std::nanf(""), infinity = std::numeric_limits<f32>::infinity();
-    const struct {
-        const char* name;
-        std::array<f32, 4> rotation;
-    } cases[] = {
+    const struct { const char* name; std::array<f32, 4> rotation; } cases[] = {
         // Degenerate means a squared length up to 1e-20.
         {"just degenerate, single precision says not", {6.89131946e-11f, 5.56368805e-11f, 4.64274591e-11f, 0}},
         {"just not degenerate, single precision says it is", {4.27953645e-11f, 6.46335208e-11f, 6.31748751e-11f, 0}},

@@ -99,8 +99,7 @@ TEST(EffectSystem, SpawnsTheCatalogueEffectOfEachSkillAndKind) {
         u32 skill;
         u8 kind;
         EffectSpawnStatus status;
-        u64 definitions;
-        u64 components;
+        u64 definitions, components;
         u32 firstDefinitionId;
         bool followsTarget;
     } cases[] = {
@@ -130,13 +129,7 @@ TEST(EffectSystem, SpawnsTheCatalogueEffectOfEachSkillAndKind) {
 
 TEST(EffectSystem, RefusesInvalidRequestsAndChecksOnlyTheAnchor) {
     using Edit = void (*)(Request&);
-    const struct {
-        const char* name;
-        u32 skill;
-        u8 kind;
-        Edit edit;
-        EffectSpawnStatus status;
-    } cases[] = {
+    const struct { const char* name; u32 skill; u8 kind; Edit edit; EffectSpawnStatus status; } cases[] = {
         {"source id 0", 1001, 1, [](Request& r) { r.sourceEntityId = 0; }, kInvalid},
         {"source id 0 at a hit", 1001, 3, [](Request& r) { r.sourceEntityId = 0; }, kInvalid},
         {"followed target id 0", 1001, 2, [](Request& r) { r.targetEntityId = 0; }, kInvalid},
@@ -185,8 +178,7 @@ TEST(EffectSystem, RecognisesRepeatsByEventSkillSourceAttachedTargetAndStage) {
     const struct {
         const char* name;
         u32 skill;
-        u8 firstKind;
-        u8 secondKind;
+        u8 firstKind, secondKind;
         Edit edit;
         EffectSpawnStatus status;
     } cases[] = {
@@ -223,10 +215,7 @@ TEST(EffectSystem, RecognisesRepeatsByEventSkillSourceAttachedTargetAndStage) {
 
 TEST(EffectSystem, RememberedEventsAreEvictedOldestFirst) {
     EffectSystem system = makeSystem(4096, 3);
-    const struct {
-        u64 eventId;
-        EffectSpawnStatus status;
-    } steps[] = {
+    const struct { u64 eventId; EffectSpawnStatus status; } steps[] = {
         {1, kSpawned},   {2, kSpawned},   {3, kSpawned},
         {1, kDuplicate}, {3, kDuplicate}, {4, kSpawned},  // drops 1
         {1, kSpawned},   // drops 2
@@ -282,11 +271,7 @@ TEST(EffectSystem, RefusesWhatDoesNotFitAndAcceptsTheRetryLater) {
 
 TEST(EffectSystem, SpawnFitsWithinComponentAndIdLimits) {
     constexpr u64 kLargest = ~u64{0};
-    const struct {
-        const char* name;
-        u64 live, maxActive, nextId, needed;
-        bool fits;
-    } cases[] = {
+    const struct { const char* name; u64 live, maxActive, nextId, needed; bool fits; } cases[] = {
         // Exactly the room left and a full system are spawned end to end above.
         {"one more than the room left", 4093, 4096, 1, 4, false},
         {"needs more than the maximum", 0, 3, 1, 4, false},
@@ -392,11 +377,8 @@ TEST(EffectSystem, WaitingHidesEvenATrackThatStartsOpaque) {
     // from its first key.
     EffectSystem system = makeSystem();
     ASSERT_EQ(spawnStatus(system, request(1, 1002, 2)), kSpawned);
-    const struct {
-        f64 clock;
-        f32 alpha;
-        bool visible;
-    } steps[] = {{0.0, 0.0f, false}, {0.04, 0.0f, false}, {0.05, 1.0f, true}};
+    const struct { f64 clock; f32 alpha; bool visible; } steps[] = {
+        {0.0, 0.0f, false}, {0.04, 0.0f, false}, {0.05, 1.0f, true}};
     for (const auto& step : steps) {
         SCOPED_TRACE(testing::Message() << "clock " << step.clock);
         advanceTo(system, step.clock);
@@ -411,10 +393,7 @@ TEST(EffectSystem, WaitingHidesEvenATrackThatStartsOpaque) {
 TEST(EffectSystem, ComponentsExpireWhenTheirAgeReachesTheLifetime) {
     EffectSystem system = makeSystem();
     ASSERT_EQ(spawnStatus(system, request(1, 1001, 2)), kSpawned);
-    const struct {
-        f64 clock;
-        std::vector<u16> orders;
-    } steps[] = {
+    const struct { f64 clock; std::vector<u16> orders; } steps[] = {
         {std::nextafter(0.32, 0.0), {0, 0, 1, 2}},
         {0.32, {0, 0, 2}},
         {0.46, {0, 0, 2}},  // the delayed one lives 0.15 s longer
@@ -479,11 +458,7 @@ TEST(EffectSystem, WorldMatricesStackAnchorReferenceTrackAndRenderType) {
     const auto items = system.drawItems();
     ASSERT_EQ(items.size(), 28u);
 
-    const struct {
-        const char* name;
-        std::size_t item;
-        Matrix expected;
-    } models[] = {
+    const struct { const char* name; std::size_t item; Matrix expected; } models[] = {
         // Template 80/861, instance 2: track 20, angles (3, 3, -1), 0.07 x 0.07, offset z 1.
         {"stone with all three angles", 8,
          product({scaling(0.07, 0.07, 1), turn(2, -1), turn(1, 3), turn(0, 3), translation(0, 0, 1), anchor})},
@@ -529,13 +504,7 @@ TEST(KeyframeSampling, HoldsEndsAndInterpolatesBetweenKeys) {
     // Keys at most a millionth apart step to the later key.
     const std::vector<Keyframe> aMillionthApart{ramp(0.0f, 1.0f, 0), ramp(1e-6f, 2.0f, 0)};
     const std::vector<Keyframe> twoMillionthsApart{ramp(0.0f, 1.0f, 0), ramp(2e-6f, 2.0f, 0)};
-    const struct {
-        const char* name;
-        const std::vector<Keyframe>& keys;
-        f32 t;
-        f32 value;
-        f32 alpha;
-    } cases[] = {
+    const struct { const char* name; const std::vector<Keyframe>& keys; f32 t, value, alpha; } cases[] = {
         {"before the first key", keys, 0.0f, 10.0f, 0.0f},
         {"at the first key", keys, 0.2f, 10.0f, 0.0f},
         {"between the first two keys", keys, 0.35f, 15.0f, 0.5f},
@@ -575,12 +544,7 @@ TEST(KeyframeSampling, DuplicatedFirstKeyOfTrackZeroAndAnEmptyTrack) {
 TEST(EffectSystem, UpdateAdvancesTheClockOrRefusesTheStepAndChangesNothing) {
     enum Outcome { kAdvances, kBadStep, kOverflow };
     constexpr f64 kInfiniteStep = std::numeric_limits<f64>::infinity();
-    const struct {
-        const char* name;
-        f64 start;
-        f64 deltaSeconds;
-        Outcome outcome;
-    } cases[] = {
+    const struct { const char* name; f64 start, deltaSeconds; Outcome outcome; } cases[] = {
         {"zero only rebuilds the draw list", 0.1, 0.0, kAdvances},
         {"minus zero only rebuilds the draw list", 0.1, -0.0, kAdvances},
         {"up to the largest double", kLargestDouble / 2, kLargestDouble / 2, kAdvances},
