@@ -36,27 +36,18 @@ TEST(SampleClip, ChoosesAndBlendsFrames) {
     ASSERT_EQ(quarter.clips[0].frameCount, 5u);
     ASSERT_EQ(tenth.clips[0].frameCount, 11u);
     ASSERT_EQ(still.clips[0].frameCount, 2u);
-    const struct {
-        const char* name;
-        const Model& model;
-        f64 time;
-        bool loop;
-        f32 node0X;  // 10 x (frame position)
-    } cases[] = {
-        {"start", quarter, 0.0, false, 0.0f},
-        {"between frames 1 and 2", quarter, 0.375, false, 15.0f},
+    // node0X: 10 x (frame position).
+    const struct { const char* name; const Model& model; f64 time; bool loop; f32 node0X; } cases[] = {
+        {"start", quarter, 0.0, false, 0.0f}, {"between frames 1 and 2", quarter, 0.375, false, 15.0f},
         {"on frame 3", quarter, 0.75, false, 30.0f},
         {"final segment, which ends at the duration", quarter, 0.8125, false, 35.0f},
-        {"at the duration", quarter, 0.875, false, 40.0f},
-        {"past the duration, clamped", quarter, 9.0, false, 40.0f},
+        {"at the duration", quarter, 0.875, false, 40.0f}, {"past the duration, clamped", quarter, 9.0, false, 40.0f},
         {"negative, clamped", quarter, -0.3, false, 0.0f},
         {"looping past the end wraps", quarter, 0.875 + 0.375, true, 15.0f},
         {"looping at a whole number of durations", quarter, 3 * 0.875, true, 0.0f},
-        {"looping backwards", quarter, -0.5, true, 15.0f},
-        {"rate 10, final segment", tenth, 0.95, false, 95.0f},
+        {"looping backwards", quarter, -0.5, true, 15.0f}, {"rate 10, final segment", tenth, 0.95, false, 95.0f},
         {"rate 10, looping at -0.1 is 0.9", tenth, -0.1, true, 90.0f},
-        {"rate 10, mid segment", tenth, 0.43, false, 43.0f},
-        {"zero duration", still, 0.5, false, 0.0f},
+        {"rate 10, mid segment", tenth, 0.43, false, 43.0f}, {"zero duration", still, 0.5, false, 0.0f},
         {"zero duration, negative and looping", still, -2.0, true, 0.0f},
         {"zero duration, far on and looping", still, 1e9, true, 0.0f},
     };
@@ -83,13 +74,8 @@ TEST(SampleClip, RejectsBadInputsWithoutTouchingTheOutput) {
         breakIt(clip);
         return clip;
     };
-    const struct {
-        const char* name;
-        AnimationClip clip;
-        std::size_t outCount;
-        f64 time;
-        const char* message;
-    } cases[] = {
+    const struct { const char* name; AnimationClip clip; std::size_t outCount; f64 time; const char* message; }
+        cases[] = {
         {"output too small", model.clips[0], 1, 0.5, "animation clip/output node count differs from model"},
         {"clip of another model", broken([](AnimationClip& c) { c.nodeCount = 3; }), 2, 0.5,
          "animation clip/output node count differs from model"},

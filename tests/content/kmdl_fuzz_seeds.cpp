@@ -23,9 +23,7 @@ int main(int argc, char** argv) {
         return Transform{.rotation = test::axisAngle(0.0f, 1.0f, 0.0f, 0.5f * static_cast<float>(frame))};
     }));
     const std::pair<const char*, Model> seeds[] = {
-        {"minimal.kmdl", test::minimalModel()},
-        {"rich.kmdl", test::richModel()},
-        {"no-clips.kmdl", noClips},
+        {"minimal.kmdl", test::minimalModel()}, {"rich.kmdl", test::richModel()}, {"no-clips.kmdl", noClips},
         {"one-clip.kmdl", oneClip},
     };
     for (const auto& [name, model] : seeds) {

@@ -145,16 +145,11 @@ TEST(KmdlReader, RejectsHeaderFields) {
         {"version 0", 8, 0, at(8, "unsupported version or endian marker")},
         {"version 2", 8, 2, at(8, "unsupported version or endian marker")},
         {"byte-swapped endian marker", 12, 0x04030201, at(8, "unsupported version or endian marker")},
-        {"a flag", 40, 0x8000'0000, at(40, "unknown required flags are set")},
-        {"no nodes", 16, 0, counts},
-        {"too many nodes", 16, 16'385, counts},
-        {"too many skins", 20, 1'025, counts},
-        {"too many meshes", 24, 65'537, counts},
-        {"no materials", 28, 0, counts},
-        {"too many materials", 28, 65'537, counts},
-        {"too many clips", 32, 4'097, counts},
-        {"empty string table", 36, 0, counts},
-        {"string table too large", 36, 16'777'217, counts},
+        {"a flag", 40, 0x8000'0000, at(40, "unknown required flags are set")}, {"no nodes", 16, 0, counts},
+        {"too many nodes", 16, 16'385, counts}, {"too many skins", 20, 1'025, counts},
+        {"too many meshes", 24, 65'537, counts}, {"no materials", 28, 0, counts},
+        {"too many materials", 28, 65'537, counts}, {"too many clips", 32, 4'097, counts},
+        {"empty string table", 36, 0, counts}, {"string table too large", 36, 16'777'217, counts},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

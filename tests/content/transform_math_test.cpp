@@ -75,12 +75,8 @@ TEST(AffineInverse, UndoesRotationScaleAndTranslation) {
 }
 
 TEST(AffineInverse, RejectsProjectiveAndSingularMatrices) {
-    const struct {
-        const char* name;
-        std::vector<std::size_t> elements;  // of the identity, set to `value`
-        f32 value;
-        const char* message;  // null: accepted
-    } cases[] = {
+    // The listed elements of the identity are set to `value`; a null message: accepted.
+    const struct { const char* name; std::vector<std::size_t> elements; f32 value; const char* message; } cases[] = {
         {"element 3 at the tolerance", {3}, 1e-5f, nullptr},
         {"element 3 past the tolerance", {3}, 1.1e-5f, "matrix is not affine"},
         {"element 7 negative past the tolerance", {7}, -2e-5f, "matrix is not affine"},
@@ -118,13 +114,7 @@ TEST(InterpolateTransform, LerpsTranslationAndScaleAndClampsT) {
 
 TEST(InterpolateTransform, SlerpsAlongTheShortestArc) {
     const f32 pi = std::numbers::pi_v<f32>;
-    const struct {
-        const char* name;
-        std::array<f32, 4> from;
-        std::array<f32, 4> to;
-        f32 t;
-        std::array<f32, 4> expected;
-    } cases[] = {
+    const struct { const char* name; std::array<f32, 4> from, to; f32 t; std::array<f32, 4> expected; } cases[] = {
         {"q to -q stays put", axisAngle(1, 0, 0, 0.7f), negated(axisAngle(1, 0, 0, 0.7f)), 0.5f,
          axisAngle(1, 0, 0, 0.7f)},
         {"negated target turns the short way", axisAngle(0, 0, 1, 0), negated(axisAngle(0, 0, 1, pi / 2)), 0.5f,
@@ -237,17 +227,12 @@ TEST_P(TransformKernels, DecideEveryLaneAsTheDefinitionDoes) {
         // Degenerate means a squared length up to 1e-20.
         {"just degenerate, single precision says not", {6.89131946e-11f, 5.56368805e-11f, 4.64274591e-11f, 0}},
         {"just not degenerate, single precision says it is", {4.27953645e-11f, 6.46335208e-11f, 6.31748751e-11f, 0}},
-        {"squared length 0.98e-20", {0, 0.99e-10f, 0, 0}},
-        {"squared length 1.02e-20", {0, 0, 1.01e-10f, 0}},
-        {"squared length 1.96e-20", {1.4e-10f, 0, 0, 0}},
-        {"squared length 2.1e-20", {0, 0, 0, -1.45e-10f}},
+        {"squared length 0.98e-20", {0, 0.99e-10f, 0, 0}}, {"squared length 1.02e-20", {0, 0, 1.01e-10f, 0}},
+        {"squared length 1.96e-20", {1.4e-10f, 0, 0, 0}}, {"squared length 2.1e-20", {0, 0, 0, -1.45e-10f}},
         {"squares underflowing in single precision", {1e-10f, 1e-30f, 1e-40f, 0}},
-        {"squared length 4.9e29", {4.95e14f, 0, -4.95e14f, 0}},
-        {"squared length 5.1e29", {5.05e14f, 0, -5.05e14f, 0}},
-        {"squared length 0.99e30", {0, 7.03e14f, 0, 7.03e14f}},
-        {"squared length 1.01e30", {0, 7.1e14f, 0, 7.1e14f}},
-        {"too long to square in single precision", {2e19f, 0, 2e19f, 1}},
-        {"infinite", {0, -infinity, 0, 1}},
+        {"squared length 4.9e29", {4.95e14f, 0, -4.95e14f, 0}}, {"squared length 5.1e29", {5.05e14f, 0, -5.05e14f, 0}},
+        {"squared length 0.99e30", {0, 7.03e14f, 0, 7.03e14f}}, {"squared length 1.01e30", {0, 7.1e14f, 0, 7.1e14f}},
+        {"too long to square in single precision", {2e19f, 0, 2e19f, 1}}, {"infinite", {0, -infinity, 0, 1}},
         {"not a number", {0, 0, nan, 1}},
     };
     constexpr std::size_t kGroup = 32;

@@ -95,18 +95,10 @@ TEST(EffectSystem, CreateRejectsZeroLimitsInOrder) {
 }
 
 TEST(EffectSystem, SpawnsTheCatalogueEffectOfEachSkillAndKind) {
-    const struct {
-        u32 skill;
-        u8 kind;
-        EffectSpawnStatus status;
-        u64 definitions, components;
-        u32 firstDefinitionId;
-        bool followsTarget;
-    } cases[] = {
-        {1001, 1, kSpawned, 1, 4, 194, false},
-        {1001, 2, kSpawned, 1, 4, 195, true},
-        {1001, 3, kSpawned, 1, 4, 195, true},
-        {1002, 1, kSpawned, 2, 7, 221, false},
+    const struct { u32 skill; u8 kind; EffectSpawnStatus status; u64 definitions, components; u32 firstDefinitionId;
+                   bool followsTarget; } cases[] = {
+        {1001, 1, kSpawned, 1, 4, 194, false}, {1001, 2, kSpawned, 1, 4, 195, true},
+        {1001, 3, kSpawned, 1, 4, 195, true}, {1002, 1, kSpawned, 2, 7, 221, false},
         {1002, 2, kSpawned, 1, 28, 232, false},
         {1002, 3, kNotApplicable, 0, 0, 0, false},  // a skill with effects, but not at this stage
         {1001, 0, kNotApplicable, 0, 0, 0, false},
@@ -175,13 +167,8 @@ TEST(EffectSystem, RefusesInvalidRequestsAndChecksOnlyTheAnchor) {
 TEST(EffectSystem, RecognisesRepeatsByEventSkillSourceAttachedTargetAndStage) {
     using Edit = void (*)(Request&);
     const auto same = [](Request&) {};
-    const struct {
-        const char* name;
-        u32 skill;
-        u8 firstKind, secondKind;
-        Edit edit;
-        EffectSpawnStatus status;
-    } cases[] = {
+    const struct { const char* name; u32 skill; u8 firstKind, secondKind; Edit edit; EffectSpawnStatus status; }
+        cases[] = {
         {"the same request", 1001, 1, 1, same, kDuplicate},
         {"kind 2 then kind 3 of 1001", 1001, 2, 3, same, kDuplicate},
         {"kind 3 then kind 2 of 1001", 1001, 3, 2, same, kDuplicate},
@@ -221,8 +208,7 @@ TEST(EffectSystem, RememberedEventsAreEvictedOldestFirst) {
         {1, kSpawned},   // drops 2
         {3, kDuplicate}, {2, kSpawned},  // drops 3
         {4, kDuplicate}, {3, kSpawned},  // drops 4: the ring wrapped round
-        {4, kSpawned},   {1, kSpawned},  {2, kSpawned},
-        {4, kDuplicate},
+        {4, kSpawned},   {1, kSpawned},  {2, kSpawned}, {4, kDuplicate},
     };
     for (std::size_t i = 0; i < std::size(steps); ++i) {
         SCOPED_TRACE(testing::Message() << "step " << i << ", event " << steps[i].eventId);
@@ -273,8 +259,7 @@ TEST(EffectSystem, SpawnFitsWithinComponentAndIdLimits) {
     constexpr u64 kLargest = ~u64{0};
     const struct { const char* name; u64 live, maxActive, nextId, needed; bool fits; } cases[] = {
         // Exactly the room left and a full system are spawned end to end above.
-        {"one more than the room left", 4093, 4096, 1, 4, false},
-        {"needs more than the maximum", 0, 3, 1, 4, false},
+        {"one more than the room left", 4093, 4096, 1, 4, false}, {"needs more than the maximum", 0, 3, 1, 4, false},
         {"one more than a huge room", 5, kLargest, 1, kLargest - 4, false},
         {"a huge room up to the last id", 0, kLargest, 1, kLargest - 1, true},
         {"a huge room past the last id", 0, kLargest, 1, kLargest, false},
@@ -342,15 +327,9 @@ TEST(EffectSystem, DelayedComponentsAreListedButInvisibleUntilTheirDelayPasses) 
     EffectSystem system = makeSystem();
     system.update(kSpawnClock);
     ASSERT_EQ(spawnStatus(system, request(1, 1001, 2)), kSpawned);
-    const struct {
-        f64 clock;
-        f32 alpha;
-        bool visible;
-        f32 delayedAlpha, delayedAge, delayedTime;
-        bool delayedVisible;
-    } steps[] = {
-        {0.0, 0.0f, false, 0.0f, -0.15f, 0.0f, false},
-        {0.1, 76.0f / 255.0f, true, 0.0f, -0.05f, 0.0f, false},
+    const struct { f64 clock; f32 alpha; bool visible; f32 delayedAlpha, delayedAge, delayedTime; bool delayedVisible; }
+        steps[] = {
+        {0.0, 0.0f, false, 0.0f, -0.15f, 0.0f, false}, {0.1, 76.0f / 255.0f, true, 0.0f, -0.05f, 0.0f, false},
         {0.15, 66.0f / 255.0f, true, 0.0f, 0.0f, 0.0f, false},
         {0.2, 48.0f / 255.0f, true, 50.0f / 255.0f, 0.05f, 0.15625f, true},
     };
@@ -394,12 +373,9 @@ TEST(EffectSystem, ComponentsExpireWhenTheirAgeReachesTheLifetime) {
     EffectSystem system = makeSystem();
     ASSERT_EQ(spawnStatus(system, request(1, 1001, 2)), kSpawned);
     const struct { f64 clock; std::vector<u16> orders; } steps[] = {
-        {std::nextafter(0.32, 0.0), {0, 0, 1, 2}},
-        {0.32, {0, 0, 2}},
+        {std::nextafter(0.32, 0.0), {0, 0, 1, 2}}, {0.32, {0, 0, 2}},
         {0.46, {0, 0, 2}},  // the delayed one lives 0.15 s longer
-        {0.48, {0, 0}},
-        {std::nextafter(0.5, 0.0), {0, 0}},
-        {0.5, {}},
+        {0.48, {0, 0}}, {std::nextafter(0.5, 0.0), {0, 0}}, {0.5, {}},
     };
     for (const auto& step : steps) {
         SCOPED_TRACE(testing::Message() << "clock " << step.clock);
@@ -505,8 +481,7 @@ TEST(KeyframeSampling, HoldsEndsAndInterpolatesBetweenKeys) {
     const std::vector<Keyframe> aMillionthApart{ramp(0.0f, 1.0f, 0), ramp(1e-6f, 2.0f, 0)};
     const std::vector<Keyframe> twoMillionthsApart{ramp(0.0f, 1.0f, 0), ramp(2e-6f, 2.0f, 0)};
     const struct { const char* name; const std::vector<Keyframe>& keys; f32 t, value, alpha; } cases[] = {
-        {"before the first key", keys, 0.0f, 10.0f, 0.0f},
-        {"at the first key", keys, 0.2f, 10.0f, 0.0f},
+        {"before the first key", keys, 0.0f, 10.0f, 0.0f}, {"at the first key", keys, 0.2f, 10.0f, 0.0f},
         {"between the first two keys", keys, 0.35f, 15.0f, 0.5f},
         {"at a key shared by two keys takes the earlier", keys, 0.5f, 20.0f, 1.0f},
         {"just after a shared time ramps from the later", keys, 0.625f, 45.0f, 64.0f / 255.0f},
@@ -549,10 +524,8 @@ TEST(EffectSystem, UpdateAdvancesTheClockOrRefusesTheStepAndChangesNothing) {
         {"minus zero only rebuilds the draw list", 0.1, -0.0, kAdvances},
         {"up to the largest double", kLargestDouble / 2, kLargestDouble / 2, kAdvances},
         {"zero at the largest double", kLargestDouble, 0.0, kAdvances},
-        {"NaN", 0.2, std::numeric_limits<f64>::quiet_NaN(), kBadStep},
-        {"infinity", 0.2, kInfiniteStep, kBadStep},
-        {"minus infinity", 0.2, -kInfiniteStep, kBadStep},
-        {"negative", 0.2, -0.01, kBadStep},
+        {"NaN", 0.2, std::numeric_limits<f64>::quiet_NaN(), kBadStep}, {"infinity", 0.2, kInfiniteStep, kBadStep},
+        {"minus infinity", 0.2, -kInfiniteStep, kBadStep}, {"negative", 0.2, -0.01, kBadStep},
         {"smallest negative", 0.2, -std::numeric_limits<f64>::denorm_min(), kBadStep},
         {"any step at the largest double", kLargestDouble, 1.0, kOverflow},
         {"past the largest double", kLargestDouble / 2, kLargestDouble, kOverflow},
