@@ -33,9 +33,6 @@ TEST(SampleClip, ChoosesAndBlendsFrames) {
     const Model quarter = chainModel(2, 0.875f, 4.0f);  // frames at 0, .25, .5, .75, .875
     const Model tenth = chainModel(2, 1.0f, 10.0f);     // frames at 0, .1, ..., 1
     const Model still = chainModel(2, 0.0f, 30.0f);     // two frames, both at 0
-    ASSERT_EQ(quarter.clips[0].frameCount, 5u);
-    ASSERT_EQ(tenth.clips[0].frameCount, 11u);
-    ASSERT_EQ(still.clips[0].frameCount, 2u);
     // node0X: 10 x (frame position).
     const struct { const char* name; const Model& model; f64 time; bool loop; f32 node0X; } cases[] = {
         {"start", quarter, 0.0, false, 0.0f}, {"between frames 1 and 2", quarter, 0.375, false, 15.0f},

@@ -16,16 +16,13 @@ using namespace test;
 
 const std::filesystem::path kSuite = kTestData / "pngsuite";
 
+// Files sNN... are N x N; four others have sizes of their own; the rest are 32 x 32.
 std::pair<u32, u32> expectedSize(const std::string& name) {
-    if (name == "cdfn2c08.png") return {8, 32};
-    if (name == "cdhn2c08.png") return {32, 8};
-    if (name == "cdsn2c08.png") return {8, 8};
-    if (name == "PngSuite.png") return {256, 256};
-    if (name[0] == 's') {  // sNN: N x N
-        const u32 n = static_cast<u32>(std::stoul(name.substr(1, 2)));
-        return {n, n};
-    }
-    return {32, 32};
+    const std::map<std::string, std::pair<u32, u32>> others = {
+        {"cdfn2c08.png", {8, 32}}, {"cdhn2c08.png", {32, 8}}, {"cdsn2c08.png", {8, 8}}, {"PngSuite.png", {256, 256}}};
+    if (others.contains(name)) return others.at(name);
+    const u32 n = name[0] == 's' ? static_cast<u32>(std::stoul(name.substr(1, 2))) : 32;
+    return {n, n};
 }
 
 std::vector<std::filesystem::path> suiteFiles() {
