@@ -121,7 +121,7 @@ TEST(PngSuite, InterlacedAndSplitFilesMatchTheirPlainTwins) {
     }
 }
 
-TEST(LoadPngImage, RefusesNonPngFilesBeforeDecoding) {
+TEST(LoadPngImage, RefusesNonPngFilesAndDamagedChunksBeforeDecoding) {
     ScratchDirectory scratch;
     const struct { const char* name; std::vector<std::byte> bytes; } cases[] = {
         {"empty.png", {}}, {"photo.png", bytesOf("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01")},
@@ -134,6 +134,11 @@ TEST(LoadPngImage, RefusesNonPngFilesBeforeDecoding) {
     }
     const auto missing = scratch.file("missing.png");
     expectError([&] { loadPngImage(missing, {}); }, "cannot open PNG: " + missing.string());
+    // A damaged CRC in the IEND chunk that ends the file fails like any other chunk's.
+    std::vector<std::byte> bytes = readFile(kSuite / "basn0g01.png");
+    bytes.back() ^= std::byte{1};
+    const auto damagedEnd = scratch.write("damaged-end.png", bytes);
+    expectError([&] { loadPngImage(damagedEnd, {}); }, "PNG chunk CRC mismatch: " + damagedEnd.string());
 }
 
 TEST(LoadPngImage, ChecksTheExpectedDigestBeforeDecoding) {
