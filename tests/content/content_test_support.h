@@ -7,8 +7,8 @@
 #include <array>
 #include <cstddef>
 #include <filesystem>
-#include <fstream>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <iterator>
 #include <span>
@@ -73,18 +73,14 @@ private:
     std::filesystem::path path_;
 };
 
-inline std::vector<std::byte> readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    const std::vector<char> chars((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<std::byte> bytes(chars.size());
-    std::memcpy(bytes.data(), chars.data(), chars.size());
-    return bytes;
+inline std::vector<std::byte> bytesOf(std::string_view text) {
+    const auto* first = reinterpret_cast<const std::byte*>(text.data());
+    return {first, first + text.size()};
 }
 
-inline std::vector<std::byte> bytesOf(std::string_view text) {
-    std::vector<std::byte> bytes(text.size());
-    std::memcpy(bytes.data(), text.data(), text.size());
-    return bytes;
+inline std::vector<std::byte> readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return bytesOf(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
 }
 
 }  // namespace kestrune::content::test

@@ -7,7 +7,6 @@
 #include "content/kmdl_writer.h"
 #include "content/sha256.h"
 #include "content_test_support.h"
-#include "kmdl_test_support.h"
 #include "sample_models.h"
 
 namespace kestrune::content {
@@ -15,60 +14,42 @@ namespace {
 
 using namespace test;
 
-// The minimal model with one mesh of `vertexCount` vertices: 56 bytes each.
-Model modelWithMesh(std::size_t vertexCount) {
-    Model model = minimalModel();
-    Mesh mesh;
-    mesh.name = "big";
-    mesh.node = 0;
-    mesh.vertices.assign(vertexCount, Vertex{});
-    mesh.indices = {0, 1, 2};
-    model.meshes.push_back(mesh);
-    model.nodes[0].firstMesh = 0;
-    return model;
-}
-
-// Large files hash on a second thread while decoding runs: the digest still decides first.
-TEST(DigestOverlap, ParsedLargeFileReportsDigestBeforeDecodingFailures) {
-    std::vector<std::byte> bytes = writeModel(modelWithMesh(20'000));
-    ASSERT_GT(bytes.size(), std::size_t{1} << 20);
-    EXPECT_EQ(parse(bytes).sha256, sha256Digest(bytes));
-
-    bytes.push_back(std::byte{0});
-    const std::string actual = toHexUpper(sha256Digest(bytes));
-    ModelLimits right;
-    right.expectedSha256 = actual;
-    expectError([&] { parse(bytes, right); }, at(bytes.size() - 1, "trailing bytes after final animation clip"));
-    ModelLimits wrong;
-    wrong.expectedSha256 = std::string(64, '0');
-    expectError([&] { parse(bytes, wrong); }, unpositioned("SHA-256 mismatch (actual " + actual + ")"));
-}
-
-// loadModelFile hashes while it reads, in pieces of several MiB: a file of a few pieces.
-TEST(DigestOverlap, LoadedMultiPieceFileKeepsTheOrderOfFailures) {
+// A file over 1 MiB hashes on a second thread while parseModel decodes; loadModelFile hashes
+// while it reads, in pieces of several MiB: a file of a few pieces.
+TEST(DigestOverlap, TheDigestDecidesBeforeDecodingFailures) {
     ScratchDirectory scratch;
-    std::vector<std::byte> bytes = writeModel(modelWithMesh(400'000));
-    ASSERT_GT(bytes.size(), std::size_t{20} << 20);
-    const auto good = scratch.write("big.kmdl", bytes);
-    EXPECT_EQ(loadModelFile(good, {}).sha256, sha256Digest(bytes));
+    const struct {
+        const char* name;
+        std::size_t vertexCount;  // 56 bytes each
+        std::size_t minimumBytes;
+        bool fromFile;
+    } cases[] = {{"parsed", 20'000, std::size_t{1} << 20, false}, {"loaded", 400'000, std::size_t{20} << 20, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Model model = minimalModel();
+        model.meshes = {{.name = "big", .vertices = std::vector<Vertex>(c.vertexCount), .indices = {0, 1, 2}}};
+        model.nodes[0].firstMesh = 0;
+        std::vector<std::byte> bytes = writeModel(model);
+        ASSERT_GT(bytes.size(), c.minimumBytes);
+        const std::filesystem::path path = scratch.write("big.kmdl", bytes);
+        const auto load = [&](const ModelLimits& limits) {
+            return c.fromFile ? loadModelFile(path, limits) : parseModel(bytes, limits, path.string());
+        };
+        EXPECT_EQ(load({}).sha256, sha256Digest(bytes));
 
-    bytes.push_back(std::byte{0});
-    const auto trailing = scratch.write("trailing.kmdl", bytes);
-    const std::string actual = toHexUpper(sha256Digest(bytes));
-    ModelLimits right;
-    right.expectedSha256 = actual;
-    expectError([&] { loadModelFile(trailing, right); },
-                trailing.string() + " at byte " + std::to_string(bytes.size() - 1) +
-                    ": trailing bytes after final animation clip");
-    ModelLimits wrong;
-    wrong.expectedSha256 = std::string(64, 'F');
-    expectError([&] { loadModelFile(trailing, wrong); },
-                trailing.string() + ": SHA-256 mismatch (actual " + actual + ")");
-    // Refused after the whole file was read and hashed: the job stops before the bytes go.
-    ModelLimits malformed;
-    malformed.expectedSha256 = "xyz";
-    expectError([&] { loadModelFile(trailing, malformed); },
-                "expected SHA-256 must contain exactly 64 hexadecimal characters");
+        bytes.push_back(std::byte{0});
+        scratch.write("big.kmdl", bytes);
+        const std::string actual = toHexUpper(sha256Digest(bytes));
+        expectError([&] { load({.expectedSha256 = actual}); },
+                    path.string() + " at byte " + std::to_string(bytes.size() - 1) +
+                        ": trailing bytes after final animation clip");
+        expectError([&] { load({.expectedSha256 = std::string(64, 'F')}); },
+                    path.string() + ": SHA-256 mismatch (actual " + actual + ")");
+        // Loaded, this is refused after the whole file was read and hashed: the job stops
+        // before the bytes go.
+        expectError([&] { load({.expectedSha256 = "xyz"}); },
+                    "expected SHA-256 must contain exactly 64 hexadecimal characters");
+    }
 }
 
 }  // namespace

@@ -20,14 +20,10 @@ int main(int argc, char** argv) {
     noClips.clips.clear();
     Model oneClip = test::minimalModel();
     oneClip.clips.push_back(test::makeClip("spin", 0.25f, 8.0f, 1, [](kestrune::u32 frame, kestrune::u32) {
-        Transform t;
-        t.rotation = test::axisAngle(0.0f, 1.0f, 0.0f, 0.5f * static_cast<float>(frame));
-        return t;
+        return Transform{.rotation = test::axisAngle(0.0f, 1.0f, 0.0f, 0.5f * static_cast<float>(frame))};
     }));
     const std::pair<const char*, Model> seeds[] = {
-        {"minimal.kmdl", test::minimalModel()},
-        {"rich.kmdl", test::richModel()},
-        {"no-clips.kmdl", noClips},
+        {"minimal.kmdl", test::minimalModel()}, {"rich.kmdl", test::richModel()}, {"no-clips.kmdl", noClips},
         {"one-clip.kmdl", oneClip},
     };
     for (const auto& [name, model] : seeds) {

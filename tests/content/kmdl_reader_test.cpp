@@ -2,15 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <functional>
 #include <limits>
 
+#include "base/byte_writer.h"
+#include "base/little_endian.h"
 #include "content/kmdl_writer.h"
 #include "content/sha256.h"
 #include "content/transform_math.h"
 #include "content_test_support.h"
-#include "kmdl_test_support.h"
 #include "sample_models.h"
 
 namespace kestrune::content {
@@ -18,76 +18,99 @@ namespace {
 
 using namespace test;
 
+// The section offsets of a written model are computed here from the format's record sizes,
+// independently of the writer; the messages are composed as the decoder composes them.
+constexpr const char* kSource = "m.kmdl";
+
+struct KmdlLayout {
+    std::size_t tableBytes = 0, nodes = 0, skinSection = 0, materials = 0, end = 0;
+    std::vector<std::size_t> skins, meshes, clips;  // where each record starts
+};
+
+KmdlLayout layoutOf(const Model& model, const std::vector<std::byte>& bytes) {
+    KmdlLayout l;
+    l.tableBytes = loadU32le(bytes.data() + 36);
+    l.nodes = 44 + l.tableBytes;
+    std::size_t at = l.skinSection = l.nodes + 56 * model.nodes.size();
+    for (const Skin& skin : model.skins) {
+        l.skins.push_back(at);
+        at += 12 + 68 * skin.joints.size();
+    }
+    l.materials = at;
+    at += 32 * model.materials.size();
+    for (const Mesh& mesh : model.meshes) {
+        l.meshes.push_back(at);
+        at += 24 + 56 * mesh.vertices.size() + 4 * mesh.indices.size();
+    }
+    for (const AnimationClip& clip : model.clips) {
+        l.clips.push_back(at);
+        at += 20 + 40 * clip.samples.size();
+    }
+    l.end = at;
+    return l;
+}
+
+Model parse(const std::vector<std::byte>& bytes, const ModelLimits& limits = {}) {
+    return parseModel(bytes, limits, kSource);
+}
+
+void patchU32(std::vector<std::byte>& bytes, std::size_t offset, u32 value) {
+    storeU32le(bytes.data() + offset, value);
+}
+
+std::string at(std::size_t position, std::string_view message) {
+    return std::string(kSource) + " at byte " + std::to_string(position) + ": " + std::string(message);
+}
+
+std::string unpositioned(std::string_view message) { return std::string(kSource) + ": " + std::string(message); }
+
 constexpr f32 kNaN = std::numeric_limits<f32>::quiet_NaN();
 constexpr f32 kInfinity = std::numeric_limits<f32>::infinity();
 
-// The smallest complete file, byte by byte: header, table "\0root\0mat\0", one node, one
+constexpr u32 kOne = 0x3F80'0000;  // 1.0f
+
+// The smallest complete file, field by field: header, table "\0root\0mat\0", one node, one
 // material. `table` and the two name offsets can be swapped for string-table cases.
 std::vector<std::byte> minimalFile(std::string_view table = std::string_view("\0root\0mat\0", 10),
                                    u32 nodeName = 1, u32 materialName = 6) {
-    std::vector<std::byte> b;
-    const auto u32le = [&](u32 v) {
-        for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::byte>(v >> (8 * i)));
-    };
-    for (char c : std::string_view("KMDL0001")) b.push_back(static_cast<std::byte>(c));
+    ByteWriter b;
+    b.append("KMDL0001");
     // Version, endian marker; one node, no skins or meshes, one material, no clips; flags 0.
-    for (u32 v : {1u, 0x01020304u, 1u, 0u, 0u, 1u, 0u, static_cast<u32>(table.size()), 0u}) u32le(v);
-    for (char c : table) b.push_back(static_cast<std::byte>(c));
-    u32le(nodeName);
-    u32le(0xFFFFFFFF);  // parent -1
-    for (f32 v : {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f, 1.0f, 1.0f, 1.0f}) u32le(std::bit_cast<u32>(v));
-    u32le(0xFFFFFFFF);  // first mesh -1
-    u32le(0xFFFFFFFF);  // skin -1
-    u32le(materialName);
-    u32le(0);  // no texture
-    for (f32 v : {1.0f, 1.0f, 1.0f, 1.0f}) u32le(std::bit_cast<u32>(v));
-    u32le(0);
-    u32le(0);
-    return b;
+    for (u32 v : {1u, 0x01020304u, 1u, 0u, 0u, 1u, 0u, static_cast<u32>(table.size()), 0u}) b.u32le(v);
+    b.append(table);
+    // Node: name, parent -1, translation 0, rotation (0, 0, 0, 1), scale 1, no mesh, no skin.
+    for (u32 v : {nodeName, ~0u, 0u, 0u, 0u, 0u, 0u, 0u, kOne, kOne, kOne, kOne, ~0u, ~0u}) b.u32le(v);
+    // Material: name, no texture, white, opaque, one-sided.
+    for (u32 v : {materialName, 0u, kOne, kOne, kOne, kOne, 0u, 0u}) b.u32le(v);
+    return b.release();
 }
 
-std::vector<std::byte> truncatedTo(std::vector<std::byte> bytes, std::size_t size) {
-    bytes.resize(size);
-    return bytes;
+std::vector<std::byte> truncatedTo(const std::vector<std::byte>& bytes, std::size_t size) {
+    return {bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size)};
 }
 
-TEST(KmdlReader, DecodesTheSmallestCompleteFile) {
-    const std::vector<std::byte> bytes = minimalFile();
-    ASSERT_EQ(bytes.size(), 142u);
-    const Model model = parse(bytes);
-    ASSERT_EQ(model.nodes.size(), 1u);
-    EXPECT_EQ(model.nodes[0].name, "root");
-    EXPECT_EQ(model.nodes[0].parent, -1);
-    EXPECT_EQ(model.nodes[0].transform, Transform{});
-    ASSERT_EQ(model.materials.size(), 1u);
-    EXPECT_EQ(model.materials[0].name, "mat");
-    EXPECT_EQ(model.materials[0].texture, "");
-    EXPECT_TRUE(model.skins.empty() && model.meshes.empty() && model.clips.empty());
-    EXPECT_EQ(model.nodeOrder, std::vector<u32>{0});
-    EXPECT_EQ(model.sha256, sha256Digest(bytes));
-    // The writer produces the same bytes from the decoded model.
-    EXPECT_EQ(writeModel(model), bytes);
-}
-
-TEST(KmdlReader, DecodesEverySectionOfARichModel) {
-    const Model source = richModel();
-    const std::vector<std::byte> bytes = writeModel(source);
-    Model decoded = parse(bytes);
-    EXPECT_EQ(decoded.sha256, sha256Digest(bytes));
-    decoded.sha256 = source.sha256;
-    EXPECT_EQ(decoded, source);
-    // Roots in index order first, then each level's children in index order.
-    EXPECT_EQ(decoded.nodeOrder, (std::vector<u32>{0, 4, 1, 3, 2}));
+TEST(KmdlReader, DecodesEverySection) {
+    // The writer gives back the hand-built bytes of the smallest file.
+    const std::vector<std::byte> minimal = minimalFile();
+    ASSERT_EQ(minimal.size(), 142u);
+    EXPECT_EQ(writeModel(minimalModel()), minimal);
+    // richModel() lists its node order as the decoder builds it: roots in index order first,
+    // then each level's children in index order.
+    const std::pair<Model, std::vector<std::byte>> cases[] = {{minimalModel(), minimal},
+                                                              {richModel(), writeModel(richModel())}};
+    for (const auto& [source, bytes] : cases) {
+        Model decoded = parse(bytes);
+        EXPECT_EQ(decoded.sha256, sha256Digest(bytes));
+        decoded.sha256 = source.sha256;
+        EXPECT_EQ(decoded, source);
+    }
 }
 
 TEST(KmdlReader, RejectsFilesBySizeBeforeAnythingElse) {
     const std::vector<std::byte> bytes = minimalFile();
-    ModelLimits exact;
-    exact.maxFileBytes = bytes.size();
-    EXPECT_NO_THROW(parse(bytes, exact));
-    ModelLimits oneShort;
-    oneShort.maxFileBytes = bytes.size() - 1;
-    expectError([&] { parse(bytes, oneShort); }, unpositioned("payload exceeds configured file-size limit"));
+    EXPECT_NO_THROW(parse(bytes, {.maxFileBytes = bytes.size()}));
+    expectError([&] { parse(bytes, {.maxFileBytes = bytes.size() - 1}); },
+                unpositioned("payload exceeds configured file-size limit"));
     expectError([&] { parse(truncatedTo(bytes, 43)); }, unpositioned("truncated Kestrune Model header"));
     expectError([&] { parse({}); }, unpositioned("truncated Kestrune Model header"));
     // 44 bytes pass the size check and then miss the string table.
@@ -107,38 +130,26 @@ TEST(KmdlReader, ChecksTheExpectedDigestBeforeTheHeader) {
     const std::string digest = toHexUpper(sha256Digest(bytes));
     std::string lastDiffers = digest;
     lastDiffers[63] = digest[63] == '0' ? '1' : '0';
-    ModelLimits limits;
-    limits.expectedSha256 = lastDiffers;
-    expectError([&] { parse(bytes, limits); }, unpositioned("SHA-256 mismatch (actual " + digest + ")"));
-    limits.expectedSha256 = "g" + digest.substr(1);
-    expectError([&] { parse(bytes, limits); }, "expected SHA-256 must contain exactly 64 hexadecimal characters");
-    limits.expectedSha256 = digest;
-    expectError([&] { parse(bytes, limits); }, at(0, "unsupported magic; expected KMDL0001"));
+    expectError([&] { parse(bytes, {.expectedSha256 = lastDiffers}); },
+                unpositioned("SHA-256 mismatch (actual " + digest + ")"));
+    expectError([&] { parse(bytes, {.expectedSha256 = "g" + digest.substr(1)}); },
+                "expected SHA-256 must contain exactly 64 hexadecimal characters");
+    expectError([&] { parse(bytes, {.expectedSha256 = digest}); }, at(0, "unsupported magic; expected KMDL0001"));
 }
 
 TEST(KmdlReader, RejectsHeaderFields) {
     const std::vector<std::byte> good = minimalFile();
     const std::string counts = at(16, "one or more header counts exceed configured limits");
-    const struct {
-        const char* name;
-        std::size_t offset;
-        u32 value;
-        std::string message;
-    } cases[] = {
+    const struct { const char* name; std::size_t offset; u32 value; std::string message; } cases[] = {
         {"magic", 4, 0x3230'4C4D, at(0, "unsupported magic; expected KMDL0001")},  // "MDL02..."
         {"version 0", 8, 0, at(8, "unsupported version or endian marker")},
         {"version 2", 8, 2, at(8, "unsupported version or endian marker")},
         {"byte-swapped endian marker", 12, 0x04030201, at(8, "unsupported version or endian marker")},
-        {"a flag", 40, 0x8000'0000, at(40, "unknown required flags are set")},
-        {"no nodes", 16, 0, counts},
-        {"too many nodes", 16, 16'385, counts},
-        {"too many skins", 20, 1'025, counts},
-        {"too many meshes", 24, 65'537, counts},
-        {"no materials", 28, 0, counts},
-        {"too many materials", 28, 65'537, counts},
-        {"too many clips", 32, 4'097, counts},
-        {"empty string table", 36, 0, counts},
-        {"string table too large", 36, 16'777'217, counts},
+        {"a flag", 40, 0x8000'0000, at(40, "unknown required flags are set")}, {"no nodes", 16, 0, counts},
+        {"too many nodes", 16, 16'385, counts}, {"too many skins", 20, 1'025, counts},
+        {"too many meshes", 24, 65'537, counts}, {"no materials", 28, 0, counts},
+        {"too many materials", 28, 65'537, counts}, {"too many clips", 32, 4'097, counts},
+        {"empty string table", 36, 0, counts}, {"string table too large", 36, 16'777'217, counts},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -159,21 +170,11 @@ TEST(KmdlReader, AcceptsCountsAtTheirLimits) {
     const Model model = richModel();
     const std::vector<std::byte> bytes = writeModel(model);
     const KmdlLayout layout = layoutOf(model, bytes);
-    ModelLimits limits;
-    limits.maxNodes = 5;
-    limits.maxSkins = 1;
-    limits.maxMeshes = 2;
-    limits.maxMaterials = 2;
-    limits.maxClips = 3;
-    limits.maxStringTableBytes = static_cast<u32>(layout.tableBytes);
-    limits.maxJointsPerSkin = 2;
-    limits.maxVerticesPerMesh = 4;
-    limits.maxIndicesPerMesh = 6;
-    limits.maxTotalVertices = 7;
-    limits.maxTotalIndices = 9;
-    limits.maxFramesPerClip = 16;
-    limits.maxTotalAnimationSamples = (16 + 5 + 2) * 5;
-    limits.maxSampleRate = 30.0f;
+    const ModelLimits limits{.maxStringTableBytes = static_cast<u32>(layout.tableBytes), .maxNodes = 5,
+                             .maxSkins = 1, .maxMeshes = 2, .maxMaterials = 2, .maxClips = 3, .maxJointsPerSkin = 2,
+                             .maxVerticesPerMesh = 4, .maxIndicesPerMesh = 6, .maxTotalVertices = 7,
+                             .maxTotalIndices = 9, .maxFramesPerClip = 16, .maxTotalAnimationSamples = (16 + 5 + 2) * 5,
+                             .maxSampleRate = 30.0f};
     EXPECT_NO_THROW(parse(bytes, limits));
 
     const std::string counts = "one or more header counts exceed configured limits";
@@ -209,11 +210,7 @@ TEST(KmdlReader, AcceptsCountsAtTheirLimits) {
 
 TEST(KmdlReader, ValidatesTheStringTable) {
     using namespace std::string_view_literals;
-    const struct {
-        const char* name;
-        std::vector<std::byte> bytes;
-        std::string message;
-    } cases[] = {
+    const struct { const char* name; std::vector<std::byte> bytes; std::string message; } cases[] = {
         {"first byte not NUL", minimalFile("x\0root\0mat\0"sv), at(44, "string table must begin with the empty string")},
         {"last byte not NUL", minimalFile("\0root\0matt"sv), at(53, "string table is not NUL-terminated")},
         {"overlong encoding", minimalFile("\0root\0m\xC0\xAF\0"sv), at(50, "string table contains invalid UTF-8")},
@@ -340,19 +337,21 @@ TEST(KmdlReader, RejectsSkinsAndMaterials) {
 }
 
 TEST(KmdlReader, AppliesTexturePathRules) {
+    const auto withTexture = [](const char* path) {
+        Model model = richModel();
+        model.materials[0].texture = path;
+        return model;
+    };
     for (const char* path : {"textures/body.png", "a.png", "deep/er/still/x.png", "n\xC3\xA4me.png", "del\x7F.png",
                              "..a/b..png", ".hidden/x"}) {
         SCOPED_TRACE(path);
-        Model model = richModel();
-        model.materials[0].texture = path;
-        EXPECT_EQ(parse(writeModel(model)).materials[0].texture, path);
+        EXPECT_EQ(parse(writeModel(withTexture(path))).materials[0].texture, path);
     }
     for (const char* path : {"textures//body.png", "textures/./a.png", "../a.png", "/a.png", "\\a.png", "C:a.png",
                              "a\\b.png", "a?.png", "a*.png", "a<b", "a>b", "a|b", "say\"x\"", "tab\t.png",
                              "textures/", "./a.png", "a/..", "."}) {
         SCOPED_TRACE(path);
-        Model model = richModel();
-        model.materials[0].texture = path;
+        const Model model = withTexture(path);
         const std::vector<std::byte> bytes = writeModel(model);
         expectError([&] { parse(bytes); },
                     at(layoutOf(model, bytes).materials, "material contains invalid values or texture path"));
@@ -448,12 +447,9 @@ TEST(KmdlReader, RejectsClips) {
 }
 
 TEST(KmdlReader, DerivesFrameCountsFromDurationAndRate) {
-    const struct {
-        f32 duration;
-        f32 rate;
-        u32 frames;
-    } cases[] = {{0.5f, 30.0f, 16}, {0.51f, 30.0f, 17}, {0.0f, 30.0f, 2}, {0.875f, 4.0f, 5}, {1.0f, 10.0f, 11},
-                 {0.01f, 1.0f, 2}};
+    const struct { f32 duration, rate; u32 frames; } cases[] = {
+        {0.5f, 30.0f, 16}, {0.51f, 30.0f, 17}, {0.0f, 30.0f, 2}, {0.875f, 4.0f, 5}, {1.0f, 10.0f, 11},
+        {0.01f, 1.0f, 2}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.duration) + " s at " + std::to_string(c.rate));
         Model model = minimalModel();
@@ -467,11 +463,7 @@ TEST(KmdlReader, ReportsTruncationWhereTheMissingDataStarts) {
     const Model model = richModel();
     const std::vector<std::byte> bytes = writeModel(model);
     const KmdlLayout l = layoutOf(model, bytes);
-    const struct {
-        const char* name;
-        std::size_t size;
-        std::string message;
-    } cases[] = {
+    const struct { const char* name; std::size_t size; std::string message; } cases[] = {
         {"string table", 44 + l.tableBytes - 1, at(44, "string table is truncated")},
         {"node records", l.nodes + 56 * 5 - 1, at(l.nodes, "node records are truncated")},
         {"skin headers", l.skinSection + 11, at(l.skinSection, "skin headers are truncated")},
@@ -496,24 +488,60 @@ TEST(KmdlReader, ReportsTruncationWhereTheMissingDataStarts) {
 
 TEST(KmdlReader, LoadsFilesAndNamesThemByPath) {
     ScratchDirectory scratch;
-    const Model source = richModel();
-    const std::vector<std::byte> bytes = writeModel(source);
+    // What the file holds decodes as parsed bytes do; the digest shows all of it was read.
+    const std::vector<std::byte> bytes = writeModel(richModel());
     const std::filesystem::path good = scratch.write("rich.kmdl", bytes);
-    Model loaded = loadModelFile(good, {});
-    EXPECT_EQ(loaded.sha256, sha256Digest(bytes));
-    loaded.sha256 = {};
-    EXPECT_EQ(loaded, source);
+    EXPECT_EQ(loadModelFile(good, {}).sha256, sha256Digest(bytes));
 
     std::vector<std::byte> broken = bytes;
     patchU32(broken, 40, 1);
     const std::filesystem::path bad = scratch.write("broken.kmdl", broken);
     expectError([&] { loadModelFile(bad, {}); }, bad.string() + " at byte 40: unknown required flags are set");
-    ModelLimits small;
-    small.maxFileBytes = bytes.size() - 1;
-    expectError([&] { loadModelFile(good, small); },
+    expectError([&] { loadModelFile(good, {.maxFileBytes = bytes.size() - 1}); },
                 "Kestrune Model exceeds configured file-size limit: " + good.string());
     const std::filesystem::path missing = scratch.file("missing.kmdl");
     expectError([&] { loadModelFile(missing, {}); }, "cannot open Kestrune Model: " + missing.string());
+}
+
+TEST(KmdlWriter, StoresEachStringOnceWithTheEmptyStringFirst) {
+    Model model = richModel();
+    model.meshes[1].name = "body";  // also a skin's and a mesh's name already
+    model.materials[1].texture = "textures/body.png";
+    const std::vector<std::byte> bytes = writeModel(model);
+    const std::string expectedTable(
+        "\0root\0hips\0spine-\xC3\x9F\0prop\0second root\0body\0skin\0textures/body.png\0glow\0idle\0walk\0Idle\0", 85);
+    ASSERT_EQ(layoutOf(model, bytes).tableBytes, expectedTable.size());
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.data()) + 44, expectedTable.size()), expectedTable);
+    EXPECT_EQ(parse(bytes).meshes[1].name, "body");
+}
+
+TEST(KmdlWriter, WritesFieldsLittleEndianAtTheirOffsets) {
+    Model model = richModel();
+    const std::vector<std::byte> bytes = writeModel(model);
+    const KmdlLayout l = layoutOf(model, bytes);
+    // Node, skin, mesh, material and clip counts.
+    const std::pair<std::size_t, u32> counts[] = {{16, 5}, {20, 1}, {24, 2}, {28, 2}, {32, 3}};
+    for (const auto& [offset, count] : counts) EXPECT_EQ(loadU32le(bytes.data() + offset), count) << offset;
+    EXPECT_EQ(loadI32le(bytes.data() + l.nodes + 56 * 3 + 4), 0);            // prop's parent
+    EXPECT_EQ(loadF32le(bytes.data() + l.nodes + 56 * 3 + 8), 0.3f);         // prop's translation.x
+    EXPECT_EQ(loadU32le(bytes.data() + l.skins[0] + 8), 2u);                 // joint count
+    EXPECT_EQ(loadF32le(bytes.data() + l.skins[0] + 20 + 13 * 4), -1.0f);    // first inverse bind, element 13
+    EXPECT_EQ(loadU32le(bytes.data() + l.materials + 32 + 28), 1u);          // glow is double-sided
+    EXPECT_EQ(loadU16le(bytes.data() + l.meshes[1] + 24 + 32 + 2), 300u);    // sword vertex 0, joint 1
+    EXPECT_EQ(loadU32le(bytes.data() + l.meshes[0] + 24 + 56 * 4 + 8), 2u);  // body's third index
+    EXPECT_EQ(loadU32le(bytes.data() + l.clips[1] + 12), 5u);                // walk's frame count
+}
+
+TEST(KmdlWriter, RefusesModelsWithoutAByteLayout) {
+    Model nul = minimalModel();
+    nul.nodes[0].name = std::string("ro\0ot", 5);
+    expectError<std::invalid_argument>([&] { writeModel(nul); }, "model string contains a NUL byte");
+    Model matrices = richModel();
+    matrices.skins[0].inverseBindMatrices.pop_back();
+    expectError<std::invalid_argument>([&] { writeModel(matrices); }, "skin needs one inverse-bind matrix per joint");
+    Model samples = richModel();
+    samples.clips[1].samples.pop_back();
+    expectError<std::invalid_argument>([&] { writeModel(samples); }, "clip needs frameCount x nodeCount samples");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <numbers>
 #include <random>
 
@@ -16,34 +17,27 @@ using namespace test;
 
 constexpr f32 kHalfPi = std::numbers::pi_v<f32> / 2.0f;
 
-Transform rotationTransform(f32 ax, f32 ay, f32 az, f32 radians) {
-    Transform t;
-    t.rotation = axisAngle(ax, ay, az, radians);
-    return t;
+// The same rotation: every component negated.
+std::array<f32, 4> negated(std::array<f32, 4> q) {
+    for (f32& c : q) c = -c;
+    return q;
 }
 
 TEST(TransformToMatrix, ScalesRotatesThenTranslatesRows) {
-    Transform t = rotationTransform(0.0f, 0.0f, 1.0f, kHalfPi);  // x axis onto y
-    t.scale = {2.0f, 3.0f, 4.0f};
-    t.translation = {10.0f, 20.0f, 30.0f};
-    const Matrix4 m = transformToMatrix(t);
-    Matrix4 expected;
-    expected.m = {0, 2, 0, 0, -3, 0, 0, 0, 0, 0, 4, 0, 10, 20, 30, 1};
-    expectNear(m, expected, 1e-6f);
+    const Transform t{{10.0f, 20.0f, 30.0f}, axisAngle(0.0f, 0.0f, 1.0f, kHalfPi), {2.0f, 3.0f, 4.0f}};  // x onto y
+    expectNear(transformToMatrix(t), Matrix4{{0, 2, 0, 0, -3, 0, 0, 0, 0, 0, 4, 0, 10, 20, 30, 1}}, 1e-6f);
 }
 
 TEST(TransformToMatrix, NormalisesRotationAndReplacesDegenerateOnes) {
-    Transform scaled = rotationTransform(1.0f, 0.0f, 0.0f, 1.0f);
-    Transform unit = scaled;
+    const Transform unit{.rotation = axisAngle(1.0f, 0.0f, 0.0f, 1.0f)};
+    Transform scaled = unit;
     for (f32& c : scaled.rotation) c *= 3.0f;
     expectNear(transformToMatrix(scaled), transformToMatrix(unit), 1e-6f);
 
     for (const std::array<f32, 4> degenerate : {std::array<f32, 4>{0, 0, 0, 0}, std::array<f32, 4>{1e-11f, 0, 0, 0},
                                                 std::array<f32, 4>{std::numeric_limits<f32>::infinity(), 0, 0, 1},
                                                 std::array<f32, 4>{std::nanf(""), 0, 0, 1}}) {
-        Transform t;
-        t.rotation = degenerate;
-        EXPECT_EQ(transformToMatrix(t), identityMatrix());
+        EXPECT_EQ(transformToMatrix({.rotation = degenerate}), identityMatrix());
     }
     // A squared length at or below 1e-20 is degenerate; just above it normalises to a unit x.
     EXPECT_EQ(normalizeQuaternion({0.99e-10f, 0, 0, 0}), (std::array<f32, 4>{0, 0, 0, 1}));
@@ -72,10 +66,8 @@ TEST(MultiplyMatrices, AppliesTheFirstOperandFirst) {
 }
 
 TEST(AffineInverse, UndoesRotationScaleAndTranslation) {
-    Transform t = rotationTransform(0.267f, 0.534f, 0.802f, 1.1f);
-    t.scale = {2.0f, 0.5f, 3.0f};
-    t.translation = {1.0f, -2.0f, 7.5f};
-    const Matrix4 m = transformToMatrix(t);
+    const Matrix4 m =
+        transformToMatrix({{1.0f, -2.0f, 7.5f}, axisAngle(0.267f, 0.534f, 0.802f, 1.1f), {2.0f, 0.5f, 3.0f}});
     const Matrix4 inverse = affineInverse(m);
     expectNear(multiplyMatrices(m, inverse), identityMatrix(), 1e-5f);
     expectNear(multiplyMatrices(inverse, m), identityMatrix(), 1e-5f);
@@ -83,12 +75,8 @@ TEST(AffineInverse, UndoesRotationScaleAndTranslation) {
 }
 
 TEST(AffineInverse, RejectsProjectiveAndSingularMatrices) {
-    const struct {
-        const char* name;
-        std::vector<std::size_t> elements;  // of the identity, set to `value`
-        f32 value;
-        const char* message;  // null: accepted
-    } cases[] = {
+    // The listed elements of the identity are set to `value`; a null message: accepted.
+    const struct { const char* name; std::vector<std::size_t> elements; f32 value; const char* message; } cases[] = {
         {"element 3 at the tolerance", {3}, 1e-5f, nullptr},
         {"element 3 past the tolerance", {3}, 1.1e-5f, "matrix is not affine"},
         {"element 7 negative past the tolerance", {7}, -2e-5f, "matrix is not affine"},
@@ -114,10 +102,8 @@ TEST(AffineInverse, RejectsProjectiveAndSingularMatrices) {
 }
 
 TEST(InterpolateTransform, LerpsTranslationAndScaleAndClampsT) {
-    Transform a = translationTransform(0.0f, 2.0f, -4.0f);
-    a.scale = {1.0f, 1.0f, 2.0f};
-    Transform b = translationTransform(10.0f, 4.0f, 4.0f);
-    b.scale = {3.0f, 1.0f, 0.0f};
+    const Transform a{.translation = {0.0f, 2.0f, -4.0f}, .scale = {1.0f, 1.0f, 2.0f}};
+    const Transform b{.translation = {10.0f, 4.0f, 4.0f}, .scale = {3.0f, 1.0f, 0.0f}};
     const Transform quarter = interpolateTransform(a, b, 0.25f);
     EXPECT_EQ(quarter.translation, (std::array<f32, 3>{2.5f, 2.5f, -2.0f}));
     EXPECT_EQ(quarter.scale, (std::array<f32, 3>{1.5f, 1.0f, 1.5f}));
@@ -128,27 +114,11 @@ TEST(InterpolateTransform, LerpsTranslationAndScaleAndClampsT) {
 
 TEST(InterpolateTransform, SlerpsAlongTheShortestArc) {
     const f32 pi = std::numbers::pi_v<f32>;
-    const struct {
-        const char* name;
-        std::array<f32, 4> from;
-        std::array<f32, 4> to;
-        f32 t;
-        std::array<f32, 4> expected;
-    } cases[] = {
-        {"q to -q stays put", axisAngle(1, 0, 0, 0.7f),
-         [] {
-             auto q = axisAngle(1, 0, 0, 0.7f);
-             for (f32& c : q) c = -c;
-             return q;
-         }(),
-         0.5f, axisAngle(1, 0, 0, 0.7f)},
-        {"negated target turns the short way", axisAngle(0, 0, 1, 0),
-         [pi] {
-             auto q = axisAngle(0, 0, 1, pi / 2);
-             for (f32& c : q) c = -c;
-             return q;
-         }(),
-         0.5f, axisAngle(0, 0, 1, pi / 4)},
+    const struct { const char* name; std::array<f32, 4> from, to; f32 t; std::array<f32, 4> expected; } cases[] = {
+        {"q to -q stays put", axisAngle(1, 0, 0, 0.7f), negated(axisAngle(1, 0, 0, 0.7f)), 0.5f,
+         axisAngle(1, 0, 0, 0.7f)},
+        {"negated target turns the short way", axisAngle(0, 0, 1, 0), negated(axisAngle(0, 0, 1, pi / 2)), 0.5f,
+         axisAngle(0, 0, 1, pi / 4)},
         {"unnormalised inputs", {0, 0, 0, 2}, {0, 0, 2 * std::sin(pi / 4), 2 * std::cos(pi / 4)}, 0.5f,
          axisAngle(0, 0, 1, pi / 4)},
         {"degenerate input becomes the identity", {0, 0, 0, 0}, axisAngle(1, 0, 0, pi / 2), 0.5f,
@@ -156,14 +126,10 @@ TEST(InterpolateTransform, SlerpsAlongTheShortestArc) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Transform a, b;
-        a.rotation = c.from;
-        b.rotation = c.to;
-        const Transform r = interpolateTransform(a, b, c.t);
+        const Transform r = interpolateTransform({.rotation = c.from}, {.rotation = c.to}, c.t);
         expectNear(r.rotation, c.expected, 2e-6f);
-        const f32 length = std::sqrt(r.rotation[0] * r.rotation[0] + r.rotation[1] * r.rotation[1] +
-                                     r.rotation[2] * r.rotation[2] + r.rotation[3] * r.rotation[3]);
-        EXPECT_NEAR(length, 1.0f, 1e-6f);
+        const auto [x, y, z, w] = r.rotation;
+        EXPECT_NEAR(std::sqrt(x * x + y * y + z * z + w * w), 1.0f, 1e-6f);
     }
 }
 
@@ -173,10 +139,9 @@ TEST(InterpolateTransform, MatchesDoublePrecisionSlerpAcrossAngles) {
     for (int step = 1; step <= 180; ++step) {
         const f64 angle = step * std::numbers::pi / 180.0;
         for (f32 t : {0.1f, 0.25f, 0.5f, 0.8f, 0.99f}) {
-            Transform a, b;
-            a.rotation = axisAngle(0.6f, 0.0f, 0.8f, 0.2f);
-            b.rotation = axisAngle(0.6f, 0.0f, 0.8f, static_cast<f32>(0.2 + angle));
-            const Transform r = interpolateTransform(a, b, t);
+            const Transform a{.rotation = axisAngle(0.6f, 0.0f, 0.8f, 0.2f)};
+            const Transform r =
+                interpolateTransform(a, {.rotation = axisAngle(0.6f, 0.0f, 0.8f, static_cast<f32>(0.2 + angle))}, t);
             const auto expected = axisAngle(0.6f, 0.0f, 0.8f, static_cast<f32>(0.2 + angle * t));
             for (std::size_t i = 0; i < 4; ++i) {
                 ASSERT_NEAR(r.rotation[i], expected[i], 3e-6f) << "angle step " << step << ", t " << t;
@@ -197,7 +162,7 @@ std::vector<Transform> awkwardTransforms(std::size_t count, unsigned seed) {
         t.scale = {1.0f + unit(random) * 0.5f, -2.0f, unit(random)};
         t.rotation = axisAngle(0.6f, 0.0f, 0.8f, unit(random) * 0.05f + (i % 3 == 0 ? 0.0f : 2.0f * unit(random)));
         switch (i % 11) {
-            case 3: for (f32& c : t.rotation) c = -c; break;
+            case 3: t.rotation = negated(t.rotation); break;
             case 5: for (f32& c : t.rotation) c *= 1.02f; break;
             case 7: t.rotation = {0.0f, 0.0f, 0.0f, 0.0f}; break;
             case 8: t.rotation = {3e19f, 0.0f, 1e19f, 0.0f}; break;
@@ -208,8 +173,8 @@ std::vector<Transform> awkwardTransforms(std::size_t count, unsigned seed) {
     return out;
 }
 
-bool sameBits(const Transform& a, const Transform& b) { return std::memcmp(&a, &b, sizeof(Transform)) == 0; }
-bool sameBits(const Matrix4& a, const Matrix4& b) { return std::memcmp(&a, &b, sizeof(Matrix4)) == 0; }
+template <class T>
+bool sameBits(const T& a, const T& b) { return std::memcmp(&a, &b, sizeof(T)) == 0; }
 
 // Sizes around every group and chunk boundary of both kernels.
 constexpr std::size_t kSpanSizes[] = {0, 1, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 32, 33, 40, 64, 67};
@@ -221,11 +186,18 @@ protected:
     }
 };
 
-TEST_P(TransformKernels, InterpolateGivesTheScalarResultBitForBit) {
+TEST_P(TransformKernels, InterpolateAndMatricesGiveTheScalarResultBitForBit) {
     for (std::size_t count : kSpanSizes) {
         const std::vector<Transform> a = awkwardTransforms(count, 1);
         std::vector<Transform> b = awkwardTransforms(count, 2);
         for (std::size_t i = 0; i < count; i += 4) b[i].rotation = a[i].rotation;  // identical rotations
+        std::vector<Transform> in = awkwardTransforms(count, 3);
+        for (std::size_t i = 5; i < count; i += 6) in[i].scale[i % 3] = std::numeric_limits<f32>::infinity();
+        std::vector<Matrix4> matrices(count);
+        transformsToMatricesWith(GetParam(), in, matrices);
+        for (std::size_t i = 0; i < count; ++i) {
+            ASSERT_TRUE(sameBits(matrices[i], transformToMatrix(in[i]))) << "count " << count << ", matrix " << i;
+        }
         for (f32 t : {-0.5f, 0.0f, 0.3f, 0.5f, 1.0f, 1.5f}) {
             SCOPED_TRACE("count " + std::to_string(count) + ", t " + std::to_string(t));
             std::vector<Transform> out(count);
@@ -246,42 +218,21 @@ TEST_P(TransformKernels, InterpolateGivesTheScalarResultBitForBit) {
     }
 }
 
-TEST_P(TransformKernels, MatricesGiveTheScalarResultBitForBit) {
-    for (std::size_t count : kSpanSizes) {
-        SCOPED_TRACE(count);
-        std::vector<Transform> in = awkwardTransforms(count, 3);
-        for (std::size_t i = 5; i < count; i += 6) in[i].scale[i % 3] = std::numeric_limits<f32>::infinity();
-        std::vector<Matrix4> out(count);
-        transformsToMatricesWith(GetParam(), in, out);
-        for (std::size_t i = 0; i < count; ++i) {
-            ASSERT_TRUE(sameBits(out[i], transformToMatrix(in[i]))) << "transform " << i;
-        }
-    }
-}
-
 // The kernels decide most lanes in single precision and leave the rest to the definition's
 // double-precision test: one rotation near a threshold, in each lane of the widest group
 // among ordinary ones, must come out as the definition has it.
 TEST_P(TransformKernels, DecideEveryLaneAsTheDefinitionDoes) {
     const f32 nan = std::nanf(""), infinity = std::numeric_limits<f32>::infinity();
-    const struct {
-        const char* name;
-        std::array<f32, 4> rotation;
-    } cases[] = {
+    const struct { const char* name; std::array<f32, 4> rotation; } cases[] = {
         // Degenerate means a squared length up to 1e-20.
         {"just degenerate, single precision says not", {6.89131946e-11f, 5.56368805e-11f, 4.64274591e-11f, 0}},
         {"just not degenerate, single precision says it is", {4.27953645e-11f, 6.46335208e-11f, 6.31748751e-11f, 0}},
-        {"squared length 0.98e-20", {0, 0.99e-10f, 0, 0}},
-        {"squared length 1.02e-20", {0, 0, 1.01e-10f, 0}},
-        {"squared length 1.96e-20", {1.4e-10f, 0, 0, 0}},
-        {"squared length 2.1e-20", {0, 0, 0, -1.45e-10f}},
+        {"squared length 0.98e-20", {0, 0.99e-10f, 0, 0}}, {"squared length 1.02e-20", {0, 0, 1.01e-10f, 0}},
+        {"squared length 1.96e-20", {1.4e-10f, 0, 0, 0}}, {"squared length 2.1e-20", {0, 0, 0, -1.45e-10f}},
         {"squares underflowing in single precision", {1e-10f, 1e-30f, 1e-40f, 0}},
-        {"squared length 4.9e29", {4.95e14f, 0, -4.95e14f, 0}},
-        {"squared length 5.1e29", {5.05e14f, 0, -5.05e14f, 0}},
-        {"squared length 0.99e30", {0, 7.03e14f, 0, 7.03e14f}},
-        {"squared length 1.01e30", {0, 7.1e14f, 0, 7.1e14f}},
-        {"too long to square in single precision", {2e19f, 0, 2e19f, 1}},
-        {"infinite", {0, -infinity, 0, 1}},
+        {"squared length 4.9e29", {4.95e14f, 0, -4.95e14f, 0}}, {"squared length 5.1e29", {5.05e14f, 0, -5.05e14f, 0}},
+        {"squared length 0.99e30", {0, 7.03e14f, 0, 7.03e14f}}, {"squared length 1.01e30", {0, 7.1e14f, 0, 7.1e14f}},
+        {"too long to square in single precision", {2e19f, 0, 2e19f, 1}}, {"infinite", {0, -infinity, 0, 1}},
         {"not a number", {0, 0, nan, 1}},
     };
     constexpr std::size_t kGroup = 32;
@@ -294,14 +245,14 @@ TEST_P(TransformKernels, DecideEveryLaneAsTheDefinitionDoes) {
     for (const auto& c : cases) {
         for (std::size_t lane = 0; lane < kGroup; ++lane) {
             SCOPED_TRACE(std::string(c.name) + ", lane " + std::to_string(lane));
-            std::vector<Transform> a = ordinaryA, b = ordinaryB;
+            std::vector<Transform> b = ordinaryB;
             b[lane].rotation = c.rotation;
             std::vector<Transform> out(kGroup);
-            interpolateTransformsWith(GetParam(), a, b, 0.25f, out);
+            interpolateTransformsWith(GetParam(), ordinaryA, b, 0.25f, out);
             std::vector<Matrix4> matrices(kGroup);
             transformsToMatricesWith(GetParam(), b, matrices);
             for (std::size_t i = 0; i < kGroup; ++i) {
-                ASSERT_TRUE(sameBits(out[i], interpolateTransform(a[i], b[i], 0.25f))) << "transform " << i;
+                ASSERT_TRUE(sameBits(out[i], interpolateTransform(ordinaryA[i], b[i], 0.25f))) << "transform " << i;
                 ASSERT_TRUE(sameBits(matrices[i], transformToMatrix(b[i]))) << "matrix " << i;
             }
         }

@@ -12,6 +12,7 @@
 
 #include "allocation_counter.h"
 #include "effects/effect_system.h"
+#include "effects/keyframe_sampling.h"
 
 namespace kestrune::effects {
 
@@ -40,15 +41,8 @@ EffectSystem makeSystem(u64 maxActiveComponents = 4096, u64 maxRememberedEvents 
 }
 
 EffectSpawnRequest request(u64 eventId, u32 skill, u8 kind) {
-    EffectSpawnRequest r;
-    r.eventId = eventId;
-    r.kind = kind;
-    r.skill = skill;
-    r.sourceEntityId = kSource;
-    r.targetEntityId = kTarget;
-    r.source = yawTransform({1.0f, 0.0f, 2.0f}, 0.5f);
-    r.target = yawTransform({-3.0f, 0.0f, 4.0f}, -2.0f);
-    return r;
+    return {eventId, kind, skill, kSource, kTarget, yawTransform({1.0f, 0.0f, 2.0f}, 0.5f),
+            yawTransform({-3.0f, 0.0f, 4.0f}, -2.0f)};
 }
 
 EffectSpawnStatus spawnStatus(EffectSystem& system, const EffectSpawnRequest& r) { return system.spawn(r).status; }
@@ -92,43 +86,23 @@ void expectThrows(Call&& call, const std::string& message) {
 }
 
 TEST(EffectSystem, CreateRejectsZeroLimitsInOrder) {
-    const struct {
-        EffectConfig config;
-        const char* message;
-    } cases[] = {
-        {{0, 0}, "effect maxActiveComponents must be greater than zero"},
-        {{0, 1}, "effect maxActiveComponents must be greater than zero"},
-        {{1, 0}, "effect maxRememberedEvents must be greater than zero"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.message);
-        expectThrows<std::invalid_argument>([&] { EffectSystem::create(c.config); }, c.message);
+    const std::string active = "effect maxActiveComponents must be greater than zero";
+    const std::pair<EffectConfig, std::string> cases[] = {
+        {{0, 0}, active}, {{0, 1}, active}, {{1, 0}, "effect maxRememberedEvents must be greater than zero"}};
+    for (const auto& [config, message] : cases) {
+        expectThrows<std::invalid_argument>([&] { EffectSystem::create(config); }, message);
     }
 }
 
 TEST(EffectSystem, SpawnsTheCatalogueEffectOfEachSkillAndKind) {
-    const struct {
-        u32 skill;
-        u8 kind;
-        EffectSpawnStatus status;
-        u64 definitions;
-        u64 components;
-        u32 firstDefinitionId;
-        bool followsTarget;
-    } cases[] = {
-        {1001, 1, kSpawned, 1, 4, 194, false},
-        {1001, 2, kSpawned, 1, 4, 195, true},
-        {1001, 3, kSpawned, 1, 4, 195, true},
-        {1002, 1, kSpawned, 2, 7, 221, false},
+    const struct { u32 skill; u8 kind; EffectSpawnStatus status; u64 definitions, components; u32 firstDefinitionId;
+                   bool followsTarget; } cases[] = {
+        {1001, 1, kSpawned, 1, 4, 194, false}, {1001, 2, kSpawned, 1, 4, 195, true},
+        {1001, 3, kSpawned, 1, 4, 195, true}, {1002, 1, kSpawned, 2, 7, 221, false},
         {1002, 2, kSpawned, 1, 28, 232, false},
-        {1002, 3, kNotApplicable, 0, 0, 0, false},
-        {1002, 4, kNotApplicable, 0, 0, 0, false},
+        {1002, 3, kNotApplicable, 0, 0, 0, false},  // a skill with effects, but not at this stage
         {1001, 0, kNotApplicable, 0, 0, 0, false},
-        {1, 1, kNotApplicable, 0, 0, 0, false},
-        {1, 2, kNotApplicable, 0, 0, 0, false},
-        {2001, 1, kNotApplicable, 0, 0, 0, false},
-        {2001, 2, kNotApplicable, 0, 0, 0, false},
-        {2002, 3, kNotApplicable, 0, 0, 0, false},
+        {2001, 1, kNotApplicable, 0, 0, 0, false},  // a skill without effects
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "skill " << c.skill << " kind " << int{c.kind});
@@ -147,13 +121,7 @@ TEST(EffectSystem, SpawnsTheCatalogueEffectOfEachSkillAndKind) {
 
 TEST(EffectSystem, RefusesInvalidRequestsAndChecksOnlyTheAnchor) {
     using Edit = void (*)(Request&);
-    const struct {
-        const char* name;
-        u32 skill;
-        u8 kind;
-        Edit edit;
-        EffectSpawnStatus status;
-    } cases[] = {
+    const struct { const char* name; u32 skill; u8 kind; Edit edit; EffectSpawnStatus status; } cases[] = {
         {"source id 0", 1001, 1, [](Request& r) { r.sourceEntityId = 0; }, kInvalid},
         {"source id 0 at a hit", 1001, 3, [](Request& r) { r.sourceEntityId = 0; }, kInvalid},
         {"followed target id 0", 1001, 2, [](Request& r) { r.targetEntityId = 0; }, kInvalid},
@@ -199,14 +167,8 @@ TEST(EffectSystem, RefusesInvalidRequestsAndChecksOnlyTheAnchor) {
 TEST(EffectSystem, RecognisesRepeatsByEventSkillSourceAttachedTargetAndStage) {
     using Edit = void (*)(Request&);
     const auto same = [](Request&) {};
-    const struct {
-        const char* name;
-        u32 skill;
-        u8 firstKind;
-        u8 secondKind;
-        Edit edit;
-        EffectSpawnStatus status;
-    } cases[] = {
+    const struct { const char* name; u32 skill; u8 firstKind, secondKind; Edit edit; EffectSpawnStatus status; }
+        cases[] = {
         {"the same request", 1001, 1, 1, same, kDuplicate},
         {"kind 2 then kind 3 of 1001", 1001, 2, 3, same, kDuplicate},
         {"kind 3 then kind 2 of 1001", 1001, 3, 2, same, kDuplicate},
@@ -240,17 +202,13 @@ TEST(EffectSystem, RecognisesRepeatsByEventSkillSourceAttachedTargetAndStage) {
 
 TEST(EffectSystem, RememberedEventsAreEvictedOldestFirst) {
     EffectSystem system = makeSystem(4096, 3);
-    const struct {
-        u64 eventId;
-        EffectSpawnStatus status;
-    } steps[] = {
+    const struct { u64 eventId; EffectSpawnStatus status; } steps[] = {
         {1, kSpawned},   {2, kSpawned},   {3, kSpawned},
         {1, kDuplicate}, {3, kDuplicate}, {4, kSpawned},  // drops 1
         {1, kSpawned},   // drops 2
         {3, kDuplicate}, {2, kSpawned},  // drops 3
         {4, kDuplicate}, {3, kSpawned},  // drops 4: the ring wrapped round
-        {4, kSpawned},   {1, kSpawned},  {2, kSpawned},
-        {4, kDuplicate},
+        {4, kSpawned},   {1, kSpawned},  {2, kSpawned}, {4, kDuplicate},
     };
     for (std::size_t i = 0; i < std::size(steps); ++i) {
         SCOPED_TRACE(testing::Message() << "step " << i << ", event " << steps[i].eventId);
@@ -299,15 +257,9 @@ TEST(EffectSystem, RefusesWhatDoesNotFitAndAcceptsTheRetryLater) {
 
 TEST(EffectSystem, SpawnFitsWithinComponentAndIdLimits) {
     constexpr u64 kLargest = ~u64{0};
-    const struct {
-        const char* name;
-        u64 live, maxActive, nextId, needed;
-        bool fits;
-    } cases[] = {
-        {"exactly the room left", 4092, 4096, 1, 4, true},
-        {"one more than the room left", 4093, 4096, 1, 4, false},
-        {"full", 4096, 4096, 1, 1, false},
-        {"needs more than the maximum", 0, 3, 1, 4, false},
+    const struct { const char* name; u64 live, maxActive, nextId, needed; bool fits; } cases[] = {
+        // Exactly the room left and a full system are spawned end to end above.
+        {"one more than the room left", 4093, 4096, 1, 4, false}, {"needs more than the maximum", 0, 3, 1, 4, false},
         {"one more than a huge room", 5, kLargest, 1, kLargest - 4, false},
         {"a huge room up to the last id", 0, kLargest, 1, kLargest - 1, true},
         {"a huge room past the last id", 0, kLargest, 1, kLargest, false},
@@ -321,7 +273,7 @@ TEST(EffectSystem, SpawnFitsWithinComponentAndIdLimits) {
     }
 }
 
-TEST(EffectSystem, SkillTwoStartCreatesSevenComponentsInCatalogueOrder) {
+TEST(EffectSystem, SkillTwoStartCreatesSevenComponentsInCatalogueOrderWithTheirTracks) {
     EffectSystem system = makeSystem();
     ASSERT_EQ(spawnStatus(system, request(40, 1001, 1)), kSpawned);  // ids 1 to 4
     ASSERT_EQ(spawnStatus(system, request(41, 1002, 1)), kSpawned);
@@ -354,6 +306,18 @@ TEST(EffectSystem, SkillTwoStartCreatesSevenComponentsInCatalogueOrder) {
     // The two instances of template 863 run along tracks 27 and 28, whose quad spins differ.
     EXPECT_EQ(items[9].quadRotationRadians, 0.0f);
     EXPECT_EQ(items[10].quadRotationRadians, 1.2f);
+
+    // Template 66/268 on track 6: at t = 0.18 / 0.6 = 0.3 exactly its key of 5 x 5 with alpha
+    // AA and colour FF6D50.
+    system.update(0.18);
+    const EffectDrawItem& quad = system.drawItems()[4];
+    EXPECT_FLOAT_EQ(quad.quadWidthMetres, 5.0f);
+    EXPECT_FLOAT_EQ(quad.quadHeightMetres, 5.0f);
+    EXPECT_EQ(quad.quadRotationRadians, 0.0f);
+    EXPECT_FLOAT_EQ(quad.alpha, 0xAA / 255.0f);
+    const f32 colour[] = {0xFF / 255.0f, 0x6D / 255.0f, 0x50 / 255.0f, 0xAA / 255.0f};  // ARGB AAFF6D50
+    for (std::size_t i = 0; i < 4; ++i) EXPECT_FLOAT_EQ(quad.colour[i], colour[i]) << i;
+    EXPECT_EQ(quad.groundLiftMetres, 0.0f);
 }
 
 // Skill 1001 kind 2: template 80/71 twice (reference order 0), then template 80/74 (lifetime
@@ -363,15 +327,9 @@ TEST(EffectSystem, DelayedComponentsAreListedButInvisibleUntilTheirDelayPasses) 
     EffectSystem system = makeSystem();
     system.update(kSpawnClock);
     ASSERT_EQ(spawnStatus(system, request(1, 1001, 2)), kSpawned);
-    const struct {
-        f64 clock;
-        f32 alpha;
-        bool visible;
-        f32 delayedAlpha, delayedAge, delayedTime;
-        bool delayedVisible;
-    } steps[] = {
-        {0.0, 0.0f, false, 0.0f, -0.15f, 0.0f, false},
-        {0.1, 76.0f / 255.0f, true, 0.0f, -0.05f, 0.0f, false},
+    const struct { f64 clock; f32 alpha; bool visible; f32 delayedAlpha, delayedAge, delayedTime; bool delayedVisible; }
+        steps[] = {
+        {0.0, 0.0f, false, 0.0f, -0.15f, 0.0f, false}, {0.1, 76.0f / 255.0f, true, 0.0f, -0.05f, 0.0f, false},
         {0.15, 66.0f / 255.0f, true, 0.0f, 0.0f, 0.0f, false},
         {0.2, 48.0f / 255.0f, true, 50.0f / 255.0f, 0.05f, 0.15625f, true},
     };
@@ -398,11 +356,8 @@ TEST(EffectSystem, WaitingHidesEvenATrackThatStartsOpaque) {
     // from its first key.
     EffectSystem system = makeSystem();
     ASSERT_EQ(spawnStatus(system, request(1, 1002, 2)), kSpawned);
-    const struct {
-        f64 clock;
-        f32 alpha;
-        bool visible;
-    } steps[] = {{0.0, 0.0f, false}, {0.04, 0.0f, false}, {0.05, 1.0f, true}};
+    const struct { f64 clock; f32 alpha; bool visible; } steps[] = {
+        {0.0, 0.0f, false}, {0.04, 0.0f, false}, {0.05, 1.0f, true}};
     for (const auto& step : steps) {
         SCOPED_TRACE(testing::Message() << "clock " << step.clock);
         advanceTo(system, step.clock);
@@ -417,16 +372,10 @@ TEST(EffectSystem, WaitingHidesEvenATrackThatStartsOpaque) {
 TEST(EffectSystem, ComponentsExpireWhenTheirAgeReachesTheLifetime) {
     EffectSystem system = makeSystem();
     ASSERT_EQ(spawnStatus(system, request(1, 1001, 2)), kSpawned);
-    const struct {
-        f64 clock;
-        std::vector<u16> orders;
-    } steps[] = {
-        {std::nextafter(0.32, 0.0), {0, 0, 1, 2}},
-        {0.32, {0, 0, 2}},
+    const struct { f64 clock; std::vector<u16> orders; } steps[] = {
+        {std::nextafter(0.32, 0.0), {0, 0, 1, 2}}, {0.32, {0, 0, 2}},
         {0.46, {0, 0, 2}},  // the delayed one lives 0.15 s longer
-        {0.48, {0, 0}},
-        {std::nextafter(0.5, 0.0), {0, 0}},
-        {0.5, {}},
+        {0.48, {0, 0}}, {std::nextafter(0.5, 0.0), {0, 0}}, {0.5, {}},
     };
     for (const auto& step : steps) {
         SCOPED_TRACE(testing::Message() << "clock " << step.clock);
@@ -443,32 +392,29 @@ TEST(EffectSystem, ComponentsExpireWhenTheirAgeReachesTheLifetime) {
 
 using Matrix = std::array<f64, 16>;
 
-Matrix multiply(const Matrix& a, const Matrix& b) {
-    Matrix out{};
-    for (int row = 0; row < 4; ++row)
-        for (int column = 0; column < 4; ++column)
-            for (int k = 0; k < 4; ++k) out[row * 4 + column] += a[row * 4 + k] * b[k * 4 + column];
-    return out;
-}
-Matrix product(std::initializer_list<Matrix> factors) {
-    Matrix out{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-    for (const Matrix& m : factors) out = multiply(out, m);
-    return out;
-}
 Matrix translation(f64 x, f64 y, f64 z) { return {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, x, y, z, 1}; }
+// The product of `factors`, the first applied first.
+Matrix product(std::initializer_list<Matrix> factors) {
+    Matrix out = translation(0, 0, 0);
+    for (const Matrix& m : factors) {
+        Matrix next{};
+        for (int row = 0; row < 4; ++row)
+            for (int column = 0; column < 4; ++column)
+                for (int k = 0; k < 4; ++k) next[row * 4 + column] += out[row * 4 + k] * m[k * 4 + column];
+        out = next;
+    }
+    return out;
+}
 Matrix scaling(f64 x, f64 y, f64 z) { return {x, 0, 0, 0, 0, y, 0, 0, 0, 0, z, 0, 0, 0, 0, 1}; }
-// Row-vector rotations: each row is the image of one unit axis.
-Matrix turnX(f64 a) {
-    const f64 c = std::cos(a), s = std::sin(a);
-    return {1, 0, 0, 0, 0, c, s, 0, 0, -s, c, 0, 0, 0, 0, 1};
-}
-Matrix turnY(f64 a) {
-    const f64 c = std::cos(a), s = std::sin(a);
-    return {c, 0, -s, 0, 0, 1, 0, 0, s, 0, c, 0, 0, 0, 0, 1};
-}
-Matrix turnZ(f64 a) {
-    const f64 c = std::cos(a), s = std::sin(a);
-    return {c, s, 0, 0, -s, c, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+// The row-vector rotation by `a` about axis 0 (x), 1 (y) or 2 (z): each row is the image of
+// one unit axis, so the axis that follows the turning one gains sin(a) towards the next.
+Matrix turn(int axis, f64 a) {
+    Matrix m = translation(0, 0, 0);
+    const int i = (axis + 1) % 3, j = (axis + 2) % 3;
+    m[i * 4 + i] = m[j * 4 + j] = std::cos(a);
+    m[i * 4 + j] = std::sin(a);
+    m[j * 4 + i] = -std::sin(a);
+    return m;
 }
 
 void expectMatrixNear(const Matrix4& actual, const Matrix& expected) {
@@ -479,10 +425,8 @@ TEST(EffectSystem, WorldMatricesStackAnchorReferenceTrackAndRenderType) {
     // Skill 1002 kind 2 at a source with a stretched scale and an unnormalised rotation.
     constexpr f64 kYaw = 0.7;
     EffectSpawnRequest r = request(9, 1002, 2);
-    r.source.position = {1.0f, 2.0f, 3.0f};
-    r.source.scale = {2.0f, 1.0f, 0.5f};
-    r.source.rotation = {0.0f, 3.0f * std::sin(0.35f), 0.0f, 3.0f * std::cos(0.35f)};
-    const Matrix anchor = product({scaling(2, 1, 0.5), turnY(kYaw), translation(1, 2, 3)});
+    r.source = {{1.0f, 2.0f, 3.0f}, {0.0f, 3.0f * std::sin(0.35f), 0.0f, 3.0f * std::cos(0.35f)}, {2.0f, 1.0f, 0.5f}};
+    const Matrix anchor = product({scaling(2, 1, 0.5), turn(1, kYaw), translation(1, 2, 3)});
 
     EffectSystem system = makeSystem();
     ASSERT_EQ(spawnStatus(system, r), kSpawned);
@@ -490,18 +434,14 @@ TEST(EffectSystem, WorldMatricesStackAnchorReferenceTrackAndRenderType) {
     const auto items = system.drawItems();
     ASSERT_EQ(items.size(), 28u);
 
-    const struct {
-        const char* name;
-        std::size_t item;
-        Matrix expected;
-    } models[] = {
+    const struct { const char* name; std::size_t item; Matrix expected; } models[] = {
         // Template 80/861, instance 2: track 20, angles (3, 3, -1), 0.07 x 0.07, offset z 1.
         {"stone with all three angles", 8,
-         product({scaling(0.07, 0.07, 1), turnZ(-1), turnY(3), turnX(3), translation(0, 0, 1), anchor})},
+         product({scaling(0.07, 0.07, 1), turn(2, -1), turn(1, 3), turn(0, 3), translation(0, 0, 1), anchor})},
         // Template 80/862, instance 2: track 24 halfway from (-1, -2, 0), 0.2 x 0.2 at time 0 to
         // (0, 0, 0), 0.25 x 0.15 at time 0.5.
         {"stone with interpolated angles and unequal scales", 12,
-         product({scaling(0.225, 0.175, 1), turnY(-1), turnX(-0.5), translation(0, 0, 1), anchor})},
+         product({scaling(0.225, 0.175, 1), turn(1, -1), turn(0, -0.5), translation(0, 0, 1), anchor})},
     };
     for (const auto& c : models) {
         SCOPED_TRACE(c.name);
@@ -526,20 +466,52 @@ TEST(EffectSystem, WorldMatricesStackAnchorReferenceTrackAndRenderType) {
     for (const std::size_t i : {12u, 13u, 14u}) EXPECT_NEAR(ground.world[i], ahead[i], 1e-5) << i;
 }
 
-TEST(EffectSystem, QuadsCarryTheirTrackSizeAndColour) {
-    // Skill 1002 kind 1, template 66/268 on track 6: at t = 0.18 / 0.6 = 0.3 exactly its key
-    // of 5 x 5 with alpha AA and colour FF6D50.
-    EffectSystem system = makeSystem();
-    ASSERT_EQ(spawnStatus(system, request(4, 1002, 1)), kSpawned);
-    system.update(0.18);
-    const EffectDrawItem& quad = system.drawItems()[0];
-    EXPECT_FLOAT_EQ(quad.quadWidthMetres, 5.0f);
-    EXPECT_FLOAT_EQ(quad.quadHeightMetres, 5.0f);
-    EXPECT_EQ(quad.quadRotationRadians, 0.0f);
-    EXPECT_FLOAT_EQ(quad.alpha, 0xAA / 255.0f);
-    const f32 colour[] = {0xFF / 255.0f, 0x6D / 255.0f, 0x50 / 255.0f, 0xAA / 255.0f};  // ARGB AAFF6D50
-    for (std::size_t i = 0; i < 4; ++i) EXPECT_FLOAT_EQ(quad.colour[i], colour[i]) << i;
-    EXPECT_EQ(quad.groundLiftMetres, 0.0f);
+// ---- Keyframe tracks ----
+
+// A key whose every value is `value`, with the given alpha and a red channel of 0x33.
+Keyframe ramp(f32 time, f32 value, u32 alpha) {
+    return {time, (alpha << 24) | 0x330000u, {value, value, value, value}, {value, value, value, value}};
+}
+
+TEST(KeyframeSampling, HoldsEndsAndInterpolatesBetweenKeys) {
+    const std::vector<Keyframe> keys{ramp(0.2f, 10.0f, 0x00), ramp(0.5f, 20.0f, 0xFF), ramp(0.5f, 40.0f, 0x00),
+                                     ramp(0.75f, 50.0f, 0x80)};
+    const std::vector<Keyframe> single{ramp(0.5f, 7.0f, 0x40)};
+    // Keys at most a millionth apart step to the later key.
+    const std::vector<Keyframe> aMillionthApart{ramp(0.0f, 1.0f, 0), ramp(1e-6f, 2.0f, 0)};
+    const std::vector<Keyframe> twoMillionthsApart{ramp(0.0f, 1.0f, 0), ramp(2e-6f, 2.0f, 0)};
+    const struct { const char* name; const std::vector<Keyframe>& keys; f32 t, value, alpha; } cases[] = {
+        {"before the first key", keys, 0.0f, 10.0f, 0.0f}, {"at the first key", keys, 0.2f, 10.0f, 0.0f},
+        {"between the first two keys", keys, 0.35f, 15.0f, 0.5f},
+        {"at a key shared by two keys takes the earlier", keys, 0.5f, 20.0f, 1.0f},
+        {"just after a shared time ramps from the later", keys, 0.625f, 45.0f, 64.0f / 255.0f},
+        {"at the last key", keys, 0.75f, 50.0f, 128.0f / 255.0f},
+        {"past the last key", keys, 1.0f, 50.0f, 128.0f / 255.0f},
+        {"a single key before it", single, 0.0f, 7.0f, 64.0f / 255.0f},
+        {"a single key at it", single, 0.5f, 7.0f, 64.0f / 255.0f},
+        {"a single key after it", single, 1.0f, 7.0f, 64.0f / 255.0f},
+        {"a millionth apart is a step", aMillionthApart, 0.5e-6f, 2.0f, 0.0f},
+        {"two millionths apart is a ramp", twoMillionthsApart, 1e-6f, 1.5f, 0.0f},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const KeyframeSample sample = sampleTrack(c.keys, c.t);
+        EXPECT_FLOAT_EQ(sample.a[0], c.value);
+        EXPECT_FLOAT_EQ(sample.a[3], c.value);
+        EXPECT_FLOAT_EQ(sample.b[0], c.value);
+        EXPECT_FLOAT_EQ(sample.b[3], c.value);
+        EXPECT_FLOAT_EQ(sample.colour[3], c.alpha);
+        EXPECT_FLOAT_EQ(sample.colour[0], 0x33 / 255.0f);
+    }
+}
+
+TEST(KeyframeSampling, DuplicatedFirstKeyOfTrackZeroAndAnEmptyTrack) {
+    const auto keys = trackKeys(keyframeTracks()[0]);
+    EXPECT_EQ(sampleTrack(keys, 0.0f).colour[3], 0.0f);
+    // Halfway from the second time-0 key to the key at 0.1 (alpha 0x90).
+    EXPECT_FLOAT_EQ(sampleTrack(keys, 0.05f).colour[3], 0.5f * 0x90 / 255.0f);
+    EXPECT_FLOAT_EQ(sampleTrack(keys, 0.05f).a[3], 4.8f);
+    expectThrows<std::invalid_argument>([] { sampleTrack({}, 0.5f); }, "keyframe track has no keys");
 }
 
 // ---- Update arguments and the clock ----
@@ -547,20 +519,13 @@ TEST(EffectSystem, QuadsCarryTheirTrackSizeAndColour) {
 TEST(EffectSystem, UpdateAdvancesTheClockOrRefusesTheStepAndChangesNothing) {
     enum Outcome { kAdvances, kBadStep, kOverflow };
     constexpr f64 kInfiniteStep = std::numeric_limits<f64>::infinity();
-    const struct {
-        const char* name;
-        f64 start;
-        f64 deltaSeconds;
-        Outcome outcome;
-    } cases[] = {
+    const struct { const char* name; f64 start, deltaSeconds; Outcome outcome; } cases[] = {
         {"zero only rebuilds the draw list", 0.1, 0.0, kAdvances},
         {"minus zero only rebuilds the draw list", 0.1, -0.0, kAdvances},
         {"up to the largest double", kLargestDouble / 2, kLargestDouble / 2, kAdvances},
         {"zero at the largest double", kLargestDouble, 0.0, kAdvances},
-        {"NaN", 0.2, std::numeric_limits<f64>::quiet_NaN(), kBadStep},
-        {"infinity", 0.2, kInfiniteStep, kBadStep},
-        {"minus infinity", 0.2, -kInfiniteStep, kBadStep},
-        {"negative", 0.2, -0.01, kBadStep},
+        {"NaN", 0.2, std::numeric_limits<f64>::quiet_NaN(), kBadStep}, {"infinity", 0.2, kInfiniteStep, kBadStep},
+        {"minus infinity", 0.2, -kInfiniteStep, kBadStep}, {"negative", 0.2, -0.01, kBadStep},
         {"smallest negative", 0.2, -std::numeric_limits<f64>::denorm_min(), kBadStep},
         {"any step at the largest double", kLargestDouble, 1.0, kOverflow},
         {"past the largest double", kLargestDouble / 2, kLargestDouble, kOverflow},
