@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/test_support.h"
 #include "app/text_conversion.h"
 #include "base/utf16.h"
 
@@ -137,12 +138,7 @@ TEST(CommandLine, RejectsWithTheMessageOfTheFirstBrokenRule) {
         std::string label;
         for (const auto& argument : c.arguments) label += utf8FromUtf16Lossy(argument) + " ";
         SCOPED_TRACE(label);
-        try {
-            parse(c.arguments);
-            ADD_FAILURE() << "expected: " << c.message;
-        } catch (const std::invalid_argument& error) {
-            EXPECT_EQ(error.what(), c.message);
-        }
+        testing::expectThrowWith<std::invalid_argument>([&] { parse(c.arguments); }, c.message);
     }
 }
 
