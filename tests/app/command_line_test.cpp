@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/test_support.h"
 #include "app/text_conversion.h"
 #include "base/utf16.h"
 
@@ -101,33 +102,20 @@ TEST(CommandLine, RejectsWithTheMessageOfTheFirstBrokenRule) {
         std::vector<std::u16string> arguments;
         std::string message;
     } cases[] = {
-        {{u"--width=+320"}, number + "--width"},
-        {{u"--width= 320"}, number + "--width"},
-        {{u"--width=320 "}, number + "--width"},
-        {{u"--width="}, number + "--width"},
-        {{u"--width=4294967296"}, number + "--width"},
-        {{u"--width=99999999999999999999"}, number + "--width"},
-        {{u"--width=0x140"}, number + "--width"},
-        {{u"--height=-1"}, number + "--height"},
+        {{u"--width=+320"}, number + "--width"}, {{u"--width= 320"}, number + "--width"},
+        {{u"--width=320 "}, number + "--width"}, {{u"--width="}, number + "--width"},
+        {{u"--width=4294967296"}, number + "--width"}, {{u"--width=99999999999999999999"}, number + "--width"},
+        {{u"--width=0x140"}, number + "--width"}, {{u"--height=-1"}, number + "--height"},
         {{u"--frames=1.5"}, number + "--frames"},
         // U+0131 narrowed to its low byte would read as the digit 1
-        {{u"--width=\u0131\u0131\u0131\u0131"}, number + "--width"},
-        {{u"--width=319"}, dimensions},
-        {{u"--height=239"}, dimensions},
-        {{u"--frames=0"}, frames},
-        {{u"--frames=10001"}, frames},
-        {{u"--frames=0", u"--width=319"}, dimensions},
-        {{u"--content-smoke", u"--frames=0"}, frames},
+        {{u"--width=\u0131\u0131\u0131\u0131"}, number + "--width"}, {{u"--width=319"}, dimensions},
+        {{u"--height=239"}, dimensions}, {{u"--frames=0"}, frames}, {{u"--frames=10001"}, frames},
+        {{u"--frames=0", u"--width=319"}, dimensions}, {{u"--content-smoke", u"--frames=0"}, frames},
         {{u"--content-smoke"}, "--content-smoke requires --content=<runtime directory>."},
         {{u"--content-smoke", u"--content="}, "--content-smoke requires --content=<runtime directory>."},
-        {{u"--server=:7777"}, hostPort},
-        {{u"--server=host:"}, hostPort},
-        {{u"--server=host"}, hostPort},
-        {{u"--server=:"}, hostPort},
-        {{u"--server=host:0"}, portRange},
-        {{u"--server=host:65536"}, portRange},
-        {{u"--server=host:port"}, number + "--server"},
-        {{u"--server=host:4294967296"}, number + "--server"},
+        {{u"--server=:7777"}, hostPort}, {{u"--server=host:"}, hostPort}, {{u"--server=host"}, hostPort},
+        {{u"--server=:"}, hostPort}, {{u"--server=host:0"}, portRange}, {{u"--server=host:65536"}, portRange},
+        {{u"--server=host:port"}, number + "--server"}, {{u"--server=host:4294967296"}, number + "--server"},
         {{u"--session-pipe=0"}, number + "--session-pipe"},
         {{u"--session-pipe=18446744073709551616"}, number + "--session-pipe"},
         {{u"--server=h:1", u"--session-pipe=5", u"--session-pipe=5"}, "--session-pipe can only be supplied once."},
@@ -136,39 +124,21 @@ TEST(CommandLine, RejectsWithTheMessageOfTheFirstBrokenRule) {
         {{u"--session-pipe=5", u"--height=1"}, dimensions},
         {{u"--fixed-fps=0"}, "--fixed-fps must be between 1 and 1000."},
         {{u"--fixed-fps=1001"}, "--fixed-fps must be between 1 and 1000."},
-        {{u"--fixed-fps=sixty"}, number + "--fixed-fps"},
-        {{u"--keys="}, keys("")},
-        {{u"--keys=0:W"}, keys("0:W")},
-        {{u"--keys=4294967295:W"}, keys("4294967295:W")},
-        {{u"--keys=5:WW"}, keys("5:WW")},
-        {{u"--keys=1:A,5,7:B"}, keys("5")},
-        {{u"--keys=5:+"}, keys("5:+")},
-        {{u"--keys=5:w,"}, keys("")},
-        {{u"--keys=5:@"}, keys("5:@")},
-        {{u"--keys=5:spacebar"}, keys("5:spacebar")},
-        {{u"--keys=5:\u00e9"}, keys("5:\u00e9")},
-        {{u"--class=Warrior"}, classes},
-        {{u"--class="}, classes},
-        {{u"--class=warrior "}, classes},
-        {{u"--Smoke-test"}, unknown},
-        {{u"smoke-test"}, unknown},
-        {{u"--smoke-test=1"}, unknown},
-        {{u"--width"}, unknown},
-        {{u""}, unknown},
-        {{u"--smoke-test", u"--unknown"}, unknown},
-        {{u"--frames=0", u"--unknown"}, unknown},
+        {{u"--fixed-fps=sixty"}, number + "--fixed-fps"}, {{u"--keys="}, keys("")}, {{u"--keys=0:W"}, keys("0:W")},
+        {{u"--keys=4294967295:W"}, keys("4294967295:W")}, {{u"--keys=5:WW"}, keys("5:WW")},
+        {{u"--keys=1:A,5,7:B"}, keys("5")}, {{u"--keys=5:+"}, keys("5:+")}, {{u"--keys=5:w,"}, keys("")},
+        {{u"--keys=5:@"}, keys("5:@")}, {{u"--keys=5:spacebar"}, keys("5:spacebar")},
+        {{u"--keys=5:\u00e9"}, keys("5:\u00e9")}, {{u"--class=Warrior"}, classes}, {{u"--class="}, classes},
+        {{u"--class=warrior "}, classes}, {{u"--Smoke-test"}, unknown}, {{u"smoke-test"}, unknown},
+        {{u"--smoke-test=1"}, unknown}, {{u"--width"}, unknown}, {{u""}, unknown},
+        {{u"--smoke-test", u"--unknown"}, unknown}, {{u"--frames=0", u"--unknown"}, unknown},
         {{u"--width=x", u"--unknown"}, number + "--width"},
     };
     for (const auto& c : cases) {
         std::string label;
         for (const auto& argument : c.arguments) label += utf8FromUtf16Lossy(argument) + " ";
         SCOPED_TRACE(label);
-        try {
-            parse(c.arguments);
-            ADD_FAILURE() << "expected: " << c.message;
-        } catch (const std::invalid_argument& error) {
-            EXPECT_EQ(error.what(), c.message);
-        }
+        testing::expectThrowWith<std::invalid_argument>([&] { parse(c.arguments); }, c.message);
     }
 }
 

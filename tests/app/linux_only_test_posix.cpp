@@ -41,12 +41,8 @@ TEST(LogLinux, MirrorsTheFullLineToStandardErrorAsUtf8) {
 }
 
 TEST(SmokeReportLinux, AReportThatDoesNotReachTheDiskWholeIsAFailure) {
-    try {
-        writeSmokeReport("/dev/full", RunSummary{});
-        ADD_FAILURE() << "a full device took the report";
-    } catch (const std::runtime_error& error) {
-        EXPECT_STREQ(error.what(), "Unable to write smoke report.");
-    }
+    testing::expectThrowWith<std::runtime_error>([] { writeSmokeReport("/dev/full", RunSummary{}); },
+                                                 "Unable to write smoke report.");
 }
 
 // A file-system error quotes the path in UTF-8; the message must keep it readable in

@@ -88,12 +88,8 @@ TEST(Log, OpeningFailsWithTheLogMessage) {
     const ScratchDirectory scratch;
     for (const std::filesystem::path& path : {std::filesystem::path(), scratch.path()}) {
         SCOPED_TRACE(path.string());
-        try {
-            Log log(path);
-            ADD_FAILURE() << "opened";
-        } catch (const std::runtime_error& error) {
-            EXPECT_STREQ(error.what(), "Unable to create native client log file.");
-        }
+        testing::expectThrowWith<std::runtime_error>([&] { Log log(path); },
+                                                     "Unable to create native client log file.");
     }
     Log blocker(scratch / "file.log");
     EXPECT_THROW(Log(scratch / "file.log/inner.log"), std::filesystem::filesystem_error);

@@ -42,14 +42,7 @@ std::string bytesFrom(unsigned first, std::size_t count) {
     return out;
 }
 
-void expectRuntimeError(const std::function<void()>& action, const std::string& message) {
-    try {
-        action();
-        ADD_FAILURE() << "expected: " << message;
-    } catch (const std::runtime_error& error) {
-        EXPECT_EQ(error.what(), message);
-    }
-}
+constexpr auto expectRuntimeError = &testing::expectThrowWith<std::runtime_error>;
 
 const std::string kReadFailure = "Unable to read the launcher session pipe.";
 const std::string kBadSignature = "The launcher session payload has an invalid signature.";
@@ -158,12 +151,8 @@ TEST(SessionPipe, RefusesHandlesThatAreNotPipesAndClosesThem) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        try {
-            readLauncherSessionPipe(c.handle);
-            ADD_FAILURE() << "accepted a handle that is not a pipe";
-        } catch (const std::invalid_argument& error) {
-            EXPECT_STREQ(error.what(), "--session-pipe does not reference an inherited pipe.");
-        }
+        testing::expectThrowWith<std::invalid_argument>([&] { readLauncherSessionPipe(c.handle); },
+                                                        "--session-pipe does not reference an inherited pipe.");
         EXPECT_FALSE(testing::isHandleOpen(c.handle));
     }
     EXPECT_THROW(readLauncherSessionPipe(~u64{0}), std::invalid_argument);

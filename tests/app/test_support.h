@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "base/types.h"
 
 namespace kestrune::app::testing {
@@ -32,6 +34,17 @@ private:
 };
 
 std::optional<std::string> readFileBytes(const std::filesystem::path& path);
+
+// Runs `action`, which must throw an `Error` saying `message`.
+template <typename Error>
+void expectThrowWith(const std::function<void()>& action, std::string_view message) {
+    try {
+        action();
+        ADD_FAILURE() << "nothing thrown; expected: " << message;
+    } catch (const Error& error) {
+        EXPECT_EQ(error.what(), message);
+    }
+}
 
 // Runs `action` and returns what it wrote to standard error. Linux only: the Windows
 // log mirror is the debugger output, so there it runs `action` and returns nothing.

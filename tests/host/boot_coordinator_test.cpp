@@ -34,15 +34,9 @@ protected:
         return fake;
     }
 
-    // The log's lines without their timestamps ("2026-03-01T08:15:42Z ").
     std::vector<std::string> logLines() {
         log_.reset();
-        std::ifstream file(logPath_);
-        std::vector<std::string> lines;
-        for (std::string line; std::getline(file, line);) {
-            lines.push_back(line.size() > 21 ? line.substr(21) : line);
-        }
-        return lines;
+        return testing::logMessages(logPath_);
     }
 
     std::filesystem::path logPath_;

@@ -29,13 +29,6 @@ net::DuelSnapshot snapshotAt(u64 tick) {
     return snapshot;
 }
 
-std::vector<std::string> logMessages(const std::filesystem::path& path) {
-    std::ifstream in(path);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line.substr(21));
-    return lines;
-}
-
 // The frame's intents go out in order, the unknown kind skipped, each one's sequence told to
 // the scene (0 for the skipped one), and only the sent move awaits its answer. One tick after
 // everything the server sent has arrived: every result first, then the newest snapshot only,
@@ -107,7 +100,7 @@ TEST(DuelTick, ExchangesEverythingOnceAndSendsIntentsInOrder) {
     EXPECT_EQ(peer.finish(), "");
 
     log.reset();
-    EXPECT_EQ(logMessages(logPath), (std::vector<std::string>{"[WARN] Server rejected command 2 at tick 41 (reason 7)",
+    EXPECT_EQ(testing::logMessages(logPath), (std::vector<std::string>{"[WARN] Server rejected command 2 at tick 41 (reason 7)",
                                                                "[WARN] Server rejected command 1 at tick 42 (reason 5)"}));
 }
 

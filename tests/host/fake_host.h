@@ -3,8 +3,11 @@
 // clock moves only when a test moves it, and the renderer records instead of drawing.
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "app/native_client.h"
@@ -49,13 +52,18 @@ public:
         }
         return true;
     }
-    void waitMessage(NativeClient& host) override {
-        ++waits;
-        onWait(host);
-    }
+    void waitMessage(NativeClient& host) override { ++waits; onWait(host); }
     void destroyWindow(NativeClient& host) noexcept override { host.window = nullptr; }
     void unregisterWindowClass(NativeClient&) noexcept override {}
 };
+
+// The log's lines without their time stamps ("2026-03-01T08:15:42Z ").
+inline std::vector<std::string> logMessages(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line.size() > 21 ? line.substr(21) : line);
+    return lines;
+}
 
 struct FakeHost {
     ScriptedWindowHost* window = nullptr;

@@ -34,10 +34,7 @@ public:
         lastStep = stepSeconds;
         calls.emplace_back("fixed");
     }
-    void handleInput(const InputState&) override {
-        ++inputs;
-        calls.emplace_back("input");
-    }
+    void handleInput(const InputState&) override { ++inputs; calls.emplace_back("input"); }
     void update(f64 deltaSeconds) override { updates.push_back(deltaSeconds); }
     void draw(render::RenderDevice&, f64 alpha) override { alphas.push_back(alpha); }
 
@@ -51,10 +48,7 @@ public:
         ++eventBatches;
         calls.emplace_back("events");
     }
-    void resolveMove(bool accepted) override {
-        moveResolutions.push_back(accepted);
-        calls.emplace_back("resolve");
-    }
+    void resolveMove(bool accepted) override { moveResolutions.push_back(accepted); calls.emplace_back("resolve"); }
     void applyCommandResult(const net::CommandResult& result) override {
         results.push_back(result);
         calls.emplace_back("result");

@@ -5,51 +5,37 @@
 namespace kestrune::app {
 namespace {
 
+// Events on key A: 'p' press, 'r' auto-repeat, 'u' release, 'b' a new frame, 'P' and 'U' the
+// controller's press and release.
 TEST(InputState, KeyTransitionsWithinOneFrame) {
     const struct {
         const char* name;
-        void (*events)(InputState&);
+        const char* events;
         bool pressed;
         bool released;
         bool down;
     } cases[] = {
-        {"press", [](InputState& s) { s.keyPressed(0x41, false); }, true, false, true},
-        {"auto-repeat after press counts once",
-         [](InputState& s) {
-             s.keyPressed(0x41, false);
-             s.keyPressed(0x41, true);
-             s.keyPressed(0x41, true);
-         },
-         true, false, true},
-        {"repeat flag alone is not a press", [](InputState& s) { s.keyPressed(0x41, true); }, false, false, true},
-        {"press and release in one frame",
-         [](InputState& s) {
-             s.keyPressed(0x41, false);
-             s.keyReleased(0x41);
-         },
-         true, true, false},
-        {"release without press", [](InputState& s) { s.keyReleased(0x41); }, false, false, false},
+        {"press", "p", true, false, true},
+        {"auto-repeat after press counts once", "prr", true, false, true},
+        {"repeat flag alone is not a press", "r", false, false, true},
+        {"press and release in one frame", "pu", true, true, false},
+        {"release without press", "u", false, false, false},
         // a second down without an up (focus games) is no new press
-        {"held key pressed again in a later frame",
-         [](InputState& s) {
-             s.keyPressed(0x41, false);
-             s.beginFrame();
-             s.keyPressed(0x41, false);
-         },
-         false, false, true},
-        {"keyboard and controller each hold it; one that let go cannot release it again",
-         [](InputState& s) {
-             s.keyPressed(0x41, false, InputSource::controller);
-             s.keyPressed(0x41, false);
-             s.keyReleased(0x41, InputSource::controller);
-             s.keyReleased(0x41, InputSource::controller);
-         },
-         true, false, true},
+        {"held key pressed again in a later frame", "pbp", false, false, true},
+        {"keyboard and controller each hold it; one that let go cannot release it again", "PpUU", true, false, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         InputState state;
-        c.events(state);
+        for (const char* event = c.events; *event != '\0'; ++event) {
+            switch (*event) {
+                case 'p': case 'r': state.keyPressed(0x41, *event == 'r'); break;
+                case 'u': state.keyReleased(0x41); break;
+                case 'b': state.beginFrame(); break;
+                case 'P': state.keyPressed(0x41, false, InputSource::controller); break;
+                case 'U': state.keyReleased(0x41, InputSource::controller); break;
+            }
+        }
         EXPECT_EQ(state.pressed[0x41], c.pressed);
         EXPECT_EQ(state.released[0x41], c.released);
         EXPECT_EQ(state.keyDown[0x41], c.down);

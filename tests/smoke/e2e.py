@@ -1,6 +1,10 @@
-"""What the end-to-end scripts share: the environment the built programs run in."""
+"""What the end-to-end scripts share: the environment the built programs run in, the list of
+failed checks, runs of a program, and reading what a run leaves behind (report, log, images)."""
 import glob
+import json
 import os
+import re
+import subprocess
 from pathlib import Path
 
 # Mesa loads its GL driver when a surface first needs one and unloads it at exit, taking the
@@ -8,6 +12,7 @@ from pathlib import Path
 # as the program's leaks. Preloaded, the driver stays until the end and leak detection stays on
 # for the program's own memory.
 MESA_LIBRARIES = ("dri/swrast_dri.so", "libEGL_mesa.so.0", "libGLX_mesa.so.0")
+failures = []
 
 
 def mesa_preload():
@@ -25,3 +30,67 @@ def program_environment(headless=True):
     env["ASAN_OPTIONS"] = "verify_asan_link_order=0"
     env["LSAN_OPTIONS"] = f"suppressions={Path(__file__).resolve().parents[1] / 'lsan.supp'}"
     return env
+
+
+def check(condition, what):
+    print(("ok: " if condition else "FAIL: ") + what)
+    if not condition:
+        failures.append(what)
+
+
+def finish():
+    """The script's exit code: 1 when any check failed."""
+    print(f"{len(failures)} check(s) failed" if failures else "all checks passed")
+    return 1 if failures else 0
+
+
+def run(command, env, timeout, tail=4000):
+    """Runs `command` to its end and prints the last `tail` characters of its output (all of
+    them only when it fails, with `tail` None); returns the completed process."""
+    print("run:", " ".join(str(part) for part in command))
+    done = subprocess.run(command, env=env, timeout=timeout, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                          stderr=subprocess.STDOUT, text=True, errors="replace")
+    if tail is not None or done.returncode != 0:
+        print(done.stdout[-(tail or 4000):])
+    return done
+
+
+def read_report(path):
+    try:
+        return json.loads(Path(path).read_text())
+    except (OSError, ValueError) as error:
+        check(False, f"report {path}: {error}")
+        raise SystemExit(1)
+
+
+def log_messages(path):
+    # Lines read "2026-03-01T08:15:42Z [INFO] text"; the timestamp is 21 characters with its space.
+    return [line.rstrip("\n")[21:] for line in Path(path).open(encoding="latin-1")]
+
+
+def windows_path(path):
+    """The path as the Windows build is given it under Wine: Z: is the root of the file system."""
+    return "Z:" + str(Path(path).resolve()).replace("/", "\\")
+
+
+def inspect(bake, model, env=None):
+    """What `kestrune-bake inspect` says of a model."""
+    return subprocess.run([bake, "inspect", model], check=True, stdout=subprocess.PIPE, text=True, env=env).stdout
+
+
+def clip_seconds(bake, model, env=None):
+    """The model's clips by name, with their lengths in seconds."""
+    return {name: float(seconds) for name, seconds in
+            re.findall(r"^    (\S+): ([0-9.]+) s at ", inspect(bake, model, env), re.MULTILINE)}
+
+
+def rgb_pixels(image):
+    """Width, height and the 8-bit RGB bytes of any image ImageMagick reads."""
+    size = subprocess.run(["identify", "-format", "%w %h", str(image)], check=True, stdout=subprocess.PIPE,
+                          text=True).stdout.split()
+    data = subprocess.run(["convert", str(image), "-depth", "8", "rgb:-"], check=True, stdout=subprocess.PIPE).stdout
+    return int(size[0]), int(size[1]), data
+
+
+def write_rgb(path, width, height, data):
+    subprocess.run(["convert", "-size", f"{width}x{height}", "-depth", "8", "rgb:-", str(path)], input=data, check=True)

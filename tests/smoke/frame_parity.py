@@ -21,14 +21,12 @@ import argparse
 import json
 import os
 import shutil
-import struct
-import subprocess
 import sys
 from pathlib import Path
 
-from e2e import program_environment
-
-from run_smoke import GOLDEN_RUN, windows_path
+import e2e
+from e2e import program_environment, rgb_pixels, windows_path, write_rgb
+from run_smoke import GOLDEN_RUN
 
 MEAN_LIMIT = 2.0         # mean absolute difference per channel
 NEAR_LIMIT = 16          # a pixel is near when every channel is within this
@@ -40,68 +38,25 @@ SAME_RENDERER_COUNTS = ("msaaSampleCount", "gpuSkinningEnabled", "uploadedModels
                         "cpuSkinnedVertices", "skinPaletteUploads", "frameLatencyWaits", "antiAliasingResolves")
 
 
-class Image:
-    """A 24-bit BMP v3 screenshot: width, height and rows of (blue, green, red) bytes, top row first."""
-
-    def __init__(self, width, height, rows):
-        self.width, self.height, self.rows = width, height, rows
-
-    @staticmethod
-    def read(path):
-        data = Path(path).read_bytes()
-        if len(data) < 54 or data[:2] != b"BM":
-            raise ValueError(f"{path}: not a BMP file")
-        offset, = struct.unpack_from("<I", data, 10)
-        width, height = struct.unpack_from("<ii", data, 18)
-        bits, = struct.unpack_from("<H", data, 28)
-        if bits != 24 or width <= 0 or height == 0:
-            raise ValueError(f"{path}: not a 24-bit BMP ({bits} bits, {width} x {height})")
-        row_bytes = (width * 3 + 3) & ~3
-        rows = [data[offset + row_bytes * y: offset + row_bytes * y + width * 3] for y in range(abs(height))]
-        if height > 0:  # bottom-up file
-            rows.reverse()
-        if any(len(row) != width * 3 for row in rows):
-            raise ValueError(f"{path}: truncated pixel data")
-        return Image(width, abs(height), rows)
-
-    def write(self, path):
-        row_bytes = (self.width * 3 + 3) & ~3
-        padding = b"\0" * (row_bytes - self.width * 3)
-        pixels = b"".join(row + padding for row in self.rows)
-        header = struct.pack("<2sIHHI", b"BM", 54 + len(pixels), 0, 0, 54)
-        info = struct.pack("<IiiHHIIiiII", 40, self.width, -self.height, 1, 24, 0, len(pixels), 2835, 2835, 0, 0)
-        Path(path).write_bytes(header + info + pixels)
-
-
 def difference(a, b):
     """Mean absolute difference per channel (red, green, blue), the share of near pixels, and
-    a difference image (each channel's absolute difference, scaled by 4 so small ones show)."""
-    if (a.width, a.height) != (b.width, b.height):
-        raise ValueError(f"sizes differ: {a.width} x {a.height} and {b.width} x {b.height}")
-    sums = [0, 0, 0]
-    near = 0
-    diff_rows = []
-    for row_a, row_b in zip(a.rows, b.rows):
-        diff_row = bytearray(len(row_a))
-        for x in range(0, len(row_a), 3):
-            worst = 0
-            for c in range(3):
-                d = abs(row_a[x + c] - row_b[x + c])
-                sums[c] += d
-                worst = max(worst, d)
-                diff_row[x + c] = min(255, d * 4)
-            near += worst <= NEAR_LIMIT
-        diff_rows.append(bytes(diff_row))
-    pixels = a.width * a.height
-    blue, green, red = (total / pixels for total in sums)
-    return (red, green, blue), near / pixels, Image(a.width, a.height, diff_rows)
+    a difference image (each channel's absolute difference, scaled by 4 so small ones show),
+    of two images given as (width, height, RGB bytes)."""
+    if a[:2] != b[:2]:
+        raise ValueError(f"sizes differ: {a[0]} x {a[1]} and {b[0]} x {b[1]}")
+    (width, height, pixels_a), pixels_b = a, b[2]
+    differences = bytes(abs(x - y) for x, y in zip(pixels_a, pixels_b))
+    sums = [sum(differences[c::3]) for c in range(3)]
+    near = sum(max(differences[i:i + 3]) <= NEAR_LIMIT for i in range(0, len(differences), 3))
+    pixels = width * height
+    return tuple(total / pixels for total in sums), near / pixels, bytes(min(255, d * 4) for d in differences)
 
 
 def compare(path_a, path_b, out):
     """Prints the measures; returns True when the pair passes, else keeps it under `out`."""
-    a, b = Image.read(path_a), Image.read(path_b)
+    a, b = rgb_pixels(path_a), rgb_pixels(path_b)
     means, near, diff = difference(a, b)
-    print(f"{path_a} vs {path_b}: {a.width} x {a.height}, mean absolute difference "
+    print(f"{path_a} vs {path_b}: {a[0]} x {a[1]}, mean absolute difference "
           f"r {means[0]:.3f} g {means[1]:.3f} b {means[2]:.3f}, {100 * near:.3f} % of pixels within {NEAR_LIMIT}")
     passed = max(means) <= MEAN_LIMIT and near >= NEAR_FRACTION
     if not passed:
@@ -109,30 +64,32 @@ def compare(path_a, path_b, out):
         kept.mkdir(parents=True, exist_ok=True)
         shutil.copy(path_a, kept / Path(path_a).name)
         shutil.copy(path_b, kept / Path(path_b).name)
-        diff.write(kept / "difference.bmp")
+        write_rgb(kept / "difference.bmp", a[0], a[1], diff)
         print(f"FAIL: frames differ beyond mean {MEAN_LIMIT} or {100 * NEAR_FRACTION:g} % within {NEAR_LIMIT}; "
               f"the pair and their difference are in {kept}")
     return passed
 
 
 def run(command, env):
-    print("run:", " ".join(str(part) for part in command))
-    completed = subprocess.run(command, env=env, timeout=TIMEOUT_SECONDS, stdin=subprocess.DEVNULL,
-                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, errors="replace")
-    if completed.returncode != 0:
-        print(completed.stdout[-4000:])
-    return completed.returncode
+    return e2e.run(command, env, TIMEOUT_SECONDS, tail=None).returncode
+
+
+def fresh_output(out, needed):
+    """The emptied output directory, or None (said) when a file of `needed` is missing."""
+    out = Path(out).resolve()
+    shutil.rmtree(out, ignore_errors=True)
+    out.mkdir(parents=True)
+    missing = [str(path) for path in needed if not Path(path).is_file()]
+    if missing:
+        print(f"FAIL: {missing} missing; build both the linux-debug and the windows presets first")
+    return None if missing else out
 
 
 def placeholder(args):
-    out = Path(args.out).resolve()
-    shutil.rmtree(out, ignore_errors=True)
-    out.mkdir(parents=True)
+    out = fresh_output(args.out, (args.gl_tests, args.d3d11_tests))
+    if out is None:
+        return 1
     gl, d3d11 = out / "placeholder-gl.bmp", out / "placeholder-d3d11.bmp"
-    for program in (args.gl_tests, args.d3d11_tests):
-        if not Path(program).is_file():
-            print(f"FAIL: {program} is missing; build both the linux-debug and the windows presets first")
-            return 1
     env = program_environment()
     env["KESTRUNE_PARITY_SCREENSHOT"] = str(gl)
     code = run([args.gl_tests, "--gtest_filter=GlBackendTest.WritesThePlaceholderParityFrame"], env)
@@ -147,14 +104,10 @@ def placeholder(args):
 
 
 def content(args):
-    out = Path(args.out).resolve()
-    shutil.rmtree(out, ignore_errors=True)
-    out.mkdir(parents=True)
     content_dir = Path(args.content).resolve()
-    for program in (args.gl_program, args.d3d11_program, content_dir / "MANIFEST"):
-        if not Path(program).is_file():
-            print(f"FAIL: {program} is missing; build both the linux-debug and the windows presets first")
-            return 1
+    out = fresh_output(args.out, (args.gl_program, args.d3d11_program, content_dir / "MANIFEST"))
+    if out is None:
+        return 1
     env = program_environment()
     runs = {}
     for name, command, path, run_env in (
@@ -183,21 +136,15 @@ def content(args):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     commands = parser.add_subparsers(dest="command", required=True)
-    frame = commands.add_parser("placeholder")
-    frame.add_argument("--gl-tests", required=True)
-    frame.add_argument("--d3d11-tests", required=True)
-    frame.add_argument("--emulator", required=True)
-    frame.add_argument("--out", required=True)
-    scene = commands.add_parser("content")
-    scene.add_argument("--gl-program", required=True)
-    scene.add_argument("--d3d11-program", required=True)
-    scene.add_argument("--emulator", required=True)
-    scene.add_argument("--content", required=True)
-    scene.add_argument("--out", required=True)
-    pair = commands.add_parser("compare")
-    pair.add_argument("a")
-    pair.add_argument("b")
-    pair.add_argument("--out", required=True)
+    for name, options in (("placeholder", ("gl-tests", "d3d11-tests", "emulator")),
+                          ("content", ("gl-program", "d3d11-program", "emulator", "content")), ("compare", ())):
+        command = commands.add_parser(name)
+        for option in options:
+            command.add_argument(f"--{option}", required=True)
+        if name == "compare":
+            command.add_argument("a")
+            command.add_argument("b")
+        command.add_argument("--out", required=True)
     args = parser.parse_args()
     if args.command == "placeholder":
         return placeholder(args)

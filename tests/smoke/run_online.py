@@ -25,7 +25,6 @@ play: ./scripts/play headless, online by default and with --offline, and killed 
 import argparse
 import json
 import math
-import os
 import re
 import signal
 import subprocess
@@ -33,7 +32,8 @@ import sys
 import time
 from pathlib import Path
 
-from e2e import program_environment
+import e2e
+from e2e import check, clip_seconds, log_messages, program_environment as environment
 
 TIMEOUT_SECONDS = 180
 KNOCKOUT_WAIT_SECONDS = 90  # the bot wins a round in about ten
@@ -43,13 +43,6 @@ TICK_SECONDS = 1.0 / 30.0
 RUN_SPEED = {0: 4.65, 1: 4.35}  # metres per second by slot: warrior, templar
 AGREE_METRES = 0.03
 WARRIOR_SERVER_START = (-2.0, 0.0)  # where the duel server starts every round's warrior (x, z)
-failures = []
-
-
-def check(condition, what):
-    print(("ok: " if condition else "FAIL: ") + what)
-    if not condition:
-        failures.append(what)
 
 
 class Background:
@@ -74,9 +67,6 @@ class Background:
                 self.process.wait(timeout=10)
             except subprocess.TimeoutExpired:
                 self.process.kill()
-
-
-environment = program_environment
 
 
 def play_online(bin_dir, content, out, name, frames, extra=(), relay=None, bot="--bot", during=None):
@@ -104,7 +94,7 @@ def play_online(bin_dir, content, out, name, frames, extra=(), relay=None, bot="
         for tool in tools:
             tool.stop()
     frames_seen = [json.loads(line) for line in trace.open()] if trace.exists() else []
-    messages = [line.rstrip("\n")[21:] for line in log.open(encoding="latin-1")] if log.exists() else []
+    messages = log_messages(log) if log.exists() else []
     print(network_line(messages))
     return code, time.monotonic() - started, frames_seen, messages
 
@@ -303,9 +293,8 @@ def knockout(bin_dir, content, out):
     check(code == 0 and up is not None, f"exit code {code}; the warrior went down in frame {down}, up in frame {up}")
     if up is None:
         return
-    inspect = subprocess.run([bin_dir / "kestrune-bake", "inspect", content / "warrior" / "character.kmdl"],
-                             stdout=subprocess.PIPE, text=True, env=environment()).stdout
-    duration = float(re.search(r"^    knockdown: ([0-9.]+) s at ", inspect, re.MULTILINE).group(1))
+    clips = clip_seconds(bin_dir / "kestrune-bake", content / "warrior" / "character.kmdl", environment())
+    duration = clips["knockdown"]
     fallen, stood = [f["slots"][0] for f in frames[down:up]], frames[up]["slots"][0]
     times = [s["clipTime"] for s in fallen]
     still = all(math.dist((s["x"], s["z"]), (fallen[0]["x"], fallen[0]["z"])) < 0.01 for s in fallen)
@@ -384,8 +373,7 @@ def main():
             play(root, args.bin, args.out)
         else:
             globals()[name](args.bin, args.content, args.out)
-    print(f"{len(failures)} check(s) failed" if failures else "all checks passed")
-    return 1 if failures else 0
+    return e2e.finish()
 
 
 if __name__ == "__main__":

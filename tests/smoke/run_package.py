@@ -16,11 +16,9 @@ then plays.
 --emulator (scripts/wine-exec, on the Direct3D 11 runtime).
 """
 import argparse
-import json
 import os
 import re
 import shutil
-import signal
 import socket
 import subprocess
 import sys
@@ -29,6 +27,9 @@ import tempfile
 import time
 import zipfile
 from pathlib import Path
+
+import e2e
+from e2e import check, read_report, windows_path
 
 TIMEOUT_SECONDS = 300
 SERVER_GONE_SECONDS = 30
@@ -40,13 +41,6 @@ WINDOWS_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "shell32.dll", "ole32
                 "ws2_32.dll", "mswsock.dll", "windowscodecs.dll", "d3d11.dll", "dxgi.dll", "d3dcompiler_47.dll",
                 "msvcrt.dll", "bcrypt.dll", "shlwapi.dll", "comdlg32.dll", "imm32.dll", "winmm.dll", "version.dll",
                 "ucrtbase.dll"}
-failures = []
-
-
-def check(condition, what):
-    print(("ok: " if condition else "FAIL: ") + what)
-    if not condition:
-        failures.append(what)
 
 
 class Package:
@@ -73,8 +67,8 @@ class Package:
         return done
 
     def report(self, name):
-        path = self.folder / name
-        return json.loads(path.read_text()) if path.exists() else {"success": False, "error": f"no {name}"}
+        return read_report(self.folder / name) if (self.folder / name).exists() else {"success": False,
+                                                                                     "error": f"no {name}"}
 
 
 def build_package(cpack_config, out):
@@ -284,12 +278,10 @@ def main():
         launcher_online(package, 100 if args.mode == "linux" else 40)
         launcher_killed(package)
         if args.samples:
-            windows = lambda p: "Z:" + str(p.resolve()).replace("/", "\\")
-            baker_import(package, args.samples.resolve(), windows if args.mode == "wine" else str)
+            baker_import(package, args.samples.resolve(), windows_path if args.mode == "wine" else str)
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
-    print(f"{len(failures)} check(s) failed" if failures else "all checks passed")
-    return 1 if failures else 0
+    return e2e.finish()
 
 
 if __name__ == "__main__":

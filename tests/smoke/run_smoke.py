@@ -7,10 +7,10 @@ on the baked content (report, log, a screenshot against its golden image, and th
 decoder's message when a character is missing). (The fatal path of a failed run is the app
 suite's end-to-end case.)
 window: the real window on a virtual X screen (run under xvfb-run), driven by keys that
-xdotool presses; the frame trace must show the fighter run, stop and start the skill. With
---emulator it is the Windows build's Win32 window under Wine (which turns the X key events
-into WM_KEYDOWN and WM_KEYUP), paced by the frames in its trace rather than by the clock,
-since Direct3D 11 on lavapipe draws the duel at a few frames per second.
+xdotool presses, paced by the frames in its trace rather than by the clock (a busy machine, or
+Direct3D 11 on lavapipe, draws the duel at a few frames per second); the trace must show the
+fighter run, stop and start the skill. With --emulator it is the Windows build's Win32 window
+under Wine (which turns the X key events into WM_KEYDOWN and WM_KEYUP).
 imported: glTF samples imported by kestrune-bake stand in for the warrior (CesiumMan), then
 also for the templar (RiggedFigure), in copies of the baked content; the same headless duel
 must load, count and draw them. At frame 90 the camera has settled behind the warrior and
@@ -37,7 +37,9 @@ import sys
 import time
 from pathlib import Path
 
-from e2e import program_environment
+import e2e
+from e2e import check, clip_seconds, failures, inspect, log_messages, program_environment, read_report, rgb_pixels, \
+    windows_path
 
 MISSING_SWAP_CHAIN2 = "IDXGISwapChain1::QueryInterface(IDXGISwapChain2) failed with HRESULT 0x80004002"
 TIMEOUT_SECONDS = 240
@@ -50,34 +52,10 @@ GOLDEN_RUN = ["--content-smoke", "--fixed-fps=60", "--frames=24", "--width=640",
 FIGHTER_BOXES = {"warrior": (295, 135, 340, 230), "templar": (420, 100, 460, 185)}
 FLOOR_PIXEL = (60, 330)
 
-failures = []
-
-
-def check(condition, what):
-    if not condition:
-        failures.append(what)
-        print(f"FAIL: {what}")
 
 
 def run(command, env):
-    print("run:", " ".join(str(part) for part in command))
-    completed = subprocess.run(command, env=env, timeout=TIMEOUT_SECONDS, stdin=subprocess.DEVNULL,
-                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, errors="replace")
-    print(completed.stdout[-4000:])
-    return completed.returncode
-
-
-def read_report(path):
-    try:
-        return json.loads(path.read_text())
-    except (OSError, ValueError) as error:
-        check(False, f"report {path}: {error}")
-        raise SystemExit(1)
-
-
-def log_messages(path):
-    # Lines read "2026-03-01T08:15:42Z [INFO] text"; the timestamp is 21 characters with its space.
-    return [line.rstrip("\n")[21:] for line in path.open(encoding="latin-1")]
+    return e2e.run(command, env, TIMEOUT_SECONDS).returncode
 
 
 def check_placeholder_run(data, log, frames, size, feature_level, warp=False):
@@ -152,22 +130,9 @@ def prepared_runtime(emulator):
     return ready.read_text().strip() if ready.is_file() else None
 
 
-def windows_path(path):
-    """The path as the Windows build is given it under Wine: Z: is the root of the file system."""
-    return "Z:" + str(Path(path).resolve()).replace("/", "\\")
-
-
 def inspect_counts(bake, model):
-    text = subprocess.run([bake, "inspect", model], check=True, stdout=subprocess.PIPE, text=True).stdout
-    return {key: int(value) for key, value in re.findall(r"^  (meshes|clips) (\d+)$", text, re.MULTILINE)}
-
-
-def rgb_pixels(image):
-    """Width, height and the 8-bit RGB bytes of any image ImageMagick reads."""
-    size = subprocess.run(["identify", "-format", "%w %h", str(image)], check=True, stdout=subprocess.PIPE,
-                          text=True).stdout.split()
-    data = subprocess.run(["convert", str(image), "-depth", "8", "rgb:-"], check=True, stdout=subprocess.PIPE).stdout
-    return int(size[0]), int(size[1]), data
+    found = re.findall(r"^  (meshes|clips) (\d+)$", inspect(bake, model), re.MULTILINE)
+    return {key: int(value) for key, value in found}
 
 
 def compare_to_golden(shot, golden, out):
@@ -284,11 +249,6 @@ def differing_pixels(first, second, size):
             if sum(abs(first[i + c] - second[i + c]) for c in range(3)) > 30]
 
 
-def inspect_clip_names(bake, model):
-    text = subprocess.run([bake, "inspect", model], check=True, stdout=subprocess.PIPE, text=True).stdout
-    return re.findall(r"^    (\S+): [0-9.]+ s at ", text, re.MULTILINE)
-
-
 def gltf_primitives(gltf):
     """Primitives of the meshes the nodes place: one runtime mesh each."""
     document = json.loads(gltf.read_text())
@@ -306,8 +266,8 @@ def imported(program, bake, content_dir, samples, out):
         model = content / name / "character.kmdl"
         if code == 0:
             # All but the knock-down clip, which a model may do without and these samples have no animation for.
-            baked = [c for c in inspect_clip_names(bake, content_dir / name / "character.kmdl") if c != "knockdown"]
-            check(inspect_clip_names(bake, model) == baked, f"the imported {name} carries the baked {name}'s clips")
+            baked = [c for c in clip_seconds(bake, content_dir / name / "character.kmdl") if c != "knockdown"]
+            check(list(clip_seconds(bake, model)) == baked, f"the imported {name} carries the baked {name}'s clips")
             meshes = inspect_counts(bake, model)["meshes"]
             expected = gltf_primitives(samples / f"{sample}.gltf")
             check(meshes == expected, f"imported {name}: {meshes} meshes, {expected} primitives in {sample}")
@@ -379,13 +339,11 @@ def trace_lines(trace):
 
 
 def frame_pacer(trace, process):
-    """Waits for a time and for a number of frames presented after the call (read from the
-    trace), whichever is later: a machine that draws slowly still sees every key held long enough."""
-    def wait(seconds, frames):
+    """Waits for a number of frames to be presented after the call, read from the trace."""
+    def wait(frames):
         target = trace_lines(trace) + frames
-        start = time.monotonic()
-        deadline = start + FRAME_WAIT_SECONDS
-        while trace_lines(trace) < target or time.monotonic() < start + seconds:
+        deadline = time.monotonic() + FRAME_WAIT_SECONDS
+        while trace_lines(trace) < target:
             if process.poll() is not None or time.monotonic() > deadline:
                 raise RuntimeError(f"{trace}: {trace_lines(trace)} frames, waited for {target}")
             time.sleep(0.05)
@@ -393,7 +351,7 @@ def frame_pacer(trace, process):
 
 
 def window(program, content_dir, out, emulator=None):
-    """Keys into the real window: W for about a second (or 20 frames), then 2; Escape ends the run."""
+    """Keys into the real window: W for 20 frames, then 2; Escape ends the run."""
     env = dict(os.environ) if emulator else program_environment(headless=False)
     trace = out / "window.jsonl"
     program_path = windows_path if emulator else str
@@ -415,13 +373,13 @@ def window(program, content_dir, out, emulator=None):
         check(xdotool("getwindowname", window_id).strip() == "Kestrune Online - Native Combat Runtime",
               "window title")
         xdotool("windowfocus", "--sync", window_id)
-        wait(seconds=0.5, frames=3)
+        wait(3)
         press("keydown", "w")
-        wait(seconds=1.0, frames=20)
+        wait(20)
         press("keyup", "w")
-        wait(seconds=0.5, frames=10)
+        wait(10)
         press("key", "2")
-        wait(seconds=1.0, frames=10)
+        wait(10)
         press("key", "Escape")
         code = process.wait(timeout=60)
     except RuntimeError as error:
@@ -502,8 +460,7 @@ def main():
             window(args.program, args.content, args.out, emulator=args.emulator)
     else:
         wine(args.program, args.emulator, args.bake, args.content, args.out)
-    print(f"{len(failures)} check(s) failed" if failures else "all checks passed")
-    return 1 if failures else 0
+    return e2e.finish()
 
 
 if __name__ == "__main__":
