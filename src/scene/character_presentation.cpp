@@ -208,8 +208,10 @@ bool ContentScene::smokeSkillReady() const noexcept {
     }
     const CharacterSlot& self = slots_[controlledSlot_];
     const CharacterSlot& opponent = slots_[opponentSlot_];
+    // The server takes a new action a tick after its lock ends (the shown lock ends with the
+    // move the server carries on): the busy wait covers that tick.
     return authoritative_ && opponent.snapshotSeen && opponent.health > 0 && !self.locked &&
-           self.action == kActionNone &&
+           self.action == kActionNone && serverBusySecondsLeft_ <= kTimerEpsilonSeconds &&
            squaredDistance(self.position, opponent.position) <= kMeleeRangeMetres * kMeleeRangeMetres;
 }
 

@@ -40,6 +40,7 @@ KNOCKOUT_WAIT_SECONDS = 90  # the bot wins a round in about ten
 FRAMES_AFTER_RESTART = 10
 STEP_SECONDS = 1.0 / 60.0
 TICK_SECONDS = 1.0 / 30.0
+FREEZE_LAG_TICKS = 10  # a playback further behind than this jumps to the newest snapshot
 RUN_SPEED = {0: 4.65, 1: 4.35}  # metres per second by slot: warrior, templar
 AGREE_METRES = 0.03
 WARRIOR_SERVER_START = (-2.0, 0.0)  # where the duel server starts every round's warrior (x, z)
@@ -131,6 +132,14 @@ def opponent_motion(frames, slot, skip=()):
     return moving, idle, fastest
 
 
+def unexplained_jumps(frames):
+    """Frames that jumped the opponent over a freeze although the newest snapshot was no more
+    than 10 ticks ahead of where its playback stood (a frame that took that long explains one)."""
+    return [b["frame"] for a, b in zip(frames, frames[1:])
+            if b["net"]["remoteJumps"] > a["net"]["remoteJumps"]
+            and b["net"]["snapshotTick"] - a["net"]["playbackTick"] <= FREEZE_LAG_TICKS]
+
+
 def check_opponent_runs(frames, local, skip=()):
     moving, idle, (fastest, frame) = opponent_motion(frames, 1 - local, skip)
     check(moving >= 10 and idle * 20 <= moving,
@@ -157,8 +166,9 @@ def clean(bin_dir, content, out):
     check(not any("Server rejected command" in m for m in messages), "no command rejected")
     lowest = min(f["slots"][local]["health"] for f in frames if f["scene"]["authoritativeSnapshots"] > 0)
     check(lowest < 1000, f"the bot's hits lower the local health (to {lowest})")
-    check(last["net"]["snaps"] == 0 and last["net"]["remoteJumps"] == 0,
-          f"no correction snaps ({last['net']['snaps']}), no freeze jumped ({last['net']['remoteJumps']})")
+    check(last["net"]["snaps"] == 0 and not unexplained_jumps(frames),
+          f"no correction snaps ({last['net']['snaps']}), no freeze jumped but after a frame that slow "
+          f"({unexplained_jumps(frames)})")
     check(network_line(messages) != "", "the Network line")
 
 
@@ -248,8 +258,9 @@ def stall(bin_dir, content, out):
     check(delay <= 0.5, f"the opponent is back within 4 ticks of the newest snapshot {delay:.3f} s after the link "
                         f"returned (at most 0.5 s)")
     last = frames[-1]["net"]
-    check(1 <= last["remoteJumps"] <= 2, f"the freeze jumped over, at most once per frame it came in "
-                                         f"({last['remoteJumps']})")
+    check(last["remoteJumps"] >= 1 and not unexplained_jumps(frames),
+          f"the freeze jumped over ({last['remoteJumps']} jumps), and nothing else but a frame that slow "
+          f"({unexplained_jumps(frames)})")
     check(last["eventIdBreaks"] == 0 and last["lastEventId"] > 0,
           f"every combat event arrived once and in order (up to id {last['lastEventId']})")
     check_opponent_runs(frames, local, skip={f["frame"] for f in frames[back:back + 4]})
