@@ -59,7 +59,8 @@ struct Arena {
 
 TEST(DuelRules, DurationsRoundToWholeTicksAndNeverVanish) {
     const struct { u32 ms; u16 rate; u32 ticks; } cases[] = {
-        {1100, 30, 33}, {288, 30, 9}, {850, 30, 26}, {1100, 60, 66}, {0, 30, 1}, {16, 30, 1}, {1500, 1, 2}, {1400, 1, 1},
+        {1100, 30, 33}, {288, 30, 9}, {850, 30, 26}, {1100, 60, 66},
+        {0, 30, 1},     {16, 30, 1},  {1500, 1, 2},  {1400, 1, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.ms) + " ms at " + std::to_string(c.rate));
@@ -79,14 +80,7 @@ TEST(DuelRules, SpeedFollowsTheClientsRoundingOfBaseTimesFactor) {
 }
 
 TEST(DuelRules, MovesByItsSpeedPerTickAndStaysInsideTheArena) {
-    const struct {
-        const char* name;
-        u16 tickRate;
-        u8 characterClass;
-        i32 a, b;
-        u32 ticks;
-        i32 xMm, zMm;
-    } cases[] = {
+    const struct { const char* name; u16 tickRate; u8 characterClass; i32 a, b; u32 ticks; i32 xMm, zMm; } cases[] = {
         {"warrior running +x", 30, kWarrior, 1000, 0, 10, -2000 + 1550, 0},
         {"templar walking -x", 30, kTemplar, -450, 0, 30, 2000 - 1950, 0},
         {"warrior running diagonally", 30, kWarrior, 707, 707, 10, -2000 + 1096, 1096},
@@ -99,14 +93,11 @@ TEST(DuelRules, MovesByItsSpeedPerTickAndStaysInsideTheArena) {
         Duel duel(c.tickRate);
         duel.seat(c.characterClass, 5);
         ASSERT_EQ(duel.apply(c.characterClass, command(1, net::kCommandMove, 0, c.a, c.b)), kAccepted);
-        for (u32 i = 0; i < c.ticks; ++i) {
-            duel.step();
-        }
+        for (u32 i = 0; i < c.ticks; ++i) duel.step();
         net::DuelSnapshot snapshot;
         duel.writeSnapshot(1, snapshot);
         ASSERT_EQ(snapshot.players.size(), 1u);
-        EXPECT_EQ(snapshot.players[0].positionXMm, c.xMm);
-        EXPECT_EQ(snapshot.players[0].positionZMm, c.zMm);
+        EXPECT_EQ(std::pair(snapshot.players[0].positionXMm, snapshot.players[0].positionZMm), std::pair(c.xMm, c.zMm));
     }
 }
 
@@ -134,15 +125,7 @@ TEST(DuelRules, AnActionDropsTheMoveButALockOnlyPausesIt) {
 }
 
 TEST(DuelRules, HitsLandWithTheirDamageOnlyWhileTheTargetIsInReach) {
-    const struct {
-        const char* name;
-        u8 kind;
-        u16 skill;
-        u32 approachTicks;
-        u32 hitTicks;
-        bool targetFlees;
-        i32 damage;
-    } cases[] = {
+    const struct { const char* name; u8 kind; u16 skill; u32 approach, hitTicks; bool flees; i32 damage; } cases[] = {
         {"basic attack", net::kCommandBasicAttack, net::kSkillBasicAttack, 5, 9, false, kBasicAttackDamage},
         {"skill 1", net::kCommandUseSkill, net::kSkillWarrior1, 5, 9, false, kSkill1Damage},
         {"skill 2 from 4 m", net::kCommandUseSkill, net::kSkillWarrior2, 0, 26, false, kSkill2Damage},
@@ -151,11 +134,11 @@ TEST(DuelRules, HitsLandWithTheirDamageOnlyWhileTheTargetIsInReach) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Arena arena;
-        if (c.approachTicks > 0) {
-            arena.closeIn(c.approachTicks);
+        if (c.approach > 0) {
+            arena.closeIn(c.approach);
         }
         ASSERT_EQ(arena.warrior(c.kind, 0, 0, c.kind == net::kCommandBasicAttack ? 1 : c.skill), kAccepted);
-        if (c.targetFlees) {
+        if (c.flees) {
             ASSERT_EQ(arena.templar(net::kCommandMove, 1000, 0), kAccepted);
         }
         arena.steps(c.hitTicks - 1);
@@ -167,14 +150,11 @@ TEST(DuelRules, HitsLandWithTheirDamageOnlyWhileTheTargetIsInReach) {
         EXPECT_EQ(events[0].kind, net::kEventActionStarted);
         EXPECT_EQ(events[0].skill, c.skill);
         if (c.damage > 0) {
-            EXPECT_EQ(events[1].kind, kEventHitImpact);
-            EXPECT_EQ(events[1].value, c.damage);
-            EXPECT_EQ(events[2].kind, kEventHitResult);
-            EXPECT_EQ(events[2].value, kMaxHealth - c.damage);
-            EXPECT_EQ(events[1].eventId, events[2].eventId);
+            const u64 hitId = events[1].eventId;
+            EXPECT_EQ(events[1], (net::CombatEvent{hitId, kEventHitImpact, kWarriorId, kTemplarId, c.skill, c.damage}));
+            EXPECT_EQ(events[2], (net::CombatEvent{hitId, kEventHitResult, kWarriorId, kTemplarId, c.skill,
+                                                   kMaxHealth - c.damage})) << "both stages of one hit share its id";
             EXPECT_NE(events[1].eventId, events[0].eventId);
-            EXPECT_EQ(events[1].sourceEntityId, kWarriorId);
-            EXPECT_EQ(events[1].targetEntityId, kTemplarId);
         }
     }
 }
@@ -201,25 +181,14 @@ TEST(DuelRules, ACooldownRefusesOnItsLastTickAndAcceptsOnTheNext) {
 // them exactly 3.4 m apart; the templar walking off at factor 342 (50 mm a tick) for 20 ticks
 // leaves them 5 m apart. Factor 7 moves either fighter 1 mm a tick.
 TEST(DuelRules, ReachHoldsToTheMillimetreWhenTheCommandArrivesAndAtTheHit) {
-    const struct Action {
-        const char* name;
-        u8 kind;
-        u16 c;
-        u32 reachMm;
-        u32 hitTicks;
-        i32 damage;
-    } actions[] = {
+    const struct Action { const char* name; u8 kind; u16 c; u32 reachMm, hitTicks; i32 damage; } actions[] = {
         {"basic attack", net::kCommandBasicAttack, 1, 3400, 9, kBasicAttackDamage},
         {"skill 1", net::kCommandUseSkill, net::kSkillWarrior1, 3400, 9, kSkill1Damage},
         {"skill 2", net::kCommandUseSkill, net::kSkillWarrior2, 5000, 26, kSkill2Damage},
     };
-    const struct {
-        const char* name;
-        u32 beyondAtCommandMm;  // the warrior backs off before the command
-        u32 beyondAtHitMm;      // the templar steps off during the wind-up
-        u16 result;
-        bool lands;
-    } distances[] = {
+    // beyondAtCommandMm: the warrior backs off before the command; beyondAtHitMm: the templar
+    // steps off during the wind-up.
+    const struct { const char* name; u32 beyondAtCommandMm, beyondAtHitMm; u16 result; bool lands; } distances[] = {
         {"exactly at the reach", 0, 0, kAccepted, true},
         {"a millimetre beyond when the command arrives", 1, 0, kOutOfRange, false},
         {"a millimetre beyond at the hit", 0, 1, kAccepted, false},
@@ -271,8 +240,8 @@ TEST(DuelRules, BasicAttacksCycleTheComboAndCutASkillShort) {
 TEST(DuelRules, RefusesByReasonAndCountsCommandsPerTick) {
     Arena arena;
     EXPECT_EQ(arena.warrior(net::kCommandMove, 0, 0), kNoDirection);
-    EXPECT_EQ(arena.duel.apply(kWarrior, command(++arena.warriorSequence, net::kCommandBasicAttack, kWarriorId, 0, 0, 1)),
-              kInvalidTarget);
+    const auto selfTarget = command(++arena.warriorSequence, net::kCommandBasicAttack, kWarriorId, 0, 0, 1);
+    EXPECT_EQ(arena.duel.apply(kWarrior, selfTarget), kInvalidTarget);
     EXPECT_EQ(arena.warrior(net::kCommandUseSkill, 0, 0, net::kSkillTemplar1), kSkillOfOtherClass);
     EXPECT_EQ(arena.warrior(net::kCommandUseSkill, 0, 0, net::kSkillWarrior1), kOutOfRange);
     EXPECT_EQ(arena.warrior(net::kCommandStop), kAccepted);
@@ -335,20 +304,11 @@ TEST(DuelRules, SnapshotListsSeatedFightersWarriorFirstWithTheirState) {
     arena.duel.writeSnapshot(42, snapshot);
     EXPECT_EQ(snapshot.tick, 42u);
     EXPECT_TRUE(snapshot.projectiles.empty());
-    ASSERT_EQ(snapshot.players.size(), 2u);
-    const net::SnapshotPlayer& warrior = snapshot.players[0];
-    const net::SnapshotPlayer& templar = snapshot.players[1];
-    EXPECT_EQ(warrior.entityId, kWarriorId);
-    EXPECT_EQ(warrior.characterClass, kWarrior);
-    EXPECT_EQ(warrior.skill, net::kSkillBasicAttack);
-    EXPECT_EQ(warrior.opaque, 1) << "combo step of the running swing";
-    EXPECT_EQ(warrior.stateFlags, 0);
-    EXPECT_EQ(warrior.lastCommandSequence, 3u);
-    EXPECT_EQ(templar.entityId, kTemplarId);
-    EXPECT_EQ(templar.positionZMm, -65) << "walking templar: 1950 mm/s over one tick";
-    EXPECT_EQ(templar.stateFlags, kStateMoving);
-    EXPECT_EQ(templar.skill, net::kSkillNone);
-
+    // The warrior ran 5 ticks of 155 mm and swings (combo step 1 in the opaque byte); the templar walks along -z.
+    EXPECT_EQ(snapshot.players,
+              (std::vector<net::SnapshotPlayer>{
+                  {kWarriorId, kWarrior, -1225, 0, kMaxHealth, kMaxHealth, 0, 0, 1, net::kSkillBasicAttack, 3},
+                  {kTemplarId, kTemplar, 2000, -65, kMaxHealth, kMaxHealth, kStateMoving, 0, 0, net::kSkillNone, 1}}));
     arena.duel.vacate(kWarrior);
     arena.duel.writeSnapshot(43, snapshot);
     ASSERT_EQ(snapshot.players.size(), 1u);
