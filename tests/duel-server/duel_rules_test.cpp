@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 #include <vector>
 
 #include "duel_rules.h"
@@ -124,41 +125,6 @@ TEST(DuelRules, AnActionDropsTheMoveButALockOnlyPausesIt) {
     EXPECT_EQ(arena.duel.fighter(kTemplar).zMm, zAtLock + 65) << "on the tick the lock ends";
 }
 
-TEST(DuelRules, HitsLandWithTheirDamageOnlyWhileTheTargetIsInReach) {
-    const struct { const char* name; u8 kind; u16 skill; u32 approach, hitTicks; bool flees; i32 damage; } cases[] = {
-        {"basic attack", net::kCommandBasicAttack, net::kSkillBasicAttack, 5, 9, false, kBasicAttackDamage},
-        {"skill 1", net::kCommandUseSkill, net::kSkillWarrior1, 5, 9, false, kSkill1Damage},
-        {"skill 2 from 4 m", net::kCommandUseSkill, net::kSkillWarrior2, 0, 26, false, kSkill2Damage},
-        {"skill 2 while the target runs off", net::kCommandUseSkill, net::kSkillWarrior2, 0, 26, true, 0},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Arena arena;
-        if (c.approach > 0) {
-            arena.closeIn(c.approach);
-        }
-        ASSERT_EQ(arena.warrior(c.kind, 0, 0, c.kind == net::kCommandBasicAttack ? 1 : c.skill), kAccepted);
-        if (c.flees) {
-            ASSERT_EQ(arena.templar(net::kCommandMove, 1000, 0), kAccepted);
-        }
-        arena.steps(c.hitTicks - 1);
-        EXPECT_EQ(arena.duel.fighter(kTemplar).health, kMaxHealth) << "not before its hit time";
-        arena.steps(1);
-        EXPECT_EQ(arena.duel.fighter(kTemplar).health, kMaxHealth - c.damage);
-        const std::vector<net::CombatEvent> events = arena.takeEvents();
-        ASSERT_EQ(events.size(), c.damage > 0 ? 3u : 1u);
-        EXPECT_EQ(events[0].kind, net::kEventActionStarted);
-        EXPECT_EQ(events[0].skill, c.skill);
-        if (c.damage > 0) {
-            const u64 hitId = events[1].eventId;
-            EXPECT_EQ(events[1], (net::CombatEvent{hitId, kEventHitImpact, kWarriorId, kTemplarId, c.skill, c.damage}));
-            EXPECT_EQ(events[2], (net::CombatEvent{hitId, kEventHitResult, kWarriorId, kTemplarId, c.skill,
-                                                   kMaxHealth - c.damage})) << "both stages of one hit share its id";
-            EXPECT_NE(events[1].eventId, events[0].eventId);
-        }
-    }
-}
-
 TEST(DuelRules, ACooldownRefusesOnItsLastTickAndAcceptsOnTheNext) {
     const struct { const char* name; u8 kind; u16 c; u32 cooldownTicks; } cases[] = {
         {"basic attack, 0.4 s", net::kCommandBasicAttack, 1, 12},
@@ -208,10 +174,22 @@ TEST(DuelRules, ReachHoldsToTheMillimetreWhenTheCommandArrivesAndAtTheHit) {
             ASSERT_EQ(arena.warrior(action.kind, 0, 0, action.c), d.result);
             arena.walk(kTemplar, 7, d.beyondAtHitMm);  // a tick per millimetre
             ASSERT_EQ(arena.distanceMm(), action.reachMm + d.beyondAtCommandMm + d.beyondAtHitMm);
-            arena.steps(action.hitTicks - d.beyondAtHitMm);  // the rest of the wind-up
-            EXPECT_EQ(arena.duel.fighter(kTemplar).health, kMaxHealth - (d.lands ? action.damage : 0));
-            const std::size_t events = d.result == kAccepted ? (d.lands ? 3 : 1) : 0;
-            EXPECT_EQ(arena.takeEvents().size(), events);
+            arena.steps(action.hitTicks - d.beyondAtHitMm - 1);  // the rest of the wind-up but its last tick
+            EXPECT_EQ(arena.duel.fighter(kTemplar).health, kMaxHealth) << "not before its hit time";
+            arena.steps(1);
+            const i32 damage = d.lands ? action.damage : 0;
+            EXPECT_EQ(arena.duel.fighter(kTemplar).health, kMaxHealth - damage);
+            const std::vector<net::CombatEvent> events = arena.takeEvents();
+            ASSERT_EQ(events.size(), d.result == kAccepted ? (d.lands ? 3u : 1u) : 0u);
+            if (d.lands) {
+                const u16 skill = action.kind == net::kCommandBasicAttack ? net::kSkillBasicAttack : action.c;
+                const u64 hitId = events[1].eventId;
+                EXPECT_EQ(std::tuple(events[0].kind, events[0].skill), std::tuple(net::kEventActionStarted, skill));
+                EXPECT_EQ(events[1], (net::CombatEvent{hitId, kEventHitImpact, kWarriorId, kTemplarId, skill, damage}));
+                EXPECT_EQ(events[2], (net::CombatEvent{hitId, kEventHitResult, kWarriorId, kTemplarId, skill,
+                                                       kMaxHealth - damage})) << "both stages of one hit share its id";
+                EXPECT_NE(hitId, events[0].eventId);
+            }
         }
     }
 }
