@@ -128,7 +128,7 @@ TEST(DuelServerLoopback, ABotOfTheOtherClassFightsALonePlayer) {
     EXPECT_EQ(warrior.eventsOfKind(kEventHitImpact, 1).front().targetEntityId, warrior.client.localEntityId());
 }
 
-TEST(DuelServerLoopback, ALeavingOpponentFreesItsSeatForTheNextPlayer) {
+TEST(DuelServerLoopback, ALeavingOpponentFreesItsSeatAndStoppingEndsEverySession) {
     ServerHarness server;
     Player warrior(server.port(), kWarrior);
     {
@@ -142,16 +142,10 @@ TEST(DuelServerLoopback, ALeavingOpponentFreesItsSeatForTheNextPlayer) {
     ASSERT_EQ(snapshot.players.size(), 2u);
     EXPECT_EQ(playerOfClass(snapshot, kTemplar).entityId, next.client.localEntityId());
     EXPECT_EQ(server.counts().duels, 1u);
-}
 
-TEST(DuelServerLoopback, StoppingTheServerEndsEverySessionAsAClosedConnection) {
-    ServerHarness server;
-    Player warrior(server.port(), kWarrior);
-    Player templar(server.port(), kTemplar);
-    server.advance(1);
     server.stop();
     EXPECT_EQ(warrior.waitForEnd(), "duel server closed the connection");
-    EXPECT_EQ(templar.waitForEnd(), "duel server closed the connection");
+    EXPECT_EQ(next.waitForEnd(), "duel server closed the connection");
     EXPECT_NE(server.logText().find("closed: the server is stopping"), std::string::npos);
 }
 
