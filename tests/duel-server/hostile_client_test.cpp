@@ -68,18 +68,19 @@ public:
         return net::decodeJoined(joined.payload).entityId;
     }
 
-    // Reads past snapshots and results to the ServerError, then expects the close.
-    std::string errorThenClose() {
-        std::string text;
+    // Reads past snapshots and results (kept in `results` if given) to the ServerError, then
+    // expects the close.
+    std::string errorThenClose(std::vector<net::CommandResult>* results = nullptr) {
         for (;;) {
             const net::Frame frame = receive();
-            if (frame.type == net::kServerError) {
-                text = net::decodeServerError(frame.payload);
-                break;
+            if (frame.type == net::kServerCommandResult && results != nullptr) {
+                results->push_back(net::decodeCommandResult(frame.payload));
+            } else if (frame.type == net::kServerError) {
+                const std::string text = net::decodeServerError(frame.payload);
+                expectClosed();
+                return text;
             }
         }
-        expectClosed();
-        return text;
     }
 
     void expectClosed() {
@@ -147,18 +148,7 @@ TEST(HostileClients, AFloodOfCommandsIsRefusedAndThenClosed) {
         raw.sendCommand(sequence, net::kCommandStop);
     }
     std::vector<net::CommandResult> results;
-    std::string error;
-    for (;;) {
-        const net::Frame frame = raw.receive();
-        if (frame.type == net::kServerCommandResult) {
-            results.push_back(net::decodeCommandResult(frame.payload));
-        } else if (frame.type == net::kServerError) {
-            error = net::decodeServerError(frame.payload);
-            break;
-        }
-    }
-    raw.expectClosed();
-    EXPECT_EQ(error, "server error 1: more than 64 commands in one tick");
+    EXPECT_EQ(raw.errorThenClose(&results), "server error 1: more than 64 commands in one tick");
     ASSERT_EQ(results.size(), 64u);
     EXPECT_EQ(results[kCommandsPerTickLimit - 1].reason, kAccepted);
     EXPECT_EQ(results[kCommandsPerTickLimit].reason, kTooManyCommands);
