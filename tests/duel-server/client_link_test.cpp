@@ -15,9 +15,7 @@
 namespace kestrune::duel {
 namespace {
 
-using net::test::bytes;
-using net::test::concat;
-using net::test::expectRuntimeError;
+using namespace net::test;
 
 constexpr u64 kSessionId = 0xABCDEF0123456789ull;
 constexpr u16 kTickRate = 30;
@@ -45,32 +43,25 @@ struct Recorder final : ClientLinkHandler {
     std::vector<net::ClientCommandMessage> commands;
 };
 
-std::vector<std::byte> frame(u16 type, u32 sequence, u64 sessionId, std::span<const std::byte> payload) {
-    std::vector<std::byte> out;
-    net::encodeFrame(out, type, sequence, sessionId, payload);
-    return out;
+std::vector<std::byte> hello() { return frameBytes(net::kClientHello, 1, 0, net::encodeHello("tk_1", 99)); }
+// Hello (frame 1, session 0) and join (frame 2) as a client opens.
+std::vector<std::byte> opening() {
+    return concat(hello(), frameBytes(net::kClientJoin, 2, kSessionId, net::encodeJoin(net::kTemplar, "Tess")));
 }
-
-std::vector<std::byte> helloFrame() { return frame(net::kClientHello, 1, 0, net::encodeHello("tk_1", 99)); }
-std::vector<std::byte> joinFrame(u8 characterClass = net::kTemplar) {
-    return frame(net::kClientJoin, 2, kSessionId, net::encodeJoin(characterClass, "Tess"));
-}
-std::vector<std::byte> stopCommandPayload(u32 commandSequence) {
-    const auto payload = net::encodeCommand(commandSequence, net::kCommandStop, 0, 0, 0, 0);
-    return std::vector<std::byte>(payload.begin(), payload.end());
+std::vector<std::byte> stop(u32 commandSequence) {
+    return net::test::commandPayload(commandSequence, net::kCommandStop, 0, 0, 0, 0);
 }
 std::vector<std::byte> commandFrame(u32 frameSequence, u32 commandSequence) {
-    return frame(net::kClientCommand, frameSequence, kSessionId, stopCommandPayload(commandSequence));
+    return frameBytes(net::kClientCommand, frameSequence, kSessionId, stop(commandSequence));
 }
 
 // Parses the link's output as the client would: sequence-checked frames in order.
-std::vector<net::Frame> drain(ClientLink& link, u32& lastServerSequence) {
+std::vector<net::Frame> drain(ClientLink& link, u32 lastServerSequence = 0) {
     std::vector<std::byte> out;
     link.takeOutput(out);
     net::FrameParser parser;
     std::vector<net::Frame> frames;
-    std::span<const std::byte> rest(out);
-    while (!rest.empty()) {
+    for (std::span<const std::byte> rest(out); !rest.empty();) {
         rest = rest.subspan(parser.feed(rest));
         if (parser.hasFrame()) {
             frames.push_back(parser.takeFrame());
@@ -84,9 +75,7 @@ std::vector<net::Frame> drain(ClientLink& link, u32& lastServerSequence) {
 TEST(ClientLink, WelcomesJoinsAndPassesCommandsOnEvenWhenFedOneByteAtATime) {
     ClientLink link(kSessionId, kTickRate, kRoomyLimitBytes);
     Recorder recorder(link);
-    const std::vector<std::byte> stream =
-        concat(concat(concat(helloFrame(), joinFrame()), commandFrame(3, 1)), commandFrame(4, 2));
-    for (const std::byte b : stream) {
+    for (const std::byte b : concat(concat(opening(), commandFrame(3, 1)), commandFrame(4, 2))) {
         link.receive(std::span<const std::byte>(&b, 1), recorder);
     }
     ASSERT_EQ(recorder.hellos.size(), 1u);
@@ -98,8 +87,7 @@ TEST(ClientLink, WelcomesJoinsAndPassesCommandsOnEvenWhenFedOneByteAtATime) {
     EXPECT_EQ(recorder.commands[1].commandSequence, 2u);
     EXPECT_EQ(link.phase(), LinkPhase::Joined);
 
-    u32 lastServerSequence = 0;
-    const std::vector<net::Frame> frames = drain(link, lastServerSequence);
+    const std::vector<net::Frame> frames = drain(link);
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_EQ(frames[0].type, net::kServerWelcome);
     EXPECT_EQ(net::decodeWelcome(frames[0].payload), (net::ServerWelcomeMessage{kSessionId, kTickRate, 0}));
@@ -109,86 +97,76 @@ TEST(ClientLink, WelcomesJoinsAndPassesCommandsOnEvenWhenFedOneByteAtATime) {
 }
 
 TEST(ClientLink, RefusesEachFaultAndThenIgnoresEverything) {
-    const struct {
-        const char* name;
-        std::vector<std::byte> stream;
-        const char* message;
-    } cases[] = {
+    const auto join = [](u32 sequence, u64 sessionId, const std::vector<std::byte>& payload) {
+        return concat(hello(), frameBytes(net::kClientJoin, sequence, sessionId, payload));
+    };
+    const struct { const char* name; std::vector<std::byte> stream; const char* message; } cases[] = {
         {"bad magic", bytes({'K', 'D', 'U', 'X', 2, 0, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}),
          "invalid duel protocol magic"},
-        {"type byte 7 set", frame(257, 1, 0, net::encodeHello("", 1)), "client did not open with ClientHello"},
-        {"join before hello", frame(net::kClientJoin, 1, 0, net::encodeJoin(1, "Early")),
+        {"type byte 7 set", frameBytes(257, 1, 0, net::encodeHello("", 1)), "client did not open with ClientHello"},
+        {"join before hello", frameBytes(net::kClientJoin, 1, 0, net::encodeJoin(1, "Early")),
          "client did not open with ClientHello"},
-        {"hello with sequence 2", frame(net::kClientHello, 2, 0, net::encodeHello("", 1)),
+        {"hello with sequence 2", frameBytes(net::kClientHello, 2, 0, net::encodeHello("", 1)),
          "expected duel client frame sequence 1, received 2"},
-        {"hello with a session id", frame(net::kClientHello, 1, 99, net::encodeHello("", 1)),
+        {"hello with a session id", frameBytes(net::kClientHello, 1, 99, net::encodeHello("", 1)),
          "received a frame for another session"},
-        {"ticket with a space", frame(net::kClientHello, 1, 0, net::encodeHello("two words", 1)),
+        {"ticket with a space", frameBytes(net::kClientHello, 1, 0, net::encodeHello("two words", 1)),
          "game ticket is invalid"},
-        {"hello twice", concat(helloFrame(), frame(net::kClientHello, 2, kSessionId, net::encodeHello("", 1))),
+        {"hello twice", concat(hello(), frameBytes(net::kClientHello, 2, kSessionId, net::encodeHello("", 1))),
          "client did not send ClientJoin after ServerWelcome"},
-        {"join with session 0", concat(helloFrame(), frame(net::kClientJoin, 2, 0, net::encodeJoin(1, "A"))),
-         "received a frame for another session"},
-        {"join with an empty name", concat(helloFrame(), frame(net::kClientJoin, 2, kSessionId, bytes({1, 0, 0}))),
-         "character name cannot be empty"},
-        {"join as class 3", concat(helloFrame(), frame(net::kClientJoin, 2, kSessionId, net::encodeJoin(3, "A"))),
-         "invalid duel character class"},
-        {"second join",
-         concat(concat(helloFrame(), joinFrame()), frame(net::kClientJoin, 3, kSessionId, net::encodeJoin(1, "A"))),
+        {"join with session 0", join(2, 0, net::encodeJoin(1, "A")), "received a frame for another session"},
+        {"join with an empty name", join(2, kSessionId, bytes({1, 0, 0})), "character name cannot be empty"},
+        {"join as class 3", join(2, kSessionId, net::encodeJoin(3, "A")), "invalid duel character class"},
+        {"second join", concat(opening(), frameBytes(net::kClientJoin, 3, kSessionId, net::encodeJoin(1, "A"))),
          "unexpected duel client message"},
-        {"command for another session",
-         concat(concat(helloFrame(), joinFrame()), frame(net::kClientCommand, 3, 12345, stopCommandPayload(1))),
+        {"command for another session", concat(opening(), frameBytes(net::kClientCommand, 3, 12345, stop(1))),
          "received a frame for another session"},
-        {"frame sequence repeated", concat(concat(helloFrame(), joinFrame()), commandFrame(2, 1)),
+        {"frame sequence repeated", concat(opening(), commandFrame(2, 1)),
          "expected duel client frame sequence 3, received 2"},
-        {"command sequence 0", concat(concat(helloFrame(), joinFrame()), commandFrame(3, 0)),
+        {"command sequence 0", concat(opening(), commandFrame(3, 0)),
          "expected duel client command sequence 1, received 0"},
-        {"command sequence repeated",
-         concat(concat(concat(helloFrame(), joinFrame()), commandFrame(3, 1)), commandFrame(4, 1)),
+        {"command sequence repeated", concat(concat(opening(), commandFrame(3, 1)), commandFrame(4, 1)),
          "expected duel client command sequence 2, received 1"},
+        {"command sequence skipped", concat(opening(), commandFrame(3, 2)),
+         "expected duel client command sequence 1, received 2"},
         {"trailing byte after a command",
-         concat(concat(helloFrame(), joinFrame()),
-                frame(net::kClientCommand, 3, kSessionId, concat(stopCommandPayload(1), bytes({0})))),
+         concat(opening(), frameBytes(net::kClientCommand, 3, kSessionId, concat(stop(1), bytes({0})))),
          "protocol payload contains trailing bytes"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ClientLink link(kSessionId, kTickRate, kRoomyLimitBytes);
         Recorder recorder(link);
-        expectRuntimeError([&] { link.receive(c.stream, recorder); }, c.message);
+        net::test::expectRuntimeError([&] { link.receive(c.stream, recorder); }, c.message);
         EXPECT_EQ(link.phase(), LinkPhase::Closing);
         const std::size_t commandsBefore = recorder.commands.size();
-        link.receive(concat(concat(helloFrame(), joinFrame()), commandFrame(3, 1)), recorder);
+        link.receive(concat(opening(), commandFrame(3, 1)), recorder);
         EXPECT_EQ(recorder.commands.size(), commandsBefore) << "a closing link reads nothing more";
     }
 }
 
-TEST(ClientLink, RefusalQueuesAServerErrorAndStopsReading) {
+TEST(ClientLink, ARefusedJoinQueuesAServerErrorAndAnUnansweredOneIsAProgrammingError) {
     ClientLink link(kSessionId, kTickRate, kRoomyLimitBytes);
     Recorder recorder(link);
     recorder.refuseJoin = true;
-    link.receive(concat(concat(helloFrame(), joinFrame()), commandFrame(3, 1)), recorder);
+    link.receive(concat(opening(), commandFrame(3, 1)), recorder);
     EXPECT_EQ(link.phase(), LinkPhase::Closing);
     EXPECT_TRUE(recorder.commands.empty());
-    u32 lastServerSequence = 0;
-    const std::vector<net::Frame> frames = drain(link, lastServerSequence);
+    const std::vector<net::Frame> frames = drain(link);
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_EQ(frames[1].type, net::kServerError);
     EXPECT_EQ(net::decodeServerError(frames[1].payload), "server error 3: taken");
-}
 
-TEST(ClientLink, AJoinLeftUnansweredIsAProgrammingError) {
-    ClientLink link(kSessionId, kTickRate, kRoomyLimitBytes);
-    Recorder recorder(link);
-    recorder.answerJoin = false;
-    EXPECT_THROW(link.receive(concat(helloFrame(), joinFrame()), recorder), std::logic_error);
+    ClientLink unanswered(kSessionId, kTickRate, kRoomyLimitBytes);
+    Recorder silent(unanswered);
+    silent.answerJoin = false;
+    EXPECT_THROW(unanswered.receive(opening(), silent), std::logic_error);
 }
 
 TEST(ClientLink, TheWriteQueueStopsExactlyAtItsLimit) {
     constexpr std::size_t kLimitBytes = 100;
     ClientLink link(kSessionId, kTickRate, kLimitBytes);
-    const std::vector<std::byte> payload(kLimitBytes - net::kFrameHeaderBytes, std::byte{1});
-    EXPECT_TRUE(link.send(net::kServerTick, payload));
+    EXPECT_TRUE(link.send(net::kServerTick, std::vector<std::byte>(kLimitBytes - net::kFrameHeaderBytes)));
     EXPECT_EQ(link.queuedBytes(), kLimitBytes);
     EXPECT_FALSE(link.send(net::kServerTick, {})) << "even an empty frame does not fit";
     EXPECT_EQ(link.queuedBytes(), kLimitBytes);
@@ -198,8 +176,7 @@ TEST(ClientLink, TheWriteQueueStopsExactlyAtItsLimit) {
     EXPECT_EQ(taken.size(), kLimitBytes);
     EXPECT_EQ(link.queuedBytes(), 0u);
     EXPECT_TRUE(link.send(net::kServerTick, net::encodeTick(5)));
-    u32 lastServerSequence = 1;  // the first frame was taken above
-    const std::vector<net::Frame> frames = drain(link, lastServerSequence);
+    const std::vector<net::Frame> frames = drain(link, 1);  // the first frame was taken above
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0].sequence, 2u) << "a refused frame uses no sequence number";
 }

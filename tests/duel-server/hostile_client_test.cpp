@@ -26,11 +26,8 @@
 namespace kestrune::duel {
 namespace {
 
-using net::test::bytes;
-using net::test::eventually;
-using test::loopbackConfig;
-using test::Player;
-using test::ServerHarness;
+using namespace net::test;
+using namespace test;
 
 constexpr u32 kReadGuardMs = 20000;  // a hang guard for blocking reads, not a timing bound
 
@@ -42,12 +39,11 @@ public:
     }
 
     void sendBytes(std::span<const std::byte> data) { net::sendAll(socket_, data); }
-    void sendFrame(u16 type, std::span<const std::byte> payload) { sendFrame(type, nextSequence_++, sessionId_, payload); }
-    void sendFrame(u16 type, u32 sequence, u64 sessionId, std::span<const std::byte> payload) {
-        net::sendFrame(socket_, scratch_, type, sequence, sessionId, payload);
+    void sendFrame(u16 type, std::span<const std::byte> payload) {
+        net::sendFrame(socket_, scratch_, type, nextSequence_++, sessionId_, payload);
     }
-    void sendCommand(u32 commandSequence, u8 kind, u32 target, u16 a, u16 b, u16 c) {
-        sendFrame(net::kClientCommand, net::encodeCommand(commandSequence, kind, target, a, b, c));
+    void sendCommand(u32 commandSequence, u8 kind) {
+        sendFrame(net::kClientCommand, net::encodeCommand(commandSequence, kind, 0, 0, 0, 0));
     }
 
     net::Frame receive() {
@@ -72,18 +68,19 @@ public:
         return net::decodeJoined(joined.payload).entityId;
     }
 
-    // Reads past snapshots and results to the ServerError, then expects the close.
-    std::string errorThenClose() {
-        std::string text;
+    // Reads past snapshots and results (kept in `results` if given) to the ServerError, then
+    // expects the close.
+    std::string errorThenClose(std::vector<net::CommandResult>* results = nullptr) {
         for (;;) {
             const net::Frame frame = receive();
-            if (frame.type == net::kServerError) {
-                text = net::decodeServerError(frame.payload);
-                break;
+            if (frame.type == net::kServerCommandResult && results != nullptr) {
+                results->push_back(net::decodeCommandResult(frame.payload));
+            } else if (frame.type == net::kServerError) {
+                const std::string text = net::decodeServerError(frame.payload);
+                expectClosed();
+                return text;
             }
         }
-        expectClosed();
-        return text;
     }
 
     void expectClosed() {
@@ -95,8 +92,6 @@ public:
             EXPECT_STREQ(error.what(), "duel server closed the connection");
         }
     }
-
-    net::Socket& socket() { return socket_; }
 
 private:
     net::Socket socket_;
@@ -121,19 +116,13 @@ TEST(HostileClients, EveryProtocolFaultIsRefusedWithItsTextWhileADuelGoesOn) {
     } cases[] = {
         {"garbage bytes", [](RawClient& c) { c.sendBytes(net::test::bytesOf("GET / HTTP/1.1\r\nHost: x\r\n\r\n")); },
          "invalid duel protocol magic"},
-        {"payload above 64 KiB",
-         [](RawClient& c) {
-             std::vector<std::byte> hello;
-             net::encodeFrame(hello, net::kClientHello, 1, 0, {});
-             hello[10] = std::byte{1};  // 65536 + 1 bytes announced, none sent
-             hello[8] = std::byte{1};
-             c.sendBytes(hello);
-         },
+        {"payload above 64 KiB",  // 65537 bytes announced, none sent
+         [](RawClient& c) { c.sendBytes(patched(frameBytes(net::kClientHello, 1, 0, {}), 8, bytes({1, 0, 1}))); },
          "duel protocol payload is too large"},
         {"command kind 5",
          [](RawClient& c) {
              c.handshake(net::kWarrior);
-             c.sendCommand(1, 5, 0, 0, 0, 0);
+             c.sendCommand(1, 5);
          },
          "client command contains an invalid enum value"},
     };
@@ -156,21 +145,10 @@ TEST(HostileClients, AFloodOfCommandsIsRefusedAndThenClosed) {
     RawClient raw(server.port());
     raw.handshake(net::kWarrior);
     for (u32 sequence = 1; sequence <= 65; ++sequence) {
-        raw.sendCommand(sequence, net::kCommandStop, 0, 0, 0, 0);
+        raw.sendCommand(sequence, net::kCommandStop);
     }
     std::vector<net::CommandResult> results;
-    std::string error;
-    for (;;) {
-        const net::Frame frame = raw.receive();
-        if (frame.type == net::kServerCommandResult) {
-            results.push_back(net::decodeCommandResult(frame.payload));
-        } else if (frame.type == net::kServerError) {
-            error = net::decodeServerError(frame.payload);
-            break;
-        }
-    }
-    raw.expectClosed();
-    EXPECT_EQ(error, "server error 1: more than 64 commands in one tick");
+    EXPECT_EQ(raw.errorThenClose(&results), "server error 1: more than 64 commands in one tick");
     ASSERT_EQ(results.size(), 64u);
     EXPECT_EQ(results[kCommandsPerTickLimit - 1].reason, kAccepted);
     EXPECT_EQ(results[kCommandsPerTickLimit].reason, kTooManyCommands);
@@ -197,9 +175,8 @@ TEST(HostileClients, HalfAFrameThenCloseLeavesNothingBehind) {
     ServerHarness server;
     {
         RawClient raw(server.port());
-        std::vector<std::byte> frame;
-        net::encodeFrame(frame, net::kClientHello, 1, 0, net::encodeHello("", 1));
-        raw.sendBytes(std::span<const std::byte>(frame).first(30));
+        const auto hello = frameBytes(net::kClientHello, 1, 0, net::encodeHello("", 1));
+        raw.sendBytes(std::span(hello).first(30));
     }
     EXPECT_TRUE(eventually([&] {
         return server.logText().find("closed: the client closed the connection in the middle of a frame") !=

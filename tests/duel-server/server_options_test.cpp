@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "net/net_test_support.h"
@@ -16,38 +17,24 @@ using net::test::expectRuntimeError;
 
 ParsedOptions parse(std::vector<std::string_view> arguments) { return parseServerOptions(arguments); }
 
+// host, port, tick rate, bot, idle bot, duel limit
+auto summary(const ServerConfig& c) { return std::tuple(c.host, c.port, c.tickRate, c.bot, c.idleBot, c.maxDuels); }
+
 TEST(ServerOptions, DefaultsAndEveryOption) {
     const ServerConfig defaults = parse({}).config;
-    EXPECT_EQ(defaults.host, "127.0.0.1");
-    EXPECT_EQ(defaults.port, 7777);
-    EXPECT_EQ(defaults.tickRate, 30);
-    EXPECT_FALSE(defaults.bot);
+    EXPECT_EQ(summary(defaults), std::tuple(std::string("127.0.0.1"), u16{7777}, u16{30}, false, false, 1024u));
     EXPECT_FALSE(defaults.tickets.has_value());
     EXPECT_FALSE(defaults.manualTicks);
-
     const ParsedOptions parsed =
         parse({"--listen=0.0.0.0:0", "--tick-rate=1000", "--bot", "--max-duels=100000", "--help"});
-    EXPECT_EQ(parsed.config.host, "0.0.0.0");
-    EXPECT_EQ(parsed.config.port, 0);
-    EXPECT_EQ(parsed.config.tickRate, 1000);
-    EXPECT_TRUE(parsed.config.bot);
-    EXPECT_FALSE(parsed.config.idleBot);
-    EXPECT_TRUE(parse({"--bot=idle"}).config.idleBot);
-    EXPECT_EQ(parsed.config.maxDuels, 100000u);
+    EXPECT_EQ(summary(parsed.config), std::tuple(std::string("0.0.0.0"), u16{0}, u16{1000}, true, false, 100000u));
     EXPECT_TRUE(parsed.help);
-
-    const ServerConfig ipv6 = parse({"--listen=::1:65535", "--tick-rate=1", "--max-duels=1"}).config;
-    EXPECT_EQ(ipv6.host, "::1");
-    EXPECT_EQ(ipv6.port, 65535);
-    EXPECT_EQ(ipv6.tickRate, 1);
-    EXPECT_EQ(ipv6.maxDuels, 1u);
+    EXPECT_EQ(summary(parse({"--listen=::1:65535", "--tick-rate=1", "--max-duels=1", "--bot=idle"}).config),
+              std::tuple(std::string("::1"), u16{65535}, u16{1}, true, true, 1u));
 }
 
 TEST(ServerOptions, RefusesBadValuesNamingTheOption) {
-    const struct {
-        const char* argument;
-        const char* message;
-    } cases[] = {
+    const struct { const char* argument; const char* message; } cases[] = {
         {"--listen=localhost", "Invalid --listen value 'localhost': expected HOST:PORT."},
         {"--listen=:80", "Invalid --listen value ':80': expected HOST:PORT."},
         {"--listen=host:65536", "Invalid --listen value 'host:65536': the port must be a number from 0 to 65535."},
@@ -75,11 +62,7 @@ TEST(ServerOptions, TicketsSkipCommentsAndBlankLinesAndRefuseBadOnes) {
     EXPECT_EQ(tickets, (std::unordered_set<std::string>{"alpha-1", "beta_2"}));
     EXPECT_TRUE(parseTickets("", "t.txt").empty());
     EXPECT_TRUE(parseTickets(std::string(256, 'k'), "t.txt").contains(std::string(256, 'k')));
-    const struct {
-        const char* name;
-        std::string text;
-        const char* message;
-    } cases[] = {
+    const struct { const char* name; std::string text; const char* message; } cases[] = {
         {"space", "ok\nnot ok\n", "t.txt line 2: a game ticket is 1 to 256 ASCII letters, digits, '_' and '-'."},
         {"257 bytes", "a\n\n" + std::string(257, 'k'),
          "t.txt line 3: a game ticket is 1 to 256 ASCII letters, digits, '_' and '-'."},

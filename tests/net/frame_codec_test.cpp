@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <tuple>
 #include <vector>
 
 #include "net/frame_codec.h"
@@ -9,9 +10,7 @@
 namespace kestrune::net {
 namespace {
 
-using test::bytes;
-using test::concat;
-using test::expectRuntimeError;
+using namespace test;
 
 std::array<std::byte, kFrameHeaderBytes> headerOf(const std::vector<std::byte>& frame) {
     std::array<std::byte, kFrameHeaderBytes> out{};
@@ -32,9 +31,8 @@ TEST(FrameCodec, HeaderIsLittleEndianBeforeThePayloadAndDecodesBack) {
 }
 
 TEST(FrameCodec, PayloadOf64KiBIsTheLargestFrameAndARefusalWritesNothing) {
-    std::vector<std::byte> frame;
     const std::vector<std::byte> largest(kMaxPayloadBytes, std::byte{0x5A});
-    encodeFrame(frame, kServerSnapshot, 1, 9, largest);
+    const auto frame = frameBytes(kServerSnapshot, 1, 9, largest);
     ASSERT_EQ(frame.size(), kFrameHeaderBytes + 65536);
     EXPECT_EQ(decodeFrameHeader(headerOf(frame)).payloadSizeBytes, 65536u);
     EXPECT_EQ(frame.back(), std::byte{0x5A});
@@ -43,11 +41,8 @@ TEST(FrameCodec, PayloadOf64KiBIsTheLargestFrameAndARefusalWritesNothing) {
     std::vector<std::byte> queue = bytes({7});
     appendFrame(queue, kServerTick, 1, 9, bytes({0x11}));
     appendFrame(queue, kServerError, 2, 9, bytes({0x22, 0x33}));
-    std::vector<std::byte> first;
-    std::vector<std::byte> second;
-    encodeFrame(first, kServerTick, 1, 9, bytes({0x11}));
-    encodeFrame(second, kServerError, 2, 9, bytes({0x22, 0x33}));
-    const auto expected = concat(concat(bytes({7}), first), second);
+    const auto expected = concat(concat(bytes({7}), frameBytes(kServerTick, 1, 9, bytes({0x11}))),
+                                 frameBytes(kServerError, 2, 9, bytes({0x22, 0x33})));
     EXPECT_EQ(queue, expected);
     const std::vector<std::byte> tooLarge(kMaxPayloadBytes + 1);
     expectRuntimeError([&] { appendFrame(queue, kServerSnapshot, 3, 9, tooLarge); }, "protocol payload exceeds 64 KiB");
@@ -56,14 +51,8 @@ TEST(FrameCodec, PayloadOf64KiBIsTheLargestFrameAndARefusalWritesNothing) {
 }
 
 TEST(FrameCodec, RefusesBadHeadersInCheckOrder) {
-    std::vector<std::byte> valid;
-    encodeFrame(valid, kServerTick, 1, 1, {});
-    const struct {
-        const char* name;
-        std::size_t offset;
-        std::vector<std::byte> patch;
-        const char* error;  // nullptr: accepted
-    } cases[] = {
+    const auto valid = frameBytes(kServerTick, 1, 1, {});
+    const struct { const char* name; std::size_t offset; std::vector<std::byte> patch; const char* error; } cases[] = {
         {"magic", 3, bytes({'X'}), "invalid duel protocol magic"},
         {"magic in lower case", 0, bytes({'k'}), "invalid duel protocol magic"},
         {"version 1", 4, bytes({1, 0}), "incompatible duel protocol version"},
@@ -77,8 +66,7 @@ TEST(FrameCodec, RefusesBadHeadersInCheckOrder) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        auto header = headerOf(valid);
-        std::copy(c.patch.begin(), c.patch.end(), header.begin() + static_cast<std::ptrdiff_t>(c.offset));
+        const auto header = headerOf(test::patched(valid, c.offset, c.patch));
         if (c.error == nullptr) {
             EXPECT_NO_THROW(decodeFrameHeader(header));
         } else {
@@ -87,67 +75,46 @@ TEST(FrameCodec, RefusesBadHeadersInCheckOrder) {
     }
 }
 
-std::vector<std::byte> twoFrames() {
-    std::vector<std::byte> first;
-    std::vector<std::byte> second;
-    encodeFrame(first, kServerTick, 1, 5, bytes({1, 2, 3, 4, 5, 6, 7, 8}));
-    encodeFrame(second, kServerCombatEvents, 2, 5, {});  // an empty payload completes with its header
-    return concat(first, second);
-}
+// Two frames, the second with an empty payload (complete with its header), fed whole and
+// one byte at a time: the parser stops at the end of each frame until it is taken.
+TEST(FrameParser, SplitsAStreamAtEachFrameEnd) {
+    const auto first = frameBytes(kServerTick, 1, 5, bytes({1, 2, 3, 4, 5, 6, 7, 8}));
+    const auto stream = concat(first, frameBytes(kServerCombatEvents, 2, 5, {}));
+    FrameParser whole;
+    EXPECT_TRUE(whole.atFrameBoundary());
+    ASSERT_EQ(whole.feed(stream), first.size());
+    ASSERT_TRUE(whole.hasFrame());
+    EXPECT_EQ(whole.feed(std::span(stream).subspan(first.size())), 0u) << "a waiting frame blocks input";
+    const Frame taken = whole.takeFrame();
+    EXPECT_EQ(std::tuple(taken.type, taken.sequence, taken.sessionId), std::tuple(kServerTick, 1u, u64{5}));
+    EXPECT_EQ(taken.payload, bytes({1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_TRUE(whole.atFrameBoundary());
+    EXPECT_EQ(whole.feed(std::span(stream).subspan(first.size())), stream.size() - first.size());
+    EXPECT_EQ(whole.takeFrame().type, kServerCombatEvents);
 
-TEST(FrameParser, StopsAtTheEndOfEachFrame) {
-    const auto stream = twoFrames();
-    FrameParser parser;
-    EXPECT_TRUE(parser.atFrameBoundary());
-    const std::size_t firstSize = kFrameHeaderBytes + 8;
-    ASSERT_EQ(parser.feed(stream), firstSize);
-    ASSERT_TRUE(parser.hasFrame());
-    EXPECT_EQ(parser.feed(std::span(stream).subspan(firstSize)), 0u) << "a waiting frame blocks input";
-    const Frame first = parser.takeFrame();
-    EXPECT_EQ(first.type, kServerTick);
-    EXPECT_EQ(first.sequence, 1u);
-    EXPECT_EQ(first.sessionId, 5u);
-    EXPECT_EQ(first.payload, bytes({1, 2, 3, 4, 5, 6, 7, 8}));
-    EXPECT_TRUE(parser.atFrameBoundary());
-
-    EXPECT_EQ(parser.feed(std::span(stream).subspan(firstSize)), stream.size() - firstSize);
-    const Frame second = parser.takeFrame();
-    EXPECT_EQ(second.type, kServerCombatEvents);
-    EXPECT_EQ(second.sequence, 2u);
-    EXPECT_TRUE(second.payload.empty());
-}
-
-TEST(FrameParser, ReassemblesAFrameFedOneByteAtATime) {
-    const auto stream = twoFrames();
-    FrameParser parser;
+    FrameParser bytewise;
     std::vector<Frame> frames;
     for (const std::byte b : stream) {
-        EXPECT_EQ(parser.feed(std::span(&b, 1)), 1u);
-        if (parser.hasFrame()) {
-            frames.push_back(parser.takeFrame());
+        EXPECT_EQ(bytewise.feed(std::span(&b, 1)), 1u);
+        if (bytewise.hasFrame()) {
+            frames.push_back(bytewise.takeFrame());
         } else {
-            EXPECT_EQ(frames.size() == 2, parser.atFrameBoundary());
+            EXPECT_EQ(frames.size() == 2, bytewise.atFrameBoundary());
         }
     }
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_EQ(frames[0].payload.size(), 8u);
-    EXPECT_EQ(frames[1].type, kServerCombatEvents);
-    EXPECT_TRUE(parser.atFrameBoundary());
+    EXPECT_EQ(std::tuple(frames[1].type, frames[1].sequence, frames[1].payload.size()),
+              std::tuple(kServerCombatEvents, 2u, std::size_t{0}));
+    EXPECT_TRUE(bytewise.atFrameBoundary());
 }
 
 TEST(FrameParser, RefusesABadHeaderBeforeItsPayloadArrives) {
-    std::vector<std::byte> frame;
-    encodeFrame(frame, kServerTick, 1, 1, {});
-    frame[8] = std::byte{0x01};
-    frame[10] = std::byte{0x01};  // 65537 bytes announced
+    const auto frame = test::patched(frameBytes(kServerTick, 1, 1, {}), 8, bytes({1, 0, 1}));  // 65537 bytes
     FrameParser parser;
     EXPECT_EQ(parser.feed(std::span(frame).first(23)), 23u);
     expectRuntimeError([&] { parser.feed(std::span(frame).subspan(23)); }, "duel protocol payload is too large");
-}
-
-TEST(FrameParser, TakingWithoutACompleteFrameIsAProgrammingError) {
-    FrameParser parser;
-    EXPECT_THROW(parser.takeFrame(), std::logic_error);
+    EXPECT_THROW(FrameParser().takeFrame(), std::logic_error) << "no complete frame to take";
 }
 
 }  // namespace

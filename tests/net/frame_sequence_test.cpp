@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "net/frame_sequence.h"
 #include "net_test_support.h"
 
@@ -8,23 +10,11 @@ namespace {
 
 using test::expectRuntimeError;
 
-Frame frameWith(u32 sequence, u64 sessionId) {
-    Frame frame;
-    frame.type = kServerTick;
-    frame.sequence = sequence;
-    frame.sessionId = sessionId;
-    return frame;
-}
+Frame frameWith(u32 sequence, u64 sessionId) { return Frame{kServerTick, sequence, sessionId, {}}; }
 
 TEST(FrameSequence, FramesMustFollowOneAnotherInTheSession) {
-    const struct {
-        const char* name;
-        bool clientFrames;  // checked by the server; otherwise by the client
-        u32 lastAccepted;
-        u32 sequence;
-        u64 sessionId;
-        const char* error;  // nullptr: accepted
-    } cases[] = {
+    // client: a client frame checked by the server (else a server frame checked by the client); no error: accepted.
+    const struct { const char* name; bool client; u32 last, sequence; u64 sessionId; const char* error; } cases[] = {
         {"first frame carries 1", false, 0, 1, 77, nullptr},
         {"next in line", false, 7, 8, 77, nullptr},
         {"last possible", false, 0xFFFFFFFE, 0xFFFFFFFF, 77, nullptr},
@@ -44,15 +34,15 @@ TEST(FrameSequence, FramesMustFollowOneAnotherInTheSession) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        u32 last = c.lastAccepted;
+        u32 last = c.last;
         const Frame frame = frameWith(c.sequence, c.sessionId);
-        const auto check = [&] { (c.clientFrames ? checkClientSequence : checkServerSequence)(frame, 77, last); };
+        const auto check = [&] { (c.client ? checkClientSequence : checkServerSequence)(frame, 77, last); };
         if (c.error == nullptr) {
             check();
             EXPECT_EQ(last, c.sequence);
         } else {
             expectRuntimeError(check, c.error);
-            EXPECT_EQ(last, c.lastAccepted) << "a refused frame does not advance the sequence";
+            EXPECT_EQ(last, c.last) << "a refused frame does not advance the sequence";
         }
     }
     u32 last = 0;
@@ -61,12 +51,7 @@ TEST(FrameSequence, FramesMustFollowOneAnotherInTheSession) {
 }
 
 TEST(FrameSequence, CommandNumbersAdvanceTogetherAndNeverWrap) {
-    const struct {
-        const char* name;
-        u32 commandCounter;
-        u32 nextFrameSequence;
-        bool exhausted;
-    } cases[] = {
+    const struct { const char* name; u32 commandCounter, nextFrameSequence; bool exhausted; } cases[] = {
         {"first command after hello (1) and join (2)", 0, 3, false},
         {"last command sequence", 0xFFFFFFFE, 10, false},
         {"last frame sequence", 10, 0xFFFFFFFE, false},
@@ -80,14 +65,12 @@ TEST(FrameSequence, CommandNumbersAdvanceTogetherAndNeverWrap) {
         if (c.exhausted) {
             expectRuntimeError([&] { takeCommandNumbers(commandCounter, nextFrameSequence); },
                                "duel client sequence is exhausted");
-            EXPECT_EQ(commandCounter, c.commandCounter);
-            EXPECT_EQ(nextFrameSequence, c.nextFrameSequence);
+            EXPECT_EQ(std::tuple(commandCounter, nextFrameSequence), std::tuple(c.commandCounter, c.nextFrameSequence));
         } else {
             const CommandNumbers numbers = takeCommandNumbers(commandCounter, nextFrameSequence);
-            EXPECT_EQ(numbers.commandSequence, c.commandCounter + 1);
-            EXPECT_EQ(numbers.frameSequence, c.nextFrameSequence);
-            EXPECT_EQ(commandCounter, c.commandCounter + 1);
-            EXPECT_EQ(nextFrameSequence, c.nextFrameSequence + 1);
+            const u32 command = c.commandCounter + 1;
+            EXPECT_EQ(std::tuple(numbers.commandSequence, numbers.frameSequence, commandCounter, nextFrameSequence),
+                      std::tuple(command, c.nextFrameSequence, command, c.nextFrameSequence + 1));
         }
     }
 }

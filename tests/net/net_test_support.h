@@ -1,17 +1,20 @@
 #pragma once
-// Helpers shared by the net suites: exact exception checks and byte building.
+// Helpers shared by the net and duel-server suites: exact exception checks and byte building.
 
 #include <gtest/gtest.h>
 
 #include <cstddef>
 #include <exception>
 #include <initializer_list>
+#include <span>
 #include <string>
 #include <string_view>
 #include <typeinfo>
 #include <vector>
 
 #include "base/types.h"
+#include "net/client_messages.h"
+#include "net/frame_codec.h"
 
 namespace kestrune::net::test {
 
@@ -47,11 +50,8 @@ inline std::vector<std::byte> bytes(std::initializer_list<int> values) {
 }
 
 inline std::vector<std::byte> bytesOf(std::string_view text) {
-    std::vector<std::byte> out;
-    for (const char c : text) {
-        out.push_back(static_cast<std::byte>(c));
-    }
-    return out;
+    const auto* data = reinterpret_cast<const std::byte*>(text.data());
+    return {data, data + text.size()};
 }
 
 inline std::vector<std::byte> concat(std::vector<std::byte> head, const std::vector<std::byte>& tail) {
@@ -62,6 +62,25 @@ inline std::vector<std::byte> concat(std::vector<std::byte> head, const std::vec
 inline std::vector<std::byte> withoutLast(std::vector<std::byte> data, std::size_t countBytes = 1) {
     data.resize(data.size() - countBytes);
     return data;
+}
+
+// `data` with `patch` written over it from `offset` on.
+inline std::vector<std::byte> patched(std::vector<std::byte> data, std::size_t offset,
+                                      const std::vector<std::byte>& patch) {
+    std::copy(patch.begin(), patch.end(), data.begin() + static_cast<std::ptrdiff_t>(offset));
+    return data;
+}
+
+// One whole frame, header and payload.
+inline std::vector<std::byte> frameBytes(u16 type, u32 sequence, u64 sessionId, std::span<const std::byte> payload) {
+    std::vector<std::byte> out;
+    encodeFrame(out, type, sequence, sessionId, payload);
+    return out;
+}
+
+inline std::vector<std::byte> commandPayload(u32 sequence, u8 kind, u32 target, u16 a, u16 b, u16 c) {
+    const auto encoded = encodeCommand(sequence, kind, target, a, b, c);
+    return {encoded.begin(), encoded.end()};
 }
 
 }  // namespace kestrune::net::test

@@ -13,29 +13,9 @@
 #include "fuzz_support.h"
 #include "net/frame_codec.h"
 #include "net/frame_sequence.h"
-#include "net/server_messages.h"
-
-namespace {
 
 using namespace kestrune;
 using namespace kestrune::net;
-using fuzz::require;
-using fuzz::sameBytes;
-
-void dispatch(const Frame& frame) {
-    switch (frame.type) {
-    case kServerWelcome: decodeWelcome(frame.payload); break;
-    case kServerJoined: decodeJoined(frame.payload); break;
-    case kServerCommandResult: decodeCommandResult(frame.payload); break;
-    case kServerSnapshot: decodeSnapshot(frame.payload); break;
-    case kServerCombatEvents: decodeCombatEvents(frame.payload); break;
-    case kServerTick: decodeTick(frame.payload); break;
-    case kServerError: throw std::runtime_error(decodeServerError(frame.payload));
-    default: throw std::runtime_error("unexpected duel server message");
-    }
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) {
@@ -59,15 +39,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
             const Frame frame = parser.takeFrame();
             encodeFrame(reencoded, frame.type, frame.sequence, frame.sessionId, frame.payload);
-            require(sameBytes(reencoded, stream.subspan(frameStart, offset - frameStart)));
+            fuzz::require(fuzz::sameBytes(reencoded, stream.subspan(frameStart, offset - frameStart)));
             frameStart = offset;
-            require(parser.atFrameBoundary());
+            fuzz::require(parser.atFrameBoundary());
             if (!haveSession) {
                 sessionId = frame.sessionId;
                 haveSession = true;
             }
             checkServerSequence(frame, sessionId, lastSequence);
-            dispatch(frame);
+            if (!fuzz::decodeServerFrame(frame) || frame.type == kServerError) {
+                break;  // the session ends here
+            }
         }
     } catch (const std::runtime_error&) {
         // The session would end here.

@@ -8,6 +8,9 @@
 #include <span>
 #include <stdexcept>
 
+#include "net/frame_codec.h"
+#include "net/server_messages.h"
+
 namespace kestrune::net::fuzz {
 
 inline void require(bool condition) {
@@ -38,6 +41,21 @@ int decodeSelected(const std::uint8_t* data, std::size_t size, Decode decode) {
     } catch (const std::runtime_error&) {
     }
     return 0;
+}
+
+// Decodes a server frame by its type as the client's receive thread does (std::runtime_error
+// for a refused payload); false for a type the client does not know.
+inline bool decodeServerFrame(const Frame& frame) {
+    switch (frame.type) {
+    case kServerWelcome: decodeWelcome(frame.payload); return true;
+    case kServerJoined: decodeJoined(frame.payload); return true;
+    case kServerCommandResult: decodeCommandResult(frame.payload); return true;
+    case kServerSnapshot: decodeSnapshot(frame.payload); return true;
+    case kServerCombatEvents: decodeCombatEvents(frame.payload); return true;
+    case kServerTick: decodeTick(frame.payload); return true;
+    case kServerError: decodeServerError(frame.payload); return true;
+    default: return false;
+    }
 }
 
 }  // namespace kestrune::net::fuzz
