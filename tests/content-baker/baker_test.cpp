@@ -8,21 +8,23 @@
 #include <filesystem>
 #include <map>
 #include <sstream>
-#include <stdexcept>
 #include <string>
 
 #include "bake.h"
 #include "content/animation.h"
 #include "content/content_test_support.h"
 #include "content/kmdl_reader.h"
-#include "content/skinning.h"
-#include "winding_checks.h"
+#include "model_checks.h"
 
 namespace kestrune::baker {
 namespace {
 
 using content::Matrix4;
 using content::Model;
+using test::distance;
+using test::jointPosition;
+using test::Point;
+using test::posedGlobals;
 
 const std::vector<BakedFile>& baked() {
     static const std::vector<BakedFile> files = bakeContent();
@@ -53,64 +55,7 @@ constexpr DrawConstants kClasses[] = {
     {"templar", 0.0, 0.155, nullptr, "idle"},
 };
 
-struct Point {
-    f64 x = 0.0, y = 0.0, z = 0.0;
-};
-
-Point transformPoint(const Matrix4& m, Point p) {
-    return {p.x * m[0] + p.y * m[4] + p.z * m[8] + m[12], p.x * m[1] + p.y * m[5] + p.z * m[9] + m[13],
-            p.x * m[2] + p.y * m[6] + p.z * m[10] + m[14]};
-}
-
-// Where the scene puts a model-space point: turned about the vertical, then lifted.
-Point drawn(const DrawConstants& draw, Point p) {
-    const f64 c = std::cos(draw.yawRadians), s = std::sin(draw.yawRadians);
-    return {c * p.x + s * p.z, p.y + draw.liftMetres, -s * p.x + c * p.z};
-}
-
-std::vector<Matrix4> posedGlobals(const Model& model, const std::string& clipName, f64 seconds, bool loop) {
-    const content::AnimationClip* clip = content::findClip(model, clipName);
-    if (clip == nullptr) {
-        throw std::runtime_error("no clip " + clipName);
-    }
-    std::vector<content::Transform> locals(model.nodes.size());
-    std::vector<Matrix4> globals(model.nodes.size());
-    content::sampleClip(model, *clip, seconds, loop, locals);
-    content::computeGlobalMatrices(model, locals, globals);
-    return globals;
-}
-
-// Model-space positions of the visible meshes' vertices, skinned by the palette rule.
-std::vector<Point> skinnedVertices(const Model& model, const std::vector<Matrix4>& globals, const char* hidden) {
-    std::vector<Point> out;
-    for (const content::Mesh& mesh : model.meshes) {
-        if (hidden != nullptr && mesh.name.find(hidden) != std::string::npos) continue;
-        std::vector<Matrix4> palette(model.skins[static_cast<std::size_t>(mesh.skin)].joints.size());
-        content::computeSkinningPalette(model, mesh, globals, palette);
-        for (const content::Vertex& v : mesh.vertices) {
-            Point sum;
-            for (std::size_t k = 0; k < 4; ++k) {
-                if (v.weights[k] <= 0.0f) continue;
-                const Point p = transformPoint(palette[v.joints[k]], {v.position[0], v.position[1], v.position[2]});
-                sum = {sum.x + p.x * v.weights[k], sum.y + p.y * v.weights[k], sum.z + p.z * v.weights[k]};
-            }
-            out.push_back(transformPoint(globals[static_cast<std::size_t>(mesh.node)], sum));
-        }
-    }
-    return out;
-}
-
-std::size_t nodeNamed(const Model& model, const std::string& name) {
-    for (std::size_t i = 0; i < model.nodes.size(); ++i) {
-        if (model.nodes[i].name == name) return i;
-    }
-    ADD_FAILURE() << "no node " << name;
-    return 0;
-}
-
-Point jointPosition(const std::vector<Matrix4>& globals, std::size_t node) {
-    return {globals[node][12], globals[node][13], globals[node][14]};
-}
+Point drawn(const DrawConstants& draw, const Point& p) { return test::drawn(draw.yawRadians, draw.liftMetres, p); }
 
 TEST(BakeContent, GivesIdenticalBytesOnEveryRunAndWritesThemWithTheirManifest) {
     const std::vector<BakedFile> again = bakeContent();
@@ -177,8 +122,7 @@ TEST(BakedCharacters, CarryEveryClipOfThePresentationTable) {
             for (u32 f = 1; f + 1 < clip->frameCount; ++f) {
                 const std::vector<Matrix4> later = posedGlobals(model, row.clip, f / 30.0, true);
                 for (std::size_t n = 0; n < nodes; ++n) {
-                    const Point a = jointPosition(first, n), b = jointPosition(later, n);
-                    largestMove = std::max(largestMove, std::hypot(a.x - b.x, a.y - b.y, a.z - b.z));
+                    largestMove = std::max(largestMove, distance(jointPosition(first, n), jointPosition(later, n)));
                 }
             }
             EXPECT_GT(largestMove, 0.01);
@@ -188,9 +132,9 @@ TEST(BakedCharacters, CarryEveryClipOfThePresentationTable) {
             const std::vector<Matrix4> idle = posedGlobals(model, draw.idleClip, 0.0, true);
             const std::vector<Matrix4> last = posedGlobals(model, row.clip, clip->duration, false);
             for (std::size_t n = 0; n < nodes; ++n) {
-                const Point i = jointPosition(idle, n), s = jointPosition(first, n), e = jointPosition(last, n);
-                EXPECT_LT(std::hypot(i.x - s.x, i.y - s.y, i.z - s.z), 0.03) << model.nodes[n].name;
-                if (!row.fall) EXPECT_LT(std::hypot(i.x - e.x, i.y - e.y, i.z - e.z), 0.03) << model.nodes[n].name;
+                const Point i = jointPosition(idle, n);
+                EXPECT_LT(distance(i, jointPosition(first, n)), 0.03) << model.nodes[n].name;
+                if (!row.fall) EXPECT_LT(distance(i, jointPosition(last, n)), 0.03) << model.nodes[n].name;
             }
         }
         if (row.fall) {
@@ -199,46 +143,42 @@ TEST(BakedCharacters, CarryEveryClipOfThePresentationTable) {
             for (u32 f = 0; f < clip->frameCount; ++f) {
                 const std::vector<Matrix4> pose = posedGlobals(model, row.clip, f / 30.0, false);
                 for (std::size_t n = 0; n < nodes; ++n) {
-                    EXPECT_GT(drawn(draw, jointPosition(pose, n)).y, -0.03) << model.nodes[n].name << " frame " << f;
+                    EXPECT_GT(drawn(draw, jointPosition(pose, n))[1], -0.03) << model.nodes[n].name << " frame " << f;
                 }
             }
             const std::vector<Matrix4> last = posedGlobals(model, row.clip, clip->duration, false);
             for (const char* joint : {"hips", "head"}) {
-                EXPECT_LT(drawn(draw, jointPosition(last, nodeNamed(model, joint))).y, 0.4) << joint;
+                EXPECT_LT(drawn(draw, jointPosition(last, test::nodeNamed(model, joint)))[1], 0.4) << joint;
             }
         }
     }
 }
 
-TEST(BakedCharacters, StandOnTheGroundFacingTheirYawOnceTheSceneLiftsAndTurnsThem) {
+// Each class as the scene draws it: standing on the ground facing its yaw, every vertex
+// skinned by at most four weights summing to one, and every triangle wound for culling.
+TEST(BakedCharacters, StandFacingTheirYawSkinnedSmoothlyAndWoundForCulling) {
     for (const DrawConstants& draw : kClasses) {
         SCOPED_TRACE(draw.directory);
         const Model& model = character(draw.directory);
         const std::vector<Matrix4> globals = posedGlobals(model, draw.idleClip, 0.0, true);
         f64 lowest = 1e9;
-        for (const Point& p : skinnedVertices(model, globals, draw.hiddenMesh)) {
-            lowest = std::min(lowest, drawn(draw, p).y);
+        for (const Point& p : test::skinnedPositions(model, globals, draw.hiddenMesh)) {
+            lowest = std::min(lowest, drawn(draw, p)[1]);
         }
         EXPECT_NEAR(lowest, 0.0, 0.02);
         // Yaw 0 faces +z: the toes lie ahead of the ankles.
-        for (const char* side : {"_l", "_r"}) {
-            const Point ankle = drawn(draw, jointPosition(globals, nodeNamed(model, std::string("foot") + side)));
-            const Point toe = drawn(draw, jointPosition(globals, nodeNamed(model, std::string("toe") + side)));
-            EXPECT_GT(toe.z - ankle.z, 0.08) << side;
+        for (const std::string side : {"_l", "_r"}) {
+            const Point ankle = drawn(draw, jointPosition(globals, test::nodeNamed(model, "foot" + side)));
+            const Point toe = drawn(draw, jointPosition(globals, test::nodeNamed(model, "toe" + side)));
+            EXPECT_GT(toe[2] - ankle[2], 0.08) << side;
         }
-    }
-}
-
-TEST(BakedCharacters, SkinEveryVertexWithFourOrFewerWeightsSummingToOne) {
-    for (const DrawConstants& draw : kClasses) {
-        SCOPED_TRACE(draw.directory);
-        const Model& model = character(draw.directory);
         ASSERT_EQ(model.skins.size(), 1u);
         EXPECT_GE(model.skins[0].joints.size(), 20u);
         std::size_t vertices = 0, blended = 0, spareWeapons = 0, blendedMaterials = 0;
         for (const content::Mesh& mesh : model.meshes) {
             SCOPED_TRACE(mesh.name);
             EXPECT_EQ(mesh.skin, 0);
+            EXPECT_EQ(test::invertedTriangles(mesh), 0u);
             spareWeapons += mesh.name.find("CH01021101") != std::string::npos ? 1 : 0;
             for (const content::Vertex& v : mesh.vertices) {
                 f64 sum = 0.0;
@@ -261,16 +201,6 @@ TEST(BakedCharacters, SkinEveryVertexWithFourOrFewerWeightsSummingToOne) {
         EXPECT_GT(blended * 10, vertices);
         EXPECT_GE(blendedMaterials, 1u);
         EXPECT_EQ(spareWeapons, draw.hiddenMesh != nullptr ? 1u : 0u);
-    }
-}
-
-TEST(BakedCharacters, WindEveryTriangleSoBackFaceCullingKeepsTheOutside) {
-    for (const DrawConstants& draw : kClasses) {
-        const Model& model = character(draw.directory);
-        for (const content::Mesh& mesh : model.meshes) {
-            SCOPED_TRACE(std::string(draw.directory) + " " + mesh.name);
-            EXPECT_EQ(test::invertedTriangles(mesh), 0u);
-        }
     }
 }
 

@@ -126,12 +126,6 @@ TEST(GltfImportRefusals, NameTheElementAndWhatIsWrongWithIt) {
                                             "expected '[', '{', or a literal");
 }
 
-}  // namespace
-}  // namespace kestrune::baker
-
-namespace kestrune::baker {
-namespace {
-
 TEST(GltfImportWarnings, ListWhatTheRuntimeCannotShowAndKeepTheFourLargestInfluences) {
     GltfDocument d = test::skinnedTriangle();
     auto& attributes = d.json["meshes"][0]["primitives"][0]["attributes"];
