@@ -13,7 +13,7 @@ using testing::expectNear;
 
 const Camera kFrontCamera{{0.0f, 0.0f, -5.0f}, {0.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, 1.0f, 0.1f, 100.0f};
 
-TEST(PrimitiveShapes, QuadsShareOneListWithOffsetIndexPattern) {
+TEST(PrimitiveShapes, QuadsShareOneListWithOffsetIndexPatternAndTheFloorIsOne) {
     PrimitiveBatch batch;
     const std::array<std::array<f32, 2>, 4> uvs{};
     appendQuad(batch, {0, 0, 0}, {1, 0, 0}, {1, 0, 1}, {0, 0, 1}, kFloorColor, uvs);
@@ -23,10 +23,8 @@ TEST(PrimitiveShapes, QuadsShareOneListWithOffsetIndexPattern) {
     for (const PrimitiveVertex& v : batch.vertices) {
         expectNear(v.normal, {0.0f, 1.0f, 0.0f});
     }
-}
-
-TEST(PrimitiveShapes, GroundFloorSitsBelowCentreWithCornerUvs) {
-    PrimitiveBatch batch;
+    // The ground floor is one such quad, just below the centre, with corner uvs.
+    batch.clear();
     buildGroundFloor(batch, {1.0f, 0.5f, -2.0f}, 3.0f);
     ASSERT_EQ(batch.vertices.size(), 4u);
     expectNear(batch.vertices[0].position, {-2.0f, 0.48f, -5.0f});
