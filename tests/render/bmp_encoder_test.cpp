@@ -95,8 +95,7 @@ TEST(ScreenshotFile, IsPngForAPngNameInAnyCaseAndBmpOtherwise) {
     constexpr std::size_t kPitch = 16;
     const std::vector<std::byte> pixels = pixelsOf(kWidth, kHeight, kPitch);
     const ReadbackImage image{kWidth, kHeight, kPitch, pixels};
-    const auto scratch = std::filesystem::temp_directory_path() / "kestrune-screenshot-file";
-    std::filesystem::create_directories(scratch);
+    const std::filesystem::path scratch = testing::scratchDirectory();
     const struct {
         const char* name;
         bool png;
@@ -123,7 +122,6 @@ TEST(ScreenshotFile, IsPngForAPngNameInAnyCaseAndBmpOtherwise) {
             }
         }
     }
-    std::filesystem::remove_all(scratch);
 }
 
 }  // namespace

@@ -94,7 +94,7 @@ TEST(CpuSkinning, FollowsTheInfluenceRules) {
 
 // Only the definition divides by w, so projective matrices go to it; a w at or below
 // 1e-7 in magnitude is not divided by.
-TEST(CpuSkinning, ProjectivePaletteDividesByW) {
+TEST(CpuSkinning, ProjectivePaletteDividesByWAndTheOutputMustMatch) {
     Matrix4 halving = identityMatrix();
     halving[15] = 2.0f;  // w = 2 for every point
     Matrix4 flattening = identityMatrix();
@@ -112,6 +112,9 @@ TEST(CpuSkinning, ProjectivePaletteDividesByW) {
     expectNear(out[1].position, {2, 4, 6}, 1e-6f);
     expectNear(out[2].position, {1.5f, 3, 4.5f}, 1e-6f);
     expectNear(out[2].normal, {0, 0, 1}, 1e-6f);
+    // The output must hold one vertex per source vertex.
+    testing::expectThrow<std::invalid_argument>([&] { skinVertices(vertices, {}, std::span(out).first(2)); },
+                                                "CPU skinning needs one output vertex per source vertex (2 for 3)");
 }
 
 // Each blending kernel against the definition, forced whether or not the dispatch would
@@ -211,13 +214,6 @@ TEST(CpuSkinning, PaletteMustBeFiniteAndAffineToBlend) {
     std::vector<PrimitiveVertex> out(1);
     skinVertices(vertex, palette, out);
     expectNear(out[0].position, {1, 2, 3}, 0.0f);
-}
-
-TEST(CpuSkinning, RejectsMismatchedOutput) {
-    const std::array<SkinnedVertex, 3> vertices{};
-    std::vector<PrimitiveVertex> out(2);
-    testing::expectThrow<std::invalid_argument>([&] { skinVertices(vertices, {}, out); },
-                                                "CPU skinning needs one output vertex per source vertex (2 for 3)");
 }
 
 }  // namespace

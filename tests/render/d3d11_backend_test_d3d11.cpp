@@ -14,10 +14,12 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
+#include "content/png_writer.h"
+#include "render/bmp_encoder.h"
 #include "render/capture_support.h"
 #include "render/hlsl_sources.h"
-#include "render/png_file.h"
 #include "render/render_device.h"
 #include "render/test_models.h"
 #include "render/test_support.h"
@@ -26,6 +28,16 @@ namespace kestrune::render {
 namespace {
 
 using namespace testing;
+
+// A PNG file of one row of `widthPixels` pixels of one colour, for textures wider than the
+// shared test data holds.
+void writeSolidRowPng(const std::filesystem::path& path, u32 widthPixels) {
+    std::vector<u8> rgba;
+    for (u32 x = 0; x < widthPixels; ++x) {
+        rgba.insert(rgba.end(), {200, 100, 50, 255});
+    }
+    writeFileBytes(path, content::encodePng(widthPixels, 1, content::PngPixels::rgba8, rgba));
+}
 
 constexpr const char* kMissingSwapChain2 =
     "IDXGISwapChain1::QueryInterface(IDXGISwapChain2) failed with HRESULT 0x80004002";
@@ -174,7 +186,7 @@ protected:
     std::filesystem::path output_;
 };
 
-TEST_F(D3d11DeviceTest, PresentsPlaceholderFramesWithPacingAndResolves) {
+TEST_F(D3d11DeviceTest, PresentsPlaceholderFramesWithPacingAndResolvesAndAfterAResize) {
     for (int frame = 0; frame < 3; ++frame) {
         device_->DrawPlaceholderFrame(0.0, 0);
     }
@@ -192,13 +204,11 @@ TEST_F(D3d11DeviceTest, PresentsPlaceholderFramesWithPacingAndResolves) {
         EXPECT_EQ(device_->featureLevelText(), u"11_1");
         EXPECT_EQ(samples, 4u);
     }
-}
-
-TEST_F(D3d11DeviceTest, ResizeKeepsDrawing) {
+    // A zero size is ignored; after a real resize the device keeps drawing.
     device_->Resize(0, 0);
     device_->Resize(80, 40);
     device_->DrawPlaceholderFrame(0.5, 0);
-    EXPECT_EQ(device_->Statistics().presentedFrames, 1u);
+    EXPECT_EQ(device_->Statistics().presentedFrames, 4u);
 }
 
 TEST_F(D3d11DeviceTest, GpuAndCpuSkinningDrawTheSameCharacter) {
@@ -210,13 +220,9 @@ TEST_F(D3d11DeviceTest, GpuAndCpuSkinningDrawTheSameCharacter) {
         [&](const std::string& name) { return presentAndCapture(name); });
 }
 
-TEST_F(D3d11DeviceTest, BlendingWritesNoDepth) {
+TEST_F(D3d11DeviceTest, BlendingWritesNoDepthAndEdgesResolveInEncodedValues) {
     reopen({}, 128);
     expectBlendingWithoutDepthWrites(*device_, presenting("blending"));
-}
-
-TEST_F(D3d11DeviceTest, ResolvesMultisampledEdgesInEncodedValues) {
-    reopen({}, 128);
     const u32 samples = device_->report().info.msaaSampleCount;
     ASSERT_GT(samples, 1u);
     expectResolvedRedEdge(*device_, presenting("edge"), samples);
@@ -258,8 +264,8 @@ TEST_F(D3d11DeviceTest, LowerFeatureLevelsPresentWithTheirLimits) {
 
         const std::filesystem::path fits = outputDirectory() / ("fits-" + level + ".png");
         const std::filesystem::path wide = outputDirectory() / ("wide-" + level + ".png");
-        writeSolidPng(fits, c.maxTexture, 1, {200, 100, 50, 255});
-        writeSolidPng(wide, c.maxTexture + 1, 1, {200, 100, 50, 255});
+        writeSolidRowPng(fits, c.maxTexture);
+        writeSolidRowPng(wide, c.maxTexture + 1);
         EXPECT_EQ(device_->LoadTexture(fits), TextureHandle{1});
         expectThrow<std::runtime_error>([&] { device_->LoadTexture(wide); },
                                         "PNG texture of " + std::to_string(c.maxTexture + 1) +

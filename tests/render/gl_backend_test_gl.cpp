@@ -31,7 +31,7 @@ TEST(GlRendererNames, SoftwareRasterizersCountAsWarp) {
     EXPECT_FALSE(gl::isSoftwareRenderer("Mesa Intel(R) UHD Graphics 620 (KBL GT2)"));
 }
 
-TEST_F(GlBackendTest, PlaceholderFramesShowTheLitTriangleResolvedAndPaced) {
+TEST_F(GlBackendTest, PlaceholderFramesShowTheLitTriangleResolvedAndPacedAlsoAfterAResize) {
     for (int frame = 0; frame < 4; ++frame) {
         device_->DrawPlaceholderFrame(0.25, 0);  // pulse 1.0
     }
@@ -54,11 +54,20 @@ TEST_F(GlBackendTest, PlaceholderFramesShowTheLitTriangleResolvedAndPaced) {
     EXPECT_EQ(stats.frameLatencyWaits, 4u);
     EXPECT_EQ(stats.frameLatencyTimeouts, 0u);
     EXPECT_EQ(stats.presentedFrames, 4u);
+
+    // A resize rebuilds the targets at the new size (a zero one is ignored).
+    device_->Resize(0, 0);
+    device_->Resize(96, 48);
+    SDL_SetWindowSize(window_, 96, 48);
+    device_->DrawPlaceholderFrame(0.25, 0);
+    const Capture resized = capture();
+    ASSERT_EQ(resized.width, 96u);
+    ASSERT_EQ(resized.height, 48u);
+    expectPixel(resized.at(0, 0), kClearColor);
+    EXPECT_GT(pixelAt(resized, {0.0f, 1.2f, 0.0f}).r, 60);
+    EXPECT_EQ(stats.presentedFrames, 5u);
 }
 
-TEST_F(GlBackendTest, BlendingWritesNoDepth) {
-    expectBlendingWithoutDepthWrites(*device_, [&] { return presentAndCapture(); });
-}
 
 TEST_F(GlBackendTest, DepthRunsFromNearPlaneToFarPlane) {
     device_->BeginFrame(frontCamera(), 0.0f);
@@ -143,10 +152,11 @@ TEST_F(GlBackendStateTest, TexturesAreSrgbAndRowsRunTopDown) {
     backend_->releaseTexture(texture);
 }
 
-// The multisampled target is resolved the way Direct3D resolves it: the stored sRGB-encoded
-// samples averaged as they are. (Averaged in linear light, a half-covered pixel would be
-// some 45 levels brighter in red.)
-TEST_F(GlBackendTest, ResolvesMultisampledEdgesInEncodedValues) {
+// Blending writes no depth; and the multisampled target is resolved the way Direct3D
+// resolves it: the stored sRGB-encoded samples averaged as they are. (Averaged in linear
+// light, a half-covered pixel would be some 45 levels brighter in red.)
+TEST_F(GlBackendTest, BlendingWritesNoDepthAndEdgesResolveInEncodedValues) {
+    expectBlendingWithoutDepthWrites(*device_, [&] { return presentAndCapture(); });
     const u32 samples = device_->report().info.msaaSampleCount;
     ASSERT_GT(samples, 1u);
     expectResolvedRedEdge(*device_, [&] { return presentAndCapture(); }, samples);
@@ -159,19 +169,6 @@ TEST_F(GlBackendTest, WritesThePlaceholderParityFrame) {
     ASSERT_EQ(image.width, kParitySize);
     ASSERT_EQ(image.height, kParitySize);
     EXPECT_EQ(compare(image, capture(), 0).pixels, 0u);
-}
-
-TEST_F(GlBackendTest, ResizeRebuildsTargetsAtTheNewSize) {
-    device_->Resize(0, 0);
-    device_->Resize(96, 48);
-    SDL_SetWindowSize(window_, 96, 48);
-    device_->DrawPlaceholderFrame(0.25, 0);
-    const Capture image = capture();
-    ASSERT_EQ(image.width, 96u);
-    ASSERT_EQ(image.height, 48u);
-    expectPixel(image.at(0, 0), kClearColor);
-    EXPECT_GT(pixelAt(image, {0.0f, 1.2f, 0.0f}).r, 60);
-    EXPECT_EQ(device_->Statistics().presentedFrames, 1u);
 }
 
 }  // namespace

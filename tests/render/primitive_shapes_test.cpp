@@ -13,7 +13,7 @@ using testing::expectNear;
 
 const Camera kFrontCamera{{0.0f, 0.0f, -5.0f}, {0.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, 1.0f, 0.1f, 100.0f};
 
-TEST(PrimitiveShapes, QuadsShareOneListWithOffsetIndexPattern) {
+TEST(PrimitiveShapes, QuadsShareOneListWithOffsetIndexPatternAndTheFloorIsOne) {
     PrimitiveBatch batch;
     const std::array<std::array<f32, 2>, 4> uvs{};
     appendQuad(batch, {0, 0, 0}, {1, 0, 0}, {1, 0, 1}, {0, 0, 1}, kFloorColor, uvs);
@@ -23,10 +23,8 @@ TEST(PrimitiveShapes, QuadsShareOneListWithOffsetIndexPattern) {
     for (const PrimitiveVertex& v : batch.vertices) {
         expectNear(v.normal, {0.0f, 1.0f, 0.0f});
     }
-}
-
-TEST(PrimitiveShapes, GroundFloorSitsBelowCentreWithCornerUvs) {
-    PrimitiveBatch batch;
+    // The ground floor is one such quad, just below the centre, with corner uvs.
+    batch.clear();
     buildGroundFloor(batch, {1.0f, 0.5f, -2.0f}, 3.0f);
     ASSERT_EQ(batch.vertices.size(), 4u);
     expectNear(batch.vertices[0].position, {-2.0f, 0.48f, -5.0f});
@@ -54,6 +52,17 @@ TEST(PrimitiveShapes, GroundGridLineCounts) {
         EXPECT_EQ(batch.vertices.size(), c.quads * 4);
         EXPECT_EQ(batch.indices.size(), c.quads * 6);
     }
+    // A batch cleared and built again each frame keeps its storage.
+    PrimitiveBatch reused;
+    buildGroundGrid(reused, {0, 0, 0}, 10.0f);
+    const PrimitiveVertex* vertexStorage = reused.vertices.data();
+    const u32* indexStorage = reused.indices.data();
+    for (int frame = 0; frame < 3; ++frame) {
+        reused.clear();
+        buildGroundGrid(reused, {0, 0, 0}, 10.0f);
+    }
+    EXPECT_EQ(reused.vertices.data(), vertexStorage);
+    EXPECT_EQ(reused.indices.data(), indexStorage);
     // Lines are thin quads across the whole extent: the first at x = -1 from z = -1 to z = +1,
     // offset by 0.012 across it, the second along x at z = -1.
     PrimitiveBatch batch;
@@ -88,7 +97,7 @@ TEST(PrimitiveShapes, RingSegmentLimits) {
     }
 }
 
-TEST(PrimitiveShapes, RingOf48SegmentsClosesOnItself) {
+TEST(PrimitiveShapes, RingOf48SegmentsClosesOnItselfAndAWideOneIsADisc) {
     PrimitiveBatch batch;
     const Color color{0.2f, 0.4f, 0.6f, 0.8f};
     ASSERT_TRUE(buildRing(batch, {1.0f, 0.1f, 2.0f}, 2.0f, 0.5f, color, 48));
@@ -102,10 +111,8 @@ TEST(PrimitiveShapes, RingOf48SegmentsClosesOnItself) {
     const std::vector<u32> firstSegment(batch.indices.begin(), batch.indices.begin() + 6);
     EXPECT_EQ(firstSegment, (std::vector<u32>{0, 3, 1, 0, 2, 3}));
     EXPECT_EQ(batch.indices.back(), 97u);
-}
-
-TEST(PrimitiveShapes, WideRingBecomesFilledDisc) {
-    PrimitiveBatch batch;
+    // A ring wider than its radius becomes a filled disc: the inner edge stays at the centre.
+    batch.clear();
     ASSERT_TRUE(buildRing(batch, {0, 0, 0}, 1.0f, 3.0f, kFloorColor, 4));
     for (std::size_t i = 0; i < batch.vertices.size(); i += 2) {
         expectNear(batch.vertices[i].position, {0.0f, 0.0f, 0.0f});
@@ -136,7 +143,7 @@ TEST(PrimitiveShapes, BillboardAxesFollowTheAngle) {
     }
 }
 
-TEST(PrimitiveShapes, StatusBarFillColourAndWidth) {
+TEST(PrimitiveShapes, StatusBarFillColourAndWidthAndBackground) {
     const CameraBasis basis = cameraFacingBasis(kFrontCamera);
     const struct {
         const char* name;
@@ -163,10 +170,7 @@ TEST(PrimitiveShapes, StatusBarFillColourAndWidth) {
         EXPECT_NEAR(batch.vertices[3].position[1] - batch.vertices[0].position[1], 0.075f, 1e-5f);
         EXPECT_EQ(batch.vertices[0].color, c.color);
     }
-}
-
-TEST(PrimitiveShapes, StatusBarBackgroundGrowsWhenHighlighted) {
-    const CameraBasis basis = cameraFacingBasis(kFrontCamera);
+    // The background behind it grows when highlighted.
     for (const bool highlighted : {false, true}) {
         SCOPED_TRACE(highlighted);
         PrimitiveBatch batch;
@@ -188,19 +192,6 @@ TEST(PrimitiveShapes, PlaceholderTriangleAndPulse) {
     EXPECT_FLOAT_EQ(placeholderPulse(0.0f), 0.85f);
     EXPECT_NEAR(placeholderPulse(0.25f), 1.0f, 1e-6f);
     EXPECT_NEAR(placeholderPulse(0.75f), 0.7f, 1e-6f);
-}
-
-TEST(PrimitiveShapes, ReusedBatchStopsAllocating) {
-    PrimitiveBatch batch;
-    buildGroundGrid(batch, {0, 0, 0}, 10.0f);
-    const PrimitiveVertex* vertexStorage = batch.vertices.data();
-    const u32* indexStorage = batch.indices.data();
-    for (int frame = 0; frame < 3; ++frame) {
-        batch.clear();
-        buildGroundGrid(batch, {0, 0, 0}, 10.0f);
-    }
-    EXPECT_EQ(batch.vertices.data(), vertexStorage);
-    EXPECT_EQ(batch.indices.data(), indexStorage);
 }
 
 }  // namespace

@@ -310,7 +310,7 @@ TEST(RenderDeviceFrame, FailedLatencyWaitIsCountedBeforeItThrows) {
     EXPECT_EQ(stats.presentedFrames, 2u);
 }
 
-TEST(RenderDeviceFrame, PresentBeforeAnyFrameHasNoRenderTimeAndAFailedOneIsNotCounted) {
+TEST(RenderDeviceFrame, PresentBeforeAnyFrameHasNoRenderTimeAFailedOneIsNotCountedAndResizeSkipsZero) {
     DeviceFixture f;
     f.create();
     f.device.Present(1);
@@ -321,15 +321,11 @@ TEST(RenderDeviceFrame, PresentBeforeAnyFrameHasNoRenderTimeAndAFailedOneIsNotCo
     EXPECT_THROW(f.device.DrawPlaceholderFrame(0.0, 0), std::runtime_error);
     EXPECT_EQ(f.device.Statistics().presentedFrames, 1u);
     EXPECT_EQ(f.backend->presents, 2u);
-}
 
-TEST(RenderDeviceFrame, ResizeIgnoresZeroSizesAndUncreatedDevices) {
+    // Resizing ignores zero sizes and uncreated devices.
     DeviceFixture uncreated;
     uncreated.device.Resize(800, 600);
     EXPECT_TRUE(uncreated.backend->resizes.empty());
-
-    DeviceFixture f;
-    f.create();
     f.device.Resize(0, 600);
     f.device.Resize(800, 0);
     EXPECT_TRUE(f.backend->resizes.empty());
@@ -342,12 +338,13 @@ TEST(RenderDeviceFrame, ResizeIgnoresZeroSizesAndUncreatedDevices) {
 // ---- Screenshots ----
 
 // The bytes are the encoder's (its own suite checks them); here the file's place and timing.
-TEST(RenderDeviceScreenshot, WrittenOnceAtTheNextPresentIntoNewDirectories) {
+TEST(RenderDeviceScreenshot, WrittenOnceAtTheNextPresentIntoNewDirectoriesAndKeptWhenUnwritable) {
     DeviceFixture f;
     f.create();
     f.backend->readbackWidth = 3;
     f.backend->readbackHeight = 2;
-    const std::filesystem::path path = testing::scratchDirectory() / "nested" / "deeper" / "shot.bmp";
+    const std::filesystem::path scratch = testing::scratchDirectory();
+    const std::filesystem::path path = scratch / "nested" / "deeper" / "shot.bmp";
     f.device.RequestScreenshot(path);
     EXPECT_FALSE(std::filesystem::exists(path));
     f.device.DrawPlaceholderFrame(0.0, 0);
@@ -356,20 +353,17 @@ TEST(RenderDeviceScreenshot, WrittenOnceAtTheNextPresentIntoNewDirectories) {
     std::filesystem::remove(path);
     f.device.DrawPlaceholderFrame(0.0, 0);
     EXPECT_FALSE(std::filesystem::exists(path));
-}
 
-TEST(RenderDeviceScreenshot, UnwritablePathThrowsAndKeepsTheRequest) {
-    DeviceFixture f;
-    f.create();
-    const std::filesystem::path path = testing::scratchDirectory() / "taken";
-    std::filesystem::create_directories(path);  // a directory where the file should go
-    f.device.RequestScreenshot(path);
+    // An unwritable path throws and keeps the request.
+    const std::filesystem::path taken = scratch / "taken";
+    std::filesystem::create_directories(taken);  // a directory where the file should go
+    f.device.RequestScreenshot(taken);
     for (int attempt = 0; attempt < 2; ++attempt) {
         SCOPED_TRACE(attempt);
         expectThrow<std::runtime_error>([&] { f.device.DrawPlaceholderFrame(0.0, 0); },
                                         "Unable to create screenshot file.");
     }
-    EXPECT_EQ(f.device.Statistics().presentedFrames, 0u);
+    EXPECT_EQ(f.device.Statistics().presentedFrames, 2u);  // only the two written frames
 }
 
 }  // namespace
