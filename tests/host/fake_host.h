@@ -66,9 +66,9 @@ inline std::vector<std::string> logMessages(const std::filesystem::path& path) {
     return lines;
 }
 
-// A whole file's bytes (empty when it is missing).
+// A whole text file, its newlines read as '\n' (empty when it is missing).
 inline std::string readText(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path);
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
