@@ -103,7 +103,7 @@ TEST_F(SdlWindowHostTest, CreatesTheWindowHiddenAtTheRequestedSize) {
     EXPECT_STREQ(SDL_GetWindowTitle(static_cast<SDL_Window*>(host_->window)), kWindowTitle);
 }
 
-TEST_F(SdlWindowHostTest, KeyEventsFillInputWithRepeatAsAlreadyDown) {
+TEST_F(SdlWindowHostTest, KeyAndMouseEventsFillInputWithRepeatAsAlreadyDown) {
     sdl_->handleEvent(*host_, key(SDL_KEYDOWN, SDLK_w, false));
     sdl_->handleEvent(*host_, key(SDL_KEYDOWN, SDLK_w, true));
     EXPECT_TRUE(host_->input.pressed[0x57]);
@@ -115,9 +115,7 @@ TEST_F(SdlWindowHostTest, KeyEventsFillInputWithRepeatAsAlreadyDown) {
     EXPECT_FALSE(host_->input.keyDown[0x57]);
     sdl_->handleEvent(*host_, key(SDL_KEYDOWN, SDLK_CAPSLOCK, false));  // not a key the runtime reads
     EXPECT_FALSE(host_->input.keyDown[0]);
-}
-
-TEST_F(SdlWindowHostTest, MouseMotionAccumulatesAfterTheFirstPosition) {
+    // Mouse motion accumulates after the first position.
     SDL_Event motion{};
     motion.type = SDL_MOUSEMOTION;
     motion.motion.x = 40;
