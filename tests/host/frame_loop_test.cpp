@@ -58,11 +58,7 @@ TEST(FrameLoop, FixedStepsForFrameTimes) {
 
 // A fixed rate replaces the clock (and the smoke run's sleep): every frame is 1/N s long.
 TEST(FrameLoop, FixedRateFramesIgnoreTheClock) {
-    LaunchOptions options;
-    options.smokeTest = true;
-    options.frames = 100;
-    options.fixedFps = 30;
-    SceneHost f(options);
+    SceneHost f({.smokeTest = true, .frames = 100, .fixedFps = 30});
     FrameLoop loop(*f.host);
     for (const f64 clockSeconds : {0.0, 1.0, 0.001}) {
         f.clock->advanceSeconds(clockSeconds);
@@ -153,9 +149,7 @@ TEST(FrameLoop, EscapeFinishesItsFrameTheQuitMessageSkipsIt) {
 // Scripted keys arrive at the start of their frame, after the window's own messages (here
 // an A pressed in the first frame); a frame's presses are cleared at the next, held keys stay.
 TEST(FrameLoop, ScriptedKeysGoDownAndUpAtTheirFrames) {
-    LaunchOptions options;
-    options.keyScript = {{2, 'W', true}, {2, '2', true}, {3, '2', false}, {4, 'W', false}};
-    SceneHost f(options);
+    SceneHost f({.keyScript = {{2, 'W', true}, {2, '2', true}, {3, '2', false}, {4, 'W', false}}});
     f.window->onPump = [&](NativeClient& host) {
         if (f.window->pumps == 1) host.input.keyPressed('A', false);
         return true;
@@ -213,11 +207,7 @@ TEST(FrameLoop, PacingAndSyncIntervalFollowTheRunKind) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        LaunchOptions options;
-        options.smokeTest = c.smoke;
-        options.vsync = c.vsync;
-        options.frames = 3;
-        FakeHost f(options);
+        FakeHost f({.smokeTest = c.smoke, .vsync = c.vsync, .frames = 3});
         f.startRenderer();
         FrameLoop loop(*f.host);
         for (int frame = 0; frame < 4 && !f.host->quitRequested; ++frame) loop.runFrame();
@@ -234,10 +224,7 @@ TEST(FrameLoop, ScreenshotTakenOnceWhileDrawingTheBudgetFrameOfAScene) {
     std::filesystem::remove_all(path.parent_path());  // the shot creates its directory
     for (const bool withScene : {true, false}) {
         SCOPED_TRACE(withScene ? "scene" : "placeholder frames");
-        LaunchOptions options;
-        options.screenshotPath = path;
-        options.frames = 3;
-        SceneHost f(options);
+        SceneHost f({.frames = 3, .screenshotPath = path});
         if (!withScene) f.host->scene.reset();
         FrameLoop loop(*f.host);
         for (u32 frame = 1; frame <= 5; ++frame) {
