@@ -49,12 +49,9 @@ protected:
         log_ = std::make_unique<Log>(logPath_);
         auto windowHost = std::make_unique<SdlWindowHost>();
         sdl_ = windowHost.get();
-        LaunchOptions options;
-        options.width = 320;
-        options.height = 200;
-        options.smokeTest = true;  // a windowed run without a display ends before its window exists
+        // A smoke run: a windowed run without a display ends before its window exists.
         host_ = std::make_unique<NativeClient>(
-            options, log_.get(),
+            LaunchOptions{.smokeTest = true, .width = 320, .height = 200}, log_.get(),
             HostServices{std::move(windowHost), std::make_unique<render::testing::RecordingBackend>(),
                          createSystemFrameClock()});
         sdl_->registerWindowClass(*host_);

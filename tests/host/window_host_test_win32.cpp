@@ -12,11 +12,8 @@
 namespace kestrune::app {
 namespace {
 
-std::unique_ptr<NativeClient> makeHost(u32 width = 320, u32 height = 200) {
-    LaunchOptions options;
-    options.width = width;
-    options.height = height;
-    return std::make_unique<NativeClient>(options, nullptr,
+std::unique_ptr<NativeClient> makeHost() {
+    return std::make_unique<NativeClient>(LaunchOptions{.width = 320, .height = 200}, nullptr,
                                           HostServices{std::make_unique<Win32WindowHost>(),
                                                        std::make_unique<render::testing::RecordingBackend>(),
                                                        createSystemFrameClock()});
