@@ -42,16 +42,15 @@ RunSummary failureSummary() {
 }
 
 RunSummary escapingSummary() {
-    RunSummary s;
-    s.error = u"line one\r\nline \"two\"\ttabbed";
-    s.adapter = u"C:\\GPU\\\"Fast\" \f card \U0001F3AE";
-    s.driverType = u"warp\xD800";                 // unpaired high surrogate
-    s.featureLevel = u"caf\u00e9 \x01\x1f";
-    s.shaderProfile = std::u16string{0xDE00, 0xD83D};  // a pair in the wrong order
-    s.elapsedMilliseconds = std::nan("");
-    s.renderer.statistics.renderCpuMillisecondsTotal = 5.0;  // but no frame presented
-    s.renderer.statistics.renderCpuMillisecondsMaximum = std::numeric_limits<f64>::infinity();
-    return s;
+    return {.error = u"line one\r\nline \"two\"\ttabbed",
+            .adapter = u"C:\\GPU\\\"Fast\" \f card \U0001F3AE",
+            .driverType = u"warp\xD800",  // unpaired high surrogate
+            .featureLevel = u"caf\u00e9 \x01\x1f",
+            .shaderProfile = std::u16string{0xDE00, 0xD83D},  // a pair in the wrong order
+            .elapsedMilliseconds = std::nan(""),
+            // a render time, but no frame presented
+            .renderer = {.statistics = {.renderCpuMillisecondsTotal = 5.0,
+                                        .renderCpuMillisecondsMaximum = std::numeric_limits<f64>::infinity()}}};
 }
 
 TEST(SmokeReport, MatchesTheGoldenFilesInTextAndOnDisk) {
