@@ -22,7 +22,9 @@ void expectLogFile(const std::filesystem::path& path, const std::vector<FileLine
     ASSERT_TRUE(bytes.has_value());
     std::string pattern;
     for (const FileLine& line : lines) {
-        if (line.stamped) pattern += R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ )";
+        if (line.stamped) {
+            pattern += R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ )";
+        }
         pattern += std::regex_replace(line.text, std::regex(R"([\[\]\\.?|()*+^$])"), R"(\$&)");
         pattern += testing::textFileNewline();
     }

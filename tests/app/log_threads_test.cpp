@@ -34,7 +34,9 @@ TEST(LogThreads, ConcurrentWritersNeverInterleaveWithinALine) {
         for (std::thread& writer : writers) writer.join();
     });
     const std::string bytes = testing::readFileBytes(path).value_or("");
-    if (mirrored) EXPECT_TRUE(*mirrored == bytes) << "the mirror saw another order of lines than the file";
+    if (mirrored) {
+        EXPECT_TRUE(*mirrored == bytes) << "the mirror saw another order of lines than the file";
+    }
     const std::regex shape(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ \[INFO\] writer (\d) line (\d+) (x+)\r?)");
     std::map<int, int> nextLine;
     std::istringstream lines(bytes);

@@ -113,7 +113,9 @@ TEST(FrameLoop, MinimizedFramesCountNothingAndCauseNoBurst) {
     SceneHost f;
     f.host->minimized = true;
     f.window->onWait = [&](NativeClient&) { f.clock->advanceSeconds(30.0); };
-    for (int frame = 0; frame < 3; ++frame) FrameLoop(*f.host).runFrame();
+    for (int frame = 0; frame < 3; ++frame) {
+        FrameLoop(*f.host).runFrame();
+    }
     EXPECT_EQ(f.window->waits, 3u);
     EXPECT_EQ(f.host->fixedUpdates, 0u);
     EXPECT_EQ(f.host->variableUpdates, 0u);
