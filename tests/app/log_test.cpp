@@ -78,7 +78,9 @@ TEST(Log, ABareFileNameCreatesNoDirectory) {
     }
     std::filesystem::current_path(previous);
     std::vector<std::string> entries;
-    for (const auto& entry : std::filesystem::directory_iterator(scratch.path())) entries.push_back(entry.path().filename().string());
+    for (const auto& entry : std::filesystem::directory_iterator(scratch.path())) {
+        entries.push_back(entry.path().filename().string());
+    }
     EXPECT_EQ(entries, std::vector<std::string>{"run.log"});
 }
 

@@ -14,7 +14,9 @@ constexpr DWORD kPollIntervalMs = 100;
 constexpr DWORD kRunLimitMs = 120000;
 
 void check(bool ok, const char* operation) {
-    if (!ok) throw std::runtime_error(std::string(operation) + " failed with error " + std::to_string(GetLastError()));
+    if (!ok) {
+        throw std::runtime_error(std::string(operation) + " failed with error " + std::to_string(GetLastError()));
+    }
 }
 
 HANDLE toHandle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
@@ -47,7 +49,9 @@ BOOL CALLBACK collectStaticText(HWND child, LPARAM parameter) {
     wchar_t className[64] = {};
     GetClassNameW(child, className, 64);
     const std::string text = windowText(child);
-    if (std::wstring_view(className) == L"Static" && !text.empty()) *reinterpret_cast<std::string*>(parameter) += text;
+    if (std::wstring_view(className) == L"Static" && !text.empty()) {
+        *reinterpret_cast<std::string*>(parameter) += text;
+    }
     return TRUE;
 }
 
@@ -81,8 +85,12 @@ TestPipe::TestPipe() {
 }
 
 TestPipe::~TestPipe() {
-    if (read_ != 0) CloseHandle(toHandle(read_));
-    if (write_ != 0) CloseHandle(toHandle(write_));
+    if (read_ != 0) {
+        CloseHandle(toHandle(read_));
+    }
+    if (write_ != 0) {
+        CloseHandle(toHandle(write_));
+    }
 }
 
 u64 TestPipe::readHandleValue() const { return static_cast<u64>(read_); }
@@ -178,14 +186,18 @@ ProgramRun runProgram(const std::vector<std::string>& arguments, const std::file
             PostMessageW(search.box, WM_COMMAND, IDOK, 0);
         }
         waitedMs += kPollIntervalMs;
-        if (waitedMs >= kRunLimitMs) TerminateProcess(process.hProcess, 255);
+        if (waitedMs >= kRunLimitMs) {
+            TerminateProcess(process.hProcess, 255);
+        }
     }
 
     for (const auto& [pipeRead, text] : {std::pair{errorRead, &run.standardError},
                                         std::pair{outputRead, &run.standardOutput}}) {
         char buffer[4096];
         DWORD got = 0;
-        while (ReadFile(pipeRead, buffer, sizeof buffer, &got, nullptr) && got > 0) text->append(buffer, got);
+        while (ReadFile(pipeRead, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+            text->append(buffer, got);
+        }
         CloseHandle(pipeRead);
     }
     DWORD exitCode = 0;

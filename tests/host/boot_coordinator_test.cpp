@@ -128,7 +128,8 @@ TEST_F(BootCoordinatorTest, ContentRunLoadsTracesAndReportsTheScene) {
                             std::to_string(clips) + " clips, 6 effect models");
     const std::string traced = testing::readText(trace);
     EXPECT_EQ(std::count(traced.begin(), traced.end(), '\n'), 2);
-    EXPECT_NE(traced.find("}\n{\"frame\":2,\"time\":0.0333333333,\"steps\":1,\"alpha\":0,\"controlledSlot\":0,"), std::string::npos);
+    EXPECT_NE(traced.find("}\n{\"frame\":2,\"time\":0.0333333333,\"steps\":1,\"alpha\":0,\"controlledSlot\":0,"),
+              std::string::npos);
 }
 
 // A failed start ends before the first frame; the log's last line names how far it got.

@@ -79,17 +79,21 @@ TEST(FrameLoop, TraceLinePerPresentedFrameAndIntentsDroppedOffline) {
         SCOPED_TRACE(withScene ? "scene" : "placeholder frames");
         SceneHost f;
         f.scene->queued = {scene::PlayerIntent{scene::kIntentStop, 0, 0, 0, 0}};
-        if (!withScene) f.host->scene.reset();
+        if (!withScene) {
+            f.host->scene.reset();
+        }
         f.host->trace = std::make_unique<FrameTrace>(path);
         FrameLoop loop(*f.host);
         f.clock->advanceSeconds(1.5 / 60.0);
         loop.runFrame();
         const std::string scenePart = withScene ? ",\"scene\":true" : "";
-        const std::string firstLine = "{\"frame\":1,\"time\":0.0166666667,\"steps\":1,\"alpha\":0.5" + scenePart + "}\n";
+        const std::string firstLine =
+            "{\"frame\":1,\"time\":0.0166666667,\"steps\":1,\"alpha\":0.5" + scenePart + "}\n";
         EXPECT_EQ(testing::readText(path), firstLine);
         loop.runFrame();
         f.host->trace->close();  // without a duel client: no session figures
-        EXPECT_EQ(testing::readText(path), firstLine + "{\"frame\":2,\"time\":0.0166666667,\"steps\":0,\"alpha\":0.5" + scenePart + "}\n");
+        EXPECT_EQ(testing::readText(path),
+                  firstLine + "{\"frame\":2,\"time\":0.0166666667,\"steps\":0,\"alpha\":0.5" + scenePart + "}\n");
         if (withScene) {
             EXPECT_EQ(f.scene->calls, std::vector<std::string>({"fixed", "input", "take", "sent", "input", "take"}));
             EXPECT_EQ(f.scene->sentSequences, std::vector<u32>{0});
@@ -136,7 +140,9 @@ TEST(FrameLoop, EscapeFinishesItsFrameTheQuitMessageSkipsIt) {
         SCOPED_TRACE(escape ? "Escape" : "quit message");
         SceneHost f;
         f.window->onPump = [&](NativeClient& host) {
-            if (escape && f.window->pumps == 2) host.input.keyPressed(kVirtualKeyEscape, false);
+            if (escape && f.window->pumps == 2) {
+                host.input.keyPressed(kVirtualKeyEscape, false);
+            }
             return escape || f.window->pumps < 2;
         };
         f.clock->advanceSeconds(0.1);
@@ -153,7 +159,9 @@ TEST(FrameLoop, EscapeFinishesItsFrameTheQuitMessageSkipsIt) {
 TEST(FrameLoop, ScriptedKeysGoDownAndUpAtTheirFrames) {
     SceneHost f({.keyScript = {{2, 'W', true}, {2, '2', true}, {3, '2', false}, {4, 'W', false}}});
     f.window->onPump = [&](NativeClient& host) {
-        if (f.window->pumps == 1) host.input.keyPressed('A', false);
+        if (f.window->pumps == 1) {
+            host.input.keyPressed('A', false);
+        }
         return true;
     };
     FrameLoop loop(*f.host);
@@ -212,7 +220,9 @@ TEST(FrameLoop, PacingAndSyncIntervalFollowTheRunKind) {
         FakeHost f({.smokeTest = c.smoke, .vsync = c.vsync, .frames = 3});
         f.startRenderer();
         FrameLoop loop(*f.host);
-        for (int frame = 0; frame < 4 && !f.host->quitRequested; ++frame) loop.runFrame();
+        for (int frame = 0; frame < 4 && !f.host->quitRequested; ++frame) {
+            loop.runFrame();
+        }
         EXPECT_EQ(f.host->quitRequested, c.quits);
         EXPECT_EQ(f.host->renderer.Statistics().presentedFrames, c.quits ? 3u : 4u);
         EXPECT_EQ(f.clock->sleeps, std::vector<u32>(c.sleeps, 17));
@@ -227,7 +237,9 @@ TEST(FrameLoop, ScreenshotTakenOnceWhileDrawingTheBudgetFrameOfAScene) {
     for (const bool withScene : {true, false}) {
         SCOPED_TRACE(withScene ? "scene" : "placeholder frames");
         SceneHost f({.frames = 3, .screenshotPath = path});
-        if (!withScene) f.host->scene.reset();
+        if (!withScene) {
+            f.host->scene.reset();
+        }
         FrameLoop loop(*f.host);
         for (u32 frame = 1; frame <= 5; ++frame) {
             loop.runFrame();

@@ -84,9 +84,10 @@ TEST(XInput, SlotsAreProbedOnceASecondPadsReadInTheLayoutAndUnpluggedOnesLetGo) 
     }
     log.reset();
     EXPECT_EQ(testing::logMessages(logPath),
-              (std::vector<std::string>{"[INFO] Controller taken: XInput controller 3", "[INFO] Controller lost: XInput controller 3",
-                                        "[INFO] Controller taken: XInput controller 2", "[INFO] Controller lost: XInput controller 2",
-                                        "[INFO] Controller taken: XInput controller 4"}));
+              (std::vector<std::string>{
+                  "[INFO] Controller taken: XInput controller 3", "[INFO] Controller lost: XInput controller 3",
+                  "[INFO] Controller taken: XInput controller 2", "[INFO] Controller lost: XInput controller 2",
+                  "[INFO] Controller taken: XInput controller 4"}));
 }
 
 }  // namespace
