@@ -38,10 +38,8 @@ void expectFatalEnd(const ProgramRun& run, const std::string& message, bool boxS
 }
 
 std::string failureReport(std::u16string_view error) {
-    RunSummary summary;
-    summary.error = error;
-    summary.renderer.info.msaaSampleCount = 1;
-    return testing::withTextFileNewlines(formatSmokeReport(summary));
+    return testing::withTextFileNewlines(
+        formatSmokeReport({.error = std::u16string(error), .renderer = {.info = {.msaaSampleCount = 1}}}));
 }
 
 // Refused options and a refused launcher payload end before any log or report, and even a

@@ -20,50 +20,37 @@ std::string golden(const char* name) {
 }
 
 RunSummary successSummary() {
-    RunSummary s;
-    s.success = true;
-    s.adapter = u"llvmpipe (LLVM 15.0.6, 256 bits)";
-    s.driverType = u"warp";
-    s.featureLevel = u"gl4.5";
-    s.shaderProfile = u"glsl330";
-    s.renderedFrames = 120;
-    s.fixedUpdates = 241;
-    s.variableUpdates = 120;
-    s.elapsedMilliseconds = 2043.8765;
-    s.width = 1280;
-    s.height = 720;
-    s.contentReady = true;
-    s.renderer.info = {.flipModelEnabled = true, .gpuSkinningEnabled = true, .msaaSampleCount = 4};
-    s.renderer.statistics = {.presentedFrames = 120, .uploadedModels = 8, .uploadedMeshes = 14,
-                             .uploadedTextures = 13, .drawCalls = 2400, .triangles = 1234567,
-                             .skinnedVertices = 987654, .gpuSkinnedVertices = 987654, .cpuSkinnedVertices = 0,
-                             .skinPaletteUploads = 240, .frameLatencyWaits = 119, .frameLatencyTimeouts = 1,
-                             .antiAliasingResolves = 120, .renderCpuMillisecondsTotal = 246.0,
-                             .renderCpuMillisecondsMaximum = 16.5, .presentMillisecondsTotal = 148148040.0,
-                             .presentMillisecondsMaximum = 0.000123};
-    s.scene = {.charactersLoaded = 2, .effectModelsLoaded = 6, .clipsAvailable = 14, .meshesAvailable = 9,
-               .authoritativeSnapshots = ~u64{0}, .authoritativeEvents = 37, .effectsSpawned = 12};
-    return s;
+    return {.success = true, .adapter = u"llvmpipe (LLVM 15.0.6, 256 bits)", .driverType = u"warp",
+            .featureLevel = u"gl4.5", .shaderProfile = u"glsl330", .renderedFrames = 120, .fixedUpdates = 241,
+            .variableUpdates = 120, .elapsedMilliseconds = 2043.8765, .width = 1280, .height = 720,
+            .renderer = {.info = {.flipModelEnabled = true, .gpuSkinningEnabled = true, .msaaSampleCount = 4},
+                         .statistics = {.presentedFrames = 120, .uploadedModels = 8, .uploadedMeshes = 14,
+                                        .uploadedTextures = 13, .drawCalls = 2400, .triangles = 1234567,
+                                        .skinnedVertices = 987654, .gpuSkinnedVertices = 987654,
+                                        .cpuSkinnedVertices = 0, .skinPaletteUploads = 240, .frameLatencyWaits = 119,
+                                        .frameLatencyTimeouts = 1, .antiAliasingResolves = 120,
+                                        .renderCpuMillisecondsTotal = 246.0, .renderCpuMillisecondsMaximum = 16.5,
+                                        .presentMillisecondsTotal = 148148040.0,
+                                        .presentMillisecondsMaximum = 0.000123}},
+            .scene = {.charactersLoaded = 2, .effectModelsLoaded = 6, .clipsAvailable = 14, .meshesAvailable = 9,
+                      .authoritativeSnapshots = ~u64{0}, .authoritativeEvents = 37, .effectsSpawned = 12},
+            .contentReady = true};
 }
 
 RunSummary failureSummary() {
-    RunSummary s;
-    s.error = u"Unable to create native client log file.";
-    s.renderer.info.msaaSampleCount = 1;
-    return s;
+    return {.error = u"Unable to create native client log file.", .renderer = {.info = {.msaaSampleCount = 1}}};
 }
 
 RunSummary escapingSummary() {
-    RunSummary s;
-    s.error = u"line one\r\nline \"two\"\ttabbed";
-    s.adapter = u"C:\\GPU\\\"Fast\" \f card \U0001F3AE";
-    s.driverType = u"warp\xD800";                 // unpaired high surrogate
-    s.featureLevel = u"caf\u00e9 \x01\x1f";
-    s.shaderProfile = std::u16string{0xDE00, 0xD83D};  // a pair in the wrong order
-    s.elapsedMilliseconds = std::nan("");
-    s.renderer.statistics.renderCpuMillisecondsTotal = 5.0;  // but no frame presented
-    s.renderer.statistics.renderCpuMillisecondsMaximum = std::numeric_limits<f64>::infinity();
-    return s;
+    return {.error = u"line one\r\nline \"two\"\ttabbed",
+            .adapter = u"C:\\GPU\\\"Fast\" \f card \U0001F3AE",
+            .driverType = u"warp\xD800",  // unpaired high surrogate
+            .featureLevel = u"caf\u00e9 \x01\x1f",
+            .shaderProfile = std::u16string{0xDE00, 0xD83D},  // a pair in the wrong order
+            .elapsedMilliseconds = std::nan(""),
+            // a render time, but no frame presented
+            .renderer = {.statistics = {.renderCpuMillisecondsTotal = 5.0,
+                                        .renderCpuMillisecondsMaximum = std::numeric_limits<f64>::infinity()}}};
 }
 
 TEST(SmokeReport, MatchesTheGoldenFilesInTextAndOnDisk) {

@@ -85,8 +85,12 @@ TestPipe::TestPipe() {
 }
 
 TestPipe::~TestPipe() {
-    if (read_ != 0) CloseHandle(toHandle(read_));
-    if (write_ != 0) CloseHandle(toHandle(write_));
+    if (read_ != 0) {
+        CloseHandle(toHandle(read_));
+    }
+    if (write_ != 0) {
+        CloseHandle(toHandle(write_));
+    }
 }
 
 u64 TestPipe::readHandleValue() const { return static_cast<u64>(read_); }

@@ -44,12 +44,7 @@ protected:
 };
 
 TEST_F(BootCoordinatorTest, SmokeRunStartsInOrderAndSummarisesTheRun) {
-    LaunchOptions options;
-    options.smokeTest = true;
-    options.frames = 3;
-    options.width = 640;
-    options.height = 360;
-    const auto fake = makeHost(options);
+    const auto fake = makeHost({.smokeTest = true, .frames = 3, .width = 640, .height = 360});
     fake->window->onPump = [&](NativeClient&) {
         fake->clock->advanceSeconds(0.1);  // six fixed steps per frame
         return true;
@@ -93,11 +88,7 @@ TEST_F(BootCoordinatorTest, WindowIsShownOutsideSmokeRunsAndWithShow) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        LaunchOptions options;
-        options.smokeTest = c.smoke;
-        options.showWindow = c.show;
-        options.frames = 1;
-        const auto fake = makeHost(options);
+        const auto fake = makeHost({.smokeTest = c.smoke, .showWindow = c.show, .frames = 1});
         u32 pumps = 0;
         fake->window->onPump = [&](NativeClient&) { return ++pumps < 2; };  // the window closes in frame 2
         const RunSummary summary = BootCoordinator(*fake->host).run();
@@ -111,13 +102,8 @@ TEST_F(BootCoordinatorTest, WindowIsShownOutsideSmokeRunsAndWithShow) {
 TEST_F(BootCoordinatorTest, ContentRunLoadsTracesAndReportsTheScene) {
     const std::filesystem::path content = KESTRUNE_CONTENT_DIR;
     const std::filesystem::path trace = std::filesystem::path(KESTRUNE_BINARY_DIR) / "test-output/boot/trace.jsonl";
-    LaunchOptions options;
-    options.contentSmoke = options.smokeTest = true;
-    options.contentDirectory = content;
-    options.frames = 2;
-    options.fixedFps = 60;
-    options.tracePath = trace;
-    const auto fake = makeHost(options);
+    const auto fake = makeHost({.smokeTest = true, .contentSmoke = true, .frames = 2, .contentDirectory = content,
+                                .fixedFps = 60, .tracePath = trace});
     const RunSummary summary = BootCoordinator(*fake->host).run();
 
     u32 clips = 0;
@@ -140,11 +126,10 @@ TEST_F(BootCoordinatorTest, ContentRunLoadsTracesAndReportsTheScene) {
     EXPECT_EQ(lines[5], "[INFO] Load KMDL content chunk");
     EXPECT_EQ(lines[6], "[INFO] Content scene ready: " + std::to_string(meshes) + " character meshes, " +
                             std::to_string(clips) + " clips, 6 effect models");
-    std::ifstream in(trace);
-    std::vector<std::string> traced;
-    for (std::string line; std::getline(in, line);) traced.push_back(line);
-    ASSERT_EQ(traced.size(), 2u);
-    EXPECT_EQ(traced[1].rfind("{\"frame\":2,\"time\":0.0333333333,\"steps\":1,\"alpha\":0,\"controlledSlot\":0,", 0), 0u);
+    const std::string traced = testing::readText(trace);
+    EXPECT_EQ(std::count(traced.begin(), traced.end(), '\n'), 2);
+    EXPECT_NE(traced.find("}\n{\"frame\":2,\"time\":0.0333333333,\"steps\":1,\"alpha\":0,\"controlledSlot\":0,"),
+              std::string::npos);
 }
 
 // A failed start ends before the first frame; the log's last line names how far it got.
@@ -162,11 +147,7 @@ TEST_F(BootCoordinatorTest, StartFailuresEndBeforeAnyFrame) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        LaunchOptions options;
-        options.smokeTest = true;
-        options.serverHost = c.serverHost;
-        options.serverPort = 9;
-        const auto fake = makeHost(options);
+        const auto fake = makeHost({.smokeTest = true, .serverHost = c.serverHost, .serverPort = 9});
         fake->backend->failingDeviceAttempts = c.failingDeviceAttempts;
         EXPECT_THROW(BootCoordinator(*fake->host).run(), std::runtime_error);
         EXPECT_EQ(fake->host->rendererReady, c.rendererReady);

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -63,6 +64,12 @@ inline std::vector<std::string> logMessages(const std::filesystem::path& path) {
     std::vector<std::string> lines;
     for (std::string line; std::getline(in, line);) lines.push_back(line.size() > 21 ? line.substr(21) : line);
     return lines;
+}
+
+// A whole text file, its newlines read as '\n' (empty when it is missing).
+inline std::string readText(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 struct FakeHost {

@@ -17,16 +17,13 @@ public:
     f64 lastStep = 0.0;
     std::vector<f64> updates;
     std::vector<f64> alphas;
-    u32 inputs = 0;
     // ---- Duel ----
     std::vector<std::tuple<u64, u32, u32, u16>> snapshots;  // tick, local id, last sent sequence, tick rate
     std::vector<net::CombatEvent> events;
-    u32 eventBatches = 0;
     std::vector<bool> moveResolutions;
     std::vector<net::CommandResult> results;
     std::vector<u32> sentSequences;  // what commandSent was told, in order
     std::vector<scene::PlayerIntent> queued;  // what the next takeIntents returns
-    u32 takes = 0;
     std::vector<std::string> calls;  // fixed steps, input and the duel half's calls, in order
 
     void fixedUpdate(f64 stepSeconds, const InputState&) override {
@@ -34,7 +31,7 @@ public:
         lastStep = stepSeconds;
         calls.emplace_back("fixed");
     }
-    void handleInput(const InputState&) override { ++inputs; calls.emplace_back("input"); }
+    void handleInput(const InputState&) override { calls.emplace_back("input"); }
     void update(f64 deltaSeconds) override { updates.push_back(deltaSeconds); }
     void draw(render::RenderDevice&, f64 alpha) override { alphas.push_back(alpha); }
 
@@ -45,7 +42,6 @@ public:
     }
     void applyCombatEvents(std::span<const net::CombatEvent> batch) override {
         events.insert(events.end(), batch.begin(), batch.end());
-        ++eventBatches;
         calls.emplace_back("events");
     }
     void resolveMove(bool accepted) override { moveResolutions.push_back(accepted); calls.emplace_back("resolve"); }
@@ -60,7 +56,6 @@ public:
     void takeIntents(std::vector<scene::PlayerIntent>& out) override {
         out.clear();
         out.swap(queued);
-        ++takes;
         calls.emplace_back("take");
     }
     scene::SceneStatistics statistics() const override { return {2, 6, 19, 16, 1, 2, 3}; }

@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <fstream>
 #include <optional>
 #include <string>
 
 #include "app/log.h"
+#include "host/fake_host.h"
 #include "render/test_support.h"
 
 namespace kestrune::app {
@@ -83,13 +83,11 @@ TEST(XInput, SlotsAreProbedOnceASecondPadsReadInTheLayoutAndUnpluggedOnesLetGo) 
         EXPECT_FLOAT_EQ(input.analogMoveZ, f.moveZ);
     }
     log.reset();
-    std::ifstream file(logPath);
-    std::string said;
-    for (std::string line; std::getline(file, line);) said += line.substr(line.find("] ") + 2) + "\n";
-    EXPECT_EQ(said,
-              "Controller taken: XInput controller 3\nController lost: XInput controller 3\n"
-              "Controller taken: XInput controller 2\nController lost: XInput controller 2\n"
-              "Controller taken: XInput controller 4\n");
+    EXPECT_EQ(testing::logMessages(logPath),
+              (std::vector<std::string>{
+                  "[INFO] Controller taken: XInput controller 3", "[INFO] Controller lost: XInput controller 3",
+                  "[INFO] Controller taken: XInput controller 2", "[INFO] Controller lost: XInput controller 2",
+                  "[INFO] Controller taken: XInput controller 4"}));
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace kestrune::app {
 namespace {
 
@@ -47,10 +49,8 @@ TEST(InputState, CodesAbove255AreIgnored) {
     state.keyPressed(256, false);
     state.keyPressed(0xFFFF, false);
     state.keyReleased(300);
-    for (u32 key = 0; key < kVirtualKeyCount; ++key) {
-        ASSERT_FALSE(state.keyDown[key]) << key;
-        ASSERT_FALSE(state.pressed[key]) << key;
-    }
+    EXPECT_EQ(std::count(state.keyDown.begin(), state.keyDown.end(), true), 0);
+    EXPECT_EQ(std::count(state.pressed.begin(), state.pressed.end(), true), 0);
     state.keyPressed(255, false);
     EXPECT_TRUE(state.pressed[255]);
 }

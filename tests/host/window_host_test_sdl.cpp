@@ -49,12 +49,9 @@ protected:
         log_ = std::make_unique<Log>(logPath_);
         auto windowHost = std::make_unique<SdlWindowHost>();
         sdl_ = windowHost.get();
-        LaunchOptions options;
-        options.width = 320;
-        options.height = 200;
-        options.smokeTest = true;  // a windowed run without a display ends before its window exists
+        // A smoke run: a windowed run without a display ends before its window exists.
         host_ = std::make_unique<NativeClient>(
-            options, log_.get(),
+            LaunchOptions{.smokeTest = true, .width = 320, .height = 200}, log_.get(),
             HostServices{std::move(windowHost), std::make_unique<render::testing::RecordingBackend>(),
                          createSystemFrameClock()});
         sdl_->registerWindowClass(*host_);
@@ -103,7 +100,7 @@ TEST_F(SdlWindowHostTest, CreatesTheWindowHiddenAtTheRequestedSize) {
     EXPECT_STREQ(SDL_GetWindowTitle(static_cast<SDL_Window*>(host_->window)), kWindowTitle);
 }
 
-TEST_F(SdlWindowHostTest, KeyEventsFillInputWithRepeatAsAlreadyDown) {
+TEST_F(SdlWindowHostTest, KeyAndMouseEventsFillInputWithRepeatAsAlreadyDown) {
     sdl_->handleEvent(*host_, key(SDL_KEYDOWN, SDLK_w, false));
     sdl_->handleEvent(*host_, key(SDL_KEYDOWN, SDLK_w, true));
     EXPECT_TRUE(host_->input.pressed[0x57]);
@@ -115,9 +112,7 @@ TEST_F(SdlWindowHostTest, KeyEventsFillInputWithRepeatAsAlreadyDown) {
     EXPECT_FALSE(host_->input.keyDown[0x57]);
     sdl_->handleEvent(*host_, key(SDL_KEYDOWN, SDLK_CAPSLOCK, false));  // not a key the runtime reads
     EXPECT_FALSE(host_->input.keyDown[0]);
-}
-
-TEST_F(SdlWindowHostTest, MouseMotionAccumulatesAfterTheFirstPosition) {
+    // Mouse motion accumulates after the first position.
     SDL_Event motion{};
     motion.type = SDL_MOUSEMOTION;
     motion.motion.x = 40;

@@ -6,16 +6,14 @@
 
 #include "app/frame_clock.h"
 #include "app/native_client.h"
+#include "app/test_support.h"
 #include "render/recording_backend.h"
 
 namespace kestrune::app {
 namespace {
 
-std::unique_ptr<NativeClient> makeHost(u32 width = 320, u32 height = 200) {
-    LaunchOptions options;
-    options.width = width;
-    options.height = height;
-    return std::make_unique<NativeClient>(options, nullptr,
+std::unique_ptr<NativeClient> makeHost() {
+    return std::make_unique<NativeClient>(LaunchOptions{.width = 320, .height = 200}, nullptr,
                                           HostServices{std::make_unique<Win32WindowHost>(),
                                                        std::make_unique<render::testing::RecordingBackend>(),
                                                        createSystemFrameClock()});
@@ -46,7 +44,7 @@ TEST_F(Win32WindowHostTest, WindowIsHiddenWithTheRequestedClientSize) {
     EXPECT_EQ(reinterpret_cast<NativeClient*>(GetWindowLongPtrW(window_, GWLP_USERDATA)), host_.get());
 }
 
-TEST_F(Win32WindowHostTest, KeyRepeatCountsOnePressAndWideCodesAreIgnored) {
+TEST_F(Win32WindowHostTest, KeyAndMouseMessagesFillInputAndSystemKeysAreConsumed) {
     EXPECT_EQ(send(WM_KEYDOWN, 0x41, 0), 0);
     send(WM_KEYDOWN, 0x41, kRepeatBit);
     EXPECT_TRUE(host_->input.pressed[0x41]);
@@ -56,17 +54,13 @@ TEST_F(Win32WindowHostTest, KeyRepeatCountsOnePressAndWideCodesAreIgnored) {
     EXPECT_TRUE(host_->input.keyDown[0x41]);
     send(WM_SYSKEYUP, 0x41, 0);
     EXPECT_TRUE(host_->input.released[0x41]);
-    send(WM_KEYDOWN, 0x142, 0);  // above 255; truncating it would alias 'B'
+    send(WM_KEYDOWN, 0x142, 0);  // above 255, or above 32 bits: truncating either would alias 'B'
+    send(WM_KEYDOWN, static_cast<WPARAM>(0x1'0000'0042), 0);
     EXPECT_FALSE(host_->input.keyDown[0x42]);
-}
-
-TEST_F(Win32WindowHostTest, SystemKeysAreConsumed) {
     EXPECT_EQ(send(WM_SYSKEYDOWN, VK_F4, LPARAM{1} << 29), 0);  // Alt+F4 must not close the window
     EXPECT_TRUE(IsWindow(window_));
     EXPECT_TRUE(host_->input.pressed[VK_F4]);
-}
-
-TEST_F(Win32WindowHostTest, MouseCoordinatesAreSigned16Bit) {
+    // Mouse coordinates are signed 16-bit.
     send(WM_MOUSEMOVE, 0, MAKELPARAM(10, 20));
     send(WM_MOUSEMOVE, 0, MAKELPARAM(static_cast<WORD>(-6), 25));
     EXPECT_EQ(host_->input.mouseDeltaX, -16);
@@ -97,12 +91,8 @@ TEST_F(Win32WindowHostTest, CloseDestroysTheWindowAndQuits) {
 
 TEST_F(Win32WindowHostTest, SecondRegistrationFails) {
     auto second = makeHost();
-    try {
-        second->windowHost->registerWindowClass(*second);
-        FAIL() << "no exception";
-    } catch (const std::runtime_error& error) {
-        EXPECT_STREQ(error.what(), "RegisterClassExW failed.");
-    }
+    testing::expectThrowWith<std::runtime_error>([&] { second->windowHost->registerWindowClass(*second); },
+                                                 "RegisterClassExW failed.");
     second->instance = nullptr;  // the class belongs to the first host; only it unregisters
 }
 
