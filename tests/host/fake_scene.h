@@ -17,6 +17,7 @@ public:
     f64 lastStep = 0.0;
     std::vector<f64> updates;
     std::vector<f64> alphas;
+    std::string stepKeys;  // per fixed step: 'W' when the step's input held W, else '-'
     // ---- Duel ----
     std::vector<std::tuple<u64, u32, u32, u16>> snapshots;  // tick, local id, last sent sequence, tick rate
     std::vector<net::CombatEvent> events;
@@ -26,8 +27,9 @@ public:
     std::vector<scene::PlayerIntent> queued;  // what the next takeIntents returns
     std::vector<std::string> calls;  // fixed steps, input and the duel half's calls, in order
 
-    void fixedUpdate(f64 stepSeconds, const InputState&) override {
+    void fixedUpdate(f64 stepSeconds, const InputState& input) override {
         ++fixedSteps;
+        stepKeys += input.keyDown['W'] ? 'W' : '-';
         lastStep = stepSeconds;
         calls.emplace_back("fixed");
     }

@@ -43,8 +43,10 @@ TEST(FrameLoop, FixedStepsForFrameTimes) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         SceneHost f;
+        f.host->input.keyDown['W'] = true;  // read this frame: only its last step runs with it
         f.clock->advanceSeconds(c.frameSeconds);
         FrameLoop(*f.host).runFrame();
+        EXPECT_EQ(f.scene->stepKeys, c.steps == 0 ? "" : std::string(c.steps - 1, '-') + "W");
         EXPECT_EQ(f.scene->fixedSteps, c.steps);
         EXPECT_EQ(f.host->fixedUpdates, c.steps);
         EXPECT_EQ(f.host->variableUpdates, 1u);
