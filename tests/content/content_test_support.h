@@ -7,7 +7,6 @@
 #include <array>
 #include <cstddef>
 #include <filesystem>
-#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <limits>
 
 #include "base/byte_writer.h"
 #include "base/little_endian.h"
+#include "content/content_file.h"
 #include "content/kmdl_writer.h"
 #include "content/sha256.h"
 #include "content/transform_math.h"
@@ -50,13 +52,9 @@ KmdlLayout layoutOf(const Model& model, const std::vector<std::byte>& bytes) {
     return l;
 }
 
-Model parse(const std::vector<std::byte>& bytes, const ModelLimits& limits = {}) {
-    return parseModel(bytes, limits, kSource);
-}
+Model parse(const std::vector<std::byte>& b, const ModelLimits& limits = {}) { return parseModel(b, limits, kSource); }
 
-void patchU32(std::vector<std::byte>& bytes, std::size_t offset, u32 value) {
-    storeU32le(bytes.data() + offset, value);
-}
+void patchU32(std::vector<std::byte>& b, std::size_t offset, u32 value) { storeU32le(b.data() + offset, value); }
 
 std::string at(std::size_t position, std::string_view message) {
     return std::string(kSource) + " at byte " + std::to_string(position) + ": " + std::string(message);
@@ -104,22 +102,6 @@ TEST(KmdlReader, DecodesEverySection) {
         decoded.sha256 = source.sha256;
         EXPECT_EQ(decoded, source);
     }
-}
-
-TEST(KmdlReader, RejectsFilesBySizeBeforeAnythingElse) {
-    const std::vector<std::byte> bytes = minimalFile();
-    EXPECT_NO_THROW(parse(bytes, {.maxFileBytes = bytes.size()}));
-    expectError([&] { parse(bytes, {.maxFileBytes = bytes.size() - 1}); },
-                unpositioned("payload exceeds configured file-size limit"));
-    expectError([&] { parse(truncatedTo(bytes, 43)); }, unpositioned("truncated Kestrune Model header"));
-    expectError([&] { parse({}); }, unpositioned("truncated Kestrune Model header"));
-    // 44 bytes pass the size check and then miss the string table.
-    expectError([&] { parse(truncatedTo(bytes, 44)); }, at(44, "string table is truncated"));
-    // A small file claiming the most meshes and clips fails on its first missing record.
-    std::vector<std::byte> claims = bytes;
-    patchU32(claims, 24, 65'536);
-    patchU32(claims, 32, 4'096);
-    expectError([&] { parse(claims); }, at(142, "mesh name is truncated"));
 }
 
 // The expected digest is checked before the header: a file with a bad magic still fails
@@ -180,17 +162,12 @@ TEST(KmdlReader, AcceptsCountsAtTheirLimits) {
     const std::string counts = "one or more header counts exceed configured limits";
     const std::string mesh = "mesh header contains invalid references or counts";
     const std::string totals = "aggregate mesh counts exceed configured limits";
-    const std::string clip = "animation clip header is invalid";
-    const struct {
-        const char* name;
-        std::function<void(ModelLimits&)> tighten;
-        std::size_t position;
-        std::string message;
-    } cases[] = {
+    const std::string clip = "animation clip header is invalid", joints = "skin has invalid skeleton or joint count";
+    using Tighten = void (*)(ModelLimits&);
+    const struct { const char* name; Tighten tighten; std::size_t position; std::string message; } cases[] = {
         {"nodes", [](ModelLimits& l) { l.maxNodes = 4; }, 16, counts},
         {"string table", [](ModelLimits& l) { --l.maxStringTableBytes; }, 16, counts},
-        {"joints", [](ModelLimits& l) { l.maxJointsPerSkin = 1; }, layout.skins[0],
-         "skin has invalid skeleton or joint count"},
+        {"joints", [](ModelLimits& l) { l.maxJointsPerSkin = 1; }, layout.skins[0], joints},
         {"vertices", [](ModelLimits& l) { l.maxVerticesPerMesh = 3; }, layout.meshes[0], mesh},
         {"indices", [](ModelLimits& l) { l.maxIndicesPerMesh = 5; }, layout.meshes[0], mesh},
         {"total vertices", [](ModelLimits& l) { l.maxTotalVertices = 6; }, layout.meshes[1], totals},
@@ -210,16 +187,15 @@ TEST(KmdlReader, AcceptsCountsAtTheirLimits) {
 
 TEST(KmdlReader, ValidatesTheStringTable) {
     using namespace std::string_view_literals;
+    const std::string utf8 = "string table contains invalid UTF-8", name = "node name has an invalid string offset";
     const struct { const char* name; std::vector<std::byte> bytes; std::string message; } cases[] = {
         {"first byte not NUL", minimalFile("x\0root\0mat\0"sv), at(44, "string table must begin with the empty string")},
         {"last byte not NUL", minimalFile("\0root\0matt"sv), at(53, "string table is not NUL-terminated")},
-        {"overlong encoding", minimalFile("\0root\0m\xC0\xAF\0"sv), at(50, "string table contains invalid UTF-8")},
-        {"unreferenced bad string", minimalFile("\0root\0mat\0\xED\xA0\x80\0"sv),
-         at(54, "string table contains invalid UTF-8")},
-        {"sequence cut by its NUL", minimalFile("\0root\0mat\0\xE2\x82\0"sv),
-         at(54, "string table contains invalid UTF-8")},
-        {"offset inside a string", minimalFile("\0node\0mat\0"sv, 2), at(44, "node name has an invalid string offset")},
-        {"offset past the table", minimalFile("\0root\0mat\0"sv, 10), at(44, "node name has an invalid string offset")},
+        {"overlong encoding", minimalFile("\0root\0m\xC0\xAF\0"sv), at(50, utf8)},
+        {"unreferenced bad string", minimalFile("\0root\0mat\0\xED\xA0\x80\0"sv), at(54, utf8)},
+        {"sequence cut by its NUL", minimalFile("\0root\0mat\0\xE2\x82\0"sv), at(54, utf8)},
+        {"offset inside a string", minimalFile("\0node\0mat\0"sv, 2), at(44, name)},
+        {"offset past the table", minimalFile("\0root\0mat\0"sv, 10), at(44, name)},
         {"empty name at 0", minimalFile("\0root\0mat\0"sv, 0), at(44, "node name is empty")},
         {"empty name after a NUL", minimalFile("\0root\0\0mat\0"sv, 6, 7), at(50, "node name is empty")},
         {"material name inside a string", minimalFile("\0root\0mat\0"sv, 1, 7),
@@ -245,12 +221,7 @@ Where meshAt(std::size_t i, std::size_t extra = 0) { return [=](const KmdlLayout
 Where clipAt(std::size_t i, std::size_t extra = 0) { return [=](const KmdlLayout& l) { return l.clips[i] + extra; }; }
 
 // The rich model with one rule broken: the decoder names the rule and where it starts.
-struct ModelCase {
-    const char* name;
-    std::function<void(Model&)> mutate;
-    Where where;
-    std::string message;
-};
+struct ModelCase { const char* name; std::function<void(Model&)> mutate; Where where; std::string message; };
 
 void runModelCases(const std::vector<ModelCase>& cases) {
     for (const ModelCase& c : cases) {
@@ -463,7 +434,9 @@ TEST(KmdlReader, ReportsTruncationWhereTheMissingDataStarts) {
     const Model model = richModel();
     const std::vector<std::byte> bytes = writeModel(model);
     const KmdlLayout l = layoutOf(model, bytes);
+    const std::string header = unpositioned("truncated Kestrune Model header");
     const struct { const char* name; std::size_t size; std::string message; } cases[] = {
+        {"empty", 0, header}, {"header", 43, header},
         {"string table", 44 + l.tableBytes - 1, at(44, "string table is truncated")},
         {"node records", l.nodes + 56 * 5 - 1, at(l.nodes, "node records are truncated")},
         {"skin headers", l.skinSection + 11, at(l.skinSection, "skin headers are truncated")},
@@ -484,21 +457,26 @@ TEST(KmdlReader, ReportsTruncationWhereTheMissingDataStarts) {
     std::vector<std::byte> trailing = bytes;
     trailing.push_back(std::byte{0});
     expectError([&] { parse(trailing); }, at(bytes.size(), "trailing bytes after final animation clip"));
+    // The size limit comes before anything else.
+    EXPECT_NO_THROW(parse(bytes, {.maxFileBytes = bytes.size()}));
+    expectError([&] { parse(trailing, {.maxFileBytes = bytes.size()}); },
+                unpositioned("payload exceeds configured file-size limit"));
+    // A small file claiming the most meshes and clips fails on its first missing record.
+    std::vector<std::byte> claims = minimalFile();
+    patchU32(claims, 24, 65'536);
+    patchU32(claims, 32, 4'096);
+    expectError([&] { parse(claims); }, at(142, "mesh name is truncated"));
 }
 
 TEST(KmdlReader, LoadsFilesAndNamesThemByPath) {
     ScratchDirectory scratch;
-    // What the file holds decodes as parsed bytes do; the digest shows all of it was read.
-    const std::vector<std::byte> bytes = writeModel(richModel());
-    const std::filesystem::path good = scratch.write("rich.kmdl", bytes);
-    EXPECT_EQ(loadModelFile(good, {}).sha256, sha256Digest(bytes));
-
-    std::vector<std::byte> broken = bytes;
-    patchU32(broken, 40, 1);
-    const std::filesystem::path bad = scratch.write("broken.kmdl", broken);
-    expectError([&] { loadModelFile(bad, {}); }, bad.string() + " at byte 40: unknown required flags are set");
-    expectError([&] { loadModelFile(good, {.maxFileBytes = bytes.size() - 1}); },
-                "Kestrune Model exceeds configured file-size limit: " + good.string());
+    // A loaded file's digest and overlapping read are checked in the digest-overlap suite.
+    std::vector<std::byte> bytes = writeModel(richModel());
+    patchU32(bytes, 40, 1);
+    const std::filesystem::path path = scratch.write("rich.kmdl", bytes);
+    expectError([&] { loadModelFile(path, {}); }, path.string() + " at byte 40: unknown required flags are set");
+    expectError([&] { loadModelFile(path, {.maxFileBytes = bytes.size() - 1}); },
+                "Kestrune Model exceeds configured file-size limit: " + path.string());
     const std::filesystem::path missing = scratch.file("missing.kmdl");
     expectError([&] { loadModelFile(missing, {}); }, "cannot open Kestrune Model: " + missing.string());
 }
@@ -515,23 +493,6 @@ TEST(KmdlWriter, StoresEachStringOnceWithTheEmptyStringFirst) {
     EXPECT_EQ(parse(bytes).meshes[1].name, "body");
 }
 
-TEST(KmdlWriter, WritesFieldsLittleEndianAtTheirOffsets) {
-    Model model = richModel();
-    const std::vector<std::byte> bytes = writeModel(model);
-    const KmdlLayout l = layoutOf(model, bytes);
-    // Node, skin, mesh, material and clip counts.
-    const std::pair<std::size_t, u32> counts[] = {{16, 5}, {20, 1}, {24, 2}, {28, 2}, {32, 3}};
-    for (const auto& [offset, count] : counts) EXPECT_EQ(loadU32le(bytes.data() + offset), count) << offset;
-    EXPECT_EQ(loadI32le(bytes.data() + l.nodes + 56 * 3 + 4), 0);            // prop's parent
-    EXPECT_EQ(loadF32le(bytes.data() + l.nodes + 56 * 3 + 8), 0.3f);         // prop's translation.x
-    EXPECT_EQ(loadU32le(bytes.data() + l.skins[0] + 8), 2u);                 // joint count
-    EXPECT_EQ(loadF32le(bytes.data() + l.skins[0] + 20 + 13 * 4), -1.0f);    // first inverse bind, element 13
-    EXPECT_EQ(loadU32le(bytes.data() + l.materials + 32 + 28), 1u);          // glow is double-sided
-    EXPECT_EQ(loadU16le(bytes.data() + l.meshes[1] + 24 + 32 + 2), 300u);    // sword vertex 0, joint 1
-    EXPECT_EQ(loadU32le(bytes.data() + l.meshes[0] + 24 + 56 * 4 + 8), 2u);  // body's third index
-    EXPECT_EQ(loadU32le(bytes.data() + l.clips[1] + 12), 5u);                // walk's frame count
-}
-
 TEST(KmdlWriter, RefusesModelsWithoutAByteLayout) {
     Model nul = minimalModel();
     nul.nodes[0].name = std::string("ro\0ot", 5);
@@ -542,6 +503,49 @@ TEST(KmdlWriter, RefusesModelsWithoutAByteLayout) {
     Model samples = richModel();
     samples.clips[1].samples.pop_back();
     expectError<std::invalid_argument>([&] { writeModel(samples); }, "clip needs frameCount x nodeCount samples");
+}
+
+// ---- Whole files and expected digests ----
+
+// The failures of reading a whole file are checked where models and images are loaded.
+TEST(ReadWholeFile, ReadsInPiecesAndReportsEachPrefix) {
+    ScratchDirectory scratch;
+    std::vector<std::byte> bytes(100);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::byte>(i + 1);
+    const auto path = scratch.write("data.bin", bytes);
+    std::vector<std::size_t> sizes;
+    std::vector<std::byte> read(3, std::byte{9});  // whatever it held is replaced
+    readWholeFileInPieces(path, 100, ContentFileKind::KestruneModel, read, 7, [&](std::span<const std::byte> soFar) {
+        EXPECT_EQ(soFar.data(), read.data());  // every prefix starts where the bytes end up
+        EXPECT_TRUE(std::equal(soFar.begin(), soFar.end(), bytes.begin()));
+        sizes.push_back(soFar.size());
+    });
+    EXPECT_EQ(read, bytes);
+    ASSERT_EQ(sizes.size(), 15u);  // 14 pieces of 7 and one of 2
+    EXPECT_EQ(sizes.front(), 7u);
+    EXPECT_EQ(sizes[13], 98u);
+    EXPECT_EQ(sizes.back(), 100u);
+    // In one piece at exactly the size limit, and an empty file.
+    EXPECT_EQ(readWholeFile(path, 100, ContentFileKind::Png), bytes);
+    EXPECT_TRUE(readWholeFile(scratch.write("empty.bin", {}), 0, ContentFileKind::Png).empty());
+}
+
+TEST(ExpectedModelDigest, DecodesEitherCaseAndRejectsAnythingElse) {
+    EXPECT_FALSE(decodeExpectedModelDigest(std::nullopt).has_value());
+    const auto digest = decodeExpectedModelDigest("00aB" + std::string(58, 'f') + "9C");
+    ASSERT_TRUE(digest.has_value());
+    EXPECT_EQ((*digest)[0], 0x00);
+    EXPECT_EQ((*digest)[1], 0xAB);
+    EXPECT_EQ((*digest)[2], 0xFF);
+    EXPECT_EQ((*digest)[31], 0x9C);
+    for (const std::string bad : {std::string(63, 'a'), std::string(65, 'a'), std::string(), std::string(63, 'a') + "g",
+                                  "G" + std::string(63, '0'), std::string(62, '0') + "0x", std::string(63, '0') + "/",
+                                  std::string(63, '0') + ":", std::string(63, '0') + "@", std::string(63, '0') + "`",
+                                  std::string(63, '0') + " "}) {
+        SCOPED_TRACE(bad);
+        expectError([&] { decodeExpectedModelDigest(bad); },
+                    "expected SHA-256 must contain exactly 64 hexadecimal characters");
+    }
 }
 
 }  // namespace

@@ -35,11 +35,6 @@ std::vector<std::filesystem::path> suiteFiles() {
     return files;
 }
 
-std::array<int, 4> pixel(const DecodedImage& image, u32 x, u32 y) {
-    const std::size_t at = std::size_t{y} * image.stride + 4 * std::size_t{x};
-    return {image.pixels[at], image.pixels[at + 1], image.pixels[at + 2], image.pixels[at + 3]};
-}
-
 // Files named x* are corrupt; every other file decodes to RGBA8 at its size. Damaged chunk
 // CRCs fail the same on every platform, whatever the decoder tolerates, and damaged
 // signatures are caught before any decoder sees the bytes.
@@ -99,8 +94,8 @@ TEST(PngSuite, DecodesKnownPixelsOfEveryColourType) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.file) + " at " + std::to_string(c.x) + "," + std::to_string(c.y));
         const DecodedImage image = loadPngImage(kSuite / c.file, {});
-        const std::array<int, 4> actual = pixel(image, c.x, c.y);
-        for (std::size_t i = 0; i < 4; ++i) EXPECT_NEAR(actual[i], c.rgba[i], 1) << "channel " << i;
+        const std::size_t at = std::size_t{c.y} * image.stride + 4 * std::size_t{c.x};
+        for (std::size_t i = 0; i < 4; ++i) EXPECT_NEAR(image.pixels[at + i], c.rgba[i], 1) << "channel " << i;
     }
 }
 
@@ -231,12 +226,7 @@ TEST(PngWriter, WritesWhatTheDecoderReadsBackAndRefusesSizesThatDoNotMatch) {
     EXPECT_EQ(decoded.height, 3u);
     EXPECT_EQ(decoded.pixels, rgba);
 
-    const struct {
-        u32 width, height;
-        PngPixels format;
-        std::size_t bytes;
-        const char* message;
-    } cases[] = {
+    const struct { u32 width, height; PngPixels format; std::size_t bytes; const char* message; } cases[] = {
         {0, 1, PngPixels::rgb8, 0, "PNG encoding of 0 x 1 pixels needs 0 bytes, not 0"},
         {2, 2, PngPixels::rgb8, 16, "PNG encoding of 2 x 2 pixels needs 12 bytes, not 16"},
         {2, 2, PngPixels::rgba8, 12, "PNG encoding of 2 x 2 pixels needs 16 bytes, not 12"},

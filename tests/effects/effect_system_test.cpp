@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <array>
@@ -36,9 +37,7 @@ constexpr f32 kLongW = 0x1.0c6f7cp-20f;
 constexpr u32 kSource = 11;
 constexpr u32 kTarget = 22;
 
-EffectSystem makeSystem(u64 maxActiveComponents = 4096, u64 maxRememberedEvents = 8192) {
-    return EffectSystem::create({maxActiveComponents, maxRememberedEvents});
-}
+EffectSystem makeSystem(u64 active = 4096, u64 events = 8192) { return EffectSystem::create({active, events}); }
 
 EffectSpawnRequest request(u64 eventId, u32 skill, u8 kind) {
     return {eventId, kind, skill, kSource, kTarget, yawTransform({1.0f, 0.0f, 2.0f}, 0.5f),
@@ -75,22 +74,17 @@ struct Observed {
     friend bool operator==(const Observed&, const Observed&) = default;
 };
 
-template <typename Exception, typename Call>
-void expectThrows(Call&& call, const std::string& message) {
-    try {
-        call();
-        FAIL() << "expected an exception with \"" << message << "\"";
-    } catch (const Exception& error) {
-        EXPECT_EQ(error.what(), message);
-    }
-}
+using testing::Each;
+using testing::ElementsAre;
+using testing::FloatEq;
+using testing::ThrowsMessage;
 
 TEST(EffectSystem, CreateRejectsZeroLimitsInOrder) {
     const std::string active = "effect maxActiveComponents must be greater than zero";
     const std::pair<EffectConfig, std::string> cases[] = {
         {{0, 0}, active}, {{0, 1}, active}, {{1, 0}, "effect maxRememberedEvents must be greater than zero"}};
     for (const auto& [config, message] : cases) {
-        expectThrows<std::invalid_argument>([&] { EffectSystem::create(config); }, message);
+        EXPECT_THAT([&] { EffectSystem::create(config); }, ThrowsMessage<std::invalid_argument>(message));
     }
 }
 
@@ -298,10 +292,8 @@ TEST(EffectSystem, SkillTwoStartCreatesSevenComponentsInCatalogueOrderWithTheirT
                       item.renderType, item.delaySeconds, item.lifetimeSeconds, item.durationSeconds, item.texturePath),
                   expected[i]);
         EXPECT_EQ(std::tuple(item.componentId, item.eventId, item.skill, item.kind, item.sourceEntityId,
-                             item.targetEntityId),
-                  std::tuple(5u + i, u64{41}, u32{1002}, u8{1}, kSource, kTarget));
-        EXPECT_TRUE(item.modelPath.empty());
-        EXPECT_FALSE(item.depthWrite);
+                             item.targetEntityId, item.modelPath, item.depthWrite),
+                  std::tuple(5u + i, u64{41}, u32{1002}, u8{1}, kSource, kTarget, "", false));
     }
     // The two instances of template 863 run along tracks 27 and 28, whose quad spins differ.
     EXPECT_EQ(items[9].quadRotationRadians, 0.0f);
@@ -311,13 +303,11 @@ TEST(EffectSystem, SkillTwoStartCreatesSevenComponentsInCatalogueOrderWithTheirT
     // AA and colour FF6D50.
     system.update(0.18);
     const EffectDrawItem& quad = system.drawItems()[4];
-    EXPECT_FLOAT_EQ(quad.quadWidthMetres, 5.0f);
-    EXPECT_FLOAT_EQ(quad.quadHeightMetres, 5.0f);
-    EXPECT_EQ(quad.quadRotationRadians, 0.0f);
+    const std::array size{quad.quadWidthMetres, quad.quadHeightMetres, quad.quadRotationRadians, quad.groundLiftMetres};
+    EXPECT_THAT(size, ElementsAre(FloatEq(5.0f), FloatEq(5.0f), 0.0f, 0.0f));
+    // ARGB AAFF6D50; the colour carries the alpha again.
     EXPECT_FLOAT_EQ(quad.alpha, 0xAA / 255.0f);
-    const f32 colour[] = {0xFF / 255.0f, 0x6D / 255.0f, 0x50 / 255.0f, 0xAA / 255.0f};  // ARGB AAFF6D50
-    for (std::size_t i = 0; i < 4; ++i) EXPECT_FLOAT_EQ(quad.colour[i], colour[i]) << i;
-    EXPECT_EQ(quad.groundLiftMetres, 0.0f);
+    EXPECT_THAT(quad.colour, ElementsAre(FloatEq(1.0f), FloatEq(0x6D / 255.0f), FloatEq(0x50 / 255.0f), quad.alpha));
 }
 
 // Skill 1001 kind 2: template 80/71 twice (reference order 0), then template 80/74 (lifetime
@@ -496,10 +486,7 @@ TEST(KeyframeSampling, HoldsEndsAndInterpolatesBetweenKeys) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const KeyframeSample sample = sampleTrack(c.keys, c.t);
-        EXPECT_FLOAT_EQ(sample.a[0], c.value);
-        EXPECT_FLOAT_EQ(sample.a[3], c.value);
-        EXPECT_FLOAT_EQ(sample.b[0], c.value);
-        EXPECT_FLOAT_EQ(sample.b[3], c.value);
+        EXPECT_THAT((std::array{sample.a[0], sample.a[3], sample.b[0], sample.b[3]}), Each(FloatEq(c.value)));
         EXPECT_FLOAT_EQ(sample.colour[3], c.alpha);
         EXPECT_FLOAT_EQ(sample.colour[0], 0x33 / 255.0f);
     }
@@ -511,7 +498,7 @@ TEST(KeyframeSampling, DuplicatedFirstKeyOfTrackZeroAndAnEmptyTrack) {
     // Halfway from the second time-0 key to the key at 0.1 (alpha 0x90).
     EXPECT_FLOAT_EQ(sampleTrack(keys, 0.05f).colour[3], 0.5f * 0x90 / 255.0f);
     EXPECT_FLOAT_EQ(sampleTrack(keys, 0.05f).a[3], 4.8f);
-    expectThrows<std::invalid_argument>([] { sampleTrack({}, 0.5f); }, "keyframe track has no keys");
+    EXPECT_THAT([] { sampleTrack({}, 0.5f); }, ThrowsMessage<std::invalid_argument>("keyframe track has no keys"));
 }
 
 // ---- Update arguments and the clock ----
@@ -543,14 +530,16 @@ TEST(EffectSystem, UpdateAdvancesTheClockOrRefusesTheStepAndChangesNothing) {
             system.update(c.deltaSeconds);
             EXPECT_EQ(system.clock(), c.start + c.deltaSeconds);
             if (c.deltaSeconds == 0.0) EXPECT_EQ(Observed(system), before);
-        } else if (c.outcome == kBadStep) {
-            expectThrows<std::invalid_argument>([&] { system.update(c.deltaSeconds); },
-                                                "effect deltaSeconds must be finite and non-negative");
         } else {
-            expectThrows<std::overflow_error>([&] { system.update(c.deltaSeconds); },
-                                              "effect presentation clock overflow");
+            const auto update = [&] { system.update(c.deltaSeconds); };
+            if (c.outcome == kBadStep) {
+                EXPECT_THAT(update, ThrowsMessage<std::invalid_argument>(
+                                        "effect deltaSeconds must be finite and non-negative"));
+            } else {
+                EXPECT_THAT(update, ThrowsMessage<std::overflow_error>("effect presentation clock overflow"));
+            }
+            EXPECT_EQ(Observed(system), before);
         }
-        if (c.outcome != kAdvances) EXPECT_EQ(Observed(system), before);
     }
 }
 
