@@ -488,8 +488,7 @@ TEST(KmdlWriter, StoresEachStringOnceWithTheEmptyStringFirst) {
     const std::vector<std::byte> bytes = writeModel(model);
     const std::string expectedTable(
         "\0root\0hips\0spine-\xC3\x9F\0prop\0second root\0body\0skin\0textures/body.png\0glow\0idle\0walk\0Idle\0", 85);
-    ASSERT_EQ(layoutOf(model, bytes).tableBytes, expectedTable.size());
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.data()) + 44, expectedTable.size()), expectedTable);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.data()) + 44, loadU32le(bytes.data() + 36)), expectedTable);
     EXPECT_EQ(parse(bytes).meshes[1].name, "body");
 }
 
