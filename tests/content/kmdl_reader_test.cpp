@@ -235,10 +235,29 @@ void runModelCases(const std::vector<ModelCase>& cases) {
     }
 }
 
-TEST(KmdlReader, RejectsNodeRecords) {
-    const std::string parent = "node has an invalid parent";
-    const std::string reference = "node has an invalid mesh or skin reference";
+// The rich model with one rule of a node, skin, material, mesh or clip record broken.
+TEST(KmdlReader, RejectsBrokenRecordsWhereTheyStart) {
+    const std::string parent = "node has an invalid parent", reference = "node has an invalid mesh or skin reference";
+    const std::string count = "skin has invalid skeleton or joint count";
+    const std::string joint = "skin contains duplicate or invalid joint";
+    const std::string material = "material contains invalid values or texture path";
+    const std::string meshHeader = "mesh header contains invalid references or counts";
+    const std::string badFloat = "vertex contains invalid floating-point data";
+    const std::string weights = "skinned vertex weights do not sum to one";
+    const std::string firstMesh = "node first-mesh reference is inconsistent";
+    const std::string clipHeader = "animation clip header is invalid";
+    const std::string frames = "animation frame count is inconsistent with duration and sample rate";
+    const auto joints = [](Model& m, std::vector<u32> list) {
+        m.skins[0].inverseBindMatrices.assign(list.size(), identityMatrix());
+        m.skins[0].joints = std::move(list);
+    };
+    const auto resize = [](AnimationClip& c, u32 frameCount, u32 nodes) {
+        c.frameCount = frameCount;
+        c.nodeCount = nodes;
+        c.samples.assign(std::size_t{frameCount} * nodes, Transform{});
+    };
     runModelCases({
+        // Nodes.
         {"NaN translation", [](Model& m) { m.nodes[2].transform.translation[1] = kNaN; }, nodeAt(2),
          "node 2 contains NaN or infinity"},
         {"infinite scale", [](Model& m) { m.nodes[0].transform.scale[2] = -kInfinity; }, nodeAt(0),
@@ -259,24 +278,7 @@ TEST(KmdlReader, RejectsNodeRecords) {
          "node hierarchy has no root"},
         {"two nodes parent each other beside a root", [](Model& m) { m.nodes[3].parent = 4, m.nodes[4].parent = 3; },
          byteAt(0), "node hierarchy contains a cycle"},
-    });
-    // Quaternion lengths just inside the bounds are accepted.
-    for (f32 w : {0.981f, 1.019f}) {
-        Model model = richModel();
-        model.nodes[1].transform.rotation = {0.0f, 0.0f, 0.0f, w};
-        EXPECT_NO_THROW(parse(writeModel(model))) << w;
-    }
-}
-
-TEST(KmdlReader, RejectsSkinsAndMaterials) {
-    const std::string count = "skin has invalid skeleton or joint count";
-    const std::string joint = "skin contains duplicate or invalid joint";
-    const std::string material = "material contains invalid values or texture path";
-    const auto joints = [](Model& m, std::vector<u32> list) {
-        m.skins[0].inverseBindMatrices.assign(list.size(), identityMatrix());
-        m.skins[0].joints = std::move(list);
-    };
-    runModelCases({
+        // Skins and materials.
         {"skeleton -2", [](Model& m) { m.skins[0].skeleton = -2; }, skinAt(0), count},
         {"skeleton past the end", [](Model& m) { m.skins[0].skeleton = 5; }, skinAt(0), count},
         {"no joints", [=](Model& m) { joints(m, {}); }, skinAt(0), count},
@@ -286,64 +288,16 @@ TEST(KmdlReader, RejectsSkinsAndMaterials) {
         {"alpha mode 3", [](Model& m) { m.materials[1].alphaMode = 3; }, materialAt(1), material},
         {"infinite colour", [](Model& m) { m.materials[0].baseColor[3] = kInfinity; }, materialAt(0), material},
         {"empty material name", [](Model& m) { m.materials[1].name = ""; }, byteAt(44), "material name is empty"},
-    });
-    // This one rule names the format rather than the file.
-    Model model = richModel();
-    model.skins[0].inverseBindMatrices[1][6] = kNaN;
-    std::vector<std::byte> bytes = writeModel(model);
-    KmdlLayout layout = layoutOf(model, bytes);
-    expectError([&] { parse(bytes); }, "Kestrune Model at byte " + std::to_string(layout.skins[0] + 12 + 8 + 64 + 24) +
-                                           ": inverse bind contains NaN or infinity");
-    // The double-sided flag is 0 or 1 in the file.
-    bytes = writeModel(richModel());
-    layout = layoutOf(richModel(), bytes);
-    patchU32(bytes, layout.materials + 32 + 28, 2);
-    expectError([&] { parse(bytes); }, at(layout.materials + 32, material));
-    // Joints of one skin may appear again in another.
-    model = richModel();
-    Skin second = model.skins[0];
-    second.name = "second";
-    model.skins.push_back(second);
-    EXPECT_NO_THROW(parse(writeModel(model)));
-}
-
-TEST(KmdlReader, AppliesTexturePathRules) {
-    const auto withTexture = [](const char* path) {
-        Model model = richModel();
-        model.materials[0].texture = path;
-        return model;
-    };
-    for (const char* path : {"textures/body.png", "a.png", "deep/er/still/x.png", "n\xC3\xA4me.png", "del\x7F.png",
-                             "..a/b..png", ".hidden/x"}) {
-        SCOPED_TRACE(path);
-        EXPECT_EQ(parse(writeModel(withTexture(path))).materials[0].texture, path);
-    }
-    for (const char* path : {"textures//body.png", "textures/./a.png", "../a.png", "/a.png", "\\a.png", "C:a.png",
-                             "a\\b.png", "a?.png", "a*.png", "a<b", "a>b", "a|b", "say\"x\"", "tab\t.png",
-                             "textures/", "./a.png", "a/..", "."}) {
-        SCOPED_TRACE(path);
-        const Model model = withTexture(path);
-        const std::vector<std::byte> bytes = writeModel(model);
-        expectError([&] { parse(bytes); },
-                    at(layoutOf(model, bytes).materials, "material contains invalid values or texture path"));
-    }
-}
-
-TEST(KmdlReader, RejectsMeshes) {
-    const std::string header = "mesh header contains invalid references or counts";
-    const std::string badFloat = "vertex contains invalid floating-point data";
-    const std::string weights = "skinned vertex weights do not sum to one";
-    const std::string firstMesh = "node first-mesh reference is inconsistent";
-    runModelCases({
-        {"node -1", [](Model& m) { m.meshes[1].node = -1; }, meshAt(1), header},
-        {"node past the end", [](Model& m) { m.meshes[1].node = 5; }, meshAt(1), header},
-        {"skin -2", [](Model& m) { m.meshes[1].skin = -2; }, meshAt(1), header},
-        {"skin past the end", [](Model& m) { m.meshes[0].skin = 1; }, meshAt(0), header},
-        {"material -2", [](Model& m) { m.meshes[0].material = -2; }, meshAt(0), header},
-        {"material past the end", [](Model& m) { m.meshes[0].material = 2; }, meshAt(0), header},
-        {"no vertices", [](Model& m) { m.meshes[1].vertices.clear(); }, meshAt(1), header},
-        {"no indices", [](Model& m) { m.meshes[1].indices.clear(); }, meshAt(1), header},
-        {"indices not triangles", [](Model& m) { m.meshes[1].indices.push_back(0); }, meshAt(1), header},
+        // Meshes.
+        {"node -1", [](Model& m) { m.meshes[1].node = -1; }, meshAt(1), meshHeader},
+        {"node past the end", [](Model& m) { m.meshes[1].node = 5; }, meshAt(1), meshHeader},
+        {"skin -2", [](Model& m) { m.meshes[1].skin = -2; }, meshAt(1), meshHeader},
+        {"skin past the end", [](Model& m) { m.meshes[0].skin = 1; }, meshAt(0), meshHeader},
+        {"material -2", [](Model& m) { m.meshes[0].material = -2; }, meshAt(0), meshHeader},
+        {"material past the end", [](Model& m) { m.meshes[0].material = 2; }, meshAt(0), meshHeader},
+        {"no vertices", [](Model& m) { m.meshes[1].vertices.clear(); }, meshAt(1), meshHeader},
+        {"no indices", [](Model& m) { m.meshes[1].indices.clear(); }, meshAt(1), meshHeader},
+        {"indices not triangles", [](Model& m) { m.meshes[1].indices.push_back(0); }, meshAt(1), meshHeader},
         {"NaN position", [](Model& m) { m.meshes[1].vertices[2].position[0] = kNaN; }, meshAt(1, 24 + 56 * 2),
          badFloat},
         {"infinite uv", [](Model& m) { m.meshes[1].vertices[0].uv[1] = kInfinity; }, meshAt(1, 24), badFloat},
@@ -369,38 +323,17 @@ TEST(KmdlReader, RejectsMeshes) {
              m.nodes[3].firstMesh = 2;
          },
          byteAt(0), firstMesh},
-    });
-    // Weights at the edges of [0.98, 1.02] and zero-weight slots with any joint pass; a
-    // node with two meshes records the lowest.
-    Model model = richModel();
-    model.meshes[0].vertices[0].weights = {0.49f, 0.49f, 0.0f, 0.0f};
-    model.meshes[0].vertices[1].weights = {0.51f, 0.51f, 0.0f, 0.0f};
-    model.meshes[0].vertices[2].joints = {1, 65535, 0, 2};
-    model.meshes[0].vertices[2].weights = {1.0f, 0.0f, -0.0f, 0.0f};
-    model.meshes.push_back(model.meshes[1]);
-    model.meshes.back().name = "second sword";
-    EXPECT_EQ(parse(writeModel(model)).nodes[3].firstMesh, 1);
-}
-
-TEST(KmdlReader, RejectsClips) {
-    const std::string header = "animation clip header is invalid";
-    const std::string frames = "animation frame count is inconsistent with duration and sample rate";
-    const auto resize = [](AnimationClip& c, u32 frameCount, u32 nodes) {
-        c.frameCount = frameCount;
-        c.nodeCount = nodes;
-        c.samples.assign(std::size_t{frameCount} * nodes, Transform{});
-    };
-    runModelCases({
+        // Clips.
         {"duplicated name", [](Model& m) { m.clips[2].name = "walk"; }, clipAt(2), "animation clip name is duplicated"},
         {"duplicated name before an invalid header", [](Model& m) { m.clips[1].name = "idle", m.clips[1].sampleRate = -1.0f; },
          clipAt(1), "animation clip name is duplicated"},
-        {"NaN duration", [](Model& m) { m.clips[0].duration = kNaN; }, clipAt(0), header},
-        {"negative duration", [](Model& m) { m.clips[2].duration = -0.5f; }, clipAt(2), header},
-        {"zero sample rate", [](Model& m) { m.clips[1].sampleRate = 0.0f; }, clipAt(1), header},
-        {"infinite sample rate", [](Model& m) { m.clips[1].sampleRate = kInfinity; }, clipAt(1), header},
-        {"sample rate above 1000", [](Model& m) { m.clips[1].sampleRate = 1000.1f; }, clipAt(1), header},
-        {"one frame", [=](Model& m) { resize(m.clips[2], 1, 5); }, clipAt(2), header},
-        {"node count differs", [=](Model& m) { resize(m.clips[2], 2, 4); }, clipAt(2), header},
+        {"NaN duration", [](Model& m) { m.clips[0].duration = kNaN; }, clipAt(0), clipHeader},
+        {"negative duration", [](Model& m) { m.clips[2].duration = -0.5f; }, clipAt(2), clipHeader},
+        {"zero sample rate", [](Model& m) { m.clips[1].sampleRate = 0.0f; }, clipAt(1), clipHeader},
+        {"infinite sample rate", [](Model& m) { m.clips[1].sampleRate = kInfinity; }, clipAt(1), clipHeader},
+        {"sample rate above 1000", [](Model& m) { m.clips[1].sampleRate = 1000.1f; }, clipAt(1), clipHeader},
+        {"one frame", [=](Model& m) { resize(m.clips[2], 1, 5); }, clipAt(2), clipHeader},
+        {"node count differs", [=](Model& m) { resize(m.clips[2], 2, 4); }, clipAt(2), clipHeader},
         {"frames beyond duration x rate", [=](Model& m) { resize(m.clips[0], 17, 5); }, clipAt(0), frames},
         {"frames short of duration x rate", [=](Model& m) { resize(m.clips[0], 15, 5); }, clipAt(0), frames},
         {"duration x rate beyond the frame limit", [=](Model& m) {
@@ -415,6 +348,62 @@ TEST(KmdlReader, RejectsClips) {
          clipAt(0, 20 + 40 * 79), "animation TRS has a non-unit quaternion"},
         {"empty name", [](Model& m) { m.clips[0].name.clear(); }, byteAt(44), "clip name is empty"},
     });
+    // Quaternion lengths just inside the bounds are accepted.
+    for (f32 w : {0.981f, 1.019f}) {
+        Model model = richModel();
+        model.nodes[1].transform.rotation = {0.0f, 0.0f, 0.0f, w};
+        EXPECT_NO_THROW(parse(writeModel(model))) << w;
+    }
+    // This one rule names the format rather than the file.
+    Model model = richModel();
+    model.skins[0].inverseBindMatrices[1][6] = kNaN;
+    std::vector<std::byte> bytes = writeModel(model);
+    KmdlLayout layout = layoutOf(model, bytes);
+    expectError([&] { parse(bytes); }, "Kestrune Model at byte " + std::to_string(layout.skins[0] + 12 + 8 + 64 + 24) +
+                                           ": inverse bind contains NaN or infinity");
+    // The double-sided flag is 0 or 1 in the file.
+    bytes = writeModel(richModel());
+    layout = layoutOf(richModel(), bytes);
+    patchU32(bytes, layout.materials + 32 + 28, 2);
+    expectError([&] { parse(bytes); }, at(layout.materials + 32, material));
+    // Joints of one skin may appear again in another.
+    model = richModel();
+    Skin second = model.skins[0];
+    second.name = "second";
+    model.skins.push_back(second);
+    EXPECT_NO_THROW(parse(writeModel(model)));
+    // Weights at the edges of [0.98, 1.02] and zero-weight slots with any joint pass; a
+    // node with two meshes records the lowest.
+    model = richModel();
+    model.meshes[0].vertices[0].weights = {0.49f, 0.49f, 0.0f, 0.0f};
+    model.meshes[0].vertices[1].weights = {0.51f, 0.51f, 0.0f, 0.0f};
+    model.meshes[0].vertices[2].joints = {1, 65535, 0, 2};
+    model.meshes[0].vertices[2].weights = {1.0f, 0.0f, -0.0f, 0.0f};
+    model.meshes.push_back(model.meshes[1]);
+    model.meshes.back().name = "second sword";
+    EXPECT_EQ(parse(writeModel(model)).nodes[3].firstMesh, 1);
+}
+
+TEST(KmdlReader, AppliesTexturePathRules) {
+    const auto withTexture = [](const char* path) {
+        Model model = richModel();
+        model.materials[0].texture = path;
+        return model;
+    };
+    for (const char* path : {"textures/body.png", "a.png", "deep/er/still/x.png", "n\xC3\xA4me.png", "del\x7F.png",
+                             "..a/b..png", ".hidden/x"}) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(parse(writeModel(withTexture(path))).materials[0].texture, path);
+    }
+    for (const char* path : {"textures//body.png", "textures/./a.png", "../a.png", "/a.png", "\\a.png", "C:a.png",
+                             "a\\b.png", "a?.png", "a*.png", "a<b", "a>b", "a|b", "say\"x\"", "tab\t.png",
+                             "textures/", "./a.png", "a/..", "."}) {
+        SCOPED_TRACE(path);
+        const Model model = withTexture(path);
+        const std::vector<std::byte> bytes = writeModel(model);
+        expectError([&] { parse(bytes); },
+                    at(layoutOf(model, bytes).materials, "material contains invalid values or texture path"));
+    }
 }
 
 TEST(KmdlReader, DerivesFrameCountsFromDurationAndRate) {
@@ -488,7 +477,7 @@ TEST(KmdlWriter, StoresEachStringOnceWithTheEmptyStringFirst) {
     const std::vector<std::byte> bytes = writeModel(model);
     const std::string expectedTable(
         "\0root\0hips\0spine-\xC3\x9F\0prop\0second root\0body\0skin\0textures/body.png\0glow\0idle\0walk\0Idle\0", 85);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.data()) + 44, loadU32le(bytes.data() + 36)), expectedTable);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&bytes[44]), loadU32le(&bytes[36])), expectedTable);
     EXPECT_EQ(parse(bytes).meshes[1].name, "body");
 }
 

@@ -170,9 +170,8 @@ TEST(LoadPngImage, EnforcesLimitsFromTheHeader) {
     const std::string decoded = "decoded PNG size exceeds configured limits: " + path.string();
     // An empty message: accepted.
     const struct { const char* name; ImageLimits limits; std::string message; } cases[] = {
-        {"width at the limit", {.maxWidth = 32}, ""}, {"width over", {.maxWidth = 31}, dimensions},
-        {"height over", {.maxHeight = 31}, dimensions},
-        {"decoded bytes at the limit", {.maxDecodedBytes = 32 * 32 * 4}, ""},
+        {"everything at its limit", {.maxWidth = 32, .maxHeight = 32, .maxDecodedBytes = 32 * 32 * 4}, ""},
+        {"width over", {.maxWidth = 31}, dimensions}, {"height over", {.maxHeight = 31}, dimensions},
         {"decoded bytes one short", {.maxDecodedBytes = 32 * 32 * 4 - 1}, decoded},
         {"file one byte too long", {.maxFileBytes = std::filesystem::file_size(path) - 1},
          "PNG exceeds configured file-size limit: " + path.string()},

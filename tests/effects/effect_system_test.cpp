@@ -194,7 +194,7 @@ TEST(EffectSystem, RecognisesRepeatsByEventSkillSourceAttachedTargetAndStage) {
     }
 }
 
-TEST(EffectSystem, RememberedEventsAreEvictedOldestFirst) {
+TEST(EffectSystem, RememberedEventsAreEvictedOldestFirstAndFoundInALargeMemory) {
     EffectSystem system = makeSystem(4096, 3);
     const struct { u64 eventId; EffectSpawnStatus status; } steps[] = {
         {1, kSpawned},   {2, kSpawned},   {3, kSpawned},
@@ -208,13 +208,12 @@ TEST(EffectSystem, RememberedEventsAreEvictedOldestFirst) {
         SCOPED_TRACE(testing::Message() << "step " << i << ", event " << steps[i].eventId);
         EXPECT_EQ(spawnStatus(system, request(steps[i].eventId, 1001, 1)), steps[i].status);
     }
-}
 
-TEST(EffectSystem, FindsEveryRememberedEventAndOnlyThoseInALargeMemory) {
-    // More than two search blocks of 64 keys plus a tail.
+    // A large memory finds every remembered event and only those: more than two search blocks
+    // of 64 keys plus a tail.
     constexpr u64 kMemory = 130;
     constexpr u64 kHighBit = u64{1} << 32;
-    EffectSystem system = makeSystem(4096, kMemory);
+    system = makeSystem(4096, kMemory);
     for (u64 event = 1; event <= kMemory; ++event) ASSERT_EQ(spawnStatus(system, request(event, 1001, 1)), kSpawned);
     for (u64 event = 1; event <= kMemory; ++event) {
         SCOPED_TRACE(event);
