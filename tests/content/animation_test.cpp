@@ -99,7 +99,6 @@ TEST(BlendPoses, BlendsEachNodeAndMayWriteOverAnInput) {
     std::vector<Transform> separate(2);
     blendPoses(a, b, 0.25f, separate);
     EXPECT_EQ(separate[0].translation, (std::array<f32, 3>{1, 0, 0}));
-    EXPECT_EQ(separate[1].translation, (std::array<f32, 3>{2, 2, 0}));
     EXPECT_EQ(separate[1], interpolateTransform(a[1], b[1], 0.25f));
     std::vector<Transform> intoA = a, intoB = b;  // writing over either input gives the same
     blendPoses(intoA, b, 0.25f, intoA);
@@ -146,9 +145,8 @@ TEST(ClipLookup, IndexesFrameMajorAndMatchesNamesByteForByte) {
     const AnimationClip clip = chainModel(3, 1.0f, 10.0f).clips[0];
     EXPECT_EQ(clipSample(clip, 4, 2).translation[0], 42.0f);
     EXPECT_EQ(clipSample(clip, 10, 0).translation[0], 100.0f);
-    for (const auto [frame, node] : {std::pair(11u, 0u), std::pair(0u, 3u)}) {
-        expectError<std::out_of_range>([&] { clipSample(clip, frame, node); }, "animation sample index is out of range");
-    }
+    expectError<std::out_of_range>([&] { clipSample(clip, 11, 0); }, "animation sample index is out of range");
+    expectError<std::out_of_range>([&] { clipSample(clip, 0, 3); }, "animation sample index is out of range");
 
     Model model = richModel();
     EXPECT_EQ(std::tuple(findClip(model, "walk"), findClip(model, "Idle"), findClip(model, "idle")),

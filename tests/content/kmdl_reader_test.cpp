@@ -510,9 +510,7 @@ TEST(ReadWholeFile, ReadsInPiecesAndReportsEachPrefix) {
     });
     EXPECT_EQ(read, bytes);
     ASSERT_EQ(sizes.size(), 15u);  // 14 pieces of 7 and one of 2
-    EXPECT_EQ(sizes.front(), 7u);
-    EXPECT_EQ(sizes[13], 98u);
-    EXPECT_EQ(sizes.back(), 100u);
+    EXPECT_EQ(std::tuple(sizes.front(), sizes[13], sizes.back()), std::tuple(7u, 98u, 100u));
     // In one piece at exactly the size limit, and an empty file.
     EXPECT_EQ(readWholeFile(path, 100, ContentFileKind::Png), bytes);
     EXPECT_TRUE(readWholeFile(scratch.write("empty.bin", {}), 0, ContentFileKind::Png).empty());
@@ -522,10 +520,7 @@ TEST(ExpectedModelDigest, DecodesEitherCaseAndRejectsAnythingElse) {
     EXPECT_FALSE(decodeExpectedModelDigest(std::nullopt).has_value());
     const auto digest = decodeExpectedModelDigest("00aB" + std::string(58, 'f') + "9C");
     ASSERT_TRUE(digest.has_value());
-    EXPECT_EQ((*digest)[0], 0x00);
-    EXPECT_EQ((*digest)[1], 0xAB);
-    EXPECT_EQ((*digest)[2], 0xFF);
-    EXPECT_EQ((*digest)[31], 0x9C);
+    EXPECT_EQ(std::tuple((*digest)[0], (*digest)[1], (*digest)[2], (*digest)[31]), std::tuple(0x00, 0xAB, 0xFF, 0x9C));
     for (const std::string bad : {std::string(63, 'a'), std::string(65, 'a'), std::string(), std::string(63, 'a') + "g",
                                   "G" + std::string(63, '0'), std::string(62, '0') + "0x", std::string(63, '0') + "/",
                                   std::string(63, '0') + ":", std::string(63, '0') + "@", std::string(63, '0') + "`",

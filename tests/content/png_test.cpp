@@ -62,10 +62,8 @@ TEST(PngSuite, DecodesEveryValidFileToItsSizeAndRefusesEveryCorruptOne) {
         ++valid;
         const DecodedImage image = loadPngImage(path, {});
         const auto [width, height] = expectedSize(name);
-        EXPECT_EQ(image.width, width);
-        EXPECT_EQ(image.height, height);
-        EXPECT_EQ(image.stride, width * 4);
-        EXPECT_EQ(image.pixels.size(), std::size_t{width} * 4 * height);
+        EXPECT_EQ(std::tuple(image.width, image.height, image.stride, image.pixels.size()),
+                  std::tuple(width, height, width * 4, std::size_t{width} * 4 * height));
     }
     EXPECT_EQ(valid, 162u);
     EXPECT_EQ(corrupt, 14u);
@@ -111,8 +109,7 @@ TEST(PngSuite, InterlacedAndSplitFilesMatchTheirPlainTwins) {
         SCOPED_TRACE(first + " and " + second);
         const DecodedImage a = loadPngImage(kSuite / first, {});
         const DecodedImage b = loadPngImage(kSuite / second, {});
-        EXPECT_EQ(a.width, b.width);
-        EXPECT_EQ(a.height, b.height);
+        EXPECT_EQ(std::tuple(a.width, a.height), std::tuple(b.width, b.height));
         EXPECT_TRUE(a.pixels == b.pixels);
     }
 }
@@ -221,9 +218,7 @@ TEST(PngWriter, WritesWhatTheDecoderReadsBackAndRefusesSizesThatDoNotMatch) {
     const std::vector<std::byte> file = encodePng(5, 3, PngPixels::rgba8, rgba);
     EXPECT_EQ(encodePng(5, 3, PngPixels::rgba8, rgba), file);
     const DecodedImage decoded = loadPngImage(scratch.write("t.png", file), {});
-    EXPECT_EQ(decoded.width, 5u);
-    EXPECT_EQ(decoded.height, 3u);
-    EXPECT_EQ(decoded.pixels, rgba);
+    EXPECT_EQ(std::tuple(decoded.width, decoded.height, decoded.pixels), std::tuple(5u, 3u, rgba));
 
     const struct { u32 width, height; PngPixels format; std::size_t bytes; const char* message; } cases[] = {
         {0, 1, PngPixels::rgb8, 0, "PNG encoding of 0 x 1 pixels needs 0 bytes, not 0"},
