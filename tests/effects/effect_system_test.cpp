@@ -59,20 +59,12 @@ void spawnComponents(EffectSystem& system, u64 count, u64& nextEvent) {
 void advanceTo(EffectSystem& system, f64 clock) { system.update(clock - system.clock()); }
 
 // What a caller can see of a system, to show that a refused call changed nothing.
-struct Observed {
-    f64 clock;
-    u64 live;
-    std::vector<u64> componentIds;
-    std::vector<f32> alphas;
-
-    explicit Observed(const EffectSystem& system) : clock(system.clock()), live(system.activeComponentCount()) {
-        for (const EffectDrawItem& item : system.drawItems()) {
-            componentIds.push_back(item.componentId);
-            alphas.push_back(item.alpha);
-        }
-    }
-    friend bool operator==(const Observed&, const Observed&) = default;
-};
+// Clock, live count, and each draw item's id and alpha.
+auto observe(const EffectSystem& system) {
+    std::vector<std::pair<u64, f32>> items;
+    for (const EffectDrawItem& item : system.drawItems()) items.emplace_back(item.componentId, item.alpha);
+    return std::tuple(system.clock(), system.activeComponentCount(), items);
+}
 
 using testing::Each;
 using testing::ElementsAre;
@@ -178,14 +170,14 @@ TEST(EffectSystem, RecognisesRepeatsByEventSkillSourceAttachedTargetAndStage) {
         SCOPED_TRACE(c.name);
         EffectSystem system = makeSystem();
         ASSERT_EQ(spawnStatus(system, request(5, c.skill, c.firstKind)), kSpawned);
-        const Observed before(system);
+        const auto before = observe(system);
         EffectSpawnRequest second = request(5, c.skill, c.secondKind);
         c.edit(second);
         const EffectSpawnResult result = system.spawn(second);
         EXPECT_EQ(result.status, c.status);
         if (c.status == kDuplicate) {
             EXPECT_EQ(result.componentsCreated, 0u);
-            EXPECT_EQ(Observed(system), before);
+            EXPECT_EQ(observe(system), before);
             system.forgetEvents();
             EXPECT_EQ(spawnStatus(system, second), kSpawned);
         }
@@ -232,12 +224,12 @@ TEST(EffectSystem, RefusesWhatDoesNotFitAndAcceptsTheRetryLater) {
     ASSERT_EQ(spawnStatus(system, request(1, 1001, 1)), kSpawned);
     ASSERT_EQ(system.activeComponentCount(), 4096u);
 
-    const Observed full(system);
+    const auto full = observe(system);
     EXPECT_EQ(spawnStatus(system, request(2, 1001, 1)), kCapacityExceeded);
     EXPECT_EQ(spawnStatus(system, request(3, 1002, 1)), kCapacityExceeded);
     // A known event is still a duplicate, not a capacity failure.
     EXPECT_EQ(spawnStatus(system, request(1, 1001, 1)), kDuplicate);
-    EXPECT_EQ(Observed(system), full);
+    EXPECT_EQ(observe(system), full);
 
     system.update(2.0);  // longer than any component lives
     EXPECT_EQ(system.activeComponentCount(), 0u);
@@ -516,11 +508,11 @@ TEST(EffectSystem, UpdateAdvancesTheClockOrRefusesTheStepAndChangesNothing) {
         ASSERT_EQ(spawnStatus(system, request(1, 1002, 2)), kSpawned);
         system.update(c.start);
         ASSERT_EQ(spawnStatus(system, request(2, 1001, 1)), kSpawned);
-        const Observed before(system);
+        const auto before = observe(system);
         if (c.outcome == kAdvances) {
             system.update(c.deltaSeconds);
             EXPECT_EQ(system.clock(), c.start + c.deltaSeconds);
-            if (c.deltaSeconds == 0.0) EXPECT_EQ(Observed(system), before);
+            if (c.deltaSeconds == 0.0) EXPECT_EQ(observe(system), before);
         } else {
             const auto update = [&] { system.update(c.deltaSeconds); };
             if (c.outcome == kBadStep) {
@@ -529,7 +521,7 @@ TEST(EffectSystem, UpdateAdvancesTheClockOrRefusesTheStepAndChangesNothing) {
             } else {
                 EXPECT_THAT(update, ThrowsMessage<std::overflow_error>("effect presentation clock overflow"));
             }
-            EXPECT_EQ(Observed(system), before);
+            EXPECT_EQ(observe(system), before);
         }
     }
 }
