@@ -179,6 +179,18 @@ protected:
     void SetUp() override {
         if (!isTransformKernelAvailable(GetParam())) GTEST_SKIP() << "this processor lacks the kernel's instructions";
     }
+
+    // The kernel's interpolation of a towards b and its matrices of b, against the scalar definitions.
+    void expectScalarResults(const std::vector<Transform>& a, const std::vector<Transform>& b, f32 t) {
+        std::vector<Transform> out(a.size());
+        interpolateTransformsWith(GetParam(), a, b, t, out);
+        std::vector<Matrix4> matrices(b.size());
+        transformsToMatricesWith(GetParam(), b, matrices);
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            ASSERT_TRUE(sameBits(out[i], interpolateTransform(a[i], b[i], t))) << "transform " << i;
+            ASSERT_TRUE(sameBits(matrices[i], transformToMatrix(b[i]))) << "matrix " << i;
+        }
+    }
 };
 
 TEST_P(TransformKernels, InterpolateAndMatricesGiveTheScalarResultBitForBit) {
@@ -186,20 +198,12 @@ TEST_P(TransformKernels, InterpolateAndMatricesGiveTheScalarResultBitForBit) {
         const std::vector<Transform> a = awkwardTransforms(count, 1);
         std::vector<Transform> b = awkwardTransforms(count, 2);
         for (std::size_t i = 0; i < count; i += 4) b[i].rotation = a[i].rotation;  // identical rotations
-        std::vector<Transform> in = awkwardTransforms(count, 3);
-        for (std::size_t i = 5; i < count; i += 6) in[i].scale[i % 3] = std::numeric_limits<f32>::infinity();
-        std::vector<Matrix4> matrices(count);
-        transformsToMatricesWith(GetParam(), in, matrices);
-        for (std::size_t i = 0; i < count; ++i) {
-            ASSERT_TRUE(sameBits(matrices[i], transformToMatrix(in[i]))) << "count " << count << ", matrix " << i;
-        }
+        for (std::size_t i = 5; i < count; i += 6) b[i].scale[i % 3] = std::numeric_limits<f32>::infinity();
         for (f32 t : {-0.5f, 0.0f, 0.3f, 0.5f, 1.0f, 1.5f}) {
             SCOPED_TRACE("count " + std::to_string(count) + ", t " + std::to_string(t));
+            ASSERT_NO_FATAL_FAILURE(expectScalarResults(a, b, t));
             std::vector<Transform> out(count);
             interpolateTransformsWith(GetParam(), a, b, t, out);
-            for (std::size_t i = 0; i < count; ++i) {
-                ASSERT_TRUE(sameBits(out[i], interpolateTransform(a[i], b[i], t))) << "transform " << i;
-            }
             // Writing over either input gives the same transforms.
             std::vector<Transform> intoA = a;
             interpolateTransformsWith(GetParam(), intoA, b, t, intoA);
@@ -242,14 +246,7 @@ TEST_P(TransformKernels, DecideEveryLaneAsTheDefinitionDoes) {
             SCOPED_TRACE(std::string(c.name) + ", lane " + std::to_string(lane));
             std::vector<Transform> b = ordinaryB;
             b[lane].rotation = c.rotation;
-            std::vector<Transform> out(kGroup);
-            interpolateTransformsWith(GetParam(), ordinaryA, b, 0.25f, out);
-            std::vector<Matrix4> matrices(kGroup);
-            transformsToMatricesWith(GetParam(), b, matrices);
-            for (std::size_t i = 0; i < kGroup; ++i) {
-                ASSERT_TRUE(sameBits(out[i], interpolateTransform(ordinaryA[i], b[i], 0.25f))) << "transform " << i;
-                ASSERT_TRUE(sameBits(matrices[i], transformToMatrix(b[i]))) << "matrix " << i;
-            }
+            ASSERT_NO_FATAL_FAILURE(expectScalarResults(ordinaryA, b, 0.25f));
         }
     }
 }
