@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -53,12 +54,7 @@ TEST(ByteReader, TruncatedReadReportsLabelAndOffsetAndDoesNotMove) {
     const std::array<std::byte, 5> bytes{};
     ByteReader reader(bytes, throwTruncated);
     reader.u16le("first");
-    try {
-        reader.u32le("second");
-        FAIL() << "expected a truncation";
-    } catch (const Truncated& error) {
-        EXPECT_STREQ(error.what(), "second at 2");
-    }
+    EXPECT_THAT([&] { reader.u32le("second"); }, testing::ThrowsMessage<Truncated>("second at 2"));
     EXPECT_EQ(reader.offset(), 2u);
     // A size that would wrap the offset past zero is refused too.
     EXPECT_THROW(reader.take(SIZE_MAX - 1, "huge"), Truncated);

@@ -69,6 +69,8 @@ auto observe(const EffectSystem& system) {
 using testing::Each;
 using testing::ElementsAre;
 using testing::FloatEq;
+using testing::FloatNear;
+using testing::Pointwise;
 using testing::ThrowsMessage;
 
 TEST(EffectSystem, CreateRejectsZeroLimitsInOrder) {
@@ -233,8 +235,7 @@ TEST(EffectSystem, RefusesWhatDoesNotFitAndAcceptsTheRetryLater) {
 
     system.update(2.0);  // longer than any component lives
     EXPECT_EQ(system.activeComponentCount(), 0u);
-    const EffectSpawnResult retry = system.spawn(request(2, 1001, 1));
-    EXPECT_EQ(retry.status, kSpawned);
+    EXPECT_EQ(spawnStatus(system, request(2, 1001, 1)), kSpawned);
     EXPECT_EQ(system.drawItems().front().componentId, 4097u);
 }
 
@@ -319,14 +320,11 @@ TEST(EffectSystem, DelayedComponentsAreListedButInvisibleUntilTheirDelayPasses) 
         ASSERT_EQ(items.size(), 4u);
         // Template 80/71 has no offsets: it sits at the followed target.
         EXPECT_EQ(std::tuple(items[0].world[12], items[0].world[13], items[0].world[14]), std::tuple(-3.0f, 0.0f, 4.0f));
-        EXPECT_NEAR(items[2].alpha, step.alpha, 1e-6f);
-        EXPECT_EQ(items[2].visible, step.visible);
         const EffectDrawItem& delayed = items[3];
-        EXPECT_NEAR(delayed.alpha, step.delayedAlpha, 1e-6f);
+        EXPECT_THAT((std::array{items[2].alpha, delayed.alpha, delayed.ageSeconds, delayed.normalizedTime}),
+                    Pointwise(FloatNear(1e-6f), {step.alpha, step.delayedAlpha, step.delayedAge, step.delayedTime}));
+        EXPECT_EQ(std::tuple(items[2].visible, delayed.visible), std::tuple(step.visible, step.delayedVisible));
         EXPECT_EQ(delayed.colour[3], delayed.alpha);
-        EXPECT_NEAR(delayed.ageSeconds, step.delayedAge, 1e-6f);
-        EXPECT_NEAR(delayed.normalizedTime, step.delayedTime, 1e-6f);
-        EXPECT_EQ(delayed.visible, step.delayedVisible);
     }
 }
 
@@ -342,9 +340,8 @@ TEST(EffectSystem, WaitingHidesEvenATrackThatStartsOpaque) {
         advanceTo(system, step.clock);
         const EffectDrawItem& impact = system.drawItems()[5];
         ASSERT_EQ(impact.templateNumber, 860);
-        EXPECT_EQ(impact.alpha, step.alpha);
-        EXPECT_EQ(impact.colour[3], step.alpha);
-        EXPECT_EQ(impact.visible, step.visible);
+        EXPECT_EQ(std::tuple(impact.alpha, impact.colour[3], impact.visible),
+                  std::tuple(step.alpha, step.alpha, step.visible));
     }
 }
 
