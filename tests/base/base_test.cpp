@@ -1,10 +1,14 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "base/byte_reader.h"
 #include "base/byte_writer.h"
@@ -17,11 +21,9 @@ struct Truncated : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-auto throwTruncated() {
-    return [](std::size_t offset, std::string_view label) {
-        throw Truncated(std::string(label) + " at " + std::to_string(offset));
-    };
-}
+const auto throwTruncated = [](std::size_t at, std::string_view label) {
+    throw Truncated(std::string(label) + " at " + std::to_string(at));
+};
 
 TEST(ByteWriterAndReader, RoundTripInLittleEndianOrder) {
     ByteWriter writer;
@@ -33,35 +35,26 @@ TEST(ByteWriterAndReader, RoundTripInLittleEndianOrder) {
     writer.f32le(1.5f);
     writer.patchU32le(3, 0x01020304);  // over a placeholder written above
 
+    // -450 is 0xFFFFFE3E; 1.5f is 0x3FC00000.
     const auto bytes = writer.bytes();
-    ASSERT_EQ(bytes.size(), 1u + 2 + 4 + 8 + 4 + 4);
-    EXPECT_EQ(bytes[1], std::byte{0x34});
-    EXPECT_EQ(bytes[3], std::byte{0x04});  // 0x01020304 is stored as 04 03 02 01
-    EXPECT_EQ(bytes[6], std::byte{0x01});
-    EXPECT_EQ(bytes[7], std::byte{0x88});
-    EXPECT_EQ(bytes[15], std::byte{0x3E});  // -450 = 0xFFFFFE3E
-    EXPECT_EQ(bytes[18], std::byte{0xFF});
+    const std::vector<u8> expected = {0xAB, 0x34, 0x12, 0x04, 0x03, 0x02, 0x01, 0x88, 0x77, 0x66, 0x55, 0x44, 0x33,
+                                      0x22, 0x11, 0x3E, 0xFE, 0xFF, 0xFF, 0x00, 0x00, 0xC0, 0x3F};
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), expected.begin(), expected.end(),
+                           [](std::byte a, u8 b) { return a == std::byte{b}; }));
 
-    ByteReader reader(bytes, throwTruncated());
-    EXPECT_EQ(reader.u8le("a"), 0xAB);
-    EXPECT_EQ(reader.u16le("b"), 0x1234);
-    EXPECT_EQ(reader.u32le("c"), 0x01020304u);
-    EXPECT_EQ(reader.u64le("d"), 0x1122334455667788ull);
-    EXPECT_EQ(reader.i32le("e"), -450);
-    EXPECT_EQ(reader.f32le("f"), 1.5f);
+    ByteReader reader(bytes, throwTruncated);
+    // Braces read the fields in order.
+    EXPECT_EQ((std::tuple{reader.u8le("a"), reader.u16le("b"), reader.u32le("c"), reader.u64le("d"), reader.i32le("e"),
+                          reader.f32le("f")}),
+              std::tuple(0xAB, 0x1234, 0x01020304u, 0x1122334455667788ull, -450, 1.5f));
     EXPECT_TRUE(reader.atEnd());
 }
 
 TEST(ByteReader, TruncatedReadReportsLabelAndOffsetAndDoesNotMove) {
     const std::array<std::byte, 5> bytes{};
-    ByteReader reader(bytes, throwTruncated());
+    ByteReader reader(bytes, throwTruncated);
     reader.u16le("first");
-    try {
-        reader.u32le("second");
-        FAIL() << "expected a truncation";
-    } catch (const Truncated& error) {
-        EXPECT_STREQ(error.what(), "second at 2");
-    }
+    EXPECT_THAT([&] { reader.u32le("second"); }, testing::ThrowsMessage<Truncated>("second at 2"));
     EXPECT_EQ(reader.offset(), 2u);
     // A size that would wrap the offset past zero is refused too.
     EXPECT_THROW(reader.take(SIZE_MAX - 1, "huge"), Truncated);

@@ -99,7 +99,6 @@ TEST(BlendPoses, BlendsEachNodeAndMayWriteOverAnInput) {
     std::vector<Transform> separate(2);
     blendPoses(a, b, 0.25f, separate);
     EXPECT_EQ(separate[0].translation, (std::array<f32, 3>{1, 0, 0}));
-    EXPECT_EQ(separate[1].translation, (std::array<f32, 3>{2, 2, 0}));
     EXPECT_EQ(separate[1], interpolateTransform(a[1], b[1], 0.25f));
     std::vector<Transform> intoA = a, intoB = b;  // writing over either input gives the same
     blendPoses(intoA, b, 0.25f, intoA);
@@ -120,10 +119,7 @@ TEST(ComputeGlobalMatrices, CombinesLocalsDownTheHierarchy) {
     locals[0].translation = {0, 0, 5};
     std::vector<Matrix4> globals(3);
     computeGlobalMatrices(model, locals, globals);
-    EXPECT_NEAR(globals[1][12], 0.0f, 1e-6f);
-    EXPECT_NEAR(globals[1][13], 1.0f, 1e-6f);
-    EXPECT_NEAR(globals[1][14], 5.0f, 1e-6f);
-    EXPECT_NEAR(globals[2][13], 2.0f, 1e-6f);
+    expectNear(std::array{globals[1][12], globals[1][13], globals[1][14], globals[2][13]}, {0, 1, 5, 2}, 1e-6f);
     EXPECT_EQ(globals[2], multiplyMatrices(transformToMatrix(locals[2]), globals[1]));
 
     // Order follows nodeOrder, not index order: a parent stored after its child.
@@ -145,31 +141,19 @@ TEST(ComputeGlobalMatrices, CombinesLocalsDownTheHierarchy) {
     expectError([&] { computeGlobalMatrices(noOrder, locals, globals); }, storage);
 }
 
-TEST(EvaluateClip, SamplesAndEvaluatesIntoANewPose) {
-    const Model model = chainModel(3, 1.0f, 10.0f);
-    const Pose pose = evaluateClip(model, model.clips[0], 0.25, false);
-    ASSERT_EQ(pose.locals.size(), 3u);
-    ASSERT_EQ(pose.globals.size(), 3u);
-    EXPECT_NEAR(pose.locals[2].translation[0], 27.0f, 1e-4f);
-    EXPECT_NEAR(pose.globals[2][12], 78.0f, 1e-3f);  // chained translations add up: 25 + 26 + 27
-    expectError([&] { evaluateClip(model, model.clips[0], std::nan(""), true); }, "animation time must be finite");
-}
-
 TEST(ClipLookup, IndexesFrameMajorAndMatchesNamesByteForByte) {
-    const Model chain = chainModel(3, 1.0f, 10.0f);
-    const AnimationClip& clip = chain.clips[0];
+    const AnimationClip clip = chainModel(3, 1.0f, 10.0f).clips[0];
     EXPECT_EQ(clipSample(clip, 4, 2).translation[0], 42.0f);
     EXPECT_EQ(clipSample(clip, 10, 0).translation[0], 100.0f);
     expectError<std::out_of_range>([&] { clipSample(clip, 11, 0); }, "animation sample index is out of range");
     expectError<std::out_of_range>([&] { clipSample(clip, 0, 3); }, "animation sample index is out of range");
 
     Model model = richModel();
-    EXPECT_EQ(findClip(model, "walk"), &model.clips[1]);
-    EXPECT_EQ(findClip(model, "Idle"), &model.clips[2]);
-    EXPECT_EQ(findClip(model, "idle"), &model.clips[0]);
-    for (std::string_view other : {std::string_view("WALK"), std::string_view("wal"), std::string_view("walk\0", 5)}) {
-        EXPECT_EQ(findClip(model, other), nullptr) << other;
-    }
+    EXPECT_EQ(std::tuple(findClip(model, "walk"), findClip(model, "Idle"), findClip(model, "idle")),
+              std::tuple(&model.clips[1], &model.clips[2], &model.clips[0]));
+    using namespace std::string_view_literals;
+    EXPECT_EQ(std::tuple(findClip(model, "WALK"), findClip(model, "wal"), findClip(model, "walk\0"sv)),
+              std::tuple(nullptr, nullptr, nullptr));
     model.clips.push_back(model.clips[1]);  // not a loadable model, but the first still wins
     EXPECT_EQ(findClip(model, "walk"), &model.clips[1]);
 }
@@ -208,13 +192,6 @@ TEST(SkinningPalette, AppliesInverseBindThenJointThenMeshInverse) {
     posed[0].rotation = axisAngle(0, 1, 0, 0.4f);
     const std::vector<Matrix4> globals = f.globals(posed);
     computeSkinningPalette(f.model, f.model.meshes[0], globals, palette);
-    const Matrix4 meshInverse = affineInverse(globals[0]);
-    for (std::size_t i = 0; i < 2; ++i) {
-        const Skin& skin = f.model.skins[0];
-        const Matrix4 expected =
-            multiplyMatrices(skin.inverseBindMatrices[i], multiplyMatrices(globals[skin.joints[i]], meshInverse));
-        EXPECT_EQ(palette[i], expected) << "joint " << i;
-    }
     // The lower joint turned about its own origin: a vertex there stays at the joint.
     const Matrix4& lower = palette[1];
     const f32 bindY = 1.0f + std::cos(0.3f);  // world height of the lower joint in the bind pose
@@ -279,10 +256,14 @@ TEST(PerFrameOperations, AllocateNothing) {
     }
     EXPECT_EQ(kestrune::test::allocationCount() - before, 0u);
     EXPECT_TRUE(found);
-    // The counter does count: evaluateClip builds a pose.
+    // The counter does count: evaluateClip builds a pose, as sampling and combining do.
     const Pose pose = evaluateClip(model, walk, 0.1, true);
     EXPECT_GE(kestrune::test::allocationCount() - before, 2u);
-    EXPECT_EQ(pose.globals.size(), model.nodes.size());
+    sampleClip(model, walk, 0.1, true, locals);
+    computeGlobalMatrices(model, locals, globals);
+    EXPECT_EQ(pose.locals, locals);
+    EXPECT_EQ(pose.globals, globals);
+    expectError([&] { evaluateClip(model, walk, std::nan(""), true); }, "animation time must be finite");
 }
 
 }  // namespace

@@ -2,12 +2,12 @@
 // Helpers shared by the content suites: exact-message error assertions, a scratch
 // directory per test, files on disk, and the path of the shared test data.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstddef>
 #include <filesystem>
-#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -24,14 +24,7 @@ inline const std::filesystem::path kTestData = "../shared/testdata";
 // Runs `action` and expects exception type E with exactly `message`.
 template <class E = ContentError>
 void expectError(const std::function<void()>& action, const std::string& message) {
-    try {
-        action();
-        ADD_FAILURE() << "expected an exception with: " << message;
-    } catch (const E& error) {
-        EXPECT_EQ(error.what(), message);
-    } catch (const std::exception& other) {
-        ADD_FAILURE() << "wrong exception type; message: " << other.what();
-    }
+    EXPECT_THAT(action, ::testing::ThrowsMessage<E>(message));
 }
 
 // Element by element within `tolerance`: quaternions, matrices.

@@ -18,12 +18,9 @@ using namespace test;
 // while it reads, in pieces of several MiB: a file of a few pieces.
 TEST(DigestOverlap, TheDigestDecidesBeforeDecodingFailures) {
     ScratchDirectory scratch;
-    const struct {
-        const char* name;
-        std::size_t vertexCount;  // 56 bytes each
-        std::size_t minimumBytes;
-        bool fromFile;
-    } cases[] = {{"parsed", 20'000, std::size_t{1} << 20, false}, {"loaded", 400'000, std::size_t{20} << 20, true}};
+    // Vertices of 56 bytes each.
+    const struct { const char* name; std::size_t vertexCount, minimumBytes; bool fromFile; } cases[] = {
+        {"parsed", 20'000, std::size_t{1} << 20, false}, {"loaded", 400'000, std::size_t{20} << 20, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Model model = minimalModel();

@@ -23,12 +23,10 @@ std::array<f32, 4> negated(std::array<f32, 4> q) {
     return q;
 }
 
-TEST(TransformToMatrix, ScalesRotatesThenTranslatesRows) {
+// Scales, rotates, then translates, in rows; normalises the rotation and replaces degenerate ones.
+TEST(TransformToMatrix, ScalesRotatesThenTranslatesRowsWithANormalisedRotation) {
     const Transform t{{10.0f, 20.0f, 30.0f}, axisAngle(0.0f, 0.0f, 1.0f, kHalfPi), {2.0f, 3.0f, 4.0f}};  // x onto y
     expectNear(transformToMatrix(t), Matrix4{{0, 2, 0, 0, -3, 0, 0, 0, 0, 0, 4, 0, 10, 20, 30, 1}}, 1e-6f);
-}
-
-TEST(TransformToMatrix, NormalisesRotationAndReplacesDegenerateOnes) {
     const Transform unit{.rotation = axisAngle(1.0f, 0.0f, 0.0f, 1.0f)};
     Transform scaled = unit;
     for (f32& c : scaled.rotation) c *= 3.0f;
@@ -65,16 +63,14 @@ TEST(MultiplyMatrices, AppliesTheFirstOperandFirst) {
     EXPECT_EQ(multiplyMatrices(a, identityMatrix()), a);
 }
 
-TEST(AffineInverse, UndoesRotationScaleAndTranslation) {
+TEST(AffineInverse, UndoesRotationScaleAndTranslationAndRejectsProjectiveAndSingularMatrices) {
     const Matrix4 m =
         transformToMatrix({{1.0f, -2.0f, 7.5f}, axisAngle(0.267f, 0.534f, 0.802f, 1.1f), {2.0f, 0.5f, 3.0f}});
     const Matrix4 inverse = affineInverse(m);
     expectNear(multiplyMatrices(m, inverse), identityMatrix(), 1e-5f);
     expectNear(multiplyMatrices(inverse, m), identityMatrix(), 1e-5f);
     for (std::size_t i : {3u, 7u, 11u, 15u}) EXPECT_EQ(inverse[i], i == 15 ? 1.0f : 0.0f) << "element " << i;
-}
 
-TEST(AffineInverse, RejectsProjectiveAndSingularMatrices) {
     // The listed elements of the identity are set to `value`; a null message: accepted.
     const struct { const char* name; std::vector<std::size_t> elements; f32 value; const char* message; } cases[] = {
         {"element 3 at the tolerance", {3}, 1e-5f, nullptr},
@@ -91,17 +87,18 @@ TEST(AffineInverse, RejectsProjectiveAndSingularMatrices) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Matrix4 m = identityMatrix();
-        for (std::size_t e : c.elements) m[e] = c.value;
+        Matrix4 edited = identityMatrix();
+        for (std::size_t e : c.elements) edited[e] = c.value;
         if (c.message == nullptr) {
-            EXPECT_NEAR(affineInverse(m)[0] * m[0], 1.0f, 1e-5f);
+            EXPECT_NEAR(affineInverse(edited)[0] * edited[0], 1.0f, 1e-5f);
         } else {
-            expectError([&] { affineInverse(m); }, c.message);
+            expectError([&] { affineInverse(edited); }, c.message);
         }
     }
 }
 
-TEST(InterpolateTransform, LerpsTranslationAndScaleAndClampsT) {
+// Lerps translation and scale, clamps t, slerps along the shortest arc.
+TEST(InterpolateTransform, LerpsSlerpsAndClampsT) {
     const Transform a{.translation = {0.0f, 2.0f, -4.0f}, .scale = {1.0f, 1.0f, 2.0f}};
     const Transform b{.translation = {10.0f, 4.0f, 4.0f}, .scale = {3.0f, 1.0f, 0.0f}};
     const Transform quarter = interpolateTransform(a, b, 0.25f);
@@ -110,9 +107,7 @@ TEST(InterpolateTransform, LerpsTranslationAndScaleAndClampsT) {
     EXPECT_EQ(interpolateTransform(a, b, -3.0f).translation, a.translation);
     EXPECT_EQ(interpolateTransform(a, b, 7.0f).translation, b.translation);
     EXPECT_EQ(interpolateTransform(a, b, 7.0f).scale, b.scale);
-}
 
-TEST(InterpolateTransform, SlerpsAlongTheShortestArc) {
     const f32 pi = std::numbers::pi_v<f32>;
     const struct { const char* name; std::array<f32, 4> from, to; f32 t; std::array<f32, 4> expected; } cases[] = {
         {"q to -q stays put", axisAngle(1, 0, 0, 0.7f), negated(axisAngle(1, 0, 0, 0.7f)), 0.5f,
@@ -184,6 +179,18 @@ protected:
     void SetUp() override {
         if (!isTransformKernelAvailable(GetParam())) GTEST_SKIP() << "this processor lacks the kernel's instructions";
     }
+
+    // The kernel's interpolation of a towards b and its matrices of b, against the scalar definitions.
+    void expectScalarResults(const std::vector<Transform>& a, const std::vector<Transform>& b, f32 t) {
+        std::vector<Transform> out(a.size());
+        interpolateTransformsWith(GetParam(), a, b, t, out);
+        std::vector<Matrix4> matrices(b.size());
+        transformsToMatricesWith(GetParam(), b, matrices);
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            ASSERT_TRUE(sameBits(out[i], interpolateTransform(a[i], b[i], t))) << "transform " << i;
+            ASSERT_TRUE(sameBits(matrices[i], transformToMatrix(b[i]))) << "matrix " << i;
+        }
+    }
 };
 
 TEST_P(TransformKernels, InterpolateAndMatricesGiveTheScalarResultBitForBit) {
@@ -191,20 +198,12 @@ TEST_P(TransformKernels, InterpolateAndMatricesGiveTheScalarResultBitForBit) {
         const std::vector<Transform> a = awkwardTransforms(count, 1);
         std::vector<Transform> b = awkwardTransforms(count, 2);
         for (std::size_t i = 0; i < count; i += 4) b[i].rotation = a[i].rotation;  // identical rotations
-        std::vector<Transform> in = awkwardTransforms(count, 3);
-        for (std::size_t i = 5; i < count; i += 6) in[i].scale[i % 3] = std::numeric_limits<f32>::infinity();
-        std::vector<Matrix4> matrices(count);
-        transformsToMatricesWith(GetParam(), in, matrices);
-        for (std::size_t i = 0; i < count; ++i) {
-            ASSERT_TRUE(sameBits(matrices[i], transformToMatrix(in[i]))) << "count " << count << ", matrix " << i;
-        }
+        for (std::size_t i = 5; i < count; i += 6) b[i].scale[i % 3] = std::numeric_limits<f32>::infinity();
         for (f32 t : {-0.5f, 0.0f, 0.3f, 0.5f, 1.0f, 1.5f}) {
             SCOPED_TRACE("count " + std::to_string(count) + ", t " + std::to_string(t));
+            ASSERT_NO_FATAL_FAILURE(expectScalarResults(a, b, t));
             std::vector<Transform> out(count);
             interpolateTransformsWith(GetParam(), a, b, t, out);
-            for (std::size_t i = 0; i < count; ++i) {
-                ASSERT_TRUE(sameBits(out[i], interpolateTransform(a[i], b[i], t))) << "transform " << i;
-            }
             // Writing over either input gives the same transforms.
             std::vector<Transform> intoA = a;
             interpolateTransformsWith(GetParam(), intoA, b, t, intoA);
@@ -247,14 +246,7 @@ TEST_P(TransformKernels, DecideEveryLaneAsTheDefinitionDoes) {
             SCOPED_TRACE(std::string(c.name) + ", lane " + std::to_string(lane));
             std::vector<Transform> b = ordinaryB;
             b[lane].rotation = c.rotation;
-            std::vector<Transform> out(kGroup);
-            interpolateTransformsWith(GetParam(), ordinaryA, b, 0.25f, out);
-            std::vector<Matrix4> matrices(kGroup);
-            transformsToMatricesWith(GetParam(), b, matrices);
-            for (std::size_t i = 0; i < kGroup; ++i) {
-                ASSERT_TRUE(sameBits(out[i], interpolateTransform(ordinaryA[i], b[i], 0.25f))) << "transform " << i;
-                ASSERT_TRUE(sameBits(matrices[i], transformToMatrix(b[i]))) << "matrix " << i;
-            }
+            ASSERT_NO_FATAL_FAILURE(expectScalarResults(ordinaryA, b, 0.25f));
         }
     }
 }

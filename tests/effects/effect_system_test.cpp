@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <array>
@@ -36,9 +37,7 @@ constexpr f32 kLongW = 0x1.0c6f7cp-20f;
 constexpr u32 kSource = 11;
 constexpr u32 kTarget = 22;
 
-EffectSystem makeSystem(u64 maxActiveComponents = 4096, u64 maxRememberedEvents = 8192) {
-    return EffectSystem::create({maxActiveComponents, maxRememberedEvents});
-}
+EffectSystem makeSystem(u64 active = 4096, u64 events = 8192) { return EffectSystem::create({active, events}); }
 
 EffectSpawnRequest request(u64 eventId, u32 skill, u8 kind) {
     return {eventId, kind, skill, kSource, kTarget, yawTransform({1.0f, 0.0f, 2.0f}, 0.5f),
@@ -60,37 +59,26 @@ void spawnComponents(EffectSystem& system, u64 count, u64& nextEvent) {
 void advanceTo(EffectSystem& system, f64 clock) { system.update(clock - system.clock()); }
 
 // What a caller can see of a system, to show that a refused call changed nothing.
-struct Observed {
-    f64 clock;
-    u64 live;
-    std::vector<u64> componentIds;
-    std::vector<f32> alphas;
-
-    explicit Observed(const EffectSystem& system) : clock(system.clock()), live(system.activeComponentCount()) {
-        for (const EffectDrawItem& item : system.drawItems()) {
-            componentIds.push_back(item.componentId);
-            alphas.push_back(item.alpha);
-        }
-    }
-    friend bool operator==(const Observed&, const Observed&) = default;
-};
-
-template <typename Exception, typename Call>
-void expectThrows(Call&& call, const std::string& message) {
-    try {
-        call();
-        FAIL() << "expected an exception with \"" << message << "\"";
-    } catch (const Exception& error) {
-        EXPECT_EQ(error.what(), message);
-    }
+// Clock, live count, and each draw item's id and alpha.
+auto observe(const EffectSystem& system) {
+    std::vector<std::pair<u64, f32>> items;
+    for (const EffectDrawItem& item : system.drawItems()) items.emplace_back(item.componentId, item.alpha);
+    return std::tuple(system.clock(), system.activeComponentCount(), items);
 }
+
+using testing::Each;
+using testing::ElementsAre;
+using testing::FloatEq;
+using testing::FloatNear;
+using testing::Pointwise;
+using testing::ThrowsMessage;
 
 TEST(EffectSystem, CreateRejectsZeroLimitsInOrder) {
     const std::string active = "effect maxActiveComponents must be greater than zero";
     const std::pair<EffectConfig, std::string> cases[] = {
         {{0, 0}, active}, {{0, 1}, active}, {{1, 0}, "effect maxRememberedEvents must be greater than zero"}};
     for (const auto& [config, message] : cases) {
-        expectThrows<std::invalid_argument>([&] { EffectSystem::create(config); }, message);
+        EXPECT_THAT([&] { EffectSystem::create(config); }, ThrowsMessage<std::invalid_argument>(message));
     }
 }
 
@@ -108,9 +96,8 @@ TEST(EffectSystem, SpawnsTheCatalogueEffectOfEachSkillAndKind) {
         SCOPED_TRACE(testing::Message() << "skill " << c.skill << " kind " << int{c.kind});
         EffectSystem system = makeSystem();
         const EffectSpawnResult result = system.spawn(request(1, c.skill, c.kind));
-        EXPECT_EQ(result.status, c.status);
-        EXPECT_EQ(result.definitionsStarted, c.definitions);
-        EXPECT_EQ(result.componentsCreated, c.components);
+        EXPECT_EQ(std::tuple(result.status, result.definitionsStarted, result.componentsCreated),
+                  std::tuple(c.status, c.definitions, c.components));
         EXPECT_EQ(system.activeComponentCount(), c.components);
         ASSERT_EQ(system.drawItems().size(), c.components);
         if (c.components == 0) continue;
@@ -148,9 +135,8 @@ TEST(EffectSystem, RefusesInvalidRequestsAndChecksOnlyTheAnchor) {
         const EffectSpawnResult result = system.spawn(r);
         EXPECT_EQ(result.status, c.status);
         if (c.status == kSpawned) continue;
-        EXPECT_EQ(result.componentsCreated, 0u);
-        EXPECT_EQ(system.activeComponentCount(), 0u);
-        EXPECT_TRUE(system.drawItems().empty());
+        EXPECT_EQ(std::tuple(result.componentsCreated, system.activeComponentCount(), system.drawItems().size()),
+                  std::tuple(0u, 0u, 0u));
         // A refused request is not remembered.
         EXPECT_EQ(spawnStatus(system, request(5, 1001, 1)), kSpawned);
     }
@@ -186,21 +172,21 @@ TEST(EffectSystem, RecognisesRepeatsByEventSkillSourceAttachedTargetAndStage) {
         SCOPED_TRACE(c.name);
         EffectSystem system = makeSystem();
         ASSERT_EQ(spawnStatus(system, request(5, c.skill, c.firstKind)), kSpawned);
-        const Observed before(system);
+        const auto before = observe(system);
         EffectSpawnRequest second = request(5, c.skill, c.secondKind);
         c.edit(second);
         const EffectSpawnResult result = system.spawn(second);
         EXPECT_EQ(result.status, c.status);
         if (c.status == kDuplicate) {
             EXPECT_EQ(result.componentsCreated, 0u);
-            EXPECT_EQ(Observed(system), before);
+            EXPECT_EQ(observe(system), before);
             system.forgetEvents();
             EXPECT_EQ(spawnStatus(system, second), kSpawned);
         }
     }
 }
 
-TEST(EffectSystem, RememberedEventsAreEvictedOldestFirst) {
+TEST(EffectSystem, RememberedEventsAreEvictedOldestFirstAndFoundInALargeMemory) {
     EffectSystem system = makeSystem(4096, 3);
     const struct { u64 eventId; EffectSpawnStatus status; } steps[] = {
         {1, kSpawned},   {2, kSpawned},   {3, kSpawned},
@@ -214,13 +200,12 @@ TEST(EffectSystem, RememberedEventsAreEvictedOldestFirst) {
         SCOPED_TRACE(testing::Message() << "step " << i << ", event " << steps[i].eventId);
         EXPECT_EQ(spawnStatus(system, request(steps[i].eventId, 1001, 1)), steps[i].status);
     }
-}
 
-TEST(EffectSystem, FindsEveryRememberedEventAndOnlyThoseInALargeMemory) {
-    // More than two search blocks of 64 keys plus a tail.
+    // A large memory finds every remembered event and only those: more than two search blocks
+    // of 64 keys plus a tail.
     constexpr u64 kMemory = 130;
     constexpr u64 kHighBit = u64{1} << 32;
-    EffectSystem system = makeSystem(4096, kMemory);
+    system = makeSystem(4096, kMemory);
     for (u64 event = 1; event <= kMemory; ++event) ASSERT_EQ(spawnStatus(system, request(event, 1001, 1)), kSpawned);
     for (u64 event = 1; event <= kMemory; ++event) {
         SCOPED_TRACE(event);
@@ -241,17 +226,16 @@ TEST(EffectSystem, RefusesWhatDoesNotFitAndAcceptsTheRetryLater) {
     ASSERT_EQ(spawnStatus(system, request(1, 1001, 1)), kSpawned);
     ASSERT_EQ(system.activeComponentCount(), 4096u);
 
-    const Observed full(system);
+    const auto full = observe(system);
     EXPECT_EQ(spawnStatus(system, request(2, 1001, 1)), kCapacityExceeded);
     EXPECT_EQ(spawnStatus(system, request(3, 1002, 1)), kCapacityExceeded);
     // A known event is still a duplicate, not a capacity failure.
     EXPECT_EQ(spawnStatus(system, request(1, 1001, 1)), kDuplicate);
-    EXPECT_EQ(Observed(system), full);
+    EXPECT_EQ(observe(system), full);
 
     system.update(2.0);  // longer than any component lives
     EXPECT_EQ(system.activeComponentCount(), 0u);
-    const EffectSpawnResult retry = system.spawn(request(2, 1001, 1));
-    EXPECT_EQ(retry.status, kSpawned);
+    EXPECT_EQ(spawnStatus(system, request(2, 1001, 1)), kSpawned);
     EXPECT_EQ(system.drawItems().front().componentId, 4097u);
 }
 
@@ -298,10 +282,8 @@ TEST(EffectSystem, SkillTwoStartCreatesSevenComponentsInCatalogueOrderWithTheirT
                       item.renderType, item.delaySeconds, item.lifetimeSeconds, item.durationSeconds, item.texturePath),
                   expected[i]);
         EXPECT_EQ(std::tuple(item.componentId, item.eventId, item.skill, item.kind, item.sourceEntityId,
-                             item.targetEntityId),
-                  std::tuple(5u + i, u64{41}, u32{1002}, u8{1}, kSource, kTarget));
-        EXPECT_TRUE(item.modelPath.empty());
-        EXPECT_FALSE(item.depthWrite);
+                             item.targetEntityId, item.modelPath, item.depthWrite),
+                  std::tuple(5u + i, u64{41}, u32{1002}, u8{1}, kSource, kTarget, "", false));
     }
     // The two instances of template 863 run along tracks 27 and 28, whose quad spins differ.
     EXPECT_EQ(items[9].quadRotationRadians, 0.0f);
@@ -311,13 +293,11 @@ TEST(EffectSystem, SkillTwoStartCreatesSevenComponentsInCatalogueOrderWithTheirT
     // AA and colour FF6D50.
     system.update(0.18);
     const EffectDrawItem& quad = system.drawItems()[4];
-    EXPECT_FLOAT_EQ(quad.quadWidthMetres, 5.0f);
-    EXPECT_FLOAT_EQ(quad.quadHeightMetres, 5.0f);
-    EXPECT_EQ(quad.quadRotationRadians, 0.0f);
+    const std::array size{quad.quadWidthMetres, quad.quadHeightMetres, quad.quadRotationRadians, quad.groundLiftMetres};
+    EXPECT_THAT(size, ElementsAre(FloatEq(5.0f), FloatEq(5.0f), 0.0f, 0.0f));
+    // ARGB AAFF6D50; the colour carries the alpha again.
     EXPECT_FLOAT_EQ(quad.alpha, 0xAA / 255.0f);
-    const f32 colour[] = {0xFF / 255.0f, 0x6D / 255.0f, 0x50 / 255.0f, 0xAA / 255.0f};  // ARGB AAFF6D50
-    for (std::size_t i = 0; i < 4; ++i) EXPECT_FLOAT_EQ(quad.colour[i], colour[i]) << i;
-    EXPECT_EQ(quad.groundLiftMetres, 0.0f);
+    EXPECT_THAT(quad.colour, ElementsAre(FloatEq(1.0f), FloatEq(0x6D / 255.0f), FloatEq(0x50 / 255.0f), quad.alpha));
 }
 
 // Skill 1001 kind 2: template 80/71 twice (reference order 0), then template 80/74 (lifetime
@@ -340,14 +320,11 @@ TEST(EffectSystem, DelayedComponentsAreListedButInvisibleUntilTheirDelayPasses) 
         ASSERT_EQ(items.size(), 4u);
         // Template 80/71 has no offsets: it sits at the followed target.
         EXPECT_EQ(std::tuple(items[0].world[12], items[0].world[13], items[0].world[14]), std::tuple(-3.0f, 0.0f, 4.0f));
-        EXPECT_NEAR(items[2].alpha, step.alpha, 1e-6f);
-        EXPECT_EQ(items[2].visible, step.visible);
         const EffectDrawItem& delayed = items[3];
-        EXPECT_NEAR(delayed.alpha, step.delayedAlpha, 1e-6f);
+        EXPECT_THAT((std::array{items[2].alpha, delayed.alpha, delayed.ageSeconds, delayed.normalizedTime}),
+                    Pointwise(FloatNear(1e-6f), {step.alpha, step.delayedAlpha, step.delayedAge, step.delayedTime}));
+        EXPECT_EQ(std::tuple(items[2].visible, delayed.visible), std::tuple(step.visible, step.delayedVisible));
         EXPECT_EQ(delayed.colour[3], delayed.alpha);
-        EXPECT_NEAR(delayed.ageSeconds, step.delayedAge, 1e-6f);
-        EXPECT_NEAR(delayed.normalizedTime, step.delayedTime, 1e-6f);
-        EXPECT_EQ(delayed.visible, step.delayedVisible);
     }
 }
 
@@ -363,9 +340,8 @@ TEST(EffectSystem, WaitingHidesEvenATrackThatStartsOpaque) {
         advanceTo(system, step.clock);
         const EffectDrawItem& impact = system.drawItems()[5];
         ASSERT_EQ(impact.templateNumber, 860);
-        EXPECT_EQ(impact.alpha, step.alpha);
-        EXPECT_EQ(impact.colour[3], step.alpha);
-        EXPECT_EQ(impact.visible, step.visible);
+        EXPECT_EQ(std::tuple(impact.alpha, impact.colour[3], impact.visible),
+                  std::tuple(step.alpha, step.alpha, step.visible));
     }
 }
 
@@ -434,20 +410,14 @@ TEST(EffectSystem, WorldMatricesStackAnchorReferenceTrackAndRenderType) {
     const auto items = system.drawItems();
     ASSERT_EQ(items.size(), 28u);
 
-    const struct { const char* name; std::size_t item; Matrix expected; } models[] = {
-        // Template 80/861, instance 2: track 20, angles (3, 3, -1), 0.07 x 0.07, offset z 1.
-        {"stone with all three angles", 8,
-         product({scaling(0.07, 0.07, 1), turn(2, -1), turn(1, 3), turn(0, 3), translation(0, 0, 1), anchor})},
-        // Template 80/862, instance 2: track 24 halfway from (-1, -2, 0), 0.2 x 0.2 at time 0 to
-        // (0, 0, 0), 0.25 x 0.15 at time 0.5.
-        {"stone with interpolated angles and unequal scales", 12,
-         product({scaling(0.225, 0.175, 1), turn(1, -1), turn(0, -0.5), translation(0, 0, 1), anchor})},
-    };
-    for (const auto& c : models) {
-        SCOPED_TRACE(c.name);
-        ASSERT_EQ(items[c.item].renderType, RenderType::Model);
-        expectMatrixNear(items[c.item].world, c.expected);
-    }
+    ASSERT_EQ(std::tuple(items[8].renderType, items[12].renderType), std::tuple(RenderType::Model, RenderType::Model));
+    // Template 80/861, instance 2: track 20, angles (3, 3, -1), 0.07 x 0.07, offset z 1.
+    expectMatrixNear(items[8].world, product({scaling(0.07, 0.07, 1), turn(2, -1), turn(1, 3), turn(0, 3),
+                                              translation(0, 0, 1), anchor}));
+    // Template 80/862, instance 2: track 24 halfway from (-1, -2, 0), 0.2 x 0.2 at time 0 to
+    // (0, 0, 0), 0.25 x 0.15 at time 0.5: interpolated angles and unequal scales.
+    expectMatrixNear(items[12].world,
+                     product({scaling(0.225, 0.175, 1), turn(1, -1), turn(0, -0.5), translation(0, 0, 1), anchor}));
 
     // Template 66/271: track 9's offset (0, 0, 1) on the reference's (0, 0.5, 0). A camera-facing
     // quad carries only its position.
@@ -496,10 +466,7 @@ TEST(KeyframeSampling, HoldsEndsAndInterpolatesBetweenKeys) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const KeyframeSample sample = sampleTrack(c.keys, c.t);
-        EXPECT_FLOAT_EQ(sample.a[0], c.value);
-        EXPECT_FLOAT_EQ(sample.a[3], c.value);
-        EXPECT_FLOAT_EQ(sample.b[0], c.value);
-        EXPECT_FLOAT_EQ(sample.b[3], c.value);
+        EXPECT_THAT((std::array{sample.a[0], sample.a[3], sample.b[0], sample.b[3]}), Each(FloatEq(c.value)));
         EXPECT_FLOAT_EQ(sample.colour[3], c.alpha);
         EXPECT_FLOAT_EQ(sample.colour[0], 0x33 / 255.0f);
     }
@@ -511,7 +478,7 @@ TEST(KeyframeSampling, DuplicatedFirstKeyOfTrackZeroAndAnEmptyTrack) {
     // Halfway from the second time-0 key to the key at 0.1 (alpha 0x90).
     EXPECT_FLOAT_EQ(sampleTrack(keys, 0.05f).colour[3], 0.5f * 0x90 / 255.0f);
     EXPECT_FLOAT_EQ(sampleTrack(keys, 0.05f).a[3], 4.8f);
-    expectThrows<std::invalid_argument>([] { sampleTrack({}, 0.5f); }, "keyframe track has no keys");
+    EXPECT_THAT([] { sampleTrack({}, 0.5f); }, ThrowsMessage<std::invalid_argument>("keyframe track has no keys"));
 }
 
 // ---- Update arguments and the clock ----
@@ -538,19 +505,21 @@ TEST(EffectSystem, UpdateAdvancesTheClockOrRefusesTheStepAndChangesNothing) {
         ASSERT_EQ(spawnStatus(system, request(1, 1002, 2)), kSpawned);
         system.update(c.start);
         ASSERT_EQ(spawnStatus(system, request(2, 1001, 1)), kSpawned);
-        const Observed before(system);
+        const auto before = observe(system);
         if (c.outcome == kAdvances) {
             system.update(c.deltaSeconds);
             EXPECT_EQ(system.clock(), c.start + c.deltaSeconds);
-            if (c.deltaSeconds == 0.0) EXPECT_EQ(Observed(system), before);
-        } else if (c.outcome == kBadStep) {
-            expectThrows<std::invalid_argument>([&] { system.update(c.deltaSeconds); },
-                                                "effect deltaSeconds must be finite and non-negative");
+            if (c.deltaSeconds == 0.0) EXPECT_EQ(observe(system), before);
         } else {
-            expectThrows<std::overflow_error>([&] { system.update(c.deltaSeconds); },
-                                              "effect presentation clock overflow");
+            const auto update = [&] { system.update(c.deltaSeconds); };
+            if (c.outcome == kBadStep) {
+                EXPECT_THAT(update, ThrowsMessage<std::invalid_argument>(
+                                        "effect deltaSeconds must be finite and non-negative"));
+            } else {
+                EXPECT_THAT(update, ThrowsMessage<std::overflow_error>("effect presentation clock overflow"));
+            }
+            EXPECT_EQ(observe(system), before);
         }
-        if (c.outcome != kAdvances) EXPECT_EQ(Observed(system), before);
     }
 }
 
