@@ -117,12 +117,11 @@ TEST(DuelRules, AnActionDropsTheMoveButALockOnlyPausesIt) {
     const f64 zAtLock = arena.duel.fighter(kTemplar).zMm;
     EXPECT_GT(zAtLock, zBeforeLock);
     arena.steps(32);
-    EXPECT_EQ(arena.duel.fighter(kTemplar).zMm, zAtLock) << "a locked fighter stands";
-    EXPECT_EQ(arena.duel.fighter(kTemplar).lockTicks, 1u);
-    EXPECT_TRUE(arena.duel.fighter(kTemplar).moving) << "its move resumes without a new command";
+    // A locked fighter stands, and its move resumes without a new command on the tick the lock ends.
+    const Fighter& templar = arena.duel.fighter(kTemplar);
+    EXPECT_EQ(std::tuple(templar.zMm, templar.lockTicks, templar.moving), std::tuple(zAtLock, 1u, true));
     arena.steps(1);
-    EXPECT_EQ(arena.duel.fighter(kTemplar).lockTicks, 0u);
-    EXPECT_EQ(arena.duel.fighter(kTemplar).zMm, zAtLock + 65) << "on the tick the lock ends";
+    EXPECT_EQ(std::tuple(templar.zMm, templar.lockTicks), std::tuple(zAtLock + 65, 0u));
 }
 
 TEST(DuelRules, ACooldownRefusesOnItsLastTickAndAcceptsOnTheNext) {
@@ -253,9 +252,9 @@ TEST(DuelRules, AKnockoutEndsTheRoundAndANewOneStartsThreeSecondsLater) {
         }
         arena.steps(1);
     }
-    ASSERT_EQ(arena.duel.fighter(kTemplar).health, 0) << "health never goes below 0";
-    EXPECT_EQ(attacks, 13u) << "12 hits of 80 leave 40, the 13th knocks out";
-    EXPECT_TRUE(arena.duel.roundOver());
+    // Health never goes below 0: 12 hits of 80 leave 40, the 13th knocks out.
+    const std::tuple outcome(arena.duel.fighter(kTemplar).health, attacks, arena.duel.roundOver());
+    ASSERT_EQ(outcome, std::tuple(0, 13u, true));
     net::DuelSnapshot snapshot;
     arena.duel.writeSnapshot(7, snapshot);
     EXPECT_EQ(snapshot.players[1].stateFlags & kStateDefeated, kStateDefeated);
@@ -264,11 +263,10 @@ TEST(DuelRules, AKnockoutEndsTheRoundAndANewOneStartsThreeSecondsLater) {
     EXPECT_EQ(arena.warrior(net::kCommandBasicAttack, 0, 0, 1), kTargetDefeated);
 
     arena.steps(ticksFromMs(kRoundRestartMs, 30));
-    EXPECT_FALSE(arena.duel.roundOver());
-    EXPECT_EQ(arena.duel.fighter(kTemplar).health, kMaxHealth);
-    EXPECT_EQ(arena.duel.fighter(kWarrior).xMm, -kStartOffsetMm);
-    EXPECT_EQ(arena.duel.fighter(kWarrior).lastCommandSequence, arena.warriorSequence)
-        << "a new round keeps the command numbering";
+    // A new round keeps the command numbering.
+    EXPECT_EQ(std::tuple(arena.duel.roundOver(), arena.duel.fighter(kTemplar).health, arena.duel.fighter(kWarrior).xMm,
+                         arena.duel.fighter(kWarrior).lastCommandSequence),
+              std::tuple(false, kMaxHealth, f64{-kStartOffsetMm}, arena.warriorSequence));
 }
 
 TEST(DuelRules, SnapshotListsSeatedFightersWarriorFirstWithTheirState) {
