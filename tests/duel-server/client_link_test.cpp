@@ -98,9 +98,9 @@ TEST(ClientLink, RefusesEachFaultAndThenIgnoresEverything) {
     const auto join = [](u32 sequence, u64 sessionId, const std::vector<std::byte>& payload) {
         return concat(hello(), frameBytes(net::kClientJoin, sequence, sessionId, payload));
     };
+    // A decoder's own refusals are shown once per message type; the rest of them and the header
+    // faults are the codecs' business (and the loopback server's, for a bad header).
     const struct { const char* name; std::vector<std::byte> stream; const char* message; } cases[] = {
-        {"bad magic", bytes({'K', 'D', 'U', 'X', 2, 0, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}),
-         "invalid duel protocol magic"},
         {"type byte 7 set", frameBytes(257, 1, 0, net::encodeHello("", 1)), "client did not open with ClientHello"},
         {"join before hello", frameBytes(net::kClientJoin, 1, 0, net::encodeJoin(1, "Early")),
          "client did not open with ClientHello"},
@@ -114,7 +114,6 @@ TEST(ClientLink, RefusesEachFaultAndThenIgnoresEverything) {
          "client did not send ClientJoin after ServerWelcome"},
         {"join with session 0", join(2, 0, net::encodeJoin(1, "A")), "received a frame for another session"},
         {"join with an empty name", join(2, kSessionId, bytes({1, 0, 0})), "character name cannot be empty"},
-        {"join as class 3", join(2, kSessionId, net::encodeJoin(3, "A")), "invalid duel character class"},
         {"second join", concat(opening(), frameBytes(net::kClientJoin, 3, kSessionId, net::encodeJoin(1, "A"))),
          "unexpected duel client message"},
         {"command for another session", concat(opening(), frameBytes(net::kClientCommand, 3, 12345, stop(1))),

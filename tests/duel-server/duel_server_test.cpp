@@ -135,7 +135,7 @@ TEST(DuelServerLoopback, ALeavingOpponentFreesItsSeatAndStoppingEndsEverySession
     server.stop();
     EXPECT_EQ(warrior.waitForEnd(), "duel server closed the connection");
     EXPECT_EQ(next.waitForEnd(), "duel server closed the connection");
-    EXPECT_NE(server.logText().find("closed: the server is stopping"), std::string::npos);
+    EXPECT_TRUE(server.logged("closed: the server is stopping"));
 }
 
 }  // namespace

@@ -63,11 +63,9 @@ ServerCounts ServerHarness::counts() {
     return onServerThread([this] { return server_.counts(); });
 }
 
-std::string ServerHarness::logText() {
-    if (!thread_.joinable()) {
-        return logStream_.str();
-    }
-    return onServerThread([this] { return logStream_.str(); });
+bool ServerHarness::logged(std::string_view text) {
+    const std::string log = thread_.joinable() ? onServerThread([this] { return logStream_.str(); }) : logStream_.str();
+    return log.find(text) != std::string::npos;
 }
 
 void ServerHarness::stop() {

@@ -35,7 +35,8 @@ public:
     // Runs ticks on the server thread and returns the tick number reached.
     u64 advance(u32 ticks);
     ServerCounts counts();
-    std::string logText();
+    // Whether the server's log so far holds `text`.
+    bool logged(std::string_view text);
     // Stops the server and waits for its thread: every connection is closed by then.
     void stop();
 
