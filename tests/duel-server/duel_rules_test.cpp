@@ -25,12 +25,15 @@ struct Arena {
         duel.seat(kWarrior, kWarriorId);
         duel.seat(kTemplar, kTemplarId);
     }
-    u16 warrior(u8 kind, i32 a = 0, i32 b = 0, u16 c = 0) {
-        return duel.apply(kWarrior, command(++warriorSequence, kind, kind >= 3 ? kTemplarId : 0, a, b, c));
+    // An order of one fighter, numbered in its sequence; attacks and skills target the other.
+    u16 order(u8 characterClass, u8 kind, i32 a = 0, i32 b = 0, u16 c = 0) {
+        const bool isWarrior = characterClass == kWarrior;
+        const u32 sequence = ++(isWarrior ? warriorSequence : templarSequence);
+        const u32 target = kind >= 3 ? (isWarrior ? kTemplarId : kWarriorId) : 0;
+        return duel.apply(characterClass, command(sequence, kind, target, a, b, c));
     }
-    u16 templar(u8 kind, i32 a = 0, i32 b = 0, u16 c = 0) {
-        return duel.apply(kTemplar, command(++templarSequence, kind, kind >= 3 ? kWarriorId : 0, a, b, c));
-    }
+    u16 warrior(u8 kind, i32 a = 0, i32 b = 0, u16 c = 0) { return order(kWarrior, kind, a, b, c); }
+    u16 templar(u8 kind, i32 a = 0, i32 b = 0, u16 c = 0) { return order(kTemplar, kind, a, b, c); }
     void steps(u32 count) {
         for (u32 i = 0; i < count; ++i) {
             duel.step();
@@ -38,12 +41,9 @@ struct Arena {
     }
     // Moves one fighter `ticks` ticks along x with speed factor |a| and stops it.
     void walk(u8 characterClass, i32 a, u32 ticks) {
-        const auto order = [&](u8 kind, i32 x) {
-            return characterClass == kWarrior ? warrior(kind, x) : templar(kind, x);
-        };
-        EXPECT_EQ(order(net::kCommandMove, a), kAccepted);
+        EXPECT_EQ(order(characterClass, net::kCommandMove, a), kAccepted);
         steps(ticks);
-        EXPECT_EQ(order(net::kCommandStop, 0), kAccepted);
+        EXPECT_EQ(order(characterClass, net::kCommandStop), kAccepted);
     }
     // Walks the warrior `ticks` ticks towards +x and stops it.
     void closeIn(u32 ticks) { walk(kWarrior, 1000, ticks); }

@@ -18,7 +18,7 @@ using net::test::eventually;
 
 constexpr auto kServerAnswerGuard = std::chrono::seconds(30);
 
-void waitFor(const std::function<bool()>& condition, const std::string& failure) {
+void waitFor(const std::string& failure, const std::function<bool()>& condition) {
     if (!eventually(condition)) {
         throw std::runtime_error(failure);
     }
@@ -93,42 +93,36 @@ void Player::takeAll() {
 }
 
 net::DuelSnapshot Player::snapshotAt(u64 tick) {
-    waitFor(
-        [&] {
-            takeAll();
-            return latest_ && latest_->tick >= tick;
-        },
-        "no snapshot of tick " + std::to_string(tick) + " arrived");
+    waitFor("no snapshot of tick " + std::to_string(tick) + " arrived", [&] {
+        takeAll();
+        return latest_ && latest_->tick >= tick;
+    });
     return *latest_;
 }
 
 net::CommandResult Player::resultFor(u32 commandSequence) {
     const auto matches = [&](const net::CommandResult& result) { return result.commandSequence == commandSequence; };
-    waitFor(
-        [&] {
-            takeAll();
-            return std::any_of(results.begin(), results.end(), matches);
-        },
-        "no result for command " + std::to_string(commandSequence) + " arrived");
+    waitFor("no result for command " + std::to_string(commandSequence) + " arrived", [&] {
+        takeAll();
+        return std::any_of(results.begin(), results.end(), matches);
+    });
     return *std::find_if(results.begin(), results.end(), matches);
 }
 
 std::vector<net::CombatEvent> Player::eventsOfKind(u8 kind, std::size_t count) {
     std::vector<net::CombatEvent> found;
-    waitFor(
-        [&] {
-            takeAll();
-            found.clear();
-            std::copy_if(events.begin(), events.end(), std::back_inserter(found),
-                         [&](const net::CombatEvent& event) { return event.kind == kind; });
-            return found.size() >= count;
-        },
-        "fewer than " + std::to_string(count) + " events of kind " + std::to_string(kind) + " arrived");
+    waitFor("fewer than " + std::to_string(count) + " events of kind " + std::to_string(kind) + " arrived", [&] {
+        takeAll();
+        found.clear();
+        std::copy_if(events.begin(), events.end(), std::back_inserter(found),
+                     [&](const net::CombatEvent& event) { return event.kind == kind; });
+        return found.size() >= count;
+    });
     return found;
 }
 
 std::string Player::waitForEnd() {
-    waitFor([&] { return !client.isRunning(); }, "the session did not end");
+    waitFor("the session did not end", [&] { return !client.isRunning(); });
     return client.lastError();
 }
 

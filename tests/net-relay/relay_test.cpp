@@ -117,13 +117,8 @@ TEST(Relay, ForwardsBothWaysInOrderWithJitter) {
     }
     client.shutdown(tcp::socket::shutdown_send);
     std::string received;
-    std::vector<char> buffer(4096);
     asio::error_code error;
-    for (;;) {
-        const std::size_t n = client.read_some(asio::buffer(buffer), error);
-        if (error) break;
-        received.append(buffer.data(), n);
-    }
+    asio::read(client, asio::dynamic_buffer(received), error);
     EXPECT_EQ(error, asio::error::eof);
     EXPECT_EQ(received, sent);
     echo.join();

@@ -27,12 +27,11 @@ TEST(ClientMessages, HelloAndJoinCarryTheirFieldsWithinTheStringLimits) {
 }
 
 TEST(ClientMessages, CommandIs23BytesWithTwosComplementArguments) {
-    // Walking straight along negative x: A = -450 = 0xFE3E.
-    const auto move = commandPayload(5, kCommandMove, 0, static_cast<u16>(moveArgument(-1.0f, kWalkSpeedFactor)),
-                                     static_cast<u16>(moveArgument(0.0f, kWalkSpeedFactor)), 0);
-    EXPECT_EQ(move, bytes({5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0x3E, 0xFE, 0, 0, 0, 0}));
-    EXPECT_EQ(commandPayload(0x0A0B0C0D, kCommandUseSkill, 0x11223344, 0, 0, kSkillTemplar2),
-              bytes({0x0D, 0x0C, 0x0B, 0x0A, 0, 0, 0, 0, 0, 0, 0, 0, 4, 0x44, 0x33, 0x22, 0x11, 0, 0, 0, 0, 0xD2, 7}));
+    // A = -450 (walking along negative x) = 0xFE3E, B = 0x0102.
+    const auto a = static_cast<u16>(moveArgument(-1.0f, kWalkSpeedFactor));
+    EXPECT_EQ(commandPayload(0x0A0B0C0D, kCommandUseSkill, 0x11223344, a, 0x0102, kSkillTemplar2),
+              bytes({0x0D, 0x0C, 0x0B, 0x0A, 0, 0, 0, 0, 0, 0, 0, 0, 4, 0x44, 0x33, 0x22, 0x11,
+                     0x3E, 0xFE, 2, 1, 0xD2, 7}));
 }
 
 TEST(ClientMessages, MoveArgumentsAreClampedScaledAndRounded) {

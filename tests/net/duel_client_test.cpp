@@ -263,9 +263,7 @@ TEST(DuelClient, CommandsAreNumberedAndTeardownWakesTheBlockedReceive) {
     EXPECT_EQ(client.lastSentCommandSequence(), 0u);
     EXPECT_TRUE(client.sendMove(-450, 1000));
     EXPECT_EQ(client.lastSentCommandSequence(), 1u);
-    EXPECT_TRUE(client.sendStop());
-    EXPECT_TRUE(client.sendBasicAttack(8));
-    EXPECT_TRUE(client.sendSkill(8, kSkillWarrior2));
+    EXPECT_TRUE(client.sendStop() && client.sendBasicAttack(8) && client.sendSkill(8, kSkillWarrior2));
     EXPECT_EQ(client.lastSentCommandSequence(), 4u);
     // Once the result is queued the receive thread goes back to a recv that nothing will answer.
     ASSERT_TRUE(eventually([&] { return !client.takeCommandResults().empty(); }));

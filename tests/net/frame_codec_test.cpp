@@ -23,11 +23,9 @@ TEST(FrameCodec, HeaderIsLittleEndianBeforeThePayloadAndDecodesBack) {
     encodeFrame(frame, 0x0203, 0xF1020304, 0x1122334455667788ull, bytes({0xAA, 0xBB}));
     EXPECT_EQ(frame, bytes({'K', 'D', 'U', 'L', 2, 0, 3, 2, 2, 0, 0, 0, 4, 3, 2, 0xF1,
                             0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11, 0xAA, 0xBB}));
-    const FrameHeader header = decodeFrameHeader(headerOf(frame));
-    EXPECT_EQ(header.type, 0x0203) << "the type is the whole u16";
-    EXPECT_EQ(header.payloadSizeBytes, 2u);
-    EXPECT_EQ(header.sequence, 0xF1020304u);
-    EXPECT_EQ(header.sessionId, 0x1122334455667788ull);
+    const FrameHeader header = decodeFrameHeader(headerOf(frame));  // the type is the whole u16
+    EXPECT_EQ(std::tuple(header.type, header.payloadSizeBytes, header.sequence, header.sessionId),
+              std::tuple(u16{0x0203}, 2u, 0xF1020304u, 0x1122334455667788ull));
 }
 
 TEST(FrameCodec, PayloadOf64KiBIsTheLargestFrameAndARefusalWritesNothing) {

@@ -123,10 +123,7 @@ TEST(ServerMessages, SnapshotPlayerAndCombatEventEnumRules) {
             continue;
         }
         expectRuntimeError([&] { decodeSnapshot(payload); }, "snapshot contains an invalid player enum value");
-        DuelSnapshot refused{1, {player(1)}, {}};
-        refused.players[0].characterClass = c.characterClass;
-        refused.players[0].stateFlags = c.stateFlags;
-        refused.players[0].skill = c.skill;
+        const DuelSnapshot refused{1, {{1, c.characterClass, 0, 0, 80, 100, c.stateFlags, 0, 0, c.skill, 0}}, {}};
         expectInvalidArgument([&] { encodeSnapshot(refused); }, "snapshot contains an invalid player enum value");
     }
     const struct { const char* name; u8 kind; u16 skill; bool valid; } events[] = {
@@ -142,9 +139,7 @@ TEST(ServerMessages, SnapshotPlayerAndCombatEventEnumRules) {
             continue;
         }
         expectRuntimeError([&] { decodeCombatEvents(payload); }, "combat event contains an invalid enum value");
-        CombatEvent refused = event(1);
-        refused.kind = c.kind;
-        refused.skill = c.skill;
+        const CombatEvent refused{1, c.kind, 3, 4, c.skill, 2, 0x1234};
         expectInvalidArgument([&] { encodeCombatEvents(std::span(&refused, 1)); },
                               "combat event contains an invalid enum value");
     }
@@ -174,7 +169,6 @@ TEST(ServerMessages, EncodingIntoABufferReplacesItsContents) {
     const DuelSnapshot large{8, {player(2), player(3)}, {projectile(kSkillTemplar1), projectile(kSkillNone)}};
     std::vector<std::byte> buffer;
     encodeSnapshot(large, buffer);
-    EXPECT_EQ(buffer, encodeSnapshot(large));
     encodeSnapshot(small, buffer);
     EXPECT_EQ(buffer, encodeSnapshot(small));
     EXPECT_THROW(encodeSnapshot(DuelSnapshot{1, {}, {projectile(1003)}}, buffer), std::invalid_argument);
