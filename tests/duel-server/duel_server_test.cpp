@@ -78,10 +78,7 @@ TEST(DuelServerLoopback, TwoClientsMoveHitAndLockEachOtherOverTheWire) {
 }
 
 TEST(DuelServerLoopback, SeatsTicketsAndTheDuelLimitAreRefusedWithServerErrors) {
-    ServerConfig config = loopbackConfig();
-    config.maxDuels = 1;
-    config.tickets = std::unordered_set<std::string>{"alpha-1", "beta_2"};
-    ServerHarness server(config);
+    ServerHarness server({.tickets = std::unordered_set<std::string>{"alpha-1", "beta_2"}, .maxDuels = 1});
 
     expectRuntimeError([&] { Player stranger(server.port(), kWarrior, "Stranger", "gamma"); },
                        "server error 2: game ticket is not accepted by this server");
@@ -99,9 +96,7 @@ TEST(DuelServerLoopback, SeatsTicketsAndTheDuelLimitAreRefusedWithServerErrors) 
 }
 
 TEST(DuelServerLoopback, ABotOfTheOtherClassFightsALonePlayer) {
-    ServerConfig config = loopbackConfig();
-    config.bot = true;
-    ServerHarness server(config);
+    ServerHarness server({.bot = true});
     Player warrior(server.port(), kWarrior);
     u64 tick = server.advance(1);
     const net::DuelSnapshot first = warrior.snapshotAt(tick);

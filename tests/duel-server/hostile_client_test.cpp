@@ -148,9 +148,7 @@ TEST(HostileClients, AFloodOfCommandsIsRefusedAndThenClosed) {
 }
 
 TEST(HostileClients, ASilentClientIsClosedAtTheHandshakeDeadline) {
-    ServerConfig config = loopbackConfig();
-    config.handshakeTimeoutMs = 50;
-    ServerHarness server(config);
+    ServerHarness server({.handshakeTimeoutMs = 50});
     RawClient silent(server.port());
     RawClient helloOnly(server.port());
     helloOnly.hello();
@@ -195,9 +193,7 @@ TEST(HostileClients, AClientThatStopsReadingIsDroppedAndItsOpponentPlaysOn) {
 }
 
 TEST(HostileClients, ConnectionsPastTheLimitAreClosedAsTheyArrive) {
-    ServerConfig config = loopbackConfig();
-    config.maxDuels = 1;  // room for 2 players and 64 handshakes
-    ServerHarness server(config);
+    ServerHarness server({.maxDuels = 1});  // room for 2 players and 64 handshakes
     std::vector<std::unique_ptr<RawClient>> open;
     for (int i = 0; i < 66; ++i) {
         open.push_back(std::make_unique<RawClient>(server.port()));

@@ -24,16 +24,16 @@ void waitFor(const std::string& failure, const std::function<bool()>& condition)
     }
 }
 
-}  // namespace
-
-ServerConfig loopbackConfig() {
-    ServerConfig config;
+ServerConfig onLoopback(ServerConfig config) {
     config.port = 0;
     config.manualTicks = true;
     return config;
 }
 
-ServerHarness::ServerHarness(ServerConfig config) : log_(logStream_), server_(io_, std::move(config), log_) {
+}  // namespace
+
+ServerHarness::ServerHarness(ServerConfig config)
+    : log_(logStream_), server_(io_, onLoopback(std::move(config)), log_) {
     port_ = server_.port();
     server_.start();
     thread_ = std::thread([this] { io_.run(); });

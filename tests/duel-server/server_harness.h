@@ -21,12 +21,10 @@
 
 namespace kestrune::duel::test {
 
-// Port 0, manual ticks at 30 per second, everything else as shipped.
-ServerConfig loopbackConfig();
-
 class ServerHarness {
 public:
-    explicit ServerHarness(ServerConfig config = loopbackConfig());
+    // The server listens on port 0 with manual ticks; the rest of `config` is as given.
+    explicit ServerHarness(ServerConfig config = {});
     ~ServerHarness();
     ServerHarness(const ServerHarness&) = delete;
     ServerHarness& operator=(const ServerHarness&) = delete;

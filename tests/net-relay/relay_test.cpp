@@ -85,10 +85,7 @@ TEST(Relay, ForwardsBothWaysInOrderWithJitter) {
     using asio::ip::tcp;
     asio::io_context io;
     tcp::acceptor echoAcceptor(io, tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
-    RelayConfig config;
-    config.to = {"127.0.0.1", echoAcceptor.local_endpoint().port()};
-    config.delayMs = 1;
-    config.jitterMs = 3;
+    const RelayConfig config{.to = {"127.0.0.1", echoAcceptor.local_endpoint().port()}, .delayMs = 1, .jitterMs = 3};
     std::ostringstream log;
     Relay relay(io, config, log);
     relay.start();
