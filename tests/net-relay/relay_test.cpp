@@ -71,12 +71,9 @@ TEST(LinkSchedule, DelaysWithinTheJitterKeepsOrderAndHoldsThroughTheStall) {
     EXPECT_TRUE(sawJitter);
     EXPECT_EQ(LinkSchedule({1000, 0, 7, 1000, 500}).releaseMs(0.0), 1500.0) << "due at the stall's first instant";
     // The jitter comes from the seed.
-    LinkSchedule first({50, 15, 7, std::nullopt, 0});
-    LinkSchedule again({50, 15, 7, std::nullopt, 0});
-    LinkSchedule otherSeed({50, 15, 8, std::nullopt, 0});
-    const f64 firstRelease = first.releaseMs(0.0);
-    EXPECT_EQ(firstRelease, again.releaseMs(0.0));
-    EXPECT_NE(firstRelease, otherSeed.releaseMs(0.0));
+    const auto firstRelease = [](u64 seed) { return LinkSchedule({50, 15, seed, std::nullopt, 0}).releaseMs(0.0); };
+    EXPECT_EQ(firstRelease(7), firstRelease(7));
+    EXPECT_NE(firstRelease(7), firstRelease(8));
 }
 
 // Bytes through a real relay to an echo server and back: all of them, in order, both ways,
