@@ -1,7 +1,5 @@
 #include "server_harness.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <chrono>
 #include <functional>

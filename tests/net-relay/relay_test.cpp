@@ -3,7 +3,6 @@
 #include <asio.hpp>
 
 #include <sstream>
-#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
