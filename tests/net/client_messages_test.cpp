@@ -19,9 +19,8 @@ TEST(ClientMessages, HelloAndJoinCarryTheirFieldsWithinTheStringLimits) {
     EXPECT_EQ(join, bytes({2, 4, 0, 'Z', 'o', 0xC3, 0xAB}));
     EXPECT_EQ(decodeJoin(join), (ClientJoinMessage{kTemplar, "Zo\xC3\xAB"}));
 
-    EXPECT_EQ(decodeHello(encodeHello(std::string(256, 'T'), 0)).gameTicket, std::string(256, 'T'));
+    // A 256-byte ticket and a 24-byte name cross whole in the duel client's join test.
     expectInvalidArgument([] { encodeHello(std::string(257, 'T'), 0); }, "protocol string is too long");
-    EXPECT_EQ(decodeJoin(encodeJoin(kWarrior, std::string(24, 'N'))).characterName, std::string(24, 'N'));
     expectInvalidArgument([] { encodeJoin(kWarrior, std::string(25, 'N')); }, "protocol string is too long");
     expectInvalidArgument([] { encodeJoin(kWarrior, "ab\xC3"); }, "protocol string is not valid UTF-8");
 }

@@ -105,15 +105,11 @@ TEST(FrameParser, SplitsAStreamAtEachFrameEnd) {
     EXPECT_EQ(std::tuple(frames[1].type, frames[1].sequence, frames[1].payload.size()),
               std::tuple(kServerCombatEvents, 2u, std::size_t{0}));
     EXPECT_TRUE(bytewise.atFrameBoundary());
+    EXPECT_THROW(bytewise.takeFrame(), std::logic_error) << "no complete frame to take";
 }
 
-TEST(FrameParser, RefusesABadHeaderBeforeItsPayloadArrives) {
-    const auto frame = test::patched(frameBytes(kServerTick, 1, 1, {}), 8, bytes({1, 0, 1}));  // 65537 bytes
-    FrameParser parser;
-    EXPECT_EQ(parser.feed(std::span(frame).first(23)), 23u);
-    expectRuntimeError([&] { parser.feed(std::span(frame).subspan(23)); }, "duel protocol payload is too large");
-    EXPECT_THROW(FrameParser().takeFrame(), std::logic_error) << "no complete frame to take";
-}
+// A header refused before its payload arrives: the duel client's and the loopback server's
+// suites announce a payload too large and send none.
 
 }  // namespace
 }  // namespace kestrune::net
