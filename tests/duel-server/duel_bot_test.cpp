@@ -55,8 +55,7 @@ TEST(DuelBot, WalksUpAndOpensWithSkillOneThenSkillTwoThenBasicAttacks) {
         EXPECT_EQ(std::tuple(arena.started[0].skill, arena.started[1].skill, arena.started[2].skill),
                   std::tuple(first, second, net::kSkillBasicAttack));
         for (const net::CombatEvent& event : arena.started) {
-            EXPECT_EQ(event.sourceEntityId, kBotId);
-            EXPECT_EQ(event.targetEntityId, kPlayerId);
+            EXPECT_EQ(std::pair(event.sourceEntityId, event.targetEntityId), std::pair(kBotId, kPlayerId));
         }
         const u8 playerClass = botClass == net::kWarrior ? net::kTemplar : net::kWarrior;
         EXPECT_LT(arena.duel.fighter(playerClass).health, kMaxHealth - kSkill1Damage - kSkill2Damage);

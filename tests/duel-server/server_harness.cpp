@@ -82,12 +82,8 @@ void Player::takeAll() {
     if (std::optional<net::DuelSnapshot> snapshot = client.takeSnapshot()) {
         latest_ = std::move(snapshot);
     }
-    for (net::CombatEvent& event : client.takeCombatEvents()) {
-        events.push_back(event);
-    }
-    for (net::CommandResult& result : client.takeCommandResults()) {
-        results.push_back(result);
-    }
+    std::ranges::copy(client.takeCombatEvents(), std::back_inserter(events));
+    std::ranges::copy(client.takeCommandResults(), std::back_inserter(results));
 }
 
 net::DuelSnapshot Player::snapshotAt(u64 tick) {
