@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "client_link.h"
@@ -78,20 +79,17 @@ TEST(ClientLink, WelcomesJoinsAndPassesCommandsOnEvenWhenFedOneByteAtATime) {
     for (const std::byte b : concat(concat(opening(), commandFrame(3, 1)), commandFrame(4, 2))) {
         link.receive(std::span<const std::byte>(&b, 1), recorder);
     }
-    ASSERT_EQ(recorder.hellos.size(), 1u);
-    EXPECT_EQ(recorder.hellos[0].gameTicket, "tk_1");
+    EXPECT_EQ(recorder.hellos, (std::vector<net::ClientHelloMessage>{{99, "tk_1"}}));
     EXPECT_EQ(link.gameTicket(), "tk_1");
-    ASSERT_EQ(recorder.joins.size(), 1u);
-    EXPECT_EQ(recorder.joins[0].characterName, "Tess");
-    ASSERT_EQ(recorder.commands.size(), 2u);
-    EXPECT_EQ(recorder.commands[1].commandSequence, 2u);
+    EXPECT_EQ(recorder.joins, (std::vector<net::ClientJoinMessage>{{net::kTemplar, "Tess"}}));
+    EXPECT_EQ(recorder.commands, (std::vector<net::ClientCommandMessage>{{1, net::kCommandStop, 0, 0, 0, 0},
+                                                                       {2, net::kCommandStop, 0, 0, 0, 0}}));
     EXPECT_EQ(link.phase(), LinkPhase::Joined);
 
     const std::vector<net::Frame> frames = drain(link);
     ASSERT_EQ(frames.size(), 2u);
-    EXPECT_EQ(frames[0].type, net::kServerWelcome);
+    EXPECT_EQ(std::tuple(frames[0].type, frames[1].type), std::tuple(net::kServerWelcome, net::kServerJoined));
     EXPECT_EQ(net::decodeWelcome(frames[0].payload), (net::ServerWelcomeMessage{kSessionId, kTickRate, 0}));
-    EXPECT_EQ(frames[1].type, net::kServerJoined);
     EXPECT_EQ(net::decodeJoined(frames[1].payload), (net::ServerJoinedMessage{77, net::kTemplar, 5, 0}));
     EXPECT_FALSE(link.hasOutput());
 }
@@ -100,27 +98,23 @@ TEST(ClientLink, RefusesEachFaultAndThenIgnoresEverything) {
     const auto join = [](u32 sequence, u64 sessionId, const std::vector<std::byte>& payload) {
         return concat(hello(), frameBytes(net::kClientJoin, sequence, sessionId, payload));
     };
+    // A decoder's own refusals are shown once per message type, and the frame sequence check once
+    // per phase; the rest of them and the header faults are the codecs' business (and the loopback
+    // server's, for a bad header).
     const struct { const char* name; std::vector<std::byte> stream; const char* message; } cases[] = {
-        {"bad magic", bytes({'K', 'D', 'U', 'X', 2, 0, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}),
-         "invalid duel protocol magic"},
         {"type byte 7 set", frameBytes(257, 1, 0, net::encodeHello("", 1)), "client did not open with ClientHello"},
         {"join before hello", frameBytes(net::kClientJoin, 1, 0, net::encodeJoin(1, "Early")),
          "client did not open with ClientHello"},
         {"hello with sequence 2", frameBytes(net::kClientHello, 2, 0, net::encodeHello("", 1)),
          "expected duel client frame sequence 1, received 2"},
-        {"hello with a session id", frameBytes(net::kClientHello, 1, 99, net::encodeHello("", 1)),
-         "received a frame for another session"},
         {"ticket with a space", frameBytes(net::kClientHello, 1, 0, net::encodeHello("two words", 1)),
          "game ticket is invalid"},
         {"hello twice", concat(hello(), frameBytes(net::kClientHello, 2, kSessionId, net::encodeHello("", 1))),
          "client did not send ClientJoin after ServerWelcome"},
         {"join with session 0", join(2, 0, net::encodeJoin(1, "A")), "received a frame for another session"},
         {"join with an empty name", join(2, kSessionId, bytes({1, 0, 0})), "character name cannot be empty"},
-        {"join as class 3", join(2, kSessionId, net::encodeJoin(3, "A")), "invalid duel character class"},
         {"second join", concat(opening(), frameBytes(net::kClientJoin, 3, kSessionId, net::encodeJoin(1, "A"))),
          "unexpected duel client message"},
-        {"command for another session", concat(opening(), frameBytes(net::kClientCommand, 3, 12345, stop(1))),
-         "received a frame for another session"},
         {"frame sequence repeated", concat(opening(), commandFrame(2, 1)),
          "expected duel client frame sequence 3, received 2"},
         {"command sequence 0", concat(opening(), commandFrame(3, 0)),
@@ -150,8 +144,7 @@ TEST(ClientLink, ARefusedJoinQueuesAServerErrorAndAnUnansweredOneIsAProgrammingE
     Recorder recorder(link);
     recorder.refuseJoin = true;
     link.receive(concat(opening(), commandFrame(3, 1)), recorder);
-    EXPECT_EQ(link.phase(), LinkPhase::Closing);
-    EXPECT_TRUE(recorder.commands.empty());
+    EXPECT_EQ(std::tuple(link.phase(), recorder.commands.size()), std::tuple(LinkPhase::Closing, 0u));
     const std::vector<net::Frame> frames = drain(link);
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_EQ(frames[1].type, net::kServerError);
@@ -167,14 +160,12 @@ TEST(ClientLink, TheWriteQueueStopsExactlyAtItsLimit) {
     constexpr std::size_t kLimitBytes = 100;
     ClientLink link(kSessionId, kTickRate, kLimitBytes);
     EXPECT_TRUE(link.send(net::kServerTick, std::vector<std::byte>(kLimitBytes - net::kFrameHeaderBytes)));
-    EXPECT_EQ(link.queuedBytes(), kLimitBytes);
     EXPECT_FALSE(link.send(net::kServerTick, {})) << "even an empty frame does not fit";
     EXPECT_EQ(link.queuedBytes(), kLimitBytes);
 
     std::vector<std::byte> taken = bytes({9, 9, 9});
     link.takeOutput(taken);
-    EXPECT_EQ(taken.size(), kLimitBytes);
-    EXPECT_EQ(link.queuedBytes(), 0u);
+    EXPECT_EQ(std::tuple(taken.size(), link.queuedBytes()), std::tuple(kLimitBytes, 0u));
     EXPECT_TRUE(link.send(net::kServerTick, net::encodeTick(5)));
     const std::vector<net::Frame> frames = drain(link, 1);  // the first frame was taken above
     ASSERT_EQ(frames.size(), 1u);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 #include "duel_bot.h"
@@ -39,9 +40,8 @@ struct BotDuel {
 TEST(DuelBot, AnIdleBotStandsAtItsStartAndNeverActs) {
     BotDuel d(net::kTemplar, true);
     d.run(300);
-    EXPECT_TRUE(d.started.empty());
-    EXPECT_EQ(d.duel.fighter(net::kTemplar).xMm, kStartOffsetMm);
-    EXPECT_FALSE(d.duel.fighter(net::kTemplar).moving);
+    const Fighter& bot = d.duel.fighter(net::kTemplar);
+    EXPECT_EQ(std::tuple(d.started.size(), bot.xMm, bot.moving), std::tuple(0u, f64{kStartOffsetMm}, false));
 }
 
 TEST(DuelBot, WalksUpAndOpensWithSkillOneThenSkillTwoThenBasicAttacks) {
@@ -52,12 +52,10 @@ TEST(DuelBot, WalksUpAndOpensWithSkillOneThenSkillTwoThenBasicAttacks) {
         ASSERT_GE(arena.started.size(), 4u);
         const u16 first = botClass == net::kWarrior ? net::kSkillWarrior1 : net::kSkillTemplar1;
         const u16 second = botClass == net::kWarrior ? net::kSkillWarrior2 : net::kSkillTemplar2;
-        EXPECT_EQ(arena.started[0].skill, first);
-        EXPECT_EQ(arena.started[1].skill, second);
-        EXPECT_EQ(arena.started[2].skill, net::kSkillBasicAttack);
+        EXPECT_EQ(std::tuple(arena.started[0].skill, arena.started[1].skill, arena.started[2].skill),
+                  std::tuple(first, second, net::kSkillBasicAttack));
         for (const net::CombatEvent& event : arena.started) {
-            EXPECT_EQ(event.sourceEntityId, kBotId);
-            EXPECT_EQ(event.targetEntityId, kPlayerId);
+            EXPECT_EQ(std::pair(event.sourceEntityId, event.targetEntityId), std::pair(kBotId, kPlayerId));
         }
         const u8 playerClass = botClass == net::kWarrior ? net::kTemplar : net::kWarrior;
         EXPECT_LT(arena.duel.fighter(playerClass).health, kMaxHealth - kSkill1Damage - kSkill2Damage);

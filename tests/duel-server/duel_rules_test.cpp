@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <tuple>
 #include <vector>
 
@@ -25,12 +24,15 @@ struct Arena {
         duel.seat(kWarrior, kWarriorId);
         duel.seat(kTemplar, kTemplarId);
     }
-    u16 warrior(u8 kind, i32 a = 0, i32 b = 0, u16 c = 0) {
-        return duel.apply(kWarrior, command(++warriorSequence, kind, kind >= 3 ? kTemplarId : 0, a, b, c));
+    // An order of one fighter, numbered in its sequence; attacks and skills target the other.
+    u16 order(u8 characterClass, u8 kind, i32 a = 0, i32 b = 0, u16 c = 0) {
+        const bool isWarrior = characterClass == kWarrior;
+        const u32 sequence = ++(isWarrior ? warriorSequence : templarSequence);
+        const u32 target = kind >= 3 ? (isWarrior ? kTemplarId : kWarriorId) : 0;
+        return duel.apply(characterClass, command(sequence, kind, target, a, b, c));
     }
-    u16 templar(u8 kind, i32 a = 0, i32 b = 0, u16 c = 0) {
-        return duel.apply(kTemplar, command(++templarSequence, kind, kind >= 3 ? kWarriorId : 0, a, b, c));
-    }
+    u16 warrior(u8 kind, i32 a = 0, i32 b = 0, u16 c = 0) { return order(kWarrior, kind, a, b, c); }
+    u16 templar(u8 kind, i32 a = 0, i32 b = 0, u16 c = 0) { return order(kTemplar, kind, a, b, c); }
     void steps(u32 count) {
         for (u32 i = 0; i < count; ++i) {
             duel.step();
@@ -38,12 +40,9 @@ struct Arena {
     }
     // Moves one fighter `ticks` ticks along x with speed factor |a| and stops it.
     void walk(u8 characterClass, i32 a, u32 ticks) {
-        const auto order = [&](u8 kind, i32 x) {
-            return characterClass == kWarrior ? warrior(kind, x) : templar(kind, x);
-        };
-        EXPECT_EQ(order(net::kCommandMove, a), kAccepted);
+        EXPECT_EQ(order(characterClass, net::kCommandMove, a), kAccepted);
         steps(ticks);
-        EXPECT_EQ(order(net::kCommandStop, 0), kAccepted);
+        EXPECT_EQ(order(characterClass, net::kCommandStop), kAccepted);
     }
     // Walks the warrior `ticks` ticks towards +x and stops it.
     void closeIn(u32 ticks) { walk(kWarrior, 1000, ticks); }
@@ -117,12 +116,11 @@ TEST(DuelRules, AnActionDropsTheMoveButALockOnlyPausesIt) {
     const f64 zAtLock = arena.duel.fighter(kTemplar).zMm;
     EXPECT_GT(zAtLock, zBeforeLock);
     arena.steps(32);
-    EXPECT_EQ(arena.duel.fighter(kTemplar).zMm, zAtLock) << "a locked fighter stands";
-    EXPECT_EQ(arena.duel.fighter(kTemplar).lockTicks, 1u);
-    EXPECT_TRUE(arena.duel.fighter(kTemplar).moving) << "its move resumes without a new command";
+    // A locked fighter stands, and its move resumes without a new command on the tick the lock ends.
+    const Fighter& templar = arena.duel.fighter(kTemplar);
+    EXPECT_EQ(std::tuple(templar.zMm, templar.lockTicks, templar.moving), std::tuple(zAtLock, 1u, true));
     arena.steps(1);
-    EXPECT_EQ(arena.duel.fighter(kTemplar).lockTicks, 0u);
-    EXPECT_EQ(arena.duel.fighter(kTemplar).zMm, zAtLock + 65) << "on the tick the lock ends";
+    EXPECT_EQ(std::tuple(templar.zMm, templar.lockTicks), std::tuple(zAtLock + 65, 0u));
 }
 
 TEST(DuelRules, ACooldownRefusesOnItsLastTickAndAcceptsOnTheNext) {
@@ -253,9 +251,9 @@ TEST(DuelRules, AKnockoutEndsTheRoundAndANewOneStartsThreeSecondsLater) {
         }
         arena.steps(1);
     }
-    ASSERT_EQ(arena.duel.fighter(kTemplar).health, 0) << "health never goes below 0";
-    EXPECT_EQ(attacks, 13u) << "12 hits of 80 leave 40, the 13th knocks out";
-    EXPECT_TRUE(arena.duel.roundOver());
+    // Health never goes below 0: 12 hits of 80 leave 40, the 13th knocks out.
+    const std::tuple outcome(arena.duel.fighter(kTemplar).health, attacks, arena.duel.roundOver());
+    ASSERT_EQ(outcome, std::tuple(0, 13u, true));
     net::DuelSnapshot snapshot;
     arena.duel.writeSnapshot(7, snapshot);
     EXPECT_EQ(snapshot.players[1].stateFlags & kStateDefeated, kStateDefeated);
@@ -264,11 +262,10 @@ TEST(DuelRules, AKnockoutEndsTheRoundAndANewOneStartsThreeSecondsLater) {
     EXPECT_EQ(arena.warrior(net::kCommandBasicAttack, 0, 0, 1), kTargetDefeated);
 
     arena.steps(ticksFromMs(kRoundRestartMs, 30));
-    EXPECT_FALSE(arena.duel.roundOver());
-    EXPECT_EQ(arena.duel.fighter(kTemplar).health, kMaxHealth);
-    EXPECT_EQ(arena.duel.fighter(kWarrior).xMm, -kStartOffsetMm);
-    EXPECT_EQ(arena.duel.fighter(kWarrior).lastCommandSequence, arena.warriorSequence)
-        << "a new round keeps the command numbering";
+    // A new round keeps the command numbering.
+    EXPECT_EQ(std::tuple(arena.duel.roundOver(), arena.duel.fighter(kTemplar).health, arena.duel.fighter(kWarrior).xMm,
+                         arena.duel.fighter(kWarrior).lastCommandSequence),
+              std::tuple(false, kMaxHealth, f64{-kStartOffsetMm}, arena.warriorSequence));
 }
 
 TEST(DuelRules, SnapshotListsSeatedFightersWarriorFirstWithTheirState) {

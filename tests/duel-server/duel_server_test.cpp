@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <stdexcept>
 #include <string>
 #include <tuple>
 
@@ -35,9 +34,7 @@ TEST(DuelServerLoopback, TwoClientsMoveHitAndLockEachOtherOverTheWire) {
     EXPECT_EQ(warrior.client.tickRate(), kTicksPerSecond);
 
     ASSERT_TRUE(warrior.client.sendBasicAttack(templarId));  // 4 m apart, reach 3.4 m
-    const net::CommandResult refused = warrior.resultFor(1);
-    EXPECT_FALSE(refused.accepted);
-    EXPECT_EQ(refused.reason, kOutOfRange);
+    EXPECT_EQ(warrior.resultFor(1).reason, kOutOfRange);
 
     ASSERT_TRUE(warrior.client.sendMove(1000, 0));
     EXPECT_TRUE(warrior.resultFor(2).accepted);
@@ -73,25 +70,14 @@ TEST(DuelServerLoopback, TwoClientsMoveHitAndLockEachOtherOverTheWire) {
                   std::tuple(net::kSkillWarrior1, kSkill1Damage, kMaxHealth - kSkill1Damage, impact.eventId))
             << "two stages of one hit share its id";
     }
+    // How the lock runs out is the rules' business, tested without sockets.
     const net::SnapshotPlayer locked = playerOfClass(templar.snapshotAt(tick), kTemplar);
     EXPECT_EQ(std::tuple(locked.stateFlags, locked.lockTicks, locked.health),
               std::tuple(net::kStateLocked, u16{33}, kMaxHealth - kSkill1Damage));
-    ASSERT_TRUE(templar.client.sendMove(-1000, 0));
-    EXPECT_EQ(templar.resultFor(1).reason, kLocked);
-    tick = server.advance(32);
-    EXPECT_EQ(playerOfClass(templar.snapshotAt(tick), kTemplar).lockTicks, 1u);
-    tick = server.advance(1);
-    const net::SnapshotPlayer freed = playerOfClass(templar.snapshotAt(tick), kTemplar);
-    EXPECT_EQ(std::tuple(freed.stateFlags, freed.lockTicks), std::tuple(u16{0}, u16{0}));
-    ASSERT_TRUE(templar.client.sendMove(-1000, 0));
-    EXPECT_TRUE(templar.resultFor(2).accepted);
 }
 
 TEST(DuelServerLoopback, SeatsTicketsAndTheDuelLimitAreRefusedWithServerErrors) {
-    ServerConfig config = loopbackConfig();
-    config.maxDuels = 1;
-    config.tickets = std::unordered_set<std::string>{"alpha-1", "beta_2"};
-    ServerHarness server(config);
+    ServerHarness server({.tickets = std::unordered_set<std::string>{"alpha-1", "beta_2"}, .maxDuels = 1});
 
     expectRuntimeError([&] { Player stranger(server.port(), kWarrior, "Stranger", "gamma"); },
                        "server error 2: game ticket is not accepted by this server");
@@ -104,15 +90,12 @@ TEST(DuelServerLoopback, SeatsTicketsAndTheDuelLimitAreRefusedWithServerErrors) 
     Player templar(server.port(), kTemplar, "Third", "beta_2");
     expectRuntimeError([&] { Player fourth(server.port(), kTemplar, "Fourth", "alpha-1"); },
                        "server error 4: server is full: its limit of 1 running duels is reached");
-    EXPECT_EQ(server.counts().duels, 1u);
-    EXPECT_TRUE(first.client.isRunning());
-    EXPECT_TRUE(templar.client.isRunning());
+    EXPECT_EQ(std::tuple(server.counts().duels, first.client.isRunning(), templar.client.isRunning()),
+              std::tuple(1u, true, true));
 }
 
 TEST(DuelServerLoopback, ABotOfTheOtherClassFightsALonePlayer) {
-    ServerConfig config = loopbackConfig();
-    config.bot = true;
-    ServerHarness server(config);
+    ServerHarness server({.bot = true});
     Player warrior(server.port(), kWarrior);
     u64 tick = server.advance(1);
     const net::DuelSnapshot first = warrior.snapshotAt(tick);
@@ -146,7 +129,7 @@ TEST(DuelServerLoopback, ALeavingOpponentFreesItsSeatAndStoppingEndsEverySession
     server.stop();
     EXPECT_EQ(warrior.waitForEnd(), "duel server closed the connection");
     EXPECT_EQ(next.waitForEnd(), "duel server closed the connection");
-    EXPECT_NE(server.logText().find("closed: the server is stopping"), std::string::npos);
+    EXPECT_TRUE(server.logged("closed: the server is stopping"));
 }
 
 }  // namespace

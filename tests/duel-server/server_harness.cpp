@@ -1,7 +1,5 @@
 #include "server_harness.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <chrono>
 #include <functional>
@@ -18,22 +16,22 @@ using net::test::eventually;
 
 constexpr auto kServerAnswerGuard = std::chrono::seconds(30);
 
-void waitFor(const std::function<bool()>& condition, const std::string& failure) {
+void waitFor(const std::string& failure, const std::function<bool()>& condition) {
     if (!eventually(condition)) {
         throw std::runtime_error(failure);
     }
 }
 
-}  // namespace
-
-ServerConfig loopbackConfig() {
-    ServerConfig config;
+ServerConfig onLoopback(ServerConfig config) {
     config.port = 0;
     config.manualTicks = true;
     return config;
 }
 
-ServerHarness::ServerHarness(ServerConfig config) : log_(logStream_), server_(io_, std::move(config), log_) {
+}  // namespace
+
+ServerHarness::ServerHarness(ServerConfig config)
+    : log_(logStream_), server_(io_, onLoopback(std::move(config)), log_) {
     port_ = server_.port();
     server_.start();
     thread_ = std::thread([this] { io_.run(); });
@@ -63,11 +61,9 @@ ServerCounts ServerHarness::counts() {
     return onServerThread([this] { return server_.counts(); });
 }
 
-std::string ServerHarness::logText() {
-    if (!thread_.joinable()) {
-        return logStream_.str();
-    }
-    return onServerThread([this] { return logStream_.str(); });
+bool ServerHarness::logged(std::string_view text) {
+    const std::string log = thread_.joinable() ? onServerThread([this] { return logStream_.str(); }) : logStream_.str();
+    return log.find(text) != std::string::npos;
 }
 
 void ServerHarness::stop() {
@@ -86,51 +82,41 @@ void Player::takeAll() {
     if (std::optional<net::DuelSnapshot> snapshot = client.takeSnapshot()) {
         latest_ = std::move(snapshot);
     }
-    for (net::CombatEvent& event : client.takeCombatEvents()) {
-        events.push_back(event);
-    }
-    for (net::CommandResult& result : client.takeCommandResults()) {
-        results.push_back(result);
-    }
+    std::ranges::copy(client.takeCombatEvents(), std::back_inserter(events));
+    std::ranges::copy(client.takeCommandResults(), std::back_inserter(results));
 }
 
 net::DuelSnapshot Player::snapshotAt(u64 tick) {
-    waitFor(
-        [&] {
-            takeAll();
-            return latest_ && latest_->tick >= tick;
-        },
-        "no snapshot of tick " + std::to_string(tick) + " arrived");
+    waitFor("no snapshot of tick " + std::to_string(tick) + " arrived", [&] {
+        takeAll();
+        return latest_ && latest_->tick >= tick;
+    });
     return *latest_;
 }
 
 net::CommandResult Player::resultFor(u32 commandSequence) {
     const auto matches = [&](const net::CommandResult& result) { return result.commandSequence == commandSequence; };
-    waitFor(
-        [&] {
-            takeAll();
-            return std::any_of(results.begin(), results.end(), matches);
-        },
-        "no result for command " + std::to_string(commandSequence) + " arrived");
+    waitFor("no result for command " + std::to_string(commandSequence) + " arrived", [&] {
+        takeAll();
+        return std::any_of(results.begin(), results.end(), matches);
+    });
     return *std::find_if(results.begin(), results.end(), matches);
 }
 
 std::vector<net::CombatEvent> Player::eventsOfKind(u8 kind, std::size_t count) {
     std::vector<net::CombatEvent> found;
-    waitFor(
-        [&] {
-            takeAll();
-            found.clear();
-            std::copy_if(events.begin(), events.end(), std::back_inserter(found),
-                         [&](const net::CombatEvent& event) { return event.kind == kind; });
-            return found.size() >= count;
-        },
-        "fewer than " + std::to_string(count) + " events of kind " + std::to_string(kind) + " arrived");
+    waitFor("fewer than " + std::to_string(count) + " events of kind " + std::to_string(kind) + " arrived", [&] {
+        takeAll();
+        found.clear();
+        std::copy_if(events.begin(), events.end(), std::back_inserter(found),
+                     [&](const net::CombatEvent& event) { return event.kind == kind; });
+        return found.size() >= count;
+    });
     return found;
 }
 
 std::string Player::waitForEnd() {
-    waitFor([&] { return !client.isRunning(); }, "the session did not end");
+    waitFor("the session did not end", [&] { return !client.isRunning(); });
     return client.lastError();
 }
 

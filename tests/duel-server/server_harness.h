@@ -21,12 +21,10 @@
 
 namespace kestrune::duel::test {
 
-// Port 0, manual ticks at 30 per second, everything else as shipped.
-ServerConfig loopbackConfig();
-
 class ServerHarness {
 public:
-    explicit ServerHarness(ServerConfig config = loopbackConfig());
+    // The server listens on port 0 with manual ticks; the rest of `config` is as given.
+    explicit ServerHarness(ServerConfig config = {});
     ~ServerHarness();
     ServerHarness(const ServerHarness&) = delete;
     ServerHarness& operator=(const ServerHarness&) = delete;
@@ -35,7 +33,8 @@ public:
     // Runs ticks on the server thread and returns the tick number reached.
     u64 advance(u32 ticks);
     ServerCounts counts();
-    std::string logText();
+    // Whether the server's log so far holds `text`.
+    bool logged(std::string_view text);
     // Stops the server and waits for its thread: every connection is closed by then.
     void stop();
 

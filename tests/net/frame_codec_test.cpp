@@ -23,11 +23,9 @@ TEST(FrameCodec, HeaderIsLittleEndianBeforeThePayloadAndDecodesBack) {
     encodeFrame(frame, 0x0203, 0xF1020304, 0x1122334455667788ull, bytes({0xAA, 0xBB}));
     EXPECT_EQ(frame, bytes({'K', 'D', 'U', 'L', 2, 0, 3, 2, 2, 0, 0, 0, 4, 3, 2, 0xF1,
                             0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11, 0xAA, 0xBB}));
-    const FrameHeader header = decodeFrameHeader(headerOf(frame));
-    EXPECT_EQ(header.type, 0x0203) << "the type is the whole u16";
-    EXPECT_EQ(header.payloadSizeBytes, 2u);
-    EXPECT_EQ(header.sequence, 0xF1020304u);
-    EXPECT_EQ(header.sessionId, 0x1122334455667788ull);
+    const FrameHeader header = decodeFrameHeader(headerOf(frame));  // the type is the whole u16
+    EXPECT_EQ(std::tuple(header.type, header.payloadSizeBytes, header.sequence, header.sessionId),
+              std::tuple(u16{0x0203}, 2u, 0xF1020304u, 0x1122334455667788ull));
 }
 
 TEST(FrameCodec, PayloadOf64KiBIsTheLargestFrameAndARefusalWritesNothing) {
@@ -107,15 +105,11 @@ TEST(FrameParser, SplitsAStreamAtEachFrameEnd) {
     EXPECT_EQ(std::tuple(frames[1].type, frames[1].sequence, frames[1].payload.size()),
               std::tuple(kServerCombatEvents, 2u, std::size_t{0}));
     EXPECT_TRUE(bytewise.atFrameBoundary());
+    EXPECT_THROW(bytewise.takeFrame(), std::logic_error) << "no complete frame to take";
 }
 
-TEST(FrameParser, RefusesABadHeaderBeforeItsPayloadArrives) {
-    const auto frame = test::patched(frameBytes(kServerTick, 1, 1, {}), 8, bytes({1, 0, 1}));  // 65537 bytes
-    FrameParser parser;
-    EXPECT_EQ(parser.feed(std::span(frame).first(23)), 23u);
-    expectRuntimeError([&] { parser.feed(std::span(frame).subspan(23)); }, "duel protocol payload is too large");
-    EXPECT_THROW(FrameParser().takeFrame(), std::logic_error) << "no complete frame to take";
-}
+// A header refused before its payload arrives: the duel client's and the loopback server's
+// suites announce a payload too large and send none.
 
 }  // namespace
 }  // namespace kestrune::net

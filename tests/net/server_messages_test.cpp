@@ -5,6 +5,7 @@
 #include "net/payload.h"
 #include "net/protocol.h"
 #include "net/server_messages.h"
+#include "fuzz/fuzz_support.h"
 #include "net_test_support.h"
 
 namespace kestrune::net {
@@ -105,20 +106,13 @@ TEST(ServerMessages, SnapshotCountsAreCheckedBeforeAnyEntryIsRead) {
 // what the decoder refuses, the encoder refuses too.
 TEST(ServerMessages, SnapshotPlayerAndCombatEventEnumRules) {
     const struct { const char* name; u8 characterClass; u16 stateFlags, skill; bool valid; } players[] = {
-        {"warrior", kWarrior, 0, kSkillNone, true},
-        {"templar", kTemplar, 0, kSkillBasicAttack, true},
-        {"class 0", 0, 0, kSkillNone, false},
-        {"class 3", 3, 0, kSkillNone, false},
-        {"flags 31", kWarrior, 31, kSkillNone, true},
-        {"flags 32", kWarrior, 32, kSkillNone, false},
-        {"flags 0x8000", kWarrior, 0x8000, kSkillNone, false},
-        {"skill 1001", kWarrior, 0, kSkillWarrior1, true},
-        {"skill 1002", kWarrior, 0, kSkillWarrior2, true},
-        {"skill 2001", kWarrior, 0, kSkillTemplar1, true},
-        {"skill 2", kWarrior, 0, 2, false},
-        {"skill 1003", kWarrior, 0, 1003, false},
-        {"skill 2003", kWarrior, 0, 2003, false},
-        {"skill 1000", kWarrior, 0, 1000, false},
+        {"warrior", kWarrior, 0, kSkillNone, true},          {"templar", kTemplar, 0, kSkillBasicAttack, true},
+        {"class 0", 0, 0, kSkillNone, false},                {"class 3", 3, 0, kSkillNone, false},
+        {"flags 31", kWarrior, 31, kSkillNone, true},        {"flags 32", kWarrior, 32, kSkillNone, false},
+        {"flags 0x8000", kWarrior, 0x8000, kSkillNone, false}, {"skill 1001", kWarrior, 0, kSkillWarrior1, true},
+        {"skill 1002", kWarrior, 0, kSkillWarrior2, true},   {"skill 2001", kWarrior, 0, kSkillTemplar1, true},
+        {"skill 2", kWarrior, 0, 2, false},                  {"skill 1003", kWarrior, 0, 1003, false},
+        {"skill 2003", kWarrior, 0, 2003, false},            {"skill 1000", kWarrior, 0, 1000, false},
     };
     for (const auto& c : players) {
         SCOPED_TRACE(c.name);
@@ -129,10 +123,7 @@ TEST(ServerMessages, SnapshotPlayerAndCombatEventEnumRules) {
             continue;
         }
         expectRuntimeError([&] { decodeSnapshot(payload); }, "snapshot contains an invalid player enum value");
-        DuelSnapshot refused{1, {player(1)}, {}};
-        refused.players[0].characterClass = c.characterClass;
-        refused.players[0].stateFlags = c.stateFlags;
-        refused.players[0].skill = c.skill;
+        const DuelSnapshot refused{1, {{1, c.characterClass, 0, 0, 80, 100, c.stateFlags, 0, 0, c.skill, 0}}, {}};
         expectInvalidArgument([&] { encodeSnapshot(refused); }, "snapshot contains an invalid player enum value");
     }
     const struct { const char* name; u8 kind; u16 skill; bool valid; } events[] = {
@@ -148,9 +139,7 @@ TEST(ServerMessages, SnapshotPlayerAndCombatEventEnumRules) {
             continue;
         }
         expectRuntimeError([&] { decodeCombatEvents(payload); }, "combat event contains an invalid enum value");
-        CombatEvent refused = event(1);
-        refused.kind = c.kind;
-        refused.skill = c.skill;
+        const CombatEvent refused{1, c.kind, 3, 4, c.skill, 2, 0x1234};
         expectInvalidArgument([&] { encodeCombatEvents(std::span(&refused, 1)); },
                               "combat event contains an invalid enum value");
     }
@@ -180,7 +169,6 @@ TEST(ServerMessages, EncodingIntoABufferReplacesItsContents) {
     const DuelSnapshot large{8, {player(2), player(3)}, {projectile(kSkillTemplar1), projectile(kSkillNone)}};
     std::vector<std::byte> buffer;
     encodeSnapshot(large, buffer);
-    EXPECT_EQ(buffer, encodeSnapshot(large));
     encodeSnapshot(small, buffer);
     EXPECT_EQ(buffer, encodeSnapshot(small));
     EXPECT_THROW(encodeSnapshot(DuelSnapshot{1, {}, {projectile(1003)}}, buffer), std::invalid_argument);
@@ -195,14 +183,10 @@ TEST(ServerMessages, EncodingIntoABufferReplacesItsContents) {
 
 TEST(ServerMessages, CommandResultConsistency) {
     const struct { const char* name; u8 accepted; u16 reason; bool valid; } cases[] = {
-        {"accepted", 1, 0, true},
-        {"any non-zero byte accepts", 0x80, 0, true},
-        {"rejected with reason 1", 0, 1, true},
-        {"rejected with reason 11", 0, 11, true},
-        {"accepted with a reason", 1, 3, false},
-        {"rejected without a reason", 0, 0, false},
-        {"reason 12", 0, 12, false},
-        {"reason 0x0100 (high byte)", 0, 0x0100, false},
+        {"accepted", 1, 0, true},        {"any non-zero byte accepts", 0x80, 0, true},
+        {"reason 1", 0, 1, true},        {"reason 11", 0, 11, true},
+        {"accepted with a reason", 1, 3, false}, {"rejected without a reason", 0, 0, false},
+        {"reason 12", 0, 12, false},     {"reason 0x0100 (high byte)", 0, 0x0100, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -237,14 +221,6 @@ TEST(ServerMessages, FixedSizeBodiesAndTheErrorTextDecodeBack) {
     expectInvalidArgument([] { encodeServerError(1, std::string(257, 'e')); }, "protocol string is too long");
 }
 
-void welcome(std::span<const std::byte> p) { decodeWelcome(p); }
-void joined(std::span<const std::byte> p) { decodeJoined(p); }
-void commandResult(std::span<const std::byte> p) { decodeCommandResult(p); }
-void snapshot(std::span<const std::byte> p) { decodeSnapshot(p); }
-void combatEvents(std::span<const std::byte> p) { decodeCombatEvents(p); }
-void tick(std::span<const std::byte> p) { decodeTick(p); }
-void serverError(std::span<const std::byte> p) { decodeServerError(p); }
-
 TEST(ServerMessages, DecodersRefuseMalformedPayloadsInReadingOrder) {
     const auto badPlayer = playerEntry(0, 0, 0);
     const auto welcomeBody = encodeWelcome(ServerWelcomeMessage{1, 30, 0});
@@ -253,8 +229,10 @@ TEST(ServerMessages, DecodersRefuseMalformedPayloadsInReadingOrder) {
     const auto tickBody = encodeTick(1);
     const char* const truncated = "truncated protocol payload";
     const char* const trailing = "protocol payload contains trailing bytes";
-    using Decode = void (*)(std::span<const std::byte>);
-    const struct { const char* name; Decode decode; std::vector<std::byte> payload; const char* error; } cases[] = {
+    constexpr u16 welcome = kServerWelcome, joined = kServerJoined, commandResult = kServerCommandResult;
+    constexpr u16 snapshot = kServerSnapshot, combatEvents = kServerCombatEvents, tick = kServerTick;
+    constexpr u16 serverError = kServerError;
+    const struct { const char* name; u16 type; std::vector<std::byte> payload; const char* error; } cases[] = {
         {"short welcome", welcome, withoutLast(welcomeBody), truncated},
         {"long welcome", welcome, concat(welcomeBody, bytes({0})), trailing},
         {"short joined", joined, withoutLast(joinedBody), truncated},
@@ -287,7 +265,7 @@ TEST(ServerMessages, DecodersRefuseMalformedPayloadsInReadingOrder) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        expectRuntimeError([&] { c.decode(c.payload); }, c.error);
+        expectRuntimeError([&] { fuzz::decodeServerFrame(Frame{c.type, 1, 1, c.payload}); }, c.error);
     }
 }
 

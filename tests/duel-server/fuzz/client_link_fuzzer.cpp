@@ -93,12 +93,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t chunkBytes = 1 + data[0] % 64;
     std::vector<std::byte> stream;
     if ((data[0] & 0x80) != 0) {
-        std::vector<std::byte> frame;
-        net::encodeFrame(frame, net::kClientHello, 1, 0, net::encodeHello("", 0));
-        stream = frame;
         const u8 joinClass = (data[0] & 0x40) != 0 ? net::kTemplar : net::kWarrior;
-        net::encodeFrame(frame, net::kClientJoin, 2, kSessionId, net::encodeJoin(joinClass, "Fuzz"));
-        stream.insert(stream.end(), frame.begin(), frame.end());
+        net::appendFrame(stream, net::kClientHello, 1, 0, net::encodeHello("", 0));
+        net::appendFrame(stream, net::kClientJoin, 2, kSessionId, net::encodeJoin(joinClass, "Fuzz"));
     }
     const std::span<const std::byte> input = net::fuzz::payloadAfterSelector(data, size);
     stream.insert(stream.end(), input.begin(), input.end());

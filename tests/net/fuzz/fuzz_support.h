@@ -29,20 +29,6 @@ inline std::span<const std::byte> payloadAfterSelector(const std::uint8_t* data,
     return {reinterpret_cast<const std::byte*>(data + 1), size - 1};
 }
 
-// Runs `decode(selector, payload)`; a refused message (std::runtime_error) is the expected
-// outcome for most inputs, any other exception escapes and is reported as a crash.
-template <class Decode>
-int decodeSelected(const std::uint8_t* data, std::size_t size, Decode decode) {
-    if (size == 0) {
-        return 0;
-    }
-    try {
-        decode(data[0], payloadAfterSelector(data, size));
-    } catch (const std::runtime_error&) {
-    }
-    return 0;
-}
-
 // Decodes a server frame by its type as the client's receive thread does (std::runtime_error
 // for a refused payload); false for a type the client does not know.
 inline bool decodeServerFrame(const Frame& frame) {
