@@ -18,20 +18,6 @@
 namespace kestrune::app {
 namespace {
 
-ParsedCommandLine parse(const std::vector<std::u16string>& arguments) { return parseCommandLine(arguments); }
-
-TEST(CommandLine, NoArgumentsGiveTheDefaults) {
-    const ParsedCommandLine parsed = parse({});
-    const LaunchOptions& o = parsed.options;
-    EXPECT_TRUE(!o.smokeTest && !o.useWarp && !o.showWindow && o.vsync && !o.contentSmoke && o.frames == 8);
-    EXPECT_TRUE(o.width == 1280 && o.height == 720 && o.serverPort == 7777 && o.serverHost.empty());
-    EXPECT_TRUE(o.reportPath.empty() && o.screenshotPath.empty() && o.contentDirectory.empty());
-    EXPECT_EQ(o.logPath, std::filesystem::path("logs/KestruneNative.log"));
-    EXPECT_TRUE(o.gameTicket.empty() && o.characterName == "NativeFighter");
-    EXPECT_EQ(o.characterClass, CharacterClass::warrior);
-    EXPECT_FALSE(parsed.sessionPipeHandle.has_value());
-}
-
 TEST(CommandLine, EachFormSetsItsFieldsAndLaterOccurrencesWin) {
     const struct {
         const char* name;
@@ -39,6 +25,7 @@ TEST(CommandLine, EachFormSetsItsFieldsAndLaterOccurrencesWin) {
         std::function<void(LaunchOptions&)> expect;
         std::optional<u64> sessionPipeHandle = std::nullopt;
     } cases[] = {
+        {"nothing: the defaults", {}, [](LaunchOptions&) {}},
         {"smoke test", {u"--smoke-test"}, [](LaunchOptions& o) { o.smokeTest = true; }},
         {"content smoke", {u"--content-smoke", u"--content=rt"},
          [](LaunchOptions& o) { o.smokeTest = o.contentSmoke = true; o.contentDirectory = "rt"; }},
@@ -79,7 +66,7 @@ TEST(CommandLine, EachFormSetsItsFieldsAndLaterOccurrencesWin) {
         SCOPED_TRACE(c.name);
         LaunchOptions expected;
         c.expect(expected);
-        const ParsedCommandLine parsed = parse(c.arguments);
+        const ParsedCommandLine parsed = parseCommandLine(c.arguments);
         EXPECT_TRUE(parsed.options == expected);
         EXPECT_EQ(parsed.sessionPipeHandle, c.sessionPipeHandle);
     }
@@ -93,6 +80,9 @@ TEST(CommandLine, RejectsWithTheMessageOfTheFirstBrokenRule) {
     const std::string hostPort = "--server must use host:port.";
     const std::string portRange = "Server port must be between 1 and 65535.";
     const std::string classes = "--class must be warrior or templar.";
+    const std::string content = "--content-smoke requires --content=<runtime directory>.";
+    const std::string once = "--session-pipe can only be supplied once.";
+    const std::string fps = "--fixed-fps must be between 1 and 1000.";
     const auto keys = [](const std::string& entry) {
         return "--keys entry \"" + entry +
                "\" is not FRAME:KEY, FRAME:+KEY or FRAME:-KEY (FRAME from 1; KEY a letter, a digit, Space, Shift, "
@@ -111,19 +101,16 @@ TEST(CommandLine, RejectsWithTheMessageOfTheFirstBrokenRule) {
         {{u"--width=\u0131\u0131\u0131\u0131"}, number + "--width"}, {{u"--width=319"}, dimensions},
         {{u"--height=239"}, dimensions}, {{u"--frames=0"}, frames}, {{u"--frames=10001"}, frames},
         {{u"--frames=0", u"--width=319"}, dimensions}, {{u"--content-smoke", u"--frames=0"}, frames},
-        {{u"--content-smoke"}, "--content-smoke requires --content=<runtime directory>."},
-        {{u"--content-smoke", u"--content="}, "--content-smoke requires --content=<runtime directory>."},
+        {{u"--content-smoke"}, content}, {{u"--content-smoke", u"--content="}, content},
         {{u"--server=:7777"}, hostPort}, {{u"--server=host:"}, hostPort}, {{u"--server=host"}, hostPort},
         {{u"--server=:"}, hostPort}, {{u"--server=host:0"}, portRange}, {{u"--server=host:65536"}, portRange},
         {{u"--server=host:port"}, number + "--server"}, {{u"--server=host:4294967296"}, number + "--server"},
         {{u"--session-pipe=0"}, number + "--session-pipe"},
         {{u"--session-pipe=18446744073709551616"}, number + "--session-pipe"},
-        {{u"--server=h:1", u"--session-pipe=5", u"--session-pipe=5"}, "--session-pipe can only be supplied once."},
-        {{u"--session-pipe=5", u"--session-pipe=junk"}, "--session-pipe can only be supplied once."},
+        {{u"--server=h:1", u"--session-pipe=5", u"--session-pipe=5"}, once},
+        {{u"--session-pipe=5", u"--session-pipe=junk"}, once},
         {{u"--session-pipe=5"}, "--session-pipe requires --server."},
-        {{u"--session-pipe=5", u"--height=1"}, dimensions},
-        {{u"--fixed-fps=0"}, "--fixed-fps must be between 1 and 1000."},
-        {{u"--fixed-fps=1001"}, "--fixed-fps must be between 1 and 1000."},
+        {{u"--session-pipe=5", u"--height=1"}, dimensions}, {{u"--fixed-fps=0"}, fps}, {{u"--fixed-fps=1001"}, fps},
         {{u"--fixed-fps=sixty"}, number + "--fixed-fps"}, {{u"--keys="}, keys("")}, {{u"--keys=0:W"}, keys("0:W")},
         {{u"--keys=4294967295:W"}, keys("4294967295:W")}, {{u"--keys=5:WW"}, keys("5:WW")},
         {{u"--keys=1:A,5,7:B"}, keys("5")}, {{u"--keys=5:+"}, keys("5:+")}, {{u"--keys=5:w,"}, keys("")},
@@ -138,7 +125,7 @@ TEST(CommandLine, RejectsWithTheMessageOfTheFirstBrokenRule) {
         std::string label;
         for (const auto& argument : c.arguments) label += utf8FromUtf16Lossy(argument) + " ";
         SCOPED_TRACE(label);
-        testing::expectThrowWith<std::invalid_argument>([&] { parse(c.arguments); }, c.message);
+        testing::expectThrowWith<std::invalid_argument>([&] { parseCommandLine(c.arguments); }, c.message);
     }
 }
 
