@@ -1,37 +1,17 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
 #include <functional>
 #include <stdexcept>
 #include <vector>
 
 #include "app/session_payload.h"
+#include "app/chunked_stream.h"
 #include "app/test_support.h"
 
 namespace kestrune::app {
 namespace {
 
-// Serves `bytes` at most `chunkBytes` per read, then reports the end; records every request.
-class ScriptedStream final : public PayloadStream {
-public:
-    ScriptedStream(std::string bytes, std::size_t chunkBytes) : bytes_(std::move(bytes)), chunkBytes_(chunkBytes) {}
-
-    std::size_t readSome(std::span<std::byte> buffer) override {
-        requests.push_back(buffer.size());
-        const std::size_t count = std::min({buffer.size(), chunkBytes_, bytes_.size() - consumed});
-        std::memcpy(buffer.data(), bytes_.data() + consumed, count);
-        consumed += count;
-        return count;
-    }
-
-    std::vector<std::size_t> requests;
-    std::size_t consumed = 0;
-
-private:
-    std::string bytes_;
-    std::size_t chunkBytes_;
-};
+using testing::ChunkedStream;
 
 constexpr auto header = &testing::sessionPayloadHeader;
 
@@ -59,7 +39,7 @@ TEST(SessionPayload, ReadsExactlyTheRecordInAnyChunking) {
                      std::to_string(c.chunkBytes));
         const std::string ticket = bytesFrom(250, c.ticketBytes);
         const std::string name = bytesFrom(65, c.nameBytes);
-        ScriptedStream stream(header("KSN1", c.ticketBytes, c.nameBytes) + ticket + name + "trailing bytes",
+        ChunkedStream stream(header("KSN1", c.ticketBytes, c.nameBytes) + ticket + name + "trailing bytes",
                               c.chunkBytes);
         const SessionPayload payload = readSessionPayload(stream);
         EXPECT_EQ(payload.gameTicket, ticket);
@@ -90,19 +70,19 @@ TEST(SessionPayload, RefusesBadHeadersBeforeReadingTheBody) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ScriptedStream stream(c.bytes, 5);
+        ChunkedStream stream(c.bytes, 5);
         expectRuntimeError([&] { readSessionPayload(stream); }, c.message);
         EXPECT_EQ(stream.consumed, c.consumed);
     }
 }
 
 TEST(SessionPayload, ExactReadAsksForTheMissingCountEachTime) {
-    ScriptedStream stream(std::string(20, 'x'), 3);
+    ChunkedStream stream(std::string(20, 'x'), 3);
     std::vector<std::byte> buffer(10);
     readExactly(stream, buffer);
     EXPECT_EQ(stream.requests, (std::vector<std::size_t>{10, 7, 4, 1}));
 
-    ScriptedStream untouched("", 3);
+    ChunkedStream untouched("", 3);
     readExactly(untouched, {});
     EXPECT_TRUE(untouched.requests.empty());
 }
