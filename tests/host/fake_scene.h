@@ -13,7 +13,6 @@ namespace kestrune::app::testing {
 class RecordingScene final : public scene::FrameScene {
 public:
     // ---- Frame ----
-    u32 fixedSteps = 0;
     f64 lastStep = 0.0;
     std::vector<f64> updates;
     std::vector<f64> alphas;
@@ -28,7 +27,6 @@ public:
     std::vector<std::string> calls;  // fixed steps, input and the duel half's calls, in order
 
     void fixedUpdate(f64 stepSeconds, const InputState& input) override {
-        ++fixedSteps;
         stepKeys += input.keyDown['W'] ? 'W' : '-';
         lastStep = stepSeconds;
         calls.emplace_back("fixed");
