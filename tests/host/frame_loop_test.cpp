@@ -6,24 +6,13 @@
 #include <string>
 #include <tuple>
 
-#include "host/fake_host.h"
 #include "host/fake_scene.h"
 
 namespace kestrune::app {
 namespace {
 
 using testing::FakeHost;
-using testing::RecordingScene;
-
-struct SceneHost : FakeHost {
-    RecordingScene* scene = nullptr;
-    explicit SceneHost(LaunchOptions options = {}) : FakeHost(std::move(options)) {
-        auto counting = std::make_unique<RecordingScene>();
-        scene = counting.get();
-        host->scene = std::move(counting);
-        startRenderer();
-    }
-};
+using testing::SceneHost;
 
 TEST(FrameLoop, FixedStepsForFrameTimes) {
     const struct {

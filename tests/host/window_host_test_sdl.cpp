@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "app/frame_clock.h"
-#include "app/log.h"
 #include "app/native_client.h"
 #include "duel_rules.h"
 #include "host/fake_host.h"
@@ -45,13 +44,11 @@ protected:
         SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
         // The test's window never has the focus, without which SDL would ignore the controller.
         SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
-        logPath_ = render::testing::scratchDirectory() / "host.log";
-        log_ = std::make_unique<Log>(logPath_);
         auto windowHost = std::make_unique<SdlWindowHost>();
         sdl_ = windowHost.get();
         // A smoke run: a windowed run without a display ends before its window exists.
         host_ = std::make_unique<NativeClient>(
-            LaunchOptions{.smokeTest = true, .width = 320, .height = 200}, log_.get(),
+            LaunchOptions{.smokeTest = true, .width = 320, .height = 200}, log_.log.get(),
             HostServices{std::move(windowHost), std::make_unique<render::testing::RecordingBackend>(),
                          createSystemFrameClock()});
         sdl_->registerWindowClass(*host_);
@@ -67,8 +64,7 @@ protected:
         host_->input.beginFrame();
         ASSERT_TRUE(sdl_->pumpMessages(*host_));
     }
-    std::filesystem::path logPath_;
-    std::unique_ptr<Log> log_;
+    testing::TestLog log_;
     SdlWindowHost* sdl_ = nullptr;
     std::unique_ptr<NativeClient> host_;
 };
@@ -238,7 +234,7 @@ TEST_F(SdlWindowHostTest, ButtonsTypeTheLayoutsKeysUntilTheirPadIsUnpluggedWhich
     EXPECT_TRUE(host_->input.keyDown[kVirtualKeySpace]);
     second.unplug();
     pump();
-    EXPECT_EQ(testing::logMessages(logPath_),
+    EXPECT_EQ(testing::logMessages(log_.path),
               (std::vector<std::string>{"[INFO] Controller taken: Kestrune Test Pad", "[INFO] Controller lost: Kestrune Test Pad",
                                         "[INFO] Controller taken: Second Test Pad", "[INFO] Controller lost: Second Test Pad",
                                         "[INFO] Controller taken: Third Test Pad"}));
