@@ -80,15 +80,7 @@ u64 openRegularFileHandle(const std::filesystem::path& path) {
     return static_cast<u64>(descriptor);
 }
 
-u64 openNullDeviceHandle() {
-    const int descriptor = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    check(descriptor >= 0, "open /dev/null");
-    return static_cast<u64>(descriptor);
-}
-
 bool isHandleOpen(u64 handleValue) { return ::fcntl(static_cast<int>(handleValue), F_GETFD) != -1; }
-
-void closeHandle(u64 handleValue) { ::close(static_cast<int>(handleValue)); }
 
 ProgramRun runProgram(const std::vector<std::string>& arguments, const std::filesystem::path& workingDirectory,
                       TestPipe* pipe) {

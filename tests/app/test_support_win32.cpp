@@ -120,19 +120,10 @@ u64 openRegularFileHandle(const std::filesystem::path& path) {
     return reinterpret_cast<u64>(file);
 }
 
-u64 openNullDeviceHandle() {
-    const HANDLE device = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                      OPEN_EXISTING, 0, nullptr);
-    check(device != INVALID_HANDLE_VALUE, "CreateFileW(NUL)");
-    return reinterpret_cast<u64>(device);
-}
-
 bool isHandleOpen(u64 handleValue) {
     DWORD flags = 0;
     return GetHandleInformation(reinterpret_cast<HANDLE>(handleValue), &flags) != 0;
 }
-
-void closeHandle(u64 handleValue) { CloseHandle(reinterpret_cast<HANDLE>(handleValue)); }
 
 ProgramRun runProgram(const std::vector<std::string>& arguments, const std::filesystem::path& workingDirectory,
                       TestPipe* pipe) {
