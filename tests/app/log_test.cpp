@@ -49,7 +49,8 @@ TEST(Log, EachOpeningStartsAFreshFileInMissingDirectoriesWithOneBytePerCharacter
     // Every line but the message's second starts with a time stamp (the file cannot know which second).
     const std::string stamped = std::regex_replace(testing::readFileBytes(path).value_or(""),
                                                    std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ )"), "T ");
-    EXPECT_EQ(stamped, testing::withTextFileNewlines("T [INFO] caf\xE9 \xFF|?|?|?|end\nnext\nT [ERROR] Latin-1 byte \xE9\n"));
+    EXPECT_EQ(stamped,
+              testing::withTextFileNewlines("T [INFO] caf\xE9 \xFF|?|?|?|end\nnext\nT [ERROR] Latin-1 byte \xE9\n"));
 }
 
 TEST(Log, ABareFileNameCreatesNoDirectory) {

@@ -79,8 +79,8 @@ TEST(DuelTick, ExchangesEverythingOnceAndSendsIntentsInOrder) {
     ASSERT_EQ(scene.results.size(), 3u);
     EXPECT_EQ(scene.results[1], (net::CommandResult{2, false, 7, 41}));
     // Each tick hands over the results before the snapshot, then the events (empty after the first).
-    EXPECT_EQ(scene.calls, (std::vector<std::string>{"take", "sent", "sent", "sent", "sent", "sent", "result", "resolve",
-                                                      "result", "result", "snapshot", "events", "events"}));
+    EXPECT_EQ(scene.calls, (std::vector<std::string>{"take", "sent", "sent", "sent", "sent", "sent", "result",
+                                                      "resolve", "result", "result", "snapshot", "events", "events"}));
 
     host.duelClient->teardown();
     scene.queued = {{scene::kIntentMove, 1000, 0, 0, 0}};

@@ -21,9 +21,9 @@ TEST(SdlKeys, MapToWindowsVirtualKeys) {
         SDL_Keycode key;
         u32 virtualKey;
     } cases[] = {
-        {SDLK_a, 0x41}, {SDLK_z, 0x5A},      {SDLK_0, 0x30},      {SDLK_9, 0x39},     {SDLK_SPACE, 0x20},
-        {SDLK_LSHIFT, 0x10}, {SDLK_RSHIFT, 0x10}, {SDLK_TAB, 0x09}, {SDLK_ESCAPE, 0x1B}, {SDLK_F1, 0x70},
-        {SDLK_F12, 0x7B}, {SDLK_LEFT, 0x25}, {SDLK_DOWN, 0x28},   {SDLK_RETURN, 0x0D}, {SDLK_CAPSLOCK, 0},
+        {SDLK_a, 0x41}, {SDLK_z, 0x5A}, {SDLK_0, 0x30}, {SDLK_9, 0x39}, {SDLK_SPACE, 0x20}, {SDLK_LSHIFT, 0x10},
+        {SDLK_RSHIFT, 0x10}, {SDLK_TAB, 0x09}, {SDLK_ESCAPE, 0x1B}, {SDLK_F1, 0x70}, {SDLK_F12, 0x7B},
+        {SDLK_LEFT, 0x25}, {SDLK_DOWN, 0x28}, {SDLK_RETURN, 0x0D}, {SDLK_CAPSLOCK, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(SDL_GetKeyName(c.key));
@@ -235,9 +235,10 @@ TEST_F(SdlWindowHostTest, ButtonsTypeTheLayoutsKeysUntilTheirPadIsUnpluggedWhich
     second.unplug();
     pump();
     EXPECT_EQ(testing::logMessages(log_.path),
-              (std::vector<std::string>{"[INFO] Controller taken: Kestrune Test Pad", "[INFO] Controller lost: Kestrune Test Pad",
-                                        "[INFO] Controller taken: Second Test Pad", "[INFO] Controller lost: Second Test Pad",
-                                        "[INFO] Controller taken: Third Test Pad"}));
+              (std::vector<std::string>{
+                  "[INFO] Controller taken: Kestrune Test Pad", "[INFO] Controller lost: Kestrune Test Pad",
+                  "[INFO] Controller taken: Second Test Pad", "[INFO] Controller lost: Second Test Pad",
+                  "[INFO] Controller taken: Third Test Pad"}));
 }
 
 }  // namespace
