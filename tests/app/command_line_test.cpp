@@ -120,29 +120,21 @@ TEST(CommandLine, RejectsWithTheMessageOfTheFirstBrokenRule) {
 TEST(CommandLine, HelpNamesTheOptionsOfTheReadmeTable) {
     const std::regex option(R"(--?[a-z][a-z-]*=?)");
     const auto optionsIn = [&](const std::string& text) {
-        std::set<std::string> names;
-        for (auto it = std::sregex_iterator(text.begin(), text.end(), option); it != std::sregex_iterator(); ++it) {
-            names.insert(it->str());
-        }
-        return names;
+        return std::set<std::string>(std::sregex_token_iterator(text.begin(), text.end(), option), {});
     };
     std::ifstream readme(KESTRUNE_SOURCE_DIR "/README.md");
-    std::set<std::string> documented;
-    bool inTable = false;
-    for (std::string line; std::getline(readme, line);) {
-        if (line == "| Option | Effect |") {
-            inTable = true;
-        } else if (inTable && !line.starts_with("|")) {
-            break;
-        } else if (inTable && !line.starts_with("|---")) {
-            documented.merge(optionsIn(line.substr(0, line.find('|', 1))));
-        }
-    }
-    std::set<std::string> helped;
-    std::istringstream help(helpText());
     std::string line;
+    while (std::getline(readme, line) && line != "| Option | Effect |") {
+    }
+    std::getline(readme, line);  // |---|---|
+    std::set<std::string> documented;
+    while (std::getline(readme, line) && line.starts_with("|")) {
+        documented.merge(optionsIn(line.substr(0, line.find('|', 1))));
+    }
+    std::istringstream help(helpText());
     std::getline(help, line);
     EXPECT_EQ(line, "usage: KestruneNative [options]");
+    std::set<std::string> helped;
     while (std::getline(help, line)) {
         const std::set<std::string> names = optionsIn(line.substr(0, line.find("  ", 2)));
         EXPECT_FALSE(names.empty()) << line;
@@ -151,11 +143,10 @@ TEST(CommandLine, HelpNamesTheOptionsOfTheReadmeTable) {
     EXPECT_GT(documented.size(), 15u);
     EXPECT_EQ(documented, helped);
 
-    const struct {
-        std::vector<std::u16string> arguments;
-        bool help;
-    } cases[] = {{{u"--help"}, true}, {{u"--frames=0", u"-h"}, true}, {{u"--help=1", u"-H", u"--HELP"}, false}};
-    for (const auto& c : cases) EXPECT_EQ(asksForHelp(c.arguments), c.help);
+    using Arguments = std::vector<std::u16string>;
+    EXPECT_TRUE(asksForHelp(Arguments{u"--help"}));
+    EXPECT_TRUE(asksForHelp(Arguments{u"--frames=0", u"-h"}));
+    EXPECT_FALSE(asksForHelp(Arguments{u"--help=1", u"-H", u"--HELP"}));
 }
 
 }  // namespace

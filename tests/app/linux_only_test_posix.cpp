@@ -2,7 +2,6 @@
 // error mirror of the log, and devices that fail on write.
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -17,14 +16,8 @@
 namespace kestrune::app {
 namespace {
 
-TEST(SessionPipeLinux, RefusesSocketsAndValuesBeyondTheDescriptorRange) {
-    int ends[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
-    ::close(ends[1]);
-    EXPECT_THROW(readLauncherSessionPipe(static_cast<u64>(ends[0])), std::invalid_argument);
-    EXPECT_FALSE(testing::isHandleOpen(static_cast<u64>(ends[0])));
-
-    // A value that truncates to a real pipe's descriptor must not reach that pipe.
+// A value that truncates to a real pipe's descriptor must not reach that pipe.
+TEST(SessionPipeLinux, RefusesValuesBeyondTheDescriptorRange) {
     testing::TestPipe pipe;
     const u64 truncatesToPipe = (u64{1} << 32) + pipe.readHandleValue();
     EXPECT_THROW(readLauncherSessionPipe(truncatesToPipe), std::invalid_argument);

@@ -137,33 +137,26 @@ ProgramRun runProgram(const std::vector<std::string>& arguments, const std::file
         commandLine += L" " + quoteArgument(widen(argument));
     }
 
-    // The texts are read once the program has ended, so each pipe holds all of its text.
-    constexpr DWORD kPipeBytes = 64 * 1024;
+    // The texts go to files, read once the program has ended.
+    const ScratchDirectory outputs;
     SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, TRUE};
-    HANDLE outputRead = nullptr;
-    HANDLE outputWrite = nullptr;
-    HANDLE errorRead = nullptr;
-    HANDLE errorWrite = nullptr;
-    check(CreatePipe(&outputRead, &outputWrite, &attributes, kPipeBytes) &&
-              CreatePipe(&errorRead, &errorWrite, &attributes, kPipeBytes),
-          "CreatePipe");
-    SetHandleInformation(outputRead, HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(errorRead, HANDLE_FLAG_INHERIT, 0);
+    const auto createOutput = [&](const char* name) {
+        const HANDLE file = CreateFileW((outputs / name).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &attributes,
+                                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        check(file != INVALID_HANDLE_VALUE, "CreateFileW");
+        return file;
+    };
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = outputWrite;
-    startup.hStdError = errorWrite;
+    startup.hStdOutput = createOutput("out");
+    startup.hStdError = createOutput("err");
     PROCESS_INFORMATION process{};
     const BOOL created = CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                         workingDirectory.c_str(), &startup, &process);
-    CloseHandle(outputWrite);
-    CloseHandle(errorWrite);
-    if (!created) {
-        CloseHandle(outputRead);
-        CloseHandle(errorRead);
-        check(false, "CreateProcessW");
-    }
+    CloseHandle(startup.hStdOutput);
+    CloseHandle(startup.hStdError);
+    check(created, "CreateProcessW");
 
     ProgramRun run;
     DWORD waitedMs = 0;
@@ -182,15 +175,8 @@ ProgramRun runProgram(const std::vector<std::string>& arguments, const std::file
         }
     }
 
-    for (const auto& [pipeRead, text] : {std::pair{errorRead, &run.standardError},
-                                        std::pair{outputRead, &run.standardOutput}}) {
-        char buffer[4096];
-        DWORD got = 0;
-        while (ReadFile(pipeRead, buffer, sizeof buffer, &got, nullptr) && got > 0) {
-            text->append(buffer, got);
-        }
-        CloseHandle(pipeRead);
-    }
+    run.standardOutput = readFileBytes(outputs / "out").value_or("");
+    run.standardError = readFileBytes(outputs / "err").value_or("");
     DWORD exitCode = 0;
     GetExitCodeProcess(process.hProcess, &exitCode);
     run.exitCode = static_cast<int>(exitCode);
