@@ -53,7 +53,6 @@ TEST(Program, OptionAndPayloadErrorsEndBeforeAnyLogOrReportAndAlwaysShowTheBox) 
         {{"--frames=0"}, "", "--frames must be between 1 and 10000."},
         // the smoke flag only counts once the options are final
         {{"--smoke-test", "--report=out/report.json", "--unknown"}, "", "Unknown command-line option."},
-        {{"--smoke-test", "--report=out/report.json", "--session-pipe=5"}, "", "--session-pipe requires --server."},
         {{"--smoke-test", "--server=127.0.0.1:9", "--session-pipe={pipe}", "--report=out/report.json"},
          testing::sessionPayloadHeader("KSN2", 6, 4) + "ticketname",
          "The launcher session payload has an invalid signature."},
