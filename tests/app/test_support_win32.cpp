@@ -27,32 +27,24 @@ std::string windowText(HWND window) {
     return utf8FromUtf16Lossy(std::u16string_view(reinterpret_cast<const char16_t*>(text), length > 0 ? length : 0));
 }
 
-struct BoxSearch {
-    DWORD processId;
-    HWND box = nullptr;
-};
-
-BOOL CALLBACK findDialogOfProcess(HWND window, LPARAM parameter) {
-    auto* search = reinterpret_cast<BoxSearch*>(parameter);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    wchar_t className[64] = {};
-    GetClassNameW(window, className, 64);
-    if (owner == search->processId && std::wstring_view(className) == L"#32770" && IsWindowVisible(window)) {
-        search->box = window;
-        return FALSE;
+// The visible dialog (the message box) of the process, if it shows one.
+HWND findDialogOfProcess(DWORD processId) {
+    for (HWND window = nullptr; (window = FindWindowExW(nullptr, window, L"#32770", nullptr)) != nullptr;) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == processId && IsWindowVisible(window)) {
+            return window;
+        }
     }
-    return TRUE;
+    return nullptr;
 }
 
-BOOL CALLBACK collectStaticText(HWND child, LPARAM parameter) {
-    wchar_t className[64] = {};
-    GetClassNameW(child, className, 64);
-    const std::string text = windowText(child);
-    if (std::wstring_view(className) == L"Static" && !text.empty()) {
-        *reinterpret_cast<std::string*>(parameter) += text;
+std::string staticTexts(HWND dialog) {
+    std::string text;
+    for (HWND child = nullptr; (child = FindWindowExW(dialog, child, L"Static", nullptr)) != nullptr;) {
+        text += windowText(child);
     }
-    return TRUE;
+    return text;
 }
 
 // The tests' arguments hold no quotes and end in no backslash, so quoting is enough.
@@ -161,13 +153,10 @@ ProgramRun runProgram(const std::vector<std::string>& arguments, const std::file
     ProgramRun run;
     DWORD waitedMs = 0;
     while (WaitForSingleObject(process.hProcess, kPollIntervalMs) == WAIT_TIMEOUT) {
-        BoxSearch search{process.dwProcessId};
-        EnumWindows(findDialogOfProcess, reinterpret_cast<LPARAM>(&search));
-        if (search.box != nullptr && !run.messageBoxCaption) {
-            run.messageBoxCaption = windowText(search.box);
-            run.messageBoxText.emplace();
-            EnumChildWindows(search.box, collectStaticText, reinterpret_cast<LPARAM>(&*run.messageBoxText));
-            PostMessageW(search.box, WM_COMMAND, IDOK, 0);
+        if (const HWND box = findDialogOfProcess(process.dwProcessId); box != nullptr && !run.messageBoxCaption) {
+            run.messageBoxCaption = windowText(box);
+            run.messageBoxText = staticTexts(box);
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
         }
         waitedMs += kPollIntervalMs;
         if (waitedMs >= kRunLimitMs) {
