@@ -79,10 +79,9 @@ TEST(Program, FailedRunEndsThroughTheFatalPathWithAFailureReport) {
     const std::string missingSwapChain2 =
         "IDXGISwapChain1::QueryInterface(IDXGISwapChain2) failed with HRESULT 0x80004002";
     const ScratchDirectory scratch;
-    const ProgramRun run =
-        testing::runProgram({"--content-smoke", "--content=content", "--frames=2", "--log=out/run.log",
-                             "--report=out/d\xC3\xA9j\xC3\xA0/report.json"},
-                            scratch.path());
+    const ProgramRun run = testing::runProgram({"--content-smoke", "--content=content", "--frames=2",
+                                                "--log=out/run.log", "--report=out/d\xC3\xA9j\xC3\xA0/report.json"},
+                                               scratch.path());
     const bool windowsWithoutSwapChain2 =
         testing::messageBoxesObservable() && run.standardError.find(missingSwapChain2) != std::string::npos;
     const std::string message = windowsWithoutSwapChain2 ? missingSwapChain2 : missingWarrior;

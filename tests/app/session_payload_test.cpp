@@ -63,8 +63,7 @@ TEST(SessionPayload, RefusesBadHeadersBeforeReadingTheBody) {
         {"lengths read big-endian would pass", header("KSN1", 0x0100, 0x0100) + body, kOverLimits, 8},
         {"magic letters reordered", header("1NSK", 1, 1) + body, kBadSignature, 8},
         {"magic in lower case", header("ksn1", 1, 1) + body, kBadSignature, 8},
-        {"another version", header("KSN2", 1, 1) + body, kBadSignature, 8},
-        {"nothing at all", "", kReadFailure, 0},
+        {"another version", header("KSN2", 1, 1) + body, kBadSignature, 8}, {"nothing at all", "", kReadFailure, 0},
         {"header cut short", header("KSN1", 1, 1).substr(0, 7), kReadFailure, 7},
         {"body one byte short", header("KSN1", 3, 2) + "abcd", kReadFailure, 12},
     };

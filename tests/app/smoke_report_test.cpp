@@ -57,8 +57,7 @@ TEST(SmokeReport, MatchesTheGoldenFilesInTextAndOnDisk) {
         const char* file;
         RunSummary summary;
     } cases[] = {
-        {"success_report.json", successSummary()},
-        {"failure_report.json", failureSummary()},
+        {"success_report.json", successSummary()}, {"failure_report.json", failureSummary()},
         {"escaping_report.json", escapingSummary()},
     };
     const ScratchDirectory scratch;

@@ -51,10 +51,8 @@ TEST(DuelTick, ExchangesEverythingOnceAndSendsIntentsInOrder) {
     host.duelClient = std::make_unique<net::DuelClient>();
     host.duelClient->connect("127.0.0.1", peer.port(), net::kWarrior, "Fighter", "");
 
-    scene.queued = {{scene::kIntentMove, 707, -707, 0, 0},
-                    {9, 0, 0, 0, 0},
-                    {scene::kIntentBasicAttack, 0, 0, kOpponent, 1},
-                    {scene::kIntentUseSkill, 0, 0, kOpponent, 1001},
+    scene.queued = {{scene::kIntentMove, 707, -707, 0, 0}, {9, 0, 0, 0, 0},
+                    {scene::kIntentBasicAttack, 0, 0, kOpponent, 1}, {scene::kIntentUseSkill, 0, 0, kOpponent, 1001},
                     {scene::kIntentStop, 0, 0, 0, 0}};
     sendDuelIntents(host);
     EXPECT_EQ(scene.sentSequences, (std::vector<u32>{1, 0, 2, 3, 4}));

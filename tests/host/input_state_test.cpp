@@ -18,8 +18,7 @@ TEST(InputState, KeyTransitionsWithinOneFrame) {
         bool released;
         bool down;
     } cases[] = {
-        {"press", "p", true, false, true},
-        {"auto-repeat after press counts once", "prr", true, false, true},
+        {"press", "p", true, false, true}, {"auto-repeat after press counts once", "prr", true, false, true},
         {"repeat flag alone is not a press", "r", false, false, true},
         {"press and release in one frame", "pu", true, true, false},
         {"release without press", "u", false, false, false},
