@@ -93,17 +93,15 @@ TEST(FrameLoop, MinimizedFramesCountNothingAndCauseNoBurst) {
     for (int frame = 0; frame < 3; ++frame) {
         FrameLoop(*f.host).runFrame();
     }
-    EXPECT_EQ(f.window->waits, 3u);
-    EXPECT_EQ(f.host->fixedUpdates, 0u);
-    EXPECT_EQ(f.host->variableUpdates, 0u);
-    EXPECT_EQ(f.backend->presents, 0u);
+    // waits, fixed and variable updates, presents
+    EXPECT_EQ(std::tuple(f.window->waits, f.host->fixedUpdates, f.host->variableUpdates, f.backend->presents),
+              std::tuple(3u, 0u, 0u, 0u));
 
     // Restored: the time spent waiting is forgotten.
     f.host->minimized = false;
     f.clock->advanceSeconds(1.0 / 60.0);
     FrameLoop(*f.host).runFrame();
-    EXPECT_EQ(f.host->fixedUpdates, 1u);
-    EXPECT_EQ(f.host->variableUpdates, 1u);
+    EXPECT_EQ(std::tuple(f.host->fixedUpdates, f.host->variableUpdates), std::tuple(1u, 1u));
 }
 
 // Escape ends the loop after its frame is drawn and presented; the quit message skips the
@@ -120,9 +118,8 @@ TEST(FrameLoop, EscapeFinishesItsFrameTheQuitMessageSkipsIt) {
         };
         f.clock->advanceSeconds(0.1);
         FrameLoop(*f.host).run();
-        EXPECT_EQ(f.window->pumps, 2u);
-        EXPECT_EQ(f.backend->presents, escape ? 2u : 1u);
-        EXPECT_EQ(f.host->variableUpdates, escape ? 2u : 1u);
+        const u32 n = escape ? 2 : 1;  // frames drawn and presented
+        EXPECT_EQ(std::tuple(f.window->pumps, f.backend->presents, f.host->variableUpdates), std::tuple(2u, n, n));
         EXPECT_TRUE(f.host->quitRequested);
     }
 }

@@ -78,11 +78,9 @@ TEST_F(SdlWindowHostTest, CreatesTheWindowHiddenResizesAfterRestoringAndQuitsWhe
     EXPECT_NE(SDL_GetWindowFlags(window) & SDL_WINDOW_HIDDEN, 0u);
     EXPECT_STREQ(SDL_GetWindowTitle(window), kWindowTitle);
     sdl_->handleEvent(*host_, windowEvent(SDL_WINDOWEVENT_MINIMIZED));
-    EXPECT_TRUE(host_->minimized);
-    EXPECT_FALSE(host_->resizePending);
+    EXPECT_EQ(std::pair(host_->minimized, host_->resizePending), std::pair(true, false));
     sdl_->handleEvent(*host_, windowEvent(SDL_WINDOWEVENT_RESTORED));
-    EXPECT_FALSE(host_->minimized);
-    EXPECT_TRUE(host_->resizePending);
+    EXPECT_EQ(std::pair(host_->minimized, host_->resizePending), std::pair(false, true));
     EXPECT_EQ(std::pair(host_->pendingWidth, host_->pendingHeight), std::pair(320u, 200u));
     SDL_Event close = windowEvent(SDL_WINDOWEVENT_CLOSE);
     SDL_PushEvent(&close);

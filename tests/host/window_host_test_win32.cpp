@@ -44,11 +44,9 @@ TEST_F(Win32WindowHostTest, WindowIsHiddenResizesAfterRestoringAndQuitsWhenClose
     EXPECT_EQ(std::pair(size.widthPixels, size.heightPixels), std::pair(320u, 200u));
     EXPECT_EQ(reinterpret_cast<NativeClient*>(GetWindowLongPtrW(window_, GWLP_USERDATA)), host_.get());
     send(WM_SIZE, SIZE_MINIMIZED, 0);
-    EXPECT_TRUE(host_->minimized);
-    EXPECT_FALSE(host_->resizePending);
+    EXPECT_EQ(std::pair(host_->minimized, host_->resizePending), std::pair(true, false));
     send(WM_SIZE, SIZE_RESTORED, MAKELPARAM(800, 600));
-    EXPECT_FALSE(host_->minimized);
-    EXPECT_TRUE(host_->resizePending);
+    EXPECT_EQ(std::pair(host_->minimized, host_->resizePending), std::pair(false, true));
     EXPECT_EQ(std::pair(host_->pendingWidth, host_->pendingHeight), std::pair(800u, 600u));
     send(WM_SIZE, SIZE_RESTORED, MAKELPARAM(800, 0));
     EXPECT_FALSE(host_->resizePending);
