@@ -9,31 +9,18 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/command_line_messages.h"
 #include "base/utf16.h"
 
 namespace {
 
 bool isKnownMessage(std::string_view message) {
-    static const std::string_view known[] = {
-        "Unknown command-line option.",
-        "--server must use host:port.",
-        "Server port must be between 1 and 65535.",
-        "--session-pipe can only be supplied once.",
-        "--class must be warrior or templar.",
-        "Window dimensions must be at least 320x240.",
-        "--frames must be between 1 and 10000.",
-        "--content-smoke requires --content=<runtime directory>.",
-        "--session-pipe requires --server.",
-        "Invalid numeric value for --frames",
-        "Invalid numeric value for --width",
-        "Invalid numeric value for --height",
-        "Invalid numeric value for --server",
-        "Invalid numeric value for --session-pipe",
-    };
-    for (const std::string_view text : known) {
+    using namespace kestrune::app::testing;
+    for (const std::string& text : {kTooSmall, kFramesRange, kFixedFpsRange, kUnknownOption, kHostPort, kPortRange,
+                                    kClasses, kContentSmoke, kPipeOnce, kPipeServer}) {
         if (message == text) return true;
     }
-    return false;
+    return message.starts_with(kInvalidNumber + "--") || message.starts_with("--keys entry \"");
 }
 
 }  // namespace

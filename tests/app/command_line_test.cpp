@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/command_line_messages.h"
 #include "app/test_support.h"
 #include "app/text_conversion.h"
 #include "base/utf16.h"
@@ -18,27 +19,15 @@
 namespace kestrune::app {
 namespace {
 
-ParsedCommandLine parse(const std::vector<std::u16string>& arguments) { return parseCommandLine(arguments); }
-
-TEST(CommandLine, NoArgumentsGiveTheDefaults) {
-    const ParsedCommandLine parsed = parse({});
-    const LaunchOptions& o = parsed.options;
-    EXPECT_TRUE(!o.smokeTest && !o.useWarp && !o.showWindow && o.vsync && !o.contentSmoke && o.frames == 8);
-    EXPECT_TRUE(o.width == 1280 && o.height == 720 && o.serverPort == 7777 && o.serverHost.empty());
-    EXPECT_TRUE(o.reportPath.empty() && o.screenshotPath.empty() && o.contentDirectory.empty());
-    EXPECT_EQ(o.logPath, std::filesystem::path("logs/KestruneNative.log"));
-    EXPECT_TRUE(o.gameTicket.empty() && o.characterName == "NativeFighter");
-    EXPECT_EQ(o.characterClass, CharacterClass::warrior);
-    EXPECT_FALSE(parsed.sessionPipeHandle.has_value());
-}
-
 TEST(CommandLine, EachFormSetsItsFieldsAndLaterOccurrencesWin) {
+    const auto server = [](LaunchOptions& o) { o.serverHost = "h"; o.serverPort = 1; };
     const struct {
         const char* name;
         std::vector<std::u16string> arguments;
         std::function<void(LaunchOptions&)> expect;
         std::optional<u64> sessionPipeHandle = std::nullopt;
     } cases[] = {
+        {"nothing: the defaults", {}, [](LaunchOptions&) {}},
         {"smoke test", {u"--smoke-test"}, [](LaunchOptions& o) { o.smokeTest = true; }},
         {"content smoke", {u"--content-smoke", u"--content=rt"},
          [](LaunchOptions& o) { o.smokeTest = o.contentSmoke = true; o.contentDirectory = "rt"; }},
@@ -52,15 +41,14 @@ TEST(CommandLine, EachFormSetsItsFieldsAndLaterOccurrencesWin) {
          [](LaunchOptions& o) { o.reportPath = "out/r.json"; o.logPath.clear(); o.screenshotPath = "s.bmp"; }},
         {"non-ASCII path", {u"--report=d\u00e9j\u00e0/\u6e2c.json"},
          [](LaunchOptions& o) { o.reportPath = pathFromUtf16(u"d\u00e9j\u00e0/\u6e2c.json"); }},
-        {"IPv6 host splits at the last colon", {u"--server=::1:7777"},
-         [](LaunchOptions& o) { o.serverHost = "::1"; }},
+        {"IPv6 host: the last colon splits", {u"--server=::1:7777"}, [](LaunchOptions& o) { o.serverHost = "::1"; }},
         {"port bounds", {u"--server=a:1", u"--server=game.example:65535"},
          [](LaunchOptions& o) { o.serverHost = "game.example"; o.serverPort = 65535; }},
         {"non-ASCII host is kept as UTF-8", {u"--server=b\u00fccher:080"},
          [](LaunchOptions& o) { o.serverHost = "b\xC3\xBC" "cher"; o.serverPort = 80; }},
         {"class", {u"--class=templar"}, [](LaunchOptions& o) { o.characterClass = CharacterClass::templar; }},
-        {"later class wins", {u"--class=templar", u"--class=warrior"}, [](LaunchOptions&) {}},
-        {"later frames win", {u"--frames=3", u"--frames=5"}, [](LaunchOptions& o) { o.frames = 5; }},
+        {"later ones win", {u"--class=templar", u"--class=warrior", u"--frames=3", u"--frames=5"},
+         [](LaunchOptions& o) { o.frames = 5; }},
         {"fixed rate, trace and scripted keys in frame order, taps released a frame later",
          {u"--fixed-fps=1000", u"--trace=t.jsonl", u"--keys=5:+w,9:-W,12:2,3:Space,4:ESCAPE,4:+shift,4:-TaB"},
          [](LaunchOptions& o) {
@@ -71,74 +59,59 @@ TEST(CommandLine, EachFormSetsItsFieldsAndLaterOccurrencesWin) {
          }},
         {"slowest fixed rate", {u"--fixed-fps=1"}, [](LaunchOptions& o) { o.fixedFps = 1; }},
         // the pipe handle is kept aside; ticket and name come only from the pipe
-        {"pipe handle", {u"--server=h:1", u"--session-pipe=0008"}, [](LaunchOptions& o) { o.serverHost = "h"; o.serverPort = 1; }, 8},
-        {"largest pipe handle", {u"--session-pipe=18446744073709551615", u"--server=h:1"},
-         [](LaunchOptions& o) { o.serverHost = "h"; o.serverPort = 1; }, ~u64{0}},
+        {"pipe handle", {u"--server=h:1", u"--session-pipe=0008"}, server, 8},
+        {"largest pipe handle", {u"--session-pipe=18446744073709551615", u"--server=h:1"}, server, ~u64{0}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         LaunchOptions expected;
         c.expect(expected);
-        const ParsedCommandLine parsed = parse(c.arguments);
+        const ParsedCommandLine parsed = parseCommandLine(c.arguments);
         EXPECT_TRUE(parsed.options == expected);
         EXPECT_EQ(parsed.sessionPipeHandle, c.sessionPipeHandle);
     }
 }
 
 TEST(CommandLine, RejectsWithTheMessageOfTheFirstBrokenRule) {
-    const std::string number = "Invalid numeric value for ";
-    const std::string dimensions = "Window dimensions must be at least 320x240.";
-    const std::string frames = "--frames must be between 1 and 10000.";
-    const std::string unknown = "Unknown command-line option.";
-    const std::string hostPort = "--server must use host:port.";
-    const std::string portRange = "Server port must be between 1 and 65535.";
-    const std::string classes = "--class must be warrior or templar.";
-    const auto keys = [](const std::string& entry) {
-        return "--keys entry \"" + entry +
-               "\" is not FRAME:KEY, FRAME:+KEY or FRAME:-KEY (FRAME from 1; KEY a letter, a digit, Space, Shift, "
-               "Tab or Escape).";
-    };
+    using namespace testing;
+    const std::string& number = kInvalidNumber;
+    const std::string width = number + "--width";
+    const auto keys = keysRefusal;
     const struct {
         std::vector<std::u16string> arguments;
         std::string message;
     } cases[] = {
-        {{u"--width=+320"}, number + "--width"}, {{u"--width= 320"}, number + "--width"},
-        {{u"--width=320 "}, number + "--width"}, {{u"--width="}, number + "--width"},
-        {{u"--width=4294967296"}, number + "--width"}, {{u"--width=99999999999999999999"}, number + "--width"},
-        {{u"--width=0x140"}, number + "--width"}, {{u"--height=-1"}, number + "--height"},
-        {{u"--frames=1.5"}, number + "--frames"},
+        {{u"--width=+320"}, width}, {{u"--width= 320"}, width}, {{u"--width=320 "}, width}, {{u"--width="}, width},
+        {{u"--width=4294967296"}, width}, {{u"--width=99999999999999999999"}, width}, {{u"--width=0x140"}, width},
+        {{u"--height=-1"}, number + "--height"}, {{u"--frames=1.5"}, number + "--frames"},
         // U+0131 narrowed to its low byte would read as the digit 1
-        {{u"--width=\u0131\u0131\u0131\u0131"}, number + "--width"}, {{u"--width=319"}, dimensions},
-        {{u"--height=239"}, dimensions}, {{u"--frames=0"}, frames}, {{u"--frames=10001"}, frames},
-        {{u"--frames=0", u"--width=319"}, dimensions}, {{u"--content-smoke", u"--frames=0"}, frames},
-        {{u"--content-smoke"}, "--content-smoke requires --content=<runtime directory>."},
-        {{u"--content-smoke", u"--content="}, "--content-smoke requires --content=<runtime directory>."},
-        {{u"--server=:7777"}, hostPort}, {{u"--server=host:"}, hostPort}, {{u"--server=host"}, hostPort},
-        {{u"--server=:"}, hostPort}, {{u"--server=host:0"}, portRange}, {{u"--server=host:65536"}, portRange},
+        {{u"--width=\u0131\u0131\u0131\u0131"}, width}, {{u"--width=319"}, kTooSmall}, {{u"--height=239"}, kTooSmall},
+        {{u"--frames=0"}, kFramesRange}, {{u"--frames=10001"}, kFramesRange},
+        {{u"--frames=0", u"--width=319"}, kTooSmall}, {{u"--content-smoke", u"--frames=0"}, kFramesRange},
+        {{u"--content-smoke"}, kContentSmoke}, {{u"--content-smoke", u"--content="}, kContentSmoke},
+        {{u"--server=:7777"}, kHostPort}, {{u"--server=host:"}, kHostPort}, {{u"--server=host"}, kHostPort},
+        {{u"--server=:"}, kHostPort}, {{u"--server=host:0"}, kPortRange}, {{u"--server=host:65536"}, kPortRange},
         {{u"--server=host:port"}, number + "--server"}, {{u"--server=host:4294967296"}, number + "--server"},
         {{u"--session-pipe=0"}, number + "--session-pipe"},
         {{u"--session-pipe=18446744073709551616"}, number + "--session-pipe"},
-        {{u"--server=h:1", u"--session-pipe=5", u"--session-pipe=5"}, "--session-pipe can only be supplied once."},
-        {{u"--session-pipe=5", u"--session-pipe=junk"}, "--session-pipe can only be supplied once."},
-        {{u"--session-pipe=5"}, "--session-pipe requires --server."},
-        {{u"--session-pipe=5", u"--height=1"}, dimensions},
-        {{u"--fixed-fps=0"}, "--fixed-fps must be between 1 and 1000."},
-        {{u"--fixed-fps=1001"}, "--fixed-fps must be between 1 and 1000."},
-        {{u"--fixed-fps=sixty"}, number + "--fixed-fps"}, {{u"--keys="}, keys("")}, {{u"--keys=0:W"}, keys("0:W")},
-        {{u"--keys=4294967295:W"}, keys("4294967295:W")}, {{u"--keys=5:WW"}, keys("5:WW")},
-        {{u"--keys=1:A,5,7:B"}, keys("5")}, {{u"--keys=5:+"}, keys("5:+")}, {{u"--keys=5:w,"}, keys("")},
-        {{u"--keys=5:@"}, keys("5:@")}, {{u"--keys=5:spacebar"}, keys("5:spacebar")},
-        {{u"--keys=5:\u00e9"}, keys("5:\u00e9")}, {{u"--class=Warrior"}, classes}, {{u"--class="}, classes},
-        {{u"--class=warrior "}, classes}, {{u"--Smoke-test"}, unknown}, {{u"smoke-test"}, unknown},
-        {{u"--smoke-test=1"}, unknown}, {{u"--width"}, unknown}, {{u""}, unknown},
-        {{u"--smoke-test", u"--unknown"}, unknown}, {{u"--frames=0", u"--unknown"}, unknown},
-        {{u"--width=x", u"--unknown"}, number + "--width"},
+        {{u"--server=h:1", u"--session-pipe=5", u"--session-pipe=5"}, kPipeOnce},
+        {{u"--session-pipe=5", u"--session-pipe=junk"}, kPipeOnce}, {{u"--session-pipe=5"}, kPipeServer},
+        {{u"--session-pipe=5", u"--height=1"}, kTooSmall}, {{u"--fixed-fps=0"}, kFixedFpsRange},
+        {{u"--fixed-fps=1001"}, kFixedFpsRange}, {{u"--fixed-fps=sixty"}, number + "--fixed-fps"},
+        {{u"--keys="}, keys("")}, {{u"--keys=0:W"}, keys("0:W")}, {{u"--keys=4294967295:W"}, keys("4294967295:W")},
+        {{u"--keys=5:WW"}, keys("5:WW")}, {{u"--keys=1:A,5,7:B"}, keys("5")}, {{u"--keys=5:+"}, keys("5:+")},
+        {{u"--keys=5:w,"}, keys("")}, {{u"--keys=5:@"}, keys("5:@")}, {{u"--keys=5:spacebar"}, keys("5:spacebar")},
+        {{u"--keys=5:\u00e9"}, keys("5:\u00e9")}, {{u"--class=Warrior"}, kClasses}, {{u"--class="}, kClasses},
+        {{u"--class=warrior "}, kClasses}, {{u"--Smoke-test"}, kUnknownOption}, {{u"smoke-test"}, kUnknownOption},
+        {{u"--smoke-test=1"}, kUnknownOption}, {{u"--width"}, kUnknownOption}, {{u""}, kUnknownOption},
+        {{u"--smoke-test", u"--unknown"}, kUnknownOption}, {{u"--frames=0", u"--unknown"}, kUnknownOption},
+        {{u"--width=x", u"--unknown"}, width},
     };
     for (const auto& c : cases) {
         std::string label;
         for (const auto& argument : c.arguments) label += utf8FromUtf16Lossy(argument) + " ";
         SCOPED_TRACE(label);
-        testing::expectThrowWith<std::invalid_argument>([&] { parse(c.arguments); }, c.message);
+        testing::expectThrowWith<std::invalid_argument>([&] { parseCommandLine(c.arguments); }, c.message);
     }
 }
 
@@ -147,29 +120,21 @@ TEST(CommandLine, RejectsWithTheMessageOfTheFirstBrokenRule) {
 TEST(CommandLine, HelpNamesTheOptionsOfTheReadmeTable) {
     const std::regex option(R"(--?[a-z][a-z-]*=?)");
     const auto optionsIn = [&](const std::string& text) {
-        std::set<std::string> names;
-        for (auto it = std::sregex_iterator(text.begin(), text.end(), option); it != std::sregex_iterator(); ++it) {
-            names.insert(it->str());
-        }
-        return names;
+        return std::set<std::string>(std::sregex_token_iterator(text.begin(), text.end(), option), {});
     };
     std::ifstream readme(KESTRUNE_SOURCE_DIR "/README.md");
-    std::set<std::string> documented;
-    bool inTable = false;
-    for (std::string line; std::getline(readme, line);) {
-        if (line == "| Option | Effect |") {
-            inTable = true;
-        } else if (inTable && !line.starts_with("|")) {
-            break;
-        } else if (inTable && !line.starts_with("|---")) {
-            documented.merge(optionsIn(line.substr(0, line.find('|', 1))));
-        }
-    }
-    std::set<std::string> helped;
-    std::istringstream help(helpText());
     std::string line;
+    while (std::getline(readme, line) && line != "| Option | Effect |") {
+    }
+    std::getline(readme, line);  // |---|---|
+    std::set<std::string> documented;
+    while (std::getline(readme, line) && line.starts_with("|")) {
+        documented.merge(optionsIn(line.substr(0, line.find('|', 1))));
+    }
+    std::istringstream help(helpText());
     std::getline(help, line);
     EXPECT_EQ(line, "usage: KestruneNative [options]");
+    std::set<std::string> helped;
     while (std::getline(help, line)) {
         const std::set<std::string> names = optionsIn(line.substr(0, line.find("  ", 2)));
         EXPECT_FALSE(names.empty()) << line;
@@ -178,11 +143,10 @@ TEST(CommandLine, HelpNamesTheOptionsOfTheReadmeTable) {
     EXPECT_GT(documented.size(), 15u);
     EXPECT_EQ(documented, helped);
 
-    const struct {
-        std::vector<std::u16string> arguments;
-        bool help;
-    } cases[] = {{{u"--help"}, true}, {{u"--frames=0", u"-h"}, true}, {{u"--help=1", u"-H", u"--HELP"}, false}};
-    for (const auto& c : cases) EXPECT_EQ(asksForHelp(c.arguments), c.help);
+    using Arguments = std::vector<std::u16string>;
+    EXPECT_TRUE(asksForHelp(Arguments{u"--help"}));
+    EXPECT_TRUE(asksForHelp(Arguments{u"--frames=0", u"-h"}));
+    EXPECT_FALSE(asksForHelp(Arguments{u"--help=1", u"-H", u"--HELP"}));
 }
 
 }  // namespace

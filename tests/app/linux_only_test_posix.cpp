@@ -2,9 +2,9 @@
 // error mirror of the log, and devices that fail on write.
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <stdexcept>
 
 #include "app/log.h"
@@ -16,14 +16,8 @@
 namespace kestrune::app {
 namespace {
 
-TEST(SessionPipeLinux, RefusesSocketsAndValuesBeyondTheDescriptorRange) {
-    int ends[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
-    ::close(ends[1]);
-    EXPECT_THROW(readLauncherSessionPipe(static_cast<u64>(ends[0])), std::invalid_argument);
-    EXPECT_FALSE(testing::isHandleOpen(static_cast<u64>(ends[0])));
-
-    // A value that truncates to a real pipe's descriptor must not reach that pipe.
+// A value that truncates to a real pipe's descriptor must not reach that pipe.
+TEST(SessionPipeLinux, RefusesValuesBeyondTheDescriptorRange) {
     testing::TestPipe pipe;
     const u64 truncatesToPipe = (u64{1} << 32) + pipe.readHandleValue();
     EXPECT_THROW(readLauncherSessionPipe(truncatesToPipe), std::invalid_argument);
@@ -49,7 +43,7 @@ TEST(SmokeReportLinux, AReportThatDoesNotReachTheDiskWholeIsAFailure) {
 // standard error and in the report rather than widening it byte by byte.
 TEST(ProgramLinux, NonAsciiMessagesKeepTheirCharacters) {
     const testing::ScratchDirectory scratch;
-    testing::closeHandle(testing::openRegularFileHandle(scratch / "d\xC3\xA9j\xC3\xA0"));
+    std::ofstream(scratch / "d\xC3\xA9j\xC3\xA0");  // a file where the log wants a directory
     const testing::ProgramRun run =
         testing::runProgram({"--smoke-test", "--log=d\xC3\xA9j\xC3\xA0/run.log", "--report=report.json"}, scratch.path());
     EXPECT_EQ(run.exitCode, 1);

@@ -53,7 +53,6 @@ TEST(Program, OptionAndPayloadErrorsEndBeforeAnyLogOrReportAndAlwaysShowTheBox) 
         {{"--frames=0"}, "", "--frames must be between 1 and 10000."},
         // the smoke flag only counts once the options are final
         {{"--smoke-test", "--report=out/report.json", "--unknown"}, "", "Unknown command-line option."},
-        {{"--smoke-test", "--report=out/report.json", "--session-pipe=5"}, "", "--session-pipe requires --server."},
         {{"--smoke-test", "--server=127.0.0.1:9", "--session-pipe={pipe}", "--report=out/report.json"},
          testing::sessionPayloadHeader("KSN2", 6, 4) + "ticketname",
          "The launcher session payload has an invalid signature."},
@@ -80,10 +79,9 @@ TEST(Program, FailedRunEndsThroughTheFatalPathWithAFailureReport) {
     const std::string missingSwapChain2 =
         "IDXGISwapChain1::QueryInterface(IDXGISwapChain2) failed with HRESULT 0x80004002";
     const ScratchDirectory scratch;
-    const ProgramRun run =
-        testing::runProgram({"--content-smoke", "--content=content", "--frames=2", "--log=out/run.log",
-                             "--report=out/d\xC3\xA9j\xC3\xA0/report.json"},
-                            scratch.path());
+    const ProgramRun run = testing::runProgram({"--content-smoke", "--content=content", "--frames=2",
+                                                "--log=out/run.log", "--report=out/d\xC3\xA9j\xC3\xA0/report.json"},
+                                               scratch.path());
     const bool windowsWithoutSwapChain2 =
         testing::messageBoxesObservable() && run.standardError.find(missingSwapChain2) != std::string::npos;
     const std::string message = windowsWithoutSwapChain2 ? missingSwapChain2 : missingWarrior;

@@ -8,37 +8,13 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "app/session_payload.h"
-
-namespace {
-
-class FuzzStream final : public kestrune::app::PayloadStream {
-public:
-    FuzzStream(const std::uint8_t* data, std::size_t size, std::size_t chunkBytes)
-        : data_(data), size_(size), chunkBytes_(chunkBytes) {}
-
-    std::size_t readSome(std::span<std::byte> buffer) override {
-        if (buffer.empty()) __builtin_trap();  // the exact read never asks for nothing
-        const std::size_t count = std::min({buffer.size(), chunkBytes_, size_ - consumed});
-        std::memcpy(buffer.data(), data_ + consumed, count);
-        consumed += count;
-        return count;
-    }
-
-    std::size_t consumed = 0;
-
-private:
-    const std::uint8_t* data_;
-    std::size_t size_;
-    std::size_t chunkBytes_;
-};
-
-}  // namespace
+#include "app/chunked_stream.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace kestrune::app;
     if (size == 0) return 0;
-    FuzzStream stream(data + 1, size - 1, static_cast<std::size_t>(data[0] % 64) + 1);
+    testing::ChunkedStream stream(std::string(reinterpret_cast<const char*>(data) + 1, size - 1),
+                                  static_cast<std::size_t>(data[0] % 64) + 1);
     try {
         const SessionPayload payload = readSessionPayload(stream);
         const std::size_t ticketBytes = payload.gameTicket.size();
@@ -60,5 +36,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             __builtin_trap();
         }
     }
+    if (std::ranges::count(stream.requests, 0u) != 0) __builtin_trap();  // the exact read never asks for nothing
     return 0;
 }

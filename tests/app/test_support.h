@@ -78,11 +78,9 @@ private:
     std::intptr_t write_;
 };
 
-// A handle that is not a pipe: an open regular file, or the null device.
+// A handle that is not a pipe: an open regular file.
 u64 openRegularFileHandle(const std::filesystem::path& path);
-u64 openNullDeviceHandle();
 bool isHandleOpen(u64 handleValue);
-void closeHandle(u64 handleValue);
 
 // Windows runs can show the fatal-error box and the helper sees it; Linux runs have no
 // display, so there is no box to see.

@@ -80,15 +80,7 @@ u64 openRegularFileHandle(const std::filesystem::path& path) {
     return static_cast<u64>(descriptor);
 }
 
-u64 openNullDeviceHandle() {
-    const int descriptor = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    check(descriptor >= 0, "open /dev/null");
-    return static_cast<u64>(descriptor);
-}
-
 bool isHandleOpen(u64 handleValue) { return ::fcntl(static_cast<int>(handleValue), F_GETFD) != -1; }
-
-void closeHandle(u64 handleValue) { ::close(static_cast<int>(handleValue)); }
 
 ProgramRun runProgram(const std::vector<std::string>& arguments, const std::filesystem::path& workingDirectory,
                       TestPipe* pipe) {
@@ -113,13 +105,14 @@ ProgramRun runProgram(const std::vector<std::string>& arguments, const std::file
     }
     environment.push_back(nullptr);
 
-    int outputPipe[2];
-    int errorPipe[2];
-    check(::pipe2(outputPipe, O_CLOEXEC) == 0 && ::pipe2(errorPipe, O_CLOEXEC) == 0, "pipe2");
+    // The texts go to files, read once the program has ended.
+    const ScratchDirectory outputs;
+    const std::filesystem::path output = outputs / "out";
+    const std::filesystem::path error = outputs / "err";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, outputPipe[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, errorPipe[1], 2);
+    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, error.c_str(), O_WRONLY | O_CREAT, 0600);
     if (pipe != nullptr) {
         posix_spawn_file_actions_adddup2(&actions, static_cast<int>(pipe->readHandleValue()), kChildPipeDescriptor);
     }
@@ -127,26 +120,13 @@ ProgramRun runProgram(const std::vector<std::string>& arguments, const std::file
     pid_t child = 0;
     const int spawned = ::posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environment.data());
     posix_spawn_file_actions_destroy(&actions);
-    ::close(outputPipe[1]);
-    ::close(errorPipe[1]);
     errno = spawned;
     check(spawned == 0, "posix_spawn");
-
-    // One pipe after the other: the program's texts stay far below a pipe's buffer.
-    ProgramRun run;
-    for (const auto& [descriptor, text] : {std::pair{errorPipe[0], &run.standardError},
-                                          std::pair{outputPipe[0], &run.standardOutput}}) {
-        char buffer[4096];
-        ssize_t got = 0;
-        while ((got = ::read(descriptor, buffer, sizeof buffer)) > 0) {
-            text->append(buffer, static_cast<std::size_t>(got));
-        }
-        ::close(descriptor);
-    }
     int status = 0;
     check(::waitpid(child, &status, 0) == child, "waitpid");
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    return {.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+            .standardOutput = readFileBytes(output).value_or(""),
+            .standardError = readFileBytes(error).value_or("")};
 }
 
 }  // namespace kestrune::app::testing

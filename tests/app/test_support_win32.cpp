@@ -27,32 +27,24 @@ std::string windowText(HWND window) {
     return utf8FromUtf16Lossy(std::u16string_view(reinterpret_cast<const char16_t*>(text), length > 0 ? length : 0));
 }
 
-struct BoxSearch {
-    DWORD processId;
-    HWND box = nullptr;
-};
-
-BOOL CALLBACK findDialogOfProcess(HWND window, LPARAM parameter) {
-    auto* search = reinterpret_cast<BoxSearch*>(parameter);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    wchar_t className[64] = {};
-    GetClassNameW(window, className, 64);
-    if (owner == search->processId && std::wstring_view(className) == L"#32770" && IsWindowVisible(window)) {
-        search->box = window;
-        return FALSE;
+// The visible dialog (the message box) of the process, if it shows one.
+HWND findDialogOfProcess(DWORD processId) {
+    for (HWND window = nullptr; (window = FindWindowExW(nullptr, window, L"#32770", nullptr)) != nullptr;) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == processId && IsWindowVisible(window)) {
+            return window;
+        }
     }
-    return TRUE;
+    return nullptr;
 }
 
-BOOL CALLBACK collectStaticText(HWND child, LPARAM parameter) {
-    wchar_t className[64] = {};
-    GetClassNameW(child, className, 64);
-    const std::string text = windowText(child);
-    if (std::wstring_view(className) == L"Static" && !text.empty()) {
-        *reinterpret_cast<std::string*>(parameter) += text;
+std::string staticTexts(HWND dialog) {
+    std::string text;
+    for (HWND child = nullptr; (child = FindWindowExW(dialog, child, L"Static", nullptr)) != nullptr;) {
+        text += windowText(child);
     }
-    return TRUE;
+    return text;
 }
 
 // The tests' arguments hold no quotes and end in no backslash, so quoting is enough.
@@ -120,19 +112,10 @@ u64 openRegularFileHandle(const std::filesystem::path& path) {
     return reinterpret_cast<u64>(file);
 }
 
-u64 openNullDeviceHandle() {
-    const HANDLE device = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                      OPEN_EXISTING, 0, nullptr);
-    check(device != INVALID_HANDLE_VALUE, "CreateFileW(NUL)");
-    return reinterpret_cast<u64>(device);
-}
-
 bool isHandleOpen(u64 handleValue) {
     DWORD flags = 0;
     return GetHandleInformation(reinterpret_cast<HANDLE>(handleValue), &flags) != 0;
 }
-
-void closeHandle(u64 handleValue) { CloseHandle(reinterpret_cast<HANDLE>(handleValue)); }
 
 ProgramRun runProgram(const std::vector<std::string>& arguments, const std::filesystem::path& workingDirectory,
                       TestPipe* pipe) {
@@ -146,44 +129,34 @@ ProgramRun runProgram(const std::vector<std::string>& arguments, const std::file
         commandLine += L" " + quoteArgument(widen(argument));
     }
 
-    // The texts are read once the program has ended, so each pipe holds all of its text.
-    constexpr DWORD kPipeBytes = 64 * 1024;
+    // The texts go to files, read once the program has ended.
+    const ScratchDirectory outputs;
     SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, TRUE};
-    HANDLE outputRead = nullptr;
-    HANDLE outputWrite = nullptr;
-    HANDLE errorRead = nullptr;
-    HANDLE errorWrite = nullptr;
-    check(CreatePipe(&outputRead, &outputWrite, &attributes, kPipeBytes) &&
-              CreatePipe(&errorRead, &errorWrite, &attributes, kPipeBytes),
-          "CreatePipe");
-    SetHandleInformation(outputRead, HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(errorRead, HANDLE_FLAG_INHERIT, 0);
+    const auto createOutput = [&](const char* name) {
+        const HANDLE file = CreateFileW((outputs / name).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &attributes,
+                                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        check(file != INVALID_HANDLE_VALUE, "CreateFileW");
+        return file;
+    };
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = outputWrite;
-    startup.hStdError = errorWrite;
+    startup.hStdOutput = createOutput("out");
+    startup.hStdError = createOutput("err");
     PROCESS_INFORMATION process{};
     const BOOL created = CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                         workingDirectory.c_str(), &startup, &process);
-    CloseHandle(outputWrite);
-    CloseHandle(errorWrite);
-    if (!created) {
-        CloseHandle(outputRead);
-        CloseHandle(errorRead);
-        check(false, "CreateProcessW");
-    }
+    CloseHandle(startup.hStdOutput);
+    CloseHandle(startup.hStdError);
+    check(created, "CreateProcessW");
 
     ProgramRun run;
     DWORD waitedMs = 0;
     while (WaitForSingleObject(process.hProcess, kPollIntervalMs) == WAIT_TIMEOUT) {
-        BoxSearch search{process.dwProcessId};
-        EnumWindows(findDialogOfProcess, reinterpret_cast<LPARAM>(&search));
-        if (search.box != nullptr && !run.messageBoxCaption) {
-            run.messageBoxCaption = windowText(search.box);
-            run.messageBoxText.emplace();
-            EnumChildWindows(search.box, collectStaticText, reinterpret_cast<LPARAM>(&*run.messageBoxText));
-            PostMessageW(search.box, WM_COMMAND, IDOK, 0);
+        if (const HWND box = findDialogOfProcess(process.dwProcessId); box != nullptr && !run.messageBoxCaption) {
+            run.messageBoxCaption = windowText(box);
+            run.messageBoxText = staticTexts(box);
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
         }
         waitedMs += kPollIntervalMs;
         if (waitedMs >= kRunLimitMs) {
@@ -191,15 +164,8 @@ ProgramRun runProgram(const std::vector<std::string>& arguments, const std::file
         }
     }
 
-    for (const auto& [pipeRead, text] : {std::pair{errorRead, &run.standardError},
-                                        std::pair{outputRead, &run.standardOutput}}) {
-        char buffer[4096];
-        DWORD got = 0;
-        while (ReadFile(pipeRead, buffer, sizeof buffer, &got, nullptr) && got > 0) {
-            text->append(buffer, got);
-        }
-        CloseHandle(pipeRead);
-    }
+    run.standardOutput = readFileBytes(outputs / "out").value_or("");
+    run.standardError = readFileBytes(outputs / "err").value_or("");
     DWORD exitCode = 0;
     GetExitCodeProcess(process.hProcess, &exitCode);
     run.exitCode = static_cast<int>(exitCode);

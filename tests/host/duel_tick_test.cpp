@@ -2,13 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
-#include "app/log.h"
-#include "host/fake_host.h"
 #include "host/fake_scene.h"
 #include "net/server_messages.h"
 #include "net/test_peer.h"
@@ -47,22 +43,14 @@ TEST(DuelTick, ExchangesEverythingOnceAndSendsIntentsInOrder) {
         c.send(net::kServerSnapshot, net::encodeSnapshot(snapshotAt(6)));
         c.waitForClose();
     });
-    const std::filesystem::path logPath = std::filesystem::path(KESTRUNE_BINARY_DIR) / "test-output/duel-tick.log";
-    std::filesystem::remove(logPath);
-    auto log = std::make_unique<Log>(logPath);
-    testing::FakeHost fake;
-    auto recording = std::make_unique<testing::RecordingScene>();
-    testing::RecordingScene& scene = *recording;
+    testing::SceneHost fake;
+    testing::RecordingScene& scene = *fake.scene;
     NativeClient& host = *fake.host;
-    host.scene = std::move(recording);
-    host.log = log.get();
     host.duelClient = std::make_unique<net::DuelClient>();
     host.duelClient->connect("127.0.0.1", peer.port(), net::kWarrior, "Fighter", "");
 
-    scene.queued = {{scene::kIntentMove, 707, -707, 0, 0},
-                    {9, 0, 0, 0, 0},
-                    {scene::kIntentBasicAttack, 0, 0, kOpponent, 1},
-                    {scene::kIntentUseSkill, 0, 0, kOpponent, 1001},
+    scene.queued = {{scene::kIntentMove, 707, -707, 0, 0}, {9, 0, 0, 0, 0},
+                    {scene::kIntentBasicAttack, 0, 0, kOpponent, 1}, {scene::kIntentUseSkill, 0, 0, kOpponent, 1001},
                     {scene::kIntentStop, 0, 0, 0, 0}};
     sendDuelIntents(host);
     EXPECT_EQ(scene.sentSequences, (std::vector<u32>{1, 0, 2, 3, 4}));
@@ -74,11 +62,10 @@ TEST(DuelTick, ExchangesEverythingOnceAndSendsIntentsInOrder) {
     runDuelTick(host);
     runDuelTick(host);
 
-    ASSERT_EQ(commands.size(), 4u);
-    EXPECT_EQ(commands[0], (net::ClientCommandMessage{1, net::kCommandMove, 0, 707, static_cast<u16>(-707), 0}));
-    EXPECT_EQ(commands[1], (net::ClientCommandMessage{2, net::kCommandBasicAttack, kOpponent, 0, 0, 1}));
-    EXPECT_EQ(commands[2], (net::ClientCommandMessage{3, net::kCommandUseSkill, kOpponent, 0, 0, 1001}));
-    EXPECT_EQ(commands[3], (net::ClientCommandMessage{4, net::kCommandStop, 0, 0, 0, 0}));
+    EXPECT_EQ(commands, (std::vector<net::ClientCommandMessage>{
+                            {1, net::kCommandMove, 0, 707, static_cast<u16>(-707), 0},
+                            {2, net::kCommandBasicAttack, kOpponent, 0, 0, 1},
+                            {3, net::kCommandUseSkill, kOpponent, 0, 0, 1001}, {4, net::kCommandStop, 0, 0, 0, 0}}));
     EXPECT_EQ(scene.snapshots, (std::vector<std::tuple<u64, u32, u32, u16>>{
                                    {6, net::test::kPeerEntityId, 4, net::test::kPeerTickRate}}));
     ASSERT_EQ(scene.events.size(), 2u);
@@ -88,8 +75,8 @@ TEST(DuelTick, ExchangesEverythingOnceAndSendsIntentsInOrder) {
     ASSERT_EQ(scene.results.size(), 3u);
     EXPECT_EQ(scene.results[1], (net::CommandResult{2, false, 7, 41}));
     // Each tick hands over the results before the snapshot, then the events (empty after the first).
-    EXPECT_EQ(scene.calls, (std::vector<std::string>{"take", "sent", "sent", "sent", "sent", "sent", "result", "resolve",
-                                                      "result", "result", "snapshot", "events", "events"}));
+    EXPECT_EQ(scene.calls, (std::vector<std::string>{"take", "sent", "sent", "sent", "sent", "sent", "result",
+                                                      "resolve", "result", "result", "snapshot", "events", "events"}));
 
     host.duelClient->teardown();
     scene.queued = {{scene::kIntentMove, 1000, 0, 0, 0}};
@@ -99,9 +86,8 @@ TEST(DuelTick, ExchangesEverythingOnceAndSendsIntentsInOrder) {
     EXPECT_TRUE(host.pendingMoves.empty());
     EXPECT_EQ(peer.finish(), "");
 
-    log.reset();
-    EXPECT_EQ(testing::logMessages(logPath), (std::vector<std::string>{"[WARN] Server rejected command 2 at tick 41 (reason 7)",
-                                                               "[WARN] Server rejected command 1 at tick 42 (reason 5)"}));
+    EXPECT_EQ(fake.lines(), (std::vector<std::string>{"[WARN] Server rejected command 2 at tick 41 (reason 7)",
+                                                      "[WARN] Server rejected command 1 at tick 42 (reason 5)"}));
 }
 
 }  // namespace

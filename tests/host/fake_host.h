@@ -11,8 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "app/log.h"
 #include "app/native_client.h"
 #include "render/recording_backend.h"
+#include "render/test_support.h"
 
 namespace kestrune::app::testing {
 
@@ -66,13 +68,26 @@ inline std::vector<std::string> logMessages(const std::filesystem::path& path) {
     return lines;
 }
 
+// A log in a fresh directory named after the running test; lines() closes it and returns its
+// messages.
+struct TestLog {
+    std::filesystem::path path = render::testing::scratchDirectory() / "run.log";
+    std::unique_ptr<Log> log = std::make_unique<Log>(path);
+
+    std::vector<std::string> lines() {
+        log.reset();
+        return logMessages(path);
+    }
+};
+
 // A whole text file, its newlines read as '\n' (empty when it is missing).
 inline std::string readText(const std::filesystem::path& path) {
     std::ifstream in(path);
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-struct FakeHost {
+// Its log is the test's log.
+struct FakeHost : TestLog {
     ScriptedWindowHost* window = nullptr;
     ManualClock* clock = nullptr;
     render::testing::RecordingBackend* backend = nullptr;
@@ -86,7 +101,7 @@ struct FakeHost {
         clock = manualClock.get();
         backend = recording.get();
         host = std::make_unique<NativeClient>(
-            std::move(options), nullptr,
+            std::move(options), log.get(),
             HostServices{std::move(windowHost), std::move(recording), std::move(manualClock)});
     }
 

@@ -6,6 +6,7 @@
 #include <tuple>
 #include <vector>
 
+#include "host/fake_host.h"
 #include "scene/frame_scene.h"
 
 namespace kestrune::app::testing {
@@ -13,7 +14,6 @@ namespace kestrune::app::testing {
 class RecordingScene final : public scene::FrameScene {
 public:
     // ---- Frame ----
-    u32 fixedSteps = 0;
     f64 lastStep = 0.0;
     std::vector<f64> updates;
     std::vector<f64> alphas;
@@ -28,7 +28,6 @@ public:
     std::vector<std::string> calls;  // fixed steps, input and the duel half's calls, in order
 
     void fixedUpdate(f64 stepSeconds, const InputState& input) override {
-        ++fixedSteps;
         stepKeys += input.keyDown['W'] ? 'W' : '-';
         lastStep = stepSeconds;
         calls.emplace_back("fixed");
@@ -63,6 +62,17 @@ public:
     scene::SceneStatistics statistics() const override { return {2, 6, 19, 16, 1, 2, 3}; }
     scene::NetworkFigures networkFigures() const override { return {1, 2, 0.5f, 3, 9, 0, 4, 5, 300.0, 10}; }
     void appendTrace(std::string& line) const override { line.append(",\"scene\":true"); }
+};
+
+// A fake host whose started renderer draws a recording scene.
+struct SceneHost : FakeHost {
+    RecordingScene* scene = nullptr;
+    explicit SceneHost(LaunchOptions options = {}) : FakeHost(std::move(options)) {
+        auto recording = std::make_unique<RecordingScene>();
+        scene = recording.get();
+        host->scene = std::move(recording);
+        startRenderer();
+    }
 };
 
 }  // namespace kestrune::app::testing

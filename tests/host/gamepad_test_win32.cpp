@@ -6,9 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "app/log.h"
 #include "host/fake_host.h"
-#include "render/test_support.h"
 
 namespace kestrune::app {
 namespace {
@@ -44,8 +42,7 @@ TEST(XInput, EachButtonOfTheLayoutTypesItsKey) {
 }
 
 TEST(XInput, SlotsAreProbedOnceASecondPadsReadInTheLayoutAndUnpluggedOnesLetGo) {
-    const std::filesystem::path logPath = render::testing::scratchDirectory() / "xinput.log";
-    auto log = std::make_unique<Log>(logPath);
+    testing::TestLog log;
     XInputGamepads pads;
     pads.useStateFunction(fakeGetState);
     InputState input;
@@ -75,15 +72,14 @@ TEST(XInput, SlotsAreProbedOnceASecondPadsReadInTheLayoutAndUnpluggedOnesLetGo) 
         if (f.slot >= 0) slots[f.slot] = f.pad;
         reads = 0;
         input.beginFrame();
-        pads.poll(input, log.get(), f.nowMs);
+        pads.poll(input, log.log.get(), f.nowMs);
         EXPECT_EQ(reads, f.reads);
         EXPECT_EQ(pads.playingSlot(), f.playing);
         EXPECT_EQ(keysDown(input), f.keys);
         EXPECT_FLOAT_EQ(input.analogMoveX, f.moveX);
         EXPECT_FLOAT_EQ(input.analogMoveZ, f.moveZ);
     }
-    log.reset();
-    EXPECT_EQ(testing::logMessages(logPath),
+    EXPECT_EQ(log.lines(),
               (std::vector<std::string>{
                   "[INFO] Controller taken: XInput controller 3", "[INFO] Controller lost: XInput controller 3",
                   "[INFO] Controller taken: XInput controller 2", "[INFO] Controller lost: XInput controller 2",

@@ -3,14 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
 #include <numbers>
 #include <utility>
 
 #include "app/frame_clock.h"
-#include "app/log.h"
 #include "app/native_client.h"
 #include "duel_rules.h"
+#include "host/fake_host.h"
 #include "render/recording_backend.h"
 #include "scene/scene_fixture.h"
 
@@ -22,9 +21,9 @@ TEST(SdlKeys, MapToWindowsVirtualKeys) {
         SDL_Keycode key;
         u32 virtualKey;
     } cases[] = {
-        {SDLK_a, 0x41}, {SDLK_z, 0x5A},      {SDLK_0, 0x30},      {SDLK_9, 0x39},     {SDLK_SPACE, 0x20},
-        {SDLK_LSHIFT, 0x10}, {SDLK_RSHIFT, 0x10}, {SDLK_TAB, 0x09}, {SDLK_ESCAPE, 0x1B}, {SDLK_F1, 0x70},
-        {SDLK_F12, 0x7B}, {SDLK_LEFT, 0x25}, {SDLK_DOWN, 0x28},   {SDLK_RETURN, 0x0D}, {SDLK_CAPSLOCK, 0},
+        {SDLK_a, 0x41}, {SDLK_z, 0x5A}, {SDLK_0, 0x30}, {SDLK_9, 0x39}, {SDLK_SPACE, 0x20}, {SDLK_LSHIFT, 0x10},
+        {SDLK_RSHIFT, 0x10}, {SDLK_TAB, 0x09}, {SDLK_ESCAPE, 0x1B}, {SDLK_F1, 0x70}, {SDLK_F12, 0x7B},
+        {SDLK_LEFT, 0x25}, {SDLK_DOWN, 0x28}, {SDLK_RETURN, 0x0D}, {SDLK_CAPSLOCK, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(SDL_GetKeyName(c.key));
@@ -45,13 +44,11 @@ protected:
         SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
         // The test's window never has the focus, without which SDL would ignore the controller.
         SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
-        logPath_ = render::testing::scratchDirectory() / "host.log";
-        log_ = std::make_unique<Log>(logPath_);
         auto windowHost = std::make_unique<SdlWindowHost>();
         sdl_ = windowHost.get();
         // A smoke run: a windowed run without a display ends before its window exists.
         host_ = std::make_unique<NativeClient>(
-            LaunchOptions{.smokeTest = true, .width = 320, .height = 200}, log_.get(),
+            LaunchOptions{.smokeTest = true, .width = 320, .height = 200}, log_.log.get(),
             HostServices{std::move(windowHost), std::make_unique<render::testing::RecordingBackend>(),
                          createSystemFrameClock()});
         sdl_->registerWindowClass(*host_);
@@ -59,89 +56,57 @@ protected:
     }
 
     static SDL_Event key(Uint32 type, SDL_Keycode code, bool repeat) {
-        SDL_Event event{};
-        event.type = type;
-        event.key.keysym.sym = code;
-        event.key.repeat = repeat ? 1 : 0;
-        return event;
+        return {.key = {.type = type, .repeat = static_cast<Uint8>(repeat), .keysym = {.sym = code}}};
     }
-    static SDL_Event windowEvent(Uint8 what) {
-        SDL_Event event{};
-        event.type = SDL_WINDOWEVENT;
-        event.window.event = what;
-        return event;
-    }
+    static SDL_Event windowEvent(Uint8 what) { return {.window = {.type = SDL_WINDOWEVENT, .event = what}}; }
 
     void pump() {
         host_->input.beginFrame();
         ASSERT_TRUE(sdl_->pumpMessages(*host_));
     }
-    // What the log says, without the time stamps.
-    std::string logText() const {
-        std::ifstream file(logPath_);
-        std::string text;
-        for (std::string line; std::getline(file, line);) text += line.substr(line.find('[')) + "\n";
-        return text;
-    }
-
-    std::filesystem::path logPath_;
-    std::unique_ptr<Log> log_;
+    testing::TestLog log_;
     SdlWindowHost* sdl_ = nullptr;
     std::unique_ptr<NativeClient> host_;
 };
 
-TEST_F(SdlWindowHostTest, CreatesTheWindowHiddenAtTheRequestedSize) {
-    ASSERT_NE(host_->window, nullptr);
+// Hidden at the requested size; minimized, then restored to that size; closed, a quit.
+TEST_F(SdlWindowHostTest, CreatesTheWindowHiddenResizesAfterRestoringAndQuitsWhenClosed) {
+    auto* window = static_cast<SDL_Window*>(host_->window);
+    ASSERT_NE(window, nullptr);
     const ClientSize size = sdl_->clientSize(*host_);
-    EXPECT_EQ(size.widthPixels, 320u);
-    EXPECT_EQ(size.heightPixels, 200u);
-    const Uint32 flags = SDL_GetWindowFlags(static_cast<SDL_Window*>(host_->window));
-    EXPECT_NE(flags & SDL_WINDOW_HIDDEN, 0u);
-    EXPECT_STREQ(SDL_GetWindowTitle(static_cast<SDL_Window*>(host_->window)), kWindowTitle);
-}
-
-TEST_F(SdlWindowHostTest, KeyAndMouseEventsFillInputWithRepeatAsAlreadyDown) {
-    sdl_->handleEvent(*host_, key(SDL_KEYDOWN, SDLK_w, false));
-    sdl_->handleEvent(*host_, key(SDL_KEYDOWN, SDLK_w, true));
-    EXPECT_TRUE(host_->input.pressed[0x57]);
-    host_->input.beginFrame();
-    sdl_->handleEvent(*host_, key(SDL_KEYDOWN, SDLK_w, true));
-    EXPECT_FALSE(host_->input.pressed[0x57]);
-    sdl_->handleEvent(*host_, key(SDL_KEYUP, SDLK_w, false));
-    EXPECT_TRUE(host_->input.released[0x57]);
-    EXPECT_FALSE(host_->input.keyDown[0x57]);
-    sdl_->handleEvent(*host_, key(SDL_KEYDOWN, SDLK_CAPSLOCK, false));  // not a key the runtime reads
-    EXPECT_FALSE(host_->input.keyDown[0]);
-    // Mouse motion accumulates after the first position.
-    SDL_Event motion{};
-    motion.type = SDL_MOUSEMOTION;
-    motion.motion.x = 40;
-    motion.motion.y = 30;
-    sdl_->handleEvent(*host_, motion);
-    motion.motion.x = 45;
-    motion.motion.y = 20;
-    sdl_->handleEvent(*host_, motion);
-    EXPECT_EQ(host_->input.mouseDeltaX, 5);
-    EXPECT_EQ(host_->input.mouseDeltaY, -10);
-}
-
-TEST_F(SdlWindowHostTest, MinimizeAndRestoreBecomeAPendingResize) {
+    EXPECT_EQ(std::pair(size.widthPixels, size.heightPixels), std::pair(320u, 200u));
+    EXPECT_NE(SDL_GetWindowFlags(window) & SDL_WINDOW_HIDDEN, 0u);
+    EXPECT_STREQ(SDL_GetWindowTitle(window), kWindowTitle);
     sdl_->handleEvent(*host_, windowEvent(SDL_WINDOWEVENT_MINIMIZED));
-    EXPECT_TRUE(host_->minimized);
-    EXPECT_FALSE(host_->resizePending);
+    EXPECT_EQ(std::pair(host_->minimized, host_->resizePending), std::pair(true, false));
     sdl_->handleEvent(*host_, windowEvent(SDL_WINDOWEVENT_RESTORED));
-    EXPECT_FALSE(host_->minimized);
-    EXPECT_TRUE(host_->resizePending);
-    EXPECT_EQ(host_->pendingWidth, 320u);
-    EXPECT_EQ(host_->pendingHeight, 200u);
-}
-
-TEST_F(SdlWindowHostTest, CloseEndsTheLoopThroughAQuitEvent) {
+    EXPECT_EQ(std::pair(host_->minimized, host_->resizePending), std::pair(false, true));
+    EXPECT_EQ(std::pair(host_->pendingWidth, host_->pendingHeight), std::pair(320u, 200u));
     SDL_Event close = windowEvent(SDL_WINDOWEVENT_CLOSE);
     SDL_PushEvent(&close);
     EXPECT_FALSE(sdl_->pumpMessages(*host_));
     EXPECT_TRUE(host_->quitRequested);
     EXPECT_EQ(host_->window, nullptr);
+}
+
+// A repeat alone (the window gained the focus with the key held) holds the key without a press.
+TEST_F(SdlWindowHostTest, KeyAndMouseEventsFillInput) {
+    sdl_->handleEvent(*host_, key(SDL_KEYDOWN, SDLK_w, true));
+    EXPECT_TRUE(host_->input.keyDown[0x57]);
+    EXPECT_FALSE(host_->input.pressed[0x57]);
+    sdl_->handleEvent(*host_, key(SDL_KEYUP, SDLK_w, false));
+    EXPECT_TRUE(host_->input.released[0x57]);
+    EXPECT_FALSE(host_->input.keyDown[0x57]);
+    sdl_->handleEvent(*host_, key(SDL_KEYDOWN, SDLK_w, false));
+    EXPECT_TRUE(host_->input.pressed[0x57]);
+    sdl_->handleEvent(*host_, key(SDL_KEYDOWN, SDLK_CAPSLOCK, false));  // not a key the runtime reads
+    EXPECT_FALSE(host_->input.keyDown[0]);
+    // Mouse motion accumulates after the first position.
+    for (const auto& [x, y] : {std::pair{40, 30}, {45, 20}}) {
+        sdl_->handleEvent(*host_, {.motion = {.type = SDL_MOUSEMOTION, .x = x, .y = y}});
+    }
+    EXPECT_EQ(host_->input.mouseDeltaX, 5);
+    EXPECT_EQ(host_->input.mouseDeltaY, -10);
 }
 
 // ---- Controllers ----
@@ -267,9 +232,11 @@ TEST_F(SdlWindowHostTest, ButtonsTypeTheLayoutsKeysUntilTheirPadIsUnpluggedWhich
     EXPECT_TRUE(host_->input.keyDown[kVirtualKeySpace]);
     second.unplug();
     pump();
-    EXPECT_EQ(logText(), "[INFO] Controller taken: Kestrune Test Pad\n[INFO] Controller lost: Kestrune Test Pad\n"
-                         "[INFO] Controller taken: Second Test Pad\n[INFO] Controller lost: Second Test Pad\n"
-                         "[INFO] Controller taken: Third Test Pad\n");
+    EXPECT_EQ(testing::logMessages(log_.path),
+              (std::vector<std::string>{
+                  "[INFO] Controller taken: Kestrune Test Pad", "[INFO] Controller lost: Kestrune Test Pad",
+                  "[INFO] Controller taken: Second Test Pad", "[INFO] Controller lost: Second Test Pad",
+                  "[INFO] Controller taken: Third Test Pad"}));
 }
 
 }  // namespace
