@@ -35,9 +35,7 @@ inline int srgbByte(f32 linear) {
 }
 
 struct Pixel {
-    int r = 0;
-    int g = 0;
-    int b = 0;
+    int r = 0, g = 0, b = 0;
 };
 
 inline Pixel encoded(const Color& linear) { return {srgbByte(linear[0]), srgbByte(linear[1]), srgbByte(linear[2])}; }
@@ -61,8 +59,7 @@ public:
         const std::byte* p = bytes.data() + pitch * static_cast<std::size_t>(y) + 4 * static_cast<std::size_t>(x);
         return {static_cast<int>(p[0]), static_cast<int>(p[1]), static_cast<int>(p[2])};
     }
-    u32 width = 0;
-    u32 height = 0;
+    u32 width = 0, height = 0;
     std::size_t pitch = 0;
     std::vector<std::byte> bytes;
 };
@@ -99,11 +96,8 @@ inline Capture readScreenshot(const std::filesystem::path& path) {
     const std::vector<char> chars{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     const auto* file = reinterpret_cast<const std::byte*>(chars.data());
     Capture image;
-    if (chars.size() < 54 || chars[0] != 'B' || chars[1] != 'M') {
-        return image;
-    }
-    const i32 width = loadI32le(file + 18);
-    const i32 height = -loadI32le(file + 22);
+    const i32 width = chars.size() < 54 || chars[0] != 'B' || chars[1] != 'M' ? 0 : loadI32le(file + 18);
+    const i32 height = width <= 0 ? 0 : -loadI32le(file + 22);
     const std::size_t rowBytes = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
     if (width <= 0 || height <= 0 || chars.size() < 54 + rowBytes * static_cast<std::size_t>(height)) {
         return image;
@@ -111,15 +105,11 @@ inline Capture readScreenshot(const std::filesystem::path& path) {
     image.width = static_cast<u32>(width);
     image.height = static_cast<u32>(height);
     image.pitch = image.width * std::size_t{4};
-    image.bytes.resize(image.pitch * image.height);
-    for (u32 y = 0; y < image.height; ++y) {
-        for (u32 x = 0; x < image.width; ++x) {
-            const std::byte* bgr = file + 54 + rowBytes * y + 3 * std::size_t{x};
-            std::byte* rgba = image.bytes.data() + image.pitch * y + 4 * std::size_t{x};
-            rgba[0] = bgr[2];
-            rgba[1] = bgr[1];
-            rgba[2] = bgr[0];
-            rgba[3] = std::byte{0xFF};
+    image.bytes.resize(image.pitch * image.height, std::byte{0xFF});
+    for (std::size_t y = 0; y < image.height; ++y) {
+        for (std::size_t x = 0; x < image.width; ++x) {
+            const std::byte* bgr = file + 54 + rowBytes * y + 3 * x;
+            std::reverse_copy(bgr, bgr + 3, image.bytes.data() + image.pitch * y + 4 * x);
         }
     }
     return image;

@@ -26,20 +26,33 @@ Matrix4 scaled(f32 s) {
     return m;
 }
 
-std::vector<SkinningKernel> availableKernels() {
-    std::vector<SkinningKernel> kernels;
-    for (const SkinningKernel kernel : {SkinningKernel::scalar, SkinningKernel::sse2, SkinningKernel::avx2,
-                                             SkinningKernel::avx512}) {
-        if (isSkinningKernelAvailable(kernel)) {
-            kernels.push_back(kernel);
+// Each kernel forced, whether or not the dispatch would choose it; a kernel the processor or
+// system lacks is skipped with the reason.
+class BlendingKernel : public ::testing::TestWithParam<SkinningKernel> {
+protected:
+    void SetUp() override {
+        if (!isSkinningKernelAvailable(GetParam())) {
+            GTEST_SKIP() << "kernel " << static_cast<int>(GetParam())
+                         << " needs instructions this processor or system does not offer";
         }
     }
-    return kernels;
-}
+};
+class InfluenceRules : public BlendingKernel {};
 
-// The rules one vertex at a time, with results worked out by hand; every kernel that can
-// take the palette must give them.
-TEST(CpuSkinning, FollowsTheInfluenceRules) {
+constexpr const char* kKernelNames[] = {"scalar", "sse2", "avx2", "avx512"};
+std::string kernelName(const ::testing::TestParamInfo<SkinningKernel>& info) {
+    return kKernelNames[static_cast<int>(info.param)];
+}
+INSTANTIATE_TEST_SUITE_P(CpuSkinning, InfluenceRules,
+                         ::testing::Values(SkinningKernel::scalar, SkinningKernel::sse2, SkinningKernel::avx2,
+                                           SkinningKernel::avx512),
+                         kernelName);
+INSTANTIATE_TEST_SUITE_P(CpuSkinning, BlendingKernel,
+                         ::testing::Values(SkinningKernel::sse2, SkinningKernel::avx2, SkinningKernel::avx512),
+                         kernelName);
+
+// The rules one vertex at a time, with results worked out by hand; every kernel must give them.
+TEST_P(InfluenceRules, FollowsTheInfluenceRules) {
     const Vec3 p{1.0f, 2.0f, 3.0f};
     const Vec3 n{0.0f, 1.0f, 0.0f};
     // Joint 0 moves by (10, 0, 0), joint 1 by (0, 10, 0), joint 2 doubles everything.
@@ -68,26 +81,24 @@ TEST(CpuSkinning, FollowsTheInfluenceRules) {
     // All cases in one mesh, shifted by 0 to 3 leading vertices, so that every case is
     // skinned in every position of the wide kernels' vertex groups and in their tails; the
     // leading vertices have their own uv so a case given a neighbour's data shows.
-    for (const SkinningKernel kernel : availableKernels()) {
-        for (std::size_t shift = 0; shift < 4; ++shift) {
-            std::vector<SkinnedVertex> mesh(shift, vertexAt({5, 5, 5}, {1, 0, 0}, {2, 0, 0, 0}, {1, 0, 0, 0}));
-            for (SkinnedVertex& v : mesh) {
-                v.uv = {0.5f, 0.125f};
-            }
-            for (const auto& c : cases) {
-                mesh.push_back(c.vertex);
-            }
-            std::vector<PrimitiveVertex> out(mesh.size());
-            skinVerticesWith(kernel, mesh, palette, out);
-            for (std::size_t i = 0; i < mesh.size(); ++i) {
-                const bool leading = i < shift;
-                SCOPED_TRACE(::testing::Message() << "kernel " << static_cast<int>(kernel) << ", shift " << shift
-                                                  << ": " << (leading ? "leading vertex" : cases[i - shift].name));
-                expectNear(out[i].position, leading ? Vec3{10, 10, 10} : cases[i - shift].position, 1e-5f);
-                expectNear(out[i].normal, leading ? Vec3{1, 0, 0} : cases[i - shift].normal, 1e-5f);
-                EXPECT_EQ(out[i].uv, mesh[i].uv);
-                EXPECT_EQ(out[i].color, kWhite);
-            }
+    for (std::size_t shift = 0; shift < 4; ++shift) {
+        std::vector<SkinnedVertex> mesh(shift, vertexAt({5, 5, 5}, {1, 0, 0}, {2, 0, 0, 0}, {1, 0, 0, 0}));
+        for (SkinnedVertex& v : mesh) {
+            v.uv = {0.5f, 0.125f};
+        }
+        for (const auto& c : cases) {
+            mesh.push_back(c.vertex);
+        }
+        std::vector<PrimitiveVertex> out(mesh.size());
+        skinVerticesWith(GetParam(), mesh, palette, out);
+        for (std::size_t i = 0; i < mesh.size(); ++i) {
+            const bool leading = i < shift;
+            SCOPED_TRACE(::testing::Message() << "shift " << shift << ": "
+                                              << (leading ? "leading vertex" : cases[i - shift].name));
+            expectNear(out[i].position, leading ? Vec3{10, 10, 10} : cases[i - shift].position, 1e-5f);
+            expectNear(out[i].normal, leading ? Vec3{1, 0, 0} : cases[i - shift].normal, 1e-5f);
+            EXPECT_EQ(out[i].uv, mesh[i].uv);
+            EXPECT_EQ(out[i].color, kWhite);
         }
     }
 }
@@ -117,18 +128,6 @@ TEST(CpuSkinning, ProjectivePaletteDividesByWAndTheOutputMustMatch) {
                                                 "CPU skinning needs one output vertex per source vertex (2 for 3)");
 }
 
-// Each blending kernel against the definition, forced whether or not the dispatch would
-// choose it; a kernel the processor or system lacks is skipped with the reason.
-class BlendingKernel : public ::testing::TestWithParam<SkinningKernel> {
-protected:
-    void SetUp() override {
-        if (!isSkinningKernelAvailable(GetParam())) {
-            GTEST_SKIP() << "kernel " << static_cast<int>(GetParam())
-                         << " needs instructions this processor or system does not offer";
-        }
-    }
-};
-
 std::vector<Matrix4> randomAffinePalette(std::mt19937& random, std::size_t size) {
     std::uniform_real_distribution<f32> unit(-1.0f, 1.0f);
     std::vector<Matrix4> palette(size);
@@ -141,7 +140,7 @@ std::vector<Matrix4> randomAffinePalette(std::mt19937& random, std::size_t size)
     return palette;
 }
 
-// A character-like load: random rotations, scales and translations, one to four
+// Each blending kernel against the definition, with a character-like load: random rotations, scales and translations, one to four
 // influences with positive weights, some unused slots naming joints past the palette; and
 // the same with no palette, where nothing counts (every vertex keeps its source) and
 // nothing is read. Vertex counts around the kernels' groups of two and four, their
@@ -181,13 +180,6 @@ TEST_P(BlendingKernel, MatchesTheDefinition) {
         }
     }
 }
-
-constexpr const char* kKernelNames[] = {"scalar", "sse2", "avx2", "avx512"};
-INSTANTIATE_TEST_SUITE_P(CpuSkinning, BlendingKernel,
-                         ::testing::Values(SkinningKernel::sse2, SkinningKernel::avx2, SkinningKernel::avx512),
-                         [](const ::testing::TestParamInfo<SkinningKernel>& info) -> std::string {
-                             return kKernelNames[static_cast<int>(info.param)];
-                         });
 
 TEST(CpuSkinning, PaletteMustBeFiniteAndAffineToBlend) {
     const f32 infinity = std::numeric_limits<f32>::infinity();

@@ -23,12 +23,6 @@ DeviceFacts RecordingBackend::createDevice(NativeWindow, u32, u32, bool useWarp)
     return {u"Recording Adapter", useWarp ? u"warp" : u"hardware", u"11_0", gpuSkinning, maxTextureDimension};
 }
 
-u32 RecordingBackend::createTargets(u32, u32) { return sampleCount; }
-
-std::u16string RecordingBackend::createPipeline(bool) { return u"recording"; }
-
-void RecordingBackend::destroy() noexcept { ++destroyCalls; }
-
 GpuBuffer RecordingBackend::createBuffer(const BufferDesc& desc) {
     RecordedBuffer buffer{desc, false, {}};
     buffer.contents.assign(desc.initialData.begin(), desc.initialData.end());
@@ -57,8 +51,6 @@ std::span<std::byte> RecordingBackend::mapBuffer(GpuBuffer buffer, const char*) 
     }
     return target.contents;
 }
-
-void RecordingBackend::unmapBuffer(GpuBuffer buffer) noexcept { buffers[static_cast<u32>(buffer) - 1].mapped = false; }
 
 void RecordingBackend::writeSkinConstants(std::span<const std::byte, kSkinConstantsBytes> bytes) {
     if (!skinConstantBuffer) {
@@ -133,14 +125,6 @@ void RecordingBackend::drawIndexed(const DrawCall& call) {
     draws.push_back(std::move(draw));
 }
 
-bool RecordingBackend::resolve() {
-    if (sampleCount > 1) {
-        ++resolves;
-        return true;
-    }
-    return false;
-}
-
 void RecordingBackend::readBackBuffer(ReadbackConsumer& consumer) {
     const std::size_t pitch = std::size_t{readbackWidth} * 4 + 8;  // rows padded, as a mapped texture's are
     const std::vector<std::byte> pixels(pitch * readbackHeight, std::byte{0xEE});
@@ -157,11 +141,6 @@ void RecordingBackend::checkPresent(u32 status) {
     if (status != 0) {
         throw std::runtime_error("scripted present failure");
     }
-}
-
-u32 RecordingBackend::resizeTargets(u32 widthPixels, u32 heightPixels) {
-    resizes.emplace_back(widthPixels, heightPixels);
-    return sampleCount;
 }
 
 }  // namespace kestrune::render::testing

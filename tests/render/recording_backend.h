@@ -57,7 +57,6 @@ public:
     DrawState lastState;
     SkinConstants lastSkin;
     u32 skinWrites = 0;
-    u32 resolves = 0;
     u32 presents = 0;
     std::vector<std::pair<u32, u32>> resizes;
     std::vector<u8> syncIntervals;
@@ -65,14 +64,14 @@ public:
     u32 liveBuffers() const;
 
     DeviceFacts createDevice(NativeWindow window, u32 widthPixels, u32 heightPixels, bool useWarp) override;
-    u32 createTargets(u32 widthPixels, u32 heightPixels) override;
-    std::u16string createPipeline(bool gpuSkinning) override;
-    void destroy() noexcept override;
+    u32 createTargets(u32, u32) override { return sampleCount; }
+    std::u16string createPipeline(bool) override { return u"recording"; }
+    void destroy() noexcept override { ++destroyCalls; }
     bool hasSkinConstants() const noexcept override { return skinConstantBuffer; }
     GpuBuffer createBuffer(const BufferDesc& desc) override;
     void writeBuffer(GpuBuffer buffer, std::span<const std::byte> bytes, const char* operation) override;
     std::span<std::byte> mapBuffer(GpuBuffer buffer, const char* operation) override;
-    void unmapBuffer(GpuBuffer buffer) noexcept override;
+    void unmapBuffer(GpuBuffer buffer) noexcept override { buffers[static_cast<u32>(buffer) - 1].mapped = false; }
     void releaseBuffer(GpuBuffer buffer) noexcept override;
     GpuTexture createTexture(const TextureDesc& desc) override;
     void releaseTexture(GpuTexture texture) noexcept override;
@@ -82,11 +81,14 @@ public:
     void writeSkinConstants(std::span<const std::byte, kSkinConstantsBytes> bytes) override;
     void applyDrawState(const DrawState& state) override { lastState = state; }
     void drawIndexed(const DrawCall& call) override;
-    bool resolve() override;
+    bool resolve() override { return sampleCount > 1; }
     void readBackBuffer(ReadbackConsumer& consumer) override;
     u32 present(u8 syncInterval) override;
     void checkPresent(u32 status) override;
-    u32 resizeTargets(u32 widthPixels, u32 heightPixels) override;
+    u32 resizeTargets(u32 widthPixels, u32 heightPixels) override {
+        resizes.emplace_back(widthPixels, heightPixels);
+        return sampleCount;
+    }
 };
 
 }  // namespace kestrune::render::testing

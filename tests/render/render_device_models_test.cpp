@@ -236,6 +236,9 @@ TEST(RenderDeviceDrawModel, OpaquePassThenBlendedPassWithMaterialStates) {
     f.draw(handle, model, {}, kNoTexture, false, tint);
     const auto& draws = f.backend->draws;
     ASSERT_EQ(draws.size(), 4u);
+    using enum BlendMode;
+    using enum RasterMode;
+    using enum DepthMode;
     const struct {
         const char* name;
         f32 x;  // left edge of the quad, in the world matrix's translation of mesh vertex 0
@@ -245,12 +248,10 @@ TEST(RenderDeviceDrawModel, OpaquePassThenBlendedPassWithMaterialStates) {
         Color color;
         std::array<f32, 4> light;
     } expected[] = {
-        {"wall", -1, BlendMode::opaque, RasterMode::cullBack, DepthMode::readWrite, {0.5f, 0, 0, 0.5f}, {0.32f, 0.76f, 0, 0}},
-        {"plain (default material)", -2, BlendMode::opaque, RasterMode::cullBack, DepthMode::readWrite, tint,
-         {0.32f, 0.76f, 0, 0}},
-        {"cutout", 1, BlendMode::opaque, RasterMode::cullBack, DepthMode::readWrite, tint, {0.32f, 0.76f, 0, 0.5f}},
-        {"glass", 0, BlendMode::alpha, RasterMode::doubleSided, DepthMode::readOnly, {0.1f, 0.4f, 1.0f, 0.25f},
-         {1, 0, 0, 0}},
+        {"wall", -1, opaque, cullBack, readWrite, {0.5f, 0, 0, 0.5f}, {0.32f, 0.76f, 0, 0}},
+        {"plain (default material)", -2, opaque, cullBack, readWrite, tint, {0.32f, 0.76f, 0, 0}},
+        {"cutout", 1, opaque, cullBack, readWrite, tint, {0.32f, 0.76f, 0, 0.5f}},
+        {"glass", 0, alpha, doubleSided, readOnly, {0.1f, 0.4f, 1.0f, 0.25f}, {1, 0, 0, 0}},
     };
     for (std::size_t i = 0; i < 4; ++i) {
         SCOPED_TRACE(expected[i].name);
