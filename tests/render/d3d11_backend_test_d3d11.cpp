@@ -207,9 +207,9 @@ TEST_F(D3d11DeviceTest, BlendingWritesNoDepthAndEdgesResolveInEncodedValues) {
 // machine decides, so that row is skipped) and devices from a one-entry list, as machines
 // of those levels give them: the level's sample count, skinning path and shader profile,
 // presented frames with their screenshots, paced and resolved (the triangle's edge resolved
-// where there are samples, the character on the level's path), the texture limit's message
-// for a PNG one pixel too wide, and a device that keeps drawing after a resize (a zero size
-// is ignored).
+// where there are samples, the character on the level's path), a device that keeps drawing
+// after a resize (a zero size is ignored), and the texture limit's message for a PNG one
+// pixel too wide.
 TEST_F(D3d11DeviceTest, FeatureLevelsPresentWithTheirLimits) {
     static constexpr D3D_FEATURE_LEVEL kLevel10_0[] = {D3D_FEATURE_LEVEL_10_0};
     static constexpr D3D_FEATURE_LEVEL kLevel9_3[] = {D3D_FEATURE_LEVEL_9_3};
@@ -218,9 +218,9 @@ TEST_F(D3d11DeviceTest, FeatureLevelsPresentWithTheirLimits) {
         const char16_t* text;
         u32 samples;
         bool gpuSkinning;
-        u32 maxTexture;
+        u32 maxTexture;  // 0: not tried (16384 is also the PNG loader's own limit, whose message comes first)
     } cases[] = {
-        {d3d11::kFeatureLevels, u"11_1", 4, true, 16384},
+        {d3d11::kFeatureLevels, u"11_1", 4, true, 0},
         {kLevel10_0, u"10_0", 4, true, 8192},
         {kLevel9_3, u"9_3", 1, false, 4096},
     };
@@ -249,7 +249,13 @@ TEST_F(D3d11DeviceTest, FeatureLevelsPresentWithTheirLimits) {
         EXPECT_EQ(stats.antiAliasingResolves, c.samples > 1 ? 2u : 0u);
         EXPECT_EQ(stats.gpuSkinnedVertices, c.gpuSkinning ? 240u : 0u);
         EXPECT_EQ(stats.cpuSkinnedVertices, c.gpuSkinning ? 0u : 240u);
-
+        device_->Resize(0, 0);
+        device_->Resize(80, 40);
+        device_->DrawPlaceholderFrame(0.5, 0);
+        EXPECT_EQ(stats.presentedFrames, 3u);
+        if (c.maxTexture == 0) {
+            continue;
+        }
         const std::filesystem::path fits = outputDirectory() / ("fits-" + level + ".png");
         const std::filesystem::path wide = outputDirectory() / ("wide-" + level + ".png");
         writeSolidRowPng(fits, c.maxTexture);
@@ -259,10 +265,6 @@ TEST_F(D3d11DeviceTest, FeatureLevelsPresentWithTheirLimits) {
                                         "PNG texture of " + std::to_string(c.maxTexture + 1) +
                                             " x 1 pixels exceeds this device's limit of " +
                                             std::to_string(c.maxTexture) + " pixels a side: " + wide.string());
-        device_->Resize(0, 0);
-        device_->Resize(80, 40);
-        device_->DrawPlaceholderFrame(0.5, 0);
-        EXPECT_EQ(stats.presentedFrames, 3u);
     }
 }
 

@@ -15,23 +15,15 @@ namespace {
 
 using namespace testing;
 
-TEST_F(GlBackendTest, DescribesTheContext) {
+TEST_F(GlBackendTest, DescribesTheContextAndShowsPlaceholderFramesLitResolvedAndPacedAlsoAfterAResize) {
     EXPECT_FALSE(device_->adapterText().empty());
     EXPECT_EQ(device_->featureLevelText().substr(0, 2), u"gl");
     const std::string adapter(device_->adapterText().begin(), device_->adapterText().end());
     EXPECT_EQ(device_->driverText(), gl::isSoftwareRenderer(adapter) ? u"warp" : u"hardware");
     EXPECT_TRUE(device_->report().info.gpuSkinningEnabled);
     EXPECT_NE(device_->shaderProfileText().find(u"glsl 330"), std::u16string::npos);
-}
 
-TEST(GlRendererNames, SoftwareRasterizersCountAsWarp) {
-    EXPECT_TRUE(gl::isSoftwareRenderer("llvmpipe (LLVM 15.0.6, 256 bits)"));
-    EXPECT_TRUE(gl::isSoftwareRenderer("softpipe"));
-    EXPECT_FALSE(gl::isSoftwareRenderer("AMD Radeon RX 6600 (navi23, LLVM 15.0.6, DRM 3.49)"));
-    EXPECT_FALSE(gl::isSoftwareRenderer("Mesa Intel(R) UHD Graphics 620 (KBL GT2)"));
-}
 
-TEST_F(GlBackendTest, PlaceholderFramesShowTheLitTriangleResolvedAndPacedAlsoAfterAResize) {
     for (int frame = 0; frame < 4; ++frame) {
         device_->DrawPlaceholderFrame(0.25, 0);  // pulse 1.0
     }
@@ -66,6 +58,13 @@ TEST_F(GlBackendTest, PlaceholderFramesShowTheLitTriangleResolvedAndPacedAlsoAft
     expectPixel(resized.at(0, 0), kClearColor);
     EXPECT_GT(pixelAt(resized, {0.0f, 1.2f, 0.0f}).r, 60);
     EXPECT_EQ(stats.presentedFrames, 5u);
+}
+
+TEST(GlRendererNames, SoftwareRasterizersCountAsWarp) {
+    EXPECT_TRUE(gl::isSoftwareRenderer("llvmpipe (LLVM 15.0.6, 256 bits)"));
+    EXPECT_TRUE(gl::isSoftwareRenderer("softpipe"));
+    EXPECT_FALSE(gl::isSoftwareRenderer("AMD Radeon RX 6600 (navi23, LLVM 15.0.6, DRM 3.49)"));
+    EXPECT_FALSE(gl::isSoftwareRenderer("Mesa Intel(R) UHD Graphics 620 (KBL GT2)"));
 }
 
 

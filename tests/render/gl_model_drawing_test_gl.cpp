@@ -15,8 +15,6 @@ namespace {
 using namespace testing;
 using content::Model;
 
-constexpr Color kGlass{0.2f, 0.4f, 1.0f, 0.5f};
-
 // Lit on the quads' normal, which faces the camera.
 Color lit(const Color& c) { return testing::lit(c, {0.0f, 0.0f, -1.0f}); }
 

@@ -77,7 +77,8 @@ TEST(PrimitiveShapes, GroundGridLineCounts) {
     EXPECT_EQ(batch.vertices[7].color, kGridLineColor);
 }
 
-TEST(PrimitiveShapes, RingSegmentLimits) {
+// Rings of 3 to 512 segments with a positive radius and width are drawn.
+TEST(PrimitiveShapes, RingLimitsAndARingOf48SegmentsClosesOnItselfAndAWideOneIsADisc) {
     const struct {
         const char* name;
         u32 segments;
@@ -95,9 +96,6 @@ TEST(PrimitiveShapes, RingSegmentLimits) {
         EXPECT_EQ(buildRing(batch, {0, 0, 0}, c.radius, c.width, kFloorColor, c.segments), c.drawn);
         EXPECT_EQ(batch.vertices.empty(), !c.drawn);
     }
-}
-
-TEST(PrimitiveShapes, RingOf48SegmentsClosesOnItselfAndAWideOneIsADisc) {
     PrimitiveBatch batch;
     const Color color{0.2f, 0.4f, 0.6f, 0.8f};
     ASSERT_TRUE(buildRing(batch, {1.0f, 0.1f, 2.0f}, 2.0f, 0.5f, color, 48));
@@ -186,9 +184,7 @@ TEST(PrimitiveShapes, PlaceholderTriangleAndPulse) {
     buildPlaceholderTriangle(batch);
     ASSERT_EQ(batch.vertices.size(), 3u);
     EXPECT_EQ(batch.indices, (std::vector<u32>{0, 2, 1}));
-    expectNear(batch.vertices[0].position, {0.0f, 1.75f, 0.0f});
     expectNear(batch.vertices[2].normal, {0.0f, 0.0f, -1.0f});
-    EXPECT_EQ(batch.vertices[1].color, (Color{0.12f, 0.68f, 0.92f, 1.0f}));
     EXPECT_FLOAT_EQ(placeholderPulse(0.0f), 0.85f);
     EXPECT_NEAR(placeholderPulse(0.25f), 1.0f, 1e-6f);
     EXPECT_NEAR(placeholderPulse(0.75f), 0.7f, 1e-6f);

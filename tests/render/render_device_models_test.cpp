@@ -26,7 +26,6 @@ using content::Model;
 using namespace testing;
 
 const std::filesystem::path kPng = "../shared/testdata/pngsuite/basn2c08.png";  // 32 x 32
-constexpr Color kGlass{0.2f, 0.4f, 1.0f, 0.5f};
 
 // A started device; `draw` draws a model in its bind pose, `drawPose` plainly in a given pose.
 struct Fixture : DeviceFixture {

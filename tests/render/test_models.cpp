@@ -22,12 +22,9 @@ using content::Vertex;
 
 constexpr f32 kTwoPi = 2.0f * std::numbers::pi_v<f32>;
 
-Node node(const std::string& name, i32 parent, const Vec3& translation) {
-    Node n;
-    n.name = name;
-    n.parent = parent;
-    n.transform.translation = translation;
-    return n;
+Node node(const std::string& name, i32 parent, const Vec3& translation, i32 firstMesh = -1, i32 skin = -1) {
+    return {.name = name, .parent = parent, .transform = {.translation = translation}, .firstMesh = firstMesh,
+            .skin = skin};
 }
 
 std::array<f32, 4> aboutAxis(const Vec3& axis, f32 radians) {
@@ -100,8 +97,7 @@ Mesh quadMesh(const std::string& name, f32 x0, f32 y0, f32 x1, f32 y1, f32 depth
 
 Model rigidModel(std::vector<Mesh> meshes, std::vector<content::Material> materials) {
     Model model;
-    model.nodes.push_back(node("root", -1, {0.0f, 0.0f, 0.0f}));
-    model.nodes[0].firstMesh = meshes.empty() ? -1 : 0;
+    model.nodes.push_back(node("root", -1, {0.0f, 0.0f, 0.0f}, meshes.empty() ? -1 : 0));
     model.meshes = std::move(meshes);
     model.materials = std::move(materials);
     return decoded(model);
@@ -109,26 +105,24 @@ Model rigidModel(std::vector<Mesh> meshes, std::vector<content::Material> materi
 
 Model skinnedQuadModel(u32 jointCount) {
     Model model;
-    model.nodes.push_back(node("root", -1, {0.0f, 0.0f, 0.0f}));
-    content::Skin skin;
-    skin.name = "chain";
+    model.nodes.push_back(node("root", -1, {0.0f, 0.0f, 0.0f}, 0, 0));
+    content::Skin skin{.name = "chain"};
     for (u32 j = 0; j < jointCount; ++j) {
         model.nodes.push_back(node("joint" + std::to_string(j), 0, {0.0f, 0.0f, 0.0f}));
         skin.joints.push_back(j + 1);
         skin.inverseBindMatrices.push_back(identityMatrix());
     }
     model.skins.push_back(skin);
-    model.nodes[0].firstMesh = 0;
-    model.nodes[0].skin = 0;
-    Mesh quad = quadMesh("quad", -0.5f, -0.5f, 0.5f, 0.5f, 0.0f, 0);
-    quad.skin = 0;
-    model.meshes.push_back(quad);
-    model.materials.push_back(material("white", {1.0f, 1.0f, 1.0f, 1.0f}));
+    model.meshes.push_back(quadMesh("quad", -0.5f, -0.5f, 0.5f, 0.5f, 0.0f, 0));
+    model.meshes[0].skin = 0;
+    model.materials.push_back(material("white", kWhite));
     return decoded(model);
 }
 
 Model testCharacter() {
-    enum Joint : u16 { kHips, kSpine, kHead, kUpperArmL, kForearmL, kUpperArmR, kForearmR, kThighL, kShinL, kThighR, kShinR };
+    enum Joint : u16 {
+        kHips, kSpine, kHead, kUpperArmL, kForearmL, kUpperArmR, kForearmR, kThighL, kShinL, kThighR, kShinR
+    };
     Model model;
     // Node i + 1 is joint i; node 0 is the root, the last node carries the meshes.
     const struct {
@@ -149,19 +143,15 @@ Model testCharacter() {
         {"shin.R", 10, {0.0f, -0.45f, 0.0f}, {-0.1f, 0.48f, 0.0f}},
     };
     model.nodes.push_back(node("root", -1, {0.0f, 0.0f, 0.0f}));
-    content::Skin skin;
-    skin.name = "body";
-    skin.skeleton = 1;
+    content::Skin skin{.name = "body", .skeleton = 1};
     for (u32 j = 0; j < std::size(joints); ++j) {
         model.nodes.push_back(node(joints[j].name, joints[j].parent, joints[j].local));
         skin.joints.push_back(j + 1);
         const Vec3& at = joints[j].global;
         skin.inverseBindMatrices.push_back(translation(-at[0], -at[1], -at[2]));
     }
-    model.nodes.push_back(node("body", 0, {0.0f, 0.0f, 0.0f}));
-    const i32 bodyNode = static_cast<i32>(model.nodes.size() - 1);
-    model.nodes.back().firstMesh = 0;
-    model.nodes.back().skin = 0;
+    const i32 bodyNode = static_cast<i32>(model.nodes.size());
+    model.nodes.push_back(node("body", 0, {0.0f, 0.0f, 0.0f}, 0, 0));
     model.skins.push_back(skin);
 
     Mesh cloth{"cloth", bodyNode, 0, 0, {}, {}};
@@ -181,12 +171,7 @@ Model testCharacter() {
     model.meshes = {cloth, bare};
     model.materials = {material("cloth", {0.25f, 0.35f, 0.8f, 1.0f}), material("skin", {0.9f, 0.68f, 0.52f, 1.0f})};
 
-    content::AnimationClip walk;
-    walk.name = "walk";
-    walk.duration = 1.0f;
-    walk.sampleRate = 30.0f;
-    walk.frameCount = 31;
-    walk.nodeCount = static_cast<u32>(model.nodes.size());
+    content::AnimationClip walk{"walk", 1.0f, 30.0f, 31, static_cast<u32>(model.nodes.size()), {}};
     const Vec3 sideways{1.0f, 0.0f, 0.0f};
     for (u32 frame = 0; frame < walk.frameCount; ++frame) {
         const f32 phase = kTwoPi * static_cast<f32>(frame) / walk.sampleRate;

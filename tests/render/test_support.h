@@ -13,6 +13,7 @@ namespace kestrune::render::testing {
 
 inline constexpr Color kWhite{1.0f, 1.0f, 1.0f, 1.0f};
 inline constexpr Color kRed{1.0f, 0.0f, 0.0f, 1.0f};
+inline constexpr Color kGlass{0.2f, 0.4f, 1.0f, 0.5f};
 
 // Row vector (x, y, z, 1) times m.
 inline std::array<f32, 4> transformPoint(const Matrix4& m, const Vec3& p) {
