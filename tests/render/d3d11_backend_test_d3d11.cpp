@@ -130,6 +130,7 @@ protected:
     static constexpr const wchar_t* kWindowClass = L"KestruneRenderTestWindow";
 
     void SetUp() override {
+        output_ = scratchDirectory();
         WNDCLASSW windowClass{};
         windowClass.lpfnWndProc = DefWindowProcW;
         windowClass.hInstance = GetModuleHandleW(nullptr);
@@ -163,7 +164,7 @@ protected:
 
     // Presents the frame drawn since BeginFrame and reads back its screenshot.
     Capture presentAndCapture(const std::string& name) {
-        const std::filesystem::path path = outputDirectory() / (name + ".bmp");
+        const std::filesystem::path path = output_ / (name + ".bmp");
         device_->RequestScreenshot(path);
         device_->Present(0);
         EXPECT_EQ(std::filesystem::file_size(path), 54 + ((sizePixels_ * 3 + 3) & ~3u) * sizePixels_) << name;
@@ -171,13 +172,6 @@ protected:
     }
     Present presenting(const std::string& name) {
         return [this, name] { return presentAndCapture(name); };
-    }
-
-    std::filesystem::path outputDirectory() {
-        if (output_.empty()) {
-            output_ = scratchDirectory();
-        }
-        return output_;
     }
 
     HWND window_ = nullptr;
@@ -256,8 +250,8 @@ TEST_F(D3d11DeviceTest, FeatureLevelsPresentWithTheirLimits) {
         if (c.maxTexture == 0) {
             continue;
         }
-        const std::filesystem::path fits = outputDirectory() / ("fits-" + level + ".png");
-        const std::filesystem::path wide = outputDirectory() / ("wide-" + level + ".png");
+        const std::filesystem::path fits = output_ / ("fits-" + level + ".png");
+        const std::filesystem::path wide = output_ / ("wide-" + level + ".png");
         writeSolidRowPng(fits, c.maxTexture);
         writeSolidRowPng(wide, c.maxTexture + 1);
         EXPECT_EQ(device_->LoadTexture(fits), TextureHandle{1});
@@ -270,7 +264,7 @@ TEST_F(D3d11DeviceTest, FeatureLevelsPresentWithTheirLimits) {
 
 TEST_F(D3d11DeviceTest, WritesThePlaceholderParityFrame) {
     reopen({}, kParitySize);
-    const Capture image = writeParityFrame(*device_, outputDirectory() / "placeholder-d3d11.bmp");
+    const Capture image = writeParityFrame(*device_, output_ / "placeholder-d3d11.bmp");
     ASSERT_EQ(image.width, kParitySize);
     ASSERT_EQ(image.height, kParitySize);
     EXPECT_GT(coveredPixels(image, kClearColor), kParitySize * kParitySize / 100);  // the triangle: some 2 %

@@ -120,73 +120,44 @@ Model skinnedQuadModel(u32 jointCount) {
 }
 
 Model testCharacter() {
-    enum Joint : u16 {
-        kHips, kSpine, kHead, kUpperArmL, kForearmL, kUpperArmR, kForearmR, kThighL, kShinL, kThighR, kShinR
-    };
+    constexpr u16 kLinks = 5;
+    constexpr f32 kFoot = 0.1f;   // the lowest joint's height, metres
+    constexpr f32 kLink = 0.35f;  // the length of each link, metres
     Model model;
-    // Node i + 1 is joint i; node 0 is the root, the last node carries the meshes.
-    const struct {
-        const char* name;
-        i32 parent;
-        Vec3 local, global;
-    } joints[] = {
-        {"hips", 0, {0.0f, 0.95f, 0.0f}, {0.0f, 0.95f, 0.0f}},
-        {"spine", 1, {0.0f, 0.25f, 0.0f}, {0.0f, 1.2f, 0.0f}},
-        {"head", 2, {0.0f, 0.42f, 0.0f}, {0.0f, 1.62f, 0.0f}},
-        {"upper_arm.L", 2, {0.24f, 0.38f, 0.0f}, {0.24f, 1.58f, 0.0f}},
-        {"forearm.L", 4, {0.0f, -0.3f, 0.0f}, {0.24f, 1.28f, 0.0f}},
-        {"upper_arm.R", 2, {-0.24f, 0.38f, 0.0f}, {-0.24f, 1.58f, 0.0f}},
-        {"forearm.R", 6, {0.0f, -0.3f, 0.0f}, {-0.24f, 1.28f, 0.0f}},
-        {"thigh.L", 1, {0.1f, -0.02f, 0.0f}, {0.1f, 0.93f, 0.0f}},
-        {"shin.L", 8, {0.0f, -0.45f, 0.0f}, {0.1f, 0.48f, 0.0f}},
-        {"thigh.R", 1, {-0.1f, -0.02f, 0.0f}, {-0.1f, 0.93f, 0.0f}},
-        {"shin.R", 10, {0.0f, -0.45f, 0.0f}, {-0.1f, 0.48f, 0.0f}},
-    };
+    // Node j + 1 is joint j, each link on the one below; node 0 is the root, the last node
+    // carries the meshes.
     model.nodes.push_back(node("root", -1, {0.0f, 0.0f, 0.0f}));
     content::Skin skin{.name = "body", .skeleton = 1};
-    for (u32 j = 0; j < std::size(joints); ++j) {
-        model.nodes.push_back(node(joints[j].name, joints[j].parent, joints[j].local));
-        skin.joints.push_back(j + 1);
-        const Vec3& at = joints[j].global;
-        skin.inverseBindMatrices.push_back(translation(-at[0], -at[1], -at[2]));
+    for (u16 j = 0; j < kLinks; ++j) {
+        model.nodes.push_back(node("link" + std::to_string(j), j, {0.0f, j == 0 ? kFoot : kLink, 0.0f}));
+        skin.joints.push_back(j + 1u);
+        skin.inverseBindMatrices.push_back(translation(0.0f, -(kFoot + kLink * j), 0.0f));
     }
     const i32 bodyNode = static_cast<i32>(model.nodes.size());
     model.nodes.push_back(node("body", 0, {0.0f, 0.0f, 0.0f}, 0, 0));
     model.skins.push_back(skin);
 
+    // Two columns, a box per link in each, whose lower corners blend with the link below.
     Mesh cloth{"cloth", bodyNode, 0, 0, {}, {}};
-    appendBox(cloth, {-0.2f, 0.9f, -0.11f}, {0.2f, 1.6f, 0.11f}, blend(kHips, 0.7f, kSpine), rigid(kSpine));
-    appendBox(cloth, {0.03f, 0.5f, -0.07f}, {0.17f, 0.95f, 0.07f}, rigid(kThighL), rigid(kThighL));
-    appendBox(cloth, {0.04f, 0.02f, -0.06f}, {0.16f, 0.5f, 0.06f}, rigid(kShinL), blend(kShinL, 0.5f, kThighL));
-    appendBox(cloth, {-0.17f, 0.5f, -0.07f}, {-0.03f, 0.95f, 0.07f}, rigid(kThighR), rigid(kThighR));
-    appendBox(cloth, {-0.16f, 0.02f, -0.06f}, {-0.04f, 0.5f, 0.06f}, rigid(kShinR), blend(kShinR, 0.5f, kThighR));
     Mesh bare{"skin", bodyNode, 0, 1, {}, {}};
-    appendBox(bare, {-0.11f, 1.62f, -0.11f}, {0.11f, 1.86f, 0.11f}, rigid(kHead), rigid(kHead));
-    appendBox(bare, {0.2f, 1.28f, -0.05f}, {0.29f, 1.6f, 0.05f}, rigid(kUpperArmL), rigid(kUpperArmL));
-    appendBox(bare, {0.205f, 0.98f, -0.045f}, {0.285f, 1.28f, 0.045f}, rigid(kForearmL),
-              blend(kForearmL, 0.5f, kUpperArmL));
-    appendBox(bare, {-0.29f, 1.28f, -0.05f}, {-0.2f, 1.6f, 0.05f}, rigid(kUpperArmR), rigid(kUpperArmR));
-    appendBox(bare, {-0.285f, 0.98f, -0.045f}, {-0.205f, 1.28f, 0.045f}, rigid(kForearmR),
-              blend(kForearmR, 0.5f, kUpperArmR));
+    for (u16 j = 0; j < kLinks; ++j) {
+        const f32 y = kFoot + kLink * j;
+        const Binding bottom = j == 0 ? rigid(0) : blend(j, 0.5f, static_cast<u16>(j - 1));
+        appendBox(cloth, {-0.2f, y, -0.1f}, {-0.02f, y + kLink, 0.1f}, bottom, rigid(j));
+        appendBox(bare, {0.02f, y, -0.1f}, {0.2f, y + kLink, 0.1f}, bottom, rigid(j));
+    }
     model.meshes = {cloth, bare};
     model.materials = {material("cloth", {0.25f, 0.35f, 0.8f, 1.0f}), material("skin", {0.9f, 0.68f, 0.52f, 1.0f})};
 
+    // Every link swings about x, each a radian behind the one below.
     content::AnimationClip walk{"walk", 1.0f, 30.0f, 31, static_cast<u32>(model.nodes.size()), {}};
-    const Vec3 sideways{1.0f, 0.0f, 0.0f};
     for (u32 frame = 0; frame < walk.frameCount; ++frame) {
         const f32 phase = kTwoPi * static_cast<f32>(frame) / walk.sampleRate;
-        const f32 swing = std::sin(phase);
-        for (const Node& n : model.nodes) {
-            Transform t = n.transform;
-            const std::string& name = n.name;
-            if (name == "hips") t.translation[1] += 0.03f * std::cos(2.0f * phase);
-            if (name == "spine") t.rotation = aboutAxis({0.0f, 1.0f, 0.0f}, 0.15f * swing);
-            if (name == "upper_arm.L") t.rotation = aboutAxis(sideways, 0.7f * swing);
-            if (name == "upper_arm.R") t.rotation = aboutAxis(sideways, -0.7f * swing);
-            if (name == "forearm.L" || name == "forearm.R") t.rotation = aboutAxis(sideways, -0.5f - 0.3f * swing);
-            if (name == "thigh.L") t.rotation = aboutAxis(sideways, -0.5f * swing);
-            if (name == "thigh.R") t.rotation = aboutAxis(sideways, 0.5f * swing);
-            if (name == "shin.L" || name == "shin.R") t.rotation = aboutAxis(sideways, 0.4f * (1.0f - std::cos(phase)));
+        for (std::size_t i = 0; i < model.nodes.size(); ++i) {
+            Transform t = model.nodes[i].transform;
+            if (i >= 1 && i <= kLinks) {
+                t.rotation = aboutAxis({1.0f, 0.0f, 0.0f}, 0.35f * std::sin(phase - static_cast<f32>(i)));
+            }
             walk.samples.push_back(t);
         }
     }
