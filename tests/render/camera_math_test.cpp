@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "render/test_support.h"
@@ -26,9 +27,7 @@ TEST(CameraMath, LookAtMovesEyeToOriginAndTargetOntoPositiveZ) {
     EXPECT_GT(transformPoint(view, {0.0f, 2.0f, 0.0f})[1], 0.0f);
     // Looking along the up direction yields a zero side axis instead of NaN.
     const Matrix4 upward = lookAtLeftHanded({0.0f, 0.0f, 0.0f}, {0.0f, 5.0f, 0.0f}, {0.0f, 1.0f, 0.0f});
-    for (std::size_t i = 0; i < 16; ++i) {
-        EXPECT_FALSE(std::isnan(upward[i])) << i;
-    }
+    EXPECT_TRUE(std::ranges::none_of(upward.m, [](f32 v) { return std::isnan(v); }));
     EXPECT_EQ((std::array<f32, 3>{upward[0], upward[4], upward[8]}), (std::array<f32, 3>{}));
 }
 

@@ -140,8 +140,9 @@ std::vector<Matrix4> randomAffinePalette(std::mt19937& random, std::size_t size)
     return palette;
 }
 
-// Each blending kernel against the definition, with a character-like load: random rotations, scales and translations, one to four
-// influences with positive weights, some unused slots naming joints past the palette; and
+// Each blending kernel against the definition, with a character-like load: random
+// rotations, scales and translations, one to four influences with positive weights, some
+// unused slots naming joints past the palette; and
 // the same with no palette, where nothing counts (every vertex keeps its source) and
 // nothing is read. Vertex counts around the kernels' groups of two and four, their
 // 64-vertex chunks and the tails after them.

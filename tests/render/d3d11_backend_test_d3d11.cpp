@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -115,9 +116,7 @@ TEST(D3d11Shaders, CompileErrorsCarryTheCompilersTextWithoutItsLineBreak) {
         const std::string message = error.what();
         EXPECT_EQ(message.rfind("D3DCompile: ", 0), 0u) << message;
         EXPECT_GT(message.size(), 12u);
-        EXPECT_NE(message.back(), '\n') << message;
-        EXPECT_NE(message.back(), '\r') << message;
-        EXPECT_NE(message.back(), '\0') << message;
+        EXPECT_TRUE(std::isprint(static_cast<unsigned char>(message.back()))) << message;  // no line break, no NUL
     }
 }
 

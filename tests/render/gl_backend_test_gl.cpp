@@ -91,7 +91,8 @@ protected:
     Capture drawRaw(const PrimitiveBatch& batch, const DrawState& state, f32 useTexture) {
         device_->BeginFrame(frontCamera(), 0.0f);
         const auto buffer = [&](BufferBinding binding, std::span<const std::byte> bytes) {
-            return backend_->createBuffer({binding, BufferUsage::immutable, static_cast<u32>(bytes.size()), bytes, "test"});
+            return backend_->createBuffer(
+                {binding, BufferUsage::immutable, static_cast<u32>(bytes.size()), bytes, "test"});
         };
         const GpuBuffer vb = buffer(BufferBinding::vertex, std::as_bytes(std::span(batch.vertices)));
         const GpuBuffer ib = buffer(BufferBinding::index, std::as_bytes(std::span(batch.indices)));

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "render/device_fixture.h"
+#include "render/primitive_shapes.h"
 #include "render/test_support.h"
 
 namespace kestrune::render {
@@ -13,11 +14,12 @@ namespace {
 
 using namespace testing;
 
-const std::array<PrimitiveVertex, 3> kTriangle{{
-    {{0.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, {0.0f, 0.0f}, {1.0f, 0.0f, 0.0f, 1.0f}},
-    {{1.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, {1.0f, 0.0f}, {0.0f, 1.0f, 0.0f, 1.0f}},
-    {{0.0f, 1.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, {0.0f, 1.0f}, {0.0f, 0.0f, 1.0f, 1.0f}},
-}};
+// The placeholder triangle's vertices (each of its own position and colour), drawn in order.
+const std::vector<PrimitiveVertex> kTriangle = [] {
+    PrimitiveBatch batch;
+    buildPlaceholderTriangle(batch);
+    return batch.vertices;
+}();
 const std::array<u32, 3> kTriangleIndices{0, 1, 2};
 
 void drawTriangle(RenderDevice& device, bool alphaBlend = false, bool depthTest = true, bool additive = false,

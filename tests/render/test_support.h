@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "content/transform_math.h"
 #include "render/render_types.h"
 
 namespace kestrune::render::testing {
@@ -24,13 +25,7 @@ inline std::array<f32, 4> transformPoint(const Matrix4& m, const Vec3& p) {
     return out;
 }
 
-inline Matrix4 translation(f32 x, f32 y, f32 z) {
-    Matrix4 m = identityMatrix();
-    m[12] = x;
-    m[13] = y;
-    m[14] = z;
-    return m;
-}
+inline Matrix4 translation(f32 x, f32 y, f32 z) { return content::transformToMatrix({.translation = {x, y, z}}); }
 
 inline void expectNear(const Vec3& actual, const Vec3& expected, f32 tolerance = 1e-5f) {
     for (std::size_t c = 0; c < 3; ++c) {
