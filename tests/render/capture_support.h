@@ -34,9 +34,7 @@ inline int srgbByte(f32 linear) {
     return static_cast<int>(std::lround(encoded * 255.0f));
 }
 
-struct Pixel {
-    int r = 0, g = 0, b = 0;
-};
+struct Pixel { int r = 0, g = 0, b = 0; };
 
 inline Pixel encoded(const Color& linear) { return {srgbByte(linear[0]), srgbByte(linear[1]), srgbByte(linear[2])}; }
 
@@ -82,11 +80,13 @@ inline void drawQuad(RenderDevice& device, f32 x0, f32 y0, f32 x1, f32 y1, f32 d
                           additive);
 }
 
-inline void expectPixel(const Pixel& actual, const Color& linear, int tolerance = 2) {
-    const Pixel expected = encoded(linear);
+inline void expectBytes(const Pixel& actual, const Pixel& expected, int tolerance) {
     EXPECT_NEAR(actual.r, expected.r, tolerance);
     EXPECT_NEAR(actual.g, expected.g, tolerance);
     EXPECT_NEAR(actual.b, expected.b, tolerance);
+}
+inline void expectPixel(const Pixel& actual, const Color& linear, int tolerance = 2) {
+    expectBytes(actual, encoded(linear), tolerance);
 }
 
 // A screenshot file (BMP v3, 24 bits, rows top to bottom) read back as a capture; an
@@ -117,10 +117,7 @@ inline Capture readScreenshot(const std::filesystem::path& path) {
 
 // How two captures of the same size differ: pixels apart by more than `threshold` in any
 // channel, and the largest difference.
-struct ImageDifference {
-    u32 pixels = 0;
-    int largest = 0;
-};
+struct ImageDifference { u32 pixels = 0; int largest = 0; };
 
 inline ImageDifference compare(const Capture& a, const Capture& b, int threshold) {
     ImageDifference difference;
@@ -166,9 +163,7 @@ inline Color lit(const Color& c, const Vec3& normal) {
 // Neither writes depth, so an opaque green quad drawn after them but behind them covers
 // their tops.
 inline void expectBlendingWithoutDepthWrites(RenderDevice& device, const Present& present) {
-    const Color base{0.2f, 0.2f, 0.2f, 1.0f};
-    const Color overlay{0.5f, 0.0f, 0.0f, 0.5f};
-    const Color green{0.1f, 0.8f, 0.1f, 1.0f};
+    const Color base{0.2f, 0.2f, 0.2f, 1.0f}, overlay{0.5f, 0.0f, 0.0f, 0.5f}, green{0.1f, 0.8f, 0.1f, 1.0f};
     device.BeginFrame(frontCamera(), 0.0f);
     drawQuad(device, -2.0f, -2.0f, 2.0f, 2.0f, 1.0f, base, true);
     drawQuad(device, -1.0f, -1.0f, 0.0f, 1.0f, 0.5f, overlay, true, false);
@@ -197,13 +192,11 @@ inline void expectResolvedRedEdge(RenderDevice& device, const Present& present, 
     const Capture image = present();
     // The clear colour in a corner is encoded: the target is drawn through its sRGB view.
     expectPixel(image.at(static_cast<int>(image.width) - 1, 0), kClearColor);
-    const Pixel clear = encoded(kClearColor);
-    const Pixel red = encoded(kRed);
+    const Pixel clear = encoded(kClearColor), red = encoded(kRed);
     const auto within = [&](int value, int from, int to, u32 k) {
         return std::abs(value - (from + (to - from) * static_cast<double>(k) / samples)) <= 1.0;
     };
-    u32 misfits = 0;
-    u32 edgePixels = 0;
+    u32 misfits = 0, edgePixels = 0;
     for (u32 y = 0; y < image.height; ++y) {
         for (u32 x = 0; x < image.width; ++x) {
             const Pixel p = image.at(static_cast<int>(x), static_cast<int>(y));
@@ -226,8 +219,7 @@ inline void expectResolvedRedEdge(RenderDevice& device, const Present& present, 
 inline void drawCharacter(RenderDevice& device, f64 timeSeconds) {
     const content::Model character = testCharacter();
     const ModelHandle handle = device.UploadModel(character, ".");
-    const std::vector<Matrix4> pose =
-        timeSeconds < 0 ? bindPose(character) : clipPose(character, "walk", timeSeconds);
+    const std::vector<Matrix4> pose = timeSeconds < 0 ? bindPose(character) : clipPose(character, "walk", timeSeconds);
     device.BeginFrame(kCharacterCamera, 0.0f);
     device.DrawModel(handle, character, pose, identityMatrix(), kWhite, {}, kNoTexture, false);
 }
@@ -240,11 +232,9 @@ inline void drawCharacter(RenderDevice& device, f64 timeSeconds) {
 inline constexpr u32 kSkinningFrameSize = 256;
 inline void expectSkinningPathsAgree(const std::function<RenderDevice&(bool gpuSkinning)>& open,
                                      const std::function<Capture(const std::string& name)>& present) {
-    const struct {
-        const char* name;
-        bool gpuSkinning;
-        f64 timeSeconds;  // negative: the bind pose
-    } frames[] = {{"walk-gpu", true, 0.3}, {"walk-cpu", false, 0.3}, {"bind-gpu", true, -1.0}};
+    // timeSeconds: negative: the bind pose
+    const struct { const char* name; bool gpuSkinning; f64 timeSeconds; } frames[] = {
+        {"walk-gpu", true, 0.3}, {"walk-cpu", false, 0.3}, {"bind-gpu", true, -1.0}};
     std::vector<Capture> images;
     for (const auto& frame : frames) {
         SCOPED_TRACE(frame.name);
@@ -252,8 +242,8 @@ inline void expectSkinningPathsAgree(const std::function<RenderDevice&(bool gpuS
         drawCharacter(device, frame.timeSeconds);
         images.push_back(present(frame.name));
         ASSERT_EQ(images.back().width, kSkinningFrameSize);
-        EXPECT_EQ(device.Statistics().gpuSkinnedVertices, frame.gpuSkinning ? 240u : 0u);
-        EXPECT_EQ(device.Statistics().cpuSkinnedVertices, frame.gpuSkinning ? 0u : 240u);
+        EXPECT_EQ(std::tuple(device.Statistics().gpuSkinnedVertices, device.Statistics().cpuSkinnedVertices),
+                  frame.gpuSkinning ? std::tuple(240u, 0u) : std::tuple(0u, 240u));
     }
     const u32 total = kSkinningFrameSize * kSkinningFrameSize;
     EXPECT_GT(coveredPixels(images[0], kClearColor), total / 50);

@@ -16,8 +16,7 @@ namespace kestrune::render::testing {
 
 struct RecordedBuffer {
     BufferDesc desc;
-    bool released = false;
-    bool mapped = false;
+    bool released = false, mapped = false;
     u32 maps = 0;
     std::vector<std::byte> contents;
 };
@@ -45,8 +44,7 @@ public:
     u32 maxTextureDimension = 16'384;
     std::deque<LatencyWaitResult> waitResults;  // consumed per wait; signalled once empty
     u32 presentStatus = 0;
-    u32 readbackWidth = 1;
-    u32 readbackHeight = 1;
+    u32 readbackWidth = 1, readbackHeight = 1;
 
     // ---- Record ----
     std::vector<bool> deviceAttemptsWarp;
@@ -59,8 +57,7 @@ public:
     SceneConstants lastConstants;
     DrawState lastState;
     SkinConstants lastSkin;
-    u32 skinWrites = 0;
-    u32 presents = 0;
+    u32 skinWrites = 0, presents = 0;
     std::vector<std::pair<u32, u32>> resizes;
     std::vector<u8> syncIntervals;
 

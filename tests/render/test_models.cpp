@@ -33,10 +33,7 @@ std::array<f32, 4> aboutAxis(const Vec3& axis, f32 radians) {
 }
 
 // Which joints a box corner follows: up to two, with weights.
-struct Binding {
-    std::array<u16, 4> joints{};
-    std::array<f32, 4> weights{};
-};
+struct Binding { std::array<u16, 4> joints{}; std::array<f32, 4> weights{}; };
 
 Binding rigid(u16 joint) { return {{joint, 0, 0, 0}, {1.0f, 0.0f, 0.0f, 0.0f}}; }
 Binding blend(u16 a, f32 weightA, u16 b) { return {{a, b, 0, 0}, {weightA, 1.0f - weightA, 0.0f, 0.0f}}; }
@@ -46,8 +43,7 @@ Binding blend(u16 a, f32 weightA, u16 b) { return {{a, b, 0, 0}, {weightA, 1.0f 
 void appendBox(Mesh& mesh, const Vec3& low, const Vec3& high, const Binding& bottom, const Binding& top) {
     for (std::size_t axis = 0; axis < 3; ++axis) {
         for (const f32 side : {-1.0f, 1.0f}) {
-            const std::size_t u = (axis + 1) % 3;
-            const std::size_t v = (axis + 2) % 3;
+            const std::size_t u = (axis + 1) % 3, v = (axis + 2) % 3;
             Vec3 normal{};
             normal[axis] = side;
             std::array<Vec3, 4> corners{};
@@ -83,9 +79,7 @@ content::Material material(const std::string& name, const Color& color, u32 alph
 }
 
 Mesh quadMesh(const std::string& name, f32 x0, f32 y0, f32 x1, f32 y1, f32 depth, i32 materialIndex) {
-    Mesh mesh;
-    mesh.name = name;
-    mesh.material = materialIndex;
+    Mesh mesh{.name = name, .material = materialIndex};
     const std::array<std::array<f32, 2>, 4> corners{{{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}}};
     for (const auto& corner : corners) {
         mesh.vertices.push_back({{corner[0], corner[1], depth}, {0.0f, 0.0f, -1.0f},
@@ -96,16 +90,13 @@ Mesh quadMesh(const std::string& name, f32 x0, f32 y0, f32 x1, f32 y1, f32 depth
 }
 
 Model rigidModel(std::vector<Mesh> meshes, std::vector<content::Material> materials) {
-    Model model;
-    model.nodes.push_back(node("root", -1, {0.0f, 0.0f, 0.0f}, meshes.empty() ? -1 : 0));
-    model.meshes = std::move(meshes);
-    model.materials = std::move(materials);
-    return decoded(model);
+    const i32 firstMesh = meshes.empty() ? -1 : 0;
+    return decoded({.nodes = {node("root", -1, {0.0f, 0.0f, 0.0f}, firstMesh)}, .meshes = std::move(meshes),
+                    .materials = std::move(materials)});
 }
 
 Model skinnedQuadModel(u32 jointCount) {
-    Model model;
-    model.nodes.push_back(node("root", -1, {0.0f, 0.0f, 0.0f}, 0, 0));
+    Model model{.nodes = {node("root", -1, {0.0f, 0.0f, 0.0f}, 0, 0)}};
     content::Skin skin{.name = "chain"};
     for (u32 j = 0; j < jointCount; ++j) {
         model.nodes.push_back(node("joint" + std::to_string(j), 0, {0.0f, 0.0f, 0.0f}));
@@ -123,10 +114,9 @@ Model testCharacter() {
     constexpr u16 kLinks = 5;
     constexpr f32 kFoot = 0.1f;   // the lowest joint's height, metres
     constexpr f32 kLink = 0.35f;  // the length of each link, metres
-    Model model;
     // Node j + 1 is joint j, each link on the one below; node 0 is the root, the last node
     // carries the meshes.
-    model.nodes.push_back(node("root", -1, {0.0f, 0.0f, 0.0f}));
+    Model model{.nodes = {node("root", -1, {0.0f, 0.0f, 0.0f})}};
     content::Skin skin{.name = "body", .skeleton = 1};
     for (u16 j = 0; j < kLinks; ++j) {
         model.nodes.push_back(node("link" + std::to_string(j), j, {0.0f, j == 0 ? kFoot : kLink, 0.0f}));

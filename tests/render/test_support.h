@@ -6,6 +6,7 @@
 #include <array>
 #include <filesystem>
 #include <functional>
+#include <tuple>
 
 #include "content/transform_math.h"
 #include "render/render_types.h"
@@ -26,6 +27,7 @@ inline std::array<f32, 4> transformPoint(const Matrix4& m, const Vec3& p) {
 }
 
 inline Matrix4 translation(f32 x, f32 y, f32 z) { return content::transformToMatrix({.translation = {x, y, z}}); }
+inline Matrix4 scaled(f32 s) { return content::transformToMatrix({.scale = {s, s, s}}); }
 
 inline void expectNear(const Vec3& actual, const Vec3& expected, f32 tolerance = 1e-5f) {
     for (std::size_t c = 0; c < 3; ++c) {
