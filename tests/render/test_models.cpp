@@ -128,8 +128,7 @@ Model testCharacter() {
     model.skins.push_back(skin);
 
     // Two columns, a box per link in each, whose lower corners blend with the link below.
-    Mesh cloth{"cloth", bodyNode, 0, 0, {}, {}};
-    Mesh bare{"skin", bodyNode, 0, 1, {}, {}};
+    Mesh cloth{"cloth", bodyNode, 0, 0, {}, {}}, bare{"skin", bodyNode, 0, 1, {}, {}};
     for (u16 j = 0; j < kLinks; ++j) {
         const f32 y = kFoot + kLink * j;
         const Binding bottom = j == 0 ? rigid(0) : blend(j, 0.5f, static_cast<u16>(j - 1));
