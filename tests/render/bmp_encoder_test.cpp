@@ -44,42 +44,27 @@ TEST(BmpEncoder, OnePixelFileHasAllHeaderFields) {
     }
 }
 
-TEST(BmpEncoder, RowsArePaddedToFourBytes) {
-    const struct {
-        u32 width;
-        u64 rowBytes;
-    } cases[] = {{1, 4}, {2, 8}, {3, 12}, {4, 12}, {5, 16}, {1366, 4100}, {1280, 3840}};
+TEST(BmpEncoder, RowsArePaddedToFourBytesAndAWideImageKeepsRowOrderAndZeroPadding) {
+    const struct { u32 width; u64 rowBytes; } cases[] = {
+        {1, 4}, {2, 8}, {3, 12}, {4, 12}, {5, 16}, {1366, 4100}, {1280, 3840}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.width);
         EXPECT_EQ(bmpRowBytes(c.width), c.rowBytes);
     }
-}
-
-TEST(BmpEncoder, WideImageKeepsRowOrderAndZeroPadding) {
-    constexpr u32 kWidth = 1366;
-    constexpr u32 kHeight = 2;
+    constexpr u32 kWidth = 1366, kHeight = 2;
     const std::size_t pitch = kWidth * 4 + 64;  // a mapped pitch wider than the row
     const std::vector<std::byte> pixels = pixelsOf(kWidth, kHeight, pitch);
     const std::vector<std::byte> file = encodeBmp({kWidth, kHeight, pitch, pixels});
-    ASSERT_EQ(file.size(), 54u + 2 * 4100);
-    EXPECT_EQ(loadU32le(file.data() + 34), 8200u);
+    ASSERT_EQ(std::tuple(file.size(), loadU32le(file.data() + 34)), std::tuple(54u + 2 * 4100, 8200u));
+    // Green of row 1 (the second from the top), red of its pixel 5, then both rows' zero padding.
     const std::byte* secondRow = file.data() + 54 + 4100;
-    EXPECT_EQ(secondRow[1], std::byte{0x21});  // green of row 1 (the second from the top)
-    EXPECT_EQ(secondRow[3 * 5 + 2], std::byte{0x15});
-    EXPECT_EQ(file[54 + 4098], std::byte{0});
-    EXPECT_EQ(file[54 + 4099], std::byte{0});
-    EXPECT_EQ(secondRow[4098], std::byte{0});
+    EXPECT_EQ(std::tuple(secondRow[1], secondRow[3 * 5 + 2], file[54 + 4098], file[54 + 4099], secondRow[4098]),
+              std::tuple(std::byte{0x21}, std::byte{0x15}, std::byte{0}, std::byte{0}, std::byte{0}));
 }
 
 TEST(BmpEncoder, RejectsImagesBeyond32BitSizesBeforeReadingPixels) {
-    const struct {
-        const char* name;
-        u32 width;
-        u32 height;
-    } cases[] = {
-        {"64k square", 65536, 65536},
-        {"pixels fit 32 bits but headers plus pixels do not", 1, 0x3FFF'FFFF},
-    };
+    const struct { const char* name; u32 width; u32 height; } cases[] = {
+        {"64k square", 65536, 65536}, {"pixels fit 32 bits but headers plus pixels do not", 1, 0x3FFF'FFFF}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         testing::expectThrow<std::overflow_error>([&] { encodeBmp({c.width, c.height, std::size_t{c.width} * 4, {}}); },
@@ -90,17 +75,14 @@ TEST(BmpEncoder, RejectsImagesBeyond32BitSizesBeforeReadingPixels) {
 // A .png name in any case gets PNG, which the runtime's own decoder reads back to the same
 // pixels (alpha dropped); every other name gets the BMP.
 TEST(ScreenshotFile, IsPngForAPngNameInAnyCaseAndBmpOtherwise) {
-    constexpr u32 kWidth = 3;
-    constexpr u32 kHeight = 2;
+    constexpr u32 kWidth = 3, kHeight = 2;
     constexpr std::size_t kPitch = 16;
     const std::vector<std::byte> pixels = pixelsOf(kWidth, kHeight, kPitch);
     const ReadbackImage image{kWidth, kHeight, kPitch, pixels};
     const std::filesystem::path scratch = testing::scratchDirectory();
-    const struct {
-        const char* name;
-        bool png;
-    } cases[] = {{"shot.png", true},   {"SHOT.PNG", true},      {"d.bmp/shot.Png", true}, {"shot.bmp", false},
-                 {"shot.png.bmp", false}, {"png", false}, {"shot.pn", false},      {"shot.pngx", false}};
+    const struct { const char* name; bool png; } cases[] = {
+        {"shot.png", true}, {"SHOT.PNG", true}, {"d.bmp/shot.Png", true}, {"shot.bmp", false}, {"shot.png.bmp", false},
+        {"png", false}, {"shot.pn", false}, {"shot.pngx", false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::vector<std::byte> file = encodeScreenshot(image, c.name);
@@ -110,8 +92,7 @@ TEST(ScreenshotFile, IsPngForAPngNameInAnyCaseAndBmpOtherwise) {
         }
         writeFileBytes(scratch / "shot.png", file);
         const content::DecodedImage decoded = content::loadPngImage(scratch / "shot.png", {});
-        ASSERT_EQ(decoded.width, kWidth);
-        ASSERT_EQ(decoded.height, kHeight);
+        ASSERT_EQ(std::tuple(decoded.width, decoded.height), std::tuple(kWidth, kHeight));
         for (u32 y = 0; y < kHeight; ++y) {
             for (u32 x = 0; x < kWidth; ++x) {
                 const u8* got = decoded.pixels.data() + decoded.stride * y + 4 * x;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "render/test_support.h"
@@ -26,23 +27,15 @@ TEST(CameraMath, LookAtMovesEyeToOriginAndTargetOntoPositiveZ) {
     EXPECT_GT(transformPoint(view, {0.0f, 2.0f, 0.0f})[1], 0.0f);
     // Looking along the up direction yields a zero side axis instead of NaN.
     const Matrix4 upward = lookAtLeftHanded({0.0f, 0.0f, 0.0f}, {0.0f, 5.0f, 0.0f}, {0.0f, 1.0f, 0.0f});
-    for (std::size_t i = 0; i < 16; ++i) {
-        EXPECT_FALSE(std::isnan(upward[i])) << i;
-    }
+    EXPECT_TRUE(std::ranges::none_of(upward.m, [](f32 v) { return std::isnan(v); }));
     EXPECT_EQ((std::array<f32, 3>{upward[0], upward[4], upward[8]}), (std::array<f32, 3>{}));
 }
 
 // Depth runs from 0 at the near plane to 1 at the far one, and w carries the view depth.
 TEST(CameraMath, PerspectiveScalesByFieldOfViewAndAspectAndMapsNearAndFarToZeroAndOne) {
-    const struct {
-        const char* name;
-        f32 width, height, expectedAspect;
-    } cases[] = {
-        {"wide", 200.0f, 100.0f, 2.0f},
-        {"square", 64.0f, 64.0f, 1.0f},
-        {"zero height gives aspect 1", 300.0f, 0.0f, 1.0f},
-        {"zero width clamps the aspect", 0.0f, 100.0f, kMinAspect},
-    };
+    const struct { const char* name; f32 width, height, expectedAspect; } cases[] = {
+        {"wide", 200.0f, 100.0f, 2.0f}, {"square", 64.0f, 64.0f, 1.0f},
+        {"zero height gives aspect 1", 300.0f, 0.0f, 1.0f}, {"zero width clamps the aspect", 0.0f, 100.0f, kMinAspect}};
     const f32 yScale = 1.0f / std::tan(0.5f);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -58,8 +51,7 @@ TEST(CameraMath, PerspectiveScalesByFieldOfViewAndAspectAndMapsNearAndFarToZeroA
 }
 
 TEST(CameraMath, MultiplyAppliesLeftOperandFirstAndFacingBasisPointsRightAndUp) {
-    Matrix4 scaleTwo = identityMatrix();
-    scaleTwo[0] = scaleTwo[5] = scaleTwo[10] = 2.0f;
+    const Matrix4 scaleTwo = scaled(2.0f);
     const Matrix4 moveThenScale = multiply(translation(1.0f, 0.0f, 0.0f), scaleTwo);
     const Matrix4 scaleThenMove = multiply(scaleTwo, translation(1.0f, 0.0f, 0.0f));
     EXPECT_FLOAT_EQ(transformPoint(moveThenScale, {1.0f, 0.0f, 0.0f})[0], 4.0f);

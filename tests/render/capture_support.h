@@ -34,11 +34,7 @@ inline int srgbByte(f32 linear) {
     return static_cast<int>(std::lround(encoded * 255.0f));
 }
 
-struct Pixel {
-    int r = 0;
-    int g = 0;
-    int b = 0;
-};
+struct Pixel { int r = 0, g = 0, b = 0; };
 
 inline Pixel encoded(const Color& linear) { return {srgbByte(linear[0]), srgbByte(linear[1]), srgbByte(linear[2])}; }
 
@@ -61,8 +57,7 @@ public:
         const std::byte* p = bytes.data() + pitch * static_cast<std::size_t>(y) + 4 * static_cast<std::size_t>(x);
         return {static_cast<int>(p[0]), static_cast<int>(p[1]), static_cast<int>(p[2])};
     }
-    u32 width = 0;
-    u32 height = 0;
+    u32 width = 0, height = 0;
     std::size_t pitch = 0;
     std::vector<std::byte> bytes;
 };
@@ -85,11 +80,13 @@ inline void drawQuad(RenderDevice& device, f32 x0, f32 y0, f32 x1, f32 y1, f32 d
                           additive);
 }
 
-inline void expectPixel(const Pixel& actual, const Color& linear, int tolerance = 2) {
-    const Pixel expected = encoded(linear);
+inline void expectBytes(const Pixel& actual, const Pixel& expected, int tolerance) {
     EXPECT_NEAR(actual.r, expected.r, tolerance);
     EXPECT_NEAR(actual.g, expected.g, tolerance);
     EXPECT_NEAR(actual.b, expected.b, tolerance);
+}
+inline void expectPixel(const Pixel& actual, const Color& linear, int tolerance = 2) {
+    expectBytes(actual, encoded(linear), tolerance);
 }
 
 // A screenshot file (BMP v3, 24 bits, rows top to bottom) read back as a capture; an
@@ -99,11 +96,8 @@ inline Capture readScreenshot(const std::filesystem::path& path) {
     const std::vector<char> chars{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     const auto* file = reinterpret_cast<const std::byte*>(chars.data());
     Capture image;
-    if (chars.size() < 54 || chars[0] != 'B' || chars[1] != 'M') {
-        return image;
-    }
-    const i32 width = loadI32le(file + 18);
-    const i32 height = -loadI32le(file + 22);
+    const i32 width = chars.size() < 54 || chars[0] != 'B' || chars[1] != 'M' ? 0 : loadI32le(file + 18);
+    const i32 height = width <= 0 ? 0 : -loadI32le(file + 22);
     const std::size_t rowBytes = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
     if (width <= 0 || height <= 0 || chars.size() < 54 + rowBytes * static_cast<std::size_t>(height)) {
         return image;
@@ -111,15 +105,11 @@ inline Capture readScreenshot(const std::filesystem::path& path) {
     image.width = static_cast<u32>(width);
     image.height = static_cast<u32>(height);
     image.pitch = image.width * std::size_t{4};
-    image.bytes.resize(image.pitch * image.height);
-    for (u32 y = 0; y < image.height; ++y) {
-        for (u32 x = 0; x < image.width; ++x) {
-            const std::byte* bgr = file + 54 + rowBytes * y + 3 * std::size_t{x};
-            std::byte* rgba = image.bytes.data() + image.pitch * y + 4 * std::size_t{x};
-            rgba[0] = bgr[2];
-            rgba[1] = bgr[1];
-            rgba[2] = bgr[0];
-            rgba[3] = std::byte{0xFF};
+    image.bytes.resize(image.pitch * image.height, std::byte{0xFF});
+    for (std::size_t y = 0; y < image.height; ++y) {
+        for (std::size_t x = 0; x < image.width; ++x) {
+            const std::byte* bgr = file + 54 + rowBytes * y + 3 * x;
+            std::reverse_copy(bgr, bgr + 3, image.bytes.data() + image.pitch * y + 4 * x);
         }
     }
     return image;
@@ -127,10 +117,7 @@ inline Capture readScreenshot(const std::filesystem::path& path) {
 
 // How two captures of the same size differ: pixels apart by more than `threshold` in any
 // channel, and the largest difference.
-struct ImageDifference {
-    u32 pixels = 0;
-    int largest = 0;
-};
+struct ImageDifference { u32 pixels = 0; int largest = 0; };
 
 inline ImageDifference compare(const Capture& a, const Capture& b, int threshold) {
     ImageDifference difference;
@@ -176,9 +163,7 @@ inline Color lit(const Color& c, const Vec3& normal) {
 // Neither writes depth, so an opaque green quad drawn after them but behind them covers
 // their tops.
 inline void expectBlendingWithoutDepthWrites(RenderDevice& device, const Present& present) {
-    const Color base{0.2f, 0.2f, 0.2f, 1.0f};
-    const Color overlay{0.5f, 0.0f, 0.0f, 0.5f};
-    const Color green{0.1f, 0.8f, 0.1f, 1.0f};
+    const Color base{0.2f, 0.2f, 0.2f, 1.0f}, overlay{0.5f, 0.0f, 0.0f, 0.5f}, green{0.1f, 0.8f, 0.1f, 1.0f};
     device.BeginFrame(frontCamera(), 0.0f);
     drawQuad(device, -2.0f, -2.0f, 2.0f, 2.0f, 1.0f, base, true);
     drawQuad(device, -1.0f, -1.0f, 0.0f, 1.0f, 0.5f, overlay, true, false);
@@ -207,13 +192,11 @@ inline void expectResolvedRedEdge(RenderDevice& device, const Present& present, 
     const Capture image = present();
     // The clear colour in a corner is encoded: the target is drawn through its sRGB view.
     expectPixel(image.at(static_cast<int>(image.width) - 1, 0), kClearColor);
-    const Pixel clear = encoded(kClearColor);
-    const Pixel red = encoded(kRed);
+    const Pixel clear = encoded(kClearColor), red = encoded(kRed);
     const auto within = [&](int value, int from, int to, u32 k) {
         return std::abs(value - (from + (to - from) * static_cast<double>(k) / samples)) <= 1.0;
     };
-    u32 misfits = 0;
-    u32 edgePixels = 0;
+    u32 misfits = 0, edgePixels = 0;
     for (u32 y = 0; y < image.height; ++y) {
         for (u32 x = 0; x < image.width; ++x) {
             const Pixel p = image.at(static_cast<int>(x), static_cast<int>(y));
@@ -236,8 +219,7 @@ inline void expectResolvedRedEdge(RenderDevice& device, const Present& present, 
 inline void drawCharacter(RenderDevice& device, f64 timeSeconds) {
     const content::Model character = testCharacter();
     const ModelHandle handle = device.UploadModel(character, ".");
-    const std::vector<Matrix4> pose =
-        timeSeconds < 0 ? bindPose(character) : clipPose(character, "walk", timeSeconds);
+    const std::vector<Matrix4> pose = timeSeconds < 0 ? bindPose(character) : clipPose(character, "walk", timeSeconds);
     device.BeginFrame(kCharacterCamera, 0.0f);
     device.DrawModel(handle, character, pose, identityMatrix(), kWhite, {}, kNoTexture, false);
 }
@@ -250,11 +232,9 @@ inline void drawCharacter(RenderDevice& device, f64 timeSeconds) {
 inline constexpr u32 kSkinningFrameSize = 256;
 inline void expectSkinningPathsAgree(const std::function<RenderDevice&(bool gpuSkinning)>& open,
                                      const std::function<Capture(const std::string& name)>& present) {
-    const struct {
-        const char* name;
-        bool gpuSkinning;
-        f64 timeSeconds;  // negative: the bind pose
-    } frames[] = {{"walk-gpu", true, 0.3}, {"walk-cpu", false, 0.3}, {"bind-gpu", true, -1.0}};
+    // timeSeconds: negative: the bind pose
+    const struct { const char* name; bool gpuSkinning; f64 timeSeconds; } frames[] = {
+        {"walk-gpu", true, 0.3}, {"walk-cpu", false, 0.3}, {"bind-gpu", true, -1.0}};
     std::vector<Capture> images;
     for (const auto& frame : frames) {
         SCOPED_TRACE(frame.name);
@@ -262,8 +242,8 @@ inline void expectSkinningPathsAgree(const std::function<RenderDevice&(bool gpuS
         drawCharacter(device, frame.timeSeconds);
         images.push_back(present(frame.name));
         ASSERT_EQ(images.back().width, kSkinningFrameSize);
-        EXPECT_EQ(device.Statistics().gpuSkinnedVertices, frame.gpuSkinning ? 240u : 0u);
-        EXPECT_EQ(device.Statistics().cpuSkinnedVertices, frame.gpuSkinning ? 0u : 240u);
+        EXPECT_EQ(std::tuple(device.Statistics().gpuSkinnedVertices, device.Statistics().cpuSkinnedVertices),
+                  frame.gpuSkinning ? std::tuple(240u, 0u) : std::tuple(0u, 240u));
     }
     const u32 total = kSkinningFrameSize * kSkinningFrameSize;
     EXPECT_GT(coveredPixels(images[0], kClearColor), total / 50);

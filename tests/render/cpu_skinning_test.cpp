@@ -20,35 +20,34 @@ SkinnedVertex vertexAt(const Vec3& position, const Vec3& normal, std::array<u16,
     return {position, normal, {0.25f, 0.75f}, joints, weights};
 }
 
-Matrix4 scaled(f32 s) {
-    Matrix4 m = identityMatrix();
-    m[0] = m[5] = m[10] = s;
-    return m;
-}
-
-std::vector<SkinningKernel> availableKernels() {
-    std::vector<SkinningKernel> kernels;
-    for (const SkinningKernel kernel : {SkinningKernel::scalar, SkinningKernel::sse2, SkinningKernel::avx2,
-                                             SkinningKernel::avx512}) {
-        if (isSkinningKernelAvailable(kernel)) {
-            kernels.push_back(kernel);
+// Each kernel forced, whether or not the dispatch would choose it; a kernel the processor or
+// system lacks is skipped with the reason.
+class BlendingKernel : public ::testing::TestWithParam<SkinningKernel> {
+protected:
+    void SetUp() override {
+        if (!isSkinningKernelAvailable(GetParam())) {
+            GTEST_SKIP() << "kernel " << static_cast<int>(GetParam())
+                         << " needs instructions this processor or system does not offer";
         }
     }
-    return kernels;
-}
+};
+class InfluenceRules : public BlendingKernel {};
 
-// The rules one vertex at a time, with results worked out by hand; every kernel that can
-// take the palette must give them.
-TEST(CpuSkinning, FollowsTheInfluenceRules) {
+constexpr const char* kKernelNames[] = {"scalar", "sse2", "avx2", "avx512"};
+std::string kernelName(const ::testing::TestParamInfo<SkinningKernel>& info) {
+    return kKernelNames[static_cast<int>(info.param)];
+}
+using enum SkinningKernel;
+INSTANTIATE_TEST_SUITE_P(CpuSkinning, InfluenceRules, ::testing::Values(scalar, sse2, avx2, avx512), kernelName);
+INSTANTIATE_TEST_SUITE_P(CpuSkinning, BlendingKernel, ::testing::Values(sse2, avx2, avx512), kernelName);
+
+// The rules one vertex at a time, with results worked out by hand; every kernel must give them.
+TEST_P(InfluenceRules, FollowsTheInfluenceRules) {
     const Vec3 p{1.0f, 2.0f, 3.0f};
     const Vec3 n{0.0f, 1.0f, 0.0f};
     // Joint 0 moves by (10, 0, 0), joint 1 by (0, 10, 0), joint 2 doubles everything.
     const std::vector<Matrix4> palette{translation(10.0f, 0.0f, 0.0f), translation(0.0f, 10.0f, 0.0f), scaled(2.0f)};
-    const struct {
-        const char* name;
-        SkinnedVertex vertex;
-        Vec3 position, normal;
-    } cases[] = {
+    const struct { const char* name; SkinnedVertex vertex; Vec3 position, normal; } cases[] = {
         {"one joint", vertexAt(p, n, {0, 0, 0, 0}, {1, 0, 0, 0}), {11, 2, 3}, n},
         {"two joints halfway", vertexAt(p, n, {0, 1, 0, 0}, {0.5f, 0.5f, 0, 0}), {6, 7, 3}, n},
         {"weights are divided by their total", vertexAt(p, n, {0, 1, 0, 0}, {0.25f, 0.25f, 0, 0}), {6, 7, 3}, n},
@@ -63,31 +62,26 @@ TEST(CpuSkinning, FollowsTheInfluenceRules) {
          {0, 0, 0}},
         {"zero normal stays zero", vertexAt(p, {0, 0, 0}, {1, 0, 0, 0}, {1, 0, 0, 0}), {1, 12, 3}, {0, 0, 0}},
         {"negative weight is skipped", vertexAt(p, n, {0, 1, 0, 0}, {-0.5f, 1, 0, 0}), {1, 12, 3}, n},
-        {"not-a-number weight is skipped", vertexAt(p, n, {0, 1, 0, 0}, {std::nanf(""), 1, 0, 0}), {1, 12, 3}, n},
-    };
+        {"not-a-number weight is skipped", vertexAt(p, n, {0, 1, 0, 0}, {std::nanf(""), 1, 0, 0}), {1, 12, 3}, n}};
     // All cases in one mesh, shifted by 0 to 3 leading vertices, so that every case is
     // skinned in every position of the wide kernels' vertex groups and in their tails; the
     // leading vertices have their own uv so a case given a neighbour's data shows.
-    for (const SkinningKernel kernel : availableKernels()) {
-        for (std::size_t shift = 0; shift < 4; ++shift) {
-            std::vector<SkinnedVertex> mesh(shift, vertexAt({5, 5, 5}, {1, 0, 0}, {2, 0, 0, 0}, {1, 0, 0, 0}));
-            for (SkinnedVertex& v : mesh) {
-                v.uv = {0.5f, 0.125f};
-            }
-            for (const auto& c : cases) {
-                mesh.push_back(c.vertex);
-            }
-            std::vector<PrimitiveVertex> out(mesh.size());
-            skinVerticesWith(kernel, mesh, palette, out);
-            for (std::size_t i = 0; i < mesh.size(); ++i) {
-                const bool leading = i < shift;
-                SCOPED_TRACE(::testing::Message() << "kernel " << static_cast<int>(kernel) << ", shift " << shift
-                                                  << ": " << (leading ? "leading vertex" : cases[i - shift].name));
-                expectNear(out[i].position, leading ? Vec3{10, 10, 10} : cases[i - shift].position, 1e-5f);
-                expectNear(out[i].normal, leading ? Vec3{1, 0, 0} : cases[i - shift].normal, 1e-5f);
-                EXPECT_EQ(out[i].uv, mesh[i].uv);
-                EXPECT_EQ(out[i].color, kWhite);
-            }
+    SkinnedVertex leadingVertex = vertexAt({5, 5, 5}, {1, 0, 0}, {2, 0, 0, 0}, {1, 0, 0, 0});
+    leadingVertex.uv = {0.5f, 0.125f};
+    for (std::size_t shift = 0; shift < 4; ++shift) {
+        std::vector<SkinnedVertex> mesh(shift, leadingVertex);
+        for (const auto& c : cases) {
+            mesh.push_back(c.vertex);
+        }
+        std::vector<PrimitiveVertex> out(mesh.size());
+        skinVerticesWith(GetParam(), mesh, palette, out);
+        for (std::size_t i = 0; i < mesh.size(); ++i) {
+            const bool leading = i < shift;
+            SCOPED_TRACE(::testing::Message() << "shift " << shift << ": "
+                                              << (leading ? "leading vertex" : cases[i - shift].name));
+            expectNear(out[i].position, leading ? Vec3{10, 10, 10} : cases[i - shift].position, 1e-5f);
+            expectNear(out[i].normal, leading ? Vec3{1, 0, 0} : cases[i - shift].normal, 1e-5f);
+            EXPECT_EQ(std::tuple(out[i].uv, out[i].color), std::tuple(mesh[i].uv, kWhite));
         }
     }
 }
@@ -95,17 +89,14 @@ TEST(CpuSkinning, FollowsTheInfluenceRules) {
 // Only the definition divides by w, so projective matrices go to it; a w at or below
 // 1e-7 in magnitude is not divided by.
 TEST(CpuSkinning, ProjectivePaletteDividesByWAndTheOutputMustMatch) {
-    Matrix4 halving = identityMatrix();
-    halving[15] = 2.0f;  // w = 2 for every point
-    Matrix4 flattening = identityMatrix();
-    flattening[15] = 1e-7f;  // w = 1e-7: kept as it is
-    const std::vector<Matrix4> palette{halving, flattening};
+    // Matrix 0 gives every point w = 2, matrix 1 w = 1e-7, which is kept as it is.
+    std::vector<Matrix4> palette{identityMatrix(), identityMatrix()};
+    palette[0][15] = 2.0f;
+    palette[1][15] = 1e-7f;
     EXPECT_FALSE(isBlendablePalette(palette));
-    const std::array<SkinnedVertex, 3> vertices{
-        vertexAt({2, 4, 6}, {0, 0, 1}, {0, 0, 0, 0}, {1, 0, 0, 0}),
-        vertexAt({2, 4, 6}, {0, 0, 1}, {1, 0, 0, 0}, {1, 0, 0, 0}),
-        vertexAt({2, 4, 6}, {0, 0, 1}, {0, 1, 0, 0}, {0.5f, 0.5f, 0, 0}),
-    };
+    const std::array<SkinnedVertex, 3> vertices{vertexAt({2, 4, 6}, {0, 0, 1}, {0, 0, 0, 0}, {1, 0, 0, 0}),
+                                                vertexAt({2, 4, 6}, {0, 0, 1}, {1, 0, 0, 0}, {1, 0, 0, 0}),
+                                                vertexAt({2, 4, 6}, {0, 0, 1}, {0, 1, 0, 0}, {0.5f, 0.5f, 0, 0})};
     std::vector<PrimitiveVertex> out(3);
     skinVertices(vertices, palette, out);
     expectNear(out[0].position, {1, 2, 3}, 1e-6f);
@@ -116,18 +107,6 @@ TEST(CpuSkinning, ProjectivePaletteDividesByWAndTheOutputMustMatch) {
     testing::expectThrow<std::invalid_argument>([&] { skinVertices(vertices, {}, std::span(out).first(2)); },
                                                 "CPU skinning needs one output vertex per source vertex (2 for 3)");
 }
-
-// Each blending kernel against the definition, forced whether or not the dispatch would
-// choose it; a kernel the processor or system lacks is skipped with the reason.
-class BlendingKernel : public ::testing::TestWithParam<SkinningKernel> {
-protected:
-    void SetUp() override {
-        if (!isSkinningKernelAvailable(GetParam())) {
-            GTEST_SKIP() << "kernel " << static_cast<int>(GetParam())
-                         << " needs instructions this processor or system does not offer";
-        }
-    }
-};
 
 std::vector<Matrix4> randomAffinePalette(std::mt19937& random, std::size_t size) {
     std::uniform_real_distribution<f32> unit(-1.0f, 1.0f);
@@ -141,8 +120,9 @@ std::vector<Matrix4> randomAffinePalette(std::mt19937& random, std::size_t size)
     return palette;
 }
 
-// A character-like load: random rotations, scales and translations, one to four
-// influences with positive weights, some unused slots naming joints past the palette; and
+// Each blending kernel against the definition, with a character-like load: random
+// rotations, scales and translations, one to four influences with positive weights, some
+// unused slots naming joints past the palette; and
 // the same with no palette, where nothing counts (every vertex keeps its source) and
 // nothing is read. Vertex counts around the kernels' groups of two and four, their
 // 64-vertex chunks and the tails after them.
@@ -182,25 +162,12 @@ TEST_P(BlendingKernel, MatchesTheDefinition) {
     }
 }
 
-constexpr const char* kKernelNames[] = {"scalar", "sse2", "avx2", "avx512"};
-INSTANTIATE_TEST_SUITE_P(CpuSkinning, BlendingKernel,
-                         ::testing::Values(SkinningKernel::sse2, SkinningKernel::avx2, SkinningKernel::avx512),
-                         [](const ::testing::TestParamInfo<SkinningKernel>& info) -> std::string {
-                             return kKernelNames[static_cast<int>(info.param)];
-                         });
-
 TEST(CpuSkinning, PaletteMustBeFiniteAndAffineToBlend) {
     const f32 infinity = std::numeric_limits<f32>::infinity();
-    const struct {
-        const char* name;
-        std::size_t element;
-        f32 value;
-        bool blendable;
-    } cases[] = {
+    const struct { const char* name; std::size_t element; f32 value; bool blendable; } cases[] = {
         {"identity", 0, 1.0f, true},       {"shear", 4, 0.5f, true},          {"projective column", 3, 0.1f, false},
-        {"w scale", 15, 0.5f, false},      {"infinite scale", 0, infinity, false},
-        {"not a number", 13, std::nanf(""), false},
-    };
+        {"w scale", 15, 0.5f, false}, {"infinite scale", 0, infinity, false},
+        {"not a number", 13, std::nanf(""), false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<Matrix4> palette{identityMatrix(), identityMatrix()};

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -50,10 +51,7 @@ TEST(D3d11FeatureLevels, DecideNameSamplesRasterizerTexturesAndViewPerLevel) {
     constexpr UINT kSrgbTarget = D3D11_FORMAT_SUPPORT_TEXTURE2D | D3D11_FORMAT_SUPPORT_RENDER_TARGET;
     constexpr UINT kSrgbTextureOnly = D3D11_FORMAT_SUPPORT_TEXTURE2D;
     const struct {
-        const char16_t* name;
-        u32 level, samples, quality;
-        bool multisampleEnable, gpuSkinning;
-        u32 maxTexture;
+        const char16_t* name; u32 level, samples, quality; bool multisampleEnable, gpuSkinning; u32 maxTexture;
         DXGI_FORMAT viewWithoutSrgbTarget;
     } cases[] = {
         {u"unsupported", D3D_FEATURE_LEVEL_9_1, 1, 0, false, false, 2048, DXGI_FORMAT_R8G8B8A8_UNORM},
@@ -68,13 +66,11 @@ TEST(D3d11FeatureLevels, DecideNameSamplesRasterizerTexturesAndViewPerLevel) {
         SCOPED_TRACE(c.level);
         EXPECT_EQ(d3d11::featureLevelText(c.level), c.name);
         const d3d11::SampleMode mode = d3d11::chooseSampleMode(c.level, fourAndTwo);
-        EXPECT_EQ(mode.count, c.samples);
-        EXPECT_EQ(mode.quality, c.quality);
+        EXPECT_EQ(std::tuple(mode.count, mode.quality), std::tuple(c.samples, c.quality));
         EXPECT_EQ(d3d11::rasterizerMultisampleEnable(c.level, mode.count), c.multisampleEnable);
         const d3d11::FeatureLevelCaps caps = d3d11::featureLevelCaps(c.level);
-        EXPECT_EQ(caps.multisampledTargets, c.samples > 1);
-        EXPECT_EQ(caps.gpuSkinning, c.gpuSkinning);
-        EXPECT_EQ(caps.maxTextureDimensionPixels, c.maxTexture);
+        EXPECT_EQ(std::tuple(caps.multisampledTargets, caps.gpuSkinning, caps.maxTextureDimensionPixels),
+                  std::tuple(c.samples > 1, c.gpuSkinning, c.maxTexture));
         EXPECT_EQ(d3d11::backBufferViewFormat(c.level, kSrgbTarget), DXGI_FORMAT_R8G8B8A8_UNORM_SRGB);
         EXPECT_EQ(d3d11::backBufferViewFormat(c.level, kSrgbTextureOnly), c.viewWithoutSrgbTarget);
         // One sample never turns multisampled rasterization on.
@@ -84,24 +80,17 @@ TEST(D3d11FeatureLevels, DecideNameSamplesRasterizerTexturesAndViewPerLevel) {
 
 TEST(D3d11FeatureLevels, SampleModeTakesTheFirstCountBothFormatsHave) {
     using Probe = d3d11::SampleQualityProbe;
-    const struct {
-        const char* name;
-        std::vector<Probe> probes;
-        u32 samples, quality;
-    } cases[] = {
+    const struct { const char* name; std::vector<Probe> probes; u32 samples, quality; } cases[] = {
         {"4x with one quality level each", {{4, 1, 1}, {2, 1, 1}}, 4, 0},
         {"quality from the smaller count (depth)", {{4, 8, 3}, {2, 1, 1}}, 4, 2},
         {"quality from the smaller count (colour)", {{4, 2, 5}, {2, 1, 1}}, 4, 1},
         {"4x without depth falls to 2x", {{4, 4, 0}, {2, 2, 2}}, 2, 1},
         {"4x without colour falls to 2x", {{4, 0, 4}, {2, 1, 3}}, 2, 0},
-        {"neither count", {{4, 0, 4}, {2, 2, 0}}, 1, 0},
-        {"nothing probed", {}, 1, 0},
-    };
+        {"neither count", {{4, 0, 4}, {2, 2, 0}}, 1, 0}, {"nothing probed", {}, 1, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const d3d11::SampleMode mode = d3d11::chooseSampleMode(D3D_FEATURE_LEVEL_11_0, c.probes);
-        EXPECT_EQ(mode.count, c.samples);
-        EXPECT_EQ(mode.quality, c.quality);
+        EXPECT_EQ(std::tuple(mode.count, mode.quality), std::tuple(c.samples, c.quality));
     }
 }
 
@@ -115,9 +104,7 @@ TEST(D3d11Shaders, CompileErrorsCarryTheCompilersTextWithoutItsLineBreak) {
         const std::string message = error.what();
         EXPECT_EQ(message.rfind("D3DCompile: ", 0), 0u) << message;
         EXPECT_GT(message.size(), 12u);
-        EXPECT_NE(message.back(), '\n') << message;
-        EXPECT_NE(message.back(), '\r') << message;
-        EXPECT_NE(message.back(), '\0') << message;
+        EXPECT_TRUE(std::isprint(static_cast<unsigned char>(message.back()))) << message;  // no line break, no NUL
     }
 }
 
@@ -130,10 +117,9 @@ protected:
     static constexpr const wchar_t* kWindowClass = L"KestruneRenderTestWindow";
 
     void SetUp() override {
-        WNDCLASSW windowClass{};
-        windowClass.lpfnWndProc = DefWindowProcW;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = kWindowClass;
+        output_ = scratchDirectory();
+        WNDCLASSW windowClass{
+            .lpfnWndProc = DefWindowProcW, .hInstance = GetModuleHandleW(nullptr), .lpszClassName = kWindowClass};
         RegisterClassW(&windowClass);
         window_ = CreateWindowExW(0, kWindowClass, L"render test", WS_OVERLAPPEDWINDOW, 0, 0, 96, 96, nullptr, nullptr,
                                   windowClass.hInstance, nullptr);
@@ -163,53 +149,19 @@ protected:
 
     // Presents the frame drawn since BeginFrame and reads back its screenshot.
     Capture presentAndCapture(const std::string& name) {
-        const std::filesystem::path path = outputDirectory() / (name + ".bmp");
+        const std::filesystem::path path = output_ / (name + ".bmp");
         device_->RequestScreenshot(path);
         device_->Present(0);
         EXPECT_EQ(std::filesystem::file_size(path), 54 + ((sizePixels_ * 3 + 3) & ~3u) * sizePixels_) << name;
         return readScreenshot(path);
     }
-    Present presenting(const std::string& name) {
-        return [this, name] { return presentAndCapture(name); };
-    }
-
-    std::filesystem::path outputDirectory() {
-        if (output_.empty()) {
-            output_ = scratchDirectory();
-        }
-        return output_;
-    }
+    Present presenting(const std::string& name) { return [this, name] { return presentAndCapture(name); }; }
 
     HWND window_ = nullptr;
     std::unique_ptr<RenderDevice> device_;
     u32 sizePixels_ = 0;
     std::filesystem::path output_;
 };
-
-TEST_F(D3d11DeviceTest, PresentsPlaceholderFramesWithPacingAndResolvesAndAfterAResize) {
-    for (int frame = 0; frame < 3; ++frame) {
-        device_->DrawPlaceholderFrame(0.0, 0);
-    }
-    const RenderStatistics& stats = device_->Statistics();
-    EXPECT_EQ(stats.presentedFrames, 3u);
-    EXPECT_EQ(stats.drawCalls, 3u);
-    EXPECT_EQ(stats.frameLatencyWaits, 3u);
-    const u32 samples = device_->report().info.msaaSampleCount;
-    EXPECT_EQ(stats.antiAliasingResolves, samples > 1 ? 3u : 0u);
-    EXPECT_TRUE(device_->driverText() == u"hardware" || device_->driverText() == u"warp");
-    EXPECT_EQ(device_->shaderProfileText(), device_->report().info.gpuSkinningEnabled
-                                                ? u"model vs_4_0 GPU skinning + primitive/ps_4_0_level_9_3"
-                                                : u"vs/ps_4_0_level_9_3 (CPU skinning fallback)");
-    if (underPreparedRuntime()) {
-        EXPECT_EQ(device_->featureLevelText(), u"11_1");
-        EXPECT_EQ(samples, 4u);
-    }
-    // A zero size is ignored; after a real resize the device keeps drawing.
-    device_->Resize(0, 0);
-    device_->Resize(80, 40);
-    device_->DrawPlaceholderFrame(0.5, 0);
-    EXPECT_EQ(device_->Statistics().presentedFrames, 4u);
-}
 
 TEST_F(D3d11DeviceTest, GpuAndCpuSkinningDrawTheSameCharacter) {
     expectSkinningPathsAgree(
@@ -228,42 +180,54 @@ TEST_F(D3d11DeviceTest, BlendingWritesNoDepthAndEdgesResolveInEncodedValues) {
     expectResolvedRedEdge(*device_, presenting("edge"), samples);
 }
 
-// Devices created from a one-entry creation list, as machines of those levels give them:
-// the level's sample count, skinning path and texture limit, presented frames with their
-// screenshots (the triangle's edge resolved where there are samples, the character on the
-// level's path), and the texture limit's message for a PNG one pixel too wide.
-TEST_F(D3d11DeviceTest, LowerFeatureLevelsPresentWithTheirLimits) {
+// A device from the default creation list (11_1 on the prepared runtime; elsewhere the
+// machine decides, so that row is skipped) and devices from a one-entry list, as machines
+// of those levels give them: the level's sample count, skinning path and shader profile,
+// presented frames with their screenshots, paced and resolved (the triangle's edge resolved
+// where there are samples, the character on the level's path), a device that keeps drawing
+// after a resize (a zero size is ignored), and the texture limit's message for a PNG one
+// pixel too wide.
+TEST_F(D3d11DeviceTest, FeatureLevelsPresentWithTheirLimits) {
     static constexpr D3D_FEATURE_LEVEL kLevel10_0[] = {D3D_FEATURE_LEVEL_10_0};
     static constexpr D3D_FEATURE_LEVEL kLevel9_3[] = {D3D_FEATURE_LEVEL_9_3};
+    // maxTexture: 0: not tried (16384 is also the PNG loader's own limit, whose message comes first)
     const struct {
-        std::span<const D3D_FEATURE_LEVEL> levels;
-        const char16_t* text;
-        u32 samples;
-        bool gpuSkinning;
-        u32 maxTexture;
+        std::span<const D3D_FEATURE_LEVEL> levels; const char16_t* text; u32 samples; bool gpuSkinning; u32 maxTexture;
     } cases[] = {
-        {kLevel10_0, u"10_0", 4, true, 8192},
-        {kLevel9_3, u"9_3", 1, false, 4096},
-    };
+        {d3d11::kFeatureLevels, u"11_1", 4, true, 0}, {kLevel10_0, u"10_0", 4, true, 8192},
+        {kLevel9_3, u"9_3", 1, false, 4096}};
     for (const auto& c : cases) {
         const std::string level(c.text, c.text + std::char_traits<char16_t>::length(c.text));
         SCOPED_TRACE(level);
+        if (c.levels.size() > 1 && !underPreparedRuntime()) {
+            continue;
+        }
         reopen({.featureLevels = c.levels}, 64);
         EXPECT_EQ(device_->featureLevelText(), c.text);
-        EXPECT_EQ(device_->report().info.msaaSampleCount, c.samples);
-        EXPECT_EQ(device_->report().info.gpuSkinningEnabled, c.gpuSkinning);
+        EXPECT_EQ(std::tuple(device_->report().info.msaaSampleCount, device_->report().info.gpuSkinningEnabled),
+                  std::tuple(c.samples, c.gpuSkinning));
+        EXPECT_TRUE(device_->driverText() == u"hardware" || device_->driverText() == u"warp");
+        EXPECT_EQ(device_->shaderProfileText(),
+                  c.gpuSkinning ? u"model vs_4_0 GPU skinning + primitive/ps_4_0_level_9_3"
+                                : u"vs/ps_4_0_level_9_3 (CPU skinning fallback)");
 
         expectResolvedRedEdge(*device_, presenting("triangle-" + level), c.samples);
         drawCharacter(*device_, 0.3);
         EXPECT_GT(coveredPixels(presentAndCapture("character-" + level), kClearColor), 64u);
         const RenderStatistics& stats = device_->Statistics();
-        EXPECT_EQ(stats.presentedFrames, 2u);
-        EXPECT_EQ(stats.antiAliasingResolves, c.samples > 1 ? 2u : 0u);
-        EXPECT_EQ(stats.gpuSkinnedVertices, c.gpuSkinning ? 240u : 0u);
-        EXPECT_EQ(stats.cpuSkinnedVertices, c.gpuSkinning ? 0u : 240u);
-
-        const std::filesystem::path fits = outputDirectory() / ("fits-" + level + ".png");
-        const std::filesystem::path wide = outputDirectory() / ("wide-" + level + ".png");
+        EXPECT_EQ(std::tuple(stats.presentedFrames, stats.frameLatencyWaits, stats.drawCalls,
+                             stats.antiAliasingResolves, stats.gpuSkinnedVertices, stats.cpuSkinnedVertices),
+                  std::tuple(2u, 2u, 3u, c.samples > 1 ? 2u : 0u, c.gpuSkinning ? 240u : 0u,
+                             c.gpuSkinning ? 0u : 240u));
+        device_->Resize(0, 0);
+        device_->Resize(80, 40);
+        device_->DrawPlaceholderFrame(0.5, 0);
+        EXPECT_EQ(stats.presentedFrames, 3u);
+        if (c.maxTexture == 0) {
+            continue;
+        }
+        const std::filesystem::path fits = output_ / ("fits-" + level + ".png");
+        const std::filesystem::path wide = output_ / ("wide-" + level + ".png");
         writeSolidRowPng(fits, c.maxTexture);
         writeSolidRowPng(wide, c.maxTexture + 1);
         EXPECT_EQ(device_->LoadTexture(fits), TextureHandle{1});
@@ -276,9 +240,8 @@ TEST_F(D3d11DeviceTest, LowerFeatureLevelsPresentWithTheirLimits) {
 
 TEST_F(D3d11DeviceTest, WritesThePlaceholderParityFrame) {
     reopen({}, kParitySize);
-    const Capture image = writeParityFrame(*device_, outputDirectory() / "placeholder-d3d11.bmp");
-    ASSERT_EQ(image.width, kParitySize);
-    ASSERT_EQ(image.height, kParitySize);
+    const Capture image = writeParityFrame(*device_, output_ / "placeholder-d3d11.bmp");
+    ASSERT_EQ(std::tuple(image.width, image.height), std::tuple(kParitySize, kParitySize));
     EXPECT_GT(coveredPixels(image, kClearColor), kParitySize * kParitySize / 100);  // the triangle: some 2 %
 }
 

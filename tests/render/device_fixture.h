@@ -21,8 +21,6 @@ struct DeviceFixture {
         create();
         device.BeginFrame(placeholderCamera(), 0.0f);
     }
-    // A device that skins on the CPU: no GPU skinning and no skin constant buffer.
-    void withoutGpuSkinning() { backend->gpuSkinning = backend->skinConstantBuffer = false; }
 };
 
 }  // namespace kestrune::render::testing

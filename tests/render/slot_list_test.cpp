@@ -9,19 +9,14 @@ namespace {
 
 TEST(SlotList, IdsStartAtOneAndReleasedSlotsAreReused) {
     SlotList<std::string> slots;
-    EXPECT_EQ(slots.add("a"), 1u);
-    EXPECT_EQ(slots.add("b"), 2u);
-    EXPECT_EQ(slots.add("c"), 3u);
-    EXPECT_EQ(slots.release(2), "b");
-    EXPECT_EQ(slots.at(2), "");  // nothing of the released value stays behind
-    EXPECT_EQ(slots.add("d"), 2u);
-    EXPECT_EQ(slots.at(2), "d");
-    EXPECT_EQ(slots.at(3), "c");
-    EXPECT_EQ(slots.add("e"), 4u);
+    // Braced lists run their calls in order. Nothing of a released value stays behind.
+    EXPECT_EQ((std::tuple{slots.add("a"), slots.add("b"), slots.add("c")}), std::tuple(1u, 2u, 3u));
+    EXPECT_EQ((std::tuple{slots.release(2), slots.at(2)}), std::tuple("b", ""));
+    EXPECT_EQ((std::tuple{slots.add("d"), slots.at(2), slots.at(3), slots.add("e")}), std::tuple(2u, "d", "c", 4u));
     EXPECT_THROW(slots.at(5), std::out_of_range);
+    // Clearing forgets the free list too.
     slots.clear();
-    EXPECT_TRUE(slots.empty());
-    EXPECT_EQ(slots.add("f"), 1u);  // clearing forgets the free list too
+    EXPECT_EQ((std::tuple{slots.empty(), slots.add("f")}), std::tuple(true, 1u));
 }
 
 }  // namespace

@@ -27,9 +27,9 @@ content::Model rigidModel(std::vector<content::Mesh> meshes, std::vector<content
 // on the root bound to the first joint. Decoded.
 content::Model skinnedQuadModel(u32 jointCount);
 
-// A small humanoid, about 1.85 m tall, facing -z: hips, spine, head, two-piece arms and
-// legs as boxes on one skin (torso, elbows and knees blend two joints), cloth and skin
-// materials on two meshes, and a one-second "walk" clip that swings the limbs. Decoded.
+// A figure 1.85 m tall: two columns of boxes (240 vertices) on a chain of five joints, the
+// lower corners of each box blending two joints, cloth and skin materials on the two meshes,
+// and a one-second "walk" clip that swings the links. Decoded.
 content::Model testCharacter();
 
 // Global matrices of the nodes' own transforms (the bind pose), and of a clip at a time.

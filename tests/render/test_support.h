@@ -6,13 +6,16 @@
 #include <array>
 #include <filesystem>
 #include <functional>
+#include <tuple>
 
+#include "content/transform_math.h"
 #include "render/render_types.h"
 
 namespace kestrune::render::testing {
 
 inline constexpr Color kWhite{1.0f, 1.0f, 1.0f, 1.0f};
 inline constexpr Color kRed{1.0f, 0.0f, 0.0f, 1.0f};
+inline constexpr Color kGlass{0.2f, 0.4f, 1.0f, 0.5f};
 
 // Row vector (x, y, z, 1) times m.
 inline std::array<f32, 4> transformPoint(const Matrix4& m, const Vec3& p) {
@@ -23,13 +26,8 @@ inline std::array<f32, 4> transformPoint(const Matrix4& m, const Vec3& p) {
     return out;
 }
 
-inline Matrix4 translation(f32 x, f32 y, f32 z) {
-    Matrix4 m = identityMatrix();
-    m[12] = x;
-    m[13] = y;
-    m[14] = z;
-    return m;
-}
+inline Matrix4 translation(f32 x, f32 y, f32 z) { return content::transformToMatrix({.translation = {x, y, z}}); }
+inline Matrix4 scaled(f32 s) { return content::transformToMatrix({.scale = {s, s, s}}); }
 
 inline void expectNear(const Vec3& actual, const Vec3& expected, f32 tolerance = 1e-5f) {
     for (std::size_t c = 0; c < 3; ++c) {
