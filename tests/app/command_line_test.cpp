@@ -77,10 +77,7 @@ TEST(CommandLine, RejectsWithTheMessageOfTheFirstBrokenRule) {
     const std::string& number = kInvalidNumber;
     const std::string width = number + "--width";
     const auto keys = keysRefusal;
-    const struct {
-        std::vector<std::u16string> arguments;
-        std::string message;
-    } cases[] = {
+    const struct { std::vector<std::u16string> arguments; std::string message; } cases[] = {
         {{u"--width=+320"}, width}, {{u"--width= 320"}, width}, {{u"--width=320 "}, width}, {{u"--width="}, width},
         {{u"--width=4294967296"}, width}, {{u"--width=99999999999999999999"}, width}, {{u"--width=0x140"}, width},
         {{u"--height=-1"}, number + "--height"}, {{u"--frames=1.5"}, number + "--frames"},

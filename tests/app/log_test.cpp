@@ -14,12 +14,7 @@ using testing::ScratchDirectory;
 
 TEST(LogLine, IsUtcWithFlooredSecondsAndTheLevelName) {
     const sys_days march1 = 2026y / March / 1;
-    const struct {
-        system_clock::time_point time;
-        u32 level;
-        std::u16string message;
-        std::u16string line;
-    } cases[] = {
+    const struct { system_clock::time_point time; u32 level; std::u16string message; std::u16string line; } cases[] = {
         {march1 + 8h + 15min + 42s + 999ms, kLogInfo, u"BootCoordinator start",
          u"2026-03-01T08:15:42Z [INFO] BootCoordinator start\n"},
         {sys_days{1970y / January / 1}, kLogWarn, u"w", u"1970-01-01T00:00:00Z [WARN] w\n"},

@@ -45,11 +45,8 @@ std::string failureReport(std::u16string_view error) {
 // Refused options and a refused launcher payload end before any log or report, and even a
 // smoke run shows the box for them.
 TEST(Program, OptionAndPayloadErrorsEndBeforeAnyLogOrReportAndAlwaysShowTheBox) {
-    const struct {
-        std::vector<std::string> arguments;
-        std::string payload;  // written to the session pipe
-        std::string message;
-    } cases[] = {
+    // payload: written to the session pipe
+    const struct { std::vector<std::string> arguments; std::string payload; std::string message; } cases[] = {
         {{"--frames=0"}, "", "--frames must be between 1 and 10000."},
         // the smoke flag only counts once the options are final
         {{"--smoke-test", "--report=out/report.json", "--unknown"}, "", "Unknown command-line option."},

@@ -29,9 +29,7 @@ const std::string kOverLimits = "The launcher session payload exceeds its limits
 
 TEST(SessionPayload, ReadsExactlyTheRecordInAnyChunking) {
     const struct {
-        u16 ticketBytes;
-        u16 nameBytes;
-        std::size_t chunkBytes;
+        u16 ticketBytes; u16 nameBytes; std::size_t chunkBytes;
     } cases[] = {{1, 1, 1}, {256, 24, 1}, {256, 24, 4096}, {17, 5, 3}, {200, 24, 7}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.ticketBytes) + "+" + std::to_string(c.nameBytes) + " by " +
@@ -49,12 +47,7 @@ TEST(SessionPayload, ReadsExactlyTheRecordInAnyChunking) {
 
 TEST(SessionPayload, RefusesBadHeadersBeforeReadingTheBody) {
     const std::string body = bytesFrom(0, 400);
-    const struct {
-        const char* name;
-        std::string bytes;
-        std::string message;
-        std::size_t consumed;
-    } cases[] = {
+    const struct { const char* name; std::string bytes; std::string message; std::size_t consumed; } cases[] = {
         {"ticket of 257", header("KSN1", 257, 24) + body, kOverLimits, 8},
         {"name of 25", header("KSN1", 256, 25) + body, kOverLimits, 8},
         {"empty ticket", header("KSN1", 0, 5) + body, kOverLimits, 8},
@@ -90,11 +83,8 @@ TEST(SessionPayload, ExactReadAsksForTheMissingCountEachTime) {
 TEST(SessionPipe, ReadsARealPipeAndClosesItWhateverTheOutcome) {
     const std::string ticket = bytesFrom(0, 256);
     const std::string name = "Twenty-four byte fighter";
-    const struct {
-        const char* name;
-        std::string written;
-        std::string message;  // empty: the payload is read
-    } cases[] = {
+    // message: empty when the payload is read
+    const struct { const char* name; std::string written; std::string message; } cases[] = {
         {"the largest record, then more", header("KSN1", 256, 24) + ticket + name + "and more after it", ""},
         {"short write, then the writer closes", "KSN1\x01", kReadFailure},
         {"bad signature", header("NSK1", 1, 1) + "tn", kBadSignature},

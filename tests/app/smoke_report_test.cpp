@@ -53,10 +53,7 @@ RunSummary escapingSummary() {
 }
 
 TEST(SmokeReport, MatchesTheGoldenFilesInTextAndOnDisk) {
-    const struct {
-        const char* file;
-        RunSummary summary;
-    } cases[] = {
+    const struct { const char* file; RunSummary summary; } cases[] = {
         {"success_report.json", successSummary()}, {"failure_report.json", failureSummary()},
         {"escaping_report.json", escapingSummary()},
     };

@@ -91,12 +91,9 @@ TEST(BootCoordinator, ContentRunLoadsTracesAndReportsTheScene) {
 
 // A failed start ends before the first frame; the log's last line names how far it got.
 TEST(BootCoordinator, StartFailuresEndBeforeAnyFrame) {
+    // failingDeviceAttempts of 2: hardware and the software retry
     const struct {
-        const char* name;
-        u32 failingDeviceAttempts;  // 2: hardware and the software retry
-        const char* serverHost;
-        const char* lastLine;
-        bool rendererReady;
+        const char* name; u32 failingDeviceAttempts; const char* serverHost; const char* lastLine; bool rendererReady;
     } cases[] = {
         {"renderer", 2, "", "[INFO] Init Render Device", false},
         // discard port: nothing listens there on a test machine; no "Network connected" line

@@ -15,12 +15,7 @@ using testing::FakeHost;
 using testing::SceneHost;
 
 TEST(FrameLoop, FixedStepsForFrameTimes) {
-    const struct {
-        const char* name;
-        f64 frameSeconds;
-        u32 steps;
-        f64 alpha;
-    } cases[] = {
+    const struct { const char* name; f64 frameSeconds; u32 steps; f64 alpha; } cases[] = {
         {"no time", 0.0, 0, 0.0}, {"half a step", 1.0 / 120.0, 0, 0.5}, {"exactly one step", 1.0 / 60.0, 1, 0.0},
         {"a tenth of a second", 0.1, 6, 0.0}, {"eight and a half steps keep the half", 8.5 / 60.0, 8, 0.5},
         {"a quarter second drops the backlog", 0.25, 8, 0.0}, {"a long stall counts as a quarter second", 3.0, 8, 0.0},

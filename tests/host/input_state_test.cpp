@@ -11,13 +11,7 @@ namespace {
 // Events on key A: 'p' press, 'r' auto-repeat, 'u' release, 'b' a new frame, 'P' and 'U' the
 // controller's press and release.
 TEST(InputState, KeyTransitionsWithinOneFrame) {
-    const struct {
-        const char* name;
-        const char* events;
-        bool pressed;
-        bool released;
-        bool down;
-    } cases[] = {
+    const struct { const char* name; const char* events; bool pressed; bool released; bool down; } cases[] = {
         {"press", "p", true, false, true}, {"auto-repeat after press counts once", "prr", true, false, true},
         {"repeat flag alone is not a press", "r", false, false, true},
         {"press and release in one frame", "pu", true, true, false},

@@ -17,10 +17,7 @@ namespace kestrune::app {
 namespace {
 
 TEST(SdlKeys, MapToWindowsVirtualKeys) {
-    const struct {
-        SDL_Keycode key;
-        u32 virtualKey;
-    } cases[] = {
+    const struct { SDL_Keycode key; u32 virtualKey; } cases[] = {
         {SDLK_a, 0x41}, {SDLK_z, 0x5A}, {SDLK_0, 0x30}, {SDLK_9, 0x39}, {SDLK_SPACE, 0x20}, {SDLK_LSHIFT, 0x10},
         {SDLK_RSHIFT, 0x10}, {SDLK_TAB, 0x09}, {SDLK_ESCAPE, 0x1B}, {SDLK_F1, 0x70}, {SDLK_F12, 0x7B},
         {SDLK_LEFT, 0x25}, {SDLK_DOWN, 0x28}, {SDLK_RETURN, 0x0D}, {SDLK_CAPSLOCK, 0},
@@ -149,9 +146,9 @@ private:
 TEST_F(SdlWindowHostTest, StickMovesThePredictionAsTheServerMovesTheFighter) {
     scene::testing::SceneFixture f;
     VirtualPad pad("Kestrune Test Pad");
+    // metresPerSecond of 0: inside the dead zone
     const struct {
-        f64 yawDegrees, length;
-        f32 metresPerSecond;  // 0: inside the dead zone
+        f64 yawDegrees, length; f32 metresPerSecond;
     } cases[] = {{0, 1.0, 4.65f},   {30, 1.0, 4.65f},   {100, 0.55, 2.1f}, {-45, 0.75, 2.1f},  // 0.67 after the dead zone
                  {200, 0.79, 4.65f}, {-120, 0.99, 4.65f}, {137, 0.23, 0.0f}};
     for (const auto& c : cases) {
