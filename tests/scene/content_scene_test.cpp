@@ -150,8 +150,7 @@ TEST(ContentScene, MovementPredictsAndQueuesEachMoveOnce) {
     EXPECT_NEAR(f.slot(0).position.x - start.x, diagonal, 1e-6);
     EXPECT_NEAR(f.slot(0).position.z - start.z, diagonal, 1e-6);
     EXPECT_FLOAT_EQ(f.slot(0).yawRadians, 0.78539819f);
-    EXPECT_EQ(f.slot(0).animation.clipName(), "CH010305");
-    EXPECT_EQ(f.intents(), std::vector<PlayerIntent>{move});
+    EXPECT_EQ(std::tuple(f.slot(0).animation.clipName(), f.intents()), std::tuple("CH010305", std::vector{move}));
     f.steps(10, forwardRight);
     EXPECT_TRUE(f.intents().empty());  // keys unchanged: nothing new to say
 
@@ -173,8 +172,7 @@ TEST(ContentScene, MovementPredictsAndQueuesEachMoveOnce) {
     EXPECT_GT(f.slot(0).animation.timeSeconds, 1.0);
 
     f.steps(3);  // released
-    EXPECT_EQ(f.intents(), std::vector<PlayerIntent>{stop});
-    EXPECT_EQ(f.slot(0).animation.clipName(), "CH010301");
+    EXPECT_EQ(std::tuple(f.intents(), f.slot(0).animation.clipName()), std::tuple(std::vector{stop}, "CH010301"));
 
     // A direction switched straight to another that shares its x is a new move.
     f.steps(1, keys({'W'}));
@@ -198,8 +196,8 @@ TEST(ContentScene, MovementPredictsAndQueuesEachMoveOnce) {
     f.intents();
 
     f.steps(1, keys({'W', '^'}));  // Shift walks
-    EXPECT_EQ(f.intents(), (std::vector<PlayerIntent>{{kIntentMove, 0, 450, 0, 0}}));
-    EXPECT_EQ(f.slot(0).animation.clipName(), "CH010304");
+    EXPECT_EQ(std::tuple(f.intents(), f.slot(0).animation.clipName()),
+              std::tuple(std::vector<PlayerIntent>{{kIntentMove, 0, 450, 0, 0}}, "CH010304"));
 
     f.place(0, {19.99f, 0.0f, 0.0f});
     f.steps(1, keys({'D'}));
@@ -246,9 +244,7 @@ TEST(ContentScene, ActionsStartByKeyAndRules) {
             f.steps(1);
         }
         f.steps(1, keys({'W'}));
-        EXPECT_EQ(f.slot(0).action, c.action);
-        std::vector<PlayerIntent> intents = f.intents();
-        EXPECT_EQ(intents, c.intents);
+        EXPECT_EQ(std::tuple(f.slot(0).action, f.intents()), std::tuple(c.action, c.intents));
         // Neither a running action nor a lock lets the fighter walk away.
         EXPECT_EQ(f.slot(0).position, (Vec3{-1.25f, 0.0f, -0.85f}));
     }
@@ -282,10 +278,9 @@ TEST(ContentScene, OfflineHitsByRangeWithDamageLockAndEffects) {
             f.steps(1);
             ++stepsUntilHit;
         }
-        EXPECT_EQ(stepsUntilHit, c.hitStep);
-        EXPECT_EQ(f.slot(1).health, c.health);
-        EXPECT_EQ(f.slot(1).locked, c.locked);
-        EXPECT_EQ(f.scene.statistics().effectsSpawned > afterStart, c.hitEffects);
+        const bool spawned = f.scene.statistics().effectsSpawned > afterStart;
+        EXPECT_EQ(std::tuple(stepsUntilHit, f.slot(1).health, f.slot(1).locked, spawned),
+                  std::tuple(c.hitStep, c.health, c.locked, c.hitEffects));
         if (c.locked) {
             f.steps(64);
             EXPECT_TRUE(f.slot(1).locked);

@@ -37,25 +37,22 @@ struct OnlineFixture : SceneFixture {
 
 TEST(ServerEvents, FirstSnapshotTakesOverAndRepeatsAreIgnored) {
     OnlineFixture f;
-    EXPECT_TRUE(f.scene.authoritative());
-    EXPECT_EQ(f.scene.statistics().authoritativeSnapshots, 1u);
-    EXPECT_EQ(f.slot(0).position, (Vec3{2.0f, 0.0f, 0.0f}));
-    EXPECT_EQ(f.slot(0).previousPosition, f.slot(0).position);
-    EXPECT_EQ(f.slot(0).lastDrawnPosition, f.slot(0).position);
+    EXPECT_EQ(std::tuple(f.scene.authoritative(), f.scene.statistics().authoritativeSnapshots), std::tuple(true, 1u));
+    const Vec3 server{2.0f, 0.0f, 0.0f};
+    EXPECT_EQ(std::tuple(f.slot(0).position, f.slot(0).previousPosition, f.slot(0).lastDrawnPosition),
+              std::tuple(server, server, server));
     EXPECT_EQ(f.slot(1).position, (Vec3{-2.0f, 0.0f, 0.5f}));
     EXPECT_EQ(std::tuple(f.slot(0).entityId, f.slot(1).entityId, f.slot(1).health),
               std::tuple(kLocal, kOpponent, 1000));
 
     // The server plays the templar for this client now.
     f.scene.applySnapshot(snapshot(11, {player(kLocal, 2, 0, 0), player(kOpponent, 1, 0, 0)}), kLocal, 5, 0);
-    EXPECT_EQ(f.scene.controlledSlot(), 1u);
-    EXPECT_EQ(f.scene.tickRate(), 30u);  // 0 means the default
+    EXPECT_EQ(std::tuple(f.scene.controlledSlot(), f.scene.tickRate()), std::tuple(1u, 30u));  // 0: the default rate
 
     net::SnapshotPlayer changed = player(kLocal, 2, 9000, 0);
     changed.health = 1;
     f.scene.applySnapshot(snapshot(11, {changed}), kLocal, 5, kTickRate);
-    EXPECT_EQ(f.scene.statistics().authoritativeSnapshots, 2u);
-    EXPECT_EQ(f.slot(1).health, 1000);
+    EXPECT_EQ(std::tuple(f.scene.statistics().authoritativeSnapshots, f.slot(1).health), std::tuple(2u, 1000));
 }
 
 // Online, the smoke run's skill waits for the server and for the opponent to come within reach.
@@ -66,8 +63,7 @@ TEST(ServerEvents, OnlineSmokeSkillWaitsUntilItCanLand) {
     f.scene.applySnapshot(snapshot(10, {player(kLocal, 1, -2000, 0), player(kOpponent, 2, 2000, 0)}), kLocal, 5,
                           kTickRate);
     f.steps(3);
-    EXPECT_EQ(f.slot(0).action, kActionNone);  // 4 m: out of reach
-    EXPECT_TRUE(f.intents().empty());
+    EXPECT_EQ(std::tuple(f.slot(0).action, f.intents().size()), std::tuple(kActionNone, 0u));  // 4 m: out of reach
     f.scene.applySnapshot(snapshot(11, {player(kOpponent, 2, 1000, 0)}), kLocal, 5, kTickRate);
     f.steps(10);
     EXPECT_EQ(f.slot(0).action, kActionSkill1);
@@ -80,10 +76,9 @@ TEST(ServerEvents, NoLocalHitsOnceAuthoritative) {
     f.scene.applySnapshot(snapshot(11, {player(kOpponent, 2, 3000, 0)}), kLocal, 5, kTickRate);
     f.scene.handleInput(press(key('2')));
     f.steps(30);
-    EXPECT_TRUE(f.slot(0).hitResolved);
-    EXPECT_EQ(f.slot(1).position, (Vec3{3.0f, 0.0f, 0.0f}));  // within reach of the local fighter at 2 m
-    EXPECT_EQ(f.slot(1).health, 1000);
-    EXPECT_FALSE(f.slot(1).locked);
+    // The opponent stands within reach of the local fighter at 2 m.
+    EXPECT_EQ(std::tuple(f.slot(0).hitResolved, f.slot(1).position, f.slot(1).health, f.slot(1).locked),
+              std::tuple(true, Vec3{3.0f, 0.0f, 0.0f}, 1000, false));
 }
 
 TEST(ServerEvents, SmallCorrectionsGlideAndLargeOnesSnap) {
@@ -100,8 +95,7 @@ TEST(ServerEvents, SmallCorrectionsGlideAndLargeOnesSnap) {
         f.drawFrame(1.0);
         const Vec3 drawn = f.slot(0).lastDrawnPosition;
         if (c.snaps) {
-            EXPECT_EQ(drawn, server);
-            EXPECT_EQ(f.slot(0).correctionOffset, Vec3{});
+            EXPECT_EQ(std::tuple(drawn, f.slot(0).correctionOffset), std::tuple(server, Vec3{}));
         } else {
             EXPECT_NEAR(drawn.x, 2.0f, 1e-6);  // still where it was drawn before
             f.steps(20);
@@ -133,8 +127,7 @@ TEST(ServerEvents, RemoteSamplesPlayBehindHoldAndCatchUp) {
     f.steps(3);  // out of samples: it waits at the newest
     EXPECT_EQ(f.slot(1).position, (Vec3{-1.0f, 0.0f, 0.5f}));
     NetworkFigures figures = f.scene.networkFigures();
-    EXPECT_EQ(figures.heldSteps, 2u);
-    EXPECT_EQ(figures.interpolationSteps, 8u);
+    EXPECT_EQ(std::tuple(figures.heldSteps, figures.interpolationSteps), std::tuple(2u, 8u));
     // Behind by 2.5, 2, 1.5, 1 and 0.5 ticks, then none while held: 7.5 ticks over 8 steps.
     EXPECT_NEAR(figures.averageInterpolationDelayMs(), 7.5 / 30.0 * 1000.0 / 8.0, 1e-9);
 
@@ -186,8 +179,8 @@ TEST(ServerEvents, EventIdsOutOfSequenceAreCounted) {
     std::vector<net::CombatEvent> events;
     for (const u64 id : {5, 6, 6, 7, 9, 8}) events.push_back({id, 5, kLocal, kOpponent, 1002, 0, 0});
     f.scene.applyCombatEvents(events);
-    EXPECT_EQ(f.scene.networkFigures().eventIdBreaks, 2u);
-    EXPECT_EQ(f.scene.networkFigures().lastEventId, 8u);
+    const NetworkFigures figures = f.scene.networkFigures();
+    EXPECT_EQ(std::tuple(figures.eventIdBreaks, figures.lastEventId), std::tuple(2u, 8u));
 }
 
 TEST(ServerEvents, CombatEventsStartAnimationsAndEffects) {
@@ -211,8 +204,7 @@ TEST(ServerEvents, CombatEventsStartAnimationsAndEffects) {
         {"templar skill 2", {1, 1, kOpponent, kLocal, 2002, 0, 0}, {}, 1, kActionSkill2, "attack_3", false},
         {"the local fighter's own action, already shown", {1, 1, kLocal, kOpponent, 1001, 0, 0},
          [](OnlineFixture& f) { f.scene.handleInput(press(key('1'))); }, 0, kActionBasicAttack, "CH010306", false},
-        {"the local fighter's action unpredicted", {1, 1, kLocal, kOpponent, 1001, 0, 0}, {}, 0, kActionSkill1, "CH010311",
-         true},
+        {"the local action unpredicted", {1, 1, kLocal, kOpponent, 1001, 0, 0}, {}, 0, kActionSkill1, "CH010311", true},
         {"a hit", {1, 2, kLocal, kOpponent, 1002, 155, 0}, {}, 1, kActionNone, "idle", true},
         {"a kind without a picture", {1, 5, kLocal, kOpponent, 1002, 0, 0}, {}, 1, kActionNone, "idle", false},
     };
@@ -222,9 +214,9 @@ TEST(ServerEvents, CombatEventsStartAnimationsAndEffects) {
         if (c.setup) c.setup(f);
         const u64 spawnedBefore = f.scene.statistics().effectsSpawned;
         f.scene.applyCombatEvents({&c.event, 1});
-        EXPECT_EQ(f.scene.statistics().authoritativeEvents, 1u);
-        EXPECT_EQ(f.slot(c.slot).action, c.action);
-        EXPECT_EQ(f.slot(c.slot).animation.clipName(), c.clip);
+        const CharacterSlot& slot = f.slot(c.slot);
+        EXPECT_EQ(std::tuple(f.scene.statistics().authoritativeEvents, slot.action, slot.animation.clipName()),
+                  std::tuple(1u, c.action, c.clip));
         const u64 spawned = f.scene.statistics().effectsSpawned;
         EXPECT_EQ(spawned > spawnedBefore, c.spawns);
         f.scene.applyCombatEvents({&c.event, 1});  // the same event again shows nothing new
