@@ -27,7 +27,8 @@ TEST(MoveInput, KeysWinAndAStickSendsOneCommandWhileHeldAndOnePerSectorTurned) {
         return std::pair(wanted.moveX, wanted.moveZ);
     };
     EXPECT_EQ(move(input({'S'}, 90.0, 1.0)), (std::pair<i16, i16>(0, -1000)));       // keys win
-    EXPECT_EQ(move(input({'W', 'S', '^'}, -90.0, 1.0)), (std::pair<i16, i16>(-450, 0)));  // cancelled keys leave the stick
+    // Keys that cancel each other leave the stick.
+    EXPECT_EQ(move(input({'W', 'S', '^'}, -90.0, 1.0)), (std::pair<i16, i16>(-450, 0)));
     // The commands a stick path sends: one each time the components change.
     const auto commandsAlong = [](u32 steps, InputState (*at)(u32 step)) {
         StickMemory memory;
@@ -42,12 +43,15 @@ TEST(MoveInput, KeysWinAndAStickSendsOneCommandWhileHeldAndOnePerSectorTurned) {
     };
     // Ten seconds on a sector boundary, shaking by half a degree, at a length that wobbles
     // between the walk and run thresholds.
-    EXPECT_EQ(commandsAlong(600, [](u32 i) { return input({}, 2.8125 + 0.5 * std::sin(i * 1.7), 0.65 + 0.04 * std::sin(i * 2.3)); }),
+    EXPECT_EQ(commandsAlong(600, [](u32 i) {
+                  return input({}, 2.8125 + 0.5 * std::sin(i * 1.7), 0.65 + 0.04 * std::sin(i * 2.3));
+              }),
               1u);
     // A turn in 12 s: the first command and one per sector entered, far below the server's 8 a tick.
     EXPECT_EQ(commandsAlong(720, [](u32 i) { return input({}, i * 0.5, 1.0); }), 1u + kStickDirections);
     stick = {};
-    for (const auto& [length, walking] : {std::pair{0.69, true}, {0.7, false}, {0.6, false}, {0.599, true}, {1.0, false}}) {
+    for (const auto& [length, walking] :
+         {std::pair{0.69, true}, {0.7, false}, {0.6, false}, {0.599, true}, {1.0, false}}) {
         EXPECT_EQ(wantedMove(input({}, 90.0, length), stick).walking, walking) << length;
     }
     move(input({'W'}));  // keys make the stick start afresh

@@ -39,12 +39,8 @@ void expectOnlyStopGlides(const SimulatedDuel& d, Link link) {
 // attack), refuses it (out of reach) or never hears of it (heavy attack, jump): the server's
 // fighter stands where the screen shows the fighter standing, and nothing pulls it away.
 TEST(OnlineDuel, LettingGoDuringAnyActionStopsTheServerWhereTheFighterStopped) {
-    const struct {
-        const char* name;
-        char towards;  // 'D' runs at the opponent, 'A' away from it
-        u32 key;
-        bool serverRunsIt;
-    } cases[] = {
+    // towards: 'D' runs at the opponent, 'A' away from it
+    const struct { const char* name; char towards; u32 key; bool serverRunsIt; } cases[] = {
         {"skill 1 within reach", 'D', key('2'), true},
         {"skill 1 out of reach: refused", 'A', key('2'), false},
         {"basic attack", 'D', key('1'), true},

@@ -21,10 +21,7 @@ using testing::SceneFixture;
 // A draw by what it is: model meshes by their vertex stride, primitives by their colour.
 std::string kindOf(const RecordedDraw& draw) {
     if (draw.call.vertexStrideBytes == sizeof(render::SkinnedVertex)) return "model";
-    const struct {
-        render::Color color;
-        const char* kind;
-    } shapes[] = {
+    const struct { render::Color color; const char* kind; } shapes[] = {
         {render::kFloorColor, "floor"},
         {render::kGridLineColor, "grid"},
         {render::kStatusBackgroundColor, "bar"},
@@ -134,11 +131,12 @@ TEST(SceneDrawing, MissingEffectTexturesSkipQuadsAndLeaveModelsUntextured) {
         u32 rings = 0;
         u32 effectModels = 0;
         u32 textured = 0;
+        using enum effects::RenderType;
         for (const effects::EffectDrawItem& item : f.scene.effectSystem().drawItems()) {
             if (!item.visible) continue;
-            quads += item.renderType == effects::RenderType::Quad || item.renderType == effects::RenderType::AdditiveQuad;
-            rings += item.renderType == effects::RenderType::GroundMark;
-            effectModels += item.renderType == effects::RenderType::Model;
+            quads += item.renderType == Quad || item.renderType == AdditiveQuad;
+            rings += item.renderType == GroundMark;
+            effectModels += item.renderType == Model;
         }
         ASSERT_GT(quads, 0u);
         ASSERT_GT(effectModels, 0u);
@@ -174,12 +172,7 @@ TEST(SceneDrawing, AlphaPlacesFightersBetweenSteps) {
     remote.correctionOffset = {9.0f, 9.0f, 9.0f};  // only the local fighter's offset is drawn
     remote.previousYawRadians = 3.1f;
     remote.yawRadians = -3.1f;
-    const struct {
-        f64 alpha;
-        Vec3 local;
-        Vec3 remote;
-        f32 remoteYaw;
-    } cases[] = {
+    const struct { f64 alpha; Vec3 local; Vec3 remote; f32 remoteYaw; } cases[] = {
         {0.0, {0.4f, 0.0f, 0.0f}, {5.0f, 0.0f, 5.0f}, 3.1f},
         {0.5, {0.8f, 0.0f, 1.0f}, {5.5f, 0.0f, 5.0f}, 3.14159265f},
         {1.0, {1.2f, 0.0f, 2.0f}, {6.0f, 0.0f, 5.0f}, 3.18318531f},

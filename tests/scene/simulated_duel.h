@@ -100,15 +100,11 @@ public:
     CharacterSlot& localSlot() { return f.slot(f.scene.controlledSlot()); }
     CharacterSlot& remoteSlot() { return f.slot(1 - f.scene.controlledSlot()); }
     u64 newestSnapshotTick() const { return newestTick_; }
-    u32 refusals() const { return refusals_; }
     u32 rejections() const { return rejections_; }  // the scene's commands the rules refused
     u32 commandsSent() const { return sequence_; }
 
 private:
-    struct ToServer {
-        u64 arrival;
-        net::ClientCommandMessage command;
-    };
+    struct ToServer { u64 arrival; net::ClientCommandMessage command; };
     struct ToScene {
         u64 arrival;
         std::optional<net::CommandResult> result;
@@ -168,13 +164,9 @@ private:
         while (linkOpen() && !toServer_.empty() && toServer_.front().arrival <= now_) {
             const net::ClientCommandMessage command = toServer_.front().command;
             toServer_.pop_front();
-            u16 reason = duel::kBusy;
-            if (refuseNextMove && command.kind == net::kCommandMove) {
-                refuseNextMove = false;
-                ++refusals_;
-            } else {
-                reason = duel.apply(localClass_, command);
-            }
+            const bool refused = refuseNextMove && command.kind == net::kCommandMove;
+            refuseNextMove = refuseNextMove && !refused;
+            const u16 reason = refused ? duel::kBusy : duel.apply(localClass_, command);
             rejections_ += reason != duel::kAccepted;
             ToScene message{arrival(lastToScene_)};
             message.result = net::CommandResult{command.commandSequence, reason == duel::kAccepted, reason,
@@ -206,7 +198,6 @@ private:
     u64 newestTick_ = 0;
     u32 sequence_ = 0;
     u32 opponentSequence_ = 0;
-    u32 refusals_ = 0;
     u32 rejections_ = 0;
     std::unordered_set<u32> pendingMoves_;
     std::deque<ToServer> toServer_;
