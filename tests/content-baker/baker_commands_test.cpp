@@ -159,17 +159,34 @@ TEST(InspectCommand, SummarisesAModelAndAnImage) {
 
 int distance(const u8* a, const u8* b) { return std::abs(a[0] - b[0]) + std::abs(a[1] - b[1]) + std::abs(a[2] - b[2]); }
 
-// Draws `model` headless at `clip` and `seconds` into a 96 x 128 picture, and checks that a
-// character fills the middle of it: neither sky nor floor.
-void expectCharacterInTheMiddle(const std::filesystem::path& model, const std::string& clip, const std::string& picture) {
-    const CommandResult result = run({"preview", model.string(), "--clip=" + clip, "--time=0.5", "--out=" + picture,
-                                      "--size=96x128"});
+// The imported CesiumMan as the warrior: every clip of the class, and a preview drawn headless
+// into a 96 x 128 picture with the character filling its middle, neither sky nor floor.
+TEST(ImportCommand, WritesACharacterDirectoryThatLoadsAndDrawsAsTheWarrior) {
+    const content::test::ScratchDirectory scratch;
+    const std::filesystem::path directory = scratch.file("warrior"), model = directory / "character.kmdl";
+    const CommandResult result =
+        run({"import", (content::test::kTestData / "gltf/CesiumMan.gltf").string(), "--out=" + directory.string(),
+             "--class=warrior", "--clip=CH010301=#0", "--height=1.75"});
     ASSERT_EQ(result.code, 0) << result.err;
     EXPECT_EQ(result.err, "");
+    const content::Model loaded = content::loadModelFile(model, {});
+    EXPECT_NE(result.out.find("character.kmdl (" + std::to_string(std::filesystem::file_size(model)) + " bytes)\n"),
+              std::string::npos);
+    EXPECT_EQ(loaded.clips.size(), kWarriorClipNames.size());
+    for (const char* clip : kWarriorClipNames) EXPECT_NE(content::findClip(loaded, clip), nullptr) << clip;
+
+    const std::string picture = scratch.file("run.png").string();
+    const CommandResult preview =
+        run({"preview", model.string(), "--clip=CH010305", "--time=0.5", "--out=" + picture, "--size=96x128"});
+    ASSERT_EQ(preview.code, 0) << preview.err;
+    EXPECT_EQ(preview.err, "");
     const content::DecodedImage image = content::loadPngImage(picture, {});
     ASSERT_EQ(image.width, 96u);
     ASSERT_EQ(image.height, 128u);
     const auto at = [&](u32 x, u32 y) { return image.pixels.data() + y * image.stride + 4 * x; };
+    const auto distance = [](const u8* a, const u8* b) {
+        return std::abs(a[0] - b[0]) + std::abs(a[1] - b[1]) + std::abs(a[2] - b[2]);
+    };
     // The sky above the floor's far edge, and the floor near the bottom corner: the
     // character, framed in the middle, is neither.
     const u8* sky = at(2, 2);
@@ -184,23 +201,6 @@ void expectCharacterInTheMiddle(const std::filesystem::path& model, const std::s
         }
     }
     EXPECT_GT(character * 3, middle);
-}
-
-TEST(ImportCommand, WritesACharacterDirectoryThatLoadsAndDrawsAsTheWarrior) {
-    const content::test::ScratchDirectory scratch;
-    const std::filesystem::path directory = scratch.file("warrior");
-    const CommandResult result =
-        run({"import", (content::test::kTestData / "gltf/CesiumMan.gltf").string(), "--out=" + directory.string(),
-             "--class=warrior", "--clip=CH010301=#0", "--height=1.75"});
-    ASSERT_EQ(result.code, 0) << result.err;
-    EXPECT_EQ(result.err, "");
-    const content::Model model = content::loadModelFile(directory / "character.kmdl", {});
-    EXPECT_NE(result.out.find("character.kmdl (" +
-                              std::to_string(std::filesystem::file_size(directory / "character.kmdl")) + " bytes)\n"),
-              std::string::npos);
-    EXPECT_EQ(model.clips.size(), kWarriorClipNames.size());
-    for (const char* clip : kWarriorClipNames) EXPECT_NE(content::findClip(model, clip), nullptr) << clip;
-    expectCharacterInTheMiddle(directory / "character.kmdl", "CH010305", scratch.file("run.png").string());
 }
 
 // Each import says how tall the character stands; one that stands far from a person's height

@@ -19,10 +19,9 @@ namespace {
 
 using test::GltfDocument;
 
-void importText(const std::string& text, const ImportOptions& options = {}) {
-    ImportOptions local = options;
-    local.readExternalFiles = false;
-    importGltf(content::test::bytesOf(text), "/nonexistent", "t.gltf", local);
+void importText(const std::string& text, const ClassDrawConstants* characterClass = nullptr) {
+    importGltf(content::test::bytesOf(text), "/nonexistent", "t.gltf",
+               {.characterClass = characterClass, .readExternalFiles = false});
 }
 
 // Overwrites the bytes of accessor `index`'s element `element`, component `component`.
@@ -116,9 +115,7 @@ TEST(GltfImportRefusals, NameTheElementAndWhatIsWrongWithIt) {
         SCOPED_TRACE(c.name);
         GltfDocument document = test::skinnedTriangle();
         c.change(document);
-        ImportOptions options;
-        options.characterClass = c.characterClass;
-        content::test::expectError<ImportError>([&] { importText(document.text(), options); }, c.message);
+        content::test::expectError<ImportError>([&] { importText(document.text(), c.characterClass); }, c.message);
     }
     content::test::expectError<ImportError>([] { importText("{\"asset\": "); },
                                             "t.gltf: [json.exception.parse_error.101] parse error at line 1, column "

@@ -9,7 +9,6 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <functional>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -75,24 +74,18 @@ Mat multiply(const Mat& a, const Mat& b) {
     return r;
 }
 
-std::array<f64, 3> apply(const Mat& m, const std::array<f64, 3>& p) {
-    return {m[0] * p[0] + m[4] * p[1] + m[8] * p[2] + m[12], m[1] * p[0] + m[5] * p[1] + m[9] * p[2] + m[13],
-            m[2] * p[0] + m[6] * p[1] + m[10] * p[2] + m[14]};
-}
-
 template <class T>
 std::vector<f64> readFloats(const tinygltf::Model& d, int index) {
     const tinygltf::Accessor& a = d.accessors[static_cast<std::size_t>(index)];
     const tinygltf::BufferView& v = d.bufferViews[static_cast<std::size_t>(a.bufferView)];
     const int components = tinygltf::GetNumComponentsInType(static_cast<u32>(a.type));
     const std::size_t stride = v.byteStride != 0 ? v.byteStride : sizeof(T) * static_cast<std::size_t>(components);
+    const auto* first = d.buffers[static_cast<std::size_t>(v.buffer)].data.data() + v.byteOffset + a.byteOffset;
     std::vector<f64> out;
     for (std::size_t e = 0; e < a.count; ++e) {
-        for (int c = 0; c < components; ++c) {
+        for (std::size_t c = 0; c < static_cast<std::size_t>(components); ++c) {
             T value;
-            std::memcpy(&value, d.buffers[static_cast<std::size_t>(v.buffer)].data.data() + v.byteOffset +
-                                    a.byteOffset + e * stride + static_cast<std::size_t>(c) * sizeof(T),
-                        sizeof(T));
+            std::memcpy(&value, first + e * stride + c * sizeof(T), sizeof(T));
             out.push_back(static_cast<f64>(value));
         }
     }
@@ -195,11 +188,11 @@ std::vector<std::array<f64, 3>> gltfSkinnedPositions(const tinygltf::Model& d, f
             for (std::size_t v = 0; v * 3 < positions.size(); ++v) {
                 std::array<f64, 3> sum{};
                 f64 total = 0;
+                const test::Point at{positions[v * 3], positions[v * 3 + 1], positions[v * 3 + 2]};
                 for (std::size_t k = 0; k < 4; ++k) {
                     const f64 w = weights[v * 4 + k];
-                    const std::array<f64, 3> q = apply(jointMatrices[static_cast<std::size_t>(joints[v * 4 + k])],
-                                                       {positions[v * 3], positions[v * 3 + 1], positions[v * 3 + 2]});
-                    for (int c = 0; c < 3; ++c) sum[static_cast<std::size_t>(c)] += w * q[static_cast<std::size_t>(c)];
+                    const test::Point q = test::transformPoint(jointMatrices[static_cast<std::size_t>(joints[v * 4 + k])], at);
+                    for (std::size_t c = 0; c < 3; ++c) sum[c] += w * q[c];
                     total += w;
                 }
                 out.push_back({sum[0] / total, sum[1] / total, sum[2] / total});
@@ -323,12 +316,9 @@ TEST(GltfImportClasses, StandOnTheGroundFacingTheirYawWithTheirLeftOnTheLeft) {
                  {&kTemplarDraw, 0.9}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.draw->directory) + (c.height ? " scaled" : ""));
-        ImportOptions options;
-        options.characterClass = c.draw;
-        options.heightMetres = c.height;
-        options.clips = {{c.draw->clipNames.front(), "#0"}};
-        const content::Model model =
-            importAndLoad(samplePath("CesiumMan"), scratch.file(c.draw->directory), options);
+        const ImportOptions options{.characterClass = c.draw, .clips = {{c.draw->clipNames.front(), "#0"}},
+                                    .heightMetres = c.height};
+        const content::Model model = importAndLoad(samplePath("CesiumMan"), scratch.file(c.draw->directory), options);
         const std::string idle = c.draw->clipNames.front();
         f64 low = 1e9, high = -1e9;
         for (const auto& p : test::skinnedPositions(model, test::posedGlobals(model, idle, 0.0))) {
@@ -364,9 +354,7 @@ TEST(GltfImportClasses, NameEveryClipOfTheTableFromTheMappingsOrTheIdle) {
     document.json["animations"][1]["name"] = "Run";
     document.json["animations"][1]["samplers"][0]["interpolation"] = "STEP";
     const std::string text = document.text();
-    ImportOptions options;
-    options.characterClass = &kTemplarDraw;
-    options.clips = {{"idle", "Idle"}, {"run", "#1"}};
+    ImportOptions options{.characterClass = &kTemplarDraw, .clips = {{"idle", "Idle"}, {"run", "#1"}}};
     const ImportedCharacter imported = importGltf(bytesOf(text), scratch.file(""), "t.gltf", options);
     const content::Model& model = imported.model;
     ASSERT_EQ(model.clips.size(), kTemplarClipNames.size());
@@ -422,10 +410,8 @@ TEST(GltfImportResampling, FollowsStepLinearAndCubicSplineCurves) {
             {{"input", times}, {"output", values}, {"interpolation", c.interpolation}});
         document.json["animations"][0]["channels"].push_back(
             {{"sampler", 1}, {"target", {{"node", 1}, {"path", "translation"}}}});
-        ImportOptions options;
-        options.sampleRate = 2.0f;
         const std::string text = document.text();
-        const content::Model model = importGltf(bytesOf(text), scratch.file(""), "t.gltf", options).model;
+        const content::Model model = importGltf(bytesOf(text), scratch.file(""), "t.gltf", {.sampleRate = 2.0f}).model;
         const std::vector<f32> frames = armTranslations(model);
         ASSERT_EQ(frames.size(), c.expected.size());
         for (std::size_t f = 0; f < frames.size(); ++f) EXPECT_FLOAT_EQ(-frames[f], c.expected[f]) << "frame " << f;
@@ -441,8 +427,8 @@ TEST(GltfImportMaterials, CarryColourAlphaAndSidesAndWriteTexturesAsPng) {
     Image picture(3, 2);
     picture.set(2, 1, {1.0, 0.0, 0.0, 1.0});
     const std::vector<std::byte> png = encodePng(picture);
-    std::vector<u8> pngBytes(png.size());
-    std::memcpy(pngBytes.data(), png.data(), png.size());
+    const auto* pngFirst = reinterpret_cast<const u8*>(png.data());
+    const std::vector<u8> pngBytes(pngFirst, pngFirst + png.size());
     scratch.write("beside.png", png);
 
     GltfDocument document = test::skinnedTriangle();
