@@ -40,10 +40,6 @@ std::vector<ManifestEntry> readManifest() {
     return entries;
 }
 
-bool endsWith(const std::string& text, const std::string& ending) {
-    return text.size() >= ending.size() && text.compare(text.size() - ending.size(), ending.size(), ending) == 0;
-}
-
 TEST(BakedContent, HoldsBothCharactersAndExactlyTheEffectFilesTheCatalogueNames) {
     std::set<std::string> expected{"warrior/character.kmdl", "templar/character.kmdl"};
     for (const effects::ComponentTemplate& t : effects::componentTemplates()) {
@@ -54,8 +50,8 @@ TEST(BakedContent, HoldsBothCharactersAndExactlyTheEffectFilesTheCatalogueNames)
 
     std::set<std::string> baked;
     for (const ManifestEntry& entry : readManifest()) {
-        const bool character = entry.path.rfind("warrior/", 0) == 0 || entry.path.rfind("templar/", 0) == 0;
-        if (!character || endsWith(entry.path, ".kmdl")) baked.insert(entry.path);
+        const bool character = entry.path.starts_with("warrior/") || entry.path.starts_with("templar/");
+        if (!character || entry.path.ends_with(".kmdl")) baked.insert(entry.path);
     }
     EXPECT_EQ(baked, expected);
 }
@@ -78,7 +74,7 @@ TEST(BakedContent, ManifestListsEveryFileSortedAndEachLoadsThroughTheRuntimeDeco
         const std::filesystem::path path = kContent / entry.path;
         EXPECT_EQ(std::filesystem::file_size(path), entry.sizeBytes);
         EXPECT_EQ(entry.sha256.find_first_not_of("0123456789ABCDEF"), std::string::npos);  // upper-case hex
-        if (endsWith(entry.path, ".png")) {
+        if (entry.path.ends_with(".png")) {
             ImageLimits limits;
             limits.expectedSha256 = entry.sha256;
             const DecodedImage image = loadPngImage(path, limits);
@@ -86,7 +82,7 @@ TEST(BakedContent, ManifestListsEveryFileSortedAndEachLoadsThroughTheRuntimeDeco
             EXPECT_EQ(image.pixels.size(), std::size_t{image.stride} * image.height);
             continue;
         }
-        ASSERT_TRUE(endsWith(entry.path, ".kmdl"));
+        ASSERT_TRUE(entry.path.ends_with(".kmdl"));
         ModelLimits limits;
         limits.expectedSha256 = entry.sha256;
         const Model model = loadModelFile(path, limits);

@@ -332,16 +332,13 @@ TEST(GltfImportClasses, StandOnTheGroundFacingTheirYawWithTheirLeftOnTheLeft) {
         for (const content::Node& node : model.nodes) rest.push_back(node.transform);
         std::vector<Matrix4> globals(model.nodes.size());
         content::computeGlobalMatrices(model, rest, globals);
-        const auto joint = [&](const char* name) {
+        const auto joint = [&](const std::string& name) {
             return test::drawn(c.draw->yawOffsetRadians, c.draw->liftMetres,
                                test::jointPosition(globals, test::nodeNamed(model, name)));
         };
         // Yaw 0 faces +z: toes ahead of ankles. The character's right is +x.
-        for (const char* side : {"L", "R"}) {
-            EXPECT_GT(joint((std::string("leg_joint_") + side + "_5").c_str())[2] -
-                          joint((std::string("leg_joint_") + side + "_3").c_str())[2],
-                      0.01)
-                << side;
+        for (const std::string side : {"L", "R"}) {
+            EXPECT_GT(joint("leg_joint_" + side + "_5")[2] - joint("leg_joint_" + side + "_3")[2], 0.01) << side;
         }
         EXPECT_LT(joint("leg_joint_L_1")[0], joint("leg_joint_R_1")[0]);
     }

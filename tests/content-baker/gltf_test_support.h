@@ -72,12 +72,9 @@ inline std::string glb(const GltfDocument& document) {
     appendU32(out, 2);
     appendU32(out, static_cast<u32>(12 + 8 + text.size() + 8 + bin.size()));
     appendU32(out, static_cast<u32>(text.size()));
-    out += "JSON";
-    out += text;
+    out += "JSON" + text;
     appendU32(out, static_cast<u32>(bin.size()));
-    out += std::string("BIN\0", 4);
-    out += bin;
-    return out;
+    return out + std::string("BIN\0", 4) + bin;
 }
 
 inline GltfDocument skinnedTriangle() {
