@@ -24,12 +24,11 @@ import subprocess
 import sys
 import tarfile
 import tempfile
-import time
 import zipfile
 from pathlib import Path
 
 import e2e
-from e2e import check, read_report, windows_path
+from e2e import check, launcher_port, read_report, text_of, wait_until, windows_path
 
 TIMEOUT_SECONDS = 300
 SERVER_GONE_SECONDS = 30
@@ -48,9 +47,8 @@ class Package:
 
     def __init__(self, folder, mode, emulator):
         self.folder, self.mode, self.emulator = folder, mode, emulator
-        self.env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-        if mode == "wine":
-            self.env = dict(os.environ)  # the stage's virtual screen, which Wine's desktop is bound to
+        # Under Wine the stage's virtual screen, which Wine's desktop is bound to; natively no display.
+        self.env = {k: v for k, v in os.environ.items() if mode == "wine" or k not in ("DISPLAY", "WAYLAND_DISPLAY")}
 
     def exe(self, name):
         return self.folder / (name + (".exe" if self.mode == "wine" else ""))
@@ -59,12 +57,7 @@ class Package:
         return [*([self.emulator] if self.emulator else []), self.exe(name), *args]
 
     def run(self, name, *args, timeout=TIMEOUT_SECONDS):
-        command = self.command(name, *args)
-        print("run:", " ".join(str(part) for part in command))
-        done = subprocess.run(command, cwd=self.folder, env=self.env, timeout=timeout, stdin=subprocess.DEVNULL,
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, errors="replace")
-        print(done.stdout[-2000:] + done.stderr[-2000:])
-        return done
+        return e2e.run(self.command(name, *args), self.env, timeout, tail=2000, cwd=self.folder)
 
     def report(self, name):
         return read_report(self.folder / name) if (self.folder / name).exists() else {"success": False,
@@ -174,20 +167,12 @@ def launcher_offline(package):
           f"kestrune-play --offline plays the packaged content alone: exit {done.returncode}, {data.get('error')}")
 
 
-def port_of(text):
-    match = re.search(r"local duel server, 127\.0\.0\.1:(\d+)", text)
-    return int(match.group(1)) if match else None
-
-
 def server_gone(port):
     """Whether nothing accepts on the port any more, waiting up to SERVER_GONE_SECONDS."""
-    deadline = time.monotonic() + SERVER_GONE_SECONDS
-    while time.monotonic() < deadline:
+    def refused():
         with socket.socket() as probe:
-            if probe.connect_ex(("127.0.0.1", port)) != 0:
-                return True
-        time.sleep(0.2)
-    return False
+            return probe.connect_ex(("127.0.0.1", port)) != 0
+    return wait_until(refused, SERVER_GONE_SECONDS, 0.2)
 
 
 def launcher_online(package, frames):
@@ -198,10 +183,9 @@ def launcher_online(package, frames):
           and data["scene"]["authoritativeSnapshots"] > 0,
           f"kestrune-play plays online on the packaged server: exit {done.returncode}, {data.get('error')}, "
           f"{data.get('scene', {}).get('authoritativeSnapshots')} snapshots")
-    server_log = package.folder / "logs" / "kestrune-duel-server.log"
-    text = server_log.read_text(errors="replace") if server_log.exists() else ""
+    text = text_of(package.folder / "logs" / "kestrune-duel-server.log")
     check("with bots" in text and "joined" in text, "the packaged server took the program in with a bot")
-    port = port_of(done.stdout)
+    port = launcher_port(done.stdout)
     check(port is not None and server_gone(port), f"the server on port {port} is gone when the launcher ends")
 
 
@@ -212,24 +196,17 @@ def launcher_killed(package):
     launcher = subprocess.Popen(command, cwd=package.folder, env=package.env, stdin=subprocess.DEVNULL,
                                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     port, seen = None, ""
-    while port is None:
-        line = launcher.stdout.readline()
-        if not line:
-            break
+    while port is None and (line := launcher.stdout.readline()):
         seen += line
-        port = port_of(line)
+        port = launcher_port(line)
     # Once connected the program draws its frames; a kill before that would find it unable to close.
-    log, deadline = package.folder / "killed.log", time.monotonic() + 120
-    while not (log.exists() and "Network connected" in log.read_text(errors="replace")) and time.monotonic() < deadline:
-        time.sleep(0.1)
+    wait_until(lambda: "Network connected" in text_of(package.folder / "killed.log"), 120)
     launcher.kill()
     launcher.wait()
     check(port is not None and server_gone(port), f"killed launcher: its server on port {port} ends too ({seen!r})")
     if package.mode == "wine":
         return  # Windows ends the job's processes at once: the program has no chance to write a report
-    deadline = time.monotonic() + SERVER_GONE_SECONDS
-    while not (package.folder / "killed.json").exists() and time.monotonic() < deadline:
-        time.sleep(0.2)
+    wait_until((package.folder / "killed.json").exists, SERVER_GONE_SECONDS, 0.2)
     data = package.report("killed.json")
     check(data["success"] and 0 < data["renderedFrames"] < 10000,
           f"killed launcher: the program closed itself cleanly ({data.get('renderedFrames')} frames)")
