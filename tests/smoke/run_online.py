@@ -75,20 +75,18 @@ def play_online(bin_dir, content, out, name, frames, extra=(), relay=None, bot="
     tools = []
     started = time.monotonic()
     try:
-        server = Background([bin_dir / "kestrune-duel-server", "--listen=127.0.0.1:0", bot], out / f"{name}-server.log")
-        tools.append(server)
-        port = server.port
+        tools.append(Background([bin_dir / "kestrune-duel-server", "--listen=127.0.0.1:0", bot],
+                                out / f"{name}-server.log"))
         if relay is not None:
-            tools.append(Background([bin_dir / "kestrune-net-relay", f"--to=127.0.0.1:{server.port}", *relay],
+            tools.append(Background([bin_dir / "kestrune-net-relay", f"--to=127.0.0.1:{tools[0].port}", *relay],
                                     out / f"{name}-relay.log"))
-            port = tools[-1].port
         command = [bin_dir / "KestruneNative", "--smoke-test", f"--frames={frames}", f"--content={content}",
-                   f"--server=127.0.0.1:{port}", "--width=640", "--height=360", f"--trace={trace}",
+                   f"--server=127.0.0.1:{tools[-1].port}", "--width=640", "--height=360", f"--trace={trace}",
                    f"--report={report}", f"--log={log}", *extra]
         print("run:", " ".join(str(part) for part in command))
         program = subprocess.Popen(command, env=environment(), stdin=subprocess.DEVNULL)
         if during is not None:
-            during(server, program)
+            during(tools[0], program)
         code = program.wait(timeout=TIMEOUT_SECONDS)
     finally:
         for tool in tools:

@@ -57,6 +57,15 @@ def run(command, env):
     return e2e.run(command, env, TIMEOUT_SECONDS).returncode
 
 
+def launch_run(launch, out, name, args, program_path=str, code=0):
+    """A run with its report and log in `out` named after `name`, which must end with exit code
+    `code`; returns the report and the log's path."""
+    report, log = out / f"{name}.json", out / f"{name}.log"
+    ended = launch([*args, f"--report={program_path(report)}", f"--log={program_path(log)}"])
+    check(ended == code, f"{name} run exit code {ended}, expected {code}")
+    return read_report(report), log
+
+
 def check_placeholder_run(data, log, frames, size, feature_level, warp=False):
     """A clean run of the placeholder frame: every frame drawn once, paced and resolved."""
     renderer = data["renderer"]
@@ -79,21 +88,16 @@ def check_placeholder_run(data, log, frames, size, feature_level, warp=False):
 
 def placeholder_runs(launch, out, feature_level, samples_for):
     """The 30-frame run at the default size, then a small --warp run."""
-    report, log = out / "smoke.json", out / "smoke.log"
-    code = launch(["--smoke-test", "--frames=30", f"--report={report}", f"--log={log}"])
-    check(code == 0, f"30-frame smoke run exit code {code}, expected 0")
-    data = read_report(report)
+    data, log = launch_run(launch, out, "smoke", ["--smoke-test", "--frames=30"])
     check_placeholder_run(data, log, 30, (1280, 720), feature_level)
     expected_samples = samples_for(data)
     if expected_samples is not None:
         samples = data["renderer"]["msaaSampleCount"]
         check(samples == expected_samples, f"msaaSampleCount {samples} on {data['adapter']}")
 
-    small, small_log = out / "small.json", out / "small.log"
-    code = launch(["--smoke-test", "--frames=3", "--width=400", "--height=240", "--warp",
-                   f"--report={small}", f"--log={small_log}"])
-    check(code == 0, f"small smoke run exit code {code}")
-    check_placeholder_run(read_report(small), small_log, 3, (400, 240), feature_level, warp=True)
+    small, small_log = launch_run(launch, out, "small", ["--smoke-test", "--frames=3", "--width=400", "--height=240",
+                                                         "--warp"])
+    check_placeholder_run(small, small_log, 3, (400, 240), feature_level, warp=True)
 
 
 def linux(program, bake, content_dir, out):
@@ -169,33 +173,25 @@ def content(launch, program_path, bake, content_dir, out, golden=True):
     """The duel scene on baked content: report and log, then (with `golden`) the golden frame,
     and the decoder's message for a missing character. `program_path` names a path the way the
     program is given it."""
-    report, log = out / "content.json", out / "content.log"
-    code = launch(["--content-smoke", "--smoke-test", "--fixed-fps=60", "--frames=90",
-                   f"--content={program_path(content_dir)}", f"--report={program_path(report)}",
-                   f"--log={program_path(log)}"])
-    check(code == 0, f"content smoke exit code {code}")
-    data = read_report(report)
+    data, log = launch_run(launch, out, "content", ["--content-smoke", "--smoke-test", "--fixed-fps=60", "--frames=90",
+                                                    f"--content={program_path(content_dir)}"], program_path)
     content_run_report(data, log, content_dir, bake)
     check_fields(data, {"fixedUpdates": 90, "renderedFrames": 90}, "one fixed step per frame at 60 per second: ")
 
     if golden:
         shot = out / "content.bmp"
-        code = launch(["--smoke-test", *GOLDEN_RUN, f"--content={program_path(content_dir)}",
-                       f"--screenshot={program_path(shot)}", f"--report={program_path(out / 'golden.json')}",
-                       f"--log={program_path(out / 'golden.log')}"])
-        check(code == 0 and shot.exists(), f"golden run exit code {code}")
+        launch_run(launch, out, "golden", ["--smoke-test", *GOLDEN_RUN, f"--content={program_path(content_dir)}",
+                                           f"--screenshot={program_path(shot)}"], program_path)
+        check(shot.exists(), "the golden run's screenshot")
         if shot.exists():
             compare_to_golden(shot, GOLDEN, out)
 
     broken = out / "no-templar"
     shutil.copytree(content_dir, broken)
     shutil.rmtree(broken / "templar")
-    report = out / "no-templar.json"
-    code = launch(["--content-smoke", f"--content={program_path(broken)}", f"--report={program_path(report)}",
-                   f"--log={program_path(out / 'no-templar.log')}"])
-    check(code == 1, f"content without the templar: exit code {code}, expected 1")
-    message = f"cannot open Kestrune Model: {program_path(broken / 'templar' / 'character.kmdl')}"
-    check(read_report(report)["error"] == message, f"error {read_report(report)['error']!r}")
+    data, _ = launch_run(launch, out, "no-templar", ["--content-smoke", f"--content={program_path(broken)}"],
+                         program_path, code=1)
+    check_fields(data, {"error": f"cannot open Kestrune Model: {program_path(broken / 'templar' / 'character.kmdl')}"})
 
 
 # Where the scene's camera settles behind the controlled fighter (offsets from its position,
@@ -259,14 +255,15 @@ def imported(program, bake, content_dir, samples, out):
             check(meshes == expected, f"imported {name}: {meshes} meshes, {expected} primitives in {sample}")
 
     def duel(content, frames, name):
-        shot, report, log = out / f"{name}.bmp", out / f"{name}.json", out / f"{name}.log"
-        code = run([program, "--content-smoke", "--smoke-test", "--fixed-fps=60", f"--frames={frames}",
-                    f"--width={SHOT_SIZE[0]}", f"--height={SHOT_SIZE[1]}", f"--content={content}",
-                    f"--screenshot={shot}", f"--report={report}", f"--log={log}"], env)
-        check(code == 0 and shot.exists(), f"{name}: exit code {code}")
-        if code != 0 or not shot.exists():
+        shot = out / f"{name}.bmp"
+        data, log = launch_run(lambda args: run([program, *args], env), out, name,
+                               ["--content-smoke", "--smoke-test", "--fixed-fps=60", f"--frames={frames}",
+                                f"--width={SHOT_SIZE[0]}", f"--height={SHOT_SIZE[1]}", f"--content={content}",
+                                f"--screenshot={shot}"])
+        check(shot.exists(), f"{name}: the screenshot")
+        if not shot.exists():
             raise SystemExit(1)
-        content_run_report(read_report(report), log, content, bake)
+        content_run_report(data, log, content, bake)
         width, height, pixels = rgb_pixels(shot)
         check((width, height) == SHOT_SIZE, f"{name}: screenshot {width}x{height}")
         return pixels
