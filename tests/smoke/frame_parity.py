@@ -25,7 +25,7 @@ import sys
 from pathlib import Path
 
 import e2e
-from e2e import program_environment, rgb_pixels, windows_path, write_rgb
+from e2e import check, check_fields, program_environment, rgb_pixels, windows_path, write_rgb
 from run_smoke import GOLDEN_RUN
 
 MEAN_LIMIT = 2.0         # mean absolute difference per channel
@@ -122,15 +122,11 @@ def content(args):
             return 1
         runs[name] = shot, json.loads(report.read_text())
     (gl, gl_report), (d3d11, d3d11_report) = runs["gl"], runs["d3d11"]
-    passed = compare(gl, d3d11, out)
-    for key in SAME_RENDERER_COUNTS:
-        if gl_report["renderer"][key] != d3d11_report["renderer"][key]:
-            print(f"FAIL: renderer {key}: GL {gl_report['renderer'][key]}, Direct3D 11 {d3d11_report['renderer'][key]}")
-            passed = False
-    if gl_report["scene"] != d3d11_report["scene"]:
-        print(f"FAIL: scene counts differ: GL {gl_report['scene']}, Direct3D 11 {d3d11_report['scene']}")
-        passed = False
-    return 0 if passed else 1
+    check(compare(gl, d3d11, out), "the GL and the Direct3D 11 frame")
+    check_fields(d3d11_report["renderer"], {key: gl_report["renderer"][key] for key in SAME_RENDERER_COUNTS},
+                 "Direct3D 11 renderer (GL's expected) ")
+    check_fields(d3d11_report, {"scene": gl_report["scene"]}, "Direct3D 11 (GL's expected) ")
+    return e2e.finish()
 
 
 def main():
