@@ -184,9 +184,6 @@ TEST(ImportCommand, WritesACharacterDirectoryThatLoadsAndDrawsAsTheWarrior) {
     ASSERT_EQ(image.width, 96u);
     ASSERT_EQ(image.height, 128u);
     const auto at = [&](u32 x, u32 y) { return image.pixels.data() + y * image.stride + 4 * x; };
-    const auto distance = [](const u8* a, const u8* b) {
-        return std::abs(a[0] - b[0]) + std::abs(a[1] - b[1]) + std::abs(a[2] - b[2]);
-    };
     // The sky above the floor's far edge, and the floor near the bottom corner: the
     // character, framed in the middle, is neither.
     const u8* sky = at(2, 2);

@@ -74,6 +74,13 @@ Mat multiply(const Mat& a, const Mat& b) {
     return r;
 }
 
+// The 16 values from `first` on as a matrix.
+Mat matrixAt(const std::vector<f64>& values, std::size_t first) {
+    Mat m;
+    std::copy_n(values.begin() + static_cast<long>(first), 16, m.begin());
+    return m;
+}
+
 template <class T>
 std::vector<f64> readFloats(const tinygltf::Model& d, int index) {
     const tinygltf::Accessor& a = d.accessors[static_cast<std::size_t>(index)];
@@ -105,11 +112,7 @@ std::vector<f64> readAny(const tinygltf::Model& d, int index) {
 // channels laid over it.
 Mat localMatrix(const tinygltf::Model& d, int n, f64 seconds) {
     const tinygltf::Node& node = d.nodes[static_cast<std::size_t>(n)];
-    if (node.matrix.size() == 16) {
-        Mat m;
-        std::copy(node.matrix.begin(), node.matrix.end(), m.begin());
-        return m;
-    }
+    if (node.matrix.size() == 16) return matrixAt(node.matrix, 0);
     std::vector<f64> t = node.translation.empty() ? std::vector<f64>{0, 0, 0} : node.translation;
     std::vector<f64> r = node.rotation.empty() ? std::vector<f64>{0, 0, 0, 1} : node.rotation;
     std::vector<f64> s = node.scale.empty() ? std::vector<f64>{1, 1, 1} : node.scale;
@@ -176,10 +179,7 @@ std::vector<std::array<f64, 3>> gltfSkinnedPositions(const tinygltf::Model& d, f
         const std::vector<f64> ibm = readAny(d, skin.inverseBindMatrices);
         std::vector<Mat> jointMatrices;
         for (std::size_t j = 0; j < skin.joints.size(); ++j) {
-            Mat inverse;
-            std::copy(ibm.begin() + static_cast<long>(j * 16), ibm.begin() + static_cast<long>(j * 16 + 16),
-                      inverse.begin());
-            jointMatrices.push_back(multiply(globals[static_cast<std::size_t>(skin.joints[j])], inverse));
+            jointMatrices.push_back(multiply(globals[static_cast<std::size_t>(skin.joints[j])], matrixAt(ibm, j * 16)));
         }
         for (const tinygltf::Primitive& p : d.meshes[static_cast<std::size_t>(node.mesh)].primitives) {
             const std::vector<f64> positions = readAny(d, p.attributes.at("POSITION"));
