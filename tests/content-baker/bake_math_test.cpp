@@ -11,9 +11,7 @@ namespace kestrune::baker {
 namespace {
 
 void expectNear(const Vec3& a, const Vec3& b) {
-    EXPECT_NEAR(a.x, b.x, 1e-12);
-    EXPECT_NEAR(a.y, b.y, 1e-12);
-    EXPECT_NEAR(a.z, b.z, 1e-12);
+    for (const auto member : {&Vec3::x, &Vec3::y, &Vec3::z}) EXPECT_NEAR(a.*member, b.*member, 1e-12);
 }
 
 TEST(BakeMath, TrigonometryMatchesTheLibraryInEveryQuadrant) {
@@ -37,11 +35,7 @@ TEST(BakeMath, TrigonometryMatchesTheLibraryInEveryQuadrant) {
 }
 
 TEST(BakeMath, EulerTurnsApplyRollThenSwingThenTurn) {
-    const struct {
-        Euler degrees;
-        Vec3 in;
-        Vec3 out;
-    } cases[] = {
+    const struct { Euler degrees; Vec3 in; Vec3 out; } cases[] = {
         {{90.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}},   // swing: up tips forward
         {{0.0, 90.0, 0.0}, {0.0, 0.0, 1.0}, {1.0, 0.0, 0.0}},   // turn: forward to the right
         {{0.0, 0.0, 90.0}, {1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}},   // roll: right side up

@@ -21,11 +21,7 @@ namespace {
 
 const std::filesystem::path kContent = KESTRUNE_CONTENT_DIR;
 
-struct ManifestEntry {
-    std::string path;
-    u64 sizeBytes = 0;
-    std::string sha256;
-};
+struct ManifestEntry { std::string path; u64 sizeBytes = 0; std::string sha256; };
 
 std::vector<ManifestEntry> readManifest() {
     std::ifstream in(kContent / "MANIFEST");
@@ -75,24 +71,18 @@ TEST(BakedContent, ManifestListsEveryFileSortedAndEachLoadsThroughTheRuntimeDeco
         EXPECT_EQ(std::filesystem::file_size(path), entry.sizeBytes);
         EXPECT_EQ(entry.sha256.find_first_not_of("0123456789ABCDEF"), std::string::npos);  // upper-case hex
         if (entry.path.ends_with(".png")) {
-            ImageLimits limits;
-            limits.expectedSha256 = entry.sha256;
-            const DecodedImage image = loadPngImage(path, limits);
+            const DecodedImage image = loadPngImage(path, {.expectedSha256 = entry.sha256});
             EXPECT_GT(image.width, 0u);
             EXPECT_EQ(image.pixels.size(), std::size_t{image.stride} * image.height);
             continue;
         }
         ASSERT_TRUE(entry.path.ends_with(".kmdl"));
-        ModelLimits limits;
-        limits.expectedSha256 = entry.sha256;
-        const Model model = loadModelFile(path, limits);
+        const Model model = loadModelFile(path, {.expectedSha256 = entry.sha256});
         EXPECT_FALSE(model.meshes.empty());
         // Textures named by materials lie beside the model and decode too.
         for (const Material& material : model.materials) {
-            if (!material.texture.empty()) {
-                SCOPED_TRACE(material.texture);
-                EXPECT_GT(loadPngImage(path.parent_path() / material.texture, ImageLimits{}).width, 0u);
-            }
+            if (material.texture.empty()) continue;
+            EXPECT_GT(loadPngImage(path.parent_path() / material.texture, ImageLimits{}).width, 0u) << material.texture;
         }
     }
     EXPECT_EQ(listed, onDisk);

@@ -45,12 +45,9 @@ const Model& character(const std::string& directory) {
 }
 
 // What the scene does with each class: turn, lift and hidden meshes.
+// hiddenMesh: a name fragment, or null.
 struct DrawConstants {
-    const char* directory;
-    f64 yawRadians;
-    f64 liftMetres;
-    const char* hiddenMesh;  // name fragment, or null
-    const char* idleClip;
+    const char* directory; f64 yawRadians; f64 liftMetres; const char* hiddenMesh; const char* idleClip;
 };
 constexpr DrawConstants kClasses[] = {
     {"warrior", 3.14159265358979, 0.37, "CH01021101", "CH010301"},
@@ -77,8 +74,7 @@ TEST(BakeContent, GivesIdenticalBytesOnEveryRunAndWritesThemWithTheirManifest) {
     writeContentDirectory(scratch.file("content"), baked(), progress);
     EXPECT_FALSE(std::filesystem::exists(scratch.file("content/effects/textures/old.png")));
     EXPECT_TRUE(std::filesystem::exists(scratch.file("content/notes.txt")));
-    std::ostringstream expectedProgress;
-    expectedProgress << "removed effects/textures/old.png\n";
+    std::ostringstream expectedProgress("removed effects/textures/old.png\n", std::ios::ate);
     for (const BakedFile& file : baked()) {
         EXPECT_TRUE(content::test::readFile(scratch.file("content") / file.path) == file.bytes) << file.path;
         expectedProgress << file.path << " (" << file.bytes.size() << " bytes)\n";
@@ -90,12 +86,8 @@ TEST(BakeContent, GivesIdenticalBytesOnEveryRunAndWritesThemWithTheirManifest) {
 }
 
 TEST(BakedCharacters, CarryEveryClipOfThePresentationTable) {
-    const struct {
-        const char* directory;
-        const char* clip;
-        bool loop;
-        bool fall = false;  // ends lying on the ground instead of back in the idle
-    } table[] = {
+    // fall: the clip ends lying on the ground instead of back in the idle
+    const struct { const char* directory; const char* clip; bool loop; bool fall = false; } table[] = {
         {"warrior", "CH010301", true},  {"warrior", "CH010304", true},  {"warrior", "CH010305", true},
         {"warrior", "CH010306", false}, {"warrior", "CH010307", false}, {"warrior", "CH010308", false},
         {"warrior", "CH010309", false}, {"warrior", "CH010311", false}, {"warrior", "CH010356", false},
@@ -175,8 +167,7 @@ TEST(BakedCharacters, StandFacingTheirYawSkinnedSmoothlyAndWoundForCulling) {
         std::size_t vertices = 0, blended = 0, spareWeapons = 0, blendedMaterials = 0;
         for (const content::Mesh& mesh : model.meshes) {
             SCOPED_TRACE(mesh.name);
-            EXPECT_EQ(mesh.skin, 0);
-            EXPECT_EQ(test::invertedTriangles(mesh), 0u);
+            EXPECT_EQ(std::tuple(mesh.skin, test::invertedTriangles(mesh)), std::tuple(0, 0u));
             spareWeapons += mesh.name.find("CH01021101") != std::string::npos ? 1 : 0;
             vertices += mesh.vertices.size();
             for (const content::Vertex& v : mesh.vertices) {

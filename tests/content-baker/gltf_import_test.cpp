@@ -294,8 +294,7 @@ TEST(GltfImportSamples, LoadSkinAndWindLikeTheGltf) {
         if (name != "CesiumMan") continue;
         // Its embedded JPEG, written as PNG: a photograph-like texture, many colours, all opaque.
         const content::DecodedImage texture = content::loadPngImage(scratch.file(name) / "texture_0.png", {});
-        EXPECT_EQ(texture.width, 1024u);
-        EXPECT_EQ(texture.height, 1024u);
+        EXPECT_EQ(std::tuple(texture.width, texture.height), std::tuple(1024u, 1024u));
         std::set<u32> colours;
         for (std::size_t i = 0; i < texture.pixels.size(); i += 4) {
             colours.insert(u32{texture.pixels[i]} << 16 | u32{texture.pixels[i + 1]} << 8 | texture.pixels[i + 2]);
@@ -309,11 +308,8 @@ TEST(GltfImportSamples, LoadSkinAndWindLikeTheGltf) {
 
 TEST(GltfImportClasses, StandOnTheGroundFacingTheirYawWithTheirLeftOnTheLeft) {
     const ScratchDirectory scratch;
-    const struct {
-        const ClassDrawConstants* draw;
-        std::optional<f64> height;
-    } cases[] = {{&kWarriorDraw, std::nullopt}, {&kTemplarDraw, std::nullopt}, {&kWarriorDraw, 1.8},
-                 {&kTemplarDraw, 0.9}};
+    const struct { const ClassDrawConstants* draw; std::optional<f64> height; } cases[] = {
+        {&kWarriorDraw, std::nullopt}, {&kTemplarDraw, std::nullopt}, {&kWarriorDraw, 1.8}, {&kTemplarDraw, 0.9}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.draw->directory) + (c.height ? " scaled" : ""));
         const ImportOptions options{.characterClass = c.draw, .clips = {{c.draw->clipNames.front(), "#0"}},
@@ -388,13 +384,9 @@ TEST(GltfImportResampling, FollowsStepLinearAndCubicSplineCurves) {
     // Keys at 0 and 2 s, x from 2 to 4 (translation x is mirrored: the clip holds -x).
     // Cubic keys: in-tangent, value, out-tangent; out-tangent 3 per second at key 0, so 6 over
     // the 2 s between the keys, and in-tangent 0 at key 1.
-    const struct {
-        const char* interpolation;
-        std::vector<f32> output;
-        std::vector<f32> expected;  // frames at 0, 0.5, 1, 1.5, 2 s
-    } cases[] = {
-        {"STEP", {2, 0, 0, 4, 0, 0}, {2, 2, 2, 2, 4}},
-        {"LINEAR", {2, 0, 0, 4, 0, 0}, {2, 2.5f, 3, 3.5f, 4}},
+    // expected: frames at 0, 0.5, 1, 1.5, 2 s
+    const struct { const char* interpolation; std::vector<f32> output; std::vector<f32> expected; } cases[] = {
+        {"STEP", {2, 0, 0, 4, 0, 0}, {2, 2, 2, 2, 4}}, {"LINEAR", {2, 0, 0, 4, 0, 0}, {2, 2.5f, 3, 3.5f, 4}},
         // h(s) = 2(2s^3 - 3s^2 + 1) + 6(s^3 - 2s^2 + s) + 4(-2s^3 + 3s^2)
         {"CUBICSPLINE", {0, 0, 0, 2, 0, 0, 3, 0, 0, 0, 0, 0, 4, 0, 0, 0, 0, 0}, {2, 3.15625f, 3.75f, 3.96875f, 4}},
     };
@@ -403,12 +395,11 @@ TEST(GltfImportResampling, FollowsStepLinearAndCubicSplineCurves) {
         GltfDocument document = test::skinnedTriangle();
         const int times = document.accessor(std::vector<f32>{0.0f, 2.0f}, 5126, "SCALAR", 2);
         const int values = document.accessor(c.output, 5126, "VEC3", c.output.size() / 3);
-        document.json["animations"][0]["samplers"].push_back(
-            {{"input", times}, {"output", values}, {"interpolation", c.interpolation}});
-        document.json["animations"][0]["channels"].push_back(
-            {{"sampler", 1}, {"target", {{"node", 1}, {"path", "translation"}}}});
-        const std::string text = document.text();
-        const content::Model model = importGltf(bytesOf(text), scratch.file(""), "t.gltf", {.sampleRate = 2.0f}).model;
+        auto& animation = document.json["animations"][0];
+        animation["samplers"].push_back({{"input", times}, {"output", values}, {"interpolation", c.interpolation}});
+        animation["channels"].push_back({{"sampler", 1}, {"target", {{"node", 1}, {"path", "translation"}}}});
+        const content::Model model =
+            importGltf(bytesOf(document.text()), scratch.file(""), "t.gltf", {.sampleRate = 2.0f}).model;
         const std::vector<f32> frames = armTranslations(model);
         ASSERT_EQ(frames.size(), c.expected.size());
         for (std::size_t f = 0; f < frames.size(); ++f) EXPECT_FLOAT_EQ(-frames[f], c.expected[f]) << "frame " << f;
@@ -441,19 +432,15 @@ TEST(GltfImportMaterials, CarryColourAlphaAndSidesAndWriteTexturesAsPng) {
         {{"alphaMode", "BLEND"}, {"doubleSided", true},
          {"pbrMetallicRoughness", {{"baseColorTexture", {{"index", 1}}}}}},
         {{"pbrMetallicRoughness", {{"baseColorTexture", {{"index", 2}}}}}}};
-    const std::string text = document.text();
-    const ImportedCharacter imported = importGltf(bytesOf(text), scratch.file(""), "t.gltf", {});
+    const ImportedCharacter imported = importGltf(bytesOf(document.text()), scratch.file(""), "t.gltf", {});
     const auto& m = imported.model.materials;
     ASSERT_EQ(m.size(), 3u);
-    EXPECT_EQ(m[0].name, "mask");
-    EXPECT_EQ(m[0].alphaMode, content::kAlphaTested);
     // 0.4 x texture alpha >= 0.25 exactly when 0.8 x texture alpha >= the runtime's 0.5.
-    EXPECT_EQ(m[0].baseColor, (std::array<f32, 4>{1.0f, 0.5f, 0.25f, 0.8f}));
-    EXPECT_EQ(m[1].name, "material_1");
-    EXPECT_EQ(m[1].alphaMode, content::kAlphaBlended);
-    EXPECT_TRUE(m[1].doubleSided);
-    EXPECT_EQ(m[2].alphaMode, content::kAlphaOpaque);
-    EXPECT_FALSE(m[2].doubleSided);
+    EXPECT_EQ(std::tuple(m[0].name, m[0].alphaMode, m[0].baseColor),
+              std::tuple("mask", content::kAlphaTested, std::array<f32, 4>{1.0f, 0.5f, 0.25f, 0.8f}));
+    EXPECT_EQ(std::tuple(m[1].name, m[1].alphaMode, m[1].doubleSided),
+              std::tuple("material_1", content::kAlphaBlended, true));
+    EXPECT_EQ(std::tuple(m[2].alphaMode, m[2].doubleSided), std::tuple(content::kAlphaOpaque, false));
     ASSERT_EQ(imported.files.size(), 4u);
     for (std::size_t i = 0; i < 3; ++i) {
         SCOPED_TRACE(i);
@@ -461,8 +448,7 @@ TEST(GltfImportMaterials, CarryColourAlphaAndSidesAndWriteTexturesAsPng) {
         EXPECT_EQ(imported.files[i + 1].path, m[i].texture);
         const auto path = scratch.write("out_" + std::to_string(i) + ".png", imported.files[i + 1].bytes);
         const content::DecodedImage decoded = content::loadPngImage(path, {});
-        EXPECT_EQ(decoded.width, 3u);
-        EXPECT_EQ(decoded.height, 2u);
+        EXPECT_EQ(std::tuple(decoded.width, decoded.height), std::tuple(3u, 2u));
         EXPECT_EQ(std::vector<u8>(decoded.pixels.end() - 4, decoded.pixels.end()), (std::vector<u8>{255, 0, 0, 255}));
     }
 }

@@ -19,11 +19,8 @@ Pose footAt(f64 z, f64 elbowDegrees) {
 }
 
 TEST(KeyedMotion, HoldsWhereKeysAgreeAndClampsOutsideTheKeys) {
-    const KeyedMotion motion = KeyedMotion::clamped()
-                                   .key(0.0, footAt(0.0, 0.0))
-                                   .key(0.5, footAt(0.3, -40.0))
-                                   .key(1.0, footAt(0.3, -90.0))
-                                   .key(1.5, footAt(-0.2, 0.0));
+    const KeyedMotion motion = KeyedMotion::clamped().key(0.0, footAt(0.0, 0.0)).key(0.5, footAt(0.3, -40.0))
+                                   .key(1.0, footAt(0.3, -90.0)).key(1.5, footAt(-0.2, 0.0));
     for (const f64 t : {0.5, 0.55, 0.75, 0.99, 1.0}) {
         SCOPED_TRACE(t);
         EXPECT_EQ(motion(t).feet[kLeft].offset.z, 0.3);  // exactly: neither overshoot nor creep
@@ -36,9 +33,7 @@ TEST(KeyedMotion, HoldsWhereKeysAgreeAndClampsOutsideTheKeys) {
 }
 
 TEST(KeyedMotion, LoopsWithoutASeam) {
-    const KeyedMotion motion = KeyedMotion::looping(1.0)
-                                   .key(0.1, footAt(0.0, -10.0))
-                                   .key(0.4, footAt(0.2, -60.0))
+    const KeyedMotion motion = KeyedMotion::looping(1.0).key(0.1, footAt(0.0, -10.0)).key(0.4, footAt(0.2, -60.0))
                                    .key(0.8, footAt(0.1, -30.0));
     for (const f64 t : {0.0, 0.25, 0.6, 0.95}) {
         SCOPED_TRACE(t);
@@ -57,10 +52,7 @@ TEST(Gait, PlantedFootTravelsBackAtTheGroundSpeed) {
         skeleton.head[side == kLeft ? kFootL : kFootR] = {x, 0.09, 0.0};
         skeleton.head[side == kLeft ? kToeL : kToeR] = {x, 0.03, 0.13};
     }
-    Gait gait;
-    gait.speedMetresPerSecond = 3.0;
-    gait.periodSeconds = 0.8;
-    gait.stanceFraction = 0.5;
+    const Gait gait{.speedMetresPerSecond = 3.0, .periodSeconds = 0.8, .stanceFraction = 0.5};
     // Between the heel roll and the toe roll the foot is flat: its ankle moves at exactly
     // the ground speed, backwards.
     const f64 step = 0.01;
