@@ -50,9 +50,7 @@ struct DrawConstants {
     const char* directory; f64 yawRadians; f64 liftMetres; const char* hiddenMesh; const char* idleClip;
 };
 constexpr DrawConstants kClasses[] = {
-    {"warrior", 3.14159265358979, 0.37, "CH01021101", "CH010301"},
-    {"templar", 0.0, 0.155, nullptr, "idle"},
-};
+    {"warrior", 3.14159265358979, 0.37, "CH01021101", "CH010301"}, {"templar", 0.0, 0.155, nullptr, "idle"}};
 
 Point drawn(const DrawConstants& draw, const Point& p) { return test::drawn(draw.yawRadians, draw.liftMetres, p); }
 

@@ -25,8 +25,7 @@ void importText(const std::string& text, const ClassDrawConstants* characterClas
 }
 
 // Overwrites the bytes of accessor `index`'s element `element`, component `component`.
-template <class T>
-void poke(GltfDocument& d, int index, std::size_t element, std::size_t component, T value) {
+template <class T> void poke(GltfDocument& d, int index, std::size_t element, std::size_t component, T value) {
     const auto& accessor = d.json["accessors"][static_cast<std::size_t>(index)];
     const auto& view = d.json["bufferViews"][accessor["bufferView"].get<std::size_t>()];
     const std::size_t components = accessor["type"] == "SCALAR" ? 1 : accessor["type"] == "VEC3" ? 3 : 4;

@@ -9,8 +9,10 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <numeric>
 #include <optional>
 #include <set>
+#include <span>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -51,13 +53,11 @@ content::Model importAndLoad(const std::filesystem::path& gltf, const std::files
 tinygltf::Model readGltf(const std::filesystem::path& path) {
     tinygltf::TinyGLTF loader;
     loader.SetImageLoader([](tinygltf::Image*, int, std::string*, std::string*, int, int, const unsigned char*, int,
-                             void*) { return true; },
-                          nullptr);
+                             void*) { return true; }, nullptr);
     tinygltf::Model document;
     std::string err, warn;
     EXPECT_TRUE(path.extension() == ".glb" ? loader.LoadBinaryFromFile(&document, &err, &warn, path.string())
-                                           : loader.LoadASCIIFromFile(&document, &err, &warn, path.string()))
-        << err;
+                                           : loader.LoadASCIIFromFile(&document, &err, &warn, path.string())) << err;
     return document;
 }
 
@@ -81,8 +81,7 @@ Mat matrixAt(const std::vector<f64>& values, std::size_t first) {
     return m;
 }
 
-template <class T>
-std::vector<f64> readFloats(const tinygltf::Model& d, int index) {
+template <class T> std::vector<f64> readFloats(const tinygltf::Model& d, int index) {
     const tinygltf::Accessor& a = d.accessors[static_cast<std::size_t>(index)];
     const tinygltf::BufferView& v = d.bufferViews[static_cast<std::size_t>(a.bufferView)];
     const int components = tinygltf::GetNumComponentsInType(static_cast<u32>(a.type));
@@ -125,26 +124,16 @@ Mat localMatrix(const tinygltf::Model& d, int n, f64 seconds) {
         std::size_t k = 0;
         while (k + 1 < times.size() && times[k + 1] <= seconds) ++k;
         const f64 u = k + 1 < times.size() && seconds > times[k]
-                          ? std::min(1.0, (seconds - times[k]) / (times[k + 1] - times[k]))
-                          : 0.0;
+                          ? std::min(1.0, (seconds - times[k]) / (times[k + 1] - times[k])) : 0.0;
         const std::size_t k1 = std::min(k + 1, times.size() - 1);
-        std::vector<f64> a(values.begin() + static_cast<long>(k * n3), values.begin() + static_cast<long>((k + 1) * n3));
-        std::vector<f64> b(values.begin() + static_cast<long>(k1 * n3), values.begin() + static_cast<long>((k1 + 1) * n3));
+        const std::span<const f64> a(values.data() + k * n3, n3), b(values.data() + k1 * n3, n3);
+        // Translations and scales straight from key to key (angle 0), rotations by slerp the shorter way round.
+        const f64 dot = n3 == 4 ? std::inner_product(a.begin(), a.end(), b.begin(), 0.0) : 1.0;
+        const f64 angle = std::acos(std::min(1.0, std::fabs(dot)));
+        const f64 wa = angle < 1e-9 ? 1 - u : std::sin((1 - u) * angle) / std::sin(angle);
+        const f64 wb = (angle < 1e-9 ? u : std::sin(u * angle) / std::sin(angle)) * (dot < 0 ? -1 : 1);
         std::vector<f64> v(n3);
-        if (n3 == 4) {
-            f64 dot = 0;
-            for (int i = 0; i < 4; ++i) dot += a[i] * b[i];
-            if (dot < 0) {
-                for (f64& x : b) x = -x;
-                dot = -dot;
-            }
-            const f64 angle = std::acos(std::min(1.0, dot));
-            const f64 wa = angle < 1e-9 ? 1 - u : std::sin((1 - u) * angle) / std::sin(angle);
-            const f64 wb = angle < 1e-9 ? u : std::sin(u * angle) / std::sin(angle);
-            for (int i = 0; i < 4; ++i) v[i] = wa * a[i] + wb * b[i];
-        } else {
-            for (std::size_t i = 0; i < n3; ++i) v[i] = a[i] + (b[i] - a[i]) * u;
-        }
+        for (std::size_t i = 0; i < n3; ++i) v[i] = wa * a[i] + wb * b[i];
         (channel.target_path == "translation" ? t : channel.target_path == "rotation" ? r : s) = v;
     }
     const f64 l = std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2] + r[3] * r[3]);
@@ -204,9 +193,8 @@ std::vector<std::array<f64, 3>> gltfSkinnedPositions(const tinygltf::Model& d, f
 
 f64 diagonal(const std::vector<std::array<f64, 3>>& points) {
     std::array<f64, 3> low{1e30, 1e30, 1e30}, high{-1e30, -1e30, -1e30};
-    for (const auto& p : points) {
+    for (const auto& p : points)
         for (std::size_t c = 0; c < 3; ++c) low[c] = std::min(low[c], p[c]), high[c] = std::max(high[c], p[c]);
-    }
     return std::hypot(high[0] - low[0], high[1] - low[1], high[2] - low[2]);
 }
 
@@ -423,8 +411,7 @@ TEST(GltfImportMaterials, CarryColourAlphaAndSidesAndWriteTexturesAsPng) {
     const int view = static_cast<int>(document.json["bufferViews"].size());
     document.accessor(pngBytes, 5121, "SCALAR", pngBytes.size());
     document.json["images"] = {{{"bufferView", view}, {"mimeType", "image/png"}},
-                               {{"uri", "data:image/png;base64," + test::base64(pngBytes)}},
-                               {{"uri", "beside.png"}}};
+                               {{"uri", "data:image/png;base64," + test::base64(pngBytes)}}, {{"uri", "beside.png"}}};
     document.json["textures"] = {{{"source", 0}}, {{"source", 1}}, {{"source", 2}}};
     document.json["materials"] = {
         {{"name", "mask"}, {"alphaMode", "MASK"}, {"alphaCutoff", 0.25},

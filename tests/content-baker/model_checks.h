@@ -53,8 +53,7 @@ inline std::vector<content::Matrix4> posedGlobals(const content::Model& model, c
 }
 
 // A point under a column-major 4 x 4 matrix (content::Matrix4, or the tests' own doubles).
-template <class Matrix>
-Point transformPoint(const Matrix& m, const Point& p) {
+template <class Matrix> Point transformPoint(const Matrix& m, const Point& p) {
     return {p[0] * m[0] + p[1] * m[4] + p[2] * m[8] + m[12], p[0] * m[1] + p[1] * m[5] + p[2] * m[9] + m[13],
             p[0] * m[2] + p[1] * m[6] + p[2] * m[10] + m[14]};
 }
