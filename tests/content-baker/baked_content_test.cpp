@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -26,13 +25,8 @@ struct ManifestEntry { std::string path; u64 sizeBytes = 0; std::string sha256; 
 std::vector<ManifestEntry> readManifest() {
     std::ifstream in(kContent / "MANIFEST");
     std::vector<ManifestEntry> entries;
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        ManifestEntry entry;
-        fields >> entry.path >> entry.sizeBytes >> entry.sha256;
-        entries.push_back(entry);
-    }
+    // One line per file: path, size in bytes, SHA-256.
+    for (ManifestEntry entry; in >> entry.path >> entry.sizeBytes >> entry.sha256;) entries.push_back(entry);
     return entries;
 }
 

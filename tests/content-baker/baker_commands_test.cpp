@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <filesystem>
@@ -52,10 +53,9 @@ template <class Load> std::string failureOf(Load load) {
 }
 
 const BakedFile& bakedFile(const std::vector<BakedFile>& files, const std::string& path) {
-    for (const BakedFile& file : files) {
-        if (file.path == path) return file;
-    }
-    throw std::runtime_error("not baked: " + path);
+    const auto found = std::ranges::find_if(files, [&](const BakedFile& file) { return file.path == path; });
+    if (found == files.end()) throw std::runtime_error("not baked: " + path);
+    return *found;
 }
 
 // Failures exit with code 1 and the decoder's message or the usage on stderr; --help prints

@@ -236,7 +236,6 @@ TEST(GltfImportSamples, LoadSkinAndWindLikeTheGltf) {
         SCOPED_TRACE(name);
         const tinygltf::Model d = readGltf(file);
         const content::Model model = importAndLoad(file, scratch.file(name));
-        EXPECT_EQ(model.nodes.size(), d.nodes.size());
         ASSERT_EQ(model.skins.size(), d.skins.size());
         EXPECT_EQ(model.skins[0].joints.size(), d.skins[0].joints.size());
         std::size_t primitives = 0;
@@ -245,8 +244,9 @@ TEST(GltfImportSamples, LoadSkinAndWindLikeTheGltf) {
         const tinygltf::Primitive& p = d.meshes[0].primitives[0];
         EXPECT_EQ(model.meshes[0].vertices.size(), d.accessors[static_cast<std::size_t>(p.attributes.at("POSITION"))].count);
         EXPECT_EQ(model.meshes[0].indices.size(), d.accessors[static_cast<std::size_t>(p.indices)].count);
-        EXPECT_EQ(model.clips.size(), d.animations.size());
-        EXPECT_EQ(model.materials.size(), std::max<std::size_t>(d.materials.size(), 1));  // else a default one
+        // Without a material in the file the importer adds a default one.
+        EXPECT_EQ(std::tuple(model.nodes.size(), model.clips.size(), model.materials.size()),
+                  std::tuple(d.nodes.size(), d.animations.size(), std::max<std::size_t>(d.materials.size(), 1)));
         for (std::size_t n = 0; n < d.nodes.size(); ++n) EXPECT_EQ(model.nodes[n].name, d.nodes[n].name);
 
         const content::AnimationClip& clip = model.clips.at(0);
@@ -393,8 +393,7 @@ TEST(GltfImportResampling, FollowsStepLinearAndCubicSplineCurves) {
         for (std::size_t f = 0; f < frames.size(); ++f) EXPECT_FLOAT_EQ(-frames[f], c.expected[f]) << "frame " << f;
         // The rotation channel (keys at 0 and 1 s) keeps working beside it: half way at 0.5 s,
         // slerp gives 45 degrees about z.
-        const auto& q = content::clipSample(model.clips[0], 1, 1).rotation;
-        EXPECT_NEAR(q[2], -std::sin(3.14159265358979 / 8), 1e-6);
+        EXPECT_NEAR(content::clipSample(model.clips[0], 1, 1).rotation[2], -std::sin(3.14159265358979 / 8), 1e-6);
     }
 }
 

@@ -2,6 +2,7 @@
 // A decoded model as the scene draws it: the renderer's winding rule per triangle, and poses
 // sampled, skinned by the renderer's CPU skinning and placed as the runtime does it.
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
@@ -84,10 +85,9 @@ inline std::vector<Point> skinnedPositions(const content::Model& model, const st
 }
 
 inline std::size_t nodeNamed(const content::Model& model, const std::string& name) {
-    for (std::size_t i = 0; i < model.nodes.size(); ++i) {
-        if (model.nodes[i].name == name) return i;
-    }
-    throw std::runtime_error("no node " + name);
+    const auto found = std::ranges::find_if(model.nodes, [&](const content::Node& node) { return node.name == name; });
+    if (found == model.nodes.end()) throw std::runtime_error("no node " + name);
+    return static_cast<std::size_t>(found - model.nodes.begin());
 }
 
 // Where the scene draws a model-space point: turned about the vertical, then lifted.
