@@ -38,9 +38,7 @@ using test::GltfDocument;
 
 const char* const kSamples[] = {"CesiumMan", "RiggedFigure", "RiggedSimple"};
 
-std::filesystem::path samplePath(const std::string& name) {
-    return content::test::kTestData / "gltf" / (name + ".gltf");
-}
+std::filesystem::path samplePath(std::string name) { return content::test::kTestData / "gltf" / (name + ".gltf"); }
 
 // Imports and writes the character directory, then loads it as the runtime does.
 content::Model importAndLoad(const std::filesystem::path& gltf, const std::filesystem::path& directory,
