@@ -8,10 +8,9 @@ import subprocess
 import time
 from pathlib import Path
 
-# Mesa loads its GL driver when a surface first needs one and unloads it at exit, taking the
-# roots of the driver's own allocations with it, so that LeakSanitizer would report that memory
-# as the program's leaks. Preloaded, the driver stays until the end and leak detection stays on
-# for the program's own memory.
+# Mesa loads its GL driver when a surface first needs one and unloads it at exit, taking the roots of the driver's own
+# allocations with it, so that LeakSanitizer would report that memory as the program's leaks. Preloaded, the driver
+# stays until the end and leak detection stays on for the program's own memory.
 MESA_LIBRARIES = ("dri/swrast_dri.so", "libEGL_mesa.so.0", "libGLX_mesa.so.0")
 failures = []
 
@@ -34,9 +33,11 @@ def program_environment(headless=True):
 
 
 def check(condition, what):
+    """Prints and records the check; returns `condition`, so that what depends on it can follow."""
     print(("ok: " if condition else "FAIL: ") + what)
     if not condition:
         failures.append(what)
+    return condition
 
 
 def finish():

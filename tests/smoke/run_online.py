@@ -1,25 +1,23 @@
 #!/usr/bin/env python3
-"""The online duel end to end: the built program against kestrune-duel-server on loopback,
-headless and in real time, directly and through kestrune-net-relay, read back through its
-frame trace, report and log. Every check follows what the trace shows, not how fast the
-machine draws: a scenario that can only be judged once something has happened first finds
+"""The online duel end to end: the built program against kestrune-duel-server on loopback, headless and in real time,
+directly and through kestrune-net-relay, read back through its frame trace, report and log. Every check follows what the
+trace shows, not how fast the machine draws: a scenario that can only be judged once something has happened first finds
 that frame in the trace.
 
-clean: against the bot at loopback: snapshots at the server's rate, the smoke skill confirmed,
-  the bot's hits landing, no correction snaps.
-chase: the fighter runs from the bot and round it at loopback: the opponent runs after it (it
-  does not glide in its idle pose) and never faster than its catch-up allows.
-actions: 100 ms round trip with jitter, against a bot that stands still: the fighter runs in
-  the frame of its key, with its move sent in that frame; then it lets go of its direction
-  during a skill, a heavy attack, a jump and a basic attack, and each time the server's
-  fighter stands where the drawn one stopped, and stays there.
-stall: the chase at 100 ms with jitter, the link frozen for 2.5 s: within half a second of the
-  link's return the opponent is back two ticks behind the newest snapshot, every combat event
-  arrives once and in order, and the opponent runs rather than glides.
+clean: against the bot at loopback: snapshots at the server's rate, the smoke skill confirmed, the bot's hits landing,
+  no correction snaps.
+chase: the fighter runs from the bot and round it at loopback: the opponent runs after it (it does not glide in its idle
+  pose) and never faster than its catch-up allows.
+actions: 100 ms round trip with jitter, against a bot that stands still: the fighter runs in the frame of its key, with
+  its move sent in that frame; then it lets go of its direction during a skill, a heavy attack, a jump and a basic
+  attack, and each time the server's fighter stands where the drawn one stopped, and stays there.
+stall: the chase at 100 ms with jitter, the link frozen for 2.5 s: within half a second of the link's return the
+  opponent is back two ticks behind the newest snapshot, every combat event arrives once and in order, and the opponent
+  runs rather than glides.
 killed: the server killed mid-run: one WARN line, exit 0, a quick end.
-knockout: the bot beats a warrior who does nothing (but the smoke run's skill): the warrior
-  falls, stays down holding its knock-down pose and stands at its start when the server
-  restarts the round; followed through the trace as it is written, then ended by SIGTERM.
+knockout: the bot beats a warrior who does nothing (but the smoke run's skill): the warrior falls, stays down holding
+  its knock-down pose and stands at its start when the server restarts the round; followed through the trace as it is
+  written, then ended by SIGTERM.
 play: ./scripts/play headless, online by default and with --offline, and killed hard mid-run.
 """
 import argparse
@@ -108,8 +106,7 @@ def ground(slot):
 
 
 def network_line(messages):
-    lines = [m for m in messages if m.startswith("[INFO] Network: ")]
-    return lines[-1] if lines else ""
+    return next((m for m in reversed(messages) if m.startswith("[INFO] Network: ")), "")
 
 
 def opponent_motion(frames, slot, skip=()):
@@ -149,8 +146,7 @@ def check_opponent_runs(frames, local, skip=()):
 
 def clean(bin_dir, content, out):
     frames, messages, _ = play_online(bin_dir, content, out, "clean", 150)
-    last = frames[-1]
-    local = last["controlledSlot"]
+    last, local = frames[-1], frames[-1]["controlledSlot"]
     check(last["scene"]["authoritativeSnapshots"] > 0 and all(s["entityId"] > 0 for s in last["slots"]),
           "the server is authoritative and names both fighters")
     rate = last["session"]["snapshotsPerSecond"]
@@ -179,30 +175,27 @@ def chase(bin_dir, content, out):
     check(frames[-1]["net"]["snaps"] == 0, f"no correction snaps ({frames[-1]['net']['snaps']})")
 
 
-# Each segment holds a direction from its first frame, presses the action 9 frames later while
-# running, lets go 2 frames after that (during the action) and then waits: skill 1 toward the
-# standing bot, a heavy attack away from it, a jump, a basic attack.
+# Each segment holds a direction from its first frame, presses the action 9 frames later while running, lets go 2 frames
+# after that (during the action) and then waits: skill 1 toward the standing bot, a heavy attack away from it, a jump, a
+# basic attack.
 SEGMENT_FRAMES = 100
 SEGMENTS = [("D", "2"), ("A", "4"), ("W", "space"), ("S", "1")]
 
 
 def actions(bin_dir, content, out):
-    keys = []
-    for index, (direction, action) in enumerate(SEGMENTS):
-        start = 5 + index * SEGMENT_FRAMES
-        keys += [f"{start}:+{direction}", f"{start + 9}:{action}", f"{start + 11}:-{direction}"]
+    keys = [f"{5 + index * SEGMENT_FRAMES + offset}:{key}" for index, (direction, action) in enumerate(SEGMENTS)
+            for offset, key in ((0, "+" + direction), (9, action), (11, "-" + direction))]
     frames_total = 5 + len(SEGMENTS) * SEGMENT_FRAMES
-    frames, _, _ = play_online(
-        bin_dir, content, out, "actions", frames_total, ["--keys=" + ",".join(keys)],
-        ["--delay-ms=50", "--jitter-ms=15", "--seed=3"], bot="--bot=idle")
+    frames, _, _ = play_online(bin_dir, content, out, "actions", frames_total, ["--keys=" + ",".join(keys)],
+                               ["--delay-ms=50", "--jitter-ms=15", "--seed=3"], bot="--bot=idle")
     check(len(frames) == frames_total, f"actions: {len(frames)} frames of {frames_total}")
     local = frames[-1]["controlledSlot"]
     by_frame = {f["frame"]: f for f in frames}
     me = lambda n: by_frame[n]["slots"][local]
     server = lambda n: (by_frame[n]["net"]["serverX"], by_frame[n]["net"]["serverZ"])
 
-    # The first key: the fighter runs in its frame, the move leaves in it, and from then on the
-    # drawn fighter covers its run speed times the drawn time, frame by frame.
+    # The first key: the fighter runs in its frame, the move leaves in it, and from then on the drawn fighter covers its
+    # run speed times the drawn time, frame by frame.
     check(by_frame[5]["scene"]["authoritativeSnapshots"] > 0, "the server has placed the fighter before the first key")
     check(me(5)["x"] > me(4)["x"] and by_frame[5]["session"]["commands"] > by_frame[4]["session"]["commands"],
           f"it starts running in the frame of the key, and the move is sent in that frame "
@@ -238,9 +231,8 @@ def actions(bin_dir, content, out):
 
 
 def stall(bin_dir, content, out):
-    frames, _, _ = play_online(
-        bin_dir, content, out, "stall", 400, ["--keys=" + CHASE_KEYS],
-        ["--delay-ms=50", "--jitter-ms=15", "--stall-after-ms=2500", "--stall-ms=2500"])
+    frames, _, _ = play_online(bin_dir, content, out, "stall", 400, ["--keys=" + CHASE_KEYS],
+                               ["--delay-ms=50", "--jitter-ms=15", "--stall-after-ms=2500", "--stall-ms=2500"])
     local = frames[-1]["controlledSlot"]
     # What was held back may come in over a few frames: the link is back with the first of them.
     ticks = [f["net"]["snapshotTick"] for f in frames]
@@ -293,8 +285,7 @@ def knockout(bin_dir, content, out):
 
     frames, _, _ = play_online(bin_dir, content, out, "knockout", 10000, during=until_restarted)
     down, up = phases(frames)
-    check(up is not None, f"the warrior went down in frame {down}, up in frame {up}")
-    if up is None:
+    if not check(up is not None, f"the warrior went down in frame {down}, up in frame {up}"):
         return
     clips = clip_seconds(bin_dir / "kestrune-bake", content / "warrior" / "character.kmdl", environment())
     duration = clips["knockdown"]
@@ -351,9 +342,8 @@ def play(root, bin_dir, out):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--bin", type=Path, required=True)
-    parser.add_argument("--content", type=Path, required=True)
-    parser.add_argument("--out", type=Path, required=True)
+    for option in ("--bin", "--content", "--out"):
+        parser.add_argument(option, type=Path, required=True)
     parser.add_argument("scenarios", nargs="*",
                         default=["clean", "chase", "actions", "stall", "killed", "knockout", "play"])
     args = parser.parse_args()

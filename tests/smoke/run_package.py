@@ -1,19 +1,16 @@
 #!/usr/bin/env python3
-"""A player's package, the way a player meets it: cpack builds it from the build tree, it is
-unpacked into an empty temporary folder far from the repository, and everything runs from
-there with that folder as the working directory.
+"""A player's package, the way a player meets it: cpack builds it from the build tree, it is unpacked into an empty
+temporary folder far from the repository, and everything runs from there with that folder as the working directory.
 
-Checked: the files a player needs (programs, content, README, licence texts) and nothing that
-names the build tree or the repository; the libraries the programs load (on Windows every DLL
-is in the folder or part of Windows; on Linux every library comes from a Debian package that
-the README names); each program's --help; a content smoke run of the packaged content with a
-PNG screenshot; the launcher offline, and online against the packaged duel server with a bot,
-which must be gone when the launcher ends; on Linux also after the launcher is killed hard;
-and the packaged baker importing a glTF sample into a copy of the content that the program
-then plays.
+Checked: the files a player needs (programs, content, README, licence texts) and nothing that names the build tree or
+the repository; the libraries the programs load (on Windows every DLL is in the folder or part of Windows; on Linux
+every library comes from a Debian package that the README names); each program's --help; a content smoke run of the
+packaged content with a PNG screenshot; the launcher offline, and online against the packaged duel server with a bot,
+which must be gone when the launcher ends; on Linux also after the launcher is killed hard; and the packaged baker
+importing a glTF sample into a copy of the content that the program then plays.
 
---mode linux runs the Linux package natively; --mode wine runs the Windows package through
---emulator (scripts/wine-exec, on the Direct3D 11 runtime).
+--mode linux runs the Linux package natively; --mode wine runs the Windows package through --emulator
+(scripts/wine-exec, on the Direct3D 11 runtime).
 """
 import argparse
 import os
@@ -22,9 +19,7 @@ import shutil
 import socket
 import subprocess
 import sys
-import tarfile
 import tempfile
-import zipfile
 from pathlib import Path
 
 import e2e
@@ -60,8 +55,13 @@ class Package:
         return e2e.run(self.command(name, *args), self.env, timeout, tail=2000, cwd=self.folder)
 
     def report(self, name):
-        return read_report(self.folder / name) if (self.folder / name).exists() else {"success": False,
-                                                                                     "error": f"no {name}"}
+        path = self.folder / name
+        return read_report(path) if path.exists() else {"success": False, "error": f"no {name}"}
+
+    def run_reporting(self, name, report, *args):
+        """A run with --report=`report` and a log named after it; the run and its report."""
+        done = self.run(name, *args, f"--report={report}", f"--log={Path(report).stem}.log")
+        return done, self.report(report)
 
 
 def build_package(cpack_config, out):
@@ -74,12 +74,7 @@ def build_package(cpack_config, out):
 
 
 def unpack(archive, target):
-    if archive.suffix == ".zip":
-        with zipfile.ZipFile(archive) as zipped:
-            zipped.extractall(target)
-    else:
-        with tarfile.open(archive) as tarred:
-            tarred.extractall(target)
+    shutil.unpack_archive(archive, target)
     top = list(Path(target).iterdir())
     if len(top) != 1 or not top[0].is_dir():
         raise SystemExit(f"{archive.name} does not hold one folder: {top}")
@@ -87,16 +82,14 @@ def unpack(archive, target):
 
 
 def files_and_names(package, mode, repository):
-    names = {p.name for p in package.folder.iterdir()}
     for program in PROGRAMS:
         check(package.exe(program).is_file(), f"{package.exe(program).name} is in the package")
-    check("README.txt" in names and (package.folder / "content" / "MANIFEST").is_file(), "README.txt and content/")
+    content = package.folder / "content"
+    check((package.folder / "README.txt").is_file() and (content / "MANIFEST").is_file(), "README.txt and content/")
     licences = {p.stem for p in (package.folder / "licenses").glob("*.txt") if p.stat().st_size > 100}
     check(licences == LICENCES[mode], f"licence texts {sorted(licences)}")
-    manifest = (package.folder / "content" / "MANIFEST").read_text().split("\n")
-    listed = {line.split()[0] for line in manifest if line.strip()}
-    on_disk = {str(p.relative_to(package.folder / "content")).replace(os.sep, "/")
-               for p in (package.folder / "content").rglob("*") if p.is_file() and p.name != "MANIFEST"}
+    listed = {line.split()[0] for line in (content / "MANIFEST").read_text().splitlines() if line.strip()}
+    on_disk = {p.relative_to(content).as_posix() for p in content.rglob("*") if p.is_file() and p.name != "MANIFEST"}
     check(listed == on_disk, f"content/MANIFEST lists the {len(on_disk)} content files")
     marks = [str(repository).encode(), str(repository).replace("/", "\\").encode()]
     naming = [str(p.relative_to(package.folder)) for p in package.folder.rglob("*")
@@ -145,10 +138,9 @@ def helps(package):
 
 
 def content_smoke(package):
-    done = package.run("KestruneNative", "--content-smoke", "--fixed-fps=60", "--frames=30", "--width=640",
-                       "--height=360", "--content=content", "--report=smoke.json", "--log=smoke.log",
-                       "--screenshot=smoke.png")
-    data = package.report("smoke.json")
+    done, data = package.run_reporting("KestruneNative", "smoke.json", "--content-smoke", "--fixed-fps=60",
+                                       "--frames=30", "--width=640", "--height=360", "--content=content",
+                                       "--screenshot=smoke.png")
     check(done.returncode == 0 and data["success"], f"content smoke: exit {done.returncode}, {data.get('error')}")
     if data["success"]:
         scene = data["scene"]
@@ -159,9 +151,8 @@ def content_smoke(package):
 
 
 def launcher_offline(package):
-    done = package.run("kestrune-play", "--offline", "--smoke-test", "--fixed-fps=60", "--frames=24",
-                       "--report=offline.json", "--log=offline.log")
-    data = package.report("offline.json")
+    done, data = package.run_reporting("kestrune-play", "offline.json", "--offline", "--smoke-test", "--fixed-fps=60",
+                                       "--frames=24")
     check(done.returncode == 0 and data["success"] and data["contentReady"]
           and data["scene"]["authoritativeSnapshots"] == 0,
           f"kestrune-play --offline plays the packaged content alone: exit {done.returncode}, {data.get('error')}")
@@ -176,9 +167,8 @@ def server_gone(port):
 
 
 def launcher_online(package, frames):
-    done = package.run("kestrune-play", "--smoke-test", f"--frames={frames}", "--width=640", "--height=360",
-                       "--report=online.json", "--log=online.log")
-    data = package.report("online.json")
+    done, data = package.run_reporting("kestrune-play", "online.json", "--smoke-test", f"--frames={frames}",
+                                       "--width=640", "--height=360")
     check(done.returncode == 0 and data["success"] and data["contentReady"]
           and data["scene"]["authoritativeSnapshots"] > 0,
           f"kestrune-play plays online on the packaged server: exit {done.returncode}, {data.get('error')}, "
@@ -221,9 +211,8 @@ def baker_import(package, samples, path_for):
                        "--class=warrior", "--clip=CH010301=#0")
     check(done.returncode == 0 and re.search(r"standing height 1\.\d\d m", done.stdout) is not None
           and "warning" not in done.stdout, f"kestrune-bake import: exit {done.returncode}, its height said")
-    done = package.run("KestruneNative", "--content-smoke", "--fixed-fps=60", "--frames=10", "--width=640",
-                       "--height=360", "--content=my-content", "--report=mine.json", "--log=mine.log")
-    data = package.report("mine.json")
+    done, data = package.run_reporting("KestruneNative", "mine.json", "--content-smoke", "--fixed-fps=60",
+                                       "--frames=10", "--width=640", "--height=360", "--content=my-content")
     check(done.returncode == 0 and data["success"] and data["scene"]["charactersLoaded"] == 2,
           f"the imported warrior plays: {data.get('error')}")
 
@@ -240,14 +229,10 @@ def main():
     repository = Path(__file__).resolve().parents[2]
     archive = build_package(args.cpack_config, args.out)
     print(f"package: {archive} ({archive.stat().st_size} bytes)")
-    scratch = Path(tempfile.mkdtemp(prefix="kestrune-package-"))
-    try:
+    with tempfile.TemporaryDirectory(prefix="kestrune-package-", ignore_cleanup_errors=True) as scratch:
         package = Package(unpack(archive, scratch), args.mode, args.emulator)
         files_and_names(package, args.mode, repository)
-        if args.mode == "linux":
-            linux_libraries(package)
-        else:
-            windows_libraries(package, args.objdump)
+        linux_libraries(package) if args.mode == "linux" else windows_libraries(package, args.objdump)
         helps(package)
         content_smoke(package)
         launcher_offline(package)
@@ -256,8 +241,6 @@ def main():
         launcher_killed(package)
         if args.samples:
             baker_import(package, args.samples.resolve(), windows_path if args.mode == "wine" else str)
-    finally:
-        shutil.rmtree(scratch, ignore_errors=True)
     return e2e.finish()
 
 

@@ -1,30 +1,24 @@
 #!/usr/bin/env python3
 """Runs KestruneNative the way CI and players do and checks what it leaves behind.
 
-linux: headless smoke runs (no DISPLAY, no WAYLAND_DISPLAY), which must render through
-SDL's offscreen driver and report every frame: the placeholder frame, then the duel scene
-on the baked content (report, log, a screenshot against its golden image, and the
-decoder's message when a character is missing). (The fatal path of a failed run is the app
-suite's end-to-end case.)
-window: the real window on a virtual X screen (run under xvfb-run), driven by keys that
-xdotool presses, paced by the frames in its trace rather than by the clock (a busy machine, or
-Direct3D 11 on lavapipe, draws the duel at a few frames per second); the trace must show the
-fighter run, stop and start the skill. With --emulator it is the Windows build's Win32 window
-under Wine (which turns the X key events into WM_KEYDOWN and WM_KEYUP).
-imported: glTF samples imported by kestrune-bake stand in for the warrior (CesiumMan), then
-also for the templar (RiggedFigure), in copies of the baked content; the same headless duel
-must load, count and draw them. At frame 90 the camera has settled behind the warrior and
-the skill's effects are gone, so whatever differs from a run with a 1 cm warrior is the
-warrior: it must stand on the ground at its start, 1.8 m tall, and move between frames 80
-and 90.
-wine: the Windows build under Wine. On the Direct3D 11 runtime that the test scripts prepare
-(DXVK over lavapipe) the same runs must render every frame through Direct3D 11: feature
-level 11_1, 4x multisampling, one frame-latency wait per frame, and "warp" with --warp; then
-the duel scene on the Windows build's baked content with the Linux run's report checks, and
-the missing templar. (Its frame is compared with the GL one by frame_parity.py.)
-On plain Wine 8, which lacks IDXGISwapChain2, the run must either end cleanly or take the
-fatal path with exit code 1 and a failure report naming that failure; when the test
-scripts require the runtime (KESTRUNE_REQUIRE_D3D11_RUNTIME=1) that is a failure.
+linux: headless smoke runs (no DISPLAY, no WAYLAND_DISPLAY), which must render through SDL's offscreen driver and report
+every frame: the placeholder frame, then the duel scene on the baked content (report, log, a screenshot against its
+golden image, and the decoder's message when a character is missing). (The fatal path of a failed run is the app suite's
+end-to-end case.)
+window: the real window on a virtual X screen (run under xvfb-run), driven by keys that xdotool presses, paced by the
+frames in its trace rather than by the clock (a busy machine, or Direct3D 11 on lavapipe, draws the duel at a few frames
+per second); the trace must show the fighter run, stop and start the skill. With --emulator it is the Windows build's
+Win32 window under Wine (which turns the X key events into WM_KEYDOWN and WM_KEYUP).
+imported: glTF samples imported by kestrune-bake stand in for the warrior (CesiumMan), then also for the templar
+(RiggedFigure), in copies of the baked content; the same headless duel must load, count and draw them. At frame 90 the
+camera has settled behind the warrior and the skill's effects are gone, so whatever differs from a run with a 1 cm
+warrior is the warrior: it must stand on the ground at its start, 1.8 m tall, and move between frames 80 and 90.
+wine: the Windows build under Wine. On the Direct3D 11 runtime that the test scripts prepare (DXVK over lavapipe) the
+same runs must render every frame through Direct3D 11: feature level 11_1, 4x multisampling, one frame-latency wait per
+frame, and "warp" with --warp; then the duel scene on the Windows build's baked content with the Linux run's report
+checks, and the missing templar. (Its frame is compared with the GL one by frame_parity.py.) On plain Wine 8, which
+lacks IDXGISwapChain2, the run must either end cleanly or take the fatal path with exit code 1 and a failure report
+naming that failure; when the test scripts require the runtime (KESTRUNE_REQUIRE_D3D11_RUNTIME=1) that is a failure.
 """
 import argparse
 import json
@@ -79,8 +73,8 @@ def check_placeholder_run(data, log, frames, size, feature_level, warp=False):
     messages = log_messages(log)
     check(messages[:5] == ["[INFO] BootCoordinator start", "[INFO] Init Render Device",
                            f"[INFO] Render Device ready: {data['adapter']} / feature level {data['featureLevel']} / "
-                           f"{data['driverType']}",
-                           "[INFO] VertexShader HW Accel Enabled", "[INFO] Init Input Manager"],
+                           f"{data['driverType']}", "[INFO] VertexShader HW Accel Enabled",
+                           "[INFO] Init Input Manager"],
           f"start-up log lines {messages[:5]}")
     shutdown = f"[INFO] Shutdown cleanly after {frames} rendered frames and {data['fixedUpdates']} fixed updates"
     check(messages[-1] == shutdown, f"shutdown line {messages[-1]!r}")
@@ -90,10 +84,8 @@ def placeholder_runs(launch, out, feature_level, samples_for):
     """The 30-frame run at the default size, then a small --warp run."""
     data, log = launch_run(launch, out, "smoke", ["--smoke-test", "--frames=30"])
     check_placeholder_run(data, log, 30, (1280, 720), feature_level)
-    expected_samples = samples_for(data)
-    if expected_samples is not None:
-        samples = data["renderer"]["msaaSampleCount"]
-        check(samples == expected_samples, f"msaaSampleCount {samples} on {data['adapter']}")
+    if (expected_samples := samples_for(data)) is not None:
+        check_fields(data["renderer"], {"msaaSampleCount": expected_samples}, f"on {data['adapter']}: renderer ")
 
     small, small_log = launch_run(launch, out, "small", ["--smoke-test", "--frames=3", "--width=400", "--height=240",
                                                          "--warp"])
@@ -103,8 +95,7 @@ def placeholder_runs(launch, out, feature_level, samples_for):
 def linux(program, bake, content_dir, out):
     env = program_environment()
 
-    def launch(args):
-        return run([program, *args], env)
+    launch = lambda args: run([program, *args], env)
 
     def samples_for(data):
         if "llvmpipe" not in data["adapter"]:
@@ -133,16 +124,15 @@ def inspect_counts(bake, model):
 def compare_to_golden(shot, golden, out):
     width, height, actual = rgb_pixels(shot)
     golden_width, golden_height, expected = rgb_pixels(golden)
-    if (width, height) != (golden_width, golden_height):
-        check(False, f"screenshot {width}x{height}, golden {golden_width}x{golden_height}")
+    if not check((width, height) == (golden_width, golden_height),
+                 f"screenshot {width}x{height}, golden {golden_width}x{golden_height}"):
         return
     differences = [abs(a - b) for a, b in zip(actual, expected)]
     mean = sum(differences) / len(differences)
     far = sum(1 for d in differences if d > 24) / len(differences)
     print(f"golden: mean absolute difference {mean:.3f} per channel, {100 * far:.3f}% of channels beyond 24")
-    ok = mean <= 1.0 and far <= 0.002
-    check(ok, f"screenshot differs from {golden.name}: mean {mean:.3f}, {100 * far:.3f}% beyond 24")
-    if not ok:
+    if not check(mean <= 1.0 and far <= 0.002,
+                 f"screenshot differs from {golden.name}: mean {mean:.3f}, {100 * far:.3f}% beyond 24"):
         shutil.copy(shot, out / "golden-mismatch.bmp")
     # Independent of the golden: each fighter's box holds the fighter, not floor and grid.
     for name, (x0, y0, x1, y1) in FIGHTER_BOXES.items():
@@ -170,9 +160,8 @@ def content_run_report(data, log, content_dir, bake):
 
 
 def content(launch, program_path, bake, content_dir, out, golden=True):
-    """The duel scene on baked content: report and log, then (with `golden`) the golden frame,
-    and the decoder's message for a missing character. `program_path` names a path the way the
-    program is given it."""
+    """The duel scene on baked content: report and log, then (with `golden`) the golden frame, and the decoder's message
+    for a missing character. `program_path` names a path the way the program is given it."""
     data, log = launch_run(launch, out, "content", ["--content-smoke", "--smoke-test", "--fixed-fps=60", "--frames=90",
                                                     f"--content={program_path(content_dir)}"], program_path)
     content_run_report(data, log, content_dir, bake)
@@ -182,8 +171,7 @@ def content(launch, program_path, bake, content_dir, out, golden=True):
         shot = out / "content.bmp"
         launch_run(launch, out, "golden", ["--smoke-test", *GOLDEN_RUN, f"--content={program_path(content_dir)}",
                                            f"--screenshot={program_path(shot)}"], program_path)
-        check(shot.exists(), "the golden run's screenshot")
-        if shot.exists():
+        if check(shot.exists(), "the golden run's screenshot"):
             compare_to_golden(shot, GOLDEN, out)
 
     broken = out / "no-templar"
@@ -194,8 +182,8 @@ def content(launch, program_path, bake, content_dir, out, golden=True):
     check_fields(data, {"error": f"cannot open Kestrune Model: {program_path(broken / 'templar' / 'character.kmdl')}"})
 
 
-# Where the scene's camera settles behind the controlled fighter (offsets from its position,
-# in metres) and its vertical field of view; the fighters' start positions.
+# Where the scene's camera settles behind the controlled fighter (offsets from its position, in metres) and its vertical
+# field of view; the fighters' start positions.
 FOLLOW_EYE_OFFSET = (0.0, 3.15, -6.4)
 FOLLOW_TARGET_OFFSET = (0.0, 1.05, 0.4)
 FIELD_OF_VIEW_Y_RADIANS = 0.78
@@ -219,15 +207,13 @@ def settled_projection(point, size):
     up = cross(forward, right)
     offset = [p - e for p, e in zip(point, eye)]
     depth, tangent = dot(offset, forward), math.tan(FIELD_OF_VIEW_Y_RADIANS / 2)
-    width, height = size
-    return ((dot(offset, right) / (depth * tangent * width / height) + 1) / 2 * width,
-            (1 - dot(offset, up) / (depth * tangent)) / 2 * height)
+    return ((dot(offset, right) / (depth * tangent * size[0] / size[1]) + 1) / 2 * size[0],
+            (1 - dot(offset, up) / (depth * tangent)) / 2 * size[1])
 
 
 def differing_pixels(first, second, size):
     """(column, row) of every pixel where two same-sized shots differ clearly."""
-    width, _ = size
-    return [(i // 3 % width, i // 3 // width) for i in range(0, len(first), 3)
+    return [(i // 3 % size[0], i // 3 // size[0]) for i in range(0, len(first), 3)
             if sum(abs(first[i + c] - second[i + c]) for c in range(3)) > 30]
 
 
@@ -244,9 +230,8 @@ def imported(program, bake, content_dir, samples, out):
         shutil.rmtree(content / name)
         code = run([bake, "import", samples / f"{sample}.gltf", f"--out={content / name}", f"--class={name}",
                     f"--height={height}", f"--clip={idle}=#0"], env)
-        check(code == 0, f"import of {sample} as the {name}: exit code {code}")
         model = content / name / "character.kmdl"
-        if code == 0:
+        if check(code == 0, f"import of {sample} as the {name}: exit code {code}"):
             # All but the knock-down clip, which a model may do without and these samples have no animation for.
             baked = [c for c in clip_seconds(bake, content_dir / name / "character.kmdl") if c != "knockdown"]
             check(list(clip_seconds(bake, model)) == baked, f"the imported {name} carries the baked {name}'s clips")
@@ -260,8 +245,7 @@ def imported(program, bake, content_dir, samples, out):
                                ["--content-smoke", "--smoke-test", "--fixed-fps=60", f"--frames={frames}",
                                 f"--width={SHOT_SIZE[0]}", f"--height={SHOT_SIZE[1]}", f"--content={content}",
                                 f"--screenshot={shot}"])
-        check(shot.exists(), f"{name}: the screenshot")
-        if not shot.exists():
+        if not check(shot.exists(), f"{name}: the screenshot"):
             raise SystemExit(1)
         content_run_report(data, log, content, bake)
         width, height, pixels = rgb_pixels(shot)
@@ -318,18 +302,10 @@ def trace_lines(trace):
     return text_of(trace).count("\n")
 
 
-def frame_pacer(trace, process):
-    """Waits for a number of frames to be presented after the call, read from the trace."""
-    def wait(frames):
-        target = trace_lines(trace) + frames
-        wait_until(lambda: trace_lines(trace) >= target or process.poll() is not None, FRAME_WAIT_SECONDS, 0.05)
-        if trace_lines(trace) < target:
-            raise RuntimeError(f"{trace}: {trace_lines(trace)} frames, waited for {target}")
-    return wait
-
-
 def window(program, content_dir, out, emulator=None):
     """Keys into the real window: W for 20 frames, then 2; Escape ends the run."""
+    if emulator is not None and prepared_runtime(emulator) is None:
+        return check(False, "the Windows window needs the Direct3D 11 runtime (scripts/prepare-d3d11-runtime)")
     env = dict(os.environ) if emulator else program_environment(headless=False)
     trace = out / "window.jsonl"
     program_path = windows_path if emulator else str
@@ -338,13 +314,16 @@ def window(program, content_dir, out, emulator=None):
                f"--report={program_path(out / 'window.json')}", f"--log={program_path(out / 'window.log')}"]
     print("run:", " ".join(str(part) for part in command))
     process = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL)
-    wait = frame_pacer(trace, process)
+
+    def wait(frames):
+        """Waits for `frames` more frames to be presented, read from the trace."""
+        target = trace_lines(trace) + frames
+        wait_until(lambda: trace_lines(trace) >= target or process.poll() is not None, FRAME_WAIT_SECONDS, 0.05)
+        if trace_lines(trace) < target:
+            raise RuntimeError(f"{trace}: {trace_lines(trace)} frames, waited for {target}")
+
     xdotool = lambda *args: subprocess.run(["xdotool", *args], env=env, check=True, timeout=XDOTOOL_TIMEOUT_SECONDS,
                                            stdout=subprocess.PIPE, text=True).stdout
-
-    def press(*args):
-        print(f"xdotool {' '.join(args)} after frame {trace_lines(trace)}")
-        xdotool(*args)
 
     try:
         window_id = xdotool("search", "--sync", "--onlyvisible", "--name", "Kestrune Online").split()[0]
@@ -352,20 +331,15 @@ def window(program, content_dir, out, emulator=None):
               "window title")
         xdotool("windowfocus", "--sync", window_id)
         wait(3)
-        press("keydown", "w")
-        wait(20)
-        press("keyup", "w")
-        wait(10)
-        press("key", "2")
-        wait(10)
-        press("key", "Escape")
+        for keys, frames in ((("keydown", "w"), 20), (("keyup", "w"), 10), (("key", "2"), 10), (("key", "Escape"), 0)):
+            print(f"xdotool {' '.join(keys)} after frame {trace_lines(trace)}")
+            xdotool(*keys)
+            wait(frames)
         code = process.wait(timeout=60)
     except RuntimeError as error:
-        check(False, f"the run stalled: {error}")
-        return
+        return check(False, f"the run stalled: {error}")
     except subprocess.TimeoutExpired as error:  # the program ignoring Escape, or xdotool waiting for a window
-        check(False, f"timed out: {error}")
-        return
+        return check(False, f"timed out: {error}")
     finally:
         if process.poll() is None:
             process.kill()
@@ -389,10 +363,7 @@ def wine(program, emulator, bake, content_dir, out):
     runtime = prepared_runtime(emulator)
     if runtime is not None:
         print("Direct3D 11 runtime:", " ".join(runtime.split()))
-
-        def launch(args):
-            return run([emulator, program, *args], dict(os.environ))
-
+        launch = lambda args: run([emulator, program, *args], dict(os.environ))
         placeholder_runs(launch, out, lambda level: level == "11_1", lambda data: 4)
         content(launch, windows_path, bake, content_dir, out, golden=False)
         return
@@ -415,25 +386,18 @@ def wine(program, emulator, bake, content_dir, out):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--mode", choices=("linux", "window", "wine", "imported"), required=True)
-    parser.add_argument("--program", type=Path, required=True)
-    parser.add_argument("--bake", type=Path)
-    parser.add_argument("--content", type=Path)
-    parser.add_argument("--emulator", type=Path)
+    for option in ("--program", "--out"):
+        parser.add_argument(option, type=Path, required=True)
+    for option in ("--bake", "--content", "--emulator"):
+        parser.add_argument(option, type=Path)
     parser.add_argument("--samples", type=Path, help="folder of the glTF samples")
-    parser.add_argument("--out", type=Path, required=True)
     args = parser.parse_args()
     shutil.rmtree(args.out, ignore_errors=True)
     args.out.mkdir(parents=True)
-    if args.mode == "window" and args.emulator is not None and prepared_runtime(args.emulator) is None:
-        check(False, "the Windows window needs the Direct3D 11 runtime (scripts/prepare-d3d11-runtime)")
-    elif args.mode == "window":
-        window(args.program, args.content, args.out, emulator=args.emulator)
-    elif args.mode == "linux":
-        linux(args.program, args.bake, args.content, args.out)
-    elif args.mode == "imported":
-        imported(args.program, args.bake, args.content, args.samples, args.out)
-    else:
-        wine(args.program, args.emulator, args.bake, args.content, args.out)
+    {"linux": lambda: linux(args.program, args.bake, args.content, args.out),
+     "window": lambda: window(args.program, args.content, args.out, emulator=args.emulator),
+     "imported": lambda: imported(args.program, args.bake, args.content, args.samples, args.out),
+     "wine": lambda: wine(args.program, args.emulator, args.bake, args.content, args.out)}[args.mode]()
     return e2e.finish()
 
 
