@@ -52,8 +52,7 @@ def run(command, env):
 
 
 def launch_run(launch, out, name, args, program_path=str, code=0):
-    """A run with its report and log in `out` named after `name`, which must end with exit code
-    `code`; returns the report and the log's path."""
+    """A run with report and log in `out` named after `name`, ending with exit code `code`: its report and log."""
     report, log = out / f"{name}.json", out / f"{name}.log"
     ended = launch([*args, f"--report={program_path(report)}", f"--log={program_path(log)}"])
     check(ended == code, f"{name} run exit code {ended}, expected {code}")
@@ -93,9 +92,7 @@ def placeholder_runs(launch, out, feature_level, samples_for):
 
 
 def linux(program, bake, content_dir, out):
-    env = program_environment()
-
-    launch = lambda args: run([program, *args], env)
+    launch = lambda args: run([program, *args], program_environment())
 
     def samples_for(data):
         if "llvmpipe" not in data["adapter"]:
