@@ -10,6 +10,10 @@
 namespace kestrune::baker {
 namespace {
 
+void expectNear(const Vec3& a, const Vec3& b) {
+    for (const auto member : {&Vec3::x, &Vec3::y, &Vec3::z}) EXPECT_NEAR(a.*member, b.*member, 1e-12);
+}
+
 TEST(BakeMath, TrigonometryMatchesTheLibraryInEveryQuadrant) {
     const f64 angles[] = {0.0, 1e-9, 0.3, kPi / 4, kPi / 2 - 1e-12, kPi / 2, 2.0, kPi, 4.0, 3 * kPi / 2, 5.9,
                           kTwoPi, 9.5, -0.7, -kPi / 2, -3.0, -7.25, 40.0};
@@ -31,11 +35,7 @@ TEST(BakeMath, TrigonometryMatchesTheLibraryInEveryQuadrant) {
 }
 
 TEST(BakeMath, EulerTurnsApplyRollThenSwingThenTurn) {
-    const struct {
-        Euler degrees;
-        Vec3 in;
-        Vec3 out;
-    } cases[] = {
+    const struct { Euler degrees; Vec3 in; Vec3 out; } cases[] = {
         {{90.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}},   // swing: up tips forward
         {{0.0, 90.0, 0.0}, {0.0, 0.0, 1.0}, {1.0, 0.0, 0.0}},   // turn: forward to the right
         {{0.0, 0.0, 90.0}, {1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}},   // roll: right side up
@@ -44,10 +44,7 @@ TEST(BakeMath, EulerTurnsApplyRollThenSwingThenTurn) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.degrees.x << " " << c.degrees.y << " " << c.degrees.z);
-        const Vec3 turned = rotate(quatFromEuler(c.degrees), c.in);
-        EXPECT_NEAR(turned.x, c.out.x, 1e-12);
-        EXPECT_NEAR(turned.y, c.out.y, 1e-12);
-        EXPECT_NEAR(turned.z, c.out.z, 1e-12);
+        expectNear(rotate(quatFromEuler(c.degrees), c.in), c.out);
     }
 }
 
@@ -56,12 +53,7 @@ TEST(BakeMath, QuaternionFromBasisReproducesTheBasis) {
         const Quat q = quatFromEuler(e);
         const Vec3 x = rotate(q, {1.0, 0.0, 0.0}), y = rotate(q, {0.0, 1.0, 0.0}), z = rotate(q, {0.0, 0.0, 1.0});
         const Quat back = quatFromBasis(x, y, z);
-        for (const Vec3& v : {Vec3{0.3, -0.2, 0.9}, Vec3{1.0, 1.0, 0.0}}) {
-            const Vec3 a = rotate(q, v), b = rotate(back, v);
-            EXPECT_NEAR(a.x, b.x, 1e-12);
-            EXPECT_NEAR(a.y, b.y, 1e-12);
-            EXPECT_NEAR(a.z, b.z, 1e-12);
-        }
+        for (const Vec3& v : {Vec3{0.3, -0.2, 0.9}, Vec3{1.0, 1.0, 0.0}}) expectNear(rotate(q, v), rotate(back, v));
     }
 }
 

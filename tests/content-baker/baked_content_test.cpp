@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,27 +20,14 @@ namespace {
 
 const std::filesystem::path kContent = KESTRUNE_CONTENT_DIR;
 
-struct ManifestEntry {
-    std::string path;
-    u64 sizeBytes = 0;
-    std::string sha256;
-};
+struct ManifestEntry { std::string path; u64 sizeBytes = 0; std::string sha256; };
 
 std::vector<ManifestEntry> readManifest() {
     std::ifstream in(kContent / "MANIFEST");
     std::vector<ManifestEntry> entries;
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        ManifestEntry entry;
-        fields >> entry.path >> entry.sizeBytes >> entry.sha256;
-        entries.push_back(entry);
-    }
+    // One line per file: path, size in bytes, SHA-256.
+    for (ManifestEntry entry; in >> entry.path >> entry.sizeBytes >> entry.sha256;) entries.push_back(entry);
     return entries;
-}
-
-bool endsWith(const std::string& text, const std::string& ending) {
-    return text.size() >= ending.size() && text.compare(text.size() - ending.size(), ending.size(), ending) == 0;
 }
 
 TEST(BakedContent, HoldsBothCharactersAndExactlyTheEffectFilesTheCatalogueNames) {
@@ -54,8 +40,8 @@ TEST(BakedContent, HoldsBothCharactersAndExactlyTheEffectFilesTheCatalogueNames)
 
     std::set<std::string> baked;
     for (const ManifestEntry& entry : readManifest()) {
-        const bool character = entry.path.rfind("warrior/", 0) == 0 || entry.path.rfind("templar/", 0) == 0;
-        if (!character || endsWith(entry.path, ".kmdl")) baked.insert(entry.path);
+        const bool character = entry.path.starts_with("warrior/") || entry.path.starts_with("templar/");
+        if (!character || entry.path.ends_with(".kmdl")) baked.insert(entry.path);
     }
     EXPECT_EQ(baked, expected);
 }
@@ -78,25 +64,19 @@ TEST(BakedContent, ManifestListsEveryFileSortedAndEachLoadsThroughTheRuntimeDeco
         const std::filesystem::path path = kContent / entry.path;
         EXPECT_EQ(std::filesystem::file_size(path), entry.sizeBytes);
         EXPECT_EQ(entry.sha256.find_first_not_of("0123456789ABCDEF"), std::string::npos);  // upper-case hex
-        if (endsWith(entry.path, ".png")) {
-            ImageLimits limits;
-            limits.expectedSha256 = entry.sha256;
-            const DecodedImage image = loadPngImage(path, limits);
+        if (entry.path.ends_with(".png")) {
+            const DecodedImage image = loadPngImage(path, {.expectedSha256 = entry.sha256});
             EXPECT_GT(image.width, 0u);
             EXPECT_EQ(image.pixels.size(), std::size_t{image.stride} * image.height);
             continue;
         }
-        ASSERT_TRUE(endsWith(entry.path, ".kmdl"));
-        ModelLimits limits;
-        limits.expectedSha256 = entry.sha256;
-        const Model model = loadModelFile(path, limits);
+        ASSERT_TRUE(entry.path.ends_with(".kmdl"));
+        const Model model = loadModelFile(path, {.expectedSha256 = entry.sha256});
         EXPECT_FALSE(model.meshes.empty());
         // Textures named by materials lie beside the model and decode too.
         for (const Material& material : model.materials) {
-            if (!material.texture.empty()) {
-                SCOPED_TRACE(material.texture);
-                EXPECT_GT(loadPngImage(path.parent_path() / material.texture, ImageLimits{}).width, 0u);
-            }
+            if (material.texture.empty()) continue;
+            EXPECT_GT(loadPngImage(path.parent_path() / material.texture, ImageLimits{}).width, 0u) << material.texture;
         }
     }
     EXPECT_EQ(listed, onDisk);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <filesystem>
@@ -33,11 +34,7 @@ const std::string kUsage =
     "                            [--sample-rate=N] [--height=METRES]\n"
     "       kestrune-bake --help\n";
 
-struct CommandResult {
-    int code;
-    std::string out;
-    std::string err;
-};
+struct CommandResult { int code; std::string out; std::string err; };
 
 CommandResult run(const std::vector<std::string>& arguments) {
     const std::vector<std::string_view> views(arguments.begin(), arguments.end());
@@ -46,8 +43,7 @@ CommandResult run(const std::vector<std::string>& arguments) {
     return {code, out.str(), err.str()};
 }
 
-template <class Load>
-std::string failureOf(Load load) {
+template <class Load> std::string failureOf(Load load) {
     try {
         load();
     } catch (const std::exception& error) {
@@ -57,10 +53,9 @@ std::string failureOf(Load load) {
 }
 
 const BakedFile& bakedFile(const std::vector<BakedFile>& files, const std::string& path) {
-    for (const BakedFile& file : files) {
-        if (file.path == path) return file;
-    }
-    throw std::runtime_error("not baked: " + path);
+    const auto found = std::ranges::find_if(files, [&](const BakedFile& file) { return file.path == path; });
+    if (found == files.end()) throw std::runtime_error("not baked: " + path);
+    return *found;
 }
 
 // Failures exit with code 1 and the decoder's message or the usage on stderr; --help prints
@@ -80,22 +75,16 @@ TEST(BakerCommands, FailWithTheDecodersMessageOrTheUsageOrPrintItForHelp) {
     const auto modelFailure = [](const std::string& path) {
         return failureOf([&] { content::loadModelFile(path, {}); });
     };
-    content::ImageLimits pinned;
-    pinned.expectedSha256 = wrongDigest;
 
     const struct {
-        const char* name;
-        std::vector<std::string> arguments;
-        std::string err;
-        int code = 1;
-        std::string out = "";
+        const char* name; std::vector<std::string> arguments; std::string err; int code = 1; std::string out = "";
     } cases[] = {
         {"truncated model", {"inspect", truncatedPath}, modelFailure(truncatedPath) + "\n"},
         {"unknown flag", {"inspect", corruptPath}, modelFailure(corruptPath) + "\n"},
         {"missing file", {"inspect", scratch.file("absent.kmdl").string()},
          modelFailure(scratch.file("absent.kmdl").string()) + "\n"},
         {"digest mismatch", {"inspect", pngPath, "--sha256=" + wrongDigest},
-         failureOf([&] { content::loadPngImage(pngPath, pinned); }) + "\n"},
+         failureOf([&] { content::loadPngImage(pngPath, {.expectedSha256 = wrongDigest}); }) + "\n"},
         {"no file", {"inspect"}, "kestrune-bake: inspect needs a FILE\n" + kUsage},
         {"empty output directory", {"--out="}, "kestrune-bake: unknown argument: --out=\n" + kUsage},
         {"no arguments", {}, "kestrune-bake: --out=DIR is required\n" + kUsage},
@@ -118,16 +107,13 @@ TEST(BakerCommands, FailWithTheDecodersMessageOrTheUsageOrPrintItForHelp) {
          "kestrune-bake: --height needs --class\n" + kUsage},
         {"missing model", {"import", scratch.file("absent.gltf").string(), "--out=d"},
          "cannot read " + scratch.file("absent.gltf").string() + "\n"},
-        {"--help", {"--help"}, "", 0, kUsage},
-        {"-h", {"-h"}, "", 0, kUsage},
+        {"--help", {"--help"}, "", 0, kUsage}, {"-h", {"-h"}, "", 0, kUsage},
         {"help among other arguments", {"import", "x.gltf", "--help"}, "", 0, kUsage},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const CommandResult result = run(c.arguments);
-        EXPECT_EQ(result.code, c.code);
-        EXPECT_EQ(result.err, c.err);
-        EXPECT_EQ(result.out, c.out);
+        EXPECT_EQ(std::tuple(result.code, result.err, result.out), std::tuple(c.code, c.err, c.out));
     }
     EXPECT_NE(modelFailure(corruptPath), modelFailure(truncatedPath));
 }
@@ -142,8 +128,7 @@ TEST(InspectCommand, SummarisesAModelAndAnImage) {
     const content::Model decoded = content::parseModel(model.bytes, {}, "ground.kmdl");
 
     const CommandResult modelRun = run({"inspect", modelPath});
-    EXPECT_EQ(modelRun.code, 0);
-    EXPECT_EQ(modelRun.err, "");
+    EXPECT_EQ(std::tuple(modelRun.code, modelRun.err), std::tuple(0, ""));
     const std::string triangles = std::to_string(decoded.meshes[0].indices.size() / 3);
     const std::string vertices = std::to_string(decoded.meshes[0].vertices.size());
     EXPECT_EQ(modelRun.out, modelPath + ": Kestrune Model\n  SHA-256 " + content::toHexUpper(decoded.sha256) +
@@ -159,24 +144,36 @@ TEST(InspectCommand, SummarisesAModelAndAnImage) {
 
 int distance(const u8* a, const u8* b) { return std::abs(a[0] - b[0]) + std::abs(a[1] - b[1]) + std::abs(a[2] - b[2]); }
 
-// Draws `model` headless at `clip` and `seconds` into a 96 x 128 picture, and checks that a
-// character fills the middle of it: neither sky nor floor.
-void expectCharacterInTheMiddle(const std::filesystem::path& model, const std::string& clip, const std::string& picture) {
-    const CommandResult result = run({"preview", model.string(), "--clip=" + clip, "--time=0.5", "--out=" + picture,
-                                      "--size=96x128"});
+// The imported CesiumMan as the warrior: every clip of the class, and a preview drawn headless
+// into a 96 x 128 picture with the character filling its middle, neither sky nor floor.
+TEST(ImportCommand, WritesACharacterDirectoryThatLoadsAndDrawsAsTheWarrior) {
+    const content::test::ScratchDirectory scratch;
+    const std::filesystem::path directory = scratch.file("warrior"), model = directory / "character.kmdl";
+    const CommandResult result =
+        run({"import", (content::test::kTestData / "gltf/CesiumMan.gltf").string(), "--out=" + directory.string(),
+             "--class=warrior", "--clip=CH010301=#0", "--height=1.75"});
     ASSERT_EQ(result.code, 0) << result.err;
     EXPECT_EQ(result.err, "");
+    const content::Model loaded = content::loadModelFile(model, {});
+    EXPECT_NE(result.out.find("character.kmdl (" + std::to_string(std::filesystem::file_size(model)) + " bytes)\n"),
+              std::string::npos);
+    EXPECT_EQ(loaded.clips.size(), kWarriorClipNames.size());
+    for (const char* clip : kWarriorClipNames) EXPECT_NE(content::findClip(loaded, clip), nullptr) << clip;
+
+    const std::string picture = scratch.file("run.png").string();
+    const CommandResult preview =
+        run({"preview", model.string(), "--clip=CH010305", "--time=0.5", "--out=" + picture, "--size=96x128"});
+    ASSERT_EQ(preview.code, 0) << preview.err;
+    EXPECT_EQ(preview.err, "");
     const content::DecodedImage image = content::loadPngImage(picture, {});
-    ASSERT_EQ(image.width, 96u);
-    ASSERT_EQ(image.height, 128u);
+    ASSERT_EQ(std::tuple(image.width, image.height), std::tuple(96u, 128u));
     const auto at = [&](u32 x, u32 y) { return image.pixels.data() + y * image.stride + 4 * x; };
     // The sky above the floor's far edge, and the floor near the bottom corner: the
     // character, framed in the middle, is neither.
     const u8* sky = at(2, 2);
     const u8* floor = at(2, image.height - 3);
     EXPECT_GT(distance(sky, floor), 30);
-    int character = 0;
-    int middle = 0;
+    int character = 0, middle = 0;
     for (u32 y = image.height / 5; y < image.height * 9 / 10; ++y) {
         for (u32 x = image.width / 3; x < image.width * 2 / 3; ++x) {
             ++middle;
@@ -186,23 +183,6 @@ void expectCharacterInTheMiddle(const std::filesystem::path& model, const std::s
     EXPECT_GT(character * 3, middle);
 }
 
-TEST(ImportCommand, WritesACharacterDirectoryThatLoadsAndDrawsAsTheWarrior) {
-    const content::test::ScratchDirectory scratch;
-    const std::filesystem::path directory = scratch.file("warrior");
-    const CommandResult result =
-        run({"import", (content::test::kTestData / "gltf/CesiumMan.gltf").string(), "--out=" + directory.string(),
-             "--class=warrior", "--clip=CH010301=#0", "--height=1.75"});
-    ASSERT_EQ(result.code, 0) << result.err;
-    EXPECT_EQ(result.err, "");
-    const content::Model model = content::loadModelFile(directory / "character.kmdl", {});
-    EXPECT_NE(result.out.find("character.kmdl (" +
-                              std::to_string(std::filesystem::file_size(directory / "character.kmdl")) + " bytes)\n"),
-              std::string::npos);
-    EXPECT_EQ(model.clips.size(), kWarriorClipNames.size());
-    for (const char* clip : kWarriorClipNames) EXPECT_NE(content::findClip(model, clip), nullptr) << clip;
-    expectCharacterInTheMiddle(directory / "character.kmdl", "CH010305", scratch.file("run.png").string());
-}
-
 // Each import says how tall the character stands; one that stands far from a person's height
 // without --height was most likely authored in other units, and the warning names the option.
 TEST(ImportCommand, SaysHowTallTheCharacterStandsAndWarnsOfOtherUnits) {
@@ -210,11 +190,7 @@ TEST(ImportCommand, SaysHowTallTheCharacterStandsAndWarnsOfOtherUnits) {
     const std::string warning =
         "warning: the character stands 9.15 m tall, far from a person's 0.5 to 4 m: the file is probably in other "
         "units than metres; import it again with --height=METRES (for example --height=1.8)\n";
-    const struct {
-        const char* sample;
-        std::vector<std::string> height;
-        std::string said;
-    } cases[] = {
+    const struct { const char* sample; std::vector<std::string> height; std::string said; } cases[] = {
         {"CesiumMan", {}, "standing height 1.46 m (the idle pose)\n"},
         {"RiggedSimple", {}, warning + "standing height 9.15 m (the idle pose)\n"},
         {"RiggedSimple", {"--height=1.8"}, "standing height 1.80 m (the idle pose)\n"},

@@ -19,15 +19,13 @@ namespace {
 
 using test::GltfDocument;
 
-void importText(const std::string& text, const ImportOptions& options = {}) {
-    ImportOptions local = options;
-    local.readExternalFiles = false;
-    importGltf(content::test::bytesOf(text), "/nonexistent", "t.gltf", local);
+void importText(const std::string& text, const ClassDrawConstants* characterClass = nullptr) {
+    importGltf(content::test::bytesOf(text), "/nonexistent", "t.gltf",
+               {.characterClass = characterClass, .readExternalFiles = false});
 }
 
 // Overwrites the bytes of accessor `index`'s element `element`, component `component`.
-template <class T>
-void poke(GltfDocument& d, int index, std::size_t element, std::size_t component, T value) {
+template <class T> void poke(GltfDocument& d, int index, std::size_t element, std::size_t component, T value) {
     const auto& accessor = d.json["accessors"][static_cast<std::size_t>(index)];
     const auto& view = d.json["bufferViews"][accessor["bufferView"].get<std::size_t>()];
     const std::size_t components = accessor["type"] == "SCALAR" ? 1 : accessor["type"] == "VEC3" ? 3 : 4;
@@ -39,9 +37,7 @@ TEST(GltfImportRefusals, NameTheElementAndWhatIsWrongWithIt) {
     // Accessors of the valid document: 0 positions, 1 indices, 2 joints, 3 weights, 4 inverse
     // bind matrices, 5 key times, 6 rotations.
     const struct {
-        const char* name;
-        std::function<void(GltfDocument&)> change;
-        std::string message;
+        const char* name; std::function<void(GltfDocument&)> change; std::string message;
         const ClassDrawConstants* characterClass = nullptr;
     } cases[] = {
         {"accessor out of range", [](GltfDocument& d) { d.json["meshes"][0]["primitives"][0]["attributes"]["POSITION"] = 99; },
@@ -109,16 +105,13 @@ TEST(GltfImportRefusals, NameTheElementAndWhatIsWrongWithIt) {
          "t.gltf: animation 0 channel 0 targets node 9, but the file has 3 nodes"},
         {"missing idle", [](GltfDocument&) {},
          "t.gltf: the warrior needs its idle clip CH010301: map it with --clip=CH010301=SOURCE (the file's "
-         "animations: \"Idle\")",
-         &kWarriorDraw},
+         "animations: \"Idle\")", &kWarriorDraw},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         GltfDocument document = test::skinnedTriangle();
         c.change(document);
-        ImportOptions options;
-        options.characterClass = c.characterClass;
-        content::test::expectError<ImportError>([&] { importText(document.text(), options); }, c.message);
+        content::test::expectError<ImportError>([&] { importText(document.text(), c.characterClass); }, c.message);
     }
     content::test::expectError<ImportError>([] { importText("{\"asset\": "); },
                                             "t.gltf: [json.exception.parse_error.101] parse error at line 1, column "
@@ -143,9 +136,8 @@ TEST(GltfImportWarnings, ListWhatTheRuntimeCannotShowAndKeepTheFourLargestInflue
     d.json["extensionsUsed"] = {"EXT_unknown"};
     d.json["animations"][0]["channels"].push_back({{"sampler", 0}, {"target", {{"node", 2}, {"path", "weights"}}}});
 
-    const std::string text = d.text();
-    const ImportedCharacter imported = importGltf(content::test::bytesOf(text), "/nonexistent", "t.gltf", {});
-    const std::vector<std::string> expected = {
+    const ImportedCharacter imported = importGltf(content::test::bytesOf(d.text()), "/nonexistent", "t.gltf", {});
+    EXPECT_EQ(imported.warnings, (std::vector<std::string>{
         "extension EXT_unknown is ignored",
         "the file has cameras (1), which the runtime does not use",
         "nodes outside the scene (1 of 4) are left out",
@@ -154,8 +146,7 @@ TEST(GltfImportWarnings, ListWhatTheRuntimeCannotShowAndKeepTheFourLargestInflue
         "mesh 0 primitive 0 has morph targets (1), which the runtime does not show",
         "mesh 0 primitive 0: vertices with more than four joint influences (1) keep the four largest",
         "animation 0 animates morph target weights, which the runtime does not show",
-    };
-    EXPECT_EQ(imported.warnings, expected);
+    }));
     EXPECT_EQ(imported.model.nodes.size(), 3u);
     const content::Vertex& v = imported.model.meshes[0].vertices[0];
     EXPECT_EQ(v.joints, (std::array<u16, 4>{0, 1, 0, 1}));

@@ -21,10 +21,8 @@ inline std::string base64(std::span<const u8> bytes) {
     for (std::size_t i = 0; i < bytes.size(); i += 3) {
         const u32 n = (u32{bytes[i]} << 16) | (i + 1 < bytes.size() ? u32{bytes[i + 1]} << 8 : 0) |
                       (i + 2 < bytes.size() ? u32{bytes[i + 2]} : 0);
-        out += kDigits[(n >> 18) & 63];
-        out += kDigits[(n >> 12) & 63];
-        out += i + 1 < bytes.size() ? kDigits[(n >> 6) & 63] : '=';
-        out += i + 2 < bytes.size() ? kDigits[n & 63] : '=';
+        out += {kDigits[(n >> 18) & 63], kDigits[(n >> 12) & 63], i + 1 < bytes.size() ? kDigits[(n >> 6) & 63] : '=',
+                i + 2 < bytes.size() ? kDigits[n & 63] : '='};
     }
     return out;
 }
@@ -41,18 +39,15 @@ struct GltfDocument {
         buffer.resize(offset + values.size() * sizeof(T));
         std::memcpy(buffer.data() + offset, values.data(), values.size() * sizeof(T));
         json["bufferViews"].push_back({{"buffer", 0}, {"byteOffset", offset}, {"byteLength", values.size() * sizeof(T)}});
-        json["accessors"].push_back({{"bufferView", json["bufferViews"].size() - 1},
-                                     {"componentType", componentType},
-                                     {"type", type},
-                                     {"count", count}});
+        json["accessors"].push_back({{"bufferView", json["bufferViews"].size() - 1}, {"componentType", componentType},
+                                     {"type", type}, {"count", count}});
         return static_cast<int>(json["accessors"].size()) - 1;
     }
 
     std::string text() const {
         nlohmann::json out = json;
         out["buffers"] = nlohmann::json::array(
-            {{{"byteLength", buffer.size()},
-              {"uri", "data:application/octet-stream;base64," + base64(buffer)}}});
+            {{{"byteLength", buffer.size()}, {"uri", "data:application/octet-stream;base64," + base64(buffer)}}});
         return out.dump();
     }
 };
@@ -72,12 +67,9 @@ inline std::string glb(const GltfDocument& document) {
     appendU32(out, 2);
     appendU32(out, static_cast<u32>(12 + 8 + text.size() + 8 + bin.size()));
     appendU32(out, static_cast<u32>(text.size()));
-    out += "JSON";
-    out += text;
+    out += "JSON" + text;
     appendU32(out, static_cast<u32>(bin.size()));
-    out += std::string("BIN\0", 4);
-    out += bin;
-    return out;
+    return out + std::string("BIN\0", 4) + bin;
 }
 
 inline GltfDocument skinnedTriangle() {
@@ -86,23 +78,20 @@ inline GltfDocument skinnedTriangle() {
     const int indices = d.accessor(std::vector<u16>{0, 1, 2}, 5123, "SCALAR", 3);
     const int joints = d.accessor(std::vector<u8>{0, 0, 0, 0, 0, 1, 0, 0, 1, 0, 0, 0}, 5121, "VEC4", 3);
     const int weights = d.accessor(std::vector<f32>{1, 0, 0, 0, 0.5f, 0.5f, 0, 0, 1, 0, 0, 0}, 5126, "VEC4", 3);
-    std::vector<f32> inverseBind;
-    for (const f32 y : {0.0f, -1.0f}) {
-        inverseBind.insert(inverseBind.end(), {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, y, 0, 1});
-    }
+    // Joint 0 at the origin, joint 1 one metre up.
+    const std::vector<f32> inverseBind{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1,
+                                       1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, -1, 0, 1};
     const int ibm = d.accessor(inverseBind, 5126, "MAT4", 2);
     const int times = d.accessor(std::vector<f32>{0.0f, 1.0f}, 5126, "SCALAR", 2);
     const int turns = d.accessor(std::vector<f32>{0, 0, 0, 1, 0, 0, 0.70710678f, 0.70710678f}, 5126, "VEC4", 2);
     d.json["scene"] = 0;
     d.json["scenes"] = {{{"nodes", {0, 2}}}};
-    d.json["nodes"] = {{{"name", "hips"}, {"children", {1}}},
-                       {{"name", "arm"}, {"translation", {0, 1, 0}}},
+    d.json["nodes"] = {{{"name", "hips"}, {"children", {1}}}, {{"name", "arm"}, {"translation", {0, 1, 0}}},
                        {{"name", "body"}, {"mesh", 0}, {"skin", 0}}};
     d.json["skins"] = {{{"joints", {0, 1}}, {"inverseBindMatrices", ibm}}};
-    d.json["meshes"] = {
-        {{"primitives",
-          {{{"attributes", {{"POSITION", positions}, {"JOINTS_0", joints}, {"WEIGHTS_0", weights}}},
-            {"indices", indices}}}}}};
+    d.json["meshes"] = {{{"primitives",
+                          {{{"attributes", {{"POSITION", positions}, {"JOINTS_0", joints}, {"WEIGHTS_0", weights}}},
+                            {"indices", indices}}}}}};
     d.json["animations"] = {{{"name", "Idle"},
                              {"samplers", {{{"input", times}, {"output", turns}, {"interpolation", "LINEAR"}}}},
                              {"channels", {{{"sampler", 0}, {"target", {{"node", 1}, {"path", "rotation"}}}}}}}};

@@ -2,6 +2,7 @@
 // A decoded model as the scene draws it: the renderer's winding rule per triangle, and poses
 // sampled, skinned by the renderer's CPU skinning and placed as the runtime does it.
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
@@ -52,7 +53,8 @@ inline std::vector<content::Matrix4> posedGlobals(const content::Model& model, c
     return globals;
 }
 
-inline Point transformPoint(const content::Matrix4& m, const Point& p) {
+// A point under a column-major 4 x 4 matrix (content::Matrix4, or the tests' own doubles).
+template <class Matrix> Point transformPoint(const Matrix& m, const Point& p) {
     return {p[0] * m[0] + p[1] * m[4] + p[2] * m[8] + m[12], p[0] * m[1] + p[1] * m[5] + p[2] * m[9] + m[13],
             p[0] * m[2] + p[1] * m[6] + p[2] * m[10] + m[14]};
 }
@@ -83,10 +85,9 @@ inline std::vector<Point> skinnedPositions(const content::Model& model, const st
 }
 
 inline std::size_t nodeNamed(const content::Model& model, const std::string& name) {
-    for (std::size_t i = 0; i < model.nodes.size(); ++i) {
-        if (model.nodes[i].name == name) return i;
-    }
-    throw std::runtime_error("no node " + name);
+    const auto found = std::ranges::find_if(model.nodes, [&](const content::Node& node) { return node.name == name; });
+    if (found == model.nodes.end()) throw std::runtime_error("no node " + name);
+    return static_cast<std::size_t>(found - model.nodes.begin());
 }
 
 // Where the scene draws a model-space point: turned about the vertical, then lifted.

@@ -19,11 +19,8 @@ Pose footAt(f64 z, f64 elbowDegrees) {
 }
 
 TEST(KeyedMotion, HoldsWhereKeysAgreeAndClampsOutsideTheKeys) {
-    const KeyedMotion motion = KeyedMotion::clamped()
-                                   .key(0.0, footAt(0.0, 0.0))
-                                   .key(0.5, footAt(0.3, -40.0))
-                                   .key(1.0, footAt(0.3, -90.0))
-                                   .key(1.5, footAt(-0.2, 0.0));
+    const KeyedMotion motion = KeyedMotion::clamped().key(0.0, footAt(0.0, 0.0)).key(0.5, footAt(0.3, -40.0))
+                                   .key(1.0, footAt(0.3, -90.0)).key(1.5, footAt(-0.2, 0.0));
     for (const f64 t : {0.5, 0.55, 0.75, 0.99, 1.0}) {
         SCOPED_TRACE(t);
         EXPECT_EQ(motion(t).feet[kLeft].offset.z, 0.3);  // exactly: neither overshoot nor creep
@@ -31,14 +28,11 @@ TEST(KeyedMotion, HoldsWhereKeysAgreeAndClampsOutsideTheKeys) {
     const f64 elbow = motion(0.75)[kForearmR].x;
     EXPECT_LT(elbow, -40.0);
     EXPECT_GT(elbow, -90.0);
-    EXPECT_EQ(motion(-1.0).feet[kLeft].offset.z, 0.0);
-    EXPECT_EQ(motion(9.0).feet[kLeft].offset.z, -0.2);
+    EXPECT_EQ(std::tuple(motion(-1.0).feet[kLeft].offset.z, motion(9.0).feet[kLeft].offset.z), std::tuple(0.0, -0.2));
 }
 
 TEST(KeyedMotion, LoopsWithoutASeam) {
-    const KeyedMotion motion = KeyedMotion::looping(1.0)
-                                   .key(0.1, footAt(0.0, -10.0))
-                                   .key(0.4, footAt(0.2, -60.0))
+    const KeyedMotion motion = KeyedMotion::looping(1.0).key(0.1, footAt(0.0, -10.0)).key(0.4, footAt(0.2, -60.0))
                                    .key(0.8, footAt(0.1, -30.0));
     for (const f64 t : {0.0, 0.25, 0.6, 0.95}) {
         SCOPED_TRACE(t);
@@ -52,15 +46,11 @@ TEST(KeyedMotion, LoopsWithoutASeam) {
 
 TEST(Gait, PlantedFootTravelsBackAtTheGroundSpeed) {
     Skeleton skeleton;
-    for (const Side side : {kLeft, kRight}) {
-        const f64 x = side == kLeft ? -0.1 : 0.1;
-        skeleton.head[side == kLeft ? kFootL : kFootR] = {x, 0.09, 0.0};
-        skeleton.head[side == kLeft ? kToeL : kToeR] = {x, 0.03, 0.13};
-    }
-    Gait gait;
-    gait.speedMetresPerSecond = 3.0;
-    gait.periodSeconds = 0.8;
-    gait.stanceFraction = 0.5;
+    skeleton.head[kFootL] = {-0.1, 0.09, 0.0};
+    skeleton.head[kFootR] = {0.1, 0.09, 0.0};
+    skeleton.head[kToeL] = {-0.1, 0.03, 0.13};
+    skeleton.head[kToeR] = {0.1, 0.03, 0.13};
+    const Gait gait{.speedMetresPerSecond = 3.0, .periodSeconds = 0.8, .stanceFraction = 0.5};
     // Between the heel roll and the toe roll the foot is flat: its ankle moves at exactly
     // the ground speed, backwards.
     const f64 step = 0.01;
@@ -77,8 +67,7 @@ TEST(ClipDuration, GivesTheFormatsFrameCountOfIntervalsPlusOne) {
     for (const u32 intervals : {1u, 7u, 18u, 19u, 21u, 22u, 23u, 25u, 27u, 53u, 90u}) {
         SCOPED_TRACE(intervals);
         const f32 duration = clipDurationSeconds(intervals);
-        const f64 product = static_cast<f64>(duration) * 30.0;
-        EXPECT_EQ(std::max(static_cast<u32>(std::ceil(product)) + 1u, 2u), intervals + 1u);
+        EXPECT_EQ(std::max(static_cast<u32>(std::ceil(static_cast<f64>(duration) * 30.0)) + 1u, 2u), intervals + 1u);
         EXPECT_NEAR(duration, intervals / 30.0, 1e-6);
     }
 }

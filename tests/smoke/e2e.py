@@ -5,12 +5,12 @@ import json
 import os
 import re
 import subprocess
+import time
 from pathlib import Path
 
-# Mesa loads its GL driver when a surface first needs one and unloads it at exit, taking the
-# roots of the driver's own allocations with it, so that LeakSanitizer would report that memory
-# as the program's leaks. Preloaded, the driver stays until the end and leak detection stays on
-# for the program's own memory.
+# Mesa loads its GL driver when a surface first needs one and unloads it at exit, taking the roots of the driver's own
+# allocations with it, so that LeakSanitizer would report that memory as the program's leaks. Preloaded, the driver
+# stays until the end and leak detection stays on for the program's own memory.
 MESA_LIBRARIES = ("dri/swrast_dri.so", "libEGL_mesa.so.0", "libGLX_mesa.so.0")
 failures = []
 
@@ -33,9 +33,11 @@ def program_environment(headless=True):
 
 
 def check(condition, what):
+    """Prints and records the check; returns `condition`, so that what depends on it can follow."""
     print(("ok: " if condition else "FAIL: ") + what)
     if not condition:
         failures.append(what)
+    return condition
 
 
 def finish():
@@ -44,15 +46,45 @@ def finish():
     return 1 if failures else 0
 
 
-def run(command, env, timeout, tail=4000):
+def check_fields(data, expected, what=""):
+    """One check per key of `expected`: the value `data` holds under it."""
+    for key, value in expected.items():
+        check(data.get(key) == value, f"{what}{key} {data.get(key)!r}, expected {value!r}")
+
+
+def run(command, env, timeout, tail=4000, cwd=None):
     """Runs `command` to its end and prints the last `tail` characters of its output (all of
     them only when it fails, with `tail` None); returns the completed process."""
     print("run:", " ".join(str(part) for part in command))
-    done = subprocess.run(command, env=env, timeout=timeout, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                          stderr=subprocess.STDOUT, text=True, errors="replace")
+    done = subprocess.run(command, env=env, timeout=timeout, cwd=cwd, stdin=subprocess.DEVNULL,
+                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, errors="replace")
     if tail is not None or done.returncode != 0:
         print(done.stdout[-(tail or 4000):])
     return done
+
+
+def wait_until(condition, seconds, interval=0.1):
+    """Polls `condition` until it holds or `seconds` have passed; returns its last value. Only
+    a bound on a wait: what is checked is what the program wrote, never how long it took."""
+    deadline = time.monotonic() + seconds
+    while not (value := condition()) and time.monotonic() < deadline:
+        time.sleep(interval)
+    return value
+
+
+def launcher_port(line):
+    """The port of the duel server that kestrune-play says it started, or None."""
+    found = re.search(r"local duel server, 127\.0\.0\.1:(\d+)", line)
+    return int(found.group(1)) if found else None
+
+
+def text_of(path):
+    return Path(path).read_text(errors="replace") if Path(path).exists() else ""
+
+
+def read_trace(path):
+    """The frames of a trace, one JSON object per complete line."""
+    return [json.loads(line) for line in text_of(path).splitlines(True) if line.endswith("\n")]
 
 
 def read_report(path):

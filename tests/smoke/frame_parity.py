@@ -1,19 +1,17 @@
 #!/usr/bin/env python3
 """Renders one frame on both backends and compares the screenshots.
 
-The Linux build draws with OpenGL on llvmpipe and the Windows build with Direct3D 11 on
-DXVK over lavapipe, both Mesa rasterizers, so the same frame must come out nearly the same
-on both: screenshots of the same size whose mean absolute difference is at most 2 in every
-channel and where at least 99 % of the pixels lie within 16 in every channel. Neither image
-is stored in the repository; a failing pair is kept in the output directory with a
-difference image for a look.
+The Linux build draws with OpenGL on llvmpipe and the Windows build with Direct3D 11 on DXVK over lavapipe, both Mesa
+rasterizers, so the same frame must come out nearly the same on both: screenshots of the same size whose mean absolute
+difference is at most 2 in every channel and where at least 99 % of the pixels lie within 16 in every channel. Neither
+image is stored in the repository; a failing pair is kept in the output directory with a difference image for a look.
 
   frame_parity.py placeholder --gl-tests EXE --d3d11-tests EXE --emulator WINE-EXEC --out DIR
       the placeholder frame at a fixed time, written by each backend's render suite
   frame_parity.py content --gl-program EXE --d3d11-program EXE --emulator WINE-EXEC --content DIR --out DIR
-      the duel frame of the golden run (24 fixed steps at 60 per second, 640 x 360) drawn by the
-      Linux and the Windows program from one baked content directory; their reports must also
-      count the same draws, triangles, skinned vertices and uploads
+      the duel frame of the golden run (24 fixed steps at 60 per second, 640 x 360) drawn by the Linux and the Windows
+      program from one baked content directory; their reports must also count the same draws, triangles, skinned
+      vertices and uploads
   frame_parity.py compare A.bmp B.bmp --out DIR
       two screenshots already written (for example by --content-smoke --screenshot runs)
 """
@@ -25,7 +23,7 @@ import sys
 from pathlib import Path
 
 import e2e
-from e2e import program_environment, rgb_pixels, windows_path, write_rgb
+from e2e import check, check_fields, program_environment, rgb_pixels, windows_path, write_rgb
 from run_smoke import GOLDEN_RUN
 
 MEAN_LIMIT = 2.0         # mean absolute difference per channel
@@ -90,13 +88,11 @@ def placeholder(args):
     if out is None:
         return 1
     gl, d3d11 = out / "placeholder-gl.bmp", out / "placeholder-d3d11.bmp"
-    env = program_environment()
-    env["KESTRUNE_PARITY_SCREENSHOT"] = str(gl)
-    code = run([args.gl_tests, "--gtest_filter=GlBackendTest.WritesThePlaceholderParityFrame"], env)
+    code = run([args.gl_tests, "--gtest_filter=GlBackendTest.WritesThePlaceholderParityFrame"],
+               dict(program_environment(), KESTRUNE_PARITY_SCREENSHOT=str(gl)))
     # Under Wine a path without a drive letter is relative to the current drive; Z: is the root.
-    env = dict(os.environ, KESTRUNE_PARITY_SCREENSHOT=f"Z:{d3d11}")
     code |= run([args.emulator, args.d3d11_tests, "--gtest_filter=D3d11DeviceTest.WritesThePlaceholderParityFrame"],
-                env)
+                dict(os.environ, KESTRUNE_PARITY_SCREENSHOT=f"Z:{d3d11}"))
     if code != 0 or not gl.is_file() or not d3d11.is_file():
         print("FAIL: a backend did not write its placeholder frame")
         return 1
@@ -108,10 +104,9 @@ def content(args):
     out = fresh_output(args.out, (args.gl_program, args.d3d11_program, content_dir / "MANIFEST"))
     if out is None:
         return 1
-    env = program_environment()
     runs = {}
     for name, command, path, run_env in (
-            ("gl", [args.gl_program], str, env),
+            ("gl", [args.gl_program], str, program_environment()),
             ("d3d11", [args.emulator, args.d3d11_program], windows_path, dict(os.environ))):
         shot, report = out / f"content-{name}.bmp", out / f"content-{name}.json"
         code = run([*command, "--smoke-test", *GOLDEN_RUN, f"--content={path(content_dir)}",
@@ -122,15 +117,11 @@ def content(args):
             return 1
         runs[name] = shot, json.loads(report.read_text())
     (gl, gl_report), (d3d11, d3d11_report) = runs["gl"], runs["d3d11"]
-    passed = compare(gl, d3d11, out)
-    for key in SAME_RENDERER_COUNTS:
-        if gl_report["renderer"][key] != d3d11_report["renderer"][key]:
-            print(f"FAIL: renderer {key}: GL {gl_report['renderer'][key]}, Direct3D 11 {d3d11_report['renderer'][key]}")
-            passed = False
-    if gl_report["scene"] != d3d11_report["scene"]:
-        print(f"FAIL: scene counts differ: GL {gl_report['scene']}, Direct3D 11 {d3d11_report['scene']}")
-        passed = False
-    return 0 if passed else 1
+    check(compare(gl, d3d11, out), "the GL and the Direct3D 11 frame")
+    check_fields(d3d11_report["renderer"], {key: gl_report["renderer"][key] for key in SAME_RENDERER_COUNTS},
+                 "Direct3D 11 renderer (GL's expected) ")
+    check_fields(d3d11_report, {"scene": gl_report["scene"]}, "Direct3D 11 (GL's expected) ")
+    return e2e.finish()
 
 
 def main():
@@ -146,11 +137,9 @@ def main():
             command.add_argument("b")
         command.add_argument("--out", required=True)
     args = parser.parse_args()
-    if args.command == "placeholder":
-        return placeholder(args)
-    if args.command == "content":
-        return content(args)
-    return 0 if compare(args.a, args.b, args.out) else 1
+    if args.command == "compare":
+        return 0 if compare(args.a, args.b, args.out) else 1
+    return {"placeholder": placeholder, "content": content}[args.command](args)
 
 
 if __name__ == "__main__":

@@ -1,29 +1,26 @@
 #!/usr/bin/env python3
-"""The online duel end to end: the built program against kestrune-duel-server on loopback,
-headless and in real time, directly and through kestrune-net-relay, read back through its
-frame trace, report and log. Every check follows what the trace shows, not how fast the
-machine draws: a scenario that can only be judged once something has happened first finds
+"""The online duel end to end: the built program against kestrune-duel-server on loopback, headless and in real time,
+directly and through kestrune-net-relay, read back through its frame trace, report and log. Every check follows what the
+trace shows, not how fast the machine draws: a scenario that can only be judged once something has happened first finds
 that frame in the trace.
 
-clean: against the bot at loopback: snapshots at the server's rate, the smoke skill confirmed,
-  the bot's hits landing, no correction snaps.
-chase: the fighter runs from the bot and round it at loopback: the opponent runs after it (it
-  does not glide in its idle pose) and never faster than its catch-up allows.
-actions: 100 ms round trip with jitter, against a bot that stands still: the fighter runs in
-  the frame of its key, with its move sent in that frame; then it lets go of its direction
-  during a skill, a heavy attack, a jump and a basic attack, and each time the server's
-  fighter stands where the drawn one stopped, and stays there.
-stall: the chase at 100 ms with jitter, the link frozen for 2.5 s: within half a second of the
-  link's return the opponent is back two ticks behind the newest snapshot, every combat event
-  arrives once and in order, and the opponent runs rather than glides.
+clean: against the bot at loopback: snapshots at the server's rate, the smoke skill confirmed, the bot's hits landing,
+  no correction snaps.
+chase: the fighter runs from the bot and round it at loopback: the opponent runs after it (it does not glide in its idle
+  pose) and never faster than its catch-up allows.
+actions: 100 ms round trip with jitter, against a bot that stands still: the fighter runs in the frame of its key, with
+  its move sent in that frame; then it lets go of its direction during a skill, a heavy attack, a jump and a basic
+  attack, and each time the server's fighter stands where the drawn one stopped, and stays there.
+stall: the chase at 100 ms with jitter, the link frozen for 2.5 s: within half a second of the link's return the
+  opponent is back two ticks behind the newest snapshot, every combat event arrives once and in order, and the opponent
+  runs rather than glides.
 killed: the server killed mid-run: one WARN line, exit 0, a quick end.
-knockout: the bot beats a warrior who does nothing (but the smoke run's skill): the warrior
-  falls, stays down holding its knock-down pose and stands at its start when the server
-  restarts the round; followed through the trace as it is written, then ended by SIGTERM.
+knockout: the bot beats a warrior who does nothing (but the smoke run's skill): the warrior falls, stays down holding
+  its knock-down pose and stands at its start when the server restarts the round; followed through the trace as it is
+  written, then ended by SIGTERM.
 play: ./scripts/play headless, online by default and with --offline, and killed hard mid-run.
 """
 import argparse
-import json
 import math
 import re
 import signal
@@ -33,7 +30,8 @@ import time
 from pathlib import Path
 
 import e2e
-from e2e import check, clip_seconds, log_messages, program_environment as environment
+from e2e import check, clip_seconds, launcher_port, log_messages, program_environment as environment, read_report, \
+    read_trace, text_of, wait_until
 
 TIMEOUT_SECONDS = 180
 KNOCKOUT_WAIT_SECONDS = 90  # the bot wins a round in about ten
@@ -51,12 +49,9 @@ class Background:
 
     def __init__(self, command, log):
         self.process = subprocess.Popen(command, stdout=log.open("w"), stderr=subprocess.STDOUT)
-        deadline = time.monotonic() + 20
-        self.port = None
-        while self.port is None and time.monotonic() < deadline and self.process.poll() is None:
-            match = re.search(r"listening on 127\.0\.0\.1:(\d+)\b", log.read_text())
-            self.port = int(match.group(1)) if match else None
-            time.sleep(0.05)
+        found = wait_until(lambda: self.process.poll() is not None or
+                           re.search(r"listening on 127\.0\.0\.1:(\d+)\b", text_of(log)), 20, 0.05)
+        self.port = int(found.group(1)) if isinstance(found, re.Match) else None
         if self.port is None:
             self.stop()
             raise SystemExit(f"{command[0]} did not start: {log.read_text()}")
@@ -71,33 +66,34 @@ class Background:
 
 
 def play_online(bin_dir, content, out, name, frames, extra=(), relay=None, bot="--bot", during=None):
-    """Runs the program against a fresh server (through a relay when given its options)."""
+    """Runs the program against a fresh server (through a relay when given its options), checks
+    that it ends with exit code 0 and returns its trace's frames, its log and the seconds it took."""
     trace, report, log = out / f"{name}.jsonl", out / f"{name}.json", out / f"{name}.log"
+    trace.unlink(missing_ok=True)  # followed from its first line: not an earlier run's
     tools = []
     started = time.monotonic()
     try:
-        server = Background([bin_dir / "kestrune-duel-server", "--listen=127.0.0.1:0", bot], out / f"{name}-server.log")
-        tools.append(server)
-        port = server.port
+        tools.append(Background([bin_dir / "kestrune-duel-server", "--listen=127.0.0.1:0", bot],
+                                out / f"{name}-server.log"))
         if relay is not None:
-            tools.append(Background([bin_dir / "kestrune-net-relay", f"--to=127.0.0.1:{server.port}", *relay],
+            tools.append(Background([bin_dir / "kestrune-net-relay", f"--to=127.0.0.1:{tools[0].port}", *relay],
                                     out / f"{name}-relay.log"))
-            port = tools[-1].port
         command = [bin_dir / "KestruneNative", "--smoke-test", f"--frames={frames}", f"--content={content}",
-                   f"--server=127.0.0.1:{port}", "--width=640", "--height=360", f"--trace={trace}",
+                   f"--server=127.0.0.1:{tools[-1].port}", "--width=640", "--height=360", f"--trace={trace}",
                    f"--report={report}", f"--log={log}", *extra]
         print("run:", " ".join(str(part) for part in command))
         program = subprocess.Popen(command, env=environment(), stdin=subprocess.DEVNULL)
         if during is not None:
-            during(server, program)
+            during(tools[0], program)
         code = program.wait(timeout=TIMEOUT_SECONDS)
     finally:
         for tool in tools:
             tool.stop()
-    frames_seen = [json.loads(line) for line in trace.open()] if trace.exists() else []
+    frames_seen = read_trace(trace)
     messages = log_messages(log) if log.exists() else []
     print(network_line(messages))
-    return code, time.monotonic() - started, frames_seen, messages
+    check(code == 0, f"{name} run exit code {code}")
+    return frames_seen, messages, time.monotonic() - started
 
 
 def drawn_time(frame):
@@ -110,8 +106,7 @@ def ground(slot):
 
 
 def network_line(messages):
-    lines = [m for m in messages if m.startswith("[INFO] Network: ")]
-    return lines[-1] if lines else ""
+    return next((m for m in reversed(messages) if m.startswith("[INFO] Network: ")), "")
 
 
 def opponent_motion(frames, slot, skip=()):
@@ -150,10 +145,8 @@ def check_opponent_runs(frames, local, skip=()):
 
 
 def clean(bin_dir, content, out):
-    code, seconds, frames, messages = play_online(bin_dir, content, out, "clean", 150)
-    check(code == 0, f"clean run exit code {code}")
-    last = frames[-1]
-    local = last["controlledSlot"]
+    frames, messages, _ = play_online(bin_dir, content, out, "clean", 150)
+    last, local = frames[-1], frames[-1]["controlledSlot"]
     check(last["scene"]["authoritativeSnapshots"] > 0 and all(s["entityId"] > 0 for s in last["slots"]),
           "the server is authoritative and names both fighters")
     rate = last["session"]["snapshotsPerSecond"]
@@ -177,36 +170,32 @@ CHASE_KEYS = ",".join(f"{5 + 40 * i}:+{d},{44 + 40 * i}:-{d}" for i, d in enumer
 
 
 def chase(bin_dir, content, out):
-    code, seconds, frames, messages = play_online(bin_dir, content, out, "chase", 330, ["--keys=" + CHASE_KEYS])
-    check(code == 0, f"chase run exit code {code}")
+    frames, _, _ = play_online(bin_dir, content, out, "chase", 330, ["--keys=" + CHASE_KEYS])
     check_opponent_runs(frames, frames[-1]["controlledSlot"])
     check(frames[-1]["net"]["snaps"] == 0, f"no correction snaps ({frames[-1]['net']['snaps']})")
 
 
-# Each segment holds a direction from its first frame, presses the action 9 frames later while
-# running, lets go 2 frames after that (during the action) and then waits: skill 1 toward the
-# standing bot, a heavy attack away from it, a jump, a basic attack.
+# Each segment holds a direction from its first frame, presses the action 9 frames later while running, lets go 2 frames
+# after that (during the action) and then waits: skill 1 toward the standing bot, a heavy attack away from it, a jump, a
+# basic attack.
 SEGMENT_FRAMES = 100
 SEGMENTS = [("D", "2"), ("A", "4"), ("W", "space"), ("S", "1")]
 
 
 def actions(bin_dir, content, out):
-    keys = []
-    for index, (direction, action) in enumerate(SEGMENTS):
-        start = 5 + index * SEGMENT_FRAMES
-        keys += [f"{start}:+{direction}", f"{start + 9}:{action}", f"{start + 11}:-{direction}"]
+    keys = [f"{5 + index * SEGMENT_FRAMES + offset}:{key}" for index, (direction, action) in enumerate(SEGMENTS)
+            for offset, key in ((0, "+" + direction), (9, action), (11, "-" + direction))]
     frames_total = 5 + len(SEGMENTS) * SEGMENT_FRAMES
-    code, seconds, frames, messages = play_online(
-        bin_dir, content, out, "actions", frames_total, ["--keys=" + ",".join(keys)],
-        ["--delay-ms=50", "--jitter-ms=15", "--seed=3"], bot="--bot=idle")
-    check(code == 0 and len(frames) == frames_total, f"actions run exit code {code}, {len(frames)} frames")
+    frames, _, _ = play_online(bin_dir, content, out, "actions", frames_total, ["--keys=" + ",".join(keys)],
+                               ["--delay-ms=50", "--jitter-ms=15", "--seed=3"], bot="--bot=idle")
+    check(len(frames) == frames_total, f"actions: {len(frames)} frames of {frames_total}")
     local = frames[-1]["controlledSlot"]
     by_frame = {f["frame"]: f for f in frames}
     me = lambda n: by_frame[n]["slots"][local]
     server = lambda n: (by_frame[n]["net"]["serverX"], by_frame[n]["net"]["serverZ"])
 
-    # The first key: the fighter runs in its frame, the move leaves in it, and from then on the
-    # drawn fighter covers its run speed times the drawn time, frame by frame.
+    # The first key: the fighter runs in its frame, the move leaves in it, and from then on the drawn fighter covers its
+    # run speed times the drawn time, frame by frame.
     check(by_frame[5]["scene"]["authoritativeSnapshots"] > 0, "the server has placed the fighter before the first key")
     check(me(5)["x"] > me(4)["x"] and by_frame[5]["session"]["commands"] > by_frame[4]["session"]["commands"],
           f"it starts running in the frame of the key, and the move is sent in that frame "
@@ -242,10 +231,8 @@ def actions(bin_dir, content, out):
 
 
 def stall(bin_dir, content, out):
-    code, seconds, frames, messages = play_online(
-        bin_dir, content, out, "stall", 400, ["--keys=" + CHASE_KEYS],
-        ["--delay-ms=50", "--jitter-ms=15", "--stall-after-ms=2500", "--stall-ms=2500"])
-    check(code == 0, f"stall run exit code {code}")
+    frames, _, _ = play_online(bin_dir, content, out, "stall", 400, ["--keys=" + CHASE_KEYS],
+                               ["--delay-ms=50", "--jitter-ms=15", "--stall-after-ms=2500", "--stall-ms=2500"])
     local = frames[-1]["controlledSlot"]
     # What was held back may come in over a few frames: the link is back with the first of them.
     ticks = [f["net"]["snapshotTick"] for f in frames]
@@ -268,11 +255,11 @@ def stall(bin_dir, content, out):
 
 def killed(bin_dir, content, out):
     def kill_after_join(server, program):
-        time.sleep(2.0)
+        joined = lambda: [f for f in read_trace(out / "killed.jsonl") if f["scene"]["authoritativeSnapshots"] > 0]
+        wait_until(lambda: program.poll() is not None or joined(), TIMEOUT_SECONDS)
         server.process.kill()
 
-    code, seconds, frames, messages = play_online(bin_dir, content, out, "killed", 150, during=kill_after_join)
-    check(code == 0, f"killed-server run exit code {code}")
+    frames, messages, seconds = play_online(bin_dir, content, out, "killed", 150, during=kill_after_join)
     ended = [m for m in messages if m.startswith("[WARN] Duel session ended: ")]
     check(len(ended) == 1, f"one WARN line: {ended}")
     check(frames[-1]["frame"] == 150 and not frames[-1]["session"]["running"], "it renders on to its last frame")
@@ -281,28 +268,24 @@ def killed(bin_dir, content, out):
 
 def knockout(bin_dir, content, out):
     trace = out / "knockout.jsonl"
-    trace.unlink(missing_ok=True)  # followed from its first line: not an earlier run's
 
     def phases(frames):
         """The first frame with the warrior down, and the first after it with the warrior up."""
         down = next((i for i, f in enumerate(frames) if f["slots"][0]["down"]), len(frames))
         return down, next((i for i in range(down, len(frames)) if not frames[i]["slots"][0]["down"]), None)
 
+    def restarted(program):
+        frames = read_trace(trace)
+        up = phases(frames)[1]
+        return program.poll() is not None or (up is not None and len(frames) > up + FRAMES_AFTER_RESTART)
+
     def until_restarted(server, program):
-        deadline = time.monotonic() + KNOCKOUT_WAIT_SECONDS
-        while program.poll() is None and time.monotonic() < deadline:
-            text = trace.read_text() if trace.exists() else ""
-            lines = [line for line in text.splitlines(True) if line.endswith("\n")]
-            up = phases([json.loads(line) for line in lines])[1]
-            if up is not None and len(lines) > up + FRAMES_AFTER_RESTART:
-                break
-            time.sleep(0.2)
+        wait_until(lambda: restarted(program), KNOCKOUT_WAIT_SECONDS, 0.2)
         program.send_signal(signal.SIGTERM)  # SDL's quit event: the run ends cleanly
 
-    code, seconds, frames, messages = play_online(bin_dir, content, out, "knockout", 10000, during=until_restarted)
+    frames, _, _ = play_online(bin_dir, content, out, "knockout", 10000, during=until_restarted)
     down, up = phases(frames)
-    check(code == 0 and up is not None, f"exit code {code}; the warrior went down in frame {down}, up in frame {up}")
-    if up is None:
+    if not check(up is not None, f"the warrior went down in frame {down}, up in frame {up}"):
         return
     clips = clip_seconds(bin_dir / "kestrune-bake", content / "warrior" / "character.kmdl", environment())
     duration = clips["knockdown"]
@@ -325,12 +308,9 @@ def play(root, bin_dir, out):
     for mode in ("online", "offline"):
         env["KESTRUNE_PLAY_OUT"] = str(out / f"play-{mode}")
         command = [root / "scripts" / "play", *(["--offline"] if mode == "offline" else [])]
-        print("run:", " ".join(str(part) for part in command))
-        completed = subprocess.run(command, env=env, timeout=TIMEOUT_SECONDS, stdout=subprocess.PIPE,
-                                   stderr=subprocess.STDOUT, text=True, errors="replace")
-        print(completed.stdout[-1500:])
+        completed = e2e.run(command, env, TIMEOUT_SECONDS, tail=1500)
         check(completed.returncode == 0, f"play {mode}: exit code {completed.returncode}")
-        report = json.loads((out / f"play-{mode}" / "play-report.json").read_text())
+        report = read_report(out / f"play-{mode}" / "play-report.json")
         shot = out / f"play-{mode}" / "play.png"
         check(shot.exists() and shot.read_bytes()[:4] == b"\x89PNG", f"play {mode}: PNG screenshot written")
         snapshots = report["scene"]["authoritativeSnapshots"]
@@ -348,31 +328,22 @@ def play(root, bin_dir, out):
                               stderr=subprocess.STDOUT, text=True, errors="replace")
     port = None
     while port is None and (line := played.stdout.readline()):
-        found = re.search(r"local duel server, 127\.0\.0\.1:(\d+)", line)
-        port = int(found.group(1)) if found else None
-    server_log = out / "play-killed" / "duel-server.log"
-    deadline = time.monotonic() + TIMEOUT_SECONDS
-    while "joined" not in server_log.read_text() and time.monotonic() < deadline:
-        time.sleep(0.1)
+        port = launcher_port(line)
+    server_log, report = out / "play-killed" / "duel-server.log", out / "play-killed" / "play-report.json"
+    wait_until(lambda: "joined" in text_of(server_log), TIMEOUT_SECONDS)
     played.kill()
     played.wait()
-    deadline = time.monotonic() + 30
-    while "server stopped" not in server_log.read_text() and time.monotonic() < deadline:
-        time.sleep(0.1)
-    check(port is not None and "server stopped" in server_log.read_text(), f"play killed: its server on {port} stops")
-    report = out / "play-killed" / "play-report.json"
-    while not report.exists() and time.monotonic() < deadline:
-        time.sleep(0.1)
-    data = json.loads(report.read_text()) if report.exists() else {"success": False, "renderedFrames": None}
+    stopped = wait_until(lambda: "server stopped" in text_of(server_log), 30)
+    check(port is not None and stopped, f"play killed: its server on {port} stops")
+    data = read_report(report) if wait_until(report.exists, 30) else {"success": False, "renderedFrames": None}
     check(data["success"] and data["renderedFrames"] < 10000,
           f"play killed: the program closed itself after {data['renderedFrames']} frames")
 
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--bin", type=Path, required=True)
-    parser.add_argument("--content", type=Path, required=True)
-    parser.add_argument("--out", type=Path, required=True)
+    for option in ("--bin", "--content", "--out"):
+        parser.add_argument(option, type=Path, required=True)
     parser.add_argument("scenarios", nargs="*",
                         default=["clean", "chase", "actions", "stall", "killed", "knockout", "play"])
     args = parser.parse_args()

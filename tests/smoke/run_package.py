@@ -1,19 +1,16 @@
 #!/usr/bin/env python3
-"""A player's package, the way a player meets it: cpack builds it from the build tree, it is
-unpacked into an empty temporary folder far from the repository, and everything runs from
-there with that folder as the working directory.
+"""A player's package, the way a player meets it: cpack builds it from the build tree, it is unpacked into an empty
+temporary folder far from the repository, and everything runs from there with that folder as the working directory.
 
-Checked: the files a player needs (programs, content, README, licence texts) and nothing that
-names the build tree or the repository; the libraries the programs load (on Windows every DLL
-is in the folder or part of Windows; on Linux every library comes from a Debian package that
-the README names); each program's --help; a content smoke run of the packaged content with a
-PNG screenshot; the launcher offline, and online against the packaged duel server with a bot,
-which must be gone when the launcher ends; on Linux also after the launcher is killed hard;
-and the packaged baker importing a glTF sample into a copy of the content that the program
-then plays.
+Checked: the files a player needs (programs, content, README, licence texts) and nothing that names the build tree or
+the repository; the libraries the programs load (on Windows every DLL is in the folder or part of Windows; on Linux
+every library comes from a Debian package that the README names); each program's --help; a content smoke run of the
+packaged content with a PNG screenshot; the launcher offline, and online against the packaged duel server with a bot,
+which must be gone when the launcher ends; on Linux also after the launcher is killed hard; and the packaged baker
+importing a glTF sample into a copy of the content that the program then plays.
 
---mode linux runs the Linux package natively; --mode wine runs the Windows package through
---emulator (scripts/wine-exec, on the Direct3D 11 runtime).
+--mode linux runs the Linux package natively; --mode wine runs the Windows package through --emulator
+(scripts/wine-exec, on the Direct3D 11 runtime).
 """
 import argparse
 import os
@@ -22,14 +19,11 @@ import shutil
 import socket
 import subprocess
 import sys
-import tarfile
 import tempfile
-import time
-import zipfile
 from pathlib import Path
 
 import e2e
-from e2e import check, read_report, windows_path
+from e2e import check, launcher_port, read_report, text_of, wait_until, windows_path
 
 TIMEOUT_SECONDS = 300
 SERVER_GONE_SECONDS = 30
@@ -48,9 +42,8 @@ class Package:
 
     def __init__(self, folder, mode, emulator):
         self.folder, self.mode, self.emulator = folder, mode, emulator
-        self.env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-        if mode == "wine":
-            self.env = dict(os.environ)  # the stage's virtual screen, which Wine's desktop is bound to
+        # Under Wine the stage's virtual screen, which Wine's desktop is bound to; natively no display.
+        self.env = {k: v for k, v in os.environ.items() if mode == "wine" or k not in ("DISPLAY", "WAYLAND_DISPLAY")}
 
     def exe(self, name):
         return self.folder / (name + (".exe" if self.mode == "wine" else ""))
@@ -59,16 +52,16 @@ class Package:
         return [*([self.emulator] if self.emulator else []), self.exe(name), *args]
 
     def run(self, name, *args, timeout=TIMEOUT_SECONDS):
-        command = self.command(name, *args)
-        print("run:", " ".join(str(part) for part in command))
-        done = subprocess.run(command, cwd=self.folder, env=self.env, timeout=timeout, stdin=subprocess.DEVNULL,
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, errors="replace")
-        print(done.stdout[-2000:] + done.stderr[-2000:])
-        return done
+        return e2e.run(self.command(name, *args), self.env, timeout, tail=2000, cwd=self.folder)
 
     def report(self, name):
-        return read_report(self.folder / name) if (self.folder / name).exists() else {"success": False,
-                                                                                     "error": f"no {name}"}
+        path = self.folder / name
+        return read_report(path) if path.exists() else {"success": False, "error": f"no {name}"}
+
+    def run_reporting(self, name, report, *args):
+        """A run with --report=`report` and a log named after it; the run and its report."""
+        done = self.run(name, *args, f"--report={report}", f"--log={Path(report).stem}.log")
+        return done, self.report(report)
 
 
 def build_package(cpack_config, out):
@@ -81,12 +74,7 @@ def build_package(cpack_config, out):
 
 
 def unpack(archive, target):
-    if archive.suffix == ".zip":
-        with zipfile.ZipFile(archive) as zipped:
-            zipped.extractall(target)
-    else:
-        with tarfile.open(archive) as tarred:
-            tarred.extractall(target)
+    shutil.unpack_archive(archive, target)
     top = list(Path(target).iterdir())
     if len(top) != 1 or not top[0].is_dir():
         raise SystemExit(f"{archive.name} does not hold one folder: {top}")
@@ -94,16 +82,14 @@ def unpack(archive, target):
 
 
 def files_and_names(package, mode, repository):
-    names = {p.name for p in package.folder.iterdir()}
     for program in PROGRAMS:
         check(package.exe(program).is_file(), f"{package.exe(program).name} is in the package")
-    check("README.txt" in names and (package.folder / "content" / "MANIFEST").is_file(), "README.txt and content/")
+    content = package.folder / "content"
+    check((package.folder / "README.txt").is_file() and (content / "MANIFEST").is_file(), "README.txt and content/")
     licences = {p.stem for p in (package.folder / "licenses").glob("*.txt") if p.stat().st_size > 100}
     check(licences == LICENCES[mode], f"licence texts {sorted(licences)}")
-    manifest = (package.folder / "content" / "MANIFEST").read_text().split("\n")
-    listed = {line.split()[0] for line in manifest if line.strip()}
-    on_disk = {str(p.relative_to(package.folder / "content")).replace(os.sep, "/")
-               for p in (package.folder / "content").rglob("*") if p.is_file() and p.name != "MANIFEST"}
+    listed = {line.split()[0] for line in (content / "MANIFEST").read_text().splitlines() if line.strip()}
+    on_disk = {p.relative_to(content).as_posix() for p in content.rglob("*") if p.is_file() and p.name != "MANIFEST"}
     check(listed == on_disk, f"content/MANIFEST lists the {len(on_disk)} content files")
     marks = [str(repository).encode(), str(repository).replace("/", "\\").encode()]
     naming = [str(p.relative_to(package.folder)) for p in package.folder.rglob("*")
@@ -147,15 +133,14 @@ def helps(package):
     for program in PROGRAMS:
         done = package.run(program, "--help", timeout=120)
         check(done.returncode == 0 and "usage: " in done.stdout, f"{program} --help: exit {done.returncode}")
-    done = package.run("KestruneNative", "--help")
-    check("--screenshot=PATH" in done.stdout and "--keys=LIST" in done.stdout, "KestruneNative --help lists its options")
+        if program == "KestruneNative":
+            check("--screenshot=PATH" in done.stdout and "--keys=LIST" in done.stdout, "its --help lists its options")
 
 
 def content_smoke(package):
-    done = package.run("KestruneNative", "--content-smoke", "--fixed-fps=60", "--frames=30", "--width=640",
-                       "--height=360", "--content=content", "--report=smoke.json", "--log=smoke.log",
-                       "--screenshot=smoke.png")
-    data = package.report("smoke.json")
+    done, data = package.run_reporting("KestruneNative", "smoke.json", "--content-smoke", "--fixed-fps=60",
+                                       "--frames=30", "--width=640", "--height=360", "--content=content",
+                                       "--screenshot=smoke.png")
     check(done.returncode == 0 and data["success"], f"content smoke: exit {done.returncode}, {data.get('error')}")
     if data["success"]:
         scene = data["scene"]
@@ -166,42 +151,31 @@ def content_smoke(package):
 
 
 def launcher_offline(package):
-    done = package.run("kestrune-play", "--offline", "--smoke-test", "--fixed-fps=60", "--frames=24",
-                       "--report=offline.json", "--log=offline.log")
-    data = package.report("offline.json")
+    done, data = package.run_reporting("kestrune-play", "offline.json", "--offline", "--smoke-test", "--fixed-fps=60",
+                                       "--frames=24")
     check(done.returncode == 0 and data["success"] and data["contentReady"]
           and data["scene"]["authoritativeSnapshots"] == 0,
           f"kestrune-play --offline plays the packaged content alone: exit {done.returncode}, {data.get('error')}")
 
 
-def port_of(text):
-    match = re.search(r"local duel server, 127\.0\.0\.1:(\d+)", text)
-    return int(match.group(1)) if match else None
-
-
 def server_gone(port):
     """Whether nothing accepts on the port any more, waiting up to SERVER_GONE_SECONDS."""
-    deadline = time.monotonic() + SERVER_GONE_SECONDS
-    while time.monotonic() < deadline:
+    def refused():
         with socket.socket() as probe:
-            if probe.connect_ex(("127.0.0.1", port)) != 0:
-                return True
-        time.sleep(0.2)
-    return False
+            return probe.connect_ex(("127.0.0.1", port)) != 0
+    return wait_until(refused, SERVER_GONE_SECONDS, 0.2)
 
 
 def launcher_online(package, frames):
-    done = package.run("kestrune-play", "--smoke-test", f"--frames={frames}", "--width=640", "--height=360",
-                       "--report=online.json", "--log=online.log")
-    data = package.report("online.json")
+    done, data = package.run_reporting("kestrune-play", "online.json", "--smoke-test", f"--frames={frames}",
+                                       "--width=640", "--height=360")
     check(done.returncode == 0 and data["success"] and data["contentReady"]
           and data["scene"]["authoritativeSnapshots"] > 0,
           f"kestrune-play plays online on the packaged server: exit {done.returncode}, {data.get('error')}, "
           f"{data.get('scene', {}).get('authoritativeSnapshots')} snapshots")
-    server_log = package.folder / "logs" / "kestrune-duel-server.log"
-    text = server_log.read_text(errors="replace") if server_log.exists() else ""
+    text = text_of(package.folder / "logs" / "kestrune-duel-server.log")
     check("with bots" in text and "joined" in text, "the packaged server took the program in with a bot")
-    port = port_of(done.stdout)
+    port = launcher_port(done.stdout)
     check(port is not None and server_gone(port), f"the server on port {port} is gone when the launcher ends")
 
 
@@ -212,24 +186,17 @@ def launcher_killed(package):
     launcher = subprocess.Popen(command, cwd=package.folder, env=package.env, stdin=subprocess.DEVNULL,
                                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     port, seen = None, ""
-    while port is None:
-        line = launcher.stdout.readline()
-        if not line:
-            break
+    while port is None and (line := launcher.stdout.readline()):
         seen += line
-        port = port_of(line)
+        port = launcher_port(line)
     # Once connected the program draws its frames; a kill before that would find it unable to close.
-    log, deadline = package.folder / "killed.log", time.monotonic() + 120
-    while not (log.exists() and "Network connected" in log.read_text(errors="replace")) and time.monotonic() < deadline:
-        time.sleep(0.1)
+    wait_until(lambda: "Network connected" in text_of(package.folder / "killed.log"), 120)
     launcher.kill()
     launcher.wait()
     check(port is not None and server_gone(port), f"killed launcher: its server on port {port} ends too ({seen!r})")
     if package.mode == "wine":
         return  # Windows ends the job's processes at once: the program has no chance to write a report
-    deadline = time.monotonic() + SERVER_GONE_SECONDS
-    while not (package.folder / "killed.json").exists() and time.monotonic() < deadline:
-        time.sleep(0.2)
+    wait_until((package.folder / "killed.json").exists, SERVER_GONE_SECONDS, 0.2)
     data = package.report("killed.json")
     check(data["success"] and 0 < data["renderedFrames"] < 10000,
           f"killed launcher: the program closed itself cleanly ({data.get('renderedFrames')} frames)")
@@ -244,9 +211,8 @@ def baker_import(package, samples, path_for):
                        "--class=warrior", "--clip=CH010301=#0")
     check(done.returncode == 0 and re.search(r"standing height 1\.\d\d m", done.stdout) is not None
           and "warning" not in done.stdout, f"kestrune-bake import: exit {done.returncode}, its height said")
-    done = package.run("KestruneNative", "--content-smoke", "--fixed-fps=60", "--frames=10", "--width=640",
-                       "--height=360", "--content=my-content", "--report=mine.json", "--log=mine.log")
-    data = package.report("mine.json")
+    done, data = package.run_reporting("KestruneNative", "mine.json", "--content-smoke", "--fixed-fps=60",
+                                       "--frames=10", "--width=640", "--height=360", "--content=my-content")
     check(done.returncode == 0 and data["success"] and data["scene"]["charactersLoaded"] == 2,
           f"the imported warrior plays: {data.get('error')}")
 
@@ -263,14 +229,10 @@ def main():
     repository = Path(__file__).resolve().parents[2]
     archive = build_package(args.cpack_config, args.out)
     print(f"package: {archive} ({archive.stat().st_size} bytes)")
-    scratch = Path(tempfile.mkdtemp(prefix="kestrune-package-"))
-    try:
+    with tempfile.TemporaryDirectory(prefix="kestrune-package-", ignore_cleanup_errors=True) as scratch:
         package = Package(unpack(archive, scratch), args.mode, args.emulator)
         files_and_names(package, args.mode, repository)
-        if args.mode == "linux":
-            linux_libraries(package)
-        else:
-            windows_libraries(package, args.objdump)
+        linux_libraries(package) if args.mode == "linux" else windows_libraries(package, args.objdump)
         helps(package)
         content_smoke(package)
         launcher_offline(package)
@@ -279,8 +241,6 @@ def main():
         launcher_killed(package)
         if args.samples:
             baker_import(package, args.samples.resolve(), windows_path if args.mode == "wine" else str)
-    finally:
-        shutil.rmtree(scratch, ignore_errors=True)
     return e2e.finish()
 
 

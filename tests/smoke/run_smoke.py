@@ -1,30 +1,24 @@
 #!/usr/bin/env python3
 """Runs KestruneNative the way CI and players do and checks what it leaves behind.
 
-linux: headless smoke runs (no DISPLAY, no WAYLAND_DISPLAY), which must render through
-SDL's offscreen driver and report every frame: the placeholder frame, then the duel scene
-on the baked content (report, log, a screenshot against its golden image, and the
-decoder's message when a character is missing). (The fatal path of a failed run is the app
-suite's end-to-end case.)
-window: the real window on a virtual X screen (run under xvfb-run), driven by keys that
-xdotool presses, paced by the frames in its trace rather than by the clock (a busy machine, or
-Direct3D 11 on lavapipe, draws the duel at a few frames per second); the trace must show the
-fighter run, stop and start the skill. With --emulator it is the Windows build's Win32 window
-under Wine (which turns the X key events into WM_KEYDOWN and WM_KEYUP).
-imported: glTF samples imported by kestrune-bake stand in for the warrior (CesiumMan), then
-also for the templar (RiggedFigure), in copies of the baked content; the same headless duel
-must load, count and draw them. At frame 90 the camera has settled behind the warrior and
-the skill's effects are gone, so whatever differs from a run with a 1 cm warrior is the
-warrior: it must stand on the ground at its start, 1.8 m tall, and move between frames 80
-and 90.
-wine: the Windows build under Wine. On the Direct3D 11 runtime that the test scripts prepare
-(DXVK over lavapipe) the same runs must render every frame through Direct3D 11: feature
-level 11_1, 4x multisampling, one frame-latency wait per frame, and "warp" with --warp; then
-the duel scene on the Windows build's baked content with the Linux run's report checks, and
-the missing templar. (Its frame is compared with the GL one by frame_parity.py.)
-On plain Wine 8, which lacks IDXGISwapChain2, the run must either end cleanly or take the
-fatal path with exit code 1 and a failure report naming that failure; when the test
-scripts require the runtime (KESTRUNE_REQUIRE_D3D11_RUNTIME=1) that is a failure.
+linux: headless smoke runs (no DISPLAY, no WAYLAND_DISPLAY), which must render through SDL's offscreen driver and report
+every frame: the placeholder frame, then the duel scene on the baked content (report, log, a screenshot against its
+golden image, and the decoder's message when a character is missing). (The fatal path of a failed run is the app suite's
+end-to-end case.)
+window: the real window on a virtual X screen (run under xvfb-run), driven by keys that xdotool presses, paced by the
+frames in its trace rather than by the clock (a busy machine, or Direct3D 11 on lavapipe, draws the duel at a few frames
+per second); the trace must show the fighter run, stop and start the skill. With --emulator it is the Windows build's
+Win32 window under Wine (which turns the X key events into WM_KEYDOWN and WM_KEYUP).
+imported: glTF samples imported by kestrune-bake stand in for the warrior (CesiumMan), then also for the templar
+(RiggedFigure), in copies of the baked content; the same headless duel must load, count and draw them. At frame 90 the
+camera has settled behind the warrior and the skill's effects are gone, so whatever differs from a run with a 1 cm
+warrior is the warrior: it must stand on the ground at its start, 1.8 m tall, and move between frames 80 and 90.
+wine: the Windows build under Wine. On the Direct3D 11 runtime that the test scripts prepare (DXVK over lavapipe) the
+same runs must render every frame through Direct3D 11: feature level 11_1, 4x multisampling, one frame-latency wait per
+frame, and "warp" with --warp; then the duel scene on the Windows build's baked content with the Linux run's report
+checks, and the missing templar. (Its frame is compared with the GL one by frame_parity.py.) On plain Wine 8, which
+lacks IDXGISwapChain2, the run must either end cleanly or take the fatal path with exit code 1 and a failure report
+naming that failure; when the test scripts require the runtime (KESTRUNE_REQUIRE_D3D11_RUNTIME=1) that is a failure.
 """
 import argparse
 import json
@@ -34,12 +28,11 @@ import re
 import shutil
 import subprocess
 import sys
-import time
 from pathlib import Path
 
 import e2e
-from e2e import check, clip_seconds, failures, inspect, log_messages, program_environment, read_report, rgb_pixels, \
-    windows_path
+from e2e import check, check_fields, clip_seconds, failures, inspect, log_messages, program_environment, read_report, \
+    read_trace, rgb_pixels, text_of, wait_until, windows_path
 
 MISSING_SWAP_CHAIN2 = "IDXGISwapChain1::QueryInterface(IDXGISwapChain2) failed with HRESULT 0x80004002"
 TIMEOUT_SECONDS = 240
@@ -58,29 +51,29 @@ def run(command, env):
     return e2e.run(command, env, TIMEOUT_SECONDS).returncode
 
 
+def launch_run(launch, out, name, args, program_path=str, code=0):
+    """A run with report and log in `out` named after `name`, ending with exit code `code`: its report and log."""
+    report, log = out / f"{name}.json", out / f"{name}.log"
+    ended = launch([*args, f"--report={program_path(report)}", f"--log={program_path(log)}"])
+    check(ended == code, f"{name} run exit code {ended}, expected {code}")
+    return read_report(report), log
+
+
 def check_placeholder_run(data, log, frames, size, feature_level, warp=False):
     """A clean run of the placeholder frame: every frame drawn once, paced and resolved."""
     renderer = data["renderer"]
-    check(data["success"] is True, "report success")
-    check(data["renderedFrames"] == frames, f"renderedFrames {data['renderedFrames']}")
-    check(data["variableUpdates"] == frames, f"variableUpdates {data['variableUpdates']}")
+    check_fields(data, {"success": True, "renderedFrames": frames, "variableUpdates": frames, "width": size[0],
+                        "height": size[1], **({"driverType": "warp"} if warp else {})})
     check(data["fixedUpdates"] <= 8 * frames, f"fixedUpdates {data['fixedUpdates']} above 8 per frame")
-    check(renderer["flipModelEnabled"] is True, "flipModelEnabled")
-    check(renderer["drawCalls"] == frames, f"drawCalls {renderer['drawCalls']}")
-    check(renderer["triangles"] == frames, f"triangles {renderer['triangles']}")
-    check(renderer["frameLatencyWaits"] == frames, f"frameLatencyWaits {renderer['frameLatencyWaits']}")
     check(feature_level(data["featureLevel"]), f"featureLevel {data['featureLevel']}")
-    if warp:
-        check(data["driverType"] == "warp", f"--warp driverType {data['driverType']}")
-    samples = renderer["msaaSampleCount"]
-    check(renderer["antiAliasingResolves"] == (frames if samples > 1 else 0),
-          f"antiAliasingResolves {renderer['antiAliasingResolves']} with {samples} samples")
-    check((data.get("width"), data.get("height")) == size, f"client size {data.get('width')}x{data.get('height')}")
+    resolves = frames if renderer["msaaSampleCount"] > 1 else 0  # one per frame when multisampled
+    check_fields(renderer, {"flipModelEnabled": True, "drawCalls": frames, "triangles": frames,
+                            "frameLatencyWaits": frames, "antiAliasingResolves": resolves}, "renderer ")
     messages = log_messages(log)
     check(messages[:5] == ["[INFO] BootCoordinator start", "[INFO] Init Render Device",
                            f"[INFO] Render Device ready: {data['adapter']} / feature level {data['featureLevel']} / "
-                           f"{data['driverType']}",
-                           "[INFO] VertexShader HW Accel Enabled", "[INFO] Init Input Manager"],
+                           f"{data['driverType']}", "[INFO] VertexShader HW Accel Enabled",
+                           "[INFO] Init Input Manager"],
           f"start-up log lines {messages[:5]}")
     shutdown = f"[INFO] Shutdown cleanly after {frames} rendered frames and {data['fixedUpdates']} fixed updates"
     check(messages[-1] == shutdown, f"shutdown line {messages[-1]!r}")
@@ -88,28 +81,18 @@ def check_placeholder_run(data, log, frames, size, feature_level, warp=False):
 
 def placeholder_runs(launch, out, feature_level, samples_for):
     """The 30-frame run at the default size, then a small --warp run."""
-    report, log = out / "smoke.json", out / "smoke.log"
-    code = launch(["--smoke-test", "--frames=30", f"--report={report}", f"--log={log}"])
-    check(code == 0, f"30-frame smoke run exit code {code}, expected 0")
-    data = read_report(report)
+    data, log = launch_run(launch, out, "smoke", ["--smoke-test", "--frames=30"])
     check_placeholder_run(data, log, 30, (1280, 720), feature_level)
-    expected_samples = samples_for(data)
-    if expected_samples is not None:
-        samples = data["renderer"]["msaaSampleCount"]
-        check(samples == expected_samples, f"msaaSampleCount {samples} on {data['adapter']}")
+    if (expected_samples := samples_for(data)) is not None:
+        check_fields(data["renderer"], {"msaaSampleCount": expected_samples}, f"on {data['adapter']}: renderer ")
 
-    small, small_log = out / "small.json", out / "small.log"
-    code = launch(["--smoke-test", "--frames=3", "--width=400", "--height=240", "--warp",
-                   f"--report={small}", f"--log={small_log}"])
-    check(code == 0, f"small smoke run exit code {code}")
-    check_placeholder_run(read_report(small), small_log, 3, (400, 240), feature_level, warp=True)
+    small, small_log = launch_run(launch, out, "small", ["--smoke-test", "--frames=3", "--width=400", "--height=240",
+                                                         "--warp"])
+    check_placeholder_run(small, small_log, 3, (400, 240), feature_level, warp=True)
 
 
 def linux(program, bake, content_dir, out):
-    env = program_environment()
-
-    def launch(args):
-        return run([program, *args], env)
+    launch = lambda args: run([program, *args], program_environment())
 
     def samples_for(data):
         if "llvmpipe" not in data["adapter"]:
@@ -138,27 +121,22 @@ def inspect_counts(bake, model):
 def compare_to_golden(shot, golden, out):
     width, height, actual = rgb_pixels(shot)
     golden_width, golden_height, expected = rgb_pixels(golden)
-    if (width, height) != (golden_width, golden_height):
-        check(False, f"screenshot {width}x{height}, golden {golden_width}x{golden_height}")
+    if not check((width, height) == (golden_width, golden_height),
+                 f"screenshot {width}x{height}, golden {golden_width}x{golden_height}"):
         return
     differences = [abs(a - b) for a, b in zip(actual, expected)]
     mean = sum(differences) / len(differences)
     far = sum(1 for d in differences if d > 24) / len(differences)
     print(f"golden: mean absolute difference {mean:.3f} per channel, {100 * far:.3f}% of channels beyond 24")
-    ok = mean <= 1.0 and far <= 0.002
-    check(ok, f"screenshot differs from {golden.name}: mean {mean:.3f}, {100 * far:.3f}% beyond 24")
-    if not ok:
+    if not check(mean <= 1.0 and far <= 0.002,
+                 f"screenshot differs from {golden.name}: mean {mean:.3f}, {100 * far:.3f}% beyond 24"):
         shutil.copy(shot, out / "golden-mismatch.bmp")
     # Independent of the golden: each fighter's box holds the fighter, not floor and grid.
     for name, (x0, y0, x1, y1) in FIGHTER_BOXES.items():
         floor_at = (FLOOR_PIXEL[1] * width + FLOOR_PIXEL[0]) * 3
         floor = actual[floor_at:floor_at + 3]
-        figure = 0
-        for y in range(y0, y1):
-            for x in range(x0, x1):
-                i = (y * width + x) * 3
-                if sum(abs(actual[i + c] - floor[c]) for c in range(3)) > 90:
-                    figure += 1
+        figure = sum(1 for y in range(y0, y1) for x in range(x0, x1)
+                     if sum(abs(actual[(y * width + x) * 3 + c] - floor[c]) for c in range(3)) > 90)
         share = figure / ((x1 - x0) * (y1 - y0))
         check(share > 0.2, f"{name} box: {100 * share:.1f}% of pixels unlike the floor")
 
@@ -167,11 +145,10 @@ def content_run_report(data, log, content_dir, bake):
     """A content smoke run that loaded both characters of `content_dir` and drew them."""
     scene = data["scene"]
     counts = [inspect_counts(bake, content_dir / name / "character.kmdl") for name in ("warrior", "templar")]
-    check(data["success"] is True and data["contentReady"] is True, "content smoke success and contentReady")
-    check(scene["charactersLoaded"] == 2, f"charactersLoaded {scene['charactersLoaded']}")
-    check(scene["effectModelsLoaded"] == 6, f"effectModelsLoaded {scene['effectModelsLoaded']}")
-    check(scene["clipsAvailable"] == sum(c["clips"] for c in counts), f"clipsAvailable {scene['clipsAvailable']}")
-    check(scene["meshesAvailable"] == sum(c["meshes"] for c in counts), f"meshesAvailable {scene['meshesAvailable']}")
+    check_fields(data, {"success": True, "contentReady": True})
+    check_fields(scene, {"charactersLoaded": 2, "effectModelsLoaded": 6,
+                         "clipsAvailable": sum(c["clips"] for c in counts),
+                         "meshesAvailable": sum(c["meshes"] for c in counts)}, "scene ")
     check(scene["effectsSpawned"] > 0, f"effectsSpawned {scene['effectsSpawned']} (the smoke skill)")
     check(data["renderer"]["drawCalls"] > 0, "drawCalls")
     ready = (f"[INFO] Content scene ready: {scene['meshesAvailable']} character meshes, {scene['clipsAvailable']} "
@@ -180,40 +157,30 @@ def content_run_report(data, log, content_dir, bake):
 
 
 def content(launch, program_path, bake, content_dir, out, golden=True):
-    """The duel scene on baked content: report and log, then (with `golden`) the golden frame,
-    and the decoder's message for a missing character. `program_path` names a path the way the
-    program is given it."""
-    report, log = out / "content.json", out / "content.log"
-    code = launch(["--content-smoke", "--smoke-test", "--fixed-fps=60", "--frames=90",
-                   f"--content={program_path(content_dir)}", f"--report={program_path(report)}",
-                   f"--log={program_path(log)}"])
-    check(code == 0, f"content smoke exit code {code}")
-    data = read_report(report)
+    """The duel scene on baked content: report and log, then (with `golden`) the golden frame, and the decoder's message
+    for a missing character. `program_path` names a path the way the program is given it."""
+    data, log = launch_run(launch, out, "content", ["--content-smoke", "--smoke-test", "--fixed-fps=60", "--frames=90",
+                                                    f"--content={program_path(content_dir)}"], program_path)
     content_run_report(data, log, content_dir, bake)
-    check(data["fixedUpdates"] == 90 and data["renderedFrames"] == 90, "one fixed step per frame at 60 frames per second")
+    check_fields(data, {"fixedUpdates": 90, "renderedFrames": 90}, "one fixed step per frame at 60 per second: ")
 
     if golden:
         shot = out / "content.bmp"
-        code = launch(["--smoke-test", *GOLDEN_RUN, f"--content={program_path(content_dir)}",
-                       f"--screenshot={program_path(shot)}", f"--report={program_path(out / 'golden.json')}",
-                       f"--log={program_path(out / 'golden.log')}"])
-        check(code == 0 and shot.exists(), f"golden run exit code {code}")
-        if shot.exists():
+        launch_run(launch, out, "golden", ["--smoke-test", *GOLDEN_RUN, f"--content={program_path(content_dir)}",
+                                           f"--screenshot={program_path(shot)}"], program_path)
+        if check(shot.exists(), "the golden run's screenshot"):
             compare_to_golden(shot, GOLDEN, out)
 
     broken = out / "no-templar"
     shutil.copytree(content_dir, broken)
     shutil.rmtree(broken / "templar")
-    report = out / "no-templar.json"
-    code = launch(["--content-smoke", f"--content={program_path(broken)}", f"--report={program_path(report)}",
-                   f"--log={program_path(out / 'no-templar.log')}"])
-    check(code == 1, f"content without the templar: exit code {code}, expected 1")
-    message = f"cannot open Kestrune Model: {program_path(broken / 'templar' / 'character.kmdl')}"
-    check(read_report(report)["error"] == message, f"error {read_report(report)['error']!r}")
+    data, _ = launch_run(launch, out, "no-templar", ["--content-smoke", f"--content={program_path(broken)}"],
+                         program_path, code=1)
+    check_fields(data, {"error": f"cannot open Kestrune Model: {program_path(broken / 'templar' / 'character.kmdl')}"})
 
 
-# Where the scene's camera settles behind the controlled fighter (offsets from its position,
-# in metres) and its vertical field of view; the fighters' start positions.
+# Where the scene's camera settles behind the controlled fighter (offsets from its position, in metres) and its vertical
+# field of view; the fighters' start positions.
 FOLLOW_EYE_OFFSET = (0.0, 3.15, -6.4)
 FOLLOW_TARGET_OFFSET = (0.0, 1.05, 0.4)
 FIELD_OF_VIEW_Y_RADIANS = 0.78
@@ -237,15 +204,13 @@ def settled_projection(point, size):
     up = cross(forward, right)
     offset = [p - e for p, e in zip(point, eye)]
     depth, tangent = dot(offset, forward), math.tan(FIELD_OF_VIEW_Y_RADIANS / 2)
-    width, height = size
-    return ((dot(offset, right) / (depth * tangent * width / height) + 1) / 2 * width,
-            (1 - dot(offset, up) / (depth * tangent)) / 2 * height)
+    return ((dot(offset, right) / (depth * tangent * size[0] / size[1]) + 1) / 2 * size[0],
+            (1 - dot(offset, up) / (depth * tangent)) / 2 * size[1])
 
 
 def differing_pixels(first, second, size):
     """(column, row) of every pixel where two same-sized shots differ clearly."""
-    width, _ = size
-    return [(i // 3 % width, i // 3 // width) for i in range(0, len(first), 3)
+    return [(i // 3 % size[0], i // 3 // size[0]) for i in range(0, len(first), 3)
             if sum(abs(first[i + c] - second[i + c]) for c in range(3)) > 30]
 
 
@@ -262,9 +227,8 @@ def imported(program, bake, content_dir, samples, out):
         shutil.rmtree(content / name)
         code = run([bake, "import", samples / f"{sample}.gltf", f"--out={content / name}", f"--class={name}",
                     f"--height={height}", f"--clip={idle}=#0"], env)
-        check(code == 0, f"import of {sample} as the {name}: exit code {code}")
         model = content / name / "character.kmdl"
-        if code == 0:
+        if check(code == 0, f"import of {sample} as the {name}: exit code {code}"):
             # All but the knock-down clip, which a model may do without and these samples have no animation for.
             baked = [c for c in clip_seconds(bake, content_dir / name / "character.kmdl") if c != "knockdown"]
             check(list(clip_seconds(bake, model)) == baked, f"the imported {name} carries the baked {name}'s clips")
@@ -273,14 +237,14 @@ def imported(program, bake, content_dir, samples, out):
             check(meshes == expected, f"imported {name}: {meshes} meshes, {expected} primitives in {sample}")
 
     def duel(content, frames, name):
-        shot, report, log = out / f"{name}.bmp", out / f"{name}.json", out / f"{name}.log"
-        code = run([program, "--content-smoke", "--smoke-test", "--fixed-fps=60", f"--frames={frames}",
-                    f"--width={SHOT_SIZE[0]}", f"--height={SHOT_SIZE[1]}", f"--content={content}",
-                    f"--screenshot={shot}", f"--report={report}", f"--log={log}"], env)
-        check(code == 0 and shot.exists(), f"{name}: exit code {code}")
-        if code != 0 or not shot.exists():
+        shot = out / f"{name}.bmp"
+        data, log = launch_run(lambda args: run([program, *args], env), out, name,
+                               ["--content-smoke", "--smoke-test", "--fixed-fps=60", f"--frames={frames}",
+                                f"--width={SHOT_SIZE[0]}", f"--height={SHOT_SIZE[1]}", f"--content={content}",
+                                f"--screenshot={shot}"])
+        if not check(shot.exists(), f"{name}: the screenshot"):
             raise SystemExit(1)
-        content_run_report(read_report(report), log, content, bake)
+        content_run_report(data, log, content, bake)
         width, height, pixels = rgb_pixels(shot)
         check((width, height) == SHOT_SIZE, f"{name}: screenshot {width}x{height}")
         return pixels
@@ -332,26 +296,13 @@ def imported(program, bake, content_dir, samples, out):
 
 def trace_lines(trace):
     """Frames in the trace so far: each complete line is one presented frame."""
-    try:
-        return trace.read_bytes().count(b"\n")
-    except FileNotFoundError:
-        return 0
-
-
-def frame_pacer(trace, process):
-    """Waits for a number of frames to be presented after the call, read from the trace."""
-    def wait(frames):
-        target = trace_lines(trace) + frames
-        deadline = time.monotonic() + FRAME_WAIT_SECONDS
-        while trace_lines(trace) < target:
-            if process.poll() is not None or time.monotonic() > deadline:
-                raise RuntimeError(f"{trace}: {trace_lines(trace)} frames, waited for {target}")
-            time.sleep(0.05)
-    return wait
+    return text_of(trace).count("\n")
 
 
 def window(program, content_dir, out, emulator=None):
     """Keys into the real window: W for 20 frames, then 2; Escape ends the run."""
+    if emulator is not None and prepared_runtime(emulator) is None:
+        return check(False, "the Windows window needs the Direct3D 11 runtime (scripts/prepare-d3d11-runtime)")
     env = dict(os.environ) if emulator else program_environment(headless=False)
     trace = out / "window.jsonl"
     program_path = windows_path if emulator else str
@@ -360,13 +311,16 @@ def window(program, content_dir, out, emulator=None):
                f"--report={program_path(out / 'window.json')}", f"--log={program_path(out / 'window.log')}"]
     print("run:", " ".join(str(part) for part in command))
     process = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL)
-    wait = frame_pacer(trace, process)
+
+    def wait(frames):
+        """Waits for `frames` more frames to be presented, read from the trace."""
+        target = trace_lines(trace) + frames
+        wait_until(lambda: trace_lines(trace) >= target or process.poll() is not None, FRAME_WAIT_SECONDS, 0.05)
+        if trace_lines(trace) < target:
+            raise RuntimeError(f"{trace}: {trace_lines(trace)} frames, waited for {target}")
+
     xdotool = lambda *args: subprocess.run(["xdotool", *args], env=env, check=True, timeout=XDOTOOL_TIMEOUT_SECONDS,
                                            stdout=subprocess.PIPE, text=True).stdout
-
-    def press(*args):
-        print(f"xdotool {' '.join(args)} after frame {trace_lines(trace)}")
-        xdotool(*args)
 
     try:
         window_id = xdotool("search", "--sync", "--onlyvisible", "--name", "Kestrune Online").split()[0]
@@ -374,25 +328,20 @@ def window(program, content_dir, out, emulator=None):
               "window title")
         xdotool("windowfocus", "--sync", window_id)
         wait(3)
-        press("keydown", "w")
-        wait(20)
-        press("keyup", "w")
-        wait(10)
-        press("key", "2")
-        wait(10)
-        press("key", "Escape")
+        for keys, frames in ((("keydown", "w"), 20), (("keyup", "w"), 10), (("key", "2"), 10), (("key", "Escape"), 0)):
+            print(f"xdotool {' '.join(keys)} after frame {trace_lines(trace)}")
+            xdotool(*keys)
+            wait(frames)
         code = process.wait(timeout=60)
     except RuntimeError as error:
-        check(False, f"the run stalled: {error}")
-        return
+        return check(False, f"the run stalled: {error}")
     except subprocess.TimeoutExpired as error:  # the program ignoring Escape, or xdotool waiting for a window
-        check(False, f"timed out: {error}")
-        return
+        return check(False, f"timed out: {error}")
     finally:
         if process.poll() is None:
             process.kill()
     check(code == 0, f"window run exit code {code}")
-    frames = [json.loads(line) for line in trace.open()]
+    frames = read_trace(trace)
     check([frame["steps"] for frame in frames] == [1] * len(frames), "one fixed step per frame at 60 per second")
     local = [(frame["frame"], frame["slots"][0]) for frame in frames]
     steps = [(n, b["z"] - a["z"], b["x"] - a["x"]) for (_, a), (n, b) in zip(local, local[1:])]
@@ -411,10 +360,7 @@ def wine(program, emulator, bake, content_dir, out):
     runtime = prepared_runtime(emulator)
     if runtime is not None:
         print("Direct3D 11 runtime:", " ".join(runtime.split()))
-
-        def launch(args):
-            return run([emulator, program, *args], dict(os.environ))
-
+        launch = lambda args: run([emulator, program, *args], dict(os.environ))
         placeholder_runs(launch, out, lambda level: level == "11_1", lambda data: 4)
         content(launch, windows_path, bake, content_dir, out, golden=False)
         return
@@ -427,39 +373,28 @@ def wine(program, emulator, bake, content_dir, out):
     check(code in (0, 1), f"exit code {code}, expected 0 or 1")
     data = read_report(report)
     if code == 0:
-        check(data["success"] is True and data["renderedFrames"] == 5, "clean run reports 5 frames")
+        check_fields(data, {"success": True, "renderedFrames": 5})
     else:
-        check(data["success"] is False, "failed run reports success false")
-        check(data["error"] == MISSING_SWAP_CHAIN2, f"error {data['error']!r}")
-        check(data["renderer"]["msaaSampleCount"] == 1, "failure report's msaaSampleCount")
+        check_fields(data, {"success": False, "error": MISSING_SWAP_CHAIN2})
+        check_fields(data["renderer"], {"msaaSampleCount": 1}, "failure report's ")
         check(log_messages(log)[-1] == f"[ERROR] {MISSING_SWAP_CHAIN2}", "failure logged at ERROR")
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--mode", choices=("linux", "window", "wine", "imported"), required=True)
-    parser.add_argument("--program", type=Path, required=True)
-    parser.add_argument("--bake", type=Path)
-    parser.add_argument("--content", type=Path)
-    parser.add_argument("--emulator", type=Path)
+    for option in ("--program", "--out"):
+        parser.add_argument(option, type=Path, required=True)
+    for option in ("--bake", "--content", "--emulator"):
+        parser.add_argument(option, type=Path)
     parser.add_argument("--samples", type=Path, help="folder of the glTF samples")
-    parser.add_argument("--out", type=Path, required=True)
     args = parser.parse_args()
     shutil.rmtree(args.out, ignore_errors=True)
     args.out.mkdir(parents=True)
-    if args.mode == "linux":
-        linux(args.program, args.bake, args.content, args.out)
-    elif args.mode == "imported":
-        imported(args.program, args.bake, args.content, args.samples, args.out)
-    elif args.mode == "window" and args.emulator is None:
-        window(args.program, args.content, args.out)
-    elif args.mode == "window":
-        if prepared_runtime(args.emulator) is None:
-            check(False, "the Windows window needs the Direct3D 11 runtime (scripts/prepare-d3d11-runtime)")
-        else:
-            window(args.program, args.content, args.out, emulator=args.emulator)
-    else:
-        wine(args.program, args.emulator, args.bake, args.content, args.out)
+    {"linux": lambda: linux(args.program, args.bake, args.content, args.out),
+     "window": lambda: window(args.program, args.content, args.out, emulator=args.emulator),
+     "imported": lambda: imported(args.program, args.bake, args.content, args.samples, args.out),
+     "wine": lambda: wine(args.program, args.emulator, args.bake, args.content, args.out)}[args.mode]()
     return e2e.finish()
 
 
