@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <functional>
 #include <limits>
+#include <utility>
 
 #include "base/byte_writer.h"
 #include "base/little_endian.h"
@@ -34,25 +35,18 @@ KmdlLayout layoutOf(const Model& model, const std::vector<std::byte>& bytes) {
     l.tableBytes = loadU32le(bytes.data() + 36);
     l.nodes = 44 + l.tableBytes;
     std::size_t at = l.skinSection = l.nodes + 56 * model.nodes.size();
-    for (const Skin& skin : model.skins) {
-        l.skins.push_back(at);
-        at += 12 + 68 * skin.joints.size();
-    }
+    for (const Skin& skin : model.skins) l.skins.push_back(std::exchange(at, at + 12 + 68 * skin.joints.size()));
     l.materials = at;
     at += 32 * model.materials.size();
-    for (const Mesh& mesh : model.meshes) {
-        l.meshes.push_back(at);
-        at += 24 + 56 * mesh.vertices.size() + 4 * mesh.indices.size();
-    }
-    for (const AnimationClip& clip : model.clips) {
-        l.clips.push_back(at);
-        at += 20 + 40 * clip.samples.size();
-    }
+    for (const Mesh& mesh : model.meshes)
+        l.meshes.push_back(std::exchange(at, at + 24 + 56 * mesh.vertices.size() + 4 * mesh.indices.size()));
+    for (const AnimationClip& clip : model.clips)
+        l.clips.push_back(std::exchange(at, at + 20 + 40 * clip.samples.size()));
     l.end = at;
     return l;
 }
 
-Model parse(const std::vector<std::byte>& b, const ModelLimits& limits = {}) { return parseModel(b, limits, kSource); }
+Model parse(std::span<const std::byte> b, const ModelLimits& limits = {}) { return parseModel(b, limits, kSource); }
 
 void patchU32(std::vector<std::byte>& b, std::size_t offset, u32 value) { storeU32le(b.data() + offset, value); }
 
@@ -81,10 +75,6 @@ std::vector<std::byte> minimalFile(std::string_view table = std::string_view("\0
     // Material: name, no texture, white, opaque, one-sided.
     for (u32 v : {materialName, 0u, kOne, kOne, kOne, kOne, 0u, 0u}) b.u32le(v);
     return b.release();
-}
-
-std::vector<std::byte> truncatedTo(const std::vector<std::byte>& bytes, std::size_t size) {
-    return {bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size)};
 }
 
 TEST(KmdlReader, DecodesEverySection) {
@@ -131,8 +121,7 @@ TEST(KmdlReader, RejectsHeaderFields) {
         {"too many nodes", 16, 16'385, counts}, {"too many skins", 20, 1'025, counts},
         {"too many meshes", 24, 65'537, counts}, {"no materials", 28, 0, counts},
         {"too many materials", 28, 65'537, counts}, {"too many clips", 32, 4'097, counts},
-        {"empty string table", 36, 0, counts}, {"string table too large", 36, 16'777'217, counts},
-    };
+        {"empty string table", 36, 0, counts}, {"string table too large", 36, 16'777'217, counts}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<std::byte> bytes = good;
@@ -175,8 +164,7 @@ TEST(KmdlReader, AcceptsCountsAtTheirLimits) {
         {"frames", [](ModelLimits& l) { l.maxFramesPerClip = 15; }, layout.clips[0], clip},
         {"sample rate", [](ModelLimits& l) { l.maxSampleRate = 29.9f; }, layout.clips[0], clip},
         {"total samples", [](ModelLimits& l) { --l.maxTotalAnimationSamples; }, layout.clips[2],
-         "aggregate animation sample count exceeds configured limit"},
-    };
+         "aggregate animation sample count exceeds configured limit"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ModelLimits tight = limits;
@@ -199,12 +187,8 @@ TEST(KmdlReader, ValidatesTheStringTable) {
         {"empty name at 0", minimalFile("\0root\0mat\0"sv, 0), at(44, "node name is empty")},
         {"empty name after a NUL", minimalFile("\0root\0\0mat\0"sv, 6, 7), at(50, "node name is empty")},
         {"material name inside a string", minimalFile("\0root\0mat\0"sv, 1, 7),
-         at(44, "material name has an invalid string offset")},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        expectError([&] { parse(c.bytes); }, c.message);
-    }
+         at(44, "material name has an invalid string offset")}};
+    for (const auto& c : cases) expectError([&] { parse(c.bytes); }, c.message, c.name);
     // Four-byte sequences and the largest code point are well formed.
     const Model model = parse(minimalFile("\0root\0\xF4\x8F\xBF\xBF\xF0\x9F\x90\x89\0"sv, 1, 6));
     EXPECT_EQ(model.materials[0].name, "\xF4\x8F\xBF\xBF\xF0\x9F\x90\x89");
@@ -433,12 +417,8 @@ TEST(KmdlReader, ReportsTruncationWhereTheMissingDataStarts) {
         {"mesh payload", l.meshes[1] + 24 + 56 * 3 + 11, at(l.meshes[1] + 24, "mesh payload is truncated")},
         {"clip name", l.clips[0], at(l.clips[0], "clip name is truncated")},
         {"clip node count", l.clips[2] + 19, at(l.clips[2] + 16, "clip node count is truncated")},
-        {"clip samples", l.clips[1] + 20 + 40 * 25 - 1, at(l.clips[1] + 20, "animation samples are truncated")},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        expectError([&] { parse(truncatedTo(bytes, c.size)); }, c.message);
-    }
+        {"clip samples", l.clips[1] + 20 + 40 * 25 - 1, at(l.clips[1] + 20, "animation samples are truncated")}};
+    for (const auto& c : cases) expectError([&] { parse(std::span(bytes).first(c.size)); }, c.message, c.name);
     std::vector<std::byte> trailing = bytes;
     trailing.push_back(std::byte{0});
     expectError([&] { parse(trailing); }, at(bytes.size(), "trailing bytes after final animation clip"));
@@ -520,11 +500,9 @@ TEST(ExpectedModelDigest, DecodesEitherCaseAndRejectsAnythingElse) {
     for (const std::string bad : {std::string(63, 'a'), std::string(65, 'a'), std::string(), std::string(63, 'a') + "g",
                                   "G" + std::string(63, '0'), std::string(62, '0') + "0x", std::string(63, '0') + "/",
                                   std::string(63, '0') + ":", std::string(63, '0') + "@", std::string(63, '0') + "`",
-                                  std::string(63, '0') + " "}) {
-        SCOPED_TRACE(bad);
+                                  std::string(63, '0') + " "})
         expectError([&] { decodeExpectedModelDigest(bad); },
-                    "expected SHA-256 must contain exactly 64 hexadecimal characters");
-    }
+                    "expected SHA-256 must contain exactly 64 hexadecimal characters", bad);
 }
 
 }  // namespace
