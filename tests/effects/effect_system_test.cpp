@@ -25,6 +25,7 @@ constexpr f64 kLargestDouble = std::numeric_limits<f64>::max();
 constexpr f32 kNaN = std::numeric_limits<f32>::quiet_NaN();
 constexpr f32 kInfinity = std::numeric_limits<f32>::infinity();
 using Request = EffectSpawnRequest;
+using Edit = void (*)(Request&);
 using enum EffectSpawnStatus;
 
 // 1e-6f, whose square is just below the 1e-12 a rotation must exceed, and the next float.
@@ -82,11 +83,9 @@ TEST(EffectSystem, SpawnsTheCatalogueEffectOfEachSkillAndKind) {
                    bool followsTarget; } cases[] = {
         {1001, 1, Spawned, 1, 4, 194, false}, {1001, 2, Spawned, 1, 4, 195, true},
         {1001, 3, Spawned, 1, 4, 195, true}, {1002, 1, Spawned, 2, 7, 221, false},
-        {1002, 2, Spawned, 1, 28, 232, false},
+        {1002, 2, Spawned, 1, 28, 232, false}, {1001, 0, NotApplicable, 0, 0, 0, false},
         {1002, 3, NotApplicable, 0, 0, 0, false},  // a skill with effects, but not at this stage
-        {1001, 0, NotApplicable, 0, 0, 0, false},
-        {2001, 1, NotApplicable, 0, 0, 0, false},  // a skill without effects
-    };
+        {2001, 1, NotApplicable, 0, 0, 0, false}};  // a skill without effects
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "skill " << c.skill << " kind " << int{c.kind});
         EffectSystem system = makeSystem();
@@ -102,7 +101,6 @@ TEST(EffectSystem, SpawnsTheCatalogueEffectOfEachSkillAndKind) {
 }
 
 TEST(EffectSystem, RefusesInvalidRequestsAndChecksOnlyTheAnchor) {
-    using Edit = void (*)(Request&);
     const struct { const char* name; u32 skill; u8 kind; Edit edit; EffectSpawnStatus status; } cases[] = {
         {"source id 0", 1001, 1, [](Request& r) { r.sourceEntityId = 0; }, InvalidRequest},
         {"source id 0 at a hit", 1001, 3, [](Request& r) { r.sourceEntityId = 0; }, InvalidRequest},
@@ -145,12 +143,10 @@ TEST(EffectSystem, RefusesInvalidRequestsAndChecksOnlyTheAnchor) {
 }
 
 TEST(EffectSystem, RecognisesRepeatsByEventSkillSourceAttachedTargetAndStage) {
-    using Edit = void (*)(Request&);
     const auto same = [](Request&) {};
     const struct { const char* name; u32 skill; u8 firstKind, secondKind; Edit edit; EffectSpawnStatus status; }
         cases[] = {
-        {"the same request", 1001, 1, 1, same, Duplicate},
-        {"kind 2 then kind 3 of 1001", 1001, 2, 3, same, Duplicate},
+        {"the same request", 1001, 1, 1, same, Duplicate}, {"kind 2 then kind 3 of 1001", 1001, 2, 3, same, Duplicate},
         {"kind 3 then kind 2 of 1001", 1001, 3, 2, same, Duplicate},
         {"action start then hit", 1001, 1, 2, same, Spawned},
         {"action start then hit, both anchored to the source", 1002, 1, 2, same, Spawned},
@@ -182,8 +178,7 @@ TEST(EffectSystem, RememberedEventsAreEvictedOldestFirstAndFoundInALargeMemory) 
     EffectSystem system = makeSystem(4096, 3);
     const auto spawnEvent = [&](u64 event) { return spawnStatus(system, request(event, 1001, 1)); };
     const struct { u64 eventId; EffectSpawnStatus status; } steps[] = {
-        {1, Spawned},   {2, Spawned},   {3, Spawned},
-        {1, Duplicate}, {3, Duplicate}, {4, Spawned},  // drops 1
+        {1, Spawned}, {2, Spawned}, {3, Spawned}, {1, Duplicate}, {3, Duplicate}, {4, Spawned},  // drops 1
         {1, Spawned},   // drops 2
         {3, Duplicate}, {2, Spawned},  // drops 3
         {4, Duplicate}, {3, Spawned},  // drops 4: the ring wrapped round
