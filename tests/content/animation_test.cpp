@@ -70,18 +70,17 @@ TEST(SampleClip, RejectsBadInputsWithoutTouchingTheOutput) {
         breakIt(clip);
         return clip;
     };
+    const char* const nodes = "animation clip/output node count differs from model";
+    const char* const storage = "animation clip storage is inconsistent";
     const struct { const char* name; AnimationClip clip; std::size_t outCount; f64 time; const char* message; }
         cases[] = {
-        {"output too small", model.clips[0], 1, 0.5, "animation clip/output node count differs from model"},
-        {"clip of another model", broken([](AnimationClip& c) { c.nodeCount = 3; }), 2, 0.5,
-         "animation clip/output node count differs from model"},
+        {"output too small", model.clips[0], 1, 0.5, nodes},
+        {"clip of another model", broken([](AnimationClip& c) { c.nodeCount = 3; }), 2, 0.5, nodes},
         {"NaN time", model.clips[0], 2, std::nan(""), "animation time must be finite"},
         {"infinite time", model.clips[0], 2, -std::numeric_limits<f64>::infinity(), "animation time must be finite"},
-        {"one frame", broken([](AnimationClip& c) { c.frameCount = 1; }), 2, 0.5, "animation clip storage is inconsistent"},
-        {"zero rate", broken([](AnimationClip& c) { c.sampleRate = 0.0f; }), 2, 0.5,
-         "animation clip storage is inconsistent"},
-        {"missing samples", broken([](AnimationClip& c) { c.samples.pop_back(); }), 2, 0.5,
-         "animation clip storage is inconsistent"}};
+        {"one frame", broken([](AnimationClip& c) { c.frameCount = 1; }), 2, 0.5, storage},
+        {"zero rate", broken([](AnimationClip& c) { c.sampleRate = 0.0f; }), 2, 0.5, storage},
+        {"missing samples", broken([](AnimationClip& c) { c.samples.pop_back(); }), 2, 0.5, storage}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<Transform> out(c.outCount, sentinel);
