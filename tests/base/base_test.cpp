@@ -17,9 +17,7 @@
 namespace kestrune {
 namespace {
 
-struct Truncated : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
+struct Truncated : std::runtime_error { using std::runtime_error::runtime_error; };
 
 const auto throwTruncated = [](std::size_t at, std::string_view label) {
     throw Truncated(std::string(label) + " at " + std::to_string(at));
