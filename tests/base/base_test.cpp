@@ -17,9 +17,7 @@
 namespace kestrune {
 namespace {
 
-struct Truncated : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
+struct Truncated : std::runtime_error { using std::runtime_error::runtime_error; };
 
 const auto throwTruncated = [](std::size_t at, std::string_view label) {
     throw Truncated(std::string(label) + " at " + std::to_string(at));
@@ -58,8 +56,7 @@ TEST(ByteReader, TruncatedReadReportsLabelAndOffsetAndDoesNotMove) {
     EXPECT_EQ(reader.offset(), 2u);
     // A size that would wrap the offset past zero is refused too.
     EXPECT_THROW(reader.take(SIZE_MAX - 1, "huge"), Truncated);
-    EXPECT_EQ(reader.remaining(), 3u);
-    EXPECT_EQ(reader.take(3, "rest").size(), 3u);
+    EXPECT_EQ((std::tuple{reader.remaining(), reader.take(3, "rest").size()}), std::tuple(3u, 3u));
     EXPECT_THROW(reader.u8le("past the end"), Truncated);
 }
 
@@ -75,12 +72,8 @@ TEST(Utf8, AcceptsAndRejectsByRfc3629) {
         {"above U+10FFFF", "\xF4\x90\x80\x80", false}, {"lead F5", "\xF5\x80\x80\x80", false},
         {"lone continuation", "\x80", false}, {"FE and FF", "\xFE\xFF", false},
         {"two-byte cut off", "ab\xC3", false}, {"three-byte cut off", "\xE2\x82", false},
-        {"bad third byte", "\xE2\x82\x41", false}, {"bad fourth byte", "\xF0\x90\x80\x41", false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(isWellFormedUtf8(std::string_view(c.bytes)), c.valid);
-    }
+        {"bad third byte", "\xE2\x82\x41", false}, {"bad fourth byte", "\xF0\x90\x80\x41", false}};
+    for (const auto& c : cases) EXPECT_EQ(isWellFormedUtf8(std::string_view(c.bytes)), c.valid) << c.name;
 }
 
 TEST(Utf8, KuhnStressTestIsValidExactlyUpToItsFirstMalformedByte) {

@@ -46,8 +46,7 @@ TEST(SampleClip, ChoosesAndBlendsFrames) {
         {"rate 10, looping at -0.1 is 0.9", tenth, -0.1, true, 90.0f},
         {"rate 10, mid segment", tenth, 0.43, false, 43.0f}, {"zero duration", still, 0.5, false, 0.0f},
         {"zero duration, negative and looping", still, -2.0, true, 0.0f},
-        {"zero duration, far on and looping", still, 1e9, true, 0.0f},
-    };
+        {"zero duration, far on and looping", still, 1e9, true, 0.0f}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<Transform> out(2);
@@ -71,19 +70,17 @@ TEST(SampleClip, RejectsBadInputsWithoutTouchingTheOutput) {
         breakIt(clip);
         return clip;
     };
+    const char* const nodes = "animation clip/output node count differs from model";
+    const char* const storage = "animation clip storage is inconsistent";
     const struct { const char* name; AnimationClip clip; std::size_t outCount; f64 time; const char* message; }
         cases[] = {
-        {"output too small", model.clips[0], 1, 0.5, "animation clip/output node count differs from model"},
-        {"clip of another model", broken([](AnimationClip& c) { c.nodeCount = 3; }), 2, 0.5,
-         "animation clip/output node count differs from model"},
+        {"output too small", model.clips[0], 1, 0.5, nodes},
+        {"clip of another model", broken([](AnimationClip& c) { c.nodeCount = 3; }), 2, 0.5, nodes},
         {"NaN time", model.clips[0], 2, std::nan(""), "animation time must be finite"},
         {"infinite time", model.clips[0], 2, -std::numeric_limits<f64>::infinity(), "animation time must be finite"},
-        {"one frame", broken([](AnimationClip& c) { c.frameCount = 1; }), 2, 0.5, "animation clip storage is inconsistent"},
-        {"zero rate", broken([](AnimationClip& c) { c.sampleRate = 0.0f; }), 2, 0.5,
-         "animation clip storage is inconsistent"},
-        {"missing samples", broken([](AnimationClip& c) { c.samples.pop_back(); }), 2, 0.5,
-         "animation clip storage is inconsistent"},
-    };
+        {"one frame", broken([](AnimationClip& c) { c.frameCount = 1; }), 2, 0.5, storage},
+        {"zero rate", broken([](AnimationClip& c) { c.sampleRate = 0.0f; }), 2, 0.5, storage},
+        {"missing samples", broken([](AnimationClip& c) { c.samples.pop_back(); }), 2, 0.5, storage}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<Transform> out(c.outCount, sentinel);
@@ -102,9 +99,8 @@ TEST(BlendPoses, BlendsEachNodeAndMayWriteOverAnInput) {
     EXPECT_EQ(separate[1], interpolateTransform(a[1], b[1], 0.25f));
     std::vector<Transform> intoA = a, intoB = b;  // writing over either input gives the same
     blendPoses(intoA, b, 0.25f, intoA);
-    EXPECT_EQ(intoA, separate);
     blendPoses(a, intoB, 0.25f, intoB);
-    EXPECT_EQ(intoB, separate);
+    EXPECT_EQ(std::tuple(intoA, intoB), std::tuple(separate, separate));
     std::vector<Transform> shortOut(1);
     expectError([&] { blendPoses(a, b, 0.5f, shortOut); }, "pose blend transform counts differ");
     expectError([&] { blendPoses(a, std::span<const Transform>(b).first(1), 0.5f, separate); },
@@ -162,8 +158,7 @@ TEST(ClipLookup, IndexesFrameMajorAndMatchesNamesByteForByte) {
 struct SkinnedFixture {
     Model model{.nodes = {{.name = "root", .firstMesh = 0, .skin = 0}, {.name = "upper", .parent = 0},
                           {.name = "lower", .parent = 1}},
-                .meshes = {{.name = "m", .node = 0, .skin = 0}},
-                .nodeOrder = {0, 1, 2}};
+                .meshes = {{.name = "m", .node = 0, .skin = 0}}, .nodeOrder = {0, 1, 2}};
     std::vector<Transform> bindLocals{Transform{}, translationTransform(0, 1, 0), translationTransform(0, 1, 0)};
 
     SkinnedFixture() {
@@ -215,20 +210,19 @@ TEST(SkinningPalette, RejectsMismatchedStorageAndSingularMeshNodes) {
     sentinel.m.fill(-3.0f);
     std::vector<Matrix4> palette(2, sentinel);
 
+    const Mesh& mesh = f.model.meshes[0];
     std::vector<Matrix4> zeroScale = globals;
     zeroScale[0][0] = 0.0f;
-    expectError([&] { computeSkinningPalette(f.model, f.model.meshes[0], zeroScale, palette); },
-                "affine matrix is singular");
+    expectError([&] { computeSkinningPalette(f.model, mesh, zeroScale, palette); }, "affine matrix is singular");
     std::vector<Matrix4> projective = globals;
     projective[0][11] = 1.0f;
-    expectError([&] { computeSkinningPalette(f.model, f.model.meshes[0], projective, palette); },
-                "matrix is not affine");
+    expectError([&] { computeSkinningPalette(f.model, mesh, projective, palette); }, "matrix is not affine");
     for (const Matrix4& m : palette) EXPECT_EQ(m, sentinel);
 
     std::vector<Matrix4> threePalette(3);
-    expectError([&] { computeSkinningPalette(f.model, f.model.meshes[0], globals, threePalette); },
+    expectError([&] { computeSkinningPalette(f.model, mesh, globals, threePalette); },
                 "skinning palette has 3 matrices for 2 joints");
-    expectError([&] { computeSkinningPalette(f.model, f.model.meshes[0], std::span(globals).first(2), palette); },
+    expectError([&] { computeSkinningPalette(f.model, mesh, std::span(globals).first(2), palette); },
                 "skinning needs one global matrix per node (2 for 3 nodes)");
     Mesh rigid = f.model.meshes[0];
     rigid.skin = -1;
@@ -254,15 +248,13 @@ TEST(PerFrameOperations, AllocateNothing) {
         computeSkinningPalette(model, model.meshes[0], globals, palette);
         found = found && findClip(model, "Idle") != nullptr;
     }
-    EXPECT_EQ(kestrune::test::allocationCount() - before, 0u);
-    EXPECT_TRUE(found);
+    EXPECT_EQ(std::tuple(kestrune::test::allocationCount() - before, found), std::tuple(0u, true));
     // The counter does count: evaluateClip builds a pose, as sampling and combining do.
     const Pose pose = evaluateClip(model, walk, 0.1, true);
     EXPECT_GE(kestrune::test::allocationCount() - before, 2u);
     sampleClip(model, walk, 0.1, true, locals);
     computeGlobalMatrices(model, locals, globals);
-    EXPECT_EQ(pose.locals, locals);
-    EXPECT_EQ(pose.globals, globals);
+    EXPECT_EQ(std::tuple(pose.locals, pose.globals), std::tuple(locals, globals));
     expectError([&] { evaluateClip(model, walk, std::nan(""), true); }, "animation time must be finite");
 }
 

@@ -21,10 +21,10 @@ namespace kestrune::content::test {
 
 inline const std::filesystem::path kTestData = "../shared/testdata";
 
-// Runs `action` and expects exception type E with exactly `message`.
+// Runs `action` and expects exception type E with exactly `message`; `trace` names the case.
 template <class E = ContentError>
-void expectError(const std::function<void()>& action, const std::string& message) {
-    EXPECT_THAT(action, ::testing::ThrowsMessage<E>(message));
+void expectError(const std::function<void()>& action, const std::string& message, std::string_view trace = {}) {
+    EXPECT_THAT(action, ::testing::ThrowsMessage<E>(message)) << trace;
 }
 
 // Element by element within `tolerance`: quaternions, matrices.

@@ -19,9 +19,8 @@ AnimationClip makeClip(const std::string& name, f32 durationSeconds, f32 sampleR
     const f64 span = f64{durationSeconds} * f64{sampleRate};
     AnimationClip clip{name, durationSeconds, sampleRate, static_cast<u32>(std::max(std::ceil(span) + 1.0, 2.0)),
                        nodeCount, {}};
-    for (u32 f = 0; f < clip.frameCount; ++f) {
+    for (u32 f = 0; f < clip.frameCount; ++f)
         for (u32 n = 0; n < nodeCount; ++n) clip.samples.push_back(sample(f, n));
-    }
     return clip;
 }
 
@@ -32,12 +31,10 @@ Model richModel() {
     Transform hips = translationTransform(0.0f, 1.0f, 0.0f);
     hips.rotation = axisAngle(0.0f, 1.0f, 0.0f, 0.5f);
     model.nodes = {
-        {"root", -1, Transform{}, -1, -1},
-        {"hips", 0, hips, 0, 0},
+        {"root", -1, Transform{}, -1, -1}, {"hips", 0, hips, 0, 0},
         {"spine-\xC3\x9F", 1, translationTransform(0.0f, 0.5f, 0.0f), -1, -1},  // UTF-8 sharp s
         {"prop", 0, translationTransform(0.3f, 1.0f, 0.1f), 1, -1},
-        {"second root", -1, translationTransform(5.0f, 0.0f, 0.0f), -1, -1},
-    };
+        {"second root", -1, translationTransform(5.0f, 0.0f, 0.0f), -1, -1}};
     model.nodeOrder = {0, 4, 1, 3, 2};
 
     Matrix4 toHips{{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, -1, 0, 1}};

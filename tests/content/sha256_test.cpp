@@ -19,9 +19,8 @@ constexpr Sha256Path kPaths[] = {Sha256Path::Portable, Sha256Path::ShaExtensions
 
 std::vector<std::byte> fromHex(const std::string& hex) {
     std::vector<std::byte> bytes(hex.size() / 2);
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
+    for (std::size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = static_cast<std::byte>(std::stoul(hex.substr(2 * i, 2), nullptr, 16));
-    }
     return bytes;
 }
 
