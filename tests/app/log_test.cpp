@@ -21,8 +21,7 @@ TEST(LogLine, IsUtcWithFlooredSecondsAndTheLevelName) {
         {sys_days{1970y / January / 1} - 1ms, kLogError, u"e", u"1969-12-31T23:59:59Z [ERROR] e\n"},
         {sys_days{2024y / February / 29} + 23h + 59min + 59s, 3, u"", u"2024-02-29T23:59:59Z [UNKNOWN] \n"},
         {march1, 7, u"two\nlines", u"2026-03-01T00:00:00Z [UNKNOWN] two\nlines\n"},
-        {march1, 0xFFFFFFFF, u"\u20ac", u"2026-03-01T00:00:00Z [UNKNOWN] \u20ac\n"},
-    };
+        {march1, 0xFFFFFFFF, u"\u20ac", u"2026-03-01T00:00:00Z [UNKNOWN] \u20ac\n"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.line.begin(), c.line.begin() + 20));
         EXPECT_EQ(formatLogLine(c.time, c.level, c.message), c.line);
@@ -57,8 +56,9 @@ TEST(Log, ABareFileNameCreatesNoDirectory) {
         log.write(kLogInfo, std::string_view("here"));
     }
     std::filesystem::current_path(previous);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.path()), {}), 1);
-    EXPECT_TRUE(std::filesystem::is_regular_file(scratch / "run.log"));
+    EXPECT_EQ(std::pair(std::distance(std::filesystem::directory_iterator(scratch.path()), {}),
+                        std::filesystem::is_regular_file(scratch / "run.log")),
+              std::pair(std::ptrdiff_t{1}, true));
 }
 
 TEST(Log, OpeningFailsWithTheLogMessage) {
