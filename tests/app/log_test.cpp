@@ -31,10 +31,7 @@ TEST(LogLine, IsUtcWithFlooredSecondsAndTheLevelName) {
 TEST(Log, EachOpeningStartsAFreshFileInMissingDirectoriesWithOneBytePerCharacter) {
     const ScratchDirectory scratch;
     const auto path = scratch / "deep/er/run.log";
-    {
-        Log log(path);
-        log.write(kLogInfo, std::string_view(std::string(300, 'x')));  // longer than all of the second run
-    }
+    Log(path).write(kLogInfo, std::string_view(std::string(300, 'x')));  // longer than all of the second run
     {
         Log log(path);
         log.write(kLogInfo, u"caf\u00e9 \u00ff|\u0100|\U0001F600|\xD800|end\nnext");
@@ -51,10 +48,7 @@ TEST(Log, ABareFileNameCreatesNoDirectory) {
     const ScratchDirectory scratch;
     const auto previous = std::filesystem::current_path();
     std::filesystem::current_path(scratch.path());
-    {
-        Log log("run.log");
-        log.write(kLogInfo, std::string_view("here"));
-    }
+    Log("run.log").write(kLogInfo, std::string_view("here"));
     std::filesystem::current_path(previous);
     EXPECT_EQ(std::pair(std::distance(std::filesystem::directory_iterator(scratch.path()), {}),
                         std::filesystem::is_regular_file(scratch / "run.log")),
