@@ -75,8 +75,8 @@ TEST_F(SdlWindowHostTest, CreatesTheWindowHiddenResizesAfterRestoringAndQuitsWhe
     sdl_->handleEvent(*host_, windowEvent(SDL_WINDOWEVENT_MINIMIZED));
     EXPECT_EQ(std::pair(host_->minimized, host_->resizePending), std::pair(true, false));
     sdl_->handleEvent(*host_, windowEvent(SDL_WINDOWEVENT_RESTORED));
-    EXPECT_EQ(std::pair(host_->minimized, host_->resizePending), std::pair(false, true));
-    EXPECT_EQ(std::pair(host_->pendingWidth, host_->pendingHeight), std::pair(320u, 200u));
+    EXPECT_EQ(std::tuple(host_->minimized, host_->resizePending, host_->pendingWidth, host_->pendingHeight),
+              std::tuple(false, true, 320u, 200u));
     SDL_Event close = windowEvent(SDL_WINDOWEVENT_CLOSE);
     SDL_PushEvent(&close);
     EXPECT_EQ((std::tuple{sdl_->pumpMessages(*host_), host_->quitRequested, host_->window}),

@@ -46,8 +46,8 @@ TEST_F(Win32WindowHostTest, WindowIsHiddenResizesAfterRestoringAndQuitsWhenClose
     send(WM_SIZE, SIZE_MINIMIZED, 0);
     EXPECT_EQ(std::pair(host_->minimized, host_->resizePending), std::pair(true, false));
     send(WM_SIZE, SIZE_RESTORED, MAKELPARAM(800, 600));
-    EXPECT_EQ(std::pair(host_->minimized, host_->resizePending), std::pair(false, true));
-    EXPECT_EQ(std::pair(host_->pendingWidth, host_->pendingHeight), std::pair(800u, 600u));
+    EXPECT_EQ(std::tuple(host_->minimized, host_->resizePending, host_->pendingWidth, host_->pendingHeight),
+              std::tuple(false, true, 800u, 600u));
     send(WM_SIZE, SIZE_RESTORED, MAKELPARAM(800, 0));
     EXPECT_FALSE(host_->resizePending);
     send(WM_CLOSE, 0, 0);
