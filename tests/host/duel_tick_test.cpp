@@ -68,11 +68,9 @@ TEST(DuelTick, ExchangesEverythingOnceAndSendsIntentsInOrder) {
                             {3, net::kCommandUseSkill, kOpponent, 0, 0, 1001}, {4, net::kCommandStop, 0, 0, 0, 0}}));
     EXPECT_EQ(scene.snapshots, (std::vector<std::tuple<u64, u32, u32, u16>>{
                                    {6, net::test::kPeerEntityId, 4, net::test::kPeerTickRate}}));
-    ASSERT_EQ(scene.events.size(), 2u);
-    EXPECT_EQ(scene.events[1].eventId, 12u);
-    EXPECT_EQ(std::tuple(scene.moveResolutions, host.pendingMoves.empty()), std::tuple(std::vector<bool>{true}, true));
-    ASSERT_EQ(scene.results.size(), 3u);
-    EXPECT_EQ(scene.results[1], (net::CommandResult{2, false, 7, 41}));
+    ASSERT_EQ(std::tuple(scene.events.size(), scene.results.size()), std::tuple(2u, 3u));
+    EXPECT_EQ(std::tuple(scene.events[1].eventId, scene.results[1], scene.moveResolutions, host.pendingMoves.empty()),
+              std::tuple(12u, net::CommandResult{2, false, 7, 41}, std::vector<bool>{true}, true));
     // Each tick hands over the results before the snapshot, then the events (empty after the first).
     EXPECT_EQ(scene.calls, (std::vector<std::string>{"take", "sent", "sent", "sent", "sent", "sent", "result",
                                                       "resolve", "result", "result", "snapshot", "events", "events"}));

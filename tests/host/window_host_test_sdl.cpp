@@ -182,9 +182,8 @@ TEST_F(SdlWindowHostTest, ButtonsTypeTheLayoutsKeysUntilTheirPadIsUnpluggedWhich
     for (const auto& [button, key] : cases) {
         pad.button(button, true);
         pump();
-        const InputState& input = host_->input;
-        EXPECT_EQ(std::pair(std::count(input.keyDown.begin(), input.keyDown.end(), true), input.pressed[key]),
-                  std::pair(key != 0 ? 1l : 0l, key != 0)) << button;
+        EXPECT_EQ(std::count(host_->input.keyDown.begin(), host_->input.keyDown.end(), true), key != 0 ? 1 : 0) << button;
+        EXPECT_EQ(host_->input.pressed[key], key != 0) << button;
         pad.button(button, false);
         pump();
         EXPECT_EQ(host_->input.released[key], key != 0) << button;
@@ -198,9 +197,8 @@ TEST_F(SdlWindowHostTest, ButtonsTypeTheLayoutsKeysUntilTheirPadIsUnpluggedWhich
     for (const auto& [trigger, tab] : {std::pair{0.24, false}, {0.26, true}, {0.16, true}, {0.14, false}, {0.2, false}}) {
         pad.leftTrigger(trigger);
         pump();
-        const InputState& input = host_->input;
-        EXPECT_EQ(std::pair(input.keyDown[kVirtualKeyTab], input.keyDown[kVirtualKeyEscape]), std::pair(tab, true))
-            << trigger;
+        EXPECT_EQ(host_->input.keyDown[kVirtualKeyTab], tab) << trigger;
+        EXPECT_TRUE(host_->input.keyDown[kVirtualKeyEscape]);
     }
     // Unplugged mid-run, the pad lets go of all it held, which stops the fighter.
     pad.stick(90, 1.0);
