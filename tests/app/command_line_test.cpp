@@ -1,13 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <functional>
 #include <optional>
 #include <regex>
 #include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/command_line.h"
@@ -20,54 +20,46 @@ namespace kestrune::app {
 namespace {
 
 TEST(CommandLine, EachFormSetsItsFieldsAndLaterOccurrencesWin) {
-    const auto server = [](LaunchOptions& o) { o.serverHost = "h"; o.serverPort = 1; };
+    const LaunchOptions server{.serverHost = "h", .serverPort = 1};
     const struct {
         const char* name;
         std::vector<std::u16string> arguments;
-        std::function<void(LaunchOptions&)> expect;
+        LaunchOptions expected;
         std::optional<u64> sessionPipeHandle = std::nullopt;
     } cases[] = {
-        {"nothing: the defaults", {}, [](LaunchOptions&) {}},
-        {"smoke test", {u"--smoke-test"}, [](LaunchOptions& o) { o.smokeTest = true; }},
+        {"nothing: the defaults", {}, {}},
+        {"smoke test", {u"--smoke-test"}, {.smokeTest = true}},
         {"content smoke", {u"--content-smoke", u"--content=rt"},
-         [](LaunchOptions& o) { o.smokeTest = o.contentSmoke = true; o.contentDirectory = "rt"; }},
-        {"flags", {u"--warp", u"--show", u"--no-vsync"},
-         [](LaunchOptions& o) { o.useWarp = o.showWindow = true; o.vsync = false; }},
+         {.smokeTest = true, .contentSmoke = true, .contentDirectory = "rt"}},
+        {"flags", {u"--warp", u"--show", u"--no-vsync"}, {.useWarp = true, .showWindow = true, .vsync = false}},
         {"frame bounds and leading zeros", {u"--frames=1", u"--width=0320", u"--height=240"},
-         [](LaunchOptions& o) { o.frames = 1; o.width = 320; o.height = 240; }},
+         {.frames = 1, .width = 320, .height = 240}},
         {"largest values", {u"--frames=10000", u"--width=4294967295", u"--height=00004294967295"},
-         [](LaunchOptions& o) { o.frames = 10000; o.width = o.height = 4294967295u; }},
+         {.frames = 10000, .width = 4294967295u, .height = 4294967295u}},
         {"paths, empty ones too", {u"--report=out/r.json", u"--log=", u"--screenshot=s.bmp", u"--content="},
-         [](LaunchOptions& o) { o.reportPath = "out/r.json"; o.logPath.clear(); o.screenshotPath = "s.bmp"; }},
+         {.reportPath = "out/r.json", .screenshotPath = "s.bmp", .logPath = ""}},
         {"non-ASCII path", {u"--report=d\u00e9j\u00e0/\u6e2c.json"},
-         [](LaunchOptions& o) { o.reportPath = pathFromUtf16(u"d\u00e9j\u00e0/\u6e2c.json"); }},
-        {"IPv6 host: the last colon splits", {u"--server=::1:7777"}, [](LaunchOptions& o) { o.serverHost = "::1"; }},
+         {.reportPath = pathFromUtf16(u"d\u00e9j\u00e0/\u6e2c.json")}},
+        {"IPv6 host: the last colon splits", {u"--server=::1:7777"}, {.serverHost = "::1"}},
         {"port bounds", {u"--server=a:1", u"--server=game.example:65535"},
-         [](LaunchOptions& o) { o.serverHost = "game.example"; o.serverPort = 65535; }},
+         {.serverHost = "game.example", .serverPort = 65535}},
         {"non-ASCII host is kept as UTF-8", {u"--server=b\u00fccher:080"},
-         [](LaunchOptions& o) { o.serverHost = "b\xC3\xBC" "cher"; o.serverPort = 80; }},
-        {"class", {u"--class=templar"}, [](LaunchOptions& o) { o.characterClass = CharacterClass::templar; }},
-        {"later ones win", {u"--class=templar", u"--class=warrior", u"--frames=3", u"--frames=5"},
-         [](LaunchOptions& o) { o.frames = 5; }},
+         {.serverHost = "b\xC3\xBC" "cher", .serverPort = 80}},
+        {"class", {u"--class=templar"}, {.characterClass = CharacterClass::templar}},
+        {"later ones win", {u"--class=templar", u"--class=warrior", u"--frames=3", u"--frames=5"}, {.frames = 5}},
         {"fixed rate, trace and scripted keys in frame order, taps released a frame later",
          {u"--fixed-fps=1000", u"--trace=t.jsonl", u"--keys=5:+w,9:-W,12:2,3:Space,4:ESCAPE,4:+shift,4:-TaB"},
-         [](LaunchOptions& o) {
-             o.fixedFps = 1000;
-             o.tracePath = "t.jsonl";
-             o.keyScript = {{3, 0x20, true}, {4, 0x20, false}, {4, 0x1B, true}, {4, 0x10, true}, {4, 0x09, false},
-                            {5, 'W', true}, {5, 0x1B, false}, {9, 'W', false}, {12, '2', true}, {13, '2', false}};
-         }},
-        {"slowest fixed rate", {u"--fixed-fps=1"}, [](LaunchOptions& o) { o.fixedFps = 1; }},
+         {.fixedFps = 1000, .tracePath = "t.jsonl",
+          .keyScript = {{3, 0x20, true}, {4, 0x20, false}, {4, 0x1B, true}, {4, 0x10, true}, {4, 0x09, false},
+                        {5, 'W', true}, {5, 0x1B, false}, {9, 'W', false}, {12, '2', true}, {13, '2', false}}}},
+        {"slowest fixed rate", {u"--fixed-fps=1"}, {.fixedFps = 1}},
         // the pipe handle is kept aside; ticket and name come only from the pipe
         {"pipe handle", {u"--server=h:1", u"--session-pipe=0008"}, server, 8},
-        {"largest pipe handle", {u"--session-pipe=18446744073709551615", u"--server=h:1"}, server, ~u64{0}},
-    };
+        {"largest pipe handle", {u"--session-pipe=18446744073709551615", u"--server=h:1"}, server, ~u64{0}}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        LaunchOptions expected;
-        c.expect(expected);
         const ParsedCommandLine parsed = parseCommandLine(c.arguments);
-        EXPECT_TRUE(parsed.options == expected);
+        EXPECT_TRUE(parsed.options == c.expected);
         EXPECT_EQ(parsed.sessionPipeHandle, c.sessionPipeHandle);
     }
 }
@@ -102,8 +94,7 @@ TEST(CommandLine, RejectsWithTheMessageOfTheFirstBrokenRule) {
         {{u"--class=warrior "}, kClasses}, {{u"--Smoke-test"}, kUnknownOption}, {{u"smoke-test"}, kUnknownOption},
         {{u"--smoke-test=1"}, kUnknownOption}, {{u"--width"}, kUnknownOption}, {{u""}, kUnknownOption},
         {{u"--smoke-test", u"--unknown"}, kUnknownOption}, {{u"--frames=0", u"--unknown"}, kUnknownOption},
-        {{u"--width=x", u"--unknown"}, width},
-    };
+        {{u"--width=x", u"--unknown"}, width}};
     for (const auto& c : cases) {
         std::string label;
         for (const auto& argument : c.arguments) label += utf8FromUtf16Lossy(argument) + " ";
@@ -121,8 +112,7 @@ TEST(CommandLine, HelpNamesTheOptionsOfTheReadmeTable) {
     };
     std::ifstream readme(KESTRUNE_SOURCE_DIR "/README.md");
     std::string line;
-    while (std::getline(readme, line) && line != "| Option | Effect |") {
-    }
+    while (std::getline(readme, line) && line != "| Option | Effect |") {}
     std::getline(readme, line);  // |---|---|
     std::set<std::string> documented;
     while (std::getline(readme, line) && line.starts_with("|")) {
@@ -141,9 +131,9 @@ TEST(CommandLine, HelpNamesTheOptionsOfTheReadmeTable) {
     EXPECT_EQ(documented, helped);
 
     using Arguments = std::vector<std::u16string>;
-    EXPECT_TRUE(asksForHelp(Arguments{u"--help"}));
-    EXPECT_TRUE(asksForHelp(Arguments{u"--frames=0", u"-h"}));
-    EXPECT_FALSE(asksForHelp(Arguments{u"--help=1", u"-H", u"--HELP"}));
+    EXPECT_EQ(std::tuple(asksForHelp(Arguments{u"--help"}), asksForHelp(Arguments{u"--frames=0", u"-h"}),
+                         asksForHelp(Arguments{u"--help=1", u"-H", u"--HELP"})),
+              std::tuple(true, true, false));
 }
 
 }  // namespace

@@ -26,10 +26,8 @@ TEST(SessionPipeLinux, RefusesValuesBeyondTheDescriptorRange) {
 
 TEST(LogLinux, MirrorsTheFullLineToStandardErrorAsUtf8) {
     const testing::ScratchDirectory scratch;
-    const std::string text = testing::captureStandardError([&] {
-                                 Log log(scratch / "run.log");
-                                 log.write(kLogWarn, u"\u0100 and \U0001F600");
-                             }).value_or("");
+    const auto write = [&] { Log(scratch / "run.log").write(kLogWarn, u"\u0100 and \U0001F600"); };
+    const std::string text = testing::captureStandardError(write).value_or("");
     EXPECT_TRUE(text.ends_with("Z [WARN] \xC4\x80 and \xF0\x9F\x98\x80\n")) << text;
     EXPECT_EQ(text.size(), 20 + std::string_view(" [WARN] \xC4\x80 and \xF0\x9F\x98\x80\n").size());
 }

@@ -21,8 +21,7 @@ TEST(LogLine, IsUtcWithFlooredSecondsAndTheLevelName) {
         {sys_days{1970y / January / 1} - 1ms, kLogError, u"e", u"1969-12-31T23:59:59Z [ERROR] e\n"},
         {sys_days{2024y / February / 29} + 23h + 59min + 59s, 3, u"", u"2024-02-29T23:59:59Z [UNKNOWN] \n"},
         {march1, 7, u"two\nlines", u"2026-03-01T00:00:00Z [UNKNOWN] two\nlines\n"},
-        {march1, 0xFFFFFFFF, u"\u20ac", u"2026-03-01T00:00:00Z [UNKNOWN] \u20ac\n"},
-    };
+        {march1, 0xFFFFFFFF, u"\u20ac", u"2026-03-01T00:00:00Z [UNKNOWN] \u20ac\n"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.line.begin(), c.line.begin() + 20));
         EXPECT_EQ(formatLogLine(c.time, c.level, c.message), c.line);
@@ -32,10 +31,7 @@ TEST(LogLine, IsUtcWithFlooredSecondsAndTheLevelName) {
 TEST(Log, EachOpeningStartsAFreshFileInMissingDirectoriesWithOneBytePerCharacter) {
     const ScratchDirectory scratch;
     const auto path = scratch / "deep/er/run.log";
-    {
-        Log log(path);
-        log.write(kLogInfo, std::string_view(std::string(300, 'x')));  // longer than all of the second run
-    }
+    Log(path).write(kLogInfo, std::string_view(std::string(300, 'x')));  // longer than all of the second run
     {
         Log log(path);
         log.write(kLogInfo, u"caf\u00e9 \u00ff|\u0100|\U0001F600|\xD800|end\nnext");
@@ -52,10 +48,7 @@ TEST(Log, ABareFileNameCreatesNoDirectory) {
     const ScratchDirectory scratch;
     const auto previous = std::filesystem::current_path();
     std::filesystem::current_path(scratch.path());
-    {
-        Log log("run.log");
-        log.write(kLogInfo, std::string_view("here"));
-    }
+    Log("run.log").write(kLogInfo, std::string_view("here"));
     std::filesystem::current_path(previous);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.path()), {}), 1);
     EXPECT_TRUE(std::filesystem::is_regular_file(scratch / "run.log"));

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <regex>
 #include <string>
+#include <tuple>
 
 #include "app/command_line.h"
 #include "app/smoke_report.h"
@@ -24,14 +25,11 @@ std::string lastLine(std::string text) {
 }
 
 void expectFatalEnd(const ProgramRun& run, const std::string& message, bool boxShown) {
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(lastLine(run.standardError), message) << run.standardError;
-    if (!testing::messageBoxesObservable()) {
-        return;
-    }
+    EXPECT_EQ(std::tuple(run.exitCode, lastLine(run.standardError)), std::tuple(1, message)) << run.standardError;
+    if (!testing::messageBoxesObservable()) return;
     if (boxShown) {
-        EXPECT_EQ(run.messageBoxCaption, "Kestrune Native - fatal error");
-        EXPECT_EQ(run.messageBoxText, message);
+        EXPECT_EQ(std::tuple(run.messageBoxCaption, run.messageBoxText),
+                  std::tuple(std::optional<std::string>("Kestrune Native - fatal error"), std::optional(message)));
     } else {
         EXPECT_FALSE(run.messageBoxCaption.has_value()) << "a smoke run showed a box";
     }
@@ -52,8 +50,7 @@ TEST(Program, OptionAndPayloadErrorsEndBeforeAnyLogOrReportAndAlwaysShowTheBox) 
         {{"--smoke-test", "--report=out/report.json", "--unknown"}, "", "Unknown command-line option."},
         {{"--smoke-test", "--server=127.0.0.1:9", "--session-pipe={pipe}", "--report=out/report.json"},
          testing::sessionPayloadHeader("KSN2", 6, 4) + "ticketname",
-         "The launcher session payload has an invalid signature."},
-    };
+         "The launcher session payload has an invalid signature."}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
         const ScratchDirectory scratch;
@@ -61,8 +58,8 @@ TEST(Program, OptionAndPayloadErrorsEndBeforeAnyLogOrReportAndAlwaysShowTheBox) 
         pipe.write(c.payload);
         pipe.closeWriteEnd();
         expectFatalEnd(testing::runProgram(c.arguments, scratch.path(), &pipe), c.message, true);
-        EXPECT_FALSE(std::filesystem::exists(scratch / "logs"));
-        EXPECT_FALSE(std::filesystem::exists(scratch / "out"));
+        EXPECT_EQ(std::pair(std::filesystem::exists(scratch / "logs"), std::filesystem::exists(scratch / "out")),
+                  std::pair(false, false));
     }
 }
 
@@ -95,10 +92,9 @@ TEST(Program, FailedRunEndsThroughTheFatalPathWithAFailureReport) {
 TEST(Program, HelpPrintsTheOptionsAndEndsWithExitCodeZero) {
     const ScratchDirectory scratch;
     const ProgramRun run = testing::runProgram({"--frames=0", "--log=run.log", "--help"}, scratch.path());
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.standardOutput, testing::withTextFileNewlines(helpText()));
-    EXPECT_EQ(run.standardError, "");
-    EXPECT_FALSE(std::filesystem::exists(scratch / "run.log"));
+    const bool logged = std::filesystem::exists(scratch / "run.log");
+    EXPECT_EQ(std::tuple(run.exitCode, run.standardOutput, run.standardError, logged),
+              std::tuple(0, testing::withTextFileNewlines(helpText()), "", false));
 }
 
 TEST(Program, ALogThatCannotBeOpenedStillLeavesAFailureReport) {

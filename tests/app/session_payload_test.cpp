@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <tuple>
 #include <vector>
 
 #include "app/session_payload.h"
@@ -28,9 +29,8 @@ const std::string kBadSignature = "The launcher session payload has an invalid s
 const std::string kOverLimits = "The launcher session payload exceeds its limits.";
 
 TEST(SessionPayload, ReadsExactlyTheRecordInAnyChunking) {
-    const struct {
-        u16 ticketBytes; u16 nameBytes; std::size_t chunkBytes;
-    } cases[] = {{1, 1, 1}, {256, 24, 1}, {256, 24, 4096}, {17, 5, 3}, {200, 24, 7}};
+    const struct { u16 ticketBytes; u16 nameBytes; std::size_t chunkBytes; } cases[] = {
+        {1, 1, 1}, {256, 24, 1}, {256, 24, 4096}, {17, 5, 3}, {200, 24, 7}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.ticketBytes) + "+" + std::to_string(c.nameBytes) + " by " +
                      std::to_string(c.chunkBytes));
@@ -39,9 +39,9 @@ TEST(SessionPayload, ReadsExactlyTheRecordInAnyChunking) {
         ChunkedStream stream(header("KSN1", c.ticketBytes, c.nameBytes) + ticket + name + "trailing bytes",
                               c.chunkBytes);
         const SessionPayload payload = readSessionPayload(stream);
-        EXPECT_EQ(payload.gameTicket, ticket);
-        EXPECT_EQ(payload.characterName, name);
-        EXPECT_EQ(stream.consumed, 8u + c.ticketBytes + c.nameBytes);  // the trailing bytes stay unread
+        // the trailing bytes stay unread
+        EXPECT_EQ(std::tuple(payload.gameTicket, payload.characterName, stream.consumed),
+                  std::tuple(ticket, name, 8u + c.ticketBytes + c.nameBytes));
     }
 }
 
@@ -57,8 +57,7 @@ TEST(SessionPayload, RefusesBadHeadersBeforeReadingTheBody) {
         {"magic in lower case", header("ksn1", 1, 1) + body, kBadSignature, 8},
         {"another version", header("KSN2", 1, 1) + body, kBadSignature, 8}, {"nothing at all", "", kReadFailure, 0},
         {"header cut short", header("KSN1", 1, 1).substr(0, 7), kReadFailure, 7},
-        {"body one byte short", header("KSN1", 3, 2) + "abcd", kReadFailure, 12},
-    };
+        {"body one byte short", header("KSN1", 3, 2) + "abcd", kReadFailure, 12}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ChunkedStream stream(c.bytes, 5);
@@ -71,11 +70,10 @@ TEST(SessionPayload, ExactReadAsksForTheMissingCountEachTime) {
     ChunkedStream stream(std::string(20, 'x'), 3);
     std::vector<std::byte> buffer(10);
     readExactly(stream, buffer);
-    EXPECT_EQ(stream.requests, (std::vector<std::size_t>{10, 7, 4, 1}));
-
     ChunkedStream untouched("", 3);
     readExactly(untouched, {});
-    EXPECT_TRUE(untouched.requests.empty());
+    EXPECT_EQ(std::tuple(stream.requests, untouched.requests.empty()),
+              std::tuple(std::vector<std::size_t>{10, 7, 4, 1}, true));
 }
 
 // ---- Through real pipes, handed over by handle value as the launcher does ----
@@ -87,8 +85,7 @@ TEST(SessionPipe, ReadsARealPipeAndClosesItWhateverTheOutcome) {
     const struct { const char* name; std::string written; std::string message; } cases[] = {
         {"the largest record, then more", header("KSN1", 256, 24) + ticket + name + "and more after it", ""},
         {"short write, then the writer closes", "KSN1\x01", kReadFailure},
-        {"bad signature", header("NSK1", 1, 1) + "tn", kBadSignature},
-    };
+        {"bad signature", header("NSK1", 1, 1) + "tn", kBadSignature}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         testing::TestPipe pipe;
@@ -97,8 +94,7 @@ TEST(SessionPipe, ReadsARealPipeAndClosesItWhateverTheOutcome) {
         const u64 handle = pipe.handOverReadEnd();
         if (c.message.empty()) {
             const SessionPayload payload = readLauncherSessionPipe(handle);
-            EXPECT_EQ(payload.gameTicket, ticket);
-            EXPECT_EQ(payload.characterName, name);
+            EXPECT_EQ(std::tuple(payload.gameTicket, payload.characterName), std::tuple(ticket, name));
         } else {
             expectRuntimeError([&] { readLauncherSessionPipe(handle); }, c.message);
         }

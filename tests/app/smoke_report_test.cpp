@@ -55,8 +55,7 @@ RunSummary escapingSummary() {
 TEST(SmokeReport, MatchesTheGoldenFilesInTextAndOnDisk) {
     const struct { const char* file; RunSummary summary; } cases[] = {
         {"success_report.json", successSummary()}, {"failure_report.json", failureSummary()},
-        {"escaping_report.json", escapingSummary()},
-    };
+        {"escaping_report.json", escapingSummary()}};
     const ScratchDirectory scratch;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
@@ -75,7 +74,7 @@ TEST(SmokeReport, WritingReplacesFilesCreatesDirectoriesAndNamesItsFailures) {
     EXPECT_EQ(testing::readFileBytes(report), testing::withTextFileNewlines(golden("failure_report.json")));
 
     writeSmokeReport({}, failureSummary());  // no path, no report
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.path()), std::filesystem::directory_iterator()), 1);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.path()), {}), 1);
 
     testing::expectThrowWith<std::runtime_error>([&] { writeSmokeReport(scratch / "a", failureSummary()); },
                                                  "Unable to create smoke report.");

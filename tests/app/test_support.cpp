@@ -24,10 +24,8 @@ std::filesystem::path ScratchDirectory::operator/(std::string_view child) const 
 
 std::optional<std::string> readFileBytes(const std::filesystem::path& path) {
     std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        return std::nullopt;
-    }
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    if (!file) return std::nullopt;
+    return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 std::string sessionPayloadHeader(std::string_view magic, u16 ticketBytes, u16 nameBytes) {
@@ -42,11 +40,8 @@ std::string sessionPayloadHeader(std::string_view magic, u16 ticketBytes, u16 na
 std::string withTextFileNewlines(std::string_view text) {
     std::string out;
     for (const char c : text) {
-        if (c == '\n') {
-            out += textFileNewline();
-        } else {
-            out += c;
-        }
+        if (c == '\n') out += textFileNewline();
+        else out += c;
     }
     return out;
 }

@@ -18,9 +18,7 @@ namespace {
 constexpr int kChildPipeDescriptor = 10;
 
 void check(bool ok, const char* operation) {
-    if (!ok) {
-        throw std::runtime_error(std::string(operation) + " failed: " + std::strerror(errno));
-    }
+    if (!ok) throw std::runtime_error(std::string(operation) + " failed: " + std::strerror(errno));
 }
 
 }  // namespace

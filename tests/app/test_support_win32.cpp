@@ -14,9 +14,7 @@ constexpr DWORD kPollIntervalMs = 100;
 constexpr DWORD kRunLimitMs = 120000;
 
 void check(bool ok, const char* operation) {
-    if (!ok) {
-        throw std::runtime_error(std::string(operation) + " failed with error " + std::to_string(GetLastError()));
-    }
+    if (!ok) throw std::runtime_error(std::string(operation) + " failed with error " + std::to_string(GetLastError()));
 }
 
 HANDLE toHandle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
@@ -32,9 +30,7 @@ HWND findDialogOfProcess(DWORD processId) {
     for (HWND window = nullptr; (window = FindWindowExW(nullptr, window, L"#32770", nullptr)) != nullptr;) {
         DWORD owner = 0;
         GetWindowThreadProcessId(window, &owner);
-        if (owner == processId && IsWindowVisible(window)) {
-            return window;
-        }
+        if (owner == processId && IsWindowVisible(window)) return window;
     }
     return nullptr;
 }
@@ -77,12 +73,8 @@ TestPipe::TestPipe() {
 }
 
 TestPipe::~TestPipe() {
-    if (read_ != 0) {
-        CloseHandle(toHandle(read_));
-    }
-    if (write_ != 0) {
-        CloseHandle(toHandle(write_));
-    }
+    if (read_ != 0) CloseHandle(toHandle(read_));
+    if (write_ != 0) CloseHandle(toHandle(write_));
 }
 
 u64 TestPipe::readHandleValue() const { return static_cast<u64>(read_); }
@@ -138,11 +130,8 @@ ProgramRun runProgram(const std::vector<std::string>& arguments, const std::file
         check(file != INVALID_HANDLE_VALUE, "CreateFileW");
         return file;
     };
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = createOutput("out");
-    startup.hStdError = createOutput("err");
+    STARTUPINFOW startup{.cb = sizeof(STARTUPINFOW), .dwFlags = STARTF_USESTDHANDLES, .hStdOutput = createOutput("out"),
+                         .hStdError = createOutput("err")};
     PROCESS_INFORMATION process{};
     const BOOL created = CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                         workingDirectory.c_str(), &startup, &process);
@@ -159,9 +148,7 @@ ProgramRun runProgram(const std::vector<std::string>& arguments, const std::file
             PostMessageW(box, WM_COMMAND, IDOK, 0);
         }
         waitedMs += kPollIntervalMs;
-        if (waitedMs >= kRunLimitMs) {
-            TerminateProcess(process.hProcess, 255);
-        }
+        if (waitedMs >= kRunLimitMs) TerminateProcess(process.hProcess, 255);
     }
 
     run.standardOutput = readFileBytes(outputs / "out").value_or("");

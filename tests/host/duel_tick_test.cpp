@@ -53,8 +53,8 @@ TEST(DuelTick, ExchangesEverythingOnceAndSendsIntentsInOrder) {
                     {scene::kIntentBasicAttack, 0, 0, kOpponent, 1}, {scene::kIntentUseSkill, 0, 0, kOpponent, 1001},
                     {scene::kIntentStop, 0, 0, 0, 0}};
     sendDuelIntents(host);
-    EXPECT_EQ(scene.sentSequences, (std::vector<u32>{1, 0, 2, 3, 4}));
-    EXPECT_EQ(host.pendingMoves, std::unordered_set<u32>{1});
+    EXPECT_EQ(std::tuple(scene.sentSequences, host.pendingMoves),
+              std::tuple(std::vector<u32>{1, 0, 2, 3, 4}, std::unordered_set<u32>{1}));
     ASSERT_TRUE(net::test::eventually([&] {
         const auto snapshot = host.duelClient->peekSnapshot();
         return snapshot && snapshot->tick == 6;
@@ -68,12 +68,9 @@ TEST(DuelTick, ExchangesEverythingOnceAndSendsIntentsInOrder) {
                             {3, net::kCommandUseSkill, kOpponent, 0, 0, 1001}, {4, net::kCommandStop, 0, 0, 0, 0}}));
     EXPECT_EQ(scene.snapshots, (std::vector<std::tuple<u64, u32, u32, u16>>{
                                    {6, net::test::kPeerEntityId, 4, net::test::kPeerTickRate}}));
-    ASSERT_EQ(scene.events.size(), 2u);
-    EXPECT_EQ(scene.events[1].eventId, 12u);
-    EXPECT_EQ(scene.moveResolutions, std::vector<bool>{true});
-    EXPECT_TRUE(host.pendingMoves.empty());
-    ASSERT_EQ(scene.results.size(), 3u);
-    EXPECT_EQ(scene.results[1], (net::CommandResult{2, false, 7, 41}));
+    ASSERT_EQ(std::tuple(scene.events.size(), scene.results.size()), std::tuple(2u, 3u));
+    EXPECT_EQ(std::tuple(scene.events[1].eventId, scene.results[1], scene.moveResolutions, host.pendingMoves.empty()),
+              std::tuple(12u, net::CommandResult{2, false, 7, 41}, std::vector<bool>{true}, true));
     // Each tick hands over the results before the snapshot, then the events (empty after the first).
     EXPECT_EQ(scene.calls, (std::vector<std::string>{"take", "sent", "sent", "sent", "sent", "sent", "result",
                                                       "resolve", "result", "result", "snapshot", "events", "events"}));
@@ -81,9 +78,8 @@ TEST(DuelTick, ExchangesEverythingOnceAndSendsIntentsInOrder) {
     host.duelClient->teardown();
     scene.queued = {{scene::kIntentMove, 1000, 0, 0, 0}};
     sendDuelIntents(host);
-    EXPECT_TRUE(scene.queued.empty());
-    EXPECT_EQ(scene.sentSequences.back(), 0u);
-    EXPECT_TRUE(host.pendingMoves.empty());
+    EXPECT_EQ(std::tuple(scene.queued.empty(), scene.sentSequences.back(), host.pendingMoves.empty()),
+              std::tuple(true, 0u, true));
     EXPECT_EQ(peer.finish(), "");
 
     EXPECT_EQ(fake.lines(), (std::vector<std::string>{"[WARN] Server rejected command 2 at tick 41 (reason 7)",

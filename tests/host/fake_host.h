@@ -9,6 +9,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/log.h"
@@ -49,11 +50,9 @@ public:
     void showWindow(NativeClient&) override { ++shows; }
     bool pumpMessages(NativeClient& host) override {
         ++pumps;
-        if (!onPump(host)) {
-            host.quitRequested = true;
-            return false;
-        }
-        return true;
+        const bool open = onPump(host);
+        if (!open) host.quitRequested = true;
+        return open;
     }
     void waitMessage(NativeClient& host) override { ++waits; onWait(host); }
     void destroyWindow(NativeClient& host) noexcept override { host.window = nullptr; }
@@ -97,9 +96,7 @@ struct FakeHost : TestLog {
         auto windowHost = std::make_unique<ScriptedWindowHost>();
         auto manualClock = std::make_unique<ManualClock>();
         auto recording = std::make_unique<render::testing::RecordingBackend>();
-        window = windowHost.get();
-        clock = manualClock.get();
-        backend = recording.get();
+        std::tie(window, clock, backend) = std::tuple(windowHost.get(), manualClock.get(), recording.get());
         host = std::make_unique<NativeClient>(
             std::move(options), log.get(),
             HostServices{std::move(windowHost), std::move(recording), std::move(manualClock)});
@@ -108,8 +105,7 @@ struct FakeHost : TestLog {
     // What the boot coordinator has done by the time the loop starts.
     void startRenderer() {
         host->windowHost->createMainWindow(*host);
-        host->renderer.Create(host->windowHost->nativeWindow(*host), host->options.width, host->options.height,
-                              false);
+        host->renderer.Create(host->windowHost->nativeWindow(*host), host->options.width, host->options.height, false);
         host->rendererReady = true;
         host->lastCounter = clock->counter();
         host->accumulator = 0.0;

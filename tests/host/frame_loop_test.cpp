@@ -27,12 +27,11 @@ TEST(FrameLoop, FixedStepsForFrameTimes) {
         f.host->input.keyDown['W'] = true;  // read this frame: only its last step runs with it
         f.clock->advanceSeconds(c.frameSeconds);
         FrameLoop(*f.host).runFrame();
-        EXPECT_EQ(f.scene->stepKeys, c.steps == 0 ? "" : std::string(c.steps - 1, '-') + "W");
-        EXPECT_EQ(f.host->fixedUpdates, c.steps);
-        ASSERT_EQ(f.scene->alphas.size(), 1u);
+        EXPECT_EQ(std::tuple(f.scene->stepKeys, f.host->fixedUpdates),
+                  std::tuple(c.steps == 0 ? "" : std::string(c.steps - 1, '-') + "W", c.steps));
+        ASSERT_EQ(std::tuple(f.scene->alphas.size(), f.scene->updates.size()), std::tuple(1u, 1u));
         EXPECT_NEAR(f.scene->alphas[0], c.alpha, 1e-6);
         EXPECT_DOUBLE_EQ(f.scene->lastStep, c.steps > 0 ? kFixedStepSeconds : 0.0);
-        ASSERT_EQ(f.scene->updates.size(), 1u);
         EXPECT_NEAR(f.scene->updates[0], std::clamp(c.frameSeconds, 0.0, 0.25), 1e-9);
     }
 }
@@ -45,9 +44,8 @@ TEST(FrameLoop, FixedRateFramesIgnoreTheClock) {
         f.clock->advanceSeconds(clockSeconds);
         loop.runFrame();
     }
-    EXPECT_EQ(f.scene->updates, std::vector<f64>(3, 1.0 / 30.0));
-    EXPECT_EQ(f.host->fixedUpdates, 6u);
-    EXPECT_TRUE(f.clock->sleeps.empty());
+    EXPECT_EQ(std::tuple(f.scene->updates, f.host->fixedUpdates, f.clock->sleeps.empty()),
+              std::tuple(std::vector<f64>(3, 1.0 / 30.0), 6u, true));
 }
 
 // Every presented frame is one trace line, in the file before the next frame starts; the
@@ -59,9 +57,7 @@ TEST(FrameLoop, TraceLinePerPresentedFrameAndIntentsDroppedOffline) {
         SCOPED_TRACE(withScene ? "scene" : "placeholder frames");
         SceneHost f;
         f.scene->queued = {scene::PlayerIntent{scene::kIntentStop, 0, 0, 0, 0}};
-        if (!withScene) {
-            f.host->scene.reset();
-        }
+        if (!withScene) f.host->scene.reset();
         f.host->trace = std::make_unique<FrameTrace>(path);
         FrameLoop loop(*f.host);
         f.clock->advanceSeconds(1.5 / 60.0);
@@ -74,9 +70,9 @@ TEST(FrameLoop, TraceLinePerPresentedFrameAndIntentsDroppedOffline) {
         EXPECT_EQ(testing::readText(path),
                   firstLine + "{\"frame\":2,\"time\":0.0166666667,\"steps\":0,\"alpha\":0.5" + extra + "}\n");
         if (withScene) {
-            EXPECT_EQ(f.scene->calls, std::vector<std::string>({"fixed", "input", "take", "sent", "input", "take"}));
-            EXPECT_EQ(f.scene->sentSequences, std::vector<u32>{0});
-            EXPECT_TRUE(f.host->intentBuffer.empty());
+            EXPECT_EQ(std::tuple(f.scene->calls, f.scene->sentSequences, f.host->intentBuffer.empty()),
+                      std::tuple(std::vector<std::string>{"fixed", "input", "take", "sent", "input", "take"},
+                                 std::vector<u32>{0}, true));
         }
     }
 }
@@ -85,9 +81,7 @@ TEST(FrameLoop, MinimizedFramesCountNothingAndCauseNoBurst) {
     SceneHost f;
     f.host->minimized = true;
     f.window->onWait = [&](NativeClient&) { f.clock->advanceSeconds(30.0); };
-    for (int frame = 0; frame < 3; ++frame) {
-        FrameLoop(*f.host).runFrame();
-    }
+    for (int frame = 0; frame < 3; ++frame) FrameLoop(*f.host).runFrame();
     // waits, fixed and variable updates, presents
     EXPECT_EQ(std::tuple(f.window->waits, f.host->fixedUpdates, f.host->variableUpdates, f.backend->presents),
               std::tuple(3u, 0u, 0u, 0u));
@@ -106,16 +100,14 @@ TEST(FrameLoop, EscapeFinishesItsFrameTheQuitMessageSkipsIt) {
         SCOPED_TRACE(escape ? "Escape" : "quit message");
         SceneHost f;
         f.window->onPump = [&](NativeClient& host) {
-            if (escape && f.window->pumps == 2) {
-                host.input.keyPressed(kVirtualKeyEscape, false);
-            }
+            if (escape && f.window->pumps == 2) host.input.keyPressed(kVirtualKeyEscape, false);
             return escape || f.window->pumps < 2;
         };
         f.clock->advanceSeconds(0.1);
         FrameLoop(*f.host).run();
         const u32 n = escape ? 2 : 1;  // frames drawn and presented
-        EXPECT_EQ(std::tuple(f.window->pumps, f.backend->presents, f.host->variableUpdates), std::tuple(2u, n, n));
-        EXPECT_TRUE(f.host->quitRequested);
+        EXPECT_EQ(std::tuple(f.window->pumps, f.backend->presents, f.host->variableUpdates, f.host->quitRequested),
+                  std::tuple(2u, n, n, true));
     }
 }
 
@@ -124,9 +116,7 @@ TEST(FrameLoop, EscapeFinishesItsFrameTheQuitMessageSkipsIt) {
 TEST(FrameLoop, ScriptedKeysGoDownAndUpAtTheirFrames) {
     SceneHost f({.keyScript = {{2, 'W', true}, {2, '2', true}, {3, '2', false}, {4, 'W', false}}});
     f.window->onPump = [&](NativeClient& host) {
-        if (f.window->pumps == 1) {
-            host.input.keyPressed('A', false);
-        }
+        if (f.window->pumps == 1) host.input.keyPressed('A', false);
         return true;
     };
     FrameLoop loop(*f.host);
@@ -144,13 +134,10 @@ TEST(FrameLoop, PendingResizeIsAppliedOnceTheRendererIsReady) {
     for (const auto [ready, width, applied] : {std::tuple{true, 800u, true}, {false, 800u, false}, {true, 0u, false}}) {
         SCOPED_TRACE(std::to_string(ready) + " " + std::to_string(width));
         SceneHost f;
-        f.host->rendererReady = ready;
-        f.host->resizePending = true;
-        f.host->pendingWidth = width;
-        f.host->pendingHeight = 600;
+        std::tie(f.host->rendererReady, f.host->resizePending, f.host->pendingWidth, f.host->pendingHeight) =
+            std::tuple(ready, true, width, 600u);
         FrameLoop(*f.host).runFrame();
-        EXPECT_EQ(f.backend->resizes.size(), applied ? 1u : 0u);
-        EXPECT_EQ(f.host->resizePending, !applied);
+        EXPECT_EQ(std::tuple(f.backend->resizes.empty(), f.host->resizePending), std::tuple(!applied, !applied));
     }
 }
 
@@ -162,14 +149,12 @@ TEST(FrameLoop, PacingAndSyncIntervalFollowTheRunKind) {
         FakeHost f({.smokeTest = smoke, .vsync = vsync, .frames = 3});
         f.startRenderer();
         FrameLoop loop(*f.host);
-        for (int frame = 0; frame < 4 && !f.host->quitRequested; ++frame) {
-            loop.runFrame();
-        }
+        for (int frame = 0; frame < 4 && !f.host->quitRequested; ++frame) loop.runFrame();
         const u32 frames = smoke ? 3 : 4;
-        EXPECT_EQ(f.host->quitRequested, smoke);
-        EXPECT_EQ(f.clock->sleeps, std::vector<u32>(smoke ? 3 : 0, 17));
-        EXPECT_EQ(f.backend->syncIntervals, std::vector<u8>(frames, static_cast<u8>(syncInterval)));
-        EXPECT_EQ(f.backend->draws.size(), frames);  // the placeholder triangle, without a scene
+        // the placeholder triangle drawn every frame, without a scene
+        EXPECT_EQ(std::tuple(f.host->quitRequested, f.clock->sleeps, f.backend->syncIntervals, f.backend->draws.size()),
+                  std::tuple(smoke, std::vector<u32>(smoke ? 3 : 0, 17),
+                             std::vector<u8>(frames, static_cast<u8>(syncInterval)), frames));
     }
 }
 
@@ -179,9 +164,7 @@ TEST(FrameLoop, ScreenshotTakenOnceWhileDrawingTheBudgetFrameOfAScene) {
     for (const bool withScene : {true, false}) {
         SCOPED_TRACE(withScene ? "scene" : "placeholder frames");
         SceneHost f({.frames = 3, .screenshotPath = path});
-        if (!withScene) {
-            f.host->scene.reset();
-        }
+        if (!withScene) f.host->scene.reset();
         FrameLoop loop(*f.host);
         for (u32 frame = 1; frame <= 5; ++frame) {
             loop.runFrame();

@@ -47,15 +47,10 @@ TEST(XInput, SlotsAreProbedOnceASecondPadsReadInTheLayoutAndUnpluggedOnesLetGo) 
     pads.useStateFunction(fakeGetState);
     InputState input;
     constexpr WORD kOutsideTheLayout = XINPUT_GAMEPAD_B | XINPUT_GAMEPAD_LEFT_THUMB | XINPUT_GAMEPAD_RIGHT_THUMB;
+    // slot: the one changed this frame, or -1; pad: buttons, triggers, left stick, right stick
     const struct {
-        const char* name;
-        i32 slot;                           // changed this frame, or -1
-        std::optional<XINPUT_GAMEPAD> pad;  // buttons, triggers, left stick, right stick
-        u64 nowMs;
-        u32 reads;
-        i32 playing;
-        const char* keys;
-        f32 moveX, moveZ;
+        const char* name; i32 slot; std::optional<XINPUT_GAMEPAD> pad; u64 nowMs; u32 reads; i32 playing;
+        const char* keys; f32 moveX, moveZ;
     } frames[] = {
         {"nothing: all four slots probed", -1, {}, 0, 4, -1, "", 0, 0},
         {"a pad in slot 3 before the next probe", 2, XINPUT_GAMEPAD{XINPUT_GAMEPAD_A, 255, 0, 0, 32767, 0, 0}, 999, 0, -1, "", 0, 0},
@@ -65,17 +60,14 @@ TEST(XInput, SlotsAreProbedOnceASecondPadsReadInTheLayoutAndUnpluggedOnesLetGo) 
         {"unplugged, no other: all let go, all probed at once", 2, {}, 1001, 5, -1, "", 0, 0},
         {"found in slot 2 at the next probe", 1, XINPUT_GAMEPAD{}, 2001, 2, 1, "", 0, 0},
         {"slot 4 is not read while slot 2 plays", 3, XINPUT_GAMEPAD{XINPUT_GAMEPAD_A, 0, 0, 0, 0, 0, 0}, 2002, 1, 1, "", 0, 0},
-        {"slot 2 unplugged: slot 4 plays at once", 1, {}, 2003, 5, 3, " ", 0, 0},
-    };
+        {"slot 2 unplugged: slot 4 plays at once", 1, {}, 2003, 5, 3, " ", 0, 0}};
     for (const auto& f : frames) {
         SCOPED_TRACE(f.name);
         if (f.slot >= 0) slots[f.slot] = f.pad;
         reads = 0;
         input.beginFrame();
         pads.poll(input, log.log.get(), f.nowMs);
-        EXPECT_EQ(reads, f.reads);
-        EXPECT_EQ(pads.playingSlot(), f.playing);
-        EXPECT_EQ(keysDown(input), f.keys);
+        EXPECT_EQ(std::tuple(reads, pads.playingSlot(), keysDown(input)), std::tuple(f.reads, f.playing, f.keys));
         EXPECT_FLOAT_EQ(input.analogMoveX, f.moveX);
         EXPECT_FLOAT_EQ(input.analogMoveZ, f.moveZ);
     }

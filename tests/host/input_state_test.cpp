@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 #include <utility>
 
 namespace kestrune::app {
@@ -14,8 +15,7 @@ TEST(InputState, KeyTransitionsWithinOneFrame) {
     const struct { const char* name; const char* events; bool pressed; bool released; bool down; } cases[] = {
         {"press", "p", true, false, true}, {"auto-repeat after press counts once", "prr", true, false, true},
         {"repeat flag alone is not a press", "r", false, false, true},
-        {"press and release in one frame", "pu", true, true, false},
-        {"release without press", "u", false, false, false},
+        {"press and release in one frame", "pu", true, true, false}, {"release without press", "u", false, false, false},
         // a second down without an up (focus games) is no new press
         {"held key pressed again in a later frame", "pbp", false, false, true},
         {"keyboard and controller each hold it; one that let go cannot release it again", "PpUU", true, false, true},
@@ -32,9 +32,8 @@ TEST(InputState, KeyTransitionsWithinOneFrame) {
                 case 'U': state.keyReleased(0x41, InputSource::controller); break;
             }
         }
-        EXPECT_EQ(state.pressed[0x41], c.pressed);
-        EXPECT_EQ(state.released[0x41], c.released);
-        EXPECT_EQ(state.keyDown[0x41], c.down);
+        EXPECT_EQ(std::tuple(state.pressed[0x41], state.released[0x41], state.keyDown[0x41]),
+                  std::tuple(c.pressed, c.released, c.down));
     }
 }
 

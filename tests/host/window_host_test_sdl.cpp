@@ -20,8 +20,7 @@ TEST(SdlKeys, MapToWindowsVirtualKeys) {
     const struct { SDL_Keycode key; u32 virtualKey; } cases[] = {
         {SDLK_a, 0x41}, {SDLK_z, 0x5A}, {SDLK_0, 0x30}, {SDLK_9, 0x39}, {SDLK_SPACE, 0x20}, {SDLK_LSHIFT, 0x10},
         {SDLK_RSHIFT, 0x10}, {SDLK_TAB, 0x09}, {SDLK_ESCAPE, 0x1B}, {SDLK_F1, 0x70}, {SDLK_F12, 0x7B},
-        {SDLK_LEFT, 0x25}, {SDLK_DOWN, 0x28}, {SDLK_RETURN, 0x0D}, {SDLK_CAPSLOCK, 0},
-    };
+        {SDLK_LEFT, 0x25}, {SDLK_DOWN, 0x28}, {SDLK_RETURN, 0x0D}, {SDLK_CAPSLOCK, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(SDL_GetKeyName(c.key));
         EXPECT_EQ(virtualKeyFromSdl(c.key), c.virtualKey);
@@ -29,10 +28,9 @@ TEST(SdlKeys, MapToWindowsVirtualKeys) {
 }
 
 TEST(SdlVideo, OffscreenOnlyWithoutAnyDisplay) {
-    EXPECT_TRUE(needsOffscreenVideo(nullptr, nullptr));
-    EXPECT_TRUE(needsOffscreenVideo("", ""));
-    EXPECT_FALSE(needsOffscreenVideo(":0", nullptr));
-    EXPECT_FALSE(needsOffscreenVideo(nullptr, "wayland-0"));
+    EXPECT_EQ(std::tuple(needsOffscreenVideo(nullptr, nullptr), needsOffscreenVideo("", ""),
+                         needsOffscreenVideo(":0", nullptr), needsOffscreenVideo(nullptr, "wayland-0")),
+              std::tuple(true, true, false, false));
 }
 
 class SdlWindowHostTest : public ::testing::Test {
@@ -71,29 +69,26 @@ TEST_F(SdlWindowHostTest, CreatesTheWindowHiddenResizesAfterRestoringAndQuitsWhe
     auto* window = static_cast<SDL_Window*>(host_->window);
     ASSERT_NE(window, nullptr);
     const ClientSize size = sdl_->clientSize(*host_);
-    EXPECT_EQ(std::pair(size.widthPixels, size.heightPixels), std::pair(320u, 200u));
-    EXPECT_NE(SDL_GetWindowFlags(window) & SDL_WINDOW_HIDDEN, 0u);
-    EXPECT_STREQ(SDL_GetWindowTitle(window), kWindowTitle);
+    EXPECT_EQ(std::tuple(size.widthPixels, size.heightPixels, (SDL_GetWindowFlags(window) & SDL_WINDOW_HIDDEN) != 0,
+                         std::string(SDL_GetWindowTitle(window))),
+              std::tuple(320u, 200u, true, std::string(kWindowTitle)));
     sdl_->handleEvent(*host_, windowEvent(SDL_WINDOWEVENT_MINIMIZED));
     EXPECT_EQ(std::pair(host_->minimized, host_->resizePending), std::pair(true, false));
     sdl_->handleEvent(*host_, windowEvent(SDL_WINDOWEVENT_RESTORED));
-    EXPECT_EQ(std::pair(host_->minimized, host_->resizePending), std::pair(false, true));
-    EXPECT_EQ(std::pair(host_->pendingWidth, host_->pendingHeight), std::pair(320u, 200u));
+    EXPECT_EQ(std::tuple(host_->minimized, host_->resizePending, host_->pendingWidth, host_->pendingHeight),
+              std::tuple(false, true, 320u, 200u));
     SDL_Event close = windowEvent(SDL_WINDOWEVENT_CLOSE);
     SDL_PushEvent(&close);
-    EXPECT_FALSE(sdl_->pumpMessages(*host_));
-    EXPECT_TRUE(host_->quitRequested);
-    EXPECT_EQ(host_->window, nullptr);
+    EXPECT_EQ((std::tuple{sdl_->pumpMessages(*host_), host_->quitRequested, host_->window}),
+              std::tuple(false, true, static_cast<void*>(nullptr)));
 }
 
 // A repeat alone (the window gained the focus with the key held) holds the key without a press.
 TEST_F(SdlWindowHostTest, KeyAndMouseEventsFillInput) {
     sdl_->handleEvent(*host_, key(SDL_KEYDOWN, SDLK_w, true));
-    EXPECT_TRUE(host_->input.keyDown[0x57]);
-    EXPECT_FALSE(host_->input.pressed[0x57]);
+    EXPECT_EQ(std::pair(host_->input.keyDown[0x57], host_->input.pressed[0x57]), std::pair(true, false));
     sdl_->handleEvent(*host_, key(SDL_KEYUP, SDLK_w, false));
-    EXPECT_TRUE(host_->input.released[0x57]);
-    EXPECT_FALSE(host_->input.keyDown[0x57]);
+    EXPECT_EQ(std::pair(host_->input.released[0x57], host_->input.keyDown[0x57]), std::pair(true, false));
     sdl_->handleEvent(*host_, key(SDL_KEYDOWN, SDLK_w, false));
     EXPECT_TRUE(host_->input.pressed[0x57]);
     sdl_->handleEvent(*host_, key(SDL_KEYDOWN, SDLK_CAPSLOCK, false));  // not a key the runtime reads
@@ -102,8 +97,7 @@ TEST_F(SdlWindowHostTest, KeyAndMouseEventsFillInput) {
     for (const auto& [x, y] : {std::pair{40, 30}, {45, 20}}) {
         sdl_->handleEvent(*host_, {.motion = {.type = SDL_MOUSEMOTION, .x = x, .y = y}});
     }
-    EXPECT_EQ(host_->input.mouseDeltaX, 5);
-    EXPECT_EQ(host_->input.mouseDeltaY, -10);
+    EXPECT_EQ(std::pair(host_->input.mouseDeltaX, host_->input.mouseDeltaY), std::pair(5, -10));
 }
 
 // ---- Controllers ----
@@ -147,10 +141,9 @@ TEST_F(SdlWindowHostTest, StickMovesThePredictionAsTheServerMovesTheFighter) {
     scene::testing::SceneFixture f;
     VirtualPad pad("Kestrune Test Pad");
     // metresPerSecond of 0: inside the dead zone
-    const struct {
-        f64 yawDegrees, length; f32 metresPerSecond;
-    } cases[] = {{0, 1.0, 4.65f},   {30, 1.0, 4.65f},   {100, 0.55, 2.1f}, {-45, 0.75, 2.1f},  // 0.67 after the dead zone
-                 {200, 0.79, 4.65f}, {-120, 0.99, 4.65f}, {137, 0.23, 0.0f}};
+    const struct { f64 yawDegrees, length; f32 metresPerSecond; } cases[] = {
+        {0, 1.0, 4.65f}, {30, 1.0, 4.65f}, {100, 0.55, 2.1f}, {-45, 0.75, 2.1f},  // 0.67 after the dead zone
+        {200, 0.79, 4.65f}, {-120, 0.99, 4.65f}, {137, 0.23, 0.0f}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.yawDegrees) + " degrees at " + std::to_string(c.length));
         pad.stick(c.yawDegrees, c.length);
@@ -217,8 +210,8 @@ TEST_F(SdlWindowHostTest, ButtonsTypeTheLayoutsKeysUntilTheirPadIsUnpluggedWhich
     EXPECT_TRUE(host_->input.released[kVirtualKeyEscape]);
     const scene::Vec3 held = f.slot(0).position;
     f.steps(1, host_->input);
-    EXPECT_EQ(f.slot(0).position, held);
-    EXPECT_EQ(f.intents(), (std::vector<scene::PlayerIntent>{{scene::kIntentStop, 0, 0, 0, 0}}));
+    EXPECT_EQ(std::tuple(f.slot(0).position, f.intents()),
+              std::tuple(held, std::vector<scene::PlayerIntent>{{scene::kIntentStop, 0, 0, 0, 0}}));
     // The next pad plugged in plays; others wait, and may leave, until it is unplugged.
     VirtualPad second("Second Test Pad");
     pump();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <tuple>
 #include <utility>
 
 #include "app/frame_clock.h"
@@ -39,28 +40,25 @@ constexpr LPARAM kRepeatBit = LPARAM{1} << 30;
 
 // Hidden at the requested client size; minimized, then restored; closed, a quit.
 TEST_F(Win32WindowHostTest, WindowIsHiddenResizesAfterRestoringAndQuitsWhenClosed) {
-    EXPECT_FALSE(IsWindowVisible(window_));
     const ClientSize size = host_->windowHost->clientSize(*host_);
-    EXPECT_EQ(std::pair(size.widthPixels, size.heightPixels), std::pair(320u, 200u));
+    EXPECT_EQ(std::tuple(IsWindowVisible(window_), size.widthPixels, size.heightPixels), std::tuple(FALSE, 320u, 200u));
     EXPECT_EQ(reinterpret_cast<NativeClient*>(GetWindowLongPtrW(window_, GWLP_USERDATA)), host_.get());
     send(WM_SIZE, SIZE_MINIMIZED, 0);
     EXPECT_EQ(std::pair(host_->minimized, host_->resizePending), std::pair(true, false));
     send(WM_SIZE, SIZE_RESTORED, MAKELPARAM(800, 600));
-    EXPECT_EQ(std::pair(host_->minimized, host_->resizePending), std::pair(false, true));
-    EXPECT_EQ(std::pair(host_->pendingWidth, host_->pendingHeight), std::pair(800u, 600u));
+    EXPECT_EQ(std::tuple(host_->minimized, host_->resizePending, host_->pendingWidth, host_->pendingHeight),
+              std::tuple(false, true, 800u, 600u));
     send(WM_SIZE, SIZE_RESTORED, MAKELPARAM(800, 0));
     EXPECT_FALSE(host_->resizePending);
     send(WM_CLOSE, 0, 0);
-    EXPECT_FALSE(IsWindow(window_));
-    EXPECT_EQ(host_->window, nullptr);
-    EXPECT_FALSE(host_->windowHost->pumpMessages(*host_));
-    EXPECT_TRUE(host_->quitRequested);
+    const bool open = host_->windowHost->pumpMessages(*host_);
+    EXPECT_EQ(std::tuple(IsWindow(window_), host_->window, open, host_->quitRequested),
+              std::tuple(FALSE, static_cast<void*>(nullptr), false, true));
 }
 
 TEST_F(Win32WindowHostTest, KeyAndMouseMessagesFillInputAndSystemKeysAreConsumed) {
     EXPECT_EQ(send(WM_KEYDOWN, 0x41, kRepeatBit), 0);  // a repeat alone (focus gained with A held): no press
-    EXPECT_TRUE(host_->input.keyDown[0x41]);
-    EXPECT_FALSE(host_->input.pressed[0x41]);
+    EXPECT_EQ(std::pair(host_->input.keyDown[0x41], host_->input.pressed[0x41]), std::pair(true, false));
     send(WM_SYSKEYUP, 0x41, 0);
     EXPECT_TRUE(host_->input.released[0x41]);
     send(WM_KEYDOWN, 0x41, 0);
@@ -69,14 +67,12 @@ TEST_F(Win32WindowHostTest, KeyAndMouseMessagesFillInputAndSystemKeysAreConsumed
     send(WM_KEYDOWN, static_cast<WPARAM>(0x1'0000'0042), 0);
     EXPECT_FALSE(host_->input.keyDown[0x42]);
     EXPECT_EQ(send(WM_SYSKEYDOWN, VK_F4, LPARAM{1} << 29), 0);  // Alt+F4 must not close the window
-    EXPECT_TRUE(IsWindow(window_));
-    EXPECT_TRUE(host_->input.pressed[VK_F4]);
+    EXPECT_EQ(std::pair(IsWindow(window_), host_->input.pressed[VK_F4]), std::pair(TRUE, true));
     // Mouse coordinates are signed 16-bit.
     send(WM_MOUSEMOVE, 0, MAKELPARAM(10, 20));
     send(WM_MOUSEMOVE, 0, MAKELPARAM(static_cast<WORD>(-6), 25));
-    EXPECT_EQ(host_->input.mouseDeltaX, -16);
-    EXPECT_EQ(host_->input.mouseDeltaY, 5);
-    EXPECT_EQ(host_->input.lastMouseX, -6);
+    const InputState& input = host_->input;
+    EXPECT_EQ(std::tuple(input.mouseDeltaX, input.mouseDeltaY, input.lastMouseX), std::tuple(-16, 5, -6));
 }
 
 TEST_F(Win32WindowHostTest, SecondRegistrationFails) {
