@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <future>
+#include <optional>
 #include <regex>
 #include <string>
 #include <tuple>
@@ -76,20 +77,20 @@ TEST(DuelClient, JoinsAndKeepsWhatArrivesBeforeServerJoined) {
     EXPECT_EQ(std::tuple(client.isRunning(), client.localEntityId(), client.tickRate()),
               std::tuple(true, kPeerEntityId, kPeerTickRate));
 
-    EXPECT_EQ(client.peekSnapshot(), snapshotAt(6)) << "the newer snapshot replaced the older";
-    EXPECT_EQ(client.takeSnapshot(), snapshotAt(6));
-    EXPECT_FALSE(client.takeSnapshot().has_value());
-    EXPECT_EQ(client.takeCombatEvents(), eventsOf(1, 3)) << "both early lists, in order";
-    EXPECT_TRUE(client.takeCombatEvents().empty());
+    // The newer snapshot replaced the older; both early lists of events are kept, in order.
+    EXPECT_EQ((std::tuple{client.peekSnapshot(), client.takeSnapshot(), client.takeSnapshot(),
+                          client.takeCombatEvents(), client.takeCombatEvents()}),
+              (std::tuple{snapshotAt(6), snapshotAt(6), std::optional<DuelSnapshot>(), eventsOf(1, 3),
+                          std::vector<CombatEvent>()}));
 
     ASSERT_TRUE(client.sendStop());
     ASSERT_TRUE(eventually([&] {
         const auto taken = client.takeSnapshot();
         return taken && taken->tick == 8;
     }));
-    EXPECT_EQ(client.takeCommandResults(), (std::vector<CommandResult>{{1, false, 4, 41}}));
-    EXPECT_EQ(client.takeCombatEvents(), eventsOf(4, 1));
-    EXPECT_EQ(std::tuple(client.isRunning(), client.lastError()), std::tuple(true, ""));
+    EXPECT_EQ(std::tuple(client.takeCommandResults(), client.takeCombatEvents(), client.isRunning(),
+                         client.lastError()),
+              std::tuple(std::vector<CommandResult>{{1, false, 4, 41}}, eventsOf(4, 1), true, ""));
 
     client.teardown();
     EXPECT_EQ(peer.finish(), "");
@@ -130,21 +131,19 @@ TEST(DuelClient, PeerFaultsFailTheConnectOrEndTheSessionWithTheirText) {
     const auto goodWelcome = welcome(kPeerSessionId, kPeerTickRate);
     const auto tick = encodeTick(1);
     const auto badSnapshot = test::patched(encodeSnapshot(snapshotAt(1)), 8 + 2 + 4, bytes({0}));  // player class 0
-    constexpr Stage hello = Stage::AfterHello;
-    constexpr Stage joining = Stage::AfterJoinRead;
-    constexpr Stage joined = Stage::Joined;
+    constexpr Stage hello = Stage::AfterHello, joining = Stage::AfterJoinRead, joined = Stage::Joined;
+    const char* const invalidWelcome = "invalid server welcome";
+    const char* const invalidPlayer = "snapshot contains an invalid player enum value";
     // After the join the welcome was frame 1 and the joined frame 2, so the next frame must carry 3.
     const struct { const char* name; Stage stage; std::vector<std::byte> sent; std::string error; } faults[] = {
         {"payload of 65537 announced", hello, test::patched(serverFrame(kServerWelcome, 1, {}), 8, bytes({1, 0, 1, 0})),
          "duel protocol payload is too large"},
         {"error instead of welcome", hello, serverFrame(kServerError, 1, encodeServerError(3, "no duels")),
          "server did not answer with ServerWelcome"},
-        {"welcome with session 0", hello, serverFrame(kServerWelcome, 1, welcome(0, kPeerTickRate), 0),
-         "invalid server welcome"},
-        {"welcome with tick rate 0", hello, serverFrame(kServerWelcome, 1, welcome(kPeerSessionId, 0)),
-         "invalid server welcome"},
+        {"welcome with session 0", hello, serverFrame(kServerWelcome, 1, welcome(0, kPeerTickRate), 0), invalidWelcome},
+        {"welcome with tick rate 0", hello, serverFrame(kServerWelcome, 1, welcome(kPeerSessionId, 0)), invalidWelcome},
         {"welcome header names another session", hello,
-         serverFrame(kServerWelcome, 1, goodWelcome, kPeerSessionId + 1), "invalid server welcome"},
+         serverFrame(kServerWelcome, 1, goodWelcome, kPeerSessionId + 1), invalidWelcome},
         {"welcome with sequence 2", hello, serverFrame(kServerWelcome, 2, goodWelcome),
          "expected duel server frame sequence 1, received 2"},
         {"joined with entity 0", joining, serverFrame(kServerJoined, 2, joinedAs(0, kWarrior)),
@@ -157,8 +156,7 @@ TEST(DuelClient, PeerFaultsFailTheConnectOrEndTheSessionWithTheirText) {
          "unexpected duel server message while joining"},
         {"sequence gap while joining", joining, serverFrame(kServerJoined, 3, joinedAs(kPeerEntityId, kWarrior)),
          "expected duel server frame sequence 2, received 3"},
-        {"invalid snapshot while joining", joining, serverFrame(kServerSnapshot, 2, badSnapshot),
-         "snapshot contains an invalid player enum value"},
+        {"invalid snapshot while joining", joining, serverFrame(kServerSnapshot, 2, badSnapshot), invalidPlayer},
         {"connection closed", joined, {}, "duel server closed the connection"},
         {"sequence gap", joined, serverFrame(kServerTick, 4, tick),
          "expected duel server frame sequence 3, received 4"},
@@ -174,9 +172,7 @@ TEST(DuelClient, PeerFaultsFailTheConnectOrEndTheSessionWithTheirText) {
         {"invalid combat event", joined,
          serverFrame(kServerCombatEvents, 3, test::patched(eventsPayload(1, 1), 2 + 8, bytes({8}))),
          "combat event contains an invalid enum value"},
-        {"invalid snapshot", joined, serverFrame(kServerSnapshot, 3, badSnapshot),
-         "snapshot contains an invalid player enum value"},
-    };
+        {"invalid snapshot", joined, serverFrame(kServerSnapshot, 3, badSnapshot), invalidPlayer}};
     for (const auto& fault : faults) {
         SCOPED_TRACE(fault.name);
         TestPeer peer([&](PeerConnection& c) { playFault(c, fault.stage, fault.sent); });
@@ -189,8 +185,7 @@ TEST(DuelClient, PeerFaultsFailTheConnectOrEndTheSessionWithTheirText) {
             EXPECT_EQ(std::tuple(client.isRunning(), client.localEntityId(), client.tickRate()),
                       std::tuple(false, 0u, u16{0}));
         }
-        EXPECT_FALSE(client.sendMove(1, 2));
-        EXPECT_EQ(client.lastSentCommandSequence(), 0u);
+        EXPECT_EQ((std::tuple{client.sendMove(1, 2), client.lastSentCommandSequence()}), std::tuple(false, 0u));
         client.teardown();
         if (fault.stage == joined) {
             EXPECT_EQ(client.lastError(), fault.error) << "the reason, kept past the teardown";
@@ -206,8 +201,7 @@ TEST(DuelClient, ConnectFailsOnASilentServerARefusingPortAndAnUnknownHost) {
     });
     DuelClient client;
     expectRuntimeError([&] { client.connect(kHost, silent.port(), kWarrior, kName, ""); }, test::receiveTimeoutText());
-    EXPECT_FALSE(client.isRunning());
-    EXPECT_EQ(silent.finish(), "");
+    EXPECT_EQ(std::tuple(client.isRunning(), silent.finish()), std::tuple(false, ""));
 
     u16 closedPort = 0;
     listenOnLoopback(closedPort);  // the listener closes at once, so the port refuses
@@ -232,8 +226,7 @@ TEST(DuelClient, RefusesBadArgumentsBeforeAnyNetworkActivity) {
         {"22 characters in 25 bytes", kWarrior, std::string(19, 'n') + "\xC3\xA9\xC3\xA9\xC3\xA9", "",
          "character name exceeds 24 UTF-8 bytes"},
         {"name cut in a character", kWarrior, "ab\xC3", "", "character name is not valid UTF-8"},
-        {"ticket with a space", kWarrior, kName, "a b", "game ticket is invalid"},
-    };
+        {"ticket with a space", kWarrior, kName, "a b", "game ticket is invalid"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         DuelClient client;
@@ -249,9 +242,8 @@ TEST(DuelClient, CommandsAreNumberedAndTeardownWakesTheBlockedReceive) {
     TestPeer peer([&](PeerConnection& c) {
         c.handshake();
         for (int i = 0; i < 4; ++i) {
-            u32 frameSequence = 0;
-            commands.push_back(c.expectCommand(&frameSequence));
-            frameSequences.push_back(frameSequence);
+            frameSequences.push_back(0);
+            commands.push_back(c.expectCommand(&frameSequences.back()));
         }
         c.send(kServerTick, encodeTick(1));
         c.send(kServerCommandResult, encodeCommandResult(CommandResult{4, true, 0, 1}));
@@ -280,8 +272,8 @@ TEST(DuelClient, CommandsAreNumberedAndTeardownWakesTheBlockedReceive) {
         << "no session after teardown";
     client.teardown();  // a second teardown is harmless
 
-    EXPECT_EQ(peer.finish(), "");
-    EXPECT_EQ(frameSequences, (std::vector<u32>{3, 4, 5, 6}));
+    // The peer's records are read once its thread has ended.
+    EXPECT_EQ((std::tuple{peer.finish(), frameSequences}), std::tuple("", std::vector<u32>{3, 4, 5, 6}));
     EXPECT_EQ(commands, (std::vector<ClientCommandMessage>{{1, kCommandMove, 0, 0xFE3E, 1000, 0},
                                                            {2, kCommandStop, 0, 0, 0, 0},
                                                            {3, kCommandBasicAttack, 8, 0, 0, 1},
@@ -321,15 +313,14 @@ TEST(DuelClient, ASendThePeerDoesNotTakeFailsAndEndsTheSessionWithItsError) {
         ++sent;
     }
     clientGaveUp.store(true);
-    EXPECT_FALSE(client.isRunning()) << "the failed send ended the session";
-    EXPECT_EQ(client.lastError(), test::sendTimeoutText());
-    EXPECT_EQ(client.lastSentCommandSequence(), sent) << "the failed command is not counted as sent";
+    // The failed send ended the session, and the failed command is not counted as sent.
+    EXPECT_EQ(std::tuple(client.isRunning(), client.lastError(), client.lastSentCommandSequence()),
+              std::tuple(false, test::sendTimeoutText(), sent));
     EXPECT_FALSE(client.sendStop());
     client.teardown();
-    EXPECT_EQ(peer.finish(), "");
     EXPECT_GT(sent, 0u);
-    EXPECT_EQ(received, sent) << "every command reported as sent arrived whole";
-    EXPECT_EQ(peerEnd, "duel server closed the connection");
+    EXPECT_EQ((std::tuple{peer.finish(), received, peerEnd}), std::tuple("", sent, "duel server closed the connection"))
+        << "every command reported as sent arrived whole";
 }
 
 TEST(DuelClient, ReconnectStartsFromAClearState) {
@@ -345,9 +336,9 @@ TEST(DuelClient, ReconnectStartsFromAClearState) {
     client.connect(kHost, first.port(), kWarrior, kName, "");
     ASSERT_TRUE(eventually([&] { return !client.isRunning(); }));
     client.teardown();
-    EXPECT_EQ(first.finish(), "");
-    EXPECT_EQ(client.lastError(), "server error 1: bye");
-    EXPECT_TRUE(client.peekSnapshot().has_value()) << "records that arrived before the error stay";
+    // Records that arrived before the error stay.
+    EXPECT_EQ(std::tuple(first.finish(), client.lastError(), client.peekSnapshot().has_value()),
+              std::tuple("", "server error 1: bye", true));
 
     TestPeer second([](PeerConnection& c) {
         c.handshake();  // checks that the hello is frame 1 of session 0 again
