@@ -21,8 +21,7 @@ TEST(MicrosecondHistogram, PercentilesAreBucketEdgesCappedByTheMaximumAndMergeOn
               std::tuple(100u, 160u, 300u, 10u, 300u));
     EXPECT_DOUBLE_EQ(histogram.meanMicroseconds(), 151.5);
 
-    MicrosecondHistogram a(10, 5);  // buckets up to 50 us
-    MicrosecondHistogram b(10, 5);
+    MicrosecondHistogram a(10, 5), b(10, 5);  // buckets up to 50 us
     a.record(5);
     b.record(45);
     b.record(45);
@@ -31,8 +30,7 @@ TEST(MicrosecondHistogram, PercentilesAreBucketEdgesCappedByTheMaximumAndMergeOn
     a.record(70000);
     EXPECT_EQ(a.percentileMicroseconds(0.25), 10u);
     EXPECT_EQ(a.percentileMicroseconds(1.0), 70000u) << "a sample past the last bucket reports the maximum";
-    MicrosecondHistogram other(20, 5);
-    EXPECT_THROW(a.merge(other), std::invalid_argument);
+    EXPECT_THROW(a.merge(MicrosecondHistogram(20, 5)), std::invalid_argument);
     EXPECT_THROW(MicrosecondHistogram(0, 5), std::invalid_argument);
 }
 

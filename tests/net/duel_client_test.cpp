@@ -12,7 +12,6 @@
 
 #include "net/client_messages.h"
 #include "net/duel_client.h"
-#include "net/frame_codec.h"
 #include "net/server_messages.h"
 #include "net_test_support.h"
 #include "test_peer.h"
@@ -43,10 +42,6 @@ std::vector<CombatEvent> eventsOf(u64 firstEventId, std::size_t count) {
     return events;
 }
 
-std::vector<std::byte> eventsPayload(u64 firstEventId, std::size_t count) {
-    return encodeCombatEvents(eventsOf(firstEventId, count));
-}
-
 TEST(DuelClient, JoinsAndKeepsWhatArrivesBeforeServerJoined) {
     const std::string ticket(256, 'K');
     const std::string name = "\xC3\x89" + std::string(22, 'n');  // 24 bytes, 23 characters
@@ -59,15 +54,15 @@ TEST(DuelClient, JoinsAndKeepsWhatArrivesBeforeServerJoined) {
         c.sendWelcome();
         join = c.expectJoin();
         c.send(kServerSnapshot, encodeSnapshot(snapshotAt(5)));
-        c.send(kServerCombatEvents, eventsPayload(1, 1));
+        c.send(kServerCombatEvents, encodeCombatEvents(eventsOf(1, 1)));
         c.send(kServerSnapshot, encodeSnapshot(snapshotAt(6)));
-        c.send(kServerCombatEvents, eventsPayload(2, 2));
+        c.send(kServerCombatEvents, encodeCombatEvents(eventsOf(2, 2)));
         c.sendJoined(join.characterClass);
         // What follows the join is sent only once the client has taken the early records.
         command = c.expectCommand(&commandFrameSequence);
         c.send(kServerTick, encodeTick(40));
         c.send(kServerCommandResult, encodeCommandResult(CommandResult{1, false, 4, 41}));
-        c.send(kServerCombatEvents, eventsPayload(4, 1));
+        c.send(kServerCombatEvents, encodeCombatEvents(eventsOf(4, 1)));
         c.send(kServerSnapshot, encodeSnapshot(snapshotAt(7)));
         c.send(kServerSnapshot, encodeSnapshot(snapshotAt(8)));
         c.waitForClose();
@@ -170,7 +165,7 @@ TEST(DuelClient, PeerFaultsFailTheConnectOrEndTheSessionWithTheirText) {
          serverFrame(kServerCommandResult, 3, bytes({1, 0, 0, 0, 1, 3, 0, 9, 0, 0, 0, 0, 0, 0, 0})),
          "command result is internally inconsistent"},
         {"invalid combat event", joined,
-         serverFrame(kServerCombatEvents, 3, test::patched(eventsPayload(1, 1), 2 + 8, bytes({8}))),
+         serverFrame(kServerCombatEvents, 3, test::patched(encodeCombatEvents(eventsOf(1, 1)), 2 + 8, bytes({8}))),
          "combat event contains an invalid enum value"},
         {"invalid snapshot", joined, serverFrame(kServerSnapshot, 3, badSnapshot), invalidPlayer}};
     for (const auto& fault : faults) {
@@ -326,7 +321,7 @@ TEST(DuelClient, ASendThePeerDoesNotTakeFailsAndEndsTheSessionWithItsError) {
 TEST(DuelClient, ReconnectStartsFromAClearState) {
     TestPeer first([](PeerConnection& c) {
         c.handshake();
-        c.send(kServerCombatEvents, eventsPayload(1, 2));
+        c.send(kServerCombatEvents, encodeCombatEvents(eventsOf(1, 2)));
         c.send(kServerCommandResult, encodeCommandResult(CommandResult{9, false, 2, 1}));
         c.send(kServerSnapshot, encodeSnapshot(snapshotAt(4)));
         c.send(kServerError, encodeServerError(1, "bye"));

@@ -56,9 +56,7 @@ TEST(FrameIo, TheLargestPayloadCrossesAndALargerOneIsNeverSent) {
     test::expectRuntimeError([&] { sendFrame(pair.far, scratch, kServerSnapshot, 1, 1, tooLarge); },
                              "protocol payload exceeds 64 KiB");
     std::vector<std::byte> largest(kMaxPayloadBytes);
-    for (std::size_t i = 0; i < largest.size(); ++i) {
-        largest[i] = static_cast<std::byte>(i * 7);
-    }
+    for (std::size_t i = 0; i < largest.size(); ++i) largest[i] = static_cast<std::byte>(i * 7);
     // The socket buffers may hold less than a whole frame, so the far end sends on its own thread.
     std::thread sender([&] { sendFrame(pair.far, scratch, kServerSnapshot, 2, 1, largest); });
     const Frame received = receiveFrame(pair.near);
