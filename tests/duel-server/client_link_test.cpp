@@ -37,8 +37,7 @@ struct Recorder final : ClientLinkHandler {
     void onCommand(const net::ClientCommandMessage& command) override { commands.push_back(command); }
 
     ClientLink& link;
-    bool refuseJoin = false;
-    bool answerJoin = true;
+    bool refuseJoin = false, answerJoin = true;
     std::vector<net::ClientHelloMessage> hellos;
     std::vector<net::ClientJoinMessage> joins;
     std::vector<net::ClientCommandMessage> commands;
@@ -79,9 +78,9 @@ TEST(ClientLink, WelcomesJoinsAndPassesCommandsOnEvenWhenFedOneByteAtATime) {
     for (const std::byte b : concat(concat(opening(), commandFrame(3, 1)), commandFrame(4, 2))) {
         link.receive(std::span<const std::byte>(&b, 1), recorder);
     }
-    EXPECT_EQ(recorder.hellos, (std::vector<net::ClientHelloMessage>{{99, "tk_1"}}));
-    EXPECT_EQ(link.gameTicket(), "tk_1");
-    EXPECT_EQ(recorder.joins, (std::vector<net::ClientJoinMessage>{{net::kTemplar, "Tess"}}));
+    EXPECT_EQ(std::tuple(recorder.hellos, link.gameTicket(), recorder.joins),
+              std::tuple(std::vector<net::ClientHelloMessage>{{99, "tk_1"}}, "tk_1",
+                         std::vector<net::ClientJoinMessage>{{net::kTemplar, "Tess"}}));
     EXPECT_EQ(recorder.commands, (std::vector<net::ClientCommandMessage>{{1, net::kCommandStop, 0, 0, 0, 0},
                                                                        {2, net::kCommandStop, 0, 0, 0, 0}}));
     EXPECT_EQ(link.phase(), LinkPhase::Joined);
@@ -115,18 +114,15 @@ TEST(ClientLink, RefusesEachFaultAndThenIgnoresEverything) {
         {"join with an empty name", join(2, kSessionId, bytes({1, 0, 0})), "character name cannot be empty"},
         {"second join", concat(opening(), frameBytes(net::kClientJoin, 3, kSessionId, net::encodeJoin(1, "A"))),
          "unexpected duel client message"},
-        {"frame sequence repeated", concat(opening(), commandFrame(2, 1)),
-         "expected duel client frame sequence 3, received 2"},
-        {"command sequence 0", concat(opening(), commandFrame(3, 0)),
-         "expected duel client command sequence 1, received 0"},
+        {"frame repeated", concat(opening(), commandFrame(2, 1)), "expected duel client frame sequence 3, received 2"},
+        {"command 0", concat(opening(), commandFrame(3, 0)), "expected duel client command sequence 1, received 0"},
         {"command sequence repeated", concat(concat(opening(), commandFrame(3, 1)), commandFrame(4, 1)),
          "expected duel client command sequence 2, received 1"},
         {"command sequence skipped", concat(opening(), commandFrame(3, 2)),
          "expected duel client command sequence 1, received 2"},
         {"trailing byte after a command",
          concat(opening(), frameBytes(net::kClientCommand, 3, kSessionId, concat(stop(1), bytes({0})))),
-         "protocol payload contains trailing bytes"},
-    };
+         "protocol payload contains trailing bytes"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ClientLink link(kSessionId, kTickRate, kRoomyLimitBytes);
@@ -147,8 +143,8 @@ TEST(ClientLink, ARefusedJoinQueuesAServerErrorAndAnUnansweredOneIsAProgrammingE
     EXPECT_EQ(std::tuple(link.phase(), recorder.commands.size()), std::tuple(LinkPhase::Closing, 0u));
     const std::vector<net::Frame> frames = drain(link);
     ASSERT_EQ(frames.size(), 2u);
-    EXPECT_EQ(frames[1].type, net::kServerError);
-    EXPECT_EQ(net::decodeServerError(frames[1].payload), "server error 3: taken");
+    EXPECT_EQ((std::tuple{frames[1].type, net::decodeServerError(frames[1].payload)}),
+              std::tuple(net::kServerError, "server error 3: taken"));
 
     ClientLink unanswered(kSessionId, kTickRate, kRoomyLimitBytes);
     Recorder silent(unanswered);

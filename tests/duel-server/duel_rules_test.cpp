@@ -34,9 +34,7 @@ struct Arena {
     u16 warrior(u8 kind, i32 a = 0, i32 b = 0, u16 c = 0) { return order(kWarrior, kind, a, b, c); }
     u16 templar(u8 kind, i32 a = 0, i32 b = 0, u16 c = 0) { return order(kTemplar, kind, a, b, c); }
     void steps(u32 count) {
-        for (u32 i = 0; i < count; ++i) {
-            duel.step();
-        }
+        for (u32 i = 0; i < count; ++i) duel.step();
     }
     // Moves one fighter `ticks` ticks along x with speed factor |a| and stops it.
     void walk(u8 characterClass, i32 a, u32 ticks) {
@@ -53,15 +51,13 @@ struct Arena {
         return out;
     }
     Duel duel;
-    u32 warriorSequence = 0;
-    u32 templarSequence = 0;
+    u32 warriorSequence = 0, templarSequence = 0;
 };
 
 TEST(DuelRules, DurationsRoundToWholeTicksAndNeverVanish) {
     const struct { u32 ms; u16 rate; u32 ticks; } cases[] = {
         {1100, 30, 33}, {288, 30, 9}, {850, 30, 26}, {1100, 60, 66},
-        {0, 30, 1},     {16, 30, 1},  {1500, 1, 2},  {1400, 1, 1},
-    };
+        {0, 30, 1},     {16, 30, 1},  {1500, 1, 2},  {1400, 1, 1}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.ms) + " ms at " + std::to_string(c.rate));
         EXPECT_EQ(ticksFromMs(c.ms, c.rate), c.ticks);
@@ -71,8 +67,7 @@ TEST(DuelRules, DurationsRoundToWholeTicksAndNeverVanish) {
 TEST(DuelRules, SpeedFollowsTheClientsRoundingOfBaseTimesFactor) {
     const struct { u8 characterClass; i32 factor; i32 mmPerSecond; } cases[] = {
         {kWarrior, 1000, 4650}, {kWarrior, 450, 2100}, {kTemplar, 1000, 4350}, {kTemplar, 450, 1950},
-        {kWarrior, 3, 0},       {kWarrior, 4, 30},     {kTemplar, 0, 0},
-    };
+        {kWarrior, 3, 0},       {kWarrior, 4, 30},     {kTemplar, 0, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.characterClass) + " at factor " + std::to_string(c.factor));
         EXPECT_EQ(speedMmPerSecond(c.characterClass, c.factor), c.mmPerSecond);
@@ -86,8 +81,7 @@ TEST(DuelRules, MovesByItsSpeedPerTickAndStaysInsideTheArena) {
         {"warrior running diagonally", 30, kWarrior, 707, 707, 10, -2000 + 1096, 1096},
         {"warrior at 60 ticks per second for 1 s", 60, kWarrior, 1000, 0, 60, -2000 + 4650, 0},
         {"templar running +z into the bound", 30, kTemplar, 0, 1000, 1000, 2000, kArenaBoundMm},
-        {"warrior running -x into the bound", 30, kWarrior, -1000, 0, 1000, -kArenaBoundMm, 0},
-    };
+        {"warrior running -x into the bound", 30, kWarrior, -1000, 0, 1000, -kArenaBoundMm, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Duel duel(c.tickRate);
@@ -127,8 +121,7 @@ TEST(DuelRules, ACooldownRefusesOnItsLastTickAndAcceptsOnTheNext) {
     const struct { const char* name; u8 kind; u16 c; u32 cooldownTicks; } cases[] = {
         {"basic attack, 0.4 s", net::kCommandBasicAttack, 1, 12},
         {"skill 1, 4 s", net::kCommandUseSkill, net::kSkillWarrior1, 120},
-        {"skill 2, 6 s", net::kCommandUseSkill, net::kSkillWarrior2, 180},
-    };
+        {"skill 2, 6 s", net::kCommandUseSkill, net::kSkillWarrior2, 180}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Arena arena;
@@ -148,15 +141,13 @@ TEST(DuelRules, ReachHoldsToTheMillimetreWhenTheCommandArrivesAndAtTheHit) {
     const struct Action { const char* name; u8 kind; u16 c; u32 reachMm, hitTicks; i32 damage; } actions[] = {
         {"basic attack", net::kCommandBasicAttack, 1, 3400, 9, kBasicAttackDamage},
         {"skill 1", net::kCommandUseSkill, net::kSkillWarrior1, 3400, 9, kSkill1Damage},
-        {"skill 2", net::kCommandUseSkill, net::kSkillWarrior2, 5000, 26, kSkill2Damage},
-    };
+        {"skill 2", net::kCommandUseSkill, net::kSkillWarrior2, 5000, 26, kSkill2Damage}};
     // beyondAtCommandMm: the warrior backs off before the command; beyondAtHitMm: the templar
     // steps off during the wind-up.
     const struct { const char* name; u32 beyondAtCommandMm, beyondAtHitMm; u16 result; bool lands; } distances[] = {
         {"exactly at the reach", 0, 0, kAccepted, true},
         {"a millimetre beyond when the command arrives", 1, 0, kOutOfRange, false},
-        {"a millimetre beyond at the hit", 0, 1, kAccepted, false},
-    };
+        {"a millimetre beyond at the hit", 0, 1, kAccepted, false}};
     for (const Action& action : actions) {
         for (const auto& d : distances) {
             SCOPED_TRACE(std::string(action.name) + ", " + d.name);
@@ -220,8 +211,7 @@ TEST(DuelRules, RefusesByReasonAndCountsCommandsPerTick) {
     EXPECT_EQ(arena.duel.apply(kWarrior, selfTarget), kInvalidTarget);
     EXPECT_EQ(arena.warrior(net::kCommandUseSkill, 0, 0, net::kSkillTemplar1), kSkillOfOtherClass);
     EXPECT_EQ(arena.warrior(net::kCommandUseSkill, 0, 0, net::kSkillWarrior1), kOutOfRange);
-    EXPECT_EQ(arena.warrior(net::kCommandStop), kAccepted);
-    for (u32 i = 5; i < kCommandsPerTickLimit; ++i) {
+    for (u32 i = 4; i < kCommandsPerTickLimit; ++i) {
         EXPECT_EQ(arena.warrior(net::kCommandStop), kAccepted);
     }
     EXPECT_EQ(arena.warrior(net::kCommandStop), kTooManyCommands);
@@ -256,8 +246,8 @@ TEST(DuelRules, AKnockoutEndsTheRoundAndANewOneStartsThreeSecondsLater) {
     ASSERT_EQ(outcome, std::tuple(0, 13u, true));
     net::DuelSnapshot snapshot;
     arena.duel.writeSnapshot(7, snapshot);
-    EXPECT_EQ(snapshot.players[1].stateFlags & kStateDefeated, kStateDefeated);
-    EXPECT_EQ(arena.templar(net::kCommandMove, 1000, 0), kDefeated);
+    EXPECT_EQ(std::tuple(snapshot.players[1].stateFlags & kStateDefeated, arena.templar(net::kCommandMove, 1000, 0)),
+              std::tuple(kStateDefeated, kDefeated));
     arena.steps(ticksFromMs(kBasicAttackCooldownMs, 30));
     EXPECT_EQ(arena.warrior(net::kCommandBasicAttack, 0, 0, 1), kTargetDefeated);
 
@@ -277,18 +267,18 @@ TEST(DuelRules, SnapshotListsSeatedFightersWarriorFirstWithTheirState) {
     net::DuelSnapshot snapshot;
     snapshot.projectiles.resize(3);
     arena.duel.writeSnapshot(42, snapshot);
-    EXPECT_EQ(snapshot.tick, 42u);
-    EXPECT_TRUE(snapshot.projectiles.empty());
     // The warrior ran 5 ticks of 155 mm and swings (combo step 1 in the opaque byte); the templar walks along -z.
-    EXPECT_EQ(snapshot.players,
-              (std::vector<net::SnapshotPlayer>{
-                  {kWarriorId, kWarrior, -1225, 0, kMaxHealth, kMaxHealth, 0, 0, 1, net::kSkillBasicAttack, 3},
-                  {kTemplarId, kTemplar, 2000, -65, kMaxHealth, kMaxHealth, kStateMoving, 0, 0, net::kSkillNone, 1}}));
+    // The projectiles the snapshot held are gone.
+    const net::SnapshotPlayer warrior{kWarriorId, kWarrior, -1225, 0, kMaxHealth, kMaxHealth, 0, 0, 1,
+                                      net::kSkillBasicAttack, 3};
+    const net::SnapshotPlayer templar{kTemplarId, kTemplar, 2000, -65, kMaxHealth, kMaxHealth, kStateMoving, 0, 0,
+                                      net::kSkillNone, 1};
+    EXPECT_EQ(snapshot, (net::DuelSnapshot{42, {warrior, templar}, {}}));
     arena.duel.vacate(kWarrior);
     arena.duel.writeSnapshot(43, snapshot);
     ASSERT_EQ(snapshot.players.size(), 1u);
-    EXPECT_EQ(snapshot.players[0].entityId, kTemplarId);
-    EXPECT_EQ(snapshot.players[0].positionXMm, kStartOffsetMm) << "the one who stays starts a new round";
+    EXPECT_EQ(std::tuple(snapshot.players[0].entityId, snapshot.players[0].positionXMm),
+              std::tuple(kTemplarId, kStartOffsetMm)) << "the one who stays starts a new round";
 }
 
 }  // namespace

@@ -43,9 +43,10 @@ TEST(DuelServerLoopback, TwoClientsMoveHitAndLockEachOtherOverTheWire) {
         const net::DuelSnapshot snapshot = viewer->snapshotAt(tick);
         ASSERT_EQ(snapshot.players.size(), 2u);
         const net::SnapshotPlayer seen = playerOfClass(snapshot, kWarrior);
-        EXPECT_EQ(std::tuple(seen.entityId, seen.positionXMm, seen.positionZMm, seen.lastCommandSequence),
-                  std::tuple(warrior.client.localEntityId(), -kStartOffsetMm + 5 * kWarriorRunMmPerTick, 0, 2u));
-        EXPECT_EQ(seen.stateFlags, kStateMoving);
+        EXPECT_EQ(std::tuple(seen.entityId, seen.positionXMm, seen.positionZMm, seen.lastCommandSequence,
+                             seen.stateFlags),
+                  std::tuple(warrior.client.localEntityId(), -kStartOffsetMm + 5 * kWarriorRunMmPerTick, 0, 2u,
+                             kStateMoving));
         const net::SnapshotPlayer other = playerOfClass(snapshot, kTemplar);
         EXPECT_EQ(std::tuple(other.positionXMm, other.maxHealth), std::tuple(kStartOffsetMm, kMaxHealth));
     }
@@ -123,12 +124,12 @@ TEST(DuelServerLoopback, ALeavingOpponentFreesItsSeatAndStoppingEndsEverySession
     const u64 tick = server.advance(1);
     const net::DuelSnapshot snapshot = warrior.snapshotAt(tick);
     ASSERT_EQ(snapshot.players.size(), 2u);
-    EXPECT_EQ(playerOfClass(snapshot, kTemplar).entityId, next.client.localEntityId());
-    EXPECT_EQ(server.counts().duels, 1u);
+    EXPECT_EQ(std::tuple(playerOfClass(snapshot, kTemplar).entityId, server.counts().duels),
+              std::tuple(next.client.localEntityId(), 1u));
 
     server.stop();
-    EXPECT_EQ(warrior.waitForEnd(), "duel server closed the connection");
-    EXPECT_EQ(next.waitForEnd(), "duel server closed the connection");
+    const char* const closed = "duel server closed the connection";
+    EXPECT_EQ(std::tuple(warrior.waitForEnd(), next.waitForEnd()), std::tuple(closed, closed));
     EXPECT_TRUE(server.logged("closed: the server is stopping"));
 }
 

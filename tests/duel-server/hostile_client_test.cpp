@@ -8,6 +8,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "duel_rules.h"
@@ -81,9 +82,7 @@ public:
 
     void expectClosed() {
         try {
-            for (;;) {
-                static_cast<void>(net::receiveFrame(socket_));
-            }
+            for (;;) static_cast<void>(net::receiveFrame(socket_));
         } catch (const std::runtime_error& error) {
             EXPECT_STREQ(error.what(), "duel server closed the connection");
         }
@@ -116,8 +115,7 @@ TEST(HostileClients, EveryProtocolFaultIsRefusedWithItsTextWhileADuelGoesOn) {
              c.handshake(net::kWarrior);
              c.sendCommand(1, 5);
          },
-         "client command contains an invalid enum value"},
-    };
+         "client command contains an invalid enum value"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         RawClient raw(server.port());
@@ -135,15 +133,13 @@ TEST(HostileClients, AFloodOfCommandsIsRefusedAndThenClosed) {
     ServerHarness server;
     RawClient raw(server.port());
     raw.handshake(net::kWarrior);
-    for (u32 sequence = 1; sequence <= 65; ++sequence) {
-        raw.sendCommand(sequence, net::kCommandStop);
-    }
+    for (u32 sequence = 1; sequence <= 65; ++sequence) raw.sendCommand(sequence, net::kCommandStop);
     std::vector<net::CommandResult> results;
     EXPECT_EQ(raw.errorThenClose(&results), "server error 1: more than 64 commands in one tick");
     ASSERT_EQ(results.size(), 64u);
-    EXPECT_EQ(results[kCommandsPerTickLimit - 1].reason, kAccepted);
-    EXPECT_EQ(results[kCommandsPerTickLimit].reason, kTooManyCommands);
-    EXPECT_EQ(results.back().commandSequence, 64u);
+    EXPECT_EQ(std::tuple(results[kCommandsPerTickLimit - 1].reason, results[kCommandsPerTickLimit].reason,
+                         results.back().commandSequence),
+              std::tuple(kAccepted, kTooManyCommands, 64u));
 }
 
 TEST(HostileClients, ASilentClientIsClosedAtTheHandshakeDeadline) {
@@ -187,16 +183,14 @@ TEST(HostileClients, AClientThatStopsReadingIsDroppedAndItsOpponentPlaysOn) {
     const u64 tick = server.advance(1);
     const net::DuelSnapshot snapshot = templar.snapshotAt(tick);
     ASSERT_EQ(snapshot.players.size(), 1u) << "the templar now waits for a new warrior";
-    EXPECT_EQ(snapshot.players.front().entityId, templar.client.localEntityId());
-    EXPECT_TRUE(templar.client.isRunning());
+    EXPECT_EQ(std::tuple(snapshot.players.front().entityId, templar.client.isRunning()),
+              std::tuple(templar.client.localEntityId(), true));
 }
 
 TEST(HostileClients, ConnectionsPastTheLimitAreClosedAsTheyArrive) {
     ServerHarness server({.maxDuels = 1});  // room for 2 players and 64 handshakes
     std::vector<std::unique_ptr<RawClient>> open;
-    for (int i = 0; i < 66; ++i) {
-        open.push_back(std::make_unique<RawClient>(server.port()));
-    }
+    for (int i = 0; i < 66; ++i) open.push_back(std::make_unique<RawClient>(server.port()));
     EXPECT_TRUE(eventually([&] { return server.counts().connections == 66; }));
     RawClient extra(server.port());
     extra.expectClosed();

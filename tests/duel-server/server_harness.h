@@ -26,8 +26,6 @@ public:
     // The server listens on port 0 with manual ticks; the rest of `config` is as given.
     explicit ServerHarness(ServerConfig config = {});
     ~ServerHarness();
-    ServerHarness(const ServerHarness&) = delete;
-    ServerHarness& operator=(const ServerHarness&) = delete;
 
     u16 port() const noexcept { return port_; }
     // Runs ticks on the server thread and returns the tick number reached.

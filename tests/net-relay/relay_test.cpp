@@ -40,8 +40,7 @@ TEST(RelayOptions, ParsesEveryOptionAndRefusesWithOneSentence) {
         {{"--to=h:1", "--listen=192.168.1.2:0"},
          "Invalid --listen value '192.168.1.2': the relay listens on loopback addresses only, unless --allow-remote "
          "is given."},
-        {{"--to=h:1", "--delay"}, "Unknown option '--delay'."},
-    };
+        {{"--to=h:1", "--delay"}, "Unknown option '--delay'."}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
         net::test::expectInvalidArgument([&] { parseRelayOptions(c.arguments); }, c.message);
@@ -112,8 +111,7 @@ TEST(Relay, ForwardsBothWaysInOrderWithJitter) {
     std::string received;
     asio::error_code error;
     asio::read(client, asio::dynamic_buffer(received), error);
-    EXPECT_EQ(error, asio::error::eof);
-    EXPECT_EQ(received, sent);
+    EXPECT_EQ(std::tuple(error, received), std::tuple(asio::error::eof, sent));
     echo.join();
     asio::post(io, [&] { relay.stop(); });
     loop.join();

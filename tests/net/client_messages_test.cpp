@@ -35,15 +35,12 @@ TEST(ClientMessages, CommandIs23BytesWithTwosComplementArguments) {
 
 TEST(ClientMessages, MoveArgumentsAreClampedScaledAndRounded) {
     const struct { const char* name; f32 direction; i32 speedFactor; i16 expected; } cases[] = {
-        {"walk along negative x", -1.0f, kWalkSpeedFactor, -450},
-        {"run along positive z", 1.0f, kRunSpeedFactor, 1000},
-        {"clamped above 1", 2.5f, kRunSpeedFactor, 1000},
-        {"clamped below -1", -7.0f, kWalkSpeedFactor, -450},
+        {"walk along negative x", -1.0f, kWalkSpeedFactor, -450}, {"run along positive z", 1.0f, kRunSpeedFactor, 1000},
+        {"clamped above 1", 2.5f, kRunSpeedFactor, 1000}, {"clamped below -1", -7.0f, kWalkSpeedFactor, -450},
         {"rounded to nearest", 0.3337f, kRunSpeedFactor, 334},
         {"half rounds away from zero", -0.0005f, kRunSpeedFactor, -1},
         {"NaN counts as no movement", std::numeric_limits<f32>::quiet_NaN(), kRunSpeedFactor, 0},
-        {"infinity is clamped", std::numeric_limits<f32>::infinity(), kWalkSpeedFactor, 450},
-    };
+        {"infinity is clamped", std::numeric_limits<f32>::infinity(), kWalkSpeedFactor, 450}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(moveArgument(c.direction, c.speedFactor), c.expected);
@@ -56,8 +53,7 @@ TEST(ClientMessages, GameTicketAlphabetAndLength) {
         {"256 bytes", std::string(256, 'x'), true}, {"257 bytes", std::string(257, 'x'), false},
         {"space", "a b", false}, {"dot", "a.b", false}, {"plus and slash of base64", "a+b/", false},
         {"NUL", std::string("a\0b", 3), false}, {"non-ASCII letter", "\xC3\xA9", false},
-        {"just past 'z' and before 'A'", "{@", false},
-    };
+        {"just past 'z' and before 'A'", "{@", false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(isValidGameTicket(c.ticket), c.valid);
@@ -83,8 +79,7 @@ TEST(ClientMessages, ServerRefusesMalformedHellosAndJoins) {
         {"invalid UTF-8 name", true, bytes({1, 2, 0, 0xED, 0xA0}), "protocol string is not valid UTF-8"},
         {"truncated name", true, bytes({1, 3, 0, 'a'}), "truncated protocol payload"},
         {"truncated before the class is judged", true, bytes({9, 3, 0}), "truncated protocol payload"},
-        {"trailing after a join", true, bytes({1, 1, 0, 'a', 0}), "protocol payload contains trailing bytes"},
-    };
+        {"trailing after a join", true, bytes({1, 1, 0, 'a', 0}), "protocol payload contains trailing bytes"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         if (c.join) {
@@ -96,14 +91,12 @@ TEST(ClientMessages, ServerRefusesMalformedHellosAndJoins) {
 }
 
 TEST(ClientMessages, ServerAcceptsExactlyTheCommandsAClientSends) {
-    const u16 minus1000 = static_cast<u16>(-1000);
-    const u16 minus1001 = static_cast<u16>(-1001);
+    const u16 minus1000 = static_cast<u16>(-1000), minus1001 = static_cast<u16>(-1001);
     const auto stop = commandPayload(1, kCommandStop, 0, 0, 0, 0);
     const char* const invalidEnum = "client command contains an invalid enum value";
     const char* const inconsistent = "client command is internally inconsistent";
     const struct { const char* name; std::vector<std::byte> payload; const char* error; } cases[] = {
-        {"move", commandPayload(1, kCommandMove, 0, minus1000, 1000, 0), nullptr},
-        {"stop", stop, nullptr},
+        {"move", commandPayload(1, kCommandMove, 0, minus1000, 1000, 0), nullptr}, {"stop", stop, nullptr},
         {"basic attack", commandPayload(3, kCommandBasicAttack, 9, 0, 0, 1), nullptr},
         {"skill 1001", commandPayload(4, kCommandUseSkill, 9, 0, 0, kSkillWarrior1), nullptr},
         {"skill 2002", commandPayload(4, kCommandUseSkill, 9, 0, 0, kSkillTemplar2), nullptr},
@@ -119,8 +112,7 @@ TEST(ClientMessages, ServerAcceptsExactlyTheCommandsAClientSends) {
         {"skill with a move argument", commandPayload(1, kCommandUseSkill, 9, 1, 0, kSkillWarrior2), inconsistent},
         {"reserved word set", test::patched(stop, 11, bytes({1})), inconsistent},
         {"truncated", withoutLast(stop), "truncated protocol payload"},
-        {"trailing", concat(stop, bytes({0})), "protocol payload contains trailing bytes"},
-    };
+        {"trailing", concat(stop, bytes({0})), "protocol payload contains trailing bytes"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         if (c.error == nullptr) {

@@ -5,13 +5,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <future>
+#include <optional>
 #include <regex>
 #include <string>
 #include <tuple>
 
 #include "net/client_messages.h"
 #include "net/duel_client.h"
-#include "net/frame_codec.h"
 #include "net/server_messages.h"
 #include "net_test_support.h"
 #include "test_peer.h"
@@ -42,10 +42,6 @@ std::vector<CombatEvent> eventsOf(u64 firstEventId, std::size_t count) {
     return events;
 }
 
-std::vector<std::byte> eventsPayload(u64 firstEventId, std::size_t count) {
-    return encodeCombatEvents(eventsOf(firstEventId, count));
-}
-
 TEST(DuelClient, JoinsAndKeepsWhatArrivesBeforeServerJoined) {
     const std::string ticket(256, 'K');
     const std::string name = "\xC3\x89" + std::string(22, 'n');  // 24 bytes, 23 characters
@@ -58,15 +54,15 @@ TEST(DuelClient, JoinsAndKeepsWhatArrivesBeforeServerJoined) {
         c.sendWelcome();
         join = c.expectJoin();
         c.send(kServerSnapshot, encodeSnapshot(snapshotAt(5)));
-        c.send(kServerCombatEvents, eventsPayload(1, 1));
+        c.send(kServerCombatEvents, encodeCombatEvents(eventsOf(1, 1)));
         c.send(kServerSnapshot, encodeSnapshot(snapshotAt(6)));
-        c.send(kServerCombatEvents, eventsPayload(2, 2));
+        c.send(kServerCombatEvents, encodeCombatEvents(eventsOf(2, 2)));
         c.sendJoined(join.characterClass);
         // What follows the join is sent only once the client has taken the early records.
         command = c.expectCommand(&commandFrameSequence);
         c.send(kServerTick, encodeTick(40));
         c.send(kServerCommandResult, encodeCommandResult(CommandResult{1, false, 4, 41}));
-        c.send(kServerCombatEvents, eventsPayload(4, 1));
+        c.send(kServerCombatEvents, encodeCombatEvents(eventsOf(4, 1)));
         c.send(kServerSnapshot, encodeSnapshot(snapshotAt(7)));
         c.send(kServerSnapshot, encodeSnapshot(snapshotAt(8)));
         c.waitForClose();
@@ -76,28 +72,27 @@ TEST(DuelClient, JoinsAndKeepsWhatArrivesBeforeServerJoined) {
     EXPECT_EQ(std::tuple(client.isRunning(), client.localEntityId(), client.tickRate()),
               std::tuple(true, kPeerEntityId, kPeerTickRate));
 
-    EXPECT_EQ(client.peekSnapshot(), snapshotAt(6)) << "the newer snapshot replaced the older";
-    EXPECT_EQ(client.takeSnapshot(), snapshotAt(6));
-    EXPECT_FALSE(client.takeSnapshot().has_value());
-    EXPECT_EQ(client.takeCombatEvents(), eventsOf(1, 3)) << "both early lists, in order";
-    EXPECT_TRUE(client.takeCombatEvents().empty());
+    // The newer snapshot replaced the older; both early lists of events are kept, in order.
+    EXPECT_EQ((std::tuple{client.peekSnapshot(), client.takeSnapshot(), client.takeSnapshot(),
+                          client.takeCombatEvents(), client.takeCombatEvents()}),
+              (std::tuple{snapshotAt(6), snapshotAt(6), std::optional<DuelSnapshot>(), eventsOf(1, 3),
+                          std::vector<CombatEvent>()}));
 
     ASSERT_TRUE(client.sendStop());
     ASSERT_TRUE(eventually([&] {
         const auto taken = client.takeSnapshot();
         return taken && taken->tick == 8;
     }));
-    EXPECT_EQ(client.takeCommandResults(), (std::vector<CommandResult>{{1, false, 4, 41}}));
-    EXPECT_EQ(client.takeCombatEvents(), eventsOf(4, 1));
-    EXPECT_EQ(std::tuple(client.isRunning(), client.lastError()), std::tuple(true, ""));
+    EXPECT_EQ(std::tuple(client.takeCommandResults(), client.takeCombatEvents(), client.isRunning(),
+                         client.lastError()),
+              std::tuple(std::vector<CommandResult>{{1, false, 4, 41}}, eventsOf(4, 1), true, ""));
 
     client.teardown();
-    EXPECT_EQ(peer.finish(), "");
+    // What the peer recorded is read once its thread has ended. Hello was frame 1 and join frame 2.
+    EXPECT_EQ((std::tuple{peer.finish(), hello.gameTicket, join.characterClass, join.characterName,
+                          commandFrameSequence, command}),
+              (std::tuple{"", ticket, kTemplar, name, 3u, ClientCommandMessage{1, kCommandStop, 0, 0, 0, 0}}));
     EXPECT_GT(hello.clientClockNs, 0u);
-    // Hello was frame 1 and join frame 2.
-    EXPECT_EQ(std::tuple(hello.gameTicket, join.characterClass, join.characterName, commandFrameSequence),
-              std::tuple(ticket, kTemplar, name, 3u));
-    EXPECT_EQ(command, (ClientCommandMessage{1, kCommandStop, 0, 0, 0, 0}));
 }
 
 // A peer fault: how far the peer follows the handshake, then the bytes it sends (a whole
@@ -130,21 +125,19 @@ TEST(DuelClient, PeerFaultsFailTheConnectOrEndTheSessionWithTheirText) {
     const auto goodWelcome = welcome(kPeerSessionId, kPeerTickRate);
     const auto tick = encodeTick(1);
     const auto badSnapshot = test::patched(encodeSnapshot(snapshotAt(1)), 8 + 2 + 4, bytes({0}));  // player class 0
-    constexpr Stage hello = Stage::AfterHello;
-    constexpr Stage joining = Stage::AfterJoinRead;
-    constexpr Stage joined = Stage::Joined;
+    constexpr Stage hello = Stage::AfterHello, joining = Stage::AfterJoinRead, joined = Stage::Joined;
+    const char* const invalidWelcome = "invalid server welcome";
+    const char* const invalidPlayer = "snapshot contains an invalid player enum value";
     // After the join the welcome was frame 1 and the joined frame 2, so the next frame must carry 3.
     const struct { const char* name; Stage stage; std::vector<std::byte> sent; std::string error; } faults[] = {
         {"payload of 65537 announced", hello, test::patched(serverFrame(kServerWelcome, 1, {}), 8, bytes({1, 0, 1, 0})),
          "duel protocol payload is too large"},
         {"error instead of welcome", hello, serverFrame(kServerError, 1, encodeServerError(3, "no duels")),
          "server did not answer with ServerWelcome"},
-        {"welcome with session 0", hello, serverFrame(kServerWelcome, 1, welcome(0, kPeerTickRate), 0),
-         "invalid server welcome"},
-        {"welcome with tick rate 0", hello, serverFrame(kServerWelcome, 1, welcome(kPeerSessionId, 0)),
-         "invalid server welcome"},
+        {"welcome with session 0", hello, serverFrame(kServerWelcome, 1, welcome(0, kPeerTickRate), 0), invalidWelcome},
+        {"welcome with tick rate 0", hello, serverFrame(kServerWelcome, 1, welcome(kPeerSessionId, 0)), invalidWelcome},
         {"welcome header names another session", hello,
-         serverFrame(kServerWelcome, 1, goodWelcome, kPeerSessionId + 1), "invalid server welcome"},
+         serverFrame(kServerWelcome, 1, goodWelcome, kPeerSessionId + 1), invalidWelcome},
         {"welcome with sequence 2", hello, serverFrame(kServerWelcome, 2, goodWelcome),
          "expected duel server frame sequence 1, received 2"},
         {"joined with entity 0", joining, serverFrame(kServerJoined, 2, joinedAs(0, kWarrior)),
@@ -153,30 +146,24 @@ TEST(DuelClient, PeerFaultsFailTheConnectOrEndTheSessionWithTheirText) {
          "server joined a different character class"},
         {"server error while joining", joining, serverFrame(kServerError, 2, encodeServerError(42, "duel is full")),
          "server error 42: duel is full"},
-        {"tick while joining", joining, serverFrame(kServerTick, 2, tick),
-         "unexpected duel server message while joining"},
+        {"early tick", joining, serverFrame(kServerTick, 2, tick), "unexpected duel server message while joining"},
         {"sequence gap while joining", joining, serverFrame(kServerJoined, 3, joinedAs(kPeerEntityId, kWarrior)),
          "expected duel server frame sequence 2, received 3"},
-        {"invalid snapshot while joining", joining, serverFrame(kServerSnapshot, 2, badSnapshot),
-         "snapshot contains an invalid player enum value"},
+        {"invalid snapshot while joining", joining, serverFrame(kServerSnapshot, 2, badSnapshot), invalidPlayer},
         {"connection closed", joined, {}, "duel server closed the connection"},
-        {"sequence gap", joined, serverFrame(kServerTick, 4, tick),
-         "expected duel server frame sequence 3, received 4"},
+        {"gap", joined, serverFrame(kServerTick, 4, tick), "expected duel server frame sequence 3, received 4"},
         {"server error", joined, serverFrame(kServerError, 3, encodeServerError(9, "server shutting down")),
          "server error 9: server shutting down"},
-        {"welcome after joining", joined, serverFrame(kServerWelcome, 3, goodWelcome),
-         "unexpected duel server message"},
+        {"welcome again", joined, serverFrame(kServerWelcome, 3, goodWelcome), "unexpected duel server message"},
         {"tick with a trailing byte", joined, serverFrame(kServerTick, 3, concat(tick, bytes({0}))),
          "protocol payload contains trailing bytes"},
         {"inconsistent command result", joined,
          serverFrame(kServerCommandResult, 3, bytes({1, 0, 0, 0, 1, 3, 0, 9, 0, 0, 0, 0, 0, 0, 0})),
          "command result is internally inconsistent"},
         {"invalid combat event", joined,
-         serverFrame(kServerCombatEvents, 3, test::patched(eventsPayload(1, 1), 2 + 8, bytes({8}))),
+         serverFrame(kServerCombatEvents, 3, test::patched(encodeCombatEvents(eventsOf(1, 1)), 2 + 8, bytes({8}))),
          "combat event contains an invalid enum value"},
-        {"invalid snapshot", joined, serverFrame(kServerSnapshot, 3, badSnapshot),
-         "snapshot contains an invalid player enum value"},
-    };
+        {"invalid snapshot", joined, serverFrame(kServerSnapshot, 3, badSnapshot), invalidPlayer}};
     for (const auto& fault : faults) {
         SCOPED_TRACE(fault.name);
         TestPeer peer([&](PeerConnection& c) { playFault(c, fault.stage, fault.sent); });
@@ -189,8 +176,7 @@ TEST(DuelClient, PeerFaultsFailTheConnectOrEndTheSessionWithTheirText) {
             EXPECT_EQ(std::tuple(client.isRunning(), client.localEntityId(), client.tickRate()),
                       std::tuple(false, 0u, u16{0}));
         }
-        EXPECT_FALSE(client.sendMove(1, 2));
-        EXPECT_EQ(client.lastSentCommandSequence(), 0u);
+        EXPECT_EQ((std::tuple{client.sendMove(1, 2), client.lastSentCommandSequence()}), std::tuple(false, 0u));
         client.teardown();
         if (fault.stage == joined) {
             EXPECT_EQ(client.lastError(), fault.error) << "the reason, kept past the teardown";
@@ -206,8 +192,7 @@ TEST(DuelClient, ConnectFailsOnASilentServerARefusingPortAndAnUnknownHost) {
     });
     DuelClient client;
     expectRuntimeError([&] { client.connect(kHost, silent.port(), kWarrior, kName, ""); }, test::receiveTimeoutText());
-    EXPECT_FALSE(client.isRunning());
-    EXPECT_EQ(silent.finish(), "");
+    EXPECT_EQ(std::tuple(client.isRunning(), silent.finish()), std::tuple(false, ""));
 
     u16 closedPort = 0;
     listenOnLoopback(closedPort);  // the listener closes at once, so the port refuses
@@ -232,8 +217,7 @@ TEST(DuelClient, RefusesBadArgumentsBeforeAnyNetworkActivity) {
         {"22 characters in 25 bytes", kWarrior, std::string(19, 'n') + "\xC3\xA9\xC3\xA9\xC3\xA9", "",
          "character name exceeds 24 UTF-8 bytes"},
         {"name cut in a character", kWarrior, "ab\xC3", "", "character name is not valid UTF-8"},
-        {"ticket with a space", kWarrior, kName, "a b", "game ticket is invalid"},
-    };
+        {"ticket with a space", kWarrior, kName, "a b", "game ticket is invalid"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         DuelClient client;
@@ -249,9 +233,8 @@ TEST(DuelClient, CommandsAreNumberedAndTeardownWakesTheBlockedReceive) {
     TestPeer peer([&](PeerConnection& c) {
         c.handshake();
         for (int i = 0; i < 4; ++i) {
-            u32 frameSequence = 0;
-            commands.push_back(c.expectCommand(&frameSequence));
-            frameSequences.push_back(frameSequence);
+            frameSequences.push_back(0);
+            commands.push_back(c.expectCommand(&frameSequences.back()));
         }
         c.send(kServerTick, encodeTick(1));
         c.send(kServerCommandResult, encodeCommandResult(CommandResult{4, true, 0, 1}));
@@ -280,8 +263,8 @@ TEST(DuelClient, CommandsAreNumberedAndTeardownWakesTheBlockedReceive) {
         << "no session after teardown";
     client.teardown();  // a second teardown is harmless
 
-    EXPECT_EQ(peer.finish(), "");
-    EXPECT_EQ(frameSequences, (std::vector<u32>{3, 4, 5, 6}));
+    // The peer's records are read once its thread has ended.
+    EXPECT_EQ((std::tuple{peer.finish(), frameSequences}), std::tuple("", std::vector<u32>{3, 4, 5, 6}));
     EXPECT_EQ(commands, (std::vector<ClientCommandMessage>{{1, kCommandMove, 0, 0xFE3E, 1000, 0},
                                                            {2, kCommandStop, 0, 0, 0, 0},
                                                            {3, kCommandBasicAttack, 8, 0, 0, 1},
@@ -321,21 +304,20 @@ TEST(DuelClient, ASendThePeerDoesNotTakeFailsAndEndsTheSessionWithItsError) {
         ++sent;
     }
     clientGaveUp.store(true);
-    EXPECT_FALSE(client.isRunning()) << "the failed send ended the session";
-    EXPECT_EQ(client.lastError(), test::sendTimeoutText());
-    EXPECT_EQ(client.lastSentCommandSequence(), sent) << "the failed command is not counted as sent";
+    // The failed send ended the session, and the failed command is not counted as sent.
+    EXPECT_EQ(std::tuple(client.isRunning(), client.lastError(), client.lastSentCommandSequence()),
+              std::tuple(false, test::sendTimeoutText(), sent));
     EXPECT_FALSE(client.sendStop());
     client.teardown();
-    EXPECT_EQ(peer.finish(), "");
     EXPECT_GT(sent, 0u);
-    EXPECT_EQ(received, sent) << "every command reported as sent arrived whole";
-    EXPECT_EQ(peerEnd, "duel server closed the connection");
+    EXPECT_EQ((std::tuple{peer.finish(), received, peerEnd}), std::tuple("", sent, "duel server closed the connection"))
+        << "every command reported as sent arrived whole";
 }
 
 TEST(DuelClient, ReconnectStartsFromAClearState) {
     TestPeer first([](PeerConnection& c) {
         c.handshake();
-        c.send(kServerCombatEvents, eventsPayload(1, 2));
+        c.send(kServerCombatEvents, encodeCombatEvents(eventsOf(1, 2)));
         c.send(kServerCommandResult, encodeCommandResult(CommandResult{9, false, 2, 1}));
         c.send(kServerSnapshot, encodeSnapshot(snapshotAt(4)));
         c.send(kServerError, encodeServerError(1, "bye"));
@@ -345,9 +327,9 @@ TEST(DuelClient, ReconnectStartsFromAClearState) {
     client.connect(kHost, first.port(), kWarrior, kName, "");
     ASSERT_TRUE(eventually([&] { return !client.isRunning(); }));
     client.teardown();
-    EXPECT_EQ(first.finish(), "");
-    EXPECT_EQ(client.lastError(), "server error 1: bye");
-    EXPECT_TRUE(client.peekSnapshot().has_value()) << "records that arrived before the error stay";
+    // Records that arrived before the error stay.
+    EXPECT_EQ(std::tuple(first.finish(), client.lastError(), client.peekSnapshot().has_value()),
+              std::tuple("", "server error 1: bye", true));
 
     TestPeer second([](PeerConnection& c) {
         c.handshake();  // checks that the hello is frame 1 of session 0 again

@@ -32,8 +32,8 @@ TEST(FrameCodec, PayloadOf64KiBIsTheLargestFrameAndARefusalWritesNothing) {
     const std::vector<std::byte> largest(kMaxPayloadBytes, std::byte{0x5A});
     const auto frame = frameBytes(kServerSnapshot, 1, 9, largest);
     ASSERT_EQ(frame.size(), kFrameHeaderBytes + 65536);
-    EXPECT_EQ(decodeFrameHeader(headerOf(frame)).payloadSizeBytes, 65536u);
-    EXPECT_EQ(frame.back(), std::byte{0x5A});
+    EXPECT_EQ(std::tuple(decodeFrameHeader(headerOf(frame)).payloadSizeBytes, frame.back()),
+              std::tuple(65536u, std::byte{0x5A}));
 
     // Appending keeps the frames already queued, and a refusal leaves them alone.
     std::vector<std::byte> queue = bytes({7});
@@ -58,10 +58,8 @@ TEST(FrameCodec, RefusesBadHeadersInCheckOrder) {
         {"payload of 65537", 8, bytes({0x01, 0x00, 0x01, 0x00}), "duel protocol payload is too large"},
         {"payload of 4 GiB - 1", 8, bytes({0xFF, 0xFF, 0xFF, 0xFF}), "duel protocol payload is too large"},
         {"payload of 65536", 8, bytes({0x00, 0x00, 0x01, 0x00}), nullptr},
-        {"magic is checked before version", 0, bytes({'X', 'D', 'U', 'L', 9, 9}), "invalid duel protocol magic"},
-        {"version is checked before size", 4, bytes({3, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}),
-         "incompatible duel protocol version"},
-    };
+        {"magic before version", 0, bytes({'X', 'D', 'U', 'L', 9, 9}), "invalid duel protocol magic"},
+        {"version before size", 4, bytes({3, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}), "incompatible duel protocol version"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const auto header = headerOf(test::patched(valid, c.offset, c.patch));
@@ -84,8 +82,8 @@ TEST(FrameParser, SplitsAStreamAtEachFrameEnd) {
     ASSERT_TRUE(whole.hasFrame());
     EXPECT_EQ(whole.feed(std::span(stream).subspan(first.size())), 0u) << "a waiting frame blocks input";
     const Frame taken = whole.takeFrame();
-    EXPECT_EQ(std::tuple(taken.type, taken.sequence, taken.sessionId), std::tuple(kServerTick, 1u, u64{5}));
-    EXPECT_EQ(taken.payload, bytes({1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_EQ(std::tuple(taken.type, taken.sequence, taken.sessionId, taken.payload),
+              std::tuple(kServerTick, 1u, u64{5}, bytes({1, 2, 3, 4, 5, 6, 7, 8})));
     EXPECT_TRUE(whole.atFrameBoundary());
     EXPECT_EQ(whole.feed(std::span(stream).subspan(first.size())), stream.size() - first.size());
     EXPECT_EQ(whole.takeFrame().type, kServerCombatEvents);
@@ -101,9 +99,8 @@ TEST(FrameParser, SplitsAStreamAtEachFrameEnd) {
         }
     }
     ASSERT_EQ(frames.size(), 2u);
-    EXPECT_EQ(frames[0].payload.size(), 8u);
-    EXPECT_EQ(std::tuple(frames[1].type, frames[1].sequence, frames[1].payload.size()),
-              std::tuple(kServerCombatEvents, 2u, std::size_t{0}));
+    EXPECT_EQ(std::tuple(frames[0].payload.size(), frames[1].type, frames[1].sequence, frames[1].payload.size()),
+              std::tuple(8u, kServerCombatEvents, 2u, 0u));
     EXPECT_TRUE(bytewise.atFrameBoundary());
     EXPECT_THROW(bytewise.takeFrame(), std::logic_error) << "no complete frame to take";
 }

@@ -43,9 +43,7 @@ void expectInvalidArgument(Action&& action, std::string_view message) {
 
 inline std::vector<std::byte> bytes(std::initializer_list<int> values) {
     std::vector<std::byte> out;
-    for (const int value : values) {
-        out.push_back(static_cast<std::byte>(value));
-    }
+    for (const int value : values) out.push_back(static_cast<std::byte>(value));
     return out;
 }
 

@@ -12,20 +12,16 @@ using test::bytes;
 
 TEST(PayloadWriter, WritesLengthPrefixedStringsAndRefusesBadOnes) {
     std::string e12;  // 12 two-byte characters
-    for (int i = 0; i < 12; ++i) {
-        e12 += "\xC3\xA9";
-    }
+    for (int i = 0; i < 12; ++i) e12 += "\xC3\xA9";
     const struct { const char* name; std::string text; std::size_t limit; const char* error; } cases[] = {
-        {"empty", "", 24, nullptr},
-        {"exactly the limit", std::string(24, 'n'), 24, nullptr},
+        {"empty", "", 24, nullptr}, {"exactly the limit", std::string(24, 'n'), 24, nullptr},
         {"one byte over", std::string(25, 'n'), 24, "protocol string is too long"},
         {"12 two-byte characters are 24 bytes", e12, 24, nullptr},
         {"13 two-byte characters are 26 bytes", e12 + "\xC3\xA9", 24, "protocol string is too long"},
         {"256 bytes: the length's high byte", std::string(256, 't'), 256, nullptr},
         {"257 bytes at a limit of 256", std::string(257, 't'), 256, "protocol string is too long"},
         {"two-byte character cut off", "ab\xC3", 24, "protocol string is not valid UTF-8"},
-        {"length is checked before UTF-8", std::string(25, '\xFF'), 24, "protocol string is too long"},
-    };
+        {"length is checked before UTF-8", std::string(25, '\xFF'), 24, "protocol string is too long"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         PayloadWriter writer;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "net/payload.h"
 #include "net/protocol.h"
@@ -44,13 +45,9 @@ std::vector<std::byte> snapshotPayload(const std::vector<std::vector<std::byte>>
     PayloadWriter w;
     w.u64le(0x1122334455667788ull);
     w.u16le(static_cast<u16>(players.size()));
-    for (const auto& p : players) {
-        w.append(p);
-    }
+    for (const auto& p : players) w.append(p);
     w.u16le(static_cast<u16>(projectiles.size()));
-    for (const auto& p : projectiles) {
-        w.append(p);
-    }
+    for (const auto& p : projectiles) w.append(p);
     return w.release();
 }
 
@@ -62,13 +59,10 @@ TEST(ServerMessages, SnapshotFieldsSitAtTheirWireOffsets) {
     const auto payload = snapshotPayload({playerEntry(kTemplar, 31, kSkillTemplar2)}, {projectileEntry(kSkillNone)});
     ASSERT_EQ(payload.size(), 12u + 32 + 24);
     const DuelSnapshot snapshot = decodeSnapshot(payload);
-    EXPECT_EQ(snapshot.tick, 0x1122334455667788ull);
-    ASSERT_EQ(snapshot.players.size(), 1u);
-    EXPECT_EQ(snapshot.players[0], (SnapshotPlayer{0x01020304, kTemplar, -450, 1000, 55, 100, 31, 9, 0x7F,
-                                                   kSkillTemplar2, 0xA0B0C0D0}));
-    ASSERT_EQ(snapshot.projectiles.size(), 1u);
-    EXPECT_EQ(snapshot.projectiles[0],
-              (SnapshotProjectile{{0x01010101, 0x02020202, 0x03030303, 0x04040404, 0x05050505}, 0xCAFE, kSkillNone}));
+    EXPECT_EQ(snapshot,
+              (DuelSnapshot{0x1122334455667788ull,
+                            {{0x01020304, kTemplar, -450, 1000, 55, 100, 31, 9, 0x7F, kSkillTemplar2, 0xA0B0C0D0}},
+                            {{{0x01010101, 0x02020202, 0x03030303, 0x04040404, 0x05050505}, 0xCAFE, kSkillNone}}}));
     EXPECT_EQ(encodeSnapshot(snapshot), payload) << "the encoder writes the same layout";
 }
 
@@ -112,8 +106,7 @@ TEST(ServerMessages, SnapshotPlayerAndCombatEventEnumRules) {
         {"flags 0x8000", kWarrior, 0x8000, kSkillNone, false}, {"skill 1001", kWarrior, 0, kSkillWarrior1, true},
         {"skill 1002", kWarrior, 0, kSkillWarrior2, true},   {"skill 2001", kWarrior, 0, kSkillTemplar1, true},
         {"skill 2", kWarrior, 0, 2, false},                  {"skill 1003", kWarrior, 0, 1003, false},
-        {"skill 2003", kWarrior, 0, 2003, false},            {"skill 1000", kWarrior, 0, 1000, false},
-    };
+        {"skill 2003", kWarrior, 0, 2003, false},            {"skill 1000", kWarrior, 0, 1000, false}};
     for (const auto& c : players) {
         SCOPED_TRACE(c.name);
         const auto second = playerEntry(c.characterClass, c.stateFlags, c.skill);
@@ -129,8 +122,7 @@ TEST(ServerMessages, SnapshotPlayerAndCombatEventEnumRules) {
     const struct { const char* name; u8 kind; u16 skill; bool valid; } events[] = {
         {"kind 1", 1, kSkillNone, true},        {"kind 7", 7, kSkillNone, true},   {"kind 0", 0, kSkillNone, false},
         {"kind 8", 8, kSkillNone, false},       {"kind 255", 255, kSkillNone, false},
-        {"skill 2002", 2, kSkillTemplar2, true}, {"skill 2", 2, 2, false},          {"skill 1003", 2, 1003, false},
-    };
+        {"skill 2002", 2, kSkillTemplar2, true}, {"skill 2", 2, 2, false},          {"skill 1003", 2, 1003, false}};
     for (const auto& c : events) {
         SCOPED_TRACE(c.name);
         const auto payload = eventsPayload(2, concat(eventEntry(1, 0), eventEntry(c.kind, c.skill)));
@@ -153,8 +145,8 @@ TEST(ServerMessages, CombatEventsLayoutAndLimits) {
     EXPECT_EQ(decodeCombatEvents(one),
               (std::vector<CombatEvent>{{0x0102030405060708ull, kLastEventKind, 11, 22, kSkillTemplar1, -3, 0xABCD}}));
     EXPECT_EQ(encodeCombatEvents(decodeCombatEvents(one)), one);
-    EXPECT_EQ(encodeCombatEvents({}), bytes({0, 0}));
-    EXPECT_TRUE(decodeCombatEvents(bytes({0, 0})).empty());
+    EXPECT_EQ(std::tuple(encodeCombatEvents({}), decodeCombatEvents(bytes({0, 0})).size()),
+              std::tuple(bytes({0, 0}), 0u));
     const std::vector<CombatEvent> most(4096, event(1));
     EXPECT_EQ(decodeCombatEvents(encodeCombatEvents(most)), most);
     expectRuntimeError([] { decodeCombatEvents(bytes({0x01, 0x10})); }, "combat event limit exceeded");
@@ -186,8 +178,7 @@ TEST(ServerMessages, CommandResultConsistency) {
         {"accepted", 1, 0, true},        {"any non-zero byte accepts", 0x80, 0, true},
         {"reason 1", 0, 1, true},        {"reason 11", 0, 11, true},
         {"accepted with a reason", 1, 3, false}, {"rejected without a reason", 0, 0, false},
-        {"reason 12", 0, 12, false},     {"reason 0x0100 (high byte)", 0, 0x0100, false},
-    };
+        {"reason 12", 0, 12, false},     {"reason 0x0100 (high byte)", 0, 0x0100, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const auto payload = bytes({4, 3, 2, 1, c.accepted, c.reason & 0xFF, c.reason >> 8, 0x11, 0x10, 0x0F, 0x0E,
@@ -229,6 +220,7 @@ TEST(ServerMessages, DecodersRefuseMalformedPayloadsInReadingOrder) {
     const auto tickBody = encodeTick(1);
     const char* const truncated = "truncated protocol payload";
     const char* const trailing = "protocol payload contains trailing bytes";
+    const char* const badSkill = "snapshot contains an invalid projectile skill";
     constexpr u16 welcome = kServerWelcome, joined = kServerJoined, commandResult = kServerCommandResult;
     constexpr u16 snapshot = kServerSnapshot, combatEvents = kServerCombatEvents, tick = kServerTick;
     constexpr u16 serverError = kServerError;
@@ -246,10 +238,8 @@ TEST(ServerMessages, DecodersRefuseMalformedPayloadsInReadingOrder) {
          withoutLast(snapshotPayload({badPlayer}, {}), 3), truncated},
         {"player cut before the projectile count", snapshot,
          withoutLast(snapshotPayload({playerEntry(1, 0, 0)}, {}), 2), truncated},
-        {"projectile skill 3", snapshot, snapshotPayload({}, {projectileEntry(3)}),
-         "snapshot contains an invalid projectile skill"},
-        {"projectile skill 2003", snapshot, snapshotPayload({}, {projectileEntry(2003)}),
-         "snapshot contains an invalid projectile skill"},
+        {"projectile skill 3", snapshot, snapshotPayload({}, {projectileEntry(3)}), badSkill},
+        {"projectile skill 2003", snapshot, snapshotPayload({}, {projectileEntry(2003)}), badSkill},
         {"truncated projectile", snapshot, withoutLast(snapshotPayload({}, {projectileEntry(0)})), truncated},
         {"byte after a snapshot", snapshot, concat(snapshotPayload({}, {}), bytes({0})), trailing},
         {"bad player before trailing bytes", snapshot, concat(snapshotPayload({badPlayer}, {}), bytes({0})),
@@ -261,8 +251,7 @@ TEST(ServerMessages, DecodersRefuseMalformedPayloadsInReadingOrder) {
         {"error text cut off", serverError, bytes({1, 0, 3, 0, 'a'}), truncated},
         {"error code cut off", serverError, bytes({1}), truncated},
         {"error text not UTF-8", serverError, bytes({1, 0, 1, 0, 0xFF}), "protocol string is not valid UTF-8"},
-        {"byte after the error text", serverError, bytes({1, 0, 1, 0, 'a', 0}), trailing},
-    };
+        {"byte after the error text", serverError, bytes({1, 0, 1, 0, 'a', 0}), trailing}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         expectRuntimeError([&] { fuzz::decodeServerFrame(Frame{c.type, 1, 1, c.payload}); }, c.error);

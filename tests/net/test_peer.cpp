@@ -64,9 +64,7 @@ ClientJoinMessage PeerConnection::handshake() {
 
 void PeerConnection::waitForClose() {
     try {
-        for (;;) {
-            receiveFrame(socket_);
-        }
+        for (;;) receiveFrame(socket_);
     } catch (const std::runtime_error&) {
         // Closed, or reset because the client closed with our frames unread: either way gone.
     }
@@ -86,16 +84,14 @@ TestPeer::TestPeer(Script script) {
 }
 
 TestPeer::~TestPeer() {
-    if (thread_.joinable()) {
-        if (!accepted_.load()) {
-            // The client never came: satisfy the accept so the thread can end.
-            try {
-                Socket poke = connectTcp("127.0.0.1", port_);
-            } catch (const std::exception&) {
-            }
+    if (thread_.joinable() && !accepted_.load()) {
+        // The client never came: satisfy the accept so the thread can end.
+        try {
+            Socket poke = connectTcp("127.0.0.1", port_);
+        } catch (const std::exception&) {
         }
-        thread_.join();
     }
+    finish();
 }
 
 std::string TestPeer::finish() {

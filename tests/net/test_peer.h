@@ -70,8 +70,6 @@ public:
 
     explicit TestPeer(Script script);
     ~TestPeer();
-    TestPeer(const TestPeer&) = delete;
-    TestPeer& operator=(const TestPeer&) = delete;
 
     u16 port() const noexcept { return port_; }
     // Waits for the script to end; returns what it threw, or "" when it ran through.
