@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <numeric>
 #include <optional>
 #include <set>
@@ -79,30 +80,28 @@ Mat matrixAt(const std::vector<f64>& values, std::size_t first) {
     return m;
 }
 
-template <class T> std::vector<f64> readFloats(const tinygltf::Model& d, int index) {
-    const tinygltf::Accessor& a = d.accessors[static_cast<std::size_t>(index)];
-    const tinygltf::BufferView& v = d.bufferViews[static_cast<std::size_t>(a.bufferView)];
-    const int components = tinygltf::GetNumComponentsInType(static_cast<u32>(a.type));
-    const std::size_t stride = v.byteStride != 0 ? v.byteStride : sizeof(T) * static_cast<std::size_t>(components);
-    const auto* first = d.buffers[static_cast<std::size_t>(v.buffer)].data.data() + v.byteOffset + a.byteOffset;
-    std::vector<f64> out;
-    for (std::size_t e = 0; e < a.count; ++e) {
-        for (std::size_t c = 0; c < static_cast<std::size_t>(components); ++c) {
-            T value;
-            std::memcpy(&value, first + e * stride + c * sizeof(T), sizeof(T));
-            out.push_back(static_cast<f64>(value));
-        }
-    }
-    return out;
+template <class T> f64 load(const u8* p) {
+    T value;
+    std::memcpy(&value, p, sizeof(T));
+    return static_cast<f64>(value);
 }
 
+// Accessor `index` as doubles, whatever its component type; normalised integers stay raw (the
+// oracle divides weights by their sum).
 std::vector<f64> readAny(const tinygltf::Model& d, int index) {
-    switch (d.accessors[static_cast<std::size_t>(index)].componentType) {
-    case TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE: return readFloats<u8>(d, index);
-    case TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT: return readFloats<u16>(d, index);
-    case TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT: return readFloats<u32>(d, index);
-    default: return readFloats<f32>(d, index);
+    const tinygltf::Accessor& a = d.accessors[static_cast<std::size_t>(index)];
+    const tinygltf::BufferView& v = d.bufferViews[static_cast<std::size_t>(a.bufferView)];
+    const auto size = static_cast<std::size_t>(tinygltf::GetComponentSizeInBytes(static_cast<u32>(a.componentType)));
+    const auto components = static_cast<std::size_t>(tinygltf::GetNumComponentsInType(static_cast<u32>(a.type)));
+    const std::size_t stride = v.byteStride != 0 ? v.byteStride : size * components;
+    const u8* first = d.buffers[static_cast<std::size_t>(v.buffer)].data.data() + v.byteOffset + a.byteOffset;
+    const auto decode = size == 1 ? load<u8> : size == 2 ? load<u16>
+                      : a.componentType == TINYGLTF_COMPONENT_TYPE_FLOAT ? load<f32> : load<u32>;
+    std::vector<f64> out;
+    for (std::size_t i = 0; i < a.count * components; ++i) {
+        out.push_back(decode(first + i / components * stride + i % components * size));
     }
+    return out;
 }
 
 // The local matrix of node n at `seconds`: its TRS (or matrix) with the animation's LINEAR
@@ -142,17 +141,14 @@ Mat localMatrix(const tinygltf::Model& d, int n, f64 seconds) {
             t[0], t[1], t[2], 1};
 }
 
-// Node n's global matrix under `parent`, and its descendants', into `globals`.
-void placeSubtree(const tinygltf::Model& d, int n, const Mat& parent, f64 seconds, std::vector<Mat>& globals) {
-    const Mat global = multiply(parent, localMatrix(d, n, seconds));
-    globals[static_cast<std::size_t>(n)] = global;
-    for (const int c : d.nodes[static_cast<std::size_t>(n)].children) placeSubtree(d, c, global, seconds, globals);
-}
-
+// Every node's global matrix at `seconds`, walked down from the scene's roots.
 std::vector<Mat> globalMatrices(const tinygltf::Model& d, f64 seconds) {
     std::vector<Mat> globals(d.nodes.size());
-    const Mat identity{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-    for (const int root : d.scenes[0].nodes) placeSubtree(d, root, identity, seconds, globals);
+    const std::function<void(int, const Mat&)> place = [&](int n, const Mat& parent) {
+        const Mat& global = globals[static_cast<std::size_t>(n)] = multiply(parent, localMatrix(d, n, seconds));
+        for (const int c : d.nodes[static_cast<std::size_t>(n)].children) place(c, global);
+    };
+    for (const int root : d.scenes[0].nodes) place(root, {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1});
     return globals;
 }
 
@@ -173,27 +169,20 @@ std::vector<std::array<f64, 3>> gltfSkinnedPositions(const tinygltf::Model& d, f
             const std::vector<f64> joints = readAny(d, p.attributes.at("JOINTS_0"));
             const std::vector<f64> weights = readAny(d, p.attributes.at("WEIGHTS_0"));
             for (std::size_t v = 0; v * 3 < positions.size(); ++v) {
-                std::array<f64, 3> sum{};
-                f64 total = 0;
-                const test::Point at{positions[v * 3], positions[v * 3 + 1], positions[v * 3 + 2]};
+                // The joint matrices blended by the weights over their sum.
+                const auto vertexWeights = std::span(weights).subspan(v * 4, 4);
+                const f64 total = std::accumulate(vertexWeights.begin(), vertexWeights.end(), 0.0);
+                Mat blended{};
                 for (std::size_t k = 0; k < 4; ++k) {
-                    const f64 w = weights[v * 4 + k];
-                    const test::Point q = test::transformPoint(jointMatrices[static_cast<std::size_t>(joints[v * 4 + k])], at);
-                    for (std::size_t c = 0; c < 3; ++c) sum[c] += w * q[c];
-                    total += w;
+                    const Mat& joint = jointMatrices[static_cast<std::size_t>(joints[v * 4 + k])];
+                    for (std::size_t i = 0; i < 16; ++i) blended[i] += vertexWeights[k] / total * joint[i];
                 }
-                out.push_back({sum[0] / total, sum[1] / total, sum[2] / total});
+                out.push_back(test::transformPoint(blended, test::Point{positions[3 * v], positions[3 * v + 1],
+                                                                        positions[3 * v + 2]}));
             }
         }
     }
     return out;
-}
-
-f64 diagonal(const std::vector<std::array<f64, 3>>& points) {
-    std::array<f64, 3> low{1e30, 1e30, 1e30}, high{-1e30, -1e30, -1e30};
-    for (const auto& p : points)
-        for (std::size_t c = 0; c < 3; ++c) low[c] = std::min(low[c], p[c]), high[c] = std::max(high[c], p[c]);
-    return std::hypot(high[0] - low[0], high[1] - low[1], high[2] - low[2]);
 }
 
 // The samples, and the skinned triangle built here in five forms: as a .glb with weights as
@@ -234,21 +223,23 @@ TEST(GltfImportSamples, LoadSkinAndWindLikeTheGltf) {
         SCOPED_TRACE(name);
         const tinygltf::Model d = readGltf(file);
         const content::Model model = importAndLoad(file, scratch.file(name));
-        ASSERT_EQ(model.skins.size(), d.skins.size());
-        EXPECT_EQ(model.skins[0].joints.size(), d.skins[0].joints.size());
         std::size_t primitives = 0;
         for (const tinygltf::Mesh& m : d.meshes) primitives += m.primitives.size();
-        ASSERT_EQ(model.meshes.size(), primitives);
+        ASSERT_EQ(std::tuple(model.skins.size(), model.meshes.size()), std::tuple(d.skins.size(), primitives));
         const tinygltf::Primitive& p = d.meshes[0].primitives[0];
-        EXPECT_EQ(model.meshes[0].vertices.size(), d.accessors[static_cast<std::size_t>(p.attributes.at("POSITION"))].count);
-        EXPECT_EQ(model.meshes[0].indices.size(), d.accessors[static_cast<std::size_t>(p.indices)].count);
+        const auto count = [&](int accessor) { return d.accessors[static_cast<std::size_t>(accessor)].count; };
+        const content::Mesh& mesh = model.meshes[0];
+        EXPECT_EQ(std::tuple(model.skins[0].joints.size(), mesh.vertices.size(), mesh.indices.size()),
+                  std::tuple(d.skins[0].joints.size(), count(p.attributes.at("POSITION")), count(p.indices)));
         // Without a material in the file the importer adds a default one.
         EXPECT_EQ(std::tuple(model.nodes.size(), model.clips.size(), model.materials.size()),
                   std::tuple(d.nodes.size(), d.animations.size(), std::max<std::size_t>(d.materials.size(), 1)));
         for (std::size_t n = 0; n < d.nodes.size(); ++n) EXPECT_EQ(model.nodes[n].name, d.nodes[n].name);
 
         const content::AnimationClip& clip = model.clips.at(0);
-        const f64 size = diagonal(gltfSkinnedPositions(d, 0.0));
+        // The model's size: its farthest vertex from the origin in the first frame.
+        f64 size = 0.0;
+        for (const test::Point& p : gltfSkinnedPositions(d, 0.0)) size = std::max(size, std::hypot(p[0], p[1], p[2]));
         f64 worst = 0.0;
         // Frame times: between frames the runtime interpolates its own samples.
         for (const f64 seconds : {0.0, 0.5, 1.0, static_cast<f64>(clip.duration)}) {
