@@ -21,9 +21,12 @@
 #include "content/kmdl_reader.h"
 #include "content/png.h"
 #include "content/sha256.h"
+#include "model_checks.h"
 
 namespace kestrune::baker {
 namespace {
+
+using test::bakedFile;
 
 const std::string kUsage =
     "usage: kestrune-bake --out=DIR\n"
@@ -50,12 +53,6 @@ template <class Load> std::string failureOf(Load load) {
         return error.what();
     }
     return "no failure";
-}
-
-const BakedFile& bakedFile(const std::vector<BakedFile>& files, const std::string& path) {
-    const auto found = std::ranges::find_if(files, [&](const BakedFile& file) { return file.path == path; });
-    if (found == files.end()) throw std::runtime_error("not baked: " + path);
-    return *found;
 }
 
 // A complaint about the arguments, then the usage.

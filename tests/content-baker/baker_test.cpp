@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <map>
 #include <numeric>
 #include <sstream>
 #include <string>
@@ -33,15 +32,9 @@ const std::vector<BakedFile>& baked() {
     return files;
 }
 
-const Model& character(const std::string& directory) {
-    static std::map<std::string, Model> models;
-    if (!models.contains(directory)) {
-        const std::string path = directory + "/character.kmdl";
-        for (const BakedFile& file : baked()) {
-            if (file.path == path) models.emplace(directory, content::parseModel(file.bytes, {}, path));
-        }
-    }
-    return models.at(directory);
+Model character(const std::string& directory) {
+    const std::string path = directory + "/character.kmdl";
+    return content::parseModel(test::bakedFile(baked(), path).bytes, {}, path);
 }
 
 // What the scene does with each class: turn, lift and hidden meshes.
@@ -94,7 +87,7 @@ TEST(BakedCharacters, CarryEveryClipOfThePresentationTable) {
     };
     for (const auto& row : table) {
         SCOPED_TRACE(std::string(row.directory) + " " + row.clip);
-        const Model& model = character(row.directory);
+        const Model model = character(row.directory);
         const content::AnimationClip* clip = content::findClip(model, row.clip);
         ASSERT_NE(clip, nullptr);
         EXPECT_EQ(clip->sampleRate, 30.0f);
@@ -103,7 +96,8 @@ TEST(BakedCharacters, CarryEveryClipOfThePresentationTable) {
         const std::vector<Matrix4> first = posedGlobals(model, row.clip, 0.0, row.loop);
         if (row.loop) {
             // Seamless: the last frame is the first, and the cycle does move.
-            EXPECT_TRUE(std::equal(clip->samples.end() - static_cast<long>(nodes), clip->samples.end(), clip->samples.begin()));
+            const auto lastFrame = clip->samples.end() - static_cast<long>(nodes);
+            EXPECT_TRUE(std::equal(lastFrame, clip->samples.end(), clip->samples.begin()));
             f64 largestMove = 0.0;
             for (u32 f = 1; f + 1 < clip->frameCount; ++f) {
                 const std::vector<Matrix4> later = posedGlobals(model, row.clip, f / 30.0, true);
@@ -145,7 +139,7 @@ TEST(BakedCharacters, CarryEveryClipOfThePresentationTable) {
 TEST(BakedCharacters, StandFacingTheirYawSkinnedSmoothlyAndWoundForCulling) {
     for (const DrawConstants& draw : kClasses) {
         SCOPED_TRACE(draw.directory);
-        const Model& model = character(draw.directory);
+        const Model model = character(draw.directory);
         const std::vector<Matrix4> globals = posedGlobals(model, draw.idleClip, 0.0, true);
         f64 lowest = 1e9;
         for (const Point& p : test::skinnedPositions(model, globals, draw.hiddenMesh)) {
