@@ -129,32 +129,64 @@ TEST(BakerCommands, InspectOrFailWithTheDecodersMessageOrTheUsageOrPrintItForHel
 
 int distance(const u8* a, const u8* b) { return std::abs(a[0] - b[0]) + std::abs(a[1] - b[1]) + std::abs(a[2] - b[2]); }
 
-// Each import says how tall the character stands; one that stands far from a person's height
-// without --height was most likely authored in other units, and the warning names the option.
-// The imported CesiumMan, last, as the warrior: every clip of the class, and a preview drawn
-// headless into a 96 x 128 picture with the character filling its middle, neither sky nor floor.
-TEST(ImportCommand, SaysHowTallTheCharacterStandsAndWritesADirectoryThatLoadsAndDrawsAsTheWarrior) {
+// Each import says how tall the character stands (one that stands far from a person's height
+// without --height was most likely authored in other units, and the warning names the option)
+// and stands it on the ground facing its class's yaw, its left on the left. The imported
+// CesiumMan, last, as the warrior: every clip of the class, and a preview drawn headless into a
+// 96 x 128 picture with the character filling its middle, neither sky nor floor.
+TEST(ImportCommand, StandsTheCharacterOnTheGroundSaysHowTallAndWritesADirectoryThatDrawsAsTheWarrior) {
     const content::test::ScratchDirectory scratch;
     const std::filesystem::path directory = scratch.file("warrior"), model = directory / "character.kmdl";
     const std::string warning =
         "warning: the character stands 9.15 m tall, far from a person's 0.5 to 4 m: the file is probably in other "
         "units than metres; import it again with --height=METRES (for example --height=1.8)\n";
-    const struct { const char* sample; std::vector<std::string> height; std::string said; } cases[] = {
-        {"RiggedSimple", {}, warning + "standing height 9.15 m (the idle pose)\n"},
-        {"RiggedSimple", {"--height=1.8"}, "standing height 1.80 m (the idle pose)\n"},
-        {"RiggedSimple", {"--height=0.3"}, "standing height 0.30 m (the idle pose)\n"},  // the player's choice
-        {"CesiumMan", {}, "standing height 1.46 m (the idle pose)\n"},
+    const struct {
+        const char* sample; const ClassDrawConstants* draw; std::string height; const char* tall; std::string said = "";
+    } cases[] = {
+        {"RiggedSimple", &kWarriorDraw, "", "9.15", warning}, {"RiggedSimple", &kWarriorDraw, "1.8", "1.80"},
+        {"RiggedSimple", &kTemplarDraw, "0.3", "0.30"},  // the player's choice
+        {"CesiumMan", &kTemplarDraw, "", "1.46"}, {"CesiumMan", &kTemplarDraw, "0.9", "0.90"},
+        {"CesiumMan", &kWarriorDraw, "1.8", "1.80"}, {"CesiumMan", &kWarriorDraw, "", "1.46"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.sample + (c.height.empty() ? std::string() : " " + c.height.front()));
+        SCOPED_TRACE(std::string(c.sample) + " as the " + c.draw->directory + " " + c.height);
+        const std::string idle = c.draw->clipNames.front();
         std::vector<std::string> arguments{"import", (content::test::kTestData / "gltf" / c.sample).string() + ".gltf",
-                                           "--out=" + directory.string(), "--class=warrior", "--clip=CH010301=#0"};
-        arguments.insert(arguments.end(), c.height.begin(), c.height.end());
+                                           "--out=" + directory.string(), "--class=" + std::string(c.draw->directory),
+                                           "--clip=" + idle + "=#0"};
+        if (!c.height.empty()) arguments.push_back("--height=" + c.height);
         const CommandResult result = run(arguments);
         ASSERT_EQ(std::tuple(result.code, result.err), std::tuple(0, ""));
-        EXPECT_TRUE(result.out.starts_with(c.said)) << result.out;
+        const std::string said = c.said + "standing height " + c.tall + " m (the idle pose)\n";
+        EXPECT_TRUE(result.out.starts_with(said)) << result.out;
         const std::string written = "character.kmdl (" + std::to_string(std::filesystem::file_size(model)) + " bytes)";
         EXPECT_NE(result.out.find(written + "\n"), std::string::npos);
+
+        const content::Model loaded = content::loadModelFile(model, {});
+        const auto drawn = [&](const test::Point& p) {
+            return test::drawn(c.draw->yawOffsetRadians, c.draw->liftMetres, p);
+        };
+        f64 low = 1e9, high = -1e9;
+        for (const test::Point& p : test::skinnedPositions(loaded, test::posedGlobals(loaded, idle, 0.0))) {
+            low = std::min(low, drawn(p)[1]);
+            high = std::max(high, drawn(p)[1]);
+        }
+        EXPECT_NEAR(low, 0.0, 1e-4);
+        EXPECT_NEAR(high - low, std::stod(c.tall), 0.006);
+        if (std::string(c.sample) != "CesiumMan") continue;
+        // The rest pose: the walk the idle is mapped to swings the feet.
+        std::vector<content::Transform> rest;
+        for (const content::Node& node : loaded.nodes) rest.push_back(node.transform);
+        std::vector<content::Matrix4> globals(loaded.nodes.size());
+        content::computeGlobalMatrices(loaded, rest, globals);
+        const auto joint = [&](const std::string& name) {
+            return drawn(test::jointPosition(globals, test::nodeNamed(loaded, name)));
+        };
+        // Yaw 0 faces +z: toes ahead of ankles. The character's right is +x.
+        for (const std::string side : {"L", "R"}) {
+            EXPECT_GT(joint("leg_joint_" + side + "_5")[2] - joint("leg_joint_" + side + "_3")[2], 0.01) << side;
+        }
+        EXPECT_LT(joint("leg_joint_L_1")[0], joint("leg_joint_R_1")[0]);
     }
     const content::Model loaded = content::loadModelFile(model, {});
     EXPECT_EQ(loaded.clips.size(), kWarriorClipNames.size());

@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <functional>
 #include <numeric>
-#include <optional>
 #include <set>
 #include <span>
 #include <sstream>
@@ -32,7 +31,6 @@
 namespace kestrune::baker {
 namespace {
 
-using content::Matrix4;
 using content::test::bytesOf;
 using content::test::ScratchDirectory;
 using test::GltfDocument;
@@ -281,41 +279,7 @@ TEST(GltfImportSamples, LoadSkinAndWindLikeTheGltf) {
     }
 }
 
-// ---- Classes: placement and the clip table ----
-
-TEST(GltfImportClasses, StandOnTheGroundFacingTheirYawWithTheirLeftOnTheLeft) {
-    const ScratchDirectory scratch;
-    const struct { const ClassDrawConstants* draw; std::optional<f64> height; } cases[] = {
-        {&kWarriorDraw, std::nullopt}, {&kTemplarDraw, std::nullopt}, {&kWarriorDraw, 1.8}, {&kTemplarDraw, 0.9}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.draw->directory) + (c.height ? " scaled" : ""));
-        const ImportOptions options{.characterClass = c.draw, .clips = {{c.draw->clipNames.front(), "#0"}},
-                                    .heightMetres = c.height};
-        const content::Model model = importAndLoad(samplePath("CesiumMan"), scratch.file(c.draw->directory), options);
-        const std::string idle = c.draw->clipNames.front();
-        f64 low = 1e9, high = -1e9;
-        for (const auto& p : test::skinnedPositions(model, test::posedGlobals(model, idle, 0.0))) {
-            low = std::min(low, test::drawn(c.draw->yawOffsetRadians, c.draw->liftMetres, p)[1]);
-            high = std::max(high, test::drawn(c.draw->yawOffsetRadians, c.draw->liftMetres, p)[1]);
-        }
-        EXPECT_NEAR(low, 0.0, 1e-4);
-        EXPECT_NEAR(high - low, c.height.value_or(1.5), c.height ? 1e-4 : 0.1);
-        // The rest pose: the walk the idle is mapped to swings the feet.
-        std::vector<content::Transform> rest;
-        for (const content::Node& node : model.nodes) rest.push_back(node.transform);
-        std::vector<Matrix4> globals(model.nodes.size());
-        content::computeGlobalMatrices(model, rest, globals);
-        const auto joint = [&](const std::string& name) {
-            return test::drawn(c.draw->yawOffsetRadians, c.draw->liftMetres,
-                               test::jointPosition(globals, test::nodeNamed(model, name)));
-        };
-        // Yaw 0 faces +z: toes ahead of ankles. The character's right is +x.
-        for (const std::string side : {"L", "R"}) {
-            EXPECT_GT(joint("leg_joint_" + side + "_5")[2] - joint("leg_joint_" + side + "_3")[2], 0.01) << side;
-        }
-        EXPECT_LT(joint("leg_joint_L_1")[0], joint("leg_joint_R_1")[0]);
-    }
-}
+// ---- Classes: the clip table ----
 
 TEST(GltfImportClasses, NameEveryClipOfTheTableFromTheMappingsOrTheIdle) {
     const ScratchDirectory scratch;
