@@ -35,18 +35,6 @@ using content::test::bytesOf;
 using content::test::ScratchDirectory;
 using test::GltfDocument;
 
-const char* const kSamples[] = {"CesiumMan", "RiggedFigure", "RiggedSimple"};
-
-std::filesystem::path samplePath(std::string name) { return content::test::kTestData / "gltf" / (name + ".gltf"); }
-
-// Imports and writes the character directory, then loads it as the runtime does.
-content::Model importAndLoad(const std::filesystem::path& gltf, const std::filesystem::path& directory,
-                             const ImportOptions& options = {}) {
-    std::ostringstream progress;
-    importCharacterFile(gltf, directory, options, progress);
-    return content::loadModelFile(directory / kImportedModelName, content::ModelLimits{});
-}
-
 tinygltf::Model readGltf(const std::filesystem::path& path) {
     tinygltf::TinyGLTF loader;
     loader.SetImageLoader([](tinygltf::Image*, int, std::string*, std::string*, int, int, const unsigned char*, int,
@@ -192,7 +180,9 @@ std::vector<std::array<f64, 3>> gltfSkinnedPositions(const tinygltf::Model& d, f
 TEST(GltfImportSamples, LoadSkinAndWindLikeTheGltf) {
     const ScratchDirectory scratch;
     std::vector<std::filesystem::path> files;
-    for (const char* sample : kSamples) files.push_back(samplePath(sample));
+    for (const char* sample : {"CesiumMan", "RiggedFigure", "RiggedSimple"}) {
+        files.push_back(content::test::kTestData / "gltf" / (sample + std::string(".gltf")));
+    }
     const auto weighted = [](const auto& weights, int componentType) {
         GltfDocument d = test::skinnedTriangle();
         const int a = d.accessor(weights, componentType, "VEC4", 3);
@@ -220,7 +210,10 @@ TEST(GltfImportSamples, LoadSkinAndWindLikeTheGltf) {
         const std::string name = file.stem().string();
         SCOPED_TRACE(name);
         const tinygltf::Model d = readGltf(file);
-        const content::Model model = importAndLoad(file, scratch.file(name));
+        // Imported and written as a character directory, then loaded as the runtime does.
+        std::ostringstream progress;
+        importCharacterFile(file, scratch.file(name), {}, progress);
+        const content::Model model = content::loadModelFile(scratch.file(name) / kImportedModelName, {});
         std::size_t primitives = 0;
         for (const tinygltf::Mesh& m : d.meshes) primitives += m.primitives.size();
         ASSERT_EQ(std::tuple(model.skins.size(), model.meshes.size()), std::tuple(d.skins.size(), primitives));
