@@ -22,10 +22,7 @@ namespace {
 
 using content::Matrix4;
 using content::Model;
-using test::distance;
-using test::jointPosition;
-using test::Point;
-using test::posedGlobals;
+using namespace test;  // the suite's model checks
 
 const std::vector<BakedFile>& baked() {
     static const std::vector<BakedFile> files = bakeContent();
@@ -34,7 +31,7 @@ const std::vector<BakedFile>& baked() {
 
 Model character(const std::string& directory) {
     const std::string path = directory + "/character.kmdl";
-    return content::parseModel(test::bakedFile(baked(), path).bytes, {}, path);
+    return content::parseModel(bakedFile(baked(), path).bytes, {}, path);
 }
 
 // What the scene does with each class: turn, lift and hidden meshes.
