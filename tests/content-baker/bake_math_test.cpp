@@ -24,13 +24,9 @@ TEST(BakeMath, TrigonometryMatchesTheLibraryInEveryQuadrant) {
     }
     const f64 points[][2] = {{0.0, 1.0},  {1.0, 0.0},   {1.0, 1.0},  {0.2, 5.0},  {5.0, 0.2},   {-1.0, 1.0},
                              {1.0, -1.0}, {-3.0, -0.5}, {-0.5, -3.0}, {0.0, -2.0}, {1e-12, -1.0}, {-2.0, 0.0}};
-    for (const auto& p : points) {
-        SCOPED_TRACE(testing::Message() << p[0] << ", " << p[1]);
-        EXPECT_NEAR(atan2Radians(p[0], p[1]), std::atan2(p[0], p[1]), 1e-15);
-    }
+    for (const auto& [y, x] : points) EXPECT_NEAR(atan2Radians(y, x), std::atan2(y, x), 1e-15) << y << ", " << x;
     for (const f64 c : {-1.5, -1.0, -0.6, 0.0, 0.25, 0.999, 1.0, 2.0}) {
-        SCOPED_TRACE(c);
-        EXPECT_NEAR(acosClamped(c), std::acos(std::fmax(-1.0, std::fmin(1.0, c))), 1e-15);
+        EXPECT_NEAR(acosClamped(c), std::acos(std::fmax(-1.0, std::fmin(1.0, c))), 1e-15) << c;
     }
 }
 

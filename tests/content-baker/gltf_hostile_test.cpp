@@ -133,8 +133,7 @@ TEST(GltfImportWarnings, ListWhatTheRuntimeCannotShowAndKeepTheFourLargestInflue
     EXPECT_EQ(imported.model.nodes.size(), 3u);
     const content::Vertex& v = imported.model.meshes[0].vertices[0];
     EXPECT_EQ(v.joints, (std::array<u16, 4>{0, 1, 0, 1}));
-    const f64 kept[] = {0.4, 0.3, 0.2, 0.05};
-    for (std::size_t k = 0; k < 4; ++k) EXPECT_NEAR(v.weights[k], kept[k] / 0.95, 1e-6) << k;
+    content::test::expectNear(v.weights, {0.4f / 0.95f, 0.3f / 0.95f, 0.2f / 0.95f, 0.05f / 0.95f}, 1e-6f);
 }
 
 }  // namespace
