@@ -165,11 +165,10 @@ TEST(ImportCommand, StandsTheCharacterOnTheGroundSaysHowTallAndWritesADirectoryT
         const auto drawn = [&](const test::Point& p) {
             return test::drawn(c.draw->yawOffsetRadians, c.draw->liftMetres, p);
         };
-        f64 low = 1e9, high = -1e9;
-        for (const test::Point& p : test::skinnedPositions(loaded, test::posedGlobals(loaded, idle, 0.0))) {
-            low = std::min(low, drawn(p)[1]);
-            high = std::max(high, drawn(p)[1]);
-        }
+        std::vector<f64> heights;
+        const std::vector<test::Point> points = test::skinnedPositions(loaded, test::posedGlobals(loaded, idle, 0.0));
+        for (const test::Point& p : points) heights.push_back(drawn(p)[1]);
+        const auto [low, high] = std::ranges::minmax(heights);
         EXPECT_NEAR(low, 0.0, 1e-4);
         EXPECT_NEAR(high - low, std::stod(c.tall), 0.006);
         if (std::string(c.sample) != "CesiumMan") continue;

@@ -55,8 +55,8 @@ TEST(BakeContent, GivesIdenticalBytesOnEveryRunAndWritesThemWithTheirManifest) {
     scratch.write("content/notes.txt", content::test::bytesOf("mine"));
     std::ostringstream progress;
     writeContentDirectory(scratch.file("content"), baked(), progress);
-    EXPECT_FALSE(std::filesystem::exists(scratch.file("content/effects/textures/old.png")));
-    EXPECT_TRUE(std::filesystem::exists(scratch.file("content/notes.txt")));
+    EXPECT_EQ(std::tuple(std::filesystem::exists(scratch.file("content/effects/textures/old.png")),
+                         std::filesystem::exists(scratch.file("content/notes.txt"))), std::tuple(false, true));
     std::ostringstream expectedProgress("removed effects/textures/old.png\n", std::ios::ate);
     for (const BakedFile& file : baked()) {
         EXPECT_TRUE(content::test::readFile(scratch.file("content") / file.path) == file.bytes) << file.path;
@@ -119,7 +119,7 @@ TEST(BakedCharacters, CarryEveryClipOfThePresentationTable) {
                 }
             }
             for (const char* joint : {"hips", "head"}) {
-                EXPECT_LT(drawn(draw, jointPosition(last, test::nodeNamed(model, joint)))[1], 0.4) << joint;
+                EXPECT_LT(drawn(draw, jointPosition(last, nodeNamed(model, joint)))[1], 0.4) << joint;
             }
         }
     }
@@ -133,7 +133,7 @@ TEST(BakedCharacters, StandFacingTheirYawSkinnedSmoothlyAndWoundForCulling) {
         const Model model = character(draw.directory);
         const std::vector<Matrix4> globals = posedGlobals(model, draw.idleClip, 0.0, true);
         f64 lowest = 1e9;
-        for (const Point& p : test::skinnedPositions(model, globals, draw.hiddenMesh)) {
+        for (const Point& p : skinnedPositions(model, globals, draw.hiddenMesh)) {
             lowest = std::min(lowest, drawn(draw, p)[1]);
         }
         EXPECT_NEAR(lowest, 0.0, 0.02);
@@ -148,7 +148,7 @@ TEST(BakedCharacters, StandFacingTheirYawSkinnedSmoothlyAndWoundForCulling) {
         std::size_t vertices = 0, blended = 0, spareWeapons = 0, blendedMaterials = 0;
         for (const content::Mesh& mesh : model.meshes) {
             SCOPED_TRACE(mesh.name);
-            EXPECT_EQ(std::tuple(mesh.skin, test::invertedTriangles(mesh)), std::tuple(0, 0u));
+            EXPECT_EQ(std::tuple(mesh.skin, invertedTriangles(mesh)), std::tuple(0, 0u));
             spareWeapons += mesh.name.find("CH01021101") != std::string::npos ? 1 : 0;
             vertices += mesh.vertices.size();
             for (const content::Vertex& v : mesh.vertices) {
