@@ -47,8 +47,7 @@ TEST(BakeMath, EulerTurnsApplyRollThenSwingThenTurn) {
 TEST(BakeMath, QuaternionFromBasisReproducesTheBasis) {
     for (const Euler& e : {Euler{10.0, 20.0, 30.0}, Euler{170.0, -80.0, 5.0}, Euler{-120.0, 179.0, -90.0}}) {
         const Quat q = quatFromEuler(e);
-        const Vec3 x = rotate(q, {1.0, 0.0, 0.0}), y = rotate(q, {0.0, 1.0, 0.0}), z = rotate(q, {0.0, 0.0, 1.0});
-        const Quat back = quatFromBasis(x, y, z);
+        const Quat back = quatFromBasis(rotate(q, {1, 0, 0}), rotate(q, {0, 1, 0}), rotate(q, {0, 0, 1}));
         for (const Vec3& v : {Vec3{0.3, -0.2, 0.9}, Vec3{1.0, 1.0, 0.0}}) expectNear(rotate(q, v), rotate(back, v));
     }
 }

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -121,15 +120,12 @@ TEST(GltfImportWarnings, ListWhatTheRuntimeCannotShowAndKeepTheFourLargestInflue
 
     const ImportedCharacter imported = importGltf(content::test::bytesOf(d.text()), "/nonexistent", "t.gltf", {});
     EXPECT_EQ(imported.warnings, (std::vector<std::string>{
-        "extension EXT_unknown is ignored",
-        "the file has cameras (1), which the runtime does not use",
-        "nodes outside the scene (1 of 4) are left out",
-        "node 0 carries a camera, which the runtime does not use",
+        "extension EXT_unknown is ignored", "the file has cameras (1), which the runtime does not use",
+        "nodes outside the scene (1 of 4) are left out", "node 0 carries a camera, which the runtime does not use",
         "mesh 0 primitive 0 has a second UV set (TEXCOORD_1), which the runtime does not use",
         "mesh 0 primitive 0 has morph targets (1), which the runtime does not show",
         "mesh 0 primitive 0: vertices with more than four joint influences (1) keep the four largest",
-        "animation 0 animates morph target weights, which the runtime does not show",
-    }));
+        "animation 0 animates morph target weights, which the runtime does not show"}));
     EXPECT_EQ(imported.model.nodes.size(), 3u);
     const content::Vertex& v = imported.model.meshes[0].vertices[0];
     EXPECT_EQ(v.joints, (std::array<u16, 4>{0, 1, 0, 1}));
