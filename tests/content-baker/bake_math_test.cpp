@@ -24,13 +24,9 @@ TEST(BakeMath, TrigonometryMatchesTheLibraryInEveryQuadrant) {
     }
     const f64 points[][2] = {{0.0, 1.0},  {1.0, 0.0},   {1.0, 1.0},  {0.2, 5.0},  {5.0, 0.2},   {-1.0, 1.0},
                              {1.0, -1.0}, {-3.0, -0.5}, {-0.5, -3.0}, {0.0, -2.0}, {1e-12, -1.0}, {-2.0, 0.0}};
-    for (const auto& p : points) {
-        SCOPED_TRACE(testing::Message() << p[0] << ", " << p[1]);
-        EXPECT_NEAR(atan2Radians(p[0], p[1]), std::atan2(p[0], p[1]), 1e-15);
-    }
+    for (const auto& [y, x] : points) EXPECT_NEAR(atan2Radians(y, x), std::atan2(y, x), 1e-15) << y << ", " << x;
     for (const f64 c : {-1.5, -1.0, -0.6, 0.0, 0.25, 0.999, 1.0, 2.0}) {
-        SCOPED_TRACE(c);
-        EXPECT_NEAR(acosClamped(c), std::acos(std::fmax(-1.0, std::fmin(1.0, c))), 1e-15);
+        EXPECT_NEAR(acosClamped(c), std::acos(std::fmax(-1.0, std::fmin(1.0, c))), 1e-15) << c;
     }
 }
 
@@ -51,8 +47,7 @@ TEST(BakeMath, EulerTurnsApplyRollThenSwingThenTurn) {
 TEST(BakeMath, QuaternionFromBasisReproducesTheBasis) {
     for (const Euler& e : {Euler{10.0, 20.0, 30.0}, Euler{170.0, -80.0, 5.0}, Euler{-120.0, 179.0, -90.0}}) {
         const Quat q = quatFromEuler(e);
-        const Vec3 x = rotate(q, {1.0, 0.0, 0.0}), y = rotate(q, {0.0, 1.0, 0.0}), z = rotate(q, {0.0, 0.0, 1.0});
-        const Quat back = quatFromBasis(x, y, z);
+        const Quat back = quatFromBasis(rotate(q, {1, 0, 0}), rotate(q, {0, 1, 0}), rotate(q, {0, 0, 1}));
         for (const Vec3& v : {Vec3{0.3, -0.2, 0.9}, Vec3{1.0, 1.0, 0.0}}) expectNear(rotate(q, v), rotate(back, v));
     }
 }

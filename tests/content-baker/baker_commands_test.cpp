@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -21,9 +20,12 @@
 #include "content/kmdl_reader.h"
 #include "content/png.h"
 #include "content/sha256.h"
+#include "model_checks.h"
 
 namespace kestrune::baker {
 namespace {
+
+using test::bakedFile;
 
 const std::string kUsage =
     "usage: kestrune-bake --out=DIR\n"
@@ -52,15 +54,12 @@ template <class Load> std::string failureOf(Load load) {
     return "no failure";
 }
 
-const BakedFile& bakedFile(const std::vector<BakedFile>& files, const std::string& path) {
-    const auto found = std::ranges::find_if(files, [&](const BakedFile& file) { return file.path == path; });
-    if (found == files.end()) throw std::runtime_error("not baked: " + path);
-    return *found;
-}
+// A complaint about the arguments, then the usage.
+std::string usage(const std::string& complaint) { return "kestrune-bake: " + complaint + "\n" + kUsage; }
 
-// Failures exit with code 1 and the decoder's message or the usage on stderr; --help prints
-// the usage on stdout and exits with 0.
-TEST(BakerCommands, FailWithTheDecodersMessageOrTheUsageOrPrintItForHelp) {
+// Inspect summarises a model; failures exit with code 1 and the decoder's message or the usage
+// on stderr; --help prints the usage on stdout and exits with 0.
+TEST(BakerCommands, InspectOrFailWithTheDecodersMessageOrTheUsageOrPrintItForHelp) {
     const content::test::ScratchDirectory scratch;
     const std::vector<BakedFile> files = bakeEffects();
     const std::vector<std::byte>& model = bakedFile(files, "effects/models/impact_energy/effect.kmdl").bytes;
@@ -69,42 +68,46 @@ TEST(BakerCommands, FailWithTheDecodersMessageOrTheUsageOrPrintItForHelp) {
     const auto truncatedPath = scratch.write("truncated.kmdl", std::span(model).first(300)).string();
     const auto corruptPath = scratch.write("corrupt.kmdl", corrupt).string();
     const auto modelPath = scratch.write("energy.kmdl", model).string();
-    const auto pngPath =
-        scratch.write("ring.png", bakedFile(files, "effects/textures/wrchargedash04.png").bytes).string();
+    const std::vector<std::byte>& png = bakedFile(files, "effects/textures/mtminoattack02.png").bytes;
+    const auto pngPath = scratch.write("IMAGE.PNG", png).string();
+    const std::vector<std::byte>& ground = bakedFile(files, "effects/models/impact_ground/effect.kmdl").bytes;
+    const auto groundPath = scratch.write("ground.kmdl", ground).string();
+    const content::Model decoded = content::parseModel(ground, {}, "ground.kmdl");
     const std::string wrongDigest(64, 'A');
-    const auto modelFailure = [](const std::string& path) {
-        return failureOf([&] { content::loadModelFile(path, {}); });
-    };
+    const auto modelFailure = [](std::string path) { return failureOf([&] { content::loadModelFile(path, {}); }); };
 
     const struct {
         const char* name; std::vector<std::string> arguments; std::string err; int code = 1; std::string out = "";
     } cases[] = {
+        {"a model", {"inspect", groundPath}, "", 0,
+         groundPath + ": Kestrune Model\n  SHA-256 " + content::toHexUpper(decoded.sha256) + "\n  nodes 1 (1 root)\n"
+         "  skins 0\n  meshes 1\n    cracked_ground: " + std::to_string(decoded.meshes[0].vertices.size()) +
+         " vertices, " + std::to_string(decoded.meshes[0].indices.size() / 3) + " triangles, material cracked_ground, "
+         "rigid\n  materials 1\n    cracked_ground: no texture, opaque\n  clips 0\n"},
+        {"an image", {"inspect", pngPath}, "", 0,
+         pngPath + ": PNG\n  SHA-256 " + content::toHexUpper(content::sha256Digest(png)) +
+             "\n  128 x 128 pixels, RGBA8, " + std::to_string(png.size()) + " bytes\n"},
         {"truncated model", {"inspect", truncatedPath}, modelFailure(truncatedPath) + "\n"},
         {"unknown flag", {"inspect", corruptPath}, modelFailure(corruptPath) + "\n"},
         {"missing file", {"inspect", scratch.file("absent.kmdl").string()},
          modelFailure(scratch.file("absent.kmdl").string()) + "\n"},
         {"digest mismatch", {"inspect", pngPath, "--sha256=" + wrongDigest},
          failureOf([&] { content::loadPngImage(pngPath, {.expectedSha256 = wrongDigest}); }) + "\n"},
-        {"no file", {"inspect"}, "kestrune-bake: inspect needs a FILE\n" + kUsage},
-        {"empty output directory", {"--out="}, "kestrune-bake: unknown argument: --out=\n" + kUsage},
-        {"no arguments", {}, "kestrune-bake: --out=DIR is required\n" + kUsage},
-        {"clip not in the model", {"preview", modelPath, "--clip=NOPE", "--out=x.bmp"},
-         modelPath + " has no clip NOPE\n"},
-        {"preview without output", {"preview", modelPath},
-         "kestrune-bake: preview needs a FILE and --out=IMAGE.bmp\n" + kUsage},
+        {"no file", {"inspect"}, usage("inspect needs a FILE")},
+        {"empty output directory", {"--out="}, usage("unknown argument: --out=")},
+        {"no arguments", {}, usage("--out=DIR is required")},
+        {"unknown clip", {"preview", modelPath, "--clip=NOPE", "--out=x.bmp"}, modelPath + " has no clip NOPE\n"},
+        {"preview without output", {"preview", modelPath}, usage("preview needs a FILE and --out=IMAGE.bmp")},
         {"preview too small", {"preview", modelPath, "--out=x.bmp", "--size=15x100"},
-         "kestrune-bake: --size needs WxH with sides of 16 to 8192 pixels, not \"15x100\"\n" + kUsage},
-        {"time not a number", {"preview", modelPath, "--out=x.bmp", "--time=1s"},
-         "kestrune-bake: --time needs a number, not \"1s\"\n" + kUsage},
-        {"import without output", {"import", "a.gltf"}, "kestrune-bake: import needs a MODEL and --out=DIR\n" + kUsage},
+         usage("--size needs WxH with sides of 16 to 8192 pixels, not \"15x100\"")},
+        {"bad time", {"preview", modelPath, "--out=x.bmp", "--time=1s"}, usage("--time needs a number, not \"1s\"")},
+        {"import without output", {"import", "a.gltf"}, usage("import needs a MODEL and --out=DIR")},
         {"unknown class", {"import", "a.gltf", "--out=d", "--class=archer"},
-         "kestrune-bake: --class needs warrior or templar, not \"archer\"\n" + kUsage},
-        {"clip without source", {"import", "a.gltf", "--out=d", "--clip=idle="},
-         "kestrune-bake: --clip needs NAME=SOURCE, not \"idle=\"\n" + kUsage},
+         usage("--class needs warrior or templar, not \"archer\"")},
+        {"empty source", {"import", "a.gltf", "--out=d", "--clip=x="}, usage("--clip needs NAME=SOURCE, not \"x=\"")},
         {"sample rate above the limit", {"import", "a.gltf", "--out=d", "--sample-rate=1000.5"},
-         "kestrune-bake: --sample-rate needs a rate above 0 and at most 1000, not \"1000.5\"\n" + kUsage},
-        {"height without class", {"import", "a.gltf", "--out=d", "--height=1.8"},
-         "kestrune-bake: --height needs --class\n" + kUsage},
+         usage("--sample-rate needs a rate above 0 and at most 1000, not \"1000.5\"")},
+        {"height without class", {"import", "a.gltf", "--out=d", "--height=1.8"}, usage("--height needs --class")},
         {"missing model", {"import", scratch.file("absent.gltf").string(), "--out=d"},
          "cannot read " + scratch.file("absent.gltf").string() + "\n"},
         {"--help", {"--help"}, "", 0, kUsage}, {"-h", {"-h"}, "", 0, kUsage},
@@ -118,60 +121,79 @@ TEST(BakerCommands, FailWithTheDecodersMessageOrTheUsageOrPrintItForHelp) {
     EXPECT_NE(modelFailure(corruptPath), modelFailure(truncatedPath));
 }
 
-TEST(InspectCommand, SummarisesAModelAndAnImage) {
-    const content::test::ScratchDirectory scratch;
-    const std::vector<BakedFile> files = bakeEffects();
-    const BakedFile& model = bakedFile(files, "effects/models/impact_ground/effect.kmdl");
-    const auto modelPath = scratch.write("ground.kmdl", model.bytes).string();
-    const auto pngPath =
-        scratch.write("IMAGE.PNG", bakedFile(files, "effects/textures/mtminoattack02.png").bytes).string();
-    const content::Model decoded = content::parseModel(model.bytes, {}, "ground.kmdl");
-
-    const CommandResult modelRun = run({"inspect", modelPath});
-    EXPECT_EQ(std::tuple(modelRun.code, modelRun.err), std::tuple(0, ""));
-    const std::string triangles = std::to_string(decoded.meshes[0].indices.size() / 3);
-    const std::string vertices = std::to_string(decoded.meshes[0].vertices.size());
-    EXPECT_EQ(modelRun.out, modelPath + ": Kestrune Model\n  SHA-256 " + content::toHexUpper(decoded.sha256) +
-                                "\n  nodes 1 (1 root)\n  skins 0\n  meshes 1\n    cracked_ground: " + vertices +
-                                " vertices, " + triangles + " triangles, material cracked_ground, rigid\n"
-                                "  materials 1\n    cracked_ground: no texture, opaque\n  clips 0\n");
-
-    const CommandResult imageRun = run({"inspect", pngPath});
-    EXPECT_EQ(imageRun.code, 0);
-    EXPECT_NE(imageRun.out.find(": PNG\n  SHA-256 "), std::string::npos);
-    EXPECT_NE(imageRun.out.find("  128 x 128 pixels, RGBA8, "), std::string::npos);
-}
-
 int distance(const u8* a, const u8* b) { return std::abs(a[0] - b[0]) + std::abs(a[1] - b[1]) + std::abs(a[2] - b[2]); }
 
-// The imported CesiumMan as the warrior: every clip of the class, and a preview drawn headless
-// into a 96 x 128 picture with the character filling its middle, neither sky nor floor.
-TEST(ImportCommand, WritesACharacterDirectoryThatLoadsAndDrawsAsTheWarrior) {
+// Each import says how tall the character stands (one that stands far from a person's height
+// without --height was most likely authored in other units, and the warning names the option)
+// and stands it on the ground facing its class's yaw, its left on the left. The imported
+// CesiumMan, last, as the warrior: every clip of the class, and a preview drawn headless into a
+// 96 x 128 picture with the character filling its middle, neither sky nor floor.
+TEST(ImportCommand, StandsTheCharacterOnTheGroundSaysHowTallAndWritesADirectoryThatDrawsAsTheWarrior) {
     const content::test::ScratchDirectory scratch;
     const std::filesystem::path directory = scratch.file("warrior"), model = directory / "character.kmdl";
-    const CommandResult result =
-        run({"import", (content::test::kTestData / "gltf/CesiumMan.gltf").string(), "--out=" + directory.string(),
-             "--class=warrior", "--clip=CH010301=#0", "--height=1.75"});
-    ASSERT_EQ(result.code, 0) << result.err;
-    EXPECT_EQ(result.err, "");
-    const content::Model loaded = content::loadModelFile(model, {});
-    EXPECT_NE(result.out.find("character.kmdl (" + std::to_string(std::filesystem::file_size(model)) + " bytes)\n"),
-              std::string::npos);
-    EXPECT_EQ(loaded.clips.size(), kWarriorClipNames.size());
-    for (const char* clip : kWarriorClipNames) EXPECT_NE(content::findClip(loaded, clip), nullptr) << clip;
+    const std::string warning =
+        "warning: the character stands 9.15 m tall, far from a person's 0.5 to 4 m: the file is probably in other "
+        "units than metres; import it again with --height=METRES (for example --height=1.8)\n";
+    const struct {
+        const char* sample; const ClassDrawConstants* draw; std::string height; const char* tall; std::string said = "";
+    } cases[] = {
+        {"RiggedSimple", &kWarriorDraw, "", "9.15", warning}, {"RiggedSimple", &kWarriorDraw, "1.8", "1.80"},
+        {"RiggedSimple", &kTemplarDraw, "0.3", "0.30"},  // the player's choice
+        {"CesiumMan", &kTemplarDraw, "", "1.46"}, {"CesiumMan", &kTemplarDraw, "0.9", "0.90"},
+        {"CesiumMan", &kWarriorDraw, "1.8", "1.80"}, {"CesiumMan", &kWarriorDraw, "", "1.46"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.sample) + " as the " + c.draw->directory + " " + c.height);
+        const std::string idle = c.draw->clipNames.front();
+        std::vector<std::string> arguments{"import", (content::test::kTestData / "gltf" / c.sample).string() + ".gltf",
+                                           "--out=" + directory.string(), "--class=" + std::string(c.draw->directory),
+                                           "--clip=" + idle + "=#0"};
+        if (!c.height.empty()) arguments.push_back("--height=" + c.height);
+        const CommandResult result = run(arguments);
+        ASSERT_EQ(std::tuple(result.code, result.err), std::tuple(0, ""));
+        const std::string said = c.said + "standing height " + c.tall + " m (the idle pose)\n";
+        EXPECT_TRUE(result.out.starts_with(said)) << result.out;
+        const std::string written = "character.kmdl (" + std::to_string(std::filesystem::file_size(model)) + " bytes)";
+        EXPECT_NE(result.out.find(written + "\n"), std::string::npos);
+
+        const content::Model loaded = content::loadModelFile(model, {});
+        EXPECT_EQ(loaded.clips.size(), c.draw->clipNames.size());
+        for (const char* clip : c.draw->clipNames) EXPECT_NE(content::findClip(loaded, clip), nullptr) << clip;
+        const auto drawn = [&](const test::Point& p) {
+            return test::drawn(c.draw->yawOffsetRadians, c.draw->liftMetres, p);
+        };
+        std::vector<f64> heights;
+        const std::vector<test::Point> points = test::skinnedPositions(loaded, test::posedGlobals(loaded, idle, 0.0));
+        for (const test::Point& p : points) heights.push_back(drawn(p)[1]);
+        const auto [low, high] = std::ranges::minmax(heights);
+        EXPECT_NEAR(low, 0.0, 1e-4);
+        EXPECT_NEAR(high - low, std::stod(c.tall), 0.006);
+        if (std::string(c.sample) != "CesiumMan") continue;
+        // The rest pose: the walk the idle is mapped to swings the feet.
+        std::vector<content::Transform> rest;
+        for (const content::Node& node : loaded.nodes) rest.push_back(node.transform);
+        std::vector<content::Matrix4> globals(loaded.nodes.size());
+        content::computeGlobalMatrices(loaded, rest, globals);
+        const auto joint = [&](const std::string& name) {
+            return drawn(test::jointPosition(globals, test::nodeNamed(loaded, name)));
+        };
+        // Yaw 0 faces +z: toes ahead of ankles. The character's right is +x.
+        for (const std::string side : {"L", "R"}) {
+            EXPECT_GT(joint("leg_joint_" + side + "_5")[2] - joint("leg_joint_" + side + "_3")[2], 0.01) << side;
+        }
+        EXPECT_LT(joint("leg_joint_L_1")[0], joint("leg_joint_R_1")[0]);
+    }
 
     const std::string picture = scratch.file("run.png").string();
     const CommandResult preview =
         run({"preview", model.string(), "--clip=CH010305", "--time=0.5", "--out=" + picture, "--size=96x128"});
-    ASSERT_EQ(preview.code, 0) << preview.err;
-    EXPECT_EQ(preview.err, "");
+    ASSERT_EQ(std::tuple(preview.code, preview.err), std::tuple(0, ""));
     const content::DecodedImage image = content::loadPngImage(picture, {});
     ASSERT_EQ(std::tuple(image.width, image.height), std::tuple(96u, 128u));
     const auto at = [&](u32 x, u32 y) { return image.pixels.data() + y * image.stride + 4 * x; };
     // The sky above the floor's far edge, and the floor near the bottom corner: the
     // character, framed in the middle, is neither.
-    const u8* sky = at(2, 2);
-    const u8* floor = at(2, image.height - 3);
+    const u8 *sky = at(2, 2), *floor = at(2, image.height - 3);
     EXPECT_GT(distance(sky, floor), 30);
     int character = 0, middle = 0;
     for (u32 y = image.height / 5; y < image.height * 9 / 10; ++y) {
@@ -181,31 +203,6 @@ TEST(ImportCommand, WritesACharacterDirectoryThatLoadsAndDrawsAsTheWarrior) {
         }
     }
     EXPECT_GT(character * 3, middle);
-}
-
-// Each import says how tall the character stands; one that stands far from a person's height
-// without --height was most likely authored in other units, and the warning names the option.
-TEST(ImportCommand, SaysHowTallTheCharacterStandsAndWarnsOfOtherUnits) {
-    const content::test::ScratchDirectory scratch;
-    const std::string warning =
-        "warning: the character stands 9.15 m tall, far from a person's 0.5 to 4 m: the file is probably in other "
-        "units than metres; import it again with --height=METRES (for example --height=1.8)\n";
-    const struct { const char* sample; std::vector<std::string> height; std::string said; } cases[] = {
-        {"CesiumMan", {}, "standing height 1.46 m (the idle pose)\n"},
-        {"RiggedSimple", {}, warning + "standing height 9.15 m (the idle pose)\n"},
-        {"RiggedSimple", {"--height=1.8"}, "standing height 1.80 m (the idle pose)\n"},
-        {"RiggedSimple", {"--height=0.3"}, "standing height 0.30 m (the idle pose)\n"},  // the player's choice
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.sample + (c.height.empty() ? std::string() : " " + c.height.front()));
-        std::vector<std::string> arguments{"import", (content::test::kTestData / "gltf" / c.sample).string() + ".gltf",
-                                           "--out=" + scratch.file("warrior").string(), "--class=warrior",
-                                           "--clip=CH010301=#0"};
-        arguments.insert(arguments.end(), c.height.begin(), c.height.end());
-        const CommandResult result = run(arguments);
-        ASSERT_EQ(result.code, 0) << result.err;
-        EXPECT_TRUE(result.out.starts_with(c.said)) << result.out;
-    }
 }
 
 }  // namespace

@@ -5,9 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <filesystem>
-#include <map>
 #include <numeric>
 #include <sstream>
 #include <string>
@@ -23,25 +21,16 @@ namespace {
 
 using content::Matrix4;
 using content::Model;
-using test::distance;
-using test::jointPosition;
-using test::Point;
-using test::posedGlobals;
+using namespace test;  // the suite's model checks
 
 const std::vector<BakedFile>& baked() {
     static const std::vector<BakedFile> files = bakeContent();
     return files;
 }
 
-const Model& character(const std::string& directory) {
-    static std::map<std::string, Model> models;
-    if (!models.contains(directory)) {
-        const std::string path = directory + "/character.kmdl";
-        for (const BakedFile& file : baked()) {
-            if (file.path == path) models.emplace(directory, content::parseModel(file.bytes, {}, path));
-        }
-    }
-    return models.at(directory);
+Model character(const std::string& directory) {
+    const std::string path = directory + "/character.kmdl";
+    return content::parseModel(bakedFile(baked(), path).bytes, {}, path);
 }
 
 // What the scene does with each class: turn, lift and hidden meshes.
@@ -55,11 +44,8 @@ constexpr DrawConstants kClasses[] = {
 Point drawn(const DrawConstants& draw, const Point& p) { return test::drawn(draw.yawRadians, draw.liftMetres, p); }
 
 TEST(BakeContent, GivesIdenticalBytesOnEveryRunAndWritesThemWithTheirManifest) {
-    const std::vector<BakedFile> again = bakeContent();
-    ASSERT_EQ(again.size(), baked().size());
-    for (std::size_t i = 0; i < again.size(); ++i) {
-        EXPECT_TRUE(again[i].path == baked()[i].path && again[i].bytes == baked()[i].bytes) << again[i].path;
-    }
+    // The manifest lists every file's path, size and SHA-256.
+    EXPECT_EQ(manifestText(bakeContent()), manifestText(baked()));
 
     // A file the bake no longer makes goes; one outside its folders stays.
     const content::test::ScratchDirectory scratch;
@@ -68,8 +54,8 @@ TEST(BakeContent, GivesIdenticalBytesOnEveryRunAndWritesThemWithTheirManifest) {
     scratch.write("content/notes.txt", content::test::bytesOf("mine"));
     std::ostringstream progress;
     writeContentDirectory(scratch.file("content"), baked(), progress);
-    EXPECT_FALSE(std::filesystem::exists(scratch.file("content/effects/textures/old.png")));
-    EXPECT_TRUE(std::filesystem::exists(scratch.file("content/notes.txt")));
+    EXPECT_EQ(std::tuple(std::filesystem::exists(scratch.file("content/effects/textures/old.png")),
+                         std::filesystem::exists(scratch.file("content/notes.txt"))), std::tuple(false, true));
     std::ostringstream expectedProgress("removed effects/textures/old.png\n", std::ios::ate);
     for (const BakedFile& file : baked()) {
         EXPECT_TRUE(content::test::readFile(scratch.file("content") / file.path) == file.bytes) << file.path;
@@ -83,27 +69,27 @@ TEST(BakeContent, GivesIdenticalBytesOnEveryRunAndWritesThemWithTheirManifest) {
 
 TEST(BakedCharacters, CarryEveryClipOfThePresentationTable) {
     // fall: the clip ends lying on the ground instead of back in the idle
-    const struct { const char* directory; const char* clip; bool loop; bool fall = false; } table[] = {
-        {"warrior", "CH010301", true},  {"warrior", "CH010304", true},  {"warrior", "CH010305", true},
-        {"warrior", "CH010306", false}, {"warrior", "CH010307", false}, {"warrior", "CH010308", false},
-        {"warrior", "CH010309", false}, {"warrior", "CH010311", false}, {"warrior", "CH010356", false},
-        {"warrior", "CH010321", false}, {"warrior", "CH010326", false}, {"templar", "idle", true},
-        {"templar", "walk", true},      {"templar", "run", true},       {"templar", "attack_1", false},
-        {"templar", "attack_2", false}, {"templar", "attack_3", false}, {"templar", "attack_4", false},
-        {"templar", "jump", false},     {"warrior", "knockdown", false, true}, {"templar", "knockdown", false, true},
-    };
+    const struct { const char* directory; const char* clip; bool loop = false; bool fall = false; } table[] = {
+        {"warrior", "CH010301", true}, {"warrior", "CH010304", true}, {"warrior", "CH010305", true},
+        {"warrior", "CH010306"}, {"warrior", "CH010307"}, {"warrior", "CH010308"}, {"warrior", "CH010309"},
+        {"warrior", "CH010311"}, {"warrior", "CH010356"}, {"warrior", "CH010321"}, {"warrior", "CH010326"},
+        {"templar", "idle", true}, {"templar", "walk", true}, {"templar", "run", true}, {"templar", "jump"},
+        {"templar", "attack_1"}, {"templar", "attack_2"}, {"templar", "attack_3"}, {"templar", "attack_4"},
+        {"warrior", "knockdown", false, true}, {"templar", "knockdown", false, true}};
     for (const auto& row : table) {
         SCOPED_TRACE(std::string(row.directory) + " " + row.clip);
-        const Model& model = character(row.directory);
+        const Model model = character(row.directory);
         const content::AnimationClip* clip = content::findClip(model, row.clip);
         ASSERT_NE(clip, nullptr);
         EXPECT_EQ(clip->sampleRate, 30.0f);
         const std::size_t nodes = model.nodes.size();
         const DrawConstants& draw = std::string(row.directory) == "warrior" ? kClasses[0] : kClasses[1];
         const std::vector<Matrix4> first = posedGlobals(model, row.clip, 0.0, row.loop);
+        const std::vector<Matrix4> last = posedGlobals(model, row.clip, clip->duration, row.loop);
         if (row.loop) {
             // Seamless: the last frame is the first, and the cycle does move.
-            EXPECT_TRUE(std::equal(clip->samples.end() - static_cast<long>(nodes), clip->samples.end(), clip->samples.begin()));
+            const auto lastFrame = clip->samples.end() - static_cast<long>(nodes);
+            EXPECT_TRUE(std::equal(lastFrame, clip->samples.end(), clip->samples.begin()));
             f64 largestMove = 0.0;
             for (u32 f = 1; f + 1 < clip->frameCount; ++f) {
                 const std::vector<Matrix4> later = posedGlobals(model, row.clip, f / 30.0, true);
@@ -116,7 +102,6 @@ TEST(BakedCharacters, CarryEveryClipOfThePresentationTable) {
             // An action starts and ends in the idle's first pose, so entering and leaving it
             // does not jump; a fall starts there too.
             const std::vector<Matrix4> idle = posedGlobals(model, draw.idleClip, 0.0, true);
-            const std::vector<Matrix4> last = posedGlobals(model, row.clip, clip->duration, false);
             for (std::size_t n = 0; n < nodes; ++n) {
                 const Point i = jointPosition(idle, n);
                 EXPECT_LT(distance(i, jointPosition(first, n)), 0.03) << model.nodes[n].name;
@@ -132,9 +117,8 @@ TEST(BakedCharacters, CarryEveryClipOfThePresentationTable) {
                     EXPECT_GT(drawn(draw, jointPosition(pose, n))[1], -0.03) << model.nodes[n].name << " frame " << f;
                 }
             }
-            const std::vector<Matrix4> last = posedGlobals(model, row.clip, clip->duration, false);
             for (const char* joint : {"hips", "head"}) {
-                EXPECT_LT(drawn(draw, jointPosition(last, test::nodeNamed(model, joint)))[1], 0.4) << joint;
+                EXPECT_LT(drawn(draw, jointPosition(last, nodeNamed(model, joint)))[1], 0.4) << joint;
             }
         }
     }
@@ -145,17 +129,17 @@ TEST(BakedCharacters, CarryEveryClipOfThePresentationTable) {
 TEST(BakedCharacters, StandFacingTheirYawSkinnedSmoothlyAndWoundForCulling) {
     for (const DrawConstants& draw : kClasses) {
         SCOPED_TRACE(draw.directory);
-        const Model& model = character(draw.directory);
+        const Model model = character(draw.directory);
         const std::vector<Matrix4> globals = posedGlobals(model, draw.idleClip, 0.0, true);
         f64 lowest = 1e9;
-        for (const Point& p : test::skinnedPositions(model, globals, draw.hiddenMesh)) {
+        for (const Point& p : skinnedPositions(model, globals, draw.hiddenMesh)) {
             lowest = std::min(lowest, drawn(draw, p)[1]);
         }
         EXPECT_NEAR(lowest, 0.0, 0.02);
         // Yaw 0 faces +z: the toes lie ahead of the ankles.
         for (const std::string side : {"_l", "_r"}) {
-            const Point ankle = drawn(draw, jointPosition(globals, test::nodeNamed(model, "foot" + side)));
-            const Point toe = drawn(draw, jointPosition(globals, test::nodeNamed(model, "toe" + side)));
+            const Point ankle = drawn(draw, jointPosition(globals, nodeNamed(model, "foot" + side)));
+            const Point toe = drawn(draw, jointPosition(globals, nodeNamed(model, "toe" + side)));
             EXPECT_GT(toe[2] - ankle[2], 0.08) << side;
         }
         ASSERT_EQ(model.skins.size(), 1u);
@@ -163,7 +147,7 @@ TEST(BakedCharacters, StandFacingTheirYawSkinnedSmoothlyAndWoundForCulling) {
         std::size_t vertices = 0, blended = 0, spareWeapons = 0, blendedMaterials = 0;
         for (const content::Mesh& mesh : model.meshes) {
             SCOPED_TRACE(mesh.name);
-            EXPECT_EQ(std::tuple(mesh.skin, test::invertedTriangles(mesh)), std::tuple(0, 0u));
+            EXPECT_EQ(std::tuple(mesh.skin, invertedTriangles(mesh)), std::tuple(0, 0u));
             spareWeapons += mesh.name.find("CH01021101") != std::string::npos ? 1 : 0;
             vertices += mesh.vertices.size();
             for (const content::Vertex& v : mesh.vertices) {

@@ -19,8 +19,7 @@ using kestrune::baker::test::GltfDocument;
 using kestrune::baker::test::glb;
 
 void write(const std::filesystem::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 }  // namespace
@@ -40,10 +39,9 @@ int main(int argc, char** argv) {
     kestrune::baker::Image picture(2, 2);
     picture.set(1, 1, {1.0, 0.5, 0.0, 1.0});
     const std::vector<std::byte> png = kestrune::baker::encodePng(picture);
-    std::vector<u8> bytes(png.size());
-    for (std::size_t i = 0; i < png.size(); ++i) bytes[i] = static_cast<u8>(png[i]);
+    const auto* pngFirst = reinterpret_cast<const u8*>(png.data());
     const int view = static_cast<int>(textured.json["bufferViews"].size());
-    textured.accessor(bytes, 5121, "SCALAR", bytes.size());
+    textured.accessor(std::vector<u8>(pngFirst, pngFirst + png.size()), 5121, "SCALAR", png.size());
     textured.json["images"] = {{{"bufferView", view}, {"mimeType", "image/png"}}};
     textured.json["textures"] = {{{"source", 0}}};
     textured.json["materials"] = {{{"pbrMetallicRoughness", {{"baseColorTexture", {{"index", 0}}}}}}};

@@ -12,14 +12,10 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace kestrune::baker;
-    ImportOptions options;
-    options.readExternalFiles = false;
     const ClassDrawConstants* classes[] = {nullptr, &kWarriorDraw, &kTemplarDraw};
-    options.characterClass = classes[size % 3];
-    if (options.characterClass != nullptr) {
-        // Whatever the file's first animation is called, it is the idle.
-        options.clips = {{options.characterClass->clipNames.front(), "#0"}};
-    }
+    ImportOptions options{.characterClass = classes[size % 3], .readExternalFiles = false};
+    // Whatever the file's first animation is called, it is the idle.
+    if (options.characterClass != nullptr) options.clips = {{options.characterClass->clipNames.front(), "#0"}};
     try {
         importGltf(std::span(reinterpret_cast<const std::byte*>(data), size), "/nonexistent", "fuzz.gltf", options);
     } catch (const ImportError&) {

@@ -54,8 +54,9 @@ struct GltfDocument {
 
 // The document as a binary .glb: the JSON chunk, then the buffer as the BIN chunk.
 inline std::string glb(const GltfDocument& document) {
-    const auto appendU32 = [](std::string& out, u32 value) {
-        for (int i = 0; i < 4; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+    const auto u32le = [](std::size_t value) {
+        return std::string{static_cast<char>(value & 0xFF), static_cast<char>((value >> 8) & 0xFF),
+                           static_cast<char>((value >> 16) & 0xFF), static_cast<char>((value >> 24) & 0xFF)};
     };
     nlohmann::json json = document.json;
     json["buffers"] = nlohmann::json::array({{{"byteLength", document.buffer.size()}}});
@@ -63,13 +64,9 @@ inline std::string glb(const GltfDocument& document) {
     while (text.size() % 4 != 0) text += ' ';
     std::string bin(document.buffer.begin(), document.buffer.end());
     while (bin.size() % 4 != 0) bin += '\0';
-    std::string out = "glTF";
-    appendU32(out, 2);
-    appendU32(out, static_cast<u32>(12 + 8 + text.size() + 8 + bin.size()));
-    appendU32(out, static_cast<u32>(text.size()));
-    out += "JSON" + text;
-    appendU32(out, static_cast<u32>(bin.size()));
-    return out + std::string("BIN\0", 4) + bin;
+    // The header (magic, version 2, total length), then each chunk's length, type and data.
+    return "glTF" + u32le(2) + u32le(12 + 8 + text.size() + 8 + bin.size()) + u32le(text.size()) + "JSON" + text +
+           u32le(bin.size()) + std::string("BIN\0", 4) + bin;
 }
 
 inline GltfDocument skinnedTriangle() {

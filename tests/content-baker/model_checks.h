@@ -1,6 +1,7 @@
 #pragma once
 // A decoded model as the scene draws it: the renderer's winding rule per triangle, and poses
-// sampled, skinned by the renderer's CPU skinning and placed as the runtime does it.
+// sampled, skinned by the renderer's CPU skinning and placed as the runtime does it; and a
+// baked file found by its path.
 
 #include <algorithm>
 #include <array>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bake.h"
 #include "content/animation.h"
 #include "content/model.h"
 #include "content/skinning.h"
@@ -25,18 +27,16 @@ using Point = std::array<f64, 3>;
 inline std::size_t invertedTriangles(const content::Mesh& mesh) {
     std::size_t inverted = 0;
     for (std::size_t i = 0; i + 2 < mesh.indices.size(); i += 3) {
-        const auto& a = mesh.vertices[mesh.indices[i]];
-        const auto& b = mesh.vertices[mesh.indices[i + 1]];
-        const auto& c = mesh.vertices[mesh.indices[i + 2]];
-        f64 e1[3], e2[3], n[3];
+        const content::Vertex* v[3] = {&mesh.vertices[mesh.indices[i]], &mesh.vertices[mesh.indices[i + 1]],
+                                       &mesh.vertices[mesh.indices[i + 2]]};
+        const auto edge = [&](int to, int k) { return f64{v[to]->position[k]} - v[0]->position[k]; };
+        f64 alongNormals = 0.0;  // the face's cross product dotted with the summed vertex normals
         for (int k = 0; k < 3; ++k) {
-            e1[k] = b.position[k] - a.position[k];
-            e2[k] = c.position[k] - a.position[k];
-            n[k] = a.normal[k] + b.normal[k] + c.normal[k];
+            const int k1 = (k + 1) % 3, k2 = (k + 2) % 3;
+            const f64 face = edge(1, k1) * edge(2, k2) - edge(1, k2) * edge(2, k1);
+            alongNormals += face * (v[0]->normal[k] + v[1]->normal[k] + v[2]->normal[k]);
         }
-        const f64 face[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2],
-                             e1[0] * e2[1] - e1[1] * e2[0]};
-        inverted += face[0] * n[0] + face[1] * n[1] + face[2] * n[2] > 0.0 ? 1 : 0;
+        inverted += alongNormals > 0.0 ? 1 : 0;
     }
     return inverted;
 }
@@ -94,6 +94,12 @@ inline std::size_t nodeNamed(const content::Model& model, const std::string& nam
 inline Point drawn(f64 yawRadians, f64 liftMetres, const Point& p) {
     const f64 c = std::cos(yawRadians), s = std::sin(yawRadians);
     return {c * p[0] + s * p[2], p[1] + liftMetres, -s * p[0] + c * p[2]};
+}
+
+inline const BakedFile& bakedFile(const std::vector<BakedFile>& files, const std::string& path) {
+    const auto found = std::ranges::find_if(files, [&](const BakedFile& file) { return file.path == path; });
+    if (found == files.end()) throw std::runtime_error("not baked: " + path);
+    return *found;
 }
 
 }  // namespace kestrune::baker::test
