@@ -122,7 +122,6 @@ def compare_to_golden(shot, golden, out):
     differences = [abs(a - b) for a, b in zip(actual, expected)]
     mean = sum(differences) / len(differences)
     far = sum(1 for d in differences if d > 24) / len(differences)
-    print(f"golden: mean absolute difference {mean:.3f} per channel, {100 * far:.3f}% of channels beyond 24")
     if not check(mean <= 1.0 and far <= 0.002,
                  f"screenshot differs from {golden.name}: mean {mean:.3f}, {100 * far:.3f}% beyond 24"):
         shutil.copy(shot, out / "golden-mismatch.bmp")
@@ -136,8 +135,9 @@ def compare_to_golden(shot, golden, out):
         check(share > 0.2, f"{name} box: {100 * share:.1f}% of pixels unlike the floor")
 
 
-def content_run_report(data, log, content_dir, bake):
-    """A content smoke run that loaded both characters of `content_dir` and drew them."""
+def content_run_report(data, content_dir, bake):
+    """A content smoke run that loaded both characters of `content_dir` and drew them (its log line is the boot
+    coordinator suite's)."""
     scene = data["scene"]
     counts = [inspect_counts(bake, content_dir / name / "character.kmdl") for name in ("warrior", "templar")]
     check_fields(data, {"success": True, "contentReady": True})
@@ -146,17 +146,14 @@ def content_run_report(data, log, content_dir, bake):
                          "meshesAvailable": sum(c["meshes"] for c in counts)}, "scene ")
     check(scene["effectsSpawned"] > 0, f"effectsSpawned {scene['effectsSpawned']} (the smoke skill)")
     check(data["renderer"]["drawCalls"] > 0, "drawCalls")
-    ready = (f"[INFO] Content scene ready: {scene['meshesAvailable']} character meshes, {scene['clipsAvailable']} "
-             f"clips, 6 effect models")
-    check(ready in log_messages(log), f"log line {ready!r}")
 
 
 def content(launch, program_path, bake, content_dir, out, golden=True):
     """The duel scene on baked content: report and log, then (with `golden`) the golden frame, and the decoder's message
     for a missing character. `program_path` names a path the way the program is given it."""
-    data, log = launch_run(launch, out, "content", ["--content-smoke", "--smoke-test", "--fixed-fps=60", "--frames=90",
+    data, _ = launch_run(launch, out, "content", ["--content-smoke", "--smoke-test", "--fixed-fps=60", "--frames=90",
                                                     f"--content={program_path(content_dir)}"], program_path)
-    content_run_report(data, log, content_dir, bake)
+    content_run_report(data, content_dir, bake)
     check_fields(data, {"fixedUpdates": 90, "renderedFrames": 90}, "one fixed step per frame at 60 per second: ")
 
     if golden:
@@ -233,13 +230,13 @@ def imported(program, bake, content_dir, samples, out):
 
     def duel(content, frames, name):
         shot = out / f"{name}.bmp"
-        data, log = launch_run(lambda args: run([program, *args], env), out, name,
+        data, _ = launch_run(lambda args: run([program, *args], env), out, name,
                                ["--content-smoke", "--smoke-test", "--fixed-fps=60", f"--frames={frames}",
                                 f"--width={SHOT_SIZE[0]}", f"--height={SHOT_SIZE[1]}", f"--content={content}",
                                 f"--screenshot={shot}"])
         if not check(shot.exists(), f"{name}: the screenshot"):
             raise SystemExit(1)
-        content_run_report(data, log, content, bake)
+        content_run_report(data, content, bake)
         width, height, pixels = rgb_pixels(shot)
         check((width, height) == SHOT_SIZE, f"{name}: screenshot {width}x{height}")
         return pixels
@@ -353,13 +350,11 @@ def wine(program, emulator, bake, content_dir, out):
 
     check(os.environ.get("KESTRUNE_REQUIRE_D3D11_RUNTIME") != "1",
           "the Direct3D 11 runtime is required but not prepared (scripts/prepare-d3d11-runtime)")
-    data, log = launch_run(launch, out, "wine", ["--smoke-test", "--frames=5"], codes=(0, 1))
+    data, _ = launch_run(launch, out, "wine", ["--smoke-test", "--frames=5"], codes=(0, 1))
     if data["success"]:
         check_fields(data, {"renderedFrames": 5})
-    else:
-        check_fields(data, {"success": False, "error": MISSING_SWAP_CHAIN2})
-        check_fields(data["renderer"], {"msaaSampleCount": 1}, "failure report's ")
-        check(log_messages(log)[-1] == f"[ERROR] {MISSING_SWAP_CHAIN2}", "failure logged at ERROR")
+    else:  # the failure report and log in full are the app suite's fatal-path case, under Wine too
+        check_fields(data, {"error": MISSING_SWAP_CHAIN2})
 
 
 def main():
