@@ -59,11 +59,12 @@ def launch_run(launch, out, name, args, program_path=str, codes=(0,)):
     return read_report(report), log
 
 
-def check_placeholder_run(data, log, frames, size, feature_level, warp=False):
-    """A clean run of the placeholder frame: every frame drawn once, paced and resolved."""
+def placeholder_run(launch, out, name, frames, size, feature_level, extra=()):
+    """A clean run of the placeholder frame: every frame drawn once, paced and resolved; its report."""
+    data, log = launch_run(launch, out, name, ["--smoke-test", f"--frames={frames}", *extra])
     renderer = data["renderer"]
     check_fields(data, {"success": True, "renderedFrames": frames, "variableUpdates": frames, "width": size[0],
-                        "height": size[1], **({"driverType": "warp"} if warp else {})})
+                        "height": size[1], **({"driverType": "warp"} if "--warp" in extra else {})})
     check(data["fixedUpdates"] <= 8 * frames, f"fixedUpdates {data['fixedUpdates']} above 8 per frame")
     check(feature_level(data["featureLevel"]), f"featureLevel {data['featureLevel']}")
     resolves = frames if renderer["msaaSampleCount"] > 1 else 0  # one per frame when multisampled
@@ -72,18 +73,15 @@ def check_placeholder_run(data, log, frames, size, feature_level, warp=False):
     # The start-up lines are the boot coordinator suite's; the last line says the real run ended cleanly.
     shutdown = f"[INFO] Shutdown cleanly after {frames} rendered frames and {data['fixedUpdates']} fixed updates"
     check(log_messages(log)[-1] == shutdown, f"shutdown line {log_messages(log)[-1]!r}")
+    return data
 
 
 def placeholder_runs(launch, out, feature_level, samples_for):
     """The 30-frame run at the default size, then a small --warp run."""
-    data, log = launch_run(launch, out, "smoke", ["--smoke-test", "--frames=30"])
-    check_placeholder_run(data, log, 30, (1280, 720), feature_level)
+    data = placeholder_run(launch, out, "smoke", 30, (1280, 720), feature_level)
     if (expected_samples := samples_for(data)) is not None:
         check_fields(data["renderer"], {"msaaSampleCount": expected_samples}, f"on {data['adapter']}: renderer ")
-
-    small, small_log = launch_run(launch, out, "small", ["--smoke-test", "--frames=3", "--width=400", "--height=240",
-                                                         "--warp"])
-    check_placeholder_run(small, small_log, 3, (400, 240), feature_level, warp=True)
+    placeholder_run(launch, out, "small", 3, (400, 240), feature_level, ["--width=400", "--height=240", "--warp"])
 
 
 def linux(program, bake, content_dir, out):
@@ -152,7 +150,7 @@ def content(launch, program_path, bake, content_dir, out, golden=True):
     """The duel scene on baked content: report and log, then (with `golden`) the golden frame, and the decoder's message
     for a missing character. `program_path` names a path the way the program is given it."""
     data, _ = launch_run(launch, out, "content", ["--content-smoke", "--smoke-test", "--fixed-fps=60", "--frames=90",
-                                                    f"--content={program_path(content_dir)}"], program_path)
+                                                  f"--content={program_path(content_dir)}"], program_path)
     content_run_report(data, content_dir, bake)
     check_fields(data, {"fixedUpdates": 90, "renderedFrames": 90}, "one fixed step per frame at 60 per second: ")
 
@@ -231,9 +229,9 @@ def imported(program, bake, content_dir, samples, out):
     def duel(content, frames, name):
         shot = out / f"{name}.bmp"
         data, _ = launch_run(lambda args: run([program, *args], env), out, name,
-                               ["--content-smoke", "--smoke-test", "--fixed-fps=60", f"--frames={frames}",
-                                f"--width={SHOT_SIZE[0]}", f"--height={SHOT_SIZE[1]}", f"--content={content}",
-                                f"--screenshot={shot}"])
+                             ["--content-smoke", "--smoke-test", "--fixed-fps=60", f"--frames={frames}",
+                              f"--width={SHOT_SIZE[0]}", f"--height={SHOT_SIZE[1]}", f"--content={content}",
+                              f"--screenshot={shot}"])
         if not check(shot.exists(), f"{name}: the screenshot"):
             raise SystemExit(1)
         content_run_report(data, content, bake)
