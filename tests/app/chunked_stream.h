@@ -1,6 +1,7 @@
 #pragma once
 // A payload stream that serves its bytes at most `chunkBytes` per read, then reports the end,
-// and records every request: the session payload's tests and fuzzer read through it.
+// and records every request: the session payload's tests and fuzzer read through it, and expect
+// its refusals word for word.
 
 #include <algorithm>
 #include <cstring>
@@ -10,6 +11,10 @@
 #include "app/session_payload.h"
 
 namespace kestrune::app::testing {
+
+inline const std::string kReadFailure = "Unable to read the launcher session pipe.";
+inline const std::string kBadSignature = "The launcher session payload has an invalid signature.";
+inline const std::string kOverLimits = "The launcher session payload exceeds its limits.";
 
 class ChunkedStream final : public PayloadStream {
 public:

@@ -27,8 +27,7 @@ TEST(CommandLine, EachFormSetsItsFieldsAndLaterOccurrencesWin) {
         LaunchOptions expected;
         std::optional<u64> sessionPipeHandle = std::nullopt;
     } cases[] = {
-        {"nothing: the defaults", {}, {}},
-        {"smoke test", {u"--smoke-test"}, {.smokeTest = true}},
+        {"nothing: the defaults", {}, {}}, {"smoke test", {u"--smoke-test"}, {.smokeTest = true}},
         {"content smoke", {u"--content-smoke", u"--content=rt"},
          {.smokeTest = true, .contentSmoke = true, .contentDirectory = "rt"}},
         {"flags", {u"--warp", u"--show", u"--no-vsync"}, {.useWarp = true, .showWindow = true, .vsync = false}},
@@ -132,8 +131,7 @@ TEST(CommandLine, HelpNamesTheOptionsOfTheReadmeTable) {
 
     using Arguments = std::vector<std::u16string>;
     EXPECT_EQ(std::tuple(asksForHelp(Arguments{u"--help"}), asksForHelp(Arguments{u"--frames=0", u"-h"}),
-                         asksForHelp(Arguments{u"--help=1", u"-H", u"--HELP"})),
-              std::tuple(true, true, false));
+                         asksForHelp(Arguments{u"--help=1", u"-H", u"--HELP"})), std::tuple(true, true, false));
 }
 
 }  // namespace

@@ -16,9 +16,11 @@
 namespace kestrune::app {
 namespace {
 
-// A value that truncates to a real pipe's descriptor must not reach that pipe.
+// A value that truncates to a real pipe's descriptor must not reach that pipe (whose reader
+// would find its end at once rather than wait).
 TEST(SessionPipeLinux, RefusesValuesBeyondTheDescriptorRange) {
     testing::TestPipe pipe;
+    pipe.closeWriteEnd();
     const u64 truncatesToPipe = (u64{1} << 32) + pipe.readHandleValue();
     EXPECT_THROW(readLauncherSessionPipe(truncatesToPipe), std::invalid_argument);
     EXPECT_TRUE(testing::isHandleOpen(pipe.readHandleValue()));

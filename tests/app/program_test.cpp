@@ -70,15 +70,14 @@ TEST(Program, OptionAndPayloadErrorsEndBeforeAnyLogOrReportAndAlwaysShowTheBox) 
 TEST(Program, FailedRunEndsThroughTheFatalPathWithAFailureReport) {
     const std::string missingWarrior =
         "cannot open Kestrune Model: " + (std::filesystem::path("content") / "warrior" / "character.kmdl").string();
-    const std::string missingSwapChain2 =
-        "IDXGISwapChain1::QueryInterface(IDXGISwapChain2) failed with HRESULT 0x80004002";
+    const std::string noSwapChain2 = "IDXGISwapChain1::QueryInterface(IDXGISwapChain2) failed with HRESULT 0x80004002";
     const ScratchDirectory scratch;
     const ProgramRun run = testing::runProgram({"--content-smoke", "--content=content", "--frames=2",
                                                 "--log=out/run.log", "--report=out/d\xC3\xA9j\xC3\xA0/report.json"},
                                                scratch.path());
     const bool windowsWithoutSwapChain2 =
-        testing::messageBoxesObservable() && run.standardError.find(missingSwapChain2) != std::string::npos;
-    const std::string message = windowsWithoutSwapChain2 ? missingSwapChain2 : missingWarrior;
+        testing::messageBoxesObservable() && run.standardError.find(noSwapChain2) != std::string::npos;
+    const std::string message = windowsWithoutSwapChain2 ? noSwapChain2 : missingWarrior;
     expectFatalEnd(run, message, false);
     const std::string log = testing::readFileBytes(scratch / "out/run.log").value_or("");
     const std::string newline(testing::textFileNewline());
@@ -112,8 +111,7 @@ TEST(Program, TheLauncherTicketNeverLeavesTheProcess) {
     pipe.write(testing::sessionPayloadHeader("KSN1", static_cast<u16>(ticket.size()), 4) + ticket + "Aria");
     pipe.closeWriteEnd();
     const ProgramRun run = testing::runProgram({"--smoke-test", "--server=127.0.0.1:9", "--session-pipe={pipe}",
-                                                "--log=run.log", "--report=report.json"},
-                                               scratch.path(), &pipe);
+                                                "--log=run.log", "--report=report.json"}, scratch.path(), &pipe);
     EXPECT_EQ(run.exitCode, 1);
     const std::string log = testing::readFileBytes(scratch / "run.log").value_or("");
     EXPECT_NE(log.find("[INFO] BootCoordinator start"), std::string::npos) << "the payload was not accepted";

@@ -30,9 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     } catch (const std::runtime_error& error) {
         const std::string_view message = error.what();
-        if (message != "Unable to read the launcher session pipe." &&
-            message != "The launcher session payload has an invalid signature." &&
-            message != "The launcher session payload exceeds its limits.") {
+        if (message != testing::kReadFailure && message != testing::kBadSignature && message != testing::kOverLimits) {
             __builtin_trap();
         }
     }

@@ -11,7 +11,7 @@
 namespace kestrune::app {
 namespace {
 
-using testing::ChunkedStream;
+using namespace testing;  // the chunked stream and the refusals
 
 constexpr auto header = &testing::sessionPayloadHeader;
 
@@ -23,10 +23,6 @@ std::string bytesFrom(unsigned first, std::size_t count) {
 }
 
 constexpr auto expectRuntimeError = &testing::expectThrowWith<std::runtime_error>;
-
-const std::string kReadFailure = "Unable to read the launcher session pipe.";
-const std::string kBadSignature = "The launcher session payload has an invalid signature.";
-const std::string kOverLimits = "The launcher session payload exceeds its limits.";
 
 TEST(SessionPayload, ReadsExactlyTheRecordInAnyChunking) {
     const struct { u16 ticketBytes; u16 nameBytes; std::size_t chunkBytes; } cases[] = {

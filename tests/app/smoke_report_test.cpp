@@ -41,8 +41,7 @@ RunSummary failureSummary() {
 }
 
 RunSummary escapingSummary() {
-    return {.error = u"line one\r\nline \"two\"\ttabbed",
-            .adapter = u"C:\\GPU\\\"Fast\" \f card \U0001F3AE",
+    return {.error = u"line one\r\nline \"two\"\ttabbed", .adapter = u"C:\\GPU\\\"Fast\" \f card \U0001F3AE",
             .driverType = u"warp\xD800",  // unpaired high surrogate
             .featureLevel = std::u16string(u"caf\u00e9 \0\x01\x1f\x7f", 9),  // NUL and DEL too
             .shaderProfile = std::u16string{0xDE00, 0xD83D},  // a pair in the wrong order

@@ -3,6 +3,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <utility>
 
 namespace kestrune::app::testing {
 
@@ -36,6 +37,18 @@ std::string sessionPayloadHeader(std::string_view magic, u16 ticketBytes, u16 na
     }
     return out;
 }
+
+TestPipe::~TestPipe() {
+    for (const std::intptr_t end : {read_, write_}) {
+        if (end != kClosed) closeEnd(end);
+    }
+}
+
+u64 TestPipe::readHandleValue() const { return static_cast<u64>(read_); }
+
+void TestPipe::closeWriteEnd() { closeEnd(std::exchange(write_, kClosed)); }
+
+u64 TestPipe::handOverReadEnd() { return static_cast<u64>(std::exchange(read_, kClosed)); }
 
 std::string withTextFileNewlines(std::string_view text) {
     std::string out;

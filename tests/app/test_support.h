@@ -74,8 +74,10 @@ public:
     u64 handOverReadEnd();
 
 private:
-    std::intptr_t read_;
-    std::intptr_t write_;
+    static constexpr std::intptr_t kClosed = -1;  // no descriptor or handle has this value
+    static void closeEnd(std::intptr_t end);  // the platform's close
+    std::intptr_t read_ = kClosed;
+    std::intptr_t write_ = kClosed;
 };
 
 // A handle that is not a pipe: an open regular file.

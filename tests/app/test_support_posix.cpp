@@ -50,26 +50,10 @@ TestPipe::TestPipe() {
     write_ = ends[1];
 }
 
-TestPipe::~TestPipe() {
-    if (read_ >= 0) ::close(static_cast<int>(read_));
-    if (write_ >= 0) ::close(static_cast<int>(write_));
-}
-
-u64 TestPipe::readHandleValue() const { return static_cast<u64>(read_); }
+void TestPipe::closeEnd(std::intptr_t end) { ::close(static_cast<int>(end)); }
 
 void TestPipe::write(std::string_view bytes) {
     check(::write(static_cast<int>(write_), bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()), "write");
-}
-
-void TestPipe::closeWriteEnd() {
-    ::close(static_cast<int>(write_));
-    write_ = -1;
-}
-
-u64 TestPipe::handOverReadEnd() {
-    const u64 value = readHandleValue();
-    read_ = -1;
-    return value;
 }
 
 u64 openRegularFileHandle(const std::filesystem::path& path) {
@@ -123,8 +107,7 @@ ProgramRun runProgram(const std::vector<std::string>& arguments, const std::file
     int status = 0;
     check(::waitpid(child, &status, 0) == child, "waitpid");
     return {.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1,
-            .standardOutput = readFileBytes(output).value_or(""),
-            .standardError = readFileBytes(error).value_or("")};
+            .standardOutput = readFileBytes(output).value_or(""), .standardError = readFileBytes(error).value_or("")};
 }
 
 }  // namespace kestrune::app::testing

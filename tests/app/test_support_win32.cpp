@@ -35,14 +35,6 @@ HWND findDialogOfProcess(DWORD processId) {
     return nullptr;
 }
 
-std::string staticTexts(HWND dialog) {
-    std::string text;
-    for (HWND child = nullptr; (child = FindWindowExW(dialog, child, L"Static", nullptr)) != nullptr;) {
-        text += windowText(child);
-    }
-    return text;
-}
-
 // The tests' arguments hold no quotes and end in no backslash, so quoting is enough.
 std::wstring quoteArgument(const std::wstring& argument) { return L"\"" + argument + L"\""; }
 
@@ -72,29 +64,12 @@ TestPipe::TestPipe() {
     write_ = reinterpret_cast<std::intptr_t>(writeEnd);
 }
 
-TestPipe::~TestPipe() {
-    if (read_ != 0) CloseHandle(toHandle(read_));
-    if (write_ != 0) CloseHandle(toHandle(write_));
-}
-
-u64 TestPipe::readHandleValue() const { return static_cast<u64>(read_); }
+void TestPipe::closeEnd(std::intptr_t end) { CloseHandle(toHandle(end)); }
 
 void TestPipe::write(std::string_view bytes) {
     DWORD written = 0;
-    check(WriteFile(toHandle(write_), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-              written == bytes.size(),
-          "WriteFile");
-}
-
-void TestPipe::closeWriteEnd() {
-    CloseHandle(toHandle(write_));
-    write_ = 0;
-}
-
-u64 TestPipe::handOverReadEnd() {
-    const u64 value = readHandleValue();
-    read_ = 0;
-    return value;
+    const BOOL wrote = WriteFile(toHandle(write_), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    check(wrote && written == bytes.size(), "WriteFile");
 }
 
 u64 openRegularFileHandle(const std::filesystem::path& path) {
@@ -144,7 +119,7 @@ ProgramRun runProgram(const std::vector<std::string>& arguments, const std::file
     while (WaitForSingleObject(process.hProcess, kPollIntervalMs) == WAIT_TIMEOUT) {
         if (const HWND box = findDialogOfProcess(process.dwProcessId); box != nullptr && !run.messageBoxCaption) {
             run.messageBoxCaption = windowText(box);
-            run.messageBoxText = staticTexts(box);
+            run.messageBoxText = windowText(GetDlgItem(box, 0xFFFF));  // a message box's text control
             PostMessageW(box, WM_COMMAND, IDOK, 0);
         }
         waitedMs += kPollIntervalMs;

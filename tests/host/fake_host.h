@@ -97,9 +97,8 @@ struct FakeHost : TestLog {
         auto manualClock = std::make_unique<ManualClock>();
         auto recording = std::make_unique<render::testing::RecordingBackend>();
         std::tie(window, clock, backend) = std::tuple(windowHost.get(), manualClock.get(), recording.get());
-        host = std::make_unique<NativeClient>(
-            std::move(options), log.get(),
-            HostServices{std::move(windowHost), std::move(recording), std::move(manualClock)});
+        HostServices services{std::move(windowHost), std::move(recording), std::move(manualClock)};
+        host = std::make_unique<NativeClient>(std::move(options), log.get(), std::move(services));
     }
 
     // What the boot coordinator has done by the time the loop starts.

@@ -26,10 +26,8 @@ def program_environment(headless=True):
     """The environment for a run of a Linux program of the build: without a display when
     `headless` (SDL then renders offscreen), with Mesa's driver kept loaded."""
     env = {k: v for k, v in os.environ.items() if not (headless and k in ("DISPLAY", "WAYLAND_DISPLAY"))}
-    env["LD_PRELOAD"] = mesa_preload()
-    env["ASAN_OPTIONS"] = "verify_asan_link_order=0"
-    env["LSAN_OPTIONS"] = f"suppressions={Path(__file__).resolve().parents[1] / 'lsan.supp'}"
-    return env
+    return {**env, "LD_PRELOAD": mesa_preload(), "ASAN_OPTIONS": "verify_asan_link_order=0",
+            "LSAN_OPTIONS": f"suppressions={Path(__file__).resolve().parents[1] / 'lsan.supp'}"}
 
 
 def check(condition, what):

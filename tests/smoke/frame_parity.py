@@ -12,18 +12,15 @@ image is stored in the repository; a failing pair is kept in the output director
       the duel frame of the golden run (24 fixed steps at 60 per second, 640 x 360) drawn by the Linux and the Windows
       program from one baked content directory; their reports must also count the same draws, triangles, skinned
       vertices and uploads
-  frame_parity.py compare A.bmp B.bmp --out DIR
-      two screenshots already written (for example by --content-smoke --screenshot runs)
 """
 import argparse
-import json
 import os
 import shutil
 import sys
 from pathlib import Path
 
 import e2e
-from e2e import check, check_fields, program_environment, rgb_pixels, windows_path, write_rgb
+from e2e import check, check_fields, program_environment, read_report, rgb_pixels, windows_path, write_rgb
 from run_smoke import GOLDEN_RUN
 
 MEAN_LIMIT = 2.0         # mean absolute difference per channel
@@ -115,7 +112,7 @@ def content(args):
         if code != 0 or not shot.is_file() or not report.is_file():
             print(f"FAIL: the {name} run ended with exit code {code} without its frame and report")
             return 1
-        runs[name] = shot, json.loads(report.read_text())
+        runs[name] = shot, read_report(report)
     (gl, gl_report), (d3d11, d3d11_report) = runs["gl"], runs["d3d11"]
     check(compare(gl, d3d11, out), "the GL and the Direct3D 11 frame")
     check_fields(d3d11_report["renderer"], {key: gl_report["renderer"][key] for key in SAME_RENDERER_COUNTS},
@@ -128,17 +125,12 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     commands = parser.add_subparsers(dest="command", required=True)
     for name, options in (("placeholder", ("gl-tests", "d3d11-tests", "emulator")),
-                          ("content", ("gl-program", "d3d11-program", "emulator", "content")), ("compare", ())):
+                          ("content", ("gl-program", "d3d11-program", "emulator", "content"))):
         command = commands.add_parser(name)
         for option in options:
             command.add_argument(f"--{option}", required=True)
-        if name == "compare":
-            command.add_argument("a")
-            command.add_argument("b")
         command.add_argument("--out", required=True)
     args = parser.parse_args()
-    if args.command == "compare":
-        return 0 if compare(args.a, args.b, args.out) else 1
     return {"placeholder": placeholder, "content": content}[args.command](args)
 
 

@@ -65,7 +65,7 @@ class Background:
                 self.process.kill()
 
 
-def play_online(bin_dir, content, out, name, frames, extra=(), relay=None, bot="--bot", during=None):
+def play_online(bin_dir, content, out, name, frames, extra=(), relay=None, bot="--bot", during=lambda *_: None):
     """Runs the program against a fresh server (through a relay when given its options), checks
     that it ends with exit code 0 and returns its trace's frames, its log and the seconds it took."""
     trace, report, log = out / f"{name}.jsonl", out / f"{name}.json", out / f"{name}.log"
@@ -83,8 +83,7 @@ def play_online(bin_dir, content, out, name, frames, extra=(), relay=None, bot="
                    f"--report={report}", f"--log={log}", *extra]
         print("run:", " ".join(str(part) for part in command))
         program = subprocess.Popen(command, env=environment(), stdin=subprocess.DEVNULL)
-        if during is not None:
-            during(tools[0], program)
+        during(tools[0], program)
         code = program.wait(timeout=TIMEOUT_SECONDS)
     finally:
         for tool in tools:
@@ -291,18 +290,19 @@ def knockout(bin_dir, content, out):
     duration = clips["knockdown"]
     fallen, stood = [f["slots"][0] for f in frames[down:up]], frames[up]["slots"][0]
     times = [s["clipTime"] for s in fallen]
-    still = all(math.dist((s["x"], s["z"]), (fallen[0]["x"], fallen[0]["z"])) < 0.01 for s in fallen)
+    still = all(math.dist(ground(s), ground(fallen[0])) < 0.01 for s in fallen)
     check(still and all((s["clip"], s["health"], s["action"]) == ("knockdown", 0, 0) for s in fallen) and
           times == sorted(times) and times[0] < 0.3 and times[-1] > duration,
           f"at 0 health it falls at once and lies still, holding its {duration:.2f} s fall without another clip or "
           f"an action ({times[0]:.2f} s into it first, {times[-1]:.2f} s last)")
     check((stood["health"], stood["clip"]) == (1000, "CH010301") and
-          math.dist((stood["x"], stood["z"]), WARRIOR_SERVER_START) < 0.1,
+          math.dist(ground(stood), WARRIOR_SERVER_START) < 0.1,
           f"the restart stands it up at its start ({stood['clip']}, health {stood['health']}, at {stood['x']:.2f}, "
           f"{stood['z']:.2f})")
 
 
-def play(root, bin_dir, out):
+def play(bin_dir, content, out):
+    root = Path(__file__).resolve().parents[2]
     env = environment()
     env["KESTRUNE_PLAY_BUILD_DIR"] = str(bin_dir.parent)
     for mode in ("online", "offline"):
@@ -348,13 +348,9 @@ def main():
                         default=["clean", "chase", "actions", "stall", "killed", "knockout", "play"])
     args = parser.parse_args()
     args.out.mkdir(parents=True, exist_ok=True)
-    root = Path(__file__).resolve().parents[2]
     for name in args.scenarios:
         print(f"== {name}")
-        if name == "play":
-            play(root, args.bin, args.out)
-        else:
-            globals()[name](args.bin, args.content, args.out)
+        globals()[name](args.bin, args.content, args.out)
     return e2e.finish()
 
 
