@@ -1,7 +1,5 @@
 #include "content/animation.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -130,8 +128,7 @@ TEST(ComputeGlobalMatrices, CombinesLocalsDownTheHierarchy) {
     const std::string storage = "pose/global matrix storage differs from model node count";
     std::vector<Matrix4> shortGlobals(2);
     expectError([&] { computeGlobalMatrices(model, locals, shortGlobals); }, storage);
-    expectError([&] { computeGlobalMatrices(model, std::span<const Transform>(locals).first(2), shortGlobals); },
-                storage);
+    expectError([&] { computeGlobalMatrices(model, std::span(locals).first(2), shortGlobals); }, storage);
     Model noOrder = model;
     noOrder.nodeOrder.pop_back();
     expectError([&] { computeGlobalMatrices(noOrder, locals, globals); }, storage);
@@ -175,7 +172,7 @@ struct SkinnedFixture {
     }
 };
 
-TEST(SkinningPalette, AppliesInverseBindThenJointThenMeshInverse) {
+TEST(SkinningPalette, AppliesInverseBindThenJointThenMeshInverseAndRejectsBadStorageAndSingularMeshNodes) {
     SkinnedFixture f;
     std::vector<Matrix4> palette(2);
     computeSkinningPalette(f.model, f.model.meshes[0], f.globals(f.bindLocals), palette);
@@ -185,8 +182,7 @@ TEST(SkinningPalette, AppliesInverseBindThenJointThenMeshInverse) {
     posed[2].rotation = axisAngle(1, 0, 0, 0.8f);
     posed[0].translation = {0, 0, 5};
     posed[0].rotation = axisAngle(0, 1, 0, 0.4f);
-    const std::vector<Matrix4> globals = f.globals(posed);
-    computeSkinningPalette(f.model, f.model.meshes[0], globals, palette);
+    computeSkinningPalette(f.model, f.model.meshes[0], f.globals(posed), palette);
     // The lower joint turned about its own origin: a vertex there stays at the joint.
     const Matrix4& lower = palette[1];
     const f32 bindY = 1.0f + std::cos(0.3f);  // world height of the lower joint in the bind pose
@@ -201,14 +197,12 @@ TEST(SkinningPalette, AppliesInverseBindThenJointThenMeshInverse) {
     detached.node = -1;
     computeSkinningPalette(f.model, detached, f.globals(posed), palette);
     expectNear(palette[0], transformToMatrix(translationTransform(3, 0, 0)), 1e-5f);
-}
 
-TEST(SkinningPalette, RejectsMismatchedStorageAndSingularMeshNodes) {
-    SkinnedFixture f;
+    // A refused palette is left as it was.
     std::vector<Matrix4> globals = f.globals(f.bindLocals);
     Matrix4 sentinel;
     sentinel.m.fill(-3.0f);
-    std::vector<Matrix4> palette(2, sentinel);
+    palette.assign(2, sentinel);
 
     const Mesh& mesh = f.model.meshes[0];
     std::vector<Matrix4> zeroScale = globals;

@@ -3,7 +3,6 @@
 // directory per test, files on disk, and the path of the shared test data.
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <array>
 #include <cstddef>

@@ -1,7 +1,5 @@
 #include "content/kmdl_reader.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <functional>
 #include <limits>
@@ -40,8 +38,7 @@ KmdlLayout layoutOf(const Model& model, const std::vector<std::byte>& bytes) {
     at += 32 * model.materials.size();
     for (const Mesh& mesh : model.meshes)
         l.meshes.push_back(std::exchange(at, at + 24 + 56 * mesh.vertices.size() + 4 * mesh.indices.size()));
-    for (const AnimationClip& clip : model.clips)
-        l.clips.push_back(std::exchange(at, at + 20 + 40 * clip.samples.size()));
+    for (const auto& clip : model.clips) l.clips.push_back(std::exchange(at, at + 20 + 40 * clip.samples.size()));
     l.end = at;
     return l;
 }
@@ -96,7 +93,7 @@ TEST(KmdlReader, DecodesEverySection) {
 
 // The expected digest is checked before the header: a file with a bad magic still fails
 // on the digest first. Malformed digest texts are covered where they are decoded.
-TEST(KmdlReader, ChecksTheExpectedDigestBeforeTheHeader) {
+TEST(KmdlReader, ChecksTheExpectedDigestBeforeTheHeaderAndThenEachHeaderField) {
     std::vector<std::byte> bytes = minimalFile();
     bytes[0] = std::byte{'X'};
     const std::string digest = toHexUpper(sha256Digest(bytes));
@@ -107,9 +104,7 @@ TEST(KmdlReader, ChecksTheExpectedDigestBeforeTheHeader) {
     expectError([&] { parse(bytes, {.expectedSha256 = "g" + digest.substr(1)}); },
                 "expected SHA-256 must contain exactly 64 hexadecimal characters");
     expectError([&] { parse(bytes, {.expectedSha256 = digest}); }, at(0, "unsupported magic; expected KMDL0001"));
-}
 
-TEST(KmdlReader, RejectsHeaderFields) {
     const std::vector<std::byte> good = minimalFile();
     const std::string counts = at(16, "one or more header counts exceed configured limits");
     const std::string version = at(8, "unsupported version or endian marker");
@@ -386,7 +381,7 @@ TEST(KmdlReader, DerivesFrameCountsFromDurationAndRate) {
     }
 }
 
-TEST(KmdlReader, ReportsTruncationWhereTheMissingDataStarts) {
+TEST(KmdlReader, ReportsTruncationWhereTheMissingDataStartsAndSizeLimitsFirst) {
     const Model model = richModel();
     const std::vector<std::byte> bytes = writeModel(model);
     const KmdlLayout l = layoutOf(model, bytes);
@@ -418,13 +413,10 @@ TEST(KmdlReader, ReportsTruncationWhereTheMissingDataStarts) {
     patchU32(claims, 24, 65'536);
     patchU32(claims, 32, 4'096);
     expectError([&] { parse(claims); }, at(142, "mesh name is truncated"));
-}
 
-TEST(KmdlReader, LoadsFilesAndNamesThemByPath) {
+    // Loaded, the size limit and a missing file are named by the path. A loaded file's digest,
+    // overlapping read and decoding failures named by its path are checked in the digest-overlap suite.
     ScratchDirectory scratch;
-    // A loaded file's digest, overlapping read and decoding failures named by its path are
-    // checked in the digest-overlap suite.
-    const std::vector<std::byte> bytes = writeModel(richModel());
     const std::filesystem::path path = scratch.write("rich.kmdl", bytes);
     expectError([&] { loadModelFile(path, {.maxFileBytes = bytes.size() - 1}); },
                 "Kestrune Model exceeds configured file-size limit: " + path.string());

@@ -1,7 +1,5 @@
 #include "content/png.h"
 
-#include <gtest/gtest.h>
-
 #include <map>
 
 #include "content/png_checks.h"
@@ -126,13 +124,12 @@ TEST(LoadPngImage, ChecksTheExpectedDigestBeforeDecoding) {
     std::string lastDiffers = actual;
     lastDiffers[63] = actual[63] == '0' ? '1' : '0';
     const std::string malformed = "expected PNG SHA-256 must contain exactly 64 hexadecimal characters";
-    const struct { const char* name; std::string expected; std::string message; } cases[] = {
+    const struct { const char* name; std::string hex; std::string message; } cases[] = {
         {"last digit differs", lastDiffers, "PNG SHA-256 mismatch for " + path.string() + " (actual " + actual + ")"},
         {"63 characters", actual.substr(1), malformed}, {"65 characters", actual + "0", malformed},
         {"a g among 64", "g" + actual.substr(1), malformed}, {"a space among 64", " " + actual.substr(1), malformed},
         {"64 z", std::string(64, 'z'), malformed}};
-    for (const auto& c : cases)
-        expectError([&] { loadPngImage(path, {.expectedSha256 = c.expected}); }, c.message, c.name);
+    for (const auto& c : cases) expectError([&] { loadPngImage(path, {.expectedSha256 = c.hex}); }, c.message, c.name);
     // Either case matches.
     const auto good = kSuite / "basn6a08.png";
     const std::string upper = toHexUpper(sha256Digest(readFile(good)));

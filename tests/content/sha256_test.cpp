@@ -1,7 +1,6 @@
 #include "content/sha256.h"
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <fstream>

@@ -1,7 +1,5 @@
 #include "content/transform_math.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <cstring>
 #include <numbers>
@@ -57,8 +55,7 @@ TEST(MultiplyMatrices, AppliesTheFirstOperandFirst) {
 }
 
 TEST(AffineInverse, UndoesRotationScaleAndTranslationAndRejectsProjectiveAndSingularMatrices) {
-    const Matrix4 m =
-        transformToMatrix({{1.0f, -2.0f, 7.5f}, axisAngle(0.267f, 0.534f, 0.802f, 1.1f), {2.0f, 0.5f, 3.0f}});
+    const Matrix4 m = transformToMatrix({{1, -2, 7.5f}, axisAngle(0.267f, 0.534f, 0.802f, 1.1f), {2, 0.5f, 3}});
     const Matrix4 inverse = affineInverse(m);
     expectNear(multiplyMatrices(m, inverse), identityMatrix(), 1e-5f);
     expectNear(multiplyMatrices(inverse, m), identityMatrix(), 1e-5f);

@@ -1,5 +1,4 @@
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <array>
 #include <cmath>
@@ -342,9 +341,8 @@ Matrix product(std::initializer_list<Matrix> factors) {
     Matrix out = translation(0, 0, 0);
     for (const Matrix& m : factors) {
         Matrix next{};
-        for (int row = 0; row < 4; ++row)
-            for (int column = 0; column < 4; ++column)
-                for (int k = 0; k < 4; ++k) next[row * 4 + column] += out[row * 4 + k] * m[k * 4 + column];
+        for (int i = 0; i < 16; ++i)  // row i / 4, column i % 4
+            for (int k = 0; k < 4; ++k) next[i] += out[i / 4 * 4 + k] * m[k * 4 + i % 4];
         out = next;
     }
     return out;
@@ -410,7 +408,7 @@ Keyframe ramp(f32 time, f32 value, u32 alpha) {
     return {time, (alpha << 24) | 0x330000u, {value, value, value, value}, {value, value, value, value}};
 }
 
-TEST(KeyframeSampling, HoldsEndsAndInterpolatesBetweenKeys) {
+TEST(KeyframeSampling, HoldsEndsInterpolatesBetweenKeysAndRefusesAnEmptyTrack) {
     const std::vector<Keyframe> keys{ramp(0.2f, 10.0f, 0x00), ramp(0.5f, 20.0f, 0xFF), ramp(0.5f, 40.0f, 0x00),
                                      ramp(0.75f, 50.0f, 0x80)};
     const std::vector<Keyframe> single{ramp(0.5f, 7.0f, 0x40)};
@@ -436,14 +434,12 @@ TEST(KeyframeSampling, HoldsEndsAndInterpolatesBetweenKeys) {
         EXPECT_FLOAT_EQ(sample.colour[3], c.alpha);
         EXPECT_FLOAT_EQ(sample.colour[0], 0x33 / 255.0f);
     }
-}
-
-TEST(KeyframeSampling, DuplicatedFirstKeyOfTrackZeroAndAnEmptyTrack) {
-    const auto keys = trackKeys(keyframeTracks()[0]);
-    EXPECT_EQ(sampleTrack(keys, 0.0f).colour[3], 0.0f);
+    // Track 0 starts with two keys at time 0; an empty track has nothing to sample.
+    const auto track = trackKeys(keyframeTracks()[0]);
+    EXPECT_EQ(sampleTrack(track, 0.0f).colour[3], 0.0f);
     // Halfway from the second time-0 key to the key at 0.1 (alpha 0x90).
-    EXPECT_FLOAT_EQ(sampleTrack(keys, 0.05f).colour[3], 0.5f * 0x90 / 255.0f);
-    EXPECT_FLOAT_EQ(sampleTrack(keys, 0.05f).a[3], 4.8f);
+    EXPECT_FLOAT_EQ(sampleTrack(track, 0.05f).colour[3], 0.5f * 0x90 / 255.0f);
+    EXPECT_FLOAT_EQ(sampleTrack(track, 0.05f).a[3], 4.8f);
     EXPECT_THAT([] { sampleTrack({}, 0.5f); }, ThrowsMessage<std::invalid_argument>("keyframe track has no keys"));
 }
 
