@@ -358,13 +358,12 @@ TEST(KmdlReader, AppliesTexturePathRules) {
         model.materials[0].texture = path;
         EXPECT_EQ(parse(writeModel(model)).materials[0].texture, path);
     }
+    const Fault invalid = materialAt(0, "material contains invalid values or texture path");
     std::vector<ModelCase> rejected;
     for (const char* path : {"textures//body.png", "textures/./a.png", "../a.png", "/a.png", "\\a.png", "C:a.png",
                              "a\\b.png", "a?.png", "a*.png", "a<b", "a>b", "a|b", "say\"x\"", "tab\t.png",
-                             "textures/", "./a.png", "a/..", "."}) {
-        const auto breakIt = [=](Model& m) { m.materials[0].texture = path; };
-        rejected.push_back({path, breakIt, materialAt(0, "material contains invalid values or texture path")});
-    }
+                             "textures/", "./a.png", "a/..", "."})
+        rejected.push_back({path, [=](Model& m) { m.materials[0].texture = path; }, invalid});
     runModelCases(rejected);
 }
 
