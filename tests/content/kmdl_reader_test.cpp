@@ -423,7 +423,7 @@ TEST(KmdlReader, ReportsTruncationWhereTheMissingDataStartsAndSizeLimitsFirst) {
     expectError([&] { loadModelFile(missing, {}); }, "cannot open Kestrune Model: " + missing.string());
 }
 
-TEST(KmdlWriter, StoresEachStringOnceWithTheEmptyStringFirst) {
+TEST(KmdlWriter, StoresEachStringOnceWithTheEmptyStringFirstAndRefusesModelsWithoutAByteLayout) {
     Model model = richModel();
     model.meshes[1].name = "body";  // also a skin's and a mesh's name already
     model.materials[1].texture = "textures/body.png";
@@ -432,17 +432,16 @@ TEST(KmdlWriter, StoresEachStringOnceWithTheEmptyStringFirst) {
         "\0root\0hips\0spine-\xC3\x9F\0prop\0second root\0body\0skin\0textures/body.png\0glow\0idle\0walk\0Idle\0", 85);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(&bytes[44]), loadU32le(&bytes[36])), expectedTable);
     EXPECT_EQ(parse(bytes).meshes[1].name, "body");
-}
 
-TEST(KmdlWriter, RefusesModelsWithoutAByteLayout) {
+    // Models without a byte layout are refused.
     const struct { void (*breakIt)(Model&); const char* message; } cases[] = {
         {[](Model& m) { m.nodes[0].name = std::string("ro\0ot", 5); }, "model string contains a NUL byte"},
         {[](Model& m) { m.skins[0].inverseBindMatrices.pop_back(); }, "skin needs one inverse-bind matrix per joint"},
         {[](Model& m) { m.clips[1].samples.pop_back(); }, "clip needs frameCount x nodeCount samples"}};
     for (const auto& c : cases) {
-        Model model = richModel();
-        c.breakIt(model);
-        expectError<std::invalid_argument>([&] { writeModel(model); }, c.message);
+        Model broken = richModel();
+        c.breakIt(broken);
+        expectError<std::invalid_argument>([&] { writeModel(broken); }, c.message);
     }
 }
 

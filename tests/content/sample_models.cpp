@@ -45,18 +45,15 @@ Model richModel() {
                        {"glow", "", {0.2f, 0.6f, 1.0f, 0.5f}, kAlphaBlended, true}};
 
     Mesh body{"body", 1, 0, 0, {}, {0, 1, 2, 2, 1, 3}};
+    // Slots with zero weight are never looked at.
     for (int i = 0; i < 4; ++i) {
-        // Slots with zero weight are never looked at.
-        body.vertices.push_back({{static_cast<f32>(i % 2), 1.0f + static_cast<f32>(i / 2), 0.0f}, {0.0f, 0.0f, 1.0f},
-                                 {static_cast<f32>(i % 2), static_cast<f32>(i / 2)}, {0, 1, 999, 999},
-                                 {0.5f, 0.5f, 0.0f, 0.0f}});
+        const f32 x = static_cast<f32>(i % 2), y = static_cast<f32>(i / 2);
+        body.vertices.push_back({{x, 1.0f + y, 0}, {0, 0, 1}, {x, y}, {0, 1, 999, 999}, {0.5f, 0.5f, 0, 0}});
     }
     Mesh sword{"sword", 3, -1, 1, {}, {0, 1, 2}};
-    for (int i = 0; i < 3; ++i) {
-        // Joints and weights are meaningless on a rigid mesh.
-        sword.vertices.push_back({{0.0f, static_cast<f32>(i), 0.1f * static_cast<f32>(i)}, {1.0f, 0.0f, 0.0f},
-                                  {}, {7, 300, 65535, 2}, {3.0f, 0.0f, 0.25f, 0.0f}});
-    }
+    // Joints and weights are meaningless on a rigid mesh.
+    for (const f32 y : {0.0f, 1.0f, 2.0f})
+        sword.vertices.push_back({{0, y, 0.1f * y}, {1, 0, 0}, {}, {7, 300, 65535, 2}, {3, 0, 0.25f, 0}});
     model.meshes = {body, sword};
 
     const auto swing = [](u32 frame, u32 node) {

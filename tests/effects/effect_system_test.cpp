@@ -36,8 +36,7 @@ constexpr u32 kTarget = 22;
 EffectSystem makeSystem(u64 active = 4096, u64 events = 8192) { return EffectSystem::create({active, events}); }
 
 EffectSpawnRequest request(u64 eventId, u32 skill, u8 kind) {
-    return {eventId, kind, skill, kSource, kTarget, yawTransform({1.0f, 0.0f, 2.0f}, 0.5f),
-            yawTransform({-3.0f, 0.0f, 4.0f}, -2.0f)};
+    return {eventId, kind, skill, kSource, kTarget, yawTransform({1, 0, 2}, 0.5f), yawTransform({-3, 0, 4}, -2.0f)};
 }
 
 EffectSpawnStatus spawnStatus(EffectSystem& system, const EffectSpawnRequest& r) { return system.spawn(r).status; }
