@@ -22,7 +22,7 @@ const auto throwTruncated = [](std::size_t at, std::string_view label) {
     throw Truncated(std::string(label) + " at " + std::to_string(at));
 };
 
-TEST(ByteWriterAndReader, RoundTripInLittleEndianOrder) {
+TEST(ByteWriterAndReader, RoundTripInLittleEndianOrderAndReportTruncationWithoutMoving) {
     ByteWriter writer;
     writer.u8le(0xAB);
     writer.u16le(0x1234);
@@ -45,18 +45,17 @@ TEST(ByteWriterAndReader, RoundTripInLittleEndianOrder) {
                           reader.f32le("f")}),
               std::tuple(0xAB, 0x1234, 0x01020304u, 0x1122334455667788ull, -450, 1.5f));
     EXPECT_TRUE(reader.atEnd());
-}
 
-TEST(ByteReader, TruncatedReadReportsLabelAndOffsetAndDoesNotMove) {
-    const std::array<std::byte, 5> bytes{};
-    ByteReader reader(bytes, throwTruncated);
-    reader.u16le("first");
-    EXPECT_THAT([&] { reader.u32le("second"); }, testing::ThrowsMessage<Truncated>("second at 2"));
-    EXPECT_EQ(reader.offset(), 2u);
+    // A truncated read reports its label and offset and does not move.
+    const std::array<std::byte, 5> five{};
+    ByteReader shortReader(five, throwTruncated);
+    shortReader.u16le("first");
+    EXPECT_THAT([&] { shortReader.u32le("second"); }, testing::ThrowsMessage<Truncated>("second at 2"));
+    EXPECT_EQ(shortReader.offset(), 2u);
     // A size that would wrap the offset past zero is refused too.
-    EXPECT_THROW(reader.take(SIZE_MAX - 1, "huge"), Truncated);
-    EXPECT_EQ((std::tuple{reader.remaining(), reader.take(3, "rest").size()}), std::tuple(3u, 3u));
-    EXPECT_THROW(reader.u8le("past the end"), Truncated);
+    EXPECT_THROW(shortReader.take(SIZE_MAX - 1, "huge"), Truncated);
+    EXPECT_EQ((std::tuple{shortReader.remaining(), shortReader.take(3, "rest").size()}), std::tuple(3u, 3u));
+    EXPECT_THROW(shortReader.u8le("past the end"), Truncated);
 }
 
 TEST(Utf8, AcceptsAndRejectsByRfc3629AndTheKuhnStressTestUpToItsFirstMalformedByte) {

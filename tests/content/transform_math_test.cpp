@@ -83,7 +83,7 @@ TEST(AffineInverse, UndoesRotationScaleAndTranslationAndRejectsProjectiveAndSing
 }
 
 // Lerps translation and scale, clamps t, slerps along the shortest arc.
-TEST(InterpolateTransform, LerpsSlerpsAndClampsT) {
+TEST(InterpolateTransform, LerpsSlerpsAndClampsTAndMatchesDoublePrecisionSlerpAcrossAngles) {
     const Transform a{.translation = {0.0f, 2.0f, -4.0f}, .scale = {1.0f, 1.0f, 2.0f}};
     const Transform b{.translation = {10.0f, 4.0f, 4.0f}, .scale = {3.0f, 1.0f, 0.0f}};
     const Transform quarter = interpolateTransform(a, b, 0.25f);
@@ -108,11 +108,9 @@ TEST(InterpolateTransform, LerpsSlerpsAndClampsT) {
         const auto [x, y, z, w] = r.rotation;
         EXPECT_NEAR(std::sqrt(x * x + y * y + z * z + w * w), 1.0f, 1e-6f);
     }
-}
 
-// Against a double-precision slerp: every whole degree up to a half turn (the smallest on
-// the nlerp branch), several weights.
-TEST(InterpolateTransform, MatchesDoublePrecisionSlerpAcrossAngles) {
+    // Against a double-precision slerp: every whole degree up to a half turn (the smallest on
+    // the nlerp branch), several weights.
     for (int step = 1; step <= 180; ++step) {
         const f64 angle = step * std::numbers::pi / 180.0;
         for (f32 t : {0.1f, 0.25f, 0.5f, 0.8f, 0.99f}) {

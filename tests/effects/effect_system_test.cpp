@@ -196,7 +196,7 @@ TEST(EffectSystem, RememberedEventsAreEvictedOldestFirstAndFoundInALargeMemory) 
               std::tuple(Spawned, Duplicate, Duplicate, Spawned));
 }
 
-TEST(EffectSystem, RefusesWhatDoesNotFitAndAcceptsTheRetryLater) {
+TEST(EffectSystem, RefusesWhatDoesNotFitWithinComponentAndIdLimitsAndAcceptsTheRetryLater) {
     EffectSystem system = makeSystem();
     u64 nextEvent = 100;
     ASSERT_NO_FATAL_FAILURE(spawnComponents(system, 4092, nextEvent));
@@ -213,9 +213,8 @@ TEST(EffectSystem, RefusesWhatDoesNotFitAndAcceptsTheRetryLater) {
     system.update(2.0);  // longer than any component lives
     EXPECT_EQ((std::tuple{system.activeComponentCount(), spawnStatus(system, request(2, 1001, 1)),
                           system.drawItems().front().componentId}), std::tuple(0u, Spawned, 4097u));
-}
 
-TEST(EffectSystem, SpawnFitsWithinComponentAndIdLimits) {
+    // The decision itself, at the component and id limits.
     constexpr u64 kLargest = ~u64{0};
     const struct { const char* name; u64 live, maxActive, nextId, needed; bool fits; } cases[] = {
         // Exactly the room left and a full system are spawned end to end above.
@@ -272,7 +271,7 @@ TEST(EffectSystem, SkillTwoStartCreatesSevenComponentsInCatalogueOrderWithTheirT
 
 // Skill 1001 kind 2: template 80/71 twice (reference order 0), then template 80/74 (lifetime
 // 0.32 s) without delay (order 1) and with a delay of 0.15 s (order 2).
-TEST(EffectSystem, DelayedComponentsAreListedButInvisibleUntilTheirDelayPasses) {
+TEST(EffectSystem, DelayedComponentsAreListedButInvisibleUntilTheirDelayPassesEvenIfTheirTrackStartsOpaque) {
     constexpr f64 kSpawnClock = 8.0;  // ages count from the spawn, not from clock 0
     EffectSystem system = makeSystem();
     system.update(kSpawnClock);
@@ -295,16 +294,14 @@ TEST(EffectSystem, DelayedComponentsAreListedButInvisibleUntilTheirDelayPasses) 
         EXPECT_EQ(std::tuple(items[2].visible, delayed.visible), std::tuple(step.visible, step.delayedVisible));
         EXPECT_EQ(delayed.colour[3], delayed.alpha);
     }
-}
 
-TEST(EffectSystem, WaitingHidesEvenATrackThatStartsOpaque) {
-    // Skill 1002 kind 2, item 5: the impact ground model, delay 0.05 s, track 17 at alpha FF
-    // from its first key.
-    EffectSystem system = makeSystem();
+    // Waiting hides even a track that starts opaque. Skill 1002 kind 2, item 5: the impact
+    // ground model, delay 0.05 s, track 17 at alpha FF from its first key.
+    system = makeSystem();
     ASSERT_EQ(spawnStatus(system, request(1, 1002, 2)), Spawned);
-    const struct { f64 clock; f32 alpha; bool visible; } steps[] = {
+    const struct { f64 clock; f32 alpha; bool visible; } opaqueSteps[] = {
         {0.0, 0.0f, false}, {0.04, 0.0f, false}, {0.05, 1.0f, true}};
-    for (const auto& step : steps) {
+    for (const auto& step : opaqueSteps) {
         SCOPED_TRACE(testing::Message() << "clock " << step.clock);
         advanceTo(system, step.clock);
         const EffectDrawItem& impact = system.drawItems()[5];
