@@ -141,7 +141,6 @@ std::vector<Transform> awkwardTransforms(std::size_t count, unsigned seed) {
             case 7: t.rotation = {0.0f, 0.0f, 0.0f, 0.0f}; break;
             case 8: t.rotation = {3e19f, 0.0f, 1e19f, 0.0f}; break;
             case 9: t.rotation = {std::numeric_limits<f32>::infinity(), 0.0f, 0.0f, 1.0f}; break;
-            default: break;
         }
     }
     return out;

@@ -61,12 +61,7 @@ auto observe(const EffectSystem& system) {
     return std::tuple(system.clock(), system.activeComponentCount(), items);
 }
 
-using testing::Each;
-using testing::ElementsAre;
-using testing::FloatEq;
-using testing::FloatNear;
-using testing::Pointwise;
-using testing::ThrowsMessage;
+using namespace testing;
 
 TEST(EffectSystem, CreateRejectsZeroLimitsInOrder) {
     const std::string active = "effect maxActiveComponents must be greater than zero";
