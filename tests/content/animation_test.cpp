@@ -27,7 +27,7 @@ Model chainModel(u32 nodeCount, f32 durationSeconds, f32 rate) {
     return model;
 }
 
-TEST(SampleClip, ChoosesAndBlendsFrames) {
+TEST(SampleClip, ChoosesAndBlendsFramesAndRejectsBadInputsWithoutTouchingTheOutput) {
     const Model quarter = chainModel(2, 0.875f, 4.0f);  // frames at 0, .25, .5, .75, .875
     const Model tenth = chainModel(2, 1.0f, 10.0f);     // frames at 0, .1, ..., 1
     const Model still = chainModel(2, 0.0f, 30.0f);     // two frames, both at 0
@@ -58,31 +58,29 @@ TEST(SampleClip, ChoosesAndBlendsFrames) {
     std::vector<Transform> out(1);
     sampleClip(model, model.clips[0], 0.5, false, out);
     EXPECT_EQ(out[0], model.clips[0].samples[1]);
-}
 
-TEST(SampleClip, RejectsBadInputsWithoutTouchingTheOutput) {
-    const Model model = chainModel(2, 1.0f, 10.0f);
+    // Bad inputs are refused without touching the output.
     const Transform sentinel = translationTransform(-7.0f, -7.0f, -7.0f);
     const auto broken = [&](const std::function<void(AnimationClip&)>& breakIt) {
-        AnimationClip clip = model.clips[0];
+        AnimationClip clip = tenth.clips[0];
         breakIt(clip);
         return clip;
     };
     const char* const nodes = "animation clip/output node count differs from model";
     const char* const storage = "animation clip storage is inconsistent";
     const struct { const char* name; AnimationClip clip; std::size_t outCount; f64 time; const char* message; }
-        cases[] = {
-        {"output too small", model.clips[0], 1, 0.5, nodes},
+        bad[] = {
+        {"output too small", tenth.clips[0], 1, 0.5, nodes},
         {"clip of another model", broken([](AnimationClip& c) { c.nodeCount = 3; }), 2, 0.5, nodes},
-        {"NaN time", model.clips[0], 2, std::nan(""), "animation time must be finite"},
-        {"infinite time", model.clips[0], 2, -std::numeric_limits<f64>::infinity(), "animation time must be finite"},
+        {"NaN time", tenth.clips[0], 2, std::nan(""), "animation time must be finite"},
+        {"infinite time", tenth.clips[0], 2, -std::numeric_limits<f64>::infinity(), "animation time must be finite"},
         {"one frame", broken([](AnimationClip& c) { c.frameCount = 1; }), 2, 0.5, storage},
         {"zero rate", broken([](AnimationClip& c) { c.sampleRate = 0.0f; }), 2, 0.5, storage},
         {"missing samples", broken([](AnimationClip& c) { c.samples.pop_back(); }), 2, 0.5, storage}};
-    for (const auto& c : cases) {
+    for (const auto& c : bad) {
         SCOPED_TRACE(c.name);
         std::vector<Transform> out(c.outCount, sentinel);
-        expectError([&] { sampleClip(model, c.clip, c.time, false, out); }, c.message);
+        expectError([&] { sampleClip(tenth, c.clip, c.time, false, out); }, c.message);
         for (const Transform& t : out) EXPECT_EQ(t, sentinel);
     }
 }
@@ -101,8 +99,7 @@ TEST(BlendPoses, BlendsEachNodeAndMayWriteOverAnInput) {
     EXPECT_EQ(std::tuple(intoA, intoB), std::tuple(separate, separate));
     std::vector<Transform> shortOut(1);
     expectError([&] { blendPoses(a, b, 0.5f, shortOut); }, "pose blend transform counts differ");
-    expectError([&] { blendPoses(a, std::span<const Transform>(b).first(1), 0.5f, separate); },
-                "pose blend transform counts differ");
+    expectError([&] { blendPoses(a, std::span(b).first(1), 0.5f, separate); }, "pose blend transform counts differ");
 }
 
 TEST(ComputeGlobalMatrices, CombinesLocalsDownTheHierarchy) {

@@ -105,7 +105,6 @@ TEST(KmdlReader, ChecksTheExpectedDigestBeforeTheHeaderAndThenEachHeaderField) {
                 "expected SHA-256 must contain exactly 64 hexadecimal characters");
     expectError([&] { parse(bytes, {.expectedSha256 = digest}); }, at(0, "unsupported magic; expected KMDL0001"));
 
-    const std::vector<std::byte> good = minimalFile();
     const std::string counts = at(16, "one or more header counts exceed configured limits");
     const std::string version = at(8, "unsupported version or endian marker");
     const struct { const char* name; std::size_t offset; u32 value; std::string message; } cases[] = {
@@ -118,12 +117,12 @@ TEST(KmdlReader, ChecksTheExpectedDigestBeforeTheHeaderAndThenEachHeaderField) {
         {"too many materials", 28, 65'537, counts}, {"too many clips", 32, 4'097, counts},
         {"empty string table", 36, 0, counts}, {"string table too large", 36, 16'777'217, counts}};
     for (const auto& c : cases) {
-        std::vector<std::byte> bytes = good;
-        patchU32(bytes, c.offset, c.value);
-        expectError([&] { parse(bytes); }, c.message, c.name);
+        std::vector<std::byte> patched = minimalFile();
+        patchU32(patched, c.offset, c.value);
+        expectError([&] { parse(patched); }, c.message, c.name);
     }
     // Magic is judged before version, version before flags, flags before counts.
-    std::vector<std::byte> everything = good;
+    std::vector<std::byte> everything = minimalFile();
     everything[7] = std::byte{'2'};
     patchU32(everything, 8, 9);
     patchU32(everything, 40, 1);
@@ -310,28 +309,26 @@ TEST(KmdlReader, RejectsBrokenRecordsWhereTheyStart) {
         {"node count differs", [=](Model& m) { resize(m.clips[2], 2, 4); }, clipHeader(2)},
         {"frames beyond duration x rate", [=](Model& m) { resize(m.clips[0], 17, 5); }, frames},
         {"frames short of duration x rate", [=](Model& m) { resize(m.clips[0], 15, 5); }, frames},
-        {"duration x rate beyond the frame limit", [=](Model& m) {
-             m.clips[1].duration = 1001.0f;
-             m.clips[1].sampleRate = 1000.0f;
-             resize(m.clips[1], 2, 5);
-         }, clipAt(1, 0, "animation duration/sample-rate product exceeds limits")},
+        {"duration x rate beyond the frame limit",
+         [=](Model& m) { m.clips[1].duration = 1001.0f, m.clips[1].sampleRate = 1000.0f, resize(m.clips[1], 2, 5); },
+         clipAt(1, 0, "animation duration/sample-rate product exceeds limits")},
         {"infinite sample", [](Model& m) { m.clips[1].samples[7].scale[0] = kInfinity; },
          clipAt(1, 20 + 40 * 7, "animation TRS contains NaN or infinity")},
         {"non-unit sample", [](Model& m) { m.clips[0].samples[79].rotation = {0.0f, 0.0f, 0.0f, 2.0f}; },
          clipAt(0, 20 + 40 * 79, "animation TRS has a non-unit quaternion")},
         {"empty name", [](Model& m) { m.clips[0].name.clear(); }, byteAt(44, "clip name is empty")}});
-    // This one rule names the format rather than the file.
-    Model model = richModel();
-    model.skins[0].inverseBindMatrices[1][6] = kNaN;
-    std::vector<std::byte> bytes = writeModel(model);
-    KmdlLayout layout = layoutOf(model, bytes);
-    expectError([&] { parse(bytes); }, "Kestrune Model at byte " + std::to_string(layout.skins[0] + 12 + 8 + 64 + 24) +
-                                           ": inverse bind contains NaN or infinity");
     // The double-sided flag is 0 or 1 in the file.
-    bytes = writeModel(richModel());
-    layout = layoutOf(richModel(), bytes);
+    std::vector<std::byte> bytes = writeModel(richModel());
+    const KmdlLayout layout = layoutOf(richModel(), bytes);
     patchU32(bytes, layout.materials + 32 + 28, 2);
     expectError([&] { parse(bytes); }, at(layout.materials + 32, "material contains invalid values or texture path"));
+    // This one rule names the format rather than the file; the layout is the rich model's. The
+    // NaN is element 6 of the second matrix: past the 12-byte header, two joints and one matrix.
+    Model model = richModel();
+    model.skins[0].inverseBindMatrices[1][6] = kNaN;
+    const std::size_t nanAt = layout.skins[0] + 12 + 8 + 64 + 4 * 6;
+    expectError([&] { parse(writeModel(model)); },
+                "Kestrune Model at byte " + std::to_string(nanAt) + ": inverse bind contains NaN or infinity");
     // Accepted: quaternion lengths just inside the bounds, the joints of one skin again in
     // another, weights at the edges of [0.98, 1.02] and zero-weight slots with any joint; a
     // node with two meshes records the lowest.

@@ -137,7 +137,7 @@ TEST(LoadPngImage, ChecksTheExpectedDigestBeforeDecoding) {
         EXPECT_EQ(loadPngImage(good, {.expectedSha256 = expected}).width, 32u) << expected;
 }
 
-TEST(LoadPngImage, EnforcesLimitsFromTheHeader) {
+TEST(LoadPngImage, EnforcesLimitsFromTheHeaderAndKeepsTheDecodedSizeBelowFourGibibytes) {
     const auto path = kSuite / "basn2c08.png";  // 32 x 32
     const std::string dimensions = "PNG dimensions exceed configured limits: " + path.string();
     const std::string decoded = "decoded PNG size exceeds configured limits: " + path.string();
@@ -156,25 +156,20 @@ TEST(LoadPngImage, EnforcesLimitsFromTheHeader) {
             expectError([&] { loadPngImage(path, c.limits); }, c.message);
         }
     }
-}
 
-// The default limits refuse a row wider than 16384 pixels and a 16384 x 16384 image (1 GiB
-// decoded). Beyond any configured limits, a row must stay below 2^32 bytes (width below
-// 2^30) and so must the whole image.
-TEST(LoadPngImage, DecodedSizeStaysBelowFourGibibytes) {
-    const std::filesystem::path path = "big.png";
-    const std::string dimensions = "PNG dimensions exceed configured limits: big.png";
-    const std::string decoded = "decoded PNG size exceeds configured limits: big.png";
+    // The header's sizes alone, named by the same path: the default limits refuse a row wider
+    // than 16384 pixels and a 16384 x 16384 image (1 GiB decoded). Beyond any configured
+    // limits, a row must stay below 2^32 bytes (width below 2^30) and so must the whole image.
     const ImageLimits defaults{};
     const ImageLimits open{.maxWidth = ~u32{0}, .maxHeight = ~u32{0}, .maxDecodedBytes = ~u64{0}};
     // Zero bytes: refused with `message`.
-    const struct { u32 width, height; const ImageLimits& limits; std::size_t bytes; std::string message; } cases[] = {
+    const struct { u32 width, height; const ImageLimits& limits; std::size_t bytes; std::string message; } sizes[] = {
         {16'384, 8'192, defaults, std::size_t{1} << 29, ""}, {16'385, 1, defaults, 0, dimensions},
         {16'384, 16'384, defaults, 0, decoded}, {(1u << 30) - 1, 1, open, (std::size_t{1} << 32) - 4, ""},
         {1u << 30, 1, open, 0, decoded}, {1u << 29, 2, open, 0, decoded},
         {1u << 20, (1u << 10) - 1, open, (std::size_t{1} << 32) - (1u << 22), ""}, {0, 5, open, 0, dimensions},
         {5, 0, open, 0, dimensions}};
-    for (const auto& c : cases) {
+    for (const auto& c : sizes) {
         SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
         if (c.bytes != 0) {
             EXPECT_EQ(png_detail::checkedDecodedBytes(c.width, c.height, c.limits, path), c.bytes);
