@@ -366,8 +366,7 @@ TEST(KmdlReader, AppliesTexturePathRules) {
 
 TEST(KmdlReader, DerivesFrameCountsFromDurationAndRate) {
     const struct { f32 duration, rate; u32 frames; } cases[] = {
-        {0.5f, 30.0f, 16}, {0.51f, 30.0f, 17}, {0.0f, 30.0f, 2}, {0.875f, 4.0f, 5}, {1.0f, 10.0f, 11},
-        {0.01f, 1.0f, 2}};
+        {0.5f, 30, 16}, {0.51f, 30, 17}, {0, 30, 2}, {0.875f, 4, 5}, {1, 10, 11}, {0.01f, 1, 2}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.duration) + " s at " + std::to_string(c.rate));
         Model model = minimalModel();

@@ -43,7 +43,7 @@ TEST(TransformToMatrix, ScalesRotatesThenTranslatesRowsWithANormalisedRotation) 
 }
 
 // Row vectors: the product applies its first operand first, row i . column j.
-TEST(MultiplyMatrices, AppliesTheFirstOperandFirst) {
+TEST(MatrixProducts, ApplyTheFirstOperandFirstAndTheAffineInverseUndoesRotationScaleAndTranslation) {
     const Matrix4 a{{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}};
     const Matrix4 b{{8, 7.5f, 7, 6.5f, 6, 5.5f, 5, 4.5f, 4, 3.5f, 3, 2.5f, 2, 1.5f, 1, 0.5f}};
     const Matrix4 product = multiplyMatrices(a, b);
@@ -52,9 +52,9 @@ TEST(MultiplyMatrices, AppliesTheFirstOperandFirst) {
     EXPECT_EQ(product[14], 13 * 7.0f + 14 * 5.0f + 15 * 3.0f + 16 * 1.0f);     // row 3 . column 2
     EXPECT_EQ(multiplyMatrices(identityMatrix(), a), a);
     EXPECT_EQ(multiplyMatrices(a, identityMatrix()), a);
-}
 
-TEST(AffineInverse, UndoesRotationScaleAndTranslationAndRejectsProjectiveAndSingularMatrices) {
+    // The affine inverse undoes rotation, scale and translation, and refuses projective and
+    // singular matrices.
     const Matrix4 m = transformToMatrix({{1, -2, 7.5f}, axisAngle(0.267f, 0.534f, 0.802f, 1.1f), {2, 0.5f, 3}});
     const Matrix4 inverse = affineInverse(m);
     expectNear(multiplyMatrices(m, inverse), identityMatrix(), 1e-5f);

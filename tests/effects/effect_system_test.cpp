@@ -63,14 +63,6 @@ auto observe(const EffectSystem& system) {
 
 using namespace testing;
 
-TEST(EffectSystem, CreateRejectsZeroLimitsInOrder) {
-    const std::string active = "effect maxActiveComponents must be greater than zero";
-    const std::pair<EffectConfig, std::string> cases[] = {
-        {{0, 0}, active}, {{0, 1}, active}, {{1, 0}, "effect maxRememberedEvents must be greater than zero"}};
-    for (const auto& [config, message] : cases)
-        EXPECT_THAT([&] { EffectSystem::create(config); }, ThrowsMessage<std::invalid_argument>(message));
-}
-
 TEST(EffectSystem, SpawnsTheCatalogueEffectOfEachSkillAndKind) {
     const struct { u32 skill; u8 kind; EffectSpawnStatus status; u64 definitions, components; u32 firstDefinitionId;
                    bool followsTarget; } cases[] = {
@@ -434,9 +426,15 @@ TEST(KeyframeSampling, HoldsEndsInterpolatesBetweenKeysAndRefusesAnEmptyTrack) {
     EXPECT_THAT([] { sampleTrack({}, 0.5f); }, ThrowsMessage<std::invalid_argument>("keyframe track has no keys"));
 }
 
-// ---- Update arguments and the clock ----
+// ---- Creation and update arguments, and the clock ----
 
-TEST(EffectSystem, UpdateAdvancesTheClockOrRefusesTheStepAndChangesNothing) {
+TEST(EffectSystem, CreateRejectsZeroLimitsInOrderAndUpdateAdvancesTheClockOrRefusesTheStepAndChangesNothing) {
+    const std::string active = "effect maxActiveComponents must be greater than zero";
+    const std::pair<EffectConfig, std::string> configs[] = {
+        {{0, 0}, active}, {{0, 1}, active}, {{1, 0}, "effect maxRememberedEvents must be greater than zero"}};
+    for (const auto& [config, message] : configs)
+        EXPECT_THAT([&] { EffectSystem::create(config); }, ThrowsMessage<std::invalid_argument>(message));
+
     enum Outcome { kAdvances, kBadStep, kOverflow };
     constexpr f64 kInfiniteStep = std::numeric_limits<f64>::infinity();
     const struct { const char* name; f64 start, deltaSeconds; Outcome outcome; } cases[] = {
