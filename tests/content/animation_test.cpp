@@ -85,7 +85,7 @@ TEST(SampleClip, ChoosesAndBlendsFramesAndRejectsBadInputsWithoutTouchingTheOutp
     }
 }
 
-TEST(BlendPoses, BlendsEachNodeAndMayWriteOverAnInput) {
+TEST(Poses, BlendEachNodeMayWriteOverAnInputAndCombineLocalsDownTheHierarchy) {
     std::vector<Transform> a = {translationTransform(0, 0, 0), translationTransform(2, 0, 0)};
     std::vector<Transform> b = {translationTransform(4, 0, 0), translationTransform(2, 8, 0)};
     b[1].rotation = axisAngle(0, 1, 0, 1.0f);
@@ -100,9 +100,8 @@ TEST(BlendPoses, BlendsEachNodeAndMayWriteOverAnInput) {
     std::vector<Transform> shortOut(1);
     expectError([&] { blendPoses(a, b, 0.5f, shortOut); }, "pose blend transform counts differ");
     expectError([&] { blendPoses(a, std::span(b).first(1), 0.5f, separate); }, "pose blend transform counts differ");
-}
 
-TEST(ComputeGlobalMatrices, CombinesLocalsDownTheHierarchy) {
+    // Global matrices combine the locals down the hierarchy.
     // root turned a quarter about z; child one unit along the root's x; grandchild one more.
     Model model = chainModel(3, 0.0f, 1.0f);
     std::vector<Transform> locals = {Transform{}, translationTransform(1, 0, 0), translationTransform(1, 0, 0)};

@@ -65,6 +65,12 @@ private:
     std::filesystem::path path_;
 };
 
+// The same hexadecimal digest with its last digit changed.
+inline std::string lastDigitChanged(std::string hex) {
+    hex.back() = hex.back() == '0' ? '1' : '0';
+    return hex;
+}
+
 inline std::vector<std::byte> bytesOf(std::string_view text) {
     const auto* first = reinterpret_cast<const std::byte*>(text.data());
     return {first, first + text.size()};

@@ -34,8 +34,7 @@ KmdlLayout layoutOf(const Model& model, const std::vector<std::byte>& bytes) {
     l.nodes = 44 + l.tableBytes;
     std::size_t at = l.skinSection = l.nodes + 56 * model.nodes.size();
     for (const Skin& skin : model.skins) l.skins.push_back(std::exchange(at, at + 12 + 68 * skin.joints.size()));
-    l.materials = at;
-    at += 32 * model.materials.size();
+    l.materials = std::exchange(at, at + 32 * model.materials.size());
     for (const Mesh& mesh : model.meshes)
         l.meshes.push_back(std::exchange(at, at + 24 + 56 * mesh.vertices.size() + 4 * mesh.indices.size()));
     for (const auto& clip : model.clips) l.clips.push_back(std::exchange(at, at + 20 + 40 * clip.samples.size()));
@@ -97,9 +96,7 @@ TEST(KmdlReader, ChecksTheExpectedDigestBeforeTheHeaderAndThenEachHeaderField) {
     std::vector<std::byte> bytes = minimalFile();
     bytes[0] = std::byte{'X'};
     const std::string digest = toHexUpper(sha256Digest(bytes));
-    std::string lastDiffers = digest;
-    lastDiffers[63] = digest[63] == '0' ? '1' : '0';
-    expectError([&] { parse(bytes, {.expectedSha256 = lastDiffers}); },
+    expectError([&] { parse(bytes, {.expectedSha256 = lastDigitChanged(digest)}); },
                 unpositioned("SHA-256 mismatch (actual " + digest + ")"));
     expectError([&] { parse(bytes, {.expectedSha256 = "g" + digest.substr(1)}); },
                 "expected SHA-256 must contain exactly 64 hexadecimal characters");
@@ -444,7 +441,7 @@ TEST(KmdlWriter, StoresEachStringOnceWithTheEmptyStringFirstAndRefusesModelsWith
 // ---- Whole files and expected digests ----
 
 // The failures of reading a whole file are checked where models and images are loaded.
-TEST(ReadWholeFile, ReadsInPiecesAndReportsEachPrefix) {
+TEST(ContentFile, ReadsInPiecesReportingEachPrefixAndDecodesExpectedDigestsOfEitherCase) {
     ScratchDirectory scratch;
     std::vector<std::byte> bytes(100);
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::byte>(i + 1);
@@ -462,9 +459,8 @@ TEST(ReadWholeFile, ReadsInPiecesAndReportsEachPrefix) {
     // In one piece at exactly the size limit, and an empty file.
     EXPECT_EQ(readWholeFile(path, 100, ContentFileKind::Png), bytes);
     EXPECT_TRUE(readWholeFile(scratch.write("empty.bin", {}), 0, ContentFileKind::Png).empty());
-}
 
-TEST(ExpectedModelDigest, DecodesEitherCaseAndRejectsAnythingElse) {
+    // An expected model digest decodes from either case and nothing else.
     EXPECT_FALSE(decodeExpectedModelDigest(std::nullopt).has_value());
     const auto digest = decodeExpectedModelDigest("00aB" + std::string(58, 'f') + "9C");
     ASSERT_TRUE(digest.has_value());

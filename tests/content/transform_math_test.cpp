@@ -92,15 +92,14 @@ TEST(InterpolateTransform, LerpsSlerpsAndClampsTAndMatchesDoublePrecisionSlerpAc
     EXPECT_EQ(std::tuple(interpolateTransform(a, b, -3.0f).translation, interpolateTransform(a, b, 7.0f).translation,
                          interpolateTransform(a, b, 7.0f).scale), std::tuple(a.translation, b.translation, b.scale));
 
-    const f32 pi = std::numbers::pi_v<f32>;
     // Halfway from one rotation to another.
     const struct { const char* name; std::array<f32, 4> from, to, expected; } cases[] = {
         {"q to -q stays put", axisAngle(1, 0, 0, 0.7f), negated(axisAngle(1, 0, 0, 0.7f)), axisAngle(1, 0, 0, 0.7f)},
-        {"negated target turns the short way", axisAngle(0, 0, 1, 0), negated(axisAngle(0, 0, 1, pi / 2)),
-         axisAngle(0, 0, 1, pi / 4)},
-        {"unnormalised inputs", {0, 0, 0, 2}, {0, 0, 2 * std::sin(pi / 4), 2 * std::cos(pi / 4)},
-         axisAngle(0, 0, 1, pi / 4)},
-        {"degenerate becomes the identity", {0, 0, 0, 0}, axisAngle(1, 0, 0, pi / 2), axisAngle(1, 0, 0, pi / 4)}};
+        {"negated target turns the short way", axisAngle(0, 0, 1, 0), negated(axisAngle(0, 0, 1, kHalfPi)),
+         axisAngle(0, 0, 1, kHalfPi / 2)},
+        {"unnormalised inputs", {0, 0, 0, 2}, {0, 0, 2 * std::sin(kHalfPi / 2), 2 * std::cos(kHalfPi / 2)},
+         axisAngle(0, 0, 1, kHalfPi / 2)},
+        {"degenerate is the identity", {0, 0, 0, 0}, axisAngle(1, 0, 0, kHalfPi), axisAngle(1, 0, 0, kHalfPi / 2)}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const Transform r = interpolateTransform({.rotation = c.from}, {.rotation = c.to}, 0.5f);

@@ -127,7 +127,7 @@ TEST(EffectSystem, RefusesInvalidRequestsAndChecksOnlyTheAnchor) {
     EXPECT_FLOAT_EQ(system.drawItems().front().world[5], -1.0f);
 }
 
-TEST(EffectSystem, RecognisesRepeatsByEventSkillSourceAttachedTargetAndStage) {
+TEST(EffectSystem, RecognisesRepeatsByEventSkillSourceAttachedTargetAndStageAndEvictsTheOldestFirst) {
     const auto same = [](Request&) {};
     const struct { const char* name; u32 skill; u8 firstKind, secondKind; Edit edit; EffectSpawnStatus status; }
         cases[] = {
@@ -157,9 +157,8 @@ TEST(EffectSystem, RecognisesRepeatsByEventSkillSourceAttachedTargetAndStage) {
             EXPECT_EQ(spawnStatus(system, second), Spawned);
         }
     }
-}
 
-TEST(EffectSystem, RememberedEventsAreEvictedOldestFirstAndFoundInALargeMemory) {
+    // Remembered events are evicted oldest first, and a large memory finds them all.
     EffectSystem system = makeSystem(4096, 3);
     const auto spawnEvent = [&](u64 event) { return spawnStatus(system, request(event, 1001, 1)); };
     const struct { u64 eventId; EffectSpawnStatus status; } steps[] = {
