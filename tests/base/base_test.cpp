@@ -1,5 +1,4 @@
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
@@ -23,7 +22,7 @@ const auto throwTruncated = [](std::size_t at, std::string_view label) {
     throw Truncated(std::string(label) + " at " + std::to_string(at));
 };
 
-TEST(ByteWriterAndReader, RoundTripInLittleEndianOrder) {
+TEST(ByteWriterAndReader, RoundTripInLittleEndianOrderAndReportTruncationWithoutMoving) {
     ByteWriter writer;
     writer.u8le(0xAB);
     writer.u16le(0x1234);
@@ -46,37 +45,34 @@ TEST(ByteWriterAndReader, RoundTripInLittleEndianOrder) {
                           reader.f32le("f")}),
               std::tuple(0xAB, 0x1234, 0x01020304u, 0x1122334455667788ull, -450, 1.5f));
     EXPECT_TRUE(reader.atEnd());
-}
 
-TEST(ByteReader, TruncatedReadReportsLabelAndOffsetAndDoesNotMove) {
-    const std::array<std::byte, 5> bytes{};
-    ByteReader reader(bytes, throwTruncated);
-    reader.u16le("first");
-    EXPECT_THAT([&] { reader.u32le("second"); }, testing::ThrowsMessage<Truncated>("second at 2"));
-    EXPECT_EQ(reader.offset(), 2u);
+    // A truncated read reports its label and offset and does not move.
+    const std::array<std::byte, 5> five{};
+    ByteReader shortReader(five, throwTruncated);
+    shortReader.u16le("first");
+    EXPECT_THAT([&] { shortReader.u32le("second"); }, testing::ThrowsMessage<Truncated>("second at 2"));
+    EXPECT_EQ(shortReader.offset(), 2u);
     // A size that would wrap the offset past zero is refused too.
-    EXPECT_THROW(reader.take(SIZE_MAX - 1, "huge"), Truncated);
-    EXPECT_EQ((std::tuple{reader.remaining(), reader.take(3, "rest").size()}), std::tuple(3u, 3u));
-    EXPECT_THROW(reader.u8le("past the end"), Truncated);
+    EXPECT_THROW(shortReader.take(SIZE_MAX - 1, "huge"), Truncated);
+    EXPECT_EQ((std::tuple{shortReader.remaining(), shortReader.take(3, "rest").size()}), std::tuple(3u, 3u));
+    EXPECT_THROW(shortReader.u8le("past the end"), Truncated);
 }
 
-TEST(Utf8, AcceptsAndRejectsByRfc3629) {
+TEST(Utf8, AcceptsAndRejectsByRfc3629AndTheKuhnStressTestUpToItsFirstMalformedByte) {
     const struct { const char* name; std::string bytes; bool valid; } cases[] = {
-        {"empty", "", true}, {"ascii with NUL", std::string("a\0b", 3), true},
-        {"two-byte", "\xC3\xA9", true}, {"smallest two-byte lead C2", "\xC2\x80", true},
-        {"overlong C0 80", "\xC0\x80", false}, {"overlong C1 BF", "\xC1\xBF", false},
-        {"E0 needs A0..BF", "\xE0\x9F\xBF", false}, {"E0 A0 80 is U+0800", "\xE0\xA0\x80", true},
-        {"ED 9F BF is U+D7FF", "\xED\x9F\xBF", true}, {"surrogate ED A0 80", "\xED\xA0\x80", false},
-        {"EF BF BF is U+FFFF", "\xEF\xBF\xBF", true}, {"F0 needs 90..BF", "\xF0\x8F\xBF\xBF", false},
-        {"U+10000", "\xF0\x90\x80\x80", true}, {"U+10FFFF", "\xF4\x8F\xBF\xBF", true},
-        {"above U+10FFFF", "\xF4\x90\x80\x80", false}, {"lead F5", "\xF5\x80\x80\x80", false},
-        {"lone continuation", "\x80", false}, {"FE and FF", "\xFE\xFF", false},
+        {"empty", "", true}, {"ascii with NUL", std::string("a\0b", 3), true}, {"two-byte", "\xC3\xA9", true},
+        {"smallest two-byte lead C2", "\xC2\x80", true}, {"overlong C0 80", "\xC0\x80", false},
+        {"overlong C1 BF", "\xC1\xBF", false}, {"E0 needs A0..BF", "\xE0\x9F\xBF", false},
+        {"E0 A0 80 is U+0800", "\xE0\xA0\x80", true}, {"ED 9F BF is U+D7FF", "\xED\x9F\xBF", true},
+        {"surrogate ED A0 80", "\xED\xA0\x80", false}, {"EF BF BF is U+FFFF", "\xEF\xBF\xBF", true},
+        {"F0 needs 90..BF", "\xF0\x8F\xBF\xBF", false}, {"U+10000", "\xF0\x90\x80\x80", true},
+        {"U+10FFFF", "\xF4\x8F\xBF\xBF", true}, {"above U+10FFFF", "\xF4\x90\x80\x80", false},
+        {"lead F5", "\xF5\x80\x80\x80", false}, {"lone continuation", "\x80", false}, {"FE and FF", "\xFE\xFF", false},
         {"two-byte cut off", "ab\xC3", false}, {"three-byte cut off", "\xE2\x82", false},
         {"bad third byte", "\xE2\x82\x41", false}, {"bad fourth byte", "\xF0\x90\x80\x41", false}};
     for (const auto& c : cases) EXPECT_EQ(isWellFormedUtf8(std::string_view(c.bytes)), c.valid) << c.name;
-}
 
-TEST(Utf8, KuhnStressTestIsValidExactlyUpToItsFirstMalformedByte) {
+    // The Kuhn stress test is valid exactly up to its first malformed byte.
     std::ifstream file("../shared/testdata/utf8/UTF-8-test.txt", std::ios::binary);
     ASSERT_TRUE(file) << "run from the repository root";
     const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());

@@ -1,7 +1,5 @@
 #include "content/animation.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -29,7 +27,7 @@ Model chainModel(u32 nodeCount, f32 durationSeconds, f32 rate) {
     return model;
 }
 
-TEST(SampleClip, ChoosesAndBlendsFrames) {
+TEST(SampleClip, ChoosesAndBlendsFramesAndRejectsBadInputsWithoutTouchingTheOutput) {
     const Model quarter = chainModel(2, 0.875f, 4.0f);  // frames at 0, .25, .5, .75, .875
     const Model tenth = chainModel(2, 1.0f, 10.0f);     // frames at 0, .1, ..., 1
     const Model still = chainModel(2, 0.0f, 30.0f);     // two frames, both at 0
@@ -60,36 +58,34 @@ TEST(SampleClip, ChoosesAndBlendsFrames) {
     std::vector<Transform> out(1);
     sampleClip(model, model.clips[0], 0.5, false, out);
     EXPECT_EQ(out[0], model.clips[0].samples[1]);
-}
 
-TEST(SampleClip, RejectsBadInputsWithoutTouchingTheOutput) {
-    const Model model = chainModel(2, 1.0f, 10.0f);
+    // Bad inputs are refused without touching the output.
     const Transform sentinel = translationTransform(-7.0f, -7.0f, -7.0f);
     const auto broken = [&](const std::function<void(AnimationClip&)>& breakIt) {
-        AnimationClip clip = model.clips[0];
+        AnimationClip clip = tenth.clips[0];
         breakIt(clip);
         return clip;
     };
     const char* const nodes = "animation clip/output node count differs from model";
     const char* const storage = "animation clip storage is inconsistent";
     const struct { const char* name; AnimationClip clip; std::size_t outCount; f64 time; const char* message; }
-        cases[] = {
-        {"output too small", model.clips[0], 1, 0.5, nodes},
+        bad[] = {
+        {"output too small", tenth.clips[0], 1, 0.5, nodes},
         {"clip of another model", broken([](AnimationClip& c) { c.nodeCount = 3; }), 2, 0.5, nodes},
-        {"NaN time", model.clips[0], 2, std::nan(""), "animation time must be finite"},
-        {"infinite time", model.clips[0], 2, -std::numeric_limits<f64>::infinity(), "animation time must be finite"},
+        {"NaN time", tenth.clips[0], 2, std::nan(""), "animation time must be finite"},
+        {"infinite time", tenth.clips[0], 2, -std::numeric_limits<f64>::infinity(), "animation time must be finite"},
         {"one frame", broken([](AnimationClip& c) { c.frameCount = 1; }), 2, 0.5, storage},
         {"zero rate", broken([](AnimationClip& c) { c.sampleRate = 0.0f; }), 2, 0.5, storage},
         {"missing samples", broken([](AnimationClip& c) { c.samples.pop_back(); }), 2, 0.5, storage}};
-    for (const auto& c : cases) {
+    for (const auto& c : bad) {
         SCOPED_TRACE(c.name);
         std::vector<Transform> out(c.outCount, sentinel);
-        expectError([&] { sampleClip(model, c.clip, c.time, false, out); }, c.message);
+        expectError([&] { sampleClip(tenth, c.clip, c.time, false, out); }, c.message);
         for (const Transform& t : out) EXPECT_EQ(t, sentinel);
     }
 }
 
-TEST(BlendPoses, BlendsEachNodeAndMayWriteOverAnInput) {
+TEST(Poses, BlendEachNodeMayWriteOverAnInputAndCombineLocalsDownTheHierarchy) {
     std::vector<Transform> a = {translationTransform(0, 0, 0), translationTransform(2, 0, 0)};
     std::vector<Transform> b = {translationTransform(4, 0, 0), translationTransform(2, 8, 0)};
     b[1].rotation = axisAngle(0, 1, 0, 1.0f);
@@ -103,11 +99,9 @@ TEST(BlendPoses, BlendsEachNodeAndMayWriteOverAnInput) {
     EXPECT_EQ(std::tuple(intoA, intoB), std::tuple(separate, separate));
     std::vector<Transform> shortOut(1);
     expectError([&] { blendPoses(a, b, 0.5f, shortOut); }, "pose blend transform counts differ");
-    expectError([&] { blendPoses(a, std::span<const Transform>(b).first(1), 0.5f, separate); },
-                "pose blend transform counts differ");
-}
+    expectError([&] { blendPoses(a, std::span(b).first(1), 0.5f, separate); }, "pose blend transform counts differ");
 
-TEST(ComputeGlobalMatrices, CombinesLocalsDownTheHierarchy) {
+    // Global matrices combine the locals down the hierarchy.
     // root turned a quarter about z; child one unit along the root's x; grandchild one more.
     Model model = chainModel(3, 0.0f, 1.0f);
     std::vector<Transform> locals = {Transform{}, translationTransform(1, 0, 0), translationTransform(1, 0, 0)};
@@ -130,8 +124,7 @@ TEST(ComputeGlobalMatrices, CombinesLocalsDownTheHierarchy) {
     const std::string storage = "pose/global matrix storage differs from model node count";
     std::vector<Matrix4> shortGlobals(2);
     expectError([&] { computeGlobalMatrices(model, locals, shortGlobals); }, storage);
-    expectError([&] { computeGlobalMatrices(model, std::span<const Transform>(locals).first(2), shortGlobals); },
-                storage);
+    expectError([&] { computeGlobalMatrices(model, std::span(locals).first(2), shortGlobals); }, storage);
     Model noOrder = model;
     noOrder.nodeOrder.pop_back();
     expectError([&] { computeGlobalMatrices(noOrder, locals, globals); }, storage);
@@ -175,7 +168,7 @@ struct SkinnedFixture {
     }
 };
 
-TEST(SkinningPalette, AppliesInverseBindThenJointThenMeshInverse) {
+TEST(SkinningPalette, AppliesInverseBindThenJointThenMeshInverseAndRejectsBadStorageAndSingularMeshNodes) {
     SkinnedFixture f;
     std::vector<Matrix4> palette(2);
     computeSkinningPalette(f.model, f.model.meshes[0], f.globals(f.bindLocals), palette);
@@ -185,8 +178,7 @@ TEST(SkinningPalette, AppliesInverseBindThenJointThenMeshInverse) {
     posed[2].rotation = axisAngle(1, 0, 0, 0.8f);
     posed[0].translation = {0, 0, 5};
     posed[0].rotation = axisAngle(0, 1, 0, 0.4f);
-    const std::vector<Matrix4> globals = f.globals(posed);
-    computeSkinningPalette(f.model, f.model.meshes[0], globals, palette);
+    computeSkinningPalette(f.model, f.model.meshes[0], f.globals(posed), palette);
     // The lower joint turned about its own origin: a vertex there stays at the joint.
     const Matrix4& lower = palette[1];
     const f32 bindY = 1.0f + std::cos(0.3f);  // world height of the lower joint in the bind pose
@@ -201,14 +193,12 @@ TEST(SkinningPalette, AppliesInverseBindThenJointThenMeshInverse) {
     detached.node = -1;
     computeSkinningPalette(f.model, detached, f.globals(posed), palette);
     expectNear(palette[0], transformToMatrix(translationTransform(3, 0, 0)), 1e-5f);
-}
 
-TEST(SkinningPalette, RejectsMismatchedStorageAndSingularMeshNodes) {
-    SkinnedFixture f;
+    // A refused palette is left as it was.
     std::vector<Matrix4> globals = f.globals(f.bindLocals);
     Matrix4 sentinel;
     sentinel.m.fill(-3.0f);
-    std::vector<Matrix4> palette(2, sentinel);
+    palette.assign(2, sentinel);
 
     const Mesh& mesh = f.model.meshes[0];
     std::vector<Matrix4> zeroScale = globals;

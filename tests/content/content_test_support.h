@@ -3,7 +3,6 @@
 // directory per test, files on disk, and the path of the shared test data.
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <array>
 #include <cstddef>
@@ -65,6 +64,12 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// The same hexadecimal digest with its last digit changed.
+inline std::string lastDigitChanged(std::string hex) {
+    hex.back() = hex.back() == '0' ? '1' : '0';
+    return hex;
+}
 
 inline std::vector<std::byte> bytesOf(std::string_view text) {
     const auto* first = reinterpret_cast<const std::byte*>(text.data());

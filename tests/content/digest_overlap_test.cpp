@@ -1,8 +1,6 @@
 // Large models are hashed on a second thread while they are read and decoded. These
 // cases run under ThreadSanitizer too: the reported failure must still be the first in
 // the documented order, and the thread must be done with the bytes before they go.
-#include <gtest/gtest.h>
-
 #include "content/kmdl_reader.h"
 #include "content/kmdl_writer.h"
 #include "content/sha256.h"

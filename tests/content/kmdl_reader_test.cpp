@@ -1,7 +1,5 @@
 #include "content/kmdl_reader.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <functional>
 #include <limits>
@@ -36,12 +34,10 @@ KmdlLayout layoutOf(const Model& model, const std::vector<std::byte>& bytes) {
     l.nodes = 44 + l.tableBytes;
     std::size_t at = l.skinSection = l.nodes + 56 * model.nodes.size();
     for (const Skin& skin : model.skins) l.skins.push_back(std::exchange(at, at + 12 + 68 * skin.joints.size()));
-    l.materials = at;
-    at += 32 * model.materials.size();
+    l.materials = std::exchange(at, at + 32 * model.materials.size());
     for (const Mesh& mesh : model.meshes)
         l.meshes.push_back(std::exchange(at, at + 24 + 56 * mesh.vertices.size() + 4 * mesh.indices.size()));
-    for (const AnimationClip& clip : model.clips)
-        l.clips.push_back(std::exchange(at, at + 20 + 40 * clip.samples.size()));
+    for (const auto& clip : model.clips) l.clips.push_back(std::exchange(at, at + 20 + 40 * clip.samples.size()));
     l.end = at;
     return l;
 }
@@ -96,21 +92,16 @@ TEST(KmdlReader, DecodesEverySection) {
 
 // The expected digest is checked before the header: a file with a bad magic still fails
 // on the digest first. Malformed digest texts are covered where they are decoded.
-TEST(KmdlReader, ChecksTheExpectedDigestBeforeTheHeader) {
+TEST(KmdlReader, ChecksTheExpectedDigestBeforeTheHeaderAndThenEachHeaderField) {
     std::vector<std::byte> bytes = minimalFile();
     bytes[0] = std::byte{'X'};
     const std::string digest = toHexUpper(sha256Digest(bytes));
-    std::string lastDiffers = digest;
-    lastDiffers[63] = digest[63] == '0' ? '1' : '0';
-    expectError([&] { parse(bytes, {.expectedSha256 = lastDiffers}); },
+    expectError([&] { parse(bytes, {.expectedSha256 = lastDigitChanged(digest)}); },
                 unpositioned("SHA-256 mismatch (actual " + digest + ")"));
     expectError([&] { parse(bytes, {.expectedSha256 = "g" + digest.substr(1)}); },
                 "expected SHA-256 must contain exactly 64 hexadecimal characters");
     expectError([&] { parse(bytes, {.expectedSha256 = digest}); }, at(0, "unsupported magic; expected KMDL0001"));
-}
 
-TEST(KmdlReader, RejectsHeaderFields) {
-    const std::vector<std::byte> good = minimalFile();
     const std::string counts = at(16, "one or more header counts exceed configured limits");
     const std::string version = at(8, "unsupported version or endian marker");
     const struct { const char* name; std::size_t offset; u32 value; std::string message; } cases[] = {
@@ -123,12 +114,12 @@ TEST(KmdlReader, RejectsHeaderFields) {
         {"too many materials", 28, 65'537, counts}, {"too many clips", 32, 4'097, counts},
         {"empty string table", 36, 0, counts}, {"string table too large", 36, 16'777'217, counts}};
     for (const auto& c : cases) {
-        std::vector<std::byte> bytes = good;
-        patchU32(bytes, c.offset, c.value);
-        expectError([&] { parse(bytes); }, c.message, c.name);
+        std::vector<std::byte> patched = minimalFile();
+        patchU32(patched, c.offset, c.value);
+        expectError([&] { parse(patched); }, c.message, c.name);
     }
     // Magic is judged before version, version before flags, flags before counts.
-    std::vector<std::byte> everything = good;
+    std::vector<std::byte> everything = minimalFile();
     everything[7] = std::byte{'2'};
     patchU32(everything, 8, 9);
     patchU32(everything, 40, 1);
@@ -140,8 +131,8 @@ TEST(KmdlReader, AcceptsCountsAtTheirLimits) {
     const Model model = richModel();
     const std::vector<std::byte> bytes = writeModel(model);
     const KmdlLayout layout = layoutOf(model, bytes);
-    const ModelLimits limits{.maxStringTableBytes = static_cast<u32>(layout.tableBytes), .maxNodes = 5,
-                             .maxSkins = 1, .maxMeshes = 2, .maxMaterials = 2, .maxClips = 3, .maxJointsPerSkin = 2,
+    const ModelLimits limits{.maxStringTableBytes = static_cast<u32>(layout.tableBytes), .maxNodes = 5, .maxSkins = 1,
+                             .maxMeshes = 2, .maxMaterials = 2, .maxClips = 3, .maxJointsPerSkin = 2,
                              .maxVerticesPerMesh = 4, .maxIndicesPerMesh = 6, .maxTotalVertices = 7,
                              .maxTotalIndices = 9, .maxFramesPerClip = 16, .maxTotalAnimationSamples = (16 + 5 + 2) * 5,
                              .maxSampleRate = 30.0f};
@@ -192,18 +183,21 @@ TEST(KmdlReader, ValidatesTheStringTable) {
     EXPECT_EQ(model.materials[0].name, "\xF4\x8F\xBF\xBF\xF0\x9F\x90\x89");
 }
 
-// Where a failure is reported, from the layout of the written model.
-using Where = std::function<std::size_t(const KmdlLayout&)>;
+// What the decoder reports for a written model and where, from its layout.
+using Fault = std::function<std::string(const KmdlLayout&)>;
+using Offset = std::size_t;
+using Layout = const KmdlLayout&;
 
-Where byteAt(std::size_t position) { return [=](const KmdlLayout&) { return position; }; }
-Where nodeAt(std::size_t i) { return [=](const KmdlLayout& l) { return l.nodes + 56 * i; }; }
-Where skinAt(std::size_t extra) { return [=](const KmdlLayout& l) { return l.skins[0] + extra; }; }
-Where materialAt(std::size_t i) { return [=](const KmdlLayout& l) { return l.materials + 32 * i; }; }
-Where meshAt(std::size_t i, std::size_t extra = 0) { return [=](const KmdlLayout& l) { return l.meshes[i] + extra; }; }
-Where clipAt(std::size_t i, std::size_t extra = 0) { return [=](const KmdlLayout& l) { return l.clips[i] + extra; }; }
+Fault byteAt(Offset position, std::string m) { return [=](Layout) { return at(position, m); }; }
+Fault nodeAt(Offset i, std::string m) { return [=](Layout l) { return at(l.nodes + 56 * i, m); }; }
+Fault skinAt(Offset extra, std::string m) { return [=](Layout l) { return at(l.skins[0] + extra, m); }; }
+Fault materialAt(Offset i, std::string m) { return [=](Layout l) { return at(l.materials + 32 * i, m); }; }
+Fault meshAt(Offset i, Offset plus, std::string m) { return [=](Layout l) { return at(l.meshes[i] + plus, m); }; }
+Fault vertexAt(Offset mesh, Offset vertex, std::string m) { return meshAt(mesh, 24 + 56 * vertex, m); }
+Fault clipAt(Offset i, Offset plus, std::string m) { return [=](Layout l) { return at(l.clips[i] + plus, m); }; }
 
 // The rich model with one rule broken: the decoder names the rule and where it starts.
-struct ModelCase { const char* name; std::function<void(Model&)> mutate; Where where; std::string message; };
+struct ModelCase { const char* name; std::function<void(Model&)> mutate; Fault fault; };
 
 void runModelCases(const std::vector<ModelCase>& cases) {
     for (const ModelCase& c : cases) {
@@ -213,22 +207,26 @@ void runModelCases(const std::vector<ModelCase>& cases) {
         const std::vector<std::byte> bytes = writeModel(model);
         const KmdlLayout layout = layoutOf(model, bytes);
         ASSERT_EQ(layout.end, bytes.size());
-        expectError([&] { parse(bytes); }, at(c.where(layout), c.message));
+        expectError([&] { parse(bytes); }, c.fault(layout));
     }
 }
 
 // The rich model with one rule of a node, skin, material, mesh or clip record broken.
 TEST(KmdlReader, RejectsBrokenRecordsWhereTheyStart) {
-    const std::string parent = "node has an invalid parent", reference = "node has an invalid mesh or skin reference";
-    const std::string count = "skin has invalid skeleton or joint count";
-    const std::string joint = "skin contains duplicate or invalid joint";
-    const std::string material = "material contains invalid values or texture path";
-    const std::string meshHeader = "mesh header contains invalid references or counts";
-    const std::string badFloat = "vertex contains invalid floating-point data";
-    const std::string weights = "skinned vertex weights do not sum to one";
-    const std::string firstMesh = "node first-mesh reference is inconsistent";
-    const std::string clipHeader = "animation clip header is invalid";
-    const std::string frames = "animation frame count is inconsistent with duration and sample rate";
+    const auto nonFinite = [](auto i) { return nodeAt(i, "node " + std::to_string(i) + " contains NaN or infinity"); };
+    const auto nonUnit = [](auto i) { return nodeAt(i, "node " + std::to_string(i) + " has a non-unit quaternion"); };
+    const auto parent = [](Offset i) { return nodeAt(i, "node has an invalid parent"); };
+    const auto reference = [](Offset i) { return nodeAt(i, "node has an invalid mesh or skin reference"); };
+    const Fault count = skinAt(0, "skin has invalid skeleton or joint count");
+    const auto joint = [](Offset extra) { return skinAt(extra, "skin contains duplicate or invalid joint"); };
+    const auto material = [](Offset i) { return materialAt(i, "material contains invalid values or texture path"); };
+    const auto meshHeader = [](Offset i) { return meshAt(i, 0, "mesh header contains invalid references or counts"); };
+    const auto badFloat = [](auto i, auto v) { return vertexAt(i, v, "vertex contains invalid floating-point data"); };
+    const auto weights = [](Offset i, Offset v) { return vertexAt(i, v, "skinned vertex weights do not sum to one"); };
+    const Fault firstMesh = byteAt(0, "node first-mesh reference is inconsistent");
+    const auto duplicated = [](Offset i) { return clipAt(i, 0, "animation clip name is duplicated"); };
+    const auto clipHeader = [](Offset i) { return clipAt(i, 0, "animation clip header is invalid"); };
+    const Fault frames = clipAt(0, 0, "animation frame count is inconsistent with duration and sample rate");
     const auto joints = [](Model& m, std::vector<u32> list) {
         m.skins[0].inverseBindMatrices.assign(list.size(), identityMatrix());
         m.skins[0].joints = std::move(list);
@@ -240,105 +238,94 @@ TEST(KmdlReader, RejectsBrokenRecordsWhereTheyStart) {
     };
     runModelCases({
         // Nodes.
-        {"NaN translation", [](Model& m) { m.nodes[2].transform.translation[1] = kNaN; }, nodeAt(2),
-         "node 2 contains NaN or infinity"},
-        {"infinite scale", [](Model& m) { m.nodes[0].transform.scale[2] = -kInfinity; }, nodeAt(0),
-         "node 0 contains NaN or infinity"},
-        {"short quaternion", [](Model& m) { m.nodes[1].transform.rotation = {0.0f, 0.0f, 0.0f, 0.979f}; }, nodeAt(1),
-         "node 1 has a non-unit quaternion"},
-        {"long quaternion", [](Model& m) { m.nodes[4].transform.rotation = {0.6f, 0.0f, 0.0f, 0.83f}; }, nodeAt(4),
-         "node 4 has a non-unit quaternion"},
+        {"NaN translation", [](Model& m) { m.nodes[2].transform.translation[1] = kNaN; }, nonFinite(2)},
+        {"infinite scale", [](Model& m) { m.nodes[0].transform.scale[2] = -kInfinity; }, nonFinite(0)},
+        {"short quaternion", [](Model& m) { m.nodes[1].transform.rotation = {0.0f, 0.0f, 0.0f, 0.979f}; }, nonUnit(1)},
+        {"long quaternion", [](Model& m) { m.nodes[4].transform.rotation = {0.6f, 0.0f, 0.0f, 0.83f}; }, nonUnit(4)},
         {"NaN before parent", [](Model& m) { m.nodes[2].transform.rotation[0] = kNaN, m.nodes[2].parent = 2; },
-         nodeAt(2), "node 2 contains NaN or infinity"},
-        {"own parent", [](Model& m) { m.nodes[2].parent = 2; }, nodeAt(2), parent},
-        {"parent -2", [](Model& m) { m.nodes[3].parent = -2; }, nodeAt(3), parent},
-        {"parent past the end", [](Model& m) { m.nodes[3].parent = 5; }, nodeAt(3), parent},
-        {"first mesh past the end", [](Model& m) { m.nodes[4].firstMesh = 2; }, nodeAt(4), reference},
-        {"first mesh -2", [](Model& m) { m.nodes[4].firstMesh = -2; }, nodeAt(4), reference},
-        {"skin past the end", [](Model& m) { m.nodes[0].skin = 1; }, nodeAt(0), reference},
-        {"no root", [](Model& m) { m.nodes[0].parent = 4, m.nodes[4].parent = 0; }, byteAt(0),
-         "node hierarchy has no root"},
+         nonFinite(2)},
+        {"own parent", [](Model& m) { m.nodes[2].parent = 2; }, parent(2)},
+        {"parent -2", [](Model& m) { m.nodes[3].parent = -2; }, parent(3)},
+        {"parent past the end", [](Model& m) { m.nodes[3].parent = 5; }, parent(3)},
+        {"first mesh past the end", [](Model& m) { m.nodes[4].firstMesh = 2; }, reference(4)},
+        {"first mesh -2", [](Model& m) { m.nodes[4].firstMesh = -2; }, reference(4)},
+        {"skin past the end", [](Model& m) { m.nodes[0].skin = 1; }, reference(0)},
+        {"no root", [](Model& m) { m.nodes[0].parent = 4, m.nodes[4].parent = 0; },
+         byteAt(0, "node hierarchy has no root")},
         {"two nodes parent each other beside a root", [](Model& m) { m.nodes[3].parent = 4, m.nodes[4].parent = 3; },
-         byteAt(0), "node hierarchy contains a cycle"},
+         byteAt(0, "node hierarchy contains a cycle")},
         // Skins and materials.
-        {"skeleton -2", [](Model& m) { m.skins[0].skeleton = -2; }, skinAt(0), count},
-        {"skeleton past the end", [](Model& m) { m.skins[0].skeleton = 5; }, skinAt(0), count},
-        {"no joints", [=](Model& m) { joints(m, {}); }, skinAt(0), count},
-        {"more joints than nodes", [=](Model& m) { joints(m, {0, 1, 2, 3, 4, 0}); }, skinAt(0), count},
-        {"joint listed twice", [=](Model& m) { joints(m, {1, 2, 1}); }, skinAt(12 + 8), joint},
-        {"joint past the nodes", [](Model& m) { m.skins[0].joints = {1, 5}; }, skinAt(12 + 4), joint},
-        {"alpha mode 3", [](Model& m) { m.materials[1].alphaMode = 3; }, materialAt(1), material},
-        {"infinite colour", [](Model& m) { m.materials[0].baseColor[3] = kInfinity; }, materialAt(0), material},
-        {"empty material name", [](Model& m) { m.materials[1].name = ""; }, byteAt(44), "material name is empty"},
+        {"skeleton -2", [](Model& m) { m.skins[0].skeleton = -2; }, count},
+        {"skeleton past the end", [](Model& m) { m.skins[0].skeleton = 5; }, count},
+        {"no joints", [=](Model& m) { joints(m, {}); }, count},
+        {"more joints than nodes", [=](Model& m) { joints(m, {0, 1, 2, 3, 4, 0}); }, count},
+        {"joint listed twice", [=](Model& m) { joints(m, {1, 2, 1}); }, joint(12 + 8)},
+        {"joint past the nodes", [](Model& m) { m.skins[0].joints = {1, 5}; }, joint(12 + 4)},
+        {"alpha mode 3", [](Model& m) { m.materials[1].alphaMode = 3; }, material(1)},
+        {"infinite colour", [](Model& m) { m.materials[0].baseColor[3] = kInfinity; }, material(0)},
+        {"empty material name", [](Model& m) { m.materials[1].name = ""; }, byteAt(44, "material name is empty")},
         // Meshes.
-        {"node -1", [](Model& m) { m.meshes[1].node = -1; }, meshAt(1), meshHeader},
-        {"node past the end", [](Model& m) { m.meshes[1].node = 5; }, meshAt(1), meshHeader},
-        {"skin -2", [](Model& m) { m.meshes[1].skin = -2; }, meshAt(1), meshHeader},
-        {"skin past the end", [](Model& m) { m.meshes[0].skin = 1; }, meshAt(0), meshHeader},
-        {"material -2", [](Model& m) { m.meshes[0].material = -2; }, meshAt(0), meshHeader},
-        {"material past the end", [](Model& m) { m.meshes[0].material = 2; }, meshAt(0), meshHeader},
-        {"no vertices", [](Model& m) { m.meshes[1].vertices.clear(); }, meshAt(1), meshHeader},
-        {"no indices", [](Model& m) { m.meshes[1].indices.clear(); }, meshAt(1), meshHeader},
-        {"indices not triangles", [](Model& m) { m.meshes[1].indices.push_back(0); }, meshAt(1), meshHeader},
-        {"NaN position", [](Model& m) { m.meshes[1].vertices[2].position[0] = kNaN; }, meshAt(1, 24 + 56 * 2),
-         badFloat},
-        {"infinite uv", [](Model& m) { m.meshes[1].vertices[0].uv[1] = kInfinity; }, meshAt(1, 24), badFloat},
-        {"NaN normal on a skinned mesh", [](Model& m) { m.meshes[0].vertices[3].normal[2] = kNaN; },
-         meshAt(0, 24 + 56 * 3), badFloat},
-        {"negative weight on a rigid mesh", [](Model& m) { m.meshes[1].vertices[1].weights[3] = -0.25f; },
-         meshAt(1, 24 + 56), badFloat},
-        {"joint outside the palette", [](Model& m) { m.meshes[0].vertices[3].joints[1] = 2; }, meshAt(0, 24 + 56 * 3),
-         "vertex joint is outside its skin palette"},
-        {"weights sum to 0.97", [](Model& m) { m.meshes[0].vertices[1].weights = {0.5f, 0.47f, 0.0f, 0.0f}; },
-         meshAt(0, 24 + 56), weights},
-        {"weights sum to 1.03", [](Model& m) { m.meshes[0].vertices[0].weights = {0.5f, 0.53f, 0.0f, 0.0f}; },
-         meshAt(0, 24), weights},
+        {"node -1", [](Model& m) { m.meshes[1].node = -1; }, meshHeader(1)},
+        {"node past the end", [](Model& m) { m.meshes[1].node = 5; }, meshHeader(1)},
+        {"skin -2", [](Model& m) { m.meshes[1].skin = -2; }, meshHeader(1)},
+        {"skin past the end", [](Model& m) { m.meshes[0].skin = 1; }, meshHeader(0)},
+        {"material -2", [](Model& m) { m.meshes[0].material = -2; }, meshHeader(0)},
+        {"material past the end", [](Model& m) { m.meshes[0].material = 2; }, meshHeader(0)},
+        {"no vertices", [](Model& m) { m.meshes[1].vertices.clear(); }, meshHeader(1)},
+        {"no indices", [](Model& m) { m.meshes[1].indices.clear(); }, meshHeader(1)},
+        {"indices not triangles", [](Model& m) { m.meshes[1].indices.push_back(0); }, meshHeader(1)},
+        {"NaN position", [](Model& m) { m.meshes[1].vertices[2].position[0] = kNaN; }, badFloat(1, 2)},
+        {"infinite uv", [](Model& m) { m.meshes[1].vertices[0].uv[1] = kInfinity; }, badFloat(1, 0)},
+        {"NaN normal on a skinned mesh", [](Model& m) { m.meshes[0].vertices[3].normal[2] = kNaN; }, badFloat(0, 3)},
+        {"negative weight, rigid mesh", [](Model& m) { m.meshes[1].vertices[1].weights[3] = -0.25f; }, badFloat(1, 1)},
+        {"joint outside the palette", [](Model& m) { m.meshes[0].vertices[3].joints[1] = 2; },
+         vertexAt(0, 3, "vertex joint is outside its skin palette")},
+        {"weights sum to 0.97", [](Model& m) { m.meshes[0].vertices[1].weights = {0.5f, 0.47f}; }, weights(0, 1)},
+        {"weights sum to 1.03", [](Model& m) { m.meshes[0].vertices[0].weights = {0.5f, 0.53f}; }, weights(0, 0)},
         {"index equal to the vertex count", [](Model& m) { m.meshes[0].indices[5] = 4; },
-         meshAt(0, 24 + 56 * 4 + 4 * 5), "triangle index is outside the vertex buffer"},
-        {"mesh skin differs from its node's", [](Model& m) { m.nodes[3].skin = 0; }, byteAt(0),
-         "mesh skin does not match its owning node"},
-        {"node claims no mesh but has one", [](Model& m) { m.nodes[3].firstMesh = -1; }, byteAt(0), firstMesh},
-        {"node claims a mesh it does not have", [](Model& m) { m.nodes[0].firstMesh = 1; }, byteAt(0), firstMesh},
+         meshAt(0, 24 + 56 * 4 + 4 * 5, "triangle index is outside the vertex buffer")},
+        {"mesh skin differs from its node's", [](Model& m) { m.nodes[3].skin = 0; },
+         byteAt(0, "mesh skin does not match its owning node")},
+        {"node claims no mesh but has one", [](Model& m) { m.nodes[3].firstMesh = -1; }, firstMesh},
+        {"node claims a mesh it does not have", [](Model& m) { m.nodes[0].firstMesh = 1; }, firstMesh},
         {"node claims its second mesh, not its lowest", [](Model& m) {
              m.meshes.push_back(m.meshes[1]);
              m.meshes.back().name = "second sword";
              m.nodes[3].firstMesh = 2;
-         }, byteAt(0), firstMesh},
+         }, firstMesh},
         // Clips.
-        {"duplicated name", [](Model& m) { m.clips[2].name = "walk"; }, clipAt(2), "animation clip name is duplicated"},
-        {"duplicated name before an invalid header", [](Model& m) { m.clips[1].name = "idle", m.clips[1].sampleRate = -1.0f; },
-         clipAt(1), "animation clip name is duplicated"},
-        {"NaN duration", [](Model& m) { m.clips[0].duration = kNaN; }, clipAt(0), clipHeader},
-        {"negative duration", [](Model& m) { m.clips[2].duration = -0.5f; }, clipAt(2), clipHeader},
-        {"zero sample rate", [](Model& m) { m.clips[1].sampleRate = 0.0f; }, clipAt(1), clipHeader},
-        {"infinite sample rate", [](Model& m) { m.clips[1].sampleRate = kInfinity; }, clipAt(1), clipHeader},
-        {"sample rate above 1000", [](Model& m) { m.clips[1].sampleRate = 1000.1f; }, clipAt(1), clipHeader},
-        {"one frame", [=](Model& m) { resize(m.clips[2], 1, 5); }, clipAt(2), clipHeader},
-        {"node count differs", [=](Model& m) { resize(m.clips[2], 2, 4); }, clipAt(2), clipHeader},
-        {"frames beyond duration x rate", [=](Model& m) { resize(m.clips[0], 17, 5); }, clipAt(0), frames},
-        {"frames short of duration x rate", [=](Model& m) { resize(m.clips[0], 15, 5); }, clipAt(0), frames},
-        {"duration x rate beyond the frame limit", [=](Model& m) {
-             m.clips[1].duration = 1001.0f;
-             m.clips[1].sampleRate = 1000.0f;
-             resize(m.clips[1], 2, 5);
-         }, clipAt(1), "animation duration/sample-rate product exceeds limits"},
-        {"infinite sample", [](Model& m) { m.clips[1].samples[7].scale[0] = kInfinity; }, clipAt(1, 20 + 40 * 7),
-         "animation TRS contains NaN or infinity"},
+        {"duplicated name", [](Model& m) { m.clips[2].name = "walk"; }, duplicated(2)},
+        {"duplicated name before an invalid header",
+         [](Model& m) { m.clips[1].name = "idle", m.clips[1].sampleRate = -1.0f; }, duplicated(1)},
+        {"NaN duration", [](Model& m) { m.clips[0].duration = kNaN; }, clipHeader(0)},
+        {"negative duration", [](Model& m) { m.clips[2].duration = -0.5f; }, clipHeader(2)},
+        {"zero sample rate", [](Model& m) { m.clips[1].sampleRate = 0.0f; }, clipHeader(1)},
+        {"infinite sample rate", [](Model& m) { m.clips[1].sampleRate = kInfinity; }, clipHeader(1)},
+        {"sample rate above 1000", [](Model& m) { m.clips[1].sampleRate = 1000.1f; }, clipHeader(1)},
+        {"one frame", [=](Model& m) { resize(m.clips[2], 1, 5); }, clipHeader(2)},
+        {"node count differs", [=](Model& m) { resize(m.clips[2], 2, 4); }, clipHeader(2)},
+        {"frames beyond duration x rate", [=](Model& m) { resize(m.clips[0], 17, 5); }, frames},
+        {"frames short of duration x rate", [=](Model& m) { resize(m.clips[0], 15, 5); }, frames},
+        {"duration x rate beyond the frame limit",
+         [=](Model& m) { m.clips[1].duration = 1001.0f, m.clips[1].sampleRate = 1000.0f, resize(m.clips[1], 2, 5); },
+         clipAt(1, 0, "animation duration/sample-rate product exceeds limits")},
+        {"infinite sample", [](Model& m) { m.clips[1].samples[7].scale[0] = kInfinity; },
+         clipAt(1, 20 + 40 * 7, "animation TRS contains NaN or infinity")},
         {"non-unit sample", [](Model& m) { m.clips[0].samples[79].rotation = {0.0f, 0.0f, 0.0f, 2.0f}; },
-         clipAt(0, 20 + 40 * 79), "animation TRS has a non-unit quaternion"},
-        {"empty name", [](Model& m) { m.clips[0].name.clear(); }, byteAt(44), "clip name is empty"}});
-    // This one rule names the format rather than the file.
+         clipAt(0, 20 + 40 * 79, "animation TRS has a non-unit quaternion")},
+        {"empty name", [](Model& m) { m.clips[0].name.clear(); }, byteAt(44, "clip name is empty")}});
+    // The double-sided flag is 0 or 1 in the file.
+    std::vector<std::byte> bytes = writeModel(richModel());
+    const KmdlLayout layout = layoutOf(richModel(), bytes);
+    patchU32(bytes, layout.materials + 32 + 28, 2);
+    expectError([&] { parse(bytes); }, at(layout.materials + 32, "material contains invalid values or texture path"));
+    // This one rule names the format rather than the file; the layout is the rich model's. The
+    // NaN is element 6 of the second matrix: past the 12-byte header, two joints and one matrix.
     Model model = richModel();
     model.skins[0].inverseBindMatrices[1][6] = kNaN;
-    std::vector<std::byte> bytes = writeModel(model);
-    KmdlLayout layout = layoutOf(model, bytes);
-    expectError([&] { parse(bytes); }, "Kestrune Model at byte " + std::to_string(layout.skins[0] + 12 + 8 + 64 + 24) +
-                                           ": inverse bind contains NaN or infinity");
-    // The double-sided flag is 0 or 1 in the file.
-    bytes = writeModel(richModel());
-    layout = layoutOf(richModel(), bytes);
-    patchU32(bytes, layout.materials + 32 + 28, 2);
-    expectError([&] { parse(bytes); }, at(layout.materials + 32, material));
+    const std::size_t nanAt = layout.skins[0] + 12 + 8 + 64 + 4 * 6;
+    expectError([&] { parse(writeModel(model)); },
+                "Kestrune Model at byte " + std::to_string(nanAt) + ": inverse bind contains NaN or infinity");
     // Accepted: quaternion lengths just inside the bounds, the joints of one skin again in
     // another, weights at the edges of [0.98, 1.02] and zero-weight slots with any joint; a
     // node with two meshes records the lowest.
@@ -365,20 +352,18 @@ TEST(KmdlReader, AppliesTexturePathRules) {
         model.materials[0].texture = path;
         EXPECT_EQ(parse(writeModel(model)).materials[0].texture, path);
     }
+    const Fault invalid = materialAt(0, "material contains invalid values or texture path");
     std::vector<ModelCase> rejected;
     for (const char* path : {"textures//body.png", "textures/./a.png", "../a.png", "/a.png", "\\a.png", "C:a.png",
                              "a\\b.png", "a?.png", "a*.png", "a<b", "a>b", "a|b", "say\"x\"", "tab\t.png",
-                             "textures/", "./a.png", "a/..", "."}) {
-        const auto breakIt = [=](Model& m) { m.materials[0].texture = path; };
-        rejected.push_back({path, breakIt, materialAt(0), "material contains invalid values or texture path"});
-    }
+                             "textures/", "./a.png", "a/..", "."})
+        rejected.push_back({path, [=](Model& m) { m.materials[0].texture = path; }, invalid});
     runModelCases(rejected);
 }
 
 TEST(KmdlReader, DerivesFrameCountsFromDurationAndRate) {
     const struct { f32 duration, rate; u32 frames; } cases[] = {
-        {0.5f, 30.0f, 16}, {0.51f, 30.0f, 17}, {0.0f, 30.0f, 2}, {0.875f, 4.0f, 5}, {1.0f, 10.0f, 11},
-        {0.01f, 1.0f, 2}};
+        {0.5f, 30, 16}, {0.51f, 30, 17}, {0, 30, 2}, {0.875f, 4, 5}, {1, 10, 11}, {0.01f, 1, 2}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.duration) + " s at " + std::to_string(c.rate));
         Model model = minimalModel();
@@ -388,7 +373,7 @@ TEST(KmdlReader, DerivesFrameCountsFromDurationAndRate) {
     }
 }
 
-TEST(KmdlReader, ReportsTruncationWhereTheMissingDataStarts) {
+TEST(KmdlReader, ReportsTruncationWhereTheMissingDataStartsAndSizeLimitsFirst) {
     const Model model = richModel();
     const std::vector<std::byte> bytes = writeModel(model);
     const KmdlLayout l = layoutOf(model, bytes);
@@ -420,22 +405,18 @@ TEST(KmdlReader, ReportsTruncationWhereTheMissingDataStarts) {
     patchU32(claims, 24, 65'536);
     patchU32(claims, 32, 4'096);
     expectError([&] { parse(claims); }, at(142, "mesh name is truncated"));
-}
 
-TEST(KmdlReader, LoadsFilesAndNamesThemByPath) {
+    // Loaded, the size limit and a missing file are named by the path. A loaded file's digest,
+    // overlapping read and decoding failures named by its path are checked in the digest-overlap suite.
     ScratchDirectory scratch;
-    // A loaded file's digest and overlapping read are checked in the digest-overlap suite.
-    std::vector<std::byte> bytes = writeModel(richModel());
-    patchU32(bytes, 40, 1);
     const std::filesystem::path path = scratch.write("rich.kmdl", bytes);
-    expectError([&] { loadModelFile(path, {}); }, path.string() + " at byte 40: unknown required flags are set");
     expectError([&] { loadModelFile(path, {.maxFileBytes = bytes.size() - 1}); },
                 "Kestrune Model exceeds configured file-size limit: " + path.string());
     const std::filesystem::path missing = scratch.file("missing.kmdl");
     expectError([&] { loadModelFile(missing, {}); }, "cannot open Kestrune Model: " + missing.string());
 }
 
-TEST(KmdlWriter, StoresEachStringOnceWithTheEmptyStringFirst) {
+TEST(KmdlWriter, StoresEachStringOnceWithTheEmptyStringFirstAndRefusesModelsWithoutAByteLayout) {
     Model model = richModel();
     model.meshes[1].name = "body";  // also a skin's and a mesh's name already
     model.materials[1].texture = "textures/body.png";
@@ -444,24 +425,23 @@ TEST(KmdlWriter, StoresEachStringOnceWithTheEmptyStringFirst) {
         "\0root\0hips\0spine-\xC3\x9F\0prop\0second root\0body\0skin\0textures/body.png\0glow\0idle\0walk\0Idle\0", 85);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(&bytes[44]), loadU32le(&bytes[36])), expectedTable);
     EXPECT_EQ(parse(bytes).meshes[1].name, "body");
-}
 
-TEST(KmdlWriter, RefusesModelsWithoutAByteLayout) {
-    Model nul = minimalModel();
-    nul.nodes[0].name = std::string("ro\0ot", 5);
-    expectError<std::invalid_argument>([&] { writeModel(nul); }, "model string contains a NUL byte");
-    Model matrices = richModel();
-    matrices.skins[0].inverseBindMatrices.pop_back();
-    expectError<std::invalid_argument>([&] { writeModel(matrices); }, "skin needs one inverse-bind matrix per joint");
-    Model samples = richModel();
-    samples.clips[1].samples.pop_back();
-    expectError<std::invalid_argument>([&] { writeModel(samples); }, "clip needs frameCount x nodeCount samples");
+    // Models without a byte layout are refused.
+    const struct { void (*breakIt)(Model&); const char* message; } cases[] = {
+        {[](Model& m) { m.nodes[0].name = std::string("ro\0ot", 5); }, "model string contains a NUL byte"},
+        {[](Model& m) { m.skins[0].inverseBindMatrices.pop_back(); }, "skin needs one inverse-bind matrix per joint"},
+        {[](Model& m) { m.clips[1].samples.pop_back(); }, "clip needs frameCount x nodeCount samples"}};
+    for (const auto& c : cases) {
+        Model broken = richModel();
+        c.breakIt(broken);
+        expectError<std::invalid_argument>([&] { writeModel(broken); }, c.message);
+    }
 }
 
 // ---- Whole files and expected digests ----
 
 // The failures of reading a whole file are checked where models and images are loaded.
-TEST(ReadWholeFile, ReadsInPiecesAndReportsEachPrefix) {
+TEST(ContentFile, ReadsInPiecesReportingEachPrefixAndDecodesExpectedDigestsOfEitherCase) {
     ScratchDirectory scratch;
     std::vector<std::byte> bytes(100);
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::byte>(i + 1);
@@ -479,19 +459,18 @@ TEST(ReadWholeFile, ReadsInPiecesAndReportsEachPrefix) {
     // In one piece at exactly the size limit, and an empty file.
     EXPECT_EQ(readWholeFile(path, 100, ContentFileKind::Png), bytes);
     EXPECT_TRUE(readWholeFile(scratch.write("empty.bin", {}), 0, ContentFileKind::Png).empty());
-}
 
-TEST(ExpectedModelDigest, DecodesEitherCaseAndRejectsAnythingElse) {
+    // An expected model digest decodes from either case and nothing else.
     EXPECT_FALSE(decodeExpectedModelDigest(std::nullopt).has_value());
     const auto digest = decodeExpectedModelDigest("00aB" + std::string(58, 'f') + "9C");
     ASSERT_TRUE(digest.has_value());
     EXPECT_EQ(std::tuple((*digest)[0], (*digest)[1], (*digest)[2], (*digest)[31]), std::tuple(0x00, 0xAB, 0xFF, 0x9C));
-    for (const std::string bad : {std::string(63, 'a'), std::string(65, 'a'), std::string(), std::string(63, 'a') + "g",
-                                  "G" + std::string(63, '0'), std::string(62, '0') + "0x", std::string(63, '0') + "/",
-                                  std::string(63, '0') + ":", std::string(63, '0') + "@", std::string(63, '0') + "`",
-                                  std::string(63, '0') + " "})
-        expectError([&] { decodeExpectedModelDigest(bad); },
-                    "expected SHA-256 must contain exactly 64 hexadecimal characters", bad);
+    // Too short, too long, and 64 characters ending in one that is not a hexadecimal digit.
+    std::vector<std::string> bad = {std::string(63, 'a'), std::string(65, 'a'), "", "G" + std::string(63, '0')};
+    for (const char last : std::string_view("gx/:@` ")) bad.push_back(std::string(63, '0') + last);
+    for (const std::string& text : bad)
+        expectError([&] { decodeExpectedModelDigest(text); },
+                    "expected SHA-256 must contain exactly 64 hexadecimal characters", text);
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include "content/png.h"
 
-#include <gtest/gtest.h>
-
 #include <map>
 
 #include "content/png_checks.h"
@@ -61,7 +59,7 @@ TEST(PngSuite, DecodesEveryValidFileToItsSizeAndRefusesEveryCorruptOne) {
 
 // Reference values from an independent reader of the raw samples (no gamma applied);
 // 16-bit sources may be scaled to 8 bits by rounding or by truncation.
-TEST(PngSuite, DecodesKnownPixelsOfEveryColourType) {
+TEST(PngSuite, DecodesKnownPixelsOfEveryColourTypeAndTheSameFromInterlacedAndSplitTwins) {
     const struct { const char* file; u32 x, y; std::array<int, 4> rgba; } cases[] = {
         {"basn0g01.png", 0, 0, {255, 255, 255, 255}},  {"basn0g01.png", 5, 7, {0, 0, 0, 255}},
         {"basn0g02.png", 5, 7, {170, 170, 170, 255}},  {"basn0g04.png", 20, 3, {85, 85, 85, 255}},
@@ -84,10 +82,8 @@ TEST(PngSuite, DecodesKnownPixelsOfEveryColourType) {
         const std::size_t at = std::size_t{c.y} * image.stride + 4 * std::size_t{c.x};
         for (std::size_t i = 0; i < 4; ++i) EXPECT_NEAR(image.pixels[at + i], c.rgba[i], 1) << "channel " << i;
     }
-}
 
-// Interlacing and IDAT splitting change the encoding, never the pixels.
-TEST(PngSuite, InterlacedAndSplitFilesMatchTheirPlainTwins) {
+    // Interlacing and IDAT splitting change the encoding, never the pixels.
     std::vector<std::pair<std::string, std::string>> pairs = {{"s39i3p04.png", "s39n3p04.png"},
         {"s07i3p02.png", "s07n3p02.png"}, {"oi9n2c16.png", "basn2c16.png"}, {"oi4n0g16.png", "basn0g16.png"}};
     for (const std::string type : {"0g01", "0g02", "0g04", "0g08", "0g16", "2c08", "2c16", "3p01", "3p08", "4a08",
@@ -123,16 +119,14 @@ TEST(LoadPngImage, ChecksTheExpectedDigestBeforeDecoding) {
     // A corrupt image body with a correct signature: the digest decides first.
     const auto path = kSuite / "xcsn0g01.png";
     const std::string actual = toHexUpper(sha256Digest(readFile(path)));
-    std::string lastDiffers = actual;
-    lastDiffers[63] = actual[63] == '0' ? '1' : '0';
     const std::string malformed = "expected PNG SHA-256 must contain exactly 64 hexadecimal characters";
-    const struct { const char* name; std::string expected; std::string message; } cases[] = {
-        {"last digit differs", lastDiffers, "PNG SHA-256 mismatch for " + path.string() + " (actual " + actual + ")"},
+    const struct { const char* name; std::string hex; std::string message; } cases[] = {
+        {"last digit differs", lastDigitChanged(actual),
+         "PNG SHA-256 mismatch for " + path.string() + " (actual " + actual + ")"},
         {"63 characters", actual.substr(1), malformed}, {"65 characters", actual + "0", malformed},
         {"a g among 64", "g" + actual.substr(1), malformed}, {"a space among 64", " " + actual.substr(1), malformed},
         {"64 z", std::string(64, 'z'), malformed}};
-    for (const auto& c : cases)
-        expectError([&] { loadPngImage(path, {.expectedSha256 = c.expected}); }, c.message, c.name);
+    for (const auto& c : cases) expectError([&] { loadPngImage(path, {.expectedSha256 = c.hex}); }, c.message, c.name);
     // Either case matches.
     const auto good = kSuite / "basn6a08.png";
     const std::string upper = toHexUpper(sha256Digest(readFile(good)));
@@ -142,7 +136,7 @@ TEST(LoadPngImage, ChecksTheExpectedDigestBeforeDecoding) {
         EXPECT_EQ(loadPngImage(good, {.expectedSha256 = expected}).width, 32u) << expected;
 }
 
-TEST(LoadPngImage, EnforcesLimitsFromTheHeader) {
+TEST(LoadPngImage, EnforcesLimitsFromTheHeaderAndKeepsTheDecodedSizeBelowFourGibibytes) {
     const auto path = kSuite / "basn2c08.png";  // 32 x 32
     const std::string dimensions = "PNG dimensions exceed configured limits: " + path.string();
     const std::string decoded = "decoded PNG size exceeds configured limits: " + path.string();
@@ -161,25 +155,20 @@ TEST(LoadPngImage, EnforcesLimitsFromTheHeader) {
             expectError([&] { loadPngImage(path, c.limits); }, c.message);
         }
     }
-}
 
-// The default limits refuse a row wider than 16384 pixels and a 16384 x 16384 image (1 GiB
-// decoded). Beyond any configured limits, a row must stay below 2^32 bytes (width below
-// 2^30) and so must the whole image.
-TEST(LoadPngImage, DecodedSizeStaysBelowFourGibibytes) {
-    const std::filesystem::path path = "big.png";
-    const std::string dimensions = "PNG dimensions exceed configured limits: big.png";
-    const std::string decoded = "decoded PNG size exceeds configured limits: big.png";
+    // The header's sizes alone, named by the same path: the default limits refuse a row wider
+    // than 16384 pixels and a 16384 x 16384 image (1 GiB decoded). Beyond any configured
+    // limits, a row must stay below 2^32 bytes (width below 2^30) and so must the whole image.
     const ImageLimits defaults{};
     const ImageLimits open{.maxWidth = ~u32{0}, .maxHeight = ~u32{0}, .maxDecodedBytes = ~u64{0}};
     // Zero bytes: refused with `message`.
-    const struct { u32 width, height; const ImageLimits& limits; std::size_t bytes; std::string message; } cases[] = {
+    const struct { u32 width, height; const ImageLimits& limits; std::size_t bytes; std::string message; } sizes[] = {
         {16'384, 8'192, defaults, std::size_t{1} << 29, ""}, {16'385, 1, defaults, 0, dimensions},
         {16'384, 16'384, defaults, 0, decoded}, {(1u << 30) - 1, 1, open, (std::size_t{1} << 32) - 4, ""},
         {1u << 30, 1, open, 0, decoded}, {1u << 29, 2, open, 0, decoded},
         {1u << 20, (1u << 10) - 1, open, (std::size_t{1} << 32) - (1u << 22), ""}, {0, 5, open, 0, dimensions},
         {5, 0, open, 0, dimensions}};
-    for (const auto& c : cases) {
+    for (const auto& c : sizes) {
         SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
         if (c.bytes != 0) {
             EXPECT_EQ(png_detail::checkedDecodedBytes(c.width, c.height, c.limits, path), c.bytes);

@@ -28,8 +28,7 @@ Model minimalModel() { return {.nodes = {{.name = "root"}}, .materials = {{.name
 
 Model richModel() {
     Model model;
-    Transform hips = translationTransform(0.0f, 1.0f, 0.0f);
-    hips.rotation = axisAngle(0.0f, 1.0f, 0.0f, 0.5f);
+    const Transform hips{.translation = {0, 1, 0}, .rotation = axisAngle(0, 1, 0, 0.5f)};
     model.nodes = {
         {"root", -1, Transform{}, -1, -1}, {"hips", 0, hips, 0, 0},
         {"spine-\xC3\x9F", 1, translationTransform(0.0f, 0.5f, 0.0f), -1, -1},  // UTF-8 sharp s
@@ -37,32 +36,27 @@ Model richModel() {
         {"second root", -1, translationTransform(5.0f, 0.0f, 0.0f), -1, -1}};
     model.nodeOrder = {0, 4, 1, 3, 2};
 
-    Matrix4 toHips{{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, -1, 0, 1}};
-    Matrix4 toSpine = toHips;
-    toSpine[13] = -1.5f;
+    const Matrix4 toHips{{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, -1, 0, 1}};
+    const Matrix4 toSpine{{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, -1.5f, 0, 1}};
     model.skins = {{"body", 1, {1, 2}, {toHips, toSpine}}};
     model.materials = {{"skin", "textures/body.png", {1.0f, 0.8f, 0.7f, 1.0f}, kAlphaOpaque, false},
                        {"glow", "", {0.2f, 0.6f, 1.0f, 0.5f}, kAlphaBlended, true}};
 
     Mesh body{"body", 1, 0, 0, {}, {0, 1, 2, 2, 1, 3}};
+    // Slots with zero weight are never looked at.
     for (int i = 0; i < 4; ++i) {
-        // Slots with zero weight are never looked at.
-        body.vertices.push_back({{static_cast<f32>(i % 2), 1.0f + static_cast<f32>(i / 2), 0.0f}, {0.0f, 0.0f, 1.0f},
-                                 {static_cast<f32>(i % 2), static_cast<f32>(i / 2)}, {0, 1, 999, 999},
-                                 {0.5f, 0.5f, 0.0f, 0.0f}});
+        const f32 x = static_cast<f32>(i % 2), y = static_cast<f32>(i / 2);
+        body.vertices.push_back({{x, 1.0f + y, 0}, {0, 0, 1}, {x, y}, {0, 1, 999, 999}, {0.5f, 0.5f, 0, 0}});
     }
     Mesh sword{"sword", 3, -1, 1, {}, {0, 1, 2}};
-    for (int i = 0; i < 3; ++i) {
-        // Joints and weights are meaningless on a rigid mesh.
-        sword.vertices.push_back({{0.0f, static_cast<f32>(i), 0.1f * static_cast<f32>(i)}, {1.0f, 0.0f, 0.0f},
-                                  {}, {7, 300, 65535, 2}, {3.0f, 0.0f, 0.25f, 0.0f}});
-    }
+    // Joints and weights are meaningless on a rigid mesh.
+    for (const f32 y : {0.0f, 1.0f, 2.0f})
+        sword.vertices.push_back({{0, y, 0.1f * y}, {1, 0, 0}, {}, {7, 300, 65535, 2}, {3, 0, 0.25f, 0}});
     model.meshes = {body, sword};
 
     const auto swing = [](u32 frame, u32 node) {
-        Transform t = translationTransform(static_cast<f32>(frame), static_cast<f32>(node), 0.0f);
-        t.rotation = axisAngle(0.0f, 0.0f, 1.0f, 0.1f * static_cast<f32>(frame));
-        return t;
+        const f32 f = static_cast<f32>(frame);
+        return Transform{.translation = {f, static_cast<f32>(node), 0}, .rotation = axisAngle(0, 0, 1, 0.1f * f)};
     };
     model.clips = {makeClip("idle", 0.5f, 30.0f, 5, swing), makeClip("walk", 0.875f, 4.0f, 5, swing),
                    makeClip("Idle", 0.0f, 30.0f, 5, swing)};

@@ -1,7 +1,6 @@
 #include "content/sha256.h"
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <fstream>
@@ -48,7 +47,7 @@ protected:
 // The short messages cover every byte length up to 64, where padding changes shape at 55/56
 // and 63/64 bytes; the long ones 64 lengths from 163 to 6400 bytes, which end at most tail
 // lengths. The default path is one of these two.
-TEST_P(Sha256PathTest, MatchesEveryShortAndLongMessageVector) {
+TEST_P(Sha256PathTest, MatchesEveryShortAndLongMessageVectorAndStreamsAlikeAtEverySplit) {
     for (const std::string file : {"SHA256ShortMsg.rsp", "SHA256LongMsg.rsp"}) {
         std::size_t vectors = 0, lengthBits = 0;
         std::vector<std::byte> message;
@@ -63,12 +62,8 @@ TEST_P(Sha256PathTest, MatchesEveryShortAndLongMessageVector) {
         }
         EXPECT_EQ(vectors, file == "SHA256ShortMsg.rsp" ? 65u : 64u) << file;
     }
-}
 
-INSTANTIATE_TEST_SUITE_P(BothPaths, Sha256PathTest, ::testing::ValuesIn(kPaths),
-                         [](const auto& info) { return info.param == Sha256Path::Portable ? "Portable" : "ShaExtensions"; });
-
-TEST_P(Sha256PathTest, StreamMatchesOneCallAtEverySplit) {
+    // Streamed in three pieces split anywhere, or byte by byte: the digest of one call.
     std::vector<std::byte> data(200);
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::byte>(i * 29 + 3);
     const std::span<const std::byte> all(data);
@@ -88,6 +83,9 @@ TEST_P(Sha256PathTest, StreamMatchesOneCallAtEverySplit) {
     for (std::size_t i = 0; i < data.size(); ++i) byteByByte.update(all.subspan(i, 1));
     EXPECT_EQ(byteByByte.finish(), expected);
 }
+
+INSTANTIATE_TEST_SUITE_P(BothPaths, Sha256PathTest, ::testing::ValuesIn(kPaths),
+                         [](const auto& info) { return info.param == Sha256Path::Portable ? "Portable" : "ShaExtensions"; });
 
 }  // namespace
 }  // namespace kestrune::content

@@ -1,7 +1,5 @@
 #include "content/transform_math.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <cstring>
 #include <numbers>
@@ -45,41 +43,33 @@ TEST(TransformToMatrix, ScalesRotatesThenTranslatesRowsWithANormalisedRotation) 
 }
 
 // Row vectors: the product applies its first operand first, row i . column j.
-TEST(MultiplyMatrices, AppliesTheFirstOperandFirst) {
-    Matrix4 a, b;
-    for (std::size_t i = 0; i < 16; ++i) {
-        a[i] = static_cast<f32>(i + 1);
-        b[i] = static_cast<f32>(16 - i) * 0.5f;
-    }
+TEST(MatrixProducts, ApplyTheFirstOperandFirstAndTheAffineInverseUndoesRotationScaleAndTranslation) {
+    const Matrix4 a{{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}};
+    const Matrix4 b{{8, 7.5f, 7, 6.5f, 6, 5.5f, 5, 4.5f, 4, 3.5f, 3, 2.5f, 2, 1.5f, 1, 0.5f}};
     const Matrix4 product = multiplyMatrices(a, b);
     EXPECT_EQ(product[0], 1 * 8.0f + 2 * 6.0f + 3 * 4.0f + 4 * 2.0f);          // row 0 . column 0
     EXPECT_EQ(product[7], 5 * 6.5f + 6 * 4.5f + 7 * 2.5f + 8 * 0.5f);          // row 1 . column 3
     EXPECT_EQ(product[14], 13 * 7.0f + 14 * 5.0f + 15 * 3.0f + 16 * 1.0f);     // row 3 . column 2
     EXPECT_EQ(multiplyMatrices(identityMatrix(), a), a);
     EXPECT_EQ(multiplyMatrices(a, identityMatrix()), a);
-}
 
-TEST(AffineInverse, UndoesRotationScaleAndTranslationAndRejectsProjectiveAndSingularMatrices) {
-    const Matrix4 m =
-        transformToMatrix({{1.0f, -2.0f, 7.5f}, axisAngle(0.267f, 0.534f, 0.802f, 1.1f), {2.0f, 0.5f, 3.0f}});
+    // The affine inverse undoes rotation, scale and translation, and refuses projective and
+    // singular matrices.
+    const Matrix4 m = transformToMatrix({{1, -2, 7.5f}, axisAngle(0.267f, 0.534f, 0.802f, 1.1f), {2, 0.5f, 3}});
     const Matrix4 inverse = affineInverse(m);
     expectNear(multiplyMatrices(m, inverse), identityMatrix(), 1e-5f);
     expectNear(multiplyMatrices(inverse, m), identityMatrix(), 1e-5f);
     for (std::size_t i : {3u, 7u, 11u, 15u}) EXPECT_EQ(inverse[i], i == 15 ? 1.0f : 0.0f) << "element " << i;
 
     // The listed elements of the identity are set to `value`; a null message: accepted.
+    const char *const notAffine = "matrix is not affine", *const singular = "affine matrix is singular";
     const struct { const char* name; std::vector<std::size_t> elements; f32 value; const char* message; } cases[] = {
-        {"element 3 at the tolerance", {3}, 1e-5f, nullptr},
-        {"element 3 past the tolerance", {3}, 1.1e-5f, "matrix is not affine"},
-        {"element 7 negative past the tolerance", {7}, -2e-5f, "matrix is not affine"},
-        {"perspective column", {11}, 1.0f, "matrix is not affine"},
-        {"element 15 zero", {15}, 0.0f, "matrix is not affine"},
-        {"element 15 slightly below one", {15}, 1.0f - 5e-6f, nullptr},
-        {"zero x scale", {0}, 0.0f, "affine matrix is singular"},
-        {"infinite y scale", {5}, std::numeric_limits<f32>::infinity(), "affine matrix is singular"},
+        {"element 3 at the tolerance", {3}, 1e-5f, nullptr}, {"element 3 past the tolerance", {3}, 1.1e-5f, notAffine},
+        {"element 7 negative past the tolerance", {7}, -2e-5f, notAffine}, {"perspective", {11}, 1.0f, notAffine},
+        {"element 15 zero", {15}, 0.0f, notAffine}, {"element 15 slightly below one", {15}, 1.0f - 5e-6f, nullptr},
+        {"x scale 0", {0}, 0.0f, singular}, {"infinite y scale", {5}, std::numeric_limits<f32>::infinity(), singular},
         // A uniform scale s has determinant s^3: at the threshold and just above it.
-        {"uniform scale 1e-4", {0, 5, 10}, 1e-4f, "affine matrix is singular"},
-        {"uniform scale 1.1e-4", {0, 5, 10}, 1.1e-4f, nullptr}};
+        {"uniform scale 1e-4", {0, 5, 10}, 1e-4f, singular}, {"uniform scale 1.1e-4", {0, 5, 10}, 1.1e-4f, nullptr}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Matrix4 edited = identityMatrix();
@@ -93,7 +83,7 @@ TEST(AffineInverse, UndoesRotationScaleAndTranslationAndRejectsProjectiveAndSing
 }
 
 // Lerps translation and scale, clamps t, slerps along the shortest arc.
-TEST(InterpolateTransform, LerpsSlerpsAndClampsT) {
+TEST(InterpolateTransform, LerpsSlerpsAndClampsTAndMatchesDoublePrecisionSlerpAcrossAngles) {
     const Transform a{.translation = {0.0f, 2.0f, -4.0f}, .scale = {1.0f, 1.0f, 2.0f}};
     const Transform b{.translation = {10.0f, 4.0f, 4.0f}, .scale = {3.0f, 1.0f, 0.0f}};
     const Transform quarter = interpolateTransform(a, b, 0.25f);
@@ -102,28 +92,24 @@ TEST(InterpolateTransform, LerpsSlerpsAndClampsT) {
     EXPECT_EQ(std::tuple(interpolateTransform(a, b, -3.0f).translation, interpolateTransform(a, b, 7.0f).translation,
                          interpolateTransform(a, b, 7.0f).scale), std::tuple(a.translation, b.translation, b.scale));
 
-    const f32 pi = std::numbers::pi_v<f32>;
-    const struct { const char* name; std::array<f32, 4> from, to; f32 t; std::array<f32, 4> expected; } cases[] = {
-        {"q to -q stays put", axisAngle(1, 0, 0, 0.7f), negated(axisAngle(1, 0, 0, 0.7f)), 0.5f,
-         axisAngle(1, 0, 0, 0.7f)},
-        {"negated target turns the short way", axisAngle(0, 0, 1, 0), negated(axisAngle(0, 0, 1, pi / 2)), 0.5f,
-         axisAngle(0, 0, 1, pi / 4)},
-        {"unnormalised inputs", {0, 0, 0, 2}, {0, 0, 2 * std::sin(pi / 4), 2 * std::cos(pi / 4)}, 0.5f,
-         axisAngle(0, 0, 1, pi / 4)},
-        {"degenerate input becomes the identity", {0, 0, 0, 0}, axisAngle(1, 0, 0, pi / 2), 0.5f,
-         axisAngle(1, 0, 0, pi / 4)}};
+    // Halfway from one rotation to another.
+    const struct { const char* name; std::array<f32, 4> from, to, expected; } cases[] = {
+        {"q to -q stays put", axisAngle(1, 0, 0, 0.7f), negated(axisAngle(1, 0, 0, 0.7f)), axisAngle(1, 0, 0, 0.7f)},
+        {"negated target turns the short way", axisAngle(0, 0, 1, 0), negated(axisAngle(0, 0, 1, kHalfPi)),
+         axisAngle(0, 0, 1, kHalfPi / 2)},
+        {"unnormalised inputs", {0, 0, 0, 2}, {0, 0, 2 * std::sin(kHalfPi / 2), 2 * std::cos(kHalfPi / 2)},
+         axisAngle(0, 0, 1, kHalfPi / 2)},
+        {"degenerate is the identity", {0, 0, 0, 0}, axisAngle(1, 0, 0, kHalfPi), axisAngle(1, 0, 0, kHalfPi / 2)}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const Transform r = interpolateTransform({.rotation = c.from}, {.rotation = c.to}, c.t);
+        const Transform r = interpolateTransform({.rotation = c.from}, {.rotation = c.to}, 0.5f);
         expectNear(r.rotation, c.expected, 2e-6f);
         const auto [x, y, z, w] = r.rotation;
         EXPECT_NEAR(std::sqrt(x * x + y * y + z * z + w * w), 1.0f, 1e-6f);
     }
-}
 
-// Against a double-precision slerp: every whole degree up to a half turn (the smallest on
-// the nlerp branch), several weights.
-TEST(InterpolateTransform, MatchesDoublePrecisionSlerpAcrossAngles) {
+    // Against a double-precision slerp: every whole degree up to a half turn (the smallest on
+    // the nlerp branch), several weights.
     for (int step = 1; step <= 180; ++step) {
         const f64 angle = step * std::numbers::pi / 180.0;
         for (f32 t : {0.1f, 0.25f, 0.5f, 0.8f, 0.99f}) {
@@ -154,7 +140,6 @@ std::vector<Transform> awkwardTransforms(std::size_t count, unsigned seed) {
             case 7: t.rotation = {0.0f, 0.0f, 0.0f, 0.0f}; break;
             case 8: t.rotation = {3e19f, 0.0f, 1e19f, 0.0f}; break;
             case 9: t.rotation = {std::numeric_limits<f32>::infinity(), 0.0f, 0.0f, 1.0f}; break;
-            default: break;
         }
     }
     return out;
@@ -262,9 +247,7 @@ TEST_P(TransformKernels, ComposeGivesTheDefinedProductsBitForBit) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EachKernel, TransformKernels, ::testing::Values(TransformKernel::sse2, TransformKernel::avx2),
-                         [](const ::testing::TestParamInfo<TransformKernel>& info) {
-                             return info.param == TransformKernel::sse2 ? "sse2" : "avx2";
-                         });
+                         [](const auto& info) { return info.param == TransformKernel::sse2 ? "sse2" : "avx2"; });
 
 }  // namespace
 }  // namespace kestrune::content

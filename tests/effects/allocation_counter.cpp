@@ -7,9 +7,7 @@
 // Replaces the global allocation functions of this test program. The array and nothrow
 // forms of the standard library forward to these two.
 
-namespace {
-std::atomic<std::size_t> allocations{0};
-}
+static std::atomic<std::size_t> allocations{0};
 
 void* operator new(std::size_t sizeBytes) {
     allocations.fetch_add(1, std::memory_order_relaxed);

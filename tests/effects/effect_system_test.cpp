@@ -1,5 +1,4 @@
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <array>
 #include <cmath>
@@ -37,8 +36,7 @@ constexpr u32 kTarget = 22;
 EffectSystem makeSystem(u64 active = 4096, u64 events = 8192) { return EffectSystem::create({active, events}); }
 
 EffectSpawnRequest request(u64 eventId, u32 skill, u8 kind) {
-    return {eventId, kind, skill, kSource, kTarget, yawTransform({1.0f, 0.0f, 2.0f}, 0.5f),
-            yawTransform({-3.0f, 0.0f, 4.0f}, -2.0f)};
+    return {eventId, kind, skill, kSource, kTarget, yawTransform({1, 0, 2}, 0.5f), yawTransform({-3, 0, 4}, -2.0f)};
 }
 
 EffectSpawnStatus spawnStatus(EffectSystem& system, const EffectSpawnRequest& r) { return system.spawn(r).status; }
@@ -63,20 +61,7 @@ auto observe(const EffectSystem& system) {
     return std::tuple(system.clock(), system.activeComponentCount(), items);
 }
 
-using testing::Each;
-using testing::ElementsAre;
-using testing::FloatEq;
-using testing::FloatNear;
-using testing::Pointwise;
-using testing::ThrowsMessage;
-
-TEST(EffectSystem, CreateRejectsZeroLimitsInOrder) {
-    const std::string active = "effect maxActiveComponents must be greater than zero";
-    const std::pair<EffectConfig, std::string> cases[] = {
-        {{0, 0}, active}, {{0, 1}, active}, {{1, 0}, "effect maxRememberedEvents must be greater than zero"}};
-    for (const auto& [config, message] : cases)
-        EXPECT_THAT([&] { EffectSystem::create(config); }, ThrowsMessage<std::invalid_argument>(message));
-}
+using namespace testing;
 
 TEST(EffectSystem, SpawnsTheCatalogueEffectOfEachSkillAndKind) {
     const struct { u32 skill; u8 kind; EffectSpawnStatus status; u64 definitions, components; u32 firstDefinitionId;
@@ -142,7 +127,7 @@ TEST(EffectSystem, RefusesInvalidRequestsAndChecksOnlyTheAnchor) {
     EXPECT_FLOAT_EQ(system.drawItems().front().world[5], -1.0f);
 }
 
-TEST(EffectSystem, RecognisesRepeatsByEventSkillSourceAttachedTargetAndStage) {
+TEST(EffectSystem, RecognisesRepeatsByEventSkillSourceAttachedTargetAndStageAndEvictsTheOldestFirst) {
     const auto same = [](Request&) {};
     const struct { const char* name; u32 skill; u8 firstKind, secondKind; Edit edit; EffectSpawnStatus status; }
         cases[] = {
@@ -172,9 +157,8 @@ TEST(EffectSystem, RecognisesRepeatsByEventSkillSourceAttachedTargetAndStage) {
             EXPECT_EQ(spawnStatus(system, second), Spawned);
         }
     }
-}
 
-TEST(EffectSystem, RememberedEventsAreEvictedOldestFirstAndFoundInALargeMemory) {
+    // Remembered events are evicted oldest first, and a large memory finds them all.
     EffectSystem system = makeSystem(4096, 3);
     const auto spawnEvent = [&](u64 event) { return spawnStatus(system, request(event, 1001, 1)); };
     const struct { u64 eventId; EffectSpawnStatus status; } steps[] = {
@@ -198,7 +182,7 @@ TEST(EffectSystem, RememberedEventsAreEvictedOldestFirstAndFoundInALargeMemory) 
               std::tuple(Spawned, Duplicate, Duplicate, Spawned));
 }
 
-TEST(EffectSystem, RefusesWhatDoesNotFitAndAcceptsTheRetryLater) {
+TEST(EffectSystem, RefusesWhatDoesNotFitWithinComponentAndIdLimitsAndAcceptsTheRetryLater) {
     EffectSystem system = makeSystem();
     u64 nextEvent = 100;
     ASSERT_NO_FATAL_FAILURE(spawnComponents(system, 4092, nextEvent));
@@ -207,18 +191,16 @@ TEST(EffectSystem, RefusesWhatDoesNotFitAndAcceptsTheRetryLater) {
     ASSERT_EQ(system.activeComponentCount(), 4096u);
 
     const auto full = observe(system);
-    EXPECT_EQ(spawnStatus(system, request(2, 1001, 1)), CapacityExceeded);
-    EXPECT_EQ(spawnStatus(system, request(3, 1002, 1)), CapacityExceeded);
     // A known event is still a duplicate, not a capacity failure.
-    EXPECT_EQ(spawnStatus(system, request(1, 1001, 1)), Duplicate);
-    EXPECT_EQ(observe(system), full);
+    EXPECT_EQ((std::tuple{spawnStatus(system, request(2, 1001, 1)), spawnStatus(system, request(3, 1002, 1)),
+                          spawnStatus(system, request(1, 1001, 1)), observe(system)}),
+              std::tuple(CapacityExceeded, CapacityExceeded, Duplicate, full));
 
     system.update(2.0);  // longer than any component lives
     EXPECT_EQ((std::tuple{system.activeComponentCount(), spawnStatus(system, request(2, 1001, 1)),
                           system.drawItems().front().componentId}), std::tuple(0u, Spawned, 4097u));
-}
 
-TEST(EffectSystem, SpawnFitsWithinComponentAndIdLimits) {
+    // The decision itself, at the component and id limits.
     constexpr u64 kLargest = ~u64{0};
     const struct { const char* name; u64 live, maxActive, nextId, needed; bool fits; } cases[] = {
         // Exactly the room left and a full system are spawned end to end above.
@@ -275,7 +257,7 @@ TEST(EffectSystem, SkillTwoStartCreatesSevenComponentsInCatalogueOrderWithTheirT
 
 // Skill 1001 kind 2: template 80/71 twice (reference order 0), then template 80/74 (lifetime
 // 0.32 s) without delay (order 1) and with a delay of 0.15 s (order 2).
-TEST(EffectSystem, DelayedComponentsAreListedButInvisibleUntilTheirDelayPasses) {
+TEST(EffectSystem, DelayedComponentsAreListedButInvisibleUntilTheirDelayPassesEvenIfTheirTrackStartsOpaque) {
     constexpr f64 kSpawnClock = 8.0;  // ages count from the spawn, not from clock 0
     EffectSystem system = makeSystem();
     system.update(kSpawnClock);
@@ -298,16 +280,14 @@ TEST(EffectSystem, DelayedComponentsAreListedButInvisibleUntilTheirDelayPasses) 
         EXPECT_EQ(std::tuple(items[2].visible, delayed.visible), std::tuple(step.visible, step.delayedVisible));
         EXPECT_EQ(delayed.colour[3], delayed.alpha);
     }
-}
 
-TEST(EffectSystem, WaitingHidesEvenATrackThatStartsOpaque) {
-    // Skill 1002 kind 2, item 5: the impact ground model, delay 0.05 s, track 17 at alpha FF
-    // from its first key.
-    EffectSystem system = makeSystem();
+    // Waiting hides even a track that starts opaque. Skill 1002 kind 2, item 5: the impact
+    // ground model, delay 0.05 s, track 17 at alpha FF from its first key.
+    system = makeSystem();
     ASSERT_EQ(spawnStatus(system, request(1, 1002, 2)), Spawned);
-    const struct { f64 clock; f32 alpha; bool visible; } steps[] = {
+    const struct { f64 clock; f32 alpha; bool visible; } opaqueSteps[] = {
         {0.0, 0.0f, false}, {0.04, 0.0f, false}, {0.05, 1.0f, true}};
-    for (const auto& step : steps) {
+    for (const auto& step : opaqueSteps) {
         SCOPED_TRACE(testing::Message() << "clock " << step.clock);
         advanceTo(system, step.clock);
         const EffectDrawItem& impact = system.drawItems()[5];
@@ -343,9 +323,8 @@ Matrix product(std::initializer_list<Matrix> factors) {
     Matrix out = translation(0, 0, 0);
     for (const Matrix& m : factors) {
         Matrix next{};
-        for (int row = 0; row < 4; ++row)
-            for (int column = 0; column < 4; ++column)
-                for (int k = 0; k < 4; ++k) next[row * 4 + column] += out[row * 4 + k] * m[k * 4 + column];
+        for (int i = 0; i < 16; ++i)  // row i / 4, column i % 4
+            for (int k = 0; k < 4; ++k) next[i] += out[i / 4 * 4 + k] * m[k * 4 + i % 4];
         out = next;
     }
     return out;
@@ -379,7 +358,8 @@ TEST(EffectSystem, WorldMatricesStackAnchorReferenceTrackAndRenderType) {
     const auto items = system.drawItems();
     ASSERT_EQ(items.size(), 28u);
 
-    ASSERT_EQ(std::tuple(items[8].renderType, items[12].renderType), std::tuple(RenderType::Model, RenderType::Model));
+    ASSERT_EQ(std::tuple(items[0].renderType, items[8].renderType, items[12].renderType, items[24].renderType),
+              std::tuple(RenderType::GroundMark, RenderType::Model, RenderType::Model, RenderType::Quad));
     // Template 80/861, instance 2: track 20, angles (3, 3, -1), 0.07 x 0.07, offset z 1.
     expectMatrixNear(items[8].world, product({scaling(0.07, 0.07, 1), turn(2, -1), turn(1, 3), turn(0, 3),
                                               translation(0, 0, 1), anchor}));
@@ -390,7 +370,6 @@ TEST(EffectSystem, WorldMatricesStackAnchorReferenceTrackAndRenderType) {
 
     // Template 66/271: track 9's offset (0, 0, 1) on the reference's (0, 0.5, 0). A camera-facing
     // quad carries only its position.
-    ASSERT_EQ(items[24].renderType, RenderType::Quad);
     const Matrix position = product({translation(0, 0.5, 1), anchor});
     expectMatrixNear(items[24].world, translation(position[12], position[13], position[14]));
     EXPECT_EQ(items[8].modelPath, "models/impact_stone_01/effect.kmdl");
@@ -398,7 +377,6 @@ TEST(EffectSystem, WorldMatricesStackAnchorReferenceTrackAndRenderType) {
 
     // Ground mark 68/52: track 12's offset (0, 0, 1); the lift travels beside the matrix.
     const EffectDrawItem& ground = items[0];
-    ASSERT_EQ(ground.renderType, RenderType::GroundMark);
     const Matrix ahead = product({translation(0, 0, 1), anchor});
     EXPECT_EQ(std::tuple(ground.groundSizeFactor, ground.groundMinimumSize, ground.groundLiftMetres),
               std::tuple(1.0f, 1.0f, 0.012f));
@@ -412,7 +390,7 @@ Keyframe ramp(f32 time, f32 value, u32 alpha) {
     return {time, (alpha << 24) | 0x330000u, {value, value, value, value}, {value, value, value, value}};
 }
 
-TEST(KeyframeSampling, HoldsEndsAndInterpolatesBetweenKeys) {
+TEST(KeyframeSampling, HoldsEndsInterpolatesBetweenKeysAndRefusesAnEmptyTrack) {
     const std::vector<Keyframe> keys{ramp(0.2f, 10.0f, 0x00), ramp(0.5f, 20.0f, 0xFF), ramp(0.5f, 40.0f, 0x00),
                                      ramp(0.75f, 50.0f, 0x80)};
     const std::vector<Keyframe> single{ramp(0.5f, 7.0f, 0x40)};
@@ -438,20 +416,24 @@ TEST(KeyframeSampling, HoldsEndsAndInterpolatesBetweenKeys) {
         EXPECT_FLOAT_EQ(sample.colour[3], c.alpha);
         EXPECT_FLOAT_EQ(sample.colour[0], 0x33 / 255.0f);
     }
-}
-
-TEST(KeyframeSampling, DuplicatedFirstKeyOfTrackZeroAndAnEmptyTrack) {
-    const auto keys = trackKeys(keyframeTracks()[0]);
-    EXPECT_EQ(sampleTrack(keys, 0.0f).colour[3], 0.0f);
+    // Track 0 starts with two keys at time 0; an empty track has nothing to sample.
+    const auto track = trackKeys(keyframeTracks()[0]);
+    EXPECT_EQ(sampleTrack(track, 0.0f).colour[3], 0.0f);
     // Halfway from the second time-0 key to the key at 0.1 (alpha 0x90).
-    EXPECT_FLOAT_EQ(sampleTrack(keys, 0.05f).colour[3], 0.5f * 0x90 / 255.0f);
-    EXPECT_FLOAT_EQ(sampleTrack(keys, 0.05f).a[3], 4.8f);
+    EXPECT_FLOAT_EQ(sampleTrack(track, 0.05f).colour[3], 0.5f * 0x90 / 255.0f);
+    EXPECT_FLOAT_EQ(sampleTrack(track, 0.05f).a[3], 4.8f);
     EXPECT_THAT([] { sampleTrack({}, 0.5f); }, ThrowsMessage<std::invalid_argument>("keyframe track has no keys"));
 }
 
-// ---- Update arguments and the clock ----
+// ---- Creation and update arguments, and the clock ----
 
-TEST(EffectSystem, UpdateAdvancesTheClockOrRefusesTheStepAndChangesNothing) {
+TEST(EffectSystem, CreateRejectsZeroLimitsInOrderAndUpdateAdvancesTheClockOrRefusesTheStepAndChangesNothing) {
+    const std::string active = "effect maxActiveComponents must be greater than zero";
+    const std::pair<EffectConfig, std::string> configs[] = {
+        {{0, 0}, active}, {{0, 1}, active}, {{1, 0}, "effect maxRememberedEvents must be greater than zero"}};
+    for (const auto& [config, message] : configs)
+        EXPECT_THAT([&] { EffectSystem::create(config); }, ThrowsMessage<std::invalid_argument>(message));
+
     enum Outcome { kAdvances, kBadStep, kOverflow };
     constexpr f64 kInfiniteStep = std::numeric_limits<f64>::infinity();
     const struct { const char* name; f64 start, deltaSeconds; Outcome outcome; } cases[] = {
