@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -127,10 +128,7 @@ TEST(SceneDrawing, MissingEffectTexturesSkipQuadsAndLeaveModelsUntextured) {
         f.scene.applyCombatEvents({&hit, 1});
         f.scene.update(0.1);
         f.drawFrame();
-        u32 quads = 0;
-        u32 rings = 0;
-        u32 effectModels = 0;
-        u32 textured = 0;
+        u32 quads = 0, rings = 0, effectModels = 0, textured = 0;
         using enum effects::RenderType;
         for (const effects::EffectDrawItem& item : f.scene.effectSystem().drawItems()) {
             if (!item.visible) continue;
@@ -138,9 +136,7 @@ TEST(SceneDrawing, MissingEffectTexturesSkipQuadsAndLeaveModelsUntextured) {
             rings += item.renderType == GroundMark;
             effectModels += item.renderType == Model;
         }
-        ASSERT_GT(quads, 0u);
-        ASSERT_GT(effectModels, 0u);
-        ASSERT_GT(rings, 0u);
+        ASSERT_GT(std::min({quads, effectModels, rings}), 0u);
         const std::vector<std::string> kinds = frameKinds(f.backend->draws);
         EXPECT_EQ(std::count(kinds.begin(), kinds.end(), "effect"), (withTextures ? quads : 0) + rings);
         // Effect models come after both fighters' meshes; each is drawn with the catalogue's
@@ -163,15 +159,11 @@ TEST(SceneDrawing, AlphaPlacesFightersBetweenSteps) {
     f.steps(3);
     CharacterSlot& local = f.slot(0);
     CharacterSlot& remote = f.slot(1);
-    local.previousPosition = {0.0f, 0.0f, 0.0f};
-    local.position = {1.0f, 0.0f, 2.0f};
-    local.previousCorrectionOffset = {0.4f, 0.0f, 0.0f};
-    local.correctionOffset = {0.2f, 0.0f, 0.0f};
-    remote.previousPosition = {5.0f, 0.0f, 5.0f};
-    remote.position = {6.0f, 0.0f, 5.0f};
+    std::tie(local.previousPosition, local.position, local.previousCorrectionOffset, local.correctionOffset) =
+        std::tuple(Vec3{0.0f, 0.0f, 0.0f}, Vec3{1.0f, 0.0f, 2.0f}, Vec3{0.4f, 0.0f, 0.0f}, Vec3{0.2f, 0.0f, 0.0f});
+    std::tie(remote.previousPosition, remote.position, remote.previousYawRadians, remote.yawRadians) =
+        std::tuple(Vec3{5.0f, 0.0f, 5.0f}, Vec3{6.0f, 0.0f, 5.0f}, 3.1f, -3.1f);
     remote.correctionOffset = {9.0f, 9.0f, 9.0f};  // only the local fighter's offset is drawn
-    remote.previousYawRadians = 3.1f;
-    remote.yawRadians = -3.1f;
     const struct { f64 alpha; Vec3 local; Vec3 remote; f32 remoteYaw; } cases[] = {
         {0.0, {0.4f, 0.0f, 0.0f}, {5.0f, 0.0f, 5.0f}, 3.1f},
         {0.5, {0.8f, 0.0f, 1.0f}, {5.5f, 0.0f, 5.0f}, 3.14159265f},
