@@ -78,8 +78,7 @@ TEST(SceneDrawing, DrawsGroundFightersEffectsAndBeamInOrder) {
                                          "model x" + std::to_string(templarMeshes), "bar", "fill", "target"};
     EXPECT_EQ(frameKinds(f.backend->draws), quiet);  // nothing after the fighters without effects and beam
 
-    f.slot(1).locked = true;
-    f.slot(1).lockedSecondsLeft = 5.0;
+    std::tie(f.slot(1).locked, f.slot(1).lockedSecondsLeft) = std::tuple(true, 5.0);
     f.scene.handleInput(press(key('3')));
     f.steps(6);
     f.scene.update(0.1);
