@@ -23,15 +23,10 @@ using testing::SceneFixture;
 std::string kindOf(const RecordedDraw& draw) {
     if (draw.call.vertexStrideBytes == sizeof(render::SkinnedVertex)) return "model";
     const struct { render::Color color; const char* kind; } shapes[] = {
-        {render::kFloorColor, "floor"},
-        {render::kGridLineColor, "grid"},
-        {render::kStatusBackgroundColor, "bar"},
-        {render::kStatusHealthyColor, "fill"},
-        {render::kStatusLowColor, "fill"},
-        {{0.95f, 0.72f, 0.16f, 0.88f}, "target"},
-        {{0.3f, 0.72f, 1.0f, 0.85f}, "locked"},
-        {{0.45f, 0.82f, 1.0f, 0.88f}, "beam"},
-    };
+        {render::kFloorColor, "floor"}, {render::kGridLineColor, "grid"}, {render::kStatusBackgroundColor, "bar"},
+        {render::kStatusHealthyColor, "fill"}, {render::kStatusLowColor, "fill"},
+        {{0.95f, 0.72f, 0.16f, 0.88f}, "target"}, {{0.3f, 0.72f, 1.0f, 0.85f}, "locked"},
+        {{0.45f, 0.82f, 1.0f, 0.88f}, "beam"}};
     for (const auto& shape : shapes) {
         if (draw.vertices.at(0).color == shape.color) return shape.kind;
     }
