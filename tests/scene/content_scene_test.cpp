@@ -205,9 +205,8 @@ TEST(ContentScene, MovementPredictsAndQueuesEachMoveOnce) {
 }
 
 TEST(ContentScene, PredictedSpeedsPerClass) {
-    const struct {
-        u32 slot; bool walking; f32 metresPerSecond;
-    } cases[] = {{0, false, 4.65f}, {0, true, 2.1f}, {1, false, 4.35f}, {1, true, 1.95f}};
+    const struct { u32 slot; bool walking; f32 metresPerSecond; } cases[] = {
+        {0, false, 4.65f}, {0, true, 2.1f}, {1, false, 4.35f}, {1, true, 1.95f}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.slot) + (c.walking ? " walking" : " running"));
         SceneFixture f({c.slot, false, false});
@@ -237,8 +236,7 @@ TEST(ContentScene, ActionsStartByKeyAndRules) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         SceneFixture f;
-        f.slot(0).locked = c.locked;
-        f.slot(0).lockedSecondsLeft = 0.5;
+        std::tie(f.slot(0).locked, f.slot(0).lockedSecondsLeft) = std::tuple(c.locked, 0.5);
         for (const u32 pressed : c.presses) {
             f.scene.handleInput(press(pressed));
             f.steps(1);
@@ -274,10 +272,7 @@ TEST(ContentScene, OfflineHitsByRangeWithDamageLockAndEffects) {
         f.scene.handleInput(press(c.pressed));
         const u64 afterStart = f.scene.statistics().effectsSpawned;
         u32 stepsUntilHit = 0;
-        while (!f.slot(0).hitResolved && stepsUntilHit < 200) {
-            f.steps(1);
-            ++stepsUntilHit;
-        }
+        for (; !f.slot(0).hitResolved && stepsUntilHit < 200; ++stepsUntilHit) f.steps(1);
         const bool spawned = f.scene.statistics().effectsSpawned > afterStart;
         EXPECT_EQ(std::tuple(stepsUntilHit, f.slot(1).health, f.slot(1).locked, spawned),
                   std::tuple(c.hitStep, c.health, c.locked, c.hitEffects));
@@ -305,9 +300,7 @@ TEST(ContentScene, KnockoutFallsHoldsAndRestartsTheRoundAfterThreeSeconds) {
             EXPECT_EQ(std::tuple(fallen.health, fallen.down, player.clipName(), player.loop),
                       std::tuple(0, true, withClip ? "knockdown" : "idle", !withClip));
         };
-        fallen.health = 80;
-        fallen.locked = true;
-        fallen.lockedSecondsLeft = 60.0;
+        std::tie(fallen.health, fallen.locked, fallen.lockedSecondsLeft) = std::tuple(80, true, 60.0);
         f.scene.handleInput(press(key('3')));  // skill 2 and its beam
         f.steps(1, keys({'D'}));
         f.scene.update(0.01);

@@ -51,7 +51,6 @@ TEST(OnlineDuel, LettingGoDuringAnyActionStopsTheServerWhereTheFighterStopped) {
         for (const auto& c : cases) {
             SCOPED_TRACE(linkName(link) + ", " + c.name);
             SimulatedDuel d(0, link, false);
-            d.frames(20);
             d.frames(15, keys({c.towards}));
             d.frame(keys({c.towards}, {c.key}));
             const Vec3 stopped = d.localSlot().position;
@@ -75,7 +74,6 @@ TEST(OnlineDuel, AStraightRunAgreesWithTheServerAtEveryTick) {
             SCOPED_TRACE(linkName(link) + (link.serverAhead ? ", server a step ahead, " : ", ") +
                          std::to_string(steps) + " steps a frame");
             SimulatedDuel d(0, link, false);
-            d.frames(20 / steps, {}, steps);
             d.frames(120 / steps, keys({'W'}), steps);
             EXPECT_EQ(d.f.scene.networkFigures().glides, 0u);
             d.frames(60 / steps, {}, steps);
@@ -87,7 +85,6 @@ TEST(OnlineDuel, AStraightRunAgreesWithTheServerAtEveryTick) {
     // A frame so long that time was dropped: the server has run on, and the fighter is shown
     // where it has it (a glide), not a fraction of a second behind until the next stop.
     SimulatedDuel d(0, Link{0, 0, 0, false}, false);
-    d.frames(20);
     d.frames(30, keys({'W'}));
     d.loseSteps(22);
     d.frames(30, keys({'W'}));
@@ -106,7 +103,6 @@ TEST(OnlineDuel, HeldThroughActionsTheRunGoesOnInStepWithTheServer) {
             SCOPED_TRACE(linkName(link) + (localSlot == 0 ? ", warrior" : ", templar"));
             SimulatedDuel d(localSlot, link, false);
             const char towards = localSlot == 0 ? 'D' : 'A';
-            d.frames(20);
             d.frames(12, keys({towards}));
             d.frame(keys({towards}, {key('2')}));
             d.frames(80, keys({'W'}));
@@ -132,7 +128,6 @@ TEST(OnlineDuel, HeldThroughActionsTheRunGoesOnInStepWithTheServer) {
         swing.samples.resize(std::size_t{swing.frameCount} * swing.nodeCount);
     });
     SimulatedDuel d(0, kRoundTrip100Ms, false, content);
-    d.frames(20);
     d.frames(12, keys({'D'}));
     d.frame(keys({'D'}, {key('1')}));
     d.frames(60, keys({'W'}));
@@ -150,7 +145,6 @@ TEST(OnlineDuel, CorrectionsTheServerMakesShowWithinARoundTrip) {
     {
         SCOPED_TRACE("locked by the opponent mid-run");
         SimulatedDuel d(0, kRoundTrip100Ms, false);
-        d.frames(20);
         while (distance(SimulatedDuel::metres(d.local()), SimulatedDuel::metres(d.opponent())) > 3.0f) {
             d.frame(keys({'D'}));
         }
@@ -172,7 +166,6 @@ TEST(OnlineDuel, CorrectionsTheServerMakesShowWithinARoundTrip) {
     {
         SCOPED_TRACE("a move refused");
         SimulatedDuel d(0, kRoundTrip100Ms, false);
-        d.frames(20);
         d.refuseNextMove = true;
         d.frames(60, keys({'W'}));
         EXPECT_EQ(d.f.scene.networkFigures().glides, 1u);  // as soon as the refusal is known
@@ -183,7 +176,6 @@ TEST(OnlineDuel, CorrectionsTheServerMakesShowWithinARoundTrip) {
     {
         SCOPED_TRACE("a restart onto the path just run");
         SimulatedDuel d(0, kRoundTrip100Ms, false);
-        d.frames(20);
         const Vec3 start = SimulatedDuel::metres(d.local());
         d.frames(18, keys({'D'}));
         d.frames(20);
@@ -213,7 +205,6 @@ TEST(OnlineDuel, HeldThroughAKnockoutTheRunGoesOnInTheNewRound) {
 // counts how often the bot is drawn moving in its idle pose.)
 TEST(OnlineDuel, TheOpponentWalksAndRunsAsItMoves) {
     SimulatedDuel d(0, kRoundTrip100Ms, false);
-    d.frames(20);
     std::vector<std::string> clips{std::string(d.remoteSlot().animation.clipName())};
     const auto record = [&](u32 count) {
         for (u32 i = 0; i < count; ++i) {
@@ -244,7 +235,6 @@ TEST(OnlineDuel, TheOpponentWalksAndRunsAsItMoves) {
 // the opponent is back at its place behind the newest snapshot within half a second.
 TEST(OnlineDuel, AfterAFrozenLinkOrAJumpOfTicksTheOpponentIsBackAtOnce) {
     SimulatedDuel d(0, kRoundTrip100Ms, false);
-    d.frames(20);
     d.opponentCommand(net::kCommandMove, 0, -1000);
     d.frames(20);
     // Frames from the one in which the link is back until the playback is within 4 ticks of

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -22,15 +23,10 @@ using testing::SceneFixture;
 std::string kindOf(const RecordedDraw& draw) {
     if (draw.call.vertexStrideBytes == sizeof(render::SkinnedVertex)) return "model";
     const struct { render::Color color; const char* kind; } shapes[] = {
-        {render::kFloorColor, "floor"},
-        {render::kGridLineColor, "grid"},
-        {render::kStatusBackgroundColor, "bar"},
-        {render::kStatusHealthyColor, "fill"},
-        {render::kStatusLowColor, "fill"},
-        {{0.95f, 0.72f, 0.16f, 0.88f}, "target"},
-        {{0.3f, 0.72f, 1.0f, 0.85f}, "locked"},
-        {{0.45f, 0.82f, 1.0f, 0.88f}, "beam"},
-    };
+        {render::kFloorColor, "floor"}, {render::kGridLineColor, "grid"}, {render::kStatusBackgroundColor, "bar"},
+        {render::kStatusHealthyColor, "fill"}, {render::kStatusLowColor, "fill"},
+        {{0.95f, 0.72f, 0.16f, 0.88f}, "target"}, {{0.3f, 0.72f, 1.0f, 0.85f}, "locked"},
+        {{0.45f, 0.82f, 1.0f, 0.88f}, "beam"}};
     for (const auto& shape : shapes) {
         if (draw.vertices.at(0).color == shape.color) return shape.kind;
     }
@@ -77,8 +73,7 @@ TEST(SceneDrawing, DrawsGroundFightersEffectsAndBeamInOrder) {
                                          "model x" + std::to_string(templarMeshes), "bar", "fill", "target"};
     EXPECT_EQ(frameKinds(f.backend->draws), quiet);  // nothing after the fighters without effects and beam
 
-    f.slot(1).locked = true;
-    f.slot(1).lockedSecondsLeft = 5.0;
+    std::tie(f.slot(1).locked, f.slot(1).lockedSecondsLeft) = std::tuple(true, 5.0);
     f.scene.handleInput(press(key('3')));
     f.steps(6);
     f.scene.update(0.1);
@@ -127,10 +122,7 @@ TEST(SceneDrawing, MissingEffectTexturesSkipQuadsAndLeaveModelsUntextured) {
         f.scene.applyCombatEvents({&hit, 1});
         f.scene.update(0.1);
         f.drawFrame();
-        u32 quads = 0;
-        u32 rings = 0;
-        u32 effectModels = 0;
-        u32 textured = 0;
+        u32 quads = 0, rings = 0, effectModels = 0, textured = 0;
         using enum effects::RenderType;
         for (const effects::EffectDrawItem& item : f.scene.effectSystem().drawItems()) {
             if (!item.visible) continue;
@@ -138,9 +130,7 @@ TEST(SceneDrawing, MissingEffectTexturesSkipQuadsAndLeaveModelsUntextured) {
             rings += item.renderType == GroundMark;
             effectModels += item.renderType == Model;
         }
-        ASSERT_GT(quads, 0u);
-        ASSERT_GT(effectModels, 0u);
-        ASSERT_GT(rings, 0u);
+        ASSERT_GT(std::min({quads, effectModels, rings}), 0u);
         const std::vector<std::string> kinds = frameKinds(f.backend->draws);
         EXPECT_EQ(std::count(kinds.begin(), kinds.end(), "effect"), (withTextures ? quads : 0) + rings);
         // Effect models come after both fighters' meshes; each is drawn with the catalogue's
@@ -163,15 +153,11 @@ TEST(SceneDrawing, AlphaPlacesFightersBetweenSteps) {
     f.steps(3);
     CharacterSlot& local = f.slot(0);
     CharacterSlot& remote = f.slot(1);
-    local.previousPosition = {0.0f, 0.0f, 0.0f};
-    local.position = {1.0f, 0.0f, 2.0f};
-    local.previousCorrectionOffset = {0.4f, 0.0f, 0.0f};
-    local.correctionOffset = {0.2f, 0.0f, 0.0f};
-    remote.previousPosition = {5.0f, 0.0f, 5.0f};
-    remote.position = {6.0f, 0.0f, 5.0f};
+    std::tie(local.previousPosition, local.position, local.previousCorrectionOffset, local.correctionOffset) =
+        std::tuple(Vec3{0.0f, 0.0f, 0.0f}, Vec3{1.0f, 0.0f, 2.0f}, Vec3{0.4f, 0.0f, 0.0f}, Vec3{0.2f, 0.0f, 0.0f});
+    std::tie(remote.previousPosition, remote.position, remote.previousYawRadians, remote.yawRadians) =
+        std::tuple(Vec3{5.0f, 0.0f, 5.0f}, Vec3{6.0f, 0.0f, 5.0f}, 3.1f, -3.1f);
     remote.correctionOffset = {9.0f, 9.0f, 9.0f};  // only the local fighter's offset is drawn
-    remote.previousYawRadians = 3.1f;
-    remote.yawRadians = -3.1f;
     const struct { f64 alpha; Vec3 local; Vec3 remote; f32 remoteYaw; } cases[] = {
         {0.0, {0.4f, 0.0f, 0.0f}, {5.0f, 0.0f, 5.0f}, 3.1f},
         {0.5, {0.8f, 0.0f, 1.0f}, {5.5f, 0.0f, 5.0f}, 3.14159265f},

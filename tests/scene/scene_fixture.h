@@ -27,12 +27,8 @@ inline constexpr f64 kStep = 1.0 / 60.0;
 // Keys held now, and those of them (or others) pressed this frame.
 inline InputState keys(std::initializer_list<char> held, std::initializer_list<u32> pressed = {}) {
     InputState input;
-    for (const char key : held) {
-        input.keyDown[key == '^' ? kVirtualKeyShift : virtualKeyOf(key)] = true;
-    }
-    for (const u32 key : pressed) {
-        input.pressed[key] = true;
-    }
+    for (const char key : held) input.keyDown[key == '^' ? kVirtualKeyShift : virtualKeyOf(key)] = true;
+    for (const u32 key : pressed) input.pressed[key] = true;
     return input;
 }
 inline InputState press(u32 key) { return keys({}, {key}); }

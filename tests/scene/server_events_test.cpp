@@ -19,19 +19,19 @@ constexpr u32 kLocal = 7;
 constexpr u32 kOpponent = 8;
 constexpr u16 kTickRate = 30;
 
-net::SnapshotPlayer player(u32 entityId, u8 characterClass, i32 xMm, i32 zMm, u32 lastCommandSequence = 5) {
-    return {entityId, characterClass, xMm, zMm, 1000, 1000, 0, 0, 0, 0, lastCommandSequence};
+net::SnapshotPlayer player(u32 entityId, u8 characterClass, i32 xMm, i32 zMm, i32 health = 1000) {
+    return {entityId, characterClass, xMm, zMm, health, 1000, 0, 0, 0, 0, 5};
 }
 
-net::DuelSnapshot snapshot(u64 tick, std::vector<net::SnapshotPlayer> players) {
-    return {tick, std::move(players), {}};
+// The server's snapshot of `tick` reaches the scene of the client whose fighter is kLocal.
+void snapshot(SceneFixture& f, u64 tick, std::vector<net::SnapshotPlayer> players, u16 tickRate = kTickRate) {
+    f.scene.applySnapshot({tick, std::move(players), {}}, kLocal, 5, tickRate);
 }
 
 // The local warrior at (2, 0), the templar opponent at (-2, 0.5).
 struct OnlineFixture : SceneFixture {
     OnlineFixture() : SceneFixture({0, false, true}) {
-        scene.applySnapshot(snapshot(10, {player(kLocal, 1, 2000, 0), player(kOpponent, 2, -2000, 500)}), kLocal, 5,
-                            kTickRate);
+        snapshot(*this, 10, {player(kLocal, 1, 2000, 0), player(kOpponent, 2, -2000, 500)});
     }
 };
 
@@ -46,12 +46,10 @@ TEST(ServerEvents, FirstSnapshotTakesOverAndRepeatsAreIgnored) {
               std::tuple(kLocal, kOpponent, 1000));
 
     // The server plays the templar for this client now.
-    f.scene.applySnapshot(snapshot(11, {player(kLocal, 2, 0, 0), player(kOpponent, 1, 0, 0)}), kLocal, 5, 0);
+    snapshot(f, 11, {player(kLocal, 2, 0, 0), player(kOpponent, 1, 0, 0)}, 0);
     EXPECT_EQ(std::tuple(f.scene.controlledSlot(), f.scene.tickRate()), std::tuple(1u, 30u));  // 0: the default rate
 
-    net::SnapshotPlayer changed = player(kLocal, 2, 9000, 0);
-    changed.health = 1;
-    f.scene.applySnapshot(snapshot(11, {changed}), kLocal, 5, kTickRate);
+    snapshot(f, 11, {player(kLocal, 2, 9000, 0, 1)});
     EXPECT_EQ(std::tuple(f.scene.statistics().authoritativeSnapshots, f.slot(1).health), std::tuple(2u, 1000));
 }
 
@@ -60,11 +58,10 @@ TEST(ServerEvents, OnlineSmokeSkillWaitsUntilItCanLand) {
     SceneFixture f({0, true, true});
     f.steps(3);
     EXPECT_TRUE(f.intents().empty());  // no server yet
-    f.scene.applySnapshot(snapshot(10, {player(kLocal, 1, -2000, 0), player(kOpponent, 2, 2000, 0)}), kLocal, 5,
-                          kTickRate);
+    snapshot(f, 10, {player(kLocal, 1, -2000, 0), player(kOpponent, 2, 2000, 0)});
     f.steps(3);
     EXPECT_EQ(std::tuple(f.slot(0).action, f.intents().size()), std::tuple(kActionNone, 0u));  // 4 m: out of reach
-    f.scene.applySnapshot(snapshot(11, {player(kOpponent, 2, 1000, 0)}), kLocal, 5, kTickRate);
+    snapshot(f, 11, {player(kOpponent, 2, 1000, 0)});
     f.steps(10);
     EXPECT_EQ(f.slot(0).action, kActionSkill1);
     EXPECT_EQ(f.intents(), (std::vector<PlayerIntent>{{kIntentUseSkill, 0, 0, kOpponent, 1001}}));
@@ -73,7 +70,7 @@ TEST(ServerEvents, OnlineSmokeSkillWaitsUntilItCanLand) {
 // Once the server is authoritative its hits count, not the scene's own.
 TEST(ServerEvents, NoLocalHitsOnceAuthoritative) {
     OnlineFixture f;
-    f.scene.applySnapshot(snapshot(11, {player(kOpponent, 2, 3000, 0)}), kLocal, 5, kTickRate);
+    snapshot(f, 11, {player(kOpponent, 2, 3000, 0)});
     f.scene.handleInput(press(key('2')));
     f.steps(30);
     // The opponent stands within reach of the local fighter at 2 m.
@@ -86,7 +83,7 @@ TEST(ServerEvents, SmallCorrectionsGlideAndLargeOnesSnap) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.serverXMm);
         OnlineFixture f;
-        f.scene.applySnapshot(snapshot(11, {player(kLocal, 1, c.serverXMm, 0)}), kLocal, 5, kTickRate);
+        snapshot(f, 11, {player(kLocal, 1, c.serverXMm, 0)});
         const Vec3 server{static_cast<f32>(c.serverXMm) / 1000.0f, 0.0f, 0.0f};
         EXPECT_EQ(f.slot(0).position, server);
         const NetworkFigures figures = f.scene.networkFigures();
@@ -113,7 +110,7 @@ TEST(ServerEvents, SmallCorrectionsGlideAndLargeOnesSnap) {
 TEST(ServerEvents, RemoteSamplesPlayBehindHoldAndCatchUp) {
     OnlineFixture f;  // the opponent's first sample: tick 10 at x = -2
     const auto remote = [&](u64 tick, i32 xMm) {
-        f.scene.applySnapshot(snapshot(tick, {player(kOpponent, 2, xMm, 500)}), kLocal, 5, kTickRate);
+        snapshot(f, tick, {player(kOpponent, 2, xMm, 500)});
     };
     remote(11, -1000);  // one metre per tick along +x
     f.steps(1);         // half a tick a step: still before its first sample, where it waits
@@ -162,13 +159,10 @@ TEST(ServerEvents, ANewRoundSendsAHeldDirectionAgain) {
     const std::vector<PlayerIntent> move{{kIntentMove, 0, 1000, 0, 0}};
     f.steps(1, testing::keys({'W'}));
     EXPECT_EQ(f.intents(), move);
-    net::SnapshotPlayer opponent = player(kOpponent, 2, -2000, 500);
-    opponent.health = 0;
-    f.scene.applySnapshot(snapshot(11, {opponent}), kLocal, 5, kTickRate);
+    snapshot(f, 11, {player(kOpponent, 2, -2000, 500, 0)});
     f.steps(5, testing::keys({'W'}));
     EXPECT_TRUE(f.intents().empty());
-    opponent.health = 1000;
-    f.scene.applySnapshot(snapshot(12, {opponent}), kLocal, 5, kTickRate);
+    snapshot(f, 12, {player(kOpponent, 2, -2000, 500)});
     f.steps(1, testing::keys({'W'}));
     EXPECT_EQ(f.intents(), move);
 }
@@ -187,7 +181,7 @@ TEST(ServerEvents, CombatEventsStartAnimationsAndEffects) {
     const auto lockedInTick11 = [](OnlineFixture& f) {
         net::SnapshotPlayer locked = player(kOpponent, 2, -2000, 500);
         std::tie(locked.stateFlags, locked.lockTicks) = std::tuple(2, 30);
-        f.scene.applySnapshot(snapshot(11, {locked}), kLocal, 5, kTickRate);
+        snapshot(f, 11, {locked});
     };
     const struct {
         const char* name; net::CombatEvent event; std::function<void(OnlineFixture&)> setup;
@@ -230,9 +224,8 @@ TEST(ServerEvents, CombatEventsStartAnimationsAndEffects) {
 TEST(ServerEvents, AFighterThatIsDownNeitherMovesNorActsUntilItsHealthReturns) {
     SceneFixture f({0, true, true});
     const auto snapshotAt = [&](u64 tick, i32 localHealth, i32 opponentHealth, i32 localXMm, i32 opponentXMm) {
-        net::SnapshotPlayer local = player(kLocal, 1, localXMm, 0), opponent = player(kOpponent, 2, opponentXMm, 0);
-        std::tie(local.health, opponent.health) = std::tuple(localHealth, opponentHealth);
-        f.scene.applySnapshot(snapshot(tick, {local, opponent}), kLocal, 5, kTickRate);
+        snapshot(f, tick,
+                 {player(kLocal, 1, localXMm, 0, localHealth), player(kOpponent, 2, opponentXMm, 0, opponentHealth)});
     };
     snapshotAt(9, 1000, 1000, 2000, -2000);
     f.steps(1, testing::keys({'W'}));

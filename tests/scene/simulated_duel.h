@@ -38,7 +38,8 @@ inline constexpr Link kRoundTrip100Ms{3, 1, 0, false};  // 50 ms each way and up
 class SimulatedDuel {
 public:
     // `localSlot` 0 plays the warrior; the opponent is a bot of the duel server or, without
-    // one, stands where the round starts it until opponentCommand moves it.
+    // one, stands where the round starts it until opponentCommand moves it. Twenty idle frames
+    // have run when the duel is made: the server's first snapshot has reached the scene.
     SimulatedDuel(u32 localSlot, Link link, bool botOpponent, const std::filesystem::path& content = kContent)
         : f({localSlot, false, true}, content), link_(link) {
         localClass_ = localSlot == 0 ? net::kWarrior : net::kTemplar;
@@ -46,6 +47,7 @@ public:
         duel.seat(localClass_, kLocalEntity);
         duel.seat(opponentClass_, kOpponentEntity);
         if (botOpponent) bot.emplace(opponentClass_, kServerTickRate);
+        frames(20);
     }
 
     SceneFixture f;
