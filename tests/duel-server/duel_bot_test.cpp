@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <tuple>
 #include <vector>
 
@@ -24,11 +26,8 @@ struct BotDuel {
         for (u32 i = 0; i < ticks; ++i) {
             bot.think(duel);
             duel.step();
-            for (const net::CombatEvent& event : duel.events()) {
-                if (event.kind == net::kEventActionStarted) {
-                    started.push_back(event);
-                }
-            }
+            std::ranges::copy_if(duel.events(), std::back_inserter(started),
+                                 [](const net::CombatEvent& event) { return event.kind == net::kEventActionStarted; });
             duel.clearEvents();
         }
     }

@@ -236,14 +236,12 @@ TEST(DuelRules, AKnockoutEndsTheRoundAndANewOneStartsThreeSecondsLater) {
     arena.closeIn(5);
     u32 attacks = 0;
     while (arena.duel.fighter(kTemplar).health > 0 && attacks < 100) {
-        if (arena.warrior(net::kCommandBasicAttack, 0, 0, 1) == kAccepted) {
-            ++attacks;
-        }
+        if (arena.warrior(net::kCommandBasicAttack, 0, 0, 1) == kAccepted) ++attacks;
         arena.steps(1);
     }
     // Health never goes below 0: 12 hits of 80 leave 40, the 13th knocks out.
-    const std::tuple outcome(arena.duel.fighter(kTemplar).health, attacks, arena.duel.roundOver());
-    ASSERT_EQ(outcome, std::tuple(0, 13u, true));
+    ASSERT_EQ(std::tuple(arena.duel.fighter(kTemplar).health, attacks, arena.duel.roundOver()),
+              std::tuple(0, 13u, true));
     net::DuelSnapshot snapshot;
     arena.duel.writeSnapshot(7, snapshot);
     EXPECT_EQ(std::tuple(snapshot.players[1].stateFlags & kStateDefeated, arena.templar(net::kCommandMove, 1000, 0)),

@@ -48,9 +48,7 @@ public:
 
     net::Frame receive() {
         net::Frame frame = net::receiveFrame(socket_);
-        if (sessionId_ == 0) {
-            sessionId_ = frame.sessionId;  // the first frame names the session
-        }
+        if (sessionId_ == 0) sessionId_ = frame.sessionId;  // the first frame names the session
         net::checkServerSequence(frame, sessionId_, lastServerSequence_);
         return frame;
     }
@@ -138,8 +136,7 @@ TEST(HostileClients, AFloodOfCommandsIsRefusedAndThenClosed) {
     EXPECT_EQ(raw.errorThenClose(&results), "server error 1: more than 64 commands in one tick");
     ASSERT_EQ(results.size(), 64u);
     EXPECT_EQ(std::tuple(results[kCommandsPerTickLimit - 1].reason, results[kCommandsPerTickLimit].reason,
-                         results.back().commandSequence),
-              std::tuple(kAccepted, kTooManyCommands, 64u));
+                         results.back().commandSequence), std::tuple(kAccepted, kTooManyCommands, 64u));
 }
 
 TEST(HostileClients, ASilentClientIsClosedAtTheHandshakeDeadline) {
@@ -175,9 +172,7 @@ TEST(HostileClients, AClientThatStopsReadingIsDroppedAndItsOpponentPlaysOn) {
     // About 100 bytes of snapshot per tick: some ten thousand ticks fill the kernel's
     // buffers on both ends of the stalled connection, then its write queue. The templar
     // reads, so its queue never holds more than a burst.
-    for (int round = 0; round < 5000 && server.counts().connections == 2; ++round) {
-        server.advance(100);
-    }
+    for (int round = 0; round < 5000 && server.counts().connections == 2; ++round) server.advance(100);
     EXPECT_EQ(server.counts().connections, 1u);
     EXPECT_TRUE(server.logged("closed: write queue full (65536 bytes): the client is not reading"));
     const u64 tick = server.advance(1);

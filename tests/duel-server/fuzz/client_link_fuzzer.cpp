@@ -70,9 +70,7 @@ struct ClientView {
     void accept(std::span<const std::byte> bytes) {
         while (!bytes.empty()) {
             bytes = bytes.subspan(parser.feed(bytes));
-            if (!parser.hasFrame()) {
-                continue;
-            }
+            if (!parser.hasFrame()) continue;
             const net::Frame frame = parser.takeFrame();
             net::checkServerSequence(frame, kSessionId, lastSequence);
             require(frame.type != net::kServerTick && net::fuzz::decodeServerFrame(frame));  // the server sends no ticks
@@ -85,9 +83,7 @@ struct ClientView {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size == 0) {
-        return 0;
-    }
+    if (size == 0) return 0;
     // Selector: low six bits choose the chunk size; the top bit opens the stream with a
     // valid hello and join (bit 6 picks the class), so commands are reached at once.
     const std::size_t chunkBytes = 1 + data[0] % 64;
@@ -114,9 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             link.refuse(1, "refused");
         }
         require(!refused || link.phase() == LinkPhase::Closing);
-        if (link.phase() == LinkPhase::Joined) {
-            server.runTick();
-        }
+        if (link.phase() == LinkPhase::Joined) server.runTick();
         require(link.queuedBytes() <= kWriteLimitBytes);
         // Drain only every other chunk, so a queue that fills up is exercised too.
         if ((offset / chunkBytes) % 2 == 1 || server.notReading) {

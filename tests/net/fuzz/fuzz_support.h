@@ -14,9 +14,7 @@
 namespace kestrune::net::fuzz {
 
 inline void require(bool condition) {
-    if (!condition) {
-        __builtin_trap();
-    }
+    if (!condition) __builtin_trap();
 }
 
 template <class Bytes>

@@ -35,9 +35,7 @@ void parseServerStream(std::size_t chunkBytes, std::span<const std::byte> stream
     std::vector<std::byte> reencoded;
     while (offset < stream.size()) {
         offset += parser.feed(stream.subspan(offset, std::min(chunkBytes, stream.size() - offset)));
-        if (!parser.hasFrame()) {
-            continue;
-        }
+        if (!parser.hasFrame()) continue;
         const Frame frame = parser.takeFrame();
         encodeFrame(reencoded, frame.type, frame.sequence, frame.sessionId, frame.payload);
         require(sameBytes(reencoded, stream.subspan(frameStart, offset - frameStart)));
@@ -48,9 +46,7 @@ void parseServerStream(std::size_t chunkBytes, std::span<const std::byte> stream
             haveSession = true;
         }
         checkServerSequence(frame, sessionId, lastSequence);
-        if (!fuzz::decodeServerFrame(frame) || frame.type == kServerError) {
-            return;  // the session ends here
-        }
+        if (!fuzz::decodeServerFrame(frame) || frame.type == kServerError) return;  // the session ends here
     }
 }
 
@@ -94,9 +90,7 @@ void decodeOne(std::uint8_t selector, std::span<const std::byte> payload) {
 // A refused message or stream (std::runtime_error) is the expected outcome for most inputs;
 // any other exception escapes and is reported as a crash.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size == 0) {
-        return 0;
-    }
+    if (size == 0) return 0;
     try {
         decodeOne(data[0], fuzz::payloadAfterSelector(data, size));
     } catch (const std::runtime_error&) {
