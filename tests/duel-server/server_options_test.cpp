@@ -70,10 +70,7 @@ TEST(ServerOptions, TicketsSkipCommentsAndBlankLinesAndRefuseBadOnes) {
 
 TEST(ServerOptions, ReadsTheTicketsFileOnce) {
     const std::string path = std::string(KESTRUNE_BINARY_DIR) + "/server_options_test_tickets.txt";
-    {
-        std::ofstream file(path, std::ios::binary);
-        file << "one\ntwo\n";
-    }
+    std::ofstream(path, std::ios::binary) << "one\ntwo\n";  // closed at the end of the statement
     const std::string argument = "--tickets=" + path;
     const ServerConfig config = parse({argument}).config;
     EXPECT_EQ(config.tickets, std::optional(std::unordered_set<std::string>{"one", "two"}));

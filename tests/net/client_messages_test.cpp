@@ -67,8 +67,7 @@ TEST(ClientMessages, ServerRefusesMalformedHellosAndJoins) {
     const struct { const char* name; bool join; std::vector<std::byte> payload; const char* error; } cases[] = {
         {"hello version word", false, test::patched(hello, 0, bytes({2})), "invalid client hello"},
         {"ticket alphabet", false, concat(versionAndClock, bytes({3, 0, 'a', ' ', 'b'})), "game ticket is invalid"},
-        {"ticket over 256", false, concat(concat(versionAndClock, bytes({1, 1})), x257),
-         "protocol string exceeds its limit"},
+        {"ticket over 256", false, concat(versionAndClock, bytes({1, 1}), x257), "protocol string exceeds its limit"},
         {"truncated hello", false, withoutLast(hello), "truncated protocol payload"},
         {"trailing after a hello", false, concat(hello, bytes({0})), "protocol payload contains trailing bytes"},
         {"class 0", true, bytes({0, 1, 0, 'a'}), "invalid duel character class"},

@@ -25,7 +25,7 @@ constexpr const char* kHost = "127.0.0.1";
 constexpr const char* kName = "Fighter";
 
 // A server frame of the peer's session.
-auto serverFrame(u16 type, u32 sequence, std::span<const std::byte> payload, u64 sessionId = kPeerSessionId) {
+auto frame(u16 type, u32 sequence, std::span<const std::byte> payload, u64 sessionId = kPeerSessionId) {
     return test::frameBytes(type, sequence, sessionId, payload);
 }
 
@@ -34,10 +34,8 @@ DuelSnapshot snapshotAt(u64 tick) {
 }
 
 std::vector<CombatEvent> eventsOf(u64 firstEventId, std::size_t count) {
-    std::vector<CombatEvent> events;
-    for (std::size_t i = 0; i < count; ++i) {
-        events.push_back(CombatEvent{firstEventId + i, kEventActionStarted, kPeerEntityId, 8, kSkillBasicAttack, 1, 0});
-    }
+    std::vector events(count, CombatEvent{0, kEventActionStarted, kPeerEntityId, 8, kSkillBasicAttack, 1, 0});
+    for (std::size_t i = 0; i < count; ++i) events[i].eventId = firstEventId + i;
     return events;
 }
 
@@ -124,42 +122,37 @@ TEST(DuelClient, PeerFaultsFailTheConnectOrEndTheSessionWithTheirText) {
     const char* const invalidWelcome = "invalid server welcome";
     const char* const invalidPlayer = "snapshot contains an invalid player enum value";
     // After the join the welcome was frame 1 and the joined frame 2, so the next frame must carry 3.
-    const struct { const char* name; Stage stage; std::vector<std::byte> sent; std::string error; } faults[] = {
-        {"payload of 65537 announced", hello, patched(serverFrame(kServerWelcome, 1, {}), 8, bytes({1, 0, 1, 0})),
-         "duel protocol payload is too large"},
-        {"error instead of welcome", hello, serverFrame(kServerError, 1, encodeServerError(3, "no duels")),
-         "server did not answer with ServerWelcome"},
-        {"welcome with session 0", hello, serverFrame(kServerWelcome, 1, welcome(0, kPeerTickRate), 0), invalidWelcome},
-        {"welcome with tick rate 0", hello, serverFrame(kServerWelcome, 1, welcome(kPeerSessionId, 0)), invalidWelcome},
-        {"another session", hello, serverFrame(kServerWelcome, 1, goodWelcome, kPeerSessionId + 1), invalidWelcome},
-        {"welcome with sequence 2", hello, serverFrame(kServerWelcome, 2, goodWelcome),
-         "expected duel server frame sequence 1, received 2"},
-        {"joined with entity 0", joining, serverFrame(kServerJoined, 2, joinedAs(0, kWarrior)),
-         "server returned an invalid duel entity id"},
-        {"joined the other class", joining, serverFrame(kServerJoined, 2, joinedAs(kPeerEntityId, kTemplar)),
+    // Rows without a comment are named by their error text.
+    const struct { Stage stage; std::vector<std::byte> sent; std::string error; } faults[] = {
+        // A payload of 65537 bytes announced, none sent.
+        {hello, patched(frame(kServerWelcome, 1, {}), 8, bytes({1, 0, 1, 0})), "duel protocol payload is too large"},
+        {hello, frame(kServerError, 1, encodeServerError(3, "no duels")), "server did not answer with ServerWelcome"},
+        {hello, frame(kServerWelcome, 1, welcome(0, kPeerTickRate), 0), invalidWelcome},  // session 0
+        {hello, frame(kServerWelcome, 1, welcome(kPeerSessionId, 0)), invalidWelcome},  // tick rate 0
+        {hello, frame(kServerWelcome, 1, goodWelcome, kPeerSessionId + 1), invalidWelcome},  // the header's session
+        {hello, frame(kServerWelcome, 2, goodWelcome), "expected duel server frame sequence 1, received 2"},
+        {joining, frame(kServerJoined, 2, joinedAs(0, kWarrior)), "server returned an invalid duel entity id"},
+        {joining, frame(kServerJoined, 2, joinedAs(kPeerEntityId, kTemplar)),
          "server joined a different character class"},
-        {"server error while joining", joining, serverFrame(kServerError, 2, encodeServerError(42, "duel is full")),
-         "server error 42: duel is full"},
-        {"early tick", joining, serverFrame(kServerTick, 2, tick), "unexpected duel server message while joining"},
-        {"sequence gap while joining", joining, serverFrame(kServerJoined, 3, joinedAs(kPeerEntityId, kWarrior)),
+        {joining, frame(kServerError, 2, encodeServerError(42, "duel is full")), "server error 42: duel is full"},
+        {joining, frame(kServerTick, 2, tick), "unexpected duel server message while joining"},
+        {joining, frame(kServerJoined, 3, joinedAs(kPeerEntityId, kWarrior)),
          "expected duel server frame sequence 2, received 3"},
-        {"invalid snapshot while joining", joining, serverFrame(kServerSnapshot, 2, badSnapshot), invalidPlayer},
-        {"connection closed", joined, {}, "duel server closed the connection"},
-        {"gap", joined, serverFrame(kServerTick, 4, tick), "expected duel server frame sequence 3, received 4"},
-        {"server error", joined, serverFrame(kServerError, 3, encodeServerError(9, "server shutting down")),
+        {joining, frame(kServerSnapshot, 2, badSnapshot), invalidPlayer},
+        {joined, {}, "duel server closed the connection"},
+        {joined, frame(kServerTick, 4, tick), "expected duel server frame sequence 3, received 4"},
+        {joined, frame(kServerError, 3, encodeServerError(9, "server shutting down")),
          "server error 9: server shutting down"},
-        {"welcome again", joined, serverFrame(kServerWelcome, 3, goodWelcome), "unexpected duel server message"},
-        {"tick with a trailing byte", joined, serverFrame(kServerTick, 3, concat(tick, bytes({0}))),
-         "protocol payload contains trailing bytes"},
-        {"inconsistent command result", joined,
-         serverFrame(kServerCommandResult, 3, bytes({1, 0, 0, 0, 1, 3, 0, 9, 0, 0, 0, 0, 0, 0, 0})),
+        {joined, frame(kServerWelcome, 3, goodWelcome), "unexpected duel server message"},
+        {joined, frame(kServerTick, 3, concat(tick, bytes({0}))), "protocol payload contains trailing bytes"},
+        {joined, frame(kServerCommandResult, 3, bytes({1, 0, 0, 0, 1, 3, 0, 9, 0, 0, 0, 0, 0, 0, 0})),
          "command result is internally inconsistent"},
-        {"invalid combat event", joined,
-         serverFrame(kServerCombatEvents, 3, patched(encodeCombatEvents(eventsOf(1, 1)), 2 + 8, bytes({8}))),
+        {joined, frame(kServerCombatEvents, 3, patched(encodeCombatEvents(eventsOf(1, 1)), 2 + 8, bytes({8}))),
          "combat event contains an invalid enum value"},
-        {"invalid snapshot", joined, serverFrame(kServerSnapshot, 3, badSnapshot), invalidPlayer}};
-    for (const auto& fault : faults) {
-        SCOPED_TRACE(fault.name);
+        {joined, frame(kServerSnapshot, 3, badSnapshot), invalidPlayer}};
+    for (std::size_t row = 0; row < std::size(faults); ++row) {
+        const auto& fault = faults[row];
+        SCOPED_TRACE("row " + std::to_string(row) + ": " + fault.error);
         TestPeer peer([&](PeerConnection& c) { playFault(c, fault.stage, fault.sent); });
         DuelClient client;
         if (fault.stage == joined) {

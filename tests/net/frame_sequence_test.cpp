@@ -10,8 +10,6 @@ namespace {
 
 using test::expectRuntimeError;
 
-Frame frameWith(u32 sequence, u64 sessionId) { return Frame{kServerTick, sequence, sessionId, {}}; }
-
 TEST(FrameSequence, FramesMustFollowOneAnotherInTheSession) {
     // client: a client frame checked by the server (else a server frame checked by the client); no error: accepted.
     const struct { const char* name; bool client; u32 last, sequence; u64 sessionId; const char* error; } cases[] = {
@@ -32,7 +30,7 @@ TEST(FrameSequence, FramesMustFollowOneAnotherInTheSession) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         u32 last = c.last;
-        const Frame frame = frameWith(c.sequence, c.sessionId);
+        const Frame frame{kServerTick, c.sequence, c.sessionId, {}};
         const auto check = [&] { (c.client ? checkClientSequence : checkServerSequence)(frame, 77, last); };
         if (c.error == nullptr) {
             check();

@@ -42,8 +42,7 @@ TEST(PayloadReader, ReadsStringsWithinTheirLimit) {
     const struct { const char* name; std::vector<std::byte> payload; const char* text; const char* error; } cases[] = {
         {"empty string", bytes({0, 0}), "", nullptr},
         {"length at the limit of 4", bytes({4, 0, 'a', 'b', 'c', 'd'}), "abcd", nullptr},
-        {"length one above the limit, bytes present", bytes({5, 0, 'a', 'b', 'c', 'd', 'e'}), nullptr,
-         "protocol string exceeds its limit"},
+        {"one above the limit", bytes({5, 0, 'a', 'b', 'c', 'd', 'e'}), nullptr, "protocol string exceeds its limit"},
         {"limit is checked before the bytes", bytes({0, 1}), nullptr, "protocol string exceeds its limit"},
         {"length truncated", bytes({3}), nullptr, "truncated protocol payload"},
         {"bytes truncated", bytes({3, 0, 'a', 'b'}), nullptr, "truncated protocol payload"},

@@ -228,10 +228,8 @@ TEST(ServerMessages, DecodersRefuseMalformedPayloadsInReadingOrder) {
     constexpr u16 snapshot = kServerSnapshot, combatEvents = kServerCombatEvents, serverError = kServerError;
     const struct { const char* name; u16 type; std::vector<std::byte> payload; const char* error; } cases[] = {
         {"empty snapshot payload", snapshot, {}, truncated},
-        {"truncated entry reports truncation before its bad class", snapshot,
-         withoutLast(snapshotPayload({badPlayer}, {}), 3), truncated},
-        {"player cut before the projectile count", snapshot,
-         withoutLast(snapshotPayload({playerEntry(1, 0, 0)}, {}), 2), truncated},
+        {"truncation before the bad class", snapshot, withoutLast(snapshotPayload({badPlayer}, {}), 3), truncated},
+        {"no projectile count", snapshot, withoutLast(snapshotPayload({playerEntry(1, 0, 0)}, {}), 2), truncated},
         {"projectile skill 3", snapshot, snapshotPayload({}, {projectileEntry(3)}), badSkill},
         {"projectile skill 2003", snapshot, snapshotPayload({}, {projectileEntry(2003)}), badSkill},
         {"truncated projectile", snapshot, withoutLast(snapshotPayload({}, {projectileEntry(0)})), truncated},

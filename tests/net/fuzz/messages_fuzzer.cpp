@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <vector>
@@ -29,8 +30,7 @@ void parseServerStream(std::size_t chunkBytes, std::span<const std::byte> stream
     FrameParser parser;
     std::size_t offset = 0;
     std::size_t frameStart = 0;
-    bool haveSession = false;
-    u64 sessionId = 0;
+    std::optional<u64> sessionId;  // the first frame names the session
     u32 lastSequence = 0;
     std::vector<std::byte> reencoded;
     while (offset < stream.size()) {
@@ -41,11 +41,8 @@ void parseServerStream(std::size_t chunkBytes, std::span<const std::byte> stream
         require(sameBytes(reencoded, stream.subspan(frameStart, offset - frameStart)));
         frameStart = offset;
         require(parser.atFrameBoundary());
-        if (!haveSession) {
-            sessionId = frame.sessionId;
-            haveSession = true;
-        }
-        checkServerSequence(frame, sessionId, lastSequence);
+        if (!sessionId) sessionId = frame.sessionId;
+        checkServerSequence(frame, *sessionId, lastSequence);
         if (!fuzz::decodeServerFrame(frame) || frame.type == kServerError) return;  // the session ends here
     }
 }
