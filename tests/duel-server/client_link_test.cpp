@@ -93,7 +93,7 @@ TEST(ClientLink, WelcomesJoinsAndPassesCommandsOnEvenWhenFedOneByteAtATime) {
     EXPECT_FALSE(link.hasOutput());
 }
 
-TEST(ClientLink, RefusesEachFaultAndThenIgnoresEverything) {
+TEST(ClientLink, RefusesEachFaultThenIgnoresEverythingAndAnUnansweredJoinIsAProgrammingError) {
     const auto join = [](u32 sequence, u64 sessionId, const std::vector<std::byte>& payload) {
         return concat(hello(), frameBytes(net::kClientJoin, sequence, sessionId, payload));
     };
@@ -131,9 +131,7 @@ TEST(ClientLink, RefusesEachFaultAndThenIgnoresEverything) {
         link.receive(concat(opening(), commandFrame(3, 1)), recorder);
         EXPECT_EQ(recorder.commands.size(), commandsBefore) << "a closing link reads nothing more";
     }
-}
 
-TEST(ClientLink, ARefusedJoinQueuesAServerErrorAndAnUnansweredOneIsAProgrammingError) {
     ClientLink link(kSessionId, kTickRate, kRoomyLimitBytes);
     Recorder recorder(link);
     recorder.refuseJoin = true;

@@ -36,8 +36,8 @@ TEST(DuelServerLoopback, TwoClientsMoveHitAndLockEachOtherOverTheWire) {
     ASSERT_TRUE(warrior.client.sendBasicAttack(templarId));  // 4 m apart, reach 3.4 m
     EXPECT_EQ(warrior.resultFor(1).reason, kOutOfRange);
 
-    ASSERT_TRUE(warrior.client.sendMove(1000, 0));
-    EXPECT_TRUE(warrior.resultFor(2).accepted);
+    // Sent, then its result (a braced tuple evaluates in order).
+    EXPECT_EQ((std::tuple{warrior.client.sendMove(1000, 0), warrior.resultFor(2).accepted}), std::tuple(true, true));
     u64 tick = server.advance(5);
     // playerOfClass throws when a class is missing from the snapshot.
     for (Player* viewer : {&warrior, &templar}) {
@@ -50,8 +50,7 @@ TEST(DuelServerLoopback, TwoClientsMoveHitAndLockEachOtherOverTheWire) {
         const net::SnapshotPlayer other = playerOfClass(snapshot, kTemplar);
         EXPECT_EQ(std::tuple(other.positionXMm, other.maxHealth), std::tuple(kStartOffsetMm, kMaxHealth));
     }
-    ASSERT_TRUE(warrior.client.sendStop());
-    EXPECT_TRUE(warrior.resultFor(3).accepted);
+    EXPECT_EQ((std::tuple{warrior.client.sendStop(), warrior.resultFor(3).accepted}), std::tuple(true, true));
     tick = server.advance(2);
     const net::SnapshotPlayer stopped = playerOfClass(templar.snapshotAt(tick), kWarrior);
     EXPECT_EQ(std::tuple(stopped.positionXMm, stopped.lastCommandSequence, stopped.stateFlags),

@@ -55,9 +55,7 @@ u64 ServerHarness::advance(u32 ticks) {
     });
 }
 
-ServerCounts ServerHarness::counts() {
-    return onServerThread([this] { return server_.counts(); });
-}
+ServerCounts ServerHarness::counts() { return onServerThread([this] { return server_.counts(); }); }
 
 bool ServerHarness::logged(std::string_view text) {
     const std::string log = thread_.joinable() ? onServerThread([this] { return logStream_.str(); }) : logStream_.str();

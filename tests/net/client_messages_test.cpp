@@ -11,7 +11,7 @@ namespace {
 
 using namespace test;
 
-TEST(ClientMessages, HelloAndJoinCarryTheirFieldsWithinTheStringLimits) {
+TEST(ClientMessages, HelloJoinAndTheCommandOf23BytesCarryTheirFieldsInWireOrder) {
     const auto hello = encodeHello("ab_-9", 0x0102030405060708ull);
     EXPECT_EQ(hello, bytes({1, 0, 0, 0, 8, 7, 6, 5, 4, 3, 2, 1, 5, 0, 'a', 'b', '_', '-', '9'}));
     EXPECT_EQ(decodeHello(hello), (ClientHelloMessage{0x0102030405060708ull, "ab_-9"}));
@@ -23,9 +23,7 @@ TEST(ClientMessages, HelloAndJoinCarryTheirFieldsWithinTheStringLimits) {
     expectInvalidArgument([] { encodeHello(std::string(257, 'T'), 0); }, "protocol string is too long");
     expectInvalidArgument([] { encodeJoin(kWarrior, std::string(25, 'N')); }, "protocol string is too long");
     expectInvalidArgument([] { encodeJoin(kWarrior, "ab\xC3"); }, "protocol string is not valid UTF-8");
-}
 
-TEST(ClientMessages, CommandIs23BytesWithTwosComplementArguments) {
     // A = -450 (walking along negative x) = 0xFE3E, B = 0x0102.
     const auto a = static_cast<u16>(moveArgument(-1.0f, kWalkSpeedFactor));
     EXPECT_EQ(commandPayload(0x0A0B0C0D, kCommandUseSkill, 0x11223344, a, 0x0102, kSkillTemplar2),

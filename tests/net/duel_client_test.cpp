@@ -172,7 +172,7 @@ TEST(DuelClient, PeerFaultsFailTheConnectOrEndTheSessionWithTheirText) {
     }
 }
 
-TEST(DuelClient, ConnectFailsOnASilentServerARefusingPortAndAnUnknownHost) {
+TEST(DuelClient, ConnectFailsOnBadArgumentsASilentServerARefusingPortAndAnUnknownHost) {
     TestPeer silent([](PeerConnection& c) {
         c.expectHello();
         c.waitForClose();
@@ -192,9 +192,7 @@ TEST(DuelClient, ConnectFailsOnASilentServerARefusingPortAndAnUnknownHost) {
             << error.what();
     }
     EXPECT_FALSE(client.isRunning());
-}
 
-TEST(DuelClient, RefusesBadArgumentsBeforeAnyNetworkActivity) {
     // The host cannot be resolved, so any network activity would show as a resolver error. The
     // class and ticket rules themselves are the message codecs' (one row each here shows the check).
     const struct { const char* label; u8 characterClass; std::string name, ticket; const char* error; } cases[] = {
@@ -207,7 +205,6 @@ TEST(DuelClient, RefusesBadArgumentsBeforeAnyNetworkActivity) {
         {"ticket with a space", kWarrior, kName, "a b", "game ticket is invalid"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        DuelClient client;
         expectInvalidArgument([&] { client.connect("host.invalid", 1, c.characterClass, c.name, c.ticket); }, c.error);
         EXPECT_FALSE(client.isRunning());
     }
@@ -224,9 +221,8 @@ TEST(DuelClient, CommandsAreNumberedAndTeardownWakesTheBlockedReceive) {
     });
     DuelClient client;
     client.connect(kHost, peer.port(), kWarrior, kName, "");
-    EXPECT_EQ(client.lastSentCommandSequence(), 0u);
-    EXPECT_TRUE(client.sendMove(-450, 1000));
-    EXPECT_EQ(client.lastSentCommandSequence(), 1u);
+    EXPECT_EQ((std::tuple{client.lastSentCommandSequence(), client.sendMove(-450, 1000),
+                          client.lastSentCommandSequence()}), std::tuple(0u, true, 1u));
     EXPECT_TRUE(client.sendStop() && client.sendBasicAttack(8) && client.sendSkill(8, kSkillWarrior2));
     EXPECT_EQ(client.lastSentCommandSequence(), 4u);
     // Once the result is queued the receive thread goes back to a recv that nothing will answer.

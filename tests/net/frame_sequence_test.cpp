@@ -10,7 +10,7 @@ namespace {
 
 using test::expectRuntimeError;
 
-TEST(FrameSequence, FramesMustFollowOneAnotherInTheSession) {
+TEST(FrameSequence, FramesFollowOneAnotherInTheSessionAndCommandNumbersNeverWrap) {
     // client: a client frame checked by the server (else a server frame checked by the client); no error: accepted.
     const struct { const char* name; bool client; u32 last, sequence; u64 sessionId; const char* error; } cases[] = {
         {"first frame carries 1", false, 0, 1, 77, nullptr}, {"next in line", false, 7, 8, 77, nullptr},
@@ -40,14 +40,12 @@ TEST(FrameSequence, FramesMustFollowOneAnotherInTheSession) {
             EXPECT_EQ(last, c.last) << "a refused frame does not advance the sequence";
         }
     }
-}
 
-TEST(FrameSequence, CommandNumbersAdvanceTogetherAndNeverWrap) {
-    const struct { const char* name; u32 commandCounter, nextFrameSequence; bool exhausted; } cases[] = {
+    const struct { const char* name; u32 commandCounter, nextFrameSequence; bool exhausted; } counters[] = {
         {"first command after hello (1) and join (2)", 0, 3, false}, {"last command sequence", 0xFFFFFFFE, 10, false},
         {"last frame sequence", 10, 0xFFFFFFFE, false}, {"command counter at the end", 0xFFFFFFFF, 10, true},
         {"frame counter at the end", 10, 0xFFFFFFFF, true}};
-    for (const auto& c : cases) {
+    for (const auto& c : counters) {
         SCOPED_TRACE(c.name);
         u32 commandCounter = c.commandCounter;
         u32 nextFrameSequence = c.nextFrameSequence;

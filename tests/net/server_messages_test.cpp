@@ -55,7 +55,7 @@ std::vector<std::byte> eventsPayload(u16 count, const std::vector<std::byte>& en
     return concat(bytes({count & 0xFF, count >> 8}), entries);
 }
 
-TEST(ServerMessages, SnapshotFieldsSitAtTheirWireOffsets) {
+TEST(ServerMessages, SnapshotFieldsSitAtTheirWireOffsetsAndCountsAreCheckedBeforeAnyEntry) {
     const auto payload = snapshotPayload({playerEntry(kTemplar, 31, kSkillTemplar2)}, {projectileEntry(kSkillNone)});
     ASSERT_EQ(payload.size(), 12u + 32 + 24);
     const DuelSnapshot snapshot = decodeSnapshot(payload);
@@ -63,9 +63,7 @@ TEST(ServerMessages, SnapshotFieldsSitAtTheirWireOffsets) {
                             {{0x01020304, kTemplar, -450, 1000, 55, 100, 31, 9, 0x7F, kSkillTemplar2, 0xA0B0C0D0}},
                             {{{0x01010101, 0x02020202, 0x03030303, 0x04040404, 0x05050505}, 0xCAFE, kSkillNone}}}));
     EXPECT_EQ(encodeSnapshot(snapshot), payload) << "the encoder writes the same layout";
-}
 
-TEST(ServerMessages, SnapshotCountsAreCheckedBeforeAnyEntryIsRead) {
     DuelSnapshot full{1, {}, {}};
     for (u32 i = 0; i < 256; ++i) {
         full.players.push_back(player(i + 1));  // distinct entries, so each must land in its own place
