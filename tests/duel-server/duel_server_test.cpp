@@ -29,7 +29,7 @@ TEST(DuelServerLoopback, TwoClientsMoveHitAndLockEachOtherOverTheWire) {
     Player warrior(server.port(), kWarrior, "Wulf");
     Player templar(server.port(), kTemplar, "Tess");
     const u32 templarId = templar.client.localEntityId();
-    // The client itself refuses entity 0.
+    // The client itself refuses entity 0, so only that the two ids differ is checked here.
     EXPECT_NE(templarId, warrior.client.localEntityId());
     EXPECT_EQ(warrior.client.tickRate(), kTicksPerSecond);
 
