@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <tuple>
 #include <vector>
 
@@ -24,11 +26,8 @@ struct BotDuel {
         for (u32 i = 0; i < ticks; ++i) {
             bot.think(duel);
             duel.step();
-            for (const net::CombatEvent& event : duel.events()) {
-                if (event.kind == net::kEventActionStarted) {
-                    started.push_back(event);
-                }
-            }
+            std::ranges::copy_if(duel.events(), std::back_inserter(started),
+                                 [](const net::CombatEvent& event) { return event.kind == net::kEventActionStarted; });
             duel.clearEvents();
         }
     }
@@ -37,11 +36,21 @@ struct BotDuel {
     std::vector<net::CombatEvent> started;
 };
 
-TEST(DuelBot, AnIdleBotStandsAtItsStartAndNeverActs) {
-    BotDuel d(net::kTemplar, true);
-    d.run(300);
-    const Fighter& bot = d.duel.fighter(net::kTemplar);
-    EXPECT_EQ(std::tuple(d.started.size(), bot.xMm, bot.moving), std::tuple(0u, f64{kStartOffsetMm}, false));
+TEST(DuelBot, StandsWhenIdleAndStopsWhenItsOpponentLeaves) {
+    BotDuel idle(net::kTemplar, true);
+    idle.run(300);
+    const Fighter& bot = idle.duel.fighter(net::kTemplar);
+    EXPECT_EQ(std::tuple(idle.started.size(), bot.xMm, bot.moving), std::tuple(0u, f64{kStartOffsetMm}, false));
+
+    BotDuel arena(net::kTemplar);
+    arena.run(3);
+    ASSERT_TRUE(arena.duel.fighter(net::kTemplar).moving) << "walking towards the warrior";
+    arena.duel.vacate(net::kWarrior);
+    arena.run(30);
+    EXPECT_FALSE(arena.duel.fighter(net::kTemplar).moving);
+    arena.started.clear();
+    arena.run(30);
+    EXPECT_TRUE(arena.started.empty()) << "nobody to fight";
 }
 
 TEST(DuelBot, WalksUpAndOpensWithSkillOneThenSkillTwoThenBasicAttacks) {
@@ -60,18 +69,6 @@ TEST(DuelBot, WalksUpAndOpensWithSkillOneThenSkillTwoThenBasicAttacks) {
         const u8 playerClass = botClass == net::kWarrior ? net::kTemplar : net::kWarrior;
         EXPECT_LT(arena.duel.fighter(playerClass).health, kMaxHealth - kSkill1Damage - kSkill2Damage);
     }
-}
-
-TEST(DuelBot, StopsWhenItsOpponentLeavesAndWaitsOutALostRound) {
-    BotDuel arena(net::kTemplar);
-    arena.run(3);
-    ASSERT_TRUE(arena.duel.fighter(net::kTemplar).moving) << "walking towards the warrior";
-    arena.duel.vacate(net::kWarrior);
-    arena.run(30);
-    EXPECT_FALSE(arena.duel.fighter(net::kTemplar).moving);
-    arena.started.clear();
-    arena.run(30);
-    EXPECT_TRUE(arena.started.empty()) << "nobody to fight";
 }
 
 }  // namespace

@@ -11,14 +11,11 @@ namespace {
 TEST(MicrosecondHistogram, PercentilesAreBucketEdgesCappedByTheMaximumAndMergeOnlyTheSameLayout) {
     MicrosecondHistogram histogram(10, 100);
     EXPECT_EQ(histogram.percentileMicroseconds(0.5), 0u) << "no samples";
-    for (u64 us = 1; us <= 100; ++us) {
-        histogram.record(us * 3);  // 3 to 300 us
-    }
+    for (u64 us = 1; us <= 100; ++us) histogram.record(us * 3);  // 3 to 300 us
     // The 50th sample is 150 us, in the bucket [150, 160).
     EXPECT_EQ(std::tuple(histogram.count(), histogram.percentileMicroseconds(0.50),
                          histogram.percentileMicroseconds(0.99), histogram.percentileMicroseconds(0.01),
-                         histogram.maxMicroseconds()),
-              std::tuple(100u, 160u, 300u, 10u, 300u));
+                         histogram.maxMicroseconds()), std::tuple(100u, 160u, 300u, 10u, 300u));
     EXPECT_DOUBLE_EQ(histogram.meanMicroseconds(), 151.5);
 
     MicrosecondHistogram a(10, 5), b(10, 5);  // buckets up to 50 us

@@ -17,9 +17,7 @@ using net::test::eventually;
 constexpr auto kServerAnswerGuard = std::chrono::seconds(30);
 
 void waitFor(const std::string& failure, const std::function<bool()>& condition) {
-    if (!eventually(condition)) {
-        throw std::runtime_error(failure);
-    }
+    if (!eventually(condition)) throw std::runtime_error(failure);
 }
 
 ServerConfig onLoopback(ServerConfig config) {
@@ -57,9 +55,7 @@ u64 ServerHarness::advance(u32 ticks) {
     });
 }
 
-ServerCounts ServerHarness::counts() {
-    return onServerThread([this] { return server_.counts(); });
-}
+ServerCounts ServerHarness::counts() { return onServerThread([this] { return server_.counts(); }); }
 
 bool ServerHarness::logged(std::string_view text) {
     const std::string log = thread_.joinable() ? onServerThread([this] { return logStream_.str(); }) : logStream_.str();
@@ -67,9 +63,7 @@ bool ServerHarness::logged(std::string_view text) {
 }
 
 void ServerHarness::stop() {
-    if (!thread_.joinable()) {
-        return;
-    }
+    if (!thread_.joinable()) return;
     asio::post(io_, [this] { server_.stop(); });
     thread_.join();
 }
@@ -79,9 +73,7 @@ Player::Player(u16 port, u8 characterClass, std::string_view name, std::string_v
 }
 
 void Player::takeAll() {
-    if (std::optional<net::DuelSnapshot> snapshot = client.takeSnapshot()) {
-        latest_ = std::move(snapshot);
-    }
+    if (std::optional<net::DuelSnapshot> snapshot = client.takeSnapshot()) latest_ = std::move(snapshot);
     std::ranges::copy(client.takeCombatEvents(), std::back_inserter(events));
     std::ranges::copy(client.takeCommandResults(), std::back_inserter(results));
 }
@@ -108,8 +100,8 @@ std::vector<net::CombatEvent> Player::eventsOfKind(u8 kind, std::size_t count) {
     waitFor("fewer than " + std::to_string(count) + " events of kind " + std::to_string(kind) + " arrived", [&] {
         takeAll();
         found.clear();
-        std::copy_if(events.begin(), events.end(), std::back_inserter(found),
-                     [&](const net::CombatEvent& event) { return event.kind == kind; });
+        std::ranges::copy_if(events, std::back_inserter(found),
+                             [&](const net::CombatEvent& event) { return event.kind == kind; });
         return found.size() >= count;
     });
     return found;
@@ -121,11 +113,8 @@ std::string Player::waitForEnd() {
 }
 
 const net::SnapshotPlayer& playerOfClass(const net::DuelSnapshot& snapshot, u8 characterClass) {
-    for (const net::SnapshotPlayer& player : snapshot.players) {
-        if (player.characterClass == characterClass) {
-            return player;
-        }
-    }
+    const auto found = std::ranges::find(snapshot.players, characterClass, &net::SnapshotPlayer::characterClass);
+    if (found != snapshot.players.end()) return *found;
     throw std::runtime_error("the snapshot has no player of class " + std::to_string(characterClass));
 }
 

@@ -20,7 +20,7 @@ ParsedOptions parse(std::vector<std::string_view> arguments) { return parseServe
 // host, port, tick rate, bot, idle bot, duel limit
 auto summary(const ServerConfig& c) { return std::tuple(c.host, c.port, c.tickRate, c.bot, c.idleBot, c.maxDuels); }
 
-TEST(ServerOptions, DefaultsAndEveryOption) {
+TEST(ServerOptions, ParsesDefaultsAndEveryOptionAndRefusesBadValuesNamingTheOption) {
     const ServerConfig defaults = parse({}).config;
     EXPECT_EQ(summary(defaults), std::tuple(std::string("127.0.0.1"), u16{7777}, u16{30}, false, false, 1024u));
     EXPECT_EQ(std::tuple(defaults.tickets.has_value(), defaults.manualTicks), std::tuple(false, false));
@@ -30,9 +30,7 @@ TEST(ServerOptions, DefaultsAndEveryOption) {
     EXPECT_TRUE(parsed.help);
     EXPECT_EQ(summary(parse({"--listen=::1:65535", "--tick-rate=1", "--max-duels=1", "--bot=idle"}).config),
               std::tuple(std::string("::1"), u16{65535}, u16{1}, true, true, 1u));
-}
 
-TEST(ServerOptions, RefusesBadValuesNamingTheOption) {
     const struct { const char* argument; const char* message; } cases[] = {
         {"--listen=localhost", "Invalid --listen value 'localhost': expected HOST:PORT."},
         {"--listen=:80", "Invalid --listen value ':80': expected HOST:PORT."},
@@ -53,7 +51,7 @@ TEST(ServerOptions, RefusesBadValuesNamingTheOption) {
     }
 }
 
-TEST(ServerOptions, TicketsSkipCommentsAndBlankLinesAndRefuseBadOnes) {
+TEST(ServerOptions, TicketsSkipCommentsAndBlankLinesRefuseBadOnesAndComeFromOneFile) {
     const auto tickets = parseTickets("# launcher tickets\r\nalpha-1\r\n\nbeta_2\nalpha-1", "t.txt");
     EXPECT_EQ(tickets, (std::unordered_set<std::string>{"alpha-1", "beta_2"}));
     EXPECT_TRUE(parseTickets("", "t.txt").empty());
@@ -66,14 +64,9 @@ TEST(ServerOptions, TicketsSkipCommentsAndBlankLinesAndRefuseBadOnes) {
         SCOPED_TRACE(c.name);
         expectRuntimeError([&] { parseTickets(c.text, "t.txt"); }, c.line + rule);
     }
-}
 
-TEST(ServerOptions, ReadsTheTicketsFileOnce) {
     const std::string path = std::string(KESTRUNE_BINARY_DIR) + "/server_options_test_tickets.txt";
-    {
-        std::ofstream file(path, std::ios::binary);
-        file << "one\ntwo\n";
-    }
+    std::ofstream(path, std::ios::binary) << "one\ntwo\n";  // closed at the end of the statement
     const std::string argument = "--tickets=" + path;
     const ServerConfig config = parse({argument}).config;
     EXPECT_EQ(config.tickets, std::optional(std::unordered_set<std::string>{"one", "two"}));

@@ -11,7 +11,7 @@ namespace {
 
 using namespace test;
 
-TEST(ClientMessages, HelloAndJoinCarryTheirFieldsWithinTheStringLimits) {
+TEST(ClientMessages, HelloJoinAndTheCommandOf23BytesCarryTheirFieldsInWireOrder) {
     const auto hello = encodeHello("ab_-9", 0x0102030405060708ull);
     EXPECT_EQ(hello, bytes({1, 0, 0, 0, 8, 7, 6, 5, 4, 3, 2, 1, 5, 0, 'a', 'b', '_', '-', '9'}));
     EXPECT_EQ(decodeHello(hello), (ClientHelloMessage{0x0102030405060708ull, "ab_-9"}));
@@ -23,9 +23,7 @@ TEST(ClientMessages, HelloAndJoinCarryTheirFieldsWithinTheStringLimits) {
     expectInvalidArgument([] { encodeHello(std::string(257, 'T'), 0); }, "protocol string is too long");
     expectInvalidArgument([] { encodeJoin(kWarrior, std::string(25, 'N')); }, "protocol string is too long");
     expectInvalidArgument([] { encodeJoin(kWarrior, "ab\xC3"); }, "protocol string is not valid UTF-8");
-}
 
-TEST(ClientMessages, CommandIs23BytesWithTwosComplementArguments) {
     // A = -450 (walking along negative x) = 0xFE3E, B = 0x0102.
     const auto a = static_cast<u16>(moveArgument(-1.0f, kWalkSpeedFactor));
     EXPECT_EQ(commandPayload(0x0A0B0C0D, kCommandUseSkill, 0x11223344, a, 0x0102, kSkillTemplar2),
@@ -67,8 +65,7 @@ TEST(ClientMessages, ServerRefusesMalformedHellosAndJoins) {
     const struct { const char* name; bool join; std::vector<std::byte> payload; const char* error; } cases[] = {
         {"hello version word", false, test::patched(hello, 0, bytes({2})), "invalid client hello"},
         {"ticket alphabet", false, concat(versionAndClock, bytes({3, 0, 'a', ' ', 'b'})), "game ticket is invalid"},
-        {"ticket over 256", false, concat(concat(versionAndClock, bytes({1, 1})), x257),
-         "protocol string exceeds its limit"},
+        {"ticket over 256", false, concat(versionAndClock, bytes({1, 1}), x257), "protocol string exceeds its limit"},
         {"truncated hello", false, withoutLast(hello), "truncated protocol payload"},
         {"trailing after a hello", false, concat(hello, bytes({0})), "protocol payload contains trailing bytes"},
         {"class 0", true, bytes({0, 1, 0, 'a'}), "invalid duel character class"},

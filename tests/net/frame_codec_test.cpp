@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <array>
 #include <tuple>
 #include <vector>
 
@@ -12,27 +11,21 @@ namespace {
 
 using namespace test;
 
-std::array<std::byte, kFrameHeaderBytes> headerOf(const std::vector<std::byte>& frame) {
-    std::array<std::byte, kFrameHeaderBytes> out{};
-    std::copy_n(frame.begin(), kFrameHeaderBytes, out.begin());
-    return out;
-}
+FrameHeader headerOf(std::span<const std::byte> frame) { return decodeFrameHeader(frame.first<kFrameHeaderBytes>()); }
 
-TEST(FrameCodec, HeaderIsLittleEndianBeforeThePayloadAndDecodesBack) {
+TEST(FrameCodec, HeaderIsLittleEndianBeforeAPayloadOfAtMost64KiBAndARefusalWritesNothing) {
     std::vector<std::byte> frame = bytes({7});  // encoding replaces what the buffer held
     encodeFrame(frame, 0x0203, 0xF1020304, 0x1122334455667788ull, bytes({0xAA, 0xBB}));
     EXPECT_EQ(frame, bytes({'K', 'D', 'U', 'L', 2, 0, 3, 2, 2, 0, 0, 0, 4, 3, 2, 0xF1,
                             0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11, 0xAA, 0xBB}));
-    const FrameHeader header = decodeFrameHeader(headerOf(frame));  // the type is the whole u16
+    const FrameHeader header = headerOf(frame);  // the type is the whole u16
     EXPECT_EQ(std::tuple(header.type, header.payloadSizeBytes, header.sequence, header.sessionId),
               std::tuple(u16{0x0203}, 2u, 0xF1020304u, 0x1122334455667788ull));
-}
 
-TEST(FrameCodec, PayloadOf64KiBIsTheLargestFrameAndARefusalWritesNothing) {
     const std::vector<std::byte> largest(kMaxPayloadBytes, std::byte{0x5A});
-    const auto frame = frameBytes(kServerSnapshot, 1, 9, largest);
-    ASSERT_EQ(frame.size(), kFrameHeaderBytes + 65536);
-    EXPECT_EQ(std::tuple(decodeFrameHeader(headerOf(frame)).payloadSizeBytes, frame.back()),
+    const auto largestFrame = frameBytes(kServerSnapshot, 1, 9, largest);
+    ASSERT_EQ(largestFrame.size(), kFrameHeaderBytes + 65536);
+    EXPECT_EQ(std::tuple(headerOf(largestFrame).payloadSizeBytes, largestFrame.back()),
               std::tuple(65536u, std::byte{0x5A}));
 
     // Appending keeps the frames already queued, and a refusal leaves them alone.
@@ -62,11 +55,11 @@ TEST(FrameCodec, RefusesBadHeadersInCheckOrder) {
         {"version before size", 4, bytes({3, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}), "incompatible duel protocol version"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const auto header = headerOf(test::patched(valid, c.offset, c.patch));
+        const auto frame = test::patched(valid, c.offset, c.patch);
         if (c.error == nullptr) {
-            EXPECT_NO_THROW(decodeFrameHeader(header));
+            EXPECT_NO_THROW(headerOf(frame));
         } else {
-            expectRuntimeError([&] { decodeFrameHeader(header); }, c.error);
+            expectRuntimeError([&] { headerOf(frame); }, c.error);
         }
     }
 }

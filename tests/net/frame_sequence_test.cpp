@@ -10,9 +10,7 @@ namespace {
 
 using test::expectRuntimeError;
 
-Frame frameWith(u32 sequence, u64 sessionId) { return Frame{kServerTick, sequence, sessionId, {}}; }
-
-TEST(FrameSequence, FramesMustFollowOneAnotherInTheSession) {
+TEST(FrameSequence, FramesFollowOneAnotherInTheSessionAndCommandNumbersNeverWrap) {
     // client: a client frame checked by the server (else a server frame checked by the client); no error: accepted.
     const struct { const char* name; bool client; u32 last, sequence; u64 sessionId; const char* error; } cases[] = {
         {"first frame carries 1", false, 0, 1, 77, nullptr}, {"next in line", false, 7, 8, 77, nullptr},
@@ -32,7 +30,7 @@ TEST(FrameSequence, FramesMustFollowOneAnotherInTheSession) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         u32 last = c.last;
-        const Frame frame = frameWith(c.sequence, c.sessionId);
+        const Frame frame{kServerTick, c.sequence, c.sessionId, {}};
         const auto check = [&] { (c.client ? checkClientSequence : checkServerSequence)(frame, 77, last); };
         if (c.error == nullptr) {
             check();
@@ -42,14 +40,12 @@ TEST(FrameSequence, FramesMustFollowOneAnotherInTheSession) {
             EXPECT_EQ(last, c.last) << "a refused frame does not advance the sequence";
         }
     }
-}
 
-TEST(FrameSequence, CommandNumbersAdvanceTogetherAndNeverWrap) {
-    const struct { const char* name; u32 commandCounter, nextFrameSequence; bool exhausted; } cases[] = {
+    const struct { const char* name; u32 commandCounter, nextFrameSequence; bool exhausted; } counters[] = {
         {"first command after hello (1) and join (2)", 0, 3, false}, {"last command sequence", 0xFFFFFFFE, 10, false},
         {"last frame sequence", 10, 0xFFFFFFFE, false}, {"command counter at the end", 0xFFFFFFFF, 10, true},
         {"frame counter at the end", 10, 0xFFFFFFFF, true}};
-    for (const auto& c : cases) {
+    for (const auto& c : counters) {
         SCOPED_TRACE(c.name);
         u32 commandCounter = c.commandCounter;
         u32 nextFrameSequence = c.nextFrameSequence;

@@ -32,9 +32,7 @@ void expectError(Action&& action, std::string_view message) {
 }
 
 template <class Action>
-void expectRuntimeError(Action&& action, std::string_view message) {
-    expectError<std::runtime_error>(action, message);
-}
+void expectRuntimeError(Action&& action, std::string_view message) { expectError<std::runtime_error>(action, message); }
 
 template <class Action>
 void expectInvalidArgument(Action&& action, std::string_view message) {
@@ -52,8 +50,9 @@ inline std::vector<std::byte> bytesOf(std::string_view text) {
     return {data, data + text.size()};
 }
 
-inline std::vector<std::byte> concat(std::vector<std::byte> head, const std::vector<std::byte>& tail) {
-    head.insert(head.end(), tail.begin(), tail.end());
+template <class... Tails>
+std::vector<std::byte> concat(std::vector<std::byte> head, const Tails&... tails) {
+    (head.insert(head.end(), tails.begin(), tails.end()), ...);
     return head;
 }
 
@@ -77,8 +76,7 @@ inline std::vector<std::byte> frameBytes(u16 type, u32 sequence, u64 sessionId, 
 }
 
 inline std::vector<std::byte> commandPayload(u32 sequence, u8 kind, u32 target, u16 a, u16 b, u16 c) {
-    const auto encoded = encodeCommand(sequence, kind, target, a, b, c);
-    return {encoded.begin(), encoded.end()};
+    return concat({}, encodeCommand(sequence, kind, target, a, b, c));
 }
 
 }  // namespace kestrune::net::test

@@ -10,7 +10,7 @@ namespace {
 
 using test::bytes;
 
-TEST(PayloadWriter, WritesLengthPrefixedStringsAndRefusesBadOnes) {
+TEST(PayloadStrings, AreWrittenAndReadLengthPrefixedWithinTheirLimit) {
     std::string e12;  // 12 two-byte characters
     for (int i = 0; i < 12; ++i) e12 += "\xC3\xA9";
     const struct { const char* name; std::string text; std::size_t limit; const char* error; } cases[] = {
@@ -35,22 +35,19 @@ TEST(PayloadWriter, WritesLengthPrefixedStringsAndRefusesBadOnes) {
         const int size = static_cast<int>(c.text.size());
         EXPECT_EQ(writer.release(), test::concat(bytes({0x55, size & 0xFF, size >> 8}), test::bytesOf(c.text)));
     }
-}
 
-TEST(PayloadReader, ReadsStringsWithinTheirLimit) {
     // The limit is 4 bytes; `text` is what is read when there is no error.
-    const struct { const char* name; std::vector<std::byte> payload; const char* text; const char* error; } cases[] = {
+    const struct { const char* name; std::vector<std::byte> payload; const char* text; const char* error; } reads[] = {
         {"empty string", bytes({0, 0}), "", nullptr},
         {"length at the limit of 4", bytes({4, 0, 'a', 'b', 'c', 'd'}), "abcd", nullptr},
-        {"length one above the limit, bytes present", bytes({5, 0, 'a', 'b', 'c', 'd', 'e'}), nullptr,
-         "protocol string exceeds its limit"},
+        {"one above the limit", bytes({5, 0, 'a', 'b', 'c', 'd', 'e'}), nullptr, "protocol string exceeds its limit"},
         {"limit is checked before the bytes", bytes({0, 1}), nullptr, "protocol string exceeds its limit"},
         {"length truncated", bytes({3}), nullptr, "truncated protocol payload"},
         {"bytes truncated", bytes({3, 0, 'a', 'b'}), nullptr, "truncated protocol payload"},
         {"invalid UTF-8", bytes({2, 0, 0xC0, 0x80}), nullptr, "protocol string is not valid UTF-8"},
         {"high length byte is significant", bytes({3, 1, 'a', 'b', 'c'}), nullptr, "protocol string exceeds its limit"},
     };
-    for (const auto& c : cases) {
+    for (const auto& c : reads) {
         SCOPED_TRACE(c.name);
         PayloadReader reader(c.payload);
         if (c.error != nullptr) {

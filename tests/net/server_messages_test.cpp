@@ -55,18 +55,15 @@ std::vector<std::byte> eventsPayload(u16 count, const std::vector<std::byte>& en
     return concat(bytes({count & 0xFF, count >> 8}), entries);
 }
 
-TEST(ServerMessages, SnapshotFieldsSitAtTheirWireOffsets) {
+TEST(ServerMessages, SnapshotFieldsSitAtTheirWireOffsetsAndCountsAreCheckedBeforeAnyEntry) {
     const auto payload = snapshotPayload({playerEntry(kTemplar, 31, kSkillTemplar2)}, {projectileEntry(kSkillNone)});
     ASSERT_EQ(payload.size(), 12u + 32 + 24);
     const DuelSnapshot snapshot = decodeSnapshot(payload);
-    EXPECT_EQ(snapshot,
-              (DuelSnapshot{0x1122334455667788ull,
+    EXPECT_EQ(snapshot, (DuelSnapshot{0x1122334455667788ull,
                             {{0x01020304, kTemplar, -450, 1000, 55, 100, 31, 9, 0x7F, kSkillTemplar2, 0xA0B0C0D0}},
                             {{{0x01010101, 0x02020202, 0x03030303, 0x04040404, 0x05050505}, 0xCAFE, kSkillNone}}}));
     EXPECT_EQ(encodeSnapshot(snapshot), payload) << "the encoder writes the same layout";
-}
 
-TEST(ServerMessages, SnapshotCountsAreCheckedBeforeAnyEntryIsRead) {
     DuelSnapshot full{1, {}, {}};
     for (u32 i = 0; i < 256; ++i) {
         full.players.push_back(player(i + 1));  // distinct entries, so each must land in its own place
@@ -213,31 +210,24 @@ TEST(ServerMessages, FixedSizeBodiesAndTheErrorTextDecodeBack) {
 }
 
 TEST(ServerMessages, DecodersRefuseMalformedPayloadsInReadingOrder) {
-    const auto badPlayer = playerEntry(0, 0, 0);
-    const auto welcomeBody = encodeWelcome(ServerWelcomeMessage{1, 30, 0});
-    const auto joinedBody = encodeJoined(ServerJoinedMessage{1, 1, 0, 0});
-    const auto resultBody = encodeCommandResult(CommandResult{1, true, 0, 5});
-    const auto tickBody = encodeTick(1);
     const char* const truncated = "truncated protocol payload";
     const char* const trailing = "protocol payload contains trailing bytes";
+    // Each fixed-size body a byte short and a byte long.
+    const struct { u16 type; std::vector<std::byte> body; } bodies[] = {
+        {kServerWelcome, encodeWelcome({1, 30, 0})}, {kServerJoined, encodeJoined({1, 1, 0, 0})},
+        {kServerCommandResult, encodeCommandResult({1, true, 0, 5})}, {kServerTick, encodeTick(1)}};
+    for (const auto& b : bodies) {
+        SCOPED_TRACE(b.type);
+        expectRuntimeError([&] { fuzz::decodeServerFrame(Frame{b.type, 1, 1, withoutLast(b.body)}); }, truncated);
+        expectRuntimeError([&] { fuzz::decodeServerFrame(Frame{b.type, 1, 1, concat(b.body, bytes({0}))}); }, trailing);
+    }
+    const auto badPlayer = playerEntry(0, 0, 0);
     const char* const badSkill = "snapshot contains an invalid projectile skill";
-    constexpr u16 welcome = kServerWelcome, joined = kServerJoined, commandResult = kServerCommandResult;
-    constexpr u16 snapshot = kServerSnapshot, combatEvents = kServerCombatEvents, tick = kServerTick;
-    constexpr u16 serverError = kServerError;
+    constexpr u16 snapshot = kServerSnapshot, combatEvents = kServerCombatEvents, serverError = kServerError;
     const struct { const char* name; u16 type; std::vector<std::byte> payload; const char* error; } cases[] = {
-        {"short welcome", welcome, withoutLast(welcomeBody), truncated},
-        {"long welcome", welcome, concat(welcomeBody, bytes({0})), trailing},
-        {"short joined", joined, withoutLast(joinedBody), truncated},
-        {"long joined", joined, concat(joinedBody, bytes({0})), trailing},
-        {"short command result", commandResult, withoutLast(resultBody), truncated},
-        {"long command result", commandResult, concat(resultBody, bytes({0})), trailing},
-        {"short tick", tick, withoutLast(tickBody), truncated},
-        {"long tick", tick, concat(tickBody, bytes({0})), trailing},
         {"empty snapshot payload", snapshot, {}, truncated},
-        {"truncated entry reports truncation before its bad class", snapshot,
-         withoutLast(snapshotPayload({badPlayer}, {}), 3), truncated},
-        {"player cut before the projectile count", snapshot,
-         withoutLast(snapshotPayload({playerEntry(1, 0, 0)}, {}), 2), truncated},
+        {"truncation before the bad class", snapshot, withoutLast(snapshotPayload({badPlayer}, {}), 3), truncated},
+        {"no projectile count", snapshot, withoutLast(snapshotPayload({playerEntry(1, 0, 0)}, {}), 2), truncated},
         {"projectile skill 3", snapshot, snapshotPayload({}, {projectileEntry(3)}), badSkill},
         {"projectile skill 2003", snapshot, snapshotPayload({}, {projectileEntry(2003)}), badSkill},
         {"truncated projectile", snapshot, withoutLast(snapshotPayload({}, {projectileEntry(0)})), truncated},

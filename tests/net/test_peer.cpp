@@ -31,13 +31,7 @@ ClientHelloMessage PeerConnection::expectHello() { return decodeHello(receive(kC
 
 ClientJoinMessage PeerConnection::expectJoin() { return decodeJoin(receive(kClientJoin).payload); }
 
-ClientCommandMessage PeerConnection::expectCommand(u32* frameSequence) {
-    const Frame frame = receive(kClientCommand);
-    if (frameSequence != nullptr) {
-        *frameSequence = frame.sequence;
-    }
-    return decodeCommand(frame.payload);
-}
+ClientCommandMessage PeerConnection::expectCommand() { return decodeCommand(receive(kClientCommand).payload); }
 
 void PeerConnection::send(u16 type, std::span<const std::byte> payload) {
     sendFrame(socket_, scratch_, type, nextSequence_++, sessionId_, payload);
@@ -95,18 +89,14 @@ TestPeer::~TestPeer() {
 }
 
 std::string TestPeer::finish() {
-    if (thread_.joinable()) {
-        thread_.join();
-    }
+    if (thread_.joinable()) thread_.join();
     return error_;
 }
 
 bool eventually(const std::function<bool()>& condition) {
     const auto deadline = std::chrono::steady_clock::now() + kHangGuard;
     while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
+        if (std::chrono::steady_clock::now() > deadline) return false;
         std::this_thread::sleep_for(kPollInterval);
     }
     return true;

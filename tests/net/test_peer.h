@@ -39,7 +39,7 @@ public:
 
     ClientHelloMessage expectHello();
     ClientJoinMessage expectJoin();
-    ClientCommandMessage expectCommand(u32* frameSequence = nullptr);
+    ClientCommandMessage expectCommand();
 
     // Sends with the next server sequence in the session.
     void send(u16 type, std::span<const std::byte> payload);

@@ -13,11 +13,7 @@
 
 namespace kestrune::net::fuzz {
 
-inline void require(bool condition) {
-    if (!condition) {
-        __builtin_trap();
-    }
-}
+inline void require(bool condition) { if (!condition) __builtin_trap(); }
 
 template <class Bytes>
 bool sameBytes(const Bytes& encoded, std::span<const std::byte> original) {

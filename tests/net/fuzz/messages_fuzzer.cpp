@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <vector>
@@ -29,28 +30,20 @@ void parseServerStream(std::size_t chunkBytes, std::span<const std::byte> stream
     FrameParser parser;
     std::size_t offset = 0;
     std::size_t frameStart = 0;
-    bool haveSession = false;
-    u64 sessionId = 0;
+    std::optional<u64> sessionId;  // the first frame names the session
     u32 lastSequence = 0;
     std::vector<std::byte> reencoded;
     while (offset < stream.size()) {
         offset += parser.feed(stream.subspan(offset, std::min(chunkBytes, stream.size() - offset)));
-        if (!parser.hasFrame()) {
-            continue;
-        }
+        if (!parser.hasFrame()) continue;
         const Frame frame = parser.takeFrame();
         encodeFrame(reencoded, frame.type, frame.sequence, frame.sessionId, frame.payload);
         require(sameBytes(reencoded, stream.subspan(frameStart, offset - frameStart)));
         frameStart = offset;
         require(parser.atFrameBoundary());
-        if (!haveSession) {
-            sessionId = frame.sessionId;
-            haveSession = true;
-        }
-        checkServerSequence(frame, sessionId, lastSequence);
-        if (!fuzz::decodeServerFrame(frame) || frame.type == kServerError) {
-            return;  // the session ends here
-        }
+        if (!sessionId) sessionId = frame.sessionId;
+        checkServerSequence(frame, *sessionId, lastSequence);
+        if (!fuzz::decodeServerFrame(frame) || frame.type == kServerError) return;  // the session ends here
     }
 }
 
@@ -94,9 +87,7 @@ void decodeOne(std::uint8_t selector, std::span<const std::byte> payload) {
 // A refused message or stream (std::runtime_error) is the expected outcome for most inputs;
 // any other exception escapes and is reported as a crash.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size == 0) {
-        return 0;
-    }
+    if (size == 0) return 0;
     try {
         decodeOne(data[0], fuzz::payloadAfterSelector(data, size));
     } catch (const std::runtime_error&) {
