@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
-#include <filesystem>
 #include <stdexcept>
 
 #include "base/little_endian.h"

@@ -11,18 +11,11 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
-#include <vector>
 
 #include "base/little_endian.h"
-#include "render/camera_math.h"
-#include "render/primitive_shapes.h"
-#include "render/render_backend.h"
 #include "render/render_device.h"
-#include "render/render_types.h"
 #include "render/test_models.h"
 #include "render/test_support.h"
 

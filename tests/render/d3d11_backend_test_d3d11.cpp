@@ -11,19 +11,12 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <cstdlib>
-#include <filesystem>
 #include <stdexcept>
-#include <string>
-#include <vector>
 
 #include "content/png_writer.h"
 #include "render/bmp_encoder.h"
 #include "render/capture_support.h"
 #include "render/hlsl_sources.h"
-#include "render/render_device.h"
-#include "render/test_models.h"
-#include "render/test_support.h"
 
 namespace kestrune::render {
 namespace {

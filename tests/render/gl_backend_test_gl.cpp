@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-
 #include "render/gl_test_support_gl.h"
 
 namespace kestrune::render {
@@ -21,7 +19,6 @@ TEST_F(GlBackendTest, DescribesTheContextAndShowsPlaceholderFramesLitResolvedAnd
                          device_->report().info.gpuSkinningEnabled),
               std::tuple(false, u"gl", gl::isSoftwareRenderer(adapter) ? u"warp" : u"hardware", true));
     EXPECT_NE(device_->shaderProfileText().find(u"glsl 330"), std::u16string::npos);
-
 
     for (int frame = 0; frame < 4; ++frame) {
         device_->DrawPlaceholderFrame(0.25, 0);  // pulse 1.0
@@ -61,7 +58,6 @@ TEST(GlRendererNames, SoftwareRasterizersCountAsWarp) {
     EXPECT_FALSE(gl::isSoftwareRenderer("AMD Radeon RX 6600 (navi23, LLVM 15.0.6, DRM 3.49)"));
     EXPECT_FALSE(gl::isSoftwareRenderer("Mesa Intel(R) UHD Graphics 620 (KBL GT2)"));
 }
-
 
 TEST_F(GlBackendTest, DepthRunsFromNearPlaneToFarPlane) {
     device_->BeginFrame(frontCamera(), 0.0f);

@@ -3,10 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "render/gl_test_support_gl.h"
-#include "render/test_models.h"
 
 namespace kestrune::render {
 namespace {

@@ -7,7 +7,6 @@
 #include <cstring>
 #include <deque>
 #include <stdexcept>
-#include <string>
 #include <vector>
 
 #include "render/render_backend.h"

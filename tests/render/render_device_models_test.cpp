@@ -5,19 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <stdexcept>
-#include <string_view>
 
 #include "content/png.h"
 #include "content/skinning.h"
 #include "effects/allocation_counter.h"
-#include "render/cpu_skinning.h"
 #include "render/device_fixture.h"
-#include "render/render_device.h"
 #include "render/test_models.h"
-#include "render/test_support.h"
 
 namespace kestrune::render {
 namespace {
@@ -28,12 +23,8 @@ using namespace testing;
 const std::filesystem::path kPng = "../shared/testdata/pngsuite/basn2c08.png";  // 32 x 32
 
 // A started device; `draw` draws a model in its bind pose, `drawPose` plainly in a given pose.
-// Without GPU skinning the device has no skin constant buffer either and skins on the CPU.
-struct Fixture : DeviceFixture {
-    explicit Fixture(bool gpuSkinning = true) {
-        backend->gpuSkinning = backend->skinConstantBuffer = gpuSkinning;
-        start();
-    }
+struct Fixture : StartedDevice {
+    using StartedDevice::StartedDevice;
     void drawPose(ModelHandle handle, const Model& model, std::span<const Matrix4> pose) {
         device.DrawModel(handle, model, pose, identityMatrix(), kWhite, {}, kNoTexture, false);
     }

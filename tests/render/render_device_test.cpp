@@ -2,12 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <stdexcept>
 
 #include "render/device_fixture.h"
-#include "render/primitive_shapes.h"
-#include "render/test_support.h"
 
 namespace kestrune::render {
 namespace {
@@ -84,8 +81,7 @@ TEST(RenderDeviceDrawState, FlagsAndTextureSelectStatesAndLighting) {
         {"unknown handle samples white", true, true, false, TextureHandle{7}, alpha, readOnly, 1, 0, 1}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        DeviceFixture f;
-        f.start();
+        StartedDevice f;
         drawTriangle(f.device, c.alphaBlend, c.depthTest, c.additive, c.texture);
         ASSERT_EQ(f.backend->draws.size(), 1u);
         const auto& draw = f.backend->draws[0];
@@ -100,8 +96,7 @@ TEST(RenderDeviceDrawState, FlagsAndTextureSelectStatesAndLighting) {
 
 // The world matrix applies before view and projection, which follow the resized viewport.
 TEST(RenderDeviceDrawState, WorldViewProjectionFollowsTheViewport) {
-    DeviceFixture f;
-    f.start();
+    StartedDevice f;
     // The placeholder camera looks at (0, 1, 0): moving the origin there puts it at the screen centre.
     f.device.DrawPrimitives(kTriangle, kTriangleIndices, kWhiteTexture, false, true, translation(0.0f, 1.0f, 0.0f),
                             {0.5f, 0.25f, 1.0f, 1.0f}, false);
@@ -146,8 +141,7 @@ TEST(RenderDevicePrimitives, GrownCapacityDoublesFromMinimumsUpToTheLimit) {
 }
 
 TEST(RenderDevicePrimitives, BuffersGrowGeometricallyNeverShrinkAndCarryTheCallersData) {
-    DeviceFixture f;
-    f.start();
+    StartedDevice f;
     const std::array<u32, 6> indices{2, 1, 0, 0, 1, 2};
     f.device.DrawPrimitives(kTriangle, indices, kWhiteTexture, false, true, identityMatrix(), kWhite, false);
     const auto& draw = f.backend->draws.at(0);
@@ -183,8 +177,7 @@ TEST(RenderDevicePrimitives, EmptyOrOutOfRangeDrawsReachNoBuffer) {
         {"index past the vertices", kTriangle, pastTheEnd, "Primitive index exceeds the vertex count."}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        DeviceFixture f;
-        f.start();
+        StartedDevice f;
         const auto draw = [&] {
             f.device.DrawPrimitives(c.vertices, c.indices, kWhiteTexture, false, true, identityMatrix(), kWhite, false);
         };
@@ -199,8 +192,7 @@ TEST(RenderDevicePrimitives, EmptyOrOutOfRangeDrawsReachNoBuffer) {
 }
 
 TEST(RenderDevicePrimitives, ShapesDrawWithTheirStates) {
-    DeviceFixture f;
-    f.start();
+    StartedDevice f;
     f.device.DrawGroundGrid({0, 0, 0}, 10.0f);
     f.device.DrawRing({0, 0, 0}, 1.0f, 0.2f, kWhite, 2, false);  // rejected: draws nothing
     f.device.DrawStatusBar({0, 2, 0}, 0.2f, false);
