@@ -23,13 +23,10 @@ namespace {
 
 using namespace testing;
 
-// A PNG file of one row of `widthPixels` pixels of one colour, for textures wider than the
-// shared test data holds.
+// A PNG file of one row of `widthPixels` grey pixels, for textures wider than the shared
+// test data holds.
 void writeSolidRowPng(const std::filesystem::path& path, u32 widthPixels) {
-    std::vector<u8> rgba;
-    for (u32 x = 0; x < widthPixels; ++x) {
-        rgba.insert(rgba.end(), {200, 100, 50, 255});
-    }
+    const std::vector<u8> rgba(4 * std::size_t{widthPixels}, 200);
     writeFileBytes(path, content::encodePng(widthPixels, 1, content::PngPixels::rgba8, rgba));
 }
 

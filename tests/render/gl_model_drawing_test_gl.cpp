@@ -52,8 +52,7 @@ TEST_F(GlModelDrawingTest, PassesMaterialsAndTextureOverrides) {
 
 // The frames are also written as screenshots for a look by eye.
 TEST_F(GlModelDrawingTest, GpuAndCpuSkinningDrawTheSameCharacter) {
-    const std::filesystem::path output = std::filesystem::path(KESTRUNE_BINARY_DIR) / "test-output" / "character";
-    std::filesystem::create_directories(output);
+    const std::filesystem::path output = scratchDirectory();
     expectSkinningPathsAgree(
         [&](bool gpuSkinning) -> RenderDevice& {
             makeDevice(gpuSkinning, kSkinningFrameSize);

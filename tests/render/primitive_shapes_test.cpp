@@ -37,24 +37,21 @@ TEST(PrimitiveShapes, GroundGridLineCounts) {
     const struct { const char* name; f32 halfExtent; std::size_t quads; } cases[] = {
         {"ten metres", 10.0f, 42}, {"fraction rounds down", 2.9f, 10},
         {"below one metre keeps the centre lines", 0.5f, 2}, {"negative draws no lines", -1.0f, 0}};
+    // One batch, cleared and built again for each case as for each frame, keeps the storage
+    // the largest grid gave it.
+    PrimitiveBatch batch;
+    buildGroundGrid(batch, {0, 0, 0}, 10.0f);
+    const auto storage = std::tuple(batch.vertices.data(), batch.indices.data());
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        PrimitiveBatch batch;
+        batch.clear();
         buildGroundGrid(batch, {0.0f, 0.0f, 0.0f}, c.halfExtent);
         EXPECT_EQ(std::tuple(batch.vertices.size(), batch.indices.size()), std::tuple(c.quads * 4, c.quads * 6));
+        EXPECT_EQ(std::tuple(batch.vertices.data(), batch.indices.data()), storage);
     }
-    // A batch cleared and built again each frame keeps its storage.
-    PrimitiveBatch reused;
-    buildGroundGrid(reused, {0, 0, 0}, 10.0f);
-    const auto storage = std::tuple(reused.vertices.data(), reused.indices.data());
-    for (int frame = 0; frame < 3; ++frame) {
-        reused.clear();
-        buildGroundGrid(reused, {0, 0, 0}, 10.0f);
-    }
-    EXPECT_EQ(std::tuple(reused.vertices.data(), reused.indices.data()), storage);
     // Lines are thin quads across the whole extent: the first at x = -1 from z = -1 to z = +1,
     // offset by 0.012 across it, the second along x at z = -1.
-    PrimitiveBatch batch;
+    batch.clear();
     buildGroundGrid(batch, {0.0f, 0.25f, 0.0f}, 1.0f);
     ASSERT_EQ(batch.vertices.size(), 24u);
     expectNear(batch.vertices[0].position, {-1.012f, 0.25f, -1.0f});
@@ -130,8 +127,7 @@ TEST(PrimitiveShapes, StatusBarFillColourAndWidthAndBackground) {
         buildStatusBarFill(batch, basis, {0.0f, 2.0f, 0.0f}, c.fraction);
         ASSERT_EQ(batch.vertices.size(), 4u);
         const f32 left = batch.vertices[0].position[0];
-        const f32 right = batch.vertices[1].position[0];
-        EXPECT_NEAR(right - left, c.width, 1e-5f);
+        EXPECT_NEAR(batch.vertices[1].position[0] - left, c.width, 1e-5f);
         if (c.fraction > 0.0f) {
             EXPECT_NEAR(left, -0.54f, 1e-5f);  // the fill starts at the track's left edge
         }

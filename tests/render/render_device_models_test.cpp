@@ -123,11 +123,10 @@ TEST(RenderDeviceUpload, CountsModelsAndMeshesAndKeepsRecords) {
     ASSERT_EQ(record.meshes.size(), 3u);
     for (std::size_t i = 0; i < 3; ++i) {
         SCOPED_TRACE(i);
-        const MeshRecord& mesh = record.meshes[i];
-        const auto& vertices = f.backend->buffers.at(static_cast<u32>(mesh.vertexBuffer) - 1);
+        const auto& vertices = f.backend->buffers.at(static_cast<u32>(record.meshes[i].vertexBuffer) - 1);
         ASSERT_EQ(vertices.contents.size(), 4u * 56u);
         EXPECT_EQ(std::memcmp(vertices.contents.data(), model.meshes[i].vertices.data(), 4 * 56), 0);
-        const auto& indices = f.backend->buffers.at(static_cast<u32>(mesh.indexBuffer) - 1);
+        const auto& indices = f.backend->buffers.at(static_cast<u32>(record.meshes[i].indexBuffer) - 1);
         EXPECT_EQ(indices.desc.binding, BufferBinding::index);
         EXPECT_EQ(std::memcmp(indices.contents.data(), model.meshes[i].indices.data(), 24), 0);
         EXPECT_STREQ(indices.desc.operation, "ID3D11Device::CreateBuffer(model indices)");
@@ -224,10 +223,8 @@ TEST(RenderDeviceDrawModel, OpaquePassThenBlendedPassWithMaterialStates) {
         EXPECT_EQ(std::tuple(state.blend, state.raster, state.depth, state.path, state.texture),
                   std::tuple(expected[i].blend, expected[i].raster, expected[i].depth, VertexPath::gpuSkinned,
                              f.device.Texture(kWhiteTexture).texture));
-        for (std::size_t c = 0; c < 4; ++c) {
-            EXPECT_FLOAT_EQ(draws[i].constants.tint[c], expected[i].color[c]);
-            EXPECT_FLOAT_EQ(draws[i].constants.lightAndTexture[c], expected[i].light[c]);
-        }
+        EXPECT_EQ(std::tuple(draws[i].constants.tint, draws[i].constants.lightAndTexture),
+                  std::tuple(expected[i].color, expected[i].light));
         EXPECT_EQ(std::tuple(draws[i].call.vertexStrideBytes, draws[i].call.indexCount), std::tuple(56u, 6u));
     }
     EXPECT_EQ(std::tuple(f.device.Statistics().drawCalls, f.device.Statistics().triangles), std::tuple(4u, 8u));
@@ -265,14 +262,13 @@ TEST(RenderDeviceDrawModel, TextureOverrideAndAdditiveDraws) {
         ASSERT_EQ(f.backend->draws.size(), 3u);
         const RecordedDraw& wall = f.backend->draws[0];
         EXPECT_EQ(wall.state.texture, f.device.Texture(c.wallTexture).texture);
-        EXPECT_FLOAT_EQ(wall.constants.lightAndTexture[2], c.useTexture);
         // Additive draws keep their pass (the opaque wall still comes first) but are unlit,
         // double-sided, additively blended and leave depth alone.
         EXPECT_EQ(std::tuple(wall.state.blend, wall.state.raster, wall.state.depth),
                   c.additive ? std::tuple(BlendMode::additive, RasterMode::doubleSided, DepthMode::readOnly)
                              : std::tuple(BlendMode::opaque, RasterMode::cullBack, DepthMode::readWrite));
-        EXPECT_FLOAT_EQ(wall.constants.lightAndTexture[0], c.additive ? 1.0f : kLitAmbient);
-        EXPECT_FLOAT_EQ(wall.constants.lightAndTexture[1], c.additive ? 0.0f : kLitDirectional);
+        EXPECT_EQ(wall.constants.lightAndTexture,
+                  (std::array{c.additive ? 1 : kLitAmbient, c.additive ? 0 : kLitDirectional, c.useTexture, 0.0f}));
         EXPECT_EQ(f.backend->draws[2].state.blend, c.additive ? BlendMode::additive : BlendMode::alpha);
     }
 }
@@ -304,19 +300,18 @@ TEST(RenderDeviceDrawModel, EachPathSkinsEveryDrawCountsItAndSteadyDrawsAllocate
     const u32 joints = static_cast<u32>(character.skins[0].joints.size());
     std::vector<Matrix4> palette(joints);
     content::computeSkinningPalette(character, character.meshes[0], pose, palette);
-    const u64 characterVertices = character.meshes[0].vertices.size() + character.meshes[1].vertices.size();
+    // The character's vertices, drawn twice.
+    const u64 skinned = 2 * (character.meshes[0].vertices.size() + character.meshes[1].vertices.size());
     for (const bool gpu : {true, false}) {
         SCOPED_TRACE(gpu ? "GPU path" : "CPU path");
         Fixture f(gpu);
         const ModelHandle characterHandle = f.device.UploadModel(character, ".");
-        const ModelHandle quadsHandle = f.device.UploadModel(quads, ".");
         f.drawPose(characterHandle, character, pose);
         f.drawPose(characterHandle, character, pose);
-        f.draw(quadsHandle, quads);
+        f.draw(f.device.UploadModel(quads, "."), quads);
         const auto& draws = f.backend->draws;
         ASSERT_EQ(draws.size(), 7u);
         const RenderStatistics& stats = f.device.Statistics();
-        const u64 skinned = 2 * characterVertices;
         EXPECT_EQ(std::tuple(stats.drawCalls, stats.skinnedVertices, stats.gpuSkinnedVertices, stats.cpuSkinnedVertices,
                              stats.skinPaletteUploads, f.backend->skinWrites),
                   std::tuple(7u, skinned, gpu ? skinned : 0u, gpu ? 0u : skinned, gpu ? 4u : 0u, gpu ? 4u + 3u : 0u));

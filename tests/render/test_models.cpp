@@ -27,11 +27,6 @@ Node node(const std::string& name, i32 parent, const Vec3& translation, i32 firs
             .skin = skin};
 }
 
-std::array<f32, 4> aboutAxis(const Vec3& axis, f32 radians) {
-    const f32 s = std::sin(radians / 2.0f);
-    return {axis[0] * s, axis[1] * s, axis[2] * s, std::cos(radians / 2.0f)};
-}
-
 // Which joints a box corner follows: up to two, with weights.
 struct Binding { std::array<u16, 4> joints{}; std::array<f32, 4> weights{}; };
 
@@ -62,9 +57,7 @@ void appendBox(Mesh& mesh, const Vec3& low, const Vec3& high, const Binding& bot
                 const Binding& binding = corner[1] == high[1] ? top : bottom;
                 mesh.vertices.push_back({corner, normal, {corner[0], corner[1]}, binding.joints, binding.weights});
             }
-            for (const u32 index : {0u, 1u, 2u, 0u, 2u, 3u}) {
-                mesh.indices.push_back(first + index);
-            }
+            mesh.indices.insert(mesh.indices.end(), {first, first + 1, first + 2, first, first + 2, first + 3});
         }
     }
 }
@@ -145,7 +138,8 @@ Model testCharacter() {
         for (std::size_t i = 0; i < model.nodes.size(); ++i) {
             Transform t = model.nodes[i].transform;
             if (i >= 1 && i <= kLinks) {
-                t.rotation = aboutAxis({1.0f, 0.0f, 0.0f}, 0.35f * std::sin(phase - static_cast<f32>(i)));
+                const f32 halfAngle = 0.175f * std::sin(phase - static_cast<f32>(i));  // a swing of 0.35 rad at most
+                t.rotation = {std::sin(halfAngle), 0.0f, 0.0f, std::cos(halfAngle)};    // about x
             }
             walk.samples.push_back(t);
         }
