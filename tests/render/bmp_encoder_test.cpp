@@ -51,8 +51,7 @@ TEST(BmpEncoder, RowsArePaddedToFourBytesAndAWideImageKeepsRowOrderAndZeroPaddin
     }
     constexpr u32 kWidth = 1366, kHeight = 2;
     const std::size_t pitch = kWidth * 4 + 64;  // a mapped pitch wider than the row
-    const std::vector<std::byte> pixels = pixelsOf(kWidth, kHeight, pitch);
-    const std::vector<std::byte> file = encodeBmp({kWidth, kHeight, pitch, pixels});
+    const std::vector<std::byte> file = encodeBmp({kWidth, kHeight, pitch, pixelsOf(kWidth, kHeight, pitch)});
     ASSERT_EQ(std::tuple(file.size(), loadU32le(file.data() + 34)), std::tuple(54u + 2 * 4100, 8200u));
     // Green of row 1 (the second from the top), red of its pixel 5, then both rows' zero padding.
     const std::byte* secondRow = file.data() + 54 + 4100;

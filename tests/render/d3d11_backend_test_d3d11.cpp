@@ -24,10 +24,11 @@ namespace {
 using namespace testing;
 
 // A PNG file of one row of `widthPixels` grey pixels, for textures wider than the shared
-// test data holds.
-void writeSolidRowPng(const std::filesystem::path& path, u32 widthPixels) {
+// test data holds, written to `path`, which it returns.
+std::filesystem::path solidRowPng(const std::filesystem::path& path, u32 widthPixels) {
     const std::vector<u8> rgba(4 * std::size_t{widthPixels}, 200);
     writeFileBytes(path, content::encodePng(widthPixels, 1, content::PngPixels::rgba8, rgba));
+    return path;
 }
 
 constexpr const char* kMissingSwapChain2 =
@@ -39,7 +40,6 @@ constexpr const char* kMissingSwapChain2 =
 TEST(D3d11FeatureLevels, DecideNameSamplesRasterizerTexturesAndViewPerLevel) {
     const d3d11::SampleQualityProbe fourAndTwo[] = {{4, 3, 2}, {2, 1, 1}};
     constexpr UINT kSrgbTarget = D3D11_FORMAT_SUPPORT_TEXTURE2D | D3D11_FORMAT_SUPPORT_RENDER_TARGET;
-    constexpr UINT kSrgbTextureOnly = D3D11_FORMAT_SUPPORT_TEXTURE2D;
     const struct {
         const char16_t* name; u32 level, samples, quality; bool multisampleEnable, gpuSkinning; u32 maxTexture;
         DXGI_FORMAT viewWithoutSrgbTarget;
@@ -54,23 +54,23 @@ TEST(D3d11FeatureLevels, DecideNameSamplesRasterizerTexturesAndViewPerLevel) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.level);
-        EXPECT_EQ(d3d11::featureLevelText(c.level), c.name);
         const d3d11::SampleMode mode = d3d11::chooseSampleMode(c.level, fourAndTwo);
-        EXPECT_EQ(std::tuple(mode.count, mode.quality), std::tuple(c.samples, c.quality));
-        EXPECT_EQ(d3d11::rasterizerMultisampleEnable(c.level, mode.count), c.multisampleEnable);
         const d3d11::FeatureLevelCaps caps = d3d11::featureLevelCaps(c.level);
-        EXPECT_EQ(std::tuple(caps.multisampledTargets, caps.gpuSkinning, caps.maxTextureDimensionPixels),
-                  std::tuple(c.samples > 1, c.gpuSkinning, c.maxTexture));
-        EXPECT_EQ(d3d11::backBufferViewFormat(c.level, kSrgbTarget), DXGI_FORMAT_R8G8B8A8_UNORM_SRGB);
-        EXPECT_EQ(d3d11::backBufferViewFormat(c.level, kSrgbTextureOnly), c.viewWithoutSrgbTarget);
         // One sample never turns multisampled rasterization on.
-        EXPECT_FALSE(d3d11::rasterizerMultisampleEnable(c.level, 1));
+        EXPECT_EQ(std::tuple(d3d11::featureLevelText(c.level), mode.count, mode.quality,
+                             d3d11::rasterizerMultisampleEnable(c.level, mode.count),
+                             d3d11::rasterizerMultisampleEnable(c.level, 1)),
+                  std::tuple(c.name, c.samples, c.quality, c.multisampleEnable, false));
+        EXPECT_EQ(std::tuple(caps.multisampledTargets, caps.gpuSkinning, caps.maxTextureDimensionPixels,
+                             d3d11::backBufferViewFormat(c.level, kSrgbTarget),
+                             d3d11::backBufferViewFormat(c.level, D3D11_FORMAT_SUPPORT_TEXTURE2D)),
+                  std::tuple(c.samples > 1, c.gpuSkinning, c.maxTexture, DXGI_FORMAT_R8G8B8A8_UNORM_SRGB,
+                             c.viewWithoutSrgbTarget));
     }
 }
 
 TEST(D3d11FeatureLevels, SampleModeTakesTheFirstCountBothFormatsHave) {
-    using Probe = d3d11::SampleQualityProbe;
-    const struct { const char* name; std::vector<Probe> probes; u32 samples, quality; } cases[] = {
+    const struct { const char* name; std::vector<d3d11::SampleQualityProbe> probes; u32 samples, quality; } cases[] = {
         {"4x with one quality level each", {{4, 1, 1}, {2, 1, 1}}, 4, 0},
         {"quality from the smaller count (depth)", {{4, 8, 3}, {2, 1, 1}}, 4, 2},
         {"quality from the smaller count (colour)", {{4, 2, 5}, {2, 1, 1}}, 4, 1},
@@ -216,11 +216,8 @@ TEST_F(D3d11DeviceTest, FeatureLevelsPresentWithTheirLimits) {
         if (c.maxTexture == 0) {
             continue;
         }
-        const std::filesystem::path fits = output_ / ("fits-" + level + ".png");
-        const std::filesystem::path wide = output_ / ("wide-" + level + ".png");
-        writeSolidRowPng(fits, c.maxTexture);
-        writeSolidRowPng(wide, c.maxTexture + 1);
-        EXPECT_EQ(device_->LoadTexture(fits), TextureHandle{1});
+        const std::filesystem::path wide = solidRowPng(output_ / (level + "-wide.png"), c.maxTexture + 1);
+        EXPECT_EQ(device_->LoadTexture(solidRowPng(output_ / (level + ".png"), c.maxTexture)), TextureHandle{1});
         expectThrow<std::runtime_error>([&] { device_->LoadTexture(wide); },
                                         "PNG texture of " + std::to_string(c.maxTexture + 1) +
                                             " x 1 pixels exceeds this device's limit of " +

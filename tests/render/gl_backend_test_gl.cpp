@@ -87,8 +87,7 @@ protected:
         const GpuBuffer vb = buffer(BufferBinding::vertex, std::as_bytes(std::span(batch.vertices)));
         const GpuBuffer ib = buffer(BufferBinding::index, std::as_bytes(std::span(batch.indices)));
         const Matrix4 viewProjection = multiply(device_->viewMatrix(), device_->projectionMatrix());
-        backend_->writeSceneConstants({.worldViewProjection = viewProjection, .world = identityMatrix(), .tint = kWhite,
-                                       .lightAndTexture = {1.0f, 0.0f, useTexture, 0.0f}});
+        backend_->writeSceneConstants({viewProjection, identityMatrix(), kWhite, {1.0f, 0.0f, useTexture, 0.0f}});
         backend_->applyDrawState(state);
         backend_->drawIndexed({vb, sizeof(PrimitiveVertex), ib, static_cast<u32>(batch.indices.size())});
         backend_->releaseBuffer(vb);

@@ -19,9 +19,8 @@ class GlModelDrawingTest : public GlBackendTest {
 protected:
     Capture drawFrame(const Model& model, TextureHandle textureOverride = kNoTexture, bool additive = false) {
         const ModelHandle handle = device_->UploadModel(model, "../shared/testdata/pngsuite");
-        const std::vector<Matrix4> pose = bindPose(model);
         device_->BeginFrame(frontCamera(4.0f), 0.0f);
-        device_->DrawModel(handle, model, pose, identityMatrix(), kWhite, {}, textureOverride, additive);
+        device_->DrawModel(handle, model, bindPose(model), identityMatrix(), kWhite, {}, textureOverride, additive);
         return presentAndCapture();
     }
 };

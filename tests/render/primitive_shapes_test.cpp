@@ -11,15 +11,16 @@ namespace {
 
 using testing::expectNear;
 
-const Camera kFrontCamera{{0.0f, 0.0f, -5.0f}, {0.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, 1.0f, 0.1f, 100.0f};
+// Facing a camera that looks along +z.
+const CameraBasis kFrontBasis =
+    cameraFacingBasis({{0.0f, 0.0f, -5.0f}, {0.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, 1.0f, 0.1f, 100.0f});
 
 TEST(PrimitiveShapes, QuadsShareOneListWithOffsetIndexPatternAndTheFloorIsOne) {
     PrimitiveBatch batch;
     const std::array<std::array<f32, 2>, 4> uvs{};
     appendQuad(batch, {0, 0, 0}, {1, 0, 0}, {1, 0, 1}, {0, 0, 1}, kFloorColor, uvs);
     appendQuad(batch, {0, 0, 0}, {1, 0, 0}, {1, 0, 1}, {0, 0, 1}, kFloorColor, uvs);
-    const std::vector<u32> expected{0, 2, 1, 0, 3, 2, 4, 6, 5, 4, 7, 6};
-    EXPECT_EQ(batch.indices, expected);
+    EXPECT_EQ(batch.indices, (std::vector<u32>{0, 2, 1, 0, 3, 2, 4, 6, 5, 4, 7, 6}));
     for (const PrimitiveVertex& v : batch.vertices) {
         expectNear(v.normal, {0.0f, 1.0f, 0.0f});
     }
@@ -96,7 +97,6 @@ TEST(PrimitiveShapes, RingLimitsAndARingOf48SegmentsClosesOnItselfAndAWideOneIsA
 }
 
 TEST(PrimitiveShapes, BillboardAxesFollowTheAngle) {
-    const CameraBasis basis = cameraFacingBasis(kFrontCamera);
     // alongWidth: vertex 1 - vertex 0
     // alongHeight: vertex 3 - vertex 0
     const struct { const char* name; f32 angle; Vec3 alongWidth; Vec3 alongHeight; } cases[] = {
@@ -105,7 +105,7 @@ TEST(PrimitiveShapes, BillboardAxesFollowTheAngle) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         PrimitiveBatch batch;
-        buildBillboard(batch, basis, {1.0f, 1.0f, 1.0f}, 4.0f, 2.0f, kFloorColor, c.angle);
+        buildBillboard(batch, kFrontBasis, {1.0f, 1.0f, 1.0f}, 4.0f, 2.0f, kFloorColor, c.angle);
         ASSERT_EQ(batch.vertices.size(), 4u);
         expectNear(subtract(batch.vertices[1].position, batch.vertices[0].position), c.alongWidth);
         expectNear(subtract(batch.vertices[3].position, batch.vertices[0].position), c.alongHeight);
@@ -115,7 +115,6 @@ TEST(PrimitiveShapes, BillboardAxesFollowTheAngle) {
 }
 
 TEST(PrimitiveShapes, StatusBarFillColourAndWidthAndBackground) {
-    const CameraBasis basis = cameraFacingBasis(kFrontCamera);
     const struct { const char* name; f32 fraction, width; Color color; } cases[] = {
         {"at the threshold is low", 0.35f, 0.35f * 1.08f, kStatusLowColor},
         {"just above is healthy", 0.36f, 0.36f * 1.08f, kStatusHealthyColor},
@@ -124,7 +123,7 @@ TEST(PrimitiveShapes, StatusBarFillColourAndWidthAndBackground) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         PrimitiveBatch batch;
-        buildStatusBarFill(batch, basis, {0.0f, 2.0f, 0.0f}, c.fraction);
+        buildStatusBarFill(batch, kFrontBasis, {0.0f, 2.0f, 0.0f}, c.fraction);
         ASSERT_EQ(batch.vertices.size(), 4u);
         const f32 left = batch.vertices[0].position[0];
         EXPECT_NEAR(batch.vertices[1].position[0] - left, c.width, 1e-5f);
@@ -138,7 +137,7 @@ TEST(PrimitiveShapes, StatusBarFillColourAndWidthAndBackground) {
     for (const bool highlighted : {false, true}) {
         SCOPED_TRACE(highlighted);
         PrimitiveBatch batch;
-        buildStatusBarBackground(batch, basis, {0.0f, 2.0f, 0.0f}, highlighted);
+        buildStatusBarBackground(batch, kFrontBasis, {0.0f, 2.0f, 0.0f}, highlighted);
         expectNear(batch.vertices[0].position, {-0.59f, highlighted ? 1.92f : 1.94f, 0.0f});
         expectNear(batch.vertices[2].position, {0.59f, highlighted ? 2.08f : 2.06f, 0.0f});
         EXPECT_EQ(batch.vertices[0].color, kStatusBackgroundColor);

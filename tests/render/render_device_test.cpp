@@ -149,13 +149,11 @@ TEST(RenderDevicePrimitives, BuffersGrowGeometricallyNeverShrinkAndCarryTheCalle
     EXPECT_EQ(std::tuple(f.device.Statistics().triangles, f.device.primitiveVertexCapacity(),
                          f.device.primitiveIndexCapacity()), std::tuple(2u, 256u, 512u));
     ASSERT_EQ(f.backend->buffers.size(), 2u);
-    const BufferDesc& vertexDesc = f.backend->buffers[0].desc;
-    const BufferDesc& indexDesc = f.backend->buffers[1].desc;
-    EXPECT_EQ(std::tuple(vertexDesc.sizeBytes, vertexDesc.usage, indexDesc.binding, indexDesc.sizeBytes),
+    EXPECT_EQ(std::tuple(f.backend->buffers[0].desc.sizeBytes, f.backend->buffers[0].desc.usage,
+                         f.backend->buffers[1].desc.binding, f.backend->buffers[1].desc.sizeBytes),
               std::tuple(256u * 48u, BufferUsage::dynamic, BufferBinding::index, 512u * 4u));
 
-    std::vector<PrimitiveVertex> many(300, kTriangle[0]);
-    drawPrimitives(f.device, many);
+    drawPrimitives(f.device, std::vector<PrimitiveVertex>(300, kTriangle[0]));
     EXPECT_EQ(std::tuple(f.device.primitiveVertexCapacity(), f.device.primitiveIndexCapacity(),
                          f.backend->buffers.size(), f.backend->buffers[0].released), std::tuple(512u, 512u, 3u, true));
     EXPECT_STREQ(f.backend->buffers[2].desc.operation, "ID3D11Device::CreateBuffer(primitive vertices)");

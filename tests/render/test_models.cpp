@@ -83,8 +83,7 @@ Mesh quadMesh(const std::string& name, f32 x0, f32 y0, f32 x1, f32 y1, f32 depth
 }
 
 Model rigidModel(std::vector<Mesh> meshes, std::vector<content::Material> materials) {
-    const i32 firstMesh = meshes.empty() ? -1 : 0;
-    return decoded({.nodes = {node("root", -1, {0.0f, 0.0f, 0.0f}, firstMesh)}, .meshes = std::move(meshes),
+    return decoded({.nodes = {node("root", -1, {}, meshes.empty() ? -1 : 0)}, .meshes = std::move(meshes),
                     .materials = std::move(materials)});
 }
 
