@@ -108,21 +108,28 @@ inline Capture readScreenshot(const std::filesystem::path& path) {
     return image;
 }
 
+// Calls `visit(x, y, pixel)` for every pixel of `image`, row by row.
+template <class Visit>
+void forEachPixel(const Capture& image, Visit visit) {
+    for (int y = 0; y < static_cast<int>(image.height); ++y) {
+        for (int x = 0; x < static_cast<int>(image.width); ++x) {
+            visit(x, y, image.at(x, y));
+        }
+    }
+}
+
 // How two captures of the same size differ: pixels apart by more than `threshold` in any
 // channel, and the largest difference.
 struct ImageDifference { u32 pixels = 0; int largest = 0; };
 
 inline ImageDifference compare(const Capture& a, const Capture& b, int threshold) {
     ImageDifference difference;
-    for (u32 y = 0; y < a.height; ++y) {
-        for (u32 x = 0; x < a.width; ++x) {
-            const Pixel p = a.at(static_cast<int>(x), static_cast<int>(y));
-            const Pixel q = b.at(static_cast<int>(x), static_cast<int>(y));
-            const int channel = std::max({std::abs(p.r - q.r), std::abs(p.g - q.g), std::abs(p.b - q.b)});
-            difference.largest = std::max(difference.largest, channel);
-            difference.pixels += channel > threshold ? 1 : 0;
-        }
-    }
+    forEachPixel(a, [&](int x, int y, const Pixel& p) {
+        const Pixel q = b.at(x, y);
+        const int channel = std::max({std::abs(p.r - q.r), std::abs(p.g - q.g), std::abs(p.b - q.b)});
+        difference.largest = std::max(difference.largest, channel);
+        difference.pixels += channel > threshold ? 1 : 0;
+    });
     return difference;
 }
 
@@ -130,12 +137,9 @@ inline ImageDifference compare(const Capture& a, const Capture& b, int threshold
 inline u32 coveredPixels(const Capture& image, const Color& clearColor) {
     u32 covered = 0;
     const Pixel clear = encoded(clearColor);
-    for (u32 y = 0; y < image.height; ++y) {
-        for (u32 x = 0; x < image.width; ++x) {
-            const Pixel p = image.at(static_cast<int>(x), static_cast<int>(y));
-            covered += std::abs(p.r - clear.r) + std::abs(p.g - clear.g) + std::abs(p.b - clear.b) > 6 ? 1 : 0;
-        }
-    }
+    forEachPixel(image, [&](int, int, const Pixel& p) {
+        covered += std::abs(p.r - clear.r) + std::abs(p.g - clear.g) + std::abs(p.b - clear.b) > 6 ? 1 : 0;
+    });
     return covered;
 }
 
@@ -190,18 +194,15 @@ inline void expectResolvedRedEdge(RenderDevice& device, const Present& present, 
         return std::abs(value - (from + (to - from) * static_cast<double>(k) / samples)) <= 1.0;
     };
     u32 misfits = 0, edgePixels = 0;
-    for (u32 y = 0; y < image.height; ++y) {
-        for (u32 x = 0; x < image.width; ++x) {
-            const Pixel p = image.at(static_cast<int>(x), static_cast<int>(y));
-            u32 k = 0;
-            while (k <= samples && !(within(p.r, clear.r, red.r, k) && within(p.g, clear.g, red.g, k) &&
-                                     within(p.b, clear.b, red.b, k))) {
-                ++k;
-            }
-            misfits += k > samples ? 1 : 0;
-            edgePixels += k > 0 && k < samples ? 1 : 0;
+    forEachPixel(image, [&](int, int, const Pixel& p) {
+        u32 k = 0;
+        while (k <= samples &&
+               !(within(p.r, clear.r, red.r, k) && within(p.g, clear.g, red.g, k) && within(p.b, clear.b, red.b, k))) {
+            ++k;
         }
-    }
+        misfits += k > samples ? 1 : 0;
+        edgePixels += k > 0 && k < samples ? 1 : 0;
+    });
     EXPECT_EQ(misfits, 0u);
     if (samples > 1) {
         EXPECT_GT(edgePixels, image.width / 2);

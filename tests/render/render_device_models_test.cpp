@@ -110,16 +110,15 @@ TEST(RenderDeviceUpload, CountsModelsAndMeshesAndKeepsRecords) {
     copyPng(scratch / "textures" / "glass.png");
     Model model = threeQuads();
     model.materials[1].texture = "textures/glass.png";
-    const ModelHandle first = f.device.UploadModel(model, scratch);
-    const ModelHandle second = f.device.UploadModel(model, scratch);
-    EXPECT_EQ(std::tuple(first, second), std::tuple(ModelHandle{0}, ModelHandle{1}));
     // The second upload finds the texture cached.
+    EXPECT_EQ((std::tuple{f.device.UploadModel(model, scratch), f.device.UploadModel(model, scratch)}),
+              std::tuple(ModelHandle{0}, ModelHandle{1}));
     const RenderStatistics& stats = f.device.Statistics();
     EXPECT_EQ(std::tuple(stats.uploadedModels, stats.uploadedMeshes, stats.uploadedTextures), std::tuple(2u, 6u, 1u));
 
     // What the materials and meshes become shows in the draws (see DrawModel below); here
     // the buffers' contents.
-    const ModelRecord& record = *f.device.modelRecord(first);
+    const ModelRecord& record = *f.device.modelRecord(ModelHandle{0});
     ASSERT_EQ(record.meshes.size(), 3u);
     for (std::size_t i = 0; i < 3; ++i) {
         SCOPED_TRACE(i);
@@ -131,7 +130,7 @@ TEST(RenderDeviceUpload, CountsModelsAndMeshesAndKeepsRecords) {
         EXPECT_EQ(std::memcmp(indices.contents.data(), model.meshes[i].indices.data(), 24), 0);
         EXPECT_STREQ(indices.desc.operation, "ID3D11Device::CreateBuffer(model indices)");
     }
-    EXPECT_NE(record.meshes[0].vertexBuffer, f.device.modelRecord(second)->meshes[0].vertexBuffer);
+    EXPECT_NE(record.meshes[0].vertexBuffer, f.device.modelRecord(ModelHandle{1})->meshes[0].vertexBuffer);
     EXPECT_EQ(f.device.modelRecord(ModelHandle{2}), nullptr);
 }
 
