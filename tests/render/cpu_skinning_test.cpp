@@ -15,9 +15,8 @@ namespace {
 
 using namespace testing;
 
-SkinnedVertex vertexAt(const Vec3& position, const Vec3& normal, std::array<u16, 4> joints,
-                       std::array<f32, 4> weights) {
-    return {position, normal, {0.25f, 0.75f}, joints, weights};
+SkinnedVertex vertexAt(const Vec3& at, const Vec3& normal, std::array<u16, 4> joints, std::array<f32, 4> weights) {
+    return {at, normal, {0.25f, 0.75f}, joints, weights};
 }
 
 // Each kernel forced, whether or not the dispatch would choose it; a kernel the processor or

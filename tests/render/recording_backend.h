@@ -60,9 +60,7 @@ public:
     std::vector<std::pair<u32, u32>> resizes;
     std::vector<u8> syncIntervals;
 
-    u32 liveBuffers() const {
-        return static_cast<u32>(std::ranges::count(buffers, false, &RecordedBuffer::released));
-    }
+    u32 liveBuffers() const { return static_cast<u32>(std::ranges::count(buffers, false, &RecordedBuffer::released)); }
 
     DeviceFacts createDevice(NativeWindow, u32, u32, bool useWarp) override {
         deviceAttemptsWarp.push_back(useWarp);
