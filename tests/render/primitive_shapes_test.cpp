@@ -149,9 +149,7 @@ TEST(PrimitiveShapes, PlaceholderTriangleAndPulse) {
     buildPlaceholderTriangle(batch);
     ASSERT_EQ(std::tuple(batch.vertices.size(), batch.indices), std::tuple(3u, std::vector<u32>{0, 2, 1}));
     expectNear(batch.vertices[2].normal, {0.0f, 0.0f, -1.0f});
-    EXPECT_FLOAT_EQ(placeholderPulse(0.0f), 0.85f);
-    EXPECT_NEAR(placeholderPulse(0.25f), 1.0f, 1e-6f);
-    EXPECT_NEAR(placeholderPulse(0.75f), 0.7f, 1e-6f);
+    expectNear({placeholderPulse(0.0f), placeholderPulse(0.25f), placeholderPulse(0.75f)}, {0.85f, 1.0f, 0.7f}, 1e-6f);
 }
 
 }  // namespace

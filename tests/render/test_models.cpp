@@ -18,13 +18,9 @@ using content::Mesh;
 using content::Model;
 using content::Node;
 using content::Transform;
-using content::Vertex;
 
-constexpr f32 kTwoPi = 2.0f * std::numbers::pi_v<f32>;
-
-Node node(const std::string& name, i32 parent, const Vec3& translation, i32 firstMesh = -1, i32 skin = -1) {
-    return {.name = name, .parent = parent, .transform = {.translation = translation}, .firstMesh = firstMesh,
-            .skin = skin};
+Node node(const std::string& name, i32 parent, const Vec3& at, i32 firstMesh = -1, i32 skin = -1) {
+    return {.name = name, .parent = parent, .transform = {.translation = at}, .firstMesh = firstMesh, .skin = skin};
 }
 
 // Which joints a box corner follows: up to two, with weights.
@@ -133,7 +129,7 @@ Model testCharacter() {
     // Every link swings about x, each a radian behind the one below.
     content::AnimationClip walk{"walk", 1.0f, 30.0f, 31, static_cast<u32>(model.nodes.size()), {}};
     for (u32 frame = 0; frame < walk.frameCount; ++frame) {
-        const f32 phase = kTwoPi * static_cast<f32>(frame) / walk.sampleRate;
+        const f32 phase = 2.0f * std::numbers::pi_v<f32> * static_cast<f32>(frame) / walk.sampleRate;
         for (std::size_t i = 0; i < model.nodes.size(); ++i) {
             Transform t = model.nodes[i].transform;
             if (i >= 1 && i <= kLinks) {
