@@ -193,9 +193,8 @@ TEST_F(D3d11DeviceTest, FeatureLevelsPresentWithTheirLimits) {
             continue;
         }
         reopen({.featureLevels = c.levels}, 64);
-        EXPECT_EQ(device_->featureLevelText(), c.text);
-        EXPECT_EQ(std::tuple(device_->report().info.msaaSampleCount, device_->report().info.gpuSkinningEnabled),
-                  std::tuple(c.samples, c.gpuSkinning));
+        EXPECT_EQ(std::tuple(device_->featureLevelText(), device_->report().info.msaaSampleCount,
+                             device_->report().info.gpuSkinningEnabled), std::tuple(c.text, c.samples, c.gpuSkinning));
         EXPECT_TRUE(device_->driverText() == u"hardware" || device_->driverText() == u"warp");
         EXPECT_EQ(device_->shaderProfileText(),
                   c.gpuSkinning ? u"model vs_4_0 GPU skinning + primitive/ps_4_0_level_9_3"
