@@ -36,27 +36,23 @@ class RecordingBackend final : public RenderBackend {
 public:
     // ---- Script ----
     u32 failingDeviceAttempts = 0;  // the first n createDevice calls throw
-    bool gpuSkinning = true;
-    bool skinConstantBuffer = true;
+    bool gpuSkinning = true, skinConstantBuffer = true;
     bool recordDraws = true;  // off for allocation counts: recording allocates
-    u32 sampleCount = 4;
-    u32 maxTextureDimension = 16'384;
+    u32 sampleCount = 4, maxTextureDimension = 16'384;
     std::deque<LatencyWaitResult> waitResults;  // consumed per wait; signalled once empty
     u32 presentStatus = 0;
     u32 readbackWidth = 1, readbackHeight = 1;
 
     // ---- Record ----
     std::vector<bool> deviceAttemptsWarp;
-    u32 destroyCalls = 0;
     std::vector<RecordedBuffer> buffers;  // index = id - 1
     std::vector<TextureDesc> textures;
-    u32 liveTextures = 0;
     std::vector<RecordedDraw> draws;
     std::vector<Color> passes;
     SceneConstants lastConstants;
     DrawState lastState;
     SkinConstants lastSkin;
-    u32 skinWrites = 0, presents = 0;
+    u32 destroyCalls = 0, liveTextures = 0, skinWrites = 0, presents = 0;
     std::vector<std::pair<u32, u32>> resizes;
     std::vector<u8> syncIntervals;
 
