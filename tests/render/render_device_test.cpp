@@ -50,11 +50,10 @@ TEST(RenderDeviceCreate, HardwareFailureFallsBackToWarpOnce) {
             EXPECT_EQ(std::tuple(f.device.report().info.gpuSkinningEnabled, f.device.report().info.msaaSampleCount),
                       std::tuple(true, 2u));
             // The 1 x 1 white texture is made by Create and is not an upload.
-            ASSERT_EQ(f.backend->textures.size(), 1u);
-            const TextureDesc& white = f.backend->textures[0];
+            const TextureDesc& white = f.backend->textures.at(0);
             EXPECT_EQ(std::tuple(white.widthPixels, white.pixels.size(), std::string_view(white.textureOperation),
-                                 f.device.Statistics().uploadedTextures),
-                      std::tuple(1u, 4u, "ID3D11Device::CreateTexture2D(white)", 0u));
+                                 f.device.Statistics().uploadedTextures, f.backend->textures.size()),
+                      std::tuple(1u, 4u, "ID3D11Device::CreateTexture2D(white)", 0u, 1u));
         }
         EXPECT_EQ(std::tuple(f.backend->deviceAttemptsWarp, f.backend->destroyCalls, f.device.created()),
                   std::tuple(c.attemptsWarp, c.destroyCalls, c.error == nullptr));
