@@ -130,11 +130,12 @@ protected:
     }
 
     // A new device of `sizePixels` square on the same window.
-    void reopen(const d3d11::D3d11Options& options, u32 sizePixels) {
+    RenderDevice& reopen(const d3d11::D3d11Options& options, u32 sizePixels) {
         device_.reset();
         device_ = std::make_unique<RenderDevice>(std::make_unique<d3d11::D3d11Backend>(options));
         sizePixels_ = sizePixels;
         device_->Create({window_}, sizePixels, sizePixels, false);
+        return *device_;
     }
 
     // Presents the frame drawn since BeginFrame and reads back its screenshot.
@@ -155,16 +156,12 @@ protected:
 
 TEST_F(D3d11DeviceTest, GpuAndCpuSkinningDrawTheSameCharacter) {
     expectSkinningPathsAgree(
-        [&](bool gpuSkinning) -> RenderDevice& {
-            reopen({.gpuSkinning = gpuSkinning}, kSkinningFrameSize);
-            return *device_;
-        },
+        [&](bool gpuSkinning) -> RenderDevice& { return reopen({.gpuSkinning = gpuSkinning}, kSkinningFrameSize); },
         [&](const std::string& name) { return presentAndCapture(name); });
 }
 
 TEST_F(D3d11DeviceTest, BlendingWritesNoDepthAndEdgesResolveInEncodedValues) {
-    reopen({}, 128);
-    expectBlendingWithoutDepthWrites(*device_, presenting("blending"));
+    expectBlendingWithoutDepthWrites(reopen({}, 128), presenting("blending"));
     const u32 samples = device_->report().info.msaaSampleCount;
     ASSERT_GT(samples, 1u);
     expectResolvedRedEdge(*device_, presenting("edge"), samples);
@@ -225,8 +222,7 @@ TEST_F(D3d11DeviceTest, FeatureLevelsPresentWithTheirLimits) {
 }
 
 TEST_F(D3d11DeviceTest, WritesThePlaceholderParityFrame) {
-    reopen({}, kParitySize);
-    const Capture image = writeParityFrame(*device_, output_ / "placeholder-d3d11.bmp");
+    const Capture image = writeParityFrame(reopen({}, kParitySize), output_ / "placeholder-d3d11.bmp");
     ASSERT_EQ(std::tuple(image.width, image.height), std::tuple(kParitySize, kParitySize));
     EXPECT_GT(coveredPixels(image, kClearColor), kParitySize * kParitySize / 100);  // the triangle: some 2 %
 }
