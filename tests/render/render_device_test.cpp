@@ -257,11 +257,10 @@ TEST(RenderDeviceFrame, PresentBeforeAnyFrameHasNoRenderTimeAFailedOneIsNotCount
     uncreated.device.Resize(800, 600);
     f.device.Resize(0, 600);
     f.device.Resize(800, 0);
-    EXPECT_EQ(std::tuple(uncreated.backend->resizes.size(), f.backend->resizes.size()), std::tuple(0u, 0u));
     f.backend->sampleCount = 2;
     f.device.Resize(800, 600);
-    EXPECT_EQ(std::tuple(f.backend->resizes, f.device.report().info.msaaSampleCount),
-              std::tuple(std::vector<std::pair<u32, u32>>{{800, 600}}, 2u));
+    EXPECT_EQ(std::tuple(f.backend->resizes, f.device.report().info.msaaSampleCount, uncreated.backend->resizes),
+              std::tuple(std::vector<std::pair<u32, u32>>{{800, 600}}, 2u, std::vector<std::pair<u32, u32>>{}));
 }
 
 // ---- Screenshots ----
@@ -276,8 +275,7 @@ TEST(RenderDeviceScreenshot, WrittenOnceAtTheNextPresentIntoNewDirectoriesAndKep
     f.device.RequestScreenshot(path);
     EXPECT_FALSE(std::filesystem::exists(path));
     f.device.DrawPlaceholderFrame(0.0, 0);
-    ASSERT_TRUE(std::filesystem::exists(path));
-    EXPECT_EQ(std::filesystem::file_size(path), 54u + 2 * 12);  // 3 x 2 pixels, rows padded to 12 bytes
+    EXPECT_EQ(std::filesystem::file_size(path), 54u + 2 * 12);  // 3 x 2 pixels, rows padded to 12; throws if missing
     std::filesystem::remove(path);
     f.device.DrawPlaceholderFrame(0.0, 0);
     EXPECT_FALSE(std::filesystem::exists(path));
