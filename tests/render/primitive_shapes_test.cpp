@@ -17,9 +17,8 @@ const CameraBasis kFrontBasis =
 
 TEST(PrimitiveShapes, QuadsShareOneListWithOffsetIndexPatternAndTheFloorIsOne) {
     PrimitiveBatch batch;
-    const std::array<std::array<f32, 2>, 4> uvs{};
-    appendQuad(batch, {0, 0, 0}, {1, 0, 0}, {1, 0, 1}, {0, 0, 1}, kFloorColor, uvs);
-    appendQuad(batch, {0, 0, 0}, {1, 0, 0}, {1, 0, 1}, {0, 0, 1}, kFloorColor, uvs);
+    appendQuad(batch, {0, 0, 0}, {1, 0, 0}, {1, 0, 1}, {0, 0, 1}, kFloorColor, std::array<std::array<f32, 2>, 4>{});
+    appendQuad(batch, {0, 0, 0}, {1, 0, 0}, {1, 0, 1}, {0, 0, 1}, kFloorColor, std::array<std::array<f32, 2>, 4>{});
     EXPECT_EQ(batch.indices, (std::vector<u32>{0, 2, 1, 0, 3, 2, 4, 6, 5, 4, 7, 6}));
     for (const PrimitiveVertex& v : batch.vertices) {
         expectNear(v.normal, {0.0f, 1.0f, 0.0f});

@@ -30,8 +30,7 @@ struct Fixture : StartedDevice {
     }
     void draw(ModelHandle handle, const Model& model, std::span<const std::string_view> hidden = {},
               TextureHandle textureOverride = kNoTexture, bool additive = false, const Color& tint = kWhite) {
-        const std::vector<Matrix4> pose = bindPose(model);
-        device.DrawModel(handle, model, pose, identityMatrix(), tint, hidden, textureOverride, additive);
+        device.DrawModel(handle, model, bindPose(model), identityMatrix(), tint, hidden, textureOverride, additive);
     }
 };
 
