@@ -75,12 +75,11 @@ TEST(RenderDeviceTextures, FailedDecodeIsTriedAgainAndTheCacheIsKeyedByTheCanoni
 // The device's texture limit is checked before the texture is created, on each side alone,
 // and the file is not remembered: the same request fails again.
 TEST(RenderDeviceTextures, TexturesLargerThanTheDeviceTakesNameFileSizeAndLimit) {
-    const std::filesystem::path tall = "../shared/testdata/pngsuite/cdfn2c08.png";  // 8 x 32
-    const std::filesystem::path wide = "../shared/testdata/pngsuite/cdhn2c08.png";  // 32 x 8
     // size: null: uploaded
-    const struct { const char* name; u32 limit; const std::filesystem::path& path; const char* size; } cases[] = {
+    const struct { const char* name; u32 limit; std::filesystem::path path; const char* size; } cases[] = {
         {"square at the limit", 32, kPng, nullptr}, {"square one over", 31, kPng, "32 x 32"},
-        {"tall one over", 31, tall, "8 x 32"}, {"wide one over", 31, wide, "32 x 8"}};
+        {"tall one over", 31, kPng.parent_path() / "cdfn2c08.png", "8 x 32"},
+        {"wide one over", 31, kPng.parent_path() / "cdhn2c08.png", "32 x 8"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         DeviceFixture f;
@@ -385,9 +384,8 @@ TEST(RenderDeviceDrawModel, HandleAndPoseErrorsComeBeforeAnyDraw) {
 TEST(RenderDeviceDrawModel, SkinningErrorsNameTheirCause) {
     // Each case uploads a one-joint model and draws a variant the records do not expect.
     const Model uploaded = skinnedQuadModel(1);
-    const struct {
-        const char* name; bool skinConstantBuffer; u32 drawnJoints; i32 drawnSkin; const char* message;
-    } cases[] = {
+    // skinBuffer: whether the backend has a skin constant buffer
+    const struct { const char* name; bool skinBuffer; u32 drawnJoints; i32 drawnSkin; const char* message; } cases[] = {
         {"skin past the model's skins", true, 1, 3, "Mesh skin index escaped validated model bounds."},
         {"GPU record, skin beyond the palette", true, 129, 0,
          "GPU skin palette exceeds the renderer's validated matrix limit."},
@@ -395,7 +393,7 @@ TEST(RenderDeviceDrawModel, SkinningErrorsNameTheirCause) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Fixture f;
-        f.backend->skinConstantBuffer = c.skinConstantBuffer;
+        f.backend->skinConstantBuffer = c.skinBuffer;
         const ModelHandle handle = f.device.UploadModel(uploaded, ".");
         Model drawn = c.drawnJoints == 1 ? uploaded : skinnedQuadModel(c.drawnJoints);
         drawn.meshes[0].skin = c.drawnSkin;
