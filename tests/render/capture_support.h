@@ -35,8 +35,7 @@ inline Pixel encoded(const Color& linear) { return {srgbByte(linear[0]), srgbByt
 inline Camera frontCamera(f32 distance = 5.0f) {
     return {{0.0f, 0.0f, -distance}, {0.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, 0.9f, 0.05f, 250.0f};
 }
-inline constexpr Camera kCharacterCamera{{1.3f, 1.5f, -3.0f}, {0.0f, 0.95f, 0.0f}, {0.0f, 1.0f, 0.0f}, 0.75f, 0.05f,
-                                         100.0f};
+inline constexpr Camera kCharacterCamera{{1.3f, 1.5f, -3.0f}, {0, 0.95f, 0}, {0, 1, 0}, 0.75f, 0.05f, 100.0f};
 
 class Capture final : public ReadbackConsumer {
 public:

@@ -31,8 +31,7 @@ std::filesystem::path solidRowPng(const std::filesystem::path& path, u32 widthPi
     return path;
 }
 
-constexpr const char* kMissingSwapChain2 =
-    "IDXGISwapChain1::QueryInterface(IDXGISwapChain2) failed with HRESULT 0x80004002";
+constexpr char kMissingSwapChain2[] = "IDXGISwapChain1::QueryInterface(IDXGISwapChain2) failed with HRESULT 0x80004002";
 
 // ---- Feature-level decisions ----
 

@@ -12,8 +12,7 @@ namespace {
 using testing::expectNear;
 
 // Facing a camera that looks along +z.
-const CameraBasis kFrontBasis =
-    cameraFacingBasis({{0.0f, 0.0f, -5.0f}, {0.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, 1.0f, 0.1f, 100.0f});
+const CameraBasis kFrontBasis = cameraFacingBasis({{0, 0, -5}, {0, 0, 0}, {0, 1, 0}, 1.0f, 0.1f, 100.0f});
 
 TEST(PrimitiveShapes, QuadsShareOneListWithOffsetIndexPatternAndTheFloorIsOne) {
     PrimitiveBatch batch;

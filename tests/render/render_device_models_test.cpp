@@ -302,9 +302,9 @@ TEST(RenderDeviceDrawModel, EachPathSkinsEveryDrawCountsItAndSteadyDrawsAllocate
     for (const bool gpu : {true, false}) {
         SCOPED_TRACE(gpu ? "GPU path" : "CPU path");
         Fixture f(gpu);
-        const ModelHandle characterHandle = f.device.UploadModel(character, ".");
-        f.drawPose(characterHandle, character, pose);
-        f.drawPose(characterHandle, character, pose);
+        const ModelHandle handle = f.device.UploadModel(character, ".");
+        f.drawPose(handle, character, pose);
+        f.drawPose(handle, character, pose);
         f.draw(f.device.UploadModel(quads, "."), quads);
         const auto& draws = f.backend->draws;
         ASSERT_EQ(draws.size(), 7u);
@@ -323,7 +323,7 @@ TEST(RenderDeviceDrawModel, EachPathSkinsEveryDrawCountsItAndSteadyDrawsAllocate
             EXPECT_EQ(std::tuple(draws[4].skin.skinMatrices[0], draws[4].skin.skinMatrices[joints - 1]),
                       std::tuple(Matrix4{}, Matrix4{}));
         } else {
-            const MeshRecord& cloth = f.device.modelRecord(characterHandle)->meshes[0];
+            const MeshRecord& cloth = f.device.modelRecord(handle)->meshes[0];
             EXPECT_EQ(f.backend->buffers.at(static_cast<u32>(cloth.vertexBuffer) - 1).maps, 2u);
             std::vector<PrimitiveVertex> expected(character.meshes[0].vertices.size());
             skinVerticesWith(SkinningKernel::scalar, character.meshes[0].vertices, palette, expected);
@@ -341,8 +341,7 @@ TEST(RenderDeviceDrawModel, EachPathSkinsEveryDrawCountsItAndSteadyDrawsAllocate
         const std::array<std::string_view, 1> hidden{"nothing"};
         const std::size_t before = kestrune::test::allocationCount();
         for (int frame = 0; frame < 3; ++frame) {
-            f.device.DrawModel(characterHandle, character, pose, identityMatrix(), kWhite, hidden, kNoTexture,
-                               frame == 1);
+            f.device.DrawModel(handle, character, pose, identityMatrix(), kWhite, hidden, kNoTexture, frame == 1);
         }
         EXPECT_EQ(kestrune::test::allocationCount() - before, 0u);
         EXPECT_EQ(f.device.Statistics().drawCalls, 7u + 6u);
