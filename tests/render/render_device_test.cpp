@@ -208,6 +208,7 @@ TEST(RenderDevicePrimitives, ShapesDrawWithTheirStates) {
     // The billboard faces the frame's camera: its width runs along the screen's right, +x here.
     expectNear(subtract(draws[5].vertices[1].position, draws[5].vertices[0].position), {1.0f, 0.0f, 0.0f});
     EXPECT_FLOAT_EQ(draws[5].constants.lightAndTexture[2], 1.0f);
+    // Triangles: 2 + 84 + 2 + 2 + 96 + 2.
     EXPECT_EQ(std::tuple(f.device.Statistics().drawCalls, f.device.Statistics().triangles), std::tuple(6u, 188u));
 }
 
