@@ -40,9 +40,7 @@ inline constexpr Camera kCharacterCamera{{1.3f, 1.5f, -3.0f}, {0, 0.95f, 0}, {0,
 class Capture final : public ReadbackConsumer {
 public:
     void consume(const ReadbackImage& image) override {
-        width = image.widthPixels;
-        height = image.heightPixels;
-        pitch = image.rowPitchBytes;
+        std::tie(width, height, pitch) = std::tuple(image.widthPixels, image.heightPixels, image.rowPitchBytes);
         bytes.assign(image.rgba.begin(), image.rgba.end());
     }
     Pixel at(int x, int y) const {
@@ -94,8 +92,7 @@ inline Capture readScreenshot(const std::filesystem::path& path) {
     if (width <= 0 || height <= 0 || chars.size() < 54 + rowBytes * static_cast<std::size_t>(height)) {
         return image;
     }
-    image.width = static_cast<u32>(width);
-    image.height = static_cast<u32>(height);
+    std::tie(image.width, image.height) = std::tuple(static_cast<u32>(width), static_cast<u32>(height));
     image.pitch = image.width * std::size_t{4};
     image.bytes.resize(image.pitch * image.height, std::byte{0xFF});
     for (std::size_t y = 0; y < image.height; ++y) {
