@@ -40,8 +40,7 @@ TEST(RenderDeviceCreate, HardwareFailureFallsBackToWarpOnce) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         DeviceFixture f;
-        f.backend->failingDeviceAttempts = c.failingAttempts;
-        f.backend->sampleCount = 2;
+        std::tie(f.backend->failingDeviceAttempts, f.backend->sampleCount) = std::tuple(c.failingAttempts, 2u);
         if (c.error != nullptr) {
             expectThrow<std::runtime_error>([&] { f.create(c.useWarp); }, c.error);
         } else {
