@@ -52,10 +52,9 @@ TEST(CameraMath, PerspectiveScalesByFieldOfViewAndAspectAndMapsNearAndFarToZeroA
 
 TEST(CameraMath, MultiplyAppliesLeftOperandFirstAndFacingBasisPointsRightAndUp) {
     const Matrix4 scaleTwo = scaled(2.0f);
-    const Matrix4 moveThenScale = multiply(translation(1.0f, 0.0f, 0.0f), scaleTwo);
-    const Matrix4 scaleThenMove = multiply(scaleTwo, translation(1.0f, 0.0f, 0.0f));
-    EXPECT_FLOAT_EQ(transformPoint(moveThenScale, {1.0f, 0.0f, 0.0f})[0], 4.0f);
-    EXPECT_FLOAT_EQ(transformPoint(scaleThenMove, {1.0f, 0.0f, 0.0f})[0], 3.0f);
+    // Moved then scaled, and scaled then moved.
+    EXPECT_FLOAT_EQ(transformPoint(multiply(translation(1.0f, 0.0f, 0.0f), scaleTwo), {1.0f, 0.0f, 0.0f})[0], 4.0f);
+    EXPECT_FLOAT_EQ(transformPoint(multiply(scaleTwo, translation(1.0f, 0.0f, 0.0f)), {1.0f, 0.0f, 0.0f})[0], 3.0f);
     // The camera-facing basis points right and up on the screen.
     const Camera camera{{0.0f, 3.0f, -7.0f}, {0.0f, 1.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, 0.82f, 0.05f, 250.0f};
     const CameraBasis basis = cameraFacingBasis(camera);

@@ -11,18 +11,11 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
-#include <vector>
 
 #include "base/little_endian.h"
-#include "render/camera_math.h"
-#include "render/primitive_shapes.h"
-#include "render/render_backend.h"
 #include "render/render_device.h"
-#include "render/render_types.h"
 #include "render/test_models.h"
 #include "render/test_support.h"
 
@@ -42,15 +35,12 @@ inline Pixel encoded(const Color& linear) { return {srgbByte(linear[0]), srgbByt
 inline Camera frontCamera(f32 distance = 5.0f) {
     return {{0.0f, 0.0f, -distance}, {0.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, 0.9f, 0.05f, 250.0f};
 }
-inline constexpr Camera kCharacterCamera{{1.3f, 1.5f, -3.0f}, {0.0f, 0.95f, 0.0f}, {0.0f, 1.0f, 0.0f}, 0.75f, 0.05f,
-                                         100.0f};
+inline constexpr Camera kCharacterCamera{{1.3f, 1.5f, -3.0f}, {0, 0.95f, 0}, {0, 1, 0}, 0.75f, 0.05f, 100.0f};
 
 class Capture final : public ReadbackConsumer {
 public:
     void consume(const ReadbackImage& image) override {
-        width = image.widthPixels;
-        height = image.heightPixels;
-        pitch = image.rowPitchBytes;
+        std::tie(width, height, pitch) = std::tuple(image.widthPixels, image.heightPixels, image.rowPitchBytes);
         bytes.assign(image.rgba.begin(), image.rgba.end());
     }
     Pixel at(int x, int y) const {
@@ -102,8 +92,7 @@ inline Capture readScreenshot(const std::filesystem::path& path) {
     if (width <= 0 || height <= 0 || chars.size() < 54 + rowBytes * static_cast<std::size_t>(height)) {
         return image;
     }
-    image.width = static_cast<u32>(width);
-    image.height = static_cast<u32>(height);
+    std::tie(image.width, image.height) = std::tuple(static_cast<u32>(width), static_cast<u32>(height));
     image.pitch = image.width * std::size_t{4};
     image.bytes.resize(image.pitch * image.height, std::byte{0xFF});
     for (std::size_t y = 0; y < image.height; ++y) {
@@ -115,21 +104,28 @@ inline Capture readScreenshot(const std::filesystem::path& path) {
     return image;
 }
 
+// Calls `visit(x, y, pixel)` for every pixel of `image`, row by row.
+template <class Visit>
+void forEachPixel(const Capture& image, Visit visit) {
+    for (int y = 0; y < static_cast<int>(image.height); ++y) {
+        for (int x = 0; x < static_cast<int>(image.width); ++x) {
+            visit(x, y, image.at(x, y));
+        }
+    }
+}
+
 // How two captures of the same size differ: pixels apart by more than `threshold` in any
 // channel, and the largest difference.
 struct ImageDifference { u32 pixels = 0; int largest = 0; };
 
 inline ImageDifference compare(const Capture& a, const Capture& b, int threshold) {
     ImageDifference difference;
-    for (u32 y = 0; y < a.height; ++y) {
-        for (u32 x = 0; x < a.width; ++x) {
-            const Pixel p = a.at(static_cast<int>(x), static_cast<int>(y));
-            const Pixel q = b.at(static_cast<int>(x), static_cast<int>(y));
-            const int channel = std::max({std::abs(p.r - q.r), std::abs(p.g - q.g), std::abs(p.b - q.b)});
-            difference.largest = std::max(difference.largest, channel);
-            difference.pixels += channel > threshold ? 1 : 0;
-        }
-    }
+    forEachPixel(a, [&](int x, int y, const Pixel& p) {
+        const Pixel q = b.at(x, y);
+        const int channel = std::max({std::abs(p.r - q.r), std::abs(p.g - q.g), std::abs(p.b - q.b)});
+        difference.largest = std::max(difference.largest, channel);
+        difference.pixels += channel > threshold ? 1 : 0;
+    });
     return difference;
 }
 
@@ -137,12 +133,9 @@ inline ImageDifference compare(const Capture& a, const Capture& b, int threshold
 inline u32 coveredPixels(const Capture& image, const Color& clearColor) {
     u32 covered = 0;
     const Pixel clear = encoded(clearColor);
-    for (u32 y = 0; y < image.height; ++y) {
-        for (u32 x = 0; x < image.width; ++x) {
-            const Pixel p = image.at(static_cast<int>(x), static_cast<int>(y));
-            covered += std::abs(p.r - clear.r) + std::abs(p.g - clear.g) + std::abs(p.b - clear.b) > 6 ? 1 : 0;
-        }
-    }
+    forEachPixel(image, [&](int, int, const Pixel& p) {
+        covered += std::abs(p.r - clear.r) + std::abs(p.g - clear.g) + std::abs(p.b - clear.b) > 6 ? 1 : 0;
+    });
     return covered;
 }
 
@@ -197,18 +190,15 @@ inline void expectResolvedRedEdge(RenderDevice& device, const Present& present, 
         return std::abs(value - (from + (to - from) * static_cast<double>(k) / samples)) <= 1.0;
     };
     u32 misfits = 0, edgePixels = 0;
-    for (u32 y = 0; y < image.height; ++y) {
-        for (u32 x = 0; x < image.width; ++x) {
-            const Pixel p = image.at(static_cast<int>(x), static_cast<int>(y));
-            u32 k = 0;
-            while (k <= samples && !(within(p.r, clear.r, red.r, k) && within(p.g, clear.g, red.g, k) &&
-                                     within(p.b, clear.b, red.b, k))) {
-                ++k;
-            }
-            misfits += k > samples ? 1 : 0;
-            edgePixels += k > 0 && k < samples ? 1 : 0;
+    forEachPixel(image, [&](int, int, const Pixel& p) {
+        u32 k = 0;
+        while (k <= samples &&
+               !(within(p.r, clear.r, red.r, k) && within(p.g, clear.g, red.g, k) && within(p.b, clear.b, red.b, k))) {
+            ++k;
         }
-    }
+        misfits += k > samples ? 1 : 0;
+        edgePixels += k > 0 && k < samples ? 1 : 0;
+    });
     EXPECT_EQ(misfits, 0u);
     if (samples > 1) {
         EXPECT_GT(edgePixels, image.width / 2);

@@ -11,37 +11,27 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <cstdlib>
-#include <filesystem>
 #include <stdexcept>
-#include <string>
-#include <vector>
 
 #include "content/png_writer.h"
 #include "render/bmp_encoder.h"
 #include "render/capture_support.h"
 #include "render/hlsl_sources.h"
-#include "render/render_device.h"
-#include "render/test_models.h"
-#include "render/test_support.h"
 
 namespace kestrune::render {
 namespace {
 
 using namespace testing;
 
-// A PNG file of one row of `widthPixels` pixels of one colour, for textures wider than the
-// shared test data holds.
-void writeSolidRowPng(const std::filesystem::path& path, u32 widthPixels) {
-    std::vector<u8> rgba;
-    for (u32 x = 0; x < widthPixels; ++x) {
-        rgba.insert(rgba.end(), {200, 100, 50, 255});
-    }
+// A PNG file of one row of `widthPixels` grey pixels, for textures wider than the shared
+// test data holds, written to `path`, which it returns.
+std::filesystem::path solidRowPng(const std::filesystem::path& path, u32 widthPixels) {
+    const std::vector<u8> rgba(4 * std::size_t{widthPixels}, 200);
     writeFileBytes(path, content::encodePng(widthPixels, 1, content::PngPixels::rgba8, rgba));
+    return path;
 }
 
-constexpr const char* kMissingSwapChain2 =
-    "IDXGISwapChain1::QueryInterface(IDXGISwapChain2) failed with HRESULT 0x80004002";
+constexpr char kMissingSwapChain2[] = "IDXGISwapChain1::QueryInterface(IDXGISwapChain2) failed with HRESULT 0x80004002";
 
 // ---- Feature-level decisions ----
 
@@ -49,7 +39,6 @@ constexpr const char* kMissingSwapChain2 =
 TEST(D3d11FeatureLevels, DecideNameSamplesRasterizerTexturesAndViewPerLevel) {
     const d3d11::SampleQualityProbe fourAndTwo[] = {{4, 3, 2}, {2, 1, 1}};
     constexpr UINT kSrgbTarget = D3D11_FORMAT_SUPPORT_TEXTURE2D | D3D11_FORMAT_SUPPORT_RENDER_TARGET;
-    constexpr UINT kSrgbTextureOnly = D3D11_FORMAT_SUPPORT_TEXTURE2D;
     const struct {
         const char16_t* name; u32 level, samples, quality; bool multisampleEnable, gpuSkinning; u32 maxTexture;
         DXGI_FORMAT viewWithoutSrgbTarget;
@@ -64,23 +53,23 @@ TEST(D3d11FeatureLevels, DecideNameSamplesRasterizerTexturesAndViewPerLevel) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.level);
-        EXPECT_EQ(d3d11::featureLevelText(c.level), c.name);
         const d3d11::SampleMode mode = d3d11::chooseSampleMode(c.level, fourAndTwo);
-        EXPECT_EQ(std::tuple(mode.count, mode.quality), std::tuple(c.samples, c.quality));
-        EXPECT_EQ(d3d11::rasterizerMultisampleEnable(c.level, mode.count), c.multisampleEnable);
         const d3d11::FeatureLevelCaps caps = d3d11::featureLevelCaps(c.level);
-        EXPECT_EQ(std::tuple(caps.multisampledTargets, caps.gpuSkinning, caps.maxTextureDimensionPixels),
-                  std::tuple(c.samples > 1, c.gpuSkinning, c.maxTexture));
-        EXPECT_EQ(d3d11::backBufferViewFormat(c.level, kSrgbTarget), DXGI_FORMAT_R8G8B8A8_UNORM_SRGB);
-        EXPECT_EQ(d3d11::backBufferViewFormat(c.level, kSrgbTextureOnly), c.viewWithoutSrgbTarget);
         // One sample never turns multisampled rasterization on.
-        EXPECT_FALSE(d3d11::rasterizerMultisampleEnable(c.level, 1));
+        EXPECT_EQ(std::tuple(d3d11::featureLevelText(c.level), mode.count, mode.quality,
+                             d3d11::rasterizerMultisampleEnable(c.level, mode.count),
+                             d3d11::rasterizerMultisampleEnable(c.level, 1)),
+                  std::tuple(c.name, c.samples, c.quality, c.multisampleEnable, false));
+        EXPECT_EQ(std::tuple(caps.multisampledTargets, caps.gpuSkinning, caps.maxTextureDimensionPixels,
+                             d3d11::backBufferViewFormat(c.level, kSrgbTarget),
+                             d3d11::backBufferViewFormat(c.level, D3D11_FORMAT_SUPPORT_TEXTURE2D)),
+                  std::tuple(c.samples > 1, c.gpuSkinning, c.maxTexture, DXGI_FORMAT_R8G8B8A8_UNORM_SRGB,
+                             c.viewWithoutSrgbTarget));
     }
 }
 
 TEST(D3d11FeatureLevels, SampleModeTakesTheFirstCountBothFormatsHave) {
-    using Probe = d3d11::SampleQualityProbe;
-    const struct { const char* name; std::vector<Probe> probes; u32 samples, quality; } cases[] = {
+    const struct { const char* name; std::vector<d3d11::SampleQualityProbe> probes; u32 samples, quality; } cases[] = {
         {"4x with one quality level each", {{4, 1, 1}, {2, 1, 1}}, 4, 0},
         {"quality from the smaller count (depth)", {{4, 8, 3}, {2, 1, 1}}, 4, 2},
         {"quality from the smaller count (colour)", {{4, 2, 5}, {2, 1, 1}}, 4, 1},
@@ -102,8 +91,7 @@ TEST(D3d11Shaders, CompileErrorsCarryTheCompilersTextWithoutItsLineBreak) {
         FAIL() << "no exception";
     } catch (const std::runtime_error& error) {
         const std::string message = error.what();
-        EXPECT_EQ(message.rfind("D3DCompile: ", 0), 0u) << message;
-        EXPECT_GT(message.size(), 12u);
+        EXPECT_TRUE(message.starts_with("D3DCompile: ") && message.size() > 12) << message;
         EXPECT_TRUE(std::isprint(static_cast<unsigned char>(message.back()))) << message;  // no line break, no NUL
     }
 }
@@ -140,11 +128,12 @@ protected:
     }
 
     // A new device of `sizePixels` square on the same window.
-    void reopen(const d3d11::D3d11Options& options, u32 sizePixels) {
+    RenderDevice& reopen(const d3d11::D3d11Options& options, u32 sizePixels) {
         device_.reset();
         device_ = std::make_unique<RenderDevice>(std::make_unique<d3d11::D3d11Backend>(options));
         sizePixels_ = sizePixels;
         device_->Create({window_}, sizePixels, sizePixels, false);
+        return *device_;
     }
 
     // Presents the frame drawn since BeginFrame and reads back its screenshot.
@@ -165,16 +154,12 @@ protected:
 
 TEST_F(D3d11DeviceTest, GpuAndCpuSkinningDrawTheSameCharacter) {
     expectSkinningPathsAgree(
-        [&](bool gpuSkinning) -> RenderDevice& {
-            reopen({.gpuSkinning = gpuSkinning}, kSkinningFrameSize);
-            return *device_;
-        },
+        [&](bool gpuSkinning) -> RenderDevice& { return reopen({.gpuSkinning = gpuSkinning}, kSkinningFrameSize); },
         [&](const std::string& name) { return presentAndCapture(name); });
 }
 
 TEST_F(D3d11DeviceTest, BlendingWritesNoDepthAndEdgesResolveInEncodedValues) {
-    reopen({}, 128);
-    expectBlendingWithoutDepthWrites(*device_, presenting("blending"));
+    expectBlendingWithoutDepthWrites(reopen({}, 128), presenting("blending"));
     const u32 samples = device_->report().info.msaaSampleCount;
     ASSERT_GT(samples, 1u);
     expectResolvedRedEdge(*device_, presenting("edge"), samples);
@@ -203,9 +188,8 @@ TEST_F(D3d11DeviceTest, FeatureLevelsPresentWithTheirLimits) {
             continue;
         }
         reopen({.featureLevels = c.levels}, 64);
-        EXPECT_EQ(device_->featureLevelText(), c.text);
-        EXPECT_EQ(std::tuple(device_->report().info.msaaSampleCount, device_->report().info.gpuSkinningEnabled),
-                  std::tuple(c.samples, c.gpuSkinning));
+        EXPECT_EQ(std::tuple(device_->featureLevelText(), device_->report().info.msaaSampleCount,
+                             device_->report().info.gpuSkinningEnabled), std::tuple(c.text, c.samples, c.gpuSkinning));
         EXPECT_TRUE(device_->driverText() == u"hardware" || device_->driverText() == u"warp");
         EXPECT_EQ(device_->shaderProfileText(),
                   c.gpuSkinning ? u"model vs_4_0 GPU skinning + primitive/ps_4_0_level_9_3"
@@ -226,11 +210,8 @@ TEST_F(D3d11DeviceTest, FeatureLevelsPresentWithTheirLimits) {
         if (c.maxTexture == 0) {
             continue;
         }
-        const std::filesystem::path fits = output_ / ("fits-" + level + ".png");
-        const std::filesystem::path wide = output_ / ("wide-" + level + ".png");
-        writeSolidRowPng(fits, c.maxTexture);
-        writeSolidRowPng(wide, c.maxTexture + 1);
-        EXPECT_EQ(device_->LoadTexture(fits), TextureHandle{1});
+        const std::filesystem::path wide = solidRowPng(output_ / (level + "-wide.png"), c.maxTexture + 1);
+        EXPECT_EQ(device_->LoadTexture(solidRowPng(output_ / (level + ".png"), c.maxTexture)), TextureHandle{1});
         expectThrow<std::runtime_error>([&] { device_->LoadTexture(wide); },
                                         "PNG texture of " + std::to_string(c.maxTexture + 1) +
                                             " x 1 pixels exceeds this device's limit of " +
@@ -239,8 +220,7 @@ TEST_F(D3d11DeviceTest, FeatureLevelsPresentWithTheirLimits) {
 }
 
 TEST_F(D3d11DeviceTest, WritesThePlaceholderParityFrame) {
-    reopen({}, kParitySize);
-    const Capture image = writeParityFrame(*device_, output_ / "placeholder-d3d11.bmp");
+    const Capture image = writeParityFrame(reopen({}, kParitySize), output_ / "placeholder-d3d11.bmp");
     ASSERT_EQ(std::tuple(image.width, image.height), std::tuple(kParitySize, kParitySize));
     EXPECT_GT(coveredPixels(image, kClearColor), kParitySize * kParitySize / 100);  // the triangle: some 2 %
 }

@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-
 #include "render/gl_test_support_gl.h"
 
 namespace kestrune::render {
@@ -21,7 +19,6 @@ TEST_F(GlBackendTest, DescribesTheContextAndShowsPlaceholderFramesLitResolvedAnd
                          device_->report().info.gpuSkinningEnabled),
               std::tuple(false, u"gl", gl::isSoftwareRenderer(adapter) ? u"warp" : u"hardware", true));
     EXPECT_NE(device_->shaderProfileText().find(u"glsl 330"), std::u16string::npos);
-
 
     for (int frame = 0; frame < 4; ++frame) {
         device_->DrawPlaceholderFrame(0.25, 0);  // pulse 1.0
@@ -62,7 +59,6 @@ TEST(GlRendererNames, SoftwareRasterizersCountAsWarp) {
     EXPECT_FALSE(gl::isSoftwareRenderer("Mesa Intel(R) UHD Graphics 620 (KBL GT2)"));
 }
 
-
 TEST_F(GlBackendTest, DepthRunsFromNearPlaneToFarPlane) {
     device_->BeginFrame(frontCamera(), 0.0f);
     const Color nearColor{0.9f, 0.1f, 0.1f, 1.0f}, farColor{0.1f, 0.1f, 0.9f, 1.0f};
@@ -91,8 +87,7 @@ protected:
         const GpuBuffer vb = buffer(BufferBinding::vertex, std::as_bytes(std::span(batch.vertices)));
         const GpuBuffer ib = buffer(BufferBinding::index, std::as_bytes(std::span(batch.indices)));
         const Matrix4 viewProjection = multiply(device_->viewMatrix(), device_->projectionMatrix());
-        backend_->writeSceneConstants({.worldViewProjection = viewProjection, .world = identityMatrix(), .tint = kWhite,
-                                       .lightAndTexture = {1.0f, 0.0f, useTexture, 0.0f}});
+        backend_->writeSceneConstants({viewProjection, identityMatrix(), kWhite, {1.0f, 0.0f, useTexture, 0.0f}});
         backend_->applyDrawState(state);
         backend_->drawIndexed({vb, sizeof(PrimitiveVertex), ib, static_cast<u32>(batch.indices.size())});
         backend_->releaseBuffer(vb);

@@ -3,10 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "render/gl_test_support_gl.h"
-#include "render/test_models.h"
 
 namespace kestrune::render {
 namespace {
@@ -22,9 +19,8 @@ class GlModelDrawingTest : public GlBackendTest {
 protected:
     Capture drawFrame(const Model& model, TextureHandle textureOverride = kNoTexture, bool additive = false) {
         const ModelHandle handle = device_->UploadModel(model, "../shared/testdata/pngsuite");
-        const std::vector<Matrix4> pose = bindPose(model);
         device_->BeginFrame(frontCamera(4.0f), 0.0f);
-        device_->DrawModel(handle, model, pose, identityMatrix(), kWhite, {}, textureOverride, additive);
+        device_->DrawModel(handle, model, bindPose(model), identityMatrix(), kWhite, {}, textureOverride, additive);
         return presentAndCapture();
     }
 };
@@ -55,8 +51,7 @@ TEST_F(GlModelDrawingTest, PassesMaterialsAndTextureOverrides) {
 
 // The frames are also written as screenshots for a look by eye.
 TEST_F(GlModelDrawingTest, GpuAndCpuSkinningDrawTheSameCharacter) {
-    const std::filesystem::path output = std::filesystem::path(KESTRUNE_BINARY_DIR) / "test-output" / "character";
-    std::filesystem::create_directories(output);
+    const std::filesystem::path output = scratchDirectory();
     expectSkinningPathsAgree(
         [&](bool gpuSkinning) -> RenderDevice& {
             makeDevice(gpuSkinning, kSkinningFrameSize);

@@ -4,12 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-
 #include "render/capture_support.h"
 #include "render/gl/backend_gl.h"
-#include "render/render_device.h"
-#include "render/test_support.h"
 
 namespace kestrune::render::testing {
 

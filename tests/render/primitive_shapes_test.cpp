@@ -11,15 +11,14 @@ namespace {
 
 using testing::expectNear;
 
-const Camera kFrontCamera{{0.0f, 0.0f, -5.0f}, {0.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, 1.0f, 0.1f, 100.0f};
+// Facing a camera that looks along +z.
+const CameraBasis kFrontBasis = cameraFacingBasis({{0, 0, -5}, {0, 0, 0}, {0, 1, 0}, 1.0f, 0.1f, 100.0f});
 
 TEST(PrimitiveShapes, QuadsShareOneListWithOffsetIndexPatternAndTheFloorIsOne) {
     PrimitiveBatch batch;
-    const std::array<std::array<f32, 2>, 4> uvs{};
-    appendQuad(batch, {0, 0, 0}, {1, 0, 0}, {1, 0, 1}, {0, 0, 1}, kFloorColor, uvs);
-    appendQuad(batch, {0, 0, 0}, {1, 0, 0}, {1, 0, 1}, {0, 0, 1}, kFloorColor, uvs);
-    const std::vector<u32> expected{0, 2, 1, 0, 3, 2, 4, 6, 5, 4, 7, 6};
-    EXPECT_EQ(batch.indices, expected);
+    appendQuad(batch, {0, 0, 0}, {1, 0, 0}, {1, 0, 1}, {0, 0, 1}, kFloorColor, std::array<std::array<f32, 2>, 4>{});
+    appendQuad(batch, {0, 0, 0}, {1, 0, 0}, {1, 0, 1}, {0, 0, 1}, kFloorColor, std::array<std::array<f32, 2>, 4>{});
+    EXPECT_EQ(batch.indices, (std::vector<u32>{0, 2, 1, 0, 3, 2, 4, 6, 5, 4, 7, 6}));
     for (const PrimitiveVertex& v : batch.vertices) {
         expectNear(v.normal, {0.0f, 1.0f, 0.0f});
     }
@@ -37,24 +36,21 @@ TEST(PrimitiveShapes, GroundGridLineCounts) {
     const struct { const char* name; f32 halfExtent; std::size_t quads; } cases[] = {
         {"ten metres", 10.0f, 42}, {"fraction rounds down", 2.9f, 10},
         {"below one metre keeps the centre lines", 0.5f, 2}, {"negative draws no lines", -1.0f, 0}};
+    // One batch, cleared and built again for each case as for each frame, keeps the storage
+    // the largest grid gave it.
+    PrimitiveBatch batch;
+    buildGroundGrid(batch, {0, 0, 0}, 10.0f);
+    const auto storage = std::tuple(batch.vertices.data(), batch.indices.data());
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        PrimitiveBatch batch;
+        batch.clear();
         buildGroundGrid(batch, {0.0f, 0.0f, 0.0f}, c.halfExtent);
         EXPECT_EQ(std::tuple(batch.vertices.size(), batch.indices.size()), std::tuple(c.quads * 4, c.quads * 6));
+        EXPECT_EQ(std::tuple(batch.vertices.data(), batch.indices.data()), storage);
     }
-    // A batch cleared and built again each frame keeps its storage.
-    PrimitiveBatch reused;
-    buildGroundGrid(reused, {0, 0, 0}, 10.0f);
-    const auto storage = std::tuple(reused.vertices.data(), reused.indices.data());
-    for (int frame = 0; frame < 3; ++frame) {
-        reused.clear();
-        buildGroundGrid(reused, {0, 0, 0}, 10.0f);
-    }
-    EXPECT_EQ(std::tuple(reused.vertices.data(), reused.indices.data()), storage);
     // Lines are thin quads across the whole extent: the first at x = -1 from z = -1 to z = +1,
     // offset by 0.012 across it, the second along x at z = -1.
-    PrimitiveBatch batch;
+    batch.clear();
     buildGroundGrid(batch, {0.0f, 0.25f, 0.0f}, 1.0f);
     ASSERT_EQ(batch.vertices.size(), 24u);
     expectNear(batch.vertices[0].position, {-1.012f, 0.25f, -1.0f});
@@ -99,7 +95,6 @@ TEST(PrimitiveShapes, RingLimitsAndARingOf48SegmentsClosesOnItselfAndAWideOneIsA
 }
 
 TEST(PrimitiveShapes, BillboardAxesFollowTheAngle) {
-    const CameraBasis basis = cameraFacingBasis(kFrontCamera);
     // alongWidth: vertex 1 - vertex 0
     // alongHeight: vertex 3 - vertex 0
     const struct { const char* name; f32 angle; Vec3 alongWidth; Vec3 alongHeight; } cases[] = {
@@ -108,7 +103,7 @@ TEST(PrimitiveShapes, BillboardAxesFollowTheAngle) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         PrimitiveBatch batch;
-        buildBillboard(batch, basis, {1.0f, 1.0f, 1.0f}, 4.0f, 2.0f, kFloorColor, c.angle);
+        buildBillboard(batch, kFrontBasis, {1.0f, 1.0f, 1.0f}, 4.0f, 2.0f, kFloorColor, c.angle);
         ASSERT_EQ(batch.vertices.size(), 4u);
         expectNear(subtract(batch.vertices[1].position, batch.vertices[0].position), c.alongWidth);
         expectNear(subtract(batch.vertices[3].position, batch.vertices[0].position), c.alongHeight);
@@ -118,7 +113,6 @@ TEST(PrimitiveShapes, BillboardAxesFollowTheAngle) {
 }
 
 TEST(PrimitiveShapes, StatusBarFillColourAndWidthAndBackground) {
-    const CameraBasis basis = cameraFacingBasis(kFrontCamera);
     const struct { const char* name; f32 fraction, width; Color color; } cases[] = {
         {"at the threshold is low", 0.35f, 0.35f * 1.08f, kStatusLowColor},
         {"just above is healthy", 0.36f, 0.36f * 1.08f, kStatusHealthyColor},
@@ -127,11 +121,10 @@ TEST(PrimitiveShapes, StatusBarFillColourAndWidthAndBackground) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         PrimitiveBatch batch;
-        buildStatusBarFill(batch, basis, {0.0f, 2.0f, 0.0f}, c.fraction);
+        buildStatusBarFill(batch, kFrontBasis, {0.0f, 2.0f, 0.0f}, c.fraction);
         ASSERT_EQ(batch.vertices.size(), 4u);
         const f32 left = batch.vertices[0].position[0];
-        const f32 right = batch.vertices[1].position[0];
-        EXPECT_NEAR(right - left, c.width, 1e-5f);
+        EXPECT_NEAR(batch.vertices[1].position[0] - left, c.width, 1e-5f);
         if (c.fraction > 0.0f) {
             EXPECT_NEAR(left, -0.54f, 1e-5f);  // the fill starts at the track's left edge
         }
@@ -142,7 +135,7 @@ TEST(PrimitiveShapes, StatusBarFillColourAndWidthAndBackground) {
     for (const bool highlighted : {false, true}) {
         SCOPED_TRACE(highlighted);
         PrimitiveBatch batch;
-        buildStatusBarBackground(batch, basis, {0.0f, 2.0f, 0.0f}, highlighted);
+        buildStatusBarBackground(batch, kFrontBasis, {0.0f, 2.0f, 0.0f}, highlighted);
         expectNear(batch.vertices[0].position, {-0.59f, highlighted ? 1.92f : 1.94f, 0.0f});
         expectNear(batch.vertices[2].position, {0.59f, highlighted ? 2.08f : 2.06f, 0.0f});
         EXPECT_EQ(batch.vertices[0].color, kStatusBackgroundColor);
@@ -154,9 +147,7 @@ TEST(PrimitiveShapes, PlaceholderTriangleAndPulse) {
     buildPlaceholderTriangle(batch);
     ASSERT_EQ(std::tuple(batch.vertices.size(), batch.indices), std::tuple(3u, std::vector<u32>{0, 2, 1}));
     expectNear(batch.vertices[2].normal, {0.0f, 0.0f, -1.0f});
-    EXPECT_FLOAT_EQ(placeholderPulse(0.0f), 0.85f);
-    EXPECT_NEAR(placeholderPulse(0.25f), 1.0f, 1e-6f);
-    EXPECT_NEAR(placeholderPulse(0.75f), 0.7f, 1e-6f);
+    expectNear({placeholderPulse(0.0f), placeholderPulse(0.25f), placeholderPulse(0.75f)}, {0.85f, 1.0f, 0.7f}, 1e-6f);
 }
 
 }  // namespace

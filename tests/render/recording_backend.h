@@ -7,7 +7,6 @@
 #include <cstring>
 #include <deque>
 #include <stdexcept>
-#include <string>
 #include <vector>
 
 #include "render/render_backend.h"
@@ -37,33 +36,27 @@ class RecordingBackend final : public RenderBackend {
 public:
     // ---- Script ----
     u32 failingDeviceAttempts = 0;  // the first n createDevice calls throw
-    bool gpuSkinning = true;
-    bool skinConstantBuffer = true;
+    bool gpuSkinning = true, skinConstantBuffer = true;
     bool recordDraws = true;  // off for allocation counts: recording allocates
-    u32 sampleCount = 4;
-    u32 maxTextureDimension = 16'384;
+    u32 sampleCount = 4, maxTextureDimension = 16'384;
     std::deque<LatencyWaitResult> waitResults;  // consumed per wait; signalled once empty
     u32 presentStatus = 0;
     u32 readbackWidth = 1, readbackHeight = 1;
 
     // ---- Record ----
     std::vector<bool> deviceAttemptsWarp;
-    u32 destroyCalls = 0;
     std::vector<RecordedBuffer> buffers;  // index = id - 1
     std::vector<TextureDesc> textures;
-    u32 liveTextures = 0;
     std::vector<RecordedDraw> draws;
     std::vector<Color> passes;
     SceneConstants lastConstants;
     DrawState lastState;
     SkinConstants lastSkin;
-    u32 skinWrites = 0, presents = 0;
+    u32 destroyCalls = 0, liveTextures = 0, skinWrites = 0, presents = 0;
     std::vector<std::pair<u32, u32>> resizes;
     std::vector<u8> syncIntervals;
 
-    u32 liveBuffers() const {
-        return static_cast<u32>(std::ranges::count(buffers, false, &RecordedBuffer::released));
-    }
+    u32 liveBuffers() const { return static_cast<u32>(std::ranges::count(buffers, false, &RecordedBuffer::released)); }
 
     DeviceFacts createDevice(NativeWindow, u32, u32, bool useWarp) override {
         deviceAttemptsWarp.push_back(useWarp);

@@ -5,19 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <stdexcept>
-#include <string_view>
 
 #include "content/png.h"
 #include "content/skinning.h"
 #include "effects/allocation_counter.h"
-#include "render/cpu_skinning.h"
 #include "render/device_fixture.h"
-#include "render/render_device.h"
 #include "render/test_models.h"
-#include "render/test_support.h"
 
 namespace kestrune::render {
 namespace {
@@ -28,19 +23,14 @@ using namespace testing;
 const std::filesystem::path kPng = "../shared/testdata/pngsuite/basn2c08.png";  // 32 x 32
 
 // A started device; `draw` draws a model in its bind pose, `drawPose` plainly in a given pose.
-// Without GPU skinning the device has no skin constant buffer either and skins on the CPU.
-struct Fixture : DeviceFixture {
-    explicit Fixture(bool gpuSkinning = true) {
-        backend->gpuSkinning = backend->skinConstantBuffer = gpuSkinning;
-        start();
-    }
+struct Fixture : StartedDevice {
+    using StartedDevice::StartedDevice;
     void drawPose(ModelHandle handle, const Model& model, std::span<const Matrix4> pose) {
         device.DrawModel(handle, model, pose, identityMatrix(), kWhite, {}, kNoTexture, false);
     }
     void draw(ModelHandle handle, const Model& model, std::span<const std::string_view> hidden = {},
               TextureHandle textureOverride = kNoTexture, bool additive = false, const Color& tint = kWhite) {
-        const std::vector<Matrix4> pose = bindPose(model);
-        device.DrawModel(handle, model, pose, identityMatrix(), tint, hidden, textureOverride, additive);
+        device.DrawModel(handle, model, bindPose(model), identityMatrix(), tint, hidden, textureOverride, additive);
     }
 };
 
@@ -85,12 +75,11 @@ TEST(RenderDeviceTextures, FailedDecodeIsTriedAgainAndTheCacheIsKeyedByTheCanoni
 // The device's texture limit is checked before the texture is created, on each side alone,
 // and the file is not remembered: the same request fails again.
 TEST(RenderDeviceTextures, TexturesLargerThanTheDeviceTakesNameFileSizeAndLimit) {
-    const std::filesystem::path tall = "../shared/testdata/pngsuite/cdfn2c08.png";  // 8 x 32
-    const std::filesystem::path wide = "../shared/testdata/pngsuite/cdhn2c08.png";  // 32 x 8
     // size: null: uploaded
-    const struct { const char* name; u32 limit; const std::filesystem::path& path; const char* size; } cases[] = {
+    const struct { const char* name; u32 limit; std::filesystem::path path; const char* size; } cases[] = {
         {"square at the limit", 32, kPng, nullptr}, {"square one over", 31, kPng, "32 x 32"},
-        {"tall one over", 31, tall, "8 x 32"}, {"wide one over", 31, wide, "32 x 8"}};
+        {"tall one over", 31, kPng.parent_path() / "cdfn2c08.png", "8 x 32"},
+        {"wide one over", 31, kPng.parent_path() / "cdhn2c08.png", "32 x 8"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         DeviceFixture f;
@@ -119,29 +108,27 @@ TEST(RenderDeviceUpload, CountsModelsAndMeshesAndKeepsRecords) {
     copyPng(scratch / "textures" / "glass.png");
     Model model = threeQuads();
     model.materials[1].texture = "textures/glass.png";
-    const ModelHandle first = f.device.UploadModel(model, scratch);
-    const ModelHandle second = f.device.UploadModel(model, scratch);
-    EXPECT_EQ(std::tuple(first, second), std::tuple(ModelHandle{0}, ModelHandle{1}));
     // The second upload finds the texture cached.
+    EXPECT_EQ((std::tuple{f.device.UploadModel(model, scratch), f.device.UploadModel(model, scratch)}),
+              std::tuple(ModelHandle{0}, ModelHandle{1}));
     const RenderStatistics& stats = f.device.Statistics();
     EXPECT_EQ(std::tuple(stats.uploadedModels, stats.uploadedMeshes, stats.uploadedTextures), std::tuple(2u, 6u, 1u));
 
     // What the materials and meshes become shows in the draws (see DrawModel below); here
     // the buffers' contents.
-    const ModelRecord& record = *f.device.modelRecord(first);
+    const ModelRecord& record = *f.device.modelRecord(ModelHandle{0});
     ASSERT_EQ(record.meshes.size(), 3u);
     for (std::size_t i = 0; i < 3; ++i) {
         SCOPED_TRACE(i);
-        const MeshRecord& mesh = record.meshes[i];
-        const auto& vertices = f.backend->buffers.at(static_cast<u32>(mesh.vertexBuffer) - 1);
+        const auto& vertices = f.backend->buffers.at(static_cast<u32>(record.meshes[i].vertexBuffer) - 1);
         ASSERT_EQ(vertices.contents.size(), 4u * 56u);
         EXPECT_EQ(std::memcmp(vertices.contents.data(), model.meshes[i].vertices.data(), 4 * 56), 0);
-        const auto& indices = f.backend->buffers.at(static_cast<u32>(mesh.indexBuffer) - 1);
+        const auto& indices = f.backend->buffers.at(static_cast<u32>(record.meshes[i].indexBuffer) - 1);
         EXPECT_EQ(indices.desc.binding, BufferBinding::index);
         EXPECT_EQ(std::memcmp(indices.contents.data(), model.meshes[i].indices.data(), 24), 0);
         EXPECT_STREQ(indices.desc.operation, "ID3D11Device::CreateBuffer(model indices)");
     }
-    EXPECT_NE(record.meshes[0].vertexBuffer, f.device.modelRecord(second)->meshes[0].vertexBuffer);
+    EXPECT_NE(record.meshes[0].vertexBuffer, f.device.modelRecord(ModelHandle{1})->meshes[0].vertexBuffer);
     EXPECT_EQ(f.device.modelRecord(ModelHandle{2}), nullptr);
 }
 
@@ -233,10 +220,8 @@ TEST(RenderDeviceDrawModel, OpaquePassThenBlendedPassWithMaterialStates) {
         EXPECT_EQ(std::tuple(state.blend, state.raster, state.depth, state.path, state.texture),
                   std::tuple(expected[i].blend, expected[i].raster, expected[i].depth, VertexPath::gpuSkinned,
                              f.device.Texture(kWhiteTexture).texture));
-        for (std::size_t c = 0; c < 4; ++c) {
-            EXPECT_FLOAT_EQ(draws[i].constants.tint[c], expected[i].color[c]);
-            EXPECT_FLOAT_EQ(draws[i].constants.lightAndTexture[c], expected[i].light[c]);
-        }
+        EXPECT_EQ(std::tuple(draws[i].constants.tint, draws[i].constants.lightAndTexture),
+                  std::tuple(expected[i].color, expected[i].light));
         EXPECT_EQ(std::tuple(draws[i].call.vertexStrideBytes, draws[i].call.indexCount), std::tuple(56u, 6u));
     }
     EXPECT_EQ(std::tuple(f.device.Statistics().drawCalls, f.device.Statistics().triangles), std::tuple(4u, 8u));
@@ -274,14 +259,13 @@ TEST(RenderDeviceDrawModel, TextureOverrideAndAdditiveDraws) {
         ASSERT_EQ(f.backend->draws.size(), 3u);
         const RecordedDraw& wall = f.backend->draws[0];
         EXPECT_EQ(wall.state.texture, f.device.Texture(c.wallTexture).texture);
-        EXPECT_FLOAT_EQ(wall.constants.lightAndTexture[2], c.useTexture);
         // Additive draws keep their pass (the opaque wall still comes first) but are unlit,
         // double-sided, additively blended and leave depth alone.
         EXPECT_EQ(std::tuple(wall.state.blend, wall.state.raster, wall.state.depth),
                   c.additive ? std::tuple(BlendMode::additive, RasterMode::doubleSided, DepthMode::readOnly)
                              : std::tuple(BlendMode::opaque, RasterMode::cullBack, DepthMode::readWrite));
-        EXPECT_FLOAT_EQ(wall.constants.lightAndTexture[0], c.additive ? 1.0f : kLitAmbient);
-        EXPECT_FLOAT_EQ(wall.constants.lightAndTexture[1], c.additive ? 0.0f : kLitDirectional);
+        EXPECT_EQ(wall.constants.lightAndTexture,
+                  (std::array{c.additive ? 1 : kLitAmbient, c.additive ? 0 : kLitDirectional, c.useTexture, 0.0f}));
         EXPECT_EQ(f.backend->draws[2].state.blend, c.additive ? BlendMode::additive : BlendMode::alpha);
     }
 }
@@ -313,19 +297,18 @@ TEST(RenderDeviceDrawModel, EachPathSkinsEveryDrawCountsItAndSteadyDrawsAllocate
     const u32 joints = static_cast<u32>(character.skins[0].joints.size());
     std::vector<Matrix4> palette(joints);
     content::computeSkinningPalette(character, character.meshes[0], pose, palette);
-    const u64 characterVertices = character.meshes[0].vertices.size() + character.meshes[1].vertices.size();
+    // The character's vertices, drawn twice.
+    const u64 skinned = 2 * (character.meshes[0].vertices.size() + character.meshes[1].vertices.size());
     for (const bool gpu : {true, false}) {
         SCOPED_TRACE(gpu ? "GPU path" : "CPU path");
         Fixture f(gpu);
-        const ModelHandle characterHandle = f.device.UploadModel(character, ".");
-        const ModelHandle quadsHandle = f.device.UploadModel(quads, ".");
-        f.drawPose(characterHandle, character, pose);
-        f.drawPose(characterHandle, character, pose);
-        f.draw(quadsHandle, quads);
+        const ModelHandle handle = f.device.UploadModel(character, ".");
+        f.drawPose(handle, character, pose);
+        f.drawPose(handle, character, pose);
+        f.draw(f.device.UploadModel(quads, "."), quads);
         const auto& draws = f.backend->draws;
         ASSERT_EQ(draws.size(), 7u);
         const RenderStatistics& stats = f.device.Statistics();
-        const u64 skinned = 2 * characterVertices;
         EXPECT_EQ(std::tuple(stats.drawCalls, stats.skinnedVertices, stats.gpuSkinnedVertices, stats.cpuSkinnedVertices,
                              stats.skinPaletteUploads, f.backend->skinWrites),
                   std::tuple(7u, skinned, gpu ? skinned : 0u, gpu ? 0u : skinned, gpu ? 4u : 0u, gpu ? 4u + 3u : 0u));
@@ -340,7 +323,7 @@ TEST(RenderDeviceDrawModel, EachPathSkinsEveryDrawCountsItAndSteadyDrawsAllocate
             EXPECT_EQ(std::tuple(draws[4].skin.skinMatrices[0], draws[4].skin.skinMatrices[joints - 1]),
                       std::tuple(Matrix4{}, Matrix4{}));
         } else {
-            const MeshRecord& cloth = f.device.modelRecord(characterHandle)->meshes[0];
+            const MeshRecord& cloth = f.device.modelRecord(handle)->meshes[0];
             EXPECT_EQ(f.backend->buffers.at(static_cast<u32>(cloth.vertexBuffer) - 1).maps, 2u);
             std::vector<PrimitiveVertex> expected(character.meshes[0].vertices.size());
             skinVerticesWith(SkinningKernel::scalar, character.meshes[0].vertices, palette, expected);
@@ -358,8 +341,7 @@ TEST(RenderDeviceDrawModel, EachPathSkinsEveryDrawCountsItAndSteadyDrawsAllocate
         const std::array<std::string_view, 1> hidden{"nothing"};
         const std::size_t before = kestrune::test::allocationCount();
         for (int frame = 0; frame < 3; ++frame) {
-            f.device.DrawModel(characterHandle, character, pose, identityMatrix(), kWhite, hidden, kNoTexture,
-                               frame == 1);
+            f.device.DrawModel(handle, character, pose, identityMatrix(), kWhite, hidden, kNoTexture, frame == 1);
         }
         EXPECT_EQ(kestrune::test::allocationCount() - before, 0u);
         EXPECT_EQ(f.device.Statistics().drawCalls, 7u + 6u);
@@ -401,9 +383,8 @@ TEST(RenderDeviceDrawModel, HandleAndPoseErrorsComeBeforeAnyDraw) {
 TEST(RenderDeviceDrawModel, SkinningErrorsNameTheirCause) {
     // Each case uploads a one-joint model and draws a variant the records do not expect.
     const Model uploaded = skinnedQuadModel(1);
-    const struct {
-        const char* name; bool skinConstantBuffer; u32 drawnJoints; i32 drawnSkin; const char* message;
-    } cases[] = {
+    // skinBuffer: whether the backend has a skin constant buffer
+    const struct { const char* name; bool skinBuffer; u32 drawnJoints; i32 drawnSkin; const char* message; } cases[] = {
         {"skin past the model's skins", true, 1, 3, "Mesh skin index escaped validated model bounds."},
         {"GPU record, skin beyond the palette", true, 129, 0,
          "GPU skin palette exceeds the renderer's validated matrix limit."},
@@ -411,7 +392,7 @@ TEST(RenderDeviceDrawModel, SkinningErrorsNameTheirCause) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Fixture f;
-        f.backend->skinConstantBuffer = c.skinConstantBuffer;
+        f.backend->skinConstantBuffer = c.skinBuffer;
         const ModelHandle handle = f.device.UploadModel(uploaded, ".");
         Model drawn = c.drawnJoints == 1 ? uploaded : skinnedQuadModel(c.drawnJoints);
         drawn.meshes[0].skin = c.drawnSkin;

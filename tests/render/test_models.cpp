@@ -18,18 +18,9 @@ using content::Mesh;
 using content::Model;
 using content::Node;
 using content::Transform;
-using content::Vertex;
 
-constexpr f32 kTwoPi = 2.0f * std::numbers::pi_v<f32>;
-
-Node node(const std::string& name, i32 parent, const Vec3& translation, i32 firstMesh = -1, i32 skin = -1) {
-    return {.name = name, .parent = parent, .transform = {.translation = translation}, .firstMesh = firstMesh,
-            .skin = skin};
-}
-
-std::array<f32, 4> aboutAxis(const Vec3& axis, f32 radians) {
-    const f32 s = std::sin(radians / 2.0f);
-    return {axis[0] * s, axis[1] * s, axis[2] * s, std::cos(radians / 2.0f)};
+Node node(const std::string& name, i32 parent, const Vec3& at, i32 firstMesh = -1, i32 skin = -1) {
+    return {.name = name, .parent = parent, .transform = {.translation = at}, .firstMesh = firstMesh, .skin = skin};
 }
 
 // Which joints a box corner follows: up to two, with weights.
@@ -62,9 +53,7 @@ void appendBox(Mesh& mesh, const Vec3& low, const Vec3& high, const Binding& bot
                 const Binding& binding = corner[1] == high[1] ? top : bottom;
                 mesh.vertices.push_back({corner, normal, {corner[0], corner[1]}, binding.joints, binding.weights});
             }
-            for (const u32 index : {0u, 1u, 2u, 0u, 2u, 3u}) {
-                mesh.indices.push_back(first + index);
-            }
+            mesh.indices.insert(mesh.indices.end(), {first, first + 1, first + 2, first, first + 2, first + 3});
         }
     }
 }
@@ -90,8 +79,7 @@ Mesh quadMesh(const std::string& name, f32 x0, f32 y0, f32 x1, f32 y1, f32 depth
 }
 
 Model rigidModel(std::vector<Mesh> meshes, std::vector<content::Material> materials) {
-    const i32 firstMesh = meshes.empty() ? -1 : 0;
-    return decoded({.nodes = {node("root", -1, {0.0f, 0.0f, 0.0f}, firstMesh)}, .meshes = std::move(meshes),
+    return decoded({.nodes = {node("root", -1, {}, meshes.empty() ? -1 : 0)}, .meshes = std::move(meshes),
                     .materials = std::move(materials)});
 }
 
@@ -141,11 +129,12 @@ Model testCharacter() {
     // Every link swings about x, each a radian behind the one below.
     content::AnimationClip walk{"walk", 1.0f, 30.0f, 31, static_cast<u32>(model.nodes.size()), {}};
     for (u32 frame = 0; frame < walk.frameCount; ++frame) {
-        const f32 phase = kTwoPi * static_cast<f32>(frame) / walk.sampleRate;
+        const f32 phase = 2.0f * std::numbers::pi_v<f32> * static_cast<f32>(frame) / walk.sampleRate;
         for (std::size_t i = 0; i < model.nodes.size(); ++i) {
             Transform t = model.nodes[i].transform;
             if (i >= 1 && i <= kLinks) {
-                t.rotation = aboutAxis({1.0f, 0.0f, 0.0f}, 0.35f * std::sin(phase - static_cast<f32>(i)));
+                const f32 halfAngle = 0.175f * std::sin(phase - static_cast<f32>(i));  // a swing of 0.35 rad at most
+                t.rotation = {std::sin(halfAngle), 0.0f, 0.0f, std::cos(halfAngle)};    // about x
             }
             walk.samples.push_back(t);
         }
