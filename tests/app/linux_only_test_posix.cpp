@@ -54,16 +54,5 @@ TEST(ProgramLinux, NonAsciiMessagesKeepTheirCharacters) {
     }
 }
 
-TEST(ProgramLinux, AWindowedRunWithoutADisplayEndsAtOnceSayingHowToRunHeadless) {
-    const testing::ScratchDirectory scratch;
-    const std::string message =
-        "No display: DISPLAY and WAYLAND_DISPLAY are unset, so the window cannot be shown. Run headless with "
-        "--smoke-test (it ends after --frames=N frames, 8 by default), or on a virtual screen with xvfb-run -a.";
-    const testing::ProgramRun run = testing::runProgram({"--log=run.log"}, scratch.path());
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(run.standardError.ends_with("\n" + message + "\n")) << run.standardError;
-    EXPECT_TRUE(testing::readFileBytes(scratch / "run.log").value_or("").ends_with("[ERROR] " + message + "\n"));
-}
-
 }  // namespace
 }  // namespace kestrune::app

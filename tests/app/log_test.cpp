@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <regex>
-#include <stdexcept>
 
 #include "app/log.h"
 #include "app/test_support.h"
@@ -28,6 +27,8 @@ TEST(LogLine, IsUtcWithFlooredSecondsAndTheLevelName) {
     }
 }
 
+// A log that cannot be opened, and one named without a directory, are checked through the
+// program's runs (program_test.cpp).
 TEST(Log, EachOpeningStartsAFreshFileInMissingDirectoriesWithOneBytePerCharacter) {
     const ScratchDirectory scratch;
     const auto path = scratch / "deep/er/run.log";
@@ -42,27 +43,6 @@ TEST(Log, EachOpeningStartsAFreshFileInMissingDirectoriesWithOneBytePerCharacter
                                                    std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ )"), "T ");
     EXPECT_EQ(stamped,
               testing::withTextFileNewlines("T [INFO] caf\xE9 \xFF|?|?|?|end\nnext\nT [ERROR] Latin-1 byte \xE9\n"));
-}
-
-TEST(Log, ABareFileNameCreatesNoDirectory) {
-    const ScratchDirectory scratch;
-    const auto previous = std::filesystem::current_path();
-    std::filesystem::current_path(scratch.path());
-    Log("run.log").write(kLogInfo, std::string_view("here"));
-    std::filesystem::current_path(previous);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.path()), {}), 1);
-    EXPECT_TRUE(std::filesystem::is_regular_file(scratch / "run.log"));
-}
-
-TEST(Log, OpeningFailsWithTheLogMessage) {
-    const ScratchDirectory scratch;
-    for (const std::filesystem::path& path : {std::filesystem::path(), scratch.path()}) {
-        SCOPED_TRACE(path.string());
-        testing::expectThrowWith<std::runtime_error>([&] { Log log(path); },
-                                                     "Unable to create native client log file.");
-    }
-    Log blocker(scratch / "file.log");
-    EXPECT_THROW(Log(scratch / "file.log/inner.log"), std::filesystem::filesystem_error);
 }
 
 }  // namespace

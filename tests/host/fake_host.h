@@ -59,23 +59,18 @@ public:
     void unregisterWindowClass(NativeClient&) noexcept override {}
 };
 
-// The log's lines without their time stamps ("2026-03-01T08:15:42Z ").
-inline std::vector<std::string> logMessages(const std::filesystem::path& path) {
-    std::ifstream in(path);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line.size() > 21 ? line.substr(21) : line);
-    return lines;
-}
-
 // A log in a fresh directory named after the running test; lines() closes it and returns its
-// messages.
+// messages, the lines without their time stamps ("2026-03-01T08:15:42Z ").
 struct TestLog {
     std::filesystem::path path = render::testing::scratchDirectory() / "run.log";
     std::unique_ptr<Log> log = std::make_unique<Log>(path);
 
     std::vector<std::string> lines() {
         log.reset();
-        return logMessages(path);
+        std::ifstream in(path);
+        std::vector<std::string> messages;
+        for (std::string line; std::getline(in, line);) messages.push_back(line.size() > 21 ? line.substr(21) : line);
+        return messages;
     }
 };
 

@@ -50,29 +50,35 @@ TEST(FrameLoop, FixedRateFramesIgnoreTheClock) {
 
 // Every presented frame is one trace line, in the file before the next frame starts; the
 // frame's intents are taken once its fixed steps and input have run (without a duel session
-// they are dropped, each told it went out as no command).
-TEST(FrameLoop, TraceLinePerPresentedFrameAndIntentsDroppedOffline) {
+// they are dropped, each told it went out as no command). The budget frame of a scene is
+// screenshotted once, while it is drawn; placeholder frames are not.
+TEST(FrameLoop, TraceLinePerPresentedFrameScreenshotOfTheBudgetFrameAndIntentsDroppedOffline) {
     const std::filesystem::path path = render::testing::scratchDirectory() / "trace.jsonl";
+    const std::filesystem::path shot = std::filesystem::path(KESTRUNE_BINARY_DIR) / "test-output/frame-loop/shot.bmp";
+    std::filesystem::remove_all(shot.parent_path());  // the shot creates its directory
     for (const bool withScene : {true, false}) {
         SCOPED_TRACE(withScene ? "scene" : "placeholder frames");
-        SceneHost f;
+        SceneHost f({.frames = 3, .screenshotPath = shot});
         f.scene->queued = {scene::PlayerIntent{scene::kIntentStop, 0, 0, 0, 0}};
         if (!withScene) f.host->scene.reset();
         f.host->trace = std::make_unique<FrameTrace>(path);
         FrameLoop loop(*f.host);
         f.clock->advanceSeconds(1.5 / 60.0);
-        loop.runFrame();
-        const std::string extra = withScene ? ",\"scene\":true" : "";
-        const std::string firstLine = "{\"frame\":1,\"time\":0.0166666667,\"steps\":1,\"alpha\":0.5" + extra + "}\n";
-        EXPECT_EQ(testing::readText(path), firstLine);
-        loop.runFrame();
+        std::string traced;
+        for (u32 frame = 1; frame <= 4; ++frame) {
+            loop.runFrame();
+            traced += "{\"frame\":" + std::to_string(frame) + ",\"time\":0.0166666667,\"steps\":" +
+                      (frame == 1 ? "1" : "0") + ",\"alpha\":0.5" + (withScene ? ",\"scene\":true}\n" : "}\n");
+            EXPECT_EQ(testing::readText(path), traced);
+            EXPECT_EQ(std::filesystem::exists(shot), withScene && frame == 3) << "frame " << frame;
+            std::filesystem::remove(shot);
+        }
         f.host->trace->close();  // without a duel client: no session figures
-        EXPECT_EQ(testing::readText(path),
-                  firstLine + "{\"frame\":2,\"time\":0.0166666667,\"steps\":0,\"alpha\":0.5" + extra + "}\n");
+        EXPECT_EQ(testing::readText(path), traced);
         if (withScene) {
             EXPECT_EQ(std::tuple(f.scene->calls, f.scene->sentSequences, f.host->intentBuffer.empty()),
-                      std::tuple(std::vector<std::string>{"fixed", "input", "take", "sent", "input", "take"},
-                                 std::vector<u32>{0}, true));
+                      std::tuple(std::vector<std::string>{"fixed", "input", "take", "sent", "input", "take", "input",
+                                                          "take", "input", "take"}, std::vector<u32>{0}, true));
         }
     }
 }
@@ -155,22 +161,6 @@ TEST(FrameLoop, PacingAndSyncIntervalFollowTheRunKind) {
         EXPECT_EQ(std::tuple(f.host->quitRequested, f.clock->sleeps, f.backend->syncIntervals, f.backend->draws.size()),
                   std::tuple(smoke, std::vector<u32>(smoke ? 3 : 0, 17),
                              std::vector<u8>(frames, static_cast<u8>(syncInterval)), frames));
-    }
-}
-
-TEST(FrameLoop, ScreenshotTakenOnceWhileDrawingTheBudgetFrameOfAScene) {
-    const std::filesystem::path path = std::filesystem::path(KESTRUNE_BINARY_DIR) / "test-output/frame-loop/shot.bmp";
-    std::filesystem::remove_all(path.parent_path());  // the shot creates its directory
-    for (const bool withScene : {true, false}) {
-        SCOPED_TRACE(withScene ? "scene" : "placeholder frames");
-        SceneHost f({.frames = 3, .screenshotPath = path});
-        if (!withScene) f.host->scene.reset();
-        FrameLoop loop(*f.host);
-        for (u32 frame = 1; frame <= 5; ++frame) {
-            loop.runFrame();
-            EXPECT_EQ(std::filesystem::exists(path), withScene && frame == 3) << "frame " << frame;
-            std::filesystem::remove(path);
-        }
     }
 }
 
