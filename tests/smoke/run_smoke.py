@@ -143,7 +143,7 @@ def content_run_report(data, content_dir, bake):
 
 
 def content(launch, program_path, bake, content_dir, out, golden=True):
-    """The golden run on baked content (paths as `program_path` gives them): report, log and, with `golden`, its frame."""
+    """The golden run on baked content (paths as `program_path` gives them): report, log, with `golden` its frame."""
     shot = out / "content.bmp"
     data, _ = launch_run(launch, out, "content", ["--smoke-test", *GOLDEN_RUN, f"--content={program_path(content_dir)}",
                                                   *([f"--screenshot={program_path(shot)}"] if golden else [])],
