@@ -161,7 +161,6 @@ def clean(bin_dir, content, out):
     check(last["net"]["snaps"] == 0 and not unexplained_jumps(frames),
           f"no correction snaps ({last['net']['snaps']}), no freeze jumped but after a frame that slow "
           f"({unexplained_jumps(frames)})")
-    check(network_line(messages) != "", "the Network line")
 
 
 # Away from the bot and round it, with a frame's stop at each turn: the bot chases.
@@ -319,8 +318,6 @@ def play(bin_dir, content, out):
               completed.stdout, f"play {mode}: the summary")
         told = re.search(r"\d+ server snapshots applied \(the newest of each frame; \d+ received", completed.stdout)
         check((told is not None) == (mode == "online"), f"play {mode}: snapshots applied and received told apart")
-    log = (out / "play-online" / "duel-server.log").read_text()
-    check("with bots" in log and "joined" in log, "play online: the bot's server took the program in")
 
     # play killed hard mid-run: the launcher passes it on, the program closes and the server stops.
     env["KESTRUNE_PLAY_OUT"] = str(out / "play-killed")
