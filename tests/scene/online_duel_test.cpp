@@ -41,12 +41,9 @@ void expectOnlyStopGlides(const SimulatedDuel& d, Link link) {
 TEST(OnlineDuel, LettingGoDuringAnyActionStopsTheServerWhereTheFighterStopped) {
     // towards: 'D' runs at the opponent, 'A' away from it
     const struct { const char* name; char towards; u32 key; bool serverRunsIt; } cases[] = {
-        {"skill 1 within reach", 'D', key('2'), true},
-        {"skill 1 out of reach: refused", 'A', key('2'), false},
-        {"basic attack", 'D', key('1'), true},
-        {"heavy attack", 'D', key('4'), false},
-        {"jump", 'D', kVirtualKeySpace, false},
-    };
+        {"skill 1 within reach", 'D', key('2'), true}, {"skill 1 out of reach: refused", 'A', key('2'), false},
+        {"basic attack", 'D', key('1'), true}, {"heavy attack", 'D', key('4'), false},
+        {"jump", 'D', kVirtualKeySpace, false}};
     for (const Link link : {kLoopback, kRoundTrip100Ms}) {
         for (const auto& c : cases) {
             SCOPED_TRACE(linkName(link) + ", " + c.name);
