@@ -228,19 +228,16 @@ TEST(ContentScene, PredictedSpeedsPerClass) {
 // ---- Actions ----
 
 TEST(ContentScene, ActionsStartByKeyAndRules) {
+    const PlayerIntent basic{kIntentBasicAttack, 0, 0, 2, 1}, skill1{kIntentUseSkill, 0, 0, 2, 1001};
     const struct {
         const char* name; std::vector<u32> presses; bool locked; u8 action; std::vector<PlayerIntent> intents;
     } cases[] = {
-        {"heavy attack during a basic attack does nothing", {key('1'), key('4')}, false, kActionBasicAttack,
-         {{kIntentBasicAttack, 0, 0, 2, 1}}},
-        {"basic attack cuts a heavy attack short", {key('4'), key('1')}, false, kActionBasicAttack,
-         {{kIntentBasicAttack, 0, 0, 2, 1}}},
-        {"a skill during an action is still asked for", {key('1'), key('2')}, false, kActionBasicAttack,
-         {{kIntentBasicAttack, 0, 0, 2, 1}, {kIntentUseSkill, 0, 0, 2, 1001}}},
+        {"heavy attack during a basic attack does nothing", {key('1'), key('4')}, false, kActionBasicAttack, {basic}},
+        {"basic attack cuts a heavy attack short", {key('4'), key('1')}, false, kActionBasicAttack, {basic}},
+        {"a skill during an action still goes out", {key('1'), key('2')}, false, kActionBasicAttack, {basic, skill1}},
         {"skill 2", {key('3')}, false, kActionSkill2, {{kIntentUseSkill, 0, 0, 2, 1002}}},
         {"jump", {kVirtualKeySpace}, false, kActionJump, {}},
-        {"a lock blocks everything", {key('1'), key('2'), key('3'), key('4'), kVirtualKeySpace}, true, kActionNone, {}},
-    };
+        {"a lock blocks all of them", {key('1'), key('2'), key('3'), key('4'), kVirtualKeySpace}, true, kActionNone, {}}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         SceneFixture f;

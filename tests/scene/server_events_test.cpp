@@ -35,7 +35,7 @@ struct OnlineFixture : SceneFixture {
     }
 };
 
-TEST(ServerEvents, FirstSnapshotTakesOverAndRepeatsAreIgnored) {
+TEST(ServerEvents, FirstSnapshotTakesOverItsHitsCountAndRepeatsAreIgnored) {
     OnlineFixture f;
     EXPECT_EQ(std::tuple(f.scene.authoritative(), f.scene.statistics().authoritativeSnapshots), std::tuple(true, 1u));
     const Vec3 server{2.0f, 0.0f, 0.0f};
@@ -45,12 +45,20 @@ TEST(ServerEvents, FirstSnapshotTakesOverAndRepeatsAreIgnored) {
     EXPECT_EQ(std::tuple(f.slot(0).entityId, f.slot(1).entityId, f.slot(1).health),
               std::tuple(kLocal, kOpponent, 1000));
 
+    // Once the server is authoritative its hits count, not the scene's own: the opponent stands
+    // within reach of the local fighter at 2 m.
+    snapshot(f, 11, {player(kOpponent, 2, 3000, 0)});
+    f.scene.handleInput(press(key('2')));
+    f.steps(30);
+    EXPECT_EQ(std::tuple(f.slot(0).hitResolved, f.slot(1).position, f.slot(1).health, f.slot(1).locked),
+              std::tuple(true, Vec3{3.0f, 0.0f, 0.0f}, 1000, false));
+
     // The server plays the templar for this client now.
-    snapshot(f, 11, {player(kLocal, 2, 0, 0), player(kOpponent, 1, 0, 0)}, 0);
+    snapshot(f, 12, {player(kLocal, 2, 0, 0), player(kOpponent, 1, 0, 0)}, 0);
     EXPECT_EQ(std::tuple(f.scene.controlledSlot(), f.scene.tickRate()), std::tuple(1u, 30u));  // 0: the default rate
 
-    snapshot(f, 11, {player(kLocal, 2, 9000, 0, 1)});
-    EXPECT_EQ(std::tuple(f.scene.statistics().authoritativeSnapshots, f.slot(1).health), std::tuple(2u, 1000));
+    snapshot(f, 12, {player(kLocal, 2, 9000, 0, 1)});
+    EXPECT_EQ(std::tuple(f.scene.statistics().authoritativeSnapshots, f.slot(1).health), std::tuple(3u, 1000));
 
     // Event ids follow one another (a hit's two stages share one); a gap or a step back is counted.
     std::vector<net::CombatEvent> events;
@@ -72,17 +80,6 @@ TEST(ServerEvents, OnlineSmokeSkillWaitsUntilItCanLand) {
     f.steps(10);
     EXPECT_EQ(f.slot(0).action, kActionSkill1);
     EXPECT_EQ(f.intents(), (std::vector<PlayerIntent>{{kIntentUseSkill, 0, 0, kOpponent, 1001}}));
-}
-
-// Once the server is authoritative its hits count, not the scene's own.
-TEST(ServerEvents, NoLocalHitsOnceAuthoritative) {
-    OnlineFixture f;
-    snapshot(f, 11, {player(kOpponent, 2, 3000, 0)});
-    f.scene.handleInput(press(key('2')));
-    f.steps(30);
-    // The opponent stands within reach of the local fighter at 2 m.
-    EXPECT_EQ(std::tuple(f.slot(0).hitResolved, f.slot(1).position, f.slot(1).health, f.slot(1).locked),
-              std::tuple(true, Vec3{3.0f, 0.0f, 0.0f}, 1000, false));
 }
 
 TEST(ServerEvents, SmallCorrectionsGlideAndLargeOnesSnap) {
