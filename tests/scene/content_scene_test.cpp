@@ -237,7 +237,7 @@ TEST(ContentScene, ActionsStartByKeyAndRules) {
         {"a skill during an action still goes out", {key('1'), key('2')}, false, kActionBasicAttack, {basic, skill1}},
         {"skill 2", {key('3')}, false, kActionSkill2, {{kIntentUseSkill, 0, 0, 2, 1002}}},
         {"jump", {kVirtualKeySpace}, false, kActionJump, {}},
-        {"a lock blocks all of them", {key('1'), key('2'), key('3'), key('4'), kVirtualKeySpace}, true, kActionNone, {}}};
+        {"a lock blocks them all", {key('1'), key('2'), key('3'), key('4'), kVirtualKeySpace}, true, kActionNone, {}}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         SceneFixture f;
