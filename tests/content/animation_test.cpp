@@ -27,7 +27,7 @@ Model chainModel(u32 nodeCount, f32 durationSeconds, f32 rate) {
     return model;
 }
 
-TEST(SampleClip, ChoosesAndBlendsFramesAndRejectsBadInputsWithoutTouchingTheOutput) {
+TEST(SampleClip, ChoosesAndBlendsFramesRejectsBadInputsWithoutTouchingTheOutputAndLooksUpSamplesAndClips) {
     const Model quarter = chainModel(2, 0.875f, 4.0f);  // frames at 0, .25, .5, .75, .875
     const Model tenth = chainModel(2, 1.0f, 10.0f);     // frames at 0, .1, ..., 1
     const Model still = chainModel(2, 0.0f, 30.0f);     // two frames, both at 0
@@ -83,6 +83,22 @@ TEST(SampleClip, ChoosesAndBlendsFramesAndRejectsBadInputsWithoutTouchingTheOutp
         expectError([&] { sampleClip(tenth, c.clip, c.time, false, out); }, c.message);
         for (const Transform& t : out) EXPECT_EQ(t, sentinel);
     }
+
+    // Samples are stored frame-major; clips are found by their exact bytes, the first of a name.
+    const AnimationClip clip = chainModel(3, 1.0f, 10.0f).clips[0];
+    EXPECT_EQ(clipSample(clip, 4, 2).translation[0], 42.0f);
+    EXPECT_EQ(clipSample(clip, 10, 0).translation[0], 100.0f);
+    expectError<std::out_of_range>([&] { clipSample(clip, 11, 0); }, "animation sample index is out of range");
+    expectError<std::out_of_range>([&] { clipSample(clip, 0, 3); }, "animation sample index is out of range");
+
+    model = richModel();
+    EXPECT_EQ(std::tuple(findClip(model, "walk"), findClip(model, "Idle"), findClip(model, "idle")),
+              std::tuple(&model.clips[1], &model.clips[2], &model.clips[0]));
+    using namespace std::string_view_literals;
+    EXPECT_EQ(std::tuple(findClip(model, "WALK"), findClip(model, "wal"), findClip(model, "walk\0"sv)),
+              std::tuple(nullptr, nullptr, nullptr));
+    model.clips.push_back(model.clips[1]);  // not a loadable model, but the first still wins
+    EXPECT_EQ(findClip(model, "walk"), &model.clips[1]);
 }
 
 TEST(Poses, BlendEachNodeMayWriteOverAnInputAndCombineLocalsDownTheHierarchy) {
@@ -128,23 +144,6 @@ TEST(Poses, BlendEachNodeMayWriteOverAnInputAndCombineLocalsDownTheHierarchy) {
     Model noOrder = model;
     noOrder.nodeOrder.pop_back();
     expectError([&] { computeGlobalMatrices(noOrder, locals, globals); }, storage);
-}
-
-TEST(ClipLookup, IndexesFrameMajorAndMatchesNamesByteForByte) {
-    const AnimationClip clip = chainModel(3, 1.0f, 10.0f).clips[0];
-    EXPECT_EQ(clipSample(clip, 4, 2).translation[0], 42.0f);
-    EXPECT_EQ(clipSample(clip, 10, 0).translation[0], 100.0f);
-    expectError<std::out_of_range>([&] { clipSample(clip, 11, 0); }, "animation sample index is out of range");
-    expectError<std::out_of_range>([&] { clipSample(clip, 0, 3); }, "animation sample index is out of range");
-
-    Model model = richModel();
-    EXPECT_EQ(std::tuple(findClip(model, "walk"), findClip(model, "Idle"), findClip(model, "idle")),
-              std::tuple(&model.clips[1], &model.clips[2], &model.clips[0]));
-    using namespace std::string_view_literals;
-    EXPECT_EQ(std::tuple(findClip(model, "WALK"), findClip(model, "wal"), findClip(model, "walk\0"sv)),
-              std::tuple(nullptr, nullptr, nullptr));
-    model.clips.push_back(model.clips[1]);  // not a loadable model, but the first still wins
-    EXPECT_EQ(findClip(model, "walk"), &model.clips[1]);
 }
 
 // Three nodes: a root, a joint chain of two under it; the mesh sits on the root.

@@ -7,9 +7,8 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "content/kmdl_reader.h"
-#include "content/kmdl_writer.h"
 #include "effects/effect_catalogue.h"
+#include "render/primitive_shapes.h"
 #include "scene_fixture.h"
 
 namespace kestrune::scene {
@@ -25,7 +24,7 @@ using testing::SceneFixture;
 
 // ---- Load ----
 
-TEST(ContentScene, LoadsTheBakedContentAndStartsOfflineFightersReady) {
+TEST(ContentScene, LoadsTheBakedContentAndStartsOfflineFightersReadyUnderBarsAtTheirClassesHeights) {
     for (const u32 controlled : {0u, 1u}) {
         for (const bool networked : {false, true}) {
             SCOPED_TRACE(std::to_string(controlled) + (networked ? " networked" : " offline"));
@@ -43,14 +42,24 @@ TEST(ContentScene, LoadsTheBakedContentAndStartsOfflineFightersReady) {
             EXPECT_EQ(std::tuple(f.slot(0).animation.clipName(), f.slot(1).animation.clipName(), f.slot(1).position),
                       std::tuple("CH010301", "idle", Vec3{1.25f, 0.0f, 1.35f}));
             EXPECT_FLOAT_EQ(f.slot(1).yawRadians, 3.14159274f);
+            // Each fighter's bar stands at its class's height, whichever of them is played.
+            f.drawFrame();
+            std::vector<f32> barHeights;
+            for (const render::testing::RecordedDraw& draw : f.backend->draws) {
+                if (draw.vertices.empty() || draw.vertices[0].color != render::kStatusBackgroundColor) continue;
+                f32 sum = 0.0f;
+                for (const auto& vertex : draw.vertices) sum += vertex.position[1];
+                barHeights.push_back(sum / static_cast<f32>(draw.vertices.size()));
+            }
+            ASSERT_EQ(barHeights.size(), 2u);
+            EXPECT_NEAR(barHeights[0] - barHeights[1], 3.0f - 2.35f, 1e-4);  // warrior, then templar
+            // Every file the catalogue names is found by plain lookup.
+            for (const effects::ComponentTemplate& component : effects::componentTemplates()) {
+                SCOPED_TRACE(std::string(component.modelPath) + " " + std::string(component.texturePath));
+                EXPECT_TRUE(component.modelPath.empty() || f.scene.effectModel(component.modelPath) != nullptr);
+                EXPECT_TRUE(component.texturePath.empty() || f.scene.effectTexture(component.texturePath) != nullptr);
+            }
         }
-    }
-    // Every file the catalogue names is found by plain lookup.
-    SceneFixture f;
-    for (const effects::ComponentTemplate& component : effects::componentTemplates()) {
-        SCOPED_TRACE(std::string(component.modelPath) + " " + std::string(component.texturePath));
-        EXPECT_TRUE(component.modelPath.empty() || f.scene.effectModel(component.modelPath) != nullptr);
-        EXPECT_TRUE(component.texturePath.empty() || f.scene.effectTexture(component.texturePath) != nullptr);
     }
 }
 
@@ -71,8 +80,7 @@ TEST(ContentScene, LoadFailsOnCharactersAndTakesWhateverEffectsThereAre) {
              fs::remove(root / "effects/models/impact_ground/effect.kmdl");
              std::ofstream(root / "effects/models/notes.txt") << "not a model";
          },
-         "", 5},
-    };
+         "", 5}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const fs::path root = contentCopy();
@@ -220,19 +228,16 @@ TEST(ContentScene, PredictedSpeedsPerClass) {
 // ---- Actions ----
 
 TEST(ContentScene, ActionsStartByKeyAndRules) {
+    const PlayerIntent basic{kIntentBasicAttack, 0, 0, 2, 1}, skill1{kIntentUseSkill, 0, 0, 2, 1001};
     const struct {
         const char* name; std::vector<u32> presses; bool locked; u8 action; std::vector<PlayerIntent> intents;
     } cases[] = {
-        {"heavy attack during a basic attack does nothing", {key('1'), key('4')}, false, kActionBasicAttack,
-         {{kIntentBasicAttack, 0, 0, 2, 1}}},
-        {"basic attack cuts a heavy attack short", {key('4'), key('1')}, false, kActionBasicAttack,
-         {{kIntentBasicAttack, 0, 0, 2, 1}}},
-        {"a skill during an action is still asked for", {key('1'), key('2')}, false, kActionBasicAttack,
-         {{kIntentBasicAttack, 0, 0, 2, 1}, {kIntentUseSkill, 0, 0, 2, 1001}}},
+        {"heavy attack during a basic attack does nothing", {key('1'), key('4')}, false, kActionBasicAttack, {basic}},
+        {"basic attack cuts a heavy attack short", {key('4'), key('1')}, false, kActionBasicAttack, {basic}},
+        {"a skill during an action still goes out", {key('1'), key('2')}, false, kActionBasicAttack, {basic, skill1}},
         {"skill 2", {key('3')}, false, kActionSkill2, {{kIntentUseSkill, 0, 0, 2, 1002}}},
         {"jump", {kVirtualKeySpace}, false, kActionJump, {}},
-        {"a lock blocks everything", {key('1'), key('2'), key('3'), key('4'), kVirtualKeySpace}, true, kActionNone, {}},
-    };
+        {"a lock blocks them all", {key('1'), key('2'), key('3'), key('4'), kVirtualKeySpace}, true, kActionNone, {}}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         SceneFixture f;
@@ -262,8 +267,7 @@ TEST(ContentScene, OfflineHitsByRangeWithDamageLockAndEffects) {
         {"skill 2 beyond 5 m", key('3'), 5.01f, 1000, false, false, 51},
         {"basic attack", key('1'), 3.0f, 920, false, false, 22},
         {"heavy attack", key('4'), 3.0f, 820, false, false, 35},
-        {"jump", kVirtualKeySpace, 3.0f, 920, false, false, 29},
-    };
+        {"jump", kVirtualKeySpace, 3.0f, 920, false, false, 29}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         SceneFixture f;

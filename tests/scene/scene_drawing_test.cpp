@@ -94,24 +94,6 @@ TEST(SceneDrawing, DrawsGroundFightersEffectsAndBeamInOrder) {
     EXPECT_NEAR(fillWidth(f.backend->draws, firstFill + templarMeshes + 2), render::kStatusTrackWidth, 1e-5);
 }
 
-// Each fighter's bar stands at its class's height, whichever of them is played.
-TEST(SceneDrawing, StatusBarsStandAtEachClassesHeight) {
-    for (const u32 controlled : {0u, 1u}) {
-        SCOPED_TRACE(controlled);
-        SceneFixture f({controlled, false, false});
-        f.drawFrame();
-        std::vector<f32> heights;
-        for (const RecordedDraw& draw : f.backend->draws) {
-            if (kindOf(draw) != "bar") continue;
-            f32 sum = 0.0f;
-            for (const auto& vertex : draw.vertices) sum += vertex.position[1];
-            heights.push_back(sum / static_cast<f32>(draw.vertices.size()));
-        }
-        ASSERT_EQ(heights.size(), 2u);
-        EXPECT_NEAR(heights[0] - heights[1], 3.0f - 2.35f, 1e-4);  // warrior, then templar
-    }
-}
-
 TEST(SceneDrawing, MissingEffectTexturesSkipQuadsAndLeaveModelsUntextured) {
     for (const bool withTextures : {true, false}) {
         SCOPED_TRACE(withTextures ? "textures" : "no textures");
@@ -159,11 +141,9 @@ TEST(SceneDrawing, AlphaPlacesFightersBetweenSteps) {
         std::tuple(Vec3{5.0f, 0.0f, 5.0f}, Vec3{6.0f, 0.0f, 5.0f}, 3.1f, -3.1f);
     remote.correctionOffset = {9.0f, 9.0f, 9.0f};  // only the local fighter's offset is drawn
     const struct { f64 alpha; Vec3 local; Vec3 remote; f32 remoteYaw; } cases[] = {
-        {0.0, {0.4f, 0.0f, 0.0f}, {5.0f, 0.0f, 5.0f}, 3.1f},
-        {0.5, {0.8f, 0.0f, 1.0f}, {5.5f, 0.0f, 5.0f}, 3.14159265f},
+        {0.0, {0.4f, 0.0f, 0.0f}, {5.0f, 0.0f, 5.0f}, 3.1f}, {0.5, {0.8f, 0.0f, 1.0f}, {5.5f, 0.0f, 5.0f}, 3.14159265f},
         {1.0, {1.2f, 0.0f, 2.0f}, {6.0f, 0.0f, 5.0f}, 3.18318531f},
-        {-2.0, {0.4f, 0.0f, 0.0f}, {5.0f, 0.0f, 5.0f}, 3.1f},
-    };
+        {-2.0, {0.4f, 0.0f, 0.0f}, {5.0f, 0.0f, 5.0f}, 3.1f}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.alpha);
         f.drawFrame(c.alpha);

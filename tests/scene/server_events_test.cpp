@@ -35,7 +35,7 @@ struct OnlineFixture : SceneFixture {
     }
 };
 
-TEST(ServerEvents, FirstSnapshotTakesOverAndRepeatsAreIgnored) {
+TEST(ServerEvents, FirstSnapshotTakesOverItsHitsCountAndRepeatsAreIgnored) {
     OnlineFixture f;
     EXPECT_EQ(std::tuple(f.scene.authoritative(), f.scene.statistics().authoritativeSnapshots), std::tuple(true, 1u));
     const Vec3 server{2.0f, 0.0f, 0.0f};
@@ -45,12 +45,27 @@ TEST(ServerEvents, FirstSnapshotTakesOverAndRepeatsAreIgnored) {
     EXPECT_EQ(std::tuple(f.slot(0).entityId, f.slot(1).entityId, f.slot(1).health),
               std::tuple(kLocal, kOpponent, 1000));
 
+    // Once the server is authoritative its hits count, not the scene's own: the opponent stands
+    // within reach of the local fighter at 2 m.
+    snapshot(f, 11, {player(kOpponent, 2, 3000, 0)});
+    f.scene.handleInput(press(key('2')));
+    f.steps(30);
+    EXPECT_EQ(std::tuple(f.slot(0).hitResolved, f.slot(1).position, f.slot(1).health, f.slot(1).locked),
+              std::tuple(true, Vec3{3.0f, 0.0f, 0.0f}, 1000, false));
+
     // The server plays the templar for this client now.
-    snapshot(f, 11, {player(kLocal, 2, 0, 0), player(kOpponent, 1, 0, 0)}, 0);
+    snapshot(f, 12, {player(kLocal, 2, 0, 0), player(kOpponent, 1, 0, 0)}, 0);
     EXPECT_EQ(std::tuple(f.scene.controlledSlot(), f.scene.tickRate()), std::tuple(1u, 30u));  // 0: the default rate
 
-    snapshot(f, 11, {player(kLocal, 2, 9000, 0, 1)});
-    EXPECT_EQ(std::tuple(f.scene.statistics().authoritativeSnapshots, f.slot(1).health), std::tuple(2u, 1000));
+    snapshot(f, 12, {player(kLocal, 2, 9000, 0, 1)});
+    EXPECT_EQ(std::tuple(f.scene.statistics().authoritativeSnapshots, f.slot(1).health), std::tuple(3u, 1000));
+
+    // Event ids follow one another (a hit's two stages share one); a gap or a step back is counted.
+    std::vector<net::CombatEvent> events;
+    for (const u64 id : {5, 6, 6, 7, 9, 8}) events.push_back({id, 5, kLocal, kOpponent, 1002, 0, 0});
+    f.scene.applyCombatEvents(events);
+    EXPECT_EQ(std::tuple(f.scene.networkFigures().eventIdBreaks, f.scene.networkFigures().lastEventId),
+              std::tuple(2u, 8u));
 }
 
 // Online, the smoke run's skill waits for the server and for the opponent to come within reach.
@@ -65,17 +80,6 @@ TEST(ServerEvents, OnlineSmokeSkillWaitsUntilItCanLand) {
     f.steps(10);
     EXPECT_EQ(f.slot(0).action, kActionSkill1);
     EXPECT_EQ(f.intents(), (std::vector<PlayerIntent>{{kIntentUseSkill, 0, 0, kOpponent, 1001}}));
-}
-
-// Once the server is authoritative its hits count, not the scene's own.
-TEST(ServerEvents, NoLocalHitsOnceAuthoritative) {
-    OnlineFixture f;
-    snapshot(f, 11, {player(kOpponent, 2, 3000, 0)});
-    f.scene.handleInput(press(key('2')));
-    f.steps(30);
-    // The opponent stands within reach of the local fighter at 2 m.
-    EXPECT_EQ(std::tuple(f.slot(0).hitResolved, f.slot(1).position, f.slot(1).health, f.slot(1).locked),
-              std::tuple(true, Vec3{3.0f, 0.0f, 0.0f}, 1000, false));
 }
 
 TEST(ServerEvents, SmallCorrectionsGlideAndLargeOnesSnap) {
@@ -167,16 +171,6 @@ TEST(ServerEvents, ANewRoundSendsAHeldDirectionAgain) {
     EXPECT_EQ(f.intents(), move);
 }
 
-// Event ids follow one another (a hit's two stages share one); a gap or a step back is counted.
-TEST(ServerEvents, EventIdsOutOfSequenceAreCounted) {
-    OnlineFixture f;
-    std::vector<net::CombatEvent> events;
-    for (const u64 id : {5, 6, 6, 7, 9, 8}) events.push_back({id, 5, kLocal, kOpponent, 1002, 0, 0});
-    f.scene.applyCombatEvents(events);
-    const NetworkFigures figures = f.scene.networkFigures();
-    EXPECT_EQ(std::tuple(figures.eventIdBreaks, figures.lastEventId), std::tuple(2u, 8u));
-}
-
 TEST(ServerEvents, CombatEventsStartAnimationsAndEffects) {
     const auto lockedInTick11 = [](OnlineFixture& f) {
         net::SnapshotPlayer locked = player(kOpponent, 2, -2000, 500);
@@ -200,8 +194,7 @@ TEST(ServerEvents, CombatEventsStartAnimationsAndEffects) {
          [](OnlineFixture& f) { f.scene.handleInput(press(key('1'))); }, 0, kActionBasicAttack, "CH010306", false},
         {"the local action unpredicted", {1, 1, kLocal, kOpponent, 1001, 0, 0}, {}, 0, kActionSkill1, "CH010311", true},
         {"a hit", {1, 2, kLocal, kOpponent, 1002, 155, 0}, {}, 1, kActionNone, "idle", true},
-        {"a kind without a picture", {1, 5, kLocal, kOpponent, 1002, 0, 0}, {}, 1, kActionNone, "idle", false},
-    };
+        {"a kind without a picture", {1, 5, kLocal, kOpponent, 1002, 0, 0}, {}, 1, kActionNone, "idle", false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         OnlineFixture f;
@@ -235,8 +228,7 @@ TEST(ServerEvents, AFighterThatIsDownNeitherMovesNorActsUntilItsHealthReturns) {
     for (const u32 k : {key('1'), key('2'), key('3'), key('4'), kVirtualKeySpace}) f.scene.handleInput(press(k));
     f.steps(30, testing::keys({'W', 'D'}));
     snapshotAt(11, 0, 0, 2000, 1000);
-    const net::CombatEvent events[] = {{20, 1, kLocal, kOpponent, 1001, 0, 0},
-                                       {21, 1, kOpponent, kLocal, 1, 2, 0},
+    const net::CombatEvent events[] = {{20, 1, kLocal, kOpponent, 1001, 0, 0}, {21, 1, kOpponent, kLocal, 1, 2, 0},
                                        {22, 2, kOpponent, kLocal, 2001, 125, 0}};
     f.scene.applyCombatEvents(events);
     f.steps(30, testing::keys({'W', 'D'}));
