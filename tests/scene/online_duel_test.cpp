@@ -47,7 +47,7 @@ TEST(OnlineDuel, LettingGoDuringAnyActionStopsTheServerWhereTheFighterStopped) {
     for (const Link link : {kLoopback, kRoundTrip100Ms}) {
         for (const auto& c : cases) {
             SCOPED_TRACE(linkName(link) + ", " + c.name);
-            SimulatedDuel d(0, link);
+            SimulatedDuel d(0, link, false);
             d.frames(15, keys({c.towards}));
             d.frame(keys({c.towards}, {c.key}));
             const Vec3 stopped = d.localSlot().position;
@@ -70,7 +70,7 @@ TEST(OnlineDuel, AStraightRunAgreesWithTheServerAtEveryTick) {
         for (const u32 steps : {1u, 3u}) {
             SCOPED_TRACE(linkName(link) + (link.serverAhead ? ", server a step ahead, " : ", ") +
                          std::to_string(steps) + " steps a frame");
-            SimulatedDuel d(0, link);
+            SimulatedDuel d(0, link, false);
             d.frames(120 / steps, keys({'W'}), steps);
             EXPECT_EQ(d.f.scene.networkFigures().glides, 0u);
             d.frames(60 / steps, {}, steps);
@@ -81,7 +81,7 @@ TEST(OnlineDuel, AStraightRunAgreesWithTheServerAtEveryTick) {
     }
     // A frame so long that time was dropped: the server has run on, and the fighter is shown
     // where it has it (a glide), not a fraction of a second behind until the next stop.
-    SimulatedDuel d(0, Link{0, 0, 0, false});
+    SimulatedDuel d(0, Link{0, 0, 0, false}, false);
     d.frames(30, keys({'W'}));
     d.loseSteps(22);
     d.frames(30, keys({'W'}));
@@ -98,7 +98,7 @@ TEST(OnlineDuel, HeldThroughActionsTheRunGoesOnInStepWithTheServer) {
     for (const u32 localSlot : {0u, 1u}) {
         for (const Link link : {kLoopback, kRoundTrip100Ms}) {
             SCOPED_TRACE(linkName(link) + (localSlot == 0 ? ", warrior" : ", templar"));
-            SimulatedDuel d(localSlot, link);
+            SimulatedDuel d(localSlot, link, false);
             const char towards = localSlot == 0 ? 'D' : 'A';
             d.frames(12, keys({towards}));
             d.frame(keys({towards}, {key('2')}));
@@ -124,7 +124,7 @@ TEST(OnlineDuel, HeldThroughActionsTheRunGoesOnInStepWithTheServer) {
         swing.frameCount = 9;  // 7.5 frames at 30 per second, rounded up, and the first
         swing.samples.resize(std::size_t{swing.frameCount} * swing.nodeCount);
     });
-    SimulatedDuel d(0, kRoundTrip100Ms, content);
+    SimulatedDuel d(0, kRoundTrip100Ms, false, content);
     d.frames(12, keys({'D'}));
     d.frame(keys({'D'}, {key('1')}));
     d.frames(60, keys({'W'}));
@@ -141,7 +141,7 @@ TEST(OnlineDuel, CorrectionsTheServerMakesShowWithinARoundTrip) {
     const u32 withinSteps = roundTripSteps + 2 * testing::kStepsPerTick + 1;
     {
         SCOPED_TRACE("locked by the opponent mid-run");
-        SimulatedDuel d(0, kRoundTrip100Ms);
+        SimulatedDuel d(0, kRoundTrip100Ms, false);
         while (distance(SimulatedDuel::metres(d.local()), SimulatedDuel::metres(d.opponent())) > 3.0f) {
             d.frame(keys({'D'}));
         }
@@ -162,7 +162,7 @@ TEST(OnlineDuel, CorrectionsTheServerMakesShowWithinARoundTrip) {
     }
     {
         SCOPED_TRACE("a move refused");
-        SimulatedDuel d(0, kRoundTrip100Ms);
+        SimulatedDuel d(0, kRoundTrip100Ms, false);
         d.refuseNextMove = true;
         d.frames(60, keys({'W'}));
         EXPECT_EQ(d.f.scene.networkFigures().glides, 1u);  // as soon as the refusal is known
@@ -172,7 +172,7 @@ TEST(OnlineDuel, CorrectionsTheServerMakesShowWithinARoundTrip) {
     }
     {
         SCOPED_TRACE("a restart onto the path just run");
-        SimulatedDuel d(0, kRoundTrip100Ms);
+        SimulatedDuel d(0, kRoundTrip100Ms, false);
         const Vec3 start = SimulatedDuel::metres(d.local());
         d.frames(18, keys({'D'}));
         d.frames(20);
@@ -182,12 +182,26 @@ TEST(OnlineDuel, CorrectionsTheServerMakesShowWithinARoundTrip) {
     }
 }
 
+// Held through a knockout and the round that follows, the direction moves the fighter again
+// on the server once the new round has put both at their starts and dropped their moves.
+TEST(OnlineDuel, HeldThroughAKnockoutTheRunGoesOnInTheNewRound) {
+    SimulatedDuel d(0, kRoundTrip100Ms, true);  // the bot beats a fighter who stands still
+    for (u32 frame = 0; frame < 3000 && d.local().health > 0; ++frame) d.frame({});
+    ASSERT_EQ(d.local().health, 0);
+    for (u32 frame = 0; frame < 300 && d.duel.roundOver(); ++frame) d.frame(keys({'W'}));
+    d.frames(45, keys({'W'}));
+    EXPECT_TRUE(d.local().moving);
+    d.frames(30);
+    EXPECT_GT(SimulatedDuel::metres(d.local()).z, 1.0f);
+    EXPECT_LT(distance(d.localSlot().position, SimulatedDuel::metres(d.local())), kAgreeMetres);
+}
+
 // The opponent's clip follows its drawn speed: walking, running, standing, each change once
 // (also at a speed inside the walk-run margin), facing the way it goes, never over an action
 // clip. (The end-to-end chase
 // counts how often the bot is drawn moving in its idle pose.)
 TEST(OnlineDuel, TheOpponentWalksAndRunsAsItMoves) {
-    SimulatedDuel d(0, kRoundTrip100Ms);
+    SimulatedDuel d(0, kRoundTrip100Ms, false);
     std::vector<std::string> clips{std::string(d.remoteSlot().animation.clipName())};
     const auto record = [&](u32 count) {
         for (u32 i = 0; i < count; ++i) {
@@ -217,7 +231,7 @@ TEST(OnlineDuel, TheOpponentWalksAndRunsAsItMoves) {
 // After the link froze for two and a half seconds, or the server's ticks jumped far ahead,
 // the opponent is back at its place behind the newest snapshot within half a second.
 TEST(OnlineDuel, AfterAFrozenLinkOrAJumpOfTicksTheOpponentIsBackAtOnce) {
-    SimulatedDuel d(0, kRoundTrip100Ms);
+    SimulatedDuel d(0, kRoundTrip100Ms, false);
     d.opponentCommand(net::kCommandMove, 0, -1000);
     d.frames(20);
     // Frames from the one in which the link is back until the playback is within 4 ticks of

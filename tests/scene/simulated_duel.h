@@ -12,6 +12,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "duel_bot.h"
 #include "duel_rules.h"
 #include "scene_fixture.h"
 
@@ -36,20 +37,22 @@ inline constexpr Link kRoundTrip100Ms{3, 1, 0, false};  // 50 ms each way and up
 
 class SimulatedDuel {
 public:
-    // `localSlot` 0 plays the warrior; the opponent stands where the round starts it until
-    // opponentCommand moves it. Twenty idle frames
+    // `localSlot` 0 plays the warrior; the opponent is a bot of the duel server or, without
+    // one, stands where the round starts it until opponentCommand moves it. Twenty idle frames
     // have run when the duel is made: the server's first snapshot has reached the scene.
-    SimulatedDuel(u32 localSlot, Link link, const std::filesystem::path& content = kContent)
+    SimulatedDuel(u32 localSlot, Link link, bool botOpponent, const std::filesystem::path& content = kContent)
         : f({localSlot, false, true}, content), link_(link) {
         localClass_ = localSlot == 0 ? net::kWarrior : net::kTemplar;
         opponentClass_ = localSlot == 0 ? net::kTemplar : net::kWarrior;
         duel.seat(localClass_, kLocalEntity);
         duel.seat(opponentClass_, kOpponentEntity);
+        if (botOpponent) bot.emplace(opponentClass_, kServerTickRate);
         frames(20);
     }
 
     SceneFixture f;
     duel::Duel duel{kServerTickRate};
+    std::optional<duel::DuelBot> bot;
     bool refuseNextMove = false;  // the next move the scene sends is refused as busy, not applied
     u64 tickOffset = 0;           // added to every snapshot's tick from now on
 
@@ -174,6 +177,7 @@ private:
         }
         if (now_ % kStepsPerTick != link_.tickPhase) return;
         ++tick_;
+        if (bot) bot->think(duel);
         duel.step();
         ToScene message{arrival(lastToScene_)};
         message.snapshot.emplace();
