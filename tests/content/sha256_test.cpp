@@ -84,8 +84,9 @@ TEST_P(Sha256PathTest, MatchesEveryShortAndLongMessageVectorAndStreamsAlikeAtEve
     EXPECT_EQ(byteByByte.finish(), expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(BothPaths, Sha256PathTest, ::testing::ValuesIn(kPaths),
-                         [](const auto& info) { return info.param == Sha256Path::Portable ? "Portable" : "ShaExtensions"; });
+INSTANTIATE_TEST_SUITE_P(BothPaths, Sha256PathTest, ::testing::ValuesIn(kPaths), [](const auto& info) {
+    return info.param == Sha256Path::Portable ? "Portable" : "ShaExtensions";
+});
 
 }  // namespace
 }  // namespace kestrune::content
