@@ -36,8 +36,8 @@ TEST(ByteWriterAndReader, RoundTripInLittleEndianOrderAndReportTruncationWithout
     const auto bytes = writer.bytes();
     const std::vector<u8> expected = {0xAB, 0x34, 0x12, 0x04, 0x03, 0x02, 0x01, 0x88, 0x77, 0x66, 0x55, 0x44, 0x33,
                                       0x22, 0x11, 0x3E, 0xFE, 0xFF, 0xFF, 0x00, 0x00, 0xC0, 0x3F};
-    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), expected.begin(), expected.end(),
-                           [](std::byte a, u8 b) { return a == std::byte{b}; }));
+    const auto* raw = reinterpret_cast<const u8*>(bytes.data());
+    EXPECT_EQ(std::vector<u8>(raw, raw + bytes.size()), expected);
 
     ByteReader reader(bytes, throwTruncated);
     // Braces read the fields in order.

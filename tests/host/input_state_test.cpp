@@ -15,7 +15,8 @@ TEST(InputState, KeyTransitionsWithinOneFrame) {
     const struct { const char* name; const char* events; bool pressed; bool released; bool down; } cases[] = {
         {"press", "p", true, false, true}, {"auto-repeat after press counts once", "prr", true, false, true},
         {"repeat flag alone is not a press", "r", false, false, true},
-        {"press and release in one frame", "pu", true, true, false}, {"release without press", "u", false, false, false},
+        {"press and release in one frame", "pu", true, true, false},
+        {"release without press", "u", false, false, false},
         // a second down without an up (focus games) is no new press
         {"held key pressed again in a later frame", "pbp", false, false, true},
         {"keyboard and controller each hold it; one that let go cannot release it again", "PpUU", true, false, true},
