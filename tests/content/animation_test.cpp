@@ -241,9 +241,11 @@ TEST(PerFrameOperations, AllocateNothing) {
     // The counter does count: evaluateClip builds a pose, as sampling and combining do.
     const Pose pose = evaluateClip(model, walk, 0.1, true);
     EXPECT_GE(kestrune::test::allocationCount() - before, 2u);
-    sampleClip(model, walk, 0.1, true, locals);
-    computeGlobalMatrices(model, locals, globals);
-    EXPECT_EQ(std::tuple(pose.locals, pose.globals), std::tuple(locals, globals));
+    EXPECT_EQ(std::tuple(pose.locals.size(), pose.globals.size()), std::tuple(model.nodes.size(), model.nodes.size()));
+    const Model chain = chainModel(3, 1.0f, 10.0f);
+    const Pose chained = evaluateClip(chain, chain.clips[0], 1.25, true);  // wraps to 0.25
+    EXPECT_NEAR(chained.locals[2].translation[0], 27.0f, 1e-4f);
+    EXPECT_NEAR(chained.globals[2][12], 78.0f, 1e-3f);  // chained translations add up: 25 + 26 + 27
     expectError([&] { evaluateClip(model, walk, std::nan(""), true); }, "animation time must be finite");
 }
 
