@@ -111,7 +111,9 @@ TEST(BakerCommands, InspectOrFailWithTheDecodersMessageOrTheUsageOrPrintItForHel
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const CommandResult result = run(c.arguments);
-        EXPECT_EQ(std::tuple(result.code, result.err, result.out), std::tuple(c.code, c.err, c.out));
+        EXPECT_EQ(result.code, c.code);
+        EXPECT_EQ(result.err, c.err);
+        EXPECT_EQ(result.out, c.out);
     }
 }
 

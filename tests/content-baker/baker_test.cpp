@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <numeric>
 #include <sstream>
 #include <string>
@@ -28,9 +29,12 @@ const std::vector<BakedFile>& baked() {
     return files;
 }
 
-Model character(const std::string& directory) {
+// Each baked character parsed once for the whole suite.
+const Model& character(const std::string& directory) {
+    static std::map<std::string, Model> parsed;
     const std::string path = directory + "/character.kmdl";
-    return content::parseModel(bakedFile(baked(), path).bytes, {}, path);
+    if (const auto found = parsed.find(path); found != parsed.end()) return found->second;
+    return parsed.emplace(path, content::parseModel(bakedFile(baked(), path).bytes, {}, path)).first->second;
 }
 
 // What the scene does with each class: turn, lift and hidden meshes.
@@ -74,7 +78,7 @@ TEST(BakedCharacters, CarryEveryClipOfThePresentationTable) {
         {"warrior", "knockdown", false, true}, {"templar", "knockdown", false, true}};
     for (const auto& row : table) {
         SCOPED_TRACE(std::string(row.directory) + " " + row.clip);
-        const Model model = character(row.directory);
+        const Model& model = character(row.directory);
         const content::AnimationClip* clip = content::findClip(model, row.clip);
         ASSERT_NE(clip, nullptr);
         EXPECT_EQ(clip->sampleRate, 30.0f);
@@ -125,7 +129,7 @@ TEST(BakedCharacters, CarryEveryClipOfThePresentationTable) {
 TEST(BakedCharacters, StandFacingTheirYawSkinnedSmoothlyAndWoundForCulling) {
     for (const DrawConstants& draw : kClasses) {
         SCOPED_TRACE(draw.directory);
-        const Model model = character(draw.directory);
+        const Model& model = character(draw.directory);
         const std::vector<Matrix4> globals = posedGlobals(model, draw.idleClip, 0.0, true);
         f64 lowest = 1e9;
         for (const Point& p : skinnedPositions(model, globals, draw.hiddenMesh)) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bake.h"
+#include "bake_math.h"
 #include "content/animation.h"
 #include "content/model.h"
 #include "content/skinning.h"
@@ -26,17 +27,13 @@ using Point = std::array<f64, 3>;
 // cross product of a front face points into the solid, against the vertex normals.
 inline std::size_t invertedTriangles(const content::Mesh& mesh) {
     std::size_t inverted = 0;
+    const auto vec = [](const std::array<f32, 3>& v) { return Vec3{v[0], v[1], v[2]}; };
     for (std::size_t i = 0; i + 2 < mesh.indices.size(); i += 3) {
-        const content::Vertex* v[3] = {&mesh.vertices[mesh.indices[i]], &mesh.vertices[mesh.indices[i + 1]],
-                                       &mesh.vertices[mesh.indices[i + 2]]};
-        const auto edge = [&](int to, int k) { return f64{v[to]->position[k]} - v[0]->position[k]; };
-        f64 alongNormals = 0.0;  // the face's cross product dotted with the summed vertex normals
-        for (int k = 0; k < 3; ++k) {
-            const int k1 = (k + 1) % 3, k2 = (k + 2) % 3;
-            const f64 face = edge(1, k1) * edge(2, k2) - edge(1, k2) * edge(2, k1);
-            alongNormals += face * (v[0]->normal[k] + v[1]->normal[k] + v[2]->normal[k]);
-        }
-        inverted += alongNormals > 0.0 ? 1 : 0;
+        const content::Vertex& a = mesh.vertices[mesh.indices[i]];
+        const content::Vertex& b = mesh.vertices[mesh.indices[i + 1]];
+        const content::Vertex& c = mesh.vertices[mesh.indices[i + 2]];
+        const Vec3 face = cross(vec(b.position) - vec(a.position), vec(c.position) - vec(a.position));
+        inverted += dot(face, vec(a.normal) + vec(b.normal) + vec(c.normal)) > 0.0 ? 1 : 0;
     }
     return inverted;
 }
