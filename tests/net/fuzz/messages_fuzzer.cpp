@@ -78,7 +78,10 @@ void decodeOne(std::uint8_t selector, std::span<const std::byte> payload) {
     case 7: require(sameBytes(encodeCombatEvents(decodeCombatEvents(payload)), payload)); break;
     case 8: require(sameBytes(encodeTick(decodeTick(payload)), payload)); break;
     case 9: require(decodeServerError(payload).rfind("server error ", 0) == 0); break;
-    default: parseServerStream(1 + selector / 11, payload); break;  // chunks of 1 to 24 bytes
+    default: {  // a stream fed in chunks of 1 to 64 bytes, the size taken from its first byte
+        parseServerStream(payload.empty() ? 1 : 1 + std::to_integer<std::size_t>(payload[0]) % 64, payload);
+        break;
+    }
     }
 }
 
