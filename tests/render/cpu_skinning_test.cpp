@@ -88,7 +88,8 @@ TEST_P(InfluenceRules, FollowsTheInfluenceRules) {
 TEST(CpuSkinning, ProjectivePaletteDividesByWAndTheOutputMustMatch) {
     // Matrix 0 gives every point w = 2, matrix 1 w = 1e-7, which is kept as it is.
     std::vector<Matrix4> palette{identityMatrix(), identityMatrix()};
-    std::tie(palette[0][15], palette[1][15]) = std::tuple(2.0f, 1e-7f);
+    palette[0][15] = 2.0f;
+    palette[1][15] = 1e-7f;
     EXPECT_FALSE(isBlendablePalette(palette));
     const std::array<SkinnedVertex, 3> vertices{vertexAt({2, 4, 6}, {0, 0, 1}, {0, 0, 0, 0}, {1, 0, 0, 0}),
                                                 vertexAt({2, 4, 6}, {0, 0, 1}, {1, 0, 0, 0}, {1, 0, 0, 0}),

@@ -135,10 +135,14 @@ TEST(SceneDrawing, AlphaPlacesFightersBetweenSteps) {
     f.steps(3);
     CharacterSlot& local = f.slot(0);
     CharacterSlot& remote = f.slot(1);
-    std::tie(local.previousPosition, local.position, local.previousCorrectionOffset, local.correctionOffset) =
-        std::tuple(Vec3{0.0f, 0.0f, 0.0f}, Vec3{1.0f, 0.0f, 2.0f}, Vec3{0.4f, 0.0f, 0.0f}, Vec3{0.2f, 0.0f, 0.0f});
-    std::tie(remote.previousPosition, remote.position, remote.previousYawRadians, remote.yawRadians) =
-        std::tuple(Vec3{5.0f, 0.0f, 5.0f}, Vec3{6.0f, 0.0f, 5.0f}, 3.1f, -3.1f);
+    local.previousPosition = {0.0f, 0.0f, 0.0f};
+    local.position = {1.0f, 0.0f, 2.0f};
+    local.previousCorrectionOffset = {0.4f, 0.0f, 0.0f};
+    local.correctionOffset = {0.2f, 0.0f, 0.0f};
+    remote.previousPosition = {5.0f, 0.0f, 5.0f};
+    remote.position = {6.0f, 0.0f, 5.0f};
+    remote.previousYawRadians = 3.1f;
+    remote.yawRadians = -3.1f;
     remote.correctionOffset = {9.0f, 9.0f, 9.0f};  // only the local fighter's offset is drawn
     const struct { f64 alpha; Vec3 local; Vec3 remote; f32 remoteYaw; } cases[] = {
         {0.0, {0.4f, 0.0f, 0.0f}, {5.0f, 0.0f, 5.0f}, 3.1f}, {0.5, {0.8f, 0.0f, 1.0f}, {5.5f, 0.0f, 5.0f}, 3.14159265f},

@@ -167,7 +167,7 @@ private:
             const net::ClientCommandMessage command = toServer_.front().command;
             toServer_.pop_front();
             const bool refused = refuseNextMove && command.kind == net::kCommandMove;
-            refuseNextMove = refuseNextMove && !refused;
+            if (refused) refuseNextMove = false;
             const u16 reason = refused ? duel::kBusy : duel.apply(localClass_, command);
             rejections_ += reason != duel::kAccepted;
             ToScene message{arrival(lastToScene_)};
