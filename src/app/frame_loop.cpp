@@ -45,9 +45,16 @@ void FrameLoop::runFrame() {
 
     if (host.minimized) {
         host.windowHost->waitMessage(host);
-        // Time spent minimized is not simulated: no catch-up burst after restoring.
-        host.lastCounter = host.clock->counter();
+        // Time spent minimized is not simulated: no catch-up burst after restoring. The scene
+        // hears of it, since the server played on.
+        const i64 restored = host.clock->counter();
+        const f64 minimizedSeconds =
+            static_cast<f64>(restored - host.lastCounter) / static_cast<f64>(host.counterFrequency) + host.accumulator;
+        host.lastCounter = restored;
         host.accumulator = 0.0;
+        if (host.scene && minimizedSeconds > 0.0) {
+            host.scene->dropTime(minimizedSeconds);
+        }
         return;
     }
     const std::optional<u32> fixedFps = host.options.fixedFps;
@@ -59,6 +66,7 @@ void FrameLoop::runFrame() {
     f64 deltaSeconds = fixedFps ? 1.0 / static_cast<f64>(*fixedFps)
                                 : static_cast<f64>(now - host.lastCounter) / static_cast<f64>(host.counterFrequency);
     host.lastCounter = now;
+    f64 droppedSeconds = std::max(0.0, deltaSeconds - kMaxFrameSeconds);
     deltaSeconds = std::clamp(deltaSeconds, 0.0, kMaxFrameSeconds);
     host.accumulator += deltaSeconds;
 
@@ -76,7 +84,11 @@ void FrameLoop::runFrame() {
         ++steps;
     }
     if (steps == kMaxFixedStepsPerFrame && host.accumulator >= kFixedStepSeconds) {
+        droppedSeconds += host.accumulator;
         host.accumulator = 0.0;
+    }
+    if (host.scene && droppedSeconds > 0.0) {
+        host.scene->dropTime(droppedSeconds);
     }
     host.fixedUpdates += steps;
     host.variableUpdates += 1;

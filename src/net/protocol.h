@@ -72,6 +72,7 @@ inline constexpr u8 kEventActionStarted = 1;
 inline constexpr u8 kLastEventKind = 7;
 
 inline constexpr u16 kStateFlagLimit = 32;  // five flag bits
+inline constexpr u16 kStateMoving = 1;  // the fighter has a move (paused while locked or acting)
 inline constexpr u16 kStateLocked = 2;
 inline constexpr u16 kLastRejectReason = 11;
 

@@ -1,10 +1,11 @@
-// The fighters between server snapshots: keys to actions and intents, the fixed step's
-// prediction of the local fighter, clip and action timing, and the hits the scene resolves
-// itself while no server is authoritative.
+// The fighters between server snapshots: keys to actions and commands (after the server view
+// has said the server takes them), the fixed step's prediction of the local fighter, clip and
+// action timing, and the hits and rounds the scene runs itself while offline.
 
 #include <algorithm>
 #include <cmath>
 
+#include "net/rule_book.h"
 #include "scene/content_scene.h"
 
 namespace kestrune::scene {
@@ -15,60 +16,154 @@ constexpr u32 kKeySkill1 = virtualKeyOf('2');
 constexpr u32 kKeySkill2 = virtualKeyOf('3');
 constexpr u32 kKeyHeavyAttack = virtualKeyOf('4');
 
-// floor((base x factor + 500) / 1000) x 30 millimetres per second: the server's own rule.
+// ---- Movement ----
+constexpr f64 kCorrectionDecayPerSecond = 14.0;
+constexpr f32 kCorrectionClearSquaredMetres = 1e-8f;
+constexpr f64 kMaxVariableStepSeconds = 0.1;
+// Through dropped time a running fighter runs on for at most this long; further on, the
+// snapshots correct it.
+constexpr f64 kMaxRunOnSeconds = 2.0;
+// Timers count down in steps of 1/60 s, whose sums miss round times by a rounding.
+constexpr f64 kTimerEpsilonSeconds = 1e-9;
+
+// ---- Offline duel: the scene is its own server ----
+constexpr i32 kOfflineHealth = net::kMaxHealth;
+constexpr f64 kRoundRestartSeconds = net::kRoundRestartMs / 1000.0;
+constexpr f64 kSkill1LockSeconds = net::kSkill1LockMs / 1000.0;
+constexpr f64 kClipHitFraction = 0.48;  // of the clip, for the attacks and the jump
+constexpr i32 kHeavyAttackDamage = 180;  // the heavy attack and the jump never reach a server
+constexpr std::array<u32, 2> kOfflineEntityIds{1, 2};
+
+struct FighterStart {
+    Vec3 position;
+    f32 yawRadians;
+    f32 drawYawOffsetRadians;
+    f32 drawLiftMetres;
+};
+// The warrior's model faces -z and the templar's +z; both stand 0.37 m and 0.155 m low.
+constexpr std::array<FighterStart, 2> kFighterStarts{{
+    {{-1.25f, 0.0f, -0.85f}, 0.0f, kPi, 0.37f},
+    {{1.25f, 0.0f, 1.35f}, kPi, 0.0f, 0.155f},
+}};
+
+// ---- Effects of the skills ----
+constexpr u32 kSkill1Effect = 1001;  // both classes show the warrior's skill effects
+constexpr u32 kSkill2Effect = 1002;
+constexpr f32 kBeamCasterLiftMetres = 1.15f;
+constexpr f32 kBeamTargetLiftMetres = 1.0f;
+constexpr std::string_view kBeamTexture = "textures/wrslugger02.png";
+
 constexpr f32 predictedSpeedMetresPerSecond(u32 slotIndex, i32 speedFactor) noexcept {
-    const i32 millimetresPerTick = (kSpeedBase[slotIndex] * speedFactor + 500) / 1000;
-    return static_cast<f32>(millimetresPerTick * 30) / 1000.0f;
+    return static_cast<f32>(net::speedMmPerSecond(slotIndex == 0 ? net::kWarrior : net::kTemplar, speedFactor)) /
+           1000.0f;
 }
 
 struct HitRule {
-    f32 rangeMetres;
+    f32 reachMetres;
     i32 damage;
 };
 
 constexpr HitRule hitRule(u8 action) noexcept {
+    const auto of = [](const net::ActionRule& rule, i32 damage) {
+        return HitRule{static_cast<f32>(rule.reachMm) / 1000.0f, damage};
+    };
     switch (action) {
-        case kActionSkill1: return {kMeleeRangeMetres, 125};
-        case kActionSkill2: return {kSkill2RangeMetres, 155};
-        case kActionHeavyAttack: return {kMeleeRangeMetres, 180};
-        default: return {kMeleeRangeMetres, 80};  // basic attack and jump
+        case kActionSkill1: return of(net::kSkill1Rule, net::kSkill1Rule.damage);
+        case kActionSkill2: return of(net::kSkill2Rule, net::kSkill2Rule.damage);
+        case kActionHeavyAttack: return of(net::kBasicAttackRule, kHeavyAttackDamage);
+        default: return of(net::kBasicAttackRule, net::kBasicAttackRule.damage);  // basic attack and jump
     }
 }
 
+bool sameMove(ServerMove move, const WantedMove& wanted) noexcept {
+    return move.active && move.x == wanted.moveX && move.z == wanted.moveZ;
+}
+
 }  // namespace
+
+void ContentScene::placeFighters() {
+    for (u32 index = 0; index < 2; ++index) {
+        CharacterSlot& slot = slots_[index];
+        slot.position = slot.previousPosition = kFighterStarts[index].position;
+        slot.yawRadians = slot.previousYawRadians = kFighterStarts[index].yawRadians;
+        slot.drawYawOffsetRadians = kFighterStarts[index].drawYawOffsetRadians;
+        slot.drawLiftMetres = kFighterStarts[index].drawLiftMetres;
+        // Offline nobody names the fighters or counts their health: the scene does, as the
+        // duel server would, so that local effects have a source and hits have an end.
+        if (!networked_) {
+            slot.entityId = kOfflineEntityIds[index];
+            slot.health = slot.maxHealth = kOfflineHealth;
+        }
+    }
+}
+
+bool ContentScene::locked(u32 slotIndex) const noexcept {
+    return networked_ && slotIndex == controlledSlot_ ? server_.lockedAt(clockSeconds_) : slots_[slotIndex].locked;
+}
 
 // ---- Section: Input ----
 
 void ContentScene::handleInput(const InputState& input) {
     const auto pressed = [&input](u32 key) { return input.pressed[key]; };
-    const CharacterSlot& self = slots_[controlledSlot_];
     if (pressed(kVirtualKeyTab)) {
         opponentSlot_ = 1 - controlledSlot_;
     }
     if (heldDown(controlledSlot_)) {
         return;  // nothing to predict and nothing to ask the server for
     }
-    if (pressed(kKeyBasicAttack) && !self.locked) {
-        haltServerMotion();
-        startBasicAttack(controlledSlot_);
-        queueIntent({kIntentBasicAttack, 0, 0, slots_[opponentSlot_].entityId, kBasicAttackSkill});
-        holdWhileServerBusy(kServerBasicAttackSeconds);
+    if (pressed(kKeyBasicAttack)) pressAction(kActionBasicAttack);
+    if (pressed(kKeySkill1)) pressAction(kActionSkill1);
+    if (pressed(kKeySkill2)) pressAction(kActionSkill2);
+    if (pressed(kKeyHeavyAttack)) pressLocalAction(kActionHeavyAttack, ClipUse::heavyAttack);
+    if (pressed(kVirtualKeySpace)) pressLocalAction(kActionJump, ClipUse::jump);
+}
+
+// An action the server runs is shown and sent only when both the screen and the server take
+// it (a skill waits for the running action; a basic attack cuts any short): the screen never
+// shows a swing the server does not make, and the server makes none the screen does not show.
+void ContentScene::pressAction(u8 action) {
+    CharacterSlot& self = slots_[controlledSlot_];
+    const u16 skill = skillOfAction(action, controlledSlot_);
+    if (locked(controlledSlot_) || (action != kActionBasicAttack && self.action != kActionNone) ||
+        !server_.takesAction(skill, clockSeconds_) || (networked_ && slots_[opponentSlot_].down)) {
+        return;
     }
-    if (pressed(kKeySkill1)) {
-        useSkill(kActionSkill1);
+    haltServerMotion();
+    const u32 target = slots_[opponentSlot_].entityId;
+    if (action == kActionBasicAttack) {
+        const u32 step = self.comboCounter;
+        self.comboCounter = (step + 1) % kComboSteps;
+        startServerRunAction(controlledSlot_, action, basicAttackClip(step));
+        queueIntent({kIntentBasicAttack, 0, 0, target, skill});
+        return;
     }
-    if (pressed(kKeySkill2)) {
-        useSkill(kActionSkill2);
+    startServerRunAction(controlledSlot_, action, action == kActionSkill1 ? ClipUse::skill1 : ClipUse::skill2);
+    spawnActionStart(controlledSlot_, action);
+    queueIntent({kIntentUseSkill, 0, 0, target, skill});
+}
+
+// The heavy attack and the jump are the screen's alone; the server's fighter stands meanwhile.
+void ContentScene::pressLocalAction(u8 action, ClipUse clip) {
+    if (locked(controlledSlot_) || slots_[controlledSlot_].action != kActionNone) {
+        return;
     }
-    // The server never hears of these two: a stop keeps its fighter where the screen shows it.
-    if (pressed(kKeyHeavyAttack) && !self.locked && self.action == kActionNone) {
-        haltServerMotion();
-        startAction(controlledSlot_, kActionHeavyAttack, ClipUse::heavyAttack);
+    haltServerMotion();
+    startAction(controlledSlot_, action, clip);
+}
+
+// Before an action: the server's fighter must not run on where the screen shows it standing.
+// An action the server takes drops the move too, but one it refuses would not.
+void ContentScene::haltServerMotion() {
+    currentMoveId_ = 0;
+    if (server_.move().active) {
+        queueIntent({kIntentStop, 0, 0, 0, 0});
     }
-    if (pressed(kVirtualKeySpace) && !self.locked && self.action == kActionNone) {
-        haltServerMotion();
-        startAction(controlledSlot_, kActionJump, ClipUse::jump);
-    }
+    moving_ = false;
+}
+
+void ContentScene::queueMove(const WantedMove& wanted) {
+    currentMoveId_ = ++movesIssued_;
+    queueIntent({kIntentMove, wanted.moveX, wanted.moveZ, 0, 0});
 }
 
 void ContentScene::startAction(u32 slotIndex, u8 action, ClipUse clip) {
@@ -78,66 +173,35 @@ void ContentScene::startAction(u32 slotIndex, u8 action, ClipUse clip) {
     playClip(slotIndex, clip, true);
 }
 
-// A basic attack may cut any other action short; the combo walks through four swings.
-void ContentScene::startBasicAttack(u32 slotIndex) {
-    CharacterSlot& slot = slots_[slotIndex];
-    const u32 step = slot.comboCounter;
-    slot.comboCounter = (step + 1) % kComboSteps;
-    startAction(slotIndex, kActionBasicAttack, basicAttackClip(step));
+void ContentScene::startServerRunAction(u32 slotIndex, u8 action, ClipUse clip) {
+    startAction(slotIndex, action, clip);
+    playOverServerWindow(slotIndex, skillOfAction(action, slotIndex));
 }
 
-// The local player's skill key: the prediction starts when it may, and the server is asked
-// either way (it may know better about the running action).
-void ContentScene::useSkill(u8 action) {
-    if (slots_[controlledSlot_].locked || heldDown(controlledSlot_)) {
-        return;
-    }
-    haltServerMotion();
-    const bool started = startSkill(controlledSlot_, action);
-    const u16 skill = action == kActionSkill1 ? kSkill1Ids[controlledSlot_] : kSkill2Ids[controlledSlot_];
-    queueIntent({kIntentUseSkill, 0, 0, slots_[opponentSlot_].entityId, skill});
-    if (started) {
-        holdWhileServerBusy(action == kActionSkill1 ? kServerSkill1Seconds : kServerSkill2Seconds);
-    }
-}
-
-// Online, a move sent before the server's action ends is refused, and the server's fighter
-// would then start a resend later than the screen shows: the prediction waits for it.
-void ContentScene::holdWhileServerBusy(f64 serverActionSeconds) {
+// Online, an action the server runs plays its clip over the server's window for it, so that
+// the fighter is free on the screen when it is free on the server.
+void ContentScene::playOverServerWindow(u32 slotIndex, u16 skill) {
     if (!networked_) {
         return;
     }
-    const f64 ticks = std::max(1.0, std::round(serverActionSeconds * tickRate_)) + kServerBusyMarginTicks;
-    serverBusySecondsLeft_ = ticks / tickRate_;
-    serverBusyIssueSeconds_ = clockSeconds_;
+    AnimationPlayer& player = slots_[slotIndex].animation;
+    const u16 rate = server_.tickRate();
+    const f64 windowSeconds = static_cast<f64>(net::ticksFromMs(net::actionRule(skill).durationMs, rate)) / rate;
+    player.rate = static_cast<f64>(player.clip->duration) / windowSeconds;
 }
 
-// Before a local action: the server's fighter must not run on where the screen shows the
-// fighter standing. An action the server runs drops its move too, but one it refuses (or
-// never hears of) would not. After the action a held direction sends its move again.
-void ContentScene::haltServerMotion() {
-    if (moving_) {
-        queueIntent({kIntentStop, 0, 0, 0, 0});
-    }
-    forgetMove();
-}
-
-void ContentScene::forgetMove() noexcept {
-    currentMoveId_ = 0;
-    moving_ = false;
-    moveSent_ = false;
-    lastMoveRejected_ = false;
-    lastMoveX_ = lastMoveZ_ = 0;
-    moveResendSecondsLeft_ = 0.0;
-}
-
-bool ContentScene::startSkill(u32 slotIndex, u8 action) {
+void ContentScene::endAction(u32 slotIndex) {
     CharacterSlot& slot = slots_[slotIndex];
-    if (slot.locked || slot.action != kActionNone) {
-        return false;
+    if (slot.action == kActionSkill2 && slotIndex == controlledSlot_) {
+        beam_.active = false;
     }
+    slot.action = kActionNone;
+    playClip(slotIndex, ClipUse::idle, true);
+}
+
+void ContentScene::spawnActionStart(u32 slotIndex, u8 action) {
+    const CharacterSlot& slot = slots_[slotIndex];
     const u32 targetIndex = 1 - slotIndex;
-    startAction(slotIndex, action, action == kActionSkill1 ? ClipUse::skill1 : ClipUse::skill2);
     spawnEffect(nextLocalEventId_++, 1, action == kActionSkill1 ? kSkill1Effect : kSkill2Effect, slotIndex,
                 targetIndex);
     if (action == kActionSkill2) {
@@ -148,7 +212,6 @@ bool ContentScene::startSkill(u32 slotIndex, u8 action) {
         beam_.end = slots_[targetIndex].position + Vec3{0.0f, kBeamTargetLiftMetres, 0.0f};
         beam_.texture = texture != nullptr ? *texture : render::kNoTexture;
     }
-    return true;
 }
 
 u64 ContentScene::spawnEffect(u64 eventId, u8 kind, u32 skill, u32 sourceIndex, u32 targetIndex) {
@@ -172,9 +235,45 @@ u64 ContentScene::spawnEffect(u64 eventId, u8 kind, u32 skill, u32 sourceIndex, 
 
 // ---- Section: Fixed step ----
 
+// The server played the dropped time on: the clock (the server view's timeline) moves past
+// it, and a fighter that was running ran on through it as the server's did.
+void ContentScene::dropTime(f64 seconds) {
+    if (seconds <= 0.0) {
+        return;
+    }
+    const f64 droppedFromSeconds = clockSeconds_;
+    clockSeconds_ += seconds;
+    if (!networked_) {
+        return;  // offline nothing else went on meanwhile
+    }
+    // Actions ran on with the server too, so that the fighters are free when it has them free.
+    for (CharacterSlot& slot : slots_) {
+        if (slot.action != kActionNone && !slot.animation.loop) {
+            slot.animation.timeSeconds += seconds * slot.animation.rate;
+        }
+    }
+    if (!moving_ || path_.size() < 2) {
+        return;
+    }
+    // Step by step, so that the opponent's body and the arena's edge stop it as they would have,
+    // and the path shows each step for the snapshots of those ticks to be compared with.
+    CharacterSlot& self = slots_[controlledSlot_];
+    const PredictedPath& path = path_;
+    const Vec3 stride = path.point(0).position - path.point(1).position;
+    const f64 strideSeconds = path.point(0).seconds - path.point(1).seconds;
+    const u32 strides = static_cast<u32>(std::min(seconds, kMaxRunOnSeconds) / strideSeconds + 1e-6);
+    for (u32 i = 1; i <= strides; ++i) {
+        const Vec3 to = self.position + stride;
+        self.position = stepAround(self.position, {std::clamp(to.x, -kArenaBoundMetres, kArenaBoundMetres), to.y,
+                                                   std::clamp(to.z, -kArenaBoundMetres, kArenaBoundMetres)});
+        path_.record(droppedFromSeconds + i * strideSeconds, self.position, currentMoveId_);
+    }
+    self.previousPosition = self.position;
+    path_.record(clockSeconds_, self.position, currentMoveId_);
+}
+
 void ContentScene::fixedUpdate(f64 stepSeconds, const InputState& input) {
     stepSeconds_ = stepSeconds;
-    moveResendSecondsLeft_ = std::max(0.0, moveResendSecondsLeft_ - stepSeconds);
     for (CharacterSlot& slot : slots_) {
         slot.previousPosition = slot.position;
         slot.previousYawRadians = slot.yawRadians;
@@ -182,12 +281,11 @@ void ContentScene::fixedUpdate(f64 stepSeconds, const InputState& input) {
     }
     if (smokeTest_ && !smokeSkillStarted_ && smokeSkillReady()) {
         smokeSkillStarted_ = true;
-        useSkill(kActionSkill1);
+        pressAction(kActionSkill1);
     }
     moveControlled(stepSeconds, input);
     clockSeconds_ += stepSeconds;
-    serverBusySecondsLeft_ = std::max(0.0, serverBusySecondsLeft_ - stepSeconds);
-    rememberPrediction(slots_[controlledSlot_]);
+    path_.record(clockSeconds_, slots_[controlledSlot_].position, currentMoveId_);
     for (u32 index = 0; index < 2; ++index) {
         advanceSlot(index, stepSeconds);
     }
@@ -199,78 +297,77 @@ void ContentScene::fixedUpdate(f64 stepSeconds, const InputState& input) {
     }
 }
 
-// Offline at once. Online once the server has spoken and the skill can land: the duel
-// server refuses a skill out of reach or while its fighter is busy or locked, and a smoke
-// run exists to show one.
+// Offline at once. Online once the server has spoken and the skill can land: the duel server
+// refuses a skill out of reach or while its fighter is busy or locked, and a smoke run exists
+// to show one.
 bool ContentScene::smokeSkillReady() const noexcept {
     if (!networked_) {
         return true;
     }
     const CharacterSlot& self = slots_[controlledSlot_];
     const CharacterSlot& opponent = slots_[opponentSlot_];
-    // The server takes a new action a tick after its lock ends (the shown lock ends with the
-    // move the server carries on): the busy wait covers that tick.
-    return authoritative_ && opponent.snapshotSeen && opponent.health > 0 && !self.locked &&
-           self.action == kActionNone && serverBusySecondsLeft_ <= kTimerEpsilonSeconds &&
-           squaredDistance(self.position, opponent.position) <= kMeleeRangeMetres * kMeleeRangeMetres;
+    const f32 reachMetres = hitRule(kActionSkill1).reachMetres;
+    return authoritative_ && opponent.snapshotSeen && opponent.health > 0 && self.action == kActionNone &&
+           server_.takesAction(skillOfAction(kActionSkill1, controlledSlot_), clockSeconds_) &&
+           squaredDistance(self.position, opponent.position) <= reachMetres * reachMetres;
+}
+
+// The step from `from` to `to` against the opponent's body: online where the server last had
+// it, offline where it stands.
+Vec3 ContentScene::stepAround(Vec3 from, Vec3 to) const noexcept {
+    Vec3 other = slots_[opponentSlot_].position;
+    if (networked_ && !remote_.newest(other)) {
+        return to;
+    }
+    const net::GroundPoint<f32> kept =
+        net::keepApart<f32>({from.x, from.z}, {to.x, to.z}, {other.x, other.z}, kBodyWidthMetres);
+    return {kept.x, to.y, kept.z};
 }
 
 void ContentScene::moveControlled(f64 stepSeconds, const InputState& input) {
     CharacterSlot& self = slots_[controlledSlot_];
     const WantedMove wanted = wantedMove(input, stickMemory_);
-    // The server still runs the last move it took (a lock only pauses it).
-    const bool alreadySent =
-        wanted.hasDirection && moving_ && moveSent_ && wanted.moveX == lastMoveX_ && wanted.moveZ == lastMoveZ_;
+    const bool wantsToMove = wanted.hasDirection && self.health >= 1;
+    const f64 stepEndSeconds = clockSeconds_ + stepSeconds;
+    moving_ = false;
     if (heldDown(controlledSlot_)) {
         return;  // lies still until the round restarts; the server has dropped its move
     }
-    if (self.locked) {
-        // Neither moves nor idles until the lock ends. The server pauses its move through the
-        // lock and takes a stop even now: a key let go, or turned, stops it at once.
-        if (moving_ && !alreadySent) {
+    if (self.action != kActionNone) {
+        return;  // the stop went out when the action began; a held direction goes out after it
+    }
+    if (networked_ ? server_.lockedAt(stepEndSeconds) : self.locked) {
+        // Neither moves nor idles. The server keeps its move through the lock and takes a new
+        // one (or a stop) for the lock's end: a key turned or let go goes out at once.
+        if (!wantsToMove && server_.move().active) {
             haltServerMotion();
+        } else if (wantsToMove && !sameMove(server_.move(), wanted) && !server_.resendWaits(stepEndSeconds)) {
+            queueMove(wanted);
         }
         return;
     }
-
-    if (wanted.hasDirection && self.health >= 1) {
-        // During an action (also one the server started by itself) its move is gone; until the
-        // server can take a new one (after its own action or lock), the fighter waits for it.
-        if (self.action != kActionNone || (!alreadySent && serverBusySecondsLeft_ > kTimerEpsilonSeconds)) {
-            haltServerMotion();
-            return;
+    if (wantsToMove && server_.movesAt(stepEndSeconds)) {
+        if (!sameMove(server_.move(), wanted)) {
+            if (server_.resendWaits(stepEndSeconds)) {
+                return;  // the server refused the move and stands: so does the fighter, until it goes out again
+            }
+            queueMove(wanted);
         }
-        const bool resendDue = lastMoveRejected_ && moveResendSecondsLeft_ <= kTimerEpsilonSeconds;
-        if (lastMoveRejected_ && !resendDue) {
-            return;  // the server refused the move and stands: so does the fighter, until it goes out again
-        }
-        const f32 distance =
-            static_cast<f32>(stepSeconds) * predictedSpeedMetresPerSecond(controlledSlot_, wanted.speedFactor);
+        const f32 distance = static_cast<f32>(stepSeconds) * predictedSpeedMetresPerSecond(controlledSlot_, wanted.speedFactor);
         const auto stepAlong = [distance](f32 coordinate, f32 direction) {
             return std::clamp(coordinate + direction * distance, -kArenaBoundMetres, kArenaBoundMetres);
         };
-        self.position.x = stepAlong(self.position.x, wanted.directionX);
-        self.position.z = stepAlong(self.position.z, wanted.directionZ);
+        self.position = stepAround(self.position, {stepAlong(self.position.x, wanted.directionX), self.position.y,
+                                                   stepAlong(self.position.z, wanted.directionZ)});
         self.yawRadians = std::atan2(wanted.directionX, wanted.directionZ);
         playClip(controlledSlot_, wanted.walking ? ClipUse::walk : ClipUse::run, false);
-
-        if (!alreadySent || resendDue) {
-            currentMoveId_ = ++movesIssued_;
-            queueIntent({kIntentMove, wanted.moveX, wanted.moveZ, 0, 0});
-            // Marked only when a move goes out: a rejection then stays until its resend.
-            lastMoveX_ = wanted.moveX;
-            lastMoveZ_ = wanted.moveZ;
-            moveSent_ = true;
-            lastMoveRejected_ = false;
-        }
         moving_ = true;
         return;
     }
-    if (self.action != kActionNone) {
-        return;
-    }
     playClip(controlledSlot_, ClipUse::idle, false);
-    haltServerMotion();
+    if (!wantsToMove) {
+        haltServerMotion();
+    }
 }
 
 void ContentScene::advanceSlot(u32 slotIndex, f64 stepSeconds) {
@@ -281,7 +378,7 @@ void ContentScene::advanceSlot(u32 slotIndex, f64 stepSeconds) {
             slot.correctionOffset = {};
         }
     } else {
-        interpolateRemote(slotIndex, stepSeconds);
+        remote_.advance(stepSeconds, server_.tickRate(), slot.position, slot.yawRadians, figures_);
         animateRemote(slotIndex, stepSeconds);
     }
     if (slot.locked) {
@@ -296,7 +393,7 @@ void ContentScene::advanceSlot(u32 slotIndex, f64 stepSeconds) {
     if (player.clip == nullptr) {
         return;
     }
-    player.timeSeconds += stepSeconds;
+    player.timeSeconds += stepSeconds * player.rate;
     if (player.fading) {
         player.fadeElapsedSeconds += stepSeconds;
         if (player.fadeElapsedSeconds >= player.fadeSeconds) {
@@ -310,7 +407,7 @@ void ContentScene::advanceSlot(u32 slotIndex, f64 stepSeconds) {
             resolveOfflineHit(slotIndex);
         }
     }
-    if (!player.loop && player.timeSeconds >= player.clip->duration && !down) {
+    if (!player.loop && player.timeSeconds + kTimerEpsilonSeconds >= player.clip->duration && !down) {
         slot.action = kActionNone;
         playClip(slotIndex, ClipUse::idle, true);
     }
@@ -318,8 +415,8 @@ void ContentScene::advanceSlot(u32 slotIndex, f64 stepSeconds) {
 
 f64 ContentScene::hitTimeSeconds(const CharacterSlot& slot) const noexcept {
     switch (slot.action) {
-        case kActionSkill1: return kSkill1HitSeconds;
-        case kActionSkill2: return kSkill2HitSeconds;
+        case kActionSkill1: return net::kSkill1Rule.hitMs / 1000.0;
+        case kActionSkill2: return net::kSkill2Rule.hitMs / 1000.0;
         default: return kClipHitFraction * slot.animation.clip->duration;
     }
 }
@@ -333,7 +430,7 @@ void ContentScene::resolveOfflineHit(u32 attackerIndex) {
     const HitRule rule = hitRule(action);
     // A fighter that is down takes no more hits, as on the duel server.
     if (target.down ||
-        squaredDistance(slots_[attackerIndex].position, target.position) > rule.rangeMetres * rule.rangeMetres) {
+        squaredDistance(slots_[attackerIndex].position, target.position) > rule.reachMetres * rule.reachMetres) {
         return;
     }
     const bool wasStanding = target.health > 0;
@@ -356,10 +453,12 @@ void ContentScene::resolveOfflineHit(u32 attackerIndex) {
     followHealth(targetIndex);
 }
 
-// A knockout ends the round as on the duel server: both fighters back at their starts.
+// A knockout ends the round as on the duel server: both fighters back at their starts, and
+// the moves forgotten (a held direction goes out again).
 void ContentScene::restartRound() {
     roundRestartSecondsLeft_ = 0.0;
     placeFighters();
+    server_.reset(networked_);
     for (u32 index = 0; index < 2; ++index) {
         CharacterSlot& slot = slots_[index];
         slot.locked = false;
@@ -388,11 +487,6 @@ void ContentScene::followHealth(u32 slotIndex) {
     }
     slot.down = down;
     slot.action = kActionNone;
-    if (slotIndex == controlledSlot_) {
-        // The server drops the move of a fighter that goes down: the first one after the
-        // restart must go out again.
-        forgetMove();
-    }
     if (down) {
         heldDown(slotIndex);
     } else {
@@ -427,9 +521,6 @@ void ContentScene::update(f64 deltaSeconds) {
     }
 }
 
-void ContentScene::resolveMove(bool accepted) {
-    lastMoveRejected_ = !accepted;
-    moveResendSecondsLeft_ = accepted ? 0.0 : kMoveResendSeconds;
-}
+void ContentScene::resolveMove(bool accepted) { server_.moveResolved(accepted, clockSeconds_); }
 
 }  // namespace kestrune::scene

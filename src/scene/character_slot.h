@@ -1,16 +1,16 @@
 #pragma once
-// One fighter of the duel scene: its model and renderer handle, the animation player with
-// its cross-fade, the pose buffers (sized once at load), the simulated position and yaw
-// of this and the previous fixed step, the server's view of it, and the remote samples
-// it is interpolated through when another player drives it. Plain data; the content scene
-// owns two of them and every rule that changes them.
+// One fighter as the screen shows it: its model (owned by the scene's content) and renderer
+// handle, the animation player with its cross-fade, the pose buffers (sized once at load), the
+// position and yaw of this and the previous fixed step, its health, lock, action and combo,
+// and where the last frame drew it. Plain data; the content scene owns two of them and every
+// rule that changes them. What the server does with the local fighter is the ServerView's.
 
-#include <array>
 #include <string_view>
 #include <vector>
 
 #include "base/types.h"
 #include "content/model.h"
+#include "net/protocol.h"
 #include "render/render_types.h"
 #include "scene/scene_math.h"
 
@@ -25,14 +25,30 @@ inline constexpr u8 kActionHeavyAttack = 4;
 inline constexpr u8 kActionJump = 5;
 
 inline constexpr u32 kComboSteps = 4;
-inline constexpr u32 kMaxRemoteSamples = 8;
-// Positions the local fighter was predicted at, one per fixed step: about two seconds.
-inline constexpr u32 kPredictionHistorySteps = 128;
+
+// The skill a server-run action of the fighter in `slot` sends, and the action a skill shows.
+constexpr u16 skillOfAction(u8 action, u32 slot) noexcept {
+    switch (action) {
+        case kActionSkill1: return slot == 0 ? net::kSkillWarrior1 : net::kSkillTemplar1;
+        case kActionSkill2: return slot == 0 ? net::kSkillWarrior2 : net::kSkillTemplar2;
+        default: return net::kSkillBasicAttack;
+    }
+}
+constexpr u8 actionOfSkill(u16 skill) noexcept {
+    switch (skill) {
+        case net::kSkillBasicAttack: return kActionBasicAttack;
+        case net::kSkillWarrior1: case net::kSkillTemplar1: return kActionSkill1;
+        case net::kSkillWarrior2: case net::kSkillTemplar2: return kActionSkill2;
+        default: return kActionNone;
+    }
+}
 
 struct AnimationPlayer {
     const content::AnimationClip* clip = nullptr;  // null before the first clip plays
     f64 timeSeconds = 0.0;
     bool loop = false;
+    // Clip seconds per second: an action the server runs plays over the server's window.
+    f64 rate = 1.0;
     // The clip being faded out, with its time when the fade began; or, when a fade was cut
     // short by another clip, the pose the first fade had reached (`frozenLocals`).
     const content::AnimationClip* previousClip = nullptr;
@@ -46,21 +62,10 @@ struct AnimationPlayer {
     std::string_view clipName() const noexcept { return clip == nullptr ? std::string_view() : clip->name; }
 };
 
-// Where the prediction had the local fighter at the end of a fixed step.
-struct PredictedPoint {
-    f64 seconds = 0.0;  // simulated time at the end of the step
-    Vec3 position;
-    u32 moveId = 0;     // the move command the step ran on, 0 for none
-};
-
-struct RemoteSample {
-    u64 tick = 0;
-    Vec3 position;
-};
-
 struct CharacterSlot {
-    content::Model model;
+    const content::Model* model = nullptr;  // the scene's content; set at load
     render::ModelHandle modelHandle{render::kNoHandle};
+    bool hasKnockDownClip = false;
     AnimationPlayer animation;
 
     // Pose buffers, one entry per node: the current clip's locals, the faded-out clip's
@@ -81,6 +86,8 @@ struct CharacterSlot {
     i32 health = 0;
     i32 maxHealth = 0;
     bool snapshotSeen = false;
+    // The lock shown, counting down by the fixed steps (the local fighter's online lock is the
+    // server view's instead).
     bool locked = false;
     f64 lockedSecondsLeft = 0.0;
     // Where the fighter is drawn relative to where it is: a correction being smoothed out.
@@ -93,34 +100,6 @@ struct CharacterSlot {
     // Knocked out (health 0) until the round restarts: no moves, no actions, the knock-down
     // clip held at its end, or the idle in a model without that clip.
     bool down = false;
-    bool hasKnockDownClip = false;
-
-    // The local fighter's own recent path, newest at predictedNext - 1 (a ring).
-    std::array<PredictedPoint, kPredictionHistorySteps> predictedPath{};
-    u32 predictedCount = 0;
-    u32 predictedNext = 0;
-    // The step `age` steps before the newest (0), for age below predictedCount.
-    PredictedPoint& pathPoint(u32 age) noexcept {
-        return predictedPath[(predictedNext + kPredictionHistorySteps - 1 - age) % kPredictionHistorySteps];
-    }
-    const PredictedPoint& pathPoint(u32 age) const noexcept {
-        return predictedPath[(predictedNext + kPredictionHistorySteps - 1 - age) % kPredictionHistorySteps];
-    }
-
-    // The server's last word on this fighter.
-    u32 lastCommandSequence = 0;
-    u64 lastSnapshotTick = 0;
-    Vec3 serverPosition;
-    bool serverStopped = false;  // locked or down in the last snapshot
-
-    // Samples of a fighter the server moves for someone else, oldest first.
-    std::array<RemoteSample, kMaxRemoteSamples> remoteSamples{};
-    u32 remoteSampleCount = 0;
-    f64 playbackTick = 0.0;
-    bool remoteStarted = false;
-    // The clip its motion plays (idle, walk or run) and how long it has stood still.
-    u8 remoteMotion = 0;
-    f64 remoteStillSeconds = 0.0;
 
     // Where the last frame drew the fighter.
     Vec3 lastDrawnPosition;

@@ -5,47 +5,36 @@
 #include <utility>
 
 #include "base/json_text.h"
-#include "content/kmdl_reader.h"
-#include "content/transform_math.h"
-#include "render/render_device.h"
+#include "content/animation.h"
 
 namespace kestrune::scene {
 namespace {
 
-struct FighterStart {
-    Vec3 position;
-    f32 yawRadians;
-    f32 drawYawOffsetRadians;
-    f32 drawLiftMetres;
-};
-
-// The warrior's model faces -z and the templar's +z; both stand 0.37 m and 0.155 m low.
-constexpr std::array<FighterStart, 2> kFighterStarts{{
-    {{-1.25f, 0.0f, -0.85f}, 0.0f, kPi, 0.37f},
-    {{1.25f, 0.0f, 1.35f}, kPi, 0.0f, 0.155f},
-}};
-
-constexpr std::array<const char*, 2> kCharacterDirectories{"warrior", "templar"};
-
 render::Camera startCamera() noexcept {
     render::Camera camera;
-    camera.eye = {0.0f, 3.0f, -7.0f};
-    camera.target = {0.0f, 1.0f, 0.0f};
+    camera.eye = {0.0f, 3.25f, -7.4f};
+    camera.target = {0.0f, 1.0f, -0.5f};
     camera.up = {0.0f, 1.0f, 0.0f};
-    camera.fieldOfViewYRadians = 0.82f;
+    camera.fieldOfViewYRadians = 0.78f;
     camera.nearPlane = 0.05f;
     camera.farPlane = 250.0f;
     return camera;
 }
 
-std::string utf8Name(const std::filesystem::path& path) {
-    const std::u8string name = path.filename().u8string();
-    return std::string(name.begin(), name.end());
-}
-
 f64 smoothstep(f64 s) noexcept {
     s = std::clamp(s, 0.0, 1.0);
     return s * s * (3.0 - 2.0 * s);
+}
+
+const char* phaseName(ServerPhase phase) noexcept {
+    switch (phase) {
+        case ServerPhase::standing: return "standing";
+        case ServerPhase::moving: return "moving";
+        case ServerPhase::acting: return "acting";
+        case ServerPhase::locked: return "locked";
+        case ServerPhase::down: return "down";
+    }
+    return "standing";
 }
 
 }  // namespace
@@ -56,102 +45,37 @@ ContentScene::ContentScene()
     intents_.reserve(kMaxQueuedIntents);
 }
 
-// ---- Section: Load ----
+// ---- Section: Start ----
 
 void ContentScene::load(const std::filesystem::path& root, const SceneLaunch& launch, render::RenderDevice& renderer) {
-    contentRoot_ = root;
-    effectsDirectory_ = root / "effects";
+    start(loadSceneContent(root, renderer), launch);
+}
+
+void ContentScene::start(std::shared_ptr<const SceneContent> content, const SceneLaunch& launch) {
+    content_ = std::move(content);
     smokeTest_ = launch.smokeTest;
     networked_ = launch.networked;
     controlledSlot_ = launch.controlledSlot == 1 ? 1 : 0;
     opponentSlot_ = 1 - controlledSlot_;
-
-    for (u32 index = 0; index < 2; ++index) {
-        loadCharacter(index, root / kCharacterDirectories[index], renderer);
-    }
-    placeFighters();
-    camera_.eye = {0.0f, 3.25f, -7.4f};
-    camera_.target = {0.0f, 1.0f, -0.5f};
-    camera_.fieldOfViewYRadians = 0.78f;
-    loadEffectContent(renderer);
-
-    statistics_.charactersLoaded = 2;
-    statistics_.meshesAvailable = static_cast<u32>(slots_[0].model.meshes.size() + slots_[1].model.meshes.size());
-    statistics_.clipsAvailable = static_cast<u32>(slots_[0].model.clips.size() + slots_[1].model.clips.size());
-}
-
-void ContentScene::loadCharacter(u32 slotIndex, const std::filesystem::path& directory,
-                                 render::RenderDevice& renderer) {
-    CharacterSlot& slot = slots_[slotIndex];
-    slot.model = content::loadModelFile(directory / "character.kmdl", content::ModelLimits{});
-    slot.modelHandle = renderer.UploadModel(slot.model, directory);
-    const std::size_t nodeCount = slot.model.nodes.size();
-    slot.locals.assign(nodeCount, content::Transform{});
-    slot.previousLocals.assign(nodeCount, content::Transform{});
-    slot.frozenLocals.assign(nodeCount, content::Transform{});
-    slot.globals.assign(nodeCount, content::Matrix4{});
-    slot.drawYawOffsetRadians = kFighterStarts[slotIndex].drawYawOffsetRadians;
-    slot.drawLiftMetres = kFighterStarts[slotIndex].drawLiftMetres;
-    slot.hasKnockDownClip = content::findClip(slot.model, clipName(slotIndex, ClipUse::knockDown)) != nullptr;
-    playClip(slotIndex, ClipUse::idle, true);
-}
-
-void ContentScene::placeFighters() {
+    server_.reset(networked_);
     for (u32 index = 0; index < 2; ++index) {
         CharacterSlot& slot = slots_[index];
-        slot.position = slot.previousPosition = kFighterStarts[index].position;
-        slot.yawRadians = slot.previousYawRadians = kFighterStarts[index].yawRadians;
-        // Offline nobody names the fighters or counts their health: the scene does, as the
-        // duel server would, so that local effects have a source and hits have an end.
-        if (!networked_) {
-            slot.entityId = kOfflineEntityIds[index];
-            slot.health = slot.maxHealth = kOfflineHealth;
-        }
+        slot.model = &content_->characters[index];
+        slot.modelHandle = content_->characterHandles[index];
+        const std::size_t nodeCount = slot.model->nodes.size();
+        slot.locals.assign(nodeCount, content::Transform{});
+        slot.previousLocals.assign(nodeCount, content::Transform{});
+        slot.frozenLocals.assign(nodeCount, content::Transform{});
+        slot.globals.assign(nodeCount, content::Matrix4{});
+        slot.hasKnockDownClip = content::findClip(*slot.model, clipName(index, ClipUse::knockDown)) != nullptr;
+        playClip(index, ClipUse::idle, true);
     }
-}
+    placeFighters();
 
-void ContentScene::loadEffectContent(render::RenderDevice& renderer) {
-    namespace fs = std::filesystem;
-    const fs::path modelsDirectory = effectsDirectory_ / "models";
-    if (fs::is_directory(modelsDirectory)) {
-        for (const fs::directory_entry& entry : fs::directory_iterator(modelsDirectory)) {
-            const fs::path file = entry.path() / "effect.kmdl";
-            if (!entry.is_directory() || !fs::is_regular_file(file)) {
-                continue;
-            }
-            EffectModel effect;
-            effect.model = content::loadModelFile(file, content::ModelLimits{});
-            std::vector<content::Transform> locals;
-            locals.reserve(effect.model.nodes.size());
-            for (const content::Node& node : effect.model.nodes) {
-                locals.push_back(node.transform);
-            }
-            effect.staticPose.assign(locals.size(), content::Matrix4{});
-            content::computeGlobalMatrices(effect.model, locals, effect.staticPose);
-            effect.handle = renderer.UploadModel(effect.model, entry.path());
-            effectModels_.insert_or_assign("models/" + utf8Name(entry.path()) + "/effect.kmdl", std::move(effect));
-            ++statistics_.effectModelsLoaded;
-        }
-    }
-    const fs::path texturesDirectory = effectsDirectory_ / "textures";
-    if (fs::is_directory(texturesDirectory)) {
-        for (const fs::directory_entry& entry : fs::directory_iterator(texturesDirectory)) {
-            if (entry.path().extension() != ".png" || entry.is_directory()) {
-                continue;
-            }
-            effectTextures_.insert_or_assign("textures/" + utf8Name(entry.path()), renderer.LoadTexture(entry.path()));
-        }
-    }
-}
-
-const EffectModel* ContentScene::effectModel(std::string_view key) const noexcept {
-    const auto found = effectModels_.find(key);
-    return found == effectModels_.end() ? nullptr : &found->second;
-}
-
-const render::TextureHandle* ContentScene::effectTexture(std::string_view key) const noexcept {
-    const auto found = effectTextures_.find(key);
-    return found == effectTextures_.end() ? nullptr : &found->second;
+    statistics_.charactersLoaded = 2;
+    statistics_.effectModelsLoaded = static_cast<u32>(content_->effectModels.size());
+    statistics_.meshesAvailable = static_cast<u32>(slots_[0].model->meshes.size() + slots_[1].model->meshes.size());
+    statistics_.clipsAvailable = static_cast<u32>(slots_[0].model->clips.size() + slots_[1].model->clips.size());
 }
 
 // ---- Section: Clips ----
@@ -162,7 +86,7 @@ void ContentScene::playClip(u32 slotIndex, std::string_view name, bool loop, boo
     if (!force && player.clip != nullptr && player.clip->name == name) {
         return;
     }
-    const content::AnimationClip* clip = content::findClip(slot.model, name);
+    const content::AnimationClip* clip = content::findClip(*slot.model, name);
     if (clip == nullptr) {
         throw std::runtime_error("Required presentation clip is missing: " + std::string(name));
     }
@@ -185,6 +109,7 @@ void ContentScene::playClip(u32 slotIndex, std::string_view name, bool loop, boo
     player.clip = clip;
     player.timeSeconds = 0.0;
     player.loop = loop;
+    player.rate = 1.0;
 }
 
 // The fade's pose `fadeTimeSeconds` into it, with the current clip at `clipTimeSeconds`: the
@@ -192,10 +117,10 @@ void ContentScene::playClip(u32 slotIndex, std::string_view name, bool loop, boo
 void ContentScene::blendFade(CharacterSlot& slot, f64 clipTimeSeconds, f64 fadeTimeSeconds,
                              std::span<content::Transform> out) {
     const AnimationPlayer& player = slot.animation;
-    content::sampleClip(slot.model, *player.clip, clipTimeSeconds, player.loop, slot.locals);
+    content::sampleClip(*slot.model, *player.clip, clipTimeSeconds, player.loop, slot.locals);
     std::span<const content::Transform> from = slot.frozenLocals;
     if (!player.previousFrozen) {
-        content::sampleClip(slot.model, *player.previousClip, player.previousTimeSeconds + fadeTimeSeconds,
+        content::sampleClip(*slot.model, *player.previousClip, player.previousTimeSeconds + fadeTimeSeconds,
                             player.previousLoop, slot.previousLocals);
         from = slot.previousLocals;
     }
@@ -205,22 +130,17 @@ void ContentScene::blendFade(CharacterSlot& slot, f64 clipTimeSeconds, f64 fadeT
 
 // ---- Section: Intents ----
 
+// Every intent is the server view's to know from the moment it is queued: what the server
+// will do with the next one depends on it.
 void ContentScene::queueIntent(const PlayerIntent& intent) {
     if (intents_.size() < kMaxQueuedIntents) {
-        queuedIssueSeconds_[intents_.size()] = clockSeconds_;
-        queuedMoveIds_[intents_.size()] = intent.kind == kIntentMove ? currentMoveId_ : 0;
+        server_.queued(intent, clockSeconds_, intent.kind == kIntentMove ? currentMoveId_ : 0);
         intents_.push_back(intent);
     }
 }
 
 void ContentScene::takeIntents(std::vector<PlayerIntent>& out) {
-    takenCount_ = static_cast<u32>(intents_.size());
-    takenNext_ = 0;
-    for (u32 i = 0; i < takenCount_; ++i) {
-        takenIssueSeconds_[i] = queuedIssueSeconds_[i];
-        takenKinds_[i] = intents_[i].kind;
-        takenMoveIds_[i] = queuedMoveIds_[i];
-    }
+    server_.taken();
     out.clear();
     out.swap(intents_);
     if (intents_.capacity() < kMaxQueuedIntents) {
@@ -228,18 +148,7 @@ void ContentScene::takeIntents(std::vector<PlayerIntent>& out) {
     }
 }
 
-void ContentScene::commandSent(u32 commandSequence) {
-    if (takenNext_ >= takenCount_) {
-        return;
-    }
-    const u32 index = takenNext_++;
-    if (commandSequence == 0) {
-        return;
-    }
-    commands_[commandNext_] = {commandSequence, takenKinds_[index], takenIssueSeconds_[index], takenMoveIds_[index]};
-    commandNext_ = (commandNext_ + 1) % kRememberedCommands;
-    commandCount_ = std::min(commandCount_ + 1, kRememberedCommands);
-}
+void ContentScene::commandSent(u32 commandSequence) { server_.sent(commandSequence); }
 
 // ---- Section: Trace ----
 
@@ -261,7 +170,7 @@ void ContentScene::appendTrace(std::string& line) const {
         appendJsonMember(line, "health", slot.health);
         appendJsonMember(line, "down", slot.down);
         appendJsonMember(line, "maxHealth", slot.maxHealth);
-        appendJsonMember(line, "locked", slot.locked);
+        appendJsonMember(line, "locked", locked(index));
         appendJsonMember(line, "correction", std::sqrt(squaredLength(slot.correctionOffset)));
         appendJsonMember(line, "entityId", slot.entityId);
         line.push_back('}');
@@ -276,18 +185,19 @@ void ContentScene::appendTrace(std::string& line) const {
     appendJsonMember(line, "beam", beam_.active);
     line.push_back('}');
     if (networked_) {
-        const CharacterSlot& remote = slots_[opponentSlot_];
         appendJsonKey(line, "net");
         line.push_back('{');
         appendJsonMember(line, "snapshotTick", lastSnapshotTick_, true);
-        appendJsonMember(line, "serverX", slots_[controlledSlot_].serverPosition.x);
-        appendJsonMember(line, "serverZ", slots_[controlledSlot_].serverPosition.z);
-        appendJsonMember(line, "playbackTick", remote.playbackTick);
-        appendJsonMember(line, "remoteSamples", remote.remoteSampleCount);
+        appendJsonMember(line, "serverX", localServerPosition_.x);
+        appendJsonMember(line, "serverZ", localServerPosition_.z);
+        appendJsonMember(line, "serverPhase", std::string_view(phaseName(server_.phase(clockSeconds_))));
+        appendJsonMember(line, "playbackTick", remote_.playbackTick());
+        appendJsonMember(line, "remoteSamples", remote_.sampleCount());
         appendJsonMember(line, "glides", figures_.glides);
         appendJsonMember(line, "snaps", figures_.snaps);
         appendJsonMember(line, "largestCorrection", figures_.largestCorrectionMetres);
         appendJsonMember(line, "confirmedLocalActions", figures_.confirmedLocalActions);
+        appendJsonMember(line, "refusedActions", figures_.refusedLocalActions);
         appendJsonMember(line, "lastEventId", figures_.lastEventId);
         appendJsonMember(line, "eventIdBreaks", figures_.eventIdBreaks);
         appendJsonMember(line, "heldSteps", figures_.heldSteps);

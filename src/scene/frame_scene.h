@@ -34,6 +34,7 @@ struct NetworkFigures {
     f64 interpolationDelayMsTotal = 0.0;  // newest sample minus playback, summed per step
     u64 interpolationSteps = 0;
     u64 remoteJumps = 0;  // freezes the remote playback jumped over instead of catching up
+    u64 refusedLocalActions = 0;  // actions of the local fighter the server refused
 
     f64 averageInterpolationDelayMs() const noexcept {
         return interpolationSteps == 0 ? 0.0 : interpolationDelayMsTotal / static_cast<f64>(interpolationSteps);
@@ -48,6 +49,9 @@ public:
     virtual void fixedUpdate(f64 stepSeconds, const InputState& input) = 0;
     virtual void handleInput(const InputState& input) = 0;
     virtual void update(f64 deltaSeconds) = 0;
+    // The frame loop dropped `seconds` it did not simulate (a stall, a minimised window): the
+    // server ran on meanwhile.
+    virtual void dropTime(f64 seconds) = 0;
     // alpha in [0, 1]: how far the simulation is into the next fixed step.
     virtual void draw(render::RenderDevice& renderer, f64 alpha) = 0;
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "net/protocol.h"
 #include "scene/content_scene.h"
 
 namespace kestrune::scene {
@@ -58,7 +59,7 @@ WantedMove wantedMove(const InputState& input, StickMemory& stick) noexcept {
         stick = {};
         return wanted;
     }
-    const i32 factor = wanted.walking ? kWalkSpeedFactor : kRunSpeedFactor;
+    const i32 factor = wanted.walking ? net::kWalkSpeedFactor : net::kRunSpeedFactor;
     wanted.moveX = moveComponent(x, factor);
     wanted.moveZ = moveComponent(z, factor);
     // The server's reading of the command: its components normalised, its length as the factor.
@@ -66,7 +67,7 @@ WantedMove wantedMove(const InputState& input, StickMemory& stick) noexcept {
     wanted.hasDirection = true;
     wanted.directionX = static_cast<f32>(wanted.moveX / sent);
     wanted.directionZ = static_cast<f32>(wanted.moveZ / sent);
-    wanted.speedFactor = std::min(kRunSpeedFactor, static_cast<i32>(std::lround(sent)));
+    wanted.speedFactor = std::min(net::kRunSpeedFactor, static_cast<i32>(std::lround(sent)));
     return wanted;
 }
 

@@ -6,12 +6,15 @@
 #include <cmath>
 
 #include "content/animation.h"
+#include "net/rule_book.h"
 #include "render/render_device.h"
 #include "scene/content_scene.h"
 
 namespace kestrune::scene {
 namespace {
 
+constexpr f64 kCameraSmoothingPerSecond = 8.0;
+constexpr f32 kGroundGridHalfExtentMetres = 10.0f;
 constexpr Vec3 kCameraTargetOffset{0.0f, 1.05f, 0.4f};
 constexpr Vec3 kCameraEyeOffset{0.0f, 3.15f, -6.4f};  // orbit angle 0: straight behind
 constexpr std::array<f32, 2> kStatusBarHeightMetres{3.0f, 2.35f};
@@ -48,20 +51,41 @@ Vec3 smoothToward(Vec3 from, Vec3 to, f32 k) noexcept { return from + (to - from
 
 }  // namespace
 
-void ContentScene::draw(render::RenderDevice& renderer, f64 alpha) {
+void ContentScene::present(f64 alpha) {
     const f32 a = alpha > 0.0 ? static_cast<f32>(std::min(alpha, 1.0)) : 0.0f;
-
+    alpha_ = a;
+    for (u32 index = 0; index < 2; ++index) {
+        CharacterSlot& slot = slots_[index];
+        slot.lastDrawnPosition = drawnPosition(index, a);
+        slot.lastDrawnYawRadians = lerpYaw(slot.previousYawRadians, slot.yawRadians, a);
+        slot.lastDrawnValid = true;
+    }
+    // The local fighter is drawn ahead of the server and the opponent behind it: running at each
+    // other they would meet on the screen before they do on the server, which keeps them a body's
+    // width apart. The local one is drawn at the other's edge meanwhile.
+    Vec3& local = slots_[controlledSlot_].lastDrawnPosition;
+    const Vec3 other = slots_[opponentSlot_].lastDrawnPosition;
+    const f32 dx = local.x - other.x;
+    const f32 dz = local.z - other.z;
+    const f32 apart = std::hypot(dx, dz);
+    if (apart < kBodyWidthMetres && apart > kBodyWidthMetres * 1e-6f) {
+        local.x = std::clamp(other.x + dx / apart * kBodyWidthMetres, -kArenaBoundMetres, kArenaBoundMetres);
+        local.z = std::clamp(other.z + dz / apart * kBodyWidthMetres, -kArenaBoundMetres, kArenaBoundMetres);
+    }
     const f32 k = static_cast<f32>(1.0 - std::exp(-kCameraSmoothingPerSecond * lastFrameSeconds_));
-    const Vec3 focus = drawnPosition(controlledSlot_, a) + kCameraTargetOffset;
+    const Vec3 focus = slots_[controlledSlot_].lastDrawnPosition + kCameraTargetOffset;
     const Vec3 target = smoothToward({camera_.target[0], camera_.target[1], camera_.target[2]}, focus, k);
     const Vec3 eye = smoothToward({camera_.eye[0], camera_.eye[1], camera_.eye[2]}, focus + kCameraEyeOffset, k);
     camera_.target = toRender(target);
     camera_.eye = toRender(eye);
+}
 
+void ContentScene::draw(render::RenderDevice& renderer, f64 alpha) {
+    present(alpha);
     renderer.BeginFrame(camera_, static_cast<f32>(presentationSeconds_));
     renderer.DrawGroundGrid({0.0f, 0.0f, 0.0f}, kGroundGridHalfExtentMetres);
-    drawCharacter(renderer, 0, a);
-    drawCharacter(renderer, 1, a);
+    drawCharacter(renderer, 0);
+    drawCharacter(renderer, 1);
     drawEffects(renderer);
     if (beam_.active) {
         const f32 progress = static_cast<f32>(std::clamp(beam_.elapsedSeconds / kBeamSeconds, 0.0, 1.0));
@@ -71,44 +95,44 @@ void ContentScene::draw(render::RenderDevice& renderer, f64 alpha) {
 }
 
 // The local fighter is drawn with its correction offset, so that a server correction moves
-// it smoothly instead of at once.
-Vec3 ContentScene::drawnPosition(u32 slotIndex, f32 alpha) {
-    CharacterSlot& slot = slots_[slotIndex];
-    Vec3 position = lerp(slot.previousPosition, slot.position, alpha);
-    if (slotIndex == controlledSlot_) {
-        position = position + lerp(slot.previousCorrectionOffset, slot.correctionOffset, alpha);
+// it smoothly instead of at once; an offset left over as the fighter runs into the arena's
+// edge would draw it beyond the edge, where it never is.
+Vec3 ContentScene::drawnPosition(u32 slotIndex, f32 alpha) const noexcept {
+    const CharacterSlot& slot = slots_[slotIndex];
+    const Vec3 position = lerp(slot.previousPosition, slot.position, alpha);
+    if (slotIndex != controlledSlot_) {
+        return position;
     }
-    slot.lastDrawnPosition = position;
-    slot.lastDrawnValid = true;
-    return position;
+    const Vec3 drawn = position + lerp(slot.previousCorrectionOffset, slot.correctionOffset, alpha);
+    return {std::clamp(drawn.x, -kArenaBoundMetres, kArenaBoundMetres), drawn.y,
+            std::clamp(drawn.z, -kArenaBoundMetres, kArenaBoundMetres)};
 }
 
 // Clip and fade times are wound back by the part of the step that has not happened yet.
 void ContentScene::evaluateDrawPose(CharacterSlot& slot, f32 alpha) {
     const AnimationPlayer& player = slot.animation;
     const f64 behindSeconds = (1.0 - alpha) * stepSeconds_;
-    const f64 clipSeconds = std::max(0.0, player.timeSeconds - behindSeconds);
+    const f64 clipSeconds = std::max(0.0, player.timeSeconds - behindSeconds * player.rate);
     const f64 fadeSeconds = std::max(0.0, player.fadeElapsedSeconds - behindSeconds);
     if (player.fading && fadeSeconds < player.fadeSeconds) {
         blendFade(slot, clipSeconds, fadeSeconds, slot.locals);
     } else {
-        content::sampleClip(slot.model, *player.clip, clipSeconds, player.loop, slot.locals);
+        content::sampleClip(*slot.model, *player.clip, clipSeconds, player.loop, slot.locals);
     }
-    content::computeGlobalMatrices(slot.model, slot.locals, slot.globals);
+    content::computeGlobalMatrices(*slot.model, slot.locals, slot.globals);
 }
 
-void ContentScene::drawCharacter(render::RenderDevice& renderer, u32 slotIndex, f32 alpha) {
+void ContentScene::drawCharacter(render::RenderDevice& renderer, u32 slotIndex) {
     CharacterSlot& slot = slots_[slotIndex];
-    const Vec3 position = drawnPosition(slotIndex, alpha);
-    const f32 yaw = lerpYaw(slot.previousYawRadians, slot.yawRadians, alpha);
-    slot.lastDrawnYawRadians = yaw;
-    evaluateDrawPose(slot, alpha);
+    const Vec3 position = slot.lastDrawnPosition;
+    const f32 yaw = slot.lastDrawnYawRadians;
+    evaluateDrawPose(slot, alpha_);
 
     const content::Matrix4 world =
         yawTranslation(yaw + slot.drawYawOffsetRadians, position + Vec3{0.0f, slot.drawLiftMetres, 0.0f});
     const std::span<const std::string_view> hidden =
         slotIndex == 0 ? std::span<const std::string_view>(kWarriorHiddenMeshes) : std::span<const std::string_view>();
-    renderer.DrawModel(slot.modelHandle, slot.model, slot.globals, world, slot.locked ? kLockedTint : kWhite, hidden,
+    renderer.DrawModel(slot.modelHandle, *slot.model, slot.globals, world, locked(slotIndex) ? kLockedTint : kWhite, hidden,
                        render::kNoTexture, false);
 
     const f32 fraction = slot.maxHealth < 1 ? 0.0f : static_cast<f32>(slot.health) / static_cast<f32>(slot.maxHealth);
@@ -119,7 +143,7 @@ void ContentScene::drawCharacter(render::RenderDevice& renderer, u32 slotIndex, 
         renderer.DrawRing({position.x, kTargetRingLiftMetres, position.z}, kTargetRingRadius, kTargetRingThickness,
                           kTargetRingColor, kTargetRingSegments, false);
     }
-    if (slot.locked) {
+    if (locked(slotIndex)) {
         renderer.DrawRing(toRender(position + Vec3{0.0f, kLockedRingLiftMetres, 0.0f}), kLockedRingRadius,
                           kLockedRingThickness, kLockedRingColor, kLockedRingSegments, false);
     }

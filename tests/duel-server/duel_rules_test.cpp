@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <tuple>
 #include <vector>
 
@@ -91,7 +92,9 @@ TEST(DuelRules, MovesByItsSpeedPerTickAndStaysInsideTheArena) {
     }
 }
 
-TEST(DuelRules, AnActionDropsTheMoveButALockOnlyPausesIt) {
+// A move taken during a lock or an action waits for its end: the fighter sets off on the
+// first tick it is free, so a client that sends it a little early loses nothing.
+TEST(DuelRules, AnActionDropsTheMoveALockPausesItAndAMoveDuringEitherWaitsForItsEnd) {
     Arena arena;
     arena.closeIn(5);
     ASSERT_EQ(arena.templar(net::kCommandMove, 0, 450), kAccepted);
@@ -99,18 +102,58 @@ TEST(DuelRules, AnActionDropsTheMoveButALockOnlyPausesIt) {
     const f64 zBeforeLock = arena.duel.fighter(kTemplar).zMm;
     ASSERT_EQ(arena.warrior(net::kCommandUseSkill, 0, 0, net::kSkillWarrior1), kAccepted);
     EXPECT_FALSE(arena.duel.fighter(kWarrior).moving);
+    EXPECT_EQ(arena.warrior(net::kCommandMove, -1000, 0), kAccepted);
     // The templar walks on along z during the wind-up, slowly enough to stay in reach.
     arena.steps(ticksFromMs(kSkill1HitMs, 30));
     ASSERT_EQ(arena.duel.fighter(kTemplar).lockTicks, 33u);
-    EXPECT_EQ(arena.templar(net::kCommandMove, 0, 450), kLocked);
+    EXPECT_EQ(arena.templar(net::kCommandMove, 0, -450), kAccepted);
     const f64 zAtLock = arena.duel.fighter(kTemplar).zMm;
     EXPECT_GT(zAtLock, zBeforeLock);
-    arena.steps(32);
-    // A locked fighter stands, and its move resumes without a new command on the tick the lock ends.
+    const f64 warriorX = arena.duel.fighter(kWarrior).xMm;
+    arena.steps(ticksFromMs(kSkill1Ms, 30) - ticksFromMs(kSkill1HitMs, 30));
+    EXPECT_EQ(arena.duel.fighter(kWarrior).xMm, warriorX) << "not before the skill's last tick";
+    arena.steps(1);
+    EXPECT_EQ(arena.duel.fighter(kWarrior).xMm, warriorX - 155) << "but on the tick after it";
+    arena.steps(32 - 18 - 1);
+    // A locked fighter stands, and the move it was given last starts on the tick the lock ends.
     const Fighter& templar = arena.duel.fighter(kTemplar);
     EXPECT_EQ(std::tuple(templar.zMm, templar.lockTicks, templar.moving), std::tuple(zAtLock, 1u, true));
     arena.steps(1);
-    EXPECT_EQ(std::tuple(templar.zMm, templar.lockTicks), std::tuple(zAtLock + 65, 0u));
+    EXPECT_EQ(std::tuple(templar.zMm, templar.lockTicks), std::tuple(zAtLock - 65, 0u));
+}
+
+// One tick's step against the other fighter's body (0.9 m): into it stops where it first
+// touches it, along or away from its edge goes on. The server's millimetres and the client's
+// metres give the same answer.
+TEST(DuelRules, FightersKeepABodysWidthApart) {
+    const struct { const char* name; f64 fromX, fromZ, toX, toZ, x, z; } cases[] = {  // the other at (2000, 0)
+        {"apart", 0, 0, 155, 0, 155, 0},
+        {"straight at it: stops at its edge", 1000, 0, 1155, 0, 1100, 0},
+        {"at its edge: stays there", 1100, 0, 1255, 0, 1100, 0},
+        {"at an angle: stops where it touches", 1000, 200, 1155, 200, 2000 - std::sqrt(900.0 * 900 - 200 * 200), 200},
+        {"away from its edge", 1100, 0, 945, 0, 945, 0},
+        {"past it without touching", 1100, 901, 1255, 901, 1255, 901}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const net::GroundPoint<f64> mm =
+            net::keepApart<f64>({c.fromX, c.fromZ}, {c.toX, c.toZ}, {2000.0, 0.0}, net::kBodyWidthMm);
+        EXPECT_NEAR(mm.x, c.x, 1e-9);
+        EXPECT_NEAR(mm.z, c.z, 1e-9);
+        const auto metres = [](f64 mm) { return static_cast<f32>(mm / 1000.0); };
+        const net::GroundPoint<f32> m = net::keepApart<f32>({metres(c.fromX), metres(c.fromZ)},
+                                                            {metres(c.toX), metres(c.toZ)}, {2.0f, 0.0f}, 0.9f);
+        EXPECT_NEAR(m.x, c.x / 1000.0, 1e-5);
+        EXPECT_NEAR(m.z, c.z / 1000.0, 1e-5);
+    }
+    // Running at each other, either first, the two stop a body's width apart.
+    for (const u8 runner : {kWarrior, kTemplar}) {
+        Arena arena;
+        ASSERT_EQ(arena.order(runner, net::kCommandMove, runner == kWarrior ? 1000 : -1000), kAccepted);
+        ASSERT_EQ(arena.order(runner == kWarrior ? kTemplar : kWarrior, net::kCommandMove, runner == kWarrior ? -1000 : 1000),
+                  kAccepted);
+        arena.steps(30);
+        EXPECT_NEAR(arena.distanceMm(), net::kBodyWidthMm, 1e-9);
+    }
 }
 
 TEST(DuelRules, ACooldownRefusesOnItsLastTickAndAcceptsOnTheNext) {
@@ -215,7 +258,6 @@ TEST(DuelRules, RefusesByReasonAndCountsCommandsPerTick) {
     EXPECT_EQ(arena.warrior(net::kCommandStop), kAccepted) << "the count starts over each tick";
     ASSERT_EQ(arena.warrior(net::kCommandUseSkill, 0, 0, net::kSkillWarrior2), kAccepted) << "reach 5 m from 4 m";
     EXPECT_EQ(arena.warrior(net::kCommandUseSkill, 0, 0, net::kSkillWarrior1), kBusy);
-    EXPECT_EQ(arena.warrior(net::kCommandMove, 1000, 0), kBusy);
     arena.steps(ticksFromMs(kSkill2Ms, 30));
     EXPECT_EQ(arena.warrior(net::kCommandUseSkill, 0, 0, net::kSkillWarrior2), kOnCooldown);
 

@@ -17,6 +17,7 @@ public:
     f64 lastStep = 0.0;
     std::vector<f64> updates;
     std::vector<f64> alphas;
+    f64 droppedSeconds = 0.0;
     std::string stepKeys;  // per fixed step: 'W' when the step's input held W, else '-'
     // ---- Duel ----
     std::vector<std::tuple<u64, u32, u32, u16>> snapshots;  // tick, local id, last sent sequence, tick rate
@@ -34,6 +35,7 @@ public:
     }
     void handleInput(const InputState&) override { calls.emplace_back("input"); }
     void update(f64 deltaSeconds) override { updates.push_back(deltaSeconds); }
+    void dropTime(f64 seconds) override { droppedSeconds += seconds; }
     void draw(render::RenderDevice&, f64 alpha) override { alphas.push_back(alpha); }
 
     void applySnapshot(const net::DuelSnapshot& snapshot, u32 localEntityId, u32 lastSentCommandSequence,

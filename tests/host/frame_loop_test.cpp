@@ -14,12 +14,15 @@ namespace {
 using testing::FakeHost;
 using testing::SceneHost;
 
+// Time beyond a quarter second, and a backlog beyond eight steps, is dropped: the scene is told.
 TEST(FrameLoop, FixedStepsForFrameTimes) {
-    const struct { const char* name; f64 frameSeconds; u32 steps; f64 alpha; } cases[] = {
-        {"no time", 0.0, 0, 0.0}, {"half a step", 1.0 / 120.0, 0, 0.5}, {"exactly one step", 1.0 / 60.0, 1, 0.0},
-        {"a tenth of a second", 0.1, 6, 0.0}, {"eight and a half steps keep the half", 8.5 / 60.0, 8, 0.5},
-        {"a quarter second drops the backlog", 0.25, 8, 0.0}, {"a long stall counts as a quarter second", 3.0, 8, 0.0},
-        {"a clock running backwards counts as no time", -0.5, 0, 0.0},
+    const struct { const char* name; f64 frameSeconds; u32 steps; f64 alpha; f64 dropped; } cases[] = {
+        {"no time", 0.0, 0, 0.0, 0.0}, {"half a step", 1.0 / 120.0, 0, 0.5, 0.0},
+        {"exactly one step", 1.0 / 60.0, 1, 0.0, 0.0}, {"a tenth of a second", 0.1, 6, 0.0, 0.0},
+        {"eight and a half steps keep the half", 8.5 / 60.0, 8, 0.5, 0.0},
+        {"a quarter second drops the backlog", 0.25, 8, 0.0, 0.25 - 8.0 / 60.0},
+        {"a long stall counts as a quarter second", 3.0, 8, 0.0, 3.0 - 8.0 / 60.0},
+        {"a clock running backwards counts as no time", -0.5, 0, 0.0, 0.0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -33,6 +36,7 @@ TEST(FrameLoop, FixedStepsForFrameTimes) {
         EXPECT_NEAR(f.scene->alphas[0], c.alpha, 1e-6);
         EXPECT_DOUBLE_EQ(f.scene->lastStep, c.steps > 0 ? kFixedStepSeconds : 0.0);
         EXPECT_NEAR(f.scene->updates[0], std::clamp(c.frameSeconds, 0.0, 0.25), 1e-9);
+        EXPECT_NEAR(f.scene->droppedSeconds, c.dropped, 1e-9);
     }
 }
 
@@ -92,7 +96,8 @@ TEST(FrameLoop, MinimizedFramesCountNothingAndCauseNoBurst) {
     EXPECT_EQ(std::tuple(f.window->waits, f.host->fixedUpdates, f.host->variableUpdates, f.backend->presents),
               std::tuple(3u, 0u, 0u, 0u));
 
-    // Restored: the time spent waiting is forgotten.
+    // Restored: the time spent waiting is forgotten, but the scene knows it passed.
+    EXPECT_DOUBLE_EQ(f.scene->droppedSeconds, 90.0);
     f.host->minimized = false;
     f.clock->advanceSeconds(1.0 / 60.0);
     FrameLoop(*f.host).runFrame();

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "render/primitive_shapes.h"
+#include "content/animation.h"
 #include "scene_fixture.h"
 
 namespace kestrune::scene {
@@ -64,9 +65,9 @@ f32 fillWidth(const std::vector<RecordedDraw>& draws, std::size_t fill) {
 
 TEST(SceneDrawing, DrawsGroundFightersEffectsAndBeamInOrder) {
     SceneFixture f;
-    const u32 warriorMeshes = visibleMeshes(f.slot(0).model, "CH01021101");
-    const u32 templarMeshes = visibleMeshes(f.slot(1).model, "");
-    ASSERT_LT(warriorMeshes, f.slot(0).model.meshes.size());  // the spare weapon is there, and hidden
+    const u32 warriorMeshes = visibleMeshes(*f.slot(0).model, "CH01021101");
+    const u32 templarMeshes = visibleMeshes(*f.slot(1).model, "");
+    ASSERT_LT(warriorMeshes, f.slot(0).model->meshes.size());  // the spare weapon is there, and hidden
 
     f.drawFrame();
     const std::vector<std::string> quiet{"floor", "grid", "model x" + std::to_string(warriorMeshes), "bar", "fill",
@@ -117,7 +118,7 @@ TEST(SceneDrawing, MissingEffectTexturesSkipQuadsAndLeaveModelsUntextured) {
         EXPECT_EQ(std::count(kinds.begin(), kinds.end(), "effect"), (withTextures ? quads : 0) + rings);
         // Effect models come after both fighters' meshes; each is drawn with the catalogue's
         // texture when there is one, else with its own material (white).
-        const std::size_t fighterMeshes = visibleMeshes(f.slot(0).model, "CH01021101") + f.slot(1).model.meshes.size();
+        const std::size_t fighterMeshes = visibleMeshes(*f.slot(0).model, "CH01021101") + f.slot(1).model->meshes.size();
         u32 modelDraws = 0;
         for (const RecordedDraw& draw : f.backend->draws) {
             if (draw.call.vertexStrideBytes != sizeof(render::SkinnedVertex) || ++modelDraws <= fighterMeshes) continue;
@@ -161,7 +162,7 @@ TEST(SceneDrawing, AlphaPlacesFightersBetweenSteps) {
     // At alpha 0 the pose is the previous step's.
     f.drawFrame(0.0);
     std::vector<content::Transform> expected(local.locals.size());
-    content::sampleClip(local.model, *local.animation.clip, 2 * kStep, true, expected);
+    content::sampleClip(*local.model, *local.animation.clip, 2 * kStep, true, expected);
     EXPECT_EQ(local.locals, expected);
 }
 

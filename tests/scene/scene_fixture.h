@@ -36,15 +36,25 @@ inline u32 key(char c) { return virtualKeyOf(c); }
 
 struct SceneFixture {
     render::testing::RecordingBackend* backend = nullptr;
-    std::unique_ptr<render::RenderDevice> renderer;
+    std::shared_ptr<render::RenderDevice> renderer;
     ContentScene scene;
 
     explicit SceneFixture(SceneLaunch launch = {}, const std::filesystem::path& content = kContent) {
         auto recording = std::make_unique<render::testing::RecordingBackend>();
         backend = recording.get();
-        renderer = std::make_unique<render::RenderDevice>(std::move(recording));
+        renderer = std::make_shared<render::RenderDevice>(std::move(recording));
         renderer->Create({}, 1280, 720, false);
         scene.load(content, launch, *renderer);
+    }
+    // A scene on the baked content and renderer loaded once for the whole test program, for
+    // tests that start many scenes.
+    struct Shared {};
+    SceneFixture(SceneLaunch launch, Shared) {
+        static const SceneFixture loaded;
+        static const std::shared_ptr<const SceneContent> content = loadSceneContent(kContent, *loaded.renderer);
+        backend = loaded.backend;
+        renderer = loaded.renderer;
+        scene.start(content, launch);
     }
 
     void steps(u32 count, const InputState& input = {}) {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <functional>
 
 #include "scene_fixture.h"
 
@@ -32,7 +31,19 @@ void snapshot(SceneFixture& f, u64 tick, std::vector<net::SnapshotPlayer> player
 struct OnlineFixture : SceneFixture {
     OnlineFixture() : SceneFixture({0, false, true}) {
         snapshot(*this, 10, {player(kLocal, 1, 2000, 0), player(kOpponent, 2, -2000, 500)});
+        decide(10);  // the stop the first snapshot sends, to line the ticks up with the prediction
     }
+    // Sends what the scene queued and has the server decide it at `tick` (accepted unless said).
+    std::vector<PlayerIntent> decide(u64 tick, bool accepted = true) {
+        std::vector<PlayerIntent> sent = intents();
+        for (const PlayerIntent& intent : sent) {
+            scene.commandSent(++sequence);
+            scene.applyCommandResult({sequence, accepted, static_cast<u16>(accepted ? 0 : 5), tick});
+            if (intent.kind == kIntentMove) scene.resolveMove(accepted);
+        }
+        return sent;
+    }
+    u32 sequence = 0;
 };
 
 TEST(ServerEvents, FirstSnapshotTakesOverItsHitsCountAndRepeatsAreIgnored) {
@@ -75,7 +86,8 @@ TEST(ServerEvents, OnlineSmokeSkillWaitsUntilItCanLand) {
     EXPECT_TRUE(f.intents().empty());  // no server yet
     snapshot(f, 10, {player(kLocal, 1, -2000, 0), player(kOpponent, 2, 2000, 0)});
     f.steps(3);
-    EXPECT_EQ(std::tuple(f.slot(0).action, f.intents().size()), std::tuple(kActionNone, 0u));  // 4 m: out of reach
+    EXPECT_EQ(std::tuple(f.slot(0).action, f.intents()),  // 4 m: out of reach; the stop lines the ticks up
+              std::tuple(kActionNone, std::vector<PlayerIntent>{{kIntentStop, 0, 0, 0, 0}}));
     snapshot(f, 11, {player(kOpponent, 2, 1000, 0)});
     f.steps(10);
     EXPECT_EQ(f.slot(0).action, kActionSkill1);
@@ -109,92 +121,49 @@ TEST(ServerEvents, SmallCorrectionsGlideAndLargeOnesSnap) {
     }
 }
 
-// The remote fighter plays two ticks behind its newest sample, holds when the samples run
-// out, and catches up at up to twice its pace after a gap.
-TEST(ServerEvents, RemoteSamplesPlayBehindHoldAndCatchUp) {
-    OnlineFixture f;  // the opponent's first sample: tick 10 at x = -2
-    const auto remote = [&](u64 tick, i32 xMm) {
-        snapshot(f, tick, {player(kOpponent, 2, xMm, 500)});
-    };
-    remote(11, -1000);  // one metre per tick along +x
-    f.steps(1);         // half a tick a step: still before its first sample, where it waits
-    EXPECT_EQ(f.slot(1).position, (Vec3{-2.0f, 0.0f, 0.5f}));
-    f.steps(3);  // the playback reaches tick 10
-    EXPECT_DOUBLE_EQ(f.slot(1).playbackTick, 10.0);
-    EXPECT_NEAR(f.slot(1).position.x, -2.0f, 1e-6);
-    f.steps(1);
-    EXPECT_NEAR(f.slot(1).position.x, -1.5f, 1e-5);
-    EXPECT_FLOAT_EQ(f.slot(1).yawRadians, 1.57079637f);
-    f.steps(3);  // out of samples: it waits at the newest
-    EXPECT_EQ(f.slot(1).position, (Vec3{-1.0f, 0.0f, 0.5f}));
-    NetworkFigures figures = f.scene.networkFigures();
-    EXPECT_EQ(std::tuple(figures.heldSteps, figures.interpolationSteps), std::tuple(2u, 8u));
-    // Behind by 2.5, 2, 1.5, 1 and 0.5 ticks, then none while held: 7.5 ticks over 8 steps.
-    EXPECT_NEAR(figures.averageInterpolationDelayMs(), 7.5 / 30.0 * 1000.0 / 8.0, 1e-9);
-
-    remote(19, 7000);  // after a stall, 8 ticks behind: 5 beyond the delay and a tick, 1.625 times the pace
-    f.steps(1);
-    EXPECT_DOUBLE_EQ(f.slot(1).playbackTick, 11.8125);
-    EXPECT_NEAR(f.slot(1).position.x, -0.1875f, 1e-5);
-
-    f.scene.addRemoteSample(1, 18, {9.0f, 0.0f, 9.0f});  // older than the newest: dropped
-    f.scene.addRemoteSample(1, 19, {9.0f, 0.0f, 9.0f});  // as old as the newest: dropped too
-    EXPECT_EQ(f.slot(1).remoteSampleCount, 2u);
-    f.slot(1).playbackTick = 17.0;  // not so far behind that the playback jumps ahead
-    for (u64 tick = 20; tick <= 26; ++tick) f.scene.addRemoteSample(1, tick, {7.0f, 0.0f, 0.5f});
-    EXPECT_EQ(f.slot(1).remoteSampleCount, 8u);
-    // The ninth pushes out the second: the first is where the playback comes from.
-    EXPECT_EQ(std::tuple(f.slot(1).remoteSamples[0].tick, f.slot(1).remoteSamples[1].tick), std::tuple(11u, 20u));
-    EXPECT_EQ(f.scene.networkFigures().droppedSamples, 3u);
-    // Put 1.2 m away in a tick (faster than the 1 m a tick a run can reach): drawn there at once.
-    f.scene.addRemoteSample(1, 27, {7.0f, 0.0f, 1.7f});
-    EXPECT_EQ(std::tuple(f.slot(1).remoteSampleCount, f.slot(1).position.z), std::tuple(1u, 1.7f));
-    // 33 ticks later (a frozen link): at once two ticks behind it, before any step.
-    f.scene.addRemoteSample(1, 60, {7.0f, 0.0f, 0.5f});
-    EXPECT_DOUBLE_EQ(f.slot(1).playbackTick, 58.0);
-    EXPECT_NEAR(f.slot(1).position.z, 1.7f - 1.2f * 31.0f / 33.0f, 1e-5);
-    EXPECT_EQ(f.scene.networkFigures().remoteJumps, 1u);
-}
-
-// A new round drops both fighters' moves on the server, also when the opponent was the one
-// down: a direction still held goes out again.
-TEST(ServerEvents, ANewRoundSendsAHeldDirectionAgain) {
+// A refused move goes out again 0.1 s later, once per refusal, and the fighter stands until it
+// does. A new round drops both fighters' moves on the server, also when the opponent was the
+// one down: a direction still held goes out again.
+TEST(ServerEvents, ARefusedMoveAndANewRoundSendAHeldDirectionAgain) {
     OnlineFixture f;
     const std::vector<PlayerIntent> move{{kIntentMove, 0, 1000, 0, 0}};
-    f.steps(1, testing::keys({'W'}));
-    EXPECT_EQ(f.intents(), move);
+    const InputState forward = testing::keys({'W'});
+    f.steps(1, forward);
+    for (int refusal = 0; refusal < 2; ++refusal) {
+        EXPECT_EQ(f.decide(10, false), move);
+        const Vec3 refusedAt = f.slot(0).position;
+        f.steps(5, forward);
+        EXPECT_EQ(std::tuple(f.intents().size(), f.slot(0).position), std::tuple(0u, refusedAt));
+        f.steps(2, forward);
+    }
+    EXPECT_EQ(f.decide(10), move);
+    f.steps(20, forward);
+    EXPECT_TRUE(f.intents().empty());
     snapshot(f, 11, {player(kOpponent, 2, -2000, 500, 0)});
-    f.steps(5, testing::keys({'W'}));
+    f.steps(5, forward);
     EXPECT_TRUE(f.intents().empty());
     snapshot(f, 12, {player(kOpponent, 2, -2000, 500)});
-    f.steps(1, testing::keys({'W'}));
+    f.steps(1, forward);
     EXPECT_EQ(f.intents(), move);
 }
 
-TEST(ServerEvents, CombatEventsStartAnimationsAndEffects) {
-    const auto lockedInTick11 = [](OnlineFixture& f) {
-        net::SnapshotPlayer locked = player(kOpponent, 2, -2000, 500);
-        std::tie(locked.stateFlags, locked.lockTicks) = std::tuple(2, 30);
-        snapshot(f, 11, {locked});
-    };
+// Events bring effects, and the local fighter's action when the prediction did not show it;
+// the opponent's actions come with the snapshots (below).
+TEST(ServerEvents, CombatEventsSpawnEffectsAndTheLocalActionsThePredictionMissed) {
     const struct {
-        const char* name; net::CombatEvent event; std::function<void(OnlineFixture&)> setup;
+        const char* name; net::CombatEvent event; void (*setup)(OnlineFixture&);
         u32 slot; u8 action; const char* clip; bool spawns;
     } cases[] = {
-        {"value 0: swing 1", {1, 1, kOpponent, kLocal, 1, 0, 0}, {}, 1, kActionBasicAttack, "attack_1", false},
-        {"value 2: swing 2", {1, 1, kOpponent, kLocal, 1, 2, 0}, {}, 1, kActionBasicAttack, "attack_2", false},
-        {"value 7: swing 4", {1, 1, kOpponent, kLocal, 1, 7, 0}, {}, 1, kActionBasicAttack, "attack_4", false},
-        {"another class's skill on a locked fighter: effect only", {1, 1, kOpponent, kLocal, 1001, 0, 0},
-         [](OnlineFixture& f) { f.slot(1).locked = true; }, 1, kActionNone, "idle", true},
-        // A skill without an effect, so that only the action could show.
-        {"its own skill on a fighter locked in the same tick", {1, 1, kOpponent, kLocal, 2001, 0, 0}, lockedInTick11, 1,
+        {"the opponent's swing: no clip before its snapshot", {1, 1, kOpponent, kLocal, 1, 2, 0}, nullptr, 1,
          kActionNone, "idle", false},
-        {"templar skill 2", {1, 1, kOpponent, kLocal, 2002, 0, 0}, {}, 1, kActionSkill2, "attack_3", false},
+        {"the opponent's skill: its effect at once", {1, 1, kOpponent, kLocal, 1001, 0, 0}, nullptr, 1, kActionNone,
+         "idle", true},
         {"the local fighter's own action, already shown", {1, 1, kLocal, kOpponent, 1001, 0, 0},
          [](OnlineFixture& f) { f.scene.handleInput(press(key('1'))); }, 0, kActionBasicAttack, "CH010306", false},
-        {"the local action unpredicted", {1, 1, kLocal, kOpponent, 1001, 0, 0}, {}, 0, kActionSkill1, "CH010311", true},
-        {"a hit", {1, 2, kLocal, kOpponent, 1002, 155, 0}, {}, 1, kActionNone, "idle", true},
-        {"a kind without a picture", {1, 5, kLocal, kOpponent, 1002, 0, 0}, {}, 1, kActionNone, "idle", false}};
+        {"the local action unpredicted", {1, 1, kLocal, kOpponent, 1001, 0, 0}, nullptr, 0, kActionSkill1, "CH010311",
+         true},
+        {"a hit", {1, 2, kLocal, kOpponent, 1002, 155, 0}, nullptr, 1, kActionNone, "idle", true},
+        {"a kind without a picture", {1, 5, kLocal, kOpponent, 1002, 0, 0}, nullptr, 1, kActionNone, "idle", false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         OnlineFixture f;
@@ -211,6 +180,42 @@ TEST(ServerEvents, CombatEventsStartAnimationsAndEffects) {
     }
 }
 
+// The opponent is drawn in the action the server ran at its drawn moment: it starts when the
+// playback (two ticks behind the newest snapshot) reaches the first sample that shows it,
+// swing by combo step and skill by skill id, played over the server's window, and it ends when
+// the playback reaches a sample without it.
+TEST(ServerEvents, TheOpponentActsWhereItsPlaybackMeetsTheServersAction) {
+    const struct { const char* name; u16 skill; u8 step; u8 action; const char* clip; f64 windowSeconds; } cases[] = {
+        {"step 0: swing 1", 1, 0, kActionBasicAttack, "attack_1", 0.6},
+        {"swing 2", 1, 2, kActionBasicAttack, "attack_2", 0.6},
+        {"step 7: swing 4", 1, 7, kActionBasicAttack, "attack_4", 0.6},
+        {"templar skill 2", 2002, 0, kActionSkill2, "attack_3", 1.4},
+        {"a warrior's skill: no clip in the templar's model", 1001, 0, kActionNone, "idle", 0.0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        OnlineFixture f;
+        net::SnapshotPlayer acting = player(kOpponent, 2, -2000, 500);
+        std::tie(acting.skill, acting.opaque) = std::tuple(c.skill, c.step);
+        snapshot(f, 11, {acting});
+        snapshot(f, 12, {acting});
+        while (f.scene.remotePlayback().playbackTick() < 11.0) {
+            EXPECT_EQ(f.slot(1).action, kActionNone);
+            f.steps(1);
+        }
+        const CharacterSlot& slot = f.slot(1);
+        EXPECT_EQ(std::tuple(slot.action, slot.animation.clipName()), std::tuple(c.action, c.clip));
+        if (c.action != kActionNone) {
+            EXPECT_NEAR(slot.animation.rate, slot.animation.clip->duration / c.windowSeconds, 1e-9);
+            // As far into its clip as the playback is into the action (decided a tick before its sample).
+            EXPECT_NEAR(slot.animation.timeSeconds, (f.scene.remotePlayback().playbackTick() - 10.0) / 30.0 * slot.animation.rate,
+                        1e-9);
+        }
+        snapshot(f, 13, {player(kOpponent, 2, -2000, 500)});
+        while (f.scene.remotePlayback().playbackTick() < 13.0) f.steps(1);
+        EXPECT_EQ(f.slot(1).action, kActionNone);
+    }
+}
+
 // A fighter the server reports at 0 health is down until a snapshot gives it health again:
 // meanwhile neither keys, nor the smoke run's skill, nor any peer's combat events move it,
 // start an action or an effect, or send a command, and it holds its knock-down clip.
@@ -222,12 +227,12 @@ TEST(ServerEvents, AFighterThatIsDownNeitherMovesNorActsUntilItsHealthReturns) {
     };
     snapshotAt(9, 1000, 1000, 2000, -2000);
     f.steps(1, testing::keys({'W'}));
-    EXPECT_EQ(f.intents().size(), 1u);    // a move, which the server drops when the fighter goes down
-    snapshotAt(10, 0, 1000, 2000, 1000);  // the opponent alive within reach: the smoke skill would be due
+    EXPECT_EQ(f.intents().size(), 2u);  // the first snapshot's stop, and a move the server drops as the fighter goes down
+    snapshotAt(10, 0, 1000, 2000, 0);  // the opponent alive within reach: the smoke skill would be due
     const std::tuple<Vec3, u64> held(f.slot(0).position, f.scene.statistics().effectsSpawned);
     for (const u32 k : {key('1'), key('2'), key('3'), key('4'), kVirtualKeySpace}) f.scene.handleInput(press(k));
     f.steps(30, testing::keys({'W', 'D'}));
-    snapshotAt(11, 0, 0, 2000, 1000);
+    snapshotAt(11, 0, 0, 2000, 0);
     const net::CombatEvent events[] = {{20, 1, kLocal, kOpponent, 1001, 0, 0}, {21, 1, kOpponent, kLocal, 1, 2, 0},
                                        {22, 2, kOpponent, kLocal, 2001, 125, 0}};
     f.scene.applyCombatEvents(events);

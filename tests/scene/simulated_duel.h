@@ -42,23 +42,39 @@ public:
     // have run when the duel is made: the server's first snapshot has reached the scene.
     SimulatedDuel(u32 localSlot, Link link, bool botOpponent, const std::filesystem::path& content = kContent)
         : f({localSlot, false, true}, content), link_(link) {
-        localClass_ = localSlot == 0 ? net::kWarrior : net::kTemplar;
-        opponentClass_ = localSlot == 0 ? net::kTemplar : net::kWarrior;
-        duel.seat(localClass_, kLocalEntity);
-        duel.seat(opponentClass_, kOpponentEntity);
-        if (botOpponent) bot.emplace(opponentClass_, kServerTickRate);
-        frames(20);
+        start(localSlot, botOpponent);
+    }
+    // On the content loaded once for the test program, drawing nothing but the fighters' places.
+    SimulatedDuel(u32 localSlot, Link link, bool botOpponent, SceneFixture::Shared shared)
+        : f({localSlot, false, true}, shared), link_(link) {
+        draw = false;
+        start(localSlot, botOpponent);
     }
 
     SceneFixture f;
     duel::Duel duel{kServerTickRate};
+
     std::optional<duel::DuelBot> bot;
     bool refuseNextMove = false;  // the next move the scene sends is refused as busy, not applied
     u64 tickOffset = 0;           // added to every snapshot's tick from now on
+    bool draw = true;             // each frame drawn through the recording renderer
+
+    // What crossed the link in the last frame, and what the rules decided about the scene's
+    // commands in it, for checks of every frame.
+    struct Sent { u32 sequence; PlayerIntent intent; };
+    struct Decided { u32 sequence; u8 kind; u16 reason; u64 tick; };
+    std::vector<Sent> sent;
+    std::vector<net::CommandResult> delivered;
+    std::vector<Decided> decided;
+    // The opponent's running action (its skill, 0 for none) after each server tick.
+    std::vector<u16> opponentSkills{0};
 
     // One frame of `steps` fixed steps with `input`, whose pressed keys count this frame only.
     // As in the program, the steps but the last run with the previous frame's keys.
     void frame(const InputState& input, u32 steps = 1) {
+        sent.clear();
+        delivered.clear();
+        decided.clear();
         for (u32 i = 0; link_.serverAhead && i < steps; ++i) serverStep();
         deliverToScene();
         for (u32 i = 0; i < steps; ++i) {
@@ -69,7 +85,11 @@ public:
         f.scene.handleInput(input);
         sendIntents();
         f.scene.update(kStep * steps);
-        f.drawFrame(1.0);
+        if (draw) {
+            f.drawFrame(1.0);
+        } else {
+            f.scene.present(1.0);
+        }
     }
     void frames(u32 count, const InputState& input = {}, u32 steps = 1) {
         InputState held = input;
@@ -81,6 +101,7 @@ public:
     // than the fixed steps it may catch up with and the rest of its time was dropped.
     void loseSteps(u32 steps) {
         for (u32 i = 0; i < steps; ++i) serverStep();
+        f.scene.dropTime(steps * kStep);
     }
 
     // Nothing crosses the link either way for `steps` steps; what was sent arrives afterwards.
@@ -102,10 +123,21 @@ public:
     CharacterSlot& localSlot() { return f.slot(f.scene.controlledSlot()); }
     CharacterSlot& remoteSlot() { return f.slot(1 - f.scene.controlledSlot()); }
     u64 newestSnapshotTick() const { return newestTick_; }
+    u64 now() const { return now_; }  // steps the server has run
+    bool linkFrozen() const { return !linkOpen(); }
     u32 rejections() const { return rejections_; }  // the scene's commands the rules refused
     u32 commandsSent() const { return sequence_; }
 
 private:
+    void start(u32 localSlot, bool botOpponent) {
+        localClass_ = localSlot == 0 ? net::kWarrior : net::kTemplar;
+        opponentClass_ = localSlot == 0 ? net::kTemplar : net::kWarrior;
+        duel.seat(localClass_, kLocalEntity);
+        duel.seat(opponentClass_, kOpponentEntity);
+        if (botOpponent) bot.emplace(opponentClass_, kServerTickRate);
+        frames(20);
+    }
+
     struct ToServer { u64 arrival; net::ClientCommandMessage command; };
     struct ToScene {
         u64 arrival;
@@ -128,6 +160,7 @@ private:
         while (linkOpen() && !toScene_.empty() && toScene_.front().arrival <= now_) {
             ToScene& message = toScene_.front();
             if (message.result) {
+                delivered.push_back(*message.result);
                 f.scene.applyCommandResult(*message.result);
                 if (pendingMoves_.erase(message.result->commandSequence) > 0) {
                     f.scene.resolveMove(message.result->accepted);
@@ -155,6 +188,7 @@ private:
                            : intent.kind == kIntentBasicAttack ? net::kCommandBasicAttack
                                                                : net::kCommandUseSkill;
             if (intent.kind == kIntentMove) pendingMoves_.insert(sequence_);
+            sent.push_back({sequence_, intent});
             toServer_.push_back({arrival(lastToServer_), command});
             f.scene.commandSent(sequence_);
         }
@@ -170,6 +204,7 @@ private:
             if (refused) refuseNextMove = false;
             const u16 reason = refused ? duel::kBusy : duel.apply(localClass_, command);
             rejections_ += reason != duel::kAccepted;
+            decided.push_back({command.commandSequence, command.kind, reason, tick_});
             ToScene message{arrival(lastToScene_)};
             message.result = net::CommandResult{command.commandSequence, reason == duel::kAccepted, reason,
                                                 tick_ + tickOffset};
@@ -179,6 +214,7 @@ private:
         ++tick_;
         if (bot) bot->think(duel);
         duel.step();
+        opponentSkills.push_back(opponent().actionSkill);
         ToScene message{arrival(lastToScene_)};
         message.snapshot.emplace();
         duel.writeSnapshot(tick_ + tickOffset, *message.snapshot);

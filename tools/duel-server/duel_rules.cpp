@@ -10,25 +10,6 @@ namespace {
 using net::ClientCommandMessage;
 using net::CombatEvent;
 
-struct ActionTiming {
-    u32 durationMs;
-    u32 hitMs;
-    u32 cooldownMs;
-    i64 rangeMm;
-    i32 damage;
-    bool locks;
-};
-
-ActionTiming timingOf(u16 skill) noexcept {
-    switch (skill) {
-    case net::kSkillWarrior1:
-    case net::kSkillTemplar1: return {kSkill1Ms, kSkill1HitMs, kSkill1CooldownMs, kMeleeRangeMm, kSkill1Damage, true};
-    case net::kSkillWarrior2:
-    case net::kSkillTemplar2: return {kSkill2Ms, kSkill2HitMs, kSkill2CooldownMs, kSkill2RangeMm, kSkill2Damage, false};
-    default: return {kBasicAttackMs, kBasicAttackHitMs, kBasicAttackCooldownMs, kMeleeRangeMm, kBasicAttackDamage, false};
-    }
-}
-
 bool isFirstSkill(u16 skill) noexcept { return skill == net::kSkillWarrior1 || skill == net::kSkillTemplar1; }
 
 u8 classOfSkill(u16 skill) noexcept { return skill < net::kSkillTemplar1 ? net::kWarrior : net::kTemplar; }
@@ -54,16 +35,6 @@ i32 roundedMm(f64 valueMm) noexcept { return static_cast<i32>(std::lround(valueM
 
 }  // namespace
 
-u32 ticksFromMs(u32 durationMs, u16 tickRate) noexcept {
-    const u64 ticks = (u64{durationMs} * tickRate + 500) / 1000;
-    return static_cast<u32>(std::max<u64>(ticks, 1));
-}
-
-i32 speedMmPerSecond(u8 characterClass, i32 speedFactor) noexcept {
-    const i32 base = characterClass == net::kTemplar ? kTemplarSpeedBase : kWarriorSpeedBase;
-    return (base * speedFactor + 500) / 1000 * kSpeedBaseTicksPerSecond;
-}
-
 Duel::Duel(u16 tickRate) : tickRate_(tickRate == 0 ? 1 : tickRate) {
     fighters_[0].characterClass = net::kWarrior;
     fighters_[1].characterClass = net::kTemplar;
@@ -87,7 +58,7 @@ void Duel::vacate(u8 characterClass) {
 
 void Duel::startRound() {
     for (Fighter& fighter : fighters_) {
-        fighter.xMm = fighter.characterClass == net::kWarrior ? -kStartOffsetMm : kStartOffsetMm;
+        fighter.xMm = net::startXMm(fighter.characterClass);
         fighter.zMm = 0;
         fighter.health = kMaxHealth;
         fighter.moving = false;
@@ -118,12 +89,8 @@ u16 Duel::apply(u8 characterClass, const ClientCommandMessage& command) {
         if (command.a == 0 && command.b == 0) {
             return kNoDirection;
         }
-        if (self.lockTicks > 0) {
-            return kLocked;
-        }
-        if (self.actionSkill != net::kSkillNone) {
-            return kBusy;
-        }
+        // Taken during a lock or an action too: the fighter sets off with it in the first tick
+        // it is free, so a client need not guess that tick to the millisecond.
         self.moving = true;
         self.moveA = static_cast<i16>(command.a);
         self.moveB = static_cast<i16>(command.b);
@@ -163,8 +130,8 @@ u16 Duel::startAction(Fighter& self, const Fighter& other, const ClientCommandMe
     if (cooldown > 0) {
         return kOnCooldown;
     }
-    const ActionTiming timing = timingOf(skill);
-    if (!withinRange(self, other, timing.rangeMm)) {
+    const net::ActionRule& timing = net::actionRule(skill);
+    if (!withinRange(self, other, timing.reachMm)) {
         return kOutOfRange;
     }
     self.moving = false;
@@ -184,20 +151,25 @@ u16 Duel::startAction(Fighter& self, const Fighter& other, const ClientCommandMe
     return kAccepted;
 }
 
-void Duel::moveFighter(Fighter& fighter) const {
+void Duel::moveFighter(Fighter& fighter, const Fighter& other) const {
     const f64 a = fighter.moveA;
     const f64 b = fighter.moveB;
     const f64 length = std::hypot(a, b);
     const i32 factor = std::min(net::kRunSpeedFactor, static_cast<i32>(std::lround(length)));
     const f64 stepMm = static_cast<f64>(speedMmPerSecond(fighter.characterClass, factor)) / tickRate_;
     const f64 boundMm = kArenaBoundMm;
-    fighter.xMm = std::clamp(fighter.xMm + a / length * stepMm, -boundMm, boundMm);
-    fighter.zMm = std::clamp(fighter.zMm + b / length * stepMm, -boundMm, boundMm);
+    net::GroundPoint<f64> to{std::clamp(fighter.xMm + a / length * stepMm, -boundMm, boundMm),
+                             std::clamp(fighter.zMm + b / length * stepMm, -boundMm, boundMm)};
+    if (other.seated) {
+        to = net::keepApart<f64>({fighter.xMm, fighter.zMm}, to, {other.xMm, other.zMm}, net::kBodyWidthMm);
+    }
+    fighter.xMm = to.x;
+    fighter.zMm = to.z;
 }
 
 void Duel::resolveHit(Fighter& attacker, Fighter& target) {
-    const ActionTiming timing = timingOf(attacker.actionSkill);
-    if (!target.seated || target.health <= 0 || !withinRange(attacker, target, timing.rangeMm)) {
+    const net::ActionRule& timing = net::actionRule(attacker.actionSkill);
+    if (!target.seated || target.health <= 0 || !withinRange(attacker, target, timing.reachMm)) {
         return;  // the target walked out of reach during the wind-up
     }
     const i32 damage = std::min(timing.damage, target.health);
@@ -230,10 +202,11 @@ void Duel::step() {
         startRound();
         return;
     }
-    for (Fighter& fighter : fighters_) {
+    for (std::size_t seat = 0; seat < fighters_.size(); ++seat) {
+        Fighter& fighter = fighters_[seat];
         if (fighter.seated && fighter.moving && fighter.lockTicks == 0 && fighter.actionSkill == net::kSkillNone &&
             fighter.health > 0) {
-            moveFighter(fighter);
+            moveFighter(fighter, fighters_[1 - seat]);
         }
     }
     for (std::size_t seat = 0; seat < fighters_.size(); ++seat) {

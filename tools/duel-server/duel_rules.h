@@ -13,47 +13,46 @@
 #include "base/types.h"
 #include "net/duel_records.h"
 #include "net/protocol.h"
+#include "net/rule_book.h"
 
 namespace kestrune::duel {
 
-// ---- Arena and fighters ----
-inline constexpr i32 kArenaBoundMm = 20000;
-inline constexpr i32 kStartOffsetMm = 2000;  // warrior at x = -2 m, templar at +2 m
-inline constexpr i32 kMaxHealth = 1000;
-// Speed bases are millimetres per tick at 30 ticks per second and full speed factor.
-inline constexpr i32 kWarriorSpeedBase = 155;
-inline constexpr i32 kTemplarSpeedBase = 145;
-inline constexpr i32 kSpeedBaseTicksPerSecond = 30;
-
-// ---- Actions ----
-inline constexpr i64 kMeleeRangeMm = 3400;    // basic attack and skill 1
-inline constexpr i64 kSkill2RangeMm = 5000;
-inline constexpr i32 kBasicAttackDamage = 80;
-inline constexpr i32 kSkill1Damage = 125;
-inline constexpr i32 kSkill2Damage = 155;
-inline constexpr u32 kSkill1LockMs = 1100;
-inline constexpr u32 kBasicAttackMs = 600;
-inline constexpr u32 kBasicAttackHitMs = 288;  // 0.48 of the swing, as the client's clip
-inline constexpr u32 kSkill1Ms = 900;
-inline constexpr u32 kSkill1HitMs = 300;
-inline constexpr u32 kSkill2Ms = 1400;
-inline constexpr u32 kSkill2HitMs = 850;
-inline constexpr u32 kBasicAttackCooldownMs = 400;
-inline constexpr u32 kSkill1CooldownMs = 4000;
-inline constexpr u32 kSkill2CooldownMs = 6000;
-inline constexpr u32 kRoundRestartMs = 3000;
-inline constexpr u8 kComboSteps = 4;
+// ---- Numbers ----
+// Every number of the rules is the rule book's (net/rule_book.h), which the client predicts
+// with; the names here are the server's own for them.
+using net::kArenaBoundMm;
+using net::kStartOffsetMm;
+using net::kMaxHealth;
+using net::kWarriorSpeedBase;
+using net::kTemplarSpeedBase;
+using net::kSpeedBaseTicksPerSecond;
+using net::kSkill1LockMs;
+using net::kRoundRestartMs;
+using net::ticksFromMs;
+using net::speedMmPerSecond;
+inline constexpr i64 kMeleeRangeMm = net::kBasicAttackRule.reachMm;  // basic attack and skill 1
+inline constexpr i64 kSkill2RangeMm = net::kSkill2Rule.reachMm;
+inline constexpr i32 kBasicAttackDamage = net::kBasicAttackRule.damage;
+inline constexpr i32 kSkill1Damage = net::kSkill1Rule.damage;
+inline constexpr i32 kSkill2Damage = net::kSkill2Rule.damage;
+inline constexpr u32 kBasicAttackMs = net::kBasicAttackRule.durationMs;
+inline constexpr u32 kBasicAttackHitMs = net::kBasicAttackRule.hitMs;
+inline constexpr u32 kSkill1Ms = net::kSkill1Rule.durationMs;
+inline constexpr u32 kSkill1HitMs = net::kSkill1Rule.hitMs;
+inline constexpr u32 kSkill2Ms = net::kSkill2Rule.durationMs;
+inline constexpr u32 kSkill2HitMs = net::kSkill2Rule.hitMs;
+inline constexpr u32 kBasicAttackCooldownMs = net::kBasicAttackRule.cooldownMs;
+inline constexpr u32 kSkill1CooldownMs = net::kSkill1Rule.cooldownMs;
+inline constexpr u32 kSkill2CooldownMs = net::kSkill2Rule.cooldownMs;
+inline constexpr u8 kComboSteps = static_cast<u8>(net::kComboSteps);
 inline constexpr u32 kCommandsPerTickLimit = 8;  // per fighter; more are refused
-static_assert(kBasicAttackHitMs < kBasicAttackMs && kSkill1HitMs < kSkill1Ms && kSkill2HitMs < kSkill2Ms,
-              "every action lands its hit before it ends");
-static_assert(kBasicAttackCooldownMs < kBasicAttackMs, "a basic attack may cut the previous swing short");
 
 // Combat event kinds the server sends: an action starts, and the two stages of a hit.
 inline constexpr u8 kEventHitImpact = 2;   // value: damage dealt
 inline constexpr u8 kEventHitResult = 3;   // value: the target's health after the hit
 
 // Snapshot state flags (the locked bit is the one the client reads).
-inline constexpr u16 kStateMoving = 1;
+inline constexpr u16 kStateMoving = net::kStateMoving;
 inline constexpr u16 kStateLocked = net::kStateLocked;
 inline constexpr u16 kStateDefeated = 4;
 
@@ -74,11 +73,6 @@ enum RejectReason : u16 {
 };
 static_assert(kTargetDefeated == net::kLastRejectReason);
 
-// Rounds a duration to whole ticks, at least one.
-u32 ticksFromMs(u32 durationMs, u16 tickRate) noexcept;
-// The client's speed rule: floor((base x factor + 500) / 1000) x 30 millimetres per second.
-i32 speedMmPerSecond(u8 characterClass, i32 speedFactor) noexcept;
-
 struct Fighter {
     bool seated = false;
     u32 entityId = 0;
@@ -86,7 +80,8 @@ struct Fighter {
     f64 xMm = 0;
     f64 zMm = 0;
     i32 health = kMaxHealth;
-    // Movement intent of the last accepted move; kept through a lock, dropped by an action.
+    // Movement intent of the last accepted move; kept through a lock, dropped by an action. A
+    // move taken during a lock or an action waits for its end.
     bool moving = false;
     i32 moveA = 0;
     i32 moveB = 0;
@@ -132,7 +127,7 @@ private:
     u16 startAction(Fighter& self, const Fighter& other, const net::ClientCommandMessage& command);
     void resolveHit(Fighter& attacker, Fighter& target);
     void startRound();
-    void moveFighter(Fighter& fighter) const;
+    void moveFighter(Fighter& fighter, const Fighter& other) const;
 
     u16 tickRate_;
     std::array<Fighter, 2> fighters_{};

@@ -1,0 +1,59 @@
+#pragma once
+// Where the prediction had the local fighter at the end of each recent fixed step, and the
+// move command each step ran on: the past that the server's snapshots are compared with, and
+// from which motion the server never made is taken out. A ring sized once; nothing allocates.
+
+#include <array>
+
+#include "base/types.h"
+#include "scene/scene_math.h"
+
+namespace kestrune::scene {
+
+// About two seconds of fixed steps.
+inline constexpr u32 kPredictionHistorySteps = 128;
+// The server moves a whole tick at once, and the frame's steps catch up with time after its
+// snapshot was applied: a snapshot can be this far ahead of the steps simulated so far.
+inline constexpr f64 kPredictionExtrapolationSeconds = 0.2;
+
+struct PredictedPoint {
+    f64 seconds = 0.0;  // the clock at the end of the step
+    Vec3 position;
+    u32 moveId = 0;  // the move command the step ran on, 0 for none
+};
+
+class PredictedPath {
+public:
+    void clear() noexcept { count_ = 0; }
+    u32 size() const noexcept { return count_; }
+    void record(f64 seconds, Vec3 position, u32 moveId) noexcept;
+    // The step `age` steps before the newest (0), for age below size().
+    const PredictedPoint& point(u32 age) const noexcept {
+        return points_[(next_ + kPredictionHistorySteps - 1 - age) % kPredictionHistorySteps];
+    }
+
+    // The position at `seconds`: between the steps around it, the oldest before the path, and
+    // past the newest, carried on as the last step went when `carriesOn` (for at most
+    // kPredictionExtrapolationSeconds), else the newest. `current` stands in for an empty path.
+    Vec3 at(f64 seconds, Vec3 current, bool carriesOn) const noexcept;
+    // Moves every point by `by`, but not through the arena's edge at `bound` nor into the body
+    // (`bodyWidth`) of an opponent standing at `other` (when given), out of which a point is put
+    // back onto its edge: a shift measured where the fighter ran free does not carry the points
+    // where it was stopped.
+    void shift(Vec3 by, const Vec3* other, f32 bodyWidth, f32 bound) noexcept;
+    // Takes out of the path the motion of every step after `afterSeconds` (only of those that
+    // ran on `moveId`, when it is not 0); the later steps keep their own motion from where the
+    // fighter then stood. Returns the motion taken out.
+    Vec3 removeMotion(f64 afterSeconds, u32 moveId) noexcept;
+
+private:
+    PredictedPoint& point(u32 age) noexcept {
+        return points_[(next_ + kPredictionHistorySteps - 1 - age) % kPredictionHistorySteps];
+    }
+
+    std::array<PredictedPoint, kPredictionHistorySteps> points_{};
+    u32 count_ = 0;
+    u32 next_ = 0;
+};
+
+}  // namespace kestrune::scene

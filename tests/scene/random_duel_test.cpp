@@ -1,0 +1,381 @@
+// The duel's own sync test: a seeded random player (random_player.h) mashes keys against the
+// duel server's rules and its bot over the simulated link, at random frame pacing, and after
+// every frame the story the screen tells is checked against the one the server tells. A
+// failure names its seed and the shortest script that still fails, to be kept as a plain case.
+//
+// KESTRUNE_RANDOM_DUELS=N runs N duels instead of the suite's share (from seed
+// KESTRUNE_RANDOM_FIRST_SEED, 1 by default); KESTRUNE_RANDOM_DUEL='<script>' plays one script.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "random_player.h"
+#include "simulated_duel.h"
+
+namespace kestrune::scene {
+namespace {
+
+using testing::RandomDuel;
+using testing::ScriptKey;
+using testing::SimulatedDuel;
+
+constexpr u32 kSuiteDuels = 2000;
+constexpr f32 kAgreeMetres = 0.02f;
+constexpr f32 kArenaMetres = 20.0f + 1e-3f;
+constexpr f32 kBodyWidthMetres = 0.9f;
+// How long a correction's glide takes to come within the agreement (e^-14t from at most 1.5 m).
+constexpr u32 kGlideSteps = 24;
+
+struct Violation {
+    u32 frame = 0;
+    std::string invariant;
+    std::string detail;
+};
+
+u8 actionOfSkill(u16 skill) {
+    switch (skill) {
+        case net::kSkillBasicAttack: return kActionBasicAttack;
+        case net::kSkillWarrior1: case net::kSkillTemplar1: return kActionSkill1;
+        case net::kSkillWarrior2: case net::kSkillTemplar2: return kActionSkill2;
+        default: return kActionNone;
+    }
+}
+
+bool finite(Vec3 v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
+bool inArena(Vec3 v) { return finite(v) && std::abs(v.x) <= kArenaMetres && std::abs(v.z) <= kArenaMetres; }
+f32 groundDistance(Vec3 a, Vec3 b) { return std::hypot(a.x - b.x, a.z - b.z); }
+
+// One random duel played frame by frame with its invariants.
+class RandomDuelRun {
+public:
+    explicit RandomDuelRun(const RandomDuel& script)
+        : script_(script),
+          d_(script.localSlot,
+             testing::Link{script.oneWaySteps, script.jitterSteps, script.tickPhase, script.serverAhead},
+             !script.idleBot, testing::SceneFixture::Shared{}) {
+        roundTripSteps_ = 2 * (script.oneWaySteps + script.jitterSteps);
+        lastKeyNow_ = lastServerChangeNow_ = linkOpenSinceNow_ = d_.now();
+        serverPosition_ = SimulatedDuel::metres(d_.local());
+        health_ = d_.local().health;
+        glides_ = corrections();
+    }
+
+    std::optional<Violation> play() {
+        InputState input;
+        std::vector<char> tapped;
+        std::size_t next = 0;
+        for (u32 frame = 1; frame <= script_.frames(); ++frame) {
+            input.beginFrame();
+            for (const char key : tapped) input.keyReleased(virtualKey(key));
+            tapped.clear();
+            for (; next < script_.keys.size() && script_.keys[next].frame == frame; ++next) {
+                press(script_.keys[next], input, tapped);
+            }
+            if (frame == script_.stallFrame) {
+                d_.freezeLink(script_.stallSteps);
+                ++explained_;
+            }
+            if (const u16 dropped = script_.droppedSteps[frame - 1]; dropped > 0) {
+                d_.loseSteps(dropped);
+                lastKeyNow_ = d_.now();  // the rest waits for what the drop changed to settle too
+                ++explained_;
+            }
+            d_.frame(input, script_.stepsPerFrame[frame - 1]);
+            if (std::optional<Violation> broken = check(frame, input)) {
+                if (!everything_) return broken;
+                if (std::find_if(all_.begin(), all_.end(), [&](const Violation& v) {
+                        return v.invariant == broken->invariant;
+                    }) == all_.end()) {
+                    all_.push_back(*broken);
+                }
+            }
+        }
+        return all_.empty() ? std::nullopt : std::optional<Violation>(all_.front());
+    }
+
+    // Plays on after a failure, keeping the first of each invariant broken.
+    std::vector<Violation> playThrough() {
+        everything_ = true;
+        play();
+        return all_;
+    }
+
+private:
+    static u32 virtualKey(char key) {
+        switch (key) {
+            case testing::kScriptSpace: return kVirtualKeySpace;
+            case testing::kScriptShift: return kVirtualKeyShift;
+            case testing::kScriptTab: return kVirtualKeyTab;
+            default: return virtualKeyOf(key);
+        }
+    }
+
+    void press(const ScriptKey& key, InputState& input, std::vector<char>& tapped) {
+        lastKeyNow_ = d_.now();
+        ++explained_;
+        if (key.key == testing::kScriptStick) {
+            input.analogMoveX = key.stickX;
+            input.analogMoveZ = key.stickZ;
+        } else if (key.change < 0) {
+            input.keyReleased(virtualKey(key.key));
+        } else {
+            input.keyPressed(virtualKey(key.key), false);
+            if (key.change == 0) tapped.push_back(key.key);
+        }
+    }
+
+    u64 corrections() const {
+        const NetworkFigures figures = d_.f.scene.networkFigures();
+        return figures.glides + figures.snaps;
+    }
+
+    std::optional<Violation> check(u32 frame, const InputState& input) {
+        const auto broken = [frame](const char* invariant, std::string detail) {
+            return Violation{frame, invariant, std::move(detail)};
+        };
+        CharacterSlot& local = d_.localSlot();
+        const CharacterSlot& remote = d_.remoteSlot();
+        const duel::Fighter& server = d_.local();
+        const Vec3 serverAt = SimulatedDuel::metres(server);
+
+        for (const CharacterSlot* slot : {static_cast<const CharacterSlot*>(&local), &remote}) {
+            if (!inArena(slot->position) || !inArena(slot->lastDrawnPosition)) {
+                return broken("a fighter outside the arena or not a number",
+                              std::to_string(slot->position.x) + ", " + std::to_string(slot->position.z) + " drawn at " +
+                                  std::to_string(slot->lastDrawnPosition.x) + ", " +
+                                  std::to_string(slot->lastDrawnPosition.z));
+            }
+        }
+        if (std::getenv("NOBODY") == nullptr && groundDistance(local.lastDrawnPosition, remote.lastDrawnPosition) < 0.5f * kBodyWidthMetres) {
+            return broken("the fighters drawn inside each other",
+                          std::to_string(groundDistance(local.lastDrawnPosition, remote.lastDrawnPosition)) + " m apart");
+        }
+
+        // Every action sent is on the screen, started in the frame it was sent.
+        u32 actionsSent = 0;
+        for (const SimulatedDuel::Sent& sent : d_.sent) {
+            const u32 kind = sent.intent.kind;
+            if (kind != kIntentBasicAttack && kind != kIntentUseSkill) continue;
+            const u8 shown = kind == kIntentBasicAttack ? kActionBasicAttack : actionOfSkill(sent.intent.skill);
+            if (++actionsSent > 1 || local.action != shown || local.animation.timeSeconds != 0.0) {
+                return broken("an action sent that the screen does not show",
+                              "command " + std::to_string(sent.sequence) + " skill " + std::to_string(sent.intent.skill) +
+                                  ", the screen shows action " + std::to_string(local.action));
+            }
+            shownSequence_ = sent.sequence;
+            shownAction_ = shown;
+        }
+        if (local.action != shownAction_ || local.animation.timeSeconds < shownClipSeconds_) shownSequence_ = 0;
+        shownAction_ = local.action;
+        shownClipSeconds_ = local.animation.timeSeconds;
+        // A shown action the server refused ends when the refusal arrives.
+        for (const net::CommandResult& result : d_.delivered) {
+            if (!result.accepted) ++explained_;
+            if (!result.accepted && result.commandSequence == shownSequence_ && local.action != kActionNone) {
+                return broken("a refused action still shown", "command " + std::to_string(result.commandSequence) +
+                                                                  " refused with reason " + std::to_string(result.reason));
+            }
+        }
+        // Commands the server refuses for what the scene could know (a frozen link delivers what
+        // piled up in one tick, and too many of them are refused: no fault of the scene's).
+        if (d_.linkFrozen()) linkOpenSinceNow_ = d_.now();
+        const bool burst = d_.now() < linkOpenSinceNow_ + roundTripSteps_ + 2 * testing::kStepsPerTick + 2 * 6;
+        for (const SimulatedDuel::Decided& decided : d_.decided) {
+            const bool move = decided.kind == net::kCommandMove;
+            if ((decided.reason == duel::kTooManyCommands && !burst) ||
+                (move && (decided.reason == duel::kBusy || decided.reason == duel::kLocked))) {
+                return broken("a command refused that the scene could have known",
+                              "command " + std::to_string(decided.sequence) + " of kind " +
+                                  std::to_string(decided.kind) + " refused with reason " + std::to_string(decided.reason) +
+                                  " at tick " + std::to_string(decided.tick));
+            }
+        }
+
+        // What the server did by itself: locks, knockouts, new rounds.
+        if ((server.lockTicks > 0) != lockedBefore_ || (server.health > 0) != (health_ > 0) || server.health > health_) {
+            ++explained_;
+        }
+        lockedBefore_ = server.lockTicks > 0;
+        health_ = server.health;
+        if (std::getenv("DBG2")) fprintf(stderr, "drawn local (%.3f %.3f) remote (%.3f %.3f) d=%.3f ", local.lastDrawnPosition.x, local.lastDrawnPosition.z, remote.lastDrawnPosition.x, remote.lastDrawnPosition.z, groundDistance(local.lastDrawnPosition, remote.lastDrawnPosition));
+        if (std::getenv("DBG2")) fprintf(stderr, "frame %u newest %llu corr %llu expl %llu local pred (%.3f %.3f) server (%.3f %.3f) opp server (%.3f %.3f) lock %u hp %d moving %d\n", frame, (unsigned long long)d_.newestSnapshotTick(), (unsigned long long)(corrections() - glides_), (unsigned long long)explained_, local.position.x, local.position.z, serverAt.x, serverAt.z, SimulatedDuel::metres(d_.opponent()).x, SimulatedDuel::metres(d_.opponent()).z, server.lockTicks, server.health, (int)server.moving);
+        if (const u64 now = corrections(); now > glides_ + explained_ + 1) {
+            return broken("more corrections than key changes and server events",
+                          std::to_string(now - glides_) + " corrections, " + std::to_string(explained_) + " explained");
+        }
+
+        // The opponent is only drawn in an action the server runs (or ran a few ticks ago).
+        // The opponent is only drawn in an action the server ran at its drawn moment: from the
+        // sample the playback stands on to the tick it has reached.
+        if (remote.action != kActionNone) {
+            const RemotePlayback& playback = d_.f.scene.remotePlayback();
+            const u64 from = playback.sampleCount() > 0 ? playback.sample(0).tick : 0;
+            const u64 to = std::min<u64>(static_cast<u64>(std::ceil(playback.playbackTick())), d_.opponentSkills.size() - 1);
+            bool running = false;
+            for (u64 tick = std::min(from, to); tick <= to; ++tick) {
+                running = running || actionOfSkill(d_.opponentSkills[tick]) == remote.action;
+            }
+            if (!running) {
+                return broken("the opponent drawn in an action the server does not run",
+                              "action " + std::to_string(remote.action) + " at playback tick " +
+                                  std::to_string(playback.playbackTick()));
+            }
+        }
+
+        // At rest, a round trip and two ticks after the last key, the fighter stands where the
+        // server has it; drawn there too once the glide has run out.
+        if (groundDistance(serverAt, serverPosition_) > 0.0f) {
+            serverPosition_ = serverAt;
+            lastServerChangeNow_ = d_.now();
+        }
+        const bool directionHeld = input.keyDown[virtualKeyOf('W')] || input.keyDown[virtualKeyOf('A')] ||
+                                   input.keyDown[virtualKeyOf('S')] || input.keyDown[virtualKeyOf('D')] ||
+                                   input.analogMoveX != 0.0f || input.analogMoveZ != 0.0f;
+        const u64 quietSince = std::max({lastKeyNow_, linkOpenSinceNow_});
+        const u64 settle = roundTripSteps_ + 2 * testing::kStepsPerTick + 6 + 1;
+        if (!directionHeld && d_.now() >= quietSince + settle) {
+            if (server.moving) return broken("the server runs on after the keys were let go", "");
+            if (d_.now() >= std::max(quietSince, lastServerChangeNow_) + settle &&
+                groundDistance(local.position, serverAt) > kAgreeMetres) {
+                return broken("at rest the fighter is not where the server has it",
+                              std::to_string(groundDistance(local.position, serverAt)) + " m off");
+            }
+            if (d_.now() >= std::max(quietSince, lastServerChangeNow_) + settle + kGlideSteps &&
+                groundDistance(local.lastDrawnPosition, serverAt) > kAgreeMetres) {
+                return broken("at rest the fighter is not drawn where the server has it",
+                              std::to_string(groundDistance(local.lastDrawnPosition, serverAt)) + " m off");
+            }
+        }
+        return std::nullopt;
+    }
+
+    RandomDuel script_;
+    SimulatedDuel d_;
+    bool everything_ = false;
+    std::vector<Violation> all_;
+    u64 roundTripSteps_ = 0;
+    u64 lastKeyNow_ = 0;
+    u64 lastServerChangeNow_ = 0;
+    u64 linkOpenSinceNow_ = 0;
+    Vec3 serverPosition_;
+    i32 health_ = 0;
+    bool lockedBefore_ = false;
+    u64 glides_ = 0;
+    u64 explained_ = 0;
+    u32 shownSequence_ = 0;
+    u8 shownAction_ = kActionNone;
+    f64 shownClipSeconds_ = 0.0;
+};
+
+std::optional<Violation> playDuel(const RandomDuel& script) { return RandomDuelRun(script).play(); }
+
+// The shortest script found that still breaks the same invariant: the frames after the
+// failure cut, then keys, pacing, drops and the stall taken away while it still fails.
+RandomDuel shrink(RandomDuel script, const Violation& violation) {
+    const auto stillFails = [&violation](const RandomDuel& candidate) {
+        const std::vector<Violation> broken = RandomDuelRun(candidate).playThrough();
+        return std::any_of(broken.begin(), broken.end(),
+                           [&](const Violation& v) { return v.invariant == violation.invariant; });
+    };
+    script.stepsPerFrame.resize(violation.frame);
+    script.droppedSteps.resize(violation.frame);
+    std::erase_if(script.keys, [&](const ScriptKey& key) { return key.frame > violation.frame; });
+    for (std::size_t chunk = std::max<std::size_t>(1, script.keys.size() / 2); chunk >= 1; chunk /= 2) {
+        for (std::size_t at = 0; at < script.keys.size();) {
+            RandomDuel candidate = script;
+            candidate.keys.erase(candidate.keys.begin() + static_cast<std::ptrdiff_t>(at),
+                                 candidate.keys.begin() + static_cast<std::ptrdiff_t>(std::min(at + chunk, script.keys.size())));
+            if (stillFails(candidate)) {
+                script = std::move(candidate);
+            } else {
+                at += chunk;
+            }
+        }
+        if (chunk == 1) break;
+    }
+    const auto tryChange = [&](auto change) {
+        RandomDuel candidate = script;
+        change(candidate);
+        if (candidate != script && stillFails(candidate)) script = std::move(candidate);
+    };
+    tryChange([](RandomDuel& c) { c.stallFrame = c.stallSteps = 0; });
+    tryChange([](RandomDuel& c) { std::fill(c.droppedSteps.begin(), c.droppedSteps.end(), 0); });
+    tryChange([](RandomDuel& c) { std::fill(c.stepsPerFrame.begin(), c.stepsPerFrame.end(), 1); });
+    tryChange([](RandomDuel& c) { c.jitterSteps = 0; });
+    tryChange([](RandomDuel& c) { c.idleBot = true; });
+    return script;
+}
+
+std::string report(const RandomDuel& script, const Violation& violation) {
+    const RandomDuel shrunk = shrink(script, violation);
+    const std::vector<Violation> all = RandomDuelRun(shrunk).playThrough();
+    const auto again = std::find_if(all.begin(), all.end(), [&](const Violation& v) { return v.invariant == violation.invariant; });
+    return "random duel seed " + std::to_string(script.seed) + ": \"" + violation.invariant + "\" at frame " +
+           std::to_string(violation.frame) + " (" + violation.detail + ")\n  shortest script, failing at frame " +
+           std::to_string(again != all.end() ? again->frame : 0) + " (" + (again != all.end() ? again->detail : "") +
+           "):\n  KESTRUNE_RANDOM_DUEL='" + testing::describe(shrunk) + "'";
+}
+
+u64 environmentNumber(const char* name, u64 fallback) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? std::strtoull(value, nullptr, 10) : fallback;
+}
+
+TEST(RandomDuel, MashedKeysAgainstTheBotKeepTheScreenAndTheServerInOneStory) {
+    if (const char* script = std::getenv("KESTRUNE_RANDOM_DUEL"); script != nullptr && *script != '\0') {
+        const RandomDuel duel = testing::parseDuel(script);
+        const std::optional<Violation> broken = playDuel(duel);
+        EXPECT_FALSE(broken) << broken->invariant << " at frame " << broken->frame << ": " << broken->detail;
+        return;
+    }
+    const u64 first = environmentNumber("KESTRUNE_RANDOM_FIRST_SEED", 1);
+    const u64 count = environmentNumber("KESTRUNE_RANDOM_DUELS", kSuiteDuels);
+    // KESTRUNE_RANDOM_SURVEY=1 plays every duel and counts what breaks, with one shrunk script each.
+    const bool survey = environmentNumber("KESTRUNE_RANDOM_SURVEY", 0) != 0;
+    std::map<std::string, std::pair<u64, std::string>> found;
+    u64 frames = 0;
+    for (u64 seed = first; seed < first + count; ++seed) {
+        const RandomDuel duel = testing::randomDuel(seed);
+        frames += duel.frames();
+        if (!survey) {
+            if (const std::optional<Violation> broken = playDuel(duel)) {
+                ADD_FAILURE() << report(duel, *broken);
+                return;
+            }
+            continue;
+        }
+        for (const Violation& broken : RandomDuelRun(duel).playThrough()) {
+            auto [entry, added] = found.try_emplace(broken.invariant, 0, std::string());
+            if (added) entry->second.second = report(duel, broken);
+            ++entry->second.first;
+        }
+    }
+    for (const auto& [invariant, seen] : found) {
+        ADD_FAILURE() << seen.first << " of " << count << " duels broke \"" << invariant << "\", first: " << seen.second;
+    }
+    std::printf("%llu random duels, %llu frames\n", static_cast<unsigned long long>(count),
+                static_cast<unsigned long long>(frames));
+}
+
+TEST(RandomDuel, ScriptsReadBackAsWrittenAndTypeAsTheProgramsKeys) {
+    for (u64 seed = 1; seed <= 50; ++seed) {
+        const RandomDuel duel = testing::randomDuel(seed, seed % 2 == 0);
+        EXPECT_EQ(testing::parseDuel(testing::describe(duel)), duel) << testing::describe(duel);
+        EXPECT_EQ(duel, testing::randomDuel(seed, seed % 2 == 0));
+    }
+    const RandomDuel parsed = testing::parseDuel("seed=3 slot=1 bot=idle link=3+1/p0a stall=5x30 steps=2*1,1*4 "
+                                                 "drop=3:12 keys=1:+W,2:1,3:-W,3:Shift,2:@0.500/-0.250");
+    EXPECT_EQ(std::tuple(parsed.stepsPerFrame, parsed.droppedSteps, parsed.keys.size(), testing::keysArgument(parsed)),
+              std::tuple(std::vector<u8>{1, 1, 4}, std::vector<u16>{0, 0, 12}, 5u, "1:+W,2:1,3:-W,3:Shift"));
+    EXPECT_THROW(testing::parseDuel("keys=1:Q"), std::invalid_argument);
+}
+
+}  // namespace
+}  // namespace kestrune::scene
