@@ -235,8 +235,11 @@ u64 ContentScene::spawnEffect(u64 eventId, u8 kind, u32 skill, u32 sourceIndex, 
 
 // ---- Section: Fixed step ----
 
-// The server played the dropped time on: the clock (the server view's timeline) moves past
-// it, and a fighter that was running ran on through it as the server's did.
+// The server played the dropped time on: the clock (the server view's timeline) moves past it,
+// actions ran on, and the fighter ran on with the move the server had, step by step, where the
+// server view says the server moved it (not in a lock, an action or down) and as far as the
+// opponent's body and the arena's edge let it; the path shows each step for the snapshots of
+// those ticks to be compared with.
 void ContentScene::dropTime(f64 seconds) {
     if (seconds <= 0.0) {
         return;
@@ -246,27 +249,29 @@ void ContentScene::dropTime(f64 seconds) {
     if (!networked_) {
         return;  // offline nothing else went on meanwhile
     }
-    // Actions ran on with the server too, so that the fighters are free when it has them free.
     for (CharacterSlot& slot : slots_) {
         if (slot.action != kActionNone && !slot.animation.loop) {
             slot.animation.timeSeconds += seconds * slot.animation.rate;
         }
     }
-    if (!moving_ || path_.size() < 2) {
+    CharacterSlot& self = slots_[controlledSlot_];
+    const ServerMove move = server_.move();
+    if (!move.active || self.down) {
         return;
     }
-    // Step by step, so that the opponent's body and the arena's edge stop it as they would have,
-    // and the path shows each step for the snapshots of those ticks to be compared with.
-    CharacterSlot& self = slots_[controlledSlot_];
-    const PredictedPath& path = path_;
-    const Vec3 stride = path.point(0).position - path.point(1).position;
-    const f64 strideSeconds = path.point(0).seconds - path.point(1).seconds;
-    const u32 strides = static_cast<u32>(std::min(seconds, kMaxRunOnSeconds) / strideSeconds + 1e-6);
-    for (u32 i = 1; i <= strides; ++i) {
-        const Vec3 to = self.position + stride;
-        self.position = stepAround(self.position, {std::clamp(to.x, -kArenaBoundMetres, kArenaBoundMetres), to.y,
-                                                   std::clamp(to.z, -kArenaBoundMetres, kArenaBoundMetres)});
-        path_.record(droppedFromSeconds + i * strideSeconds, self.position, currentMoveId_);
+    const f64 lengthMm = std::hypot(static_cast<f64>(move.x), static_cast<f64>(move.z));
+    const i32 factor = std::min(net::kRunSpeedFactor, static_cast<i32>(std::lround(lengthMm)));
+    const f32 strideMetres = static_cast<f32>(stepSeconds_) * predictedSpeedMetresPerSecond(controlledSlot_, factor);
+    const Vec3 stride{static_cast<f32>(move.x / lengthMm) * strideMetres, 0.0f,
+                      static_cast<f32>(move.z / lengthMm) * strideMetres};
+    const u32 steps = static_cast<u32>(std::min(seconds, kMaxRunOnSeconds) / stepSeconds_ + 1e-6);
+    for (u32 i = 1; i <= steps; ++i) {
+        const f64 stepEndSeconds = droppedFromSeconds + i * stepSeconds_;
+        const bool moves = server_.movesAt(stepEndSeconds);
+        if (moves) {
+            self.position = stepAround(self.position, self.position + stride);
+        }
+        path_.record(stepEndSeconds, self.position, currentMoveId_, moves ? stride : Vec3{});
     }
     self.previousPosition = self.position;
     path_.record(clockSeconds_, self.position, currentMoveId_);
@@ -283,9 +288,10 @@ void ContentScene::fixedUpdate(f64 stepSeconds, const InputState& input) {
         smokeSkillStarted_ = true;
         pressAction(kActionSkill1);
     }
+    stride_ = {};
     moveControlled(stepSeconds, input);
     clockSeconds_ += stepSeconds;
-    path_.record(clockSeconds_, slots_[controlledSlot_].position, currentMoveId_);
+    path_.record(clockSeconds_, slots_[controlledSlot_].position, currentMoveId_, stride_);
     for (u32 index = 0; index < 2; ++index) {
         advanceSlot(index, stepSeconds);
     }
@@ -312,9 +318,11 @@ bool ContentScene::smokeSkillReady() const noexcept {
            squaredDistance(self.position, opponent.position) <= reachMetres * reachMetres;
 }
 
-// The step from `from` to `to` against the opponent's body: online where the server last had
-// it, offline where it stands.
+// The step from `from` to `to` inside the arena and against the opponent's body: online where
+// the server last had it, offline where it stands.
 Vec3 ContentScene::stepAround(Vec3 from, Vec3 to) const noexcept {
+    to.x = std::clamp(to.x, -kArenaBoundMetres, kArenaBoundMetres);
+    to.z = std::clamp(to.z, -kArenaBoundMetres, kArenaBoundMetres);
     Vec3 other = slots_[opponentSlot_].position;
     if (networked_ && !remote_.newest(other)) {
         return to;
@@ -354,11 +362,8 @@ void ContentScene::moveControlled(f64 stepSeconds, const InputState& input) {
             queueMove(wanted);
         }
         const f32 distance = static_cast<f32>(stepSeconds) * predictedSpeedMetresPerSecond(controlledSlot_, wanted.speedFactor);
-        const auto stepAlong = [distance](f32 coordinate, f32 direction) {
-            return std::clamp(coordinate + direction * distance, -kArenaBoundMetres, kArenaBoundMetres);
-        };
-        self.position = stepAround(self.position, {stepAlong(self.position.x, wanted.directionX), self.position.y,
-                                                   stepAlong(self.position.z, wanted.directionZ)});
+        stride_ = {wanted.directionX * distance, 0.0f, wanted.directionZ * distance};
+        self.position = stepAround(self.position, self.position + stride_);
         self.yawRadians = std::atan2(wanted.directionX, wanted.directionZ);
         playClip(controlledSlot_, wanted.walking ? ClipUse::walk : ClipUse::run, false);
         moving_ = true;

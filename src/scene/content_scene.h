@@ -189,6 +189,7 @@ private:
     ServerView server_;
     PredictedPath path_;
     bool moving_ = false;      // the prediction moved the fighter in its last step
+    Vec3 stride_;              // the motion it meant to make in it
     u32 movesIssued_ = 0;
     u32 currentMoveId_ = 0;    // the move the fighter runs on (0: none), carried by each step
     StickMemory stickMemory_;  // the stick's last direction sector and walk or run

@@ -1,7 +1,8 @@
 #include "scene/predicted_path.h"
 
 #include <algorithm>
-#include <cmath>
+
+#include "net/rule_book.h"
 
 namespace kestrune::scene {
 namespace {
@@ -11,8 +12,8 @@ constexpr f64 kEpsilonSeconds = 1e-9;
 
 }  // namespace
 
-void PredictedPath::record(f64 seconds, Vec3 position, u32 moveId) noexcept {
-    points_[next_] = {seconds, position, moveId};
+void PredictedPath::record(f64 seconds, Vec3 position, u32 moveId, Vec3 stride) noexcept {
+    points_[next_] = {seconds, position, moveId, stride};
     next_ = (next_ + 1) % kPredictionHistorySteps;
     count_ = std::min(count_ + 1, kPredictionHistorySteps);
 }
@@ -42,25 +43,29 @@ Vec3 PredictedPath::at(f64 seconds, Vec3 current, bool carriesOn) const noexcept
     return point(count_ - 1).position;
 }
 
-void PredictedPath::shift(Vec3 by, const Vec3* other, f32 bodyWidth, f32 bound) noexcept {
-    for (u32 age = 0; age < count_; ++age) {
-        Vec3& position = point(age).position;
-        const Vec3 from = position;
-        position = position + by;
-        position.x = std::clamp(position.x, -bound, bound);
-        position.z = std::clamp(position.z, -bound, bound);
-        if (other == nullptr) {
+Vec3 PredictedPath::replay(f64 seconds, Vec3 by, Vec3 current, const Vec3* other, f32 bodyWidth,
+                           f32 bound) noexcept {
+    if (count_ == 0) {
+        return current + by;
+    }
+    u32 age = count_;
+    while (age-- > 0) {
+        PredictedPoint& p = point(age);
+        if (age + 1 == count_ || p.seconds <= seconds + kEpsilonSeconds) {
+            p.position = p.position + by;  // history, and the step the server's tick falls in
             continue;
         }
-        const f32 dx = position.x - other->x;
-        const f32 dz = position.z - other->z;
-        const f32 apart = std::hypot(dx, dz);
-        if (apart < bodyWidth) {
-            position = apart > bodyWidth * 1e-6f
-                           ? Vec3{other->x + dx / apart * bodyWidth, position.y, other->z + dz / apart * bodyWidth}
-                           : from;
+        const Vec3 from = point(age + 1).position;
+        const Vec3 to{std::clamp(from.x + p.stride.x, -bound, bound), from.y, std::clamp(from.z + p.stride.z, -bound, bound)};
+        if (other == nullptr) {
+            p.position = to;
+            continue;
         }
+        const net::GroundPoint<f32> kept =
+            net::keepApart<f32>({from.x, from.z}, {to.x, to.z}, {other->x, other->z}, bodyWidth);
+        p.position = {kept.x, to.y, kept.z};
     }
+    return point(0).position;
 }
 
 Vec3 PredictedPath::removeMotion(f64 afterSeconds, u32 moveId) noexcept {
@@ -73,6 +78,7 @@ Vec3 PredictedPath::removeMotion(f64 afterSeconds, u32 moveId) noexcept {
         const bool after = p.seconds > afterSeconds + kEpsilonSeconds;
         if (age + 1 < count_ && after && (moveId == 0 || p.moveId == moveId)) {
             removed = removed + stepped;
+            p.stride = {};
         }
         p.position = p.position - removed;
     }

@@ -20,13 +20,14 @@ struct PredictedPoint {
     f64 seconds = 0.0;  // the clock at the end of the step
     Vec3 position;
     u32 moveId = 0;  // the move command the step ran on, 0 for none
+    Vec3 stride;     // the step's motion before the arena and the opponent's body stopped it
 };
 
 class PredictedPath {
 public:
     void clear() noexcept { count_ = 0; }
     u32 size() const noexcept { return count_; }
-    void record(f64 seconds, Vec3 position, u32 moveId) noexcept;
+    void record(f64 seconds, Vec3 position, u32 moveId, Vec3 stride = {}) noexcept;
     // The step `age` steps before the newest (0), for age below size().
     const PredictedPoint& point(u32 age) const noexcept {
         return points_[(next_ + kPredictionHistorySteps - 1 - age) % kPredictionHistorySteps];
@@ -36,11 +37,12 @@ public:
     // past the newest, carried on as the last step went when `carriesOn` (for at most
     // kPredictionExtrapolationSeconds), else the newest. `current` stands in for an empty path.
     Vec3 at(f64 seconds, Vec3 current, bool carriesOn) const noexcept;
-    // Moves every point by `by`, but not through the arena's edge at `bound` nor into the body
-    // (`bodyWidth`) of an opponent standing at `other` (when given), out of which a point is put
-    // back onto its edge: a shift measured where the fighter ran free does not carry the points
-    // where it was stopped.
-    void shift(Vec3 by, const Vec3* other, f32 bodyWidth, f32 bound) noexcept;
+    // Moves the point at or before `seconds`, and every point before it, by `by`, and steps every
+    // later one from the one before by its stride again, kept inside the arena's `bound` and out
+    // of the body (`bodyWidth`) of an opponent at `other` (when given): the prediction replayed
+    // from where the server had the fighter. Returns the newest position, `current` + `by`
+    // when the path is empty.
+    Vec3 replay(f64 seconds, Vec3 by, Vec3 current, const Vec3* other, f32 bodyWidth, f32 bound) noexcept;
     // Takes out of the path the motion of every step after `afterSeconds` (only of those that
     // ran on `moveId`, when it is not 0); the later steps keep their own motion from where the
     // fighter then stood. Returns the motion taken out.

@@ -68,9 +68,14 @@ void ContentScene::present(f64 alpha) {
     const f32 dx = local.x - other.x;
     const f32 dz = local.z - other.z;
     const f32 apart = std::hypot(dx, dz);
-    if (apart < kBodyWidthMetres && apart > kBodyWidthMetres * 1e-6f) {
-        local.x = std::clamp(other.x + dx / apart * kBodyWidthMetres, -kArenaBoundMetres, kArenaBoundMetres);
-        local.z = std::clamp(other.z + dz / apart * kBodyWidthMetres, -kArenaBoundMetres, kArenaBoundMetres);
+    if (apart < kBodyWidthMetres) {
+        // Drawn on the very same spot (a prediction that waits for a frozen link's commands),
+        // the local fighter steps back from where it faces.
+        const f32 yaw = slots_[controlledSlot_].lastDrawnYawRadians;
+        const f32 awayX = apart > kBodyWidthMetres * 1e-6f ? dx / apart : -std::sin(yaw);
+        const f32 awayZ = apart > kBodyWidthMetres * 1e-6f ? dz / apart : -std::cos(yaw);
+        local.x = std::clamp(other.x + awayX * kBodyWidthMetres, -kArenaBoundMetres, kArenaBoundMetres);
+        local.z = std::clamp(other.z + awayZ * kBodyWidthMetres, -kArenaBoundMetres, kArenaBoundMetres);
     }
     const f32 k = static_cast<f32>(1.0 - std::exp(-kCameraSmoothingPerSecond * lastFrameSeconds_));
     const Vec3 focus = slots_[controlledSlot_].lastDrawnPosition + kCameraTargetOffset;

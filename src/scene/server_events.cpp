@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
 #include "content/animation.h"
 #include "net/rule_book.h"
@@ -139,7 +137,7 @@ void ContentScene::applySnapshot(const net::DuelSnapshot& snapshot, u32 localEnt
                         figures_);
         } else {
             localServerPosition_ = server;
-            const u64 stoppedTick = server_.snapshot(snapshot.tick, player, clockSeconds_);
+            const f64 stoppedSeconds = server_.snapshot(snapshot.tick, player, clockSeconds_);
             if (!slot.snapshotSeen) {
                 placeLocal(slot, server);
                 // A command's result is what lines the server's ticks up with the prediction: a
@@ -148,10 +146,10 @@ void ContentScene::applySnapshot(const net::DuelSnapshot& snapshot, u32 localEnt
             } else if (newRound) {
                 correctLocal(slot, server - slot.position);
             } else {
-                if (stoppedTick != 0) {
-                    // The server held the fighter still from that tick (a lock's hit, a knockout, a
-                    // move it dropped): the path after that moment is taken out at once.
-                    removeMotion(slot, server_.timelineSeconds(static_cast<f64>(stoppedTick)), 0);
+                if (stoppedSeconds >= 0.0) {
+                    // The server held the fighter still (a lock's hit, a knockout, a move it
+                    // dropped): the path after that moment is taken out at once.
+                    removeMotion(slot, stoppedSeconds, 0);
                 }
                 reconcileLocal(slot, snapshot.tick, server);
             }
@@ -168,9 +166,10 @@ void ContentScene::placeLocal(CharacterSlot& slot, Vec3 server) {
     slot.lastDrawnValid = true;
 }
 
-// The server's position for `tick` against the prediction for the same moment; a difference
-// moves the whole prediction (the path behind it too, so the next snapshot compares like
-// with like) while the drawn fighter glides there, or jumps when it is far.
+// The server's position for `tick` against the prediction for the same moment; from a
+// difference the prediction is replayed from where the server had the fighter (the path behind
+// it moved too, so the next snapshot compares like with like) while the drawn fighter glides
+// there, or jumps when it is far.
 void ContentScene::reconcileLocal(CharacterSlot& slot, u64 tick, Vec3 server) {
     f64 seconds = 0.0;
     if (!server_.comparableAt(tick, seconds)) {
@@ -179,14 +178,14 @@ void ContentScene::reconcileLocal(CharacterSlot& slot, u64 tick, Vec3 server) {
     // The server moves a whole tick at once: a snapshot a little ahead of the steps is compared
     // with the prediction carried on, as long as the fighter is still running.
     const Vec3 error = server - path_.at(seconds, slot.position, moving_);
-    if (std::getenv("DBG3")) fprintf(stderr, "reconcile tick %llu seconds %.4f clock %.4f pred %.4f server %.4f err %.4f %.4f moving %d\n", (unsigned long long)tick, seconds, clockSeconds_, path_.at(seconds, slot.position, moving_).z, server.z, error.x, error.z, (int)moving_);
     if (squaredLength(error) <= kPredictionMatchMetres * kPredictionMatchMetres) {
         return;
     }
     Vec3 other;
     const bool opponentKnown = remote_.newest(other);
-    path_.shift(error, opponentKnown ? &other : nullptr, kBodyWidthMetres, kArenaBoundMetres);
-    correctLocal(slot, error);
+    const Vec3 replayed =
+        path_.replay(seconds, error, slot.position, opponentKnown ? &other : nullptr, kBodyWidthMetres, kArenaBoundMetres);
+    correctLocal(slot, replayed - slot.position);
 }
 
 // Moves the local fighter's prediction by `shift` (its path already moved by the caller): the

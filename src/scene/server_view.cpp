@@ -61,6 +61,17 @@ CommandOutcome ServerView::decided(const net::CommandResult& result) noexcept {
         c.accepted = result.accepted;
         c.voided = c.voided || result.tick < roundTick_;
         anchor(number);
+        // A move taken during a lock or an action that a later command replaced before the
+        // fighter was free never set off: it lines up where it was decided.
+        if (c.kind == kIntentMove || c.kind == kIntentStop || isAction(c)) {
+            for (u64 earlier = number; earlier-- > oldest();) {
+                Command& move = command(earlier);
+                if (anchors(move) && move.kind == kIntentMove && move.anchorTick > static_cast<f64>(result.tick)) {
+                    move.anchorTick = static_cast<f64>(move.decidedTick);
+                    move.anchorSeconds = move.issuedSeconds;
+                }
+            }
+        }
         CommandOutcome outcome;
         outcome.issuedSeconds = c.issuedSeconds;
         if (!result.accepted && isAction(c)) {
@@ -79,8 +90,8 @@ CommandOutcome ServerView::decided(const net::CommandResult& result) noexcept {
 
 // The moment a command's effect begins on the timeline. A move taken while the fighter is
 // locked or in an action's window starts on the tick it is free, whatever tick it arrived at:
-// its effect lines up with that tick's moment as the commands before it place it, which is
-// where the prediction set off.
+// its effect lines up with the moment the prediction set off, which is the later of the move's
+// own moment and that tick's moment as the commands before it place it.
 void ServerView::anchor(u64 number) noexcept {
     Command& c = command(number);
     c.anchorTick = static_cast<f64>(c.decidedTick);
@@ -105,11 +116,11 @@ void ServerView::anchor(u64 number) noexcept {
     }
     if (freeTick > c.decidedTick + 1) {
         c.anchorTick = static_cast<f64>(freeTick - 1);
-        c.anchorSeconds = timelineBefore(c.anchorTick, number);
+        c.anchorSeconds = std::max(c.issuedSeconds, timelineBefore(c.anchorTick, number));
     }
 }
 
-u64 ServerView::snapshot(u64 tick, const net::SnapshotPlayer& self, f64 nowSeconds) noexcept {
+f64 ServerView::snapshot(u64 tick, const net::SnapshotPlayer& self, f64 nowSeconds) noexcept {
     const bool first = !snapshotSeen_;
     snapshotSeen_ = true;
     lastSnapshotTick_ = tick;
@@ -131,19 +142,27 @@ u64 ServerView::snapshot(u64 tick, const net::SnapshotPlayer& self, f64 nowSecon
     } else if (lockEndTick_ > tick) {
         lockEndTick_ = tick;
     }
-    u64 stoppedTick = 0;
+    f64 stoppedSeconds = -1.0;
     const bool stopped = locked || down_;
     if (stopped && !stopped_ && !first) {
-        stoppedTick = locked ? std::min(lockStartTick_, tick) : tick;
+        stoppedSeconds = timelineSeconds(static_cast<f64>(locked ? std::min(lockStartTick_, tick) : tick));
+        // A move that reached the server after the hit waited for the lock's end: the steps the
+        // prediction made on it since it was issued never happened either.
+        for (u64 number = oldest(); locked && number < created_; ++number) {
+            const Command& c = command(number);
+            if (c.kind == kIntentMove && c.delivery != Delivery::lost && (!c.decided || c.decidedTick >= lockStartTick_)) {
+                stoppedSeconds = std::min(stoppedSeconds, c.issuedSeconds);
+            }
+        }
     }
     stopped_ = stopped;
     // The server's move is gone although none of the view's commands ended it: a knockout or a
     // new round the view has not heard of. The prediction stops there and the move goes out again.
     if ((self.stateFlags & net::kStateMoving) == 0 && expectedMovingAt(tick)) {
         moveDroppedTick_ = tick;
-        if (stoppedTick == 0) stoppedTick = tick;
+        if (stoppedSeconds < 0.0) stoppedSeconds = timelineSeconds(static_cast<f64>(tick));
     }
-    return stoppedTick;
+    return stoppedSeconds;
 }
 
 bool ServerView::confirm(u16 skill) noexcept {

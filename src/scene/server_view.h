@@ -92,10 +92,10 @@ public:
     void moveResolved(bool accepted, f64 nowSeconds) noexcept {
         resendAtSeconds_ = accepted ? 0.0 : nowSeconds + kMoveResendSeconds;
     }
-    // A snapshot's word on the fighter, applied at `nowSeconds`. Returns the tick after which
-    // the server held the fighter still although the view had it move on (a lock, a knockout,
-    // a move the server dropped), or 0.
-    u64 snapshot(u64 tick, const net::SnapshotPlayer& self, f64 nowSeconds) noexcept;
+    // A snapshot's word on the fighter, applied at `nowSeconds`. Returns the moment after which
+    // the server held the fighter still although the view had it move on (a lock, a knockout, a
+    // move the server dropped), or a negative number.
+    f64 snapshot(u64 tick, const net::SnapshotPlayer& self, f64 nowSeconds) noexcept;
     // The server's action-started event for the fighter: true when it is an action of the
     // view's own commands (the screen showed it when its key was pressed).
     bool confirm(u16 skill) noexcept;

@@ -29,7 +29,6 @@ using testing::SimulatedDuel;
 constexpr u32 kSuiteDuels = 2000;
 constexpr f32 kAgreeMetres = 0.02f;
 constexpr f32 kArenaMetres = 20.0f + 1e-3f;
-constexpr f32 kBodyWidthMetres = 0.9f;
 // How long a correction's glide takes to come within the agreement (e^-14t from at most 1.5 m).
 constexpr u32 kGlideSteps = 24;
 
@@ -61,7 +60,7 @@ public:
              testing::Link{script.oneWaySteps, script.jitterSteps, script.tickPhase, script.serverAhead},
              !script.idleBot, testing::SceneFixture::Shared{}) {
         roundTripSteps_ = 2 * (script.oneWaySteps + script.jitterSteps);
-        lastKeyNow_ = lastServerChangeNow_ = linkOpenSinceNow_ = d_.now();
+        lastKeyNow_ = lastServerChangeNow_ = d_.now();
         serverPosition_ = SimulatedDuel::metres(d_.local());
         health_ = d_.local().health;
         glides_ = corrections();
@@ -88,6 +87,9 @@ public:
                 ++explained_;
             }
             d_.frame(input, script_.stepsPerFrame[frame - 1]);
+            // What a key changed goes out at the end of its frame.
+            if (keyPressed_) lastKeyNow_ = d_.now();
+            keyPressed_ = false;
             if (std::optional<Violation> broken = check(frame, input)) {
                 if (!everything_) return broken;
                 if (std::find_if(all_.begin(), all_.end(), [&](const Violation& v) {
@@ -118,7 +120,7 @@ private:
     }
 
     void press(const ScriptKey& key, InputState& input, std::vector<char>& tapped) {
-        lastKeyNow_ = d_.now();
+        keyPressed_ = true;
         ++explained_;
         if (key.key == testing::kScriptStick) {
             input.analogMoveX = key.stickX;
@@ -153,9 +155,11 @@ private:
                                   std::to_string(slot->lastDrawnPosition.z));
             }
         }
-        if (std::getenv("NOBODY") == nullptr && groundDistance(local.lastDrawnPosition, remote.lastDrawnPosition) < 0.5f * kBodyWidthMetres) {
+        if (groundDistance(local.lastDrawnPosition, remote.lastDrawnPosition) < kBodyWidthMetres - kAgreeMetres) {
             return broken("the fighters drawn inside each other",
-                          std::to_string(groundDistance(local.lastDrawnPosition, remote.lastDrawnPosition)) + " m apart");
+                          std::to_string(groundDistance(local.lastDrawnPosition, remote.lastDrawnPosition)) +
+                              " m apart at " + std::to_string(local.lastDrawnPosition.x) + ", " +
+                              std::to_string(local.lastDrawnPosition.z));
         }
 
         // Every action sent is on the screen, started in the frame it was sent.
@@ -185,8 +189,7 @@ private:
         }
         // Commands the server refuses for what the scene could know (a frozen link delivers what
         // piled up in one tick, and too many of them are refused: no fault of the scene's).
-        if (d_.linkFrozen()) linkOpenSinceNow_ = d_.now();
-        const bool burst = d_.now() < linkOpenSinceNow_ + roundTripSteps_ + 2 * testing::kStepsPerTick + 2 * 6;
+        const bool burst = d_.now() < d_.linkOpensAt() + roundTripSteps_ + 2 * testing::kStepsPerTick;
         for (const SimulatedDuel::Decided& decided : d_.decided) {
             const bool move = decided.kind == net::kCommandMove;
             if ((decided.reason == duel::kTooManyCommands && !burst) ||
@@ -204,8 +207,6 @@ private:
         }
         lockedBefore_ = server.lockTicks > 0;
         health_ = server.health;
-        if (std::getenv("DBG2")) fprintf(stderr, "drawn local (%.3f %.3f) remote (%.3f %.3f) d=%.3f ", local.lastDrawnPosition.x, local.lastDrawnPosition.z, remote.lastDrawnPosition.x, remote.lastDrawnPosition.z, groundDistance(local.lastDrawnPosition, remote.lastDrawnPosition));
-        if (std::getenv("DBG2")) fprintf(stderr, "frame %u newest %llu corr %llu expl %llu local pred (%.3f %.3f) server (%.3f %.3f) opp server (%.3f %.3f) lock %u hp %d moving %d\n", frame, (unsigned long long)d_.newestSnapshotTick(), (unsigned long long)(corrections() - glides_), (unsigned long long)explained_, local.position.x, local.position.z, serverAt.x, serverAt.z, SimulatedDuel::metres(d_.opponent()).x, SimulatedDuel::metres(d_.opponent()).z, server.lockTicks, server.health, (int)server.moving);
         if (const u64 now = corrections(); now > glides_ + explained_ + 1) {
             return broken("more corrections than key changes and server events",
                           std::to_string(now - glides_) + " corrections, " + std::to_string(explained_) + " explained");
@@ -238,7 +239,7 @@ private:
         const bool directionHeld = input.keyDown[virtualKeyOf('W')] || input.keyDown[virtualKeyOf('A')] ||
                                    input.keyDown[virtualKeyOf('S')] || input.keyDown[virtualKeyOf('D')] ||
                                    input.analogMoveX != 0.0f || input.analogMoveZ != 0.0f;
-        const u64 quietSince = std::max({lastKeyNow_, linkOpenSinceNow_});
+        const u64 quietSince = std::max(lastKeyNow_, d_.linkOpensAt());
         const u64 settle = roundTripSteps_ + 2 * testing::kStepsPerTick + 6 + 1;
         if (!directionHeld && d_.now() >= quietSince + settle) {
             if (server.moving) return broken("the server runs on after the keys were let go", "");
@@ -262,8 +263,8 @@ private:
     std::vector<Violation> all_;
     u64 roundTripSteps_ = 0;
     u64 lastKeyNow_ = 0;
+    bool keyPressed_ = false;
     u64 lastServerChangeNow_ = 0;
-    u64 linkOpenSinceNow_ = 0;
     Vec3 serverPosition_;
     i32 health_ = 0;
     bool lockedBefore_ = false;

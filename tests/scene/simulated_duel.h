@@ -124,7 +124,7 @@ public:
     CharacterSlot& remoteSlot() { return f.slot(1 - f.scene.controlledSlot()); }
     u64 newestSnapshotTick() const { return newestTick_; }
     u64 now() const { return now_; }  // steps the server has run
-    bool linkFrozen() const { return !linkOpen(); }
+    u64 linkOpensAt() const { return frozenUntil_; }  // the step a frozen link opens again
     u32 rejections() const { return rejections_; }  // the scene's commands the rules refused
     u32 commandsSent() const { return sequence_; }
 
