@@ -10,8 +10,8 @@
 
 namespace kestrune::scene {
 
-// About two seconds of fixed steps.
-inline constexpr u32 kPredictionHistorySteps = 128;
+// About four seconds of fixed steps: a frozen link's round trip and more.
+inline constexpr u32 kPredictionHistorySteps = 256;
 // The server moves a whole tick at once, and the frame's steps catch up with time after its
 // snapshot was applied: a snapshot can be this far ahead of the steps simulated so far.
 inline constexpr f64 kPredictionExtrapolationSeconds = 0.2;
@@ -27,6 +27,8 @@ class PredictedPath {
 public:
     void clear() noexcept { count_ = 0; }
     u32 size() const noexcept { return count_; }
+    // Whether the path reaches back to `seconds` (an empty one stands for any moment).
+    bool reaches(f64 seconds) const noexcept { return count_ == 0 || point(count_ - 1).seconds <= seconds; }
     void record(f64 seconds, Vec3 position, u32 moveId, Vec3 stride = {}) noexcept;
     // The step `age` steps before the newest (0), for age below size().
     const PredictedPoint& point(u32 age) const noexcept {

@@ -172,8 +172,8 @@ void ContentScene::placeLocal(CharacterSlot& slot, Vec3 server) {
 // there, or jumps when it is far.
 void ContentScene::reconcileLocal(CharacterSlot& slot, u64 tick, Vec3 server) {
     f64 seconds = 0.0;
-    if (!server_.comparableAt(tick, seconds)) {
-        return;  // the prediction already shows a command the server has not decided
+    if (!server_.comparableAt(tick, seconds) || !path_.reaches(seconds)) {
+        return;  // the prediction already shows a command the server has not decided, or forgot that moment
     }
     // The server moves a whole tick at once: a snapshot a little ahead of the steps is compared
     // with the prediction carried on, as long as the fighter is still running.

@@ -96,6 +96,15 @@ void ServerView::anchor(u64 number) noexcept {
     Command& c = command(number);
     c.anchorTick = static_cast<f64>(c.decidedTick);
     c.anchorSeconds = c.issuedSeconds;
+    // A command the link held up (a stall) took effect on the server long after the prediction
+    // showed it: its effect lines up with the moment a command sent with the quickest delay
+    // seen would have taken effect then, so that the prediction, which ran on meanwhile, is
+    // corrected once rather than leading the server by the stall ever after.
+    f64 lowest = 0.0;
+    if (quickestOffsetBefore(number, lowest) &&
+        static_cast<f64>(c.decidedTick) - c.issuedSeconds * tickRate_ > lowest + kHeldUpSeconds * tickRate_) {
+        c.anchorSeconds = (c.anchorTick - lowest) / tickRate_;
+    }
     if (c.kind != kIntentMove || !c.accepted) {
         return;
     }
@@ -116,8 +125,28 @@ void ServerView::anchor(u64 number) noexcept {
     }
     if (freeTick > c.decidedTick + 1) {
         c.anchorTick = static_cast<f64>(freeTick - 1);
-        c.anchorSeconds = std::max(c.issuedSeconds, timelineBefore(c.anchorTick, number));
+        c.anchorSeconds = std::max(c.anchorSeconds, timelineBefore(c.anchorTick, number));
     }
+}
+
+// The lowest tick offset of the commands decided before command `number` and issued at most
+// kDelaySpreadSeconds before it.
+bool ServerView::quickestOffsetBefore(u64 number, f64& lowest) const noexcept {
+    const f64 issuedSeconds = command(number).issuedSeconds;
+    bool any = false;
+    for (u64 earlier = number; earlier-- > oldest();) {
+        const Command& c = command(earlier);
+        if (!anchors(c)) {
+            continue;
+        }
+        if (c.issuedSeconds < issuedSeconds - kDelaySpreadSeconds) {
+            break;
+        }
+        const f64 offset = static_cast<f64>(c.decidedTick) - c.issuedSeconds * tickRate_;
+        lowest = any ? std::min(lowest, offset) : offset;
+        any = true;
+    }
+    return any;
 }
 
 f64 ServerView::snapshot(u64 tick, const net::SnapshotPlayer& self, f64 nowSeconds) noexcept {

@@ -30,6 +30,8 @@ inline constexpr u32 kRememberedCommands = 256;
 inline constexpr f64 kMoveResendSeconds = 0.1;
 // How far back the spread of the commands' delays is measured.
 inline constexpr f64 kDelaySpreadSeconds = 5.0;
+// A command decided this much later than the quickest delay seen was held up by the link.
+inline constexpr f64 kHeldUpSeconds = 0.1;
 
 enum class ServerPhase : u8 { standing, moving, acting, locked, down };
 
@@ -137,6 +139,7 @@ private:
     // The lowest and highest tick offset (decision tick minus issue moment in ticks) of recent
     // commands; false before any was decided.
     bool delaySpread(f64 nowSeconds, f64& lowest, f64& highest) const noexcept;
+    bool quickestOffsetBefore(u64 number, f64& lowest) const noexcept;
     // The tick from which the server no longer counts `duration` after action `c`, for an action
     // still in flight too (as if it took the slowest delay seen).
     f64 endTick(const Command& c, u32 durationMs, f64 highestOffset) const noexcept;
