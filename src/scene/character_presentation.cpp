@@ -268,10 +268,11 @@ void ContentScene::dropTime(f64 seconds) {
     for (u32 i = 1; i <= steps; ++i) {
         const f64 stepEndSeconds = droppedFromSeconds + i * stepSeconds_;
         const bool moves = server_.movesAt(stepEndSeconds);
+        const Vec3* opponent = opponentBody(opponent_);
         if (moves) {
-            self.position = stepAround(self.position, self.position + stride);
+            self.position = stepFrom(self.position, stride, opponent);
         }
-        path_.record(stepEndSeconds, self.position, currentMoveId_, moves ? stride : Vec3{});
+        path_.record(stepEndSeconds, self.position, currentMoveId_, moves ? stride : Vec3{}, opponent);
     }
     self.previousPosition = self.position;
     path_.record(clockSeconds_, self.position, currentMoveId_);
@@ -291,7 +292,7 @@ void ContentScene::fixedUpdate(f64 stepSeconds, const InputState& input) {
     stride_ = {};
     moveControlled(stepSeconds, input);
     clockSeconds_ += stepSeconds;
-    path_.record(clockSeconds_, slots_[controlledSlot_].position, currentMoveId_, stride_);
+    path_.record(clockSeconds_, slots_[controlledSlot_].position, currentMoveId_, stride_, opponentBody(opponent_));
     for (u32 index = 0; index < 2; ++index) {
         advanceSlot(index, stepSeconds);
     }
@@ -318,18 +319,11 @@ bool ContentScene::smokeSkillReady() const noexcept {
            squaredDistance(self.position, opponent.position) <= reachMetres * reachMetres;
 }
 
-// The step from `from` to `to` inside the arena and against the opponent's body: online where
-// the server last had it, offline where it stands.
-Vec3 ContentScene::stepAround(Vec3 from, Vec3 to) const noexcept {
-    to.x = std::clamp(to.x, -kArenaBoundMetres, kArenaBoundMetres);
-    to.z = std::clamp(to.z, -kArenaBoundMetres, kArenaBoundMetres);
-    Vec3 other = slots_[opponentSlot_].position;
-    if (networked_ && !remote_.newest(other)) {
-        return to;
-    }
-    const net::GroundPoint<f32> kept =
-        net::keepApart<f32>({from.x, from.z}, {to.x, to.z}, {other.x, other.z}, kBodyWidthMetres);
-    return {kept.x, to.y, kept.z};
+// The opponent's body that the local fighter's steps keep out of: online where the server last
+// had it, offline where it stands; null online before any snapshot named it.
+const Vec3* ContentScene::opponentBody(Vec3& storage) const noexcept {
+    storage = slots_[opponentSlot_].position;
+    return !networked_ || remote_.newest(storage) ? &storage : nullptr;
 }
 
 void ContentScene::moveControlled(f64 stepSeconds, const InputState& input) {
@@ -363,7 +357,7 @@ void ContentScene::moveControlled(f64 stepSeconds, const InputState& input) {
         }
         const f32 distance = static_cast<f32>(stepSeconds) * predictedSpeedMetresPerSecond(controlledSlot_, wanted.speedFactor);
         stride_ = {wanted.directionX * distance, 0.0f, wanted.directionZ * distance};
-        self.position = stepAround(self.position, self.position + stride_);
+        self.position = stepFrom(self.position, stride_, opponentBody(opponent_));
         self.yawRadians = std::atan2(wanted.directionX, wanted.directionZ);
         playClip(controlledSlot_, wanted.walking ? ClipUse::walk : ClipUse::run, false);
         moving_ = true;

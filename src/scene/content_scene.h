@@ -36,9 +36,6 @@
 
 namespace kestrune::scene {
 
-// The rule book's arena and body in the scene's metres.
-inline constexpr f32 kArenaBoundMetres = static_cast<f32>(net::kArenaBoundMm) / 1000.0f;
-inline constexpr f32 kBodyWidthMetres = static_cast<f32>(net::kBodyWidthMm) / 1000.0f;
 inline constexpr u64 kMaxEffectComponents = 4096;
 inline constexpr u64 kMaxRememberedEffectEvents = 8192;
 
@@ -130,7 +127,7 @@ private:
     // ---- Presentation (character_presentation.cpp) ----
     void placeFighters();
     void moveControlled(f64 stepSeconds, const InputState& input);
-    Vec3 stepAround(Vec3 from, Vec3 to) const noexcept;
+    const Vec3* opponentBody(Vec3& storage) const noexcept;
     void advanceSlot(u32 slotIndex, f64 stepSeconds);
     void startAction(u32 slotIndex, u8 action, ClipUse clip);
     void startServerRunAction(u32 slotIndex, u8 action, ClipUse clip);
@@ -190,6 +187,7 @@ private:
     PredictedPath path_;
     bool moving_ = false;      // the prediction moved the fighter in its last step
     Vec3 stride_;              // the motion it meant to make in it
+    Vec3 opponent_;            // where the opponent's body stood in its way
     u32 movesIssued_ = 0;
     u32 currentMoveId_ = 0;    // the move the fighter runs on (0: none), carried by each step
     StickMemory stickMemory_;  // the stick's last direction sector and walk or run

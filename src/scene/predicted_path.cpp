@@ -12,8 +12,19 @@ constexpr f64 kEpsilonSeconds = 1e-9;
 
 }  // namespace
 
-void PredictedPath::record(f64 seconds, Vec3 position, u32 moveId, Vec3 stride) noexcept {
-    points_[next_] = {seconds, position, moveId, stride};
+Vec3 stepFrom(Vec3 from, Vec3 stride, const Vec3* opponent) noexcept {
+    const Vec3 to{std::clamp(from.x + stride.x, -kArenaBoundMetres, kArenaBoundMetres), from.y + stride.y,
+                  std::clamp(from.z + stride.z, -kArenaBoundMetres, kArenaBoundMetres)};
+    if (opponent == nullptr) {
+        return to;
+    }
+    const net::GroundPoint<f32> kept =
+        net::keepApart<f32>({from.x, from.z}, {to.x, to.z}, {opponent->x, opponent->z}, kBodyWidthMetres);
+    return {kept.x, to.y, kept.z};
+}
+
+void PredictedPath::record(f64 seconds, Vec3 position, u32 moveId, Vec3 stride, const Vec3* opponent) noexcept {
+    points_[next_] = {seconds, position, moveId, stride, opponent != nullptr ? *opponent : Vec3{}, opponent != nullptr};
     next_ = (next_ + 1) % kPredictionHistorySteps;
     count_ = std::min(count_ + 1, kPredictionHistorySteps);
 }
@@ -26,10 +37,15 @@ Vec3 PredictedPath::at(f64 seconds, Vec3 current, bool carriesOn) const noexcept
         if (count_ < 2 || !carriesOn) {
             return point(0).position;
         }
-        const f64 stepSeconds = point(0).seconds - point(1).seconds;
-        const f64 aheadSeconds = std::min(seconds - point(0).seconds, kPredictionExtrapolationSeconds);
-        const f32 t = stepSeconds > 0.0 ? static_cast<f32>(aheadSeconds / stepSeconds) : 0.0f;
-        return point(0).position + (point(0).position - point(1).position) * t;
+        const PredictedPoint& newest = point(0);
+        const f64 stepSeconds = newest.seconds - point(1).seconds;
+        f64 stepsAhead = stepSeconds > 0.0 ? std::min(seconds - newest.seconds, kPredictionExtrapolationSeconds) / stepSeconds : 0.0;
+        Vec3 position = newest.position;
+        const Vec3* opponent = newest.blockable ? &newest.opponent : nullptr;
+        for (; stepsAhead > 0.0; stepsAhead -= 1.0) {
+            position = stepFrom(position, newest.stride * static_cast<f32>(std::min(stepsAhead, 1.0)), opponent);
+        }
+        return position;
     }
     for (u32 age = 1; age < count_; ++age) {
         const PredictedPoint& earlier = point(age);
@@ -43,27 +59,17 @@ Vec3 PredictedPath::at(f64 seconds, Vec3 current, bool carriesOn) const noexcept
     return point(count_ - 1).position;
 }
 
-Vec3 PredictedPath::replay(f64 seconds, Vec3 by, Vec3 current, const Vec3* other, f32 bodyWidth,
-                           f32 bound) noexcept {
+Vec3 PredictedPath::replay(f64 seconds, Vec3 by, Vec3 current) noexcept {
     if (count_ == 0) {
         return current + by;
     }
-    u32 age = count_;
-    while (age-- > 0) {
+    for (u32 age = count_; age-- > 0;) {
         PredictedPoint& p = point(age);
         if (age + 1 == count_ || p.seconds <= seconds + kEpsilonSeconds) {
             p.position = p.position + by;  // history, and the step the server's tick falls in
-            continue;
+        } else {
+            p.position = stepFrom(point(age + 1).position, p.stride, p.blockable ? &p.opponent : nullptr);
         }
-        const Vec3 from = point(age + 1).position;
-        const Vec3 to{std::clamp(from.x + p.stride.x, -bound, bound), from.y, std::clamp(from.z + p.stride.z, -bound, bound)};
-        if (other == nullptr) {
-            p.position = to;
-            continue;
-        }
-        const net::GroundPoint<f32> kept =
-            net::keepApart<f32>({from.x, from.z}, {to.x, to.z}, {other->x, other->z}, bodyWidth);
-        p.position = {kept.x, to.y, kept.z};
     }
     return point(0).position;
 }

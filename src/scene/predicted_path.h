@@ -6,6 +6,7 @@
 #include <array>
 
 #include "base/types.h"
+#include "net/rule_book.h"
 #include "scene/scene_math.h"
 
 namespace kestrune::scene {
@@ -16,12 +17,22 @@ inline constexpr u32 kPredictionHistorySteps = 256;
 // snapshot was applied: a snapshot can be this far ahead of the steps simulated so far.
 inline constexpr f64 kPredictionExtrapolationSeconds = 0.2;
 
+// The rule book's arena and body in the scene's metres.
+inline constexpr f32 kArenaBoundMetres = static_cast<f32>(net::kArenaBoundMm) / 1000.0f;
+inline constexpr f32 kBodyWidthMetres = static_cast<f32>(net::kBodyWidthMm) / 1000.0f;
+
 struct PredictedPoint {
     f64 seconds = 0.0;  // the clock at the end of the step
     Vec3 position;
     u32 moveId = 0;  // the move command the step ran on, 0 for none
     Vec3 stride;     // the step's motion before the arena and the opponent's body stopped it
+    Vec3 opponent;   // where the opponent's body stood in its way, when `blockable`
+    bool blockable = false;
 };
+
+// Where a step of `stride` from `from` ends: inside the arena, and out of the body of an
+// opponent at `opponent` (when given), as the duel server steps its fighters.
+Vec3 stepFrom(Vec3 from, Vec3 stride, const Vec3* opponent) noexcept;
 
 class PredictedPath {
 public:
@@ -29,22 +40,21 @@ public:
     u32 size() const noexcept { return count_; }
     // Whether the path reaches back to `seconds` (an empty one stands for any moment).
     bool reaches(f64 seconds) const noexcept { return count_ == 0 || point(count_ - 1).seconds <= seconds; }
-    void record(f64 seconds, Vec3 position, u32 moveId, Vec3 stride = {}) noexcept;
+    void record(f64 seconds, Vec3 position, u32 moveId, Vec3 stride = {}, const Vec3* opponent = nullptr) noexcept;
     // The step `age` steps before the newest (0), for age below size().
     const PredictedPoint& point(u32 age) const noexcept {
         return points_[(next_ + kPredictionHistorySteps - 1 - age) % kPredictionHistorySteps];
     }
 
     // The position at `seconds`: between the steps around it, the oldest before the path, and
-    // past the newest, carried on as the last step went when `carriesOn` (for at most
+    // past the newest, carried on with the last step's stride when `carriesOn` (for at most
     // kPredictionExtrapolationSeconds), else the newest. `current` stands in for an empty path.
     Vec3 at(f64 seconds, Vec3 current, bool carriesOn) const noexcept;
     // Moves the point at or before `seconds`, and every point before it, by `by`, and steps every
-    // later one from the one before by its stride again, kept inside the arena's `bound` and out
-    // of the body (`bodyWidth`) of an opponent at `other` (when given): the prediction replayed
-    // from where the server had the fighter. Returns the newest position, `current` + `by`
-    // when the path is empty.
-    Vec3 replay(f64 seconds, Vec3 by, Vec3 current, const Vec3* other, f32 bodyWidth, f32 bound) noexcept;
+    // later one from the one before by its stride again, against the body that stood in its way
+    // then: the prediction replayed from where the server had the fighter. Returns the newest
+    // position, `current` + `by` when the path is empty.
+    Vec3 replay(f64 seconds, Vec3 by, Vec3 current) noexcept;
     // Takes out of the path the motion of every step after `afterSeconds` (only of those that
     // ran on `moveId`, when it is not 0); the later steps keep their own motion from where the
     // fighter then stood. Returns the motion taken out.

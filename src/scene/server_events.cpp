@@ -181,11 +181,7 @@ void ContentScene::reconcileLocal(CharacterSlot& slot, u64 tick, Vec3 server) {
     if (squaredLength(error) <= kPredictionMatchMetres * kPredictionMatchMetres) {
         return;
     }
-    Vec3 other;
-    const bool opponentKnown = remote_.newest(other);
-    const Vec3 replayed =
-        path_.replay(seconds, error, slot.position, opponentKnown ? &other : nullptr, kBodyWidthMetres, kArenaBoundMetres);
-    correctLocal(slot, replayed - slot.position);
+    correctLocal(slot, path_.replay(seconds, error, slot.position) - slot.position);
 }
 
 // Moves the local fighter's prediction by `shift` (its path already moved by the caller): the
