@@ -22,6 +22,7 @@ play: ./scripts/play headless, online by default and with --offline, and killed 
 """
 import argparse
 import math
+import os
 import re
 import signal
 import subprocess
@@ -65,9 +66,11 @@ class Background:
                 self.process.kill()
 
 
-def play_online(bin_dir, content, out, name, frames, extra=(), relay=None, bot="--bot", during=lambda *_: None):
+def play_online(bin_dir, content, out, name, frames, extra=(), relay=None, bot="--bot", during=lambda *_: None,
+                smoke=True):
     """Runs the program against a fresh server (through a relay when given its options), checks
-    that it ends with exit code 0 and returns its trace's frames, its log and the seconds it took."""
+    that it ends with exit code 0 and returns its trace's frames, its log and the seconds it took.
+    Without `smoke` it is a player's run in a window of a virtual X screen, which `during` ends."""
     trace, report, log = out / f"{name}.jsonl", out / f"{name}.json", out / f"{name}.log"
     trace.unlink(missing_ok=True)  # followed from its first line: not an earlier run's
     tools = []
@@ -78,11 +81,14 @@ def play_online(bin_dir, content, out, name, frames, extra=(), relay=None, bot="
         if relay is not None:
             tools.append(Background([bin_dir / "kestrune-net-relay", f"--to=127.0.0.1:{tools[0].port}", *relay],
                                     out / f"{name}-relay.log"))
-        command = [bin_dir / "KestruneNative", "--smoke-test", f"--frames={frames}", f"--content={content}",
+        run = ["--smoke-test", f"--frames={frames}"] if smoke else []
+        command = [bin_dir / "KestruneNative", *run, f"--content={content}",
                    f"--server=127.0.0.1:{tools[-1].port}", "--width=640", "--height=360", f"--trace={trace}",
                    f"--report={report}", f"--log={log}", *extra]
-        print("run:", " ".join(str(part) for part in command))
-        program = subprocess.Popen(command, env=environment(), stdin=subprocess.DEVNULL)
+        print("run:", " ".join(str(part) for part in command)[:2000])
+        if not smoke:
+            command = ["xvfb-run", "-a", "-s", "-screen 0 1024x768x24", *command]
+        program = subprocess.Popen(command, env=environment(headless=smoke), stdin=subprocess.DEVNULL)
         during(tools[0], program)
         code = program.wait(timeout=TIMEOUT_SECONDS)
     finally:
@@ -337,17 +343,119 @@ def play(bin_dir, content, out):
           f"play killed: the program closed itself after {data['renderedFrames']} frames")
 
 
+# The random player of the scene suite typing into the real program against the bot, through the relay with delay,
+# jitter and a stall: every attack the screen shows, and only those, the server answers (runs or refuses it), no move is
+# refused as busy or locked, at rest the fighter is drawn where the server has it, and nothing is drawn outside the
+# arena or inside the other fighter. `--minutes` makes it a player's run of that long in a window, whose memory must
+# stay flat; the suite's run is a smoke run of RANDOM_FRAMES.
+RANDOM_FRAMES = 1500
+RANDOM_RELAY = ["--delay-ms=50", "--jitter-ms=15", "--seed=5", "--stall-after-ms=9000", "--stall-ms=1500"]
+REST_SECONDS = 1.0  # after the last key, more than a round trip, two ticks and the glide of a stop
+BODY_METRES = 0.9
+
+
+def rss_kib(pid):
+    status = text_of(Path(f"/proc/{pid}/status"))
+    found = re.search(r"VmRSS:\s+(\d+) kB", status)
+    return int(found.group(1)) if found else None
+
+
+def random(bin_dir, content, out, minutes=None):
+    frames_total = RANDOM_FRAMES if minutes is None else 60 * 60 * minutes
+    keys = subprocess.run([bin_dir / "kestrune-random-keys", "1", str(frames_total)], check=True, text=True,
+                          stdout=subprocess.PIPE).stdout.strip()
+    key_frames = sorted({int(entry.split(":")[0]) for entry in keys.split(",")})
+    memory = []
+
+    def watch(server, program):
+        """A player's run: memory sampled every ten seconds (the program is xvfb-run's child), ended after `minutes`."""
+        started = time.monotonic()
+        while program.poll() is None and time.monotonic() - started < minutes * 60:
+            time.sleep(10)
+            children = text_of(Path(f"/proc/{program.pid}/task/{program.pid}/children")).split()
+            for child in children:
+                grandchildren = text_of(Path(f"/proc/{child}/task/{child}/children")).split()
+                for pid in [child, *grandchildren]:
+                    if "KestruneNative" in text_of(Path(f"/proc/{pid}/cmdline")):
+                        memory.append(rss_kib(pid))
+        for child in text_of(Path(f"/proc/{program.pid}/task/{program.pid}/children")).split():
+            for pid in [child, *text_of(Path(f"/proc/{child}/task/{child}/children")).split()]:
+                if "KestruneNative" in text_of(Path(f"/proc/{pid}/cmdline")):
+                    os.kill(int(pid), signal.SIGTERM)
+
+    frames, messages, _ = play_online(bin_dir, content, out, "random", frames_total, ["--keys=" + keys],
+                                      RANDOM_RELAY, during=watch if minutes else lambda *_: None,
+                                      smoke=minutes is None)
+    check(len(frames) > 600, f"random: {len(frames)} frames played")
+    local = frames[-1]["controlledSlot"]
+
+    # Every server-run action the screen starts is answered once: run (its event) or refused.
+    starts, settled_starts, last_time = 0, 0, frames[-1]["time"]
+    for a, b in zip(frames, frames[1:]):
+        was, now = a["slots"][local], b["slots"][local]
+        if now["action"] in (1, 2, 3) and (now["action"] != was["action"] or now["clip"] != was["clip"] or
+                                           now["clipTime"] < was["clipTime"]):
+            starts += 1
+            settled_starts += b["time"] < last_time - 2.0
+    net = frames[-1]["net"]
+    answered = net["confirmedLocalActions"] + net["refusedActions"]
+    check(starts > 10 and settled_starts <= answered <= starts,
+          f"random: the screen started {starts} attacks and skills ({settled_starts} two seconds before the end), the "
+          f"server ran {net['confirmedLocalActions']} and refused {net['refusedActions']} of them")
+    reasons = [int(m.group(1)) for m in (re.search(r"Server rejected command \d+ at tick \d+ \(reason (\d+)\)", line)
+                                         for line in messages) if m]
+    waits = sum(reason in (4, 5) for reason in reasons)
+    check(waits <= net["refusedActions"], f"random: {waits} commands refused as locked or busy, all of them actions "
+                                          f"(reasons {sorted(set(reasons))})")
+
+    # Places: in the arena, apart, and at rest where the server has the fighter.
+    outside = [f["frame"] for f in frames for s in f["slots"] if not (abs(s["x"]) <= 20.001 and abs(s["z"]) <= 20.001)]
+    check(not outside, f"random: no fighter drawn outside the arena or at no number ({outside[:5]})")
+    inside = [f["frame"] for f in frames[1:] if math.dist(ground(f["slots"][0]), ground(f["slots"][1])) < BODY_METRES - 0.02]
+    check(not inside, f"random: the fighters are never drawn inside each other ({inside[:5]})")
+    rest_checked, off = 0, []
+    by_frame = {f["frame"]: f for f in frames}
+    last_key, index, moved_at, ticked_at, previous = 0, 0, 0.0, 0.0, frames[0]
+    for f in frames:
+        while index < len(key_frames) and key_frames[index] <= f["frame"]:
+            last_key, index = key_frames[index], index + 1
+        quiet_since = by_frame.get(last_key, frames[0])["time"]
+        server = (f["net"]["serverX"], f["net"]["serverZ"])
+        if server != (previous["net"]["serverX"], previous["net"]["serverZ"]):
+            moved_at = f["time"]
+        if f["net"]["snapshotTick"] != previous["net"]["snapshotTick"]:
+            ticked_at = f["time"]
+        previous = f
+        # No key for a while, the server's fighter still as long, and snapshots coming in.
+        resting = min(f["time"] - quiet_since, f["time"] - moved_at) >= REST_SECONDS and f["time"] - ticked_at < 0.25
+        if resting and f["slots"][local]["action"] == 0:
+            rest_checked += 1
+            if math.dist(ground(f["slots"][local]), server) > AGREE_METRES:
+                off.append((f["frame"], round(math.dist(ground(f["slots"][local]), server), 3)))
+    check(rest_checked > 0 and not off, f"random: at rest in {rest_checked} frames, drawn where the server has the "
+                                        f"fighter in all of them ({off[:5]})")
+    if minutes:
+        steady = [m for m in memory[len(memory) // 5:] if m]
+        grown = (max(steady) - min(steady)) / 1024 if steady else math.inf
+        check(len(steady) > 5 and grown < 16, f"random: memory flat after the first fifth ({grown:.1f} MiB between "
+                                              f"{min(steady or [0]) / 1024:.0f} and {max(steady or [0]) / 1024:.0f} MiB)")
+
+
 def main():
     parser = argparse.ArgumentParser()
     for option in ("--bin", "--content", "--out"):
         parser.add_argument(option, type=Path, required=True)
+    parser.add_argument("--minutes", type=int, help="random: a player's run of this many minutes")
     parser.add_argument("scenarios", nargs="*",
-                        default=["clean", "chase", "actions", "stall", "killed", "knockout", "play"])
+                        default=["clean", "chase", "actions", "stall", "random", "killed", "knockout", "play"])
     args = parser.parse_args()
     args.out.mkdir(parents=True, exist_ok=True)
     for name in args.scenarios:
         print(f"== {name}")
-        globals()[name](args.bin, args.content, args.out)
+        if name == "random":
+            random(args.bin, args.content, args.out, args.minutes)
+        else:
+            globals()[name](args.bin, args.content, args.out)
     return e2e.finish()
 
 
