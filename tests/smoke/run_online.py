@@ -325,6 +325,19 @@ def play(bin_dir, content, out):
         told = re.search(r"\d+ server snapshots applied \(the newest of each frame; \d+ received", completed.stdout)
         check((told is not None) == (mode == "online"), f"play {mode}: snapshots applied and received told apart")
 
+    # Given a server, the launcher starts none of its own: the program joins the one given.
+    env["KESTRUNE_PLAY_OUT"] = str(out / "play-given")
+    given = Background([bin_dir / "kestrune-duel-server", "--listen=127.0.0.1:0", "--bot"], out / "play-given-server.log")
+    try:
+        completed = e2e.run([root / "scripts" / "play", f"--server=127.0.0.1:{given.port}"], env, TIMEOUT_SECONDS,
+                            tail=1500)
+    finally:
+        given.stop()
+    check(completed.returncode == 0 and "online on the given server" in completed.stdout and
+          "joined" in text_of(out / "play-given-server.log") and not (out / "play-given" / "duel-server.log").exists()
+          and launcher_port(completed.stdout) is None,
+          f"play --server=: joins the given server and starts none (exit code {completed.returncode})")
+
     # play killed hard mid-run: the launcher passes it on, the program closes and the server stops.
     env["KESTRUNE_PLAY_OUT"] = str(out / "play-killed")
     played = subprocess.Popen([root / "scripts" / "play", "--frames=10000"], env=env, stdout=subprocess.PIPE,
