@@ -55,6 +55,7 @@ void FrameLoop::runFrame() {
         if (host.scene && minimizedSeconds > 0.0) {
             host.scene->dropTime(minimizedSeconds);
         }
+        host.droppedSeconds += std::max(0.0, minimizedSeconds);
         return;
     }
     const std::optional<u32> fixedFps = host.options.fixedFps;
@@ -90,6 +91,7 @@ void FrameLoop::runFrame() {
     if (host.scene && droppedSeconds > 0.0) {
         host.scene->dropTime(droppedSeconds);
     }
+    host.droppedSeconds += droppedSeconds;
     host.fixedUpdates += steps;
     host.variableUpdates += 1;
 
@@ -117,7 +119,8 @@ void FrameLoop::runFrame() {
     }
     if (host.trace) {
         host.trace->writeFrame({host.renderer.Statistics().presentedFrames,
-                                static_cast<f64>(host.fixedUpdates) * kFixedStepSeconds, steps, alpha},
+                                static_cast<f64>(host.fixedUpdates) * kFixedStepSeconds, steps, alpha,
+                                host.droppedSeconds},
                                host.scene.get(), host.duelClient.get());
     }
 

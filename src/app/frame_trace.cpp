@@ -33,6 +33,7 @@ void FrameTrace::writeFrame(const FrameRecord& record, const scene::FrameScene* 
     appendJsonMember(line_, "time", record.simulationSeconds);
     appendJsonMember(line_, "steps", record.fixedSteps);
     appendJsonMember(line_, "alpha", record.alpha);
+    appendJsonMember(line_, "dropped", record.droppedSeconds);
     if (scene != nullptr) {
         scene->appendTrace(line_);
     }

@@ -1,6 +1,7 @@
 #pragma once
 // The frame trace of --trace=: one JSON object per presented frame (JSON Lines), saying
-// what the player saw: frame number, simulated time, fixed steps and alpha of the frame,
+// what the player saw: frame number, simulated time, fixed steps and alpha of the frame, the
+// time dropped so far,
 // then the scene's part (fighters, counters, the server's state when online) and the duel
 // session's figures (snapshots, commands and their round trips). Lines are built in one
 // reused string and flushed to the file as each frame is presented, so the trace can be
@@ -28,6 +29,7 @@ struct FrameRecord {
     f64 simulationSeconds = 0.0;
     u32 fixedSteps = 0;
     f64 alpha = 0.0;
+    f64 droppedSeconds = 0.0;  // all the time the loop dropped so far: simulated plus dropped is real time
 };
 
 class FrameTrace {

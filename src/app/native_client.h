@@ -56,6 +56,7 @@ public:
     u32 pendingHeight = 0;
     u64 fixedUpdates = 0;
     u64 variableUpdates = 0;
+    f64 droppedSeconds = 0.0;  // time the loop did not simulate (stalls, minimised), for the trace
     std::unique_ptr<scene::FrameScene> scene;  // empty until the content scene exists
     std::unique_ptr<net::DuelClient> duelClient;  // only with --server=
     std::unordered_set<u32> pendingMoves;

@@ -74,7 +74,7 @@ TEST(BootCoordinator, ContentRunLoadsTracesAndReportsTheScene) {
                             std::to_string(scene.clipsAvailable) + " clips, 6 effect models");
     const std::string traced = testing::readText(trace);
     EXPECT_EQ(std::count(traced.begin(), traced.end(), '\n'), 2);
-    EXPECT_NE(traced.find("}\n{\"frame\":2,\"time\":0.0333333333,\"steps\":1,\"alpha\":0,\"controlledSlot\":0,"),
+    EXPECT_NE(traced.find("}\n{\"frame\":2,\"time\":0.0333333333,\"steps\":1,\"alpha\":0,\"dropped\":0,\"controlledSlot\":0,"),
               std::string::npos);
 }
 

@@ -72,7 +72,7 @@ TEST(FrameLoop, TraceLinePerPresentedFrameScreenshotOfTheBudgetFrameAndIntentsDr
         for (u32 frame = 1; frame <= 4; ++frame) {
             loop.runFrame();
             traced += "{\"frame\":" + std::to_string(frame) + ",\"time\":0.0166666667,\"steps\":" +
-                      (frame == 1 ? "1" : "0") + ",\"alpha\":0.5" + (withScene ? ",\"scene\":true}\n" : "}\n");
+                      (frame == 1 ? "1" : "0") + ",\"alpha\":0.5,\"dropped\":0" + (withScene ? ",\"scene\":true}\n" : "}\n");
             EXPECT_EQ(testing::readText(path), traced);
             EXPECT_EQ(std::filesystem::exists(shot), withScene && frame == 3) << "frame " << frame;
             std::filesystem::remove(shot);
