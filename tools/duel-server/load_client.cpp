@@ -5,8 +5,8 @@
 // server frame with the project's codecs and sequence rules. The report gives the gap
 // between consecutive snapshots of each client (p50, p99, max), by the kernel's receive
 // time and by the time this program read them, the command
-// results, and every client that was dropped or refused. Exit code 0 only when every
-// client joined and stayed until the end.
+// results, and every client that was dropped or refused. The S seconds start when the last
+// client has joined. Exit code 0 only when every client joined and stayed until the end.
 
 #include <sys/socket.h>
 #include <sys/uio.h>
@@ -42,6 +42,7 @@ using asio::ip::tcp;
 using Clock = std::chrono::steady_clock;
 
 constexpr u64 kGapBucketMicroseconds = 100;
+constexpr std::chrono::seconds kJoiningLimit{240};
 constexpr std::size_t kGapBuckets = 20000;  // up to 2 s
 constexpr std::size_t kReadChunkBytes = 8192;
 constexpr std::size_t kMaxReportedFailures = 10;
@@ -127,12 +128,9 @@ public:
             clients_.push_back(std::make_shared<LoadClient>(*this, i, io_, random));
         }
         clients_.front()->start(endpoints_);
-        stopTimer_.expires_after(std::chrono::seconds(options_.seconds));
-        stopTimer_.async_wait([this](const asio::error_code& error) {
-            if (!error) {
-                stop();
-            }
-        });
+        // Joining one after another takes as long as the machine makes it take; a run that
+        // cannot seat its clients at all still ends.
+        armStop(kJoiningLimit);
     }
 
     // Clients connect and join one after the other, so that consecutive clients always
@@ -140,6 +138,7 @@ public:
     void joined() {
         ++totals.joined;
         startNext();
+        soakOnceAllJoined();
     }
     void failed(u32 index, const std::string& reason) {
         ++totals.failed;
@@ -149,6 +148,7 @@ public:
         if (index == started_ - 1) {
             startNext();
         }
+        soakOnceAllJoined();
     }
     bool stopping() const noexcept { return stopping_; }
     const LoadOptions& options() const noexcept { return options_; }
@@ -156,6 +156,23 @@ public:
     Totals totals;
 
 private:
+    // The soak's seconds count from the moment the last client is in, so a slow machine soaks
+    // as long as a quick one.
+    void soakOnceAllJoined() {
+        if (!soaking_ && totals.joined + totals.failed == options_.clients) {
+            soaking_ = true;
+            armStop(std::chrono::seconds(options_.seconds));
+        }
+    }
+    void armStop(std::chrono::steady_clock::duration after) {
+        stopTimer_.expires_after(after);
+        stopTimer_.async_wait([this](const asio::error_code& error) {
+            if (!error) {
+                stop();
+            }
+        });
+    }
+
     void startNext() {
         if (started_ < clients_.size() && !stopping_) {
             clients_[started_++]->start(endpoints_);
@@ -176,6 +193,7 @@ private:
     std::vector<std::shared_ptr<LoadClient>> clients_;
     std::size_t started_ = 1;
     bool stopping_ = false;
+    bool soaking_ = false;
 };
 
 void LoadClient::start(const tcp::resolver::results_type& endpoints) {
