@@ -78,12 +78,12 @@ constexpr i32 startXMm(u8 characterClass) noexcept {
 
 // ---- Movement ----
 // One step of a fighter from `from` to `to` (the step already kept inside the arena) against the
-// other fighter at `other`: a step that would end inside the other's body stops where it first
-// touches the body's edge, so that a fighter that runs into the other stands at its edge until
-// it turns away. A stop, not a slide: the point where a straight run meets the edge is the same
-// in one step or in many, so the server's ticks and the client's shorter steps agree on it. T is
-// the unit's number type: the server steps in millimetres as double, the client predicts in
-// metres as float, with `bodyWidth` in the same unit.
+// other fighter at `other`: a step that would enter the other's body, even through a rim of it,
+// stops where it first touches the body's edge, so that a fighter that runs into the other
+// stands at its edge until it turns away. A stop, not a slide: the point where a straight run
+// meets the edge is the same in one step or in many, so the server's ticks and the client's
+// shorter steps agree on it. T is the unit's number type: the server steps in millimetres as
+// double, the client predicts in metres as float, with `bodyWidth` in the same unit.
 template <typename T>
 struct GroundPoint {
     T x;
@@ -94,22 +94,28 @@ template <typename T>
 GroundPoint<T> keepApart(GroundPoint<T> from, GroundPoint<T> to, GroundPoint<T> other, T bodyWidth) noexcept {
     const T toX = to.x - other.x;
     const T toZ = to.z - other.z;
-    if (toX * toX + toZ * toZ >= bodyWidth * bodyWidth) {
-        return to;
-    }
-    // from + t (to - from) on the edge, for the first t in [0, 1].
-    const T stepX = to.x - from.x;
-    const T stepZ = to.z - from.z;
+    const bool endsOutside = toX * toX + toZ * toZ >= bodyWidth * bodyWidth;
     const T fromX = from.x - other.x;
     const T fromZ = from.z - other.z;
+    const T c = fromX * fromX + fromZ * fromZ - bodyWidth * bodyWidth;
+    if (c <= 0) {
+        return endsOutside ? to : from;  // on the edge (or inside): only a step out of the body
+    }
+    // from + t (to - from) on the edge, for the first t: a step that only grazes the body is
+    // stopped as well, or a long step would pass where short ones stop.
+    const T stepX = to.x - from.x;
+    const T stepZ = to.z - from.z;
     const T a = stepX * stepX + stepZ * stepZ;
     const T halfB = fromX * stepX + fromZ * stepZ;
-    const T c = fromX * fromX + fromZ * fromZ - bodyWidth * bodyWidth;
-    if (c <= 0 || a <= 0) {
-        return from;  // on the edge already (or inside, which no step leads to): it stays
+    const T discriminant = halfB * halfB - a * c;
+    if (a <= 0 || halfB >= 0 || discriminant <= 0) {
+        return to;  // standing, going away, or passing by
     }
-    const T t = (-halfB - std::sqrt(std::max(T{0}, halfB * halfB - a * c))) / a;
-    return {from.x + stepX * std::clamp(t, T{0}, T{1}), from.z + stepZ * std::clamp(t, T{0}, T{1})};
+    const T t = (-halfB - std::sqrt(discriminant)) / a;
+    if (t >= 1) {
+        return to;  // meets the edge only after this step
+    }
+    return {from.x + stepX * t, from.z + stepZ * t};
 }
 
 }  // namespace kestrune::net

@@ -132,7 +132,9 @@ TEST(DuelRules, FightersKeepABodysWidthApart) {
         {"at its edge: stays there", 1100, 0, 1255, 0, 1100, 0},
         {"at an angle: stops where it touches", 1000, 200, 1155, 200, 2000 - std::sqrt(900.0 * 900 - 200 * 200), 200},
         {"away from its edge", 1100, 0, 945, 0, 945, 0},
-        {"past it without touching", 1100, 901, 1255, 901, 1255, 901}};
+        {"past it without touching", 1100, 901, 1255, 901, 1255, 901},
+        // through a rim of it, ending outside: stopped where the rim begins, as shorter steps are
+        {"through a rim of it", 1900, 898, 2100, 898, 2000 - std::sqrt(900.0 * 900 - 898 * 898), 898}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const net::GroundPoint<f64> mm =
