@@ -140,7 +140,7 @@ void ContentScene::queueIntent(const PlayerIntent& intent) {
 }
 
 void ContentScene::takeIntents(std::vector<PlayerIntent>& out) {
-    server_.taken();
+    server_.taken(clockSeconds_);
     out.clear();
     out.swap(intents_);
     if (intents_.capacity() < kMaxQueuedIntents) {

@@ -36,8 +36,15 @@ void ServerView::queued(const PlayerIntent& intent, f64 nowSeconds, u32 moveId) 
     c.skill = intent.kind == kIntentBasicAttack ? net::kSkillBasicAttack : intent.skill;
     c.move = {intent.kind == kIntentMove, intent.moveX, intent.moveZ};
     c.moveId = intent.kind == kIntentMove ? moveId : 0;
-    c.issuedSeconds = nowSeconds;
+    c.issuedSeconds = c.sentSeconds = nowSeconds;
     sendCursor_ = std::max(sendCursor_, oldest());
+}
+
+void ServerView::taken(f64 nowSeconds) noexcept {
+    for (u64 number = std::max(takenEnd_, oldest()); number < created_; ++number) {
+        command(number).sentSeconds = nowSeconds;
+    }
+    takenEnd_ = created_;
 }
 
 void ServerView::sent(u32 sequence) noexcept {
@@ -229,10 +236,10 @@ bool ServerView::delaySpread(f64 nowSeconds, f64& lowest, f64& highest) const no
         if (!anchors(c)) {
             continue;
         }
-        if (any && c.issuedSeconds < nowSeconds - kDelaySpreadSeconds) {
+        if (any && c.sentSeconds < nowSeconds - kDelaySpreadSeconds) {
             break;
         }
-        const f64 offset = static_cast<f64>(c.decidedTick) - c.issuedSeconds * tickRate_;
+        const f64 offset = static_cast<f64>(c.decidedTick) - c.sentSeconds * tickRate_;
         lowest = any ? std::min(lowest, offset) : offset;
         highest = any ? std::max(highest, offset) : offset;
         any = true;
@@ -241,7 +248,7 @@ bool ServerView::delaySpread(f64 nowSeconds, f64& lowest, f64& highest) const no
 }
 
 f64 ServerView::endTick(const Command& c, u32 durationMs, f64 highestOffset) const noexcept {
-    const f64 start = c.decided ? static_cast<f64>(c.decidedTick) : c.issuedSeconds * tickRate_ + highestOffset;
+    const f64 start = c.decided ? static_cast<f64>(c.decidedTick) : c.sentSeconds * tickRate_ + highestOffset;
     return start + net::ticksFromMs(durationMs, tickRate_);
 }
 

@@ -85,9 +85,10 @@ public:
     // ---- Fed ----
     // A command the scene queues at `nowSeconds`; `moveId` numbers a move's steps.
     void queued(const PlayerIntent& intent, f64 nowSeconds, u32 moveId) noexcept;
-    // The queued commands are taken for sending; sent() then follows once per command, in
-    // order, with its sequence (0: it did not go out).
-    void taken() noexcept { takenEnd_ = created_; }
+    // The queued commands are taken for sending at `nowSeconds` (a command queued in a fixed
+    // step waits for the frame's end); sent() then follows once per command, in order, with its
+    // sequence (0: it did not go out).
+    void taken(f64 nowSeconds) noexcept;
     void sent(u32 sequence) noexcept;
     CommandOutcome decided(const net::CommandResult& result) noexcept;
     // The duel tick's word on the newest move: a refused one goes out again kMoveResendSeconds later.
@@ -113,7 +114,8 @@ private:
         u16 skill = 0;
         ServerMove move;
         u32 moveId = 0;
-        f64 issuedSeconds = 0.0;
+        f64 issuedSeconds = 0.0;  // the moment the prediction shows it from
+        f64 sentSeconds = 0.0;    // the moment it went out
         u64 decidedTick = 0;
         // The tick and moment the command's effect lines up at: its decision and issue, but for
         // a move taken during a lock or an action, the tick before it starts and its moment.
@@ -136,8 +138,8 @@ private:
         return c.delivery != Delivery::lost && !c.voided && (!c.decided || c.accepted);
     }
     bool anchors(const Command& c) const noexcept { return c.delivery == Delivery::sent && c.decided; }
-    // The lowest and highest tick offset (decision tick minus issue moment in ticks) of recent
-    // commands; false before any was decided.
+    // The lowest and highest tick offset (decision tick minus the moment it went out, in ticks)
+    // of recent commands: what a command sent now meets; false before any was decided.
     bool delaySpread(f64 nowSeconds, f64& lowest, f64& highest) const noexcept;
     bool quickestOffsetBefore(u64 number, f64& lowest) const noexcept;
     // The tick from which the server no longer counts `duration` after action `c`, for an action
