@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <map>
 #include <optional>
 #include <string>
@@ -30,6 +31,7 @@ constexpr u32 kSuiteDuels = 2000;
 constexpr f32 kAgreeMetres = 0.02f;
 constexpr f32 kArenaMetres = 20.0f + 1e-3f;
 constexpr u32 kMaxFrameSteps = 6;  // a frame of the random player has at most this many fixed steps
+constexpr u64 kSpreadSteps = 300;  // the five seconds over which the scene measures the commands' delays
 // How long a correction's glide takes to come within the agreement (e^-14t from at most 1.5 m).
 constexpr u32 kGlideSteps = 24;
 
@@ -83,10 +85,11 @@ public:
                 // the prediction cannot know either.
                 d_.freezeLink(script_.stallSteps);
                 explained_ += 2;
+                lastDisturbanceNow_ = d_.now() + script_.stallSteps;
             }
             if (const u16 dropped = script_.droppedSteps[frame - 1]; dropped > 0) {
                 d_.loseSteps(dropped);
-                lastKeyNow_ = d_.now();  // the rest waits for what the drop changed to settle too
+                lastKeyNow_ = lastDisturbanceNow_ = d_.now();  // what the drop changed settles too
                 ++explained_;
             }
             d_.frame(input, script_.stepsPerFrame[frame - 1]);
@@ -124,7 +127,6 @@ private:
 
     void press(const ScriptKey& key, InputState& input, std::vector<char>& tapped) {
         keyPressed_ = true;
-        ++explained_;
         if (key.key == testing::kScriptStick) {
             input.analogMoveX = key.stickX;
             input.analogMoveZ = key.stickZ;
@@ -134,6 +136,19 @@ private:
             input.keyPressed(virtualKey(key.key), false);
             if (key.change == 0) tapped.push_back(key.key);
         }
+    }
+
+    // The quickest delay of the commands sent in the last five seconds whose results had come
+    // back, or of the newest one before them, in steps (twice the decision tick minus the step
+    // the command was sent at); what the scene's server view judges a command's arrival by.
+    f64 quickestKnownOffset() const {
+        f64 quickest = std::numeric_limits<f64>::infinity();
+        std::pair<u64, f64> newest{0, -quickest};
+        for (const auto& [sentNow, offset] : offsets_) {
+            if (sentNow + kSpreadSteps >= d_.now()) quickest = std::min(quickest, offset);
+            if (sentNow >= newest.first) newest = {sentNow, offset};
+        }
+        return quickest == std::numeric_limits<f64>::infinity() ? newest.second : quickest;
     }
 
     u64 corrections() const {
@@ -165,9 +180,13 @@ private:
                               std::to_string(local.lastDrawnPosition.z));
         }
 
-        // Every action sent is on the screen, started in the frame it was sent.
+        // Every action sent is on the screen, started in the frame it was sent, and stays there for
+        // its window unless the server refuses it (then it ends when the refusal arrives), a later
+        // one takes its place, or a knockout or a new round ends it.
         u32 actionsSent = 0;
         for (const SimulatedDuel::Sent& sent : d_.sent) {
+            explained_ += sent.intent.kind != kIntentStop || sent.sequence > 1;  // each command may cost a correction
+            sentAt_[sent.sequence] = {d_.now(), d_.newestSnapshotTick(), quickestKnownOffset()};
             const u32 kind = sent.intent.kind;
             if (kind != kIntentBasicAttack && kind != kIntentUseSkill) continue;
             const u8 shown = kind == kIntentBasicAttack ? kActionBasicAttack : actionOfSkill(sent.intent.skill);
@@ -177,18 +196,29 @@ private:
                                   ", the screen shows action " + std::to_string(local.action));
             }
             shownSequence_ = sent.sequence;
-            shownAction_ = shown;
+            shownUntilNow_ = d_.now() + 2 * net::ticksFromMs(net::actionRule(sent.intent.skill).durationMs,
+                                                             testing::kServerTickRate) - 1;
+            std::tie(shownAction_, shownClipSeconds_, shownAlive_) = std::tuple(shown, 0.0, true);
         }
-        if (local.action != shownAction_ || local.animation.timeSeconds < shownClipSeconds_) shownSequence_ = 0;
-        shownAction_ = local.action;
+        // The shown run of the action ends when the screen's action changes or starts over.
+        shownAlive_ = shownAlive_ && local.action == shownAction_ && local.animation.timeSeconds >= shownClipSeconds_;
         shownClipSeconds_ = local.animation.timeSeconds;
-        // A shown action the server refused ends when the refusal arrives.
         for (const net::CommandResult& result : d_.delivered) {
-            if (!result.accepted) ++explained_;
-            if (!result.accepted && result.commandSequence == shownSequence_ && local.action != kActionNone) {
+            SentCommand& sent = sentAt_[result.commandSequence];
+            offsets_.push_back({sent.now, 2.0 * static_cast<f64>(result.tick) - static_cast<f64>(sent.now)});
+            if (result.accepted) continue;
+            ++explained_;
+            if (result.commandSequence == shownSequence_ && shownAlive_) {
                 return broken("a refused action still shown", "command " + std::to_string(result.commandSequence) +
                                                                   " refused with reason " + std::to_string(result.reason));
             }
+            if (result.commandSequence == shownSequence_) shownSequence_ = 0;
+        }
+        if (local.down || server.health > health_) shownSequence_ = 0;
+        if (shownSequence_ != 0 && d_.now() < shownUntilNow_ && !shownAlive_) {
+            return broken("an action the server runs ended early on the screen",
+                          "command " + std::to_string(shownSequence_) + ", " +
+                              std::to_string(shownUntilNow_ - d_.now()) + " steps before its window's end");
         }
         // Commands the server refuses for what the scene could know (a frozen link delivers what
         // piled up in one tick, and too many of them are refused: no fault of the scene's).
@@ -196,8 +226,18 @@ private:
         for (const SimulatedDuel::Decided& decided : d_.decided) {
             explained_ += burst;  // each one the server takes all at once may cost a correction
             const bool move = decided.kind == net::kCommandMove;
+            // An action refused as locked, busy or cooling down the scene could have known of,
+            // unless it had not yet seen the lock's hit, or the command came quicker than any
+            // before it, or the link froze or time was dropped a moment before.
+            const SentCommand& sent = sentAt_[decided.sequence];
+            const bool timing = decided.reason == duel::kLocked || decided.reason == duel::kBusy ||
+                                decided.reason == duel::kOnCooldown;
+            const bool knowable = (decided.reason != duel::kLocked || d_.lockHitTick <= sent.newestTick) &&
+                                  2.0 * static_cast<f64>(decided.tick) - static_cast<f64>(sent.now) >= sent.quickestOffset &&
+                                  sent.now > lastDisturbanceNow_ + kSpreadSteps;
             if ((decided.reason == duel::kTooManyCommands && !burst) ||
-                (move && (decided.reason == duel::kBusy || decided.reason == duel::kLocked))) {
+                (move && (decided.reason == duel::kBusy || decided.reason == duel::kLocked)) ||
+                (!move && timing && knowable)) {
                 return broken("a command refused that the scene could have known",
                               "command " + std::to_string(decided.sequence) + " of kind " +
                                   std::to_string(decided.kind) + " refused with reason " + std::to_string(decided.reason) +
@@ -216,7 +256,6 @@ private:
                           std::to_string(now - glides_) + " corrections, " + std::to_string(explained_) + " explained");
         }
 
-        // The opponent is only drawn in an action the server runs (or ran a few ticks ago).
         // The opponent is only drawn in an action the server ran at its drawn moment: from the
         // sample the playback stands on to the tick it has reached.
         if (remote.action != kActionNone) {
@@ -274,9 +313,19 @@ private:
     bool lockedBefore_ = false;
     u64 glides_ = 0;
     u64 explained_ = 0;
-    u32 shownSequence_ = 0;
+    struct SentCommand {
+        u64 now = 0;             // the step it was sent at
+        u64 newestTick = 0;      // the newest snapshot the scene had then
+        f64 quickestOffset = 0;  // quickestKnownOffset() then
+    };
+    std::map<u32, SentCommand> sentAt_;
+    std::vector<std::pair<u64, f64>> offsets_;  // of every command decided: sent at, offset
+    u64 lastDisturbanceNow_ = 0;  // the end of the newest stall or dropped time
+    u32 shownSequence_ = 0;  // the newest action sent, while the screen should show it
+    u64 shownUntilNow_ = 0;
     u8 shownAction_ = kActionNone;
     f64 shownClipSeconds_ = 0.0;
+    bool shownAlive_ = false;
 };
 
 std::optional<Violation> playDuel(const RandomDuel& script) { return RandomDuelRun(script).play(); }

@@ -68,6 +68,7 @@ public:
     std::vector<Decided> decided;
     // The opponent's running action (its skill, 0 for none) after each server tick.
     std::vector<u16> opponentSkills{0};
+    u64 lockHitTick = 0;  // the newest tick at which the opponent's skill 1 locked the scene's fighter
 
     // One frame of `steps` fixed steps with `input`, whose pressed keys count this frame only.
     // As in the program, the steps but the last run with the previous frame's keys.
@@ -215,6 +216,7 @@ private:
         if (bot) bot->think(duel);
         duel.step();
         opponentSkills.push_back(opponent().actionSkill);
+        if (local().lockTicks == net::ticksFromMs(net::kSkill1LockMs, kServerTickRate)) lockHitTick = tick_;
         ToScene message{arrival(lastToScene_)};
         message.snapshot.emplace();
         duel.writeSnapshot(tick_ + tickOffset, *message.snapshot);
