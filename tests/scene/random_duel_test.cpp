@@ -418,6 +418,24 @@ TEST(RandomDuel, MashedKeysAgainstTheBotKeepTheScreenAndTheServerInOneStory) {
                 static_cast<unsigned long long>(frames));
 }
 
+// Shrunk scripts of duels that once broke an invariant, kept as plain cases.
+TEST(RandomDuel, ScriptsThatOnceBrokeTheStoryPlayCleanly) {
+    const char* const scripts[] = {
+        // a move taken during the lock, lined up at a moment a later command's issue bounds
+        "seed=10501 slot=1 bot=active link=0+2/p0a stall=0x0 steps=1*4,2*2,2*1,1*5,1*4,1*2,2*5 drop= keys=1:+S",
+        // a command's delay measured from the fixed step it was queued in, not when it went out
+        "seed=5475 slot=0 bot=active link=9+3/p1 stall=0x0 steps=389*6 drop=129:13,138:14,282:31 "
+        "keys=35:1,40:1,106:+S,118:Space,134:Space,154:-S,292:2,314:+A,328:-A,387:1",
+        // a snapshot ahead of the steps compared across the lock's end, and a step through a rim
+        // of the other's body that the server's tick passed
+        "seed=7977 slot=1 bot=active link=0+1/p1a stall=0x0 steps=2*1,1*5,3*2,1*5,6*1,2*4,2*6,10*5,1*3,2*6 drop= "
+        "keys=4:+A,20:+S"};
+    for (const char* script : scripts) {
+        const std::optional<Violation> broken = playDuel(testing::parseDuel(script));
+        EXPECT_FALSE(broken) << script << "\n" << broken->invariant << " at frame " << broken->frame << ": " << broken->detail;
+    }
+}
+
 TEST(RandomDuel, ScriptsReadBackAsWrittenAndTypeAsTheProgramsKeys) {
     for (u64 seed = 1; seed <= 50; ++seed) {
         const RandomDuel duel = testing::randomDuel(seed, seed % 2 == 0);
