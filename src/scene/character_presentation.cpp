@@ -20,9 +20,6 @@ constexpr u32 kKeyHeavyAttack = virtualKeyOf('4');
 constexpr f64 kCorrectionDecayPerSecond = 14.0;
 constexpr f32 kCorrectionClearSquaredMetres = 1e-8f;
 constexpr f64 kMaxVariableStepSeconds = 0.1;
-// A step this much (squared) short of its stride was stopped by the opponent's body or the
-// arena's edge.
-constexpr f32 kBlockedSquaredMetres = 1e-8f;
 // Through dropped time a running fighter runs on for at most this long; further on, the
 // snapshots correct it.
 constexpr f64 kMaxRunOnSeconds = 2.0;
@@ -239,10 +236,10 @@ u64 ContentScene::spawnEffect(u64 eventId, u8 kind, u32 skill, u32 sourceIndex, 
 // ---- Section: Fixed step ----
 
 // The server played the dropped time on: the clock (the server view's timeline) moves past it,
-// clips and actions ran on, and the fighter ran on with the move the server had, step by step, where the
-// server view says the server moved it (not in a lock, an action or down) and as far as the
-// opponent's body and the arena's edge let it; the path shows each step for the snapshots of
-// those ticks to be compared with.
+// clips and actions ran on, commands queued this frame leave after it, and the fighter ran on
+// with the move the server had, step by step, where the server view says the server moved it
+// (not in a lock, an action or down) and as far as the opponent's body and the arena's edge let
+// it; the path shows each step for the snapshots of those ticks to be compared with.
 void ContentScene::dropTime(f64 seconds) {
     if (seconds <= 0.0) {
         return;
@@ -252,12 +249,13 @@ void ContentScene::dropTime(f64 seconds) {
     if (!networked_) {
         return;  // offline nothing else went on meanwhile
     }
+    server_.dropped(clockSeconds_);
     for (CharacterSlot& slot : slots_) {
         slot.animation.timeSeconds += seconds * slot.animation.rate;
         slot.animation.fadeElapsedSeconds += seconds;
     }
     CharacterSlot& self = slots_[controlledSlot_];
-    const ServerMove move = server_.move();
+    const ServerMove move = server_.move(false);  // not one queued this frame: it leaves after the drop
     if (!move.active || self.down) {
         return;
     }
@@ -359,11 +357,10 @@ void ContentScene::moveControlled(f64 stepSeconds, const InputState& input) {
         }
         const f32 distance = static_cast<f32>(stepSeconds) * predictedSpeedMetresPerSecond(controlledSlot_, wanted.speedFactor);
         stride_ = {wanted.directionX * distance, 0.0f, wanted.directionZ * distance};
-        const Vec3 unblocked = self.position + stride_;
         self.position = stepFrom(self.position, stride_, opponentBody(opponent_));
         self.yawRadians = std::atan2(wanted.directionX, wanted.directionZ);
         playClip(controlledSlot_, wanted.walking ? ClipUse::walk : ClipUse::run, false);
-        moving_ = squaredDistance(self.position, unblocked) < kBlockedSquaredMetres;
+        moving_ = true;
         return;
     }
     playClip(controlledSlot_, ClipUse::idle, false);

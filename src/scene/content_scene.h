@@ -185,7 +185,7 @@ private:
     f64 clockSeconds_ = 0.0;  // the fixed steps and the dropped time: the timeline of server_
     ServerView server_;
     PredictedPath path_;
-    bool moving_ = false;      // the prediction moved the fighter its whole stride in its last step
+    bool moving_ = false;      // the prediction moved the fighter in its last step
     Vec3 stride_;              // the motion it meant to make in it
     Vec3 opponent_;            // where the opponent's body stood in its way
     u32 movesIssued_ = 0;

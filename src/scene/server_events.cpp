@@ -176,9 +176,8 @@ void ContentScene::reconcileLocal(CharacterSlot& slot, u64 tick, Vec3 server) {
         return;  // the prediction already shows a command the server has not decided, or forgot that moment
     }
     // The server moves a whole tick at once: a snapshot a little ahead of the steps is compared
-    // with the prediction carried on, as long as the fighter is still running freely; not
-    // across the end of a lock or an action the view expects before it, which the next steps
-    // make, nor while a body or the edge stops it (the server's opponent may have moved on).
+    // with the prediction carried on, as long as the fighter is still running; not across the
+    // end of a lock or an action the view expects before it, which the next steps make.
     if (seconds > clockSeconds_ && moving_ != (server_.move().active && server_.movesAt(seconds))) {
         return;
     }

@@ -47,6 +47,13 @@ void ServerView::taken(f64 nowSeconds) noexcept {
     takenEnd_ = created_;
 }
 
+void ServerView::dropped(f64 toSeconds) noexcept {
+    for (u64 number = std::max(takenEnd_, oldest()); number < created_; ++number) {
+        Command& c = command(number);
+        c.issuedSeconds = c.sentSeconds = std::max(c.issuedSeconds, toSeconds);
+    }
+}
+
 void ServerView::sent(u32 sequence) noexcept {
     if (sendCursor_ >= takenEnd_) {
         return;
@@ -341,8 +348,8 @@ ServerPhase ServerView::phase(f64 nowSeconds) const noexcept {
 
 // The newest command that says what the server's move is: a move, a stop, or an action (which
 // drops it); refused, lost and voided ones say nothing, nor do those the server dropped since.
-ServerMove ServerView::move() const noexcept {
-    for (u64 number = created_; number-- > oldest();) {
+ServerMove ServerView::move(bool queuedToo) const noexcept {
+    for (u64 number = queuedToo ? created_ : std::max(takenEnd_, oldest()); number-- > oldest();) {
         const Command& c = command(number);
         if (!standing(c) || (c.decided && c.decidedTick < moveDroppedTick_)) {
             continue;

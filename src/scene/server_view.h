@@ -71,7 +71,8 @@ public:
     f64 lockSecondsLeft(f64 nowSeconds) const noexcept;
     bool down() const noexcept { return down_; }
     ServerPhase phase(f64 nowSeconds) const noexcept;
-    ServerMove move() const noexcept;
+    // The newest move: of every command queued, or (`queuedToo` false) of those taken for sending.
+    ServerMove move(bool queuedToo = true) const noexcept;
     // A refused move is sent again only once this is false.
     bool resendWaits(f64 nowSeconds) const noexcept { return nowSeconds + 1e-9 < resendAtSeconds_; }
 
@@ -91,6 +92,9 @@ public:
     void taken(f64 nowSeconds) noexcept;
     void sent(u32 sequence) noexcept;
     CommandOutcome decided(const net::CommandResult& result) noexcept;
+    // The frame loop dropped time up to `toSeconds` after commands were queued and before they
+    // were taken: they reach the server that much later, so their moment is the drop's end.
+    void dropped(f64 toSeconds) noexcept;
     // The duel tick's word on the newest move: a refused one goes out again kMoveResendSeconds later.
     void moveResolved(bool accepted, f64 nowSeconds) noexcept {
         resendAtSeconds_ = accepted ? 0.0 : nowSeconds + kMoveResendSeconds;

@@ -63,6 +63,7 @@ public:
              testing::Link{script.oneWaySteps, script.jitterSteps, script.tickPhase, script.serverAhead},
              !script.idleBot, testing::SceneFixture::Shared{}) {
         roundTripSteps_ = 2 * (script.oneWaySteps + script.jitterSteps);
+        heardWithin_ = roundTripSteps_ + 2 * testing::kStepsPerTick + kMaxFrameSteps + 2;
         lastKeyNow_ = lastServerChangeNow_ = d_.now();
         serverPosition_ = SimulatedDuel::metres(d_.local());
         health_ = d_.local().health;
@@ -87,12 +88,17 @@ public:
                 explained_ += 2;
                 lastDisturbanceNow_ = d_.now() + script_.stallSteps;
             }
-            if (const u16 dropped = script_.droppedSteps[frame - 1]; dropped > 0) {
-                d_.loseSteps(dropped);
+            const u16 dropped = script_.droppedSteps[frame - 1];
+            d_.frame(input, script_.stepsPerFrame[frame - 1], dropped);
+            if (dropped > 0) {
                 lastKeyNow_ = lastDisturbanceNow_ = d_.now();  // what the drop changed settles too
                 ++explained_;
+                std::tie(dropEndNow_, dropSteps_) = std::tuple(d_.now(), dropped);
+                // The scene hears of a new round or a frozen link's pile in the frame after a drop
+                // at the soonest.
+                if (roundHeardBy_ + dropped >= d_.now()) roundHeardBy_ = d_.now() + heardWithin_;
+                if (linkHeardNow_ + heardWithin_ + kMaxFrameSteps + dropped >= d_.now()) linkHeardNow_ = d_.now();
             }
-            d_.frame(input, script_.stepsPerFrame[frame - 1]);
             // What a key changed goes out at the end of its frame.
             if (keyPressed_) lastKeyNow_ = d_.now();
             keyPressed_ = false;
@@ -186,7 +192,8 @@ private:
         u32 actionsSent = 0;
         for (const SimulatedDuel::Sent& sent : d_.sent) {
             explained_ += sent.intent.kind != kIntentStop || sent.sequence > 1;  // each command may cost a correction
-            sentAt_[sent.sequence] = {d_.now(), d_.newestSnapshotTick(), quickestKnownOffset()};
+            sentAt_[sent.sequence] = {d_.now(), d_.newestSnapshotTick(), quickestKnownOffset(),
+                                      sent.intent.kind == kIntentBasicAttack ? net::kSkillBasicAttack : sent.intent.skill};
             const u32 kind = sent.intent.kind;
             if (kind != kIntentBasicAttack && kind != kIntentUseSkill) continue;
             const u8 shown = kind == kIntentBasicAttack ? kActionBasicAttack : actionOfSkill(sent.intent.skill);
@@ -221,11 +228,21 @@ private:
                               std::to_string(shownUntilNow_ - d_.now()) + " steps before its window's end");
         }
         // Commands the server refuses for what the scene could know (a frozen link delivers what
-        // piled up in one tick, and too many of them are refused: no fault of the scene's).
-        const bool burst = d_.now() < d_.linkOpensAt() + roundTripSteps_ + 2 * testing::kStepsPerTick + kMaxFrameSteps;
+        // piled up in one tick, and too many of them are refused: no fault of the scene's). The
+        // pile reaches the server by the end of the frame in which the link opened (after any
+        // time dropped), and its answers the scene a round trip and a frame later.
+        if (d_.now() >= d_.linkOpensAt() && linkHeardNow_ < d_.linkOpensAt()) linkHeardNow_ = d_.now();
+        const bool burst = d_.now() < linkHeardNow_ + roundTripSteps_ + 2 * testing::kStepsPerTick + 2 * kMaxFrameSteps;
         for (const SimulatedDuel::Decided& decided : d_.decided) {
             explained_ += burst;  // each one the server takes all at once may cost a correction
             const bool move = decided.kind == net::kCommandMove;
+            if (burst && decided.reason == duel::kAccepted && (decided.kind == net::kCommandBasicAttack ||
+                                                                decided.kind == net::kCommandUseSkill)) {
+                // The screen showed the action long ago and went on; the server runs it only now.
+                const u64 window = net::ticksFromMs(net::actionRule(sentAt_[decided.sequence].skill).durationMs,
+                                                    testing::kServerTickRate);
+                heldUpActionUntil_ = std::max(heldUpActionUntil_, d_.now() + testing::kStepsPerTick * window + heardWithin_);
+            }
             // An action refused as locked, busy or cooling down the scene could have known of,
             // unless it had not yet seen the lock's hit, or the command came quicker than any
             // before it, or the link froze or time was dropped a moment before.
@@ -248,6 +265,22 @@ private:
         // What the server did by itself: locks, knockouts, new rounds.
         if ((server.lockTicks > 0) != lockedBefore_ || (server.health > 0) != (health_ > 0) || server.health > health_) {
             ++explained_;
+        }
+        if (server.health > health_ || d_.opponent().health > opponentHealth_) roundHeardBy_ = d_.now() + heardWithin_;
+        opponentHealth_ = d_.opponent().health;
+        // No correction larger than the run of a round trip and a frame (what the prediction
+        // may show before the server has it) and of time just dropped (run through blind to a
+        // lock that hit meanwhile), but at a new round (back to the starts) or where a frozen
+        // link delivers what piled up.
+        if (const f32 largest = d_.f.scene.networkFigures().largestCorrectionMetres; largest > largestCorrection_) {
+            largestCorrection_ = largest;
+            const u64 blindSteps = heardWithin_ + (d_.now() <= dropEndNow_ + heardWithin_ ? dropSteps_ : 0);
+            const f32 bound = net::speedMmPerSecond(net::kWarrior, net::kRunSpeedFactor) / 1000.0f *
+                                  static_cast<f32>(blindSteps * testing::kStep) + 0.05f;
+            if (largest > bound && !burst && d_.now() > roundHeardBy_ && d_.now() > heldUpActionUntil_) {
+                return broken("a correction larger than a round trip's run",
+                              std::to_string(largest) + " m, at most " + std::to_string(bound) + " m");
+            }
         }
         lockedBefore_ = server.lockTicks > 0;
         health_ = server.health;
@@ -313,10 +346,19 @@ private:
     bool lockedBefore_ = false;
     u64 glides_ = 0;
     u64 explained_ = 0;
+    f32 largestCorrection_ = 0.0f;
+    u64 linkHeardNow_ = 0;  // the end of the frame in which a frozen link opened
+    u64 heardWithin_ = 0;   // steps in which the scene hears of what the server did: a round trip and a frame
+    u64 roundHeardBy_ = 0;  // the step by which the scene has heard of the newest new round
+    u64 heldUpActionUntil_ = 0;  // the end of the window of an action a frozen link held up
+    u64 dropEndNow_ = 0;    // the newest time dropped: its end and its length
+    u64 dropSteps_ = 0;
+    i32 opponentHealth_ = net::kMaxHealth;
     struct SentCommand {
         u64 now = 0;             // the step it was sent at
         u64 newestTick = 0;      // the newest snapshot the scene had then
         f64 quickestOffset = 0;  // quickestKnownOffset() then
+        u16 skill = 0;           // of an action
     };
     std::map<u32, SentCommand> sentAt_;
     std::vector<std::pair<u64, f64>> offsets_;  // of every command decided: sent at, offset
@@ -429,7 +471,9 @@ TEST(RandomDuel, ScriptsThatOnceBrokeTheStoryPlayCleanly) {
         // a snapshot ahead of the steps compared across the lock's end, and a step through a rim
         // of the other's body that the server's tick passed
         "seed=7977 slot=1 bot=active link=0+1/p1a stall=0x0 steps=2*1,1*5,3*2,1*5,6*1,2*4,2*6,10*5,1*3,2*6 drop= "
-        "keys=4:+A,20:+S"};
+        "keys=4:+A,20:+S",
+        // a key pressed in a frame that dropped time: the move left after the drop, not before it
+        "seed=11 slot=1 bot=active link=0+0/p0 stall=0x0 steps=9*1 drop=8:38 keys=8:+A"};
     for (const char* script : scripts) {
         const std::optional<Violation> broken = playDuel(testing::parseDuel(script));
         EXPECT_FALSE(broken) << script << "\n" << broken->invariant << " at frame " << broken->frame << ": " << broken->detail;

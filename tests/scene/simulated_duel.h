@@ -72,7 +72,9 @@ public:
 
     // One frame of `steps` fixed steps with `input`, whose pressed keys count this frame only.
     // As in the program, the steps but the last run with the previous frame's keys.
-    void frame(const InputState& input, u32 steps = 1) {
+    // A frame as the frame loop runs it: what arrived, the fixed steps, the time it dropped
+    // (`droppedSteps` the server runs that the program does not simulate), the keys, what it sends.
+    void frame(const InputState& input, u32 steps = 1, u32 droppedSteps = 0) {
         sent.clear();
         delivered.clear();
         decided.clear();
@@ -81,6 +83,10 @@ public:
         for (u32 i = 0; i < steps; ++i) {
             f.scene.fixedUpdate(kStep, i + 1 == steps ? input : previousInput_);
             if (!link_.serverAhead) serverStep();
+        }
+        if (droppedSteps > 0) {
+            for (u32 i = 0; i < droppedSteps; ++i) serverStep();
+            f.scene.dropTime(droppedSteps * kStep);
         }
         previousInput_ = input;
         f.scene.handleInput(input);
