@@ -336,7 +336,10 @@ void ContentScene::moveControlled(f64 stepSeconds, const InputState& input) {
         return;  // lies still until the round restarts; the server has dropped its move
     }
     if (self.action != kActionNone) {
-        return;  // the stop went out when the action began; a held direction goes out after it
+        // The stop went out when the action began (again, should the server have refused it:
+        // too many commands at once after a frozen link); a held direction goes out after it.
+        haltServerMotion();
+        return;
     }
     if (networked_ ? server_.lockedAt(stepEndSeconds) : self.locked) {
         // Neither moves nor idles. The server keeps its move through the lock and takes a new

@@ -144,17 +144,18 @@ private:
         }
     }
 
-    // The quickest delay of the commands sent in the last five seconds whose results had come
-    // back, or of the newest one before them, in steps (twice the decision tick minus the step
-    // the command was sent at); what the scene's server view judges a command's arrival by.
-    f64 quickestKnownOffset() const {
-        f64 quickest = std::numeric_limits<f64>::infinity();
-        std::pair<u64, f64> newest{0, -quickest};
+    // The quickest and the slowest delay of the commands sent in the last five seconds whose
+    // results had come back, or of the newest one before them, in steps (twice the decision tick
+    // minus the step the command was sent at); what the scene's server view judges by.
+    std::pair<f64, f64> knownOffsets() const {
+        constexpr f64 kNone = std::numeric_limits<f64>::infinity();
+        std::pair<f64, f64> spread{kNone, -kNone};
+        std::pair<u64, f64> newest{0, -kNone};
         for (const auto& [sentNow, offset] : offsets_) {
-            if (sentNow + kSpreadSteps >= d_.now()) quickest = std::min(quickest, offset);
+            if (sentNow + kSpreadSteps >= d_.now()) spread = {std::min(spread.first, offset), std::max(spread.second, offset)};
             if (sentNow >= newest.first) newest = {sentNow, offset};
         }
-        return quickest == std::numeric_limits<f64>::infinity() ? newest.second : quickest;
+        return spread.first == kNone ? std::pair(newest.second, newest.second) : spread;
     }
 
     u64 corrections() const {
@@ -192,9 +193,12 @@ private:
         u32 actionsSent = 0;
         for (const SimulatedDuel::Sent& sent : d_.sent) {
             explained_ += sent.intent.kind != kIntentStop || sent.sequence > 1;  // each command may cost a correction
-            sentAt_[sent.sequence] = {d_.now(), d_.newestSnapshotTick(), quickestKnownOffset(),
+            const auto [quickest, slowest] = knownOffsets();
+            const bool inFlight = actionSent_ != 0 && !sentAt_[actionSent_].answered;
+            sentAt_[sent.sequence] = {d_.now(), d_.newestSnapshotTick(), quickest, slowest, inFlight ? actionSent_ : 0u,
                                       sent.intent.kind == kIntentBasicAttack ? net::kSkillBasicAttack : sent.intent.skill};
             const u32 kind = sent.intent.kind;
+            if (kind == kIntentBasicAttack || kind == kIntentUseSkill) actionSent_ = sent.sequence;
             if (kind != kIntentBasicAttack && kind != kIntentUseSkill) continue;
             const u8 shown = kind == kIntentBasicAttack ? kActionBasicAttack : actionOfSkill(sent.intent.skill);
             if (++actionsSent > 1 || local.action != shown || local.animation.timeSeconds != 0.0) {
@@ -212,6 +216,7 @@ private:
         shownClipSeconds_ = local.animation.timeSeconds;
         for (const net::CommandResult& result : d_.delivered) {
             SentCommand& sent = sentAt_[result.commandSequence];
+            sent.answered = true;
             offsets_.push_back({sent.now, 2.0 * static_cast<f64>(result.tick) - static_cast<f64>(sent.now)});
             if (result.accepted) continue;
             ++explained_;
@@ -246,11 +251,15 @@ private:
             // An action refused as locked, busy or cooling down the scene could have known of,
             // unless it had not yet seen the lock's hit, or the command came quicker than any
             // before it, or the link froze or time was dropped a moment before.
-            const SentCommand& sent = sentAt_[decided.sequence];
+            SentCommand& sent = sentAt_[decided.sequence];
+            sent.offset = 2.0 * static_cast<f64>(decided.tick) - static_cast<f64>(sent.now);
+            // (An action still unanswered when it was sent, which came slower than any before it,
+            // ends its window or cooldown later than the scene could know.)
+            const bool earlierOnTime = sent.actionInFlight == 0 || sentAt_[sent.actionInFlight].offset <= sent.slowestOffset;
             const bool timing = decided.reason == duel::kLocked || decided.reason == duel::kBusy ||
                                 decided.reason == duel::kOnCooldown;
             const bool knowable = (decided.reason != duel::kLocked || d_.lockHitTick <= sent.newestTick) &&
-                                  2.0 * static_cast<f64>(decided.tick) - static_cast<f64>(sent.now) >= sent.quickestOffset &&
+                                  sent.offset >= sent.quickestOffset && earlierOnTime &&
                                   sent.now > lastDisturbanceNow_ + kSpreadSteps;
             if ((decided.reason == duel::kTooManyCommands && !burst) ||
                 (move && (decided.reason == duel::kBusy || decided.reason == duel::kLocked)) ||
@@ -357,10 +366,15 @@ private:
     struct SentCommand {
         u64 now = 0;             // the step it was sent at
         u64 newestTick = 0;      // the newest snapshot the scene had then
-        f64 quickestOffset = 0;  // quickestKnownOffset() then
+        f64 quickestOffset = 0;  // knownOffsets() then
+        f64 slowestOffset = 0;
+        u32 actionInFlight = 0;  // an action sent before it and not yet answered then
         u16 skill = 0;           // of an action
+        f64 offset = 0;          // its own, once decided
+        bool answered = false;   // its result came back
     };
     std::map<u32, SentCommand> sentAt_;
+    u32 actionSent_ = 0;  // the newest action sent
     std::vector<std::pair<u64, f64>> offsets_;  // of every command decided: sent at, offset
     u64 lastDisturbanceNow_ = 0;  // the end of the newest stall or dropped time
     u32 shownSequence_ = 0;  // the newest action sent, while the screen should show it
