@@ -76,6 +76,16 @@ void ContentScene::present(f64 alpha) {
         const f32 awayZ = apart > kBodyWidthMetres * 1e-6f ? dz / apart : -std::cos(yaw);
         local.x = std::clamp(other.x + awayX * kBodyWidthMetres, -kArenaBoundMetres, kArenaBoundMetres);
         local.z = std::clamp(other.z + awayZ * kBodyWidthMetres, -kArenaBoundMetres, kArenaBoundMetres);
+        // Against the arena's edge it steps along the edge instead.
+        const auto along = [](f32 other, f32 across, f32 away) {
+            const f32 length = std::sqrt(std::max(0.0f, kBodyWidthMetres * kBodyWidthMetres - across * across));
+            return std::clamp(other + std::copysign(length, away), -kArenaBoundMetres, kArenaBoundMetres);
+        };
+        if (std::abs(local.x) == kArenaBoundMetres && std::abs(local.z) < kArenaBoundMetres) {
+            local.z = along(other.z, local.x - other.x, awayZ);
+        } else if (std::abs(local.z) == kArenaBoundMetres && std::abs(local.x) < kArenaBoundMetres) {
+            local.x = along(other.x, local.z - other.z, awayX);
+        }
     }
     const f32 k = static_cast<f32>(1.0 - std::exp(-kCameraSmoothingPerSecond * lastFrameSeconds_));
     const Vec3 focus = slots_[controlledSlot_].lastDrawnPosition + kCameraTargetOffset;

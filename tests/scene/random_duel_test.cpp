@@ -487,7 +487,10 @@ TEST(RandomDuel, ScriptsThatOnceBrokeTheStoryPlayCleanly) {
         "seed=7977 slot=1 bot=active link=0+1/p1a stall=0x0 steps=2*1,1*5,3*2,1*5,6*1,2*4,2*6,10*5,1*3,2*6 drop= "
         "keys=4:+A,20:+S",
         // a key pressed in a frame that dropped time: the move left after the drop, not before it
-        "seed=11 slot=1 bot=active link=0+0/p0 stall=0x0 steps=9*1 drop=8:38 keys=8:+A"};
+        "seed=11 slot=1 bot=active link=0+0/p0 stall=0x0 steps=9*1 drop=8:38 keys=8:+A",
+        // the fighter drawn back from the opponent's body into the arena's edge, and not along it
+        "seed=81191 slot=0 bot=active link=9+0/p0 stall=306x151 steps=333*6 drop= keys=172:1,175:+A,178:1,184:1,238:1,"
+        "253:Space,284:+W,309:1,313:-W,321:-A,330:+S,229:@0.005/-0.350"};
     for (const char* script : scripts) {
         const std::optional<Violation> broken = playDuel(testing::parseDuel(script));
         EXPECT_FALSE(broken) << script << "\n" << broken->invariant << " at frame " << broken->frame << ": " << broken->detail;
