@@ -114,10 +114,11 @@ TEST(OnlineDuel, CorrectionsTheServerMakesShowWithinARoundTrip) {
         EXPECT_EQ(d.commandsSent(), 2u);
     }
     {
-        SCOPED_TRACE("a move refused");
+        SCOPED_TRACE("a move refused, and turned before the refusal came");
         SimulatedDuel d(0, kRoundTrip100Ms, false);
         d.refuseNextMove = true;
-        d.frames(60, keys({'W'}));
+        d.frames(3, keys({'W'}));
+        d.frames(57, keys({'S'}));  // only the refused move's steps are taken out
         EXPECT_EQ(d.f.scene.networkFigures().glides, 1u);  // as soon as the refusal is known
         d.frames(withinSteps);
         EXPECT_EQ(d.rejections(), 1u);

@@ -196,7 +196,8 @@ private:
             const auto [quickest, slowest] = knownOffsets();
             const bool inFlight = actionSent_ != 0 && !sentAt_[actionSent_].answered;
             sentAt_[sent.sequence] = {d_.now(), d_.newestSnapshotTick(), quickest, slowest, inFlight ? actionSent_ : 0u,
-                                      sent.intent.kind == kIntentBasicAttack ? net::kSkillBasicAttack : sent.intent.skill};
+                                      sent.intent.kind == kIntentBasicAttack ? net::kSkillBasicAttack : sent.intent.skill,
+                                      local.down || remote.down};
             const u32 kind = sent.intent.kind;
             if (kind == kIntentBasicAttack || kind == kIntentUseSkill) actionSent_ = sent.sequence;
             if (kind != kIntentBasicAttack && kind != kIntentUseSkill) continue;
@@ -248,9 +249,10 @@ private:
                                                     testing::kServerTickRate);
                 heldUpActionUntil_ = std::max(heldUpActionUntil_, d_.now() + testing::kStepsPerTick * window + heardWithin_);
             }
-            // An action refused as locked, busy or cooling down the scene could have known of,
-            // unless it had not yet seen the lock's hit, or the command came quicker than any
-            // before it, or the link froze or time was dropped a moment before.
+            // An action refused at a fighter the screen showed down, or as locked, busy or cooling
+            // down where the scene could have known of it: unless it had not yet seen the lock's
+            // hit, or the command came quicker than any before it, or the link froze or time was
+            // dropped a moment before.
             SentCommand& sent = sentAt_[decided.sequence];
             sent.offset = 2.0 * static_cast<f64>(decided.tick) - static_cast<f64>(sent.now);
             // (An action still unanswered when it was sent, which came slower than any before it,
@@ -261,7 +263,8 @@ private:
             const bool knowable = (decided.reason != duel::kLocked || d_.lockHitTick <= sent.newestTick) &&
                                   sent.offset >= sent.quickestOffset && earlierOnTime &&
                                   sent.now > lastDisturbanceNow_ + kSpreadSteps;
-            if ((decided.reason == duel::kTooManyCommands && !burst) ||
+            const bool down = decided.reason == duel::kDefeated || decided.reason == duel::kTargetDefeated;
+            if ((decided.reason == duel::kTooManyCommands && !burst) || (down && sent.downShown) ||
                 (move && (decided.reason == duel::kBusy || decided.reason == duel::kLocked)) ||
                 (!move && timing && knowable)) {
                 return broken("a command refused that the scene could have known",
@@ -370,6 +373,7 @@ private:
         f64 slowestOffset = 0;
         u32 actionInFlight = 0;  // an action sent before it and not yet answered then
         u16 skill = 0;           // of an action
+        bool downShown = false;  // a fighter was drawn knocked down then
         f64 offset = 0;          // its own, once decided
         bool answered = false;   // its result came back
     };
