@@ -257,6 +257,7 @@ void ContentScene::dropTime(f64 seconds) {
     CharacterSlot& self = slots_[controlledSlot_];
     const ServerMove move = server_.move(false);  // not one queued this frame: it leaves after the drop
     if (!move.active || self.down) {
+        path_.record(clockSeconds_, self.position, currentMoveId_);  // it stood through the drop
         return;
     }
     const f64 lengthMm = std::hypot(static_cast<f64>(move.x), static_cast<f64>(move.z));

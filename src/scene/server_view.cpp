@@ -114,10 +114,13 @@ void ServerView::anchor(u64 number) noexcept {
     // showed it: its effect lines up with the moment a command sent with the quickest delay
     // seen would have taken effect then, so that the prediction, which ran on meanwhile, is
     // corrected once rather than leading the server by the stall ever after.
-    f64 lowest = 0.0;
-    if (quickestOffsetBefore(number, lowest) &&
-        static_cast<f64>(c.decidedTick) - c.issuedSeconds * tickRate_ > lowest + kHeldUpSeconds * tickRate_) {
-        c.anchorSeconds = (c.anchorTick - lowest) / tickRate_;
+    // (Held up is judged from the moment it went out: a command queued in a fixed step waits
+    // for the frame's end, which on a slow machine is as long as the delays' spread.)
+    f64 lowestIssued = 0.0;
+    f64 lowestSent = 0.0;
+    if (quickestOffsetBefore(number, lowestIssued, lowestSent) &&
+        static_cast<f64>(c.decidedTick) - c.sentSeconds * tickRate_ > lowestSent + kHeldUpSeconds * tickRate_) {
+        c.anchorSeconds = (c.anchorTick - lowestIssued) / tickRate_;
     }
     if (c.kind != kIntentMove || !c.accepted) {
         return;
@@ -143,9 +146,9 @@ void ServerView::anchor(u64 number) noexcept {
     }
 }
 
-// The lowest tick offset of the commands decided before command `number` and issued at most
-// kDelaySpreadSeconds before it.
-bool ServerView::quickestOffsetBefore(u64 number, f64& lowest) const noexcept {
+// The lowest tick offsets, from the moment each was issued and from the moment it went out, of
+// the commands decided before command `number` and issued at most kDelaySpreadSeconds before it.
+bool ServerView::quickestOffsetBefore(u64 number, f64& lowestIssued, f64& lowestSent) const noexcept {
     const f64 issuedSeconds = command(number).issuedSeconds;
     bool any = false;
     for (u64 earlier = number; earlier-- > oldest();) {
@@ -156,8 +159,10 @@ bool ServerView::quickestOffsetBefore(u64 number, f64& lowest) const noexcept {
         if (c.issuedSeconds < issuedSeconds - kDelaySpreadSeconds) {
             break;
         }
-        const f64 offset = static_cast<f64>(c.decidedTick) - c.issuedSeconds * tickRate_;
-        lowest = any ? std::min(lowest, offset) : offset;
+        const f64 issued = static_cast<f64>(c.decidedTick) - c.issuedSeconds * tickRate_;
+        const f64 sent = static_cast<f64>(c.decidedTick) - c.sentSeconds * tickRate_;
+        lowestIssued = any ? std::min(lowestIssued, issued) : issued;
+        lowestSent = any ? std::min(lowestSent, sent) : sent;
         any = true;
     }
     return any;

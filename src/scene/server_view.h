@@ -145,7 +145,7 @@ private:
     // The lowest and highest tick offset (decision tick minus the moment it went out, in ticks)
     // of recent commands: what a command sent now meets; false before any was decided.
     bool delaySpread(f64 nowSeconds, f64& lowest, f64& highest) const noexcept;
-    bool quickestOffsetBefore(u64 number, f64& lowest) const noexcept;
+    bool quickestOffsetBefore(u64 number, f64& lowestIssued, f64& lowestSent) const noexcept;
     // The tick from which the server no longer counts `duration` after action `c`, for an action
     // still in flight too (as if it took the slowest delay seen).
     f64 endTick(const Command& c, u32 durationMs, f64 highestOffset) const noexcept;

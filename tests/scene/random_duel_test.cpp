@@ -192,7 +192,11 @@ private:
         // one takes its place, or a knockout or a new round ends it.
         u32 actionsSent = 0;
         for (const SimulatedDuel::Sent& sent : d_.sent) {
-            explained_ += sent.intent.kind != kIntentStop || sent.sequence > 1;  // each command may cost a correction
+            // A stop, or a turn from one move to another, lands between the server's ticks and may
+            // cost a correction; a start from standing and an action (after its stop) may not.
+            const bool move = sent.intent.kind == kIntentMove;
+            explained_ += (sent.intent.kind == kIntentStop && sent.sequence > 1) || (move && running_);
+            running_ = move || (running_ && sent.intent.kind != kIntentStop);
             const auto [quickest, slowest] = knownOffsets();
             const bool inFlight = actionSent_ != 0 && !sentAt_[actionSent_].answered;
             sentAt_[sent.sequence] = {d_.now(), d_.newestSnapshotTick(), quickest, slowest, inFlight ? actionSent_ : 0u,
@@ -379,6 +383,7 @@ private:
     };
     std::map<u32, SentCommand> sentAt_;
     u32 actionSent_ = 0;  // the newest action sent
+    bool running_ = false;  // the newest move sent was not stopped
     std::vector<std::pair<u64, f64>> offsets_;  // of every command decided: sent at, offset
     u64 lastDisturbanceNow_ = 0;  // the end of the newest stall or dropped time
     u32 shownSequence_ = 0;  // the newest action sent, while the screen should show it
