@@ -497,6 +497,11 @@ TEST(RandomDuel, ScriptsThatOnceBrokeTheStoryPlayCleanly) {
         "keys=4:+A,20:+S",
         // a key pressed in a frame that dropped time: the move left after the drop, not before it
         "seed=11 slot=1 bot=active link=0+0/p0 stall=0x0 steps=9*1 drop=8:38 keys=8:+A",
+        // the stick held through two swings at 250 ms: the run sets off on the step the server's does
+        "seed=2751 slot=1 bot=active link=15+3/p0 stall=0x0 steps=3*6,13*5,2*2,1*1,1*6,1*5,4*1,4*2,4*6,6*4,12*5,3*4 "
+        "drop= keys=17:1,37:1,12:@0.442/0.477",
+        // a skill held up by a frozen link keeps the fighter standing for its window on the server
+        "seed=2631 slot=1 bot=idle link=0+0/p1a stall=67x139 steps=127*3 drop= keys=66:+A,66:3",
         // the fighter drawn back from the opponent's body into the arena's edge, and not along it
         "seed=81191 slot=0 bot=active link=9+0/p0 stall=306x151 steps=333*6 drop= keys=172:1,175:+A,178:1,184:1,238:1,"
         "253:Space,284:+W,309:1,313:-W,321:-A,330:+S,229:@0.005/-0.350"};

@@ -393,6 +393,13 @@ def random(bin_dir, content, out, minutes=None):
     keys = subprocess.run([bin_dir / "kestrune-random-keys", "1", str(frames_total)], check=True, text=True,
                           stdout=subprocess.PIPE).stdout.strip()
     key_frames = sorted({int(entry.split(":")[0]) for entry in keys.split(",")})
+    # The directions held from each frame on (a held one moves the fighter whenever it is free).
+    held_changes, held = [], set()
+    for entry in keys.split(","):
+        frame, key = entry.split(":")
+        if key[0] in "+-" and key[1:] in ("W", "A", "S", "D"):
+            (held.add if key[0] == "+" else held.discard)(key[1:])
+            held_changes.append((int(frame), bool(held)))
     memory = []
 
     def players(program):
@@ -444,9 +451,12 @@ def random(bin_dir, content, out, minutes=None):
     rest_checked, off = 0, []
     by_frame = {f["frame"]: f for f in frames}
     last_key, index, moved_at, ticked_at, previous = 0, 0, 0.0, 0.0, frames[0]
+    holding, held_index = False, 0
     for f in frames:
         while index < len(key_frames) and key_frames[index] <= f["frame"]:
             last_key, index = key_frames[index], index + 1
+        while held_index < len(held_changes) and held_changes[held_index][0] <= f["frame"]:
+            holding, held_index = held_changes[held_index][1], held_index + 1
         quiet_since = real_time(by_frame.get(last_key, frames[0]))
         server = (f["net"]["serverX"], f["net"]["serverZ"])
         if server != (previous["net"]["serverX"], previous["net"]["serverZ"]):
@@ -454,9 +464,9 @@ def random(bin_dir, content, out, minutes=None):
         if f["net"]["snapshotTick"] != previous["net"]["snapshotTick"]:
             ticked_at = real_time(f)
         previous = f
-        # No key for a while, the server's fighter still as long, and snapshots coming in.
+        # No direction held, no key for a while, the server's fighter still as long, and snapshots coming in.
         now = real_time(f)
-        resting = min(now - quiet_since, now - moved_at) >= REST_SECONDS and now - ticked_at < 0.25
+        resting = not holding and min(now - quiet_since, now - moved_at) >= REST_SECONDS and now - ticked_at < 0.25
         if resting and f["slots"][local]["action"] == 0:
             rest_checked += 1
             if math.dist(ground(f["slots"][local]), server) > AGREE_METRES:
