@@ -77,9 +77,9 @@ void ContentScene::present(f64 alpha) {
         local.x = std::clamp(other.x + awayX * kBodyWidthMetres, -kArenaBoundMetres, kArenaBoundMetres);
         local.z = std::clamp(other.z + awayZ * kBodyWidthMetres, -kArenaBoundMetres, kArenaBoundMetres);
         // Against the arena's edge it steps along the edge instead.
-        const auto along = [](f32 other, f32 across, f32 away) {
+        const auto along = [](f32 from, f32 across, f32 away) {
             const f32 length = std::sqrt(std::max(0.0f, kBodyWidthMetres * kBodyWidthMetres - across * across));
-            return std::clamp(other + std::copysign(length, away), -kArenaBoundMetres, kArenaBoundMetres);
+            return std::clamp(from + std::copysign(length, away), -kArenaBoundMetres, kArenaBoundMetres);
         };
         if (std::abs(local.x) == kArenaBoundMetres && std::abs(local.z) < kArenaBoundMetres) {
             local.z = along(other.z, local.x - other.x, awayZ);
