@@ -147,6 +147,21 @@ TEST(ServerEvents, ARefusedMoveAndANewRoundSendAHeldDirectionAgain) {
     EXPECT_EQ(f.intents(), move);
 }
 
+// Online an action plays over the server's window for it, to the step (0.6, 0.9 and 1.4 s).
+TEST(ServerEvents, AnActionOnlineEndsOnTheStepTheServersWindowDoes) {
+    const struct { char key; u8 action; u32 steps; } cases[] = {
+        {'1', kActionBasicAttack, 36}, {'2', kActionSkill1, 54}, {'3', kActionSkill2, 84}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key);
+        OnlineFixture f;
+        f.scene.handleInput(press(key(c.key)));
+        f.steps(c.steps - 1);
+        EXPECT_EQ(f.slot(0).action, c.action);
+        f.steps(1);
+        EXPECT_EQ(f.slot(0).action, kActionNone);
+    }
+}
+
 // Events bring effects, and the local fighter's action when the prediction did not show it;
 // the opponent's actions come with the snapshots (below).
 TEST(ServerEvents, CombatEventsSpawnEffectsAndTheLocalActionsThePredictionMissed) {
