@@ -91,13 +91,16 @@ TEST(OnlineDuel, AfterASwingShorterThanTheServersTheRunWaitsForTheServer) {
 TEST(OnlineDuel, CorrectionsTheServerMakesShowWithinARoundTrip) {
     const u32 roundTripSteps = 2 * (kRoundTrip100Ms.oneWaySteps + kRoundTrip100Ms.jitterSteps);
     const u32 withinSteps = roundTripSteps + 2 * testing::kStepsPerTick + 1;
-    {
-        SCOPED_TRACE("locked by the opponent mid-run");
+    // (The link may freeze over the hit: the first snapshot seen locked then comes ticks after it.)
+    for (const u32 frozenOverHit : {0u, 12u}) {
+        SCOPED_TRACE("locked by the opponent mid-run, the link frozen for " + std::to_string(frozenOverHit) + " steps");
         SimulatedDuel d(0, kRoundTrip100Ms, false);
         while (distance(SimulatedDuel::metres(d.local()), SimulatedDuel::metres(d.opponent())) > 3.0f) {
             d.frame(keys({'D'}));
         }
         EXPECT_EQ(d.opponentCommand(net::kCommandUseSkill, 0, 0, net::kSkillTemplar1), duel::kAccepted);
+        d.frames(12, keys({'D'}));
+        d.freezeLink(frozenOverHit);
         while (!d.f.scene.locked(d.f.scene.controlledSlot())) d.frame(keys({'D'}));
         d.frames(withinSteps, keys({'D'}));
         ASSERT_TRUE(d.f.scene.locked(d.f.scene.controlledSlot()));
