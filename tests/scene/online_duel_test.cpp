@@ -141,16 +141,20 @@ TEST(OnlineDuel, CorrectionsTheServerMakesShowWithinARoundTrip) {
 
 // Held through a knockout and the round that follows, the direction moves the fighter again
 // on the server once the new round has put both at their starts and dropped their moves.
+// Also when the link froze from just before the knockout until after the restart.
 TEST(OnlineDuel, HeldThroughAKnockoutTheRunGoesOnInTheNewRound) {
-    SimulatedDuel d(0, kRoundTrip100Ms, true);  // the bot beats a fighter who stands still
-    for (u32 frame = 0; frame < 3000 && d.local().health > 0; ++frame) d.frame({});
-    ASSERT_EQ(d.local().health, 0);
-    for (u32 frame = 0; frame < 300 && d.duel.roundOver(); ++frame) d.frame(keys({'W'}));
-    d.frames(45, keys({'W'}));
-    EXPECT_TRUE(d.local().moving);
-    d.frames(30);
-    EXPECT_GT(SimulatedDuel::metres(d.local()).z, 1.0f);
-    EXPECT_LT(distance(d.localSlot().position, SimulatedDuel::metres(d.local())), kAgreeMetres);
+    for (const bool frozen : {false, true}) {
+        SCOPED_TRACE(frozen ? "the link frozen across the knockout and the restart" : "the link open");
+        SimulatedDuel d(0, kRoundTrip100Ms, true);  // the bot beats a fighter who stands still
+        for (u32 frame = 0; frame < 3000 && d.local().health > (frozen ? 160 : 0); ++frame) d.frame({});
+        if (frozen) d.freezeLink(420);  // the bot's next hits, and the 3 s restart
+        for (u32 frame = 0; frame < 600 && (d.local().health > 0 || d.duel.roundOver()); ++frame) d.frame(keys({'W'}));
+        d.frames(frozen ? 240 : 45, keys({'W'}));
+        EXPECT_TRUE(d.local().moving);
+        d.frames(30);
+        EXPECT_GT(SimulatedDuel::metres(d.local()).z, 1.0f);
+        EXPECT_LT(distance(d.localSlot().position, SimulatedDuel::metres(d.local())), kAgreeMetres);
+    }
 }
 
 // The opponent's clip follows its drawn speed: walking, running, standing, each change once
