@@ -380,6 +380,7 @@ def play(bin_dir, content, out):
 RANDOM_FRAMES = 1500
 RANDOM_RELAY = ["--delay-ms=50", "--jitter-ms=15", "--seed=5", "--stall-after-ms=9000", "--stall-ms=1500"]
 REST_SECONDS = 1.0  # after the last key, more than a round trip, two ticks and the glide of a stop
+REST_FRAMES = 150
 
 
 def rss_kib(pid):
@@ -391,15 +392,20 @@ def rss_kib(pid):
 def random(bin_dir, content, out, minutes=None):
     frames_total = RANDOM_FRAMES if minutes is None else 60 * 60 * minutes
     keys = subprocess.run([bin_dir / "kestrune-random-keys", "1", str(frames_total)], check=True, text=True,
-                          stdout=subprocess.PIPE).stdout.strip()
-    key_frames = sorted({int(entry.split(":")[0]) for entry in keys.split(",")})
+                          stdout=subprocess.PIPE).stdout.strip().split(",")
+    # The last REST_FRAMES the player lets go of everything, so that the run ends at rest.
+    keys = [entry for entry in keys if int(entry.split(":")[0]) < frames_total - REST_FRAMES]
     # The directions held from each frame on (a held one moves the fighter whenever it is free).
     held_changes, held = [], set()
-    for entry in keys.split(","):
+    for entry in keys:
         frame, key = entry.split(":")
         if key[0] in "+-" and key[1:] in ("W", "A", "S", "D"):
             (held.add if key[0] == "+" else held.discard)(key[1:])
             held_changes.append((int(frame), bool(held)))
+    keys += [f"{frames_total - REST_FRAMES}:-{key}" for key in sorted(held)]
+    held_changes.append((frames_total - REST_FRAMES, False))
+    key_frames = sorted({int(entry.split(":")[0]) for entry in keys})
+    keys = ",".join(keys)
     memory = []
 
     def players(program):
