@@ -273,17 +273,18 @@ void ContentScene::applyCombatEvents(std::span<const net::CombatEvent> events) {
         figures_.lastEventId = event.eventId;
         const u32 sourceIndex = event.sourceEntityId == slots_[0].entityId ? 0 : 1;
         const u32 targetIndex = event.targetEntityId == slots_[0].entityId ? 0 : 1;
-        if (heldDown(sourceIndex)) {
-            continue;  // whatever a peer says, a fighter that is down shows no action nor its effects
-        }
+        // Whatever a peer says, a fighter that is down shows no action nor its effects; the
+        // server still ran the local fighter's action it names.
+        const bool down = heldDown(sourceIndex);
         if (event.kind == kEventActionStarted && event.sourceEntityId == localEntityId_) {
             ++figures_.confirmedLocalActions;
             // The prediction showed it, with its effect, when its key was pressed.
-            if (server_.confirm(event.skill) || slots_[sourceIndex].action != kActionNone) {
+            if (server_.confirm(event.skill) || down || slots_[sourceIndex].action != kActionNone) {
                 continue;
             }
             startServerAction(sourceIndex, event.skill, event.value);
-        } else if (event.kind != kEventActionStarted && event.kind != kEventHitImpact && event.kind != kEventHitResult) {
+        } else if (down || (event.kind != kEventActionStarted && event.kind != kEventHitImpact &&
+                            event.kind != kEventHitResult)) {
             continue;
         }
         spawnEffect(event.eventId, event.kind, event.skill, sourceIndex, targetIndex);

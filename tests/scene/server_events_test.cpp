@@ -258,6 +258,7 @@ TEST(ServerEvents, AFighterThatIsDownNeitherMovesNorActsUntilItsHealthReturns) {
     EXPECT_GT(f.slot(0).animation.timeSeconds, 0.95);  // played on, never started again
     EXPECT_EQ(std::tuple(f.slot(0).position, f.scene.statistics().effectsSpawned), held);
     EXPECT_EQ(std::tuple(f.intents().size(), f.scene.statistics().authoritativeEvents), std::tuple(0u, 3u));
+    EXPECT_EQ(f.scene.networkFigures().confirmedLocalActions, 1u);  // its last swing the server did run
 
     // The round restarts: both stand, and the held key's move goes out again.
     snapshotAt(12, 1000, 1000, -2000, 2000);
