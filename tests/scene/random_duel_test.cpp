@@ -278,10 +278,15 @@ private:
             }
         }
 
-        // What the server did by itself: locks, knockouts, new rounds.
-        if ((server.lockTicks > 0) != lockedBefore_ || (server.health > 0) != (health_ > 0) || server.health > health_) {
+        // What the server did by itself: a lock's hit, knockouts, new rounds. Not a lock's end,
+        // which the view knows from the hit, unless the link froze or time was dropped between.
+        if (d_.lockHitTick != lockHitTick_) lockHitNow_ = d_.now();
+        const bool lockEnded = server.lockTicks == 0 && lockedBefore_;
+        if (d_.lockHitTick != lockHitTick_ || (lockEnded && lastDisturbanceNow_ + heardWithin_ >= lockHitNow_) ||
+            (server.health > 0) != (health_ > 0) || server.health > health_) {
             ++explained_;
         }
+        std::tie(lockHitTick_, lockedBefore_) = std::tuple(d_.lockHitTick, server.lockTicks > 0);
         if (server.health > health_ || d_.opponent().health > opponentHealth_) roundHeardBy_ = d_.now() + heardWithin_;
         opponentHealth_ = d_.opponent().health;
         // No correction larger than the run of a round trip and a frame (what the prediction
@@ -298,7 +303,6 @@ private:
                               std::to_string(largest) + " m, at most " + std::to_string(bound) + " m");
             }
         }
-        lockedBefore_ = server.lockTicks > 0;
         health_ = server.health;
         if (const u64 now = corrections(); now > glides_ + explained_ + 1) {
             return broken("more corrections than key changes and server events",
@@ -359,6 +363,8 @@ private:
     u64 lastServerChangeNow_ = 0;
     Vec3 serverPosition_;
     i32 health_ = 0;
+    u64 lockHitTick_ = 0;  // the newest lock's hit, and the step it was seen at
+    u64 lockHitNow_ = 0;
     bool lockedBefore_ = false;
     u64 glides_ = 0;
     u64 explained_ = 0;
