@@ -48,6 +48,10 @@ void ContentScene::applyCommandResult(const net::CommandResult& result) {
     if (outcome.refusedMoveId != 0) {
         removeMotion(self, outcome.issuedSeconds, outcome.refusedMoveId);
     }
+    // (Once the server's start lies behind the clock, the later snapshots correct the steps.)
+    if (outcome.heldMoveId != 0 && outcome.heldUntilSeconds >= clockSeconds_) {
+        removeMotion(self, outcome.issuedSeconds, outcome.heldMoveId);
+    }
 }
 
 // ---- Section: Snapshots ----

@@ -96,6 +96,9 @@ CommandOutcome ServerView::decided(const net::CommandResult& result) noexcept {
             }
         } else if (!result.accepted && c.kind == kIntentMove) {
             outcome.refusedMoveId = c.moveId;
+        } else if (c.kind == kIntentMove && c.anchorSeconds > c.issuedSeconds + kHeldUpSeconds) {
+            outcome.heldMoveId = c.moveId;
+            outcome.heldUntilSeconds = c.anchorSeconds;
         }
         return outcome;
     }

@@ -48,6 +48,11 @@ struct CommandOutcome {
     u16 refusedSkill = 0;  // an action the server refused; 0 for none
     bool newestAction = false;  // no action was queued after the refused one
     u32 refusedMoveId = 0;  // a move refused: the steps predicted on it never happened
+    // A move the server keeps for the end of an action's window or a lock that lies well after
+    // the moment the prediction set off on it (an action a frozen link held up): none of the
+    // steps predicted on it before `heldUntilSeconds` happened.
+    u32 heldMoveId = 0;
+    f64 heldUntilSeconds = 0.0;
     f64 issuedSeconds = 0.0;
 };
 

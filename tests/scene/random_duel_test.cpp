@@ -511,6 +511,9 @@ TEST(RandomDuel, ScriptsThatOnceBrokeTheStoryPlayCleanly) {
         // the fighter drawn back from the opponent's body into the arena's edge, and not along it
         "seed=81191 slot=0 bot=active link=9+0/p0 stall=306x151 steps=333*6 drop= keys=172:1,175:+A,178:1,184:1,238:1,"
         "253:Space,284:+W,309:1,313:-W,321:-A,330:+S,229:@0.005/-0.350",
+        // an attack a frozen link held up: the server keeps the held direction for the attack's end,
+        // and the steps the prediction made on it meanwhile go at once, not a tick at a time
+        "seed=19050 slot=1 bot=active link=1+0/p0 stall=129x76 steps=236*1 drop= keys=127:3,129:+S,135:1,186:+D",
         // a snapshot of a moment before the steps compared although the fighter has since set off
         "seed=7766 slot=1 bot=active link=0+3/p0 stall=213x88 steps=323*1 drop=173:33 keys=1:+D,5:+A,49:-A,74:-D,80:+W,"
         "95:1,151:3,153:+Shift,173:+D,178:+A,213:-A,218:+S,227:2,231:-W,232:-D,233:+A,242:1,284:-A,295:+D,314:+W,"
