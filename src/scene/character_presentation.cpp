@@ -265,18 +265,26 @@ void ContentScene::dropTime(f64 seconds) {
     const f32 strideMetres = static_cast<f32>(stepSeconds_) * predictedSpeedMetresPerSecond(controlledSlot_, factor);
     const Vec3 stride{static_cast<f32>(move.x / lengthMm) * strideMetres, 0.0f,
                       static_cast<f32>(move.z / lengthMm) * strideMetres};
-    const u32 steps = static_cast<u32>(std::min(seconds, kMaxRunOnSeconds) / stepSeconds_ + 1e-6);
-    for (u32 i = 1; i <= steps; ++i) {
-        const f64 stepEndSeconds = droppedFromSeconds + i * stepSeconds_;
+    // Whole steps, and what is left of the drop as a step of its own: the path's newest step
+    // carries the run on for a snapshot ahead of the steps.
+    const f64 runOnSeconds = std::min(seconds, kMaxRunOnSeconds);
+    const u32 steps = static_cast<u32>(runOnSeconds / stepSeconds_ + 1e-6);
+    const f64 restSeconds = runOnSeconds - steps * stepSeconds_;
+    for (u32 i = 1; i <= steps + (restSeconds > 1e-9 ? 1 : 0); ++i) {
+        const f64 fraction = i > steps ? restSeconds / stepSeconds_ : 1.0;
+        const f64 stepEndSeconds = droppedFromSeconds + (i - 1 + fraction) * stepSeconds_;
         const bool moves = server_.movesAt(stepEndSeconds);
         const Vec3* opponent = opponentBody(opponent_);
+        const Vec3 part = stride * static_cast<f32>(fraction);
         if (moves) {
-            self.position = stepFrom(self.position, stride, opponent);
+            self.position = stepFrom(self.position, part, opponent);
         }
-        path_.record(stepEndSeconds, self.position, currentMoveId_, moves ? stride : Vec3{}, opponent);
+        path_.record(stepEndSeconds, self.position, currentMoveId_, moves ? part : Vec3{}, opponent);
     }
     self.previousPosition = self.position;
-    path_.record(clockSeconds_, self.position, currentMoveId_);
+    if (seconds > runOnSeconds) {
+        path_.record(clockSeconds_, self.position, currentMoveId_);  // it stood for the rest
+    }
 }
 
 void ContentScene::fixedUpdate(f64 stepSeconds, const InputState& input) {
