@@ -129,8 +129,10 @@ void ServerView::anchor(u64 number) noexcept {
         return;
     }
     u64 freeTick = c.decidedTick + 1;
+    bool waits = false;  // decided in a lock or an action's window: it sets off at its end
     if (lockEndTick_ > 0 && c.decidedTick >= lockStartTick_ && c.decidedTick < lockEndTick_) {
         freeTick = std::max(freeTick, lockEndTick_);
+        waits = true;
     }
     for (u64 earlier = number; earlier-- > oldest();) {
         const Command& action = command(earlier);
@@ -140,10 +142,13 @@ void ServerView::anchor(u64 number) noexcept {
         const u64 windowEnd = action.decidedTick + net::ticksFromMs(net::actionRule(action.skill).durationMs, tickRate_);
         if (c.decidedTick < windowEnd) {
             freeTick = std::max(freeTick, windowEnd + 1);
+            waits = true;
         }
         break;
     }
-    if (freeTick > c.decidedTick + 1) {
+    // The prediction set off on it where the timeline it had then ended the wait, however early
+    // it was issued: even when the wait ends on the tick after its decision.
+    if (waits) {
         c.anchorTick = static_cast<f64>(freeTick - 1);
         c.anchorSeconds = std::max(c.anchorSeconds, timelineBefore(c.anchorTick, number));
     }

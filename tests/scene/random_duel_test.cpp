@@ -517,6 +517,9 @@ TEST(RandomDuel, ScriptsThatOnceBrokeTheStoryPlayCleanly) {
         // time dropped while running: the path's newest step carries the run on to a snapshot ahead
         "seed=28844 slot=0 bot=idle link=0+3/p1a stall=0x0 steps=82*6 drop=70:20,80:9 keys=19:2,23:+A,29:3,59:-A,"
         "11:@0.097/0.336,15:@0.578/0.297",
+        // a direction held through a lock goes out again in its last tick: the run sets off where
+        // the screen ended the lock, not where the move was issued
+        "seed=40982 slot=0 bot=active link=3+3/p0 stall=0x0 steps=38*3 drop= keys=2:+A,2:4",
         // a snapshot of a moment before the steps compared although the fighter has since set off
         "seed=7766 slot=1 bot=active link=0+3/p0 stall=213x88 steps=323*1 drop=173:33 keys=1:+D,5:+A,49:-A,74:-D,80:+W,"
         "95:1,151:3,153:+Shift,173:+D,178:+A,213:-A,218:+S,227:2,231:-W,232:-D,233:+A,242:1,284:-A,295:+D,314:+W,"
