@@ -76,13 +76,12 @@ CommandOutcome ServerView::decided(const net::CommandResult& result) noexcept {
         c.voided = c.voided || result.tick < roundTick_;
         anchor(number);
         // A move taken during a lock or an action that a later command replaced before the
-        // fighter was free never set off: it lines up where it was decided.
+        // fighter was free never set off: it lines up where it was decided (or held up).
         if (c.kind == kIntentMove || c.kind == kIntentStop || isAction(c)) {
             for (u64 earlier = number; earlier-- > oldest();) {
                 Command& move = command(earlier);
                 if (anchors(move) && move.kind == kIntentMove && move.anchorTick > static_cast<f64>(result.tick)) {
-                    move.anchorTick = static_cast<f64>(move.decidedTick);
-                    move.anchorSeconds = move.issuedSeconds;
+                    anchor(earlier, false);
                 }
             }
         }
@@ -108,8 +107,9 @@ CommandOutcome ServerView::decided(const net::CommandResult& result) noexcept {
 // The moment a command's effect begins on the timeline. A move taken while the fighter is
 // locked or in an action's window starts on the tick it is free, whatever tick it arrived at:
 // its effect lines up with the moment the prediction set off, which is the later of the move's
-// own moment and that tick's moment as the commands before it place it.
-void ServerView::anchor(u64 number) noexcept {
+// own moment and that tick's moment as the commands before it place it (unless `waits` is
+// false: a move replaced before the wait ended, which never set off).
+void ServerView::anchor(u64 number, bool waits) noexcept {
     Command& c = command(number);
     c.anchorTick = static_cast<f64>(c.decidedTick);
     c.anchorSeconds = c.issuedSeconds;
@@ -125,11 +125,11 @@ void ServerView::anchor(u64 number) noexcept {
         static_cast<f64>(c.decidedTick) - c.sentSeconds * tickRate_ > lowestSent + kHeldUpSeconds * tickRate_) {
         c.anchorSeconds = (c.anchorTick - lowestIssued) / tickRate_;
     }
-    if (c.kind != kIntentMove || !c.accepted) {
+    if (c.kind != kIntentMove || !c.accepted || !waits) {
         return;
     }
     u64 freeTick = c.decidedTick + 1;
-    bool waits = false;  // decided in a lock or an action's window: it sets off at its end
+    waits = false;  // decided in a lock or an action's window: it sets off at its end
     if (lockEndTick_ > 0 && c.decidedTick >= lockStartTick_ && c.decidedTick < lockEndTick_) {
         freeTick = std::max(freeTick, lockEndTick_);
         waits = true;

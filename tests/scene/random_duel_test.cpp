@@ -520,6 +520,10 @@ TEST(RandomDuel, ScriptsThatOnceBrokeTheStoryPlayCleanly) {
         // a direction held through a lock goes out again in its last tick: the run sets off where
         // the screen ended the lock, not where the move was issued
         "seed=40982 slot=0 bot=active link=3+3/p0 stall=0x0 steps=38*3 drop= keys=2:+A,2:4",
+        // a direction turned in a lock a frozen link hid: the move it replaced lines up where the
+        // link held it up, not where it was issued
+        "seed=36052 slot=0 bot=active link=0+0/p1a stall=49x56 steps=1*5,3*4,3*3,12*6,2*5,4*4,2*2,1*4,12*5,7*6,1*3,"
+        "3*6,3*2,2*4,4*3,2*2,6*4,2*5,2*3,3*6 drop= keys=8:+D,50:+S,71:+A",
         // a snapshot of a moment before the steps compared although the fighter has since set off
         "seed=7766 slot=1 bot=active link=0+3/p0 stall=213x88 steps=323*1 drop=173:33 keys=1:+D,5:+A,49:-A,74:-D,80:+W,"
         "95:1,151:3,153:+Shift,173:+D,178:+A,213:-A,218:+S,227:2,231:-W,232:-D,233:+A,242:1,284:-A,295:+D,314:+W,"
