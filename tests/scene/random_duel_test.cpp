@@ -511,9 +511,11 @@ TEST(RandomDuel, ScriptsThatOnceBrokeTheStoryPlayCleanly) {
         // the fighter drawn back from the opponent's body into the arena's edge, and not along it
         "seed=81191 slot=0 bot=active link=9+0/p0 stall=306x151 steps=333*6 drop= keys=172:1,175:+A,178:1,184:1,238:1,"
         "253:Space,284:+W,309:1,313:-W,321:-A,330:+S,229:@0.005/-0.350",
-        // an attack a frozen link held up: the server keeps the held direction for the attack's end,
+        // a skill a frozen link held up: the server keeps the held direction for the skill's end,
         // and the steps the prediction made on it meanwhile go at once, not a tick at a time
         "seed=19050 slot=1 bot=active link=1+0/p0 stall=129x76 steps=236*1 drop= keys=127:3,129:+S,135:1,186:+D",
+        "seed=64157 slot=0 bot=idle link=15+0/p1 stall=22x142 steps=3*1,1*5,7*6,2*5,1*1,6*6,1*1,2*2,8*5,1*2,2*5,1*1,"
+        "1*6,3*4,1*3,4*6,1*4,3*2,2*3,5*2,5*3,1*4,1*1 drop=50:39 keys=28:3,49:+W",
         // time dropped while running: the path's newest step carries the run on to a snapshot ahead
         "seed=28844 slot=0 bot=idle link=0+3/p1a stall=0x0 steps=82*6 drop=70:20,80:9 keys=19:2,23:+A,29:3,59:-A,"
         "11:@0.097/0.336,15:@0.578/0.297",
