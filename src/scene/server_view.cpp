@@ -107,9 +107,9 @@ CommandOutcome ServerView::decided(const net::CommandResult& result) noexcept {
 // The moment a command's effect begins on the timeline. A move taken while the fighter is
 // locked or in an action's window starts on the tick it is free, whatever tick it arrived at:
 // its effect lines up with the moment the prediction set off, which is the later of the move's
-// own moment and that tick's moment as the commands before it place it (unless `waits` is
+// own moment and that tick's moment as the commands before it place it (unless `withWait` is
 // false: a move replaced before the wait ended, which never set off).
-void ServerView::anchor(u64 number, bool waits) noexcept {
+void ServerView::anchor(u64 number, bool withWait) noexcept {
     Command& c = command(number);
     c.anchorTick = static_cast<f64>(c.decidedTick);
     c.anchorSeconds = c.issuedSeconds;
@@ -125,11 +125,11 @@ void ServerView::anchor(u64 number, bool waits) noexcept {
         static_cast<f64>(c.decidedTick) - c.sentSeconds * tickRate_ > lowestSent + kHeldUpSeconds * tickRate_) {
         c.anchorSeconds = (c.anchorTick - lowestIssued) / tickRate_;
     }
-    if (c.kind != kIntentMove || !c.accepted || !waits) {
+    if (c.kind != kIntentMove || !c.accepted || !withWait) {
         return;
     }
     u64 freeTick = c.decidedTick + 1;
-    waits = false;  // decided in a lock or an action's window: it sets off at its end
+    bool waits = false;  // decided in a lock or an action's window: it sets off at its end
     if (lockEndTick_ > 0 && c.decidedTick >= lockStartTick_ && c.decidedTick < lockEndTick_) {
         freeTick = std::max(freeTick, lockEndTick_);
         waits = true;

@@ -156,7 +156,7 @@ private:
     f64 endTick(const Command& c, u32 durationMs, f64 highestOffset) const noexcept;
     f64 actionEndSeconds(f64 nowSeconds) const noexcept;  // the end of the newest action's window, or -1
     bool expectedMovingAt(u64 tick) const noexcept;  // by the commands decided before `tick`
-    void anchor(u64 number, bool waits = true) noexcept;
+    void anchor(u64 number, bool withWait = true) noexcept;
     f64 timelineBefore(f64 tick, u64 end) const noexcept;  // from the anchors of commands before `end`
 
     std::array<Command, kRememberedCommands> commands_{};
