@@ -1,5 +1,9 @@
 #include "app/boot_coordinator.h"
 
+#include <array>
+#include <fstream>
+#include <iterator>
+#include <span>
 #include <stdexcept>
 #include <string>
 
@@ -7,6 +11,7 @@
 #include "app/log.h"
 #include "app/native_client.h"
 #include "base/text_format.h"
+#include "content/sha256.h"
 #include "scene/content_scene.h"
 
 namespace kestrune::app {
@@ -24,8 +29,7 @@ std::u16string widenBytes(std::string_view text) {
 }
 
 // The session's figures, for the log at the end of an online run.
-std::string networkSummary(const net::DuelClient& client, const scene::FrameScene* scene) {
-    const net::DuelClientStatistics session = client.statistics();
+std::string networkSummary(const net::DuelClientStatistics& session, const scene::FrameScene* scene) {
     const scene::NetworkFigures figures = scene != nullptr ? scene->networkFigures() : scene::NetworkFigures{};
     const auto count = [](u64 value) { return static_cast<unsigned long long>(value); };
     return formatText(
@@ -37,6 +41,51 @@ std::string networkSummary(const net::DuelClient& client, const scene::FrameScen
         session.roundTripAverageMs, session.roundTripP99Ms, count(session.roundTrips), count(figures.glides),
         count(figures.snaps), static_cast<f64>(figures.largestCorrectionMetres), count(figures.heldSteps),
         count(figures.droppedSamples), count(figures.remoteJumps), figures.averageInterpolationDelayMs(), count(figures.confirmedLocalActions));
+}
+
+// The SHA-256 of the content's MANIFEST, which names every content file with its own: a replay
+// plays only on the content it was recorded on. Zeros for content without one.
+std::array<u8, 32> contentDigest(const std::filesystem::path& directory) {
+    std::ifstream file(directory / "MANIFEST", std::ios::binary);
+    if (!file) {
+        return {};
+    }
+    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    return content::sha256Digest(std::as_bytes(std::span(text)));
+}
+
+std::string hexDigest(const std::array<u8, 32>& digest) {
+    std::string text;
+    for (const u8 b : digest) {
+        text += formatText("%02X", u32{b});
+    }
+    return text;
+}
+
+// Opens the replay of --replay= and makes the run the recorded one's: its class, its mode and
+// its smoke skill.
+std::unique_ptr<replay::ReplayReader> openReplay(LaunchOptions& options, Log& log) {
+    auto reader = std::make_unique<replay::ReplayReader>(options.replayPath);
+    const replay::ReplayHeader& header = reader->header();
+    const std::array<u8, 32> digest = contentDigest(options.contentDirectory);
+    if (digest != header.contentDigest) {
+        throw std::runtime_error("Replay " + replay::pathText(options.replayPath) +
+                                 " was recorded on other content: its digest " + hexDigest(header.contentDigest) +
+                                 ", this content's " + hexDigest(digest) + ".");
+    }
+    options.characterClass = header.characterClass == 1 ? CharacterClass::templar : CharacterClass::warrior;
+    log.write(kLogInfo, formatText("Replay %s: %llu frames of an %s duel as the %s", replay::pathText(options.replayPath).c_str(),
+                                   static_cast<unsigned long long>(reader->frameCount()),
+                                   header.online ? "online" : "offline",
+                                   header.characterClass == 1 ? "templar" : "warrior"));
+    if (const auto& cut = reader->truncation()) {
+        log.write(kLogWarn, formatText("Replay %s ends inside frame %llu (byte %llu): playing its %llu whole frames",
+                                       replay::pathText(options.replayPath).c_str(),
+                                       static_cast<unsigned long long>(cut->frame),
+                                       static_cast<unsigned long long>(cut->byte),
+                                       static_cast<unsigned long long>(reader->frameCount())));
+    }
+    return reader;
 }
 
 // The class as the duel protocol numbers it.
@@ -51,6 +100,11 @@ RunSummary BootCoordinator::run() {
     log.write(kLogInfo, std::string_view("BootCoordinator start"));
     if (!host.options.tracePath.empty()) {
         host.trace = std::make_unique<FrameTrace>(host.options.tracePath);
+    }
+
+    if (!host.options.replayPath.empty()) {
+        host.replay = openReplay(host.options, log);
+        host.replayPace = ReplayPace{host.options.replaySpeed, host.options.smokeTest};
     }
 
     host.windowHost->registerWindowClass(host);
@@ -70,9 +124,11 @@ RunSummary BootCoordinator::run() {
         log.write(kLogInfo, std::string_view("Load KMDL content chunk"));
         auto scene = std::make_unique<scene::ContentScene>();
         // Scripted keys are the run's own play: they replace the smoke run's automatic skill.
+        const bool automaticSkill = host.replay ? host.replay->header().automaticSkill
+                                                : host.options.smokeTest && host.options.keyScript.empty();
+        const bool online = host.replay ? host.replay->header().online : !host.options.serverHost.empty();
         const scene::SceneLaunch launch{host.options.characterClass == CharacterClass::templar ? 1u : 0u,
-                                        host.options.smokeTest && host.options.keyScript.empty(),
-                                        !host.options.serverHost.empty()};
+                                        automaticSkill, online};
         scene->load(host.options.contentDirectory, launch, host.renderer);
         const scene::SceneStatistics loaded = scene->statistics();
         log.write(kLogInfo, formatText("Content scene ready: %u character meshes, %u clips, %u effect models",
@@ -86,6 +142,19 @@ RunSummary BootCoordinator::run() {
                                  host.options.gameTicket);
         log.write(kLogInfo, u"Network connected to " + widenBytes(host.options.serverHost) + u":" +
                                 widenBytes(std::to_string(host.options.serverPort)));
+    }
+
+    if (!host.options.recordPath.empty()) {
+        replay::ReplayHeader header;
+        header.characterClass = host.options.characterClass == CharacterClass::templar ? 1 : 0;
+        header.online = host.duelClient != nullptr;
+        header.automaticSkill = host.options.smokeTest && host.options.keyScript.empty();
+        header.tickRate = host.duelClient ? host.duelClient->tickRate() : 0;
+        header.localEntityId = host.duelClient ? host.duelClient->localEntityId() : 0;
+        header.fixedFps = host.options.fixedFps.value_or(0);
+        header.contentDigest = contentDigest(host.options.contentDirectory);
+        host.recorder = std::make_unique<replay::ReplayRecorder>(host.options.recordPath, header);
+        log.write(kLogInfo, "Recording a replay to " + replay::pathText(host.options.recordPath));
     }
 
     if (host.options.showWindow || !host.options.smokeTest) {
@@ -105,7 +174,16 @@ RunSummary BootCoordinator::run() {
         throw std::runtime_error("Content smoke did not upload and draw the duel scene.");
     }
     if (host.duelClient) {
-        log.write(kLogInfo, networkSummary(*host.duelClient, host.scene.get()));
+        log.write(kLogInfo, networkSummary(host.duelClient->statistics(), host.scene.get()));
+    } else if (host.replay && host.replay->header().online) {
+        log.write(kLogInfo, networkSummary(host.replay->figures().statistics, host.scene.get()));
+    }
+    if (host.recorder) {
+        host.recorder->close();
+        log.write(kLogInfo, formatText("Replay recorded: %llu frames, %llu bytes in %s",
+                                       static_cast<unsigned long long>(host.recorder->framesRecorded()),
+                                       static_cast<unsigned long long>(host.recorder->bytesRecorded()),
+                                       replay::pathText(host.options.recordPath).c_str()));
     }
     log.write(kLogInfo, widenBytes("Shutdown cleanly after " + std::to_string(stats.presentedFrames) +
                                    " rendered frames and " + std::to_string(host.fixedUpdates) + " fixed updates"));

@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 #include <string_view>
 
@@ -84,6 +85,10 @@ constexpr struct {
     {u"shift", kVirtualKeyShift},
     {u"tab", kVirtualKeyTab},
     {u"escape", kVirtualKeyEscape},
+    {u"left", kVirtualKeyLeft},
+    {u"up", kVirtualKeyUp},
+    {u"right", kVirtualKeyRight},
+    {u"down", kVirtualKeyDown},
 };
 
 char16_t lowerAscii(char16_t unit) noexcept {
@@ -131,7 +136,7 @@ std::vector<ScriptedKey> parseKeyScript(std::u16string_view value) {
         if (frame == 0 || key == 0) {
             fail("--keys entry \"" + utf8FromUtf16Lossy(item) +
                  "\" is not FRAME:KEY, FRAME:+KEY or FRAME:-KEY (FRAME from 1; KEY a letter, a digit, Space, Shift, "
-                 "Tab or Escape).");
+                 "Tab, Escape, Left, Up, Right or Down).");
         }
         const u32 at = static_cast<u32>(frame);
         if (mode != u'-') {
@@ -148,6 +153,27 @@ std::vector<ScriptedKey> parseKeyScript(std::u16string_view value) {
     std::stable_sort(script.begin(), script.end(),
                      [](const ScriptedKey& a, const ScriptedKey& b) { return a.frame < b.frame; });
     return script;
+}
+
+// A speed factor such as 2, 0.5 or 1.25: digits with at most one point between them, and
+// nothing else (no sign, no exponent), from 0.1 to 10.
+f64 parseReplaySpeed(std::u16string_view text) {
+    const std::size_t point = text.find(u'.');
+    const std::u16string_view whole = text.substr(0, point);
+    const std::u16string_view fraction = point == std::u16string_view::npos ? u"" : text.substr(point + 1);
+    const std::optional<u64> units = parseDecimal(whole, kMaximumU32);
+    const std::optional<u64> parts = fraction.size() <= 6 ? parseDecimal(fraction, kMaximumU32) : std::nullopt;
+    if (!units || (point != std::u16string_view::npos && !parts)) {
+        failNumber("--replay-speed");
+    }
+    f64 speed = static_cast<f64>(*units);
+    if (parts) {
+        speed += static_cast<f64>(*parts) / std::pow(10.0, static_cast<f64>(fraction.size()));
+    }
+    if (speed < kMinimumReplaySpeed || speed > kMaximumReplaySpeed) {
+        fail("--replay-speed must be between 0.1 and 10.");
+    }
+    return speed;
 }
 
 std::optional<std::u16string_view> valueOf(std::u16string_view argument, std::u16string_view prefix) {
@@ -174,6 +200,15 @@ void validate(const ParsedCommandLine& parsed) {
     if (parsed.sessionPipeHandle && options.serverHost.empty()) {
         fail("--session-pipe requires --server.");
     }
+    if (!options.replayPath.empty() && !options.serverHost.empty()) {
+        fail("--replay plays without a server: leave out --server.");
+    }
+    if (!options.replayPath.empty() && !options.recordPath.empty()) {
+        fail("--replay and --record cannot be used together.");
+    }
+    if (!options.replayPath.empty() && options.contentDirectory.empty()) {
+        fail("--replay requires --content=<runtime directory>.");
+    }
 }
 
 // One line each; the README's table of options names the same ones, which a test checks.
@@ -199,6 +234,9 @@ constexpr struct {
     {"--fixed-fps=N", "every frame advances the game clock by 1/N s (1 to 1000): the same frames every run"},
     {"--keys=LIST", "keys typed by script, e.g. 10:+W,70:-W,80:2 (FRAME:KEY taps, +KEY holds, -KEY lets go)"},
     {"--trace=PATH", "one JSON line per presented frame"},
+    {"--record=PATH", "write a replay of this run"},
+    {"--replay=PATH", "play a replay: Space pauses, Right steps while paused, Escape ends"},
+    {"--replay-speed=X", "replay X times as fast (0.1 to 10, default 1)"},
     {"--help, -h", "print this help and exit"},
 };
 
@@ -253,6 +291,12 @@ ParsedCommandLine parseCommandLine(std::span<const std::u16string> arguments) {
             options.logPath = pathFromUtf16(*log);
         } else if (const auto keys = valueOf(argument, u"--keys=")) {
             options.keyScript = parseKeyScript(*keys);
+        } else if (const auto record = valueOf(argument, u"--record=")) {
+            options.recordPath = pathFromUtf16(*record);
+        } else if (const auto replay = valueOf(argument, u"--replay=")) {
+            options.replayPath = pathFromUtf16(*replay);
+        } else if (const auto speed = valueOf(argument, u"--replay-speed=")) {
+            options.replaySpeed = parseReplaySpeed(*speed);
         } else if (const auto trace = valueOf(argument, u"--trace=")) {
             options.tracePath = pathFromUtf16(*trace);
         } else if (const auto screenshot = valueOf(argument, u"--screenshot=")) {

@@ -18,6 +18,8 @@ inline constexpr u32 kMinimumFrames = 1;
 inline constexpr u32 kMaximumFrames = 10000;
 inline constexpr u32 kMinimumFixedFps = 1;
 inline constexpr u32 kMaximumFixedFps = 1000;
+inline constexpr f64 kMinimumReplaySpeed = 0.1;
+inline constexpr f64 kMaximumReplaySpeed = 10.0;
 
 struct ParsedCommandLine {
     LaunchOptions options;

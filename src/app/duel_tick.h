@@ -7,11 +7,21 @@
 // one's command sequence. Without a running session (or a scene) the intents are dropped, so
 // they never pile up. Never throws in ordinary operation: the senders report a broken link by
 // returning false, which ends the session, and the next tick finds it stopped and logs why,
-// once, at WARN.
+// once, at WARN. With a recorder, everything the scene is handed goes into the replay too;
+// in a replay, the recorded frame takes the session's place.
+
+#include "base/types.h"
 
 namespace kestrune::app {
 
 class NativeClient;
+
+// What a snapshot needs to know of the session it came from.
+struct SessionIdentity {
+    u32 localEntityId = 0;
+    u32 lastSentCommandSequence = 0;
+    u16 tickRate = 0;
+};
 
 void runDuelTick(NativeClient& host);
 void sendDuelIntents(NativeClient& host);

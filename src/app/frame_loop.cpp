@@ -3,16 +3,19 @@
 #include <algorithm>
 
 #include "app/duel_tick.h"
+#include "app/log.h"
 #include "app/native_client.h"
+#include "base/text_format.h"
 
 namespace kestrune::app {
 
 bool screenshotDue(u64 presentedFrames, u32 frameBudget) noexcept { return presentedFrames + 1 >= frameBudget; }
 
 // Keys of --keys= reach the input state as the window's would, after this frame's messages.
+// In a replay they are the viewer's, counted in frames of the loop.
 void playScriptedKeys(NativeClient& host) {
     const std::vector<ScriptedKey>& script = host.options.keyScript;
-    const u64 frame = host.variableUpdates + 1;
+    const u64 frame = (host.replay ? host.replayLoops : host.variableUpdates) + 1;
     while (host.nextScriptedKey < script.size() && script[host.nextScriptedKey].frame <= frame) {
         const ScriptedKey& key = script[host.nextScriptedKey++];
         if (key.down) {
@@ -22,6 +25,74 @@ void playScriptedKeys(NativeClient& host) {
         }
     }
 }
+
+bool replayFrameDue(ReplayPace& pace, const InputState& viewer, f64 wallSeconds, f64 nextSeconds) noexcept {
+    if (viewer.pressed[kVirtualKeySpace]) {
+        pace.paused = !pace.paused;
+        pace.credit = 0.0;
+    }
+    if (pace.paused) {
+        return viewer.pressed[kVirtualKeyRight];
+    }
+    if (pace.unpaced) {
+        return true;
+    }
+    // A recorded stall is shown as at most the loop's own limit, and time the viewer's
+    // window lost (dragged, stopped in a debugger) is not caught up in a burst.
+    pace.credit = std::min(pace.credit + std::min(wallSeconds, kMaxFrameSeconds) * pace.speed, kMaxFrameSeconds);
+    const f64 due = std::min(nextSeconds, kMaxFrameSeconds);
+    if (pace.credit < due) {
+        return false;
+    }
+    pace.credit -= due;
+    return true;
+}
+
+namespace {
+
+// A replay between its recorded frames: the last picture again, no trace line, no time.
+void showReplayAgain(NativeClient& host) {
+    if (host.input.pressed[kVirtualKeyEscape]) {
+        host.quitRequested = true;
+    }
+    if (host.replay->finished() && !host.replayFinishedSaid) {
+        host.replayFinishedSaid = true;
+        if (host.log != nullptr) host.log->write(kLogInfo, formatText("Replay finished after %llu frames",
+                                             static_cast<unsigned long long>(host.replay->playedFrames())));
+        if (host.options.smokeTest) {
+            host.quitRequested = true;
+        }
+    }
+    if (host.scene) {
+        host.scene->draw(host.renderer, host.lastAlpha);
+        host.renderer.Present(host.options.vsync ? 1 : 0);
+    }
+    if (!host.options.vsync) {
+        host.clock->sleepMilliseconds(1);
+    }
+}
+
+// Whether this turn of the loop plays the replay's next frame; the wall time since the last
+// turn paces it.
+bool nextReplayFrame(NativeClient& host) {
+    ++host.replayLoops;
+    const i64 now = host.clock->counter();
+    const f64 wallSeconds = static_cast<f64>(now - host.lastCounter) / static_cast<f64>(host.counterFrequency);
+    host.lastCounter = now;
+    if (host.minimized) {
+        host.windowHost->waitMessage(host);
+        return false;
+    }
+    if (host.replay->finished() ||
+        !replayFrameDue(host.replayPace, host.input, wallSeconds, host.replay->nextSeconds())) {
+        showReplayAgain(host);
+        return false;
+    }
+    host.replay->advance();
+    return true;
+}
+
+}  // namespace
 
 void FrameLoop::run() {
     while (!host_.quitRequested) {
@@ -41,32 +112,51 @@ void FrameLoop::runFrame() {
         host.renderer.Resize(host.pendingWidth, host.pendingHeight);
         host.resizePending = false;
     }
+    replay::ReplayReader* const replay = host.replay.get();
+    if (replay != nullptr && !nextReplayFrame(host)) {
+        return;
+    }
     runDuelTick(host);
+    // What the scene reads: the keyboard and the controller, or in a replay the recorded run's.
+    const InputState& input = replay != nullptr ? replay->input() : host.input;
 
-    if (host.minimized) {
-        host.windowHost->waitMessage(host);
-        // Time spent minimized is not simulated: no catch-up burst after restoring. The scene
-        // hears of it, since the server played on.
-        const i64 restored = host.clock->counter();
-        const f64 minimizedSeconds =
-            static_cast<f64>(restored - host.lastCounter) / static_cast<f64>(host.counterFrequency) + host.accumulator;
-        host.lastCounter = restored;
+    if (replay != nullptr ? replay->kind() == replay::FrameKind::minimized : host.minimized) {
+        f64 minimizedSeconds = 0.0;
+        if (replay != nullptr) {
+            minimizedSeconds = replay->seconds();
+        } else {
+            host.windowHost->waitMessage(host);
+            // Time spent minimized is not simulated: no catch-up burst after restoring. The scene
+            // hears of it, since the server played on.
+            const i64 restored = host.clock->counter();
+            minimizedSeconds = static_cast<f64>(restored - host.lastCounter) / static_cast<f64>(host.counterFrequency) +
+                               host.accumulator;
+            host.lastCounter = restored;
+        }
         host.accumulator = 0.0;
         if (host.scene && minimizedSeconds > 0.0) {
             host.scene->dropTime(minimizedSeconds);
         }
         host.droppedSeconds += std::max(0.0, minimizedSeconds);
+        if (host.recorder) {
+            host.recorder->endFrame(replay::FrameKind::minimized, minimizedSeconds, input);
+        }
         return;
     }
     const std::optional<u32> fixedFps = host.options.fixedFps;
-    if (host.options.smokeTest && !fixedFps) {
-        host.clock->sleepMilliseconds(kSmokeFrameSleepMs);
-    }
-
-    const i64 now = host.clock->counter();
-    f64 deltaSeconds = fixedFps ? 1.0 / static_cast<f64>(*fixedFps)
+    f64 deltaSeconds = 0.0;
+    if (replay != nullptr) {
+        deltaSeconds = replay->seconds();
+    } else {
+        if (host.options.smokeTest && !fixedFps) {
+            host.clock->sleepMilliseconds(kSmokeFrameSleepMs);
+        }
+        const i64 now = host.clock->counter();
+        deltaSeconds = fixedFps ? 1.0 / static_cast<f64>(*fixedFps)
                                 : static_cast<f64>(now - host.lastCounter) / static_cast<f64>(host.counterFrequency);
-    host.lastCounter = now;
+        host.lastCounter = now;
+    }
+    const f64 measuredSeconds = deltaSeconds;
     f64 droppedSeconds = std::max(0.0, deltaSeconds - kMaxFrameSeconds);
     deltaSeconds = std::clamp(deltaSeconds, 0.0, kMaxFrameSeconds);
     host.accumulator += deltaSeconds;
@@ -79,7 +169,7 @@ void FrameLoop::runFrame() {
     while (host.accumulator >= kFixedStepSeconds && steps < kMaxFixedStepsPerFrame) {
         const bool last = steps + 1 == kMaxFixedStepsPerFrame || host.accumulator - kFixedStepSeconds < kFixedStepSeconds;
         if (host.scene) {
-            host.scene->fixedUpdate(kFixedStepSeconds, last ? host.input : host.previousInput);
+            host.scene->fixedUpdate(kFixedStepSeconds, last ? input : host.previousInput);
         }
         host.accumulator -= kFixedStepSeconds;
         ++steps;
@@ -100,15 +190,18 @@ void FrameLoop::runFrame() {
         host.quitRequested = true;
     }
 
+    // A replay counts the recorded run's frames, however often a pause showed one again.
+    const u64 frame = replay != nullptr ? replay->playedFrames() : host.renderer.Statistics().presentedFrames + 1;
     const u8 syncInterval = host.options.vsync && !host.options.smokeTest ? 1 : 0;
     const f64 alpha = std::clamp(host.accumulator / kFixedStepSeconds, 0.0, 1.0);
+    host.lastAlpha = alpha;
     if (host.scene) {
-        host.scene->handleInput(host.input);
+        host.scene->handleInput(input);
         // This frame's moves, stops and actions leave now, not a frame later.
         sendDuelIntents(host);
         host.scene->update(deltaSeconds);
         if (!host.options.screenshotPath.empty() &&
-            screenshotDue(host.renderer.Statistics().presentedFrames, host.options.frames)) {
+            (screenshotDue(frame - 1, host.options.frames) || (replay != nullptr && replay->finished()))) {
             host.renderer.RequestScreenshot(host.options.screenshotPath);
             host.options.screenshotPath.clear();
         }
@@ -117,17 +210,40 @@ void FrameLoop::runFrame() {
     } else {
         host.renderer.DrawPlaceholderFrame(alpha, syncInterval);
     }
-    if (host.trace) {
-        host.trace->writeFrame({host.renderer.Statistics().presentedFrames,
-                                static_cast<f64>(host.fixedUpdates) * kFixedStepSeconds, steps, alpha,
-                                host.droppedSeconds},
-                               host.scene.get(), host.duelClient.get());
+    if (host.replayDiverged && !host.replayDivergenceSaid) {
+        host.replayDivergenceSaid = true;
+        if (host.log != nullptr) host.log->write(kLogWarn, formatText("Replay went another way than its run at frame %llu: the scene asked "
+                                             "for other commands than the run sent",
+                                             static_cast<unsigned long long>(frame)));
     }
 
-    if (host.options.smokeTest && host.renderer.Statistics().presentedFrames >= host.options.frames) {
+    // The session's figures, as the trace says them and the replay keeps them.
+    std::optional<replay::SessionFigures> session;
+    if (replay != nullptr) {
+        if (replay->header().online) {
+            session = replay->figures();
+        }
+    } else if (host.duelClient) {
+        session = replay::SessionFigures{host.duelClient->isRunning(), host.duelClient->statistics()};
+    }
+    if (host.trace) {
+        host.trace->writeFrame({frame, static_cast<f64>(host.fixedUpdates) * kFixedStepSeconds, steps, alpha,
+                                host.droppedSeconds},
+                               host.scene.get(), session ? &*session : nullptr);
+    }
+    if (host.recorder) {
+        if (session) {
+            host.recorder->figures(*session);
+        }
+        host.recorder->endFrame(replay::FrameKind::played, measuredSeconds, input);
+    }
+
+    const u64 budget = host.options.frames;
+    if (host.options.smokeTest &&
+        (replay != nullptr ? frame >= budget || replay->finished() : host.renderer.Statistics().presentedFrames >= budget)) {
         host.quitRequested = true;
     }
-    host.previousInput = host.input;
+    host.previousInput = input;
 }
 
 }  // namespace kestrune::app

@@ -4,7 +4,7 @@
 #include <stdexcept>
 
 #include "base/json_text.h"
-#include "net/duel_client.h"
+#include "replay/replay_format.h"
 #include "scene/frame_scene.h"
 
 namespace kestrune::app {
@@ -26,7 +26,7 @@ FrameTrace::FrameTrace(const std::filesystem::path& path) {
 }
 
 void FrameTrace::writeFrame(const FrameRecord& record, const scene::FrameScene* scene,
-                            const net::DuelClient* client) {
+                            const replay::SessionFigures* session) {
     line_.clear();
     line_.push_back('{');
     appendJsonMember(line_, "frame", record.frame, true);
@@ -37,11 +37,11 @@ void FrameTrace::writeFrame(const FrameRecord& record, const scene::FrameScene* 
     if (scene != nullptr) {
         scene->appendTrace(line_);
     }
-    if (client != nullptr) {
-        const net::DuelClientStatistics stats = client->statistics();
+    if (session != nullptr) {
+        const net::DuelClientStatistics& stats = session->statistics;
         appendJsonKey(line_, "session");
         line_.push_back('{');
-        appendJsonMember(line_, "running", client->isRunning(), true);
+        appendJsonMember(line_, "running", session->running, true);
         appendJsonMember(line_, "snapshots", stats.snapshotsReceived);
         appendJsonMember(line_, "snapshotsPerSecond", stats.snapshotsPerSecond);
         appendJsonMember(line_, "commands", stats.commandsSent);

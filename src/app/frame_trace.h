@@ -14,8 +14,8 @@
 #include "app/text_file.h"
 #include "base/types.h"
 
-namespace kestrune::net {
-class DuelClient;
+namespace kestrune::replay {
+struct SessionFigures;
 }
 
 namespace kestrune::scene {
@@ -38,8 +38,8 @@ public:
     // error for a parent directory that cannot be made).
     explicit FrameTrace(const std::filesystem::path& path);
 
-    // `client` adds the session's figures when online.
-    void writeFrame(const FrameRecord& record, const scene::FrameScene* scene, const net::DuelClient* client);
+    // `session` adds the session's figures when online.
+    void writeFrame(const FrameRecord& record, const scene::FrameScene* scene, const replay::SessionFigures* session);
     // Throws std::runtime_error "Unable to write frame trace." when anything was lost.
     void close();
 

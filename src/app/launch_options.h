@@ -43,6 +43,9 @@ struct LaunchOptions {
     std::optional<u32> fixedFps;  // empty: frames advance by the measured time
     std::filesystem::path tracePath;
     std::vector<ScriptedKey> keyScript;  // from --keys=, in frame order
+    std::filesystem::path recordPath;  // --record=: write a replay of this run
+    std::filesystem::path replayPath;  // --replay=: play a replay instead of a duel
+    f64 replaySpeed = 1.0;
 
     friend bool operator==(const LaunchOptions&, const LaunchOptions&) = default;
 };

@@ -32,6 +32,8 @@ NativeClient::~NativeClient() {
     duelClient.reset();
     scene.reset();
     trace.reset();
+    recorder.reset();
+    replay.reset();
 }
 
 }  // namespace kestrune::app

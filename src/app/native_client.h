@@ -8,12 +8,15 @@
 #include <unordered_set>
 
 #include "app/frame_clock.h"
+#include "app/frame_loop.h"
 #include "app/frame_trace.h"
 #include "app/launch_options.h"
 #include "app/window_host.h"
 #include "base/input_state.h"
 #include "net/duel_client.h"
 #include "render/render_device.h"
+#include "replay/replay_reader.h"
+#include "replay/replay_recorder.h"
 #include "scene/frame_scene.h"
 
 namespace kestrune::app {
@@ -64,6 +67,15 @@ public:
     std::size_t nextScriptedKey = 0;  // into options.keyScript
     std::vector<scene::PlayerIntent> intentBuffer;  // the duel tick's, reused every frame
     std::unique_ptr<FrameTrace> trace;  // only with --trace=
+    std::unique_ptr<replay::ReplayRecorder> recorder;  // only with --record=
+    std::unique_ptr<replay::ReplayReader> replay;      // only with --replay=: takes the session's place
+    u32 lastSentSequence = 0;     // the newest command sequence the scene was told of
+    bool replayDiverged = false;  // the scene asked for other commands than the recorded run sent
+    bool replayDivergenceSaid = false;
+    bool replayFinishedSaid = false;
+    ReplayPace replayPace;
+    u64 replayLoops = 0;     // frames of the loop, shown or not; the viewer's --keys count these
+    f64 lastAlpha = 0.0;     // of the last frame drawn, to draw it again while a replay waits
 
     std::unique_ptr<WindowHost> windowHost;
     std::unique_ptr<FrameClock> clock;

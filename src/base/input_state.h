@@ -15,6 +15,10 @@ inline constexpr u32 kVirtualKeyTab = 0x09;
 inline constexpr u32 kVirtualKeyShift = 0x10;
 inline constexpr u32 kVirtualKeyEscape = 0x1B;
 inline constexpr u32 kVirtualKeySpace = 0x20;
+inline constexpr u32 kVirtualKeyLeft = 0x25;
+inline constexpr u32 kVirtualKeyUp = 0x26;
+inline constexpr u32 kVirtualKeyRight = 0x27;
+inline constexpr u32 kVirtualKeyDown = 0x28;
 // Letters and digits are their upper-case ASCII codes.
 inline constexpr u32 virtualKeyOf(char letterOrDigit) noexcept { return static_cast<unsigned char>(letterOrDigit); }
 

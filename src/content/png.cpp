@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "base/crc32.h"
 #include "content/content_file.h"
 #include "content/model.h"
 #include "content/png_checks.h"
@@ -21,17 +22,6 @@ constexpr u32 kBytesPerPixel = 4;
 constexpr u64 kMaxWidthPixels = u64{1} << 30;   // width x 4 must stay a 32-bit stride
 constexpr u64 kMaxDecodedBytes = u64{1} << 32;  // the pixel copy takes a 32-bit size
 constexpr std::size_t kChunkFrameBytes = 12;     // length, type, CRC around the data
-
-// CRC-32 of PNG chunks (reflected polynomial 0xEDB88320), one table lookup per byte.
-constexpr std::array<u32, 256> kCrcTable = [] {
-    std::array<u32, 256> table{};
-    for (u32 n = 0; n < 256; ++n) {
-        u32 c = n;
-        for (int k = 0; k < 8; ++k) c = (c & 1) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        table[n] = c;
-    }
-    return table;
-}();
 
 u32 loadU32be(const std::byte* p) noexcept {
     return (static_cast<u32>(p[0]) << 24) | (static_cast<u32>(p[1]) << 16) | (static_cast<u32>(p[2]) << 8) |
@@ -49,11 +39,7 @@ void checkChunkCrcs(std::span<const std::byte> file, const std::filesystem::path
             return;
         }
         const std::byte* typeAndData = file.data() + at + 4;
-        u32 crc = 0xFFFFFFFF;
-        for (std::size_t i = 0; i < 4 + std::size_t{dataBytes}; ++i) {
-            crc = kCrcTable[(crc ^ static_cast<u32>(typeAndData[i])) & 0xFF] ^ (crc >> 8);
-        }
-        if (~crc != loadU32be(typeAndData + 4 + dataBytes)) {
+        if (crc32({typeAndData, 4 + std::size_t{dataBytes}}) != loadU32be(typeAndData + 4 + dataBytes)) {
             failForFile("PNG chunk CRC mismatch: ", path);
         }
         if (std::memcmp(typeAndData, "IEND", 4) == 0) {

@@ -51,6 +51,8 @@ struct DuelClientStatistics {
     f64 roundTripAverageMs = 0.0;
     f64 roundTripP99Ms = 0.0;
     f64 roundTripMaxMs = 0.0;
+
+    friend bool operator==(const DuelClientStatistics&, const DuelClientStatistics&) = default;
 };
 
 class DuelClient {

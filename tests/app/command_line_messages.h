@@ -20,7 +20,7 @@ inline const std::string kPipeServer = "--session-pipe requires --server.";
 inline std::string keysRefusal(const std::string& entry) {
     return "--keys entry \"" + entry +
            "\" is not FRAME:KEY, FRAME:+KEY or FRAME:-KEY (FRAME from 1; KEY a letter, a digit, Space, Shift, "
-           "Tab or Escape).";
+           "Tab, Escape, Left, Up, Right or Down).";
 }
 
 }  // namespace kestrune::app::testing
