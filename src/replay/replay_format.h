@@ -17,7 +17,8 @@
 //   Frames, one after another to the end of the file:
 //     u32 body length, u32 CRC-32 of the body, then the body:
 //       u8  kind: 0 a frame that was played, 1 a frame the window spent minimised
-//       f64 its seconds: the measured (or fixed) step before any clamp; minimised, the time dropped
+//       f64 its seconds: the measured (or fixed) step before any clamp, so negative when the
+//           clock ran backwards; minimised, the time dropped
 //       u16 count of keys that changed, then per key: u8 virtual key, u8 bits (1 held, 2 pressed, 4 released)
 //       items to the end of the body, each a u8 tag and its fields:
 //         1 stick      f32 x, f32 z (the stick after its dead zone, when it moved)
@@ -49,6 +50,8 @@ inline constexpr std::size_t kReplayFrameHeadBytes = 8;
 // length is damage, not a big frame.
 inline constexpr u32 kMaxReplayFrameBytes = 4u << 20;
 inline constexpr u64 kMaxReplayFileBytes = u64{1} << 30;
+// A frame's seconds are finite and at most this far from 0 (a run of eleven days).
+inline constexpr f64 kMaxReplayFrameSeconds = 1.0e6;
 
 inline constexpr u8 kReplayFlagOnline = 1;
 inline constexpr u8 kReplayFlagAutomaticSkill = 2;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -48,11 +49,19 @@ TEST(DuelTick, ExchangesEverythingOnceAndSendsIntentsInOrder) {
     NativeClient& host = *fake.host;
     host.duelClient = std::make_unique<net::DuelClient>();
     host.duelClient->connect("127.0.0.1", peer.port(), net::kWarrior, "Fighter", "");
+    // Beside the test's scratch directory, which the replaying host makes afresh.
+    const std::filesystem::path recording = std::filesystem::path(KESTRUNE_BINARY_DIR) / "test-output/duel-tick.krpl";
+    host.recorder = std::make_unique<replay::ReplayRecorder>(
+        recording, replay::ReplayHeader{.online = true, .tickRate = net::test::kPeerTickRate,
+                                        .localEntityId = net::test::kPeerEntityId});
+    const auto endFrame = [&] { host.recorder->endFrame(replay::FrameKind::played, 0.0, host.input); };
+    const std::vector<PlayerIntent> intents = {
+        {scene::kIntentMove, 707, -707, 0, 0}, {9, 0, 0, 0, 0}, {scene::kIntentBasicAttack, 0, 0, kOpponent, 1},
+        {scene::kIntentUseSkill, 0, 0, kOpponent, 1001}, {scene::kIntentStop, 0, 0, 0, 0}};
 
-    scene.queued = {{scene::kIntentMove, 707, -707, 0, 0}, {9, 0, 0, 0, 0},
-                    {scene::kIntentBasicAttack, 0, 0, kOpponent, 1}, {scene::kIntentUseSkill, 0, 0, kOpponent, 1001},
-                    {scene::kIntentStop, 0, 0, 0, 0}};
+    scene.queued = intents;
     sendDuelIntents(host);
+    endFrame();
     EXPECT_EQ(std::tuple(scene.sentSequences, host.pendingMoves),
               std::tuple(std::vector<u32>{1, 0, 2, 3, 4}, std::unordered_set<u32>{1}));
     ASSERT_TRUE(net::test::eventually([&] {
@@ -60,7 +69,9 @@ TEST(DuelTick, ExchangesEverythingOnceAndSendsIntentsInOrder) {
         return snapshot && snapshot->tick == 6;
     }));
     runDuelTick(host);
+    endFrame();
     runDuelTick(host);
+    endFrame();
 
     EXPECT_EQ(commands, (std::vector<net::ClientCommandMessage>{
                             {1, net::kCommandMove, 0, 707, static_cast<u16>(-707), 0},
@@ -78,10 +89,30 @@ TEST(DuelTick, ExchangesEverythingOnceAndSendsIntentsInOrder) {
     host.duelClient->teardown();
     scene.queued = {{scene::kIntentMove, 1000, 0, 0, 0}};
     sendDuelIntents(host);
+    endFrame();
     EXPECT_EQ(std::tuple(scene.queued.empty(), scene.sentSequences.back(), host.pendingMoves.empty()),
               std::tuple(true, 0u, true));
     EXPECT_EQ(peer.finish(), "");
+    host.recorder->close();
 
+    // The replay in the session's place hands the scene the very same calls, frame by frame.
+    testing::SceneHost again;
+    again.host->replay = std::make_unique<replay::ReplayReader>(recording);
+    const std::vector<std::pair<bool, std::vector<PlayerIntent>>> frames = {  // as above: ticked?, intents
+        {false, intents}, {true, {}}, {true, {}}, {false, {{scene::kIntentMove, 1000, 0, 0, 0}}}};
+    for (const auto& [ticked, queued] : frames) {
+        ASSERT_TRUE(again.host->replay->advance());
+        if (ticked) runDuelTick(*again.host);
+        again.scene->queued = queued;
+        sendDuelIntents(*again.host);
+    }
+    const auto seen = [](const testing::RecordingScene& s) {
+        return std::tuple(s.calls, s.sentSequences, s.snapshots, s.events, s.results, s.moveResolutions);
+    };
+    std::erase(scene.calls, "take");  // the replay's frames take intents every frame, the live test only twice
+    std::erase(again.scene->calls, "take");
+    EXPECT_EQ(seen(*again.scene), seen(scene));
+    EXPECT_EQ(again.lines(), fake.lines());
     EXPECT_EQ(fake.lines(), (std::vector<std::string>{"[WARN] Server rejected command 2 at tick 41 (reason 7)",
                                                       "[WARN] Server rejected command 1 at tick 42 (reason 5)"}));
 }

@@ -170,5 +170,71 @@ TEST(FrameLoop, PacingAndSyncIntervalFollowTheRunKind) {
     }
 }
 
+// A run recorded by the loop and played back by it: the scene sees the same steps with the
+// same keys, the same frame times, drops and alphas, and the trace says the same, though the
+// replay's clock does something else entirely. Its last frame is the screenshot's when the
+// budget lies beyond it, and a smoke replay ends with it.
+TEST(FrameLoop, AReplayedRunGivesTheSceneTheSameFramesAsTheRun) {
+    const std::filesystem::path recording = std::filesystem::path(KESTRUNE_BINARY_DIR) / "test-output/frame-loop.krpl";
+    const std::filesystem::path shot = std::filesystem::path(KESTRUNE_BINARY_DIR) / "test-output/frame-loop/replay.bmp";
+    std::filesystem::remove(shot);
+    const f64 frameSeconds[] = {1.0 / 60.0, 0.0, 0.5, 1.5 / 60.0, -1.0, 0.03, 1.0 / 60.0};
+    const auto run = [&](SceneHost& f, bool replaying) {
+        f.host->trace = std::make_unique<FrameTrace>(render::testing::scratchDirectory() / "trace.jsonl");
+        f.window->onPump = [&](NativeClient& host) {
+            const u32 frame = f.window->pumps;
+            if (!replaying && frame == 2) host.input.keyPressed('W', false);
+            if (!replaying && frame == 5) host.input.keyReleased('W');
+            host.minimized = !replaying && frame == 4;
+            f.clock->advanceSeconds(replaying ? 0.001 : frameSeconds[frame - 1]);
+            return true;
+        };
+        f.window->onWait = [&](NativeClient&) { f.clock->advanceSeconds(2.0); };
+        FrameLoop loop(*f.host);
+        for (u32 frame = 0; frame < 7 && !f.host->quitRequested; ++frame) loop.runFrame();
+        f.host->trace->close();
+        return std::tuple(f.scene->stepKeys, f.scene->updates, f.scene->alphas, f.scene->droppedSeconds, f.scene->calls,
+                          testing::readText(render::testing::scratchDirectory() / "trace.jsonl"));
+    };
+    SceneHost live;
+    live.host->recorder = std::make_unique<replay::ReplayRecorder>(recording, replay::ReplayHeader{});
+    const auto seen = run(live, false);
+    live.host->recorder->close();
+    EXPECT_EQ(std::get<0>(seen), "-WWWWWWWW--");  // a minimised frame between: nothing steps
+
+    SceneHost again({.smokeTest = true, .frames = 9, .screenshotPath = shot});
+    again.host->replay = std::make_unique<replay::ReplayReader>(recording);
+    again.host->replayPace.unpaced = true;
+    EXPECT_EQ(run(again, true), seen);
+    EXPECT_EQ(std::tuple(again.host->quitRequested, std::filesystem::exists(shot), again.clock->sleeps.empty()),
+              std::tuple(true, true, true));
+}
+
+// The viewer's keys: Space pauses and resumes, Right steps while paused. Unpaused, recorded
+// frames play as their time is due at the speed asked for, a stall counting as a quarter second.
+TEST(FrameLoop, ReplayPaceFollowsTheClockTheSpeedAndTheViewersKeys) {
+    const struct { const char* name; f64 speed; const char* keys; f64 wall; const char* due; } cases[] = {
+        {"at its pace", 1.0, "....", 1.0 / 60.0, "1111"},
+        {"a faster display waits", 1.0, "....", 1.0 / 120.0, "0101"},
+        {"twice as fast", 2.0, "....", 1.0 / 120.0, "1111"},
+        {"half as fast", 0.5, "....", 1.0 / 60.0, "0101"},
+        {"paused, then stepped twice, then resumed", 1.0, "S.RRS.", 1.0 / 60.0, "001111"},
+        {"a long stall does not burst", 1.0, "....", 5.0, "1111"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ReplayPace pace{c.speed};
+        std::string due;
+        for (const char* key = c.keys; *key != 0; ++key) {
+            InputState viewer;
+            viewer.pressed[kVirtualKeySpace] = *key == 'S';
+            viewer.pressed[kVirtualKeyRight] = *key == 'R';
+            due += replayFrameDue(pace, viewer, c.wall, 1.0 / 60.0) ? '1' : '0';
+        }
+        EXPECT_EQ(due, c.due);
+        EXPECT_LE(pace.credit, kMaxFrameSeconds);
+    }
+}
+
 }  // namespace
 }  // namespace kestrune::app
