@@ -424,7 +424,8 @@ def random(bin_dir, content, out, minutes=None):
         for pid in players(program):
             os.kill(int(pid), signal.SIGTERM)
 
-    frames, messages, _ = play_online(bin_dir, content, out, "random", frames_total, ["--keys=" + keys],
+    recording = ["--record=" + str(out / "random.krpl"), "--screenshot=" + str(out / "random.bmp")]
+    frames, messages, _ = play_online(bin_dir, content, out, "random", frames_total, ["--keys=" + keys, *recording],
                                       RANDOM_RELAY, during=watch if minutes else lambda *_: None,
                                       smoke=minutes is None)
     check(len(frames) > 600, f"random: {len(frames)} frames played")
@@ -479,12 +480,61 @@ def random(bin_dir, content, out, minutes=None):
                 off.append((f["frame"], round(math.dist(ground(f["slots"][local]), server), 3)))
     check(rest_checked > 0 and not off, f"random: at rest in {rest_checked} frames, drawn where the server has the "
                                         f"fighter in all of them ({off[:5]})")
+    if minutes is None:
+        replayed(bin_dir, content, out, "random", len(frames))
     if minutes:
         steady = [m for m in memory[len(memory) // 5:] if m]
         grown = (max(steady) - min(steady)) / 1024 if steady else math.inf
         check(len(steady) > 5 and grown < 16, f"random: memory flat after the first fifth ({grown:.1f} MiB between "
                                               f"{min(steady or [0]) / 1024:.0f} and {max(steady or [0]) / 1024:.0f} MiB; "
                                               f"samples every 10 s: {[round(m / 1024) for m in memory if m]})")
+
+
+def replay(bin_dir, content, out, name, recording, frames, extra=()):
+    """Plays a recording headless; returns its exit code, trace lines and log messages."""
+    trace, log = out / f"{name}.jsonl", out / f"{name}.log"
+    trace.unlink(missing_ok=True)
+    command = [bin_dir / "KestruneNative", "--smoke-test", f"--frames={frames}", f"--content={content}",
+               f"--replay={recording}", "--width=640", "--height=360", f"--trace={trace}", f"--log={log}", *extra]
+    code = subprocess.run(command, env=environment(headless=True), stdin=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                          timeout=TIMEOUT_SECONDS).returncode
+    lines = trace.read_text().splitlines() if trace.exists() else []
+    return code, lines, log_messages(log) if log.exists() else []
+
+
+def replayed(bin_dir, content, out, name, frames):
+    """The recording of a run played back: the same trace line for line and the same last picture; cut inside a frame
+    it plays the frames before and says where it was cut; on other content it is refused."""
+    recording = out / f"{name}.krpl"
+    live = (out / f"{name}.jsonl").read_text().splitlines()
+    size, seconds = recording.stat().st_size, real_time(read_trace(out / f"{name}.jsonl")[-1])
+    print(f"{name}: {frames} frames, {seconds:.1f} s recorded in {size} bytes: {size / seconds * 60 / 1000:.0f} KB a minute")
+    code, lines, _ = replay(bin_dir, content, out, f"{name}-replay", recording, frames,
+                            ["--screenshot=" + str(out / f"{name}-replay.bmp")])
+    differ = next((i for i, (a, b) in enumerate(zip(live, lines)) if a != b), None)
+    check(code == 0 and len(lines) == len(live) and differ is None,
+          f"{name} replayed: exit code {code}, {len(lines)} of {len(live)} trace lines, the first that differs "
+          f"{differ and (live[differ][:300], lines[differ][:300])}")
+    check((out / f"{name}.bmp").read_bytes() == (out / f"{name}-replay.bmp").read_bytes(),
+          f"{name} replayed: the last frame's picture is the same")
+
+    cut = out / f"{name}-cut.krpl"
+    cut.write_bytes(recording.read_bytes()[:size // 2])
+    code, lines, messages = replay(bin_dir, content, out, f"{name}-cut", cut, frames)
+    said = [m for m in messages if "ends inside frame" in m]
+    check(code == 0 and said and 0 < len(lines) < len(live) and lines == live[:len(lines)],
+          f"{name} cut in half: exit code {code}, {len(lines)} frames played as recorded, said: {said}")
+
+    other = out / "other-content"
+    if not other.exists():
+        other.mkdir()
+        for entry in Path(content).iterdir():
+            (other / entry.name).symlink_to(entry.resolve())
+        (other / "MANIFEST").unlink()
+        (other / "MANIFEST").write_bytes((Path(content) / "MANIFEST").read_bytes() + b"\n")
+    code, lines, messages = replay(bin_dir, other, out, f"{name}-other", recording, frames)
+    check(code == 1 and not lines and any("was recorded on other content" in m for m in messages),
+          f"{name} on other content: exit code {code}, refused: {messages[-1:]}")
 
 
 def main():
