@@ -192,7 +192,10 @@ void FrameLoop::runFrame() {
 
     // A replay counts the recorded run's frames, however often a pause showed one again.
     const u64 frame = replay != nullptr ? replay->playedFrames() : host.renderer.Statistics().presentedFrames + 1;
-    const u8 syncInterval = host.options.vsync && !host.options.smokeTest ? 1 : 0;
+    // A replay behind its pace (played faster than the display's rate) presents without waiting.
+    const bool replayBehind =
+        replay != nullptr && host.replayPace.credit >= std::min(replay->nextSeconds(), kMaxFrameSeconds);
+    const u8 syncInterval = host.options.vsync && !host.options.smokeTest && !replayBehind ? 1 : 0;
     const f64 alpha = std::clamp(host.accumulator / kFixedStepSeconds, 0.0, 1.0);
     host.lastAlpha = alpha;
     if (host.scene) {

@@ -106,7 +106,9 @@ void RemotePlayback::place(Vec3& position, f32* yawRadians) noexcept {
     const RemoteSample& second = samples_[1];
     const Vec3 difference = second.position - first.position;
     if (yawRadians != nullptr && squaredLength(difference) > kMinHeadingSquaredMetres) {
-        *yawRadians = std::atan2(difference.x, difference.z);
+        // In double, rounded once: the C libraries' float atan2 differ in the last bit between
+        // platforms, and a replay recorded on one must draw the same heading on the other.
+        *yawRadians = static_cast<f32>(std::atan2(static_cast<f64>(difference.x), static_cast<f64>(difference.z)));
     }
     const f64 span = static_cast<f64>(second.tick - first.tick);
     const f64 fraction = span == 0.0 ? 1.0 : std::clamp((playbackTick_ - static_cast<f64>(first.tick)) / span, 0.0, 1.0);

@@ -12,15 +12,23 @@ image is stored in the repository; a failing pair is kept in the output director
       the duel frame of the golden run (24 fixed steps at 60 per second, 640 x 360) drawn by the Linux and the Windows
       program from one baked content directory; their reports must also count the same draws, triangles, skinned
       vertices and uploads
+  frame_parity.py replay --gl-program EXE --d3d11-program EXE --emulator WINE-EXEC --content DIR --out DIR
+      a replay recorded by each program plays on the other to the same trace, line for line, and a frame the
+      parity above allows: an offline duel with keys recorded both ways, and an online duel against the Linux
+      build's duel server recorded on Linux and played under Wine
 """
 import argparse
 import os
+import re
 import shutil
+import signal
+import subprocess
 import sys
 from pathlib import Path
 
 import e2e
-from e2e import check, check_fields, program_environment, read_report, rgb_pixels, windows_path, write_rgb
+from e2e import check, check_fields, program_environment, read_report, rgb_pixels, text_of, wait_until, windows_path, \
+    write_rgb
 from run_smoke import GOLDEN_RUN
 
 MEAN_LIMIT = 2.0         # mean absolute difference per channel
@@ -121,17 +129,72 @@ def content(args):
     return e2e.finish()
 
 
+REPLAY_KEYS = "10:+W,50:+D,80:-W,90:1,110:1,130:-D,140:2,200:+S,230:Space,260:-S,270:3"
+REPLAY_FRAMES = 320
+
+
+def replay(args):
+    content_dir = Path(args.content).resolve()
+    out = fresh_output(args.out, (args.gl_program, args.d3d11_program, content_dir / "MANIFEST"))
+    if out is None:
+        return 1
+    server = Path(args.gl_program).parent / "kestrune-duel-server"
+    sides = {"gl": ([args.gl_program], str, program_environment()),
+             "d3d11": ([args.emulator, args.d3d11_program], windows_path, dict(os.environ))}
+
+    def play(side, name, options):
+        command, path, env = sides[side]
+        shot, trace = out / f"{name}.bmp", out / f"{name}.jsonl"
+        code = run([*command, "--smoke-test", f"--content={path(content_dir)}", "--width=640", "--height=360",
+                    f"--screenshot={path(shot)}", f"--trace={path(trace)}", f"--log={path(out / f'{name}.log')}",
+                    *[re.sub(r"^(--\w+=)@(.*)$", lambda m: m.group(1) + path(out / m.group(2)), o) for o in options]],
+                   env)
+        check(code == 0 and shot.is_file() and trace.is_file(), f"{name}: exit code {code}, a frame and a trace")
+        return shot, trace.read_text().splitlines() if trace.is_file() else []
+
+    def same(name, recorded, replayed):
+        differ = next((i for i, (a, b) in enumerate(zip(recorded[1], replayed[1])) if a != b), None)
+        check(len(recorded[1]) == len(replayed[1]) > 0 and differ is None,
+              f"{name}: {len(replayed[1])} of {len(recorded[1])} trace lines, the first that differs "
+              f"{differ and (recorded[1][differ][:400], replayed[1][differ][:400])}")
+        check(recorded[0].is_file() and replayed[0].is_file() and compare(recorded[0], replayed[0], out),
+              f"{name}: the last frame")
+
+    offline = ["--fixed-fps=60", f"--frames={REPLAY_FRAMES}", "--keys=" + REPLAY_KEYS]
+    for recorder, player in (("gl", "d3d11"), ("d3d11", "gl")):
+        recorded = play(recorder, f"offline-{recorder}", [*offline, f"--record=@offline-{recorder}.krpl"])
+        replayed = play(player, f"offline-{recorder}-on-{player}",
+                        [f"--frames={REPLAY_FRAMES}", f"--replay=@offline-{recorder}.krpl"])
+        same(f"an offline duel recorded on {recorder}, replayed on {player}", recorded, replayed)
+
+    log = out / "duel-server.log"
+    duel = subprocess.Popen([server, "--listen=127.0.0.1:0", "--bot"], stdout=log.open("w"), stderr=subprocess.STDOUT)
+    try:
+        found = wait_until(lambda: re.search(r"listening on 127\.0\.0\.1:(\d+)\b", text_of(log)), 20, 0.05)
+        check(bool(found), "the duel server listens")
+        if found:
+            recorded = play("gl", "online-gl", [f"--frames={REPLAY_FRAMES}", f"--server=127.0.0.1:{found.group(1)}",
+                                                "--keys=" + REPLAY_KEYS, "--record=@online-gl.krpl"])
+            replayed = play("d3d11", "online-gl-on-d3d11", [f"--frames={REPLAY_FRAMES}", "--replay=@online-gl.krpl"])
+            same("an online duel recorded on gl, replayed on d3d11", recorded, replayed)
+    finally:
+        duel.send_signal(signal.SIGINT)
+        duel.wait(timeout=10)
+    return e2e.finish()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     commands = parser.add_subparsers(dest="command", required=True)
     for name, options in (("placeholder", ("gl-tests", "d3d11-tests", "emulator")),
-                          ("content", ("gl-program", "d3d11-program", "emulator", "content"))):
+                          ("content", ("gl-program", "d3d11-program", "emulator", "content")),
+                          ("replay", ("gl-program", "d3d11-program", "emulator", "content"))):
         command = commands.add_parser(name)
         for option in options:
             command.add_argument(f"--{option}", required=True)
         command.add_argument("--out", required=True)
     args = parser.parse_args()
-    return {"placeholder": placeholder, "content": content}[args.command](args)
+    return {"placeholder": placeholder, "content": content, "replay": replay}[args.command](args)
 
 
 if __name__ == "__main__":
