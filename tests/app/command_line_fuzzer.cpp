@@ -17,7 +17,8 @@ namespace {
 bool isKnownMessage(std::string_view message) {
     using namespace kestrune::app::testing;
     for (const std::string& text : {kTooSmall, kFramesRange, kFixedFpsRange, kUnknownOption, kHostPort, kPortRange,
-                                    kClasses, kContentSmoke, kPipeOnce, kPipeServer}) {
+                                    kClasses, kContentSmoke, kPipeOnce, kPipeServer, kReplaySpeedRange, kReplayServer,
+                                    kReplayRecord, kReplayContent}) {
         if (message == text) return true;
     }
     return message.starts_with(kInvalidNumber + "--") || message.starts_with("--keys entry \"");

@@ -16,6 +16,10 @@ inline const std::string kClasses = "--class must be warrior or templar.";
 inline const std::string kContentSmoke = "--content-smoke requires --content=<runtime directory>.";
 inline const std::string kPipeOnce = "--session-pipe can only be supplied once.";
 inline const std::string kPipeServer = "--session-pipe requires --server.";
+inline const std::string kReplaySpeedRange = "--replay-speed must be between 0.1 and 10.";
+inline const std::string kReplayServer = "--replay plays without a server: leave out --server.";
+inline const std::string kReplayRecord = "--replay and --record cannot be used together.";
+inline const std::string kReplayContent = "--replay requires --content=<runtime directory>.";
 
 inline std::string keysRefusal(const std::string& entry) {
     return "--keys entry \"" + entry +

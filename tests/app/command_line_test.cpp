@@ -52,6 +52,13 @@ TEST(CommandLine, EachFormSetsItsFieldsAndLaterOccurrencesWin) {
           .keyScript = {{3, 0x20, true}, {4, 0x20, false}, {4, 0x1B, true}, {4, 0x10, true}, {4, 0x09, false},
                         {5, 'W', true}, {5, 0x1B, false}, {9, 'W', false}, {12, '2', true}, {13, '2', false}}}},
         {"slowest fixed rate", {u"--fixed-fps=1"}, {.fixedFps = 1}},
+        {"a recording", {u"--record=r.krpl"}, {.recordPath = "r.krpl"}},
+        {"a replay at the slowest speed, arrows typed", {u"--replay=r.krpl", u"--content=c", u"--replay-speed=0.1", u"--keys=2:Right,3:left,3:UP,3:down"},
+         {.contentDirectory = "c", .keyScript = {{2, 0x27, true}, {3, 0x27, false}, {3, 0x25, true}, {3, 0x26, true},
+                                                 {3, 0x28, true}, {4, 0x25, false}, {4, 0x26, false}, {4, 0x28, false}},
+          .replayPath = "r.krpl", .replaySpeed = 0.1}},
+        {"the fastest replay, its digits", {u"--replay-speed=10", u"--replay-speed=0010.000000"}, {.replaySpeed = 10.0}},
+        {"a replay's speed in hundredths", {u"--replay-speed=1.25"}, {.replaySpeed = 1.25}},
         // the pipe handle is kept aside; ticket and name come only from the pipe
         {"pipe handle", {u"--server=h:1", u"--session-pipe=0008"}, server, 8},
         {"largest pipe handle", {u"--session-pipe=18446744073709551615", u"--server=h:1"}, server, ~u64{0}}};
@@ -93,7 +100,13 @@ TEST(CommandLine, RejectsWithTheMessageOfTheFirstBrokenRule) {
         {{u"--class=warrior "}, kClasses}, {{u"--Smoke-test"}, kUnknownOption}, {{u"smoke-test"}, kUnknownOption},
         {{u"--smoke-test=1"}, kUnknownOption}, {{u"--width"}, kUnknownOption}, {{u""}, kUnknownOption},
         {{u"--smoke-test", u"--unknown"}, kUnknownOption}, {{u"--frames=0", u"--unknown"}, kUnknownOption},
-        {{u"--width=x", u"--unknown"}, width}};
+        {{u"--width=x", u"--unknown"}, width},
+        {{u"--replay-speed=0.09"}, kReplaySpeedRange}, {{u"--replay-speed=10.01"}, kReplaySpeedRange},
+        {{u"--replay-speed=0"}, kReplaySpeedRange}, {{u"--replay-speed=.5"}, number + "--replay-speed"},
+        {{u"--replay-speed=1."}, number + "--replay-speed"}, {{u"--replay-speed=-1"}, number + "--replay-speed"},
+        {{u"--replay-speed=1e1"}, number + "--replay-speed"}, {{u"--replay-speed=0.0000001"}, number + "--replay-speed"},
+        {{u"--replay=r", u"--content=c", u"--server=h:1"}, kReplayServer},
+        {{u"--replay=r", u"--content=c", u"--record=s"}, kReplayRecord}, {{u"--replay=r"}, kReplayContent}};
     for (const auto& c : cases) {
         std::string label;
         for (const auto& argument : c.arguments) label += utf8FromUtf16Lossy(argument) + " ";
