@@ -30,7 +30,7 @@ from pathlib import Path
 
 import e2e
 from e2e import check, check_fields, failures, inspect, log_messages, program_environment, read_report, \
-    read_trace, rgb_pixels, wait_until, windows_path
+    read_trace, rgb_pixels, text_of, wait_until, windows_path
 
 MISSING_SWAP_CHAIN2 = "IDXGISwapChain1::QueryInterface(IDXGISwapChain2) failed with HRESULT 0x80004002"
 TIMEOUT_SECONDS = 240
@@ -93,6 +93,34 @@ def linux(program, bake, content_dir, out):
 
     placeholder_runs(launch, out, lambda level: level.startswith("gl"), samples_for)
     content(launch, str, bake, content_dir, out)
+    replays(launch, content_dir, out)
+
+
+def replays(launch, content_dir, out):
+    """An offline templar recorded and replayed: the same trace and picture. A recording made on content without a
+    MANIFEST is refused on content with one."""
+    common = ["--smoke-test", "--width=640", "--height=360"]
+    for name, extra in (("recorded", ["--class=templar", "--fixed-fps=60", "--keys=5:+A,40:-A,45:3,80:1,100:+W,130:2",
+                                      f"--record={out / 'templar.krpl'}"]),
+                        ("replayed", [f"--replay={out / 'templar.krpl'}"])):
+        code = launch([*common, "--frames=160", f"--content={content_dir}", f"--trace={out / name}.jsonl",
+                       f"--screenshot={out / name}.bmp", f"--log={out / name}.log", *extra])
+        check(code == 0, f"templar {name}: exit code {code}")
+    traces = [text_of(out / f"{name}.jsonl") for name in ("recorded", "replayed")]
+    check(traces[0] == traces[1] and traces[0].count("\n") == 160 and '"controlledSlot":1' in traces[0],
+          "the templar's replay traces the same 160 frames")
+    check((out / "recorded.bmp").read_bytes() == (out / "replayed.bmp").read_bytes(), "and draws the same last frame")
+    bare = out / "bare-content"
+    shutil.rmtree(bare, ignore_errors=True)
+    bare.mkdir()
+    for entry in Path(content_dir).iterdir():
+        if entry.name != "MANIFEST":
+            (bare / entry.name).symlink_to(entry.resolve())
+    code = launch([*common, "--frames=3", f"--content={bare}", f"--record={out / 'bare.krpl'}"])
+    refused = launch([*common, "--frames=3", f"--content={content_dir}", f"--replay={out / 'bare.krpl'}",
+                      f"--log={out / 'bare-replayed.log'}"])
+    check(code == 0 and refused == 1 and "recorded on other content" in text_of(out / "bare-replayed.log"),
+          f"a recording without a MANIFEST is refused on content with one (exit codes {code}, {refused})")
 
 
 def prepared_runtime(emulator):
