@@ -74,7 +74,8 @@ std::unique_ptr<replay::ReplayReader> openReplay(LaunchOptions& options, Log& lo
                                  ", this content's " + hexDigest(digest) + ".");
     }
     options.characterClass = header.characterClass == 1 ? CharacterClass::templar : CharacterClass::warrior;
-    log.write(kLogInfo, formatText("Replay %s: %llu frames of an %s duel as the %s", replay::pathText(options.replayPath).c_str(),
+    log.write(kLogInfo, formatText("Replay %s: %llu frames of an %s duel as the %s",
+                                   replay::pathText(options.replayPath).c_str(),
                                    static_cast<unsigned long long>(reader->frameCount()),
                                    header.online ? "online" : "offline",
                                    header.characterClass == 1 ? "templar" : "warrior"));
@@ -106,6 +107,10 @@ RunSummary BootCoordinator::run() {
         host.replay = openReplay(host.options, log);
         host.replayPace = ReplayPace{host.options.replaySpeed, host.options.smokeTest};
     }
+    // Scripted keys are the run's own play: they replace the smoke run's automatic skill. A
+    // replay plays as its run did.
+    const bool automaticSkill = host.replay ? host.replay->header().automaticSkill
+                                            : host.options.smokeTest && host.options.keyScript.empty();
 
     host.windowHost->registerWindowClass(host);
     host.windowHost->createMainWindow(host);
@@ -123,9 +128,6 @@ RunSummary BootCoordinator::run() {
     if (!host.options.contentDirectory.empty()) {
         log.write(kLogInfo, std::string_view("Load KMDL content chunk"));
         auto scene = std::make_unique<scene::ContentScene>();
-        // Scripted keys are the run's own play: they replace the smoke run's automatic skill.
-        const bool automaticSkill = host.replay ? host.replay->header().automaticSkill
-                                                : host.options.smokeTest && host.options.keyScript.empty();
         const bool online = host.replay ? host.replay->header().online : !host.options.serverHost.empty();
         const scene::SceneLaunch launch{host.options.characterClass == CharacterClass::templar ? 1u : 0u,
                                         automaticSkill, online};
@@ -148,7 +150,7 @@ RunSummary BootCoordinator::run() {
         replay::ReplayHeader header;
         header.characterClass = host.options.characterClass == CharacterClass::templar ? 1 : 0;
         header.online = host.duelClient != nullptr;
-        header.automaticSkill = host.options.smokeTest && host.options.keyScript.empty();
+        header.automaticSkill = automaticSkill;
         header.tickRate = host.duelClient ? host.duelClient->tickRate() : 0;
         header.localEntityId = host.duelClient ? host.duelClient->localEntityId() : 0;
         header.fixedFps = host.options.fixedFps.value_or(0);

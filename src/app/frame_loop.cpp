@@ -57,15 +57,17 @@ void showReplayAgain(NativeClient& host) {
     }
     if (host.replay->finished() && !host.replayFinishedSaid) {
         host.replayFinishedSaid = true;
-        if (host.log != nullptr) host.log->write(kLogInfo, formatText("Replay finished after %llu frames",
-                                             static_cast<unsigned long long>(host.replay->playedFrames())));
+        if (host.log != nullptr) {
+            host.log->write(kLogInfo, formatText("Replay finished after %llu frames",
+                                                 static_cast<unsigned long long>(host.replay->playedFrames())));
+        }
         if (host.options.smokeTest) {
             host.quitRequested = true;
         }
     }
     if (host.scene) {
         host.scene->draw(host.renderer, host.lastAlpha);
-        host.renderer.Present(host.options.vsync ? 1 : 0);
+        host.renderer.Present(host.options.vsync && !host.options.smokeTest ? 1 : 0);
     }
     if (!host.options.vsync) {
         host.clock->sleepMilliseconds(1);
@@ -213,9 +215,9 @@ void FrameLoop::runFrame() {
     } else {
         host.renderer.DrawPlaceholderFrame(alpha, syncInterval);
     }
-    if (host.replayDiverged && !host.replayDivergenceSaid) {
+    if (host.replayDiverged && !host.replayDivergenceSaid && host.log != nullptr) {
         host.replayDivergenceSaid = true;
-        if (host.log != nullptr) host.log->write(kLogWarn, formatText("Replay went another way than its run at frame %llu: the scene asked "
+        host.log->write(kLogWarn, formatText("Replay went another way than its run at frame %llu: the scene asked "
                                              "for other commands than the run sent",
                                              static_cast<unsigned long long>(frame)));
     }

@@ -112,9 +112,19 @@ TEST(DuelTick, ExchangesEverythingOnceAndSendsIntentsInOrder) {
     std::erase(scene.calls, "take");  // the replay's frames take intents every frame, the live test only twice
     std::erase(again.scene->calls, "take");
     EXPECT_EQ(seen(*again.scene), seen(scene));
+    EXPECT_FALSE(again.host->replayDiverged);
     EXPECT_EQ(again.lines(), fake.lines());
     EXPECT_EQ(fake.lines(), (std::vector<std::string>{"[WARN] Server rejected command 2 at tick 41 (reason 7)",
                                                       "[WARN] Server rejected command 1 at tick 42 (reason 5)"}));
+    // A scene that asks for fewer commands, or more, than the run sent has gone another way.
+    for (const std::size_t asked : {std::size_t{4}, std::size_t{6}}) {
+        testing::SceneHost other;
+        other.host->replay = std::make_unique<replay::ReplayReader>(recording);
+        ASSERT_TRUE(other.host->replay->advance());
+        other.scene->queued.assign(asked, intents[0]);
+        sendDuelIntents(*other.host);
+        EXPECT_TRUE(other.host->replayDiverged) << asked << " commands asked";
+    }
 }
 
 }  // namespace

@@ -210,6 +210,28 @@ TEST(FrameLoop, AReplayedRunGivesTheSceneTheSameFramesAsTheRun) {
               std::tuple(true, true, true));
 }
 
+// A smoke replay plays a frame every turn of the loop, ends at its frame budget, and takes the
+// viewer's scripted keys by turns of the loop: Space pauses, Right steps, Space resumes.
+TEST(FrameLoop, ASmokeReplayTakesTheViewersKeysAndStopsAtItsBudget) {
+    const std::filesystem::path recording = std::filesystem::path(KESTRUNE_BINARY_DIR) / "test-output/viewer.krpl";
+    {
+        replay::ReplayRecorder recorder(recording, replay::ReplayHeader{});
+        for (int frame = 0; frame < 6; ++frame) recorder.endFrame(replay::FrameKind::played, 1.0 / 60.0, InputState{});
+    }
+    SceneHost f({.smokeTest = true, .frames = 5,
+                 .keyScript = {{2, kVirtualKeySpace, true}, {3, kVirtualKeySpace, false}, {4, kVirtualKeyRight, true},
+                               {5, kVirtualKeyRight, false}, {6, kVirtualKeySpace, true}, {7, kVirtualKeySpace, false}}});
+    f.host->replay = std::make_unique<replay::ReplayReader>(recording);
+    f.host->replayPace.unpaced = true;
+    FrameLoop loop(*f.host);
+    std::string played;
+    for (int turn = 0; turn < 10 && !f.host->quitRequested; ++turn) {
+        loop.runFrame();
+        played += std::to_string(f.host->replay->playedFrames());
+    }
+    EXPECT_EQ(std::tuple(played, f.scene->updates.size()), std::tuple("11122345", 5u));
+}
+
 // The viewer's keys: Space pauses and resumes, Right steps while paused. Unpaused, recorded
 // frames play as their time is due at the speed asked for, a stall counting as a quarter second.
 TEST(FrameLoop, ReplayPaceFollowsTheClockTheSpeedAndTheViewersKeys) {

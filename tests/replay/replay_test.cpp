@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/crc32.h"
@@ -73,7 +75,17 @@ struct Sample {
         recorder.endFrame(FrameKind::played, -0.001, input);
         input.beginFrame();
         input.keyReleased('W');
+        recorder.figures({false, figures.statistics});  // only the session's end changed
         recorder.endFrame(FrameKind::played, 0.25, input);
+        // Written as the run goes: the file already plays every frame sealed, before it is closed.
+        const auto framesOnDisk = [] {
+            const std::vector<std::byte> bytes = readBytes(kFile);  // the header may not be there yet
+            return bytes.size() < kReplayHeaderBytes ? 0u : ReplayReader(bytes, "F").frameCount();
+        };
+        for (int wait = 0; wait < 500 && framesOnDisk() < 4; ++wait) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        EXPECT_EQ(framesOnDisk(), 4u);
         recorder.close();
         return recorder.framesRecorded();
     }
@@ -113,8 +125,9 @@ TEST(Replay, TheReaderGivesBackWhatTheRecorderWasGivenFrameByFrame) {
     EXPECT_EQ(std::tuple(reader.seconds(), keys(), reader.results().size(), reader.figures()),
               std::tuple(-0.001, "held | pressed released | ", 0u, sample.figures));
     ASSERT_TRUE(reader.advance());
-    EXPECT_EQ(std::tuple(keys(), reader.input().analogMoveX, reader.finished(), reader.playedFrames()),
-              std::tuple("released | | ", 0.5f, true, 4u));
+    EXPECT_EQ(std::tuple(keys(), reader.input().analogMoveX, reader.finished(), reader.playedFrames(),
+                         reader.figures()),
+              std::tuple("released | | ", 0.5f, true, 4u, SessionFigures{false, sample.figures.statistics}));
     EXPECT_FALSE(reader.advance());
 }
 
@@ -173,6 +186,8 @@ TEST(Replay, RefusalsNameTheFileAndTheFault) {
         {"another format", [](auto& b) { b[0] = std::byte{'P'}; }, "Replay F is not a Kestrune replay."},
         {"another version", [](auto& b) { b[4] = std::byte{2}; storeU32le(b.data() + 52, crc32(std::span(b).first(52))); },
          "Replay F is version 2; this program plays version 1."},
+        {"a tick rate offline", [](auto& b) { b[7] = std::byte{0}; storeU32le(b.data() + 52, crc32(std::span(b).first(52))); },
+         "Replay F is damaged: the header's tick rate does not fit its mode at byte 8."},
         {"a header cut short", [](auto& b) { b.resize(20); }, "Replay F is damaged: the header is cut short at byte 20."},
         {"the header's checksum", [](auto& b) { b[20] ^= std::byte{1}; },
          "Replay F is damaged: the header's checksum does not match at byte 52."},
