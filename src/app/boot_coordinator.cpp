@@ -180,6 +180,11 @@ RunSummary BootCoordinator::run() {
     } else if (host.replay && host.replay->header().online) {
         log.write(kLogInfo, networkSummary(host.replay->figures().statistics, host.scene.get()));
     }
+    if (host.replay) {
+        log.write(kLogInfo, formatText("Replay played %llu of its %llu frames",
+                                       static_cast<unsigned long long>(host.replay->playedFrames()),
+                                       static_cast<unsigned long long>(host.replay->frameCount())));
+    }
     if (host.recorder) {
         host.recorder->close();
         log.write(kLogInfo, formatText("Replay recorded: %llu frames, %llu bytes in %s",

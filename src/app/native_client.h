@@ -72,7 +72,6 @@ public:
     u32 lastSentSequence = 0;     // the newest command sequence the scene was told of
     bool replayDiverged = false;  // the scene asked for other commands than the recorded run sent
     bool replayDivergenceSaid = false;
-    bool replayFinishedSaid = false;
     ReplayPace replayPace;
     u64 replayLoops = 0;     // frames of the loop, shown or not; the viewer's --keys count these
     f64 lastAlpha = 0.0;     // of the last frame drawn, to draw it again while a replay waits
