@@ -186,8 +186,9 @@ void FrameLoop::runFrame() {
         host.quitRequested = true;
     }
 
-    // A replay counts the recorded run's frames, however often a pause showed one again.
-    const u64 frame = replay != nullptr ? replay->playedFrames() : host.renderer.Statistics().presentedFrames + 1;
+    // The frame as the run presented it: a replay counts the recorded run's frames, however often
+    // a pause showed one again, and not those the run spent minimised.
+    const u64 frame = replay != nullptr ? host.variableUpdates : host.renderer.Statistics().presentedFrames + 1;
     // A replay behind its pace (played faster than the display's rate) presents without waiting.
     const bool replayBehind =
         replay != nullptr && host.replayPace.credit >= std::min(replay->nextSeconds(), kMaxFrameSeconds);

@@ -179,8 +179,10 @@ TEST(FrameLoop, AReplayedRunGivesTheSceneTheSameFramesAsTheRun) {
     const std::filesystem::path shot = std::filesystem::path(KESTRUNE_BINARY_DIR) / "test-output/frame-loop/replay.bmp";
     std::filesystem::remove(shot);
     const f64 frameSeconds[] = {1.0 / 60.0, 0.0, 0.5, 1.5 / 60.0, -1.0, 0.03, 1.0 / 60.0};
+    const std::filesystem::path traces = std::filesystem::path(KESTRUNE_BINARY_DIR) / "test-output/frame-loop-replay";
     const auto run = [&](SceneHost& f, bool replaying) {
-        f.host->trace = std::make_unique<FrameTrace>(render::testing::scratchDirectory() / "trace.jsonl");
+        const std::filesystem::path trace = traces / (replaying ? "replayed.jsonl" : "recorded.jsonl");
+        f.host->trace = std::make_unique<FrameTrace>(trace);
         f.window->onPump = [&](NativeClient& host) {
             const u32 frame = f.window->pumps;
             if (!replaying && frame == 2) host.input.keyPressed('W', false);
@@ -194,13 +196,14 @@ TEST(FrameLoop, AReplayedRunGivesTheSceneTheSameFramesAsTheRun) {
         for (u32 frame = 0; frame < 7 && !f.host->quitRequested; ++frame) loop.runFrame();
         f.host->trace->close();
         return std::tuple(f.scene->stepKeys, f.scene->updates, f.scene->alphas, f.scene->droppedSeconds, f.scene->calls,
-                          testing::readText(render::testing::scratchDirectory() / "trace.jsonl"));
+                          testing::readText(trace));
     };
     SceneHost live;
     live.host->recorder = std::make_unique<replay::ReplayRecorder>(recording, replay::ReplayHeader{});
     const auto seen = run(live, false);
     live.host->recorder->close();
     EXPECT_EQ(std::get<0>(seen), "-WWWWWWWW--");  // a minimised frame between: nothing steps
+    EXPECT_EQ(std::ranges::count(std::get<5>(seen), '\n'), 6);  // a line a presented frame
 
     SceneHost again({.smokeTest = true, .frames = 9, .screenshotPath = shot});
     again.host->replay = std::make_unique<replay::ReplayReader>(recording);
