@@ -156,7 +156,7 @@ def replay(args):
         differ = next((i for i, (a, b) in enumerate(zip(recorded[1], replayed[1])) if a != b), None)
         check(len(recorded[1]) == len(replayed[1]) > 0 and differ is None,
               f"{name}: {len(replayed[1])} of {len(recorded[1])} trace lines, the first that differs "
-              f"{differ and (recorded[1][differ][:400], replayed[1][differ][:400])}")
+              f"{differ is not None and (recorded[1][differ][:400], replayed[1][differ][:400])}")
         check(recorded[0].is_file() and replayed[0].is_file() and compare(recorded[0], replayed[0], out),
               f"{name}: the last frame")
 

@@ -514,7 +514,7 @@ def replayed(bin_dir, content, out, name, frames):
     differ = next((i for i, (a, b) in enumerate(zip(live, lines)) if a != b), None)
     check(code == 0 and len(lines) == len(live) and differ is None,
           f"{name} replayed: exit code {code}, {len(lines)} of {len(live)} trace lines, the first that differs "
-          f"{differ and (live[differ][:300], lines[differ][:300])}")
+          f"{differ is not None and (live[differ][:300], lines[differ][:300])}")
     check((out / f"{name}.bmp").read_bytes() == (out / f"{name}-replay.bmp").read_bytes(),
           f"{name} replayed: the last frame's picture is the same")
 

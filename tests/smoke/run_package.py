@@ -150,10 +150,14 @@ def content_smoke(package):
 
 def launcher_offline(package):
     done, data = package.run_reporting("kestrune-play", "offline.json", "--offline", "--smoke-test", "--fixed-fps=60",
-                                       "--frames=24")
+                                       "--frames=24", "--keys=3:+W,20:-W", "--record=offline.krpl")
     check(done.returncode == 0 and data["success"] and data["contentReady"]
           and data["scene"]["authoritativeSnapshots"] == 0,
           f"kestrune-play --offline plays the packaged content alone: exit {done.returncode}, {data.get('error')}")
+    done, data = package.run_reporting("kestrune-play", "replay.json", "--replay=offline.krpl", "--smoke-test",
+                                       "--frames=24")
+    check(done.returncode == 0 and data["success"] and data["renderedFrames"] == 24,
+          f"kestrune-play --replay plays the recording without a server: exit {done.returncode}, {data.get('error')}")
 
 
 def server_gone(port):

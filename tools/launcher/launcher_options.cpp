@@ -13,6 +13,9 @@ LauncherOptions parseLauncherOptions(std::span<const std::string> arguments) {
             options.online = false;
         } else if (argument == "--server-bot") {
             options.online = true;
+        } else if (argument.starts_with("--replay=")) {
+            options.online = false;  // a replay takes the server's place
+            options.programArguments.push_back(argument);
         } else if (argument.starts_with("--server-log=")) {
             options.serverLog = argument.substr(std::string_view("--server-log=").size());
             if (options.serverLog.empty()) {
@@ -35,7 +38,7 @@ std::string launcherUsageText() {
            "  --server-log=PATH  the server's output (default logs/kestrune-duel-server.log)\n"
            "  --help, -h         print this help and exit\n"
            "Every other option goes to KestruneNative (a later --content= or --server= wins); KestruneNative\n"
-           "--help lists them.\n";
+           "--help lists them. With --replay=FILE no server is started: the replay takes its place.\n";
 }
 
 }  // namespace kestrune::launcher

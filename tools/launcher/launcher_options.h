@@ -2,7 +2,7 @@
 // kestrune-play's command line:
 //   kestrune-play [--offline] [--server-log=PATH] [program options...]
 // Its own options are taken out; every other argument goes to KestruneNative unchanged and
-// in order. Parsing throws std::invalid_argument with a sentence naming the option.
+// in order (--replay= too, which also means no server). Parsing throws std::invalid_argument with a sentence naming the option.
 
 #include <span>
 #include <string>
