@@ -121,11 +121,11 @@ void sendDuelIntents(NativeClient& host) {
         } else if (running) {
             sequence = sendIntent(*client, intent);
         }
-        if (sequence != 0) {
-            if (intent.kind == scene::kIntentMove) {
-                host.pendingMoves.insert(sequence);
-            }
-            host.lastSentSequence = sequence;
+        if (sequence != 0 && intent.kind == scene::kIntentMove) {
+            host.pendingMoves.insert(sequence);
+        }
+        if (sequence != 0 && replayOnline) {
+            host.lastSentSequence = sequence;  // what the session would say of its newest command
         }
         if (host.recorder && client != nullptr) {
             host.recorder->commandSent(sequence);

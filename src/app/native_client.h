@@ -69,7 +69,7 @@ public:
     std::unique_ptr<FrameTrace> trace;  // only with --trace=
     std::unique_ptr<replay::ReplayRecorder> recorder;  // only with --record=
     std::unique_ptr<replay::ReplayReader> replay;      // only with --replay=: takes the session's place
-    u32 lastSentSequence = 0;     // the newest command sequence the scene was told of
+    u32 lastSentSequence = 0;     // a replay's newest command sequence, the session's stand-in
     bool replayDiverged = false;  // the scene asked for other commands than the recorded run sent
     bool replayDivergenceSaid = false;
     ReplayPace replayPace;

@@ -15,7 +15,6 @@ namespace {
 constexpr std::size_t kBufferReserveBytes = 256 * 1024;
 constexpr std::size_t kFrameReserveBytes = 16 * 1024;
 
-
 }  // namespace
 
 ReplayRecorder::ReplayRecorder(const std::filesystem::path& path, const ReplayHeader& header)
