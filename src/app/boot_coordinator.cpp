@@ -45,7 +45,7 @@ std::string networkSummary(const net::DuelClientStatistics& session, const scene
 
 // The SHA-256 of the content's MANIFEST, which names every content file with its own: a replay
 // plays only on the content it was recorded on. Zeros for content without one.
-std::array<u8, 32> contentDigest(const std::filesystem::path& directory) {
+content::Sha256Digest contentDigest(const std::filesystem::path& directory) {
     std::ifstream file(directory / "MANIFEST", std::ios::binary);
     if (!file) {
         return {};
@@ -54,24 +54,17 @@ std::array<u8, 32> contentDigest(const std::filesystem::path& directory) {
     return content::sha256Digest(std::as_bytes(std::span(text)));
 }
 
-std::string hexDigest(const std::array<u8, 32>& digest) {
-    std::string text;
-    for (const u8 b : digest) {
-        text += formatText("%02X", u32{b});
-    }
-    return text;
-}
-
 // Opens the replay of --replay= and makes the run the recorded one's: its class, its mode and
 // its smoke skill.
 std::unique_ptr<replay::ReplayReader> openReplay(LaunchOptions& options, Log& log) {
     auto reader = std::make_unique<replay::ReplayReader>(options.replayPath);
     const replay::ReplayHeader& header = reader->header();
-    const std::array<u8, 32> digest = contentDigest(options.contentDirectory);
+    const content::Sha256Digest digest = contentDigest(options.contentDirectory);
     if (digest != header.contentDigest) {
         throw std::runtime_error("Replay " + replay::pathText(options.replayPath) +
-                                 " was recorded on other content: its digest " + hexDigest(header.contentDigest) +
-                                 ", this content's " + hexDigest(digest) + ".");
+                                 " was recorded on other content: its digest " +
+                                 content::toHexUpper(header.contentDigest) + ", this content's " +
+                                 content::toHexUpper(digest) + ".");
     }
     options.characterClass = header.characterClass == 1 ? CharacterClass::templar : CharacterClass::warrior;
     log.write(kLogInfo, formatText("Replay %s: %llu frames of an %s duel as the %s",

@@ -217,13 +217,14 @@ void FrameLoop::runFrame() {
                                              static_cast<unsigned long long>(frame)));
     }
 
-    // The session's figures, as the trace says them and the replay keeps them.
+    // The session's figures, as the trace says them and the replay keeps them; asked of the
+    // session only for those two (their percentile walks a histogram).
     std::optional<replay::SessionFigures> session;
     if (replay != nullptr) {
         if (replay->header().online) {
             session = replay->figures();
         }
-    } else if (host.duelClient) {
+    } else if (host.duelClient && (host.trace || host.recorder)) {
         session = replay::SessionFigures{host.duelClient->isRunning(), host.duelClient->statistics()};
     }
     if (host.trace) {
