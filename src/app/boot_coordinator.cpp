@@ -82,6 +82,34 @@ std::unique_ptr<replay::ReplayReader> openReplay(LaunchOptions& options, Log& lo
     return reader;
 }
 
+// The content's sounds, the mixer and the output: a sound that cannot be read is left out, and
+// without a device (or muted) the run plays on silently, its sounds still decided and counted.
+void startSound(NativeClient& host, Log& log) {
+    std::vector<std::string> problems;
+    host.sounds = std::make_unique<audio::SoundBank>(audio::SoundBank::load(host.options.contentDirectory, problems));
+    for (const std::string& problem : problems) {
+        log.write(kLogWarn, "Sound left out: " + problem);
+    }
+    if (host.options.mute) {
+        log.write(kLogInfo, std::string_view("Sound muted (--mute)"));
+    } else if (!host.openAudio) {
+        log.write(kLogInfo, std::string_view("No sound: this run has no sound output"));
+    } else if (host.sounds->loadedCount() > 0) {
+        host.mixer = std::make_unique<audio::Mixer>(host.sounds->all());
+        host.mixer->setVolume(static_cast<f32>(host.options.volumePercent) / 100.0f);
+        std::string whyNot;
+        host.audioOutput = host.openAudio(*host.mixer, whyNot);
+        if (host.audioOutput) {
+            log.write(kLogInfo, formatText("Sound on %s at volume %u: %u sounds", host.audioOutput->deviceName().c_str(),
+                                           host.options.volumePercent, host.sounds->loadedCount()));
+        } else {
+            log.write(kLogInfo, "No sound: " + whyNot + " Playing on silently.");
+            host.mixer.reset();
+        }
+    }
+    host.soundDirector = std::make_unique<audio::SoundDirector>(host.mixer.get());
+}
+
 // The class as the duel protocol numbers it.
 u8 wireCharacterClass(CharacterClass characterClass) { return characterClass == CharacterClass::warrior ? 1 : 2; }
 
@@ -129,6 +157,7 @@ RunSummary BootCoordinator::run() {
         log.write(kLogInfo, formatText("Content scene ready: %u character meshes, %u clips, %u effect models",
                                        loaded.meshesAvailable, loaded.clipsAvailable, loaded.effectModelsLoaded));
         host.scene = std::move(scene);
+        startSound(host, log);
     }
     if (!host.options.serverHost.empty()) {
         host.duelClient = std::make_unique<net::DuelClient>();
@@ -205,6 +234,17 @@ RunSummary BootCoordinator::run() {
         summary.scene = host.scene->statistics();
     }
     summary.contentReady = host.scene != nullptr;
+    if (host.audioOutput) {
+        summary.audioDevice = widenBytes(host.audioOutput->deviceName());
+    }
+    if (host.soundDirector) {
+        summary.soundsPlayed = host.soundDirector->soundsPlayed();
+        for (const audio::HeardSound& sound : host.soundDirector->log().first(
+                 std::min<std::size_t>(host.soundDirector->log().size(), kReportedSoundStarts))) {
+            const std::optional<u64> start = host.mixer ? host.mixer->startFrame(sound.serial) : std::nullopt;
+            summary.soundStartFrames.push_back(start ? static_cast<i64>(*start) : -1);
+        }
+    }
     return summary;
 }
 

@@ -191,6 +191,9 @@ void validate(const ParsedCommandLine& parsed) {
     if (options.frames < kMinimumFrames || options.frames > kMaximumFrames) {
         fail("--frames must be between 1 and 10000.");
     }
+    if (options.volumePercent > 100) {
+        fail("--volume must be between 0 and 100.");
+    }
     if (options.fixedFps && (*options.fixedFps < kMinimumFixedFps || *options.fixedFps > kMaximumFixedFps)) {
         fail("--fixed-fps must be between 1 and 1000.");
     }
@@ -237,6 +240,8 @@ constexpr struct {
     {"--record=PATH", "write a replay of this run"},
     {"--replay=PATH", "play a replay: Space pauses, Right steps while paused, Escape ends"},
     {"--replay-speed=X", "replay X times as fast (0.1 to 10, default 1)"},
+    {"--volume=N", "sound volume, 0 to 100 (default 100)"},
+    {"--mute", "no sound: the sound device is not opened"},
     {"--help, -h", "print this help and exit"},
 };
 
@@ -277,6 +282,10 @@ ParsedCommandLine parseCommandLine(std::span<const std::u16string> arguments) {
             options.showWindow = true;
         } else if (argument == u"--no-vsync") {
             options.vsync = false;
+        } else if (argument == u"--mute") {
+            options.mute = true;
+        } else if (const auto volume = valueOf(argument, u"--volume=")) {
+            options.volumePercent = parseU32(*volume, "--volume");
         } else if (const auto frames = valueOf(argument, u"--frames=")) {
             options.frames = parseU32(*frames, "--frames");
         } else if (const auto fixedFps = valueOf(argument, u"--fixed-fps=")) {

@@ -50,6 +50,17 @@ bool replayFrameDue(ReplayPace& pace, const InputState& viewer, f64 wallSeconds,
 
 namespace {
 
+// The senses beside the scene hear what it showed this frame; the cues are then spent.
+void hearScene(NativeClient& host, u64 frame) {
+    if (!host.scene) {
+        return;
+    }
+    if (host.soundDirector) {
+        host.soundDirector->hear(host.scene->cues(), host.scene->camera(), frame);
+    }
+    host.scene->clearCues();
+}
+
 // A replay between its recorded frames: the last picture again, no trace line, no time.
 void showReplayAgain(NativeClient& host) {
     if (host.input.pressed[kVirtualKeyEscape]) {
@@ -134,6 +145,7 @@ void FrameLoop::runFrame() {
             host.scene->dropTime(minimizedSeconds);
         }
         host.droppedSeconds += std::max(0.0, minimizedSeconds);
+        hearScene(host, host.variableUpdates);
         if (host.recorder) {
             host.recorder->endFrame(replay::FrameKind::minimized, minimizedSeconds, input);
         }
@@ -210,6 +222,7 @@ void FrameLoop::runFrame() {
     } else {
         host.renderer.DrawPlaceholderFrame(alpha, syncInterval);
     }
+    hearScene(host, frame);
     if (host.replayDiverged && !host.replayDivergenceSaid && host.log != nullptr) {
         host.replayDivergenceSaid = true;
         host.log->write(kLogWarn, formatText("Replay went another way than its run at frame %llu: the scene asked "
@@ -230,7 +243,9 @@ void FrameLoop::runFrame() {
     if (host.trace) {
         host.trace->writeFrame({frame, static_cast<f64>(host.fixedUpdates) * kFixedStepSeconds, steps, alpha,
                                 host.droppedSeconds},
-                               host.scene.get(), session ? &*session : nullptr);
+                               host.scene.get(), session ? &*session : nullptr,
+                               host.soundDirector ? host.soundDirector->lastFrame()
+                                                  : std::span<const audio::HeardSound>());
     }
     if (host.recorder) {
         if (session) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "audio/sound_director.h"
 #include "base/json_text.h"
 #include "replay/replay_format.h"
 #include "scene/frame_scene.h"
@@ -26,7 +27,7 @@ FrameTrace::FrameTrace(const std::filesystem::path& path) {
 }
 
 void FrameTrace::writeFrame(const FrameRecord& record, const scene::FrameScene* scene,
-                            const replay::SessionFigures* session) {
+                            const replay::SessionFigures* session, std::span<const audio::HeardSound> sounds) {
     line_.clear();
     line_.push_back('{');
     appendJsonMember(line_, "frame", record.frame, true);
@@ -49,6 +50,21 @@ void FrameTrace::writeFrame(const FrameRecord& record, const scene::FrameScene* 
         appendJsonMember(line_, "roundTripAverageMs", stats.roundTripAverageMs);
         appendJsonMember(line_, "roundTripP99Ms", stats.roundTripP99Ms);
         line_.push_back('}');
+    }
+    if (!sounds.empty()) {
+        appendJsonKey(line_, "sounds");
+        line_.push_back('[');
+        for (const audio::HeardSound& sound : sounds) {
+            if (&sound != sounds.data()) line_.push_back(',');
+            line_.push_back('{');
+            appendJsonMember(line_, "sound", content::soundName(sound.sound), true);
+            appendJsonMember(line_, "serial", sound.serial);
+            appendJsonMember(line_, "slot", static_cast<i64>(sound.slot == scene::kNoCueSlot ? -1 : sound.slot));
+            appendJsonMember(line_, "pan", sound.placement.pan);
+            appendJsonMember(line_, "gain", sound.placement.gain);
+            line_.push_back('}');
+        }
+        line_.push_back(']');
     }
     line_.append("}\n");
     if (std::fwrite(line_.data(), 1, line_.size(), file_.get()) != line_.size() || std::fflush(file_.get()) != 0) {

@@ -46,6 +46,8 @@ struct LaunchOptions {
     std::filesystem::path recordPath;  // --record=: write a replay of this run
     std::filesystem::path replayPath;  // --replay=: play a replay instead of a duel
     f64 replaySpeed = 1.0;
+    u32 volumePercent = 100;  // --volume=
+    bool mute = false;        // --mute: no sound device is opened
 
     friend bool operator==(const LaunchOptions&, const LaunchOptions&) = default;
 };

@@ -9,12 +9,13 @@ namespace kestrune::app {
 NativeClient::NativeClient(LaunchOptions launchOptions, Log* sharedLog)
     : NativeClient(std::move(launchOptions), sharedLog,
                    HostServices{createPlatformWindowHost(), render::createPlatformBackend(),
-                                createSystemFrameClock()}) {}
+                                createSystemFrameClock(), audio::openAudioOutput}) {}
 
 NativeClient::NativeClient(LaunchOptions launchOptions, Log* sharedLog, HostServices services)
     : options(std::move(launchOptions)),
       log(sharedLog),
       renderer(std::move(services.renderBackend)),
+      openAudio(std::move(services.openAudio)),
       windowHost(std::move(services.windowHost)),
       clock(std::move(services.clock)) {
     instance = windowHost->moduleHandle();
@@ -25,6 +26,7 @@ NativeClient::NativeClient(LaunchOptions launchOptions, Log* sharedLog, HostServ
 }
 
 NativeClient::~NativeClient() {
+    audioOutput.reset();
     renderer.Destroy();
     windowHost->destroyWindow(*this);
     windowHost->unregisterWindowClass(*this);

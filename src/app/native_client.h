@@ -4,7 +4,9 @@
 // teardown order) before the log is closed. Its fields are the window state that the
 // window procedure writes and the frame loop reads, all on the main thread.
 
+#include <functional>
 #include <memory>
+#include <string>
 #include <unordered_set>
 
 #include "app/frame_clock.h"
@@ -12,6 +14,10 @@
 #include "app/frame_trace.h"
 #include "app/launch_options.h"
 #include "app/window_host.h"
+#include "audio/audio_output.h"
+#include "audio/mixer.h"
+#include "audio/sound_bank.h"
+#include "audio/sound_director.h"
 #include "base/input_state.h"
 #include "net/duel_client.h"
 #include "render/render_device.h"
@@ -23,20 +29,25 @@ namespace kestrune::app {
 
 class Log;
 
-// The platform pieces of a host; tests pass fakes, the program the real ones.
+// Opens the sound output over a mixer, or says in its second argument why it cannot.
+using AudioOpener = std::function<std::unique_ptr<audio::AudioOutput>(audio::Mixer&, std::string&)>;
+
+// The platform pieces of a host; tests pass fakes, the program the real ones. Without an
+// audio opener the run has no sound device.
 struct HostServices {
     std::unique_ptr<WindowHost> windowHost;
     std::unique_ptr<render::RenderBackend> renderBackend;
     std::unique_ptr<FrameClock> clock;
+    AudioOpener openAudio;
 };
 
 class NativeClient {
 public:
     NativeClient(LaunchOptions options, Log* log);
     NativeClient(LaunchOptions options, Log* log, HostServices services);
-    // Destroys the renderer, the window (if it still exists), the window class, the pending
-    // moves, the duel client (joining its receive thread), the scene and the frame trace
-    // (flushing it), in that order.
+    // Stops the sound output, then destroys the renderer, the window (if it still exists), the
+    // window class, the pending moves, the duel client (joining its receive thread), the scene
+    // and the frame trace (flushing it), in that order.
     ~NativeClient();
     NativeClient(const NativeClient&) = delete;
     NativeClient& operator=(const NativeClient&) = delete;
@@ -75,6 +86,14 @@ public:
     ReplayPace replayPace;
     u64 replayLoops = 0;     // frames of the loop, shown or not; the viewer's --keys count these
     f64 lastAlpha = 0.0;     // of the last frame drawn, to draw it again while a replay waits
+
+    // Sound: the content's sounds, the mixer over them and the output pulling from it (neither
+    // when muted or without a device), and the part that hears the scene's cues.
+    AudioOpener openAudio;
+    std::unique_ptr<audio::SoundBank> sounds;
+    std::unique_ptr<audio::Mixer> mixer;
+    std::unique_ptr<audio::AudioOutput> audioOutput;
+    std::unique_ptr<audio::SoundDirector> soundDirector;
 
     std::unique_ptr<WindowHost> windowHost;
     std::unique_ptr<FrameClock> clock;

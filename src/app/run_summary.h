@@ -3,12 +3,15 @@
 // The smoke report is written from it. Texts are UTF-16, as the window and log texts are.
 
 #include <string>
+#include <vector>
 
 #include "base/types.h"
 #include "render/render_report.h"
 #include "scene/scene_statistics.h"
 
 namespace kestrune::app {
+
+inline constexpr std::size_t kReportedSoundStarts = 256;
 
 struct RunSummary {
     bool success = false;
@@ -26,6 +29,11 @@ struct RunSummary {
     render::RenderReport renderer;
     scene::SceneStatistics scene;
     bool contentReady = false;
+    std::u16string audioDevice;  // empty: none (muted, no device, or no content)
+    u64 soundsPlayed = 0;
+    // The output frame (of 48 kHz) at which each of the run's first sounds began, -1 for one
+    // not played on a device.
+    std::vector<i64> soundStartFrames;
 };
 
 }  // namespace kestrune::app

@@ -131,6 +131,19 @@ std::string formatSmokeReport(const RunSummary& summary) {
         },
         "  ");
 
+    std::string starts = "[";
+    for (const i64 frame : summary.soundStartFrames) {
+        starts += (starts.size() > 1 ? ", " : "") + std::to_string(frame);
+    }
+    starts += "]";
+    const std::string audioObject = object(
+        {
+            {"device", summary.audioDevice.empty() ? std::string("null") : text(summary.audioDevice)},
+            {"soundsPlayed", integer(summary.soundsPlayed)},
+            {"soundStartFrames", starts},
+        },
+        "  ");
+
     return object(
                {
                    {"schema", integer(kReportSchema)},
@@ -151,6 +164,7 @@ std::string formatSmokeReport(const RunSummary& summary) {
                    {"contentReady", boolean(summary.contentReady)},
                    {"renderer", renderer},
                    {"scene", sceneObject},
+                   {"audio", audioObject},
                },
                "") +
            "\n";

@@ -171,6 +171,8 @@ void ContentScene::startAction(u32 slotIndex, u8 action, ClipUse clip) {
     slot.action = action;
     slot.hitResolved = false;
     playClip(slotIndex, clip, true);
+    const u32 step = static_cast<u32>(clip) - static_cast<u32>(ClipUse::attack1);
+    raiseCue(CueKind::actionStarted, slotIndex, action, action == kActionBasicAttack ? static_cast<u8>(step) : 0);
 }
 
 void ContentScene::startServerRunAction(u32 slotIndex, u8 action, ClipUse clip) {
@@ -231,6 +233,31 @@ u64 ContentScene::spawnEffect(u64 eventId, u8 kind, u32 skill, u32 sourceIndex, 
     }
     statistics_.effectsSpawned += result.componentsCreated;
     return result.componentsCreated;
+}
+
+// ---- Section: Cues ----
+
+void ContentScene::raiseCue(CueKind kind, u32 slotIndex, u8 action, u8 detail) {
+    const bool fighter = slotIndex < slots_.size();
+    cues_.raise({kind, fighter ? static_cast<u8>(slotIndex) : kNoCueSlot, action, detail,
+                 fighter ? slots_[slotIndex].position : Vec3{}});
+}
+
+// A walk or run clip puts a foot down twice a cycle, at its start and half way: one cue for
+// each such moment the clip passed since `clipTimeBefore` (below zero when it has just begun).
+void ContentScene::raiseFootsteps(u32 slotIndex, f64 clipTimeBefore) {
+    const AnimationPlayer& player = slots_[slotIndex].animation;
+    const std::string_view name = player.clipName();
+    const bool walking = name == clipName(slotIndex, ClipUse::walk);
+    if ((!walking && name != clipName(slotIndex, ClipUse::run)) || player.clip->duration <= 0.0f) {
+        return;
+    }
+    const f64 half = 0.5 * player.clip->duration;
+    const f64 before = std::floor(clipTimeBefore / half);
+    const f64 now = std::floor(player.timeSeconds / half);
+    for (f64 step = before; step < now && step < before + 2.0; step += 1.0) {
+        raiseCue(CueKind::footstep, slotIndex, kActionNone, walking ? 0 : 1);
+    }
 }
 
 // ---- Section: Fixed step ----
@@ -414,11 +441,18 @@ void ContentScene::advanceSlot(u32 slotIndex, f64 stepSeconds) {
     }
     if (slot.action != kActionNone && !slot.hitResolved && player.timeSeconds >= hitTimeSeconds(slot)) {
         slot.hitResolved = true;
+        raiseCue(CueKind::actionStruck, slotIndex, slot.action);
         if (!authoritative_) {
             resolveOfflineHit(slotIndex);
         }
     }
+    if (player.loop && slot.action == kActionNone) {
+        raiseFootsteps(slotIndex, player.timeSeconds - stepSeconds * player.rate);
+    }
     if (!player.loop && player.timeSeconds + kTimerEpsilonSeconds >= player.clip->duration && !down) {
+        if (slot.action == kActionJump) {
+            raiseCue(CueKind::landed, slotIndex);
+        }
         slot.action = kActionNone;
         playClip(slotIndex, ClipUse::idle, true);
     }
@@ -446,6 +480,7 @@ void ContentScene::resolveOfflineHit(u32 attackerIndex) {
     }
     const bool wasStanding = target.health > 0;
     target.health = std::max(0, target.health - rule.damage);
+    raiseCue(CueKind::hitLanded, targetIndex, action);
     if (action == kActionSkill1) {
         target.locked = true;
         target.lockedSecondsLeft = kSkill1LockSeconds;
@@ -468,6 +503,7 @@ void ContentScene::resolveOfflineHit(u32 attackerIndex) {
 // the moves forgotten (a held direction goes out again).
 void ContentScene::restartRound() {
     roundRestartSecondsLeft_ = 0.0;
+    raiseCue(CueKind::roundStarted, kNoCueSlot);
     placeFighters();
     server_.reset(networked_);
     for (u32 index = 0; index < 2; ++index) {
@@ -499,6 +535,7 @@ void ContentScene::followHealth(u32 slotIndex) {
     slot.down = down;
     slot.action = kActionNone;
     if (down) {
+        raiseCue(CueKind::knockedDown, slotIndex);
         heldDown(slotIndex);
     } else {
         playClip(slotIndex, ClipUse::idle, true);

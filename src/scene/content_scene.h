@@ -84,6 +84,11 @@ public:
     void takeIntents(std::vector<PlayerIntent>& out) override;
     void commandSent(u32 commandSequence) override;
 
+    // ---- Senses ----
+    std::span<const SceneCue> cues() const override { return cues_.list(); }
+    void clearCues() override { cues_.clear(); }
+    const render::Camera& camera() const override { return camera_; }
+
     // ---- Reports ----
     SceneStatistics statistics() const override { return statistics_; }
     NetworkFigures networkFigures() const override { return figures_; }
@@ -111,7 +116,6 @@ public:
     const RemotePlayback& remotePlayback() const noexcept { return remote_; }
     const Beam& beam() const noexcept { return beam_; }
     Beam& beam() noexcept { return beam_; }
-    const render::Camera& camera() const noexcept { return camera_; }
     f64 presentationSeconds() const noexcept { return presentationSeconds_; }
     f64 simulatedSeconds() const noexcept { return clockSeconds_; }
     f64 roundRestartSecondsLeft() const noexcept { return roundRestartSecondsLeft_; }
@@ -145,6 +149,8 @@ private:
     bool heldDown(u32 slotIndex);
     f64 hitTimeSeconds(const CharacterSlot& slot) const noexcept;
     u64 spawnEffect(u64 eventId, u8 kind, u32 skill, u32 sourceIndex, u32 targetIndex);
+    void raiseCue(CueKind kind, u32 slotIndex, u8 action = 0, u8 detail = 0);
+    void raiseFootsteps(u32 slotIndex, f64 clipTimeBefore);
 
     // ---- Server (server_events.cpp) ----
     bool detectNewRound(const net::DuelSnapshot& snapshot) const noexcept;
@@ -203,6 +209,7 @@ private:
     Vec3 localServerPosition_;  // the local fighter where the newest snapshot has it
 
     f64 roundRestartSecondsLeft_ = 0.0;  // offline: counts down once a fighter is down
+    SceneCues cues_;
     SceneStatistics statistics_;
     NetworkFigures figures_;
 };

@@ -11,7 +11,9 @@
 #include "base/input_state.h"
 #include "base/types.h"
 #include "net/duel_records.h"
+#include "render/render_types.h"
 #include "scene/player_intent.h"
+#include "scene/scene_cues.h"
 #include "scene/scene_statistics.h"
 
 namespace kestrune::render {
@@ -69,6 +71,14 @@ public:
     virtual void takeIntents(std::vector<PlayerIntent>& out) = 0;
     // Once per taken intent, in order: the command sequence it went out with, 0 when it did not.
     virtual void commandSent(u32 commandSequence) = 0;
+
+    // ---- Senses ----
+    // What the scene showed happen since the last clearCues, in order; the frame loop hands
+    // them to the senses beside the scene once a frame and clears them.
+    virtual std::span<const SceneCue> cues() const = 0;
+    virtual void clearCues() = 0;
+    // Where the picture is seen from, for placing sounds left and right.
+    virtual const render::Camera& camera() const = 0;
 
     // ---- Reports ----
     virtual SceneStatistics statistics() const = 0;

@@ -85,6 +85,7 @@ bool ContentScene::detectNewRound(const net::DuelSnapshot& snapshot) const noexc
 // cooldowns; a direction still held goes out again.
 void ContentScene::startNewRound(u64 tick) {
     server_.newRound(tick);
+    raiseCue(CueKind::roundStarted, kNoCueSlot);
     for (u32 index = 0; index < 2; ++index) {
         CharacterSlot& slot = slots_[index];
         slot.locked = false;
@@ -291,6 +292,9 @@ void ContentScene::applyCombatEvents(std::span<const net::CombatEvent> events) {
                             event.kind != kEventHitResult)) {
             continue;
         }
+        if (event.kind == kEventHitImpact) {
+            raiseCue(CueKind::hitLanded, targetIndex, actionOfSkill(event.skill));
+        }
         spawnEffect(event.eventId, event.kind, event.skill, sourceIndex, targetIndex);
     }
 }
@@ -327,6 +331,8 @@ bool ContentScene::showServerAction(u32 slotIndex, u16 skill, i32 value, f64 ela
     slot.action = action;
     slot.hitResolved = false;
     playClip(slotIndex, clip, false, true);
+    raiseCue(CueKind::actionStarted, slotIndex, action,
+             action == kActionBasicAttack ? static_cast<u8>(std::clamp(value, 1, static_cast<i32>(kComboSteps)) - 1) : 0);
     playOverServerWindow(slotIndex, skill);
     slot.animation.timeSeconds = std::max(0.0, elapsedTicks) / server_.tickRate() * slot.animation.rate;
     return true;

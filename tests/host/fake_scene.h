@@ -61,6 +61,17 @@ public:
         out.swap(queued);
         calls.emplace_back("take");
     }
+    // ---- Senses ----
+    std::vector<scene::SceneCue> pendingCues;  // what cues() shows until the loop clears them
+    u32 cueClears = 0;
+    render::Camera view{{0.0f, 3.0f, -6.0f}, {0.0f, 1.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, 0.8f, 0.1f, 100.0f};
+    std::span<const scene::SceneCue> cues() const override { return pendingCues; }
+    void clearCues() override {
+        pendingCues.clear();
+        ++cueClears;
+    }
+    const render::Camera& camera() const override { return view; }
+
     scene::SceneStatistics statistics() const override { return {2, 6, 19, 16, 1, 2, 3}; }
     scene::NetworkFigures networkFigures() const override { return {1, 2, 0.5f, 3, 9, 0, 4, 5, 300.0, 10}; }
     void appendTrace(std::string& line) const override { line.append(",\"scene\":true"); }

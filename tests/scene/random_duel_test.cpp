@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -309,6 +310,40 @@ private:
                           std::to_string(now - glides_) + " corrections, " + std::to_string(explained_) + " explained");
         }
 
+        // What is heard is what is seen: an action's sound in the frame the screen starts it (a
+        // refused one is not heard again), a hit in the frame the server's word of it arrives.
+        std::array<u32, 2> started{};
+        u32 hitsHeard = 0;
+        for (const SceneCue& cue : d_.f.scene.cues()) {
+            if (cue.kind == CueKind::actionStarted) ++started[cue.slot];
+            if (cue.kind == CueKind::hitLanded) ++hitsHeard;
+        }
+        for (u32 index = 0; index < 2; ++index) {
+            const CharacterSlot& slot = d_.f.slot(index);
+            const bool newRun = slot.action != kActionNone &&
+                                (slot.action != seen_[index].action || slot.animation.clip != seen_[index].clip ||
+                                 slot.animation.timeSeconds <= seen_[index].clipSeconds);
+            // (Runs may start and end within one frame: knocked down as it began, or several of
+            // the opponent's passed in the catch-up after dropped time.)
+            if ((started[index] > 0) != newRun) {
+                if (!(started[index] > 0 && slot.action == kActionNone)) {
+                    return broken("an action heard that is not seen starting, or seen but not heard",
+                                  "slot " + std::to_string(index) + ": " + std::to_string(started[index]) +
+                                      " sounds, action " + std::to_string(slot.action) + (newRun ? " (new)" : ""));
+                }
+            }
+            seen_[index] = {slot.action, slot.animation.clip, slot.animation.timeSeconds};
+        }
+        const bool anyoneDown = local.down || remote.down || wasDown_;
+        wasDown_ = local.down || remote.down;
+        const auto impacts = static_cast<u32>(std::count_if(d_.events.begin(), d_.events.end(), [](const net::CombatEvent& e) {
+            return e.kind == 2;  // the hit's impact; its result shares the id and is not heard again
+        }));
+        if (hitsHeard > impacts || (hitsHeard < impacts && !anyoneDown)) {
+            return broken("hits heard are not the hits the server reported",
+                          std::to_string(hitsHeard) + " heard, " + std::to_string(impacts) + " reported");
+        }
+
         // The opponent is only drawn in an action the server ran at its drawn moment: from the
         // sample the playback stands on to the tick it has reached.
         if (remote.action != kActionNone) {
@@ -355,6 +390,13 @@ private:
 
     RandomDuel script_;
     SimulatedDuel d_;
+    struct Seen {
+        u8 action = kActionNone;
+        const content::AnimationClip* clip = nullptr;
+        f64 clipSeconds = 0.0;
+    };
+    std::array<Seen, 2> seen_{};  // each fighter's action at the end of the last frame
+    bool wasDown_ = false;
     bool everything_ = false;
     std::vector<Violation> all_;
     u64 roundTripSteps_ = 0;

@@ -66,6 +66,7 @@ public:
     std::vector<Sent> sent;
     std::vector<net::CommandResult> delivered;
     std::vector<Decided> decided;
+    std::vector<net::CombatEvent> events;  // handed to the scene in the last frame
     // The opponent's running action (its skill, 0 for none) after each server tick.
     std::vector<u16> opponentSkills{0};
     u64 lockHitTick = 0;  // the newest tick at which the opponent's skill 1 locked the scene's fighter
@@ -78,6 +79,8 @@ public:
         sent.clear();
         delivered.clear();
         decided.clear();
+        events.clear();
+        f.scene.clearCues();  // the frame loop's senses took the last frame's
         for (u32 i = 0; link_.serverAhead && i < steps; ++i) serverStep();
         deliverToScene();
         for (u32 i = 0; i < steps; ++i) {
@@ -163,7 +166,6 @@ private:
     // The duel tick: every result, the newest snapshot, every event, in that order.
     void deliverToScene() {
         std::optional<net::DuelSnapshot> newest;
-        std::vector<net::CombatEvent> events;
         while (linkOpen() && !toScene_.empty() && toScene_.front().arrival <= now_) {
             ToScene& message = toScene_.front();
             if (message.result) {
