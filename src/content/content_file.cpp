@@ -15,7 +15,12 @@ namespace {
 constexpr u64 kPngFileBytesLimit = u64{1} << 32;
 
 std::string_view kindWord(ContentFileKind kind) {
-    return kind == ContentFileKind::Png ? "PNG" : "Kestrune Model";
+    switch (kind) {
+        case ContentFileKind::Png: return "PNG";
+        case ContentFileKind::Wav: return "WAV";
+        case ContentFileKind::KestruneModel: break;
+    }
+    return "Kestrune Model";
 }
 
 [[noreturn]] void failFile(std::string_view prefix, ContentFileKind kind, std::string_view suffix,
