@@ -244,7 +244,7 @@ void ContentScene::raiseCue(CueKind kind, u32 slotIndex, u8 action, u8 detail) {
 }
 
 // A walk or run clip puts a foot down twice a cycle, at its start and half way: one cue for
-// each such moment the clip passed since `clipTimeBefore` (below zero when it has just begun).
+// each such moment the clip passed since `clipTimeBefore` (at most zero when it has just begun).
 void ContentScene::raiseFootsteps(u32 slotIndex, f64 clipTimeBefore) {
     const AnimationPlayer& player = slots_[slotIndex].animation;
     const std::string_view name = player.clipName();
@@ -253,7 +253,7 @@ void ContentScene::raiseFootsteps(u32 slotIndex, f64 clipTimeBefore) {
         return;
     }
     const f64 half = 0.5 * player.clip->duration;
-    const f64 before = std::floor(clipTimeBefore / half);
+    const f64 before = clipTimeBefore <= 0.0 ? -1.0 : std::floor(clipTimeBefore / half);
     const f64 now = std::floor(player.timeSeconds / half);
     for (f64 step = before; step < now && step < before + 2.0; step += 1.0) {
         raiseCue(CueKind::footstep, slotIndex, kActionNone, walking ? 0 : 1);
