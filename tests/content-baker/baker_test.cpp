@@ -55,12 +55,15 @@ TEST(BakeContent, GivesIdenticalBytesOnEveryRunAndWritesThemWithTheirManifest) {
     const content::test::ScratchDirectory scratch;
     std::filesystem::create_directories(scratch.file("content/effects/textures"));
     scratch.write("content/effects/textures/old.png", content::test::bytesOf("stale"));
+    std::filesystem::create_directories(scratch.file("content/sounds"));
+    scratch.write("content/sounds/old.wav", content::test::bytesOf("stale"));
     scratch.write("content/notes.txt", content::test::bytesOf("mine"));
     std::ostringstream progress;
     writeContentDirectory(scratch.file("content"), baked(), progress);
     EXPECT_EQ(std::tuple(std::filesystem::exists(scratch.file("content/effects/textures/old.png")),
-                         std::filesystem::exists(scratch.file("content/notes.txt"))), std::tuple(false, true));
-    std::ostringstream expectedProgress("removed effects/textures/old.png\n", std::ios::ate);
+                         std::filesystem::exists(scratch.file("content/sounds/old.wav")),
+                         std::filesystem::exists(scratch.file("content/notes.txt"))), std::tuple(false, false, true));
+    std::ostringstream expectedProgress("removed effects/textures/old.png\nremoved sounds/old.wav\n", std::ios::ate);
     // The bytes written, MANIFEST included, are the baked-content suite's, on the directory the build bakes.
     for (const BakedFile& file : baked()) expectedProgress << file.path << " (" << file.bytes.size() << " bytes)\n";
     expectedProgress << "MANIFEST (" << manifestText(baked()).size() << " bytes)\n";

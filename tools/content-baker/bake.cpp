@@ -9,12 +9,13 @@
 #include "characters.h"
 #include "content/sha256.h"
 #include "effect_content.h"
+#include "sound_synthesis.h"
 
 namespace kestrune::baker {
 
 std::vector<BakedFile> bakeContent() {
     std::vector<BakedFile> files;
-    for (auto part : {bakeWarrior, bakeTemplar, bakeEffects}) {
+    for (auto part : {bakeWarrior, bakeTemplar, bakeEffects, bakeSounds}) {
         std::vector<BakedFile> baked = part();
         for (BakedFile& file : baked) files.push_back(std::move(file));
     }

@@ -20,7 +20,7 @@ struct BakedFile {
 
 inline constexpr const char* kManifestName = "MANIFEST";
 
-// Everything: both characters with their textures, the effect models and textures.
+// Everything: both characters with their textures, the effect models and textures, the sounds.
 std::vector<BakedFile> bakeContent();
 
 // One line per file, sorted by path: "<path> <bytes> <SHA-256 in upper-case hex>".
