@@ -1,6 +1,6 @@
 // The content directory this build baked, read back the way the program reads it: models
 // through loadModelFile, textures through loadPngImage (libspng on Linux, WIC on Windows),
-// each pinned to the digest its MANIFEST line gives.
+// sounds through loadWav, each pinned to the digest its MANIFEST line gives.
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "content/content_file.h"
 #include "content/kmdl_reader.h"
 #include "content/png.h"
+#include "content/sha256.h"
+#include "content/sound_catalogue.h"
+#include "content/wav.h"
 #include "effects/effect_catalogue.h"
 
 namespace kestrune::content {
@@ -30,13 +34,14 @@ std::vector<ManifestEntry> readManifest() {
     return entries;
 }
 
-TEST(BakedContent, HoldsBothCharactersAndExactlyTheEffectFilesTheCatalogueNames) {
+TEST(BakedContent, HoldsBothCharactersAndExactlyTheEffectFilesAndSoundsTheCataloguesName) {
     std::set<std::string> expected{"warrior/character.kmdl", "templar/character.kmdl"};
     for (const effects::ComponentTemplate& t : effects::componentTemplates()) {
         if (!t.modelPath.empty()) expected.insert("effects/" + std::string(t.modelPath));
         expected.insert("effects/" + std::string(t.texturePath));
     }
-    ASSERT_EQ(expected.size(), 2u + 6u + 13u);
+    for (const std::string_view path : kSoundPaths) expected.insert(std::string(path));
+    ASSERT_EQ(expected.size(), 2u + 6u + 13u + kSoundCount);
 
     std::set<std::string> baked;
     for (const ManifestEntry& entry : readManifest()) {
@@ -68,6 +73,15 @@ TEST(BakedContent, ManifestListsEveryFileSortedAndEachLoadsThroughTheRuntimeDeco
             const DecodedImage image = loadPngImage(path, {.expectedSha256 = entry.sha256});
             EXPECT_GT(image.width, 0u);
             EXPECT_EQ(image.pixels.size(), std::size_t{image.stride} * image.height);
+            continue;
+        }
+        if (entry.path.ends_with(".wav")) {
+            // loadWav takes no digest: the bytes are hashed here, and decode as the file does.
+            const std::vector<std::byte> bytes = readWholeFile(path, kMaxSoundFileBytes, ContentFileKind::Wav);
+            EXPECT_EQ(toHexUpper(sha256Digest(bytes)), entry.sha256);
+            const std::vector<i16> samples = loadWav(path);
+            EXPECT_FALSE(samples.empty());
+            EXPECT_EQ(samples, decodeWav(bytes, entry.path));
             continue;
         }
         ASSERT_TRUE(entry.path.ends_with(".kmdl"));
