@@ -137,7 +137,8 @@ TEST(WavDecoder, RefusesDamagedAndHostileFilesNamingTheFault) {
         {"data first", riff({dataChunk(kSamples), fmtChunk()}), "\"data\" chunk before the \"fmt \" chunk"},
         {"two fmt chunks", riff({fmtChunk(), fmtChunk(), dataChunk(kSamples)}), "more than one \"fmt \" chunk"},
         {"fmt after data", riff({fmtChunk(), dataChunk(kSamples), fmtChunk()}), "more than one \"fmt \" chunk"},
-        {"two data chunks", riff({fmtChunk(), dataChunk(kSamples), dataChunk(kSamples)}), "more than one \"data\" chunk"},
+        {"two data chunks", riff({fmtChunk(), dataChunk(kSamples), dataChunk(kSamples)}),
+         "more than one \"data\" chunk"},
         {"short fmt", riff({raw("fmt ", 14), dataChunk(kSamples)}), "\"fmt \" chunk of 14 bytes; PCM needs 16"},
         {"float samples", withFmt({.format = 3}), "format 3; sounds must be PCM (format 1)"},
         {"format 0", withFmt({.format = 0}), "format 0; sounds must be PCM (format 1)"},
@@ -154,9 +155,11 @@ TEST(WavDecoder, RefusesDamagedAndHostileFilesNamingTheFault) {
         {"block align 1", withFmt({.blockAlign = 1}), "block align 1; 16-bit mono needs 2"},
         {"byte rate of 44.1 kHz", withFmt({.byteRate = 88200}), "byte rate 88200; 48000 Hz 16-bit mono needs 96000"},
         {"byte rate 1 above", withFmt({.byteRate = 96001}), "byte rate 96001; 48000 Hz 16-bit mono needs 96000"},
-        {"half a sample", riff({fmtChunk(), raw("data", 3)}), "\"data\" chunk of 3 bytes is not a whole number of samples"},
+        {"half a sample", riff({fmtChunk(), raw("data", 3)}),
+         "\"data\" chunk of 3 bytes is not a whole number of samples"},
         {"empty data", riff({fmtChunk(), raw("data", 0)}), "\"data\" chunk holds no samples"},
-        {"one sample too many", riff({fmtChunk(), dataChunk(tooLong)}), "480001 samples; sounds hold at most 480000 (10 s)"},
+        {"one sample too many", riff({fmtChunk(), dataChunk(tooLong)}),
+         "480001 samples; sounds hold at most 480000 (10 s)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -175,7 +178,8 @@ TEST(WavDecoder, SkipsOtherChunksAndPadBytesAndReadsFmtExtensions) {
          riff({raw("LIST", 27), fmtChunk(), raw("junk", 1, 0xFF), dataChunk(kSamples), raw("cue ", 5)})},
         {"fmt with cbSize", riff({fmtChunk({.extensionBytes = 2}), dataChunk(kSamples)})},
         {"odd-sized fmt extension", riff({fmtChunk({.extensionBytes = 3}), dataChunk(kSamples)})},
-        {"last chunk odd without its pad byte", withoutPadByte(riff({fmtChunk(), dataChunk(kSamples), raw("note", 3)}))},
+        {"last chunk odd without its pad byte",
+         withoutPadByte(riff({fmtChunk(), dataChunk(kSamples), raw("note", 3)}))},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
