@@ -145,10 +145,10 @@ void releaseTail(Signal& signal, f64 seconds) {
     }
 }
 
-// Adds `part` into `signal` from `atSeconds`, scaled by `gain`; what runs past the end is dropped.
-void mixInto(Signal& signal, const Signal& part, f64 atSeconds, f64 gain) {
+// Adds `layer` into `signal` from `atSeconds`, scaled by `gain`; what runs past the end is dropped.
+void mixInto(Signal& signal, const Signal& layer, f64 atSeconds, f64 gain) {
     const std::size_t start = samplesFor(atSeconds);
-    for (std::size_t i = 0; i < part.size() && start + i < signal.size(); ++i) signal[start + i] += gain * part[i];
+    for (std::size_t i = 0; i < layer.size() && start + i < signal.size(); ++i) signal[start + i] += gain * layer[i];
 }
 
 // Fades in and out, scales the loudest sample to `peak` of full scale and rounds.
