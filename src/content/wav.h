@@ -19,13 +19,16 @@ inline constexpr u32 kSoundSampleRate = 48000;
 inline constexpr u64 kMaxSoundSamples = 10ull * kSoundSampleRate;
 inline constexpr u64 kMaxSoundFileBytes = 4ull * 1024 * 1024;
 
-// The samples of a whole WAV file's bytes. Throws ContentError "<sourceName>: <fault>".
+// The samples of a whole WAV file's bytes. The RIFF chunk must span the file exactly (a
+// larger size is a cut file, a smaller one leaves bytes no chunk owns); a missing pad byte
+// after an odd-sized last chunk is tolerated. Throws ContentError "<sourceName>: <fault>".
 std::vector<i16> decodeWav(std::span<const std::byte> bytes, std::string_view sourceName);
 
 // Reads and decodes `path`; ContentError names the file by its narrow path.
 std::vector<i16> loadWav(const std::filesystem::path& path);
 
-// The file the decoder reads back to `samples`.
+// The file the decoder reads back to `samples`; throws std::invalid_argument for no samples
+// or more than kMaxSoundSamples, which the decoder would refuse.
 std::vector<std::byte> encodeWav(std::span<const i16> samples);
 
 }  // namespace kestrune::content
