@@ -55,8 +55,8 @@ public:
         // Only some drivers (PulseAudio, PipeWire) can name the default device; the others leave
         // the name at the driver's.
         char* device = nullptr;
-        SDL_AudioSpec deviceSpec{};
-        if (SDL_GetDefaultAudioInfo(&device, &deviceSpec, 0) == 0 && device != nullptr) {
+        SDL_AudioSpec defaultFormat{};
+        if (SDL_GetDefaultAudioInfo(&device, &defaultFormat, 0) == 0 && device != nullptr) {
             if (*device != '\0') {
                 name_ += std::string(": ") + device;
             }

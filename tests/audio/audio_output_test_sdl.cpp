@@ -78,16 +78,7 @@ TEST(SdlAudioOutput, DiskDriverWritesExactlyWhatTheMixerMixed) {
     ASSERT_EQ(mixedFrames % test::kBlockFrames, 0u);
     ASSERT_EQ(secondStart % test::kBlockFrames, 0u);
 
-    // The same requests, mixed offline in the device's blocks.
-    Mixer reference({tone});
-    reference.play(first);
-    std::vector<i16> expected(mixedFrames * kOutputChannels);
-    for (u64 frame = 0; frame < mixedFrames; frame += test::kBlockFrames) {
-        if (frame == secondStart) {
-            reference.play(second);
-        }
-        reference.mix(std::span<i16>(expected).subspan(frame * kOutputChannels, test::kBlockFrames * kOutputChannels));
-    }
+    const std::vector<i16> expected = test::mixOffline(tone, first, second, secondStart, mixedFrames);
 
     // SDL plays silence while the device is opened paused, so whole silent blocks may come first.
     const std::vector<std::byte> bytes = readFile(file.path());
