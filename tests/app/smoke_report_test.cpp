@@ -33,7 +33,10 @@ RunSummary successSummary() {
                                         .presentMillisecondsMaximum = 0.000123}},
             .scene = {.charactersLoaded = 2, .effectModelsLoaded = 6, .clipsAvailable = 14, .meshesAvailable = 9,
                       .authoritativeSnapshots = ~u64{0}, .authoritativeEvents = 37, .effectsSpawned = 12},
-            .contentReady = true};
+            .contentReady = true,
+            .audioDevice = u"SDL pulseaudio: Built-in \"Audio\"",
+            .soundsPlayed = 3,
+            .soundStartFrames = {0, 4800, -1}};
 }
 
 RunSummary failureSummary() {

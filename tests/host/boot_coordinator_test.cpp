@@ -56,7 +56,13 @@ TEST(BootCoordinator, ContentRunLoadsTracesAndReportsTheScene) {
     const std::filesystem::path content = KESTRUNE_CONTENT_DIR;
     const std::filesystem::path trace = std::filesystem::path(KESTRUNE_BINARY_DIR) / "test-output/boot/trace.jsonl";
     FakeHost fake({.smokeTest = true, .contentSmoke = true, .frames = 2, .contentDirectory = content, .fixedFps = 60,
-                   .tracePath = trace});
+                   .tracePath = trace, .volumePercent = 40});
+    // A device that takes the mixer and never pulls from it: the sounds are asked for, not begun.
+    struct SilentOutput final : audio::AudioOutput {
+        std::string name = "test device";
+        const std::string& deviceName() const noexcept override { return name; }
+    };
+    fake.host->openAudio = [](audio::Mixer&, std::string&) { return std::make_unique<SilentOutput>(); };
     const RunSummary summary = BootCoordinator(*fake.host).run();
 
     // The scene's own tests and the smoke run count its clips and meshes against the files; here
@@ -67,8 +73,13 @@ TEST(BootCoordinator, ContentRunLoadsTracesAndReportsTheScene) {
               std::tuple(true, 2u, 6u, 8u, true));
     EXPECT_GT(scene.effectsSpawned, 0u);  // the smoke run's skill
 
+    // The smoke skill's cast is heard, on the device the opener gave, at the volume asked for.
+    EXPECT_EQ(summary.audioDevice, u"test device");
+    EXPECT_GT(summary.soundsPlayed, 0u);
+    EXPECT_EQ(summary.soundStartFrames, std::vector<i64>(summary.soundsPlayed, -1));
     const std::vector<std::string> lines = fake.lines();
-    ASSERT_EQ(lines.size(), 8u);
+    ASSERT_EQ(lines.size(), 9u);
+    EXPECT_EQ(lines[7], "[INFO] Sound on test device at volume 40: 17 sounds");
     EXPECT_EQ(lines[5], "[INFO] Load KMDL content chunk");
     EXPECT_EQ(lines[6], "[INFO] Content scene ready: " + std::to_string(scene.meshesAvailable) + " character meshes, " +
                             std::to_string(scene.clipsAvailable) + " clips, 6 effect models");
