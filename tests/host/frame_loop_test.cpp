@@ -55,7 +55,8 @@ TEST(FrameLoop, FixedRateFramesIgnoreTheClock) {
 // Every presented frame is one trace line, in the file before the next frame starts; the
 // frame's intents are taken once its fixed steps and input have run (without a duel session
 // they are dropped, each told it went out as no command). The budget frame of a scene is
-// screenshotted once, while it is drawn; placeholder frames are not.
+// screenshotted once, while it is drawn; placeholder frames are not. What the scene showed
+// happen is heard once, in its frame's line, and then spent.
 TEST(FrameLoop, TraceLinePerPresentedFrameScreenshotOfTheBudgetFrameAndIntentsDroppedOffline) {
     const std::filesystem::path path = render::testing::scratchDirectory() / "trace.jsonl";
     const std::filesystem::path shot = std::filesystem::path(KESTRUNE_BINARY_DIR) / "test-output/frame-loop/shot.bmp";
@@ -65,14 +66,22 @@ TEST(FrameLoop, TraceLinePerPresentedFrameScreenshotOfTheBudgetFrameAndIntentsDr
         SceneHost f({.frames = 3, .screenshotPath = shot});
         f.scene->queued = {scene::PlayerIntent{scene::kIntentStop, 0, 0, 0, 0}};
         if (!withScene) f.host->scene.reset();
+        f.host->soundDirector = std::make_unique<audio::SoundDirector>(nullptr);
         f.host->trace = std::make_unique<FrameTrace>(path);
         FrameLoop loop(*f.host);
         f.clock->advanceSeconds(1.5 / 60.0);
         std::string traced;
         for (u32 frame = 1; frame <= 4; ++frame) {
+            if (withScene && frame == 2) {
+                f.scene->pendingCues = {{scene::CueKind::actionStarted, 0, 1, 1, {0.0f, 1.0f, 0.0f}},
+                                        {scene::CueKind::actionStruck, 0, 1, 0, {}}};  // no sound of its own
+            }
             loop.runFrame();
+            const std::string heard =
+                frame == 2 ? ",\"sounds\":[{\"sound\":\"swing2\",\"serial\":1,\"slot\":0,\"pan\":0,\"gain\":1}]" : "";
             traced += "{\"frame\":" + std::to_string(frame) + ",\"time\":0.0166666667,\"steps\":" +
-                      (frame == 1 ? "1" : "0") + ",\"alpha\":0.5,\"dropped\":0" + (withScene ? ",\"scene\":true}\n" : "}\n");
+                      (frame == 1 ? "1" : "0") + ",\"alpha\":0.5,\"dropped\":0" +
+                      (withScene ? ",\"scene\":true" + heard + "}\n" : "}\n");
             EXPECT_EQ(testing::readText(path), traced);
             EXPECT_EQ(std::filesystem::exists(shot), withScene && frame == 3) << "frame " << frame;
             std::filesystem::remove(shot);
@@ -80,6 +89,7 @@ TEST(FrameLoop, TraceLinePerPresentedFrameScreenshotOfTheBudgetFrameAndIntentsDr
         f.host->trace->close();  // without a duel client: no session figures
         EXPECT_EQ(testing::readText(path), traced);
         if (withScene) {
+            EXPECT_EQ(std::tuple(f.scene->cueClears, f.host->soundDirector->soundsPlayed()), std::tuple(4u, 1u));
             EXPECT_EQ(std::tuple(f.scene->calls, f.scene->sentSequences, f.host->intentBuffer.empty()),
                       std::tuple(std::vector<std::string>{"fixed", "input", "take", "sent", "input", "take", "input",
                                                           "take", "input", "take"}, std::vector<u32>{0}, true));
