@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <stdexcept>
@@ -22,6 +23,13 @@ using testing::kStep;
 using testing::press;
 using testing::removeClip;
 using testing::SceneFixture;
+
+// The cues raised so far: kind, fighter and action.
+std::vector<std::tuple<CueKind, u8, u8>> cueList(const ContentScene& scene) {
+    std::vector<std::tuple<CueKind, u8, u8>> list;
+    for (const SceneCue& cue : scene.cues()) list.emplace_back(cue.kind, cue.slot, cue.action);
+    return list;
+}
 
 // ---- Load ----
 
@@ -166,6 +174,12 @@ TEST(ContentScene, MovementPredictsAndQueuesEachMoveOnce) {
     // The run loops on, past its 0.6 s clip, without blending back to the idle in between.
     EXPECT_EQ(f.slot(0).animation.clipName(), "CH010305");
     EXPECT_GT(f.slot(0).animation.timeSeconds, 1.0);
+    // A foot goes down as the run starts and at every half of its clip since: running steps.
+    const f64 halfCycles = f.slot(0).animation.timeSeconds / (0.5 * f.slot(0).animation.clip->duration);
+    EXPECT_EQ(cueList(f.scene), (std::vector<std::tuple<CueKind, u8, u8>>(
+                                    1 + static_cast<std::size_t>(halfCycles), {CueKind::footstep, 0, kActionNone})));
+    EXPECT_TRUE(std::all_of(f.scene.cues().begin(), f.scene.cues().end(), [](const SceneCue& c) { return c.detail == 1; }));
+    f.scene.clearCues();
 
     f.steps(3);  // released
     EXPECT_EQ(std::tuple(f.intents(), f.slot(0).animation.clipName()), std::tuple(std::vector{stop}, "CH010301"));
@@ -191,9 +205,12 @@ TEST(ContentScene, MovementPredictsAndQueuesEachMoveOnce) {
     f.steps(1);
     f.intents();
 
+    f.scene.clearCues();
     f.steps(1, keys({'W', '^'}));  // Shift walks
     EXPECT_EQ(std::tuple(f.intents(), f.slot(0).animation.clipName()),
               std::tuple(std::vector<PlayerIntent>{{kIntentMove, 0, 450, 0, 0}}, "CH010304"));
+    ASSERT_EQ(f.scene.cues().size(), 1u);  // its first step, a walking one
+    EXPECT_EQ(std::tuple(f.scene.cues()[0].kind, f.scene.cues()[0].detail), std::tuple(CueKind::footstep, u8{0}));
 
     f.place(0, {19.99f, 0.0f, 0.0f});
     f.steps(1, keys({'D'}));
@@ -270,6 +287,11 @@ TEST(ContentScene, OfflineHitsByRangeWithDamageLockAndEffects) {
         const bool spawned = f.scene.statistics().effectsSpawned > afterStart;
         EXPECT_EQ(std::tuple(stepsUntilHit, f.slot(1).health, f.slot(1).locked, spawned),
                   std::tuple(c.hitStep, c.health, c.locked, c.hitEffects));
+        // Heard: the action's start, its strike, and the hit on the other fighter when it landed.
+        std::vector<std::tuple<CueKind, u8, u8>> expected{{CueKind::actionStarted, 0, f.slot(0).action},
+                                                          {CueKind::actionStruck, 0, f.slot(0).action}};
+        if (c.health < 1000) expected.emplace_back(CueKind::hitLanded, 1, f.slot(0).action);
+        EXPECT_EQ(cueList(f.scene), expected);
         if (c.locked) {
             f.steps(64);
             EXPECT_TRUE(f.slot(1).locked);
@@ -300,6 +322,12 @@ TEST(ContentScene, KnockoutFallsHoldsAndRestartsTheRoundAfterThreeSeconds) {
         f.scene.update(0.01);
         while (fallen.health > 0 && f.slot(0).action != kActionNone) f.steps(1);
         expectDown();
+        EXPECT_EQ(cueList(f.scene), (std::vector<std::tuple<CueKind, u8, u8>>{
+                                        {CueKind::actionStarted, 0, kActionSkill2},
+                                        {CueKind::actionStruck, 0, kActionSkill2},
+                                        {CueKind::hitLanded, 1, kActionSkill2},
+                                        {CueKind::knockedDown, 1, kActionNone}}));
+        f.scene.clearCues();
 
         // The other fighter plays on, but its hits no longer land.
         f.place(0, {1.25f, 0.0f, 0.0f});
@@ -309,12 +337,19 @@ TEST(ContentScene, KnockoutFallsHoldsAndRestartsTheRoundAfterThreeSeconds) {
         f.steps(40);
         EXPECT_EQ(std::tuple(f.slot(0).action, f.scene.statistics().effectsSpawned),
                   std::tuple(kActionSkill1, spawned));
+        // No hit is heard on a fighter that is down.
+        EXPECT_EQ(cueList(f.scene), (std::vector<std::tuple<CueKind, u8, u8>>{
+                                        {CueKind::actionStarted, 0, kActionSkill1},
+                                        {CueKind::actionStruck, 0, kActionSkill1}}));
+        f.scene.clearCues();
 
         f.steps(77);  // 2.97 s down, long after the fall has ended: played once and held
         expectDown();
         EXPECT_GT(player.timeSeconds, withClip ? player.clip->duration : 0.0);
 
+        EXPECT_TRUE(cueList(f.scene).empty());
         f.steps(3);
+        EXPECT_EQ(cueList(f.scene), (std::vector<std::tuple<CueKind, u8, u8>>{{CueKind::roundStarted, kNoCueSlot, 0}}));
         EXPECT_EQ(std::tuple(f.slot(0).position, fallen.position),
                   std::tuple(Vec3{-1.25f, 0.0f, -0.85f}, Vec3{1.25f, 0.0f, 1.35f}));
         EXPECT_EQ(std::tuple(f.slot(0).health, fallen.health, fallen.maxHealth), std::tuple(1000, 1000, 1000));
