@@ -126,10 +126,13 @@ function(kestrune_test name)
     endif()
 endfunction()
 
-# kestrune_fuzzer(<name> SOURCES ... LIBS ... SECONDS <n> [SEEDS <dir>])
-# Builds fuzz-<name> (libFuzzer) and registers a time-boxed CTest run of it.
+# kestrune_fuzzer(<name> SOURCES ... LIBS ... SECONDS <n> [SEEDS <dir>]
+#                 [SEED_PROGRAM <sources>... SEED_LIBS <libs>...])
+# Builds fuzz-<name> (libFuzzer) and registers a time-boxed CTest run of it. With SEED_PROGRAM,
+# a small program built from those sources writes seed files into the build tree (the folder is
+# its one argument) before the target is built, and the run starts from them too.
 function(kestrune_fuzzer name)
-    cmake_parse_arguments(ARG "" "SECONDS;SEEDS" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(ARG "" "SECONDS;SEEDS" "SOURCES;LIBS;SEED_PROGRAM;SEED_LIBS" ${ARGN})
     if(NOT KESTRUNE_FUZZ)
         return()
     endif()
@@ -143,6 +146,19 @@ function(kestrune_fuzzer name)
     set(dirs ${corpus})
     if(ARG_SEEDS)
         list(APPEND dirs ${ARG_SEEDS})
+    endif()
+    if(ARG_SEED_PROGRAM)
+        set(seeds ${CMAKE_BINARY_DIR}/fuzz-seeds/${name})
+        add_executable(${name}-fuzz-seeds ${ARG_SEED_PROGRAM})
+        target_link_libraries(${name}-fuzz-seeds PRIVATE ${ARG_SEED_LIBS})
+        target_include_directories(${name}-fuzz-seeds PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
+        add_custom_command(OUTPUT ${seeds}.stamp
+                           COMMAND ${name}-fuzz-seeds ${seeds}
+                           COMMAND ${CMAKE_COMMAND} -E touch ${seeds}.stamp
+                           DEPENDS ${name}-fuzz-seeds)
+        add_custom_target(${name}-fuzz-seed-files DEPENDS ${seeds}.stamp)
+        add_dependencies(${exe} ${name}-fuzz-seed-files)
+        list(APPEND dirs ${seeds})
     endif()
     add_test(NAME ${exe}
              COMMAND ${exe} -max_total_time=${ARG_SECONDS} -timeout=10 -rss_limit_mb=4096

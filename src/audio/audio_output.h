@@ -22,4 +22,17 @@ public:
 // null and puts one sentence on why into `whyNot`; the program then plays on silently.
 std::unique_ptr<AudioOutput> openAudioOutput(Mixer& mixer, std::string& whyNot);
 
+// For the platforms' outputs: one of type `Output` over `mixer`, whose open() gives the sentence
+// on why it failed, or nothing.
+template <class Output>
+std::unique_ptr<AudioOutput> openOutputOf(Mixer& mixer, std::string& whyNot) {
+    auto output = std::make_unique<Output>(mixer);
+    std::string failure = output->open();
+    if (!failure.empty()) {
+        whyNot = std::move(failure);
+        return nullptr;
+    }
+    return output;
+}
+
 }  // namespace kestrune::audio

@@ -83,13 +83,7 @@ private:
 }  // namespace
 
 std::unique_ptr<AudioOutput> openAudioOutput(Mixer& mixer, std::string& whyNot) {
-    auto output = std::make_unique<SdlAudioOutput>(mixer);
-    std::string failure = output->open();
-    if (!failure.empty()) {
-        whyNot = std::move(failure);
-        return nullptr;
-    }
-    return output;
+    return openOutputOf<SdlAudioOutput>(mixer, whyNot);
 }
 
 }  // namespace kestrune::audio

@@ -270,13 +270,7 @@ private:
 }  // namespace
 
 std::unique_ptr<AudioOutput> openAudioOutput(Mixer& mixer, std::string& whyNot) {
-    auto output = std::make_unique<XAudio2Output>(mixer);
-    std::string failure = output->open();
-    if (!failure.empty()) {
-        whyNot = std::move(failure);
-        return nullptr;
-    }
-    return output;
+    return openOutputOf<XAudio2Output>(mixer, whyNot);
 }
 
 }  // namespace kestrune::audio
