@@ -74,11 +74,14 @@ TEST(FrameLoop, TraceLinePerPresentedFrameScreenshotOfTheBudgetFrameAndIntentsDr
         for (u32 frame = 1; frame <= 4; ++frame) {
             if (withScene && frame == 2) {
                 f.scene->pendingCues = {{scene::CueKind::actionStarted, 0, 1, 1, {0.0f, 1.0f, 0.0f}},
-                                        {scene::CueKind::actionStruck, 0, 1, 0, {}}};  // no sound of its own
+                                        {scene::CueKind::actionStruck, 0, 1, 0, {}},  // no sound of its own
+                                        {scene::CueKind::roundStarted, scene::kNoCueSlot, 0, 0, {5.0f, 0.0f, 0.0f}}};
             }
             loop.runFrame();
             const std::string heard =
-                frame == 2 ? ",\"sounds\":[{\"sound\":\"swing2\",\"serial\":1,\"slot\":0,\"pan\":0,\"gain\":1}]" : "";
+                frame == 2 ? ",\"sounds\":[{\"sound\":\"swing2\",\"serial\":1,\"slot\":0,\"pan\":0,\"gain\":1},"
+                             "{\"sound\":\"round_start\",\"serial\":2,\"slot\":-1,\"pan\":0,\"gain\":1}]"
+                           : "";
             traced += "{\"frame\":" + std::to_string(frame) + ",\"time\":0.0166666667,\"steps\":" +
                       (frame == 1 ? "1" : "0") + ",\"alpha\":0.5,\"dropped\":0" +
                       (withScene ? ",\"scene\":true" + heard + "}\n" : "}\n");
@@ -89,7 +92,7 @@ TEST(FrameLoop, TraceLinePerPresentedFrameScreenshotOfTheBudgetFrameAndIntentsDr
         f.host->trace->close();  // without a duel client: no session figures
         EXPECT_EQ(testing::readText(path), traced);
         if (withScene) {
-            EXPECT_EQ(std::tuple(f.scene->cueClears, f.host->soundDirector->soundsPlayed()), std::tuple(4u, 1u));
+            EXPECT_EQ(std::tuple(f.scene->cueClears, f.host->soundDirector->soundsPlayed()), std::tuple(4u, 2u));
             EXPECT_EQ(std::tuple(f.scene->calls, f.scene->sentSequences, f.host->intentBuffer.empty()),
                       std::tuple(std::vector<std::string>{"fixed", "input", "take", "sent", "input", "take", "input",
                                                           "take", "input", "take"}, std::vector<u32>{0}, true));

@@ -311,15 +311,34 @@ private:
         }
 
         // What is heard is what is seen: an action's sound in the frame the screen starts it (a
-        // refused one is not heard again), a hit in the frame the server's word of it arrives.
+        // refused one is not heard again, a swing as its combo step), a fall in the frame the
+        // fighter goes down, a hit in the frame the server's word of it arrives.
         std::array<u32, 2> started{};
+        std::array<u32, 2> fell{};
+        std::array<const SceneCue*, 2> lastStart{};
         u32 hitsHeard = 0;
         for (const SceneCue& cue : d_.f.scene.cues()) {
-            if (cue.kind == CueKind::actionStarted) ++started[cue.slot];
+            if (cue.kind == CueKind::actionStarted) {
+                ++started[cue.slot];
+                lastStart[cue.slot] = &cue;
+            }
+            if (cue.kind == CueKind::knockedDown) ++fell[cue.slot];
             if (cue.kind == CueKind::hitLanded) ++hitsHeard;
         }
         for (u32 index = 0; index < 2; ++index) {
             const CharacterSlot& slot = d_.f.slot(index);
+            if (fell[index] != (slot.down && !seen_[index].down ? 1u : 0u)) {
+                return broken("a fall heard that is not seen, or seen but not heard",
+                              "slot " + std::to_string(index) + ": " + std::to_string(fell[index]) + " knockdowns heard");
+            }
+            // A swing sounds as the combo step whose clip the screen plays.
+            const SceneCue* cue = lastStart[index];
+            if (cue != nullptr && cue->action == kActionBasicAttack && slot.action == kActionBasicAttack &&
+                slot.animation.clipName() != clipName(index, basicAttackClip(cue->detail))) {
+                return broken("a swing heard as another combo step than the one seen",
+                              "slot " + std::to_string(index) + ": step " + std::to_string(cue->detail) + " heard, " +
+                                  std::string(slot.animation.clipName()) + " seen");
+            }
             const bool newRun = slot.action != kActionNone &&
                                 (slot.action != seen_[index].action || slot.animation.clip != seen_[index].clip ||
                                  slot.animation.timeSeconds <= seen_[index].clipSeconds);
@@ -332,7 +351,7 @@ private:
                                       " sounds, action " + std::to_string(slot.action) + (newRun ? " (new)" : ""));
                 }
             }
-            seen_[index] = {slot.action, slot.animation.clip, slot.animation.timeSeconds};
+            seen_[index] = {slot.action, slot.animation.clip, slot.animation.timeSeconds, slot.down};
         }
         const bool anyoneDown = local.down || remote.down || wasDown_;
         wasDown_ = local.down || remote.down;
@@ -394,6 +413,7 @@ private:
         u8 action = kActionNone;
         const content::AnimationClip* clip = nullptr;
         f64 clipSeconds = 0.0;
+        bool down = false;
     };
     std::array<Seen, 2> seen_{};  // each fighter's action at the end of the last frame
     bool wasDown_ = false;
