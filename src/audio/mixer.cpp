@@ -7,7 +7,6 @@ namespace kestrune::audio {
 namespace {
 
 constexpr f32 kQuarterPi = 0.785398163397448309616f;
-constexpr u32 kChunkFrames = 512;
 
 i16 toSample(f32 value) noexcept {
     const f32 rounded = std::nearbyint(value);
@@ -82,8 +81,8 @@ void Mixer::mix(std::span<i16> out) noexcept {
     }
     const f32 volume = volume_.load(std::memory_order_relaxed);
     const std::size_t frames = out.size() / kOutputChannels;
-    for (std::size_t first = 0; first < frames; first += kChunkFrames) {
-        const u32 count = static_cast<u32>(std::min<std::size_t>(kChunkFrames, frames - first));
+    for (std::size_t first = 0; first < frames; first += kMixChunkFrames) {
+        const u32 count = static_cast<u32>(std::min<std::size_t>(kMixChunkFrames, frames - first));
         std::fill_n(accumulator_.begin(), 2 * count, 0.0f);
         for (Voice& voice : voices_) {
             if (voice.samples == nullptr) {

@@ -24,6 +24,7 @@ inline constexpr u32 kOutputChannels = 2;
 inline constexpr u32 kVoiceCount = 32;
 inline constexpr u32 kRequestQueueCapacity = 64;  // a power of two
 inline constexpr u32 kStartLogCapacity = 1024;    // a power of two
+inline constexpr u32 kMixChunkFrames = 512;       // frames summed in float at a time
 
 struct PlayRequest {
     u16 sound = 0;     // index into the mixer's sounds
@@ -88,7 +89,7 @@ private:
     std::atomic<u32> queueHead_{0};  // next to read (output thread)
     std::atomic<u32> queueTail_{0};  // next to write (main thread)
     std::atomic<f32> volume_{1.0f};
-    std::array<f32, 2 * 512> accumulator_{};  // one chunk of a block, summed in float
+    std::array<f32, kOutputChannels * kMixChunkFrames> accumulator_{};
     std::array<StartEntry, kStartLogCapacity> startLog_{};
     std::atomic<u64> mixedFrames_{0};
     std::atomic<u64> started_{0};

@@ -2,18 +2,19 @@
 
 #include <cmath>
 
+#include "scene/character_slot.h"
+
 namespace kestrune::audio {
 namespace {
 
 using content::Sound;
 using scene::CueKind;
 
-// The actions as the scene numbers them (scene/character_slot.h).
-constexpr u8 kBasicAttack = 1;
-constexpr u8 kSkill1 = 2;
-constexpr u8 kSkill2 = 3;
-constexpr u8 kHeavyAttack = 4;
-constexpr u8 kJump = 5;
+using scene::kActionBasicAttack;
+using scene::kActionHeavyAttack;
+using scene::kActionJump;
+using scene::kActionSkill1;
+using scene::kActionSkill2;
 
 constexpr f32 kPictureAspect = 16.0f / 9.0f;
 
@@ -31,20 +32,20 @@ f64 portableTan(f64 x) noexcept {
 
 std::optional<Sound> actionStartSound(u8 action, u8 comboStep) noexcept {
     switch (action) {
-        case kBasicAttack: return static_cast<Sound>(static_cast<u8>(Sound::swing1) + std::min<u8>(comboStep, 3));
-        case kSkill1: return Sound::skill1Cast;
-        case kSkill2: return Sound::skill2Charge;
-        case kHeavyAttack: return Sound::swingHeavy;
-        case kJump: return Sound::jump;
+        case kActionBasicAttack: return static_cast<Sound>(static_cast<u8>(Sound::swing1) + std::min<u8>(comboStep, scene::kComboSteps - 1));
+        case kActionSkill1: return Sound::skill1Cast;
+        case kActionSkill2: return Sound::skill2Charge;
+        case kActionHeavyAttack: return Sound::swingHeavy;
+        case kActionJump: return Sound::jump;
         default: return std::nullopt;
     }
 }
 
 std::optional<Sound> hitSound(u8 action) noexcept {
     switch (action) {
-        case kSkill1: return Sound::skill1Lock;
-        case kSkill2: case kHeavyAttack: return Sound::hitHeavy;
-        case kBasicAttack: case kJump: return Sound::hitBasic;
+        case kActionSkill1: return Sound::skill1Lock;
+        case kActionSkill2: case kActionHeavyAttack: return Sound::hitHeavy;
+        case kActionBasicAttack: case kActionJump: return Sound::hitBasic;
         default: return std::nullopt;
     }
 }
@@ -54,7 +55,7 @@ std::optional<Sound> hitSound(u8 action) noexcept {
 std::optional<Sound> soundOfCue(const scene::SceneCue& cue) noexcept {
     switch (cue.kind) {
         case CueKind::actionStarted: return actionStartSound(cue.action, cue.detail);
-        case CueKind::actionStruck: return cue.action == kSkill2 ? std::optional(Sound::skill2Beam) : std::nullopt;
+        case CueKind::actionStruck: return cue.action == kActionSkill2 ? std::optional(Sound::skill2Beam) : std::nullopt;
         case CueKind::hitLanded: return hitSound(cue.action);
         case CueKind::landed: return Sound::landing;
         case CueKind::footstep: return cue.detail == 0 ? Sound::stepWalk : Sound::stepRun;
