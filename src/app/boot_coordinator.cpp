@@ -110,6 +110,17 @@ void startSound(NativeClient& host, Log& log) {
     host.soundDirector = std::make_unique<audio::SoundDirector>(host.mixer.get());
 }
 
+// The HUD over the scene: without its font it draws its panels and gauges alone, and says why.
+void startHud(NativeClient& host, Log& log, u32 localSlot) {
+    host.hud = std::make_unique<hud::Hud>(hud::HudSetup{host.options.characterName, localSlot, host.options.netOverlay});
+    try {
+        host.hud->loadFont(host.options.contentDirectory, host.renderer);
+        log.write(kLogInfo, std::string_view("HUD text ready"));
+    } catch (const std::exception& error) {
+        log.write(kLogWarn, std::string("No HUD text: ") + error.what() + ". Playing on without it.");
+    }
+}
+
 // The class as the duel protocol numbers it.
 u8 wireCharacterClass(CharacterClass characterClass) { return characterClass == CharacterClass::warrior ? 1 : 2; }
 
@@ -158,6 +169,7 @@ RunSummary BootCoordinator::run() {
                                        loaded.meshesAvailable, loaded.clipsAvailable, loaded.effectModelsLoaded));
         host.scene = std::move(scene);
         startSound(host, log);
+        startHud(host, log, launch.controlledSlot);
     }
     if (!host.options.serverHost.empty()) {
         host.duelClient = std::make_unique<net::DuelClient>();
@@ -236,6 +248,11 @@ RunSummary BootCoordinator::run() {
     summary.contentReady = host.scene != nullptr;
     if (host.audioOutput) {
         summary.audioDevice = widenBytes(host.audioOutput->deviceName());
+    }
+    if (host.hud) {
+        summary.hud = RunSummary::HudSummary{host.hud->hasText(),
+                                             {std::string(host.hud->name(0)), std::string(host.hud->name(1))},
+                                             host.hud->shown()};
     }
     if (host.soundDirector) {
         summary.soundsPlayed = host.soundDirector->soundsPlayed();

@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "app/session_payload.h"
 #include "app/text_conversion.h"
 #include "base/input_state.h"
 #include "base/utf16.h"
@@ -76,6 +77,16 @@ void parseServer(std::u16string_view value, LaunchOptions& options) {
     options.serverPort = static_cast<u16>(port);
 }
 
+// A name as the duel server takes it: 1 to 24 bytes of UTF-8 without control characters.
+std::string parseCharacterName(std::u16string_view value) {
+    const bool control = std::ranges::any_of(value, [](char16_t unit) { return unit < 0x20 || unit == 0x7F; });
+    std::string name = control ? std::string() : utf8FromUtf16Lossy(value);
+    if (name.empty() || name.size() > kMaximumCharacterNameBytes || name.find("\xEF\xBF\xBD") != std::string::npos) {
+        fail("--name must be 1 to 24 bytes of UTF-8 text.");
+    }
+    return name;
+}
+
 // Key names of --keys= besides letters and digits, compared in any case ("Space", "TAB").
 constexpr struct {
     std::u16string_view name;
@@ -89,6 +100,7 @@ constexpr struct {
     {u"up", kVirtualKeyUp},
     {u"right", kVirtualKeyRight},
     {u"down", kVirtualKeyDown},
+    {u"f3", kVirtualKeyF3},
 };
 
 char16_t lowerAscii(char16_t unit) noexcept {
@@ -242,6 +254,8 @@ constexpr struct {
     {"--replay-speed=X", "replay X times as fast (0.1 to 10, default 1)"},
     {"--volume=N", "sound volume, 0 to 100 (default 100)"},
     {"--mute", "no sound: the sound device is not opened"},
+    {"--name=NAME", "your fighter's name, shown above it and sent to the server (1 to 24 bytes)"},
+    {"--net-overlay", "start with the network overlay shown (F3 or the controller's Back button toggles it)"},
     {"--help, -h", "print this help and exit"},
 };
 
@@ -284,6 +298,10 @@ ParsedCommandLine parseCommandLine(std::span<const std::u16string> arguments) {
             options.vsync = false;
         } else if (argument == u"--mute") {
             options.mute = true;
+        } else if (argument == u"--net-overlay") {
+            options.netOverlay = true;
+        } else if (const auto name = valueOf(argument, u"--name=")) {
+            options.characterName = parseCharacterName(*name);
         } else if (const auto volume = valueOf(argument, u"--volume=")) {
             options.volumePercent = parseU32(*volume, "--volume");
         } else if (const auto frames = valueOf(argument, u"--frames=")) {

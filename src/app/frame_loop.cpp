@@ -50,15 +50,52 @@ bool replayFrameDue(ReplayPace& pace, const InputState& viewer, f64 wallSeconds,
 
 namespace {
 
-// The senses beside the scene hear what it showed this frame; the cues are then spent.
-void hearScene(NativeClient& host, u64 frame) {
+// The senses beside the scene hear what it showed this frame; the cues are then spent. The
+// HUD has heard a drawn frame's already, before drawing it.
+void hearScene(NativeClient& host, u64 frame, bool drawn) {
     if (!host.scene) {
         return;
+    }
+    if (host.hud && !drawn) {
+        host.hud->hear(host.scene->cues());
     }
     if (host.soundDirector) {
         host.soundDirector->hear(host.scene->cues(), host.scene->camera(), frame);
     }
     host.scene->clearCues();
+}
+
+void drawHud(NativeClient& host) {
+    const std::array<scene::FighterView, 2> fighters{host.scene->fighterView(0), host.scene->fighterView(1)};
+    host.hud->draw(host.renderer, host.scene->camera(), fighters);
+}
+
+// What the network overlay reads: the session's totals and the scene's corrections and delay.
+hud::NetSample netSample(const NativeClient& host, const scene::FrameScene& scene) {
+    hud::NetSample sample;
+    replay::SessionFigures session;
+    if (host.replay) {
+        if (!host.replay->header().online) {
+            return sample;
+        }
+        session = host.replay->figures();
+    } else if (host.duelClient) {
+        session = {host.duelClient->isRunning(), host.duelClient->statistics()};
+    }
+    if (!session.running) {
+        return sample;
+    }
+    const net::DuelClientStatistics& stats = session.statistics;
+    const scene::NetworkFigures figures = scene.networkFigures();
+    sample.online = true;
+    sample.snapshots = stats.snapshotsReceived;
+    sample.roundTrips = stats.roundTrips;
+    sample.roundTripAverageMs = stats.roundTripAverageMs;
+    sample.roundTripP99Ms = stats.roundTripP99Ms;
+    sample.corrections = figures.glides + figures.snaps;
+    sample.interpolationDelayMsTotal = figures.interpolationDelayMsTotal;
+    sample.interpolationSteps = figures.interpolationSteps;
+    return sample;
 }
 
 // A replay between its recorded frames: the last picture again, no trace line, no time.
@@ -72,6 +109,9 @@ void showReplayAgain(NativeClient& host) {
     }
     if (host.scene) {
         host.scene->draw(host.renderer, host.lastAlpha);
+        if (host.hud) {
+            drawHud(host);
+        }
         host.renderer.Present(host.options.vsync && !host.options.smokeTest ? 1 : 0);
     }
     if (!host.options.vsync) {
@@ -145,7 +185,7 @@ void FrameLoop::runFrame() {
             host.scene->dropTime(minimizedSeconds);
         }
         host.droppedSeconds += std::max(0.0, minimizedSeconds);
-        hearScene(host, host.variableUpdates);
+        hearScene(host, host.variableUpdates, false);
         if (host.recorder) {
             host.recorder->endFrame(replay::FrameKind::minimized, minimizedSeconds, input);
         }
@@ -218,17 +258,17 @@ void FrameLoop::runFrame() {
             host.options.screenshotPath.clear();
         }
         host.scene->draw(host.renderer, alpha);
+        if (host.hud) {
+            // The viewer's keys toggle the overlay, in a replay too.
+            host.hud->update(host.input, deltaSeconds, netSample(host, *host.scene));
+            host.hud->hear(host.scene->cues());
+            drawHud(host);
+        }
         host.renderer.Present(syncInterval);
     } else {
         host.renderer.DrawPlaceholderFrame(alpha, syncInterval);
     }
-    hearScene(host, frame);
-    if (host.replayDiverged && !host.replayDivergenceSaid && host.log != nullptr) {
-        host.replayDivergenceSaid = true;
-        host.log->write(kLogWarn, formatText("Replay went another way than its run at frame %llu: the scene asked "
-                                             "for other commands than the run sent",
-                                             static_cast<unsigned long long>(frame)));
-    }
+    hearScene(host, frame, host.scene != nullptr);
 
     // The session's figures, as the trace says them and the replay keeps them; asked of the
     // session only for those two (their percentile walks a histogram).
@@ -240,10 +280,17 @@ void FrameLoop::runFrame() {
     } else if (host.duelClient && (host.trace || host.recorder)) {
         session = replay::SessionFigures{host.duelClient->isRunning(), host.duelClient->statistics()};
     }
+    if (host.replayDiverged && !host.replayDivergenceSaid && host.log != nullptr) {
+        host.replayDivergenceSaid = true;
+        host.log->write(kLogWarn, formatText("Replay went another way than its run at frame %llu: the scene asked "
+                                             "for other commands than the run sent",
+                                             static_cast<unsigned long long>(frame)));
+    }
+
     if (host.trace) {
         host.trace->writeFrame({frame, static_cast<f64>(host.fixedUpdates) * kFixedStepSeconds, steps, alpha,
                                 host.droppedSeconds},
-                               host.scene.get(), session ? &*session : nullptr,
+                               host.scene.get(), session ? &*session : nullptr, host.hud.get(),
                                host.soundDirector ? host.soundDirector->lastFrame()
                                                   : std::span<const audio::HeardSound>());
     }

@@ -5,6 +5,7 @@
 
 #include "audio/sound_director.h"
 #include "base/json_text.h"
+#include "hud/hud.h"
 #include "replay/replay_format.h"
 #include "scene/frame_scene.h"
 
@@ -27,7 +28,8 @@ FrameTrace::FrameTrace(const std::filesystem::path& path) {
 }
 
 void FrameTrace::writeFrame(const FrameRecord& record, const scene::FrameScene* scene,
-                            const replay::SessionFigures* session, std::span<const audio::HeardSound> sounds) {
+                            const replay::SessionFigures* session, const hud::Hud* hud,
+                            std::span<const audio::HeardSound> sounds) {
     line_.clear();
     line_.push_back('{');
     appendJsonMember(line_, "frame", record.frame, true);
@@ -50,6 +52,9 @@ void FrameTrace::writeFrame(const FrameRecord& record, const scene::FrameScene* 
         appendJsonMember(line_, "roundTripAverageMs", stats.roundTripAverageMs);
         appendJsonMember(line_, "roundTripP99Ms", stats.roundTripP99Ms);
         line_.push_back('}');
+    }
+    if (hud != nullptr) {
+        hud->appendTrace(line_);
     }
     if (!sounds.empty()) {
         appendJsonKey(line_, "sounds");

@@ -3,7 +3,8 @@
 // what the player saw: frame number, simulated time, fixed steps and alpha of the frame, the
 // time dropped so far,
 // then the scene's part (fighters, counters, the server's state when online), the duel
-// session's figures (snapshots, commands and their round trips) and the sounds the frame
+// session's figures (snapshots, commands and their round trips), what the HUD shows (the
+// score, the round, the banner, whether the network overlay is on) and the sounds the frame
 // started (each with its number, fighter, pan and gain; the same with or without a device). Lines are built in one
 // reused string and flushed to the file as each frame is presented, so the trace can be
 // followed while the program runs (a person with tail -f, a test driving the window frame
@@ -18,6 +19,10 @@
 
 namespace kestrune::audio {
 struct HeardSound;
+}
+
+namespace kestrune::hud {
+class Hud;
 }
 
 namespace kestrune::replay {
@@ -46,7 +51,7 @@ public:
 
     // `session` adds the session's figures when online; `sounds` what the frame made heard.
     void writeFrame(const FrameRecord& record, const scene::FrameScene* scene, const replay::SessionFigures* session,
-                    std::span<const audio::HeardSound> sounds = {});
+                    const hud::Hud* hud = nullptr, std::span<const audio::HeardSound> sounds = {});
     // Throws std::runtime_error "Unable to write frame trace." when anything was lost.
     void close();
 

@@ -16,8 +16,9 @@ struct LayoutKey {
 };
 
 // What a player of action games expects: attacks and jump on the face buttons, the skills on
-// the shoulders, targeting on the left trigger, the d-pad as W/A/S/D.
-constexpr std::array<LayoutKey, 11> kLayout{{
+// the shoulders, targeting on the left trigger, the d-pad as W/A/S/D, Start to leave and
+// Back (View) for the network overlay.
+constexpr std::array<LayoutKey, 12> kLayout{{
     {virtualKeyOf('W'), buttonBit(GamepadButton::dpadUp)},
     {virtualKeyOf('S'), buttonBit(GamepadButton::dpadDown)},
     {virtualKeyOf('A'), buttonBit(GamepadButton::dpadLeft)},
@@ -28,7 +29,8 @@ constexpr std::array<LayoutKey, 11> kLayout{{
     {virtualKeyOf('4'), buttonBit(GamepadButton::north)},
     {kVirtualKeySpace, buttonBit(GamepadButton::south)},
     {kVirtualKeyTab, kLeftTriggerBit},
-    {kVirtualKeyEscape, static_cast<u16>(buttonBit(GamepadButton::start) | buttonBit(GamepadButton::back))},
+    {kVirtualKeyEscape, buttonBit(GamepadButton::start)},
+    {kVirtualKeyF3, buttonBit(GamepadButton::back)},
 }};
 
 }  // namespace

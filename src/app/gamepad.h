@@ -1,7 +1,7 @@
 #pragma once
 // The controller that plays, as the input state sees it: its buttons type the keys of one
 // layout (the d-pad W/A/S/D, the face buttons, shoulders and left trigger the action keys,
-// Start and Back Escape) and its left stick becomes the analog move after a radial dead
+// Start Escape, Back F3) and its left stick becomes the analog move after a radial dead
 // zone. The platform reads the device into a GamepadSnapshot (SDL game controllers in
 // gamepad_sdl.cpp, XInput in gamepad_win32.cpp); GamepadInput turns snapshots into key
 // transitions of the controller source. Main thread only; nothing allocates.

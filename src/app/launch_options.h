@@ -48,6 +48,7 @@ struct LaunchOptions {
     f64 replaySpeed = 1.0;
     u32 volumePercent = 100;  // --volume=
     bool mute = false;        // --mute: no sound device is opened
+    bool netOverlay = false;  // --net-overlay: the network overlay is shown from the start
 
     friend bool operator==(const LaunchOptions&, const LaunchOptions&) = default;
 };

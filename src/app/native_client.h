@@ -19,6 +19,7 @@
 #include "audio/sound_bank.h"
 #include "audio/sound_director.h"
 #include "base/input_state.h"
+#include "hud/hud.h"
 #include "net/duel_client.h"
 #include "render/render_device.h"
 #include "replay/replay_reader.h"
@@ -94,6 +95,9 @@ public:
     std::unique_ptr<audio::Mixer> mixer;
     std::unique_ptr<audio::AudioOutput> audioOutput;
     std::unique_ptr<audio::SoundDirector> soundDirector;
+
+    // Names, score, banners and the network overlay over the picture; with the content scene.
+    std::unique_ptr<hud::Hud> hud;
 
     std::unique_ptr<WindowHost> windowHost;
     std::unique_ptr<FrameClock> clock;

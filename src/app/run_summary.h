@@ -2,10 +2,13 @@
 // The result of one run: what the boot coordinator measured, or the failure that ended it.
 // The smoke report is written from it. Texts are UTF-16, as the window and log texts are.
 
+#include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "base/types.h"
+#include "hud/hud.h"
 #include "render/render_report.h"
 #include "scene/scene_statistics.h"
 
@@ -34,6 +37,14 @@ struct RunSummary {
     // The output frame (of 48 kHz) at which each of the run's first sounds began, -1 for one
     // not played on a device.
     std::vector<i64> soundStartFrames;
+
+    // What the HUD showed last; absent without the content scene.
+    struct HudSummary {
+        bool text = false;                 // drawn from the font (false: panels and gauges alone)
+        std::array<std::string, 2> names;  // UTF-8: the local player, the opponent
+        hud::HudShown shown;
+    };
+    std::optional<HudSummary> hud;
 };
 
 }  // namespace kestrune::app

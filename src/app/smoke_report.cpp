@@ -8,6 +8,7 @@
 
 #include "app/text_conversion.h"
 #include "app/text_file.h"
+#include "base/utf16.h"
 
 namespace kestrune::app {
 namespace {
@@ -144,6 +145,24 @@ std::string formatSmokeReport(const RunSummary& summary) {
         },
         "  ");
 
+    std::string hudObject = "null";
+    if (summary.hud) {
+        const RunSummary::HudSummary& hud = *summary.hud;
+        const hud::HudShown& shown = hud.shown;
+        char buffer[hud::kBannerTextBytes];
+        const char* banner = hud::bannerText(shown, buffer);
+        hudObject = object(
+            {
+                {"text", boolean(hud.text)},
+                {"names", "[" + text(utf16FromUtf8Lossy(hud.names[0])) + ", " + text(utf16FromUtf8Lossy(hud.names[1])) + "]"},
+                {"score", "[" + integer(shown.roundsWon[0]) + ", " + integer(shown.roundsWon[1]) + "]"},
+                {"round", integer(shown.round)},
+                {"banner", banner != nullptr ? inQuotes(banner) : std::string("null")},
+                {"overlay", boolean(shown.overlay)},
+            },
+            "  ");
+    }
+
     return object(
                {
                    {"schema", integer(kReportSchema)},
@@ -165,6 +184,7 @@ std::string formatSmokeReport(const RunSummary& summary) {
                    {"renderer", renderer},
                    {"scene", sceneObject},
                    {"audio", audioObject},
+                   {"hud", hudObject},
                },
                "") +
            "\n";

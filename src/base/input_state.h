@@ -19,6 +19,7 @@ inline constexpr u32 kVirtualKeyLeft = 0x25;
 inline constexpr u32 kVirtualKeyUp = 0x26;
 inline constexpr u32 kVirtualKeyRight = 0x27;
 inline constexpr u32 kVirtualKeyDown = 0x28;
+inline constexpr u32 kVirtualKeyF3 = 0x72;
 // Letters and digits are their upper-case ASCII codes.
 inline constexpr u32 virtualKeyOf(char letterOrDigit) noexcept { return static_cast<unsigned char>(letterOrDigit); }
 

@@ -168,11 +168,9 @@ void RenderDevice::growBuffer(GpuBuffer& buffer, u64& capacity, const GrowableBu
     capacity = grown;
 }
 
-void RenderDevice::DrawPrimitives(std::span<const PrimitiveVertex> vertices, std::span<const u32> indices,
-                                  TextureHandle textureHandle, bool alphaBlend, bool depthTest, const Matrix4& world,
-                                  const Color& tint, bool additive) {
+bool RenderDevice::uploadPrimitives(std::span<const PrimitiveVertex> vertices, std::span<const u32> indices) {
     if (vertices.empty() || indices.empty()) {
-        return;
+        return false;
     }
     // An index past the vertices reads outside the buffer on the GPU; OpenGL leaves that undefined.
     const u32 highestIndex = *std::max_element(indices.begin(), indices.end());
@@ -184,12 +182,52 @@ void RenderDevice::DrawPrimitives(std::span<const PrimitiveVertex> vertices, std
     backend_->writeBuffer(primitiveVertexBuffer_, std::as_bytes(vertices),
                           "ID3D11DeviceContext::Map(primitive vertices)");
     backend_->writeBuffer(primitiveIndexBuffer_, std::as_bytes(indices), "ID3D11DeviceContext::Map(primitive indices)");
-    SetDrawState(world, textureHandle, tint, alphaBlend ? kAlphaModeBlended : kAlphaModeOpaque, true, depthTest,
-                 additive, false);
-    const u32 indexCount = static_cast<u32>(indices.size());
+    return true;
+}
+
+void RenderDevice::drawUploadedPrimitives(u32 indexCount) {
     backend_->drawIndexed({primitiveVertexBuffer_, kPrimitiveStrideBytes, primitiveIndexBuffer_, indexCount});
     ++report_.statistics.drawCalls;
     report_.statistics.triangles += indexCount / 3;
+}
+
+void RenderDevice::DrawPrimitives(std::span<const PrimitiveVertex> vertices, std::span<const u32> indices,
+                                  TextureHandle textureHandle, bool alphaBlend, bool depthTest, const Matrix4& world,
+                                  const Color& tint, bool additive) {
+    if (!uploadPrimitives(vertices, indices)) {
+        return;
+    }
+    SetDrawState(world, textureHandle, tint, alphaBlend ? kAlphaModeBlended : kAlphaModeOpaque, true, depthTest,
+                 additive, false);
+    drawUploadedPrimitives(static_cast<u32>(indices.size()));
+}
+
+void RenderDevice::DrawScreenPrimitives(std::span<const PrimitiveVertex> vertices, std::span<const u32> indices,
+                                        TextureHandle textureHandle) {
+    if (viewportWidthPixels_ == 0 || viewportHeightPixels_ == 0 || !uploadPrimitives(vertices, indices)) {
+        return;
+    }
+    // Pixels to clip space: x from 0..width to -1..1, y from 0..height to 1..-1, z at mid depth.
+    SceneConstants constants;
+    Matrix4& toClip = constants.worldViewProjection;
+    toClip[0] = 2.0f / static_cast<f32>(viewportWidthPixels_);
+    toClip[5] = -2.0f / static_cast<f32>(viewportHeightPixels_);
+    toClip[12] = -1.0f;
+    toClip[13] = 1.0f;
+    toClip[14] = 0.5f;
+    toClip[15] = 1.0f;
+    constants.world = identityMatrix();
+    constants.tint = kWhiteTint;
+    constants.lightAndTexture = {1.0f, 0.0f, textureHandle == kWhiteTexture ? 0.0f : 1.0f, 0.0f};
+    backend_->writeSceneConstants(constants);
+
+    DrawState state;
+    state.raster = RasterMode::doubleSided;
+    state.blend = BlendMode::alpha;
+    state.depth = DepthMode::disabled;
+    state.texture = Texture(textureHandle).texture;
+    backend_->applyDrawState(state);
+    drawUploadedPrimitives(static_cast<u32>(indices.size()));
 }
 
 // ---- Section: Present, resize, screenshot ----

@@ -157,6 +157,11 @@ public:
     void DrawPrimitives(std::span<const PrimitiveVertex> vertices, std::span<const u32> indices,
                         TextureHandle texture, bool alphaBlend, bool depthTest, const Matrix4& world,
                         const Color& tint, bool additive);
+    // Draws over everything drawn so far, in pixels of the target (origin at the top left, y
+    // down, z ignored): alpha-blended, unlit, no depth, both faces. For the HUD, after the
+    // scene and before Present. Throws as DrawPrimitives does.
+    void DrawScreenPrimitives(std::span<const PrimitiveVertex> vertices, std::span<const u32> indices,
+                              TextureHandle texture);
     void Present(u8 syncInterval);
     void Resize(u32 widthPixels, u32 heightPixels);
     void RequestScreenshot(const std::filesystem::path& path);
@@ -178,6 +183,8 @@ public:
     const std::u16string& shaderProfileText() const noexcept { return shaderProfileText_; }
     const Matrix4& viewMatrix() const noexcept { return view_; }
     const Matrix4& projectionMatrix() const noexcept { return projection_; }
+    u32 viewportWidthPixels() const noexcept { return viewportWidthPixels_; }
+    u32 viewportHeightPixels() const noexcept { return viewportHeightPixels_; }
     u32 textureCount() const noexcept { return static_cast<u32>(textures_.size()); }
     u32 modelCount() const noexcept { return static_cast<u32>(models_.size()); }
     u64 primitiveVertexCapacity() const noexcept { return primitiveVertexCapacity_; }
@@ -186,6 +193,9 @@ public:
 private:
     void SetDrawState(const Matrix4& world, TextureHandle texture, const Color& tint, u32 alphaMode, bool doubleSided,
                       bool depthTest, bool additive, bool gpuSkinned);
+    // Writes the primitives into the shared buffers; false when there is nothing to draw.
+    bool uploadPrimitives(std::span<const PrimitiveVertex> vertices, std::span<const u32> indices);
+    void drawUploadedPrimitives(u32 indexCount);
     void WaitForFrameLatency();
     void WriteScreenshot(const std::filesystem::path& path);
     void growBuffer(GpuBuffer& buffer, u64& capacity, const GrowableBuffer& kind, u64 needed);

@@ -88,6 +88,7 @@ public:
     std::span<const SceneCue> cues() const override { return cues_.list(); }
     void clearCues() override { cues_.clear(); }
     const render::Camera& camera() const override { return camera_; }
+    FighterView fighterView(u32 slotIndex) const override;
 
     // ---- Reports ----
     SceneStatistics statistics() const override { return statistics_; }

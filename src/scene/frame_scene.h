@@ -43,6 +43,16 @@ struct NetworkFigures {
     }
 };
 
+// What the HUD shows of one fighter, as the last frame drew it.
+struct FighterView {
+    bool local = false;          // the fighter this player controls
+    f32 healthFraction = 0.0f;   // 0 to 1
+    bool down = false;           // knocked out until the next round
+    f64 lockSecondsLeft = 0.0;   // 0 when not locked
+    bool drawn = false;          // barCentre holds where its status bar was drawn
+    render::Vec3 barCentre{};    // render space
+};
+
 class FrameScene {
 public:
     virtual ~FrameScene() = default;
@@ -79,6 +89,8 @@ public:
     virtual void clearCues() = 0;
     // Where the picture is seen from, for placing sounds left and right.
     virtual const render::Camera& camera() const = 0;
+    // Slot 0 is the warrior, slot 1 the templar.
+    virtual FighterView fighterView(u32 slotIndex) const = 0;
 
     // ---- Reports ----
     virtual SceneStatistics statistics() const = 0;

@@ -109,6 +109,21 @@ void ContentScene::draw(render::RenderDevice& renderer, f64 alpha) {
     }
 }
 
+FighterView ContentScene::fighterView(u32 slotIndex) const {
+    const CharacterSlot& slot = slots_[slotIndex];
+    FighterView view;
+    view.local = slotIndex == controlledSlot_;
+    view.healthFraction =
+        slot.maxHealth < 1 ? 0.0f : std::clamp(static_cast<f32>(slot.health) / static_cast<f32>(slot.maxHealth), 0.0f, 1.0f);
+    view.down = slot.down;
+    if (locked(slotIndex)) {
+        view.lockSecondsLeft = networked_ && view.local ? server_.lockSecondsLeft(clockSeconds_) : slot.lockedSecondsLeft;
+    }
+    view.drawn = slot.lastDrawnValid;
+    view.barCentre = toRender(slot.lastDrawnPosition + Vec3{0.0f, kStatusBarHeightMetres[slotIndex], 0.0f});
+    return view;
+}
+
 // The local fighter is drawn with its correction offset, so that a server correction moves
 // it smoothly instead of at once; an offset left over as the fighter runs into the arena's
 // edge would draw it beyond the edge, where it never is.

@@ -2,6 +2,7 @@
 // A duel scene that records what the frame loop and the duel tick hand it, and hands out
 // the intents a test queued.
 
+#include <array>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -71,6 +72,8 @@ public:
         ++cueClears;
     }
     const render::Camera& camera() const override { return view; }
+    std::array<scene::FighterView, 2> fighters{};
+    scene::FighterView fighterView(u32 slotIndex) const override { return fighters[slotIndex]; }
 
     scene::SceneStatistics statistics() const override { return {2, 6, 19, 16, 1, 2, 3}; }
     scene::NetworkFigures networkFigures() const override { return {1, 2, 0.5f, 3, 9, 0, 4, 5, 300.0, 10}; }
