@@ -18,6 +18,7 @@ std::string_view kindWord(ContentFileKind kind) {
     switch (kind) {
         case ContentFileKind::Png: return "PNG";
         case ContentFileKind::Wav: return "WAV";
+        case ContentFileKind::Font: return "font";
         case ContentFileKind::KestruneModel: break;
     }
     return "Kestrune Model";

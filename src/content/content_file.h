@@ -17,8 +17,9 @@
 
 namespace kestrune::content {
 
-// The kind of file, which picks the wording of the messages ("Kestrune Model", "PNG", "WAV").
-enum class ContentFileKind { KestruneModel, Png, Wav };
+// The kind of file, which picks the wording of the messages ("Kestrune Model", "PNG", "WAV",
+// "font").
+enum class ContentFileKind { KestruneModel, Png, Wav, Font };
 
 // The whole file in an array of exactly its size. Files above maxFileBytes are refused
 // before anything is read; PNG files of 4 GiB or more are refused regardless, since the

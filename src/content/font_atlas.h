@@ -31,6 +31,9 @@ inline constexpr u32 kMaxStrikeGlyphs = 4096;
 inline constexpr u32 kMaxStrikeKerningPairs = 65536;
 inline constexpr u32 kMaxFontAtlasSide = 4096;  // what every device takes
 inline constexpr u32 kMaxFontPixelSize = 512;
+// The atlas image's name: a plain file name ending ".png" of printable ASCII, without '/',
+// '\\', ':' or "..", so it can only name a file beside the font's.
+inline constexpr std::size_t kMaxFontAtlasNameBytes = 64;
 
 struct FontGlyph {
     u32 codepoint = 0;
@@ -41,12 +44,16 @@ struct FontGlyph {
     u16 height = 0;
     u16 atlasX = 0;     // the bitmap's top-left corner in the atlas
     u16 atlasY = 0;
+
+    friend bool operator==(const FontGlyph&, const FontGlyph&) = default;
 };
 
 struct FontKerning {
     u32 left = 0;
     u32 right = 0;
     i32 adjust64 = 0;  // added to the left glyph's advance when `right` follows it, 1/64 pixel
+
+    friend bool operator==(const FontKerning&, const FontKerning&) = default;
 };
 
 struct FontStrike {
@@ -61,6 +68,8 @@ struct FontStrike {
     const FontGlyph* glyph(u32 codepoint) const noexcept;
     // The kerning between two glyphs in 1/64 pixel, 0 when the font names none.
     i32 kerningBetween(u32 left, u32 right) const noexcept;
+
+    friend bool operator==(const FontStrike&, const FontStrike&) = default;
 };
 
 struct FontAtlas {
@@ -68,6 +77,8 @@ struct FontAtlas {
     u16 atlasWidth = 0;
     u16 atlasHeight = 0;
     std::vector<FontStrike> strikes;  // ascending, unique pixel sizes; at least one
+
+    friend bool operator==(const FontAtlas&, const FontAtlas&) = default;
 };
 
 // The font of a whole .kfnt file's bytes. Throws ContentError "<sourceName>: <fault>".
