@@ -11,17 +11,18 @@ install(TARGETS ${KESTRUNE_PACKAGED_PROGRAMS} RUNTIME DESTINATION .)
 install(DIRECTORY ${KESTRUNE_CONTENT_DIR}/ DESTINATION content)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/README.txt DESTINATION .)
 
-# Licence texts as Debian ships them with each library's package: name, then package.
+# Licence texts as Debian ships them with each library's package: name, then package. The
+# HUD's font atlas is rendered from DejaVu Sans, so its licence goes with the content on both.
 if(WIN32)
     # Compiled in from headers, and the statically linked GCC and mingw-w64 runtimes.
     set(licences
         asio libasio-dev  nlohmann-json nlohmann-json3-dev  tinygltf libtinygltf-dev
-        gcc-runtime gcc-mingw-w64-base  mingw-w64-runtime mingw-w64-common)
+        gcc-runtime gcc-mingw-w64-base  mingw-w64-runtime mingw-w64-common  dejavu fonts-dejavu-core)
 else()
     set(licences
         asio libasio-dev  nlohmann-json nlohmann-json3-dev  tinygltf libtinygltf-dev
         SDL2 libsdl2-dev  libspng libspng-dev  libjpeg-turbo libturbojpeg0-dev  zlib zlib1g
-        gcc-runtime libstdc++6)
+        freetype libfreetype6  gcc-runtime libstdc++6  dejavu fonts-dejavu-core)
 endif()
 while(licences)
     list(POP_FRONT licences name debian_package)

@@ -1,6 +1,7 @@
 // The content directory this build baked, read back the way the program reads it: models
 // through loadModelFile, textures through loadPngImage (libspng on Linux, WIC on Windows),
-// sounds through loadWav, each pinned to the digest its MANIFEST line gives.
+// sounds through loadWav, the HUD font through loadFontAtlas, each pinned to the digest its
+// MANIFEST line gives.
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "content/content_file.h"
+#include "content/font_atlas.h"
 #include "content/kmdl_reader.h"
 #include "content/png.h"
 #include "content/sha256.h"
@@ -34,14 +36,15 @@ std::vector<ManifestEntry> readManifest() {
     return entries;
 }
 
-TEST(BakedContent, HoldsBothCharactersAndExactlyTheEffectFilesAndSoundsTheCataloguesName) {
-    std::set<std::string> expected{"warrior/character.kmdl", "templar/character.kmdl"};
+TEST(BakedContent, HoldsBothCharactersAndExactlyTheEffectFilesSoundsAndFontTheCataloguesName) {
+    std::set<std::string> expected{"warrior/character.kmdl", "templar/character.kmdl", std::string(kHudFontPath),
+                                   std::string(kHudFontAtlasPath)};
     for (const effects::ComponentTemplate& t : effects::componentTemplates()) {
         if (!t.modelPath.empty()) expected.insert("effects/" + std::string(t.modelPath));
         expected.insert("effects/" + std::string(t.texturePath));
     }
     for (const std::string_view path : kSoundPaths) expected.insert(std::string(path));
-    ASSERT_EQ(expected.size(), 2u + 6u + 13u + kSoundCount);
+    ASSERT_EQ(expected.size(), 2u + 6u + 13u + kSoundCount + 2u);
 
     std::set<std::string> baked;
     for (const ManifestEntry& entry : readManifest()) {
@@ -84,6 +87,12 @@ TEST(BakedContent, ManifestListsEveryFileSortedAndEachLoadsThroughTheRuntimeDeco
             EXPECT_EQ(samples, decodeWav(bytes, entry.path));
             continue;
         }
+        if (entry.path.ends_with(".kfnt")) {
+            const std::vector<std::byte> bytes = readWholeFile(path, kMaxFontFileBytes, ContentFileKind::Font);
+            EXPECT_EQ(toHexUpper(sha256Digest(bytes)), entry.sha256);
+            EXPECT_EQ(loadFontAtlas(path), decodeFontAtlas(bytes, entry.path));
+            continue;
+        }
         ASSERT_TRUE(entry.path.ends_with(".kmdl"));
         const Model model = loadModelFile(path, {.expectedSha256 = entry.sha256});
         EXPECT_FALSE(model.meshes.empty());
@@ -94,6 +103,63 @@ TEST(BakedContent, ManifestListsEveryFileSortedAndEachLoadsThroughTheRuntimeDeco
         }
     }
     EXPECT_EQ(listed, onDisk);
+}
+
+// What the HUD draws with: every character it may print at every size, laid out in an atlas
+// whose pixels hold exactly the glyphs, each alone in its rectangle.
+TEST(BakedFont, HasEveryCharacterAtEverySizeEachAloneInTheAtlas) {
+    const FontAtlas font = loadFontAtlas(kContent / kHudFontPath);
+    const DecodedImage atlas = loadPngImage((kContent / kHudFontPath).parent_path() / font.atlasImage, ImageLimits{});
+    ASSERT_EQ(std::pair(atlas.width, atlas.height), std::pair(u32{font.atlasWidth}, u32{font.atlasHeight}));
+    EXPECT_TRUE(atlas.width == 1024 || atlas.width == 2048) << atlas.width;
+    EXPECT_TRUE(atlas.height <= 2048 && (atlas.height & (atlas.height - 1)) == 0) << atlas.height;
+    std::vector<u32> characters{0x2013, 0x2026};
+    for (u32 c = 0x20; c <= 0xFF; ++c) if (c <= 0x7E || c >= 0xA0) characters.push_back(c);
+    std::vector<u16> sizes;
+    for (const FontStrike& strike : font.strikes) sizes.push_back(strike.pixelSize);
+    ASSERT_EQ(sizes, (std::vector<u16>{12, 16, 22, 30, 40, 54, 72, 96}));
+
+    // Each glyph's rectangle grown by the padding pixel, marked in a map of the atlas: a second
+    // mark on a pixel is an overlap, and pixels outside every mark must be transparent.
+    std::vector<u8> owners(std::size_t{atlas.width} * atlas.height, 0);
+    for (std::size_t s = 0; s < font.strikes.size(); ++s) {
+        const FontStrike& strike = font.strikes[s];
+        SCOPED_TRACE(strike.pixelSize);
+        EXPECT_GT(strike.ascender, 0);
+        EXPECT_LT(strike.descender, 0);
+        EXPECT_NEAR(strike.lineHeight, strike.ascender - strike.descender, 1);  // each rounded on its own
+        if (strike.pixelSize >= 16) EXPECT_LT(strike.kerningBetween('A', 'V'), 0);
+        for (const u32 c : characters) {
+            const FontGlyph* glyph = strike.glyph(c);
+            ASSERT_NE(glyph, nullptr) << c;
+            if (s > 0) EXPECT_GT(glyph->advance64, font.strikes[s - 1].glyph(c)->advance64) << c;
+            EXPECT_EQ(glyph->width == 0, c == 0x20 || c == 0xA0) << c;
+            u8 peak = 0;
+            for (u32 y = glyph->atlasY; y < u32{glyph->atlasY} + glyph->height; ++y) {
+                for (u32 x = glyph->atlasX; x < u32{glyph->atlasX} + glyph->width; ++x) {
+                    peak = std::max(peak, atlas.pixels[(std::size_t{y} * atlas.width + x) * 4 + 3]);
+                }
+            }
+            EXPECT_EQ(peak > 0, glyph->width > 0) << c;
+            if (glyph->width == 0) continue;
+            ASSERT_TRUE(glyph->atlasX >= 1 && glyph->atlasY >= 1) << c;
+            for (u32 y = glyph->atlasY - 1u; y <= u32{glyph->atlasY} + glyph->height; ++y) {
+                for (u32 x = glyph->atlasX - 1u; x <= u32{glyph->atlasX} + glyph->width; ++x) {
+                    ASSERT_TRUE(x < atlas.width && y < atlas.height) << c;
+                    const bool padding = y < glyph->atlasY || y == u32{glyph->atlasY} + glyph->height ||
+                                         x < glyph->atlasX || x == u32{glyph->atlasX} + glyph->width;
+                    // Padding pixels may be shared by neighbours; glyph pixels belong to one glyph.
+                    u8& owner = owners[std::size_t{y} * atlas.width + x];
+                    ASSERT_TRUE(owner != 2 && !(owner == 1 && !padding)) << c << " at " << x << ", " << y;
+                    owner = padding ? std::max<u8>(owner, 1) : 2;
+                }
+            }
+        }
+    }
+    for (std::size_t i = 0; i < owners.size(); ++i) {
+        ASSERT_EQ(atlas.pixels[i * 4] & atlas.pixels[i * 4 + 1] & atlas.pixels[i * 4 + 2], 255) << i;
+        if (owners[i] != 2) ASSERT_EQ(atlas.pixels[i * 4 + 3], 0) << "pixel " << i;
+    }
 }
 
 }  // namespace

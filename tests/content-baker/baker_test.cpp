@@ -12,6 +12,7 @@
 #include <string>
 
 #include "bake.h"
+#include "font_baking.h"
 #include "content/animation.h"
 #include "content/content_test_support.h"
 #include "content/kmdl_reader.h"
@@ -68,6 +69,13 @@ TEST(BakeContent, GivesIdenticalBytesOnEveryRunAndWritesThemWithTheirManifest) {
     for (const BakedFile& file : baked()) expectedProgress << file.path << " (" << file.bytes.size() << " bytes)\n";
     expectedProgress << "MANIFEST (" << manifestText(baked()).size() << " bytes)\n";
     EXPECT_EQ(progress.str(), expectedProgress.str());
+}
+
+TEST(FontBaking, NamesAMissingFontAndThePackageThatInstallsIt) {
+    content::test::expectError<std::runtime_error>(
+        [] { bakeFont({"/nonexistent/Missing.ttf", "fonts-missing"}); },
+        "The font /nonexistent/Missing.ttf is missing; it comes with the package fonts-missing (scripts/bootstrap "
+        "installs it).");
 }
 
 TEST(BakedCharacters, CarryEveryClipOfThePresentationTable) {

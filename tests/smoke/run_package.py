@@ -28,8 +28,9 @@ from e2e import check, launcher_port, read_report, text_of, wait_until, windows_
 TIMEOUT_SECONDS = 300
 SERVER_GONE_SECONDS = 30
 PROGRAMS = ["KestruneNative", "kestrune-duel-server", "kestrune-net-relay", "kestrune-bake", "kestrune-play"]
-LICENCES = {"linux": {"asio", "nlohmann-json", "tinygltf", "SDL2", "libspng", "libjpeg-turbo", "zlib", "gcc-runtime"},
-            "wine": {"asio", "nlohmann-json", "tinygltf", "gcc-runtime", "mingw-w64-runtime"}}
+LICENCES = {"linux": {"asio", "nlohmann-json", "tinygltf", "SDL2", "libspng", "libjpeg-turbo", "zlib", "freetype",
+                      "gcc-runtime", "dejavu"},
+            "wine": {"asio", "nlohmann-json", "tinygltf", "gcc-runtime", "mingw-w64-runtime", "dejavu"}}
 # DLLs that every Windows 10 x64 has (Direct3D 11 and its compiler included).
 WINDOWS_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "shell32.dll", "ole32.dll", "oleaut32.dll", "advapi32.dll",
                 "ws2_32.dll", "mswsock.dll", "windowscodecs.dll", "d3d11.dll", "dxgi.dll", "d3dcompiler_47.dll",

@@ -9,13 +9,14 @@
 #include "characters.h"
 #include "content/sha256.h"
 #include "effect_content.h"
+#include "font_baking.h"
 #include "sound_synthesis.h"
 
 namespace kestrune::baker {
 
 std::vector<BakedFile> bakeContent() {
     std::vector<BakedFile> files;
-    for (auto part : {bakeWarrior, bakeTemplar, bakeEffects, bakeSounds}) {
+    for (auto part : {bakeWarrior, bakeTemplar, bakeEffects, bakeSounds, bakeHudFont}) {
         std::vector<BakedFile> baked = part();
         for (BakedFile& file : baked) files.push_back(std::move(file));
     }
