@@ -34,6 +34,11 @@ std::string inQuotes(std::string_view contents) {
 }
 std::string text(std::u16string_view value) { return inQuotes(escapeReportString(value)); }
 std::string boolean(bool value) { return value ? "true" : "false"; }
+std::string pair(std::string_view first, std::string_view second) {
+    std::string out("[");
+    out.append(first).append(", ").append(second).push_back(']');
+    return out;
+}
 std::string integer(u64 value) { return std::to_string(value); }
 
 // Members one per line at `indent` plus two spaces; the closing brace at `indent`.
@@ -154,8 +159,8 @@ std::string formatSmokeReport(const RunSummary& summary) {
         hudObject = object(
             {
                 {"text", boolean(hud.text)},
-                {"names", "[" + text(utf16FromUtf8Lossy(hud.names[0])) + ", " + text(utf16FromUtf8Lossy(hud.names[1])) + "]"},
-                {"score", "[" + integer(shown.roundsWon[0]) + ", " + integer(shown.roundsWon[1]) + "]"},
+                {"names", pair(text(utf16FromUtf8Lossy(hud.names[0])), text(utf16FromUtf8Lossy(hud.names[1])))},
+                {"score", pair(integer(shown.roundsWon[0]), integer(shown.roundsWon[1]))},
                 {"round", integer(shown.round)},
                 {"banner", banner != nullptr ? inQuotes(banner) : std::string("null")},
                 {"overlay", boolean(shown.overlay)},

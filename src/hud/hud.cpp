@@ -41,8 +41,10 @@ constexpr f32 kBannerMinimumPixels = 36.0f;
 constexpr f32 kBannerMaximumPixels = 144.0f;
 constexpr f32 kOverlayUnits = 15.0f;
 constexpr f32 kOverlayMinimumPixels = 12.0f;
-// The banner's middle, as a fraction of the window's height: below the score, above the bodies.
-constexpr f32 kBannerCentre = 0.2f;
+// The banner's middle, as a fraction of the window's height: on the floor in front of the
+// fighters (the camera behind the local one has its feet at two thirds of the height), clear
+// of their bodies and of the names and bars above them.
+constexpr f32 kBannerCentre = 0.84f;
 constexpr f32 kGraphUnits = 48.0f;
 constexpr f32 kGraphMinimumPixels = 36.0f;
 constexpr f64 kGraphFairMs = 100.0;

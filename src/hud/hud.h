@@ -6,7 +6,7 @@
 // a network overlay: round trip now and at the 99th percentile, snapshots per second, the
 // remote playback's delay, corrections in the last second and a graph of the last five
 // seconds of round trips. Everything is sized to the window (a unit of 1/720 of its height,
-// or 1/1280 of its width when that is less) and kept above the fighters' bodies.
+// or 1/1280 of its width when that is less) and kept off the fighters' bodies.
 //
 // It hears the scene's cues and reads its fighters, and never feeds back. What it shows is
 // decided with or without a font, so the trace and the report say the same everywhere; the

@@ -36,7 +36,8 @@ RunSummary successSummary() {
             .contentReady = true,
             .audioDevice = u"SDL pulseaudio: Built-in \"Audio\"",
             .soundsPlayed = 3,
-            .soundStartFrames = {0, 4800, -1}};
+            .soundStartFrames = {0, 4800, -1},
+            .hud = RunSummary::HudSummary{true, {"Zo\xC3\xAB \"Z\"", "Templar"}, {{2, 1}, 4, hud::Banner::knockout, true}}};
 }
 
 RunSummary failureSummary() {

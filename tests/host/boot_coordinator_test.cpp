@@ -78,8 +78,13 @@ TEST(BootCoordinator, ContentRunLoadsTracesAndReportsTheScene) {
     EXPECT_GT(summary.soundsPlayed, 0u);
     EXPECT_EQ(summary.soundStartFrames, std::vector<i64>(summary.soundsPlayed, -1));
     const std::vector<std::string> lines = fake.lines();
-    ASSERT_EQ(lines.size(), 9u);
+    ASSERT_EQ(lines.size(), 10u);
     EXPECT_EQ(lines[7], "[INFO] Sound on test device at volume 40: 17 sounds");
+    // The HUD reads the baked font and says what it shows, in the summary and each trace line.
+    EXPECT_EQ(lines[8], "[INFO] HUD text ready");
+    ASSERT_TRUE(summary.hud.has_value());
+    EXPECT_EQ(std::tuple(summary.hud->text, summary.hud->names[0], summary.hud->names[1], summary.hud->shown.banner),
+              std::tuple(true, "NativeFighter", "Templar", hud::Banner::round));
     EXPECT_EQ(lines[5], "[INFO] Load KMDL content chunk");
     EXPECT_EQ(lines[6], "[INFO] Content scene ready: " + std::to_string(scene.meshesAvailable) + " character meshes, " +
                             std::to_string(scene.clipsAvailable) + " clips, 6 effect models");

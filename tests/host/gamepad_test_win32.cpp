@@ -32,7 +32,7 @@ std::string keysDown(const InputState& input) {
 TEST(XInput, EachButtonOfTheLayoutTypesItsKey) {
     const std::pair<WORD, const char*> buttons[] = {
         {XINPUT_GAMEPAD_A, " "}, {XINPUT_GAMEPAD_X, "1"}, {XINPUT_GAMEPAD_LEFT_SHOULDER, "2"}, {XINPUT_GAMEPAD_RIGHT_SHOULDER, "3"},
-        {XINPUT_GAMEPAD_Y, "4"}, {XINPUT_GAMEPAD_BACK, "\x1b"}, {XINPUT_GAMEPAD_START, "\x1b"}, {XINPUT_GAMEPAD_DPAD_UP, "W"},
+        {XINPUT_GAMEPAD_Y, "4"}, {XINPUT_GAMEPAD_BACK, "\x72"}, {XINPUT_GAMEPAD_START, "\x1b"}, {XINPUT_GAMEPAD_DPAD_UP, "W"},
         {XINPUT_GAMEPAD_DPAD_DOWN, "S"}, {XINPUT_GAMEPAD_DPAD_LEFT, "A"}, {XINPUT_GAMEPAD_DPAD_RIGHT, "D"}, {XINPUT_GAMEPAD_B, ""}};
     for (const auto& [button, keys] : buttons) {
         InputState input;

@@ -9,9 +9,9 @@ image is stored in the repository; a failing pair is kept in the output director
   frame_parity.py placeholder --gl-tests EXE --d3d11-tests EXE --emulator WINE-EXEC --out DIR
       the placeholder frame at a fixed time, written by each backend's render suite
   frame_parity.py content --gl-program EXE --d3d11-program EXE --emulator WINE-EXEC --content DIR --out DIR
-      the duel frame of the golden run (24 fixed steps at 60 per second, 640 x 360) drawn by the Linux and the Windows
-      program from one baked content directory; their reports must also count the same draws, triangles, skinned
-      vertices and uploads
+      the duel frame of the golden runs (24 fixed steps at 60 per second, the HUD over it, at 640 x 360 and 2560 x 1440)
+      drawn by the Linux and the Windows program from one baked content directory; their reports must also count the
+      same draws, triangles, skinned vertices and uploads and say the same of the HUD
   frame_parity.py replay --gl-program EXE --d3d11-program EXE --emulator WINE-EXEC --content DIR --out DIR
       a replay recorded by each program plays on the other to the same trace, line for line, and a frame the
       parity above allows: an offline duel with keys recorded both ways, and an online duel against the Linux
@@ -29,7 +29,7 @@ from pathlib import Path
 import e2e
 from e2e import check, check_fields, program_environment, read_report, rgb_pixels, text_of, wait_until, windows_path, \
     write_rgb
-from run_smoke import GOLDEN_RUN
+from run_smoke import GOLDEN_SIZES, golden_run
 
 MEAN_LIMIT = 2.0         # mean absolute difference per channel
 NEAR_LIMIT = 16          # a pixel is near when every channel is within this
@@ -109,23 +109,25 @@ def content(args):
     out = fresh_output(args.out, (args.gl_program, args.d3d11_program, content_dir / "MANIFEST"))
     if out is None:
         return 1
-    runs = {}
-    for name, command, path, run_env in (
-            ("gl", [args.gl_program], str, program_environment()),
-            ("d3d11", [args.emulator, args.d3d11_program], windows_path, dict(os.environ))):
-        shot, report = out / f"content-{name}.bmp", out / f"content-{name}.json"
-        code = run([*command, "--smoke-test", *GOLDEN_RUN, f"--content={path(content_dir)}",
-                    f"--screenshot={path(shot)}", f"--report={path(report)}", f"--log={path(out / f'{name}.log')}"],
-                   run_env)
-        if code != 0 or not shot.is_file() or not report.is_file():
-            print(f"FAIL: the {name} run ended with exit code {code} without its frame and report")
-            return 1
-        runs[name] = shot, read_report(report)
-    (gl, gl_report), (d3d11, d3d11_report) = runs["gl"], runs["d3d11"]
-    check(compare(gl, d3d11, out), "the GL and the Direct3D 11 frame")
-    check_fields(d3d11_report["renderer"], {key: gl_report["renderer"][key] for key in SAME_RENDERER_COUNTS},
-                 "Direct3D 11 renderer (GL's expected) ")
-    check_fields(d3d11_report, {"scene": gl_report["scene"]}, "Direct3D 11 (GL's expected) ")
+    for size in GOLDEN_SIZES:
+        runs = {}
+        for name, command, path, run_env in (
+                ("gl", [args.gl_program], str, program_environment()),
+                ("d3d11", [args.emulator, args.d3d11_program], windows_path, dict(os.environ))):
+            stem = f"content-{size[0]}x{size[1]}-{name}"
+            shot, report = out / f"{stem}.bmp", out / f"{stem}.json"
+            code = run([*command, "--smoke-test", *golden_run(size), f"--content={path(content_dir)}",
+                        f"--screenshot={path(shot)}", f"--report={path(report)}", f"--log={path(out / f'{stem}.log')}"],
+                       run_env)
+            if code != 0 or not shot.is_file() or not report.is_file():
+                print(f"FAIL: the {stem} run ended with exit code {code} without its frame and report")
+                return 1
+            runs[name] = shot, read_report(report)
+        (gl, gl_report), (d3d11, d3d11_report) = runs["gl"], runs["d3d11"]
+        check(compare(gl, d3d11, out), f"the GL and the Direct3D 11 frame at {size[0]} x {size[1]}")
+        check_fields(d3d11_report["renderer"], {key: gl_report["renderer"][key] for key in SAME_RENDERER_COUNTS},
+                     "Direct3D 11 renderer (GL's expected) ")
+        check_fields(d3d11_report, {"scene": gl_report["scene"], "hud": gl_report["hud"]}, "Direct3D 11 (GL's expected) ")
     return e2e.finish()
 
 

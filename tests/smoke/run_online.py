@@ -16,7 +16,8 @@ stall: the chase at 100 ms with jitter, the link frozen for 2.5 s: within half a
   runs rather than glides.
 killed: the server killed mid-run: one WARN line, exit 0, a quick end.
 knockout: the bot beats a warrior who does nothing (but the smoke run's skill): the warrior falls, stays down holding
-  its knock-down pose and stands at its start when the server restarts the round; followed through the trace as it is
+  its knock-down pose and stands at its start when the server restarts the round, the HUD showing "K.O." and the
+  bot's round from the fall and "Round 2" from the restart; followed through the trace as it is
   written, then ended by SIGTERM.
 play: ./scripts/play headless, online by default and with --offline, and killed hard mid-run.
 """
@@ -320,6 +321,11 @@ def knockout(bin_dir, content, out):
           math.dist(ground(stood), WARRIOR_SERVER_START) < 0.1,
           f"the restart stands it up at its start ({stood['clip']}, health {stood['health']}, at {stood['x']:.2f}, "
           f"{stood['z']:.2f})")
+    shown = [(f["hud"]["score"], f["hud"]["round"], f["hud"]["banner"]) for f in frames]
+    check(shown[0] == ([0, 0], 1, "Round 1") and all(s[:2] == ([0, 0], 1) for s in shown[:down]) and
+          all(s == ([0, 1], 1, "K.O.") for s in shown[down:up]) and shown[up] == ([0, 1], 2, "Round 2"),
+          f"the HUD shows round 1, the bot's round and \"K.O.\" from the fall, \"Round 2\" from the restart "
+          f"({shown[0]}, {shown[down - 1]}, {shown[down]}, {shown[up]})")
 
 
 def play(bin_dir, content, out):

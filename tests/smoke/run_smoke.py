@@ -36,12 +36,27 @@ MISSING_SWAP_CHAIN2 = "IDXGISwapChain1::QueryInterface(IDXGISwapChain2) failed w
 TIMEOUT_SECONDS = 240
 XDOTOOL_TIMEOUT_SECONDS = 120
 FRAME_WAIT_SECONDS = 180
-GOLDEN = Path(__file__).parent / "golden" / "content_frame_640x360.png"
-# The golden frame: 24 fixed steps at 60 per second, 640 x 360, the smoke skill landing.
-GOLDEN_RUN = ["--content-smoke", "--fixed-fps=60", "--frames=24", "--width=640", "--height=360"]
-# Where the golden frame shows each fighter (x0, y0, x1, y1): a missing one leaves floor there.
+# The golden frame: 24 fixed steps at 60 per second, the smoke skill landing, the HUD with its network overlay over it;
+# at the smallest window the HUD is made for and at the largest.
+GOLDEN_RUN = ["--content-smoke", "--fixed-fps=60", "--frames=24", "--net-overlay"]
+GOLDEN_SIZES = ((640, 360), (2560, 1440))
+
+
+def golden_run(size):
+    return [*GOLDEN_RUN, f"--width={size[0]}", f"--height={size[1]}"]
+
+
+def golden_image(size):
+    return Path(__file__).parent / "golden" / f"content_frame_{size[0]}x{size[1]}.png"
+
+
+# Where the golden frame shows each fighter (x0, y0, x1, y1) at 640 x 360 (scaled with the window): a missing one leaves
+# floor there.
 FIGHTER_BOXES = {"warrior": (295, 135, 340, 230), "templar": (420, 100, 460, 185)}
 FLOOR_PIXEL = (60, 330)
+# What the HUD of the golden run shows.
+GOLDEN_HUD = {"text": True, "names": ["NativeFighter", "Templar"], "score": [0, 0], "round": 1, "banner": "Round 1",
+              "overlay": True}
 
 
 
@@ -150,8 +165,10 @@ def compare_to_golden(shot, golden, out):
                  f"screenshot differs from {golden.name}: mean {mean:.3f}, {100 * far:.3f}% beyond 24"):
         shutil.copy(shot, out / "golden-mismatch.bmp")
     # Independent of the golden: each fighter's box holds the fighter, not floor and grid.
-    for name, (x0, y0, x1, y1) in FIGHTER_BOXES.items():
-        floor_at = (FLOOR_PIXEL[1] * width + FLOOR_PIXEL[0]) * 3
+    scale = width // 640
+    for name, box in FIGHTER_BOXES.items():
+        x0, y0, x1, y1 = (scale * edge for edge in box)
+        floor_at = (scale * FLOOR_PIXEL[1] * width + scale * FLOOR_PIXEL[0]) * 3
         floor = actual[floor_at:floor_at + 3]
         figure = sum(1 for y in range(y0, y1) for x in range(x0, x1)
                      if sum(abs(actual[(y * width + x) * 3 + c] - floor[c]) for c in range(3)) > 90)
@@ -171,15 +188,19 @@ def content_run_report(data, content_dir, bake):
 
 
 def content(launch, program_path, bake, content_dir, out, golden=True):
-    """The golden run on baked content (paths as `program_path` gives them): report, log, with `golden` its frame."""
-    shot = out / "content.bmp"
-    data, _ = launch_run(launch, out, "content", ["--smoke-test", *GOLDEN_RUN, f"--content={program_path(content_dir)}",
-                                                  *([f"--screenshot={program_path(shot)}"] if golden else [])],
-                         program_path)
-    content_run_report(data, content_dir, bake)
-    check_fields(data, {"fixedUpdates": 24, "renderedFrames": 24}, "one fixed step per frame at 60 per second: ")
-    if golden and check(shot.exists(), "the golden run's screenshot"):
-        compare_to_golden(shot, GOLDEN, out)
+    """The golden runs on baked content (paths as `program_path` gives them): report, log, with `golden` their frames."""
+    for size in GOLDEN_SIZES if golden else GOLDEN_SIZES[:1]:
+        name = f"content-{size[0]}x{size[1]}"
+        shot = out / f"{name}.bmp"
+        data, _ = launch_run(launch, out, name, ["--smoke-test", *golden_run(size),
+                                                 f"--content={program_path(content_dir)}",
+                                                 *([f"--screenshot={program_path(shot)}"] if golden else [])],
+                             program_path)
+        content_run_report(data, content_dir, bake)
+        check_fields(data, {"fixedUpdates": 24, "renderedFrames": 24}, "one fixed step per frame at 60 per second: ")
+        check_fields(data, {"hud": GOLDEN_HUD})
+        if golden and check(shot.exists(), "the golden run's screenshot"):
+            compare_to_golden(shot, golden_image(size), out)
 
 
 # Where the scene's camera settles behind the controlled fighter (offsets from its position, in metres) and its vertical
@@ -285,7 +306,7 @@ def imported(program, bake, content_dir, samples, out):
 
 
 def window(program, content_dir, out, emulator=None):
-    """Keys into the real window: W for 20 frames, then 2; Escape ends the run."""
+    """Keys into the real window: W for 20 frames, then 2, then F3; Escape ends the run."""
     if emulator is not None and prepared_runtime(emulator) is None:
         return check(False, "the Windows window needs the Direct3D 11 runtime (scripts/prepare-d3d11-runtime)")
     env = dict(os.environ) if emulator else program_environment(headless=False)
@@ -312,7 +333,8 @@ def window(program, content_dir, out, emulator=None):
         check(xdotool("getwindowname", window_id).strip() == "Kestrune Online - Native Combat Runtime", "window title")
         xdotool("windowfocus", "--sync", window_id)
         wait(3)
-        for keys, frames in ((("keydown", "w"), 20), (("keyup", "w"), 10), (("key", "2"), 10), (("key", "Escape"), 0)):
+        for keys, frames in ((("keydown", "w"), 20), (("keyup", "w"), 10), (("key", "2"), 10), (("key", "F3"), 5),
+                             (("key", "Escape"), 0)):
             print(f"xdotool {' '.join(keys)} after frame {len(read_trace(trace))}")
             xdotool(*keys)
             wait(frames)
@@ -325,6 +347,9 @@ def window(program, content_dir, out, emulator=None):
     check(code == 0, f"window run exit code {code}")
     frames = read_trace(trace)
     check([frame["steps"] for frame in frames] == [1] * len(frames), "one fixed step per frame at 60 per second")
+    overlay = [frame["hud"]["overlay"] for frame in frames]
+    check(overlay[:1] == [False] and overlay[-1:] == [True] and overlay == sorted(overlay),
+          "F3 shows the network overlay, once")
     local = [(frame["frame"], frame["slots"][0]) for frame in frames]
     steps = [(n, b["z"] - a["z"], b["x"] - a["x"]) for (_, a), (n, b) in zip(local, local[1:])]
     running = [n for n, dz, dx in steps if abs(dz - 4.65 / 60) < 1e-4 and abs(dx) < 1e-6]
