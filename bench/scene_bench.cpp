@@ -1,6 +1,7 @@
 // The duel scene's CPU cost per 60 Hz frame on the baked content, drawn through a backend
 // that does nothing: one fixed step, input, the variable update and the whole frame's
-// drawing, with both fighters mid cross-fade, 64 live effect components and the beam on.
+// drawing, with both fighters mid cross-fade, 64 live effect components and the beam on,
+// and the HUD over it all with its text, a banner and the network overlay's full graph.
 // The allocation counter checks that a warmed-up frame allocates nothing.
 
 #include <benchmark/benchmark.h>
@@ -10,6 +11,7 @@
 
 #include "allocation_counter.h"
 #include "null_backend.h"
+#include "hud/hud.h"
 #include "render/render_device.h"
 #include "scene/content_scene.h"
 
@@ -79,6 +81,12 @@ void BM_SceneFrame(benchmark::State& state) {
     BusyFrame busy(scene);
     InputState input;
     input.keyDown[virtualKeyOf('W')] = true;
+    hud::Hud hud({"NativeFighter", 0, true});
+    hud.loadFont(KESTRUNE_CONTENT_DIR, *renderer);
+    // A session with a command result and a snapshot every frame; a round starting every frame
+    // keeps its banner up.
+    hud::NetSample net{true, 0, 0, 0.0, 90.0, 0, 0.0, 0};
+    const SceneCue roundStarted{CueKind::roundStarted, kNoCueSlot, 0, 0};
     u64 fewestDrawnEffects = ~u64{0};
     const auto frame = [&] {
         busy.keepBusy();
@@ -87,6 +95,16 @@ void BM_SceneFrame(benchmark::State& state) {
         scene.update(kStepSeconds);
         fewestDrawnEffects = std::min(fewestDrawnEffects, busy.topUpEffects());
         scene.draw(*renderer, 0.5);
+        ++net.snapshots;
+        net.roundTripAverageMs = (net.roundTripAverageMs * static_cast<f64>(net.roundTrips) + 60.0 + static_cast<f64>(net.roundTrips % 40)) /
+                                 static_cast<f64>(net.roundTrips + 1);
+        ++net.roundTrips;
+        hud.update(input, kStepSeconds, net);
+        hud.hear(scene.cues());
+        hud.hear(std::span(&roundStarted, 1));
+        scene.clearCues();
+        const std::array<FighterView, 2> fighters{scene.fighterView(0), scene.fighterView(1)};
+        hud.draw(*renderer, scene.camera(), fighters);
         renderer->Present(0);
     };
     busy.rememberManyEvents();

@@ -148,7 +148,7 @@ std::vector<ScriptedKey> parseKeyScript(std::u16string_view value) {
         if (frame == 0 || key == 0) {
             fail("--keys entry \"" + utf8FromUtf16Lossy(item) +
                  "\" is not FRAME:KEY, FRAME:+KEY or FRAME:-KEY (FRAME from 1; KEY a letter, a digit, Space, Shift, "
-                 "Tab, Escape, Left, Up, Right or Down).");
+                 "Tab, Escape, Left, Up, Right, Down or F3).");
         }
         const u32 at = static_cast<u32>(frame);
         if (mode != u'-') {

@@ -20,11 +20,12 @@ inline const std::string kReplaySpeedRange = "--replay-speed must be between 0.1
 inline const std::string kReplayServer = "--replay plays without a server: leave out --server.";
 inline const std::string kReplayRecord = "--replay and --record cannot be used together.";
 inline const std::string kReplayContent = "--replay requires --content=<runtime directory>.";
+inline const std::string kName = "--name must be 1 to 24 bytes of UTF-8 text.";
 
 inline std::string keysRefusal(const std::string& entry) {
     return "--keys entry \"" + entry +
            "\" is not FRAME:KEY, FRAME:+KEY or FRAME:-KEY (FRAME from 1; KEY a letter, a digit, Space, Shift, "
-           "Tab, Escape, Left, Up, Right or Down).";
+           "Tab, Escape, Left, Up, Right, Down or F3).";
 }
 
 }  // namespace kestrune::app::testing

@@ -53,6 +53,9 @@ TEST(CommandLine, EachFormSetsItsFieldsAndLaterOccurrencesWin) {
                         {5, 'W', true}, {5, 0x1B, false}, {9, 'W', false}, {12, '2', true}, {13, '2', false}}}},
         {"slowest fixed rate", {u"--fixed-fps=1"}, {.fixedFps = 1}},
         {"a recording", {u"--record=r.krpl"}, {.recordPath = "r.krpl"}},
+        {"a name of 24 bytes, the overlay from the start, F3 typed", {u"--name=Zo\u00eb \u00c5ngstr\u00f6m-Nakamura", u"--net-overlay", u"--keys=7:F3"},
+         {.characterName = "Zo\xC3\xAB \xC3\x85ngstr\xC3\xB6m-Nakamura", .keyScript = {{7, 0x72, true}, {8, 0x72, false}},
+          .netOverlay = true}},
         {"a replay at the slowest speed, arrows typed", {u"--replay=r.krpl", u"--content=c", u"--replay-speed=0.1", u"--keys=2:Right,3:left,3:UP,3:down"},
          {.contentDirectory = "c", .keyScript = {{2, 0x27, true}, {3, 0x27, false}, {3, 0x25, true}, {3, 0x26, true},
                                                  {3, 0x28, true}, {4, 0x25, false}, {4, 0x26, false}, {4, 0x28, false}},
@@ -106,7 +109,9 @@ TEST(CommandLine, RejectsWithTheMessageOfTheFirstBrokenRule) {
         {{u"--replay-speed=1."}, number + "--replay-speed"}, {{u"--replay-speed=-1"}, number + "--replay-speed"},
         {{u"--replay-speed=1e1"}, number + "--replay-speed"}, {{u"--replay-speed=0.0000001"}, number + "--replay-speed"},
         {{u"--replay=r", u"--content=c", u"--server=h:1"}, kReplayServer},
-        {{u"--replay=r", u"--content=c", u"--record=s"}, kReplayRecord}, {{u"--replay=r"}, kReplayContent}};
+        {{u"--replay=r", u"--content=c", u"--record=s"}, kReplayRecord}, {{u"--replay=r"}, kReplayContent},
+        {{u"--name="}, kName}, {{u"--name=Zo\u00eb \u00c5ngstr\u00f6m-Nakamura!"}, kName}, {{u"--name=a\tb"}, kName},
+        {{u"--name=\xD800x"}, kName}};
     for (const auto& c : cases) {
         std::string label;
         for (const auto& argument : c.arguments) label += utf8FromUtf16Lossy(argument) + " ";
