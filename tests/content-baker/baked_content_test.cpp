@@ -122,6 +122,14 @@ TEST(BakedFont, HasEveryCharacterAtEverySizeEachAloneInTheAtlas) {
     // Each glyph's rectangle grown by the padding pixel, marked in a map of the atlas: a second
     // mark on a pixel is an overlap, and pixels outside every mark must be transparent.
     std::vector<u8> owners(std::size_t{atlas.width} * atlas.height, 0);
+    // The coverage summed over part of a glyph's rectangle, from (x0, y0) to before (x1, y1).
+    const auto ink = [&](const FontGlyph& g, u32 x0, u32 y0, u32 x1, u32 y1) {
+        u32 sum = 0;
+        for (u32 y = g.atlasY + y0; y < g.atlasY + y1; ++y) {
+            for (u32 x = g.atlasX + x0; x < g.atlasX + x1; ++x) sum += atlas.pixels[(std::size_t{y} * atlas.width + x) * 4 + 3];
+        }
+        return sum;
+    };
     for (std::size_t s = 0; s < font.strikes.size(); ++s) {
         const FontStrike& strike = font.strikes[s];
         SCOPED_TRACE(strike.pixelSize);
@@ -132,15 +140,12 @@ TEST(BakedFont, HasEveryCharacterAtEverySizeEachAloneInTheAtlas) {
         for (const u32 c : characters) {
             const FontGlyph* glyph = strike.glyph(c);
             ASSERT_NE(glyph, nullptr) << c;
+            // Hinted advances are whole pixels, between a fifth of the em (the space) and one and a half.
+            EXPECT_TRUE(glyph->advance64 % 64 == 0 && glyph->advance64 >= 64 * strike.pixelSize / 5 &&
+                        glyph->advance64 <= 96 * strike.pixelSize) << c << ": " << glyph->advance64;
             if (s > 0) EXPECT_GT(glyph->advance64, font.strikes[s - 1].glyph(c)->advance64) << c;
             EXPECT_EQ(glyph->width == 0, c == 0x20 || c == 0xA0) << c;
-            u8 peak = 0;
-            for (u32 y = glyph->atlasY; y < u32{glyph->atlasY} + glyph->height; ++y) {
-                for (u32 x = glyph->atlasX; x < u32{glyph->atlasX} + glyph->width; ++x) {
-                    peak = std::max(peak, atlas.pixels[(std::size_t{y} * atlas.width + x) * 4 + 3]);
-                }
-            }
-            EXPECT_EQ(peak > 0, glyph->width > 0) << c;
+            EXPECT_EQ(ink(*glyph, 0, 0, glyph->width, glyph->height) > 0, glyph->width > 0) << c;
             if (glyph->width == 0) continue;
             ASSERT_TRUE(glyph->atlasX >= 1 && glyph->atlasY >= 1) << c;
             for (u32 y = glyph->atlasY - 1u; y <= u32{glyph->atlasY} + glyph->height; ++y) {
@@ -155,6 +160,11 @@ TEST(BakedFont, HasEveryCharacterAtEverySizeEachAloneInTheAtlas) {
                 }
             }
         }
+        // Bitmaps stand upright, unmirrored: T's ink is mostly in its upper half, L's in its left.
+        const FontGlyph& t = *strike.glyph('T');
+        const FontGlyph& l = *strike.glyph('L');
+        EXPECT_GT(ink(t, 0, 0, t.width, t.height / 2u), ink(t, 0, (t.height + 1u) / 2u, t.width, t.height));
+        EXPECT_GT(ink(l, 0, 0, l.width / 2u, l.height), ink(l, (l.width + 1u) / 2u, 0, l.width, l.height));
     }
     for (std::size_t i = 0; i < owners.size(); ++i) {
         ASSERT_EQ(atlas.pixels[i * 4] & atlas.pixels[i * 4 + 1] & atlas.pixels[i * 4 + 2], 255) << i;
