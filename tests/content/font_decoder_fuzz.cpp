@@ -1,7 +1,6 @@
-// libFuzzer target: decodeFontAtlas over arbitrary bytes must either throw ContentError or
-// return a font that can be drawn unchecked (every glyph inside the atlas, the fallback and
-// the space in every strike, every pair between glyphs the lookups find), which the encoder
-// writes back to exactly the input: the format has one encoding per font.
+// libFuzzer target: decodeFontAtlas over any bytes throws ContentError or returns a font drawable unchecked (glyphs
+// inside the atlas and found, the fallback and space in every strike, pairs found) that encodes back to the input.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <span>
@@ -15,22 +14,18 @@ using namespace kestrune::content;
 namespace {
 
 bool drawable(const FontAtlas& font) {
-    for (const FontStrike& strike : font.strikes) {
-        if (strike.glyph(kFallbackCodepoint) == nullptr || strike.glyph(0x20) == nullptr) return false;
-        for (const FontGlyph& glyph : strike.glyphs) {
-            if (u32{glyph.atlasX} + glyph.width > font.atlasWidth || u32{glyph.atlasY} + glyph.height > font.atlasHeight ||
-                strike.glyph(glyph.codepoint) != &glyph) {
-                return false;
-            }
+    bool ok = !font.strikes.empty();
+    for (const FontStrike& s : font.strikes) {
+        ok = ok && s.glyph(kFallbackCodepoint) && s.glyph(0x20);
+        for (const FontGlyph& g : s.glyphs) {
+            ok = ok && g.atlasX + g.width <= font.atlasWidth && g.atlasY + g.height <= font.atlasHeight &&
+                 s.glyph(g.codepoint) == &g;
         }
-        for (const FontKerning& pair : strike.kerning) {
-            if (strike.glyph(pair.left) == nullptr || strike.glyph(pair.right) == nullptr ||
-                strike.kerningBetween(pair.left, pair.right) != pair.adjust64) {
-                return false;
-            }
+        for (const FontKerning& k : s.kerning) {
+            ok = ok && s.kerningBetween(k.left, k.right) == k.adjust64 && s.glyph(k.left) && s.glyph(k.right);
         }
     }
-    return !font.strikes.empty();
+    return ok;
 }
 
 }  // namespace
