@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "base/byte_reader.h"
 #include "base/byte_writer.h"
