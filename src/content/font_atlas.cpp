@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "base/byte_reader.h"
 #include "base/byte_writer.h"
@@ -42,8 +43,8 @@ std::string codepointText(u32 codepoint) { return formatText("U+%04X", codepoint
 // any byte there, so the message shows anything but printable ASCII as '?'.
 std::string imageNameFault(std::string_view name) {
     if (name.size() > kMaxFontAtlasNameBytes) {
-        return formatText("atlas image name of %zu bytes; names hold at most %zu", name.size(),
-                          kMaxFontAtlasNameBytes);
+        return "atlas image name of " + std::to_string(name.size()) + " bytes; names hold at most " +
+               std::to_string(kMaxFontAtlasNameBytes);
     }
     bool plain = name.size() > kImageExtension.size() && name.ends_with(kImageExtension) &&
                  name.find("..") == std::string_view::npos;
@@ -64,8 +65,8 @@ public:
 
     FontAtlas decode() {
         if (reader_.size() > kMaxFontFileBytes) {
-            fail(formatText("%zu bytes; a font file holds at most %llu", reader_.size(),
-                            static_cast<unsigned long long>(kMaxFontFileBytes)));
+            fail(std::to_string(reader_.size()) + " bytes; a font file holds at most " +
+                 std::to_string(kMaxFontFileBytes));
         }
         if (!reader_.canRead(kMagic.size()) ||
             !std::equal(kMagic.begin(), kMagic.end(), reader_.take(kMagic.size(), "magic").begin(),
@@ -95,7 +96,7 @@ public:
         for (u32 s = 0; s < strikeCount; ++s) {
             decodeStrike(s, font);
         }
-        if (!reader_.atEnd()) fail(formatText("%zu bytes after the last strike", reader_.remaining()));
+        if (!reader_.atEnd()) fail(std::to_string(reader_.remaining()) + " bytes after the last strike");
         return font;
     }
 
@@ -117,9 +118,9 @@ private:
     void expectRecords(const std::string& strikeName, u32 count, std::size_t recordBytes, const char* what) {
         const u64 needBytes = u64{count} * recordBytes;
         if (needBytes > reader_.remaining()) {
-            fail(formatText("%s: %u %s at byte %zu are truncated: they need %llu bytes, %zu follow",
-                            strikeName.c_str(), count, what, reader_.offset(),
-                            static_cast<unsigned long long>(needBytes), reader_.remaining()));
+            fail(formatText("%s: %u %s at byte ", strikeName.c_str(), count, what) + std::to_string(reader_.offset()) +
+                 " are truncated: they need " + std::to_string(needBytes) + " bytes, " +
+                 std::to_string(reader_.remaining()) + " follow");
         }
     }
 
@@ -207,9 +208,7 @@ private:
     void checkKerning(const std::string& strikeName, u32 index, const FontStrike& strike) const {
         const FontKerning& pair = strike.kerning[index];
         const std::string name = formatText("%s kerning pair %u", strikeName.c_str(), index);
-        const auto pairText = [](const FontKerning& k) {
-            return "(" + codepointText(k.left) + ", " + codepointText(k.right) + ")";
-        };
+        const auto pairText = [](const FontKerning& k) { return formatText("(U+%04X, U+%04X)", k.left, k.right); };
         if (index > 0) {
             const FontKerning& previous = strike.kerning[index - 1];
             if (std::pair(pair.left, pair.right) <= std::pair(previous.left, previous.right)) {

@@ -72,8 +72,7 @@ TEST(BakeContent, GivesIdenticalBytesOnEveryRunAndWritesThemWithTheirManifest) {
 }
 
 TEST(FontBaking, NamesAMissingFontAndThePackageThatInstallsIt) {
-    content::test::expectError<std::runtime_error>(
-        [] { bakeFont({"/nonexistent/Missing.ttf", "fonts-missing"}); },
+    content::test::expectError<std::runtime_error>([] { bakeFont({"/nonexistent/Missing.ttf", "fonts-missing"}); },
         "The font /nonexistent/Missing.ttf is missing; it comes with the package fonts-missing (scripts/bootstrap "
         "installs it).");
 }
