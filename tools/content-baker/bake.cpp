@@ -16,9 +16,12 @@ namespace kestrune::baker {
 
 std::vector<BakedFile> bakeContent() {
     std::vector<BakedFile> files;
-    for (auto part : {bakeWarrior, bakeTemplar, bakeEffects, bakeSounds, bakeHudFont}) {
+    for (auto part : {bakeWarrior, bakeTemplar, bakeEffects, bakeSounds}) {
         std::vector<BakedFile> baked = part();
         for (BakedFile& file : baked) files.push_back(std::move(file));
+    }
+    if (fontRasteriserAvailable()) {
+        for (BakedFile& file : bakeHudFont()) files.push_back(std::move(file));
     }
     return files;
 }

@@ -21,7 +21,7 @@ struct BakedFile {
 inline constexpr const char* kManifestName = "MANIFEST";
 
 // Everything: both characters with their textures, the effect models and textures, the sounds,
-// the HUD's font and its atlas.
+// the HUD's font and its atlas (the font only where this build rasterises fonts: not on Windows).
 std::vector<BakedFile> bakeContent();
 
 // One line per file, sorted by path: "<path> <bytes> <SHA-256 in upper-case hex>".

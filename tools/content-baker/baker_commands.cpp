@@ -12,6 +12,7 @@
 
 #include "bake.h"
 #include "characters.h"
+#include "font_rasteriser.h"
 #include "gltf_import.h"
 #include "inspect.h"
 #include "preview.h"
@@ -59,6 +60,10 @@ int bake(std::span<const std::string_view> arguments, std::ostream& out) {
     }
     const std::vector<BakedFile> files = bakeContent();
     writeContentDirectory(*directory, files, out);
+    if (!fontRasteriserAvailable()) {
+        out << "fonts/ not baked: this build has no font rasteriser (the Linux build of kestrune-bake uses "
+               "FreeType); without fonts/ copied from a packaged content folder the HUD draws no text\n";
+    }
     return 0;
 }
 

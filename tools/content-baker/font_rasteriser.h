@@ -24,6 +24,9 @@ struct RasterisedStrike {
     std::vector<std::vector<u8>> coverage;   // per glyph: width x height bytes, rows top to bottom
 };
 
+// Whether this build rasterises fonts; rasteriseFont throws std::runtime_error when it does not.
+bool fontRasteriserAvailable() noexcept;
+
 // One strike per pixel size, each with a glyph for every codepoint and the font's non-zero
 // kerning between them (none when the font has no kerning table). Throws std::runtime_error
 // when the file is missing or unreadable, or lacks a glyph for one of `codepoints`.

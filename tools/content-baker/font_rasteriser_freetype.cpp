@@ -123,6 +123,8 @@ private:
 
 }  // namespace
 
+bool fontRasteriserAvailable() noexcept { return true; }
+
 std::vector<RasterisedStrike> rasteriseFont(const FontSource& font, std::span<const u32> codepoints,
                                             std::span<const u16> pixelSizes) {
     Rasteriser rasteriser(font);
