@@ -352,6 +352,24 @@ void Hud::appendTrace(std::string& line) const {
         appendJsonString(line, banner);
     }
     appendJsonMember(line, "overlay", shown_.overlay);
+    if (shown_.overlay) {
+        // The figures the overlay prints, unrounded; no round trip yet is null.
+        const NetReadout readout = net_.readout();
+        appendJsonKey(line, "net");
+        line.push_back('{');
+        appendJsonMember(line, "online", readout.online, true);
+        appendJsonKey(line, "roundTripMs");
+        if (readout.hasRoundTrip) {
+            appendJsonNumber(line, readout.roundTripNowMs);
+        } else {
+            line.append("null");
+        }
+        appendJsonMember(line, "roundTripP99Ms", readout.roundTripP99Ms);
+        appendJsonMember(line, "snapshotsPerSecond", readout.snapshotsPerSecond);
+        appendJsonMember(line, "interpolationDelayMs", readout.interpolationDelayMs);
+        appendJsonMember(line, "correctionsLastSecond", u64{readout.correctionsLastSecond});
+        line.push_back('}');
+    }
     line.push_back('}');
 }
 

@@ -84,7 +84,7 @@ public:
     const HudShown& shown() const noexcept { return shown_; }
     std::string_view name(u32 side) const noexcept { return side == 0 ? localName_ : opponentName_; }
     const NetHistory& netHistory() const noexcept { return net_; }
-    // ",\"hud\":{...}": score, round, banner, overlay.
+    // ",\"hud\":{...}": score, round, banner, overlay, and while the overlay shows, its figures.
     void appendTrace(std::string& line) const;
 
 private:

@@ -76,50 +76,51 @@ TEST(ScreenText, PicksAStrikeDecodesUtf8KernsAndFallsBack) {
     }
 }
 
-// A session at 60 frames a second: 20 snapshots a second, a command result every third
-// frame taking 40 ms plus a millisecond more each time, one playback step a frame 100 ms
-// behind, and corrections in the first half second only.
+// A session sampled once in the middle of each twentieth of a second for seven seconds (the
+// five-second ring wraps): a snapshot each time, a command result every other time taking
+// 40 ms plus a millisecond more each time, a playback step 100 ms behind, and corrections in
+// the first half second only.
 TEST(NetHistory, ReadsTheLastSecondAndTheNewestRoundTripsFromRunningTotals) {
     NetHistory history;
     NetSample sample;
     history.record(0.0, sample);
     EXPECT_FALSE(history.readout().online);
     sample.online = true;
+    sample.roundTripP99Ms = 77.0;
     f64 tripTotal = 0.0;
-    u32 frame = 0;
-    const auto run = [&](u32 frames) {
-        for (u32 i = 0; i < frames; ++i, ++frame) {
-            if (frame % 3 == 0) {
+    u32 column = 0;
+    const auto run = [&](u32 columns) {
+        for (u32 i = 0; i < columns; ++i, ++column) {
+            if (column % 2 == 1) {
                 ++sample.roundTrips;
                 tripTotal += 40.0 + static_cast<f64>(sample.roundTrips);
                 sample.roundTripAverageMs = tripTotal / static_cast<f64>(sample.roundTrips);
             }
-            if (frame < 30 && frame % 10 == 0) ++sample.corrections;
-            if (frame % 3 == 0) ++sample.snapshots;
+            if (column < 10 && column % 3 == 0) ++sample.corrections;
+            ++sample.snapshots;
             sample.interpolationDelayMsTotal += 100.0;
             ++sample.interpolationSteps;
-            sample.roundTripP99Ms = 77.0;
-            history.record(static_cast<f64>(frame) / 60.0, sample);
+            history.record((column + 0.5) * kNetColumnSeconds, sample);
         }
     };
-    run(30);
-    EXPECT_EQ(history.readout().correctionsLastSecond, 2u);  // the first frame is the baseline
-    run(150);
+    run(5);  // a young session is counted over the time it has had (the first sample is the baseline)
+    EXPECT_DOUBLE_EQ(history.readout().snapshotsPerSecond, 4.0 / (5 * kNetColumnSeconds));
+    run(5);
+    EXPECT_EQ(history.readout().correctionsLastSecond, 3u);
+    run(130);
     const NetReadout readout = history.readout();
     EXPECT_TRUE(readout.online && readout.hasRoundTrip);
     EXPECT_NEAR(readout.roundTripNowMs, 40.0 + static_cast<f64>(sample.roundTrips), 1e-6);
     EXPECT_EQ(readout.roundTripP99Ms, 77.0);
-    EXPECT_NEAR(readout.snapshotsPerSecond, 20.0, 1.0);
+    EXPECT_DOUBLE_EQ(readout.snapshotsPerSecond, 20.0);
     EXPECT_NEAR(readout.interpolationDelayMs, 100.0, 1e-9);
     EXPECT_EQ(readout.correctionsLastSecond, 0u);
-    // The graph: the newest column holds the newest trip; the slowest is the newest too.
+    // The graph: a trip every other column, the newest in the newest, the slowest the newest.
     EXPECT_FLOAT_EQ(history.roundTripMaxMs(), static_cast<f32>(40.0 + static_cast<f64>(sample.roundTrips)));
-    u32 tripsInColumns = 0;
-    for (u32 age = 0; age < kNetColumns; ++age) tripsInColumns += history.column(age).roundTrips;
-    EXPECT_EQ(tripsInColumns, 59u);  // the three seconds' trips but the baseline frame's
+    for (u32 age = 0; age < kNetColumns; ++age) EXPECT_EQ(history.column(age).roundTrips, age % 2 == 0 ? 1u : 0u) << age;
     // A new session's totals start the history again.
     sample = {true, 1, 0, 0.0, 0.0, 0, 0.0, 0};
-    history.record(4.0, sample);
+    history.record(8.0, sample);
     EXPECT_FALSE(history.readout().hasRoundTrip);
     EXPECT_EQ(history.roundTripMaxMs(), 0.0f);
 }
@@ -225,6 +226,84 @@ TEST(Hud, DrawsInsideTheWindowAboveTheBodiesAtTheSmallestAndLargestSizes) {
         // The smallest text is a '?' of the 12-pixel size at least: 7/10 of it.
         EXPECT_GE(smallestGlyph, 0.7f * 12.0f - 0.01f) << width;
     }
+}
+
+// Seen from the side of either class: each name over its own fighter, a lock's gauge that runs
+// out with it and starts full again for the next lock, and the round-trip graph with the newest
+// column on the right.
+TEST(Hud, NamesItsFightersShowsLockGaugesAndGraphsTheNewestRoundTripsOnTheRight) {
+    const render::Camera camera{{-1.25f, 3.15f, -7.25f}, {-1.25f, 1.05f, -0.45f}, {0, 1, 0}, 0.78f, 0.05f, 250.0f};
+    DeviceFixture fixture;
+    fixture.create();
+    fixture.device.Resize(2560, 1440);
+    fixture.device.BeginFrame(camera, 0.0f);
+    const render::Matrix4 viewProjection = render::multiply(fixture.device.viewMatrix(), fixture.device.projectionMatrix());
+    const auto toScreenX = [&](const render::Vec3& p) {
+        const render::Matrix4& m = viewProjection;
+        return (p[0] * m[0] + p[1] * m[4] + p[2] * m[8] + m[12]) / (p[0] * m[3] + p[1] * m[7] + p[2] * m[11] + m[15]);
+    };
+    const auto quads = [&](std::size_t draw) {
+        std::vector<std::pair<Box, render::Color>> out;
+        const auto& v = fixture.backend->draws[draw].vertices;
+        for (std::size_t q = 0; q + 3 < v.size(); q += 4) {
+            out.push_back({{v[q].position[0], v[q].position[1], v[q + 2].position[0], v[q + 2].position[1]}, v[q].color});
+        }
+        return out;
+    };
+    std::array<scene::FighterView, 2> fighters{};
+    fighters[0] = {true, 0.8f, false, 0.0, true, {-1.25f, 3.0f, -0.85f}};
+    fighters[1] = {false, 0.3f, false, 0.0, true, {1.25f, 2.35f, 1.35f}};
+    for (const u32 localSlot : {0u, 1u}) {
+        Hud hud({"Ana", localSlot, false});
+        hud.useFont(testFont(), render::TextureHandle{7});
+        hud.draw(fixture.device, camera, fighters);
+        // Every character of these names but 'A' is the fallback glyph: a glyph and its shadow each.
+        const auto glyphs = quads(fixture.backend->draws.size() - 1);
+        for (u32 slot = 0; slot < 2; ++slot) {
+            const f32 x = (toScreenX(fighters[slot].barCentre) + 1.0f) * 1280.0f;
+            const std::size_t near = std::ranges::count_if(glyphs, [&](const auto& glyph) {
+                return std::abs((glyph.first.left + glyph.first.right) * 0.5f - x) < 150.0f && glyph.first.top > 120.0f &&
+                       glyph.first.bottom < 1000.0f && glyph.second[0] > 0.5f;
+            });
+            EXPECT_EQ(near, (slot == localSlot ? std::string_view("Ana") : className(slot)).size()) << localSlot << slot;
+        }
+    }
+    // The templar locked for 0.9 s: a full gauge under its bar, half of it at 0.45 s, none
+    // once it ended, a full one again for a shorter lock after it.
+    Hud hud({"Ana", 0, false});
+    const auto gaugeWidth = [&](f64 lockLeft) {
+        fighters[1].lockSecondsLeft = lockLeft;
+        hud.draw(fixture.device, camera, fighters);
+        f32 width = 0.0f;
+        for (const auto& [quad, color] : quads(fixture.backend->draws.size() - 1)) {
+            if (color[0] == 0.3f && color[2] == 1.0f) width += quad.right - quad.left;
+        }
+        return width;
+    };
+    const f32 full = gaugeWidth(0.9);
+    EXPECT_GT(full, 50.0f);
+    EXPECT_NEAR(gaugeWidth(0.45), full * 0.5f, 0.01f);
+    EXPECT_EQ(gaugeWidth(0.0), 0.0f);
+    EXPECT_NEAR(gaugeWidth(0.3), full, 0.01f);
+    // A slow round trip half a second in, a fast one at three seconds: the slow one's column is
+    // the taller and further left.
+    Hud overlay({"Ana", 0, true});
+    InputState keys;
+    overlay.update(keys, 0.0, {true, 0, 0, 0.0, 0.0, 0, 0.0, 0});
+    overlay.update(keys, 0.5, {true, 0, 1, 300.0, 300.0, 0, 0.0, 0});
+    overlay.update(keys, 2.5, {true, 0, 2, 165.0, 300.0, 0, 0.0, 0});
+    fighters[1].lockSecondsLeft = 0.0;
+    overlay.draw(fixture.device, camera, fighters);
+    std::vector<Box> columns;
+    for (const auto& [quad, color] : quads(fixture.backend->draws.size() - 1)) {
+        if (quad.right - quad.left == 4.0f && quad.bottom - quad.top > 1.0f) columns.push_back(quad);
+    }
+    ASSERT_EQ(columns.size(), 2u);
+    std::ranges::sort(columns, {}, &Box::left);
+    EXPECT_GT(columns[1].top, columns[0].top);  // the newer, faster one is shorter, on the right
+    EXPECT_NEAR(columns[1].left - columns[0].left, 4.0f * 50.0f, 4.0f);  // 2.5 s of 20 columns a second apart
+    // The scale leaves room above the slowest: whole 50 ms past 1.2 times it, 400 ms for 300 ms.
+    EXPECT_FLOAT_EQ(columns[0].bottom - columns[0].top, 96.0f * 300.0f / 400.0f);
 }
 
 }  // namespace

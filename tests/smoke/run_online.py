@@ -304,7 +304,7 @@ def knockout(bin_dir, content, out):
         wait_until(lambda: restarted(program), KNOCKOUT_WAIT_SECONDS, 0.2)
         program.send_signal(signal.SIGTERM)  # SDL's quit event: the run ends cleanly
 
-    frames, _, _ = play_online(bin_dir, content, out, "knockout", 10000, during=until_restarted)
+    frames, _, _ = play_online(bin_dir, content, out, "knockout", 10000, extra=["--net-overlay"], during=until_restarted)
     down, up = phases(frames)
     if not check(up is not None, f"the warrior went down in frame {down}, up in frame {up}"):
         return
@@ -326,6 +326,18 @@ def knockout(bin_dir, content, out):
           all(s == ([0, 1], 1, "K.O.") for s in shown[down:up]) and shown[up] == ([0, 1], 2, "Round 2"),
           f"the HUD shows round 1, the bot's round and \"K.O.\" from the fall, \"Round 2\" from the restart "
           f"({shown[0]}, {shown[down - 1]}, {shown[down]}, {shown[up]})")
+    # The network overlay, shown from the start, reads the session's figures: its p99 is the session's, its
+    # round trip one the relay-less link makes quick, a second after the start 30 snapshots a second, the
+    # remote playback behind them.
+    # (The HUD reads the session before the trace does: a result may arrive in between.)
+    nets = [(f["hud"]["net"], (before["session"]["roundTripP99Ms"], f["session"]["roundTripP99Ms"]), f["session"])
+            for before, f in zip(frames, frames[1:]) if f["hud"]["net"]["roundTripMs"] is not None]
+    settled = [net for net, _, session in nets if session["snapshots"] > 60]
+    check(bool(nets) and all(net["online"] and net["roundTripP99Ms"] in p99s and 0 < net["roundTripMs"] < 1000
+                             for net, p99s, _ in nets) and
+          bool(settled) and all(20 <= net["snapshotsPerSecond"] <= 40 and net["interpolationDelayMs"] > 0
+                                for net in settled),
+          f"the network overlay says the session's figures (first {nets[:1]}, last {nets[-1:]})")
 
 
 def play(bin_dir, content, out):
