@@ -230,6 +230,14 @@ private:
 }  // namespace
 
 const FontGlyph* FontStrike::glyph(u32 codepoint) const noexcept {
+    // A font's glyphs run without gaps from its first one through printable ASCII: text of
+    // those letters finds its glyph at once, the rest by halves.
+    if (!glyphs.empty() && codepoint >= glyphs.front().codepoint) {
+        const u64 guess = u64{codepoint} - glyphs.front().codepoint;
+        if (guess < glyphs.size() && glyphs[guess].codepoint == codepoint) {
+            return &glyphs[guess];
+        }
+    }
     const auto found = std::lower_bound(glyphs.begin(), glyphs.end(), codepoint,
                                         [](const FontGlyph& g, u32 c) { return g.codepoint < c; });
     return found != glyphs.end() && found->codepoint == codepoint ? &*found : nullptr;

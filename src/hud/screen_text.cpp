@@ -62,8 +62,10 @@ const content::FontGlyph& glyphOrFallback(const content::FontStrike& strike, u32
     return *strike.glyph(codepoint);
 }
 
-// The pen's travel over `text` in the strike's 1/64 pixels, kerning included.
-i64 advance64(const content::FontStrike& strike, std::string_view text) noexcept {
+// Walks `text` glyph by glyph, handing each with the pen's place before it (the strike's 1/64
+// pixels, kerning included); returns the pen's travel over the whole text.
+template <class Visit>
+i64 layOut(const content::FontStrike& strike, std::string_view text, Visit&& visit) noexcept {
     i64 pen = 0;
     u32 previous = 0;
     for (std::size_t at = 0; at < text.size();) {
@@ -72,10 +74,15 @@ i64 advance64(const content::FontStrike& strike, std::string_view text) noexcept
         if (previous != 0) {
             pen += strike.kerningBetween(previous, codepoint);
         }
+        visit(glyph, pen);
         pen += glyph.advance64;
         previous = codepoint;
     }
     return pen;
+}
+
+i64 advance64(const content::FontStrike& strike, std::string_view text) noexcept {
+    return layOut(strike, text, [](const content::FontGlyph&, i64) {});
 }
 
 }  // namespace
@@ -127,24 +134,16 @@ f32 TextPainter::draw(QuadBatch& batch, std::string_view text, f32 x, f32 baseli
     }
     const f32 atlasWidth = font_->atlasWidth;
     const f32 atlasHeight = font_->atlasHeight;
-    i64 pen = 0;
-    u32 previous = 0;
-    for (std::size_t at = 0; at < text.size();) {
-        u32 codepoint = nextCodepoint(text, at);
-        const content::FontGlyph& glyph = glyphOrFallback(strike, codepoint);
-        if (previous != 0) {
-            pen += strike.kerningBetween(previous, codepoint);
+    layOut(strike, text, [&](const content::FontGlyph& glyph, i64 pen) {
+        if (glyph.width == 0 || glyph.height == 0) {
+            return;
         }
-        previous = codepoint;
-        if (glyph.width != 0 && glyph.height != 0) {
-            const f32 penPixels = scale == 1.0f ? std::round(static_cast<f32>(pen) / 64.0f) : static_cast<f32>(pen) / 64.0f;
-            const ScreenRect rect{left + (penPixels + glyph.bearingX) * scale, baselineY - glyph.bearingY * scale,
-                                  glyph.width * scale, glyph.height * scale};
-            batch.add(rect, glyph.atlasX / atlasWidth, glyph.atlasY / atlasHeight,
-                      (glyph.atlasX + glyph.width) / atlasWidth, (glyph.atlasY + glyph.height) / atlasHeight, color);
-        }
-        pen += glyph.advance64;
-    }
+        const f32 penPixels = scale == 1.0f ? std::round(static_cast<f32>(pen) / 64.0f) : static_cast<f32>(pen) / 64.0f;
+        const ScreenRect rect{left + (penPixels + glyph.bearingX) * scale, baselineY - glyph.bearingY * scale,
+                              glyph.width * scale, glyph.height * scale};
+        batch.add(rect, glyph.atlasX / atlasWidth, glyph.atlasY / atlasHeight,
+                  (glyph.atlasX + glyph.width) / atlasWidth, (glyph.atlasY + glyph.height) / atlasHeight, color);
+    });
     return width;
 }
 

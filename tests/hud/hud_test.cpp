@@ -151,7 +151,9 @@ TEST(Hud, CountsRoundsShowsBannersAndTogglesTheOverlay) {
         hud.hear(next);
         keys.keyPressed(kVirtualKeyF3, false);
         hud.update(keys, 0.5, {});
-        EXPECT_EQ(traced(), ",\"hud\":{\"score\":[1,1],\"round\":3,\"banner\":\"Round 3\",\"overlay\":true}");
+        EXPECT_EQ(traced(), ",\"hud\":{\"score\":[1,1],\"round\":3,\"banner\":\"Round 3\",\"overlay\":true,\"net\":"
+                            "{\"online\":false,\"roundTripMs\":null,\"roundTripP99Ms\":0,\"snapshotsPerSecond\":0,"
+                            "\"interpolationDelayMs\":0,\"correctionsLastSecond\":0}}");
         keys.beginFrame();  // held, not pressed again
         hud.update(keys, 0.1, {});
         EXPECT_TRUE(hud.shown().overlay);
