@@ -269,6 +269,12 @@ void FrameLoop::runFrame() {
         host.renderer.DrawPlaceholderFrame(alpha, syncInterval);
     }
     hearScene(host, frame, host.scene != nullptr);
+    if (host.replayDiverged && !host.replayDivergenceSaid && host.log != nullptr) {
+        host.replayDivergenceSaid = true;
+        host.log->write(kLogWarn, formatText("Replay went another way than its run at frame %llu: the scene asked "
+                                             "for other commands than the run sent",
+                                             static_cast<unsigned long long>(frame)));
+    }
 
     // The session's figures, as the trace says them and the replay keeps them; asked of the
     // session only for those two (their percentile walks a histogram).
@@ -280,13 +286,6 @@ void FrameLoop::runFrame() {
     } else if (host.duelClient && (host.trace || host.recorder)) {
         session = replay::SessionFigures{host.duelClient->isRunning(), host.duelClient->statistics()};
     }
-    if (host.replayDiverged && !host.replayDivergenceSaid && host.log != nullptr) {
-        host.replayDivergenceSaid = true;
-        host.log->write(kLogWarn, formatText("Replay went another way than its run at frame %llu: the scene asked "
-                                             "for other commands than the run sent",
-                                             static_cast<unsigned long long>(frame)));
-    }
-
     if (host.trace) {
         host.trace->writeFrame({frame, static_cast<f64>(host.fixedUpdates) * kFixedStepSeconds, steps, alpha,
                                 host.droppedSeconds},

@@ -45,12 +45,10 @@ struct NetworkFigures {
 
 // What the HUD shows of one fighter, as the last frame drew it.
 struct FighterView {
-    bool local = false;          // the fighter this player controls
-    f32 healthFraction = 0.0f;   // 0 to 1
-    bool down = false;           // knocked out until the next round
-    f64 lockSecondsLeft = 0.0;   // 0 when not locked
-    bool drawn = false;          // barCentre holds where its status bar was drawn
-    render::Vec3 barCentre{};    // render space
+    bool down = false;         // knocked out until the next round
+    f64 lockSecondsLeft = 0.0; // 0 when not locked
+    bool drawn = false;        // barCentre holds where its status bar was drawn
+    render::Vec3 barCentre{};  // render space
 };
 
 class FrameScene {

@@ -112,12 +112,10 @@ void ContentScene::draw(render::RenderDevice& renderer, f64 alpha) {
 FighterView ContentScene::fighterView(u32 slotIndex) const {
     const CharacterSlot& slot = slots_[slotIndex];
     FighterView view;
-    view.local = slotIndex == controlledSlot_;
-    view.healthFraction =
-        slot.maxHealth < 1 ? 0.0f : std::clamp(static_cast<f32>(slot.health) / static_cast<f32>(slot.maxHealth), 0.0f, 1.0f);
     view.down = slot.down;
     if (locked(slotIndex)) {
-        view.lockSecondsLeft = networked_ && view.local ? server_.lockSecondsLeft(clockSeconds_) : slot.lockedSecondsLeft;
+        view.lockSecondsLeft =
+            networked_ && slotIndex == controlledSlot_ ? server_.lockSecondsLeft(clockSeconds_) : slot.lockedSecondsLeft;
     }
     view.drawn = slot.lastDrawnValid;
     view.barCentre = toRender(slot.lastDrawnPosition + Vec3{0.0f, kStatusBarHeightMetres[slotIndex], 0.0f});

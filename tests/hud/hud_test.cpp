@@ -170,8 +170,8 @@ struct Box {
 TEST(Hud, DrawsInsideTheWindowAboveTheBodiesAtTheSmallestAndLargestSizes) {
     const render::Camera camera{{-1.25f, 3.15f, -7.25f}, {-1.25f, 1.05f, -0.45f}, {0, 1, 0}, 0.78f, 0.05f, 250.0f};
     std::array<scene::FighterView, 2> fighters{};
-    fighters[0] = {true, 0.8f, false, 0.0, true, {-1.25f, 3.0f, -0.85f}};
-    fighters[1] = {false, 0.3f, false, 0.9, true, {1.25f, 2.35f, 1.35f}};
+    fighters[0] = {false, 0.0, true, {-1.25f, 3.0f, -0.85f}};
+    fighters[1] = {false, 0.9, true, {1.25f, 2.35f, 1.35f}};
     for (const auto& [width, height] : {std::pair{640u, 360u}, std::pair{2560u, 1440u}}) {
         DeviceFixture fixture;
         fixture.create();
@@ -253,8 +253,8 @@ TEST(Hud, NamesItsFightersShowsLockGaugesAndGraphsTheNewestRoundTripsOnTheRight)
         return out;
     };
     std::array<scene::FighterView, 2> fighters{};
-    fighters[0] = {true, 0.8f, false, 0.0, true, {-1.25f, 3.0f, -0.85f}};
-    fighters[1] = {false, 0.3f, false, 0.0, true, {1.25f, 2.35f, 1.35f}};
+    fighters[0] = {false, 0.0, true, {-1.25f, 3.0f, -0.85f}};
+    fighters[1] = {false, 0.0, true, {1.25f, 2.35f, 1.35f}};
     for (const u32 localSlot : {0u, 1u}) {
         Hud hud({"Ana", localSlot, false});
         hud.useFont(testFont(), render::TextureHandle{7});
